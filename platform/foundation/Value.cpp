@@ -1,0 +1,341 @@
+#include "platform/foundation/Value.h"
+
+#include <algorithm>
+#include <functional>
+
+#include "platform/foundation/Error.h"
+#include "platform/foundation/URL.h"
+
+namespace foundation {
+
+// ---------------------------------------------------------------------------------------------
+// Array
+
+Array::Array(std::initializer_list<Value> values)
+    : storage_(std::make_shared<std::vector<Value>>(values)) {}
+
+Array::Array(std::vector<Value> values)
+    : storage_(std::make_shared<std::vector<Value>>(std::move(values))) {}
+
+std::size_t Array::size() const { return storage_ ? storage_->size() : 0; }
+
+const Value* Array::at(std::size_t index) const {
+  if (!storage_ || index >= storage_->size()) return nullptr;
+  return &(*storage_)[index];
+}
+
+const Value& Array::operator[](std::size_t index) const {
+  const Value* v = at(index);
+  return v ? *v : Value::absent();
+}
+
+const Value* Array::begin() const { return storage_ ? storage_->data() : nullptr; }
+const Value* Array::end() const { return storage_ ? storage_->data() + storage_->size() : nullptr; }
+
+const std::vector<Value>& Array::values() const {
+  static const std::vector<Value>* const kEmpty = new std::vector<Value>();
+  return storage_ ? *storage_ : *kEmpty;
+}
+
+std::vector<Value>& Array::mutableValues() {
+  if (!storage_) {
+    storage_ = std::make_shared<std::vector<Value>>();
+  } else if (storage_.use_count() > 1) {
+    storage_ = std::make_shared<std::vector<Value>>(*storage_);
+  }
+  return *storage_;
+}
+
+void Array::push_back(Value value) { mutableValues().push_back(std::move(value)); }
+
+bool Array::set(std::size_t index, Value value) {
+  if (index >= size()) return false;
+  mutableValues()[index] = std::move(value);
+  return true;
+}
+
+bool Array::erase(std::size_t index) {
+  if (index >= size()) return false;
+  auto& v = mutableValues();
+  v.erase(v.begin() + static_cast<std::ptrdiff_t>(index));
+  return true;
+}
+
+void Array::reserve(std::size_t capacity) { mutableValues().reserve(capacity); }
+void Array::clear() { storage_.reset(); }
+
+bool operator==(const Array& a, const Array& b) {
+  if (a.storage_ == b.storage_) return true;
+  if (a.size() != b.size()) return false;
+  return std::equal(a.begin(), a.end(), b.begin());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Dictionary: entries in insertion order plus, beyond kIndexThreshold entries, an open-addressing
+// table of entry positions keyed by the hash of the key.
+
+namespace {
+// Below this size a linear scan beats hashing (most rule objects have two to four keys).
+constexpr std::size_t kIndexThreshold = 8;
+}  // namespace
+
+struct Dictionary::Storage {
+  std::vector<Entry> entries;
+  std::vector<std::uint32_t> slots;  // entry position + 1, 0 = empty; size is a power of two
+
+  static std::size_t hashOf(std::string_view key) { return std::hash<std::string_view>{}(key); }
+
+  void rebuildIndex() {
+    slots.clear();
+    if (entries.size() <= kIndexThreshold) return;
+    std::size_t capacity = 16;
+    while (capacity < entries.size() * 2) capacity *= 2;
+    slots.assign(capacity, 0);
+    for (std::size_t i = 0; i < entries.size(); ++i) insertSlot(i);
+  }
+
+  void insertSlot(std::size_t position) {
+    const std::size_t mask = slots.size() - 1;
+    std::size_t s = hashOf(entries[position].first) & mask;
+    while (slots[s] != 0) s = (s + 1) & mask;
+    slots[s] = static_cast<std::uint32_t>(position + 1);
+  }
+
+  std::ptrdiff_t indexOf(std::string_view key) const {
+    if (slots.empty()) {
+      for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (entries[i].first == key) return static_cast<std::ptrdiff_t>(i);
+      }
+      return -1;
+    }
+    const std::size_t mask = slots.size() - 1;
+    for (std::size_t s = hashOf(key) & mask; slots[s] != 0; s = (s + 1) & mask) {
+      const std::size_t position = slots[s] - 1;
+      if (entries[position].first == key) return static_cast<std::ptrdiff_t>(position);
+    }
+    return -1;
+  }
+
+  void append(std::string key, Value value) {
+    entries.emplace_back(std::move(key), std::move(value));
+    if (entries.size() <= kIndexThreshold) return;
+    if (slots.empty() || entries.size() * 2 > slots.size()) {
+      rebuildIndex();
+    } else {
+      insertSlot(entries.size() - 1);
+    }
+  }
+};
+
+Dictionary::Dictionary(std::initializer_list<Entry> entries) {
+  for (const auto& e : entries) set(e.first, e.second);
+}
+
+Dictionary::Storage& Dictionary::mutableStorage() {
+  if (!storage_) {
+    storage_ = std::make_shared<Storage>();
+  } else if (storage_.use_count() > 1) {
+    storage_ = std::make_shared<Storage>(*storage_);
+  }
+  return *storage_;
+}
+
+std::size_t Dictionary::size() const { return storage_ ? storage_->entries.size() : 0; }
+
+const Value* Dictionary::find(std::string_view key) const {
+  if (!storage_) return nullptr;
+  auto i = storage_->indexOf(key);
+  return i < 0 ? nullptr : &storage_->entries[static_cast<std::size_t>(i)].second;
+}
+
+const Value& Dictionary::operator[](std::string_view key) const {
+  const Value* v = find(key);
+  return v ? *v : Value::absent();
+}
+
+const Dictionary::Entry* Dictionary::begin() const {
+  return storage_ ? storage_->entries.data() : nullptr;
+}
+const Dictionary::Entry* Dictionary::end() const {
+  return storage_ ? storage_->entries.data() + storage_->entries.size() : nullptr;
+}
+
+std::vector<std::string> Dictionary::keys() const {
+  std::vector<std::string> out;
+  out.reserve(size());
+  for (const auto& e : *this) out.push_back(e.first);
+  return out;
+}
+
+void Dictionary::set(std::string key, Value value) {
+  if (value.isAbsent()) {
+    remove(key);
+    return;
+  }
+  Storage& s = mutableStorage();
+  auto i = s.indexOf(key);
+  if (i >= 0) {
+    s.entries[static_cast<std::size_t>(i)].second = std::move(value);
+  } else {
+    s.append(std::move(key), std::move(value));
+  }
+}
+
+bool Dictionary::remove(std::string_view key) {
+  if (!storage_ || storage_->indexOf(key) < 0) return false;
+  Storage& s = mutableStorage();
+  auto i = s.indexOf(key);
+  s.entries.erase(s.entries.begin() + i);
+  s.rebuildIndex();
+  return true;
+}
+
+void Dictionary::reserve(std::size_t capacity) { mutableStorage().entries.reserve(capacity); }
+void Dictionary::clear() { storage_.reset(); }
+
+Value* Dictionary::findMutable(std::string_view key) {
+  if (!storage_ || storage_->indexOf(key) < 0) return nullptr;
+  Storage& s = mutableStorage();
+  return &s.entries[static_cast<std::size_t>(s.indexOf(key))].second;
+}
+
+bool operator==(const Dictionary& a, const Dictionary& b) {
+  if (a.storage_ == b.storage_) return true;
+  if (a.size() != b.size()) return false;
+  for (const auto& [key, value] : a) {
+    const Value* other = b.find(key);
+    if (!other || !(*other == value)) return false;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Value
+
+Value::Value(Data d) : v_(std::make_shared<const Data>(std::move(d))) {}
+Value::Value(const URL& url) : v_(std::make_shared<const URL>(url)) {}
+Value::Value(const Error& e) : v_(std::make_shared<const Error>(e)) {}
+Value::Value(Opaque o) : v_(std::make_shared<const Opaque>(std::move(o))) {}
+
+const Data* Value::data() const {
+  auto p = std::get_if<std::shared_ptr<const Data>>(&v_);
+  return p ? p->get() : nullptr;
+}
+const URL* Value::url() const {
+  auto p = std::get_if<std::shared_ptr<const URL>>(&v_);
+  return p ? p->get() : nullptr;
+}
+const Error* Value::error() const {
+  auto p = std::get_if<std::shared_ptr<const Error>>(&v_);
+  return p ? p->get() : nullptr;
+}
+const Opaque* Value::opaque() const {
+  auto p = std::get_if<std::shared_ptr<const Opaque>>(&v_);
+  return p ? p->get() : nullptr;
+}
+
+const Value& Value::absent() {
+  static const Value* const kAbsent = new Value();
+  return *kAbsent;
+}
+
+std::optional<bool> Value::asBool() const {
+  const Number* n = number();
+  return n ? n->exactBool() : std::nullopt;
+}
+std::optional<std::int64_t> Value::asInt64() const {
+  const Number* n = number();
+  return n ? n->exactInt64() : std::nullopt;
+}
+std::optional<std::uint64_t> Value::asUInt64() const {
+  const Number* n = number();
+  return n ? n->exactUInt64() : std::nullopt;
+}
+std::optional<double> Value::asDouble() const {
+  const Number* n = number();
+  if (!n || n->isBool()) return std::nullopt;
+  return n->doubleValue();
+}
+std::optional<std::string> Value::asString() const {
+  const std::string* s = string();
+  return s ? std::optional<std::string>(*s) : std::nullopt;
+}
+
+const Value& Value::operator[](std::string_view key) const {
+  const Dictionary* d = dictionary();
+  return d ? (*d)[key] : absent();
+}
+
+const Value& Value::operator[](std::size_t index) const {
+  const Array* a = array();
+  return a ? (*a)[index] : absent();
+}
+
+namespace {
+
+void describe(const Value& v, std::string& out, int indent) {
+  const std::string pad(static_cast<std::size_t>(indent) * 4, ' ');
+  switch (v.kind()) {
+    case Value::Kind::Absent: out += "nil"; break;
+    case Value::Kind::Null: out += "<null>"; break;
+    case Value::Kind::Number: out += v.number()->stringValue(); break;
+    case Value::Kind::String: out += *v.string(); break;
+    case Value::Kind::Data: out += "{length = " + std::to_string(v.data()->size()) + "}"; break;
+    case Value::Kind::Date:
+      out += std::to_string(v.date()->timeIntervalSinceReferenceDate);
+      break;
+    case Value::Kind::URL: out += v.url()->absoluteString(); break;
+    case Value::Kind::Array: {
+      out += "(\n";
+      bool first = true;
+      for (const Value& e : *v.array()) {
+        if (!first) out += ",\n";
+        first = false;
+        out += pad + "    ";
+        describe(e, out, indent + 1);
+      }
+      out += "\n" + pad + ")";
+      break;
+    }
+    case Value::Kind::Dictionary: {
+      out += "{\n";
+      for (const auto& [key, value] : *v.dictionary()) {
+        out += pad + "    " + key + " = ";
+        describe(value, out, indent + 1);
+        out += ";\n";
+      }
+      out += pad + "}";
+      break;
+    }
+    case Value::Kind::Error: out += v.error()->localizedDescription(); break;
+    case Value::Kind::Opaque: out += "<" + v.opaque()->typeName + ">"; break;
+  }
+}
+
+}  // namespace
+
+std::string Value::description() const {
+  std::string out;
+  describe(*this, out, 0);
+  return out;
+}
+
+bool operator==(const Value& a, const Value& b) {
+  if (a.kind() != b.kind()) return false;
+  switch (a.kind()) {
+    case Value::Kind::Absent:
+    case Value::Kind::Null: return true;
+    case Value::Kind::Number: return *a.number() == *b.number();
+    case Value::Kind::String: return *a.string() == *b.string();
+    case Value::Kind::Data: return *a.data() == *b.data();
+    case Value::Kind::Date: return *a.date() == *b.date();
+    case Value::Kind::URL: return *a.url() == *b.url();
+    case Value::Kind::Array: return *a.array() == *b.array();
+    case Value::Kind::Dictionary: return *a.dictionary() == *b.dictionary();
+    case Value::Kind::Error: return *a.error() == *b.error();
+    case Value::Kind::Opaque: return a.opaque()->object == b.opaque()->object;
+  }
+  return false;
+}
+
+}  // namespace foundation

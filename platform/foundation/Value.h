@@ -1,0 +1,213 @@
+#pragma once
+#include <concepts>
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "platform/foundation/Data.h"
+#include "platform/foundation/Date.h"
+#include "platform/foundation/Number.h"
+#include "platform/foundation/ValueFwd.h"
+
+namespace foundation {
+
+/// The null value (the platform's NSNull): present, but holding nothing.
+struct Null {
+  friend bool operator==(Null, Null) { return true; }
+};
+
+/// Any other object carried through a dynamic value without being understood (what makes a JSON
+/// value of unknown type). `typeName` names the object's type for descriptions.
+struct Opaque {
+  std::shared_ptr<const void> object;
+  std::string typeName;
+};
+
+/// Copy-on-write array of values. Copies share storage until one of them is changed.
+class Array {
+ public:
+  Array() = default;
+  Array(std::initializer_list<Value> values);
+  explicit Array(std::vector<Value> values);
+
+  std::size_t size() const;
+  bool empty() const { return size() == 0; }
+  /// The element at `index`, or nullptr when out of range.
+  const Value* at(std::size_t index) const;
+  /// The element at `index`, or the absent value when out of range (never inserts).
+  const Value& operator[](std::size_t index) const;
+  const Value* begin() const;
+  const Value* end() const;
+  const std::vector<Value>& values() const;
+
+  void push_back(Value value);
+  /// Replaces an existing element; false (and no change) when out of range.
+  bool set(std::size_t index, Value value);
+  bool erase(std::size_t index);
+  void reserve(std::size_t capacity);
+  void clear();
+  /// Writable access to the elements; detaches from shared storage first.
+  std::vector<Value>& mutableValues();
+
+  friend bool operator==(const Array& a, const Array& b);
+
+ private:
+  std::shared_ptr<std::vector<Value>> storage_;
+};
+
+/// Copy-on-write dictionary with string keys. Keeps insertion order (parsed JSON keeps document
+/// order), looks keys up by hash once it has more than a handful of entries.
+class Dictionary {
+ public:
+  using Entry = std::pair<std::string, Value>;
+
+  Dictionary() = default;
+  /// Later duplicates of a key replace the earlier value, keeping the first position.
+  Dictionary(std::initializer_list<Entry> entries);
+
+  std::size_t size() const;
+  bool empty() const { return size() == 0; }
+  bool contains(std::string_view key) const { return find(key) != nullptr; }
+  /// The value for `key`, or nullptr when missing.
+  const Value* find(std::string_view key) const;
+  /// The value for `key`, or the absent value when missing (never inserts).
+  const Value& operator[](std::string_view key) const;
+  const Entry* begin() const;
+  const Entry* end() const;
+  std::vector<std::string> keys() const;
+
+  /// Sets `key` to `value`, keeping the key's position when it exists; an absent value removes it.
+  void set(std::string key, Value value);
+  bool remove(std::string_view key);
+  void reserve(std::size_t capacity);
+  void clear();
+  /// Writable access to the value of an existing key (detaches first), nullptr when missing.
+  Value* findMutable(std::string_view key);
+
+  /// Equal when both have the same keys with equal values, in any order.
+  friend bool operator==(const Dictionary& a, const Dictionary& b);
+
+ private:
+  struct Storage;
+  Storage& mutableStorage();
+  std::shared_ptr<Storage> storage_;
+};
+
+/// The one dynamic value of the system: absent, null, number, string, data, date, URL, array,
+/// dictionary, error or an opaque object. Cheap to copy (containers are shared until changed).
+/// Reading never changes a value; a missing key or index reads as the absent value.
+class Value {
+ public:
+  enum class Kind : std::uint8_t {
+    Absent, Null, Number, String, Data, Date, URL, Array, Dictionary, Error, Opaque
+  };
+
+  Value() noexcept = default;  ///< absent
+  Value(std::nullptr_t) : v_(Null{}) {}
+  Value(Null) : v_(Null{}) {}
+  Value(Number n) : v_(n) {}
+  template <class B>
+    requires std::same_as<B, bool>
+  Value(B b) : v_(Number::fromBool(b)) {}
+  template <class I>
+    requires(std::integral<I> && !std::same_as<I, bool> && std::is_signed_v<I>)
+  Value(I i) : v_(Number::fromInt64(i)) {}
+  template <class I>
+    requires(std::integral<I> && !std::same_as<I, bool> && std::is_unsigned_v<I>)
+  Value(I i) : v_(Number::fromUInt64(i)) {}
+  Value(float f) : v_(Number::fromFloat(f)) {}
+  Value(double d) : v_(Number::fromDouble(d)) {}
+  Value(std::string s) : v_(std::move(s)) {}
+  Value(std::string_view s) : v_(std::string(s)) {}
+  Value(const char* s) : v_(std::string(s)) {}
+  Value(Data d);
+  Value(Date d) : v_(d) {}
+  Value(const URL& url);
+  Value(Array a) : v_(std::move(a)) {}
+  Value(Dictionary d) : v_(std::move(d)) {}
+  Value(const Error& e);
+  Value(Opaque o);
+
+  Kind kind() const { return static_cast<Kind>(v_.index()); }
+  bool isAbsent() const { return kind() == Kind::Absent; }
+  bool isNull() const { return kind() == Kind::Null; }
+  bool isBool() const { return kind() == Kind::Number && std::get<Number>(v_).isBool(); }
+
+  // Typed views: a pointer to the held value of that kind, else nullptr.
+  const Number* number() const { return std::get_if<Number>(&v_); }
+  const std::string* string() const { return std::get_if<std::string>(&v_); }
+  const Data* data() const;
+  const Date* date() const { return std::get_if<Date>(&v_); }
+  const URL* url() const;
+  const Array* array() const { return std::get_if<Array>(&v_); }
+  const Dictionary* dictionary() const { return std::get_if<Dictionary>(&v_); }
+  const Error* error() const;
+  const Opaque* opaque() const;
+  Array* mutableArray() { return std::get_if<Array>(&v_); }
+  Dictionary* mutableDictionary() { return std::get_if<Dictionary>(&v_); }
+  std::string* mutableString() { return std::get_if<std::string>(&v_); }
+
+  // Strict conversions: a value only for the matching kind (a bool never reads as 1).
+  std::optional<bool> asBool() const;
+  std::optional<std::int64_t> asInt64() const;
+  std::optional<std::uint64_t> asUInt64() const;
+  std::optional<double> asDouble() const;  ///< any non-bool number
+  std::optional<std::string> asString() const;
+  template <class T>
+  T valueOr(std::string_view key, T fallback) const;
+
+  /// Lookups that never insert: absent for a missing key, an index out of range or another kind.
+  const Value& operator[](std::string_view key) const;
+  const Value& operator[](const char* key) const { return (*this)[std::string_view(key)]; }
+  const Value& operator[](std::size_t index) const;
+  template <class I>
+    requires(std::integral<I> && !std::same_as<I, std::size_t> && !std::same_as<I, bool>)
+  const Value& operator[](I index) const {
+    if (index < 0) return absent();
+    return (*this)[static_cast<std::size_t>(index)];
+  }
+
+  /// Human-readable text of the value, in the platform's description style (for logs).
+  std::string description() const;
+
+  /// Deep equality with the platform's isEqual rules (numbers compare numerically).
+  friend bool operator==(const Value& a, const Value& b);
+
+  static const Value& absent();
+
+ private:
+  using Storage = std::variant<std::monostate, Null, Number, std::string, std::shared_ptr<const Data>,
+                               Date, std::shared_ptr<const URL>, Array, Dictionary,
+                               std::shared_ptr<const Error>, std::shared_ptr<const Opaque>>;
+  Storage v_;
+};
+
+template <class T>
+T Value::valueOr(std::string_view key, T fallback) const {
+  const Value& v = (*this)[key];
+  if constexpr (std::same_as<T, bool>) {
+    return v.asBool().value_or(fallback);
+  } else if constexpr (std::is_integral_v<T> && std::is_signed_v<T>) {
+    auto i = v.asInt64();
+    return i ? static_cast<T>(*i) : fallback;
+  } else if constexpr (std::is_integral_v<T>) {
+    auto u = v.asUInt64();
+    return u ? static_cast<T>(*u) : fallback;
+  } else if constexpr (std::is_floating_point_v<T>) {
+    auto d = v.asDouble();
+    return d ? static_cast<T>(*d) : fallback;
+  } else {
+    auto s = v.asString();
+    return s ? T(*s) : fallback;
+  }
+}
+
+}  // namespace foundation
