@@ -1,13 +1,9 @@
 #include "platform/foundation/Date.h"
 
-#include <chrono>
+#include "platform/dispatch/Clock.h"
 
 namespace foundation {
 
-Date Date::now() {
-  using namespace std::chrono;
-  const double since1970 = duration<double>(system_clock::now().time_since_epoch()).count();
-  return fromTimeIntervalSince1970(since1970);
-}
+Date Date::now() { return fromTimeIntervalSince1970(dispatch::Clock::current().wallTime()); }
 
 }  // namespace foundation

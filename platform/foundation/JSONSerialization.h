@@ -42,12 +42,14 @@ constexpr bool hasOption(JSONWritingOptions set, JSONWritingOptions o) {
 /// may stand at the top; integers keep their kind (signed, else unsigned, else double when they
 /// fit neither), `true`/`false` are bool numbers, duplicate keys keep the last value, dictionaries
 /// keep document order; nesting deeper than kMaxDepth is an error. Every failure is an Error in
-/// the Cocoa domain with code 3840 whose description names the position and the reason.
+/// the Cocoa domain with code 3840 whose description names the reason.
 ///
 /// Writing: compact unless PrettyPrinted; strings escaped (quote, backslash, control characters;
 /// "/" as "\/" unless WithoutEscapingSlashes); integers exactly, doubles in the shortest text
 /// that reads back the same. Values JSON cannot hold (NaN, infinity, data, dates, URLs, errors,
-/// opaque objects, absent values) give an Error with code 3851, never a crash.
+/// opaque objects, absent values), strings that are not UTF-8 and nesting deeper than kMaxDepth
+/// give an Error with code 3851, never a crash. Pretty printing indents by two spaces and writes
+/// members as `"key" : value`.
 class JSONSerialization {
  public:
   static constexpr std::size_t kMaxDepth = 512;
@@ -55,7 +57,8 @@ class JSONSerialization {
   static Result<Value> JSONObjectWithData(std::string_view bytes,
                                           JSONReadingOptions options = JSONReadingOptions::None);
   /// True when `value` can be written without FragmentsAllowed: an array or dictionary at the top,
-  /// holding only null, finite numbers, strings, arrays and dictionaries.
+  /// holding only null, finite numbers, UTF-8 strings, arrays and dictionaries, nested no deeper
+  /// than kMaxDepth.
   static bool isValidJSONObject(const Value& value);
   static Result<std::string> dataWithJSONObject(const Value& value,
                                                 JSONWritingOptions options = JSONWritingOptions::None);

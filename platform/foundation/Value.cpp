@@ -1,6 +1,8 @@
 #include "platform/foundation/Value.h"
 
 #include <algorithm>
+#include <atomic>
+#include <new>
 #include <functional>
 
 #include "platform/foundation/Error.h"
@@ -71,8 +73,8 @@ bool operator==(const Array& a, const Array& b) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Dictionary: entries in insertion order plus, beyond kIndexThreshold entries, an open-addressing
-// table of entry positions keyed by the hash of the key.
+// Dictionary: one block holding the reference count, the entries in insertion order and, beyond
+// kIndexThreshold entries, an open-addressing table of entry positions keyed by the key's hash.
 
 namespace {
 // Below this size a linear scan beats hashing (most rule objects have two to four keys).
@@ -80,72 +82,150 @@ constexpr std::size_t kIndexThreshold = 8;
 }  // namespace
 
 struct Dictionary::Storage {
-  std::vector<Entry> entries;
+  std::atomic<std::size_t> references{1};
+  std::uint32_t count = 0;
+  std::uint32_t capacity = 0;
   std::vector<std::uint32_t> slots;  // entry position + 1, 0 = empty; size is a power of two
+
+  Entry* entries() { return reinterpret_cast<Entry*>(this + 1); }
+  const Entry* entries() const { return reinterpret_cast<const Entry*>(this + 1); }
+
+  static Storage* allocate(std::size_t capacity) {
+    void* memory = ::operator new(sizeof(Storage) + capacity * sizeof(Entry));
+    auto* s = new (memory) Storage();
+    s->capacity = static_cast<std::uint32_t>(capacity);
+    return s;
+  }
+
+  static void release(Storage* s) {
+    if (!s || s->references.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+    Entry* e = s->entries();
+    for (std::uint32_t i = 0; i < s->count; ++i) e[i].~Entry();
+    s->~Storage();
+    ::operator delete(s);
+  }
+
+  /// A fresh, unshared block with the entries of `from` (moved when `from` is not shared).
+  static Storage* copyOf(Storage* from, std::size_t capacity, bool move) {
+    Storage* s = allocate(std::max<std::size_t>(capacity, from->count));
+    Entry* src = from->entries();
+    Entry* dst = s->entries();
+    for (std::uint32_t i = 0; i < from->count; ++i) {
+      if (move) {
+        new (dst + i) Entry(std::move(src[i]));
+      } else {
+        new (dst + i) Entry(src[i]);
+      }
+      s->count = i + 1;
+    }
+    s->rebuildIndex();
+    return s;
+  }
 
   static std::size_t hashOf(std::string_view key) { return std::hash<std::string_view>{}(key); }
 
   void rebuildIndex() {
     slots.clear();
-    if (entries.size() <= kIndexThreshold) return;
-    std::size_t capacity = 16;
-    while (capacity < entries.size() * 2) capacity *= 2;
-    slots.assign(capacity, 0);
-    for (std::size_t i = 0; i < entries.size(); ++i) insertSlot(i);
+    if (count <= kIndexThreshold) return;
+    std::size_t size = 16;
+    while (size < std::size_t{count} * 2) size *= 2;
+    slots.assign(size, 0);
+    for (std::size_t i = 0; i < count; ++i) insertSlot(i);
   }
 
   void insertSlot(std::size_t position) {
     const std::size_t mask = slots.size() - 1;
-    std::size_t s = hashOf(entries[position].first) & mask;
+    std::size_t s = hashOf(entries()[position].first) & mask;
     while (slots[s] != 0) s = (s + 1) & mask;
     slots[s] = static_cast<std::uint32_t>(position + 1);
   }
 
   std::ptrdiff_t indexOf(std::string_view key) const {
+    const Entry* e = entries();
     if (slots.empty()) {
-      for (std::size_t i = 0; i < entries.size(); ++i) {
-        if (entries[i].first == key) return static_cast<std::ptrdiff_t>(i);
+      for (std::uint32_t i = 0; i < count; ++i) {
+        if (e[i].first == key) return static_cast<std::ptrdiff_t>(i);
       }
       return -1;
     }
     const std::size_t mask = slots.size() - 1;
     for (std::size_t s = hashOf(key) & mask; slots[s] != 0; s = (s + 1) & mask) {
       const std::size_t position = slots[s] - 1;
-      if (entries[position].first == key) return static_cast<std::ptrdiff_t>(position);
+      if (e[position].first == key) return static_cast<std::ptrdiff_t>(position);
     }
     return -1;
   }
 
+  /// Appends; the caller has made room (count < capacity).
   void append(std::string key, Value value) {
-    entries.emplace_back(std::move(key), std::move(value));
-    if (entries.size() <= kIndexThreshold) return;
-    if (slots.empty() || entries.size() * 2 > slots.size()) {
+    new (entries() + count) Entry(std::move(key), std::move(value));
+    ++count;
+    if (count <= kIndexThreshold) return;
+    if (slots.empty() || std::size_t{count} * 2 > slots.size()) {
       rebuildIndex();
     } else {
-      insertSlot(entries.size() - 1);
+      insertSlot(count - 1);
     }
+  }
+
+  void erase(std::size_t position) {
+    Entry* e = entries();
+    for (std::size_t i = position; i + 1 < count; ++i) e[i] = std::move(e[i + 1]);
+    e[count - 1].~Entry();
+    --count;
+    rebuildIndex();
   }
 };
 
 Dictionary::Dictionary(std::initializer_list<Entry> entries) {
+  reserve(entries.size());
   for (const auto& e : entries) set(e.first, e.second);
 }
 
-Dictionary::Storage& Dictionary::mutableStorage() {
+Dictionary::Dictionary(const Dictionary& other) noexcept : storage_(other.storage_) {
+  if (storage_) storage_->references.fetch_add(1, std::memory_order_relaxed);
+}
+
+Dictionary& Dictionary::operator=(const Dictionary& other) noexcept {
+  if (other.storage_) other.storage_->references.fetch_add(1, std::memory_order_relaxed);
+  Storage::release(storage_);
+  storage_ = other.storage_;
+  return *this;
+}
+
+Dictionary& Dictionary::operator=(Dictionary&& other) noexcept {
+  if (this != &other) {
+    Storage::release(storage_);
+    storage_ = other.storage_;
+    other.storage_ = nullptr;
+  }
+  return *this;
+}
+
+Dictionary::~Dictionary() { Storage::release(storage_); }
+
+Dictionary::Storage& Dictionary::mutableStorage(std::size_t minimumCapacity) {
   if (!storage_) {
-    storage_ = std::make_shared<Storage>();
-  } else if (storage_.use_count() > 1) {
-    storage_ = std::make_shared<Storage>(*storage_);
+    storage_ = Storage::allocate(std::max<std::size_t>(minimumCapacity, 4));
+    return *storage_;
+  }
+  const bool shared = storage_->references.load(std::memory_order_acquire) != 1;
+  if (shared || storage_->capacity < minimumCapacity) {
+    std::size_t capacity = storage_->capacity;
+    while (capacity < minimumCapacity) capacity = std::max<std::size_t>(capacity * 2, 4);
+    Storage* fresh = Storage::copyOf(storage_, capacity, !shared);
+    Storage::release(storage_);
+    storage_ = fresh;
   }
   return *storage_;
 }
 
-std::size_t Dictionary::size() const { return storage_ ? storage_->entries.size() : 0; }
+std::size_t Dictionary::size() const { return storage_ ? storage_->count : 0; }
 
 const Value* Dictionary::find(std::string_view key) const {
   if (!storage_) return nullptr;
   auto i = storage_->indexOf(key);
-  return i < 0 ? nullptr : &storage_->entries[static_cast<std::size_t>(i)].second;
+  return i < 0 ? nullptr : &storage_->entries()[i].second;
 }
 
 const Value& Dictionary::operator[](std::string_view key) const {
@@ -153,11 +233,9 @@ const Value& Dictionary::operator[](std::string_view key) const {
   return v ? *v : Value::absent();
 }
 
-const Dictionary::Entry* Dictionary::begin() const {
-  return storage_ ? storage_->entries.data() : nullptr;
-}
+const Dictionary::Entry* Dictionary::begin() const { return storage_ ? storage_->entries() : nullptr; }
 const Dictionary::Entry* Dictionary::end() const {
-  return storage_ ? storage_->entries.data() + storage_->entries.size() : nullptr;
+  return storage_ ? storage_->entries() + storage_->count : nullptr;
 }
 
 std::vector<std::string> Dictionary::keys() const {
@@ -172,31 +250,42 @@ void Dictionary::set(std::string key, Value value) {
     remove(key);
     return;
   }
-  Storage& s = mutableStorage();
-  auto i = s.indexOf(key);
-  if (i >= 0) {
-    s.entries[static_cast<std::size_t>(i)].second = std::move(value);
-  } else {
-    s.append(std::move(key), std::move(value));
+  auto existing = storage_ ? storage_->indexOf(key) : -1;
+  if (existing >= 0) {
+    mutableStorage(0).entries()[existing].second = std::move(value);
+    return;
   }
+  Storage& s = mutableStorage(size() + 1);
+  s.append(std::move(key), std::move(value));
 }
 
 bool Dictionary::remove(std::string_view key) {
-  if (!storage_ || storage_->indexOf(key) < 0) return false;
-  Storage& s = mutableStorage();
-  auto i = s.indexOf(key);
-  s.entries.erase(s.entries.begin() + i);
-  s.rebuildIndex();
+  if (!storage_) return false;
+  auto i = storage_->indexOf(key);
+  if (i < 0) return false;
+  mutableStorage(0).erase(static_cast<std::size_t>(i));
   return true;
 }
 
-void Dictionary::reserve(std::size_t capacity) { mutableStorage().entries.reserve(capacity); }
-void Dictionary::clear() { storage_.reset(); }
+void Dictionary::reserve(std::size_t capacity) {
+  if (!storage_) {
+    // Exactly the size asked for: the JSON reader knows each object's member count up front.
+    if (capacity > 0) storage_ = Storage::allocate(capacity);
+    return;
+  }
+  mutableStorage(capacity);
+}
+
+void Dictionary::clear() {
+  Storage::release(storage_);
+  storage_ = nullptr;
+}
 
 Value* Dictionary::findMutable(std::string_view key) {
-  if (!storage_ || storage_->indexOf(key) < 0) return nullptr;
-  Storage& s = mutableStorage();
-  return &s.entries[static_cast<std::size_t>(s.indexOf(key))].second;
+  if (!storage_) return nullptr;
+  auto i = storage_->indexOf(key);
+  if (i < 0) return nullptr;
+  return &mutableStorage(0).entries()[i].second;
 }
 
 bool operator==(const Dictionary& a, const Dictionary& b) {

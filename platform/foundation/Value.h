@@ -95,10 +95,18 @@ class Dictionary {
   /// Equal when both have the same keys with equal values, in any order.
   friend bool operator==(const Dictionary& a, const Dictionary& b);
 
+  Dictionary(const Dictionary& other) noexcept;
+  Dictionary(Dictionary&& other) noexcept : storage_(other.storage_) { other.storage_ = nullptr; }
+  Dictionary& operator=(const Dictionary& other) noexcept;
+  Dictionary& operator=(Dictionary&& other) noexcept;
+  ~Dictionary();
+
  private:
+  // Entries live in one block with their reference count (one allocation per dictionary, which
+  // matters when a parsed document holds hundreds of thousands of small objects).
   struct Storage;
-  Storage& mutableStorage();
-  std::shared_ptr<Storage> storage_;
+  Storage& mutableStorage(std::size_t minimumCapacity);
+  Storage* storage_ = nullptr;
 };
 
 /// The one dynamic value of the system: absent, null, number, string, data, date, URL, array,

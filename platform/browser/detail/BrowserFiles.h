@@ -1,0 +1,32 @@
+#pragma once
+#include <string>
+
+#include "platform/foundation/Result.h"
+#include "platform/foundation/Value.h"
+
+namespace browser::detail {
+
+/// Holds the browser folder's lock file ("<folder>/.lock", flock) for its lifetime, so that
+/// read-modify-writes of the state files by several threads or processes do not lose updates.
+/// A lock that cannot be taken (unwritable folder) is no error here: the write that follows
+/// reports the real problem.
+class FolderLock {
+ public:
+  explicit FolderLock(const std::string& folder);
+  ~FolderLock();
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+
+ private:
+  int fd_ = -1;
+};
+
+/// The JSON object stored at `path`; an empty object when the file does not exist; a
+/// DamagedStateFile error when it is not a JSON object, so a damaged file is never overwritten.
+foundation::Result<foundation::Dictionary> readStateObject(const std::string& path);
+/// Writes `object` to `path` through the atomic-write helper (pretty-printed, sorted keys).
+foundation::Result<void> writeStateObject(const std::string& path, const foundation::Dictionary& object);
+/// Appends one line (a newline is added) to the log at `path`, creating it when missing.
+foundation::Result<void> appendLine(const std::string& path, const std::string& line);
+
+}  // namespace browser::detail

@@ -1,0 +1,207 @@
+#include "platform/browser/detail/ExtensionHostProcess.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "platform/browser/BrowserError.h"
+#include "platform/foundation/FileManager.h"
+#include "platform/foundation/JSONSerialization.h"
+
+extern char** environ;
+
+namespace browser::detail {
+
+namespace {
+
+constexpr const char* kHostProgramName = "fendrel-extension-host";
+// What the browser keeps of the host's output: the answer is one short line; diagnostics beyond
+// this are dropped rather than letting a chatty plug-in grow the browser's memory.
+constexpr std::size_t kMaxOutputBytes = 256 * 1024;
+
+foundation::Error interrupted(std::string reason) {
+  return makeSFError(SFErrorCode::LoadingInterrupted, "loading interrupted: " + std::move(reason));
+}
+
+/// The child's environment: ours, with the device root and the main bundle set for the extension.
+std::vector<std::string> childEnvironment(const std::string& deviceRoot, const std::string& bundlePath) {
+  std::vector<std::string> env;
+  for (char** entry = environ; entry && *entry; ++entry) {
+    std::string_view text(*entry);
+    if (text.starts_with("FENDREL_DEVICE_ROOT=") || text.starts_with("FENDREL_MAIN_BUNDLE=")) continue;
+    env.emplace_back(text);
+  }
+  env.push_back("FENDREL_DEVICE_ROOT=" + deviceRoot);
+  env.push_back("FENDREL_MAIN_BUNDLE=" + bundlePath);
+  return env;
+}
+
+std::vector<char*> pointers(std::vector<std::string>& strings) {
+  std::vector<char*> result;
+  for (auto& s : strings) result.push_back(s.data());
+  result.push_back(nullptr);
+  return result;
+}
+
+struct ChildOutput {
+  std::string out;
+  std::string err;
+  bool timedOut = false;
+};
+
+/// Reads both pipes until the child closes them or the time limit passes.
+ChildOutput collectOutput(int outFd, int errFd, double timeLimitSeconds) {
+  ChildOutput result;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeLimitSeconds);
+  pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
+  std::string* sinks[2] = {&result.out, &result.err};
+  int open = 2;
+  while (open > 0) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      result.timedOut = true;
+      break;
+    }
+    int ready = ::poll(fds, 2, static_cast<int>(std::min<long long>(left.count(), 1000)));
+    if (ready < 0 && errno != EINTR) break;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      char buffer[8192];
+      ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        fds[i].fd = -1;
+        --open;
+        continue;
+      }
+      if (sinks[i]->size() < kMaxOutputBytes) sinks[i]->append(buffer, static_cast<std::size_t>(n));
+    }
+  }
+  return result;
+}
+
+/// The last non-empty line of the host's standard output, where it prints its answer.
+std::string lastLine(const std::string& text) {
+  std::size_t end = text.find_last_not_of("\r\n");
+  if (end == std::string::npos) return {};
+  std::size_t start = text.rfind('\n', end);
+  return text.substr(start == std::string::npos ? 0 : start + 1, end - (start == std::string::npos ? 0 : start + 1) + 1);
+}
+
+std::string firstLine(const std::string& text) {
+  std::string line = text.substr(0, text.find('\n'));
+  return line.size() > 300 ? line.substr(0, 300) : line;
+}
+
+/// Turns the host's answer line into the attachment or the error it reports.
+foundation::Result<HostAnswer> parseAnswer(const std::string& line, const std::string& identifier) {
+  auto parsed = foundation::JSONSerialization::JSONObjectWithData(line);
+  if (!parsed || !parsed->dictionary()) return interrupted("the extension host gave no answer");
+  const foundation::Value& answer = *parsed;
+  if (const foundation::Dictionary* cancel = answer["error"].dictionary()) {
+    foundation::Error cause((*cancel)["domain"].asString().value_or("unknown"),
+                            (*cancel)["code"].asInt64().value_or(0),
+                            foundation::Dictionary{{foundation::kLocalizedDescriptionKey,
+                                                    (*cancel)["description"].asString().value_or("")}});
+    return foundation::Error(
+        kSFErrorDomain, static_cast<std::int64_t>(SFErrorCode::LoadingInterrupted),
+        foundation::Dictionary{{foundation::kLocalizedDescriptionKey,
+                                "loading interrupted: the extension " + identifier + " cancelled the request: " +
+                                    cause.localizedDescription()},
+                               {foundation::kUnderlyingErrorKey, cause}});
+  }
+  if (auto failure = answer["hostError"].asString()) return interrupted(*failure);
+  const foundation::Value& attachment = answer["items"][0]["attachments"][0];
+  auto path = attachment["path"].asString();
+  if (!path) {
+    return makeSFError(SFErrorCode::NoAttachmentFound, "no attachment found: the extension " + identifier +
+                                                           " answered without a rule file");
+  }
+  return HostAnswer{*path, attachment["size"].asUInt64().value_or(0)};
+}
+
+std::string directoryOfRunningExecutable() {
+  char buffer[4096];
+  ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (n <= 0) return {};
+  std::string path(buffer, static_cast<std::size_t>(n));
+  return path.substr(0, path.rfind('/'));
+}
+
+}  // namespace
+
+std::string extensionHostPath() {
+  if (const char* configured = std::getenv("FENDREL_EXTENSION_HOST"); configured && *configured) return configured;
+  std::string beside = directoryOfRunningExecutable() + "/" + kHostProgramName;
+  if (::access(beside.c_str(), X_OK) == 0) return beside;
+#ifdef FENDREL_EXTENSION_HOST_BUILT
+  return FENDREL_EXTENSION_HOST_BUILT;
+#else
+  return beside;
+#endif
+}
+
+foundation::Result<HostAnswer> runExtensionHost(const InstalledExtension& extension, const std::string& deviceRoot,
+                                                double timeLimitSeconds) {
+  int outPipe[2], errPipe[2];
+  if (::pipe2(outPipe, O_CLOEXEC) != 0) return interrupted(std::string("cannot create a pipe: ") + std::strerror(errno));
+  if (::pipe2(errPipe, O_CLOEXEC) != 0) {
+    int error = errno;
+    ::close(outPipe[0]);
+    ::close(outPipe[1]);
+    return interrupted(std::string("cannot create a pipe: ") + std::strerror(error));
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
+
+  std::string host = extensionHostPath();
+  std::vector<std::string> args = {host, extension.pluginPath, extension.bundlePath};
+  std::vector<std::string> env = childEnvironment(deviceRoot, extension.bundlePath);
+  auto argv = pointers(args);
+  auto envp = pointers(env);
+  pid_t pid = 0;
+  int spawnError = ::posix_spawn(&pid, host.c_str(), &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(outPipe[1]);
+  ::close(errPipe[1]);
+  if (spawnError != 0) {
+    ::close(outPipe[0]);
+    ::close(errPipe[0]);
+    return interrupted("cannot run the extension host " + host + ": " + std::strerror(spawnError));
+  }
+
+  ChildOutput output = collectOutput(outPipe[0], errPipe[0], timeLimitSeconds);
+  ::close(outPipe[0]);
+  ::close(errPipe[0]);
+  if (output.timedOut) ::kill(pid, SIGKILL);
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+
+  if (output.timedOut) return interrupted("the extension " + extension.identifier + " did not answer in time");
+  if (WIFSIGNALED(status)) {
+    return interrupted("the extension " + extension.identifier + " ended with signal " +
+                       std::to_string(WTERMSIG(status)));
+  }
+  std::string line = lastLine(output.out);
+  if (line.empty()) {
+    std::string detail = output.err.empty() ? "exit status " + std::to_string(WEXITSTATUS(status))
+                                            : firstLine(output.err);
+    return interrupted("the extension host gave no answer (" + detail + ")");
+  }
+  return parseAnswer(line, extension.identifier);
+}
+
+}  // namespace browser::detail

@@ -1,0 +1,29 @@
+#pragma once
+#include <cstddef>
+#include <functional>
+
+// The main run loop: the thread that owns it runs the main queue's blocks while it pumps the loop.
+// Blocks queued with DispatchQueue::main()->async() or asyncAfter() wait until the main thread
+// calls runMainLoopUntil() or drainMainQueue(). Tests pump it on the test thread.
+
+namespace dispatch {
+
+/// Makes the calling thread the main thread. By default the main thread is the process's initial
+/// thread (the one running `main`), so a worker that touches the main queue first never takes it.
+void bindMainThread();
+
+/// True on the main thread.
+bool isMainThread();
+
+/// Runs main-queue blocks, including asyncAfter blocks as they become due, on the calling main
+/// thread until `done()` is true (checked before each block and at least every millisecond).
+/// Returns true when done() held, false when `timeoutSeconds` of REAL time passed first (a manual
+/// clock that never moves cannot hang a caller); kForever waits without limit. Called on a thread
+/// other than the main thread it runs nothing and returns done().
+bool runMainLoopUntil(const std::function<bool()>& done, double timeoutSeconds);
+
+/// Runs every main-queue block that is due now, including the ones those blocks queue, and returns
+/// how many ran. Main thread only (elsewhere it runs nothing and returns 0).
+std::size_t drainMainQueue();
+
+}  // namespace dispatch

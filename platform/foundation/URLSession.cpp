@@ -1,0 +1,431 @@
+#include "platform/foundation/URLSession.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+#include "platform/foundation/OperationQueue.h"
+#include "platform/foundation/detail/NetworkEngine.h"
+
+namespace foundation {
+
+namespace {
+
+constexpr double kDefaultRequestTimeout = 60.0;
+constexpr double kDefaultResourceTimeout = 7 * 24 * 3600.0;
+
+std::atomic<std::uint64_t> lastTaskIdentifier{0};
+
+double positiveOr(double seconds, double fallback) {
+  return std::isfinite(seconds) && seconds > 0 ? seconds : fallback;
+}
+
+/// Writes all of `bytes`, retrying interrupted and short writes.
+bool writeAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return true;
+}
+
+/// A body sent with a content coding is decoded on the way, so its decoded length is not known.
+bool isContentEncoded(const URLResponse& response) {
+  auto http = dynamic_cast<const HTTPURLResponse*>(&response);
+  if (http == nullptr) return false;
+  auto coding = http->valueForHTTPHeaderField("Content-Encoding");
+  return coding && !coding->empty() && *coding != "identity";
+}
+
+}  // namespace
+
+void URLSessionDelegate::didBecomeInvalidWithError(const std::shared_ptr<URLSession>&, const std::optional<Error>&) {}
+void URLSessionDelegate::didCompleteWithError(const std::shared_ptr<URLSession>&,
+                                              const std::shared_ptr<URLSessionTask>&, const std::optional<Error>&) {}
+void URLSessionDelegate::didWriteData(const std::shared_ptr<URLSession>&, const std::shared_ptr<URLSessionDownloadTask>&,
+                                      std::int64_t, std::int64_t, std::int64_t) {}
+void URLSessionDelegate::didFinishDownloadingTo(const std::shared_ptr<URLSession>&,
+                                                const std::shared_ptr<URLSessionDownloadTask>&, const URL&) {}
+
+URLSessionConfiguration URLSessionConfiguration::defaultSessionConfiguration() { return URLSessionConfiguration(); }
+
+URLSessionConfiguration URLSessionConfiguration::ephemeralSessionConfiguration() {
+  URLSessionConfiguration configuration;
+  configuration.isEphemeral = true;
+  return configuration;
+}
+
+/// Runs a task's life: start, the network thread's reports, and their delivery on the session's queue.
+struct URLSessionTaskDriver {
+  /// Hands the network thread's reports to the task. Holds the task until the transfer ends.
+  class Observer final : public detail::TransferObserver {
+   public:
+    explicit Observer(std::shared_ptr<URLSessionTask> task) : task_(std::move(task)) {}
+    void transferDidReceiveResponse(std::shared_ptr<URLResponse> response) override {
+      receiveResponse(*task_, std::move(response));
+    }
+    std::optional<Error> transferDidReceiveData(std::string_view bytes) override { return receiveData(task_, bytes); }
+    void transferDidEnd(std::optional<Error> error) override { end(task_, std::move(error)); }
+
+   private:
+    std::shared_ptr<URLSessionTask> task_;
+  };
+
+  static void resume(const std::shared_ptr<URLSessionTask>& task) {
+    std::optional<Error> failure;
+    {
+      std::lock_guard lock(task->mutex_);
+      if (task->state_ != URLSessionTask::State::Suspended) return;
+      task->state_ = URLSessionTask::State::Running;
+      URLSession& session = *task->session_;
+      if (!session.taskWillStart()) {
+        failure = detail::makeURLError(URLError::Unknown, task->request_.url(),
+                                       "cannot start task: the session was invalidated");
+      } else if (task->kind_ == URLSessionTask::Kind::Download) {
+        failure = createTemporaryFile(static_cast<URLSessionDownloadTask&>(*task));
+      }
+      if (!failure) {
+        task->transfer_ = detail::NetworkEngine::shared().start(task->request_, transferOptions(*task),
+                                                                std::make_shared<Observer>(task));
+      }
+    }
+    if (failure) end(task, std::move(failure));
+  }
+
+  static void cancel(const std::shared_ptr<URLSessionTask>& task) {
+    std::uint64_t transfer = 0;
+    {
+      std::lock_guard lock(task->mutex_);
+      if (task->ended_ || task->state_ == URLSessionTask::State::Canceling) return;
+      bool started = task->state_ == URLSessionTask::State::Running;
+      task->state_ = URLSessionTask::State::Canceling;
+      if (started) {
+        transfer = task->transfer_;
+      } else {
+        task->session_->taskWillStart();  // its cancellation is reported like an ended load
+      }
+    }
+    // A running transfer ends on the network thread, which reports the cancellation, unless it
+    // ended first; either way the task reports once.
+    if (transfer != 0) {
+      detail::NetworkEngine::shared().cancel(transfer);
+    } else {
+      end(task, detail::makeURLError(URLError::Cancelled, task->request_.url()));
+    }
+  }
+
+  static detail::TransferOptions transferOptions(const URLSessionTask& task) {
+    const URLSessionConfiguration& configuration = task.session_->configuration();
+    detail::TransferOptions options;
+    double idle = task.request_.hasExplicitTimeoutInterval() ? task.request_.timeoutInterval()
+                                                              : configuration.timeoutIntervalForRequest;
+    options.idleTimeoutSeconds = positiveOr(idle, kDefaultRequestTimeout);
+    options.resourceTimeoutSeconds = positiveOr(configuration.timeoutIntervalForResource, kDefaultResourceTimeout);
+    options.additionalHeaders = configuration.httpAdditionalHeaders;
+    return options;
+  }
+
+  static std::optional<Error> createTemporaryFile(URLSessionDownloadTask& task) {
+    std::error_code ec;
+    std::filesystem::path folder = std::filesystem::temp_directory_path(ec);
+    if (ec) folder = "/tmp";
+    std::string pattern = (folder / "URLSessionDownload.XXXXXX").string();
+    int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd < 0) {
+      return detail::makeURLError(URLError::CannotCreateFile, task.request_.url(),
+                                  "cannot create a temporary file in " + folder.string() + ": " + std::strerror(errno));
+    }
+    task.fd_ = fd;
+    task.tempPath_ = pattern;
+    return std::nullopt;
+  }
+
+  static void receiveResponse(URLSessionTask& task, std::shared_ptr<URLResponse> response) {
+    std::lock_guard lock(task.mutex_);
+    task.bytesExpected_ = isContentEncoded(*response) ? -1 : response->expectedContentLength();
+    task.response_ = std::move(response);
+  }
+
+  static std::optional<Error> receiveData(const std::shared_ptr<URLSessionTask>& task, std::string_view bytes) {
+    std::int64_t total = 0;
+    std::int64_t expected = -1;
+    {
+      std::lock_guard lock(task->mutex_);
+      if (task->kind_ == URLSessionTask::Kind::Data) {
+        static_cast<URLSessionDataTask&>(*task).body_.append(bytes);
+      } else {
+        auto& download = static_cast<URLSessionDownloadTask&>(*task);
+        if (!writeAll(download.fd_, bytes)) {
+          return detail::makeURLError(URLError::CannotWriteToFile, task->request_.url(),
+                                      "cannot write " + download.tempPath_ + ": " + std::strerror(errno));
+        }
+      }
+      task->bytesReceived_ += static_cast<std::int64_t>(bytes.size());
+      total = task->bytesReceived_;
+      expected = task->bytesExpected_;
+    }
+    if (task->kind_ == URLSessionTask::Kind::Download) {
+      auto written = static_cast<std::int64_t>(bytes.size());
+      task->session_->enqueue([task, written, total, expected] {
+        if (auto delegate = task->session_->delegate()) {
+          delegate->didWriteData(task->session_, std::static_pointer_cast<URLSessionDownloadTask>(task), written,
+                                 total, expected);
+        }
+      });
+    }
+    return std::nullopt;
+  }
+
+  /// Decides the task's outcome (the first call wins) and queues its delivery.
+  static void end(const std::shared_ptr<URLSessionTask>& task, std::optional<Error> error) {
+    {
+      std::lock_guard lock(task->mutex_);
+      if (task->ended_) return;
+      task->ended_ = true;
+      task->error_ = error;
+    }
+    if (task->kind_ == URLSessionTask::Kind::Data) {
+      deliverData(std::static_pointer_cast<URLSessionDataTask>(task), std::move(error));
+    } else {
+      deliverDownload(std::static_pointer_cast<URLSessionDownloadTask>(task), std::move(error));
+    }
+  }
+
+  static void deliverData(const std::shared_ptr<URLSessionDataTask>& task, std::optional<Error> error) {
+    std::optional<Data> data;
+    std::shared_ptr<URLResponse> response;
+    {
+      std::lock_guard lock(task->mutex_);
+      if (!error) {
+        data = Data(std::move(task->body_));
+        response = task->response_;
+      }
+      task->body_.clear();
+    }
+    task->session_->enqueue([task, data = std::move(data), response = std::move(response), error]() mutable {
+      markCompleted(*task);
+      DataTaskCompletion completion = std::move(task->completion_);
+      task->completion_ = nullptr;  // drops whatever the completion captured, the task included
+      if (completion) {
+        completion(std::move(data), std::move(response), error);
+      } else if (auto delegate = task->session_->delegate()) {
+        delegate->didCompleteWithError(task->session_, task, error);
+      }
+      task->session_->taskDidComplete(task->identifier_);
+    });
+  }
+
+  static void deliverDownload(const std::shared_ptr<URLSessionDownloadTask>& task, std::optional<Error> error) {
+    std::string path;
+    {
+      std::lock_guard lock(task->mutex_);
+      if (task->fd_ >= 0) ::close(task->fd_);
+      task->fd_ = -1;
+      path = std::move(task->tempPath_);
+      task->tempPath_.clear();
+    }
+    if (error && !path.empty()) {
+      ::unlink(path.c_str());
+      path.clear();
+    }
+    task->session_->enqueue([task, path, error] {
+      auto delegate = task->session_->delegate();
+      if (!error && delegate) delegate->didFinishDownloadingTo(task->session_, task, URL::fileURL(path));
+      if (!path.empty()) ::unlink(path.c_str());
+      markCompleted(*task);
+      if (delegate) delegate->didCompleteWithError(task->session_, task, error);
+      task->session_->taskDidComplete(task->identifier_);
+    });
+  }
+
+  static void markCompleted(URLSessionTask& task) {
+    std::lock_guard lock(task.mutex_);
+    task.state_ = URLSessionTask::State::Completed;
+  }
+};
+
+// MARK: - Tasks
+
+URLSessionTask::URLSessionTask(std::shared_ptr<URLSession> session, URLRequest request, Kind kind)
+    : identifier_(++lastTaskIdentifier), kind_(kind), request_(std::move(request)), session_(std::move(session)) {}
+
+URLSessionTask::~URLSessionTask() { session_->forgetTask(identifier_); }
+
+URLSessionTask::State URLSessionTask::state() const {
+  std::lock_guard lock(mutex_);
+  return state_;
+}
+
+std::shared_ptr<URLResponse> URLSessionTask::response() const {
+  std::lock_guard lock(mutex_);
+  return response_;
+}
+
+std::optional<Error> URLSessionTask::error() const {
+  std::lock_guard lock(mutex_);
+  return error_;
+}
+
+std::int64_t URLSessionTask::countOfBytesReceived() const {
+  std::lock_guard lock(mutex_);
+  return bytesReceived_;
+}
+
+std::int64_t URLSessionTask::countOfBytesExpectedToReceive() const {
+  std::lock_guard lock(mutex_);
+  return bytesExpected_;
+}
+
+void URLSessionTask::resume() { URLSessionTaskDriver::resume(shared_from_this()); }
+
+void URLSessionTask::cancel() { URLSessionTaskDriver::cancel(shared_from_this()); }
+
+URLSessionDataTask::URLSessionDataTask(std::shared_ptr<URLSession> session, URLRequest request,
+                                       DataTaskCompletion completion)
+    : URLSessionTask(std::move(session), std::move(request), Kind::Data), completion_(std::move(completion)) {}
+
+URLSessionDownloadTask::URLSessionDownloadTask(std::shared_ptr<URLSession> session, URLRequest request)
+    : URLSessionTask(std::move(session), std::move(request), Kind::Download) {}
+
+URLSessionDownloadTask::~URLSessionDownloadTask() {
+  if (fd_ >= 0) ::close(fd_);
+  if (!tempPath_.empty()) ::unlink(tempPath_.c_str());
+}
+
+// MARK: - Session
+
+URLSession::URLSession(URLSessionConfiguration configuration, std::shared_ptr<URLSessionDelegate> delegate,
+                       std::shared_ptr<OperationQueue> delegateQueue, bool isShared)
+    : configuration_(std::move(configuration)),
+      delegateQueue_(std::move(delegateQueue)),
+      isShared_(isShared),
+      delegate_(std::move(delegate)) {}
+
+URLSession::~URLSession() = default;
+
+std::shared_ptr<URLSession> URLSession::shared() {
+  static auto* session =
+      new std::shared_ptr<URLSession>(make(URLSessionConfiguration::defaultSessionConfiguration(), nullptr, nullptr, true));
+  return *session;
+}
+
+std::shared_ptr<URLSession> URLSession::create(URLSessionConfiguration configuration,
+                                               std::shared_ptr<URLSessionDelegate> delegate,
+                                               std::shared_ptr<OperationQueue> delegateQueue) {
+  return make(std::move(configuration), std::move(delegate), std::move(delegateQueue), false);
+}
+
+std::shared_ptr<URLSession> URLSession::make(URLSessionConfiguration configuration,
+                                             std::shared_ptr<URLSessionDelegate> delegate,
+                                             std::shared_ptr<OperationQueue> delegateQueue, bool isShared) {
+  if (!delegateQueue) {
+    delegateQueue = OperationQueue::create();
+    delegateQueue->setName("URLSession delegate queue");
+    delegateQueue->setMaxConcurrentOperationCount(1);
+  }
+  return std::shared_ptr<URLSession>(
+      new URLSession(std::move(configuration), std::move(delegate), std::move(delegateQueue), isShared));
+}
+
+std::shared_ptr<URLSessionDelegate> URLSession::delegate() const {
+  std::lock_guard lock(mutex_);
+  return delegate_;
+}
+
+std::shared_ptr<URLSessionDataTask> URLSession::dataTask(URLRequest request, DataTaskCompletion completion) {
+  auto task = std::make_shared<URLSessionDataTask>(shared_from_this(), std::move(request), std::move(completion));
+  registerTask(task);
+  return task;
+}
+
+std::shared_ptr<URLSessionDataTask> URLSession::dataTask(URL url, DataTaskCompletion completion) {
+  URLRequest request(std::move(url));
+  request.setCachePolicy(configuration_.requestCachePolicy);
+  return dataTask(std::move(request), std::move(completion));
+}
+
+std::shared_ptr<URLSessionDownloadTask> URLSession::downloadTask(URLRequest request) {
+  auto task = std::make_shared<URLSessionDownloadTask>(shared_from_this(), std::move(request));
+  registerTask(task);
+  return task;
+}
+
+std::shared_ptr<URLSessionDownloadTask> URLSession::downloadTask(URL url) {
+  URLRequest request(std::move(url));
+  request.setCachePolicy(configuration_.requestCachePolicy);
+  return downloadTask(std::move(request));
+}
+
+void URLSession::finishTasksAndInvalidate() {
+  if (isShared_) return;
+  std::unique_lock lock(mutex_);
+  invalidated_ = true;
+  becomeInvalidIfDone(lock);
+}
+
+void URLSession::invalidateAndCancel() {
+  if (isShared_) return;
+  std::vector<std::shared_ptr<URLSessionTask>> tasks;
+  {
+    std::lock_guard lock(mutex_);
+    invalidated_ = true;
+    for (auto& [id, weak] : tasks_) {
+      if (auto task = weak.lock()) tasks.push_back(std::move(task));
+    }
+  }
+  for (auto& task : tasks) task->cancel();
+  std::unique_lock lock(mutex_);
+  becomeInvalidIfDone(lock);
+}
+
+void URLSession::enqueue(std::function<void()> block) { delegateQueue_->addOperationWithBlock(std::move(block)); }
+
+void URLSession::registerTask(const std::shared_ptr<URLSessionTask>& task) {
+  std::lock_guard lock(mutex_);
+  tasks_.emplace(task->taskIdentifier(), task);
+}
+
+void URLSession::forgetTask(std::uint64_t identifier) {
+  std::lock_guard lock(mutex_);
+  tasks_.erase(identifier);
+}
+
+bool URLSession::taskWillStart() {
+  std::lock_guard lock(mutex_);
+  ++outstanding_;
+  return !invalidated_;
+}
+
+void URLSession::taskDidComplete(std::uint64_t identifier) {
+  std::unique_lock lock(mutex_);
+  tasks_.erase(identifier);
+  if (outstanding_ > 0) --outstanding_;
+  becomeInvalidIfDone(lock);
+}
+
+void URLSession::becomeInvalidIfDone(std::unique_lock<std::mutex>& lock) {
+  if (!invalidated_ || invalidNotified_ || outstanding_ > 0) return;
+  invalidNotified_ = true;
+  lock.unlock();
+  enqueue([self = shared_from_this()] {
+    std::shared_ptr<URLSessionDelegate> delegate = self->delegate();
+    if (delegate) delegate->didBecomeInvalidWithError(self, std::nullopt);
+    std::unique_lock relock(self->mutex_);
+    std::shared_ptr<URLSessionDelegate> released = std::move(self->delegate_);
+    relock.unlock();
+    // `released` and `delegate` go here, outside the lock: the delegate may hold tasks whose
+    // destruction takes the session's lock.
+  });
+}
+
+}  // namespace foundation

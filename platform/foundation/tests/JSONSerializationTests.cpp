@@ -1,0 +1,227 @@
+#include "platform/foundation/JSONSerialization.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+#include <thread>
+
+#include "platform/foundation/URL.h"
+
+namespace foundation {
+namespace {
+
+using Reading = JSONReadingOptions;
+using Writing = JSONWritingOptions;
+
+Value parse(std::string_view text, Reading options = Reading::None) {
+  auto result = JSONSerialization::JSONObjectWithData(text, options);
+  EXPECT_TRUE(result.ok()) << text << ": " << (result.ok() ? "" : result.error().localizedDescription());
+  return result.ok() ? *result : Value();
+}
+
+std::string write(const Value& value, Writing options = Writing::None) {
+  auto result = JSONSerialization::dataWithJSONObject(value, options);
+  EXPECT_TRUE(result.ok()) << (result.ok() ? "" : result.error().localizedDescription());
+  return result.ok() ? *result : std::string();
+}
+
+void expectReadError(std::string_view text, Reading options = Reading::None) {
+  auto result = JSONSerialization::JSONObjectWithData(text, options);
+  ASSERT_FALSE(result.ok()) << "accepted: " << text;
+  EXPECT_TRUE(result.error().is(kCocoaErrorDomain, 3840));
+  EXPECT_NE(result.error().localizedDescription().find("cannot read JSON text: "), std::string::npos);
+}
+
+TEST(JSONSerializationTests, NumbersKeepTheirKindAndValueThroughARoundTrip) {
+  const Value v = parse(R"([true, 1, 1.5, 18446744073709551615, 18446744073709551616,
+                            -9223372036854775808, -9223372036854775809, 0, -0.0, 1e300, false])");
+  const Array& a = *v.array();
+  EXPECT_EQ(a[0].number()->kind(), Number::Kind::Bool);
+  EXPECT_EQ(a[0].asBool(), true);
+  EXPECT_EQ(a[1].number()->kind(), Number::Kind::Int64);
+  EXPECT_EQ(a[1].asInt64(), 1);
+  EXPECT_EQ(a[2].number()->kind(), Number::Kind::Double);
+  EXPECT_EQ(a[3].number()->kind(), Number::Kind::UInt64);
+  EXPECT_EQ(a[3].asUInt64(), std::numeric_limits<std::uint64_t>::max());
+  EXPECT_EQ(a[4].number()->kind(), Number::Kind::Double);
+  EXPECT_EQ(a[4].asDouble(), 18446744073709551616.0);
+  EXPECT_EQ(a[5].asInt64(), std::numeric_limits<std::int64_t>::min());
+  EXPECT_EQ(a[6].number()->kind(), Number::Kind::Double);
+  EXPECT_EQ(a[6].asDouble(), -9223372036854775809.0);
+
+  EXPECT_EQ(write(v), "[true,1,1.5,18446744073709551615,18446744073709551616,-9223372036854775808,"
+                      "-9223372036854775808,0,-0,1e+300,false]");
+  const Value again = parse(write(v));
+  EXPECT_EQ(again, v);
+  EXPECT_TRUE(again[0].isBool());
+  EXPECT_FALSE(again[1].isBool());
+}
+
+TEST(JSONSerializationTests, BigIntegersInsideStringsAndKeysAreLeftAlone) {
+  const Value v = parse(R"({"123456789012345678901234567890": "99999999999999999999", "n": [-1e2, 99999999999999999999]})");
+  EXPECT_EQ(v["123456789012345678901234567890"].asString(), "99999999999999999999");
+  EXPECT_EQ(v["n"][1].asDouble(), 1e20);
+  expectReadError("[1e400]");
+  expectReadError("[1" + std::string(400, '0') + "]");
+}
+
+TEST(JSONSerializationTests, UnicodeEscapesReadAsUTF8AndWriteBackExactly) {
+  const Value v = parse(R"(["\u00e9\u4e2d\ud83d\ude00", "\u0000\u001f", "caf\u00E9"])");
+  EXPECT_EQ(v[0].asString(), "\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80");
+  EXPECT_EQ(v[1].asString(), std::string("\0\x1f", 2));
+  EXPECT_EQ(v[2].asString(), "caf\xC3\xA9");
+  EXPECT_EQ(write(v), "[\"\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80\",\"\\u0000\\u001f\",\"caf\xC3\xA9\"]");
+  EXPECT_EQ(parse(write(v)), v);
+  expectReadError(R"(["\ud800"])");  // lone high surrogate
+  expectReadError(R"(["\udc00x"])");  // lone low surrogate
+}
+
+TEST(JSONSerializationTests, WriterEscapesQuotesBackslashesControlsAndSlashes) {
+  const Value v = Array{"q\" b\\ s/ n\n r\r t\t b\b f\f x\x01 y\x7f"};
+  EXPECT_EQ(write(v), R"(["q\" b\\ s\/ n\n r\r t\t b\b f\f x\u0001 y)" "\x7f\"]");
+  EXPECT_EQ(write(Array{"a/b"}, Writing::WithoutEscapingSlashes), R"(["a/b"])");
+  // Keys are escaped like values.
+  EXPECT_EQ(write(Dictionary{{"k\"\n", 1}}), R"({"k\"\n":1})");
+  EXPECT_EQ(parse(write(v)), v);
+}
+
+TEST(JSONSerializationTests, ReadingErrors) {
+  const struct {
+    const char* name;
+    std::string text;
+  } cases[] = {
+      {"empty", ""},
+      {"only whitespace", " \n\t"},
+      {"only a BOM", "\xEF\xBB\xBF"},
+      {"invalid UTF-8 in a string", "[\"\xFF\"]"},
+      {"overlong UTF-8", "[\"\xC0\xAF\"]"},
+      {"trailing garbage", "[1] x"},
+      {"two values", "[1] [2]"},
+      {"trailing comma", "[1,]"},
+      {"unclosed", "{\"a\": [1, 2}"},
+      {"raw control character", "[\"a\x01\"]"},
+      {"bad escape", R"(["\q"])"},
+      {"leading zero", "[01]"},
+      {"bare word", "[nul]"},
+      {"single quotes", "['a']"},
+      {"key not a string", "{1: 2}"},
+      {"NaN literal", "[NaN]"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    expectReadError(c.text);
+  }
+}
+
+TEST(JSONSerializationTests, EmptyInputAsTheFirstDocumentOfAThread) {
+  // Each thread keeps its own parser buffers; the first document may find them not yet made.
+  std::thread([] {
+    expectReadError("");
+  }).join();
+  std::thread([] {
+    expectReadError("\xEF\xBB\xBF");
+  }).join();
+}
+
+TEST(JSONSerializationTests, DeepNestingIsAnErrorNotACrash) {
+  const std::size_t kDeep = 100'000;
+  expectReadError(std::string(kDeep, '[') + std::string(kDeep, ']'));
+  expectReadError(std::string(kDeep, '['));
+  std::string objects;
+  for (std::size_t i = 0; i < kDeep; ++i) objects += "{\"a\":";
+  expectReadError(objects + "1" + std::string(kDeep, '}'));
+
+  // The limit itself is readable and writable; one level more is refused both ways.
+  const std::size_t limit = JSONSerialization::kMaxDepth;
+  const Value deepest = parse(std::string(limit, '[') + std::string(limit, ']'));
+  EXPECT_TRUE(JSONSerialization::isValidJSONObject(deepest));
+  EXPECT_EQ(write(deepest).size(), 2 * limit);
+  expectReadError(std::string(limit + 1, '[') + std::string(limit + 1, ']'));
+  const Value tooDeep = Array{deepest};
+  EXPECT_FALSE(JSONSerialization::isValidJSONObject(tooDeep));
+  EXPECT_TRUE(JSONSerialization::dataWithJSONObject(tooDeep).error().is(kCocoaErrorDomain, 3851));
+}
+
+TEST(JSONSerializationTests, FragmentsBOMAndDuplicateKeys) {
+  expectReadError("5");
+  expectReadError("\"text\"");
+  EXPECT_EQ(parse("5", Reading::FragmentsAllowed), Value(5));
+  EXPECT_EQ(parse(" null ", Reading::FragmentsAllowed), Value(nullptr));
+  EXPECT_EQ(parse("\xEF\xBB\xBF[1]"), Value(Array{1}));
+  EXPECT_EQ(parse("\xEF\xBB\xBF\"x\"", Reading::FragmentsAllowed), Value("x"));
+
+  const Value d = parse(R"({"b": 1, "a": 2, "b": 3})");
+  EXPECT_EQ(d.dictionary()->size(), 2u);
+  EXPECT_EQ(d["b"].asInt64(), 3);
+  EXPECT_EQ(d.dictionary()->keys(), (std::vector<std::string>{"b", "a"}));
+
+  EXPECT_EQ(JSONSerialization::dataWithJSONObject(Value(5)).error().code(), 3851);
+  EXPECT_EQ(write(Value(5), Writing::FragmentsAllowed), "5");
+  EXPECT_EQ(write(Value("a/b"), Writing::FragmentsAllowed), R"("a\/b")");
+}
+
+TEST(JSONSerializationTests, DictionariesKeepDocumentOrderOrSortWhenAsked) {
+  const Value v = parse(R"({"z": 1, "a": {"y": true, "b": null}, "m": []})");
+  EXPECT_EQ(write(v), R"({"z":1,"a":{"y":true,"b":null},"m":[]})");
+  EXPECT_EQ(write(v, Writing::SortedKeys), R"({"a":{"b":null,"y":true},"m":[],"z":1})");
+  EXPECT_EQ(write(v, Writing::SortedKeys | Writing::PrettyPrinted),
+            "{\n"
+            "  \"a\" : {\n"
+            "    \"b\" : null,\n"
+            "    \"y\" : true\n"
+            "  },\n"
+            "  \"m\" : [],\n"
+            "  \"z\" : 1\n"
+            "}");
+  EXPECT_EQ(write(Array{1, Array{2}, Dictionary{}}, Writing::PrettyPrinted), "[\n  1,\n  [\n    2\n  ],\n  {}\n]");
+}
+
+TEST(JSONSerializationTests, DoublesUseTheShortestTextThatReadsBackTheSame) {
+  const struct {
+    double value;
+    const char* text;
+  } cases[] = {
+      {3.0, "3"}, {0.1, "0.1"}, {-2.5, "-2.5"}, {1e-7, "1e-07"}, {1.0 / 3, "0.3333333333333333"},
+      {5e-324, "5e-324"}, {1.7976931348623157e308, "1.7976931348623157e+308"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(write(Array{c.value}), std::string("[") + c.text + "]");
+    EXPECT_EQ(parse(write(Array{c.value}))[0].asDouble(), c.value);
+  }
+  EXPECT_EQ(write(Array{0.1f}), "[0.1]");
+}
+
+TEST(JSONSerializationTests, ValuesWithoutAJSONFormAreRefusedWithAnError) {
+  const struct {
+    const char* name;
+    Value value;
+  } cases[] = {
+      {"NaN", std::nan("")},
+      {"infinity", std::numeric_limits<double>::infinity()},
+      {"float infinity", -std::numeric_limits<float>::infinity()},
+      {"data", Data("x")},
+      {"date", Date{}},
+      {"URL", *URL::parse("https://example.com/")},
+      {"error", Error("d", 1)},
+      {"opaque", Opaque{nullptr, "Thing"}},
+      {"absent", Value()},
+      {"invalid UTF-8", "\xC3("},
+      {"invalid UTF-8 key", Dictionary{{"\xFF", 1}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Value wrapped = Dictionary{{"k", Array{1, c.value}}};
+    EXPECT_FALSE(JSONSerialization::isValidJSONObject(wrapped));
+    auto result = JSONSerialization::dataWithJSONObject(wrapped);
+    ASSERT_FALSE(result.ok());
+    EXPECT_TRUE(result.error().is(kCocoaErrorDomain, 3851));
+  }
+  EXPECT_TRUE(JSONSerialization::isValidJSONObject(Dictionary{{"a", Array{nullptr, 1.5, "s", true}}}));
+  EXPECT_FALSE(JSONSerialization::isValidJSONObject(Value("top-level string")));
+}
+
+}  // namespace
+}  // namespace foundation

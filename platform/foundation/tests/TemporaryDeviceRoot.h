@@ -1,0 +1,39 @@
+#pragma once
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <string>
+
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/DeviceRoot.h"
+#include "platform/foundation/FileManager.h"
+
+namespace foundation::testing {
+
+/// A fresh device root for each test, removed afterwards; the main bundle is reset to none.
+class TemporaryDeviceRoot : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = ::testing::TempDir() + "fendrel-root-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    root_ = pattern;
+    DeviceRoot::setPathForTesting(root_);
+    Bundle::setMainBundleName("");
+  }
+  void TearDown() override {
+    Bundle::setMainBundleName("");
+    DeviceRoot::setPathForTesting("");
+    (void)FileManager::defaultManager().removeItem(root_);
+  }
+
+  /// Installs "Fendrel.app" entitled to `groups` and makes it the main bundle.
+  void installApp(Array groups) {
+    Dictionary info{{"CFBundleIdentifier", "com.morvit.Fendrel"}, {kApplicationGroupsKey, std::move(groups)}};
+    ASSERT_TRUE(DeviceRoot::installBundle("Fendrel.app", info, {}).ok());
+    Bundle::setMainBundleName("Fendrel.app");
+  }
+
+  std::string root_;
+};
+
+}  // namespace foundation::testing
