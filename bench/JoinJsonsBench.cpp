@@ -139,8 +139,8 @@ struct Fixture {
 };
 
 Fixture& fixture() {
-  static Fixture* f = new Fixture();
-  return *f;
+  static Fixture f;
+  return f;
 }
 
 std::string readText(const std::string& path) {

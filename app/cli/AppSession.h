@@ -1,0 +1,108 @@
+#pragma once
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "TovelCommon/CloudConfig.h"
+#include "platform/foundation/Result.h"
+
+namespace fendrel {
+class ListElement;
+}
+
+namespace fendrel::cli {
+
+class ObservedAnalytics;
+class PrintingListCell;
+
+/// One launch of the app, headless, with the main screen played by the command line.
+///
+/// launch() does what the app does when it starts: the app delegate's start-up (the crash
+/// reporter, the launch count), then the main screen's loading (its refresh callback registered
+/// with the configuration, which rebuilds the catalogue) and its appearing (a compilation when the
+/// whitelist changed). Each list element gets a printing cell. runUntilQuiet() then pumps the main
+/// loop until nothing is left to wait for. Everything runs on the main thread.
+class AppSession {
+ public:
+  enum class Wait { Quiet, TimedOut, Interrupted };
+
+  /// Where the compilations of a stretch of the run begin: counters and the browser's reload
+  /// record at a moment, to judge what happened after it.
+  struct CompileMark {
+    std::size_t joinFailures = 0;
+    std::size_t reloadFailures = 0;
+    std::size_t reloadLogOffset = 0;
+  };
+  /// What the compilations since a mark came to.
+  struct CompileOutcome {
+    /// Reloads the browser handled (attempts included).
+    std::size_t reloads = 0;
+    /// False when the compiler failed during the stretch, or when the browser's last reload failed
+    /// (after the retries) or was never answered.
+    bool ok = true;
+    /// The browser's last verdict ("ok rules=... bytes=..." or its error), or the compiler's error.
+    std::string detail;
+  };
+
+  explicit AppSession(double timeoutSeconds);
+  ~AppSession();
+  AppSession(const AppSession&) = delete;
+  AppSession& operator=(const AppSession&) = delete;
+
+  /// Prepares the device root (first use), then starts the app as described above. Errors: the
+  /// device root could not be prepared.
+  foundation::Result<void> launch();
+
+  /// Pumps the main loop until the app is quiet: the configuration answered or failed its first
+  /// pass over the hosts, every list element downloaded or its download ended, no compilation
+  /// queued or running and the busy state off. The time-out counts from the session's creation.
+  Wait runUntilQuiet();
+
+  /// The main screen coming on screen again (after the whitelist screen): compiles when the
+  /// whitelist changed.
+  void appear();
+
+  CompileMark compileMark() const;
+  CompileOutcome compileOutcomeSince(const CompileMark& mark) const;
+
+  /// The catalogue's element carrying `id`; none when there is none.
+  std::shared_ptr<ListElement> listElement(const std::string& id) const;
+  /// The identifiers of the catalogue's lists, in display order.
+  std::vector<std::string> listIdentifiers() const;
+
+  /// Where the configuration in use came from; none when there is none.
+  std::optional<tovel::CloudConfigSource> configurationSource() const;
+
+  ObservedAnalytics& analytics() const { return *analytics_; }
+  double timeoutSeconds() const { return timeoutSeconds_; }
+
+  /// Set from a signal handler: the next check of the main loop ends the wait.
+  static std::atomic<bool> interrupted;
+
+ private:
+  void startUp();
+  void loadMainScreen();
+  void refresh(tovel::CloudConfigSource source);
+  void attachCells();
+  bool isQuiet() const;
+  bool configurationSettled() const;
+  void printNewReloads();
+  std::vector<std::string> reloadLinesFrom(std::size_t offset, std::size_t* end) const;
+
+  const double timeoutSeconds_;
+  const double deadline_;  // steady seconds
+  std::shared_ptr<ObservedAnalytics> analytics_;
+  std::vector<std::shared_ptr<PrintingListCell>> cells_;
+  std::uint64_t busyOnToken_ = 0;
+  std::uint64_t busyOffToken_ = 0;
+  bool busy_ = false;
+  bool remoteApplied_ = false;
+  std::size_t configFailuresAtLaunch_ = 0;
+  std::size_t printedReloadOffset_ = 0;
+};
+
+}  // namespace fendrel::cli

@@ -1,0 +1,227 @@
+#include "app/cli/CommandLine.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+
+namespace fendrel::cli {
+namespace {
+
+/// A command and the number of arguments it takes (the whitelist's depend on its action).
+struct CommandSpec {
+  const char* name;
+  std::size_t arguments;
+};
+
+constexpr CommandSpec kCommands[] = {
+    {"launch", 0}, {"lists", 0}, {"enable", 1}, {"disable", 1}, {"whitelist", 0},
+    {"compile", 0}, {"state", 0}, {"demo", 0},
+};
+
+constexpr CommandSpec kWhitelistActions[] = {
+    {"list", 0}, {"add", 1}, {"remove", 1}, {"enable", 1}, {"disable", 1},
+};
+
+const std::vector<std::string> kOptions = {"--device", "--timeout", "--force", "--help"};
+
+foundation::Error usageError(std::string message) {
+  return foundation::Error::withDescription("fendrel.commandLine", kExitUsage, std::move(message));
+}
+
+std::string withSuggestion(std::string message, std::string_view word, const std::vector<std::string>& candidates) {
+  if (auto match = closestMatch(word, candidates)) message += " (did you mean '" + *match + "'?)";
+  return message;
+}
+
+template <std::size_t N>
+std::vector<std::string> namesOf(const CommandSpec (&specs)[N]) {
+  std::vector<std::string> names;
+  for (const CommandSpec& spec : specs) names.emplace_back(spec.name);
+  return names;
+}
+
+template <std::size_t N>
+const CommandSpec* findSpec(const CommandSpec (&specs)[N], std::string_view name) {
+  for (const CommandSpec& spec : specs) {
+    if (name == spec.name) return &spec;
+  }
+  return nullptr;
+}
+
+std::size_t editDistance(std::string_view a, std::string_view b) {
+  std::vector<std::size_t> row(b.size() + 1);
+  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    std::size_t diagonal = row[0];
+    row[0] = i;
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+std::optional<double> parseTimeout(std::string_view text) {
+  if (text.empty()) return std::nullopt;
+  std::string copy(text);
+  char* end = nullptr;
+  const double seconds = std::strtod(copy.c_str(), &end);
+  if (end != copy.c_str() + copy.size() || !std::isfinite(seconds) || seconds <= 0) return std::nullopt;
+  return seconds;
+}
+
+/// Checks the positional words against the command's shape.
+foundation::Result<void> checkArguments(const Invocation& invocation) {
+  const CommandSpec* spec = findSpec(kCommands, invocation.command);
+  const auto& args = invocation.arguments;
+  if (invocation.command == "whitelist") {
+    if (args.empty()) return usageError("missing whitelist action (list, add, remove, enable or disable)");
+    const CommandSpec* action = findSpec(kWhitelistActions, args[0]);
+    if (!action) {
+      return usageError(withSuggestion("unknown whitelist action '" + args[0] + "'", args[0],
+                                       namesOf(kWhitelistActions)));
+    }
+    if (args.size() < 1 + action->arguments) {
+      return usageError(std::string("missing ") + (args[0] == "add" ? "site" : "position") + " for 'whitelist " +
+                        args[0] + "'");
+    }
+    if (args.size() > 1 + action->arguments) return usageError("unexpected argument '" + args[1 + action->arguments] + "'");
+    if (action->arguments == 1 && args[0] != "add" && !parsePosition(args[1])) {
+      return usageError("invalid position '" + args[1] + "': expected a whole number from 0");
+    }
+    if (args[0] == "add" && args[1].empty()) return usageError("the site for 'whitelist add' is empty");
+    return {};
+  }
+  if (args.size() < spec->arguments) return usageError("missing list ID for '" + invocation.command + "'");
+  if (args.size() > spec->arguments) return usageError("unexpected argument '" + args[spec->arguments] + "'");
+  return {};
+}
+
+}  // namespace
+
+std::optional<std::string> closestMatch(std::string_view word, const std::vector<std::string>& candidates) {
+  std::optional<std::string> best;
+  std::size_t bestDistance = 0;
+  for (const std::string& candidate : candidates) {
+    const std::size_t distance = editDistance(word, candidate);
+    const bool isPrefix = word.size() >= 2 && candidate.starts_with(word);
+    // Up to two edits, or one for short words, counts as a typing error; a clear prefix too.
+    const std::size_t allowed = word.size() <= 3 ? 1 : 2;
+    if (distance > allowed && !isPrefix) continue;
+    const std::size_t score = isPrefix ? 0 : distance;
+    if (!best || score < bestDistance) {
+      best = candidate;
+      bestDistance = score;
+    }
+  }
+  return best;
+}
+
+std::optional<std::int64_t> parsePosition(std::string_view text) {
+  std::int64_t value = 0;
+  const char* end = text.data() + text.size();
+  auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  if (text.empty() || ec != std::errc() || ptr != end || value < 0) return std::nullopt;
+  return value;
+}
+
+foundation::Result<Invocation> parseCommandLine(const std::vector<std::string>& arguments) {
+  Invocation invocation;
+  std::vector<std::string> words;
+  bool optionsEnded = false;
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& arg = arguments[i];
+    if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+      words.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    if (arg == "-h" || arg == "--help") {
+      invocation.help = true;
+      continue;
+    }
+    if (arg == "--force") {
+      invocation.force = true;
+      continue;
+    }
+    const std::string name = arg.substr(0, arg.find('='));
+    if (name == "--device" || name == "--timeout") {
+      std::string value;
+      if (name.size() < arg.size()) {
+        value = arg.substr(name.size() + 1);
+      } else if (i + 1 < arguments.size()) {
+        value = arguments[++i];
+      } else {
+        return usageError("option '" + name + "' needs a value");
+      }
+      if (name == "--device") {
+        if (value.empty()) return usageError("option '--device' needs a folder");
+        invocation.device = value;
+      } else {
+        auto seconds = parseTimeout(value);
+        if (!seconds) return usageError("invalid timeout '" + value + "': expected a number of seconds above 0");
+        invocation.timeoutSeconds = *seconds;
+      }
+      continue;
+    }
+    return usageError(withSuggestion("unrecognized option '" + arg + "'", name, kOptions));
+  }
+  if (invocation.help) return invocation;
+  if (words.empty()) return usageError("missing command");
+  invocation.command = words.front();
+  invocation.arguments.assign(words.begin() + 1, words.end());
+  if (!findSpec(kCommands, invocation.command)) {
+    return usageError(withSuggestion("unknown command '" + invocation.command + "'", invocation.command,
+                                     namesOf(kCommands)));
+  }
+  if (invocation.force && invocation.command != "compile") {
+    return usageError("option '--force' applies only to 'compile'");
+  }
+  auto checked = checkArguments(invocation);
+  if (!checked) return checked.error();
+  return invocation;
+}
+
+std::string usageText() {
+  return "Usage: fendrel [OPTION]... COMMAND [ARG]...\n"
+         "Runs the Fendrel content blocker headless on a device root and drives it as a user would.\n"
+         "\n"
+         "Commands:\n"
+         "  launch                 start the app and wait until it is quiet (configuration answered,\n"
+         "                         lists downloaded, compilation and reload answered)\n"
+         "  lists                  print the catalogue's filter lists with their states\n"
+         "  enable ID              enable the filter list ID and compile\n"
+         "  disable ID             disable the filter list ID and compile\n"
+         "  whitelist list         print the whitelist with each entry's position\n"
+         "  whitelist add SITE     whitelist SITE and compile\n"
+         "  whitelist remove N     remove the whitelist entry at position N and compile\n"
+         "  whitelist enable N     enable the whitelist entry at position N and compile\n"
+         "  whitelist disable N    disable the whitelist entry at position N and compile\n"
+         "  compile [--force]      compile the enabled lists and the whitelist and reload the extension\n"
+         "  state                  print the app's settings as JSON\n"
+         "  demo                   serve a demo configuration and three demo lists on loopback, then\n"
+         "                         launch, enable a second list, whitelist a site, compile and summarise\n"
+         "\n"
+         "Every command is one launch of the app. Lines of what happened are written to standard\n"
+         "output as JSON (to standard error for lists, state and whitelist list, whose listing is the\n"
+         "result); the app's analytics lines go to standard error.\n"
+         "\n"
+         "Options:\n"
+         "  --device DIR           the device root [default: $FENDREL_DEVICE_ROOT, else\n"
+         "                         $XDG_DATA_HOME/fendrel, else ~/.local/share/fendrel; for demo a\n"
+         "                         fresh temporary folder]\n"
+         "  --timeout SECONDS      how long to wait for the app to become quiet [default: 120]\n"
+         "  --force                compile even when the enabled lists did not change\n"
+         "  -h, --help             print this help and exit\n"
+         "\n"
+         "Exit status: 0 success, 1 what the command asked for failed, 2 usage error,\n"
+         "3 the app did not become quiet in time, 130 interrupted.\n";
+}
+
+}  // namespace fendrel::cli

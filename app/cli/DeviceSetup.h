@@ -1,0 +1,22 @@
+#pragma once
+#include <string>
+
+#include "platform/foundation/Result.h"
+
+namespace fendrel::cli {
+
+/// The bundle names of the two deliverables in the device root's apps/ folder.
+inline constexpr const char* kAppBundleName = "Fendrel.app";
+inline constexpr const char* kExtensionBundleName = "Quellbox.appex";
+
+/// The source tree's resources/ folder (bundle contents and the demo files).
+std::string resourcesFolder();
+
+/// Makes the current device root ready for the app, doing only what is missing, as installing the
+/// app on a phone would: the app bundle (Info.json, "blockerList.json"), the extension bundle
+/// (Info.json, "fallback.json", the plug-in libQuellbox.so) and the browser's record of the
+/// extension, switched on as a user enabling it in the browser's settings would. A user's later
+/// choice in the browser is left alone. Errors name what could not be installed.
+foundation::Result<void> prepareDevice();
+
+}  // namespace fendrel::cli

@@ -1,0 +1,67 @@
+#include "app/cli/PrintingListCell.h"
+
+#include <cmath>
+
+#include "app/cli/EventLog.h"
+#include "platform/foundation/Value.h"
+
+namespace fendrel::cli {
+
+using Case = ListElementState::Case;
+
+std::shared_ptr<PrintingListCell> PrintingListCell::attach(const std::shared_ptr<ListElement>& element) {
+  std::shared_ptr<PrintingListCell> cell(new PrintingListCell(element));
+  element->setCellDelegate(cell);
+  cell->listElementProgressUpdate();
+  return cell;
+}
+
+const char* PrintingListCell::stateName(Case state) {
+  switch (state) {
+    case Case::Downloading:
+      return "Downloading";
+    case Case::NotDownloaded:
+      return "NotDownloaded";
+    case Case::PreparingForDownload:
+      return "PreparingForDownload";
+    case Case::DownloadedDisabled:
+      return "DownloadedDisabled";
+    case Case::DownloadedEnabled:
+      return "DownloadedEnabled";
+  }
+  return "Unknown";
+}
+
+void PrintingListCell::listElementProgressUpdate() {
+  auto element = element_.lock();
+  if (!element) return;
+  const ListElementState state = element->state();
+  const int percent = state.kind() == Case::Downloading ? static_cast<int>(std::lround(state.percent() * 100)) : -1;
+  {
+    std::lock_guard lock(mutex_);
+    if (drawn_ && state.kind() == Case::PreparingForDownload) sawUnfinishedReport_ = true;
+    lastReport_ = std::chrono::steady_clock::now();
+    const bool unchangedProgress = drawn_ && lastCase_ == Case::Downloading && state.kind() == Case::Downloading &&
+                                   percent == lastPercent_;
+    drawn_ = true;
+    lastCase_ = state.kind();
+    lastPercent_ = percent;
+    if (unchangedProgress) return;
+  }
+  foundation::Dictionary fields{{"id", element->obj().objectId()}, {"name", element->name()},
+                                {"state", stateName(state.kind())}};
+  if (state.kind() == Case::Downloading) fields.set("percent", static_cast<double>(state.percent()));
+  EventLog::shared().event("listState", fields);
+}
+
+bool PrintingListCell::isSettled() const {
+  auto element = element_.lock();
+  if (!element) return true;
+  const Case state = element->state().kind();
+  if (state == Case::DownloadedEnabled || state == Case::DownloadedDisabled) return true;
+  if (state != Case::PreparingForDownload) return false;
+  std::lock_guard lock(mutex_);
+  return sawUnfinishedReport_ && std::chrono::steady_clock::now() - lastReport_ >= kFailureQuietTime;
+}
+
+}  // namespace fendrel::cli

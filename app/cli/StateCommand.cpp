@@ -1,0 +1,60 @@
+#include "app/cli/Commands.h"
+#include "app/cli/EventLog.h"
+#include "app/core/SharedAux.h"
+#include "app/core/Singleton.h"
+#include "platform/foundation/DateFormatting.h"
+#include "platform/foundation/DeviceRoot.h"
+#include "platform/foundation/FileManager.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/foundation/Value.h"
+
+namespace fendrel::cli {
+namespace {
+
+foundation::Array arrayOf(const auto& strings) {
+  foundation::Array array;
+  for (const std::string& text : strings) array.push_back(text);
+  return array;
+}
+
+}  // namespace
+
+int runState(const Invocation& invocation) {
+  EventLog::shared().setEventsToStandardError(true);
+  AppSession session(invocation.timeoutSeconds);
+  if (auto status = launchAndSettle(session)) return *status;
+
+  Singleton& singleton = Singleton::shared();
+  auto defaults = singleton.userDefs();
+  foundation::Array whitelist;
+  for (const WhitelistElement& entry : singleton.whitelist()) {
+    whitelist.push_back(foundation::Dictionary{{"url", entry.url}, {"enabled", entry.enabled}});
+  }
+  auto names = singleton.extConfigListNames();
+  auto output = SharedAux::appGroupFileURL("output.json");
+  const bool outputExists = output && foundation::FileManager::defaultManager().fileExists(*output);
+  auto source = session.configurationSource();
+
+  EventLog::shared().result(foundation::Dictionary{
+      {"deviceRoot", foundation::DeviceRoot::path()},
+      {"launchCount", singleton.launchCount()},
+      {"launchedEver", defaults->boolean("launchedEver")},
+      {"extConfigIDs", arrayOf(singleton.extConfigIDs())},
+      {"extConfigListNames", names ? foundation::Value(arrayOf(*names)) : foundation::Value(nullptr)},
+      {"whitelist", whitelist},
+      {"whitelistDate", foundation::iso8601String(singleton.whitelistDate())},
+      {"whitelistCompiledDate", foundation::iso8601String(singleton.whitelistCompiledDate())},
+      {"tutorialShown", defaults->boolean("tutorialShown")},
+      {"triedToRateEver", defaults->boolean("triedToRateEver")},
+      {"analyticsEnabled", singleton.analyticsEnabled()},
+      {"configurationSource",
+       source ? foundation::Value(*source == tovel::CloudConfigSource::Remote ? "remote" : "local")
+              : foundation::Value(nullptr)},
+      {"lists", singleton.lists()->size()},
+      {"apps", singleton.apps()->size()},
+      {"outputFile", outputExists ? foundation::Value(output->path()) : foundation::Value(nullptr)},
+  });
+  return kExitSuccess;
+}
+
+}  // namespace fendrel::cli

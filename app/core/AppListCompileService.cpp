@@ -1,0 +1,27 @@
+#include <memory>
+
+#include "app/core/ListElement.h"
+#include "app/core/SharedAux.h"
+#include "platform/foundation/OperationQueue.h"
+
+namespace fendrel {
+namespace {
+
+/// List elements' view of the app's compile service.
+class AppListCompileService final : public ListElementCompileService {
+ public:
+  void enableList(const CloudObject& obj) override { SharedAux::shared().enableList(obj); }
+  void disableList(const CloudObject& obj) override { SharedAux::shared().disableList(obj); }
+  void queueCompilation(bool force) override {
+    SharedAux::shared().compileQueue()->addOperationWithBlock(
+        [force] { SharedAux::shared().recompileSafari(force); });
+  }
+};
+
+}  // namespace
+
+std::shared_ptr<ListElementCompileService> makeAppCompileService() {
+  return std::make_shared<AppListCompileService>();
+}
+
+}  // namespace fendrel

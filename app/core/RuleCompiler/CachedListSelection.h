@@ -1,0 +1,21 @@
+#pragma once
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/URL.h"
+
+namespace fendrel {
+
+class ListElement;
+
+/// The first stage of a compilation: the cached rule files of the enabled lists, in the order in
+/// which their rules go into each bucket. Identifiers are visited in sorted order, so the same
+/// choice always gives the same file. An identifier the catalogue does not know, a list without
+/// attachment and a list whose file is not cached contribute nothing; only the first catalogue
+/// element carrying an identifier is used.
+std::vector<foundation::URL> selectCachedLists(const std::set<std::string>& enabledIDs,
+                                               const std::vector<std::shared_ptr<ListElement>>& catalogue);
+
+}  // namespace fendrel

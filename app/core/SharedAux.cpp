@@ -1,0 +1,368 @@
+#include "app/core/SharedAux.h"
+
+#include <algorithm>
+#include <iterator>
+#include <utility>
+
+#include "app/core/ListElement.h"
+#include "app/core/RuleCompiler/CachedListSelection.h"
+#include "app/core/RuleCompiler/RuleCompiler.h"
+#include "app/core/Singleton.h"
+#include "platform/browser/BrowserError.h"
+#include "platform/browser/ContentBlockerManager.h"
+#include "platform/dispatch/DispatchQueue.h"
+#include "platform/dispatch/DispatchSemaphore.h"
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/FileManager.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/OperationQueue.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/foundation/Value.h"
+
+namespace fendrel {
+namespace {
+
+using foundation::Array;
+using foundation::Value;
+
+constexpr const char* kOutputFileName = "output.json";
+constexpr const char* kExtConfigIDsKey = "extConfigIDs";
+constexpr const char* kExtConfigListNamesKey = "extConfigListNames";
+constexpr const char* kWhitelistCompiledDateKey = "whitelistCompiledDate";
+
+Array toArray(const std::set<std::string>& strings) {
+  Array array;
+  array.reserve(strings.size());
+  for (const auto& s : strings) array.push_back(s);
+  return array;
+}
+
+/// `value` when it is an array whose every element is a dictionary.
+const Array* dictionaryArray(const Value& value) {
+  const Array* array = value.array();
+  if (!array) return nullptr;
+  for (const auto& element : *array) {
+    if (!element.dictionary()) return nullptr;
+  }
+  return array;
+}
+
+/// Settings the service writes hold only strings, arrays of them and dates, which the store can
+/// always take; a store that cannot write yet keeps the change and writes it with the next one.
+void store(foundation::UserDefaults& defaults, std::string_view key, const Value& value) {
+  auto stored = defaults.set(key, value);
+  (void)stored;
+}
+
+/// Blocks the compile queue's thread until the browser answers or the time-out passes, whichever
+/// comes first. Only one of the two ends the wait: an answer after the time-out is ignored.
+struct ReloadWait {
+  std::mutex mutex;
+  bool answered = false;
+  bool timedOut = false;
+  dispatch::DispatchSemaphore semaphore{0};
+};
+
+}  // namespace
+
+struct SharedAux::ReloadRequest {
+  bool force = false;
+  /// 0 for the first attempt of a request, 1 and 2 for its retries.
+  int attempt = 0;
+  /// The enabled set compiled, recorded on success.
+  std::set<std::string> snapshot;
+  /// The names of the enabled lists, for the analytics events.
+  std::string config;
+};
+
+foundation::Error SharedAux::makeError(Error error) {
+  switch (error) {
+    case Error::cantFormOutputUrl:
+      return foundation::Error::withDescription(kErrorDomain, static_cast<std::int64_t>(error),
+                                                "cannot form the URL of output.json: no app-group container");
+  }
+  return foundation::Error(kErrorDomain, static_cast<std::int64_t>(error));
+}
+
+SharedAux& SharedAux::shared() {
+  // Never destroyed: compile and browser threads may still use it while the process exits.
+  static auto* instance = new SharedAux();
+  return *instance;
+}
+
+SharedAux::SharedAux() : compileQueue_(foundation::OperationQueue::create()) {
+  compileQueue_->setName("Compile queue");
+  compileQueue_->setMaxConcurrentOperationCount(1);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Compilation and reload
+
+void SharedAux::recompileSafari(bool force) { recompile(force, 0); }
+
+void SharedAux::recompile(bool force, int attempt) {
+  Singleton& singleton = Singleton::shared();
+  // One read of the enabled set: the compilation compiles exactly the set a success records.
+  std::set<std::string> ids = singleton.extConfigIDs();
+  {
+    std::unique_lock lock(mutex_);
+    if (!force && lastSuccessfulCompilation_ == ids) {
+      lock.unlock();
+      setBusy(false);
+      return;
+    }
+  }
+  ReloadRequest request{force, attempt, ids, configText(ids)};
+  dispatch::DispatchQueue::main()->async([] { postBusyNotification(true); });
+
+  if (auto joined = joinJsons(request.snapshot); !joined) {
+    setBusy(false);
+    singleton.analytics()->log("errJoinJsons", {{"error", Value(joined.error())}, {"config", request.config}});
+    return;
+  }
+
+  auto wait = std::make_shared<ReloadWait>();
+  browser::ContentBlockerManager::reloadContentBlocker(
+      kExtensionIdentifier, [this, wait, request](std::optional<foundation::Error> error) {
+        {
+          std::lock_guard lock(wait->mutex);
+          if (wait->timedOut) return;
+          wait->answered = true;
+        }
+        reloadCompletion(request, error);
+        wait->semaphore.signal();
+      });
+  if (wait->semaphore.wait(kReloadTimeout)) return;
+  bool answered = false;
+  {
+    std::lock_guard lock(wait->mutex);
+    answered = wait->answered;
+    if (!answered) wait->timedOut = true;
+  }
+  if (answered) {
+    // The answer came just at the time-out and is being handled; its signal follows.
+    wait->semaphore.wait();
+    return;
+  }
+  reloadCompletion(request, browser::makeSFError(browser::SFErrorCode::LoadingInterrupted,
+                                                 "cannot reload the content blocker: the browser did not "
+                                                 "answer within 120 seconds"));
+}
+
+void SharedAux::reloadCompletion(const ReloadRequest& request, const std::optional<foundation::Error>& error) {
+  Singleton& singleton = Singleton::shared();
+  if (!error) {
+    {
+      std::lock_guard lock(mutex_);
+      lastSuccessfulCompilation_ = request.snapshot;
+    }
+    store(*singleton.userDefs(), kWhitelistCompiledDateKey, singleton.whitelistDate());
+    setBusy(false);
+    return;
+  }
+  // The retry is scheduled before the event is sent, so that whoever sees the event also sees
+  // the retry pending.
+  retryOrEnd(request);
+  singleton.analytics()->log("errRecompileSafari", {{"error", Value(*error)}, {"config", request.config}});
+}
+
+void SharedAux::retryOrEnd(const ReloadRequest& request) {
+  const auto attempt = static_cast<std::size_t>(request.attempt);
+  if (attempt >= std::size(kRetryDelays)) {
+    setBusy(false);
+    return;
+  }
+  ++pendingRetries_;
+  const bool force = request.force;
+  const int next = request.attempt + 1;
+  dispatch::DispatchQueue::global()->asyncAfter(kRetryDelays[attempt], [this, force, next] {
+    compileQueue_->addOperationWithBlock([this, force, next] { recompile(force, next); });
+    // Counted as pending until the queue holds it, so that no "busyOff" slips out in between.
+    --pendingRetries_;
+  });
+}
+
+void SharedAux::setBusy(bool busy) {
+  if (!busy && (compileQueue_->operationCount() > 1 || pendingRetries_.load() > 0)) return;
+  dispatch::DispatchQueue::main()->async([busy] { postBusyNotification(busy); });
+}
+
+void SharedAux::postBusyNotification(bool busy) {
+  foundation::NotificationCenter::defaultCenter().post(busy ? "busyOn" : "busyOff");
+}
+
+void SharedAux::recompileIfWhitelistChanged() {
+  Singleton& singleton = Singleton::shared();
+  auto compiled = singleton.whitelistCompiledDate();
+  auto changed = singleton.whitelistDate();
+  if (changed.timeIntervalSince(compiled) == 0) return;
+  compileQueue_->addOperationWithBlock([] { SharedAux::shared().recompileSafari(true); });
+}
+
+std::optional<std::set<std::string>> SharedAux::lastSuccessfulCompilation() const {
+  std::lock_guard lock(mutex_);
+  return lastSuccessfulCompilation_;
+}
+
+void SharedAux::resetForTesting() {
+  compileQueue_->waitUntilAllOperationsAreFinished();
+  std::lock_guard lock(mutex_);
+  lastSuccessfulCompilation_.reset();
+}
+
+// ---------------------------------------------------------------------------------------------
+// The enabled set and its names
+
+void SharedAux::enableList(const CloudObject& obj) { changeEnabledSet(Singleton::shared(), obj.objectId(), true); }
+
+void SharedAux::disableList(const CloudObject& obj) { changeEnabledSet(Singleton::shared(), obj.objectId(), false); }
+
+void SharedAux::changeEnabledSet(Singleton& singleton, const std::string& id, bool enable) {
+  std::set<std::string> ids = singleton.extConfigIDs();
+  if (enable) {
+    ids.insert(id);
+  } else {
+    ids.erase(id);
+  }
+  auto defaults = singleton.userDefs();
+  store(*defaults, kExtConfigIDsKey, toArray(ids));
+  auto found = singleton.listNames(ids);
+  std::set<std::string> names(found.begin(), found.end());
+  auto storedNames = singleton.extConfigListNames();
+  if (storedNames && *storedNames == names) return;
+  store(*defaults, kExtConfigListNamesKey, toArray(names));
+}
+
+std::string SharedAux::listName(const std::string& forID) const {
+  auto lists = Singleton::shared().lists();
+  for (const auto& element : *lists) {
+    if (element->obj().objectId() == forID) return element->obj().name();
+  }
+  return "";
+}
+
+std::vector<std::string> SharedAux::enabledListNames(const std::set<std::string>& ids) const {
+  std::vector<std::string> names;
+  names.reserve(ids.size());
+  for (const auto& id : ids) names.push_back(listName(id));
+  return names;
+}
+
+std::string SharedAux::configText(const std::set<std::string>& ids) const {
+  std::string text;
+  bool first = true;
+  for (const auto& name : enabledListNames(ids)) {
+    if (!first) text.append(", ");
+    text.append(name);
+    first = false;
+  }
+  return text;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The rule compiler's inputs
+
+std::optional<foundation::URL> SharedAux::appGroupFileURL(std::string_view name) {
+  auto container = foundation::FileManager::defaultManager().containerURL(kAppGroupIdentifier);
+  if (!container) return std::nullopt;
+  return container->appendingPathComponent(name);
+}
+
+foundation::Result<void> SharedAux::joinJsons(const std::set<std::string>& enabledIDs) {
+  auto output = appGroupFileURL(kOutputFileName);
+  if (!output) return makeError(Error::cantFormOutputUrl);
+  // One snapshot of the catalogue: the main thread may replace it during the compilation.
+  auto catalogue = Singleton::shared().lists();
+  RuleCompilerInputs inputs{
+      .output = *output,
+      .listFiles = selectCachedLists(enabledIDs, *catalogue),
+      .whitelist = RuleWhitelist::make(enabledWhitelistDomains()),
+      .builtInRuleFile = foundation::Bundle::main()->url("blockerList", "json"),
+  };
+  return compileRuleFile(inputs);
+}
+
+foundation::Result<void> SharedAux::joinJsons() { return joinJsons(Singleton::shared().extConfigIDs()); }
+
+std::vector<std::string> SharedAux::enabledWhitelistDomains() const {
+  std::vector<std::string> domains;
+  for (const auto& element : Singleton::shared().whitelist()) {
+    if (element.enabled) domains.push_back(element.url);
+  }
+  return domains;
+}
+
+std::vector<std::shared_ptr<ListElement>> SharedAux::listElements(const std::string& withID) const {
+  std::vector<std::shared_ptr<ListElement>> matches;
+  for (const auto& element : *Singleton::shared().lists()) {
+    if (element->obj().objectId() == withID) matches.push_back(element);
+  }
+  return matches;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The catalogue refresh
+
+void SharedAux::applyCloudConfig(bool remote, Singleton& singleton, std::function<void(bool)> completion) {
+  auto config = singleton.cloudConfig();
+  if (!config) return;
+  auto raw = config->rawConfig();
+  if (!raw || raw->empty()) return;
+  // Both arrays must be valid before anything changes.
+  const Array* apps = dictionaryArray((*raw)["apps"]);
+  if (!apps) return;
+  const Array* lists = dictionaryArray((*raw)["lists"]);
+  if (!lists) return;
+  auto base = config->baseUrl();
+
+  singleton.setLists(sortedListElements(cloudObjects(*lists, CloudObject::Kind::List, base)));
+  singleton.setApps(sortedApps(cloudObjects(*apps, CloudObject::Kind::App, base)));
+
+  if (remote) {
+    auto current = singleton.lists();
+    if (singleton.launchCount() < 2 && !current->empty()) {
+      const auto& first = current->front();
+      changeEnabledSet(singleton, first->obj().objectId(), true);
+      // A list whose file is cached already starts no download, so nothing else would compile it
+      // or show it enabled.
+      if (first->refreshCachedState()) ListElement::compileService()->queueCompilation(false);
+    }
+    SharedAux::shared().recompileIfWhitelistChanged();
+  }
+  dispatch::DispatchQueue::main()->async([completion = std::move(completion), remote] {
+    if (completion) completion(remote);
+  });
+}
+
+std::vector<CloudObject> SharedAux::cloudObjects(const foundation::Array& from, CloudObject::Kind kind,
+                                                 const std::optional<foundation::URL>& baseUrl) {
+  std::vector<CloudObject> objects;
+  objects.reserve(from.size());
+  for (const auto& element : from) {
+    const auto* dictionary = element.dictionary();
+    if (!dictionary) continue;
+    if (auto object = CloudObject::make(kind, *dictionary, baseUrl)) objects.push_back(std::move(*object));
+  }
+  return objects;
+}
+
+std::vector<std::shared_ptr<ListElement>> SharedAux::sortedListElements(const std::vector<CloudObject>& objects) {
+  std::vector<CloudObject> shown;
+  std::copy_if(objects.begin(), objects.end(), std::back_inserter(shown), [](const auto& o) { return !o.debugOnly(); });
+  std::stable_sort(shown.begin(), shown.end(), [](const auto& a, const auto& b) { return a.num() < b.num(); });
+  std::vector<std::shared_ptr<ListElement>> elements;
+  elements.reserve(shown.size());
+  for (const auto& object : shown) {
+    if (auto element = ListElement::make(object)) elements.push_back(std::move(element));
+  }
+  return elements;
+}
+
+std::vector<CloudObject> SharedAux::sortedApps(const std::vector<CloudObject>& objects) {
+  std::vector<CloudObject> shown;
+  std::copy_if(objects.begin(), objects.end(), std::back_inserter(shown), [](const auto& o) { return !o.debugOnly(); });
+  std::stable_sort(shown.begin(), shown.end(), [](const auto& a, const auto& b) { return a.name() < b.name(); });
+  return shown;
+}
+
+}  // namespace fendrel

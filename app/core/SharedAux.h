@@ -1,0 +1,151 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/core/CloudObject.h"
+#include "platform/foundation/Result.h"
+#include "platform/foundation/URL.h"
+#include "platform/foundation/ValueFwd.h"
+
+namespace foundation {
+class OperationQueue;
+}
+
+namespace fendrel {
+
+class ListElement;
+class Singleton;
+
+/// The app's compile service: one process-wide instance owning the serial "Compile queue" on which
+/// every compilation runs. A compilation rebuilds "output.json" from the enabled filter lists and
+/// the whitelist (joinJsons) and asks the browser to reload the extension, which hands that file
+/// to the browser. The service remembers the enabled set of its last successful reload, so that an
+/// unforced request for the same set is skipped; it tells the main screen through "busyOn" and
+/// "busyOff" (default notification centre, main queue) that a compilation is running; it turns
+/// failures into the analytics events "errJoinJsons" and "errRecompileSafari".
+///
+/// A failed reload (or one the browser leaves unanswered for kReloadTimeout seconds) is tried again
+/// at most twice, after the delays of kRetryDelays on the clock; after that the busy state ends and
+/// the next request starts afresh.
+///
+/// Thread-safety: every member may be called from any thread; the catalogue refresh and the
+/// enabled-set changes are meant for the main thread, recompileSafari for the compile queue.
+class SharedAux {
+ public:
+  /// The service's own errors (domain kErrorDomain).
+  enum class Error : std::int64_t {
+    cantFormOutputUrl = 0,  ///< the platform gives no app-group container for "output.json"
+  };
+  static constexpr const char* kErrorDomain = "Fendrel.SharedAux.Error";
+  /// The platform error object of `error`.
+  static foundation::Error makeError(Error error);
+
+  /// The bundle identifier of the content-blocker extension the browser reloads.
+  static constexpr const char* kExtensionIdentifier = "com.morvit.Fendrel.Quellbox";
+  /// How long a compilation waits for the browser's answer. A browser that never answers would
+  /// otherwise hold the compile queue, every later compilation and the busy state for ever; two
+  /// minutes leave a slow engine ample time for a large rule file.
+  static constexpr double kReloadTimeout = 120.0;
+  /// Delays before the second and third attempt of a failed reload. Immediate, unbounded retries
+  /// would hammer a browser that keeps refusing the file while the busy state never ends.
+  static constexpr double kRetryDelays[] = {2.0, 4.0};
+
+  /// The one instance, created on first use and never destroyed.
+  static SharedAux& shared();
+
+  /// The serial queue ("Compile queue", one operation at a time). Callers request a compilation by
+  /// adding an operation whose body calls recompileSafari.
+  std::shared_ptr<foundation::OperationQueue> compileQueue() const { return compileQueue_; }
+
+  /// One compilation and reload, on the compile queue. Skipped (the busy state then ends) when not
+  /// forced and the enabled set equals the one of the last successful reload. Returns when the
+  /// browser's answer has been handled, when the wait for it timed out, or at once when skipped or
+  /// when the compiler failed.
+  void recompileSafari(bool force);
+
+  /// Ends or starts the busy state: posts the notification from the main queue, except that
+  /// "busyOff" is not posted while another compilation waits in the queue or a retry is pending
+  /// (that one will end the busy state itself).
+  void setBusy(bool busy);
+  /// Posts "busyOn" (true) or "busyOff" (false) on the calling thread.
+  static void postBusyNotification(bool busy);
+
+  /// Queues a forced compilation when the whitelist changed since its last successful
+  /// compilation (its date differs from "whitelistCompiledDate" by any amount).
+  void recompileIfWhitelistChanged();
+
+  /// Add or remove the list in the enabled set and store it under "extConfigIDs"; store the
+  /// names under "extConfigListNames" when they differ from the stored ones. Compile nothing.
+  void enableList(const CloudObject& obj);
+  void disableList(const CloudObject& obj);
+
+  /// The name of the first catalogue list carrying `forID`; "" when there is none.
+  std::string listName(const std::string& forID) const;
+  /// One name per identifier, in the set's order.
+  std::vector<std::string> enabledListNames(const std::set<std::string>& ids) const;
+
+  /// `name` in the root of the app-group container; none when there is no container.
+  static std::optional<foundation::URL> appGroupFileURL(std::string_view name);
+
+  /// Rebuilds "output.json" from the lists of `enabledIDs` (visited in sorted order, each through
+  /// the first catalogue element carrying it) and the enabled whitelist. The catalogue is read once,
+  /// as one snapshot. Errors: cantFormOutputUrl without a container; the platform's error when the
+  /// built-in fallback cannot be copied into place, or when the rule file cannot be serialised or
+  /// written (the previous "output.json" then stays).
+  foundation::Result<void> joinJsons(const std::set<std::string>& enabledIDs);
+  /// As above, for the enabled set stored now.
+  foundation::Result<void> joinJsons();
+
+  /// The site of every enabled whitelist entry, in stored order, duplicates kept.
+  std::vector<std::string> enabledWhitelistDomains() const;
+  /// The catalogue elements whose entry has exactly `withID`, in catalogue order.
+  std::vector<std::shared_ptr<ListElement>> listElements(const std::string& withID) const;
+
+  /// Rebuilds the catalogue of `singleton` from its configuration's "lists" and "apps" (both must be
+  /// arrays of dictionaries, else nothing changes and `completion` is not called). On a remote
+  /// refresh during the first launch the first list is enabled (and compiled when its file is
+  /// cached already); every remote refresh then checks the whitelist. `completion(remote)` runs on a
+  /// later turn of the main queue. Called on the main queue.
+  static void applyCloudConfig(bool remote, Singleton& singleton, std::function<void(bool)> completion);
+  /// An entry per dictionary of `from` that makes one, in order, with links resolved against
+  /// `baseUrl`; entries that are not dictionaries or do not make an entry are left out.
+  static std::vector<CloudObject> cloudObjects(const foundation::Array& from, CloudObject::Kind kind,
+                                               const std::optional<foundation::URL>& baseUrl);
+  /// The display list of filter lists: debug-only entries dropped, stably sorted by num, one list
+  /// element per list entry (each of which at once checks its cache).
+  static std::vector<std::shared_ptr<ListElement>> sortedListElements(const std::vector<CloudObject>& objects);
+  /// The display list of apps: debug-only entries dropped, stably sorted by name (byte order).
+  static std::vector<CloudObject> sortedApps(const std::vector<CloudObject>& objects);
+
+  /// Forgets the last successful compilation and waits for the compile queue and pending retries
+  /// to finish. For tests and tools only.
+  void resetForTesting();
+  /// The enabled set of the last successful reload, if any.
+  std::optional<std::set<std::string>> lastSuccessfulCompilation() const;
+
+ private:
+  SharedAux();
+  struct ReloadRequest;
+
+  void recompile(bool force, int attempt);
+  void reloadCompletion(const ReloadRequest& request, const std::optional<foundation::Error>& error);
+  void retryOrEnd(const ReloadRequest& request);
+  std::string configText(const std::set<std::string>& ids) const;
+  static void changeEnabledSet(Singleton& singleton, const std::string& id, bool enable);
+
+  const std::shared_ptr<foundation::OperationQueue> compileQueue_;
+  mutable std::mutex mutex_;  // guards lastSuccessfulCompilation_
+  std::optional<std::set<std::string>> lastSuccessfulCompilation_;
+  /// Retries scheduled on the clock whose operation has not started yet.
+  std::atomic<int> pendingRetries_{0};
+};
+
+}  // namespace fendrel

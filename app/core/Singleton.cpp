@@ -1,0 +1,353 @@
+#include "app/core/Singleton.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "TovelCommon/Pinvale.h"
+#include "app/core/ListElement.h"
+#include "dozidi-cocoa/Sources/Dozidi/DozidiSDK.h"
+#include "dozidi-cocoa/Sources/Dozidi/DozidiScope.h"
+#include "platform/dispatch/DispatchQueue.h"
+#include "platform/foundation/URLSession.h"
+#include "platform/foundation/UserDefaults.h"
+
+namespace fendrel {
+namespace {
+
+using foundation::Array;
+using foundation::Dictionary;
+using foundation::URL;
+using foundation::Value;
+
+// Settings keys of the suite.
+constexpr const char* kExtConfigIDsKey = "extConfigIDs";
+constexpr const char* kExtConfigListNamesKey = "extConfigListNames";
+constexpr const char* kWhitelistKey = "whitelist";
+constexpr const char* kWhitelistDateKey = "whitelistDate";
+constexpr const char* kWhitelistCompiledDateKey = "whitelistCompiledDate";
+constexpr const char* kLaunchCountKey = "launchCount";
+constexpr const char* kLaunchedEverKey = "launchedEver";
+
+// Defaults of the remote settings. The hosts are placeholders that the configuration replaces.
+constexpr const char* kDefaultLearnMorePageUrl = "https://social.morvit.invalid/Fendrel";
+constexpr const char* kOpenSettingsURLString = "app-settings:";
+constexpr const char* kDefaultShareAppUrl = "https://store.morvit.invalid/fendrel";
+constexpr const char* kDefaultShareText = "Please try this app, you'll like it!";
+constexpr const char* kDefaultRateUrl =
+    "itms-apps://store.morvit.invalid/WebObjects/MZStore.woa/wa/viewContentsUserReviews"
+    "?type=Purple+Software&onlyLatestVersion=true&pageNumber=0&sortOrdering=1&id=1000000000";
+constexpr std::int64_t kDefaultRateMinimumLaunches = 5;
+constexpr const char* kDefaultITunesAffiliateToken = "4821qRzT";
+constexpr const char* kDefaultITunesCampaignToken = "skyvane";
+
+/// Stores a value the settings store can always hold (strings, numbers, dates and containers of
+/// them); the store keeps a change it cannot write yet and writes it with the next one.
+void store(foundation::UserDefaults& defaults, std::string_view key, const Value& value) {
+  auto stored = defaults.set(key, value);
+  (void)stored;
+}
+
+Array stringArray(const std::set<std::string>& strings) {
+  Array array;
+  array.reserve(strings.size());
+  for (const auto& s : strings) array.push_back(s);
+  return array;
+}
+
+/// The strings of `array` as a set; none when any element is not a string.
+std::optional<std::set<std::string>> stringSet(const Array& array) {
+  std::set<std::string> strings;
+  for (const auto& element : array) {
+    const auto* s = element.string();
+    if (!s) return std::nullopt;
+    strings.insert(*s);
+  }
+  return strings;
+}
+
+URL urlOr(const std::optional<URL>& url, const char* fallback) {
+  if (url) return *url;
+  return *URL::parse(fallback);
+}
+
+}  // namespace
+
+Singleton& Singleton::shared() {
+  // Never destroyed: worker threads may still use it while the process exits.
+  static auto* instance = new std::shared_ptr<Singleton>(std::make_shared<Singleton>(Private{}));
+  return **instance;
+}
+
+void Singleton::resetForTesting() { shared().reset(); }
+
+void Singleton::reset() {
+  {
+    std::lock_guard lock(cloudConfigLock_);
+    cloudConfig_.reset();
+  }
+  {
+    std::lock_guard lock(analyticsLock_);
+    analytics_.reset();
+  }
+  {
+    std::lock_guard lock(userDefsLock_);
+    userDefs_.reset();
+  }
+  std::lock_guard lock(catalogueLock_);
+  lists_ = std::make_shared<const ListElements>();
+  apps_ = std::make_shared<const CloudObjects>();
+}
+
+std::shared_ptr<foundation::UserDefaults> Singleton::userDefs() {
+  std::lock_guard lock(userDefsLock_);
+  if (!userDefs_) {
+    userDefs_ = foundation::UserDefaults::suite(kAppGroupIdentifier);
+    // The group id is a plain name, so the suite always exists; the standard store is the
+    // fallback should that ever change.
+    if (!userDefs_) userDefs_ = foundation::UserDefaults::standard();
+  }
+  return userDefs_;
+}
+
+std::shared_ptr<tovel::AnalyticsTracker> Singleton::analytics() {
+  std::lock_guard lock(analyticsLock_);
+  if (!analytics_) {
+    tovel::Pinvale pinvale(kPinvaleToken, std::nullopt, foundation::URLSession::shared());
+    analytics_ = tovel::Analytics::create(pinvale, weak_from_this());
+  }
+  return analytics_;
+}
+
+std::shared_ptr<tovel::CloudConfigProvider> Singleton::cloudConfig() {
+  // The analytics front end is made first and outside this lock: making it must not wait for the
+  // configuration, and the configuration's first refresh reads it.
+  auto tracker = analytics();
+  std::lock_guard lock(cloudConfigLock_);
+  if (!cloudConfig_) {
+    auto self = shared_from_this();
+    cloudConfig_ = tovel::CloudConfig::create(
+        kConfigPath, userDefs(), tracker, dispatch::DispatchQueue::main(), tovel::ShuffleURLs::Yes,
+        [self](tovel::CloudConfigSource source) { self->applyAnalyticsEnabled(source); }, 2.0);
+  }
+  return cloudConfig_;
+}
+
+void Singleton::setCloudConfigForTesting(std::shared_ptr<tovel::CloudConfigProvider> cloudConfig) {
+  std::lock_guard lock(cloudConfigLock_);
+  cloudConfig_ = std::move(cloudConfig);
+}
+
+void Singleton::setAnalyticsForTesting(std::shared_ptr<tovel::AnalyticsTracker> analytics) {
+  std::lock_guard lock(analyticsLock_);
+  analytics_ = std::move(analytics);
+}
+
+std::shared_ptr<const Singleton::ListElements> Singleton::lists() const {
+  std::lock_guard lock(catalogueLock_);
+  return lists_;
+}
+
+void Singleton::setLists(ListElements lists) {
+  auto published = std::make_shared<const ListElements>(std::move(lists));
+  std::shared_ptr<const ListElements> previous;
+  {
+    std::lock_guard lock(catalogueLock_);
+    previous = std::exchange(lists_, std::move(published));
+  }
+  // `previous` may hold the last references to the old elements: they go outside the lock.
+}
+
+std::shared_ptr<const Singleton::CloudObjects> Singleton::apps() const {
+  std::lock_guard lock(catalogueLock_);
+  return apps_;
+}
+
+void Singleton::setApps(CloudObjects apps) {
+  auto published = std::make_shared<const CloudObjects>(std::move(apps));
+  std::lock_guard lock(catalogueLock_);
+  apps_ = std::move(published);
+}
+
+std::optional<tovel::CloudConfigValue> Singleton::remoteValue(std::string_view key) {
+  auto config = cloudConfig();
+  if (!config) return std::nullopt;
+  return config->value(key);
+}
+
+bool Singleton::analyticsEnabled() {
+  auto v = remoteValue("analyticsEnabled");
+  return v ? v->boolean().value_or(true) : true;
+}
+
+bool Singleton::learnMoreEnabled() {
+  auto v = remoteValue("learnMoreEnabled");
+  return v ? v->boolean().value_or(true) : true;
+}
+
+std::string Singleton::learnMorePageUrl() {
+  auto v = remoteValue("learnMorePageUrl");
+  return v ? v->string().value_or(kDefaultLearnMorePageUrl) : kDefaultLearnMorePageUrl;
+}
+
+URL Singleton::settingsUrl() {
+  auto v = remoteValue("settingsUrl");
+  return urlOr(v ? v->url() : std::nullopt, kOpenSettingsURLString);
+}
+
+URL Singleton::shareAppUrl() {
+  auto v = remoteValue("shareAppUrl");
+  return urlOr(v ? v->url() : std::nullopt, kDefaultShareAppUrl);
+}
+
+std::string Singleton::shareText() {
+  auto v = remoteValue("shareText");
+  return v ? v->string().value_or(kDefaultShareText) : kDefaultShareText;
+}
+
+std::string Singleton::rateUrl() {
+  auto v = remoteValue("rateUrl");
+  return v ? v->string().value_or(kDefaultRateUrl) : kDefaultRateUrl;
+}
+
+std::int64_t Singleton::rateMinimumLaunches() {
+  auto v = remoteValue("rateMinimumLaunches");
+  return v ? v->integer().value_or(kDefaultRateMinimumLaunches) : kDefaultRateMinimumLaunches;
+}
+
+std::string Singleton::iTunesAffiliateToken() {
+  auto v = remoteValue("iTunesAffiliateToken");
+  return v ? v->string().value_or(kDefaultITunesAffiliateToken) : kDefaultITunesAffiliateToken;
+}
+
+std::string Singleton::iTunesCampaignToken() {
+  auto v = remoteValue("iTunesCampaignToken");
+  return v ? v->string().value_or(kDefaultITunesCampaignToken) : kDefaultITunesCampaignToken;
+}
+
+bool Singleton::loadStoreForApps() {
+  auto v = remoteValue("loadStoreForApps");
+  return v ? v->boolean().value_or(false) : false;
+}
+
+std::set<std::string> Singleton::extConfigIDs() {
+  auto defaults = userDefs();
+  std::set<std::string> ids;
+  if (auto stored = defaults->array(kExtConfigIDsKey)) ids = stringSet(*stored).value_or(std::set<std::string>{});
+
+  std::set<std::string> names;
+  for (const auto& element : *lists()) {
+    if (ids.contains(element->obj().objectId())) names.insert(element->obj().name());
+  }
+  auto storedNames = extConfigListNames();
+  if (!storedNames || *storedNames != names) store(*defaults, kExtConfigListNamesKey, stringArray(names));
+  return ids;
+}
+
+std::optional<std::set<std::string>> Singleton::extConfigListNames() {
+  auto stored = userDefs()->array(kExtConfigListNamesKey);
+  if (!stored || stored->empty()) return std::nullopt;
+  return stringSet(*stored);
+}
+
+std::vector<std::string> Singleton::listNames(const std::set<std::string>& forIDs) const {
+  auto snapshot = lists();
+  std::vector<std::string> names;
+  for (const auto& id : forIDs) {
+    for (const auto& element : *snapshot) {
+      if (element->obj().objectId() == id) {
+        names.push_back(element->obj().name());
+        break;
+      }
+    }
+  }
+  return names;
+}
+
+std::vector<WhitelistElement> Singleton::whitelist() {
+  auto stored = userDefs()->array(kWhitelistKey);
+  if (!stored) return {};
+  // One element that is not a dictionary makes the whole value unreadable as a whitelist.
+  for (const auto& entry : *stored) {
+    if (!entry.dictionary()) return {};
+  }
+  std::vector<WhitelistElement> elements;
+  for (const auto& entry : *stored) {
+    auto url = entry["url"].asString();
+    auto enabled = entry["enabled"].asBool();
+    if (!url || !enabled) continue;
+    elements.push_back({std::move(*url), *enabled, static_cast<std::int64_t>(elements.size())});
+  }
+  return elements;
+}
+
+void Singleton::setWhitelist(const std::vector<WhitelistElement>& elements) {
+  Array array;
+  array.reserve(elements.size());
+  for (const auto& element : elements) array.push_back(Dictionary{{"url", element.url}, {"enabled", element.enabled}});
+  store(*userDefs(), kWhitelistKey, array);
+}
+
+void Singleton::addWhitelistElement(const std::string& url, bool enabled) {
+  auto elements = whitelist();
+  auto existing = std::find_if(elements.begin(), elements.end(), [&](const auto& e) { return e.url == url; });
+  if (existing == elements.end()) {
+    elements.push_back({url, enabled, static_cast<std::int64_t>(elements.size())});
+  } else {
+    existing->url = url;
+    existing->enabled = enabled;
+  }
+  setWhitelist(elements);
+  stampWhitelistDate();
+}
+
+bool Singleton::updateWhitelistElement(std::int64_t at, const std::string& url, bool enabled) {
+  auto elements = whitelist();
+  if (at < 0 || static_cast<std::uint64_t>(at) >= elements.size()) return false;
+  elements[static_cast<std::size_t>(at)] = {url, enabled, at};
+  setWhitelist(elements);
+  stampWhitelistDate();
+  return true;
+}
+
+bool Singleton::removeWhitelistElement(std::int64_t at) {
+  auto elements = whitelist();
+  if (at < 0 || static_cast<std::uint64_t>(at) >= elements.size()) return false;
+  elements.erase(elements.begin() + static_cast<std::ptrdiff_t>(at));
+  setWhitelist(elements);
+  stampWhitelistDate();
+  return true;
+}
+
+void Singleton::stampWhitelistDate() { store(*userDefs(), kWhitelistDateKey, foundation::Date::now()); }
+
+foundation::Date Singleton::whitelistDate() {
+  return userDefs()->date(kWhitelistDateKey).value_or(foundation::Date::referenceDate());
+}
+
+foundation::Date Singleton::whitelistCompiledDate() {
+  return userDefs()->date(kWhitelistCompiledDateKey).value_or(foundation::Date::referenceDate());
+}
+
+std::int64_t Singleton::launchCount() {
+  auto defaults = userDefs();
+  if (!defaults->boolean(kLaunchedEverKey)) {
+    analytics()->log("firstLaunchEver", {}, tovel::Once::No);
+    defaults->setBool(kLaunchedEverKey, true);
+  }
+  return defaults->integer(kLaunchCountKey);
+}
+
+std::optional<tovel::AnalyticsParameters> Singleton::commonAnalyticsDimensions() {
+  auto enabled = extConfigListNames();
+  if (!enabled) enabled = extConfigIDs();
+  Array filters = stringArray(*enabled);
+  DozidiSDK::configureScope(
+      [&filters](DozidiScope& scope) { scope.setExtras(Dictionary{{"enabledFilters", filters}}); });
+  return tovel::AnalyticsParameters{{"enabledFilters", Value(std::move(filters))}};
+}
+
+void Singleton::log(std::string_view, const tovel::AnalyticsTexts&) {}
+
+void Singleton::applyAnalyticsEnabled(tovel::CloudConfigSource) { analytics()->setEnabled(analyticsEnabled()); }
+
+}  // namespace fendrel

@@ -1,0 +1,185 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+#include "app/core/ListElement.h"
+#include "app/core/tests/CoreDoubles.h"
+#include "app/core/tests/CoreTestSupport.h"
+#include "platform/dispatch/MainRunLoop.h"
+
+namespace fendrel {
+namespace {
+
+using Case = ListElementState::Case;
+
+/// A cell that remembers the state it was asked to draw each time.
+struct RecordingCell : ListElementCellDelegate {
+  std::weak_ptr<ListElement> element;
+  std::vector<ListElementState> drawn;
+  void listElementProgressUpdate() override {
+    if (auto e = element.lock()) drawn.push_back(e->state());
+  }
+};
+
+class ListElementTests : public ::testing::Test {
+ protected:
+  CloudObject entry(const std::string& id = "l1") {
+    return *CloudObject::make(CloudObject::Kind::List, testing::listDictionary(id, server_.url("/" + id + ".json")),
+                              std::nullopt);
+  }
+  std::string cachedPath(const std::string& id = "l1") const {
+    return root_.cachesPath() + "/1600000000" + id + ".json";
+  }
+  void cache(const std::string& id = "l1") {
+    std::filesystem::create_directories(root_.cachesPath());
+    std::ofstream(cachedPath(id)) << "[]";
+  }
+  void enable(const std::string& id) { state_.compileService->enableList(entry(id)); }
+  std::shared_ptr<RecordingCell> attachCell(const std::shared_ptr<ListElement>& element) {
+    auto cell = std::make_shared<RecordingCell>();
+    cell->element = element;
+    element->setCellDelegate(cell);
+    return cell;
+  }
+  void serveRules() {
+    server_.setHandler([](const httplib::Request&, httplib::Response& response) {
+      response.set_content(R"([{"trigger":{"url-filter":"x"},"action":{"type":"block"}}])",
+                           "application/octet-stream");
+    });
+  }
+  std::vector<bool>& compilations() { return state_.compileService->compilations; }
+
+  testing::ScopedManualClock clock_;
+  testing::ScopedDeviceRoot root_;
+  testing::ScopedAppState state_;
+  testing::LoopbackServer server_;
+};
+
+TEST(ListElementStateTests, EqualityComparesTheCaseOnly) {
+  EXPECT_EQ(ListElementState::Downloading(0.25f), ListElementState::Downloading(0.5f));
+  EXPECT_NE(ListElementState::Downloading(0.25f), ListElementState::PreparingForDownload());
+  EXPECT_NE(ListElementState::Downloading(0.25f), ListElementState::NotDownloaded());
+  EXPECT_NE(ListElementState::DownloadedEnabled(), ListElementState::DownloadedDisabled());
+}
+
+TEST_F(ListElementTests, AppEntryMakesNoElement) {
+  auto app = CloudObject::make(CloudObject::Kind::App,
+                               foundation::Dictionary{{"name", "A"}, {"modifiedAt", 1}, {"iconUrl", "https://i.test/a"},
+                                                      {"objectId", "a"}, {"iTunesId", "1"}},
+                               std::nullopt);
+  ASSERT_TRUE(app);
+  EXPECT_EQ(ListElement::make(*app), nullptr);
+}
+
+TEST_F(ListElementTests, CachedListShowsItsEnabledStateAtOnceWithoutDownloading) {
+  cache("l1");
+  cache("l2");
+  enable("l1");
+  auto enabled = ListElement::make(entry("l1"));
+  auto disabled = ListElement::make(entry("l2"));
+  EXPECT_EQ(enabled->state().kind(), Case::DownloadedEnabled);
+  EXPECT_EQ(disabled->state().kind(), Case::DownloadedDisabled);
+  EXPECT_EQ(enabled->attachmentKey(), "attachment");
+  EXPECT_EQ(server_.requests(), 0);
+}
+
+TEST_F(ListElementTests, DownloadOfADisabledListEndsDownloadedWithoutCompiling) {
+  serveRules();
+  auto element = ListElement::make(entry());
+  EXPECT_EQ(element->state().kind(), Case::PreparingForDownload);
+  auto cell = attachCell(element);
+  ASSERT_TRUE(testing::pumpUntil([&] { return element->state().kind() == Case::DownloadedDisabled; }));
+  ASSERT_GE(cell->drawn.size(), 2u);
+  EXPECT_EQ(cell->drawn.front().kind(), Case::Downloading);
+  EXPECT_FLOAT_EQ(cell->drawn[cell->drawn.size() - 2].percent(), 1.0f);
+  EXPECT_EQ(cell->drawn.back().kind(), Case::DownloadedDisabled);
+  EXPECT_TRUE(compilations().empty());
+}
+
+TEST_F(ListElementTests, SwitchingOnDuringTheDownloadShowsEnabledThenCompilesForcedOnCompletion) {
+  serveRules();
+  auto element = ListElement::make(entry());
+  auto cell = attachCell(element);
+  element->setEnabled(true);
+  EXPECT_EQ(element->state().kind(), Case::DownloadedEnabled);
+  ASSERT_EQ(cell->drawn.size(), 1u);
+  EXPECT_EQ(compilations(), std::vector<bool>{false});
+  EXPECT_TRUE(Singleton::shared().extConfigIDs().contains("l1"));
+
+  ASSERT_TRUE(testing::pumpUntil([&] { return compilations().size() == 2; }));
+  EXPECT_EQ(compilations(), (std::vector<bool>{false, true}));
+  EXPECT_EQ(element->state().kind(), Case::DownloadedEnabled);
+  EXPECT_TRUE(std::filesystem::exists(cachedPath()));
+
+  element->setEnabled(false);
+  EXPECT_EQ(element->state().kind(), Case::DownloadedDisabled);
+  EXPECT_FALSE(Singleton::shared().extConfigIDs().contains("l1"));
+  EXPECT_EQ(compilations().back(), false);
+}
+
+TEST_F(ListElementTests, FailedRequestLeavesPreparingForDownload) {
+  auto element = ListElement::make(entry());  // the server answers 404
+  auto cell = attachCell(element);
+  ASSERT_TRUE(testing::pumpUntil([&] { return !cell->drawn.empty(); }));
+  EXPECT_EQ(element->state().kind(), Case::PreparingForDownload);
+  EXPECT_TRUE(compilations().empty());
+}
+
+TEST_F(ListElementTests, AFileThatIsNeverStoredIsDownloadedAtMostThreeTimes) {
+  enable("l1");
+  // Each answer takes the cache folder away before the downloader writes into it.
+  const std::string caches = root_.cachesPath();
+  server_.setHandler([caches](const httplib::Request&, httplib::Response& response) {
+    std::error_code ignored;
+    std::filesystem::remove_all(caches, ignored);
+    response.set_content("[]", "application/json");
+  });
+  auto element = ListElement::make(entry());
+  ASSERT_TRUE(testing::pumpUntil([&] { return compilations().size() == 1; }));
+  EXPECT_EQ(element->state().kind(), Case::PreparingForDownload);
+  EXPECT_EQ(server_.requests(), 1);
+
+  clock_->advance(ListElement::kRestartDelays[0] - 0.5);
+  dispatch::drainMainQueue();
+  EXPECT_EQ(server_.requests(), 1);  // not yet due
+  clock_->advance(0.5);
+  ASSERT_TRUE(testing::pumpUntil([&] { return compilations().size() == 2; }));
+  EXPECT_EQ(server_.requests(), 2);
+
+  clock_->advance(ListElement::kRestartDelays[1]);
+  ASSERT_TRUE(testing::pumpUntil([&] { return compilations().size() == 3; }));
+  EXPECT_EQ(server_.requests(), 3);
+
+  clock_->advance(3600);
+  dispatch::runMainLoopUntil([] { return false; }, 0.2);
+  EXPECT_EQ(server_.requests(), 3);
+  EXPECT_EQ(element->state().kind(), Case::PreparingForDownload);
+  EXPECT_EQ(compilations(), (std::vector<bool>{true, true, true}));
+}
+
+TEST_F(ListElementTests, AReplacedElementIsNotKeptAliveByItsDownload) {
+  serveRules();
+  auto element = ListElement::make(entry());
+  std::weak_ptr<ListElement> weak = element;
+  element.reset();
+  EXPECT_TRUE(weak.expired());
+  // The download still stores the file; nobody is told.
+  ASSERT_TRUE(testing::pumpUntil([&] { return std::filesystem::exists(cachedPath()); }));
+  EXPECT_TRUE(compilations().empty());
+}
+
+TEST_F(ListElementTests, CellDelegateIsWeak) {
+  cache();
+  auto element = ListElement::make(entry());
+  auto cell = attachCell(element);
+  EXPECT_EQ(element->cellDelegate(), cell);
+  cell.reset();
+  EXPECT_EQ(element->cellDelegate(), nullptr);
+  element->setEnabled(true);  // nobody to tell; the state still changes
+  EXPECT_EQ(element->state().kind(), Case::DownloadedEnabled);
+}
+
+}  // namespace
+}  // namespace fendrel

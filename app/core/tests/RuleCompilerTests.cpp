@@ -1,0 +1,234 @@
+// The rule compiler's stages, each fed from the smallest text through a tiny helper.
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/core/RuleCompiler/RuleCompiler.h"
+#include "app/core/RuleCompiler/RuleFileWriting.h"
+#include "app/core/RuleCompiler/WhitelistRewrite.h"
+#include "json/JSON.h"
+#include "platform/foundation/JSONSerialization.h"
+
+namespace fendrel {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string readText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+json::JSON parse(const std::string& text) {
+  auto parsed = json::JSON::fromData(text, foundation::JSONReadingOptions::FragmentsAllowed);
+  EXPECT_TRUE(parsed) << text;
+  return parsed ? *parsed : json::JSON();
+}
+
+/// Compact text of a JSON value, to compare a rule with the text a case expects.
+std::string text(const json::JSON& value) {
+  auto written = foundation::JSONSerialization::dataWithJSONObject(value.object());
+  return written ? *written : "<unwritable>";
+}
+
+class RuleCompilerTests : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "fendrel-rules-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    folder_ = pattern;
+  }
+  void TearDown() override { fs::remove_all(folder_); }
+
+  foundation::URL file(const std::string& name) const { return foundation::URL::fileURL((folder_ / name).string()); }
+  foundation::URL write(const std::string& name, const std::string& contents) const {
+    std::ofstream(folder_ / name, std::ios::binary) << contents;
+    return file(name);
+  }
+  /// Compiles lists given as texts with the whitelist into output.json; the result of the run.
+  foundation::Result<void> compile(const std::vector<std::string>& lists, std::vector<std::string> whitelist = {},
+                                   std::optional<foundation::URL> builtIn = std::nullopt) {
+    std::vector<foundation::URL> files;
+    for (std::size_t i = 0; i < lists.size(); ++i) files.push_back(write("list" + std::to_string(i) + ".json", lists[i]));
+    return compileRuleFile({.output = output(),
+                            .listFiles = files,
+                            .whitelist = RuleWhitelist::make(std::move(whitelist)),
+                            .builtInRuleFile = std::move(builtIn)});
+  }
+  foundation::URL output() const { return file("output.json"); }
+  std::string outputText() const { return readText(folder_ / "output.json"); }
+  /// The names in the folder besides the inputs and output.json.
+  std::vector<std::string> strayFiles() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder_)) {
+      auto name = entry.path().filename().string();
+      if (name != "output.json" && name.rfind("list", 0) != 0 && name != "builtin.json") names.push_back(name);
+    }
+    return names;
+  }
+
+  fs::path folder_;
+};
+
+TEST(WhitelistRewriteTests, RewritesTheTriggerAsTheBrowserAcceptsIt) {
+  struct Case {
+    const char* name;
+    const char* trigger;
+    std::vector<std::string> whitelist;
+    const char* expected;  // the trigger after the rewrite; nullptr when the rule is dropped
+  };
+  const Case cases[] = {
+      {"empty whitelist changes nothing", R"({"url-filter":"x","unless-domain":["A.org"]})", {},
+       R"({"url-filter":"x","unless-domain":["A.org"]})"},
+      {"if-domain fully whitelisted drops the rule", R"({"url-filter":"x","if-domain":["s1.org"]})", {"s1.org"},
+       nullptr},
+      {"if-domain keeps the rest, no unless-domain", R"({"url-filter":"x","if-domain":["s1.org","s2.org"]})",
+       {"s1.org"}, R"({"url-filter":"x","if-domain":["s2.org"]})"},
+      {"if-domain removal is case-sensitive", R"({"url-filter":"x","if-domain":["s1.org"]})", {"S1.org"},
+       R"({"url-filter":"x","if-domain":["s1.org"]})"},
+      {"empty if-domain is dropped", R"({"url-filter":"x","if-domain":[]})", {"s1.org"}, nullptr},
+      {"unless-domain is added", R"({"url-filter":"x"})", {"s1.org", "s2.org"},
+       R"({"url-filter":"x","unless-domain":["s1.org","s2.org"]})"},
+      {"own unless-domain first, then the whitelist", R"({"url-filter":"x","unless-domain":["s3.org"]})",
+       {"s1.org"}, R"({"url-filter":"x","unless-domain":["s3.org","s1.org"]})"},
+      {"entries already present are not repeated", R"({"url-filter":"x","unless-domain":["s1.org"]})",
+       {"s1.org", "s2.org", "s2.org"}, R"({"url-filter":"x","unless-domain":["s1.org","s2.org"]})"},
+      {"entries are lower-cased", R"({"url-filter":"x"})", {"Example.COM", "*Sub.Example.com"},
+       R"({"url-filter":"x","unless-domain":["example.com","*sub.example.com"]})"},
+      {"invalid entries are left out", R"({"url-filter":"x"})",
+       {"bad site.org", "https://x.org/", "", "*", "caf\xC3\xA9.fr", "ok.org"},
+       R"({"url-filter":"x","unless-domain":["ok.org"]})"},
+      {"only invalid entries add nothing", R"({"url-filter":"x"})", {"bad site.org"}, R"({"url-filter":"x"})"},
+      {"if-top-url stays unchanged", R"({"url-filter":"x","if-top-url":["https://a.org"]})", {"s1.org"},
+       R"({"url-filter":"x","if-top-url":["https://a.org"]})"},
+      {"unless-top-url stays unchanged", R"({"url-filter":"x","unless-top-url":["https://a.org"]})", {"s1.org"},
+       R"({"url-filter":"x","unless-top-url":["https://a.org"]})"},
+      {"if-domain of another form stays unchanged", R"({"url-filter":"x","if-domain":["a.org",1]})", {"s1.org"},
+       R"({"url-filter":"x","if-domain":["a.org",1]})"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto rule = parse(std::string(R"({"trigger":)") + c.trigger + R"(,"action":{"type":"block"}})");
+    auto rewritten = applyWhitelist(rule, RuleWhitelist::make(c.whitelist));
+    if (!c.expected) {
+      EXPECT_FALSE(rewritten);
+      continue;
+    }
+    ASSERT_TRUE(rewritten);
+    EXPECT_EQ(text((*rewritten)["trigger"]), text(parse(c.expected)));
+    EXPECT_EQ(text((*rewritten)["action"]), R"({"type":"block"})");
+  }
+}
+
+TEST(WhitelistRewriteTests, RuleWithoutTriggerObjectIsLeftAsItIs) {
+  auto rule = parse(R"({"action":{"type":"block"}})");
+  auto rewritten = applyWhitelist(rule, RuleWhitelist::make({"s1.org"}));
+  ASSERT_TRUE(rewritten);
+  EXPECT_EQ(text(*rewritten), R"({"action":{"type":"block"}})");
+}
+
+TEST(WhitelistRewriteTests, FreeHelpers) {
+  EXPECT_EQ(stringArray(foundation::Array{"a", "b"}), (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(stringArray(foundation::Array{}), std::vector<std::string>{});
+  EXPECT_FALSE(stringArray(foundation::Array{"a", 1}));
+  EXPECT_EQ(removeWhitelistedDomains({"a", "b", "a", "A"}, {"a"}), (std::vector<std::string>{"b", "A"}));
+}
+
+TEST_F(RuleCompilerTests, BucketsComeInOrderAcrossListsAndOtherTypesNeverReachTheOutput) {
+  const std::string listA =
+      R"([{"trigger":{"url-filter":"a1"},"action":{"type":"ignore-previous-rules"}},)"
+      R"({"trigger":{"url-filter":"a2"},"action":{"type":"block"}},)"
+      R"({"trigger":{"url-filter":"a3"},"action":{"type":"block-cookies"}},)"
+      R"({"trigger":{"url-filter":"a4"},"action":{"type":"make-https"}},)"
+      R"({"trigger":{"url-filter":"a5"},"action":{}},)"
+      R"({"trigger":{"url-filter":"a6"},"action":{"type":7}},)"
+      R"({"trigger":{"url-filter":"a7"},"action":{"type":"Block"}}])";
+  const std::string listB =
+      R"({"x":{"trigger":{"url-filter":"b1"},"action":{"type":"css-display-none","selector":".ad"}},)"
+      R"("y":{"trigger":{"url-filter":"b2"},"action":{"type":"block"}},)"
+      R"("z":{"trigger":{"url-filter":"b3"},"action":{"type":"ignore-previous-rules"}}})";
+  ASSERT_TRUE(compile({listA, listB, "5", "not json", R"("text")"}));
+  auto out = parse(outputText());
+  std::vector<std::string> filters;
+  for (const auto& [index, rule] : out) filters.push_back(*rule.get({"trigger", "url-filter"}).string());
+  EXPECT_EQ(filters, (std::vector<std::string>{"a2", "b2", "b1", "a1", "b3"}));
+  EXPECT_EQ(text(out[2]), R"({"trigger":{"url-filter":"b1"},"action":{"type":"css-display-none","selector":".ad"}})");
+}
+
+TEST_F(RuleCompilerTests, EmptyResultInstallsTheBuiltInFileByteForByte) {
+  const std::string builtIn = "[\n  {\"trigger\": {\"url-filter\": \"ads\"}, \"action\": {\"type\": \"block\"}}\n]\n";
+  auto builtInURL = write("builtin.json", builtIn);
+  write("output.json", "[1]");
+  ASSERT_TRUE(compile({R"([{"trigger":{"url-filter":"x"},"action":{"type":"make-https"}}])"}, {}, builtInURL));
+  EXPECT_EQ(outputText(), builtIn);
+  EXPECT_TRUE(strayFiles().empty());
+  // Again, with the file in place: no leftover of the first run can make the second fail.
+  ASSERT_TRUE(compile({}, {"s1.org"}, builtInURL));
+  EXPECT_EQ(outputText(), builtIn);
+  EXPECT_TRUE(strayFiles().empty());
+}
+
+TEST_F(RuleCompilerTests, EmptyResultWithoutBuiltInFileWritesAnEmptyArray) {
+  ASSERT_TRUE(compile({}));
+  EXPECT_EQ(outputText(), "[]");
+}
+
+TEST_F(RuleCompilerTests, FailuresAreReportedAndKeepThePreviousFile) {
+  write("output.json", "[1]");
+  EXPECT_FALSE(compile({}, {}, file("missing.json")));
+  EXPECT_EQ(outputText(), "[1]");
+  EXPECT_TRUE(strayFiles().empty());
+
+  // A final write that fails is an error, not a success.
+  fs::remove(folder_ / "output.json");
+  fs::create_directory(folder_ / "output.json");
+  auto result = compile({R"([{"trigger":{"url-filter":"x"},"action":{"type":"block"}}])"});
+  ASSERT_FALSE(result);
+  EXPECT_FALSE(result.error().domain().empty());
+  EXPECT_TRUE(fs::is_directory(folder_ / "output.json"));
+  EXPECT_TRUE(strayFiles().empty());
+}
+
+TEST_F(RuleCompilerTests, ReaderNeverSeesATornFileWhileCompiling) {
+  const std::string small = R"([{"trigger":{"url-filter":"s"},"action":{"type":"block"}}])";
+  std::string large = "[";
+  for (int i = 0; i < 2000; ++i) {
+    if (i) large += ",";
+    large += R"({"trigger":{"url-filter":"l)" + std::to_string(i) + R"("},"action":{"type":"block"}})";
+  }
+  large += "]";
+  auto smallURL = write("list-small.json", small);
+  auto largeURL = write("list-large.json", large);
+  ASSERT_TRUE(compileRuleFile({.output = output(), .listFiles = {smallURL}, .whitelist = {}, .builtInRuleFile = {}}));
+
+  std::atomic<bool> done = false;
+  std::atomic<int> reads = 0, torn = 0;
+  std::thread reader([&] {
+    while (!done) {
+      std::string seen = outputText();
+      ++reads;
+      if (seen != small && seen != large) ++torn;
+    }
+  });
+  for (int i = 0; i < 100; ++i) {
+    auto list = i % 2 ? smallURL : largeURL;
+    ASSERT_TRUE(compileRuleFile({.output = output(), .listFiles = {list}, .whitelist = {}, .builtInRuleFile = {}}));
+  }
+  done = true;
+  reader.join();
+  EXPECT_GT(reads.load(), 0);
+  EXPECT_EQ(torn.load(), 0);
+}
+
+}  // namespace
+}  // namespace fendrel

@@ -1,0 +1,70 @@
+// fendrel: the app, headless. Each run is one launch of the app on the device root, driven through
+// its screens by the command given on the command line.
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/cli/AppSession.h"
+#include "app/cli/CommandLine.h"
+#include "app/cli/Commands.h"
+#include "app/cli/EventLog.h"
+
+namespace {
+
+using namespace fendrel::cli;
+
+void onInterrupt(int) { AppSession::interrupted.store(true); }
+
+int usageError(const std::string& message) {
+  EventLog::shared().diagnostic(std::string(kProgram) + ": " + message);
+  EventLog::shared().diagnostic(std::string("Try '") + kProgram + " --help' for more information.");
+  return kExitUsage;
+}
+
+int run(const Invocation& invocation) {
+  const std::string& command = invocation.command;
+  if (command == "launch") return runLaunch(invocation);
+  if (command == "lists") return runLists(invocation);
+  if (command == "enable") return runEnable(invocation, true);
+  if (command == "disable") return runEnable(invocation, false);
+  if (command == "whitelist") return runWhitelist(invocation);
+  if (command == "compile") return runCompile(invocation);
+  if (command == "state") return runState(invocation);
+  return runDemo(invocation);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  EventLog::shared().takeOverStandardOutput();
+  auto invocation = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  int status = kExitSuccess;
+  if (!invocation) {
+    status = usageError(invocation.error().localizedDescription());
+  } else if (invocation->help) {
+    std::string usage = usageText();
+    if (usage.ends_with('\n')) usage.pop_back();
+    EventLog::shared().text(usage);
+  } else {
+    if (invocation->device) {
+      // Set before anything reads it; the browser's extension host inherits it as well.
+      std::error_code error;
+      auto root = std::filesystem::absolute(*invocation->device, error);
+      ::setenv("FENDREL_DEVICE_ROOT", (error ? *invocation->device : root.string()).c_str(), 1);
+    }
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+    status = run(*invocation);
+  }
+  // Threads of the network, the browser and the configuration's retry timers may still be running;
+  // leave without tearing down what they use.
+  std::fflush(nullptr);
+  std::_Exit(status);
+}

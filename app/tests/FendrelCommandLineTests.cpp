@@ -1,0 +1,374 @@
+// End-to-end runs of the `fendrel` program: each test gives it a fresh device root and a loopback
+// server of its own (configuration host, list server and analytics sink), runs it as a child
+// process and reads back what it printed and what it left on the device.
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/foundation/Base64.h"
+#include "platform/foundation/JSONSerialization.h"
+#include "platform/foundation/Value.h"
+
+extern char** environ;
+
+namespace {
+
+using foundation::Value;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+constexpr const char* kGroup = "group.com.morvit.Fendrel";
+constexpr const char* kExtension = "com.morvit.Fendrel.Quellbox";
+
+std::string readText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void writeText(const std::string& path, const std::string& text) {
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+Value parseJSON(const std::string& text) {
+  auto value = foundation::JSONSerialization::JSONObjectWithData(text);
+  EXPECT_TRUE(value.ok()) << text;
+  return value ? *value : Value();
+}
+
+/// The lines of `text` that parse as JSON objects with "event" == `event`.
+std::vector<Value> eventLines(const std::string& text, const std::string& event) {
+  std::vector<Value> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    auto value = foundation::JSONSerialization::JSONObjectWithData(line);
+    if (value && (*value)["event"].asString() == event) lines.push_back(*value);
+  }
+  return lines;
+}
+
+/// A port nothing listens on: bound, read and released again.
+int closedPort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+// The first list holds one rule of each kept action type, in the reverse of the output order, a
+// rule of another type, and the three forms the whitelist meets: no domain condition, an
+// "if-domain" and an "unless-domain" of the list's own.
+constexpr const char* kListA = R"([
+ {"trigger": {"url-filter": "tracker\\.js", "unless-domain": ["kept.example"]}, "action": {"type": "ignore-previous-rules"}},
+ {"trigger": {"url-filter": ".*", "if-domain": ["site.example", "other.example"]}, "action": {"type": "css-display-none", "selector": ".ad"}},
+ {"trigger": {"url-filter": "ads\\.example"}, "action": {"type": "block"}},
+ {"trigger": {"url-filter": "cookies\\.example"}, "action": {"type": "block-cookies"}}
+])";
+constexpr const char* kListB = R"([{"trigger": {"url-filter": "beacon\\.example"}, "action": {"type": "block"}}])";
+constexpr const char* kListC = R"([{"trigger": {"url-filter": "pixel\\.example"}, "action": {"type": "block"}}])";
+
+constexpr const char* kConfig = R"({
+ "cloudConfig": {"analyticsEnabled": true},
+ "lists": [
+  {"objectId": "list-c", "name": "C", "desc": "c", "num": 3, "count": 1, "modifiedAt": 1700000300,
+   "iconUrl": "icons/c.png", "attachmentUrl": "lists/c.json"},
+  {"objectId": "list-a", "name": "A", "desc": "a", "num": 1, "count": 4, "modifiedAt": 1700000000.9,
+   "iconUrl": "icons/a.png", "attachmentUrl": "lists/a.json"},
+  {"objectId": "list-b", "name": "B", "desc": "b", "num": 2, "count": 1, "modifiedAt": 1700000200,
+   "iconUrl": "icons/b.png", "attachmentUrl": "lists/b.json"}
+ ],
+ "apps": [{"objectId": "app-1", "name": "Reader", "modifiedAt": 1700000000, "iconUrl": "icons/r.png", "iTunesId": "1"}]
+})";
+
+struct Answer {
+  int status = 200;
+  std::string body;
+  std::string contentType = "application/json";
+};
+
+struct ChildRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+class FendrelCommandLineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/fendrel-cli-test-XXXXXX";
+    work_ = ::mkdtemp(pattern);
+    root_ = work_ + "/device";
+    answers_["a.json"] = {200, kListA};
+    answers_["b.json"] = {200, kListB};
+    answers_["c.json"] = {200, kListC};
+
+    server_.Get("/Skyvane/config1.7.json", [](const httplib::Request&, httplib::Response& response) {
+      response.set_content(kConfig, "application/json");
+    });
+    server_.Get(R"(/Skyvane/lists/([^/]+))", [this](const httplib::Request& request, httplib::Response& response) {
+      std::lock_guard lock(mutex_);
+      const Answer& answer = answers_[request.matches[1]];
+      response.status = answer.status;
+      response.set_content(answer.body, answer.contentType.c_str());
+    });
+    server_.Get("/track/", [this](const httplib::Request& request, httplib::Response& response) {
+      const auto at = request.target.find("data=");
+      std::string data = request.target.substr(at == std::string::npos ? request.target.size() : at + 5);
+      data = data.substr(0, data.find('&'));
+      auto body = foundation::base64DecodedData(data);
+      std::lock_guard lock(mutex_);
+      tracked_.push_back(body ? parseJSON(body->bytes())["event"].asString().value_or("?") : "?");
+      response.set_content("1", "text/plain");
+    });
+    server_.set_keep_alive_max_count(1);  // an idle keep-alive connection would hold stop() for seconds
+    port_ = server_.bind_to_any_port("127.0.0.1");
+    ASSERT_GT(port_, 0);
+    thread_ = std::thread([this] { server_.listen_after_bind(); });
+  }
+
+  void TearDown() override {
+    server_.stop();
+    thread_.join();
+    std::filesystem::remove_all(work_);
+  }
+
+  std::string base() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
+
+  void answer(const std::string& name, Answer answer) {
+    std::lock_guard lock(mutex_);
+    answers_[name] = std::move(answer);
+  }
+
+  std::vector<std::string> tracked() {
+    std::lock_guard lock(mutex_);
+    return tracked_;
+  }
+
+  /// Runs `fendrel args...` on the test's device root against the test's server.
+  ChildRun fendrel(std::vector<std::string> args, const std::string& configBase = "") {
+    std::map<std::string, std::string> env;
+    for (char** entry = environ; *entry; ++entry) {
+      std::string text(*entry);
+      const auto eq = text.find('=');
+      env[text.substr(0, eq)] = eq == std::string::npos ? "" : text.substr(eq + 1);
+    }
+    env["FENDREL_DEVICE_ROOT"] = root_;
+    env["FENDREL_CONFIG_BASES"] = configBase.empty() ? base() : configBase;
+    env["FENDREL_NO_SHUFFLE"] = "1";
+    env["FENDREL_ANALYTICS_ENDPOINT"] = base() + "track/";
+    std::vector<std::string> envText;
+    for (const auto& [key, value] : env) envText.push_back(key + "=" + value);
+
+    args.insert(args.begin(), {FENDREL_BINARY, "--timeout", "90"});
+    std::vector<char*> argv, envp;
+    for (auto& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    for (auto& entry : envText) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+
+    const std::string outPath = work_ + "/stdout", errPath = work_ + "/stderr";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = 0;
+    ChildRun run;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) == 0) {
+      int status = 0;
+      ::waitpid(pid, &status, 0);
+      run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    run.out = readText(outPath);
+    run.err = readText(errPath);
+    return run;
+  }
+
+  std::string container(const std::string& path) const { return root_ + "/containers/" + kGroup + "/" + path; }
+  std::string outputText() const { return readText(container("output.json")); }
+  std::string appliedText() const { return readText(root_ + "/browser/applied/" + kExtension + ".json"); }
+  std::vector<std::string> cachedFiles() const {
+    std::vector<std::string> names;
+    if (!std::filesystem::exists(container("Library/Caches"))) return names;
+    for (const auto& entry : std::filesystem::directory_iterator(container("Library/Caches")))
+      names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  /// The output rule whose "url-filter" is `filter`.
+  Value outputRule(const std::string& filter) const {
+    Value rules = parseJSON(outputText());
+    for (const Value& rule : *rules.array()) {
+      if (rule["trigger"]["url-filter"].asString() == filter) return rule;
+    }
+    return Value();
+  }
+
+  std::string work_;
+  std::string root_;
+  httplib::Server server_;
+  std::thread thread_;
+  int port_ = 0;
+  std::mutex mutex_;
+  std::map<std::string, Answer> answers_;
+  std::vector<std::string> tracked_;
+};
+
+/// The JSON text of a rule's trigger condition `key` ("absent" when the rule has none).
+std::string domains(const Value& rule, const char* key) {
+  const Value& condition = rule["trigger"][key];
+  if (condition.isAbsent()) return "absent";
+  return foundation::JSONSerialization::dataWithJSONObject(condition).valueOr("unwritable");
+}
+
+TEST_F(FendrelCommandLineTest, FirstLaunchCompilesTheFirstListAndTheWhitelistRewritesItsDomains) {
+  ChildRun launch = fendrel({"launch"});
+  ASSERT_EQ(launch.status, 0) << launch.err;
+  EXPECT_EQ(eventLines(launch.out, "configuration").size(), 1u);
+  EXPECT_FALSE(eventLines(launch.out, "busyOff").empty());
+
+  // The first list in display order was enabled, downloaded, cached under its file name and is the
+  // only one compiled; the browser applied exactly the bytes of "output.json".
+  EXPECT_EQ(readText(container("Library/Caches/1700000000a.json")), kListA);
+  EXPECT_EQ(appliedText(), outputText());
+  Value rules = parseJSON(outputText());
+  ASSERT_TRUE(rules.array());
+  std::vector<std::string> types;
+  for (const Value& rule : *rules.array()) types.push_back(rule["action"]["type"].asString().value_or(""));
+  EXPECT_EQ(types, (std::vector<std::string>{"block", "css-display-none", "ignore-previous-rules"}));
+
+  ChildRun add = fendrel({"whitelist", "add", "site.example"});
+  ASSERT_EQ(add.status, 0) << add.err;
+  EXPECT_EQ(appliedText(), outputText());
+  EXPECT_EQ(domains(outputRule("ads\\.example"), "unless-domain"), R"(["site.example"])");
+  EXPECT_EQ(domains(outputRule(".*"), "if-domain"), R"(["other.example"])");
+  EXPECT_EQ(domains(outputRule("tracker\\.js"), "unless-domain"), R"(["kept.example","site.example"])");
+
+  // Capitals are lower-cased; a site with a space cannot be a domain and is left out. Neither
+  // makes WebKit refuse the file.
+  for (const char* site : {"Caps.Example", "bad site.example"}) {
+    SCOPED_TRACE(site);
+    ChildRun odd = fendrel({"whitelist", "add", site});
+    EXPECT_EQ(odd.status, 0) << odd.err;
+    EXPECT_THAT(odd.out, Not(HasSubstr("reloadFailed")));
+    EXPECT_EQ(appliedText(), outputText());
+  }
+  EXPECT_EQ(domains(outputRule("ads\\.example"), "unless-domain"), R"(["site.example","caps.example"])");
+
+  ChildRun state = fendrel({"state"});
+  ASSERT_EQ(state.status, 0) << state.err;
+  Value settings = parseJSON(state.out);
+  EXPECT_EQ(settings["extConfigIDs"], Value(foundation::Array{"list-a"}));
+  EXPECT_EQ(settings["whitelist"].array()->size(), 3u);
+  EXPECT_EQ(settings["launchCount"].asInt64(), 5);
+  EXPECT_EQ(settings["whitelistDate"], settings["whitelistCompiledDate"]);
+
+  ChildRun unknown = fendrel({"enable", "list-aa"});
+  EXPECT_EQ(unknown.status, 1);
+  EXPECT_THAT(unknown.err, HasSubstr("unknown list ID (did you mean 'list-a'?)"));
+}
+
+TEST_F(FendrelCommandLineTest, UnreachableConfigurationHostLeavesTheCachedConfigurationInUse) {
+  ASSERT_EQ(fendrel({"launch"}).status, 0);
+
+  ChildRun lists = fendrel({"lists"}, "http://127.0.0.1:" + std::to_string(closedPort()) + "/");
+  ASSERT_EQ(lists.status, 0) << lists.err;
+  ASSERT_EQ(eventLines(lists.err, "configuration").size(), 1u);
+  EXPECT_EQ(eventLines(lists.err, "configuration")[0]["source"].asString(), "local");
+  EXPECT_FALSE(eventLines(lists.err, "configurationAttemptFailed").empty());
+  std::vector<std::string> ids, states;
+  std::istringstream in(lists.out);
+  for (std::string line; std::getline(in, line);) {
+    Value list = parseJSON(line);
+    ids.push_back(list["id"].asString().value_or(""));
+    states.push_back(list["state"].asString().value_or(""));
+  }
+  EXPECT_EQ(ids, (std::vector<std::string>{"list-a", "list-b", "list-c"}));
+  EXPECT_EQ(states, (std::vector<std::string>{"DownloadedEnabled", "DownloadedDisabled", "DownloadedDisabled"}));
+}
+
+TEST_F(FendrelCommandLineTest, ListServerAnswering404OrAnHTMLPageCachesNothing) {
+  answer("a.json", {404, "<html><body>Not Found</body></html>", "text/html"});
+  answer("b.json", {200, "<html><body>Sign in to the network</body></html>", "text/html"});
+
+  ChildRun launch = fendrel({"launch"});
+  EXPECT_EQ(launch.status, 0) << launch.err;
+  EXPECT_EQ(cachedFiles(), (std::vector<std::string>{"1700000300c.json"}));
+  auto states = eventLines(launch.out, "listState");
+  ASSERT_FALSE(states.empty());
+  std::map<std::string, std::string> last;
+  for (const Value& line : states) last[*line["id"].asString()] = *line["state"].asString();
+  EXPECT_EQ(last["list-a"], "PreparingForDownload");
+  EXPECT_EQ(last["list-b"], "PreparingForDownload");
+}
+
+TEST_F(FendrelCommandLineTest, BrowserThatKeepsFailingGivesErrRecompileSafariAndAFailedExit) {
+  writeText(root_ + "/browser/control.json", R"({"failNextReloads": 3})");
+
+  ChildRun launch = fendrel({"launch"});
+  EXPECT_EQ(launch.status, 1) << launch.out;
+  EXPECT_EQ(eventLines(launch.out, "reloadFailed").size(), 3u);
+  // The busy state ends after the last retry.
+  EXPECT_THAT(launch.out.substr(launch.out.rfind("busy")), HasSubstr("busyOff"));
+  EXPECT_THAT(launch.err, HasSubstr("error: cannot"));
+  EXPECT_THAT(tracked(), ::testing::Contains("errRecompileSafari"));
+}
+
+TEST_F(FendrelCommandLineTest, DemoRunsToASummaryAndExitsZero) {
+  ChildRun demo = fendrel({"demo", "--device", root_});
+  EXPECT_EQ(demo.status, 0) << demo.out << demo.err;
+  EXPECT_THAT(demo.out, HasSubstr("browser verdict:  reload ok"));
+  EXPECT_EQ(appliedText(), outputText());
+}
+
+TEST_F(FendrelCommandLineTest, UsageErrorsExitTwoAndHelpExitsZero) {
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string message;
+  };
+  const Case cases[] = {
+      {{"lanch"}, 2, "unknown command 'lanch' (did you mean 'launch'?)"},
+      {{"enable"}, 2, "missing list ID for 'enable'"},
+      {{"whitelist", "remove", "first"}, 2, "invalid position 'first'"},
+      {{"launch", "--force"}, 2, "option '--force' applies only to 'compile'"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0]);
+    ChildRun run = fendrel(c.args);
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_THAT(run.err, HasSubstr(c.message));
+    EXPECT_THAT(run.err, HasSubstr("Try 'fendrel --help' for more information."));
+    EXPECT_FALSE(std::filesystem::exists(root_)) << "a usage error must not touch the device";
+  }
+  ChildRun help = fendrel({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_THAT(help.out, HasSubstr("Usage: fendrel [OPTION]... COMMAND"));
+}
+
+}  // namespace
