@@ -183,7 +183,7 @@ Value* mutableElement(Value& container, const JSONKey& step) {
     foundation::Array* array = container.mutableArray();
     const std::int64_t index = step.index();
     if (!array || index < 0 || static_cast<std::uint64_t>(index) >= array->size()) return nullptr;
-    return &array->mutableValues()[static_cast<std::size_t>(index)];
+    return array->mutableAt(static_cast<std::size_t>(index));
   }
   foundation::Dictionary* dictionary = container.mutableDictionary();
   return dictionary ? dictionary->findMutable(*step.key()) : nullptr;

@@ -124,10 +124,10 @@ Value makeValue(simdjson::dom::element element) {
   switch (element.type()) {
     case element_type::ARRAY: {
       simdjson::dom::array array = element.get_array().value_unsafe();
-      std::vector<Value> values;
+      Array values;
       values.reserve(array.size());
       for (simdjson::dom::element child : array) values.push_back(makeValue(child));
-      return Array(std::move(values));
+      return values;
     }
     case element_type::OBJECT: {
       simdjson::dom::object object = element.get_object().value_unsafe();

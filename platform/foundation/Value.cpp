@@ -11,19 +11,101 @@
 namespace foundation {
 
 // ---------------------------------------------------------------------------------------------
-// Array
+// Array: one block holding the reference count and the elements.
 
-Array::Array(std::initializer_list<Value> values)
-    : storage_(std::make_shared<std::vector<Value>>(values)) {}
+struct Array::Storage {
+  std::atomic<std::size_t> references{1};
+  std::uint32_t count = 0;
+  std::uint32_t capacity = 0;
 
-Array::Array(std::vector<Value> values)
-    : storage_(std::make_shared<std::vector<Value>>(std::move(values))) {}
+  Value* elements() { return reinterpret_cast<Value*>(this + 1); }
+  const Value* elements() const { return reinterpret_cast<const Value*>(this + 1); }
 
-std::size_t Array::size() const { return storage_ ? storage_->size() : 0; }
+  static Storage* allocate(std::size_t capacity) {
+    void* memory = ::operator new(sizeof(Storage) + capacity * sizeof(Value));
+    auto* s = new (memory) Storage();
+    s->capacity = static_cast<std::uint32_t>(capacity);
+    return s;
+  }
+
+  static void release(Storage* s) {
+    if (!s || s->references.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+    Value* e = s->elements();
+    for (std::uint32_t i = 0; i < s->count; ++i) e[i].~Value();
+    s->~Storage();
+    ::operator delete(s);
+  }
+
+  /// A fresh, unshared block with the elements of `from` (moved when `from` is not shared).
+  static Storage* copyOf(Storage* from, std::size_t capacity, bool move) {
+    Storage* s = allocate(std::max<std::size_t>(capacity, from->count));
+    Value* src = from->elements();
+    Value* dst = s->elements();
+    for (std::uint32_t i = 0; i < from->count; ++i) {
+      if (move) {
+        new (dst + i) Value(std::move(src[i]));
+      } else {
+        new (dst + i) Value(src[i]);
+      }
+      s->count = i + 1;
+    }
+    return s;
+  }
+};
+
+Array::Array(std::initializer_list<Value> values) {
+  reserve(values.size());
+  for (const Value& v : values) push_back(v);
+}
+
+Array::Array(std::vector<Value> values) {
+  reserve(values.size());
+  for (Value& v : values) push_back(std::move(v));
+}
+
+Array::Array(const Array& other) noexcept : storage_(other.storage_) {
+  if (storage_) storage_->references.fetch_add(1, std::memory_order_relaxed);
+}
+
+Array& Array::operator=(const Array& other) noexcept {
+  if (other.storage_) other.storage_->references.fetch_add(1, std::memory_order_relaxed);
+  Storage::release(storage_);
+  storage_ = other.storage_;
+  return *this;
+}
+
+Array& Array::operator=(Array&& other) noexcept {
+  if (this != &other) {
+    Storage::release(storage_);
+    storage_ = other.storage_;
+    other.storage_ = nullptr;
+  }
+  return *this;
+}
+
+Array::~Array() { Storage::release(storage_); }
+
+Array::Storage& Array::mutableStorage(std::size_t minimumCapacity) {
+  if (!storage_) {
+    storage_ = Storage::allocate(std::max<std::size_t>(minimumCapacity, 4));
+    return *storage_;
+  }
+  const bool shared = storage_->references.load(std::memory_order_acquire) != 1;
+  if (shared || storage_->capacity < minimumCapacity) {
+    std::size_t capacity = storage_->capacity;
+    while (capacity < minimumCapacity) capacity = std::max<std::size_t>(capacity * 2, 4);
+    Storage* fresh = Storage::copyOf(storage_, capacity, !shared);
+    Storage::release(storage_);
+    storage_ = fresh;
+  }
+  return *storage_;
+}
+
+std::size_t Array::size() const { return storage_ ? storage_->count : 0; }
 
 const Value* Array::at(std::size_t index) const {
-  if (!storage_ || index >= storage_->size()) return nullptr;
-  return &(*storage_)[index];
+  if (!storage_ || index >= storage_->count) return nullptr;
+  return storage_->elements() + index;
 }
 
 const Value& Array::operator[](std::size_t index) const {
@@ -31,40 +113,69 @@ const Value& Array::operator[](std::size_t index) const {
   return v ? *v : Value::absent();
 }
 
-const Value* Array::begin() const { return storage_ ? storage_->data() : nullptr; }
-const Value* Array::end() const { return storage_ ? storage_->data() + storage_->size() : nullptr; }
+const Value* Array::begin() const { return storage_ ? storage_->elements() : nullptr; }
+const Value* Array::end() const { return storage_ ? storage_->elements() + storage_->count : nullptr; }
 
-const std::vector<Value>& Array::values() const {
-  static const std::vector<Value>* const kEmpty = new std::vector<Value>();
-  return storage_ ? *storage_ : *kEmpty;
+std::vector<Value> Array::toVector() const { return std::vector<Value>(begin(), end()); }
+
+void Array::push_back(Value value) {
+  Storage& s = mutableStorage(size() + 1);
+  new (s.elements() + s.count) Value(std::move(value));
+  ++s.count;
 }
-
-std::vector<Value>& Array::mutableValues() {
-  if (!storage_) {
-    storage_ = std::make_shared<std::vector<Value>>();
-  } else if (storage_.use_count() > 1) {
-    storage_ = std::make_shared<std::vector<Value>>(*storage_);
-  }
-  return *storage_;
-}
-
-void Array::push_back(Value value) { mutableValues().push_back(std::move(value)); }
 
 bool Array::set(std::size_t index, Value value) {
-  if (index >= size()) return false;
-  mutableValues()[index] = std::move(value);
+  Value* slot = mutableAt(index);
+  if (!slot) return false;
+  *slot = std::move(value);
   return true;
 }
 
 bool Array::erase(std::size_t index) {
   if (index >= size()) return false;
-  auto& v = mutableValues();
-  v.erase(v.begin() + static_cast<std::ptrdiff_t>(index));
+  Storage& s = mutableStorage(0);
+  Value* e = s.elements();
+  for (std::size_t i = index; i + 1 < s.count; ++i) e[i] = std::move(e[i + 1]);
+  e[s.count - 1].~Value();
+  --s.count;
   return true;
 }
 
-void Array::reserve(std::size_t capacity) { mutableValues().reserve(capacity); }
-void Array::clear() { storage_.reset(); }
+void Array::reserve(std::size_t capacity) {
+  if (!storage_) {
+    // Exactly the size asked for: the JSON reader knows each array's length up front.
+    if (capacity > 0) storage_ = Storage::allocate(capacity);
+    return;
+  }
+  mutableStorage(capacity);
+}
+
+void Array::clear() {
+  Storage::release(storage_);
+  storage_ = nullptr;
+}
+
+Value* Array::mutableAt(std::size_t index) {
+  if (index >= size()) return nullptr;
+  return mutableStorage(0).elements() + index;
+}
+
+std::vector<Value> Array::takeValues() {
+  std::vector<Value> out;
+  if (!storage_) return out;
+  const bool shared = storage_->references.load(std::memory_order_acquire) != 1;
+  out.reserve(storage_->count);
+  Value* e = storage_->elements();
+  for (std::uint32_t i = 0; i < storage_->count; ++i) {
+    if (shared) {
+      out.push_back(e[i]);
+    } else {
+      out.push_back(std::move(e[i]));
+    }
+  }
+  clear();
+  return out;
+}
 
 bool operator==(const Array& a, const Array& b) {
   if (a.storage_ == b.storage_) return true;

@@ -37,6 +37,11 @@ class Array {
   Array() = default;
   Array(std::initializer_list<Value> values);
   explicit Array(std::vector<Value> values);
+  Array(const Array& other) noexcept;
+  Array(Array&& other) noexcept : storage_(other.storage_) { other.storage_ = nullptr; }
+  Array& operator=(const Array& other) noexcept;
+  Array& operator=(Array&& other) noexcept;
+  ~Array();
 
   std::size_t size() const;
   bool empty() const { return size() == 0; }
@@ -46,7 +51,8 @@ class Array {
   const Value& operator[](std::size_t index) const;
   const Value* begin() const;
   const Value* end() const;
-  const std::vector<Value>& values() const;
+  /// The elements as a vector (a copy).
+  std::vector<Value> toVector() const;
 
   void push_back(Value value);
   /// Replaces an existing element; false (and no change) when out of range.
@@ -54,13 +60,19 @@ class Array {
   bool erase(std::size_t index);
   void reserve(std::size_t capacity);
   void clear();
-  /// Writable access to the elements; detaches from shared storage first.
-  std::vector<Value>& mutableValues();
+  /// Writable access to an existing element (detaches from shared storage first), nullptr when
+  /// out of range.
+  Value* mutableAt(std::size_t index);
+  /// Moves the elements out into a vector and leaves the array empty.
+  std::vector<Value> takeValues();
 
   friend bool operator==(const Array& a, const Array& b);
 
  private:
-  std::shared_ptr<std::vector<Value>> storage_;
+  // Elements live in one block with their reference count (one allocation per array).
+  struct Storage;
+  Storage& mutableStorage(std::size_t minimumCapacity);
+  Storage* storage_ = nullptr;
 };
 
 /// Copy-on-write dictionary with string keys. Keeps insertion order (parsed JSON keeps document

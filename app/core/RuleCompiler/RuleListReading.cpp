@@ -17,7 +17,7 @@ RuleList readRuleList(const foundation::URL& file) {
   // so that each stays unshared and can be changed in place.
   *data = foundation::Data();
   if (auto* array = parsed->mutableArray()) {
-    list.rules = std::move(array->mutableValues());
+    list.rules = array->takeValues();
   } else if (auto* dictionary = parsed->mutableDictionary()) {
     list.rules.reserve(dictionary->size());
     for (const auto& [key, value] : *dictionary) list.rules.push_back(value);
