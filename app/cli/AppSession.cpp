@@ -9,6 +9,7 @@
 #include "app/cli/ObservedAnalytics.h"
 #include "app/cli/PrintingListCell.h"
 #include "app/core/ListElement.h"
+#include "app/core/SettingsKeys.h"
 #include "app/core/SharedAux.h"
 #include "app/core/Singleton.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiSDK.h"
@@ -16,6 +17,7 @@
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/DeviceRoot.h"
 #include "platform/foundation/FileManager.h"
+#include "platform/foundation/JSONSerialization.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/OperationQueue.h"
 #include "platform/foundation/URLSession.h"
@@ -31,14 +33,25 @@ double steadySeconds() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-std::string reloadLogPath() { return foundation::DeviceRoot::browserPath() + "/reload.log"; }
+/// The browser's summary of the rules it last applied for our extension ("ok rules=3 bytes=420"),
+/// read from the copy it keeps; plain "ok" when that cannot be read.
+std::string appliedRulesSummary() {
+  const std::string path =
+      foundation::DeviceRoot::browserPath() + "/applied/" + SharedAux::kExtensionIdentifier + ".json";
+  auto data = foundation::FileManager::defaultManager().readFile(path);
+  if (!data) return "ok";
+  auto rules = foundation::JSONSerialization::JSONObjectWithData(data->view());
+  const std::size_t count = rules && rules->array() ? rules->array()->size() : 0;
+  return "ok rules=" + std::to_string(count) + " bytes=" + std::to_string(data->size());
+}
 
-/// The outcome text of a reload record line "<time> reload <id> <outcome>" of our extension.
-std::optional<std::string> reloadOutcome(const std::string& line) {
-  const std::string marker = std::string(" reload ") + SharedAux::kExtensionIdentifier + " ";
-  const auto at = line.find(marker);
-  if (at == std::string::npos) return std::nullopt;
-  return line.substr(at + marker.size());
+/// The text of a compilation outcome for event lines and messages.
+std::string outcomeText(const CompilationOutcome& outcome) {
+  if (outcome.joinJsonsError) {
+    return "the rule file could not be compiled: " + outcome.joinJsonsError->localizedDescription();
+  }
+  if (outcome.reloadError) return outcome.reloadError->localizedDescription();
+  return appliedRulesSummary();
 }
 
 }  // namespace
@@ -49,6 +62,7 @@ AppSession::AppSession(double timeoutSeconds)
     : timeoutSeconds_(timeoutSeconds), deadline_(steadySeconds() + timeoutSeconds) {}
 
 AppSession::~AppSession() {
+  SharedAux::shared().setCompilationObserver(nullptr);
   auto& center = foundation::NotificationCenter::defaultCenter();
   if (busyOnToken_) center.removeObserver(busyOnToken_);
   if (busyOffToken_) center.removeObserver(busyOffToken_);
@@ -57,7 +71,12 @@ AppSession::~AppSession() {
 foundation::Result<void> AppSession::launch() {
   auto prepared = prepareDevice();
   if (!prepared) return prepared.error();
-  (void)reloadLinesFrom(0, &printedReloadOffset_);
+  // The observer only records; the main thread prints and judges what it recorded.
+  SharedAux::shared().setCompilationObserver([outcomes = outcomes_](const CompilationOutcome& outcome) {
+    RecordedOutcome recorded{outcome, outcomeText(outcome)};
+    std::lock_guard lock(outcomes->mutex);
+    outcomes->list.push_back(std::move(recorded));
+  });
   startUp();
   loadMainScreen();
   appear();
@@ -79,7 +98,7 @@ void AppSession::startUp() {
   DozidiSDK::startWithOptions(options);
 
   const std::int64_t launches = singleton.launchCount();
-  singleton.userDefs()->setInteger("launchCount", launches + 1);
+  singleton.userDefs()->setInteger(settings::kLaunchCountKey, launches + 1);
 }
 
 void AppSession::loadMainScreen() {
@@ -156,64 +175,49 @@ AppSession::Wait AppSession::runUntilQuiet() {
   return Wait::Quiet;
 }
 
-std::vector<std::string> AppSession::reloadLinesFrom(std::size_t offset, std::size_t* end) const {
-  std::vector<std::string> lines;
-  *end = offset;
-  auto data = foundation::FileManager::defaultManager().readFile(reloadLogPath());
-  if (!data || data->size() < offset) return lines;
-  std::string_view text = data->view().substr(offset);
-  // A line still being written has no line break yet; it is read next time.
-  std::size_t start = 0;
-  for (std::size_t newline = text.find('\n'); newline != std::string_view::npos; newline = text.find('\n', start)) {
-    lines.emplace_back(text.substr(start, newline - start));
-    start = newline + 1;
-  }
-  *end = offset + start;
-  return lines;
+std::vector<AppSession::RecordedOutcome> AppSession::outcomesFrom(std::size_t from) const {
+  std::lock_guard lock(outcomes_->mutex);
+  if (from >= outcomes_->list.size()) return {};
+  return {outcomes_->list.begin() + static_cast<std::ptrdiff_t>(from), outcomes_->list.end()};
 }
 
 void AppSession::printNewReloads() {
-  for (const std::string& line : reloadLinesFrom(printedReloadOffset_, &printedReloadOffset_)) {
-    auto outcome = reloadOutcome(line);
-    if (!outcome) continue;
-    EventLog::shared().event("reload", {{"ok", outcome->starts_with("ok")}, {"outcome", *outcome}});
+  auto recorded = outcomesFrom(printedOutcomes_);
+  printedOutcomes_ += recorded.size();
+  for (const auto& [outcome, text] : recorded) {
+    // A compiler failure asked for no reload; the analytics observer writes its own line for it.
+    if (outcome.joinJsonsError) continue;
+    EventLog::shared().event("reload", {{"ok", outcome.succeeded()},
+                                        {"outcome", text},
+                                        {"attempt", outcome.attempt},
+                                        {"force", outcome.force},
+                                        {"retryScheduled", outcome.retryScheduled}});
   }
 }
 
 AppSession::CompileMark AppSession::compileMark() const {
-  CompileMark mark;
-  if (analytics_) {
-    mark.joinFailures = analytics_->count("errJoinJsons");
-    mark.reloadFailures = analytics_->count("errRecompileSafari");
-  }
-  (void)reloadLinesFrom(0, &mark.reloadLogOffset);
-  return mark;
+  std::lock_guard lock(outcomes_->mutex);
+  return {outcomes_->list.size()};
 }
 
 AppSession::CompileOutcome AppSession::compileOutcomeSince(const CompileMark& mark) const {
-  CompileOutcome outcome;
-  std::size_t end = 0;
-  std::optional<std::string> last;
-  for (const std::string& line : reloadLinesFrom(mark.reloadLogOffset, &end)) {
-    if (auto text = reloadOutcome(line)) {
-      ++outcome.reloads;
-      last = *text;
-    }
+  CompileOutcome result;
+  const auto recorded = outcomesFrom(mark.outcomes);
+  for (const auto& [outcome, text] : recorded) {
+    if (!outcome.joinJsonsError) ++result.reloads;
   }
-  if (!analytics_) return outcome;
-  if (analytics_->count("errJoinJsons") > mark.joinFailures) {
-    outcome.ok = false;
-    outcome.detail = "the rule file could not be compiled";
-    return outcome;
+  // A compiler failure anywhere in the stretch fails it: its change never reached the browser.
+  for (const auto& [outcome, text] : recorded) {
+    if (!outcome.joinJsonsError) continue;
+    result.ok = false;
+    result.detail = text;
+    return result;
   }
-  if (last) {
-    outcome.ok = last->starts_with("ok");
-    outcome.detail = *last;
-  } else if (analytics_->count("errRecompileSafari") > mark.reloadFailures) {
-    outcome.ok = false;
-    outcome.detail = "the browser did not answer";
+  if (!recorded.empty()) {
+    result.ok = recorded.back().outcome.succeeded();
+    result.detail = recorded.back().text;
   }
-  return outcome;
+  return result;
 }
 
 std::shared_ptr<ListElement> AppSession::listElement(const std::string& id) const {

@@ -3,11 +3,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "TovelCommon/CloudConfig.h"
+#include "app/core/SharedAux.h"
 #include "platform/foundation/Result.h"
 
 namespace fendrel {
@@ -30,12 +32,10 @@ class AppSession {
  public:
   enum class Wait { Quiet, TimedOut, Interrupted };
 
-  /// Where the compilations of a stretch of the run begin: counters and the browser's reload
-  /// record at a moment, to judge what happened after it.
+  /// Where the compilations of a stretch of the run begin: the number of compilation outcomes the
+  /// compile service had reported at a moment, to judge what happened after it.
   struct CompileMark {
-    std::size_t joinFailures = 0;
-    std::size_t reloadFailures = 0;
-    std::size_t reloadLogOffset = 0;
+    std::size_t outcomes = 0;
   };
   /// What the compilations since a mark came to.
   struct CompileOutcome {
@@ -44,7 +44,8 @@ class AppSession {
     /// False when the compiler failed during the stretch, or when the browser's last reload failed
     /// (after the retries) or was never answered.
     bool ok = true;
-    /// The browser's last verdict ("ok rules=... bytes=..." or its error), or the compiler's error.
+    /// The browser's last verdict ("ok rules=... bytes=..." from the rules it applied, or its
+    /// error), or the compiler's error.
     std::string detail;
   };
 
@@ -91,7 +92,14 @@ class AppSession {
   bool isQuiet() const;
   bool configurationSettled() const;
   void printNewReloads();
-  std::vector<std::string> reloadLinesFrom(std::size_t offset, std::size_t* end) const;
+  /// A compilation outcome with its text, taken when it was reported (the browser's applied rules
+  /// may change with a later reload).
+  struct RecordedOutcome {
+    CompilationOutcome outcome;
+    std::string text;
+  };
+  /// The outcomes the compile service reported from index `from` on.
+  std::vector<RecordedOutcome> outcomesFrom(std::size_t from) const;
 
   const double timeoutSeconds_;
   const double deadline_;  // steady seconds
@@ -102,7 +110,14 @@ class AppSession {
   bool busy_ = false;
   bool remoteApplied_ = false;
   std::size_t configFailuresAtLaunch_ = 0;
-  std::size_t printedReloadOffset_ = 0;
+  /// The compile service's outcomes, in the order reported. Shared with the service's observer,
+  /// which may still be running on another thread when the session ends.
+  struct Outcomes {
+    std::mutex mutex;
+    std::vector<RecordedOutcome> list;
+  };
+  const std::shared_ptr<Outcomes> outcomes_ = std::make_shared<Outcomes>();
+  std::size_t printedOutcomes_ = 0;
 };
 
 }  // namespace fendrel::cli

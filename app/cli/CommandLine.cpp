@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "tools/common/CommandLineSuggestion.h"
+
 namespace fendrel::cli {
 namespace {
 
@@ -49,21 +51,6 @@ const CommandSpec* findSpec(const CommandSpec (&specs)[N], std::string_view name
   return nullptr;
 }
 
-std::size_t editDistance(std::string_view a, std::string_view b) {
-  std::vector<std::size_t> row(b.size() + 1);
-  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
-  for (std::size_t i = 1; i <= a.size(); ++i) {
-    std::size_t diagonal = row[0];
-    row[0] = i;
-    for (std::size_t j = 1; j <= b.size(); ++j) {
-      const std::size_t above = row[j];
-      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
-      diagonal = above;
-    }
-  }
-  return row[b.size()];
-}
-
 std::optional<double> parseTimeout(std::string_view text) {
   if (text.empty()) return std::nullopt;
   std::string copy(text);
@@ -101,24 +88,6 @@ foundation::Result<void> checkArguments(const Invocation& invocation) {
 }
 
 }  // namespace
-
-std::optional<std::string> closestMatch(std::string_view word, const std::vector<std::string>& candidates) {
-  std::optional<std::string> best;
-  std::size_t bestDistance = 0;
-  for (const std::string& candidate : candidates) {
-    const std::size_t distance = editDistance(word, candidate);
-    const bool isPrefix = word.size() >= 2 && candidate.starts_with(word);
-    // Up to two edits, or one for short words, counts as a typing error; a clear prefix too.
-    const std::size_t allowed = word.size() <= 3 ? 1 : 2;
-    if (distance > allowed && !isPrefix) continue;
-    const std::size_t score = isPrefix ? 0 : distance;
-    if (!best || score < bestDistance) {
-      best = candidate;
-      bestDistance = score;
-    }
-  }
-  return best;
-}
 
 std::optional<std::int64_t> parsePosition(std::string_view text) {
   std::int64_t value = 0;

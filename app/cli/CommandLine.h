@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/foundation/Result.h"
+#include "tools/common/CommandLineSuggestion.h"
 
 namespace fendrel::cli {
 
@@ -45,9 +46,6 @@ foundation::Result<Invocation> parseCommandLine(const std::vector<std::string>& 
 
 /// The text of --help.
 std::string usageText();
-
-/// The candidate closest to `word` when it is close enough to be a likely typing error.
-std::optional<std::string> closestMatch(std::string_view word, const std::vector<std::string>& candidates);
 
 /// A whitelist position argument: a whole number from 0; none for anything else.
 std::optional<std::int64_t> parsePosition(std::string_view text);

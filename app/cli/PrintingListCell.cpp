@@ -39,8 +39,6 @@ void PrintingListCell::listElementProgressUpdate() {
   const int percent = state.kind() == Case::Downloading ? static_cast<int>(std::lround(state.percent() * 100)) : -1;
   {
     std::lock_guard lock(mutex_);
-    if (drawn_ && state.kind() == Case::PreparingForDownload) sawUnfinishedReport_ = true;
-    lastReport_ = std::chrono::steady_clock::now();
     const bool unchangedProgress = drawn_ && lastCase_ == Case::Downloading && state.kind() == Case::Downloading &&
                                    percent == lastPercent_;
     drawn_ = true;
@@ -56,12 +54,7 @@ void PrintingListCell::listElementProgressUpdate() {
 
 bool PrintingListCell::isSettled() const {
   auto element = element_.lock();
-  if (!element) return true;
-  const Case state = element->state().kind();
-  if (state == Case::DownloadedEnabled || state == Case::DownloadedDisabled) return true;
-  if (state != Case::PreparingForDownload) return false;
-  std::lock_guard lock(mutex_);
-  return sawUnfinishedReport_ && std::chrono::steady_clock::now() - lastReport_ >= kFailureQuietTime;
+  return !element || !element->isDownloadInFlight();
 }
 
 }  // namespace fendrel::cli

@@ -1,5 +1,6 @@
 #include "app/cli/Commands.h"
 #include "app/cli/EventLog.h"
+#include "app/core/SettingsKeys.h"
 #include "app/core/SharedAux.h"
 #include "app/core/Singleton.h"
 #include "platform/foundation/DateFormatting.h"
@@ -38,7 +39,7 @@ int runState(const Invocation& invocation) {
   EventLog::shared().result(foundation::Dictionary{
       {"deviceRoot", foundation::DeviceRoot::path()},
       {"launchCount", singleton.launchCount()},
-      {"launchedEver", defaults->boolean("launchedEver")},
+      {"launchedEver", defaults->boolean(settings::kLaunchedEverKey)},
       {"extConfigIDs", arrayOf(singleton.extConfigIDs())},
       {"extConfigListNames", names ? foundation::Value(arrayOf(*names)) : foundation::Value(nullptr)},
       {"whitelist", whitelist},

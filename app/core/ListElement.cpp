@@ -85,17 +85,57 @@ void ListElement::setEnabled(bool enabled) {
   service->queueCompilation(false);
 }
 
+/// Shared by the two closures of one download. The downloader lets its closures go when the
+/// download is over, whether or not it called the completion (a download that stores nothing calls
+/// none), so the token's end marks the end of the download; it hands that to the main thread,
+/// since the downloader may let go on another.
+class ListElement::DownloadEndToken {
+ public:
+  DownloadEndToken(std::weak_ptr<ListElement> element, std::uint64_t generation)
+      : element_(std::move(element)), generation_(generation) {}
+  ~DownloadEndToken() {
+    dispatch::DispatchQueue::main()->async([element = element_, generation = generation_] {
+      if (auto self = element.lock()) self->downloadEnded(generation);
+    });
+  }
+  DownloadEndToken(const DownloadEndToken&) = delete;
+  DownloadEndToken& operator=(const DownloadEndToken&) = delete;
+
+ private:
+  const std::weak_ptr<ListElement> element_;
+  const std::uint64_t generation_;
+};
+
 void ListElement::startDownload() {
   // The closures hold the element weakly: a download still running when the catalogue replaces
   // its element changes nothing.
   std::weak_ptr<ListElement> weak = weak_from_this();
+  std::uint64_t generation = 0;
+  {
+    std::lock_guard lock(mutex_);
+    generation = ++downloadGeneration_;
+    downloadRunning_ = true;
+  }
+  auto token = std::make_shared<DownloadEndToken>(weak, generation);
   obj_.downloadAttachment(
-      [weak](std::optional<float> fraction) {
+      [weak, token](std::optional<float> fraction) {
         if (auto self = weak.lock()) self->downloadProgress(fraction);
       },
-      [weak] {
+      [weak, token] {
         if (auto self = weak.lock()) self->downloadCompleted();
       });
+}
+
+void ListElement::downloadEnded(std::uint64_t generation) {
+  // The state stays as the last report left it (PreparingForDownload or Downloading); the element
+  // now waits for the next catalogue refresh.
+  std::lock_guard lock(mutex_);
+  if (generation == downloadGeneration_) downloadRunning_ = false;
+}
+
+bool ListElement::isDownloadInFlight() const {
+  std::lock_guard lock(mutex_);
+  return downloadRunning_ || restartPending_;
 }
 
 void ListElement::downloadProgress(std::optional<float> fraction) {
@@ -104,20 +144,33 @@ void ListElement::downloadProgress(std::optional<float> fraction) {
 }
 
 void ListElement::downloadCompleted() {
+  {
+    // Cleared before the refresh below tells the cell, so that the cell sees the end.
+    std::lock_guard lock(mutex_);
+    downloadRunning_ = false;
+  }
   if (!refreshCachedState()) {
     // The file was not stored. Try again a bounded number of times, each after a longer wait on
     // the clock; then stay PreparingForDownload until the next catalogue refresh.
     setState(ListElementState::PreparingForDownload());
     int restart = 0;
+    bool restarting = false;
     {
       std::lock_guard lock(mutex_);
       restart = restarts_++;
+      restarting = restart < static_cast<int>(std::size(kRestartDelays));
+      restartPending_ = restarting;
     }
-    if (restart < static_cast<int>(std::size(kRestartDelays))) {
+    if (restarting) {
       std::weak_ptr<ListElement> weak = weak_from_this();
       dispatch::DispatchQueue::main()->asyncAfter(kRestartDelays[restart], [weak] {
         auto self = weak.lock();
-        if (self && !self->refreshCachedState()) self->startDownload();
+        if (!self) return;
+        {
+          std::lock_guard lock(self->mutex_);
+          self->restartPending_ = false;
+        }
+        if (!self->refreshCachedState()) self->startDownload();
       });
     }
     tellCell();

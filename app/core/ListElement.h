@@ -99,6 +99,14 @@ class ListElement : public std::enable_shared_from_this<ListElement> {
   /// that skips an unchanged enabled set.
   void setEnabled(bool enabled);
 
+  /// True from the start of a download of the list's file until the element has handled its end:
+  /// the completion (file stored or not), or the end of a download that stored nothing and so
+  /// called no completion (transport error, bad status, a body that is not a rule list). Also true
+  /// while a restart after a file that could not be stored waits for its delay. False once the
+  /// element has nothing more coming: the file is cached, or it waits for the next catalogue
+  /// refresh. Called on the main thread.
+  bool isDownloadInFlight() const;
+
   /// The compile service list elements use; the app's compile service unless a test set another.
   static std::shared_ptr<ListElementCompileService> compileService();
   /// Puts `service` in place of the app's compile service; none goes back to the app's.
@@ -107,7 +115,10 @@ class ListElement : public std::enable_shared_from_this<ListElement> {
  private:
   explicit ListElement(CloudObject obj) : obj_(std::move(obj)) {}
 
+  class DownloadEndToken;
+
   void startDownload();
+  void downloadEnded(std::uint64_t generation);
   void downloadProgress(std::optional<float> fraction);
   void downloadCompleted();
   void setState(ListElementState state);
@@ -116,11 +127,17 @@ class ListElement : public std::enable_shared_from_this<ListElement> {
 
   const CloudObject obj_;
   const std::string attachmentKey_ = "attachment";
-  mutable std::mutex mutex_;  // guards the three below
+  mutable std::mutex mutex_;  // guards the members below
   ListElementState state_ = ListElementState::NotDownloaded();
   std::weak_ptr<ListElementCellDelegate> cellDelegate_;
   /// Restarts made after a download whose file was not stored.
   int restarts_ = 0;
+  /// Counts the downloads started, so that the end of an older one changes nothing.
+  std::uint64_t downloadGeneration_ = 0;
+  /// The latest download has started and its end has not been handled yet.
+  bool downloadRunning_ = false;
+  /// A restart waits for its delay.
+  bool restartPending_ = false;
 };
 
 }  // namespace fendrel

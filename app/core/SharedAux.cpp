@@ -7,6 +7,7 @@
 #include "app/core/ListElement.h"
 #include "app/core/RuleCompiler/CachedListSelection.h"
 #include "app/core/RuleCompiler/RuleCompiler.h"
+#include "app/core/SettingsKeys.h"
 #include "app/core/Singleton.h"
 #include "platform/browser/BrowserError.h"
 #include "platform/browser/ContentBlockerManager.h"
@@ -26,9 +27,9 @@ using foundation::Array;
 using foundation::Value;
 
 constexpr const char* kOutputFileName = "output.json";
-constexpr const char* kExtConfigIDsKey = "extConfigIDs";
-constexpr const char* kExtConfigListNamesKey = "extConfigListNames";
-constexpr const char* kWhitelistCompiledDateKey = "whitelistCompiledDate";
+using settings::kExtConfigIDsKey;
+using settings::kExtConfigListNamesKey;
+using settings::kWhitelistCompiledDateKey;
 
 Array toArray(const std::set<std::string>& strings) {
   Array array;
@@ -116,8 +117,14 @@ void SharedAux::recompile(bool force, int attempt) {
   dispatch::DispatchQueue::main()->async([] { postBusyNotification(true); });
 
   if (auto joined = joinJsons(request.snapshot); !joined) {
-    setBusy(false);
     singleton.analytics()->log("errJoinJsons", {{"error", Value(joined.error())}, {"config", request.config}});
+    CompilationOutcome outcome;
+    outcome.force = force;
+    outcome.attempt = attempt;
+    outcome.joinJsonsError = joined.error();
+    notifyObserver(outcome);
+    // Last, so that whoever sees the busy state end has seen the outcome.
+    setBusy(false);
     return;
   }
 
@@ -157,21 +164,44 @@ void SharedAux::reloadCompletion(const ReloadRequest& request, const std::option
       lastSuccessfulCompilation_ = request.snapshot;
     }
     store(*singleton.userDefs(), kWhitelistCompiledDateKey, singleton.whitelistDate());
+    CompilationOutcome outcome;
+    outcome.force = request.force;
+    outcome.attempt = request.attempt;
+    notifyObserver(outcome);
     setBusy(false);
     return;
   }
   // The retry is scheduled before the event is sent, so that whoever sees the event also sees
   // the retry pending.
-  retryOrEnd(request);
+  const bool retrying = scheduleRetry(request);
   singleton.analytics()->log("errRecompileSafari", {{"error", Value(*error)}, {"config", request.config}});
+  CompilationOutcome outcome;
+  outcome.force = request.force;
+  outcome.attempt = request.attempt;
+  outcome.reloadError = *error;
+  outcome.retryScheduled = retrying;
+  notifyObserver(outcome);
+  if (!retrying) setBusy(false);
 }
 
-void SharedAux::retryOrEnd(const ReloadRequest& request) {
-  const auto attempt = static_cast<std::size_t>(request.attempt);
-  if (attempt >= std::size(kRetryDelays)) {
-    setBusy(false);
-    return;
+void SharedAux::setCompilationObserver(CompilationObserver observer) {
+  std::lock_guard lock(observerMutex_);
+  compilationObserver_ = std::move(observer);
+}
+
+void SharedAux::notifyObserver(const CompilationOutcome& outcome) const {
+  CompilationObserver observer;
+  {
+    std::lock_guard lock(observerMutex_);
+    observer = compilationObserver_;
   }
+  // Called outside the lock: the observer may replace itself or take locks of its own.
+  if (observer) observer(outcome);
+}
+
+bool SharedAux::scheduleRetry(const ReloadRequest& request) {
+  const auto attempt = static_cast<std::size_t>(request.attempt);
+  if (attempt >= std::size(kRetryDelays)) return false;
   ++pendingRetries_;
   const bool force = request.force;
   const int next = request.attempt + 1;
@@ -180,6 +210,7 @@ void SharedAux::retryOrEnd(const ReloadRequest& request) {
     // Counted as pending until the queue holds it, so that no "busyOff" slips out in between.
     --pendingRetries_;
   });
+  return true;
 }
 
 void SharedAux::setBusy(bool busy) {

@@ -24,6 +24,24 @@ namespace fendrel {
 class ListElement;
 class Singleton;
 
+/// How one attempt of a compilation ended, as the compile service's observer learns it. A skipped
+/// request (unforced, enabled set unchanged) compiles nothing and has no outcome.
+struct CompilationOutcome {
+  /// The request's force flag.
+  bool force = false;
+  /// 0 for the first attempt of a request, 1 and up for its retries after a failed reload.
+  int attempt = 0;
+  /// Set when the rule compiler (joinJsons) failed: no reload was asked for and no retry follows.
+  std::optional<foundation::Error> joinJsonsError;
+  /// Set when the browser reported an error for the reload, or did not answer in time. Neither
+  /// error set: the browser reloaded the new rule file.
+  std::optional<foundation::Error> reloadError;
+  /// A failed reload will be tried again (after a delay on the clock).
+  bool retryScheduled = false;
+
+  bool succeeded() const { return !joinJsonsError && !reloadError; }
+};
+
 /// The app's compile service: one process-wide instance owning the serial "Compile queue" on which
 /// every compilation runs. A compilation rebuilds "output.json" from the enabled filter lists and
 /// the whitelist (joinJsons) and asks the browser to reload the extension, which hands that file
@@ -70,6 +88,15 @@ class SharedAux {
   /// browser's answer has been handled, when the wait for it timed out, or at once when skipped or
   /// when the compiler failed.
   void recompileSafari(bool force);
+
+  using CompilationObserver = std::function<void(const CompilationOutcome&)>;
+  /// Calls `observer` with the outcome of every attempt that compiled (none unsets it). It is
+  /// called on the thread where the outcome is known: the compile queue's for a compiler failure
+  /// or an unanswered reload, the browser's completion thread for its answer; in every case after
+  /// the service has acted on the outcome (recorded the set, scheduled the retry), before the busy
+  /// state is ended and before the compile queue's operation ends. It must not wait for the compile queue. Safe from any thread;
+  /// an observer being called when it is replaced may still finish that call.
+  void setCompilationObserver(CompilationObserver observer);
 
   /// Ends or starts the busy state: posts the notification from the main queue, except that
   /// "busyOff" is not posted while another compilation waits in the queue or a retry is pending
@@ -137,13 +164,17 @@ class SharedAux {
 
   void recompile(bool force, int attempt);
   void reloadCompletion(const ReloadRequest& request, const std::optional<foundation::Error>& error);
-  void retryOrEnd(const ReloadRequest& request);
+  /// Schedules the retry of a failed reload unless it was the last attempt; true when scheduled.
+  bool scheduleRetry(const ReloadRequest& request);
+  void notifyObserver(const CompilationOutcome& outcome) const;
   std::string configText(const std::set<std::string>& ids) const;
   static void changeEnabledSet(Singleton& singleton, const std::string& id, bool enable);
 
   const std::shared_ptr<foundation::OperationQueue> compileQueue_;
   mutable std::mutex mutex_;  // guards lastSuccessfulCompilation_
   std::optional<std::set<std::string>> lastSuccessfulCompilation_;
+  mutable std::mutex observerMutex_;  // guards compilationObserver_
+  CompilationObserver compilationObserver_;
   /// Retries scheduled on the clock whose operation has not started yet.
   std::atomic<int> pendingRetries_{0};
 };

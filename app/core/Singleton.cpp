@@ -5,6 +5,7 @@
 
 #include "TovelCommon/Pinvale.h"
 #include "app/core/ListElement.h"
+#include "app/core/SettingsKeys.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiSDK.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiScope.h"
 #include "platform/dispatch/DispatchQueue.h"
@@ -19,14 +20,13 @@ using foundation::Dictionary;
 using foundation::URL;
 using foundation::Value;
 
-// Settings keys of the suite.
-constexpr const char* kExtConfigIDsKey = "extConfigIDs";
-constexpr const char* kExtConfigListNamesKey = "extConfigListNames";
-constexpr const char* kWhitelistKey = "whitelist";
-constexpr const char* kWhitelistDateKey = "whitelistDate";
-constexpr const char* kWhitelistCompiledDateKey = "whitelistCompiledDate";
-constexpr const char* kLaunchCountKey = "launchCount";
-constexpr const char* kLaunchedEverKey = "launchedEver";
+using settings::kExtConfigIDsKey;
+using settings::kExtConfigListNamesKey;
+using settings::kLaunchCountKey;
+using settings::kLaunchedEverKey;
+using settings::kWhitelistCompiledDateKey;
+using settings::kWhitelistDateKey;
+using settings::kWhitelistKey;
 
 // Defaults of the remote settings. The hosts are placeholders that the configuration replaces.
 constexpr const char* kDefaultLearnMorePageUrl = "https://social.morvit.invalid/Fendrel";

@@ -47,6 +47,7 @@ enum class URLError : std::int64_t {
   CannotConnectToHost = -1004,
   NetworkConnectionLost = -1005,
   HTTPTooManyRedirects = -1007,
+  ResourceUnavailable = -1008,
   BadServerResponse = -1011,
   CannotDecodeContentData = -1016,
   FileDoesNotExist = -1100,

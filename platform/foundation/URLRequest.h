@@ -10,8 +10,8 @@
 
 namespace foundation {
 
-/// How a request may use cached answers. Only the raw values matter here: the sessions have no
-/// cache of their own and load every request.
+/// How a request may use cached answers: data tasks of non-ephemeral sessions consult the shared
+/// URL cache (URLCache.h) by this policy.
 enum class URLRequestCachePolicy : std::uint64_t {
   UseProtocolCachePolicy = 0,
   ReloadIgnoringLocalCacheData = 1,

@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -11,6 +13,7 @@
 #include <vector>
 
 #include "platform/foundation/OperationQueue.h"
+#include "platform/foundation/URLCache.h"
 #include "platform/foundation/detail/NetworkEngine.h"
 
 namespace foundation {
@@ -45,6 +48,44 @@ bool isContentEncoded(const URLResponse& response) {
   if (http == nullptr) return false;
   auto coding = http->valueForHTTPHeaderField("Content-Encoding");
   return coding && !coding->empty() && *coding != "identity";
+}
+
+/// The cache was asked for an answer it does not hold.
+constexpr std::int64_t kResourceUnavailable = static_cast<std::int64_t>(URLError::ResourceUnavailable);
+
+/// The cache a session's tasks use: the shared one, none for an ephemeral session (which keeps
+/// nothing between its loads).
+std::shared_ptr<URLCache> cacheFor(const URLSession& session) {
+  if (session.configuration().isEphemeral) return nullptr;
+  return URLCache::shared();
+}
+
+/// True when a "Cache-Control" value holds the directive "no-store" (case-insensitive).
+bool forbidsStoring(std::string_view cacheControl) {
+  std::string lowered(cacheControl);
+  std::transform(lowered.begin(), lowered.end(), lowered.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  std::size_t start = 0;
+  while (start <= lowered.size()) {
+    std::size_t comma = std::min(lowered.find(',', start), lowered.size());
+    std::string_view directive = std::string_view(lowered).substr(start, comma - start);
+    while (!directive.empty() && (directive.front() == ' ' || directive.front() == '\t')) directive.remove_prefix(1);
+    while (!directive.empty() && (directive.back() == ' ' || directive.back() == '\t')) directive.remove_suffix(1);
+    if (directive == "no-store") return true;
+    start = comma + 1;
+  }
+  return false;
+}
+
+/// Only successful, storable answers to GET requests are kept: an error page must not be served
+/// later in place of the resource.
+bool isStorable(const URLRequest& request, const URLResponse& response) {
+  if (request.httpMethod() != "GET") return false;
+  auto http = dynamic_cast<const HTTPURLResponse*>(&response);
+  if (http == nullptr || http->statusCode() < 200 || http->statusCode() > 299) return false;
+  if (auto value = http->valueForHTTPHeaderField("Cache-Control"); value && forbidsStoring(*value)) return false;
+  if (auto value = request.valueForHTTPHeaderField("Cache-Control"); value && forbidsStoring(*value)) return false;
+  return true;
 }
 
 }  // namespace
@@ -83,6 +124,7 @@ struct URLSessionTaskDriver {
 
   static void resume(const std::shared_ptr<URLSessionTask>& task) {
     std::optional<Error> failure;
+    bool answered = false;
     {
       std::lock_guard lock(task->mutex_);
       if (task->state_ != URLSessionTask::State::Suspended) return;
@@ -93,13 +135,40 @@ struct URLSessionTaskDriver {
                                        "cannot start task: the session was invalidated");
       } else if (task->kind_ == URLSessionTask::Kind::Download) {
         failure = createTemporaryFile(static_cast<URLSessionDownloadTask&>(*task));
+      } else {
+        answered = answerFromCache(static_cast<URLSessionDataTask&>(*task), failure);
       }
-      if (!failure) {
+      if (!failure && !answered) {
         task->transfer_ = detail::NetworkEngine::shared().start(task->request_, transferOptions(*task),
                                                                 std::make_shared<Observer>(task));
       }
     }
-    if (failure) end(task, std::move(failure));
+    if (failure || answered) end(task, std::move(failure));
+  }
+
+  /// For the policies that ask for cached data, fills the task with the cached answer and returns
+  /// true. Without one, returnCacheDataDontLoad fails with "resource unavailable" and
+  /// returnCacheDataElseLoad lets the task load. Every other policy loads: without freshness
+  /// rules, a cached answer is never assumed to be current. Called with the task's lock held.
+  static bool answerFromCache(URLSessionDataTask& task, std::optional<Error>& failure) {
+    URLRequestCachePolicy policy = task.request_.cachePolicy();
+    if (policy != URLRequestCachePolicy::ReturnCacheDataDontLoad &&
+        policy != URLRequestCachePolicy::ReturnCacheDataElseLoad) {
+      return false;
+    }
+    std::shared_ptr<URLCache> cache = cacheFor(*task.session_);
+    std::optional<CachedURLResponse> cached = cache ? cache->cachedResponse(task.request_) : std::nullopt;
+    if (!cached) {
+      if (policy == URLRequestCachePolicy::ReturnCacheDataDontLoad) {
+        failure = detail::makeURLError(kResourceUnavailable, task.request_.url(), "no cached answer for the request");
+      }
+      return false;
+    }
+    task.response_ = std::move(cached->response);
+    task.body_ = std::move(cached->data).takeBytes();
+    task.bytesReceived_ = static_cast<std::int64_t>(task.body_.size());
+    task.bytesExpected_ = task.bytesReceived_;
+    return true;
   }
 
   static void cancel(const std::shared_ptr<URLSessionTask>& task) {
@@ -211,6 +280,10 @@ struct URLSessionTaskDriver {
         response = task->response_;
       }
       task->body_.clear();
+    }
+    // Stored before the completion runs, so that a request the completion makes can be answered.
+    if (data && response && isStorable(task->request_, *response)) {
+      if (auto cache = cacheFor(*task->session_)) cache->storeCachedResponse(response, *data, task->request_);
     }
     task->session_->enqueue([task, data = std::move(data), response = std::move(response), error]() mutable {
       markCompleted(*task);

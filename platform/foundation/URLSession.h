@@ -23,9 +23,9 @@ struct URLSessionTaskDriver;
 
 /// Settings shared by every task of a session.
 struct URLSessionConfiguration {
-  /// Cookies, caches and credentials may persist (this stand-in keeps none either way).
+  /// Data tasks use the shared URL cache; cookies and credentials are not kept.
   static URLSessionConfiguration defaultSessionConfiguration();
-  /// Keeps nothing on disk.
+  /// Uses no cache and keeps nothing on disk.
   static URLSessionConfiguration ephemeralSessionConfiguration();
 
   bool isEphemeral = false;

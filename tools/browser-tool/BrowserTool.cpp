@@ -15,6 +15,7 @@
 #include "platform/browser/ExtensionRegistry.h"
 #include "platform/foundation/DeviceRoot.h"
 #include "platform/foundation/FileManager.h"
+#include "tools/common/CommandLineSuggestion.h"
 
 namespace {
 
@@ -146,34 +147,11 @@ constexpr Command kCommands[] = {
     {"reload", 1, reload},   {"rules", 1, rules},
 };
 
-/// Edit distance, for "did you mean" suggestions.
-std::size_t distance(const std::string& a, const std::string& b) {
-  std::vector<std::size_t> row(b.size() + 1);
-  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
-  for (std::size_t i = 1; i <= a.size(); ++i) {
-    std::size_t diagonal = row[0];
-    row[0] = i;
-    for (std::size_t j = 1; j <= b.size(); ++j) {
-      std::size_t above = row[j];
-      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
-      diagonal = above;
-    }
-  }
-  return row[b.size()];
-}
-
 int unknownCommand(const std::string& name) {
-  const Command* best = nullptr;
-  std::size_t bestDistance = 3;  // suggest only close misspellings
-  for (const Command& command : kCommands) {
-    std::size_t d = distance(name, command.name);
-    if (d < bestDistance) {
-      bestDistance = d;
-      best = &command;
-    }
-  }
+  std::vector<std::string> names;
+  for (const Command& command : kCommands) names.emplace_back(command.name);
   std::string message = "unknown command '" + name + "'";
-  if (best) message += std::string(" (did you mean '") + best->name + "'?)";
+  if (auto match = fendrel::cli::closestMatch(name, names)) message += " (did you mean '" + *match + "'?)";
   return usageError(message);
 }
 

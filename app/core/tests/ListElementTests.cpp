@@ -83,14 +83,17 @@ TEST_F(ListElementTests, CachedListShowsItsEnabledStateAtOnceWithoutDownloading)
   EXPECT_EQ(disabled->state().kind(), Case::DownloadedDisabled);
   EXPECT_EQ(enabled->attachmentKey(), "attachment");
   EXPECT_EQ(server_.requests(), 0);
+  EXPECT_FALSE(enabled->isDownloadInFlight());
 }
 
 TEST_F(ListElementTests, DownloadOfADisabledListEndsDownloadedWithoutCompiling) {
   serveRules();
   auto element = ListElement::make(entry());
   EXPECT_EQ(element->state().kind(), Case::PreparingForDownload);
+  EXPECT_TRUE(element->isDownloadInFlight());
   auto cell = attachCell(element);
   ASSERT_TRUE(testing::pumpUntil([&] { return element->state().kind() == Case::DownloadedDisabled; }));
+  EXPECT_FALSE(element->isDownloadInFlight());
   ASSERT_GE(cell->drawn.size(), 2u);
   EXPECT_EQ(cell->drawn.front().kind(), Case::Downloading);
   EXPECT_FLOAT_EQ(cell->drawn[cell->drawn.size() - 2].percent(), 1.0f);
@@ -119,11 +122,27 @@ TEST_F(ListElementTests, SwitchingOnDuringTheDownloadShowsEnabledThenCompilesFor
   EXPECT_EQ(compilations().back(), false);
 }
 
-TEST_F(ListElementTests, FailedRequestLeavesPreparingForDownload) {
-  auto element = ListElement::make(entry());  // the server answers 404
-  auto cell = attachCell(element);
-  ASSERT_TRUE(testing::pumpUntil([&] { return !cell->drawn.empty(); }));
-  EXPECT_EQ(element->state().kind(), Case::PreparingForDownload);
+TEST_F(ListElementTests, FailedRequestLeavesPreparingForDownloadAndEndsTheDownload) {
+  // A failed download calls no completion; the element still learns that it is over.
+  struct Case404OrPage {
+    const char* name;
+    int status;
+    const char* body;
+  };
+  for (const Case404OrPage& answer : {Case404OrPage{"not found", 404, "<html>Not Found</html>"},
+                                      Case404OrPage{"sign-in page", 200, "<html>Sign in</html>"}}) {
+    SCOPED_TRACE(answer.name);
+    server_.setHandler([answer](const httplib::Request&, httplib::Response& response) {
+      response.status = answer.status;
+      response.set_content(answer.body, "text/html");
+    });
+    auto element = ListElement::make(entry());
+    EXPECT_TRUE(element->isDownloadInFlight());
+    auto cell = attachCell(element);
+    ASSERT_TRUE(testing::pumpUntil([&] { return !element->isDownloadInFlight(); }));
+    EXPECT_FALSE(cell->drawn.empty());
+    EXPECT_EQ(element->state().kind(), Case::PreparingForDownload);
+  }
   EXPECT_TRUE(compilations().empty());
 }
 
@@ -140,6 +159,9 @@ TEST_F(ListElementTests, AFileThatIsNeverStoredIsDownloadedAtMostThreeTimes) {
   ASSERT_TRUE(testing::pumpUntil([&] { return compilations().size() == 1; }));
   EXPECT_EQ(element->state().kind(), Case::PreparingForDownload);
   EXPECT_EQ(server_.requests(), 1);
+  // The end of the first download must not end the wait for the restart.
+  dispatch::runMainLoopUntil([] { return false; }, 0.2);
+  EXPECT_TRUE(element->isDownloadInFlight());
 
   clock_->advance(ListElement::kRestartDelays[0] - 0.5);
   dispatch::drainMainQueue();
@@ -152,9 +174,11 @@ TEST_F(ListElementTests, AFileThatIsNeverStoredIsDownloadedAtMostThreeTimes) {
   ASSERT_TRUE(testing::pumpUntil([&] { return compilations().size() == 3; }));
   EXPECT_EQ(server_.requests(), 3);
 
+  ASSERT_TRUE(testing::pumpUntil([&] { return !element->isDownloadInFlight(); }));
   clock_->advance(3600);
   dispatch::runMainLoopUntil([] { return false; }, 0.2);
   EXPECT_EQ(server_.requests(), 3);
+  EXPECT_FALSE(element->isDownloadInFlight());
   EXPECT_EQ(element->state().kind(), Case::PreparingForDownload);
   EXPECT_EQ(compilations(), (std::vector<bool>{true, true, true}));
 }

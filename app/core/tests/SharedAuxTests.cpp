@@ -275,5 +275,67 @@ TEST_F(SharedAuxTests, DisablingTheLastListStoresEmptyArrays) {
   EXPECT_EQ(SharedAux::shared().listName("gone"), "");
 }
 
+
+TEST_F(SharedAuxTests, CompilationObserverHearsEveryAttemptAfterTheServiceActedOnIt) {
+  struct Heard {
+    CompilationOutcome outcome;
+    bool recorded;  // the enabled set was already recorded when the observer ran
+  };
+  auto mutex = std::make_shared<std::mutex>();
+  auto heard = std::make_shared<std::vector<Heard>>();
+  SharedAux::shared().setCompilationObserver([mutex, heard](const CompilationOutcome& outcome) {
+    const bool recorded = SharedAux::shared().lastSuccessfulCompilation().has_value();
+    std::lock_guard lock(*mutex);
+    heard->push_back({outcome, recorded});
+  });
+  auto heardCount = [&] {
+    std::lock_guard lock(*mutex);
+    return heard->size();
+  };
+
+  // The compiler fails: one outcome, no reload.
+  fs::create_directories(outputPath());
+  queue(false);
+  ASSERT_TRUE(pumpUntil([&] { return idle() && busy_.endsWithOff(); }));
+  ASSERT_EQ(heardCount(), 1u);
+  fs::remove(outputPath());
+
+  // The browser fails once, the retry succeeds; a skipped request after it compiles nothing.
+  writeText(browserFile("control.json"), R"({"failNextReloads": 1})");
+  queue(true);
+  ASSERT_TRUE(pumpUntil([&] { return heardCount() == 2; }));
+  clock_->advance(SharedAux::kRetryDelays[0]);
+  ASSERT_TRUE(pumpUntil([&] { return idle() && heardCount() == 3; }));
+  queue(false);
+  ASSERT_TRUE(pumpUntil([&] { return idle(); }));
+  SharedAux::shared().setCompilationObserver(nullptr);
+  queue(true);
+  ASSERT_TRUE(pumpUntil([&] { return idle() && busy_.endsWithOff(); }));
+
+  std::lock_guard lock(*mutex);
+  ASSERT_EQ(heard->size(), 3u);
+  const CompilationOutcome& join = (*heard)[0].outcome;
+  EXPECT_FALSE(join.force);
+  ASSERT_TRUE(join.joinJsonsError);
+  EXPECT_EQ(join.joinJsonsError->domain(), "NSCocoaErrorDomain");
+  EXPECT_FALSE(join.reloadError);
+  EXPECT_FALSE(join.retryScheduled);
+
+  const CompilationOutcome& failed = (*heard)[1].outcome;
+  EXPECT_TRUE(failed.force);
+  EXPECT_EQ(failed.attempt, 0);
+  EXPECT_FALSE(failed.joinJsonsError);
+  ASSERT_TRUE(failed.reloadError);
+  EXPECT_EQ(failed.reloadError->domain(), "SFErrorDomain");
+  EXPECT_TRUE(failed.retryScheduled);
+  EXPECT_FALSE((*heard)[1].recorded);
+
+  const CompilationOutcome& retried = (*heard)[2].outcome;
+  EXPECT_TRUE(retried.force);
+  EXPECT_EQ(retried.attempt, 1);
+  EXPECT_TRUE(retried.succeeded());
+  EXPECT_TRUE((*heard)[2].recorded);
+}
+
 }  // namespace
 }  // namespace fendrel

@@ -42,6 +42,7 @@ std::string_view describeURLError(std::int64_t code) {
     case -1004: return "Could not connect to the server.";
     case -1005: return "The network connection was lost.";
     case -1007: return "too many HTTP redirects";
+    case -1008: return "resource unavailable";
     case -1011: return "bad server response";
     case -1016: return "cannot decode raw data";
     case -1100: return "The requested URL was not found on this server.";
