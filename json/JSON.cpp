@@ -51,7 +51,11 @@ JSON JSON::arrayLiteral(std::initializer_list<AnyValue> elements) {
 JSON JSON::dictionaryLiteral(std::initializer_list<std::pair<std::string, AnyValue>> entries) {
   foundation::Dictionary map;
   map.reserve(entries.size());
-  for (const auto& [key, value] : entries) map.set(key, value.value());
+  // A pair that holds no value keeps its key, reading as null: the map would drop the key (and
+  // an earlier pair of the same key) if the absent value went in as it is.
+  for (const auto& [key, value] : entries) {
+    map.set(key, value.value().isAbsent() ? Value(nullptr) : value.value());
+  }
   return JSON(Value(std::move(map)));
 }
 

@@ -76,7 +76,9 @@ class JSON {
   static JSON jsonNull() { return JSON(); }
 
   // Literals: strings, integers, booleans and floating-point numbers convert implicitly.
-  JSON(const char* text) : JSON(foundation::Value(text)) {}
+  /// A null pointer (or nullptr itself) gives the null value rather than text.
+  JSON(const char* text) : JSON(text ? foundation::Value(text) : foundation::Value(nullptr)) {}
+  JSON(std::nullptr_t) : JSON() {}
   JSON(std::string text) : JSON(foundation::Value(std::move(text))) {}
   JSON(std::string_view text) : JSON(foundation::Value(text)) {}
   template <class B>

@@ -23,25 +23,28 @@ Order orderOf(int comparison) {
   return comparison < 0 ? Order::Before : (comparison > 0 ? Order::After : Order::Same);
 }
 
-/// Canonical decomposition of UTF-8 text; none when the text is not valid UTF-8.
-std::optional<std::string> decomposed(std::string_view text) {
+/// Canonical composition (NFC) of UTF-8 text; none when the text is not valid UTF-8.
+std::optional<std::string> composed(std::string_view text) {
   utf8proc_uint8_t* out = nullptr;
   const utf8proc_ssize_t length =
       utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(text.data()),
-                   static_cast<utf8proc_ssize_t>(text.size()), &out, UTF8PROC_DECOMPOSE);
+                   static_cast<utf8proc_ssize_t>(text.size()), &out,
+                   static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_COMPOSE));
   if (length < 0) return std::nullopt;
   std::unique_ptr<utf8proc_uint8_t, decltype(&std::free)> owned(out, &std::free);
   return std::string(reinterpret_cast<const char*>(out), static_cast<std::size_t>(length));
 }
 
-/// Text order: Unicode scalar values after canonical decomposition, so canonically equivalent
-/// texts are the same. UTF-8 byte order is scalar order, so the decomposed bytes are compared.
+/// Text order: Unicode scalar values of the canonically composed (NFC) texts, as the platform's
+/// strings order themselves: canonically equivalent texts are the same, and "e" with a combining
+/// acute accent sorts after "z", as its precomposed form does. UTF-8 byte order is scalar order,
+/// so the composed bytes are compared.
 Order textOrder(std::string_view a, std::string_view b) {
   if (isASCII(a) && isASCII(b)) return orderOf(a.compare(b));
-  auto da = decomposed(a);
-  auto db = decomposed(b);
-  if (!da || !db) return orderOf(a.compare(b));  // text that is not UTF-8 compares by its bytes
-  return orderOf(da->compare(*db));
+  auto ca = composed(a);
+  auto cb = composed(b);
+  if (!ca || !cb) return orderOf(a.compare(b));  // text that is not UTF-8 compares by its bytes
+  return orderOf(ca->compare(*cb));
 }
 
 /// The order of two numbers, or Unordered when either is NaN.

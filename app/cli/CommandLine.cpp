@@ -103,7 +103,9 @@ foundation::Result<Invocation> parseCommandLine(const std::vector<std::string>& 
   bool optionsEnded = false;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& arg = arguments[i];
-    if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+    // "-1" is a (bad) position, not an option: the position check explains it better.
+    const bool negativeNumber = arg.size() >= 2 && arg[0] == '-' && arg[1] >= '0' && arg[1] <= '9';
+    if (optionsEnded || arg.size() < 2 || arg[0] != '-' || negativeNumber) {
       words.push_back(arg);
       continue;
     }

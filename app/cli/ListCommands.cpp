@@ -49,7 +49,16 @@ int runEnable(const Invocation& invocation, bool enable) {
   const auto mark = session.compileMark();
   // What the list's switch in the main screen does.
   element->setEnabled(enable);
-  return settleAndJudge(session, mark, what);
+  const int status = settleAndJudge(session, mark, what);
+  if (status != kExitSuccess || !enable) return status;
+  // The switch shows the list enabled even when its file never arrived; the browser then has
+  // none of its rules, which is not what was asked for.
+  if (!element->obj().existingAttachmentURL()) {
+    return runtimeError("cannot " + what +
+                        ": its rule file could not be downloaded, so the browser has none of its rules (the list "
+                        "stays enabled and is compiled once its file is downloaded)");
+  }
+  return kExitSuccess;
 }
 
 }  // namespace fendrel::cli

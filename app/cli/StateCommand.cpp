@@ -6,6 +6,7 @@
 #include "platform/foundation/DateFormatting.h"
 #include "platform/foundation/DeviceRoot.h"
 #include "platform/foundation/FileManager.h"
+#include "platform/foundation/URL.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/foundation/Value.h"
 
@@ -35,6 +36,21 @@ int runState(const Invocation& invocation) {
   auto output = SharedAux::appGroupFileURL("output.json");
   const bool outputExists = output && foundation::FileManager::defaultManager().fileExists(*output);
   auto source = session.configurationSource();
+  // The configuration's settings as the app reads them (its defaults where the configuration has
+  // none).
+  foundation::Dictionary remoteSettings{
+      {"analyticsEnabled", singleton.analyticsEnabled()},
+      {"learnMoreEnabled", singleton.learnMoreEnabled()},
+      {"learnMorePageUrl", singleton.learnMorePageUrl()},
+      {"settingsUrl", singleton.settingsUrl().absoluteString()},
+      {"shareAppUrl", singleton.shareAppUrl().absoluteString()},
+      {"shareText", singleton.shareText()},
+      {"rateUrl", singleton.rateUrl()},
+      {"rateMinimumLaunches", singleton.rateMinimumLaunches()},
+      {"iTunesAffiliateToken", singleton.iTunesAffiliateToken()},
+      {"iTunesCampaignToken", singleton.iTunesCampaignToken()},
+      {"loadStoreForApps", singleton.loadStoreForApps()},
+  };
 
   EventLog::shared().result(foundation::Dictionary{
       {"deviceRoot", foundation::DeviceRoot::path()},
@@ -47,7 +63,7 @@ int runState(const Invocation& invocation) {
       {"whitelistCompiledDate", foundation::iso8601String(singleton.whitelistCompiledDate())},
       {"tutorialShown", defaults->boolean("tutorialShown")},
       {"triedToRateEver", defaults->boolean("triedToRateEver")},
-      {"analyticsEnabled", singleton.analyticsEnabled()},
+      {"remoteSettings", remoteSettings},
       {"configurationSource",
        source ? foundation::Value(*source == tovel::CloudConfigSource::Remote ? "remote" : "local")
               : foundation::Value(nullptr)},

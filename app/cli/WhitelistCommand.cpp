@@ -1,3 +1,6 @@
+#include <optional>
+#include <string>
+
 #include "app/cli/Commands.h"
 #include "app/cli/EventLog.h"
 #include "app/core/Singleton.h"
@@ -14,19 +17,27 @@ int listWhitelist() {
   return kExitSuccess;
 }
 
-/// Applies the change as the whitelist screens do; false when the position is outside the list.
-bool changeWhitelist(const std::string& action, const std::string& argument) {
+/// Applies the change as the whitelist screens do; the reason when it cannot be made.
+std::optional<std::string> changeWhitelist(const std::string& action, const std::string& argument) {
   Singleton& singleton = Singleton::shared();
   if (action == "add") {
-    singleton.addWhitelistElement(argument, true);
-    return true;
+    if (singleton.addWhitelistElement(argument, true)) return std::nullopt;
+    return std::string("the settings cannot store that site (it is not valid UTF-8 text)");
   }
   const std::int64_t position = parsePosition(argument).value_or(-1);
-  if (action == "remove") return singleton.removeWhitelistElement(position);
   const auto entries = singleton.whitelist();
-  if (position < 0 || static_cast<std::size_t>(position) >= entries.size()) return false;
-  return singleton.updateWhitelistElement(position, entries[static_cast<std::size_t>(position)].url,
-                                          action == "enable");
+  if (position < 0 || static_cast<std::size_t>(position) >= entries.size()) {
+    const auto size = entries.size();
+    return "no whitelist entry at that position (the whitelist has " + std::to_string(size) +
+           (size == 1 ? " entry)" : " entries)");
+  }
+  const bool changed =
+      action == "remove"
+          ? singleton.removeWhitelistElement(position)
+          : singleton.updateWhitelistElement(position, entries[static_cast<std::size_t>(position)].url,
+                                             action == "enable");
+  if (changed) return std::nullopt;
+  return std::string("the settings cannot store the changed whitelist");
 }
 
 }  // namespace
@@ -41,11 +52,7 @@ int runWhitelist(const Invocation& invocation) {
   const std::string& argument = invocation.arguments.at(1);
   const std::string what = "whitelist " + action + " '" + argument + "'";
   const auto mark = session.compileMark();
-  if (!changeWhitelist(action, argument)) {
-    const auto size = Singleton::shared().whitelist().size();
-    return runtimeError("cannot " + what + ": no whitelist entry at that position (the whitelist has " +
-                        std::to_string(size) + (size == 1 ? " entry)" : " entries)"));
-  }
+  if (auto reason = changeWhitelist(action, argument)) return runtimeError("cannot " + what + ": " + *reason);
   // Back from the whitelist screen, the main screen appears again and compiles the change.
   session.appear();
   return settleAndJudge(session, mark, what);

@@ -206,9 +206,13 @@ bool SharedAux::scheduleRetry(const ReloadRequest& request) {
   const bool force = request.force;
   const int next = request.attempt + 1;
   dispatch::DispatchQueue::global()->asyncAfter(kRetryDelays[attempt], [this, force, next] {
-    compileQueue_->addOperationWithBlock([this, force, next] { recompile(force, next); });
-    // Counted as pending until the queue holds it, so that no "busyOff" slips out in between.
-    --pendingRetries_;
+    compileQueue_->addOperationWithBlock([this, force, next] {
+      // Counted as pending until its own operation runs: while it waits in the queue it is counted
+      // twice, never zero times, so no other compilation ends the busy state in between, and this
+      // one, when it ends, sees itself as the only operation left.
+      --pendingRetries_;
+      recompile(force, next);
+    });
   });
   return true;
 }

@@ -152,8 +152,8 @@ class SharedAux {
   /// The display list of apps: debug-only entries dropped, stably sorted by name (byte order).
   static std::vector<CloudObject> sortedApps(const std::vector<CloudObject>& objects);
 
-  /// Forgets the last successful compilation and waits for the compile queue and pending retries
-  /// to finish. For tests and tools only.
+  /// Waits for the compile queue to finish, then forgets the last successful compilation. Retries
+  /// still waiting on the clock are not waited for. For tests and tools only.
   void resetForTesting();
   /// The enabled set of the last successful reload, if any.
   std::optional<std::set<std::string>> lastSuccessfulCompilation() const;

@@ -280,14 +280,15 @@ std::vector<WhitelistElement> Singleton::whitelist() {
   return elements;
 }
 
-void Singleton::setWhitelist(const std::vector<WhitelistElement>& elements) {
+bool Singleton::setWhitelist(const std::vector<WhitelistElement>& elements) {
   Array array;
   array.reserve(elements.size());
   for (const auto& element : elements) array.push_back(Dictionary{{"url", element.url}, {"enabled", element.enabled}});
-  store(*userDefs(), kWhitelistKey, array);
+  // The store refuses text that is not UTF-8; the stored list then stays as it was.
+  return userDefs()->set(kWhitelistKey, array).ok();
 }
 
-void Singleton::addWhitelistElement(const std::string& url, bool enabled) {
+bool Singleton::addWhitelistElement(const std::string& url, bool enabled) {
   auto elements = whitelist();
   auto existing = std::find_if(elements.begin(), elements.end(), [&](const auto& e) { return e.url == url; });
   if (existing == elements.end()) {
@@ -296,15 +297,16 @@ void Singleton::addWhitelistElement(const std::string& url, bool enabled) {
     existing->url = url;
     existing->enabled = enabled;
   }
-  setWhitelist(elements);
+  if (!setWhitelist(elements)) return false;
   stampWhitelistDate();
+  return true;
 }
 
 bool Singleton::updateWhitelistElement(std::int64_t at, const std::string& url, bool enabled) {
   auto elements = whitelist();
   if (at < 0 || static_cast<std::uint64_t>(at) >= elements.size()) return false;
   elements[static_cast<std::size_t>(at)] = {url, enabled, at};
-  setWhitelist(elements);
+  if (!setWhitelist(elements)) return false;
   stampWhitelistDate();
   return true;
 }
@@ -313,7 +315,7 @@ bool Singleton::removeWhitelistElement(std::int64_t at) {
   auto elements = whitelist();
   if (at < 0 || static_cast<std::uint64_t>(at) >= elements.size()) return false;
   elements.erase(elements.begin() + static_cast<std::ptrdiff_t>(at));
-  setWhitelist(elements);
+  if (!setWhitelist(elements)) return false;
   stampWhitelistDate();
   return true;
 }

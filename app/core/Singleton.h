@@ -95,13 +95,15 @@ class Singleton final : public tovel::ExternalAnalyticsHandler,
   /// The whitelist as stored under "whitelist"; entries of the wrong form are skipped, and the
   /// indexes count the kept entries.
   std::vector<WhitelistElement> whitelist();
-  /// Stores `elements` as the whitelist, without a date stamp.
-  void setWhitelist(const std::vector<WhitelistElement>& elements);
+  /// Stores `elements` as the whitelist, without a date stamp. False, storing nothing, when the
+  /// settings store cannot hold a site (text that is not UTF-8).
+  bool setWhitelist(const std::vector<WhitelistElement>& elements);
   /// Updates the first entry whose site is exactly `url` in place, or appends a new one; then
-  /// stamps "whitelistDate".
-  void addWhitelistElement(const std::string& url, bool enabled);
-  /// Replaces the entry at `at` and stamps "whitelistDate". A position outside the list changes
-  /// nothing, stamps nothing and returns false.
+  /// stamps "whitelistDate". A site the settings store cannot hold (text that is not UTF-8)
+  /// changes nothing, stamps nothing and returns false.
+  bool addWhitelistElement(const std::string& url, bool enabled);
+  /// Replaces the entry at `at` and stamps "whitelistDate". A position outside the list, or a site
+  /// the settings store cannot hold, changes nothing, stamps nothing and returns false.
   bool updateWhitelistElement(std::int64_t at, const std::string& url, bool enabled);
   /// Removes the entry at `at` and stamps "whitelistDate". A position outside the list changes
   /// nothing, stamps nothing and returns false.

@@ -287,6 +287,8 @@ TEST_F(FendrelCommandLineTest, FirstLaunchCompilesTheFirstListAndTheWhitelistRew
   EXPECT_EQ(settings["whitelist"].array()->size(), 3u);
   EXPECT_EQ(settings["launchCount"].asInt64(), 5);
   EXPECT_EQ(settings["whitelistDate"], settings["whitelistCompiledDate"]);
+  EXPECT_EQ(settings["remoteSettings"]["analyticsEnabled"].asBool(), true);
+  EXPECT_EQ(settings["remoteSettings"]["rateMinimumLaunches"].asInt64(), 5);
 
   ChildRun unknown = fendrel({"enable", "list-aa"});
   EXPECT_EQ(unknown.status, 1);
@@ -325,6 +327,11 @@ TEST_F(FendrelCommandLineTest, ListServerAnswering404OrAnHTMLPageCachesNothing) 
   for (const Value& line : states) last[*line["id"].asString()] = *line["state"].asString();
   EXPECT_EQ(last["list-a"], "PreparingForDownload");
   EXPECT_EQ(last["list-b"], "PreparingForDownload");
+
+  // Switching on a list whose file never arrived leaves the browser without its rules: a failure.
+  ChildRun enable = fendrel({"enable", "list-b"});
+  EXPECT_EQ(enable.status, 1) << enable.err;
+  EXPECT_THAT(enable.err, HasSubstr("cannot enable list 'list-b': its rule file could not be downloaded"));
 }
 
 TEST_F(FendrelCommandLineTest, BrowserThatKeepsFailingGivesErrRecompileSafariAndAFailedExit) {
@@ -356,6 +363,7 @@ TEST_F(FendrelCommandLineTest, UsageErrorsExitTwoAndHelpExitsZero) {
       {{"lanch"}, 2, "unknown command 'lanch' (did you mean 'launch'?)"},
       {{"enable"}, 2, "missing list ID for 'enable'"},
       {{"whitelist", "remove", "first"}, 2, "invalid position 'first'"},
+      {{"whitelist", "enable", "-1"}, 2, "invalid position '-1'"},
       {{"launch", "--force"}, 2, "option '--force' applies only to 'compile'"},
   };
   for (const Case& c : cases) {

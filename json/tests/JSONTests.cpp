@@ -34,6 +34,11 @@ TEST(JSONModelTests, ParsedElementsKeepTheirTypes) {
   }
   EXPECT_EQ(JSON().type(), Type::Null);
   EXPECT_FALSE(JSON().error());
+  const char* noText = nullptr;
+  for (const JSON& null : {JSON(nullptr), JSON(noText)}) {
+    EXPECT_EQ(null.type(), Type::Null);
+    EXPECT_FALSE(null.error());
+  }
 }
 
 TEST(JSONModelTests, NumbersAndBoolsAreToldApartByHowTheyWereMade) {

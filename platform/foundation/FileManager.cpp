@@ -135,8 +135,10 @@ int copyFile(const std::string& src, const std::string& dst, mode_t mode) {
   return err;
 }
 
-/// Copies a file, a symbolic link or a folder tree to a new path; 0 or errno.
-int copyTree(const std::string& src, const std::string& dst) {
+/// Copies a file, a symbolic link or a folder tree to a new path; 0 or errno. `created` turns
+/// true once `dst` itself was made by this call, so that a caller cleaning up after a failure
+/// never removes an item someone else put there meanwhile.
+int copyTree(const std::string& src, const std::string& dst, bool& created) {
   struct stat st;
   if (::lstat(src.c_str(), &st) != 0) return errno;
   if (S_ISLNK(st.st_mode)) {
@@ -144,15 +146,19 @@ int copyTree(const std::string& src, const std::string& dst) {
     const ssize_t n = ::readlink(src.c_str(), target.data(), target.size());
     if (n < 0) return errno;
     target.resize(static_cast<std::size_t>(n));
-    return ::symlink(target.c_str(), dst.c_str()) == 0 ? 0 : errno;
+    if (::symlink(target.c_str(), dst.c_str()) != 0) return errno;
+    created = true;
+    return 0;
   }
-  if (S_ISREG(st.st_mode)) return copyFile(src, dst, st.st_mode);
+  if (S_ISREG(st.st_mode)) return copyFile(src, dst, st.st_mode);  // removes its own partial file
   if (!S_ISDIR(st.st_mode)) return ENOTSUP;
   if (::mkdir(dst.c_str(), (st.st_mode & 07777) | S_IRWXU) != 0) return errno;
+  created = true;
   std::vector<std::string> names;
   if (int err = listDirectory(src, names)) return err;
   for (const auto& name : names) {
-    if (int err = copyTree(src + "/" + name, dst + "/" + name)) return err;
+    bool inner = false;
+    if (int err = copyTree(src + "/" + name, dst + "/" + name, inner)) return err;
   }
   return 0;
 }
@@ -199,9 +205,11 @@ Result<void> FileManager::createDirectory(const std::string& path, Intermediates
 Result<void> FileManager::copyItem(const std::string& src, const std::string& dst) const {
   if (!itemExists(src)) return readError("copy", src, ENOENT);
   if (itemExists(dst)) return writeError("copy " + src + " to", dst, EEXIST);
-  if (const int err = copyTree(src, dst)) {
+  bool created = false;
+  if (const int err = copyTree(src, dst, created)) {
     // A copy that stopped half-way is removed, so the target never holds part of the source.
-    removeTree(dst);
+    // When the target appeared after the check above, it is someone else's and stays.
+    if (created) removeTree(dst);
     return writeError("copy " + src + " to", dst, err);
   }
   return {};
@@ -266,7 +274,8 @@ Result<Data> FileManager::readFile(const std::string& path) const {
   FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!fd) return readError("read", path, errno);
   struct stat st;
-  if (::fstat(fd.get(), &st) == 0 && S_ISDIR(st.st_mode)) return readError("read", path, EISDIR);
+  if (::fstat(fd.get(), &st) != 0) return readError("read", path, errno);
+  if (S_ISDIR(st.st_mode)) return readError("read", path, EISDIR);
   std::string bytes;
   if (st.st_size > 0) bytes.reserve(static_cast<std::size_t>(st.st_size));
   if (const int err = detail::readAll(fd.get(), bytes)) return readError("read", path, err);

@@ -447,6 +447,11 @@ std::optional<URL> URLComponents::url() const {
       text += ":" + std::to_string(*port);
     }
     if (!path.empty() && !path.starts_with('/')) return std::nullopt;
+  } else {
+    // Without a host, a path starting with "//" would read back as a host, and a colon in the
+    // first segment of a scheme-less path would read back as a scheme.
+    if (path.starts_with("//")) return std::nullopt;
+    if (scheme.empty() && path.substr(0, path.find('/')).find(':') != std::string::npos) return std::nullopt;
   }
   text += percentEncode(path, URLCharacterSet::PathAllowed);
   if (percentEncodedQuery) text += "?" + *percentEncodedQuery;

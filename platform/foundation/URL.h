@@ -79,7 +79,8 @@ struct URLComponents {
   std::optional<std::string> fragment;
 
   /// The URL of these parts; none when they cannot form one (a bad scheme, a port out of range,
-  /// a path not starting with "/" after a host).
+  /// a path not starting with "/" after a host; without a host, a path starting with "//" or,
+  /// without a scheme too, a colon in the path's first segment).
   std::optional<URL> url() const;
 };
 

@@ -84,6 +84,13 @@ int install(const std::vector<std::string>& args) {
   std::error_code ignored;
   std::string plugin = std::filesystem::absolute(args[1], ignored).lexically_normal().string();
   std::string bundle = std::filesystem::absolute(args[2], ignored).lexically_normal().string();
+  // A record pointing at nothing would only fail later, at the first reload.
+  if (!std::filesystem::is_regular_file(plugin, ignored)) {
+    return runtimeError("cannot install " + args[0] + ": no plug-in file at " + plugin);
+  }
+  if (!std::filesystem::is_directory(bundle, ignored)) {
+    return runtimeError("cannot install " + args[0] + ": no bundle folder at " + bundle);
+  }
   auto registry = browser::ExtensionRegistry::forDevice();
   if (!registry) return runtimeError(describe(registry.error()));
   if (auto done = registry->install(args[0], plugin, bundle); !done) {
@@ -160,9 +167,11 @@ int unknownCommand(const std::string& name) {
 int main(int argc, char** argv) {
   std::vector<std::string> words(argv + 1, argv + argc);
   if (words.empty()) return usageError("missing command");
-  if (words[0] == "-h" || words[0] == "--help") {
-    std::fputs(kUsage, stdout);
-    return 0;
+  for (const std::string& word : words) {
+    if (word == "-h" || word == "--help") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
   }
   if (words[0].starts_with("-")) return usageError("unknown option '" + words[0] + "'");
   for (const Command& command : kCommands) {

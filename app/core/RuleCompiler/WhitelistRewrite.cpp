@@ -16,6 +16,8 @@ constexpr const char* kIfDomain = "if-domain";
 constexpr const char* kUnlessDomain = "unless-domain";
 constexpr const char* kIfTopURL = "if-top-url";
 constexpr const char* kUnlessTopURL = "unless-top-url";
+constexpr const char* kIfFrameURL = "if-frame-url";
+constexpr const char* kUnlessFrameURL = "unless-frame-url";
 
 bool isDomainCharacter(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.';
@@ -104,9 +106,11 @@ std::optional<json::JSON> applyWhitelist(json::JSON rule, const RuleWhitelist& w
     if (kept.size() != domains->size()) setTriggerDomains(rule, kIfDomain, toArray(kept));
     return rule;
   }
-  // A trigger holds at most one of the domain and top-URL conditions, so a rule limited by its
-  // top URL cannot take "unless-domain"; it stays as its list wrote it.
-  if (conditions->contains(kIfTopURL) || conditions->contains(kUnlessTopURL)) return rule;
+  // A trigger holds at most one condition (domain, top URL or frame URL), so a rule limited by its
+  // top or frame URL cannot take "unless-domain"; it stays as its list wrote it.
+  for (const char* condition : {kIfTopURL, kUnlessTopURL, kIfFrameURL, kUnlessFrameURL}) {
+    if (conditions->contains(condition)) return rule;
+  }
 
   const foundation::Value* unlessDomain = conditions->find(kUnlessDomain);
   if (!unlessDomain) {

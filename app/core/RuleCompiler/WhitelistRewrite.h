@@ -48,8 +48,9 @@ std::vector<std::string> removeWhitelistedDomains(const std::vector<std::string>
 ///   - "if-domain" as a list of strings: the whitelisted sites are removed from it; when none is
 ///     left the rule is dropped (every site it was limited to is whitelisted). No "unless-domain"
 ///     is added, since a trigger may hold only one of the four domain and top-URL conditions.
-///   - "if-top-url" or "unless-top-url": unchanged. Such a trigger cannot also carry
-///     "unless-domain", and the whitelist cannot be expressed as a top-URL pattern faithfully.
+///   - "if-top-url", "unless-top-url", "if-frame-url" or "unless-frame-url": unchanged. Such a
+///     trigger cannot also carry "unless-domain" (the browser refuses the whole file), and the
+///     whitelist cannot be expressed as a URL pattern faithfully.
 ///   - "if-domain" of another form, or no trigger object: unchanged (the browser refuses such a
 ///     rule on its own; adding to it cannot help).
 ///   - otherwise "unless-domain" becomes the rule's own entries followed by the whitelist's rule

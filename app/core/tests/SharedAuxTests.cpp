@@ -158,6 +158,7 @@ class SharedAuxTests : public ::testing::Test {
 
   static constexpr const char* kRules =
       R"([{"trigger":{"url-filter":"tracker"},"action":{"type":"block"}},)"
+      R"({"trigger":{"url-filter":"frame","if-frame-url":["https://a.org"]},"action":{"type":"block"}},)"
       R"({"trigger":{"url-filter":".*"},"action":{"type":"css-display-none","selector":".ad"}}])";
 
   testing::ScopedManualClock clock_;

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "app/core/ListElement.h"
@@ -27,10 +29,13 @@ class SingletonTests : public ::testing::Test {
   foundation::UserDefaults& defaults() { return *app().userDefs(); }
   void store(std::string_view key, const Value& value) { ASSERT_TRUE(defaults().set(key, value)); }
   void setCloudConfig(Dictionary section) { state_.config->set(Dictionary{{"cloudConfig", std::move(section)}}, kBase); }
-  /// A catalogue of cached lists with the given identifiers, named "List <id>".
+  /// A catalogue of cached lists with the given identifiers, named "List <id>". The files are
+  /// cached first, so that no element starts a download to a host outside the machine.
   void setCatalogue(std::initializer_list<std::string> ids) {
     Singleton::ListElements elements;
+    std::filesystem::create_directories(root_.cachesPath());
     for (const auto& id : ids) {
+      std::ofstream(root_.cachesPath() + "/1600000000" + id + ".json") << "[]";
       auto obj = CloudObject::make(CloudObject::Kind::List,
                                    testing::listDictionary(id, "https://lists.test/" + id + ".json"), std::nullopt);
       elements.push_back(ListElement::make(*obj));
@@ -149,7 +154,7 @@ TEST_F(SingletonTests, WhitelistReadSkipsMalformedEntries) {
 }
 
 TEST_F(SingletonTests, WhitelistChangesStoreTheListAndStampTheDate) {
-  app().addWhitelistElement("a.com", true);
+  EXPECT_TRUE(app().addWhitelistElement("a.com", true));
   EXPECT_EQ(app().whitelist(), (std::vector<WhitelistElement>{{"a.com", true, 0}}));
   auto firstStamp = app().whitelistDate();
   EXPECT_EQ(firstStamp, foundation::Date::now());
@@ -183,8 +188,15 @@ TEST_F(SingletonTests, WhitelistChangesStoreTheListAndStampTheDate) {
   EXPECT_EQ(app().whitelist(), before);
   EXPECT_EQ(app().whitelistDate(), stamp);
 
+  // A site the settings store cannot hold (not UTF-8) is refused: nothing changes, nothing is stamped.
+  const std::string notText = "bad\xff.com";
+  EXPECT_FALSE(app().addWhitelistElement(notText, true));
+  EXPECT_FALSE(app().updateWhitelistElement(0, notText, true));
+  EXPECT_EQ(app().whitelist(), before);
+  EXPECT_EQ(app().whitelistDate(), stamp);
+
   // Writing the list alone stamps nothing.
-  app().setWhitelist({{"z.com", true, 0}});
+  EXPECT_TRUE(app().setWhitelist({{"z.com", true, 0}}));
   EXPECT_EQ(app().whitelistDate(), stamp);
 }
 

@@ -245,6 +245,18 @@ TEST(URLTests, ComponentsBuildURLs) {
   parts.port.reset();
   parts.path = "no-leading-slash";
   EXPECT_FALSE(parts.url());
+
+  // Without a host, the path must not read back as a host or a scheme.
+  URLComponents hostless;
+  hostless.scheme = "http";
+  hostless.path = "//evil/x";
+  EXPECT_FALSE(hostless.url());
+  hostless.scheme.clear();
+  hostless.path = "a:b/c";
+  EXPECT_FALSE(hostless.url());
+  hostless.path = "a/b:c";
+  ASSERT_TRUE(hostless.url());
+  EXPECT_EQ(hostless.url()->absoluteString(), "a/b:c");
 }
 
 }  // namespace
