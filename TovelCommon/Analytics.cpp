@@ -42,12 +42,14 @@ std::string numberText(const foundation::Number& number) {
   return number.stringValue();
 }
 
-/// The sorted "key:"value"" entries joined by ":". Equal digests mean equal text maps.
+/// The sorted "key":"value" entries joined by ":". Keys are quoted and escaped like values, so
+/// that a key holding ':' or '"' cannot make two different text maps read the same: equal digests
+/// mean equal text maps.
 std::string digest(const AnalyticsTexts& texts) {
   std::string out;
   for (const auto& [key, text] : texts) {
     if (!out.empty()) out += ':';
-    out += key;
+    out += quoted(key);
     out += ':';
     out += quoted(text);
   }

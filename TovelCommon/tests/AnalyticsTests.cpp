@@ -98,6 +98,14 @@ TEST_F(AnalyticsTest, RepeatsAreSkippedButInterleavedEventsAreSent) {
             "TRACK A=[\"enabledFilters\": \"[\\\"Ads\\\", \\\"Social\\\"]\", \"p\": \"1\"]\n");
 }
 
+TEST_F(AnalyticsTest, AKeyHoldingDigestPunctuationIsNotTakenForARepeat) {
+  // Written unquoted, both maps would read k:"v":l:"w".
+  auto analytics = make();
+  analytics->log("E", {{"k", Value("v")}, {"l", Value("w")}});
+  analytics->log("E", {{"k:\"v\":l", Value("w")}});
+  EXPECT_EQ(sink_.names(), (std::vector<std::string>{"E", "E"}));
+}
+
 TEST_F(AnalyticsTest, OnceOnlyEventsAreSentOncePerProcessEvenWhileDisabled) {
   auto handler = std::make_shared<Dimensions>();
   auto analytics = make(handler);
