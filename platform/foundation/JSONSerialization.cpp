@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -21,6 +22,9 @@ namespace {
 // size get a parser of their own instead, so that one huge file does not pin its buffers to the
 // thread for the rest of the process.
 constexpr std::size_t kReusedParserLimit = 16u << 20;
+
+// The same bound for the buffer each thread keeps for writing JSON text.
+constexpr std::size_t kReusedBufferLimit = 16u << 20;
 
 Error readError(std::string reason) {
   return Error::cocoa(CocoaError::PropertyListReadCorrupt, "cannot read JSON text: " + reason);
@@ -209,6 +213,22 @@ constexpr std::array<std::uint8_t, 256> makeByteClasses() {
 }
 constexpr std::array<std::uint8_t, 256> kByteClasses = makeByteClasses();
 
+// Per byte that needs an escape: the letter after the backslash ('u' for the \u00XX form).
+constexpr std::array<char, 256> makeEscapeLetters() {
+  std::array<char, 256> letters{};
+  for (int c = 0; c < 0x20; ++c) letters[c] = 'u';
+  letters['"'] = '"';
+  letters['\\'] = '\\';
+  letters['/'] = '/';
+  letters['\n'] = 'n';
+  letters['\r'] = 'r';
+  letters['\t'] = 't';
+  letters['\b'] = 'b';
+  letters['\f'] = 'f';
+  return letters;
+}
+constexpr std::array<char, 256> kEscapeLetters = makeEscapeLetters();
+
 // Length of the valid UTF-8 sequence at the start of `s`, or 0 when it is not one.
 std::size_t utf8SequenceLength(std::string_view s) {
   const auto b = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
@@ -230,9 +250,11 @@ std::size_t utf8SequenceLength(std::string_view s) {
   return 0;
 }
 
-// True when none of the 8 bytes at `p` needs an escape or a UTF-8 check (no control character,
-// quote, backslash, slash or byte above 0x7F), so that strings are scanned a word at a time.
-bool plainWord(const char* p) {
+// A mask with the high bit set in each of the 8 bytes at `p` that needs an escape or a UTF-8
+// check (control character, quote, backslash, slash, byte above 0x7F), so that strings are
+// scanned a word at a time. Bits above the lowest set one may be false alarms (borrows carry
+// upward); the lowest set bit always marks the first such byte.
+std::uint64_t specialBytes(const char* p) {
   constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
   constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
   std::uint64_t w;
@@ -241,67 +263,131 @@ bool plainWord(const char* p) {
   const std::uint64_t below0x20 = (w - kOnes * 0x20) & ~w & kHighs;
   const std::uint64_t special = hasZeroByte(w ^ (kOnes * '"')) | hasZeroByte(w ^ (kOnes * '\\')) |
                                 hasZeroByte(w ^ (kOnes * '/'));
-  return ((w & kHighs) | below0x20 | special) == 0;
+  return (w & kHighs) | below0x20 | special;
 }
 
+/// A plain byte buffer that each thread keeps between documents, so that writing a large
+/// document does not grow a fresh string step by step (each step a new block whose pages the
+/// kernel must clear, and a copy). Its bytes are never initialised ahead of use.
+struct WriteBuffer {
+  std::unique_ptr<char[]> bytes;
+  std::size_t capacity = 0;
+};
+
+// Writes into the buffer directly (pos_ and end_ bound its free part), so that each byte costs
+// a store rather than a checked append.
 class Writer {
  public:
-  Writer(JSONWritingOptions options, std::string& out)
-      : out_(out),
+  Writer(JSONWritingOptions options, WriteBuffer& buffer)
+      : buffer_(buffer),
         pretty_(hasOption(options, JSONWritingOptions::PrettyPrinted)),
         sorted_(hasOption(options, JSONWritingOptions::SortedKeys)),
-        escapeSlashes_(!hasOption(options, JSONWritingOptions::WithoutEscapingSlashes)) {}
+        escapeSlashes_(!hasOption(options, JSONWritingOptions::WithoutEscapingSlashes)) {
+    pos_ = buffer_.bytes.get();
+    end_ = pos_ + buffer_.capacity;
+  }
 
-  std::optional<Error> write(const Value& value, std::size_t depth) {
+  /// Writes `value` and gives its text, or the error.
+  Result<std::string> writeTop(const Value& value) {
+    if (!write(value, 0)) return std::move(*error_);
+    return std::string(buffer_.bytes.get(), static_cast<std::size_t>(pos_ - buffer_.bytes.get()));
+  }
+
+ private:
+  bool write(const Value& value, std::size_t depth) {
     switch (value.kind()) {
-      case Value::Kind::Null: out_ += "null"; return std::nullopt;
+      case Value::Kind::Null: put("null", 4); return true;
       case Value::Kind::Number: return writeNumber(*value.number());
       case Value::Kind::String: return writeString(*value.string());
       case Value::Kind::Array: return writeArray(*value.array(), depth);
       case Value::Kind::Dictionary: return writeDictionary(*value.dictionary(), depth);
-      case Value::Kind::Absent: return writeError("an absent value has no JSON form");
-      case Value::Kind::Data: return writeError("data has no JSON form");
-      case Value::Kind::Date: return writeError("a date has no JSON form");
-      case Value::Kind::URL: return writeError("a URL has no JSON form");
-      case Value::Kind::Error: return writeError("an error has no JSON form");
+      case Value::Kind::Absent: return fail("an absent value has no JSON form");
+      case Value::Kind::Data: return fail("data has no JSON form");
+      case Value::Kind::Date: return fail("a date has no JSON form");
+      case Value::Kind::URL: return fail("a URL has no JSON form");
+      case Value::Kind::Error: return fail("an error has no JSON form");
       case Value::Kind::Opaque:
-        return writeError("an object of type " + value.opaque()->typeName + " has no JSON form");
+        return fail("an object of type " + value.opaque()->typeName + " has no JSON form");
     }
-    return writeError("unknown value");
+    return fail("unknown value");
   }
 
- private:
-  std::optional<Error> writeNumber(const Number& n) {
-    char buf[64];
-    std::to_chars_result r{};
+  bool fail(std::string reason) {
+    error_ = writeError(std::move(reason));
+    return false;
+  }
+
+  /// Makes room for `count` more bytes.
+  void ensure(std::size_t count) {
+    if (static_cast<std::size_t>(end_ - pos_) >= count) return;
+    const std::size_t used = static_cast<std::size_t>(pos_ - buffer_.bytes.get());
+    const std::size_t capacity = std::max({buffer_.capacity * 2, used + count, std::size_t{4096}});
+    auto bytes = std::make_unique_for_overwrite<char[]>(capacity);
+    if (used > 0) std::memcpy(bytes.get(), buffer_.bytes.get(), used);
+    buffer_.bytes = std::move(bytes);
+    buffer_.capacity = capacity;
+    pos_ = buffer_.bytes.get() + used;
+    end_ = buffer_.bytes.get() + capacity;
+  }
+
+  void put(char c) {
+    ensure(1);
+    *pos_++ = c;
+  }
+
+  void put(const char* bytes, std::size_t count) {
+    ensure(count);
+    std::memcpy(pos_, bytes, count);
+    pos_ += count;
+  }
+
+  bool writeNumber(const Number& n) {
+    // The longest integer or shortest round-trip double text is 24 bytes.
+    ensure(32);
     switch (n.kind()) {
-      case Number::Kind::Bool: out_ += n.rawInt64() != 0 ? "true" : "false"; return std::nullopt;
-      case Number::Kind::Int64: r = std::to_chars(buf, buf + sizeof buf, n.rawInt64()); break;
-      case Number::Kind::UInt64: r = std::to_chars(buf, buf + sizeof buf, n.rawUInt64()); break;
+      case Number::Kind::Bool:
+        if (n.rawInt64() != 0) {
+          std::memcpy(pos_, "true", 4);
+          pos_ += 4;
+        } else {
+          std::memcpy(pos_, "false", 5);
+          pos_ += 5;
+        }
+        return true;
+      case Number::Kind::Int64: pos_ = std::to_chars(pos_, end_, n.rawInt64()).ptr; return true;
+      case Number::Kind::UInt64: pos_ = std::to_chars(pos_, end_, n.rawUInt64()).ptr; return true;
       case Number::Kind::Float:
       case Number::Kind::Double:
       case Number::Kind::Decimal: {
         const double d = n.rawDouble();
-        if (!std::isfinite(d)) return writeError("a number that is not finite has no JSON form");
-        r = n.kind() == Number::Kind::Float
-                ? std::to_chars(buf, buf + sizeof buf, static_cast<float>(d))
-                : std::to_chars(buf, buf + sizeof buf, d);
-        break;
+        if (!std::isfinite(d)) return fail("a number that is not finite has no JSON form");
+        pos_ = n.kind() == Number::Kind::Float ? std::to_chars(pos_, end_, static_cast<float>(d)).ptr
+                                               : std::to_chars(pos_, end_, d).ptr;
+        return true;
       }
     }
-    out_.append(buf, r.ptr);
-    return std::nullopt;
+    return true;
   }
 
-  std::optional<Error> writeString(std::string_view s) {
-    out_ += '"';
+  // Room is kept for every byte not yet copied plus the closing quote, so that runs of plain
+  // bytes are copied without checks; each escape makes room for its extra bytes.
+  bool writeString(std::string_view s) {
+    const std::size_t n = s.size();
+    const char* p = s.data();
+    ensure(n + 2);
+    *pos_++ = '"';
     std::size_t run = 0;  // start of the bytes not yet copied
-    for (std::size_t i = 0; i < s.size();) {
-      if (i + 8 <= s.size() && plainWord(s.data() + i)) {
-        i += 8;
-        continue;
+    std::size_t i = 0;
+    while (i < n) {
+      if (i + 8 <= n) {
+        const std::uint64_t mask = specialBytes(p + i);
+        if (mask == 0) {
+          i += 8;
+          continue;
+        }
+        i += static_cast<std::size_t>(std::countr_zero(mask)) / 8;
       }
-      const auto c = static_cast<unsigned char>(s[i]);
+      const auto c = static_cast<unsigned char>(p[i]);
       const std::uint8_t cls = kByteClasses[c];
       if (cls == 0 || (c == '/' && !escapeSlashes_)) {
         ++i;
@@ -309,70 +395,71 @@ class Writer {
       }
       if (cls == 2) {
         const std::size_t length = utf8SequenceLength(s.substr(i));
-        if (length == 0) return writeError("a string is not valid UTF-8");
+        if (length == 0) return fail("a string is not valid UTF-8");
         i += length;
         continue;
       }
-      out_.append(s.data() + run, i - run);
+      std::memcpy(pos_, p + run, i - run);
+      pos_ += i - run;
+      ensure(n - i + 6);
       appendEscape(c);
       run = ++i;
     }
-    out_.append(s.data() + run, s.size() - run);
-    out_ += '"';
-    return std::nullopt;
+    std::memcpy(pos_, p + run, n - run);
+    pos_ += n - run;
+    *pos_++ = '"';
+    return true;
   }
 
+  // The caller has made room for 6 bytes.
   void appendEscape(unsigned char c) {
-    switch (c) {
-      case '"': out_ += "\\\""; return;
-      case '\\': out_ += "\\\\"; return;
-      case '/': out_ += "\\/"; return;
-      case '\n': out_ += "\\n"; return;
-      case '\r': out_ += "\\r"; return;
-      case '\t': out_ += "\\t"; return;
-      case '\b': out_ += "\\b"; return;
-      case '\f': out_ += "\\f"; return;
-      default: {
-        static constexpr char kHex[] = "0123456789abcdef";
-        const char escape[] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
-        out_.append(escape, sizeof escape);
-      }
+    const char letter = kEscapeLetters[c];
+    pos_[0] = '\\';
+    if (letter != 'u') {
+      pos_[1] = letter;
+      pos_ += 2;
+      return;
     }
+    static constexpr char kHex[] = "0123456789abcdef";
+    const char escape[] = {'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
+    std::memcpy(pos_ + 1, escape, sizeof escape);
+    pos_ += 6;
   }
 
   void newline(std::size_t depth) {
     if (!pretty_) return;
-    out_ += '\n';
-    out_.append(depth * 2, ' ');
+    ensure(1 + depth * 2);
+    *pos_++ = '\n';
+    std::memset(pos_, ' ', depth * 2);
+    pos_ += depth * 2;
   }
 
-  std::optional<Error> enter(std::size_t depth) const {
+  bool enter(std::size_t depth) {
     // Deeper values could not be read back, and the recursion must stay bounded.
     if (depth >= JSONSerialization::kMaxDepth) {
-      return writeError("nesting is deeper than " + std::to_string(JSONSerialization::kMaxDepth) +
-                        " levels");
+      return fail("nesting is deeper than " + std::to_string(JSONSerialization::kMaxDepth) + " levels");
     }
-    return std::nullopt;
+    return true;
   }
 
-  std::optional<Error> writeArray(const Array& array, std::size_t depth) {
-    if (auto error = enter(depth)) return error;
-    out_ += '[';
+  bool writeArray(const Array& array, std::size_t depth) {
+    if (!enter(depth)) return false;
+    put('[');
     bool first = true;
     for (const Value& element : array) {
-      if (!first) out_ += ',';
+      if (!first) put(',');
       first = false;
       newline(depth + 1);
-      if (auto error = write(element, depth + 1)) return error;
+      if (!write(element, depth + 1)) return false;
     }
     if (!first) newline(depth);
-    out_ += ']';
-    return std::nullopt;
+    put(']');
+    return true;
   }
 
-  std::optional<Error> writeDictionary(const Dictionary& dictionary, std::size_t depth) {
-    if (auto error = enter(depth)) return error;
-    out_ += '{';
+  bool writeDictionary(const Dictionary& dictionary, std::size_t depth) {
+    if (!enter(depth)) return false;
+    put('{');
     if (sorted_) {
       std::vector<const Dictionary::Entry*> entries;
       entries.reserve(dictionary.size());
@@ -380,29 +467,36 @@ class Writer {
       std::sort(entries.begin(), entries.end(),
                 [](const auto* a, const auto* b) { return a->first < b->first; });
       for (std::size_t i = 0; i < entries.size(); ++i) {
-        if (auto error = writeMember(*entries[i], i == 0, depth)) return error;
+        if (!writeMember(*entries[i], i == 0, depth)) return false;
       }
     } else {
       bool first = true;
       for (const auto& entry : dictionary) {
-        if (auto error = writeMember(entry, first, depth)) return error;
+        if (!writeMember(entry, first, depth)) return false;
         first = false;
       }
     }
     if (!dictionary.empty()) newline(depth);
-    out_ += '}';
-    return std::nullopt;
+    put('}');
+    return true;
   }
 
-  std::optional<Error> writeMember(const Dictionary::Entry& entry, bool first, std::size_t depth) {
-    if (!first) out_ += ',';
+  bool writeMember(const Dictionary::Entry& entry, bool first, std::size_t depth) {
+    if (!first) put(',');
     newline(depth + 1);
-    if (auto error = writeString(entry.first)) return error;
-    out_ += pretty_ ? " : " : ":";
+    if (!writeString(entry.first)) return false;
+    if (pretty_) {
+      put(" : ", 3);
+    } else {
+      put(':');
+    }
     return write(entry.second, depth + 1);
   }
 
-  std::string& out_;
+  WriteBuffer& buffer_;
+  char* pos_ = nullptr;
+  char* end_ = nullptr;
+  std::optional<Error> error_;
   const bool pretty_;
   const bool sorted_;
   const bool escapeSlashes_;
@@ -467,11 +561,13 @@ Result<std::string> JSONSerialization::dataWithJSONObject(const Value& value, JS
   if (!value.array() && !value.dictionary() && !hasOption(options, JSONWritingOptions::FragmentsAllowed)) {
     return writeError("the top-level value is not an array or object and fragments are not allowed");
   }
-  std::string out;
-  out.reserve(256);
-  Writer writer(options, out);
-  if (auto error = writer.write(value, 0)) return *error;
-  return out;
+  // The text is written into the thread's buffer and then copied once into a string of its
+  // exact size. A buffer grown beyond kReusedBufferLimit is released afterwards, as with the
+  // parser.
+  thread_local WriteBuffer buffer;
+  Result<std::string> text = Writer(options, buffer).writeTop(value);
+  if (buffer.capacity > kReusedBufferLimit) buffer = WriteBuffer();
+  return text;
 }
 
 }  // namespace foundation

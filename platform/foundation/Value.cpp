@@ -1,6 +1,7 @@
 #include "platform/foundation/Value.h"
 
 #include <algorithm>
+#include <cstring>
 #include <atomic>
 #include <new>
 #include <functional>
@@ -412,26 +413,82 @@ bool operator==(const Dictionary& a, const Dictionary& b) {
 // ---------------------------------------------------------------------------------------------
 // Value
 
-Value::Value(Data d) : v_(std::make_shared<const Data>(std::move(d))) {}
-Value::Value(const URL& url) : v_(std::make_shared<const URL>(url)) {}
-Value::Value(const Error& e) : v_(std::make_shared<const Error>(e)) {}
-Value::Value(Opaque o) : v_(std::make_shared<const Opaque>(std::move(o))) {}
+Value::Value(Data d) : data_(std::make_shared<const Data>(std::move(d))), kind_(Kind::Data) {}
+Value::Value(const URL& url) : url_(std::make_shared<const URL>(url)), kind_(Kind::URL) {}
+Value::Value(const Error& e) : error_(std::make_shared<const Error>(e)), kind_(Kind::Error) {}
+Value::Value(Opaque o) : opaque_(std::make_shared<const Opaque>(std::move(o))), kind_(Kind::Opaque) {}
 
-const Data* Value::data() const {
-  auto p = std::get_if<std::shared_ptr<const Data>>(&v_);
-  return p ? p->get() : nullptr;
+void Value::copyFrom(const Value& other) {
+  switch (other.kind_) {
+    case Kind::Absent:
+    case Kind::Null:
+    case Kind::Number:
+    case Kind::Date:
+      std::memcpy(static_cast<void*>(this), static_cast<const void*>(&other), sizeof(Value));
+      return;
+    case Kind::String: new (&string_) std::string(other.string_); break;
+    case Kind::Data: new (&data_) std::shared_ptr<const Data>(other.data_); break;
+    case Kind::URL: new (&url_) std::shared_ptr<const URL>(other.url_); break;
+    case Kind::Array: new (&array_) Array(other.array_); break;
+    case Kind::Dictionary: new (&dictionary_) Dictionary(other.dictionary_); break;
+    case Kind::Error: new (&error_) std::shared_ptr<const Error>(other.error_); break;
+    case Kind::Opaque: new (&opaque_) std::shared_ptr<const Opaque>(other.opaque_); break;
+  }
+  kind_ = other.kind_;
 }
-const URL* Value::url() const {
-  auto p = std::get_if<std::shared_ptr<const URL>>(&v_);
-  return p ? p->get() : nullptr;
+
+void Value::moveHeldFrom(Value& other) noexcept {
+  switch (other.kind_) {
+    case Kind::Absent:
+    case Kind::Null:
+    case Kind::Number:
+    case Kind::Date:
+      std::memcpy(static_cast<void*>(this), static_cast<const void*>(&other), sizeof(Value));
+      break;
+    case Kind::String: new (&string_) std::string(std::move(other.string_)); break;
+    case Kind::Data: new (&data_) std::shared_ptr<const Data>(std::move(other.data_)); break;
+    case Kind::URL: new (&url_) std::shared_ptr<const URL>(std::move(other.url_)); break;
+    case Kind::Array: new (&array_) Array(std::move(other.array_)); break;
+    case Kind::Dictionary: new (&dictionary_) Dictionary(std::move(other.dictionary_)); break;
+    case Kind::Error: new (&error_) std::shared_ptr<const Error>(std::move(other.error_)); break;
+    case Kind::Opaque: new (&opaque_) std::shared_ptr<const Opaque>(std::move(other.opaque_)); break;
+  }
+  kind_ = other.kind_;
+  other.destroy();
 }
-const Error* Value::error() const {
-  auto p = std::get_if<std::shared_ptr<const Error>>(&v_);
-  return p ? p->get() : nullptr;
+
+void Value::destroy() noexcept {
+  switch (kind_) {
+    case Kind::Absent:
+    case Kind::Null:
+    case Kind::Number:
+    case Kind::Date: break;
+    case Kind::String: string_.~basic_string(); break;
+    case Kind::Data: data_.~shared_ptr(); break;
+    case Kind::URL: url_.~shared_ptr(); break;
+    case Kind::Array: array_.~Array(); break;
+    case Kind::Dictionary: dictionary_.~Dictionary(); break;
+    case Kind::Error: error_.~shared_ptr(); break;
+    case Kind::Opaque: opaque_.~shared_ptr(); break;
+  }
+  kind_ = Kind::Absent;
 }
-const Opaque* Value::opaque() const {
-  auto p = std::get_if<std::shared_ptr<const Opaque>>(&v_);
-  return p ? p->get() : nullptr;
+
+Value& Value::operator=(const Value& other) {
+  // Copied first: `other` may live inside this value (v = v["key"]).
+  Value copy(other);
+  destroy();
+  moveFrom(copy);
+  return *this;
+}
+
+Value& Value::operator=(Value&& other) noexcept {
+  if (this == &other) return *this;
+  // Taken first: `other` may live inside this value.
+  Value taken(std::move(other));
+  destroy();
+  moveFrom(taken);
+  return *this;
 }
 
 const Value& Value::absent() {

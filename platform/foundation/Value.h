@@ -2,6 +2,7 @@
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 #include <memory>
 #include <optional>
@@ -130,50 +131,59 @@ class Value {
     Absent, Null, Number, String, Data, Date, URL, Array, Dictionary, Error, Opaque
   };
 
-  Value() noexcept = default;  ///< absent
-  Value(std::nullptr_t) : v_(Null{}) {}
-  Value(Null) : v_(Null{}) {}
-  Value(Number n) : v_(n) {}
+  Value() noexcept {}  ///< absent
+  Value(std::nullptr_t) : kind_(Kind::Null) {}
+  Value(Null) : kind_(Kind::Null) {}
+  Value(Number n) : number_(n), kind_(Kind::Number) {}
   template <class B>
     requires std::same_as<B, bool>
-  Value(B b) : v_(Number::fromBool(b)) {}
+  Value(B b) : number_(Number::fromBool(b)), kind_(Kind::Number) {}
   template <class I>
     requires(std::integral<I> && !std::same_as<I, bool> && std::is_signed_v<I>)
-  Value(I i) : v_(Number::fromInt64(i)) {}
+  Value(I i) : number_(Number::fromInt64(i)), kind_(Kind::Number) {}
   template <class I>
     requires(std::integral<I> && !std::same_as<I, bool> && std::is_unsigned_v<I>)
-  Value(I i) : v_(Number::fromUInt64(i)) {}
-  Value(float f) : v_(Number::fromFloat(f)) {}
-  Value(double d) : v_(Number::fromDouble(d)) {}
-  Value(std::string s) : v_(std::move(s)) {}
-  Value(std::string_view s) : v_(std::string(s)) {}
-  Value(const char* s) : v_(std::string(s)) {}
+  Value(I i) : number_(Number::fromUInt64(i)), kind_(Kind::Number) {}
+  Value(float f) : number_(Number::fromFloat(f)), kind_(Kind::Number) {}
+  Value(double d) : number_(Number::fromDouble(d)), kind_(Kind::Number) {}
+  Value(std::string s) : string_(std::move(s)), kind_(Kind::String) {}
+  Value(std::string_view s) : string_(s), kind_(Kind::String) {}
+  Value(const char* s) : string_(s), kind_(Kind::String) {}
   Value(Data d);
-  Value(Date d) : v_(d) {}
+  Value(Date d) : date_(d), kind_(Kind::Date) {}
   Value(const URL& url);
-  Value(Array a) : v_(std::move(a)) {}
-  Value(Dictionary d) : v_(std::move(d)) {}
+  Value(Array a) : array_(std::move(a)), kind_(Kind::Array) {}
+  Value(Dictionary d) : dictionary_(std::move(d)), kind_(Kind::Dictionary) {}
   Value(const Error& e);
   Value(Opaque o);
 
-  Kind kind() const { return static_cast<Kind>(v_.index()); }
+  Value(const Value& other) { copyFrom(other); }
+  /// Leaves `other` absent.
+  Value(Value&& other) noexcept { moveFrom(other); }
+  Value& operator=(const Value& other);
+  Value& operator=(Value&& other) noexcept;
+  ~Value() {
+    if (!holdsPlainBytes(kind_)) destroy();
+  }
+
+  Kind kind() const { return kind_; }
   bool isAbsent() const { return kind() == Kind::Absent; }
   bool isNull() const { return kind() == Kind::Null; }
-  bool isBool() const { return kind() == Kind::Number && std::get<Number>(v_).isBool(); }
+  bool isBool() const { return kind() == Kind::Number && number_.isBool(); }
 
   // Typed views: a pointer to the held value of that kind, else nullptr.
-  const Number* number() const { return std::get_if<Number>(&v_); }
-  const std::string* string() const { return std::get_if<std::string>(&v_); }
-  const Data* data() const;
-  const Date* date() const { return std::get_if<Date>(&v_); }
-  const URL* url() const;
-  const Array* array() const { return std::get_if<Array>(&v_); }
-  const Dictionary* dictionary() const { return std::get_if<Dictionary>(&v_); }
-  const Error* error() const;
-  const Opaque* opaque() const;
-  Array* mutableArray() { return std::get_if<Array>(&v_); }
-  Dictionary* mutableDictionary() { return std::get_if<Dictionary>(&v_); }
-  std::string* mutableString() { return std::get_if<std::string>(&v_); }
+  const Number* number() const { return kind_ == Kind::Number ? &number_ : nullptr; }
+  const std::string* string() const { return kind_ == Kind::String ? &string_ : nullptr; }
+  const Data* data() const { return kind_ == Kind::Data ? data_.get() : nullptr; }
+  const Date* date() const { return kind_ == Kind::Date ? &date_ : nullptr; }
+  const URL* url() const { return kind_ == Kind::URL ? url_.get() : nullptr; }
+  const Array* array() const { return kind_ == Kind::Array ? &array_ : nullptr; }
+  const Dictionary* dictionary() const { return kind_ == Kind::Dictionary ? &dictionary_ : nullptr; }
+  const Error* error() const { return kind_ == Kind::Error ? error_.get() : nullptr; }
+  const Opaque* opaque() const { return kind_ == Kind::Opaque ? opaque_.get() : nullptr; }
+  Array* mutableArray() { return kind_ == Kind::Array ? &array_ : nullptr; }
+  Dictionary* mutableDictionary() { return kind_ == Kind::Dictionary ? &dictionary_ : nullptr; }
+  std::string* mutableString() { return kind_ == Kind::String ? &string_ : nullptr; }
 
   // Strict conversions: a value only for the matching kind (a bool never reads as 1).
   std::optional<bool> asBool() const;
@@ -204,10 +214,40 @@ class Value {
   static const Value& absent();
 
  private:
-  using Storage = std::variant<std::monostate, Null, Number, std::string, std::shared_ptr<const Data>,
-                               Date, std::shared_ptr<const URL>, Array, Dictionary,
-                               std::shared_ptr<const Error>, std::shared_ptr<const Opaque>>;
-  Storage v_;
+  // Kinds whose payload is plain bytes: nothing to destroy, copied and moved as bytes.
+  static constexpr bool holdsPlainBytes(Kind kind) {
+    constexpr unsigned kPlain = 1u << unsigned(Kind::Absent) | 1u << unsigned(Kind::Null) |
+                                1u << unsigned(Kind::Number) | 1u << unsigned(Kind::Date);
+    return ((1u << unsigned(kind)) & kPlain) != 0;
+  }
+
+  // A hand-made tagged union rather than std::variant: a parsed document holds hundreds of
+  // thousands of values, and here moving or destroying a number or an absent value is a test of
+  // the kind and no call. Each function below expects the stated state of `*this`.
+  void copyFrom(const Value& other);  ///< `*this` holds nothing
+  void moveFrom(Value& other) noexcept {  ///< `*this` holds nothing; leaves `other` absent
+    if (holdsPlainBytes(other.kind_)) {
+      std::memcpy(static_cast<void*>(this), static_cast<const void*>(&other), sizeof(Value));
+      other.kind_ = Kind::Absent;
+      return;
+    }
+    moveHeldFrom(other);
+  }
+  void moveHeldFrom(Value& other) noexcept;
+  void destroy() noexcept;  ///< destroys the payload, leaves `*this` absent
+
+  union {
+    Number number_;
+    std::string string_;
+    std::shared_ptr<const Data> data_;
+    Date date_;
+    std::shared_ptr<const URL> url_;
+    Array array_;
+    Dictionary dictionary_;
+    std::shared_ptr<const Error> error_;
+    std::shared_ptr<const Opaque> opaque_;
+  };
+  Kind kind_ = Kind::Absent;
 };
 
 template <class T>

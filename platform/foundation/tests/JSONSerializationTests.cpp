@@ -87,6 +87,31 @@ TEST(JSONSerializationTests, WriterEscapesQuotesBackslashesControlsAndSlashes) {
   EXPECT_EQ(parse(write(v)), v);
 }
 
+TEST(JSONSerializationTests, LongStringsWithEscapesAtEveryOffsetWriteExactly) {
+  // Escapes and multi-byte characters at every position within a word, in a text long enough
+  // that the writer's buffer grows several times in the middle of one string.
+  std::string text;
+  std::size_t escapes = 0;
+  for (int i = 0; text.size() < 200'000; ++i) {
+    text.append(static_cast<std::size_t>(i % 11), 'a');
+    switch (i % 4) {
+      case 0: text += '/'; escapes += 1; break;
+      case 1: text += "\\\""; escapes += 2; break;
+      case 2: text += '\x01'; escapes += 5; break;
+      case 3: text += "\xC3\xA9"; break;
+    }
+  }
+  const Value v = Dictionary{{"k/", Array{text, 1}}};
+  const std::string written = write(v);
+  EXPECT_EQ(written.size(), text.size() + escapes + std::string(R"({"k\/":["",1]})").size());
+  EXPECT_EQ(parse(written), v);
+
+  // The buffer is reused: a small document after a large one, and after a failed one, is exact.
+  EXPECT_EQ(write(Array{"x"}), R"(["x"])");
+  EXPECT_FALSE(JSONSerialization::dataWithJSONObject(Array{text, "\xFF"}).ok());
+  EXPECT_EQ(write(Dictionary{{"a", Null{}}}), R"({"a":null})");
+}
+
 TEST(JSONSerializationTests, ReadingErrors) {
   const struct {
     const char* name;

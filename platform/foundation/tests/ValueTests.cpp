@@ -6,6 +6,9 @@
 #include <limits>
 #include <string>
 
+#include "platform/foundation/Error.h"
+#include "platform/foundation/URL.h"
+
 namespace foundation {
 namespace {
 
@@ -24,6 +27,38 @@ TEST(ValueTests, ContainersAreCopyOnWrite) {
   copy.mutableDictionary()->findMutable("inner")->mutableDictionary()->set("k", 3);
   EXPECT_EQ(outer["inner"]["k"].asInt64(), 1);
   EXPECT_EQ(copy["inner"]["k"].asInt64(), 3);
+}
+
+TEST(ValueTests, CopiesAndMovesOfEveryKind) {
+  const Value samples[] = {
+      Value(), Null{}, Value(2.5), Value("a string beyond SSO"), Data("d"), Date{3},
+      *URL::parse("https://a.org/"), Array{1, "x"}, Dictionary{{"k", 1}},
+      Error::cocoa(CocoaError::FileNoSuchFile, "gone"), Opaque{std::make_shared<int>(1), "Thing"},
+  };
+  for (const Value& sample : samples) {
+    SCOPED_TRACE(sample.description());
+    Value copy = sample;
+    EXPECT_EQ(copy, sample);
+    Value moved = std::move(copy);
+    EXPECT_EQ(moved, sample);
+    EXPECT_TRUE(copy.isAbsent());  // NOLINT(bugprone-use-after-move): the moved-from state is defined
+    copy = moved;
+    moved = Value("replaced");
+    EXPECT_EQ(copy, sample);
+    copy = std::move(moved);
+    EXPECT_EQ(copy, Value("replaced"));
+  }
+}
+
+TEST(ValueTests, AssignmentFromAPartOfItselfOrItself) {
+  Value v = Dictionary{{"inner", Dictionary{{"name", "a string beyond SSO"}}}};
+  v = v["inner"];
+  EXPECT_EQ(v, (Dictionary{{"name", "a string beyond SSO"}}));
+  v = std::move(*v.mutableDictionary()->findMutable("name"));
+  EXPECT_EQ(v, Value("a string beyond SSO"));
+  const Value& self = v;
+  v = self;
+  EXPECT_EQ(v, Value("a string beyond SSO"));
 }
 
 TEST(ValueTests, DictionaryKeepsInsertionOrderAndFindsKeysBeyondTheLinearScan) {
