@@ -2,57 +2,18 @@
 
 #include <algorithm>
 #include <cstring>
-#include <atomic>
-#include <new>
 #include <functional>
 
 #include "platform/foundation/Error.h"
 #include "platform/foundation/URL.h"
+#include "platform/foundation/detail/SharedBlock.h"
 
 namespace foundation {
 
 // ---------------------------------------------------------------------------------------------
 // Array: one block holding the reference count and the elements.
 
-struct Array::Storage {
-  std::atomic<std::size_t> references{1};
-  std::uint32_t count = 0;
-  std::uint32_t capacity = 0;
-
-  Value* elements() { return reinterpret_cast<Value*>(this + 1); }
-  const Value* elements() const { return reinterpret_cast<const Value*>(this + 1); }
-
-  static Storage* allocate(std::size_t capacity) {
-    void* memory = ::operator new(sizeof(Storage) + capacity * sizeof(Value));
-    auto* s = new (memory) Storage();
-    s->capacity = static_cast<std::uint32_t>(capacity);
-    return s;
-  }
-
-  static void release(Storage* s) {
-    if (!s || s->references.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
-    Value* e = s->elements();
-    for (std::uint32_t i = 0; i < s->count; ++i) e[i].~Value();
-    s->~Storage();
-    ::operator delete(s);
-  }
-
-  /// A fresh, unshared block with the elements of `from` (moved when `from` is not shared).
-  static Storage* copyOf(Storage* from, std::size_t capacity, bool move) {
-    Storage* s = allocate(std::max<std::size_t>(capacity, from->count));
-    Value* src = from->elements();
-    Value* dst = s->elements();
-    for (std::uint32_t i = 0; i < from->count; ++i) {
-      if (move) {
-        new (dst + i) Value(std::move(src[i]));
-      } else {
-        new (dst + i) Value(src[i]);
-      }
-      s->count = i + 1;
-    }
-    return s;
-  }
-};
+struct Array::Storage : detail::SharedBlock<Array::Storage, Value> {};
 
 Array::Array(std::initializer_list<Value> values) {
   reserve(values.size());
@@ -64,42 +25,22 @@ Array::Array(std::vector<Value> values) {
   for (Value& v : values) push_back(std::move(v));
 }
 
-Array::Array(const Array& other) noexcept : storage_(other.storage_) {
-  if (storage_) storage_->references.fetch_add(1, std::memory_order_relaxed);
-}
+Array::Array(const Array& other) noexcept : storage_(other.storage_) { Storage::retain(storage_); }
 
 Array& Array::operator=(const Array& other) noexcept {
-  if (other.storage_) other.storage_->references.fetch_add(1, std::memory_order_relaxed);
-  Storage::release(storage_);
-  storage_ = other.storage_;
+  Storage::assign(storage_, other.storage_);
   return *this;
 }
 
 Array& Array::operator=(Array&& other) noexcept {
-  if (this != &other) {
-    Storage::release(storage_);
-    storage_ = other.storage_;
-    other.storage_ = nullptr;
-  }
+  Storage::moveAssign(storage_, other.storage_);
   return *this;
 }
 
 Array::~Array() { Storage::release(storage_); }
 
 Array::Storage& Array::mutableStorage(std::size_t minimumCapacity) {
-  if (!storage_) {
-    storage_ = Storage::allocate(std::max<std::size_t>(minimumCapacity, 4));
-    return *storage_;
-  }
-  const bool shared = storage_->references.load(std::memory_order_acquire) != 1;
-  if (shared || storage_->capacity < minimumCapacity) {
-    std::size_t capacity = storage_->capacity;
-    while (capacity < minimumCapacity) capacity = std::max<std::size_t>(capacity * 2, 4);
-    Storage* fresh = Storage::copyOf(storage_, capacity, !shared);
-    Storage::release(storage_);
-    storage_ = fresh;
-  }
-  return *storage_;
+  return Storage::writable(storage_, minimumCapacity);
 }
 
 std::size_t Array::size() const { return storage_ ? storage_->count : 0; }
@@ -142,14 +83,7 @@ bool Array::erase(std::size_t index) {
   return true;
 }
 
-void Array::reserve(std::size_t capacity) {
-  if (!storage_) {
-    // Exactly the size asked for: the JSON reader knows each array's length up front.
-    if (capacity > 0) storage_ = Storage::allocate(capacity);
-    return;
-  }
-  mutableStorage(capacity);
-}
+void Array::reserve(std::size_t capacity) { Storage::reserve(storage_, capacity); }
 
 void Array::clear() {
   Storage::release(storage_);
@@ -164,7 +98,7 @@ Value* Array::mutableAt(std::size_t index) {
 std::vector<Value> Array::takeValues() {
   std::vector<Value> out;
   if (!storage_) return out;
-  const bool shared = storage_->references.load(std::memory_order_acquire) != 1;
+  const bool shared = storage_->isShared();
   out.reserve(storage_->count);
   Value* e = storage_->elements();
   for (std::uint32_t i = 0; i < storage_->count; ++i) {
@@ -193,46 +127,12 @@ namespace {
 constexpr std::size_t kIndexThreshold = 8;
 }  // namespace
 
-struct Dictionary::Storage {
-  std::atomic<std::size_t> references{1};
-  std::uint32_t count = 0;
-  std::uint32_t capacity = 0;
+struct Dictionary::Storage : detail::SharedBlock<Dictionary::Storage, Entry> {
   std::vector<std::uint32_t> slots;  // entry position + 1, 0 = empty; size is a power of two
 
-  Entry* entries() { return reinterpret_cast<Entry*>(this + 1); }
-  const Entry* entries() const { return reinterpret_cast<const Entry*>(this + 1); }
-
-  static Storage* allocate(std::size_t capacity) {
-    void* memory = ::operator new(sizeof(Storage) + capacity * sizeof(Entry));
-    auto* s = new (memory) Storage();
-    s->capacity = static_cast<std::uint32_t>(capacity);
-    return s;
-  }
-
-  static void release(Storage* s) {
-    if (!s || s->references.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
-    Entry* e = s->entries();
-    for (std::uint32_t i = 0; i < s->count; ++i) e[i].~Entry();
-    s->~Storage();
-    ::operator delete(s);
-  }
-
-  /// A fresh, unshared block with the entries of `from` (moved when `from` is not shared).
-  static Storage* copyOf(Storage* from, std::size_t capacity, bool move) {
-    Storage* s = allocate(std::max<std::size_t>(capacity, from->count));
-    Entry* src = from->entries();
-    Entry* dst = s->entries();
-    for (std::uint32_t i = 0; i < from->count; ++i) {
-      if (move) {
-        new (dst + i) Entry(std::move(src[i]));
-      } else {
-        new (dst + i) Entry(src[i]);
-      }
-      s->count = i + 1;
-    }
-    s->rebuildIndex();
-    return s;
-  }
+  Entry* entries() { return elements(); }
+  const Entry* entries() const { return elements(); }
+  void afterCopy() { rebuildIndex(); }
 
   static std::size_t hashOf(std::string_view key) { return std::hash<std::string_view>{}(key); }
 
@@ -295,41 +195,23 @@ Dictionary::Dictionary(std::initializer_list<Entry> entries) {
 }
 
 Dictionary::Dictionary(const Dictionary& other) noexcept : storage_(other.storage_) {
-  if (storage_) storage_->references.fetch_add(1, std::memory_order_relaxed);
+  Storage::retain(storage_);
 }
 
 Dictionary& Dictionary::operator=(const Dictionary& other) noexcept {
-  if (other.storage_) other.storage_->references.fetch_add(1, std::memory_order_relaxed);
-  Storage::release(storage_);
-  storage_ = other.storage_;
+  Storage::assign(storage_, other.storage_);
   return *this;
 }
 
 Dictionary& Dictionary::operator=(Dictionary&& other) noexcept {
-  if (this != &other) {
-    Storage::release(storage_);
-    storage_ = other.storage_;
-    other.storage_ = nullptr;
-  }
+  Storage::moveAssign(storage_, other.storage_);
   return *this;
 }
 
 Dictionary::~Dictionary() { Storage::release(storage_); }
 
 Dictionary::Storage& Dictionary::mutableStorage(std::size_t minimumCapacity) {
-  if (!storage_) {
-    storage_ = Storage::allocate(std::max<std::size_t>(minimumCapacity, 4));
-    return *storage_;
-  }
-  const bool shared = storage_->references.load(std::memory_order_acquire) != 1;
-  if (shared || storage_->capacity < minimumCapacity) {
-    std::size_t capacity = storage_->capacity;
-    while (capacity < minimumCapacity) capacity = std::max<std::size_t>(capacity * 2, 4);
-    Storage* fresh = Storage::copyOf(storage_, capacity, !shared);
-    Storage::release(storage_);
-    storage_ = fresh;
-  }
-  return *storage_;
+  return Storage::writable(storage_, minimumCapacity);
 }
 
 std::size_t Dictionary::size() const { return storage_ ? storage_->count : 0; }
@@ -379,14 +261,7 @@ bool Dictionary::remove(std::string_view key) {
   return true;
 }
 
-void Dictionary::reserve(std::size_t capacity) {
-  if (!storage_) {
-    // Exactly the size asked for: the JSON reader knows each object's member count up front.
-    if (capacity > 0) storage_ = Storage::allocate(capacity);
-    return;
-  }
-  mutableStorage(capacity);
-}
+void Dictionary::reserve(std::size_t capacity) { Storage::reserve(storage_, capacity); }
 
 void Dictionary::clear() {
   Storage::release(storage_);
