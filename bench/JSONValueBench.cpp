@@ -8,38 +8,12 @@
 
 #include <string>
 
+#include "bench/RuleListText.h"
 #include "json/JSON.h"
 
 namespace {
 
-constexpr int kRuleCount = 50'000;
-
-// Rules shaped like the filter lists the app compiles: mostly blocking rules with a URL filter,
-// a domain list and a case-sensitivity flag; every fifth rule hides elements by selector.
-const std::string& ruleList() {
-  static const std::string* const text = [] {
-    auto* out = new std::string("[");
-    out->reserve(kRuleCount * 190);
-    for (int i = 0; i < kRuleCount; ++i) {
-      const std::string n = std::to_string(i);
-      if (i > 0) *out += ',';
-      if (i % 5 == 4) {
-        *out += R"({"trigger":{"url-filter":".*","if-domain":["*news)" + n + R"(.example.com"]},)"
-                R"("action":{"type":"css-display-none","selector":".ad-banner-)" + n +
-                R"(, #sponsored-)" + n + R"( > div[class^=\"promo\"]"}})";
-      } else {
-        *out += R"({"trigger":{"url-filter":"^https?://([^/]+\\.)?ads)" + n +
-                R"(\\.tracker\\.net/.*\\.js","if-domain":["*site)" + n + R"(.com","*shop)" + n +
-                R"(.org","*blog.example)" + std::to_string(i % 97) +
-                R"(.io"],"url-filter-is-case-sensitive":true,"load-type":["third-party"]},)"
-                R"("action":{"type":"block"}})";
-      }
-    }
-    *out += ']';
-    return out;
-  }();
-  return *text;
-}
+const std::string& ruleList() { return bench::ruleListText(); }
 
 void BM_JSONValueCompileWork(benchmark::State& state) {
   const std::string& text = ruleList();
