@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "app/cli/EventLog.h"
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/Value.h"
 
 namespace fendrel::cli {
@@ -12,6 +13,11 @@ using Case = ListElementState::Case;
 std::shared_ptr<PrintingListCell> PrintingListCell::attach(const std::shared_ptr<ListElement>& element) {
   std::shared_ptr<PrintingListCell> cell(new PrintingListCell(element));
   element->setCellDelegate(cell);
+  // The main screen posts this to make every cell redraw; the cell is held weakly, so a dropped
+  // cell is skipped.
+  foundation::NotificationCenter::defaultCenter().addObserver(
+      std::weak_ptr<PrintingListCell>(cell), "listElementProgressUpdate",
+      [](PrintingListCell& observer, const foundation::Notification&) { observer.listElementProgressUpdate(); });
   cell->listElementProgressUpdate();
   return cell;
 }
@@ -46,8 +52,17 @@ void PrintingListCell::listElementProgressUpdate() {
     lastPercent_ = percent;
     if (unchangedProgress) return;
   }
-  foundation::Dictionary fields{{"id", element->obj().objectId()}, {"name", element->name()},
-                                {"state", stateName(state.kind())}};
+  // What the cell shows: the switch only once the file is cached (on only when enabled), the
+  // download button otherwise, spinning while the download is being prepared and showing the
+  // fraction while it runs.
+  const bool downloaded = state.kind() == Case::DownloadedEnabled || state.kind() == Case::DownloadedDisabled;
+  foundation::Dictionary fields{{"id", element->obj().objectId()},
+                                {"name", element->name()},
+                                {"state", stateName(state.kind())},
+                                {"switchVisible", downloaded},
+                                {"switchOn", state.kind() == Case::DownloadedEnabled},
+                                {"downloadButtonVisible", !downloaded},
+                                {"downloadButtonSpinning", state.kind() == Case::PreparingForDownload}};
   if (state.kind() == Case::Downloading) fields.set("percent", static_cast<double>(state.percent()));
   EventLog::shared().event("listState", fields);
 }

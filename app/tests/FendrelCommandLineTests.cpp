@@ -323,10 +323,18 @@ TEST_F(FendrelCommandLineTest, ListServerAnswering404OrAnHTMLPageCachesNothing) 
   EXPECT_EQ(cachedFiles(), (std::vector<std::string>{"1700000300c.json"}));
   auto states = eventLines(launch.out, "listState");
   ASSERT_FALSE(states.empty());
-  std::map<std::string, std::string> last;
-  for (const Value& line : states) last[*line["id"].asString()] = *line["state"].asString();
-  EXPECT_EQ(last["list-a"], "PreparingForDownload");
-  EXPECT_EQ(last["list-b"], "PreparingForDownload");
+  std::map<std::string, Value> last;
+  for (const Value& line : states) last[*line["id"].asString()] = line;
+  EXPECT_EQ(last["list-a"]["state"].asString(), "PreparingForDownload");
+  EXPECT_EQ(last["list-b"]["state"].asString(), "PreparingForDownload");
+  // The cell's redraw: a list waiting for its file shows the spinning download button and no
+  // switch; a cached list shows its switch instead.
+  EXPECT_EQ(last["list-b"]["downloadButtonVisible"].asBool(), true);
+  EXPECT_EQ(last["list-b"]["downloadButtonSpinning"].asBool(), true);
+  EXPECT_EQ(last["list-b"]["switchVisible"].asBool(), false);
+  EXPECT_EQ(last["list-c"]["switchVisible"].asBool(), true);
+  EXPECT_EQ(last["list-c"]["switchOn"].asBool(), false);
+  EXPECT_EQ(last["list-c"]["downloadButtonVisible"].asBool(), false);
 
   // Switching on a list whose file never arrived leaves the browser without its rules: a failure.
   ChildRun enable = fendrel({"enable", "list-b"});
