@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/dispatch/Clock.h"
+#include "testing/ScopedManualClock.h"
 #include "platform/foundation/DeviceRoot.h"
 
 namespace tovel::testing {
@@ -41,17 +42,7 @@ class ScopedDeviceRoot {
   std::string path_;
 };
 
-/// Installs a manual clock for the life of the object.
-class ScopedManualClock {
- public:
-  ScopedManualClock() : clock_(dispatch::ManualClock::create()) { dispatch::Clock::setCurrent(clock_); }
-  ~ScopedManualClock() { dispatch::Clock::setCurrent(nullptr); }
-  dispatch::ManualClock& operator*() const { return *clock_; }
-  dispatch::ManualClock* operator->() const { return clock_.get(); }
-
- private:
-  std::shared_ptr<dispatch::ManualClock> clock_;
-};
+using testing_support::ScopedManualClock;
 
 /// One request as a loopback server saw it.
 struct ReceivedRequest {

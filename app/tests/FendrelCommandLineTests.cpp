@@ -2,11 +2,8 @@
 // server of its own (configuration host, list server and analytics sink), runs it as a child
 // process and reads back what it printed and what it left on the device.
 
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gmock/gmock.h>
@@ -25,8 +22,8 @@
 #include "platform/foundation/Base64.h"
 #include "platform/foundation/JSONSerialization.h"
 #include "platform/foundation/Value.h"
+#include "testing/ProgramRun.h"
 
-extern char** environ;
 
 namespace {
 
@@ -37,12 +34,7 @@ using ::testing::Not;
 constexpr const char* kGroup = "group.com.morvit.Fendrel";
 constexpr const char* kExtension = "com.morvit.Fendrel.Quellbox";
 
-std::string readText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using testing_support::readText;
 
 void writeText(const std::string& path, const std::string& text) {
   std::filesystem::create_directories(std::filesystem::path(path).parent_path());
@@ -110,11 +102,7 @@ struct Answer {
   std::string contentType = "application/json";
 };
 
-struct ChildRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using ChildRun = testing_support::ProgramRun;
 
 class FendrelCommandLineTest : public ::testing::Test {
  protected:
@@ -170,42 +158,14 @@ class FendrelCommandLineTest : public ::testing::Test {
 
   /// Runs `fendrel args...` on the test's device root against the test's server.
   ChildRun fendrel(std::vector<std::string> args, const std::string& configBase = "") {
-    std::map<std::string, std::string> env;
-    for (char** entry = environ; *entry; ++entry) {
-      std::string text(*entry);
-      const auto eq = text.find('=');
-      env[text.substr(0, eq)] = eq == std::string::npos ? "" : text.substr(eq + 1);
-    }
-    env["FENDREL_DEVICE_ROOT"] = root_;
-    env["FENDREL_CONFIG_BASES"] = configBase.empty() ? base() : configBase;
-    env["FENDREL_NO_SHUFFLE"] = "1";
-    env["FENDREL_ANALYTICS_ENDPOINT"] = base() + "track/";
-    std::vector<std::string> envText;
-    for (const auto& [key, value] : env) envText.push_back(key + "=" + value);
-
     args.insert(args.begin(), {FENDREL_BINARY, "--timeout", "90"});
-    std::vector<char*> argv, envp;
-    for (auto& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    for (auto& entry : envText) envp.push_back(entry.data());
-    envp.push_back(nullptr);
-
-    const std::string outPath = work_ + "/stdout", errPath = work_ + "/stderr";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = 0;
-    ChildRun run;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) == 0) {
-      int status = 0;
-      ::waitpid(pid, &status, 0);
-      run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    run.out = readText(outPath);
-    run.err = readText(errPath);
-    return run;
+    const auto env = testing_support::environmentWith({
+        {"FENDREL_DEVICE_ROOT", root_},
+        {"FENDREL_CONFIG_BASES", configBase.empty() ? base() : configBase},
+        {"FENDREL_NO_SHUFFLE", "1"},
+        {"FENDREL_ANALYTICS_ENDPOINT", base() + "track/"},
+    });
+    return testing_support::runProgram(args, env, work_);
   }
 
   std::string container(const std::string& path) const { return root_ + "/containers/" + kGroup + "/" + path; }

@@ -1,8 +1,5 @@
 // Runs the fendrel-browser program on a fresh device root and checks what it answers.
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gmock/gmock.h>
@@ -10,28 +7,16 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
-extern char** environ;
+#include "testing/ProgramRun.h"
 
 namespace {
 
 using ::testing::HasSubstr;
 
-struct ToolRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string readText(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using ToolRun = testing_support::ProgramRun;
 
 class BrowserToolTest : public ::testing::Test {
  protected:
@@ -45,33 +30,9 @@ class BrowserToolTest : public ::testing::Test {
   void TearDown() override { std::filesystem::remove_all(work_); }
 
   ToolRun tool(std::vector<std::string> args) {
-    std::vector<std::string> env;
-    for (char** entry = environ; *entry; ++entry) {
-      if (!std::string_view(*entry).starts_with("FENDREL_DEVICE_ROOT=")) env.emplace_back(*entry);
-    }
-    env.push_back("FENDREL_DEVICE_ROOT=" + root_);
     args.insert(args.begin(), FENDREL_BROWSER_TOOL);
-    std::vector<char*> argv, envp;
-    for (auto& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    for (auto& entry : env) envp.push_back(entry.data());
-    envp.push_back(nullptr);
-    const std::string outPath = work_ + "/stdout", errPath = work_ + "/stderr";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ToolRun run;
-    pid_t pid = 0;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) == 0) {
-      int status = 0;
-      ::waitpid(pid, &status, 0);
-      run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    run.out = readText(outPath);
-    run.err = readText(errPath);
-    return run;
+    return testing_support::runProgram(args, testing_support::environmentWith({{"FENDREL_DEVICE_ROOT", root_}}),
+                                       work_);
   }
 
   std::string work_;

@@ -14,6 +14,7 @@
 
 #include "app/core/CloudObject.h"
 #include "platform/dispatch/Clock.h"
+#include "testing/ScopedManualClock.h"
 #include "platform/dispatch/MainRunLoop.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/DeviceRoot.h"
@@ -50,16 +51,7 @@ class ScopedDeviceRoot {
   std::string path_;
 };
 
-/// Installs a manual clock for the life of the object.
-class ScopedManualClock {
- public:
-  ScopedManualClock() : clock_(dispatch::ManualClock::create()) { dispatch::Clock::setCurrent(clock_); }
-  ~ScopedManualClock() { dispatch::Clock::setCurrent(nullptr); }
-  dispatch::ManualClock* operator->() const { return clock_.get(); }
-
- private:
-  std::shared_ptr<dispatch::ManualClock> clock_;
-};
+using testing_support::ScopedManualClock;
 
 /// An HTTP server on 127.0.0.1 with an ephemeral port; every GET goes to the current handler
 /// (default: 404) and is counted.

@@ -16,18 +16,14 @@
 #include "app/core/RuleCompiler/WhitelistRewrite.h"
 #include "json/JSON.h"
 #include "platform/foundation/JSONSerialization.h"
+#include "testing/ProgramRun.h"
 
 namespace fendrel {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string readText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+std::string readText(const fs::path& path) { return testing_support::readText(path.string()); }
 
 json::JSON parse(const std::string& text) {
   auto parsed = json::JSON::fromData(text, foundation::JSONReadingOptions::FragmentsAllowed);

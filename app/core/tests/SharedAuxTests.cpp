@@ -23,18 +23,14 @@
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/OperationQueue.h"
 #include "platform/foundation/UserDefaults.h"
+#include "testing/ProgramRun.h"
 
 namespace fendrel {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string readText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+std::string readText(const fs::path& path) { return testing_support::readText(path.string()); }
 
 void writeText(const fs::path& path, const std::string& text) {
   fs::create_directories(path.parent_path());

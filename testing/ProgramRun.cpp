@@ -1,0 +1,65 @@
+#include "testing/ProgramRun.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+extern char** environ;
+
+namespace testing_support {
+
+std::map<std::string, std::string> environmentWith(const std::map<std::string, std::string>& overrides) {
+  std::map<std::string, std::string> env;
+  for (char** entry = environ; *entry; ++entry) {
+    const std::string text(*entry);
+    const auto eq = text.find('=');
+    env[text.substr(0, eq)] = eq == std::string::npos ? "" : text.substr(eq + 1);
+  }
+  for (const auto& [key, value] : overrides) env[key] = value;
+  return env;
+}
+
+ProgramRun runProgram(const std::vector<std::string>& arguments,
+                      const std::map<std::string, std::string>& environment, const std::string& workFolder) {
+  std::vector<std::string> args = arguments;
+  std::vector<std::string> envText;
+  for (const auto& [key, value] : environment) envText.push_back(key + "=" + value);
+  std::vector<char*> argv, envp;
+  for (auto& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  for (auto& entry : envText) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+
+  const std::string outPath = workFolder + "/stdout", errPath = workFolder + "/stderr";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ProgramRun run;
+  pid_t pid = 0;
+  if (!argv.empty() && argv[0] &&
+      posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) == 0) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  run.out = readText(outPath);
+  run.err = readText(errPath);
+  return run;
+}
+
+std::string readText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+}  // namespace testing_support

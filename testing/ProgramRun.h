@@ -1,0 +1,30 @@
+#pragma once
+// Test support: runs a built program as a child process and captures what it prints, and reads
+// small files whole. For tests only.
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+/// What a finished child process left: its exit status (128 + signal when a signal ended it, -1
+/// when it could not be started) and everything it wrote to standard output and error.
+struct ProgramRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+/// The current process's environment, with each variable of `overrides` set to its value.
+std::map<std::string, std::string> environmentWith(const std::map<std::string, std::string>& overrides);
+
+/// Runs `arguments` (the program's path first) with `environment`, waits for it, and returns what
+/// it printed. Standard output and error go through files in `workFolder`.
+ProgramRun runProgram(const std::vector<std::string>& arguments,
+                      const std::map<std::string, std::string>& environment, const std::string& workFolder);
+
+/// The whole file at `path`, or "" when it cannot be read.
+std::string readText(const std::string& path);
+
+}  // namespace testing_support
