@@ -11,17 +11,17 @@ namespace fendrel::cli {
 namespace {
 
 /// A command and the number of arguments it takes (the whitelist's depend on its action).
-struct CommandSpec {
+struct CommandShape {
   const char* name;
   std::size_t arguments;
 };
 
-constexpr CommandSpec kCommands[] = {
+constexpr CommandShape kCommands[] = {
     {"launch", 0}, {"lists", 0}, {"enable", 1}, {"disable", 1}, {"whitelist", 0},
     {"compile", 0}, {"state", 0}, {"demo", 0},
 };
 
-constexpr CommandSpec kWhitelistActions[] = {
+constexpr CommandShape kWhitelistActions[] = {
     {"list", 0}, {"add", 1}, {"remove", 1}, {"enable", 1}, {"disable", 1},
 };
 
@@ -37,16 +37,16 @@ std::string withSuggestion(std::string message, std::string_view word, const std
 }
 
 template <std::size_t N>
-std::vector<std::string> namesOf(const CommandSpec (&specs)[N]) {
+std::vector<std::string> namesOf(const CommandShape (&shapes)[N]) {
   std::vector<std::string> names;
-  for (const CommandSpec& spec : specs) names.emplace_back(spec.name);
+  for (const CommandShape& shape : shapes) names.emplace_back(shape.name);
   return names;
 }
 
 template <std::size_t N>
-const CommandSpec* findSpec(const CommandSpec (&specs)[N], std::string_view name) {
-  for (const CommandSpec& spec : specs) {
-    if (name == spec.name) return &spec;
+const CommandShape* findShape(const CommandShape (&shapes)[N], std::string_view name) {
+  for (const CommandShape& shape : shapes) {
+    if (name == shape.name) return &shape;
   }
   return nullptr;
 }
@@ -62,11 +62,11 @@ std::optional<double> parseTimeout(std::string_view text) {
 
 /// Checks the positional words against the command's shape.
 foundation::Result<void> checkArguments(const Invocation& invocation) {
-  const CommandSpec* spec = findSpec(kCommands, invocation.command);
+  const CommandShape* shape = findShape(kCommands, invocation.command);
   const auto& args = invocation.arguments;
   if (invocation.command == "whitelist") {
     if (args.empty()) return usageError("missing whitelist action (list, add, remove, enable or disable)");
-    const CommandSpec* action = findSpec(kWhitelistActions, args[0]);
+    const CommandShape* action = findShape(kWhitelistActions, args[0]);
     if (!action) {
       return usageError(withSuggestion("unknown whitelist action '" + args[0] + "'", args[0],
                                        namesOf(kWhitelistActions)));
@@ -82,8 +82,8 @@ foundation::Result<void> checkArguments(const Invocation& invocation) {
     if (args[0] == "add" && args[1].empty()) return usageError("the site for 'whitelist add' is empty");
     return {};
   }
-  if (args.size() < spec->arguments) return usageError("missing list ID for '" + invocation.command + "'");
-  if (args.size() > spec->arguments) return usageError("unexpected argument '" + args[spec->arguments] + "'");
+  if (args.size() < shape->arguments) return usageError("missing list ID for '" + invocation.command + "'");
+  if (args.size() > shape->arguments) return usageError("unexpected argument '" + args[shape->arguments] + "'");
   return {};
 }
 
@@ -147,7 +147,7 @@ foundation::Result<Invocation> parseCommandLine(const std::vector<std::string>& 
   if (words.empty()) return usageError("missing command");
   invocation.command = words.front();
   invocation.arguments.assign(words.begin() + 1, words.end());
-  if (!findSpec(kCommands, invocation.command)) {
+  if (!findShape(kCommands, invocation.command)) {
     return usageError(withSuggestion("unknown command '" + invocation.command + "'", invocation.command,
                                      namesOf(kCommands)));
   }
