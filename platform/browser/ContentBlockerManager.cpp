@@ -6,10 +6,11 @@
 #include <thread>
 
 #include "platform/browser/BrowserError.h"
-#include "platform/browser/ContentRuleListStore.h"
 #include "platform/browser/ExtensionRegistry.h"
 #include "platform/browser/detail/BrowserFiles.h"
 #include "platform/browser/detail/ExtensionHostProcess.h"
+#include "platform/browser/detail/RuleCompilerProcess.h"
+#include "platform/browser/detail/SystemCalls.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/foundation/DateFormatting.h"
 #include "platform/foundation/DeviceRoot.h"
@@ -24,13 +25,26 @@ namespace {
 // as the phone's browser does with extensions that hang; generous, since a healthy answer takes
 // milliseconds.
 constexpr double kExtensionTimeLimitSeconds = 30.0;
+// A compile that has not ended after this long is killed and the reload fails. WebKit compiles
+// the largest rule file the browser takes in a few seconds; together with the extension's limit
+// this stays below the two minutes an app waits for the browser, so the app hears the reason.
+constexpr double kCompilerTimeLimitSeconds = 60.0;
+// The most rules one content blocker may hand the browser (WebKit's own limit).
+constexpr std::size_t kMaxRuleCount = 150000;
 
 /// What browser/control.json asks of one reload.
 struct Injection {
   bool fail = false;
   double delaySeconds = 0;
   bool neverAnswer = false;
+  detail::CompilerFault compilerFault = detail::CompilerFault::None;
 };
+
+detail::CompilerFault compilerFaultNamed(const std::optional<std::string>& name) {
+  if (name == "abort") return detail::CompilerFault::Abort;
+  if (name == "hang") return detail::CompilerFault::Hang;
+  return detail::CompilerFault::None;
+}
 
 /// Reads control.json and, while "failNextReloads" is positive, takes one failure from it, all
 /// under the folder lock so that concurrent reloads take exactly N failures between them.
@@ -43,6 +57,7 @@ foundation::Result<Injection> takeInjection(const std::string& browserFolder) {
   double delay = (*control)["delaySeconds"].asDouble().value_or(0);
   injection.delaySeconds = std::isfinite(delay) && delay > 0 ? delay : 0;
   injection.neverAnswer = (*control)["neverAnswer"].asBool().value_or(false);
+  injection.compilerFault = compilerFaultNamed((*control)["compilerFault"].asString());
   std::int64_t failures = (*control)["failNextReloads"].asInt64().value_or(0);
   if (failures > 0) {
     injection.fail = true;
@@ -63,10 +78,11 @@ void waitOnClock(double requestedAt, double seconds) {
   dispatch::Clock::current().waitUntil(never, lock, requestedAt + seconds, [] { return false; });
 }
 
-std::size_t ruleCount(std::string_view source) {
+/// The number of rules of a rule file; none when it is not a JSON array (WebKit then says why).
+std::optional<std::size_t> ruleCount(std::string_view source) {
   auto parsed = foundation::JSONSerialization::JSONObjectWithData(source);
   if (parsed && parsed->array()) return parsed->array()->size();
-  return 0;
+  return std::nullopt;
 }
 
 void logReload(const std::string& browserFolder, const std::string& identifier, const std::string& outcome) {
@@ -74,36 +90,60 @@ void logReload(const std::string& browserFolder, const std::string& identifier, 
   (void)detail::appendLine(browserFolder + "/reload.log", stamp + " reload " + identifier + " " + outcome);
 }
 
-/// The reload itself, on the browser's thread; nullopt on success.
+/// The reload itself, on the browser's thread; nullopt on success. The rule file is copied into
+/// a compile folder of the browser's own, compiled there by the compiler process and, once WebKit
+/// accepted it, moved into browser/applied/ with one rename: the record is exactly what was
+/// compiled, and a refused or failed compile leaves the earlier list and record in place.
 std::optional<foundation::Error> loadRules(const std::string& deviceRoot, const std::string& browserFolder,
-                                           const std::string& identifier) {
+                                           const std::string& identifier, detail::CompilerFault fault) {
   auto extension = ExtensionRegistry(browserFolder).lookup(identifier);
   if (!extension) return extension.error();
   auto answer = detail::runExtensionHost(*extension, deviceRoot, kExtensionTimeLimitSeconds);
   if (!answer) return answer.error();
-  auto rules = foundation::FileManager::defaultManager().readFile(answer->attachmentPath);
+  auto& files = foundation::FileManager::defaultManager();
+  auto rules = files.readFile(answer->attachmentPath);
   if (!rules) {
     return makeSFError(SFErrorCode::NoAttachmentFound,
                        "no attachment found: " + rules.error().localizedDescription());
   }
-  auto compiled = ContentRuleListStore::compile(browserFolder + "/filters", identifier, rules->view());
-  if (!compiled) return compiled.error();
-  auto& files = foundation::FileManager::defaultManager();
-  auto folder = files.createDirectory(browserFolder + "/applied", foundation::Intermediates::Yes);
+  std::optional<std::size_t> count = ruleCount(rules->view());
+  if (count && *count > kMaxRuleCount) {
+    // Refused before WebKit is asked, with the domain, code and words of WebKit's own refusal of
+    // such a file, and the numbers it leaves out.
+    return foundation::Error::withDescription(
+        "WebKitUserContentFilterError", 0,
+        "Too many rules in JSON array. The rule file has " + std::to_string(*count) +
+            " rules; the browser takes at most " + std::to_string(kMaxRuleCount) + ".");
+  }
+
+  auto folder = detail::CompileFolder::create(browserFolder);
   if (!folder) return folder.error();
-  auto recorded = files.writeFileAtomically(browserFolder + "/applied/" + identifier + ".json", *rules);
+  const std::string source = folder->path() + "/rules.json";
+  auto copied = files.writeFileAtomically(source, *rules);
+  if (!copied) return copied.error();
+  auto compiled = detail::runRuleCompiler(*folder, browserFolder + "/filters", identifier, source, fault,
+                                          kCompilerTimeLimitSeconds);
+  if (!compiled) return compiled.error();
+  auto applied = files.createDirectory(browserFolder + "/applied", foundation::Intermediates::Yes);
+  if (!applied) return applied.error();
+  auto recorded = files.replaceItem(browserFolder + "/applied/" + identifier + ".json", source);
   if (!recorded) return recorded.error();
   logReload(browserFolder, identifier,
-            "ok rules=" + std::to_string(ruleCount(rules->view())) + " bytes=" + std::to_string(rules->size()));
+            "ok rules=" + std::to_string(count.value_or(0)) + " bytes=" + std::to_string(rules->size()));
   return std::nullopt;
 }
 
+/// Runs on the browser's own thread. A caller that gave no completion gets the reload done and
+/// hears nothing.
 void reloadOnBrowserThread(const std::string& deviceRoot, const std::string& browserFolder,
                            const std::string& identifier, double requestedAt,
                            const std::function<void(std::optional<foundation::Error>)>& completion) {
+  auto answer = [&](std::optional<foundation::Error> error) {
+    if (completion) completion(std::move(error));
+  };
   auto injection = takeInjection(browserFolder);
   if (!injection) {
-    completion(injection.error());
+    answer(injection.error());
     return;
   }
   waitOnClock(requestedAt, injection->delaySeconds);
@@ -113,12 +153,12 @@ void reloadOnBrowserThread(const std::string& deviceRoot, const std::string& bro
   }
   if (injection->fail) {
     logReload(browserFolder, identifier, "failed on request of control.json");
-    completion(makeSFError(SFErrorCode::LoadingInterrupted, "loading interrupted: failure injected by control.json"));
+    answer(makeSFError(SFErrorCode::LoadingInterrupted, "loading interrupted: failure injected by control.json"));
     return;
   }
-  std::optional<foundation::Error> error = loadRules(deviceRoot, browserFolder, identifier);
+  std::optional<foundation::Error> error = loadRules(deviceRoot, browserFolder, identifier, injection->compilerFault);
   if (error) logReload(browserFolder, identifier, "failed: " + error->localizedDescription());
-  completion(std::move(error));
+  answer(std::move(error));
 }
 
 }  // namespace
@@ -130,8 +170,9 @@ void ContentBlockerManager::reloadContentBlocker(std::string identifier,
   std::string deviceRoot = foundation::DeviceRoot::path();
   std::string browserFolder = foundation::DeviceRoot::browserPath();
   double requestedAt = dispatch::Clock::current().uptime();
-  std::thread([deviceRoot = std::move(deviceRoot), browserFolder = std::move(browserFolder),
-               identifier = std::move(identifier), requestedAt, completion = std::move(completion)] {
+  detail::startThread("browser-reload", [deviceRoot = std::move(deviceRoot), browserFolder = std::move(browserFolder),
+                                         identifier = std::move(identifier), requestedAt,
+                                         completion = std::move(completion)] {
     reloadOnBrowserThread(deviceRoot, browserFolder, identifier, requestedAt, completion);
   }).detach();
 }
@@ -140,9 +181,10 @@ void ContentBlockerManager::getStateOfContentBlocker(
     std::string identifier,
     std::function<void(std::optional<bool> enabled, std::optional<foundation::Error> error)> completion) {
   std::string browserFolder = foundation::DeviceRoot::browserPath();
-  std::thread([browserFolder = std::move(browserFolder), identifier = std::move(identifier),
-               completion = std::move(completion)] {
+  detail::startThread("browser-state", [browserFolder = std::move(browserFolder), identifier = std::move(identifier),
+                                        completion = std::move(completion)] {
     auto enabled = ExtensionRegistry(browserFolder).isEnabled(identifier);
+    if (!completion) return;  // a caller that gave no completion hears nothing
     if (enabled) {
       completion(*enabled, std::nullopt);
     } else {

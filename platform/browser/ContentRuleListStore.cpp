@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/browser/detail/SystemCalls.h"
 #include "platform/foundation/FileManager.h"
 
 namespace browser {
@@ -25,10 +26,17 @@ struct CompileJob {
   std::mutex mutex;
   std::condition_variable done;
   std::optional<foundation::Result<void>> result;
+  bool failedWithoutError = false;
 
   void finish(foundation::Result<void> outcome) {
     std::lock_guard lock(mutex);
     result = std::move(outcome);
+    done.notify_all();
+  }
+  /// Ends the job when even making its error failed; allocates nothing.
+  void finishWithoutError() noexcept {
+    std::lock_guard lock(mutex);
+    failedWithoutError = true;
     done.notify_all();
   }
 };
@@ -38,22 +46,27 @@ foundation::Error errorFromGError(const GError* error) {
                                             error->message ? error->message : "");
 }
 
-void saveFinished(GObject* source, GAsyncResult* asyncResult, gpointer data) {
+/// GLib calls this from C: no exception may leave it. The GLib objects are released first, so a
+/// failure while making the answer leaks nothing, and the waiting caller is always released.
+void saveFinished(GObject* source, GAsyncResult* asyncResult, gpointer data) noexcept {
   auto* job = static_cast<CompileJob*>(data);
   auto* store = WEBKIT_USER_CONTENT_FILTER_STORE(source);
   GError* error = nullptr;
   WebKitUserContentFilter* filter = webkit_user_content_filter_store_save_finish(store, asyncResult, &error);
   g_object_unref(store);
-  if (filter) {
-    webkit_user_content_filter_unref(filter);
-    job->finish(foundation::Result<void>::success());
-    return;
+  if (filter) webkit_user_content_filter_unref(filter);
+  try {
+    if (filter) {
+      job->finish(foundation::Result<void>::success());
+    } else {
+      job->finish(error ? errorFromGError(error)
+                        : foundation::Error::withDescription("WebKitUserContentFilterError", 0,
+                                                             "the rule list was not saved"));
+    }
+  } catch (...) {
+    job->finishWithoutError();
   }
-  foundation::Error failure =
-      error ? errorFromGError(error)
-            : foundation::Error::withDescription("WebKitUserContentFilterError", 0, "the rule list was not saved");
   if (error) g_error_free(error);
-  job->finish(std::move(failure));
 }
 
 /// Runs on the WebKit thread: starts the compilation; saveFinished ends it on the same thread.
@@ -87,7 +100,7 @@ class WebKitThread {
     // The default context (and its wake-up descriptor) is made here, before the thread starts and
     // before any caller can wake it.
     GMainContext* context = g_main_context_default();
-    std::thread([this, context] {
+    detail::startThread("browser-webkit", [this, context] {
       g_main_context_acquire(context);
       for (;;) {
         startPending();
@@ -124,7 +137,10 @@ foundation::Result<void> ContentRuleListStore::compile(const std::string& storag
   job.source = std::string(source);
   WebKitThread::shared().post(job);
   std::unique_lock lock(job.mutex);
-  job.done.wait(lock, [&] { return job.result.has_value(); });
+  job.done.wait(lock, [&] { return job.result.has_value() || job.failedWithoutError; });
+  if (!job.result) {
+    return foundation::Error::withDescription("WebKitUserContentFilterError", 0, "the rule list was not saved");
+  }
   return std::move(*job.result);
 }
 

@@ -20,6 +20,7 @@
 #include <string>
 
 #include "platform/browser/ExtensionContext.h"
+#include "platform/browser/detail/SystemCalls.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/JSONSerialization.h"
 
@@ -48,12 +49,7 @@ int printAnswer(int fd, const foundation::Value& answer, int status) {
   auto text = foundation::JSONSerialization::dataWithJSONObject(
       answer, foundation::JSONWritingOptions::WithoutEscapingSlashes);
   std::string line = text ? *text + "\n" : std::string("{\"hostError\":\"cannot write the answer\"}\n");
-  std::size_t written = 0;
-  while (written < line.size()) {
-    ssize_t n = ::write(fd, line.data() + written, line.size() - written);
-    if (n <= 0) return 1;
-    written += static_cast<std::size_t>(n);
-  }
+  if (!browser::detail::writeAll(fd, line)) return 1;
   return text ? status : 1;
 }
 

@@ -6,22 +6,21 @@
 
 #include <cerrno>
 
+#include "platform/browser/detail/SystemCalls.h"
+
 namespace browser {
 
 namespace {
 
 /// Reads the open file to its end, counting bytes; false on a read error. Interrupted reads are
-/// retried here so that a signal does not make a readable file look unreadable.
+/// retried, so that a signal does not make a readable file look unreadable.
 bool countReadableBytes(int fd, std::uint64_t& total) {
   char buffer[64 * 1024];
   total = 0;
   for (;;) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    ssize_t n = detail::retryOnInterrupt([&] { return ::read(fd, buffer, sizeof buffer); });
     if (n == 0) return true;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
+    if (n < 0) return false;
     total += static_cast<std::uint64_t>(n);
   }
 }

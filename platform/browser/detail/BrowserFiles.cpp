@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 #include "platform/browser/BrowserError.h"
+#include "platform/browser/detail/SystemCalls.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/JSONSerialization.h"
 
@@ -16,8 +18,7 @@ FolderLock::FolderLock(const std::string& folder) {
   (void)foundation::FileManager::defaultManager().createDirectory(folder, foundation::Intermediates::Yes);
   fd_ = ::open((folder + "/.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (fd_ < 0) return;
-  while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-  }
+  retryOnInterrupt([&] { return ::flock(fd_, LOCK_EX); });
 }
 
 FolderLock::~FolderLock() {
@@ -52,20 +53,23 @@ foundation::Result<void> writeStateObject(const std::string& path, const foundat
 foundation::Result<void> appendLine(const std::string& path, const std::string& line) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   if (fd < 0) return foundation::Error::posix(errno, "cannot open " + path);
-  std::string text = line + "\n";
-  std::size_t written = 0;
-  while (written < text.size()) {
-    ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      int error = errno;
-      ::close(fd);
-      return foundation::Error::posix(error, "cannot append to " + path);
-    }
-    written += static_cast<std::size_t>(n);
+  if (!writeAll(fd, line + "\n")) {
+    int error = errno;
+    ::close(fd);
+    return foundation::Error::posix(error, "cannot append to " + path);
   }
   ::close(fd);
   return foundation::Result<void>::success();
+}
+
+std::string helperProgramPath(const char* environmentVariable, const char* programName, const char* builtPath) {
+  if (const char* configured = std::getenv(environmentVariable); configured && *configured) return configured;
+  char buffer[4096];
+  ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  std::string self = n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+  std::string beside = self.substr(0, self.rfind('/') == std::string::npos ? 0 : self.rfind('/')) + "/" + programName;
+  if (::access(beside.c_str(), X_OK) == 0 || !builtPath) return beside;
+  return builtPath;
 }
 
 }  // namespace browser::detail

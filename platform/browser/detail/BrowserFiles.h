@@ -29,4 +29,9 @@ foundation::Result<void> writeStateObject(const std::string& path, const foundat
 /// Appends one line (a newline is added) to the log at `path`, creating it when missing.
 foundation::Result<void> appendLine(const std::string& path, const std::string& line);
 
+/// Where a program the browser runs (extension host, compiler) is: $`environmentVariable` when set,
+/// else `programName` next to the running executable (every program of the build lands in one
+/// folder), else `builtPath` when given (tests run from elsewhere), else the path next to us.
+std::string helperProgramPath(const char* environmentVariable, const char* programName, const char* builtPath);
+
 }  // namespace browser::detail

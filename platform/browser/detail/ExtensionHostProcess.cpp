@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "platform/browser/BrowserError.h"
+#include "platform/browser/detail/BrowserFiles.h"
+#include "platform/browser/detail/SystemCalls.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/JSONSerialization.h"
 
@@ -71,13 +73,12 @@ ChildOutput collectOutput(int outFd, int errFd, double timeLimitSeconds) {
       result.timedOut = true;
       break;
     }
-    int ready = ::poll(fds, 2, static_cast<int>(std::min<long long>(left.count(), 1000)));
-    if (ready < 0 && errno != EINTR) break;
+    int ready = retryOnInterrupt([&] { return ::poll(fds, 2, static_cast<int>(std::min<long long>(left.count(), 1000))); });
+    if (ready < 0) break;
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
       char buffer[8192];
-      ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
-      if (n < 0 && errno == EINTR) continue;
+      ssize_t n = retryOnInterrupt([&] { return ::read(fds[i].fd, buffer, sizeof buffer); });
       if (n <= 0) {
         fds[i].fd = -1;
         --open;
@@ -129,24 +130,13 @@ foundation::Result<HostAnswer> parseAnswer(const std::string& line, const std::s
   return HostAnswer{*path, attachment["size"].asUInt64().value_or(0)};
 }
 
-std::string directoryOfRunningExecutable() {
-  char buffer[4096];
-  ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  if (n <= 0) return {};
-  std::string path(buffer, static_cast<std::size_t>(n));
-  return path.substr(0, path.rfind('/'));
-}
-
 }  // namespace
 
 std::string extensionHostPath() {
-  if (const char* configured = std::getenv("FENDREL_EXTENSION_HOST"); configured && *configured) return configured;
-  std::string beside = directoryOfRunningExecutable() + "/" + kHostProgramName;
-  if (::access(beside.c_str(), X_OK) == 0) return beside;
 #ifdef FENDREL_EXTENSION_HOST_BUILT
-  return FENDREL_EXTENSION_HOST_BUILT;
+  return helperProgramPath("FENDREL_EXTENSION_HOST", kHostProgramName, FENDREL_EXTENSION_HOST_BUILT);
 #else
-  return beside;
+  return helperProgramPath("FENDREL_EXTENSION_HOST", kHostProgramName, nullptr);
 #endif
 }
 
@@ -187,8 +177,7 @@ foundation::Result<HostAnswer> runExtensionHost(const InstalledExtension& extens
   ::close(errPipe[0]);
   if (output.timedOut) ::kill(pid, SIGKILL);
   int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
+  retryOnInterrupt([&] { return ::waitpid(pid, &status, 0); });
 
   if (output.timedOut) return interrupted("the extension " + extension.identifier + " did not answer in time");
   if (WIFSIGNALED(status)) {
