@@ -314,6 +314,30 @@ TEST_F(FendrelCommandLineTest, BrowserThatKeepsFailingGivesErrRecompileSafariAnd
   EXPECT_THAT(tracked(), ::testing::Contains("errRecompileSafari"));
 }
 
+TEST_F(FendrelCommandLineTest, BrowserCompilerThatCrashesFailsTheReloadAndTheAppStillAnswers) {
+  ASSERT_EQ(fendrel({"launch"}).status, 0);
+  const std::string applied = appliedText();
+
+  writeText(root_ + "/browser/control.json", R"({"compilerFault": "abort"})");
+  ChildRun crashed = fendrel({"compile", "--force"});
+  EXPECT_EQ(crashed.status, 1) << crashed.err;
+  auto failures = eventLines(crashed.out, "reloadFailed");
+  ASSERT_FALSE(failures.empty()) << crashed.out;
+  EXPECT_THAT(failures[0]["error"]["description"].asString().value_or(""),
+              HasSubstr("the browser's compiler stopped: signal 6"));
+  EXPECT_THAT(crashed.err, HasSubstr("error: cannot compile: loading interrupted: the browser's compiler stopped"));
+  EXPECT_EQ(appliedText(), applied);
+
+  ChildRun state = fendrel({"state"});
+  EXPECT_EQ(state.status, 0) << state.err;
+  EXPECT_EQ(parseJSON(state.out)["extConfigIDs"], Value(foundation::Array{"list-a"}));
+
+  std::filesystem::remove(root_ + "/browser/control.json");
+  ChildRun compiled = fendrel({"compile", "--force"});
+  EXPECT_EQ(compiled.status, 0) << compiled.err;
+  EXPECT_EQ(appliedText(), outputText());
+}
+
 TEST_F(FendrelCommandLineTest, DemoRunsToASummaryAndExitsZero) {
   ChildRun demo = fendrel({"demo", "--device", root_});
   EXPECT_EQ(demo.status, 0) << demo.out << demo.err;
