@@ -27,6 +27,10 @@ inline bool writeAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     ssize_t n = retryOnInterrupt([&] { return ::write(fd, bytes.data(), bytes.size()); });
     if (n < 0) return false;
+    if (n == 0) {  // no progress: report it rather than spin
+      errno = EIO;
+      return false;
+    }
     bytes.remove_prefix(static_cast<std::size_t>(n));
   }
   return true;
