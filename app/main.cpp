@@ -12,6 +12,9 @@
 #include "app/cli/CommandLine.h"
 #include "app/cli/Commands.h"
 #include "app/cli/EventLog.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/foundation/Value.h"
 
 namespace {
 
@@ -23,6 +26,18 @@ int usageError(const std::string& message) {
   EventLog::shared().diagnostic(std::string(kProgram) + ": " + message);
   EventLog::shared().diagnostic(std::string("Try '") + kProgram + " --help' for more information.");
   return kExitUsage;
+}
+
+/// Says once, on standard error, when the settings store found its file unreadable and set it
+/// aside; the app goes on from its defaults.
+void reportUnreadableSettings() {
+  foundation::NotificationCenter::defaultCenter().addObserver(
+      foundation::UserDefaults::kUnreadableFileSetAsideNotification, nullptr, [](const foundation::Notification& n) {
+        EventLog::shared().diagnostic(std::string(kProgram) + ": warning: the settings file " +
+                                      n.userInfo["path"].asString().value_or("?") + " cannot be read; it is kept as " +
+                                      n.userInfo["keptAs"].asString().value_or("?") +
+                                      " and the app starts from its default settings");
+      });
 }
 
 int run(const Invocation& invocation) {
@@ -61,6 +76,7 @@ int main(int argc, char** argv) {
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
+    reportUnreadableSettings();
     status = run(*invocation);
   }
   // Threads of the network, the browser and the configuration's retry timers may still be running;

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "TovelCommon/Pinvale.h"
+#include "app/cli/CommandLine.h"
 #include "app/cli/DeviceSetup.h"
 #include "app/cli/EventLog.h"
 #include "app/cli/ObservedAnalytics.h"
@@ -97,8 +98,12 @@ void AppSession::startUp() {
   if (const char* dsn = std::getenv("FENDREL_DSN"); dsn && *dsn) options.set("dsn", dsn);
   DozidiSDK::startWithOptions(options);
 
-  const std::int64_t launches = singleton.launchCount();
-  singleton.userDefs()->setInteger(settings::kLaunchCountKey, launches + 1);
+  (void)singleton.launchCount();
+  // The app runs on without a place to keep its count; the user hears of it once.
+  if (auto counted = singleton.countLaunch(); !counted) {
+    EventLog::shared().diagnostic(std::string(kProgram) +
+                                  ": warning: cannot store the launch count: " + counted.error().localizedDescription());
+  }
 }
 
 void AppSession::loadMainScreen() {
