@@ -358,10 +358,12 @@ TEST_F(FendrelCommandLineTest, ChangesMadeByProcessesAtTheSameTimeAreAllKept) {
 
     const foundation::Dictionary settings = storedSettings();
     std::set<std::string> stored;
-    for (const Value& entry : *settings["whitelist"].array()) stored.insert(entry["url"].asString().value_or(""));
+    for (const Value& entry : settings["whitelist"].array() ? *settings["whitelist"].array() : foundation::Array())
+      stored.insert(entry["url"].asString().value_or(""));
     EXPECT_EQ(stored, std::set<std::string>(sites.begin(), sites.end()));
     std::set<std::string> enabled;
-    for (const Value& id : *settings["extConfigIDs"].array()) enabled.insert(id.asString().value_or(""));
+    for (const Value& id : settings["extConfigIDs"].array() ? *settings["extConfigIDs"].array() : foundation::Array())
+      enabled.insert(id.asString().value_or(""));
     const std::set<std::string> expected =
         round % 2 == 0 ? std::set<std::string>{"list-a", "list-b", "list-c"} : std::set<std::string>{"list-a"};
     EXPECT_EQ(enabled, expected);
