@@ -2,7 +2,6 @@
 // its screens by the command given on the command line.
 
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -13,6 +12,7 @@
 #include "app/cli/Commands.h"
 #include "app/cli/EventLog.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/ShutdownWork.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/foundation/Value.h"
 
@@ -40,18 +40,6 @@ void reportUnreadableSettings() {
       });
 }
 
-int run(const Invocation& invocation) {
-  const std::string& command = invocation.command;
-  if (command == "launch") return runLaunch(invocation);
-  if (command == "lists") return runLists(invocation);
-  if (command == "enable") return runEnable(invocation, true);
-  if (command == "disable") return runEnable(invocation, false);
-  if (command == "whitelist") return runWhitelist(invocation);
-  if (command == "compile") return runCompile(invocation);
-  if (command == "state") return runState(invocation);
-  return runDemo(invocation);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -77,10 +65,9 @@ int main(int argc, char** argv) {
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
     reportUnreadableSettings();
-    status = run(*invocation);
+    status = invocation->entry->run(*invocation);
   }
-  // Threads of the network, the browser and the configuration's retry timers may still be running;
-  // leave without tearing down what they use.
-  std::fflush(nullptr);
-  std::_Exit(status);
+  // Threads of the network, the browser and the configuration's retry timers may still be running:
+  // the registered shutdown work runs, then the process ends without tearing down what they use.
+  foundation::ShutdownWork::exitProcess(status);
 }

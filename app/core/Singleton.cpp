@@ -139,9 +139,15 @@ std::shared_ptr<tovel::AnalyticsTracker> Singleton::analytics() {
   std::lock_guard lock(analyticsLock_);
   if (!analytics_) {
     tovel::Pinvale pinvale(kPinvaleToken, std::nullopt, foundation::URLSession::shared());
-    analytics_ = tovel::Analytics::create(pinvale, weak_from_this());
+    std::shared_ptr<tovel::AnalyticsTracker> made = tovel::Analytics::create(pinvale, weak_from_this());
+    analytics_ = analyticsWrapper_ ? analyticsWrapper_(std::move(made)) : std::move(made);
   }
   return analytics_;
+}
+
+void Singleton::setAnalyticsWrapper(AnalyticsWrapper wrap) {
+  std::lock_guard lock(analyticsLock_);
+  analyticsWrapper_ = std::move(wrap);
 }
 
 std::shared_ptr<tovel::CloudConfigProvider> Singleton::cloudConfig() {

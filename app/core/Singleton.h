@@ -57,6 +57,14 @@ class Singleton final : public tovel::ExternalAnalyticsHandler,
   std::shared_ptr<tovel::CloudConfigProvider> cloudConfig();
   /// The analytics front end over a Pinvale client, with this object as its external handler.
   std::shared_ptr<tovel::AnalyticsTracker> analytics();
+  /// Wraps the analytics front end the app makes (a Pinvale client behind the front end, this
+  /// object as its external handler): `wrap` gets it and returns the tracker the app uses in its
+  /// place, which hands every call on. How a program hosting the app listens in on what the app
+  /// reports. Takes effect for a front end made after the call: set it before the first use of
+  /// analytics(). None uses the app's own as it is.
+  using AnalyticsWrapper =
+      std::function<std::shared_ptr<tovel::AnalyticsTracker>(std::shared_ptr<tovel::AnalyticsTracker>)>;
+  void setAnalyticsWrapper(AnalyticsWrapper wrap);
   /// Put a double in place of a collaborator before its first use; none forgets it.
   void setCloudConfigForTesting(std::shared_ptr<tovel::CloudConfigProvider> cloudConfig);
   void setAnalyticsForTesting(std::shared_ptr<tovel::AnalyticsTracker> analytics);
@@ -155,6 +163,7 @@ class Singleton final : public tovel::ExternalAnalyticsHandler,
   std::shared_ptr<foundation::UserDefaults> userDefs_;
   mutable std::mutex analyticsLock_;
   std::shared_ptr<tovel::AnalyticsTracker> analytics_;
+  AnalyticsWrapper analyticsWrapper_;
   mutable std::mutex cloudConfigLock_;
   std::shared_ptr<tovel::CloudConfigProvider> cloudConfig_;
   mutable std::mutex catalogueLock_;
