@@ -3,6 +3,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/foundation/Result.h"
+
 namespace foundation {
 class UserDefaults;
 }
@@ -21,9 +23,10 @@ struct ConfigCounterKey {
 
   /// The stored count; 0 when none was ever written.
   std::int64_t count() const;
-  /// Logs the first-time event when asked to and the count reads 0, then stores the count plus 1.
-  /// The store is not synchronised here.
-  void increment() const;
+  /// Stores the count plus 1 as one step of the store, so that no increment of another process is
+  /// lost; then logs the first-time event when asked to and the count it raised was 0. Errors: the
+  /// store could not write the count (nothing is logged then).
+  foundation::Result<void> increment() const;
 };
 
 }  // namespace tovel

@@ -14,11 +14,8 @@ bool setScrambled(foundation::UserDefaults& defaults, const Value& value, std::s
   if (!plist) return false;
   auto scrambled = xored(*plist, scrambleKey);
   // No scrambling result stores nothing under the key, which removes the entry.
-  auto stored = defaults.set(key, scrambled ? Value(std::move(*scrambled)) : Value());
-  if (!stored) return false;
-  // A failed flush keeps the change in memory; the store writes it with its next change.
-  (void)defaults.synchronize();
-  return true;
+  // The store writes the change before it returns, or refuses it and keeps the earlier entry.
+  return defaults.set(key, scrambled ? Value(std::move(*scrambled)) : Value()).ok();
 }
 
 std::optional<Value> scrambledObject(foundation::UserDefaults& defaults, std::string_view key,

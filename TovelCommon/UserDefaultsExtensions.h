@@ -9,8 +9,8 @@
 
 namespace tovel {
 
-/// Stores `value` as a binary property list scrambled with `scrambleKey` under `key`, then
-/// synchronises the store. Returns false, storing nothing, when `value` is not a property list
+/// Stores `value` as a binary property list scrambled with `scrambleKey` under `key`, written to
+/// the store's file before it returns. Returns false, storing nothing, when `value` is not a property list
 /// (a JSON null anywhere, for example) or cannot be written; the earlier entry then stays.
 bool setScrambled(foundation::UserDefaults& defaults, const foundation::Value& value, std::string_view key,
                   std::string_view scrambleKey);
@@ -23,8 +23,8 @@ std::optional<foundation::Value> scrambledObject(foundation::UserDefaults& defau
 /// data; an error when the data is not JSON.
 foundation::Result<std::optional<foundation::Value>> decodableValue(foundation::UserDefaults& defaults,
                                                                     std::string_view key);
-/// Stores the JSON text of `value` under `key` as data (not synchronised); an error, storing
-/// nothing, when `value` cannot be written as JSON.
+/// Stores the JSON text of `value` under `key` as data; an error, storing nothing, when `value`
+/// cannot be written as JSON or the store cannot write it.
 foundation::Result<void> setEncodableValue(foundation::UserDefaults& defaults, const foundation::Value& value,
                                            std::string_view key);
 

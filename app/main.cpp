@@ -2,7 +2,6 @@
 // its screens by the command given on the command line.
 
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -12,6 +11,10 @@
 #include "app/cli/CommandLine.h"
 #include "app/cli/Commands.h"
 #include "app/cli/EventLog.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/ShutdownWork.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/foundation/Value.h"
 
 namespace {
 
@@ -25,16 +28,16 @@ int usageError(const std::string& message) {
   return kExitUsage;
 }
 
-int run(const Invocation& invocation) {
-  const std::string& command = invocation.command;
-  if (command == "launch") return runLaunch(invocation);
-  if (command == "lists") return runLists(invocation);
-  if (command == "enable") return runEnable(invocation, true);
-  if (command == "disable") return runEnable(invocation, false);
-  if (command == "whitelist") return runWhitelist(invocation);
-  if (command == "compile") return runCompile(invocation);
-  if (command == "state") return runState(invocation);
-  return runDemo(invocation);
+/// Says once, on standard error, when the settings store found its file unreadable and set it
+/// aside; the app goes on from its defaults.
+void reportUnreadableSettings() {
+  foundation::NotificationCenter::defaultCenter().addObserver(
+      foundation::UserDefaults::kUnreadableFileSetAsideNotification, nullptr, [](const foundation::Notification& n) {
+        EventLog::shared().diagnostic(std::string(kProgram) + ": warning: the settings file " +
+                                      n.userInfo["path"].asString().value_or("?") + " cannot be read; it is kept as " +
+                                      n.userInfo["keptAs"].asString().value_or("?") +
+                                      " and the app starts from its default settings");
+      });
 }
 
 }  // namespace
@@ -61,10 +64,10 @@ int main(int argc, char** argv) {
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
-    status = run(*invocation);
+    reportUnreadableSettings();
+    status = invocation->entry->run(*invocation);
   }
-  // Threads of the network, the browser and the configuration's retry timers may still be running;
-  // leave without tearing down what they use.
-  std::fflush(nullptr);
-  std::_Exit(status);
+  // Threads of the network, the browser and the configuration's retry timers may still be running:
+  // the registered shutdown work runs, then the process ends without tearing down what they use.
+  foundation::ShutdownWork::exitProcess(status);
 }

@@ -127,7 +127,7 @@ struct Fixture {
     (void)fendrel::Singleton::shared().userDefs()->set("extConfigIDs", enabled);
     std::vector<fendrel::WhitelistElement> whitelist;
     for (const auto& site : whitelistSites()) whitelist.push_back({site, true, 0});
-    fendrel::Singleton::shared().setWhitelist(whitelist);
+    (void)fendrel::Singleton::shared().setWhitelist(whitelist);
   }
   ~Fixture() {
     fendrel::Singleton::resetForTesting();

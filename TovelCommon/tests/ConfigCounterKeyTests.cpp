@@ -50,8 +50,8 @@ TEST_F(ConfigCounterKeyTest, CountsAndReportsTheFirstOccurrenceOnly) {
   auto tracked = counter("launch", true);
   EXPECT_EQ(silent.count(), 0);
   for (int i = 0; i < 2; ++i) {
-    silent.increment();
-    tracked.increment();
+    ASSERT_TRUE(silent.increment().ok());
+    ASSERT_TRUE(tracked.increment().ok());
   }
   EXPECT_EQ(silent.count(), 2);
   EXPECT_EQ(defaults_->integer("launchCount"), 2);
@@ -59,8 +59,8 @@ TEST_F(ConfigCounterKeyTest, CountsAndReportsTheFirstOccurrenceOnly) {
 
   // A counter of the same name shares the count; a count removed reads 0 and reports again.
   EXPECT_EQ(counter("launch", false).count(), 2);
-  defaults_->removeObject("launchCount");
-  tracked.increment();
+  ASSERT_TRUE(defaults_->removeObject("launchCount").ok());
+  ASSERT_TRUE(tracked.increment().ok());
   EXPECT_EQ(recorder_->events, (std::vector<std::string>{"1st_launch", "1st_launch"}));
 }
 
@@ -85,11 +85,10 @@ int incrementInChildProcess(const std::string& root) {
 }
 
 TEST_F(ConfigCounterKeyTest, TheCountPersistsAcrossProcesses) {
-  counter("launch", false).increment();
-  ASSERT_TRUE(defaults_->synchronize());
+  ASSERT_TRUE(counter("launch", false).increment().ok());
   ASSERT_EQ(incrementInChildProcess(root_.path()), 0);
   EXPECT_EQ(counter("launch", false).count(), 2);
-  counter("launch", false).increment();
+  ASSERT_TRUE(counter("launch", false).increment().ok());
   EXPECT_EQ(counter("launch", false).count(), 3);
 }
 
@@ -99,8 +98,7 @@ TEST(ConfigCounterKeyChild, IncrementOnce) {
   if (!root) GTEST_SKIP() << "runs only as the child of TheCountPersistsAcrossProcesses";
   foundation::DeviceRoot::setPathForTesting(root);
   auto defaults = foundation::UserDefaults::suite(kSuite);
-  ConfigCounterKey{"launch", false, defaults, nullptr}.increment();
-  ASSERT_TRUE(defaults->synchronize());
+  ASSERT_TRUE((ConfigCounterKey{"launch", false, defaults, nullptr}.increment().ok()));
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <cstdlib>
 
-#include "TovelCommon/Pinvale.h"
+#include "app/cli/CommandLine.h"
 #include "app/cli/DeviceSetup.h"
 #include "app/cli/EventLog.h"
 #include "app/cli/ObservedAnalytics.h"
@@ -20,7 +20,6 @@
 #include "platform/foundation/JSONSerialization.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/OperationQueue.h"
-#include "platform/foundation/URLSession.h"
 #include "platform/foundation/UserDefaults.h"
 
 namespace fendrel::cli {
@@ -62,6 +61,7 @@ AppSession::AppSession(double timeoutSeconds)
     : timeoutSeconds_(timeoutSeconds), deadline_(steadySeconds() + timeoutSeconds) {}
 
 AppSession::~AppSession() {
+  link_.reset();
   SharedAux::shared().setCompilationObserver(nullptr);
   auto& center = foundation::NotificationCenter::defaultCenter();
   if (busyOnToken_) center.removeObserver(busyOnToken_);
@@ -87,18 +87,26 @@ void AppSession::startUp() {
   foundation::Bundle::setMainBundleName(kAppBundleName);
   Singleton& singleton = Singleton::shared();
 
-  // The app's own analytics front end, exactly as the app state makes it, with the command line
-  // listening in; it must be in place before anything logs.
-  tovel::Pinvale pinvale(Singleton::kPinvaleToken, std::nullopt, foundation::URLSession::shared());
-  analytics_ = std::make_shared<ObservedAnalytics>(tovel::Analytics::create(pinvale, singleton.weak_from_this()));
-  singleton.setAnalyticsForTesting(analytics_);
+  // The app's own analytics front end with the command line listening in; it must be in place
+  // before anything logs.
+  singleton.setAnalyticsWrapper([](std::shared_ptr<tovel::AnalyticsTracker> made) {
+    return std::make_shared<ObservedAnalytics>(std::move(made));
+  });
+  analytics_ = std::dynamic_pointer_cast<ObservedAnalytics>(singleton.analytics());
+  // A front end made before the wrapper (nothing in this program does so) is listened to from the
+  // outside only.
+  if (!analytics_) analytics_ = std::make_shared<ObservedAnalytics>(singleton.analytics());
 
   foundation::Dictionary options;
   if (const char* dsn = std::getenv("FENDREL_DSN"); dsn && *dsn) options.set("dsn", dsn);
   DozidiSDK::startWithOptions(options);
 
-  const std::int64_t launches = singleton.launchCount();
-  singleton.userDefs()->setInteger(settings::kLaunchCountKey, launches + 1);
+  (void)singleton.launchCount();
+  // The app runs on without a place to keep its count; the user hears of it once.
+  if (auto counted = singleton.countLaunch(); !counted) {
+    EventLog::shared().diagnostic(std::string(kProgram) +
+                                  ": warning: cannot store the launch count: " + counted.error().localizedDescription());
+  }
 }
 
 void AppSession::loadMainScreen() {
@@ -115,8 +123,11 @@ void AppSession::loadMainScreen() {
   });
 
   for (const char* event : kConfigFailureEvents) configFailuresAtLaunch_ += analytics_->count(event);
-  Singleton::shared().cloudConfig()->addRefreshCallback(
-      [this](tovel::CloudConfigSource source) { refresh(source); });
+  // The configuration lives for the whole process and keeps its callbacks: the callback reaches
+  // the session only while it lives.
+  Singleton::shared().cloudConfig()->addRefreshCallback([link = std::weak_ptr<Link>(link_)](tovel::CloudConfigSource source) {
+    if (auto alive = link.lock()) alive->session->refresh(source);
+  });
 }
 
 void AppSession::refresh(tovel::CloudConfigSource source) {

@@ -101,6 +101,12 @@ class AppSession {
   /// The outcomes the compile service reported from index `from` on.
   std::vector<RecordedOutcome> outcomesFrom(std::size_t from) const;
 
+  /// What callbacks registered with process-wide objects hold, weakly, to reach the session: it
+  /// ends with the session. Used on the main thread only.
+  struct Link {
+    AppSession* session;
+  };
+  std::shared_ptr<Link> link_ = std::make_shared<Link>(Link{this});
   const double timeoutSeconds_;
   const double deadline_;  // steady seconds
   std::shared_ptr<ObservedAnalytics> analytics_;

@@ -10,15 +10,10 @@
 namespace fendrel::cli {
 namespace {
 
-/// A command and the number of arguments it takes (the whitelist's depend on its action).
+/// A whitelist action and the number of arguments it takes.
 struct CommandShape {
   const char* name;
   std::size_t arguments;
-};
-
-constexpr CommandShape kCommands[] = {
-    {"launch", 0}, {"lists", 0}, {"enable", 1}, {"disable", 1}, {"whitelist", 0},
-    {"compile", 0}, {"state", 0}, {"demo", 0},
 };
 
 constexpr CommandShape kWhitelistActions[] = {
@@ -43,6 +38,19 @@ std::vector<std::string> namesOf(const CommandShape (&shapes)[N]) {
   return names;
 }
 
+std::vector<std::string> commandNames() {
+  std::vector<std::string> names;
+  for (const Command& command : commandTable()) names.emplace_back(command.name);
+  return names;
+}
+
+const Command* findCommand(std::string_view name) {
+  for (const Command& command : commandTable()) {
+    if (name == command.name) return &command;
+  }
+  return nullptr;
+}
+
 template <std::size_t N>
 const CommandShape* findShape(const CommandShape (&shapes)[N], std::string_view name) {
   for (const CommandShape& shape : shapes) {
@@ -62,9 +70,9 @@ std::optional<double> parseTimeout(std::string_view text) {
 
 /// Checks the positional words against the command's shape.
 foundation::Result<void> checkArguments(const Invocation& invocation) {
-  const CommandShape* shape = findShape(kCommands, invocation.command);
   const auto& args = invocation.arguments;
-  if (invocation.command == "whitelist") {
+  const CommandArguments shape = invocation.entry->arguments;
+  if (shape == CommandArguments::WhitelistAction) {
     if (args.empty()) return usageError("missing whitelist action (list, add, remove, enable or disable)");
     const CommandShape* action = findShape(kWhitelistActions, args[0]);
     if (!action) {
@@ -82,8 +90,9 @@ foundation::Result<void> checkArguments(const Invocation& invocation) {
     if (args[0] == "add" && args[1].empty()) return usageError("the site for 'whitelist add' is empty");
     return {};
   }
-  if (args.size() < shape->arguments) return usageError("missing list ID for '" + invocation.command + "'");
-  if (args.size() > shape->arguments) return usageError("unexpected argument '" + args[shape->arguments] + "'");
+  const std::size_t count = shape == CommandArguments::ListID ? 1 : 0;
+  if (args.size() < count) return usageError("missing list ID for '" + invocation.command + "'");
+  if (args.size() > count) return usageError("unexpected argument '" + args[count] + "'");
   return {};
 }
 
@@ -147,9 +156,10 @@ foundation::Result<Invocation> parseCommandLine(const std::vector<std::string>& 
   if (words.empty()) return usageError("missing command");
   invocation.command = words.front();
   invocation.arguments.assign(words.begin() + 1, words.end());
-  if (!findShape(kCommands, invocation.command)) {
+  invocation.entry = findCommand(invocation.command);
+  if (!invocation.entry) {
     return usageError(withSuggestion("unknown command '" + invocation.command + "'", invocation.command,
-                                     namesOf(kCommands)));
+                                     commandNames()));
   }
   if (invocation.force && invocation.command != "compile") {
     return usageError("option '--force' applies only to 'compile'");
@@ -160,39 +170,29 @@ foundation::Result<Invocation> parseCommandLine(const std::vector<std::string>& 
 }
 
 std::string usageText() {
-  return "Usage: fendrel [OPTION]... COMMAND [ARG]...\n"
-         "Runs the Fendrel content blocker headless on a device root and drives it as a user would.\n"
-         "\n"
-         "Commands:\n"
-         "  launch                 start the app and wait until it is quiet (configuration answered,\n"
-         "                         lists downloaded, compilation and reload answered)\n"
-         "  lists                  print the catalogue's filter lists with their states\n"
-         "  enable ID              enable the filter list ID and compile\n"
-         "  disable ID             disable the filter list ID and compile\n"
-         "  whitelist list         print the whitelist with each entry's position\n"
-         "  whitelist add SITE     whitelist SITE and compile\n"
-         "  whitelist remove N     remove the whitelist entry at position N and compile\n"
-         "  whitelist enable N     enable the whitelist entry at position N and compile\n"
-         "  whitelist disable N    disable the whitelist entry at position N and compile\n"
-         "  compile [--force]      compile the enabled lists and the whitelist and reload the extension\n"
-         "  state                  print the app's settings as JSON\n"
-         "  demo                   serve a demo configuration and three demo lists on loopback, then\n"
-         "                         launch, enable a second list, whitelist a site, compile and summarise\n"
-         "\n"
-         "Every command is one launch of the app. Lines of what happened are written to standard\n"
-         "output as JSON (to standard error for lists, state and whitelist list, whose listing is the\n"
-         "result); the app's analytics lines go to standard error.\n"
-         "\n"
-         "Options:\n"
-         "  --device DIR           the device root [default: $FENDREL_DEVICE_ROOT, else\n"
-         "                         $XDG_DATA_HOME/fendrel, else ~/.local/share/fendrel; for demo a\n"
-         "                         fresh temporary folder]\n"
-         "  --timeout SECONDS      how long to wait for the app to become quiet [default: 120]\n"
-         "  --force                compile even when the enabled lists did not change\n"
-         "  -h, --help             print this help and exit\n"
-         "\n"
-         "Exit status: 0 success, 1 what the command asked for failed, 2 usage error,\n"
-         "3 the app did not become quiet in time, 130 interrupted.\n";
+  std::string text =
+      "Usage: fendrel [OPTION]... COMMAND [ARG]...\n"
+      "Runs the Fendrel content blocker headless on a device root and drives it as a user would.\n"
+      "\n"
+      "Commands:\n";
+  for (const Command& command : commandTable()) text += command.help;
+  text +=
+      "\n"
+      "Every command is one launch of the app. Lines of what happened are written to standard\n"
+      "output as JSON (to standard error for lists, state and whitelist list, whose listing is the\n"
+      "result); the app's analytics lines go to standard error.\n"
+      "\n"
+      "Options:\n"
+      "  --device DIR           the device root [default: $FENDREL_DEVICE_ROOT, else\n"
+      "                         $XDG_DATA_HOME/fendrel, else ~/.local/share/fendrel; for demo a\n"
+      "                         fresh temporary folder]\n"
+      "  --timeout SECONDS      how long to wait for the app to become quiet [default: 120]\n"
+      "  --force                compile even when the enabled lists did not change\n"
+      "  -h, --help             print this help and exit\n"
+      "\n"
+      "Exit status: 0 success, 1 what the command asked for failed, 2 usage error,\n"
+      "3 the app did not become quiet in time, 130 interrupted.\n";
+  return text;
 }
 
 }  // namespace fendrel::cli

@@ -1,5 +1,6 @@
 #pragma once
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,11 +26,36 @@ enum ExitStatus : int {
 /// enough for a slow list server and the browser's bounded reload retries.
 inline constexpr double kDefaultTimeoutSeconds = 120;
 
+struct Invocation;
+
+/// How the words after a command's name look.
+enum class CommandArguments {
+  None,
+  ListID,           ///< one filter-list identifier
+  WhitelistAction,  ///< list, add SITE, remove N, enable N or disable N
+};
+
+/// One command of the program. The table of commands is the one place that knows them: the
+/// parser checks names and arguments against it, --help prints its lines, main runs its handler.
+struct Command {
+  std::string_view name;
+  CommandArguments arguments;
+  /// The command's lines in the commands section of --help, each ending in a line break.
+  std::string_view help;
+  /// Runs the command; returns the exit status.
+  int (*run)(const Invocation& invocation);
+};
+
+/// Every command, in the order of --help.
+std::span<const Command> commandTable();
+
 /// One parsed command line.
 struct Invocation {
   bool help = false;
-  /// "launch", "lists", "enable", "disable", "whitelist", "compile", "state" or "demo".
+  /// The command's name as given.
   std::string command;
+  /// The command's entry of commandTable(); set whenever parsing succeeded without --help.
+  const Command* entry = nullptr;
   /// The command's arguments: the list ID; the whitelist action and its site or position.
   std::vector<std::string> arguments;
   /// The device root given with --device.

@@ -4,6 +4,39 @@
 
 namespace fendrel::cli {
 
+namespace {
+
+constexpr Command kCommands[] = {
+    {"launch", CommandArguments::None,
+     "  launch                 start the app and wait until it is quiet (configuration answered,\n"
+     "                         lists downloaded, compilation and reload answered)\n",
+     runLaunch},
+    {"lists", CommandArguments::None, "  lists                  print the catalogue's filter lists with their states\n",
+     runLists},
+    {"enable", CommandArguments::ListID, "  enable ID              enable the filter list ID and compile\n",
+     [](const Invocation& invocation) { return runEnable(invocation, true); }},
+    {"disable", CommandArguments::ListID, "  disable ID             disable the filter list ID and compile\n",
+     [](const Invocation& invocation) { return runEnable(invocation, false); }},
+    {"whitelist", CommandArguments::WhitelistAction,
+     "  whitelist list         print the whitelist with each entry's position\n"
+     "  whitelist add SITE     whitelist SITE and compile\n"
+     "  whitelist remove N     remove the whitelist entry at position N and compile\n"
+     "  whitelist enable N     enable the whitelist entry at position N and compile\n"
+     "  whitelist disable N    disable the whitelist entry at position N and compile\n",
+     runWhitelist},
+    {"compile", CommandArguments::None,
+     "  compile [--force]      compile the enabled lists and the whitelist and reload the extension\n", runCompile},
+    {"state", CommandArguments::None, "  state                  print the app's settings as JSON\n", runState},
+    {"demo", CommandArguments::None,
+     "  demo                   serve a demo configuration and three demo lists on loopback, then\n"
+     "                         launch, enable a second list, whitelist a site, compile and summarise\n",
+     runDemo},
+};
+
+}  // namespace
+
+std::span<const Command> commandTable() { return kCommands; }
+
 int runtimeError(const std::string& message) {
   EventLog::shared().diagnostic(std::string(kProgram) + ": error: " + message);
   return kExitFailure;

@@ -43,12 +43,16 @@ int runSteps(AppSession& session) {
 
   say("== Enable the second list, '" + ids[1] + "'");
   auto mark = session.compileMark();
-  session.listElement(ids[1])->setEnabled(true);
+  if (auto enabled = session.listElement(ids[1])->setEnabled(true); !enabled) {
+    return runtimeError("cannot enable list '" + ids[1] + "': " + enabled.error().localizedDescription());
+  }
   if (int status = settleAndJudge(session, mark, "enable list '" + ids[1] + "'")) return status;
 
   say(std::string("== Whitelist ") + kDemoSite);
   mark = session.compileMark();
-  Singleton::shared().addWhitelistElement(kDemoSite, true);
+  if (auto added = Singleton::shared().addWhitelistElement(kDemoSite, true); !added) {
+    return runtimeError(std::string("cannot whitelist ") + kDemoSite + ": " + added.error().localizedDescription());
+  }
   session.appear();
   if (int status = settleAndJudge(session, mark, std::string("whitelist add '") + kDemoSite + "'")) return status;
 

@@ -47,8 +47,10 @@ int runEnable(const Invocation& invocation, bool enable) {
     return runtimeError(message);
   }
   const auto mark = session.compileMark();
-  // What the list's switch in the main screen does.
-  element->setEnabled(enable);
+  // What the list's switch in the main screen does. A change that cannot be stored is not made.
+  if (auto changed = element->setEnabled(enable); !changed) {
+    return runtimeError("cannot " + what + ": the settings cannot be stored: " + changed.error().localizedDescription());
+  }
   const int status = settleAndJudge(session, mark, what);
   if (status != kExitSuccess || !enable) return status;
   // The switch shows the list enabled even when its file never arrived; the browser then has

@@ -4,6 +4,7 @@
 #include "app/cli/Commands.h"
 #include "app/cli/EventLog.h"
 #include "app/core/Singleton.h"
+#include "platform/foundation/Error.h"
 #include "platform/foundation/Value.h"
 
 namespace fendrel::cli {
@@ -20,24 +21,32 @@ int listWhitelist() {
 /// Applies the change as the whitelist screens do; the reason when it cannot be made.
 std::optional<std::string> changeWhitelist(const std::string& action, const std::string& argument) {
   Singleton& singleton = Singleton::shared();
+  foundation::Result<void> changed;
   if (action == "add") {
-    if (singleton.addWhitelistElement(argument, true)) return std::nullopt;
-    return std::string("the settings cannot store that site (it is not valid UTF-8 text)");
+    changed = singleton.addWhitelistElement(argument, true);
+  } else {
+    const std::int64_t position = parsePosition(argument).value_or(-1);
+    const auto entries = singleton.whitelist();
+    if (position >= 0 && static_cast<std::size_t>(position) < entries.size()) {
+      changed = action == "remove" ? singleton.removeWhitelistElement(position)
+                                   : singleton.updateWhitelistElement(
+                                         position, entries[static_cast<std::size_t>(position)].url, action == "enable");
+    } else {
+      changed = foundation::Error::withDescription(Singleton::kErrorDomain,
+                                                   static_cast<std::int64_t>(Singleton::Error::noWhitelistEntry), "");
+    }
   }
-  const std::int64_t position = parsePosition(argument).value_or(-1);
-  const auto entries = singleton.whitelist();
-  if (position < 0 || static_cast<std::size_t>(position) >= entries.size()) {
-    const auto size = entries.size();
+  if (changed) return std::nullopt;
+  const foundation::Error& error = changed.error();
+  if (error.is(Singleton::kErrorDomain, static_cast<std::int64_t>(Singleton::Error::noWhitelistEntry))) {
+    const auto size = singleton.whitelist().size();
     return "no whitelist entry at that position (the whitelist has " + std::to_string(size) +
            (size == 1 ? " entry)" : " entries)");
   }
-  const bool changed =
-      action == "remove"
-          ? singleton.removeWhitelistElement(position)
-          : singleton.updateWhitelistElement(position, entries[static_cast<std::size_t>(position)].url,
-                                             action == "enable");
-  if (changed) return std::nullopt;
-  return std::string("the settings cannot store the changed whitelist");
+  if (error.is(foundation::kCocoaErrorDomain, static_cast<std::int64_t>(foundation::CocoaError::PropertyListWriteInvalid))) {
+    return std::string("the settings cannot store that site (it is not valid UTF-8 text)");
+  }
+  return "the settings cannot be stored: " + error.localizedDescription();
 }
 
 }  // namespace

@@ -10,8 +10,10 @@ namespace {
 /// List elements' view of the app's compile service.
 class AppListCompileService final : public ListElementCompileService {
  public:
-  void enableList(const CloudObject& obj) override { SharedAux::shared().enableList(obj); }
-  void disableList(const CloudObject& obj) override { SharedAux::shared().disableList(obj); }
+  foundation::Result<void> enableList(const CloudObject& obj) override { return SharedAux::shared().enableList(obj); }
+  foundation::Result<void> disableList(const CloudObject& obj) override {
+    return SharedAux::shared().disableList(obj);
+  }
   void queueCompilation(bool force) override {
     SharedAux::shared().compileQueue()->addOperationWithBlock(
         [force] { SharedAux::shared().recompileSafari(force); });

@@ -73,16 +73,14 @@ bool ListElement::refreshCachedState() {
   return true;
 }
 
-void ListElement::setEnabled(bool enabled) {
+foundation::Result<void> ListElement::setEnabled(bool enabled) {
   auto service = compileService();
-  if (enabled) {
-    service->enableList(obj_);
-  } else {
-    service->disableList(obj_);
-  }
+  auto stored = enabled ? service->enableList(obj_) : service->disableList(obj_);
+  if (!stored) return stored.error();
   setState(enabled ? ListElementState::DownloadedEnabled() : ListElementState::DownloadedDisabled());
   tellCell();
   service->queueCompilation(false);
+  return {};
 }
 
 /// Shared by the two closures of one download. The downloader lets its closures go when the

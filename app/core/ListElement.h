@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/core/CloudObject.h"
+#include "platform/foundation/Result.h"
 
 namespace fendrel {
 
@@ -51,10 +52,11 @@ class ListElementCellDelegate {
 class ListElementCompileService {
  public:
   virtual ~ListElementCompileService() = default;
-  /// Adds the list to the enabled set and stores the set; compiles nothing.
-  virtual void enableList(const CloudObject& obj) = 0;
-  /// Removes the list from the enabled set and stores the set; compiles nothing.
-  virtual void disableList(const CloudObject& obj) = 0;
+  /// Adds the list to the enabled set and stores the set; compiles nothing. Errors: the set could
+  /// not be stored and stays as it was.
+  virtual foundation::Result<void> enableList(const CloudObject& obj) = 0;
+  /// Removes the list from the enabled set and stores the set; compiles nothing. Errors as above.
+  virtual foundation::Result<void> disableList(const CloudObject& obj) = 0;
   /// Adds one compilation to the compile queue; `force` compiles even an unchanged enabled set.
   virtual void queueCompilation(bool force) = 0;
 };
@@ -96,8 +98,9 @@ class ListElement : public std::enable_shared_from_this<ListElement> {
   bool refreshCachedState();
   /// Enables or disables the list through the compile service, shows the matching downloaded state
   /// at once (also while the file is still downloading), tells the cell and queues a compilation
-  /// that skips an unchanged enabled set.
-  void setEnabled(bool enabled);
+  /// that skips an unchanged enabled set. When the change cannot be stored nothing changes,
+  /// nothing is compiled and the service's error comes back.
+  foundation::Result<void> setEnabled(bool enabled);
 
   /// True from the start of a download of the list's file until the element has handled its end:
   /// the completion (file stored or not), or the end of a download that stored nothing and so

@@ -48,8 +48,8 @@ const Array* dictionaryArray(const Value& value) {
   return array;
 }
 
-/// Settings the service writes hold only strings, arrays of them and dates, which the store can
-/// always take; a store that cannot write yet keeps the change and writes it with the next one.
+/// Stores a setting that only records what happened (a compilation date, list names); a write
+/// that fails leaves the earlier value, which only makes a later step redo its work.
 void store(foundation::UserDefaults& defaults, std::string_view key, const Value& value) {
   auto stored = defaults.set(key, value);
   (void)stored;
@@ -248,24 +248,48 @@ void SharedAux::resetForTesting() {
 // ---------------------------------------------------------------------------------------------
 // The enabled set and its names
 
-void SharedAux::enableList(const CloudObject& obj) { changeEnabledSet(Singleton::shared(), obj.objectId(), true); }
+foundation::Result<void> SharedAux::enableList(const CloudObject& obj) {
+  return changeEnabledSet(Singleton::shared(), obj.objectId(), true);
+}
 
-void SharedAux::disableList(const CloudObject& obj) { changeEnabledSet(Singleton::shared(), obj.objectId(), false); }
+foundation::Result<void> SharedAux::disableList(const CloudObject& obj) {
+  return changeEnabledSet(Singleton::shared(), obj.objectId(), false);
+}
 
-void SharedAux::changeEnabledSet(Singleton& singleton, const std::string& id, bool enable) {
-  std::set<std::string> ids = singleton.extConfigIDs();
-  if (enable) {
-    ids.insert(id);
-  } else {
-    ids.erase(id);
-  }
+foundation::Result<void> SharedAux::changeEnabledSet(Singleton& singleton, const std::string& id, bool enable) {
   auto defaults = singleton.userDefs();
-  store(*defaults, kExtConfigIDsKey, toArray(ids));
+  std::set<std::string> ids;
+  // One step of the store: another process enabling or disabling another list at the same time
+  // keeps its change.
+  auto stored = defaults->update(kExtConfigIDsKey, [&](Value& value) {
+    ids.clear();
+    if (const Array* array = value.array()) {
+      for (const auto& element : *array) {
+        // Anything but an array of strings reads as the empty set.
+        const std::string* text = element.string();
+        if (!text) {
+          ids.clear();
+          break;
+        }
+        ids.insert(*text);
+      }
+    }
+    if (enable) {
+      ids.insert(id);
+    } else {
+      ids.erase(id);
+    }
+    value = toArray(ids);
+  });
+  if (!stored) return stored.error();
   auto found = singleton.listNames(ids);
   std::set<std::string> names(found.begin(), found.end());
   auto storedNames = singleton.extConfigListNames();
-  if (storedNames && *storedNames == names) return;
+  if (storedNames && *storedNames == names) return {};
+  // The names follow the set; they are only for analytics, and the next read of the set rewrites
+  // them, so a failure here does not undo the change.
   store(*defaults, kExtConfigListNamesKey, toArray(names));
+  return {};
 }
 
 std::string SharedAux::listName(const std::string& forID) const {
@@ -357,10 +381,11 @@ void SharedAux::applyCloudConfig(bool remote, Singleton& singleton, std::functio
     auto current = singleton.lists();
     if (singleton.launchCount() < 2 && !current->empty()) {
       const auto& first = current->front();
-      changeEnabledSet(singleton, first->obj().objectId(), true);
       // A list whose file is cached already starts no download, so nothing else would compile it
-      // or show it enabled.
-      if (first->refreshCachedState()) ListElement::compileService()->queueCompilation(false);
+      // or show it enabled. A set that cannot be stored is not compiled.
+      if (changeEnabledSet(singleton, first->obj().objectId(), true) && first->refreshCachedState()) {
+        ListElement::compileService()->queueCompilation(false);
+      }
     }
     SharedAux::shared().recompileIfWhitelistChanged();
   }

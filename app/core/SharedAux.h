@@ -109,10 +109,12 @@ class SharedAux {
   /// compilation (its date differs from "whitelistCompiledDate" by any amount).
   void recompileIfWhitelistChanged();
 
-  /// Add or remove the list in the enabled set and store it under "extConfigIDs"; store the
-  /// names under "extConfigListNames" when they differ from the stored ones. Compile nothing.
-  void enableList(const CloudObject& obj);
-  void disableList(const CloudObject& obj);
+  /// Add or remove the list in the enabled set stored under "extConfigIDs", as one step of the
+  /// settings store (a change of another process at the same time is kept); store the names under
+  /// "extConfigListNames" when they differ from the stored ones. Compile nothing. Errors: the
+  /// settings store could not write the set, which then stays as it was.
+  foundation::Result<void> enableList(const CloudObject& obj);
+  foundation::Result<void> disableList(const CloudObject& obj);
 
   /// The name of the first catalogue list carrying `forID`; "" when there is none.
   std::string listName(const std::string& forID) const;
@@ -168,7 +170,7 @@ class SharedAux {
   bool scheduleRetry(const ReloadRequest& request);
   void notifyObserver(const CompilationOutcome& outcome) const;
   std::string configText(const std::set<std::string>& ids) const;
-  static void changeEnabledSet(Singleton& singleton, const std::string& id, bool enable);
+  static foundation::Result<void> changeEnabledSet(Singleton& singleton, const std::string& id, bool enable);
 
   const std::shared_ptr<foundation::OperationQueue> compileQueue_;
   mutable std::mutex mutex_;  // guards lastSuccessfulCompilation_

@@ -1,6 +1,7 @@
 #include "app/core/Singleton.h"
 
 #include <algorithm>
+#include <climits>
 #include <utility>
 
 #include "TovelCommon/Pinvale.h"
@@ -65,6 +66,31 @@ std::optional<std::set<std::string>> stringSet(const Array& array) {
   return strings;
 }
 
+/// The whitelist held by a stored value: entries of the wrong form are skipped, and one element
+/// that is not a dictionary makes the whole value unreadable as a whitelist.
+std::vector<WhitelistElement> whitelistElements(const Value& stored) {
+  const Array* entries = stored.array();
+  if (!entries) return {};
+  for (const auto& entry : *entries) {
+    if (!entry.dictionary()) return {};
+  }
+  std::vector<WhitelistElement> elements;
+  for (const auto& entry : *entries) {
+    auto url = entry["url"].asString();
+    auto enabled = entry["enabled"].asBool();
+    if (!url || !enabled) continue;
+    elements.push_back({std::move(*url), *enabled, static_cast<std::int64_t>(elements.size())});
+  }
+  return elements;
+}
+
+Value whitelistValue(const std::vector<WhitelistElement>& elements) {
+  Array array;
+  array.reserve(elements.size());
+  for (const auto& element : elements) array.push_back(Dictionary{{"url", element.url}, {"enabled", element.enabled}});
+  return Value(std::move(array));
+}
+
 URL urlOr(const std::optional<URL>& url, const char* fallback) {
   if (url) return *url;
   return *URL::parse(fallback);
@@ -113,9 +139,15 @@ std::shared_ptr<tovel::AnalyticsTracker> Singleton::analytics() {
   std::lock_guard lock(analyticsLock_);
   if (!analytics_) {
     tovel::Pinvale pinvale(kPinvaleToken, std::nullopt, foundation::URLSession::shared());
-    analytics_ = tovel::Analytics::create(pinvale, weak_from_this());
+    std::shared_ptr<tovel::AnalyticsTracker> made = tovel::Analytics::create(pinvale, weak_from_this());
+    analytics_ = analyticsWrapper_ ? analyticsWrapper_(std::move(made)) : std::move(made);
   }
   return analytics_;
+}
+
+void Singleton::setAnalyticsWrapper(AnalyticsWrapper wrap) {
+  std::lock_guard lock(analyticsLock_);
+  analyticsWrapper_ = std::move(wrap);
 }
 
 std::shared_ptr<tovel::CloudConfigProvider> Singleton::cloudConfig() {
@@ -263,64 +295,60 @@ std::vector<std::string> Singleton::listNames(const std::set<std::string>& forID
   return names;
 }
 
-std::vector<WhitelistElement> Singleton::whitelist() {
-  auto stored = userDefs()->array(kWhitelistKey);
-  if (!stored) return {};
-  // One element that is not a dictionary makes the whole value unreadable as a whitelist.
-  for (const auto& entry : *stored) {
-    if (!entry.dictionary()) return {};
-  }
-  std::vector<WhitelistElement> elements;
-  for (const auto& entry : *stored) {
-    auto url = entry["url"].asString();
-    auto enabled = entry["enabled"].asBool();
-    if (!url || !enabled) continue;
-    elements.push_back({std::move(*url), *enabled, static_cast<std::int64_t>(elements.size())});
-  }
-  return elements;
-}
+std::vector<WhitelistElement> Singleton::whitelist() { return whitelistElements(userDefs()->object(kWhitelistKey)); }
 
-bool Singleton::setWhitelist(const std::vector<WhitelistElement>& elements) {
-  Array array;
-  array.reserve(elements.size());
-  for (const auto& element : elements) array.push_back(Dictionary{{"url", element.url}, {"enabled", element.enabled}});
+foundation::Result<void> Singleton::setWhitelist(const std::vector<WhitelistElement>& elements) {
   // The store refuses text that is not UTF-8; the stored list then stays as it was.
-  return userDefs()->set(kWhitelistKey, array).ok();
+  return userDefs()->set(kWhitelistKey, whitelistValue(elements));
 }
 
-bool Singleton::addWhitelistElement(const std::string& url, bool enabled) {
-  auto elements = whitelist();
-  auto existing = std::find_if(elements.begin(), elements.end(), [&](const auto& e) { return e.url == url; });
-  if (existing == elements.end()) {
-    elements.push_back({url, enabled, static_cast<std::int64_t>(elements.size())});
-  } else {
-    existing->url = url;
-    existing->enabled = enabled;
+foundation::Result<void> Singleton::changeWhitelist(
+    const std::function<bool(std::vector<WhitelistElement>&)>& change) {
+  bool inList = true;
+  auto stored = userDefs()->update(kWhitelistKey, [&](Value& value) {
+    auto elements = whitelistElements(value);
+    inList = change(elements);
+    if (inList) value = whitelistValue(elements);
+  });
+  if (!stored) return stored.error();
+  if (!inList) {
+    return foundation::Error::withDescription(kErrorDomain, static_cast<std::int64_t>(Error::noWhitelistEntry),
+                                              "no whitelist entry at that position");
   }
-  if (!setWhitelist(elements)) return false;
-  stampWhitelistDate();
-  return true;
+  return stampWhitelistDate();
 }
 
-bool Singleton::updateWhitelistElement(std::int64_t at, const std::string& url, bool enabled) {
-  auto elements = whitelist();
-  if (at < 0 || static_cast<std::uint64_t>(at) >= elements.size()) return false;
-  elements[static_cast<std::size_t>(at)] = {url, enabled, at};
-  if (!setWhitelist(elements)) return false;
-  stampWhitelistDate();
-  return true;
+foundation::Result<void> Singleton::addWhitelistElement(const std::string& url, bool enabled) {
+  return changeWhitelist([&](std::vector<WhitelistElement>& elements) {
+    auto existing = std::find_if(elements.begin(), elements.end(), [&](const auto& e) { return e.url == url; });
+    if (existing == elements.end()) {
+      elements.push_back({url, enabled, static_cast<std::int64_t>(elements.size())});
+    } else {
+      existing->enabled = enabled;
+    }
+    return true;
+  });
 }
 
-bool Singleton::removeWhitelistElement(std::int64_t at) {
-  auto elements = whitelist();
-  if (at < 0 || static_cast<std::uint64_t>(at) >= elements.size()) return false;
-  elements.erase(elements.begin() + static_cast<std::ptrdiff_t>(at));
-  if (!setWhitelist(elements)) return false;
-  stampWhitelistDate();
-  return true;
+foundation::Result<void> Singleton::updateWhitelistElement(std::int64_t at, const std::string& url, bool enabled) {
+  return changeWhitelist([&](std::vector<WhitelistElement>& elements) {
+    if (at < 0 || static_cast<std::uint64_t>(at) >= elements.size()) return false;
+    elements[static_cast<std::size_t>(at)] = {url, enabled, at};
+    return true;
+  });
 }
 
-void Singleton::stampWhitelistDate() { store(*userDefs(), kWhitelistDateKey, foundation::Date::now()); }
+foundation::Result<void> Singleton::removeWhitelistElement(std::int64_t at) {
+  return changeWhitelist([&](std::vector<WhitelistElement>& elements) {
+    if (at < 0 || static_cast<std::uint64_t>(at) >= elements.size()) return false;
+    elements.erase(elements.begin() + static_cast<std::ptrdiff_t>(at));
+    return true;
+  });
+}
+
+foundation::Result<void> Singleton::stampWhitelistDate() {
+  return userDefs()->set(kWhitelistDateKey, foundation::Date::now());
+}
 
 foundation::Date Singleton::whitelistDate() {
   return userDefs()->date(kWhitelistDateKey).value_or(foundation::Date::referenceDate());
@@ -332,11 +360,26 @@ foundation::Date Singleton::whitelistCompiledDate() {
 
 std::int64_t Singleton::launchCount() {
   auto defaults = userDefs();
-  if (!defaults->boolean(kLaunchedEverKey)) {
-    analytics()->log("firstLaunchEver", {}, tovel::Once::No);
-    defaults->setBool(kLaunchedEverKey, true);
-  }
+  bool first = false;
+  // Test and set in one step: of two processes launching at once, only one sends the event. When
+  // the flag cannot be stored the event is still sent: this launch is a first one all the same.
+  (void)defaults->update(kLaunchedEverKey, [&first](Value& launched) {
+    const foundation::Number* n = launched.number();
+    if (n && n->boolValue()) return;
+    first = true;
+    launched = Value(true);
+  });
+  if (first) analytics()->log("firstLaunchEver", {}, tovel::Once::No);
   return defaults->integer(kLaunchCountKey);
+}
+
+foundation::Result<void> Singleton::countLaunch() {
+  return userDefs()->update(kLaunchCountKey, [](Value& count) {
+    const foundation::Number* n = count.number();
+    const std::int64_t launches = n ? n->int64Value() : 0;
+    // Saturates instead of overflowing; a count that high is not reached in practice.
+    count = Value(launches == INT64_MAX ? launches : launches + 1);
+  });
 }
 
 std::optional<tovel::AnalyticsParameters> Singleton::commonAnalyticsDimensions() {

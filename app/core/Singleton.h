@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -13,6 +14,7 @@
 #include "app/core/CloudObject.h"
 #include "app/core/WhitelistElement.h"
 #include "platform/foundation/Date.h"
+#include "platform/foundation/Result.h"
 #include "platform/foundation/URL.h"
 
 namespace foundation {
@@ -55,6 +57,14 @@ class Singleton final : public tovel::ExternalAnalyticsHandler,
   std::shared_ptr<tovel::CloudConfigProvider> cloudConfig();
   /// The analytics front end over a Pinvale client, with this object as its external handler.
   std::shared_ptr<tovel::AnalyticsTracker> analytics();
+  /// Wraps the analytics front end the app makes (a Pinvale client behind the front end, this
+  /// object as its external handler): `wrap` gets it and returns the tracker the app uses in its
+  /// place, which hands every call on. How a program hosting the app listens in on what the app
+  /// reports. Takes effect for a front end made after the call: set it before the first use of
+  /// analytics(). None uses the app's own as it is.
+  using AnalyticsWrapper =
+      std::function<std::shared_ptr<tovel::AnalyticsTracker>(std::shared_ptr<tovel::AnalyticsTracker>)>;
+  void setAnalyticsWrapper(AnalyticsWrapper wrap);
   /// Put a double in place of a collaborator before its first use; none forgets it.
   void setCloudConfigForTesting(std::shared_ptr<tovel::CloudConfigProvider> cloudConfig);
   void setAnalyticsForTesting(std::shared_ptr<tovel::AnalyticsTracker> analytics);
@@ -92,30 +102,40 @@ class Singleton final : public tovel::ExternalAnalyticsHandler,
   /// no list carries give nothing.
   std::vector<std::string> listNames(const std::set<std::string>& forIDs) const;
 
+  /// The whitelist's own errors (domain kErrorDomain).
+  enum class Error : std::int64_t {
+    noWhitelistEntry = 0,  ///< a position outside the whitelist
+  };
+  static constexpr const char* kErrorDomain = "Fendrel.Singleton.Error";
+
   /// The whitelist as stored under "whitelist"; entries of the wrong form are skipped, and the
   /// indexes count the kept entries.
   std::vector<WhitelistElement> whitelist();
-  /// Stores `elements` as the whitelist, without a date stamp. False, storing nothing, when the
-  /// settings store cannot hold a site (text that is not UTF-8).
-  bool setWhitelist(const std::vector<WhitelistElement>& elements);
-  /// Updates the first entry whose site is exactly `url` in place, or appends a new one; then
-  /// stamps "whitelistDate". A site the settings store cannot hold (text that is not UTF-8)
-  /// changes nothing, stamps nothing and returns false.
-  bool addWhitelistElement(const std::string& url, bool enabled);
-  /// Replaces the entry at `at` and stamps "whitelistDate". A position outside the list, or a site
-  /// the settings store cannot hold, changes nothing, stamps nothing and returns false.
-  bool updateWhitelistElement(std::int64_t at, const std::string& url, bool enabled);
-  /// Removes the entry at `at` and stamps "whitelistDate". A position outside the list changes
-  /// nothing, stamps nothing and returns false.
-  bool removeWhitelistElement(std::int64_t at);
+  /// Stores `elements` as the whitelist, without a date stamp. Fails, storing nothing, when the
+  /// settings store cannot hold a site (text that is not UTF-8) or cannot write the change.
+  foundation::Result<void> setWhitelist(const std::vector<WhitelistElement>& elements);
+  // Each change below reads, changes and writes the stored list as one step of the settings store,
+  // so a change another process makes at the same time is kept, then stamps "whitelistDate". A
+  // change that fails changes nothing and stamps nothing: the store's error for a site it cannot
+  // hold (text that is not UTF-8) or a write that failed, noWhitelistEntry for a position outside
+  // the list.
+  /// Updates the first entry whose site is exactly `url` in place, or appends a new one.
+  foundation::Result<void> addWhitelistElement(const std::string& url, bool enabled);
+  /// Replaces the entry at `at`.
+  foundation::Result<void> updateWhitelistElement(std::int64_t at, const std::string& url, bool enabled);
+  /// Removes the entry at `at`.
+  foundation::Result<void> removeWhitelistElement(std::int64_t at);
   /// When the whitelist last changed; the reference date before the first change.
   foundation::Date whitelistDate();
   /// The whitelist date at the last successful reload of the extension; the reference date before.
   foundation::Date whitelistCompiledDate();
 
   /// The number of launches stored under "launchCount" (0 when missing). The first read ever sends
-  /// "firstLaunchEver" and stores "launchedEver".
+  /// "firstLaunchEver" and stores "launchedEver"; of two processes reading at once, one sends it.
   std::int64_t launchCount();
+  /// Adds one to "launchCount" as one step of the settings store, so no launch of another process
+  /// is lost. Errors: the store could not write it.
+  foundation::Result<void> countLaunch();
 
   /// {"enabledFilters": the enabled names, else the enabled identifiers}; the same map goes into
   /// the crash reporter's scope extras.
@@ -133,13 +153,17 @@ class Singleton final : public tovel::ExternalAnalyticsHandler,
 
  private:
   std::optional<tovel::CloudConfigValue> remoteValue(std::string_view key);
-  void stampWhitelistDate();
+  /// Applies `change` to the stored whitelist entries as one step of the store, then stamps the
+  /// date. `change` returns false to change nothing (a position outside the list).
+  foundation::Result<void> changeWhitelist(const std::function<bool(std::vector<WhitelistElement>&)>& change);
+  foundation::Result<void> stampWhitelistDate();
   void reset();
 
   mutable std::mutex userDefsLock_;
   std::shared_ptr<foundation::UserDefaults> userDefs_;
   mutable std::mutex analyticsLock_;
   std::shared_ptr<tovel::AnalyticsTracker> analytics_;
+  AnalyticsWrapper analyticsWrapper_;
   mutable std::mutex cloudConfigLock_;
   std::shared_ptr<tovel::CloudConfigProvider> cloudConfig_;
   mutable std::mutex catalogueLock_;

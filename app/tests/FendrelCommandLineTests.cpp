@@ -14,6 +14,7 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -21,6 +22,7 @@
 
 #include "platform/foundation/Base64.h"
 #include "platform/foundation/JSONSerialization.h"
+#include "platform/foundation/UserDefaults.h"
 #include "platform/foundation/Value.h"
 #include "testing/ProgramRun.h"
 
@@ -157,7 +159,7 @@ class FendrelCommandLineTest : public ::testing::Test {
   }
 
   /// Runs `fendrel args...` on the test's device root against the test's server.
-  ChildRun fendrel(std::vector<std::string> args, const std::string& configBase = "") {
+  ChildRun fendrel(std::vector<std::string> args, const std::string& configBase = "", const std::string& work = "") {
     args.insert(args.begin(), {FENDREL_BINARY, "--timeout", "90"});
     const auto env = testing_support::environmentWith({
         {"FENDREL_DEVICE_ROOT", root_},
@@ -165,7 +167,26 @@ class FendrelCommandLineTest : public ::testing::Test {
         {"FENDREL_NO_SHUFFLE", "1"},
         {"FENDREL_ANALYTICS_ENDPOINT", base() + "track/"},
     });
-    return testing_support::runProgram(args, env, work_);
+    return testing_support::runProgram(args, env, work.empty() ? work_ : work);
+  }
+
+  /// Runs each command line of `runs` at the same time, each in a process of its own.
+  std::vector<ChildRun> fendrelAtOnce(const std::vector<std::vector<std::string>>& runs) {
+    std::vector<ChildRun> results(runs.size());
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+      const std::string work = work_ + "/run" + std::to_string(i);
+      std::filesystem::create_directories(work);
+      threads.emplace_back([this, &results, &runs, i, work] { results[i] = fendrel(runs[i], "", work); });
+    }
+    for (auto& thread : threads) thread.join();
+    return results;
+  }
+
+  /// The settings as stored now.
+  foundation::Dictionary storedSettings() const {
+    return foundation::UserDefaults(container(std::string("Library/Preferences/") + kGroup + ".plist"))
+        .dictionaryRepresentation();
   }
 
   std::string container(const std::string& path) const { return root_ + "/containers/" + kGroup + "/" + path; }
@@ -343,6 +364,90 @@ TEST_F(FendrelCommandLineTest, DemoRunsToASummaryAndExitsZero) {
   EXPECT_EQ(demo.status, 0) << demo.out << demo.err;
   EXPECT_THAT(demo.out, HasSubstr("browser verdict:  reload ok"));
   EXPECT_EQ(appliedText(), outputText());
+}
+
+TEST_F(FendrelCommandLineTest, ChangesMadeByProcessesAtTheSameTimeAreAllKept) {
+  ASSERT_EQ(fendrel({"launch"}).status, 0);
+  // Each round adds two sites and enables (then, next round, disables) two lists at once; the
+  // settings must hold every change afterwards.
+  std::vector<std::string> sites;
+  for (int round = 0; round < 30; ++round) {
+    SCOPED_TRACE(round);
+    const std::string a = "a" + std::to_string(round) + ".example", b = "b" + std::to_string(round) + ".example";
+    const char* verb = round % 2 == 0 ? "enable" : "disable";
+    auto runs = fendrelAtOnce({{"whitelist", "add", a}, {"whitelist", "add", b}, {verb, "list-b"}, {verb, "list-c"}});
+    for (const ChildRun& run : runs) EXPECT_EQ(run.status, 0) << run.err;
+    sites.push_back(a);
+    sites.push_back(b);
+
+    const foundation::Dictionary settings = storedSettings();
+    std::set<std::string> stored;
+    for (const Value& entry : settings["whitelist"].array() ? *settings["whitelist"].array() : foundation::Array())
+      stored.insert(entry["url"].asString().value_or(""));
+    EXPECT_EQ(stored, std::set<std::string>(sites.begin(), sites.end()));
+    std::set<std::string> enabled;
+    for (const Value& id : settings["extConfigIDs"].array() ? *settings["extConfigIDs"].array() : foundation::Array())
+      enabled.insert(id.asString().value_or(""));
+    const std::set<std::string> expected =
+        round % 2 == 0 ? std::set<std::string>{"list-a", "list-b", "list-c"} : std::set<std::string>{"list-a"};
+    EXPECT_EQ(enabled, expected);
+    // One launch count per process.
+    EXPECT_EQ(settings["launchCount"].asInt64(), 1 + 4 * (round + 1));
+    if (HasFailure()) break;
+  }
+}
+
+TEST_F(FendrelCommandLineTest, ChangeThatCannotBeStoredFailsAndIsNotCompiled) {
+  ASSERT_EQ(fendrel({"launch"}).status, 0);
+  const std::string output = outputText();
+  const std::string applied = appliedText();
+  // A folder in place of the settings' lock file makes every write fail, even for root, while
+  // the settings stay readable.
+  const std::string lock = container(std::string("Library/Preferences/") + kGroup + ".plist.lock");
+  std::filesystem::remove(lock);
+  std::filesystem::create_directory(lock);
+
+  const std::vector<std::string> changes[] = {{"whitelist", "add", "s.example"}, {"enable", "list-b"}};
+  for (const auto& change : changes) {
+    SCOPED_TRACE(change[0]);
+    ChildRun run = fendrel(change);
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("error: cannot " + change[0]));
+    EXPECT_THAT(run.err, HasSubstr("the settings cannot be stored"));
+    EXPECT_THAT(run.err, HasSubstr("warning: cannot store the launch count"));
+    EXPECT_TRUE(eventLines(run.out, "reload").empty()) << run.out;
+    EXPECT_EQ(outputText(), output);
+    EXPECT_EQ(appliedText(), applied);
+  }
+  std::filesystem::remove(lock);
+  ChildRun state = fendrel({"state"});
+  ASSERT_EQ(state.status, 0) << state.err;
+  Value settings = parseJSON(state.out);
+  EXPECT_EQ(settings["whitelist"], Value(foundation::Array{}));
+  EXPECT_EQ(settings["extConfigIDs"], Value(foundation::Array{"list-a"}));
+}
+
+TEST_F(FendrelCommandLineTest, UnreadableSettingsAreKeptAsideAndReportedOnce) {
+  ASSERT_EQ(fendrel({"whitelist", "add", "s.example"}).status, 0);
+  const std::string settings = container(std::string("Library/Preferences/") + kGroup + ".plist");
+  const std::string damaged = readText(settings).substr(0, 20);
+  writeText(settings, damaged);
+
+  ChildRun run = fendrel({"launch"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  const std::string notice = "the settings file " + settings + " cannot be read";
+  EXPECT_THAT(run.err, HasSubstr(notice));
+  EXPECT_EQ(run.err.find(notice), run.err.rfind(notice)) << "said more than once";
+  std::vector<std::string> kept;
+  for (const auto& entry : std::filesystem::directory_iterator(container("Library/Preferences"))) {
+    if (entry.path().filename().string().find(".plist.corrupt-") != std::string::npos) kept.push_back(entry.path());
+  }
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_EQ(readText(kept[0]), damaged);
+  EXPECT_THAT(run.err, HasSubstr(kept[0]));
+  // The app went on from its defaults: a first launch again, with a whitelist of none.
+  EXPECT_EQ(storedSettings()["launchCount"].asInt64(), 1);
+  EXPECT_EQ(fendrel({"launch"}).err.find("cannot be read"), std::string::npos);
 }
 
 TEST_F(FendrelCommandLineTest, UsageErrorsExitTwoAndHelpExitsZero) {

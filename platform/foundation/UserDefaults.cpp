@@ -6,10 +6,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
+#include <optional>
+#include <utility>
 #include <unordered_map>
 
 #include "platform/foundation/DeviceRoot.h"
 #include "platform/foundation/FileManager.h"
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/PropertyListSerialization.h"
 #include "platform/foundation/detail/FileSystemCalls.h"
 
@@ -79,95 +83,142 @@ std::shared_ptr<UserDefaults> UserDefaults::suite(std::string_view name) {
 
 UserDefaults::UserDefaults(std::string path) : path_(std::move(path)) {}
 
-void UserDefaults::reloadIfChangedLocked() {
+Result<void> UserDefaults::reloadIfChangedLocked(FileLockHeld held) {
   // One stat decides whether anything changed since the last read; most reads stop here.
   struct stat st;
   const bool exists = ::stat(path_.c_str(), &st) == 0;
-  if (loaded_ && (exists ? identityOf(st) == seen_ : !seen_.exists)) return;
+  if (loaded_ && (exists ? identityOf(st) == seen_ : !seen_.exists)) return {};
 
-  FileIdentity identity;
-  Dictionary fromFile;
-  if (const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC); fd >= 0) {
-    // The identity of what is actually read: the file may have been replaced since the stat.
-    if (::fstat(fd, &st) == 0) identity = identityOf(st);
-    std::string bytes;
-    const int err = detail::readAll(fd, bytes);
-    ::close(fd);
-    // A file that is not a property-list dictionary reads as empty; it is replaced whole at the
-    // next change.
-    if (!err) {
-      if (auto parsed = PropertyListSerialization::propertyListWithData(bytes); parsed && parsed->dictionary()) {
-        fromFile = *parsed->dictionary();
-      }
-    }
+  const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    // No file (or no folder) holds nothing; any other failure leaves the values as they were.
+    if (errno != ENOENT && errno != ENOTDIR) return Error::posix(errno, "cannot read " + path_);
+    values_ = Dictionary();
+    seen_ = FileIdentity();
+    loaded_ = true;
+    return {};
   }
-  values_ = std::move(fromFile);
-  for (const auto& [key, value] : pending_) values_.set(key, value);
+  // The identity of what is actually read: the file may have been replaced since the stat.
+  FileIdentity identity;
+  if (::fstat(fd, &st) == 0) identity = identityOf(st);
+  std::string bytes;
+  const int err = detail::readAll(fd, bytes);
+  ::close(fd);
+  if (err) return Error::posix(err, "cannot read " + path_);
+
+  auto parsed = PropertyListSerialization::propertyListWithData(bytes);
+  if (parsed && parsed->dictionary()) {
+    values_ = *parsed->dictionary();
+  } else {
+    // Files are replaced atomically, so this is no write in progress: the file is damaged. It is
+    // kept for whoever wants to look at it, and the settings start over from their defaults.
+    setAsideLocked(identity, held);
+    values_ = Dictionary();
+  }
   seen_ = identity;
   loaded_ = true;
+  return {};
 }
 
-Result<void> UserDefaults::persistLocked() {
-  if (pending_.empty()) return {};
+void UserDefaults::setAsideLocked(const FileIdentity& identity, FileLockHeld held) {
+  std::optional<FileLock> lock;
+  if (held == FileLockHeld::No) {
+    lock.emplace(path_ + ".lock");
+    if (!lock->locked()) return;
+  }
+  // Another process may have set it aside, or written a good file, since it was read.
+  struct stat st;
+  if (::stat(path_.c_str(), &st) != 0 || identityOf(st) != identity) return;
+
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  ::gmtime_r(&now, &utc);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &utc);
+  const std::string base = path_ + ".corrupt-" + stamp;
+  // link() never replaces an earlier file kept in the same second; the next free name is taken.
+  for (int attempt = 1; attempt <= 100; ++attempt) {
+    std::string aside = attempt == 1 ? base : base + "-" + std::to_string(attempt);
+    if (::link(path_.c_str(), aside.c_str()) == 0) {
+      ::unlink(path_.c_str());
+      setAside_ = std::move(aside);
+      return;
+    }
+    if (errno != EEXIST) return;
+  }
+}
+
+void UserDefaults::postSetAside(std::optional<std::string> keptAs) {
+  if (!keptAs) return;
+  NotificationCenter::defaultCenter().post(kUnreadableFileSetAsideNotification, Value(),
+                                           Dictionary{{"path", path_}, {"keptAs", std::move(*keptAs)}});
+}
+
+Result<void> UserDefaults::updateLocked(std::string_view key, const std::function<void(Value&)>& change) {
   auto& files = FileManager::defaultManager();
   const std::string folder = path_.substr(0, path_.find_last_of('/'));
   if (auto made = files.createDirectory(folder, Intermediates::Yes); !made) return made.error();
   FileLock lock(path_ + ".lock");
   if (!lock.locked()) return Error::posix(errno, "cannot lock " + path_ + ".lock");
-  // Another process may have written since the last read: start from its file and apply only
-  // this store's own changes on top.
-  reloadIfChangedLocked();
-  auto bytes = PropertyListSerialization::dataFromPropertyList(Value(values_));
+  // Under the lock the file is the truth: start from it, so another process's change stays.
+  if (auto loaded = reloadIfChangedLocked(FileLockHeld::Yes); !loaded) return loaded.error();
+
+  const Value old = values_[key];
+  Value value = old;
+  change(value);
+  if (value == old) return {};
+  if (!value.isAbsent()) {
+    if (auto checked = PropertyListSerialization::dataFromPropertyList(value); !checked) return checked.error();
+  }
+  Dictionary next = values_;
+  next.set(std::string(key), std::move(value));
+  auto bytes = PropertyListSerialization::dataFromPropertyList(Value(next));
   if (!bytes) return bytes.error();
   if (auto written = files.writeFileAtomically(path_, *bytes); !written) return written.error();
-  pending_.clear();
+  values_ = std::move(next);
   // The file is ours while the lock is held: remember it, so the next read does not parse it.
   struct stat st;
   if (::stat(path_.c_str(), &st) == 0) seen_ = identityOf(st);
   return {};
 }
 
-void UserDefaults::applyLocked(std::string_view key, const Value& value) {
-  reloadIfChangedLocked();
-  values_.set(std::string(key), value);
-  pending_.insert_or_assign(std::string(key), value);
-  (void)persistLocked();  // a failure keeps the change pending; synchronize() reports it
+Value UserDefaults::object(std::string_view key) {
+  Value value;
+  std::optional<std::string> aside;
+  {
+    std::lock_guard lock(mutex_);
+    // A file that cannot be read leaves the last values known.
+    (void)reloadIfChangedLocked(FileLockHeld::No);
+    value = values_[key];
+    aside = std::exchange(setAside_, std::nullopt);
+  }
+  postSetAside(std::move(aside));
+  return value;
 }
 
-Value UserDefaults::object(std::string_view key) {
-  std::lock_guard lock(mutex_);
-  reloadIfChangedLocked();
-  return values_[key];
+Result<void> UserDefaults::update(std::string_view key, const std::function<void(Value&)>& change) {
+  Result<void> result;
+  std::optional<std::string> aside;
+  {
+    std::lock_guard lock(mutex_);
+    result = updateLocked(key, change);
+    aside = std::exchange(setAside_, std::nullopt);
+  }
+  postSetAside(std::move(aside));
+  return result;
 }
 
 Result<void> UserDefaults::set(std::string_view key, const Value& value) {
-  if (!value.isAbsent()) {
-    if (auto checked = PropertyListSerialization::dataFromPropertyList(value); !checked) return checked.error();
-  }
-  std::lock_guard lock(mutex_);
-  applyLocked(key, value);
-  return {};
+  return update(key, [&value](Value& stored) { stored = value; });
 }
 
-void UserDefaults::removeObject(std::string_view key) {
-  std::lock_guard lock(mutex_);
-  applyLocked(key, Value());
-}
+Result<void> UserDefaults::removeObject(std::string_view key) { return set(key, Value()); }
 
-void UserDefaults::setInteger(std::string_view key, std::int64_t value) {
-  std::lock_guard lock(mutex_);
-  applyLocked(key, Value(value));
-}
+Result<void> UserDefaults::setInteger(std::string_view key, std::int64_t value) { return set(key, Value(value)); }
 
-void UserDefaults::setBool(std::string_view key, bool value) {
-  std::lock_guard lock(mutex_);
-  applyLocked(key, Value(value));
-}
+Result<void> UserDefaults::setBool(std::string_view key, bool value) { return set(key, Value(value)); }
 
-void UserDefaults::setDouble(std::string_view key, double value) {
-  std::lock_guard lock(mutex_);
-  applyLocked(key, Value(value));
-}
+Result<void> UserDefaults::setDouble(std::string_view key, double value) { return set(key, Value(value)); }
 
 std::optional<std::string> UserDefaults::string(std::string_view key) { return object(key).asString(); }
 
@@ -213,15 +264,19 @@ bool UserDefaults::boolean(std::string_view key) {
   return n && n->boolValue();
 }
 
-bool UserDefaults::synchronize() {
-  std::lock_guard lock(mutex_);
-  return persistLocked().ok();
-}
+bool UserDefaults::synchronize() { return true; }
 
 Dictionary UserDefaults::dictionaryRepresentation() {
-  std::lock_guard lock(mutex_);
-  reloadIfChangedLocked();
-  return values_;
+  Dictionary values;
+  std::optional<std::string> aside;
+  {
+    std::lock_guard lock(mutex_);
+    (void)reloadIfChangedLocked(FileLockHeld::No);
+    values = values_;
+    aside = std::exchange(setAside_, std::nullopt);
+  }
+  postSetAside(std::move(aside));
+  return values;
 }
 
 }  // namespace foundation

@@ -15,6 +15,7 @@
 #include "platform/browser/ExtensionRegistry.h"
 #include "platform/foundation/DeviceRoot.h"
 #include "platform/foundation/FileManager.h"
+#include "platform/foundation/ShutdownWork.h"
 #include "tools/common/CommandLineSuggestion.h"
 
 namespace {
@@ -182,10 +183,9 @@ int main(int argc, char** argv) {
                         (command.arguments == 1 ? " argument" : " arguments") + ", not " +
                         std::to_string(args.size()));
     }
-    int status = command.run(args);
-    std::fflush(stdout);
-    // Browser threads may still be parked (a reload told never to answer); end without waiting.
-    std::_Exit(status);
+    // Browser threads may still be parked (a reload told never to answer): the registered shutdown
+    // work runs, then the process ends without waiting for them.
+    foundation::ShutdownWork::exitProcess(command.run(args));
   }
   return unknownCommand(words[0]);
 }

@@ -63,7 +63,7 @@ class CatalogueRefreshTests : public ::testing::Test {
     return names;
   }
   std::set<std::string> enabled() const { return Singleton::shared().extConfigIDs(); }
-  void setLaunchCount(std::int64_t count) { Singleton::shared().userDefs()->setInteger("launchCount", count); }
+  void setLaunchCount(std::int64_t count) { ASSERT_TRUE(Singleton::shared().userDefs()->setInteger("launchCount", count).ok()); }
 
   testing::ScopedManualClock clock_;
   testing::ScopedDeviceRoot root_;

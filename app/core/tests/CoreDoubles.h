@@ -84,14 +84,14 @@ class RecordingAnalytics final : public tovel::AnalyticsTracker {
 /// Changes the stored enabled set as the compile service does and records compilation requests.
 class RecordingCompileService final : public ListElementCompileService {
  public:
-  void enableList(const CloudObject& obj) override { change(obj.objectId(), true); }
-  void disableList(const CloudObject& obj) override { change(obj.objectId(), false); }
+  foundation::Result<void> enableList(const CloudObject& obj) override { return change(obj.objectId(), true); }
+  foundation::Result<void> disableList(const CloudObject& obj) override { return change(obj.objectId(), false); }
   void queueCompilation(bool force) override { compilations.push_back(force); }
 
   std::vector<bool> compilations;
 
  private:
-  static void change(const std::string& id, bool enable) {
+  static foundation::Result<void> change(const std::string& id, bool enable) {
     auto ids = Singleton::shared().extConfigIDs();
     if (enable) {
       ids.insert(id);
@@ -100,8 +100,7 @@ class RecordingCompileService final : public ListElementCompileService {
     }
     foundation::Array stored;
     for (const auto& i : ids) stored.push_back(i);
-    auto written = Singleton::shared().userDefs()->set("extConfigIDs", stored);
-    (void)written;
+    return Singleton::shared().userDefs()->set("extConfigIDs", stored);
   }
 };
 

@@ -36,7 +36,7 @@ class ListElementTests : public ::testing::Test {
     std::filesystem::create_directories(root_.cachesPath());
     std::ofstream(cachedPath(id)) << "[]";
   }
-  void enable(const std::string& id) { state_.compileService->enableList(entry(id)); }
+  void enable(const std::string& id) { ASSERT_TRUE(state_.compileService->enableList(entry(id))); }
   std::shared_ptr<RecordingCell> attachCell(const std::shared_ptr<ListElement>& element) {
     auto cell = std::make_shared<RecordingCell>();
     cell->element = element;
@@ -105,7 +105,7 @@ TEST_F(ListElementTests, SwitchingOnDuringTheDownloadShowsEnabledThenCompilesFor
   serveRules();
   auto element = ListElement::make(entry());
   auto cell = attachCell(element);
-  element->setEnabled(true);
+  ASSERT_TRUE(element->setEnabled(true));
   EXPECT_EQ(element->state().kind(), Case::DownloadedEnabled);
   ASSERT_EQ(cell->drawn.size(), 1u);
   EXPECT_EQ(compilations(), std::vector<bool>{false});
@@ -116,7 +116,7 @@ TEST_F(ListElementTests, SwitchingOnDuringTheDownloadShowsEnabledThenCompilesFor
   EXPECT_EQ(element->state().kind(), Case::DownloadedEnabled);
   EXPECT_TRUE(std::filesystem::exists(cachedPath()));
 
-  element->setEnabled(false);
+  ASSERT_TRUE(element->setEnabled(false));
   EXPECT_EQ(element->state().kind(), Case::DownloadedDisabled);
   EXPECT_FALSE(Singleton::shared().extConfigIDs().contains("l1"));
   EXPECT_EQ(compilations().back(), false);
@@ -201,7 +201,7 @@ TEST_F(ListElementTests, CellDelegateIsWeak) {
   EXPECT_EQ(element->cellDelegate(), cell);
   cell.reset();
   EXPECT_EQ(element->cellDelegate(), nullptr);
-  element->setEnabled(true);  // nobody to tell; the state still changes
+  ASSERT_TRUE(element->setEnabled(true));  // nobody to tell; the state still changes
   EXPECT_EQ(element->state().kind(), Case::DownloadedEnabled);
 }
 

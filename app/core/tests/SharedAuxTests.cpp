@@ -115,7 +115,7 @@ class SharedAuxTests : public ::testing::Test {
                                   testing::listDictionary("l1", "http://127.0.0.1:9/l1.json"), std::nullopt);
     writeText(root_.cachesPath() + "/1600000000l1.json", kRules);
     Singleton::shared().setLists({ListElement::make(obj)});
-    SharedAux::shared().enableList(obj);
+    ASSERT_TRUE(SharedAux::shared().enableList(obj));
   }
   void TearDown() override {
     // Nothing may still run against this device root when it goes.
@@ -165,7 +165,7 @@ class SharedAuxTests : public ::testing::Test {
 };
 
 TEST_F(SharedAuxTests, UnforcedRequestForTheCompiledSetIsSkippedAndOnlyTheLastEndsTheBusyState) {
-  Singleton::shared().addWhitelistElement("Example.org", true);
+  ASSERT_TRUE(Singleton::shared().addWhitelistElement("Example.org", true));
   queue(false);
   queue(false);
   ASSERT_TRUE(pumpUntil([&] { return idle() && busy_.endsWithOff(); }));
@@ -181,7 +181,7 @@ TEST_F(SharedAuxTests, UnforcedRequestForTheCompiledSetIsSkippedAndOnlyTheLastEn
   queue(true);
   ASSERT_TRUE(pumpUntil([&] { return idle() && busy_.seen().size() == 4; }));
   clock_->advance(1);
-  Singleton::shared().addWhitelistElement("b.org", true);
+  ASSERT_TRUE(Singleton::shared().addWhitelistElement("b.org", true));
   SharedAux::shared().recompileIfWhitelistChanged();
   ASSERT_TRUE(pumpUntil([&] { return idle() && busy_.seen().size() == 6; }));
   EXPECT_EQ(Singleton::shared().whitelistCompiledDate(), Singleton::shared().whitelistDate());
@@ -264,7 +264,7 @@ TEST(SharedAuxErrorTests, NoContainerIsCantFormOutputUrl) {
 
 TEST_F(SharedAuxTests, DisablingTheLastListStoresEmptyArrays) {
   auto obj = Singleton::shared().lists()->front()->obj();
-  SharedAux::shared().disableList(obj);
+  ASSERT_TRUE(SharedAux::shared().disableList(obj));
   auto defaults = Singleton::shared().userDefs();
   EXPECT_EQ(defaults->array("extConfigIDs"), foundation::Array{});
   EXPECT_EQ(defaults->array("extConfigListNames"), foundation::Array{});

@@ -136,7 +136,7 @@ TEST_F(SingletonTests, FirstLaunchIsReportedOnce) {
   EXPECT_EQ(app().launchCount(), 0);
   EXPECT_EQ(app().launchCount(), 0);
   EXPECT_EQ(state_.analytics->events(), std::vector<std::string>{"firstLaunchEver"});
-  defaults().setInteger("launchCount", app().launchCount() + 1);
+  ASSERT_TRUE(app().countLaunch().ok());
   EXPECT_EQ(app().launchCount(), 1);
   EXPECT_EQ(state_.analytics->events().size(), 1u);
 }
@@ -160,9 +160,9 @@ TEST_F(SingletonTests, WhitelistChangesStoreTheListAndStampTheDate) {
   EXPECT_EQ(firstStamp, foundation::Date::now());
 
   clock_->advance(10);
-  app().addWhitelistElement("b.com", true);
-  app().addWhitelistElement("A.com", true);   // case-sensitive: a new entry
-  app().addWhitelistElement("a.com", false);  // present: flipped in place
+  ASSERT_TRUE(app().addWhitelistElement("b.com", true));
+  ASSERT_TRUE(app().addWhitelistElement("A.com", true));   // case-sensitive: a new entry
+  ASSERT_TRUE(app().addWhitelistElement("a.com", false));  // present: flipped in place
   EXPECT_EQ(app().whitelist(),
             (std::vector<WhitelistElement>{{"a.com", false, 0}, {"b.com", true, 1}, {"A.com", true, 2}}));
   EXPECT_GT(app().whitelistDate(), firstStamp);

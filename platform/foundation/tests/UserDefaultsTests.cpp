@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <functional>
 #include <thread>
 
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/PropertyListSerialization.h"
 #include "platform/foundation/detail/FileSystemCalls.h"
 #include "platform/foundation/tests/TemporaryDeviceRoot.h"
@@ -28,9 +30,9 @@ TEST_F(UserDefaultsTest, ValuesKeepTheirKindsAcrossARestart) {
   installApp(Array{kGroup});
   auto defaults = UserDefaults::suite(kGroup);
   ASSERT_TRUE(defaults);
-  defaults->setBool("launchedEver", true);
-  defaults->setInteger("launchCount", 3);
-  defaults->setDouble("ratio", 2.75);
+  ASSERT_TRUE(defaults->setBool("launchedEver", true).ok());
+  ASSERT_TRUE(defaults->setInteger("launchCount", 3).ok());
+  ASSERT_TRUE(defaults->setDouble("ratio", 2.75).ok());
   ASSERT_TRUE(defaults->set("name", "list").ok());
   ASSERT_TRUE(defaults->set("blob", Data::fromView("\x01\x02")).ok());
   ASSERT_TRUE(defaults->set("when", Date{42.5}).ok());
@@ -53,9 +55,9 @@ TEST_F(UserDefaultsTest, ValuesKeepTheirKindsAcrossARestart) {
 TEST_F(UserDefaultsTest, TypedReadsFollowThePlatformConversions) {
   auto defaults = UserDefaults::suite("settings");
   ASSERT_TRUE(defaults);
-  defaults->setBool("yes", true);
-  defaults->setDouble("twoNine", 2.9);
-  defaults->setInteger("zero", 0);
+  ASSERT_TRUE(defaults->setBool("yes", true).ok());
+  ASSERT_TRUE(defaults->setDouble("twoNine", 2.9).ok());
+  ASSERT_TRUE(defaults->setInteger("zero", 0).ok());
   ASSERT_TRUE(defaults->set("text", "12").ok());
 
   EXPECT_EQ(defaults->integer("yes"), 1);
@@ -72,7 +74,7 @@ TEST_F(UserDefaultsTest, TypedReadsFollowThePlatformConversions) {
 
   ASSERT_TRUE(defaults->set("text", Value()).ok());
   EXPECT_TRUE(defaults->object("text").isAbsent());
-  defaults->removeObject("yes");
+  ASSERT_TRUE(defaults->removeObject("yes").ok());
   EXPECT_FALSE(defaults->boolean("yes"));
 }
 
@@ -99,24 +101,105 @@ TEST_F(UserDefaultsTest, SuiteLivesInTheContainerOnlyWithTheEntitlement) {
   for (const char* bad : {"", ".", "..", "a/b"}) EXPECT_EQ(UserDefaults::suite(bad), nullptr) << bad;
 }
 
-TEST_F(UserDefaultsTest, UnwritableChangeStaysUntilItCanBeWritten) {
+TEST_F(UserDefaultsTest, ChangeThatCannotBeWrittenIsRefusedAndNotKept) {
   auto defaults = UserDefaults::suite("settings");
-  detail::fileSystemCalls().rename = [](const char*, const char*) { errno = EROFS; return -1; };
-  defaults->setInteger("count", 5);
-  EXPECT_EQ(defaults->integer("count"), 5);
-  EXPECT_FALSE(defaults->synchronize());
-  detail::resetFileSystemCalls();
-  EXPECT_TRUE(defaults->synchronize());
-  EXPECT_EQ(UserDefaults(defaults->filePath()).integer("count"), 5);
+  ASSERT_TRUE(defaults->setInteger("count", 1).ok());
+  const std::string folder = defaults->filePath().substr(0, defaults->filePath().rfind('/'));
+  struct Case {
+    const char* name;
+    std::function<void()> breakIt;
+    std::function<void()> mendIt;
+  };
+  const Case cases[] = {
+      {"the disk refuses the write",
+       [] { detail::fileSystemCalls().rename = [](const char*, const char*) { errno = EROFS; return -1; }; },
+       [] { detail::resetFileSystemCalls(); }},
+      // A file in place of the folder stops even a process running as root.
+      {"the folder is a file",
+       [&] {
+         ASSERT_TRUE(FileManager::defaultManager().removeItem(folder).ok());
+         ASSERT_TRUE(FileManager::defaultManager().writeFileAtomically(folder, "not a folder").ok());
+       },
+       [&] { ASSERT_TRUE(FileManager::defaultManager().removeItem(folder).ok()); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    c.breakIt();
+    EXPECT_FALSE(defaults->setInteger("count", 5).ok());
+    EXPECT_FALSE(defaults->update("count", [](Value& v) { v = Value(6); }).ok());
+    EXPECT_LT(defaults->integer("count"), 5);
+    c.mendIt();
+    // Nothing refused is written later either.
+    EXPECT_TRUE(defaults->setBool("other", true).ok());
+    EXPECT_LT(UserDefaults(defaults->filePath()).integer("count"), 5);
+  }
 }
 
-TEST_F(UserDefaultsTest, DamagedFileReadsAsEmptyAndIsReplaced) {
+TEST_F(UserDefaultsTest, UnreadableFileIsKeptAsideOnceAndTheStoreStartsOver) {
   auto defaults = UserDefaults::suite("settings");
-  defaults->setInteger("before", 1);
-  ASSERT_TRUE(FileManager::defaultManager().writeFileAtomically(defaults->filePath(), "garbage").ok());
-  EXPECT_TRUE(defaults->object("before").isAbsent());
-  defaults->setInteger("after", 2);
-  EXPECT_EQ(UserDefaults(defaults->filePath()).dictionaryRepresentation(), (Dictionary{{"after", 2}}));
+  ASSERT_TRUE(defaults->setInteger("before", 1).ok());
+  const std::string good = FileManager::defaultManager().readFile(defaults->filePath())->bytes();
+  std::vector<Dictionary> posted;
+  auto& center = NotificationCenter::defaultCenter();
+  const auto token = center.addObserver(UserDefaults::kUnreadableFileSetAsideNotification, nullptr,
+                                        [&](const Notification& n) { posted.push_back(n.userInfo); });
+  const std::pair<const char*, std::string> cases[] = {
+      {"empty", ""},
+      {"truncated", good.substr(0, good.size() / 2)},
+      {"foreign bytes", std::string("\x89PNG\r\n\x1a\n\0\0garbage", 18)},
+  };
+  for (const auto& [name, bytes] : cases) {
+    SCOPED_TRACE(name);
+    posted.clear();
+    ASSERT_TRUE(FileManager::defaultManager().writeFileAtomically(defaults->filePath(), bytes).ok());
+    EXPECT_TRUE(defaults->object("before").isAbsent());
+    EXPECT_TRUE(defaults->object("after").isAbsent());  // a second read does not report it again
+    ASSERT_EQ(posted.size(), 1u);
+    const std::string keptAs = posted[0]["keptAs"].asString().value_or("");
+    EXPECT_EQ(posted[0]["path"].asString(), defaults->filePath());
+    EXPECT_TRUE(keptAs.starts_with(defaults->filePath() + ".corrupt-")) << keptAs;
+    auto kept = FileManager::defaultManager().readFile(keptAs);
+    ASSERT_TRUE(kept.ok());
+    EXPECT_EQ(kept->bytes(), bytes);
+    EXPECT_FALSE(FileManager::defaultManager().fileExists(defaults->filePath()));
+    ASSERT_TRUE(defaults->setInteger("after", 2).ok());
+    EXPECT_EQ(UserDefaults(defaults->filePath()).dictionaryRepresentation(), (Dictionary{{"after", 2}}));
+    ASSERT_TRUE(defaults->removeObject("after").ok());
+    ASSERT_TRUE(defaults->setInteger("before", 1).ok());
+  }
+  center.removeObserver(token);
+}
+
+TEST_F(UserDefaultsTest, UpdateOfOneKeyInTwoProcessesLosesNoChange) {
+  auto parent = UserDefaults::suite("settings");
+  std::vector<pid_t> children;
+  for (const char* prefix : {"a", "b"}) {
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      auto defaults = UserDefaults::suite("settings");
+      bool stored = true;
+      for (int i = 0; i < 100; ++i) {
+        const std::string item = std::string(prefix) + std::to_string(i);
+        stored = defaults->update("items", [&](Value& v) {
+          Array items = v.array() ? *v.array() : Array();
+          items.push_back(item);
+          v = Value(std::move(items));
+        }).ok() && stored;
+        stored = defaults->update("count", [](Value& v) { v = Value(v.number() ? v.number()->int64Value() + 1 : 1); })
+                     .ok() && stored;
+      }
+      ::_exit(stored ? 0 : 1);
+    }
+    children.push_back(pid);
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  EXPECT_EQ(parent->array("items").value_or(Array()).size(), 200u);
+  EXPECT_EQ(parent->integer("count"), 200);
 }
 
 TEST_F(UserDefaultsTest, ThreadsSettingDifferentKeysLoseNone) {
@@ -125,7 +208,7 @@ TEST_F(UserDefaultsTest, ThreadsSettingDifferentKeysLoseNone) {
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < 50; ++i) {
-        defaults->setInteger("t" + std::to_string(t) + "-" + std::to_string(i), i);
+        ASSERT_TRUE(defaults->setInteger("t" + std::to_string(t) + "-" + std::to_string(i), i).ok());
         (void)defaults->integer("t0-0");
       }
     });
@@ -137,7 +220,7 @@ TEST_F(UserDefaultsTest, ThreadsSettingDifferentKeysLoseNone) {
 TEST_F(UserDefaultsTest, TwoProcessesSettingDifferentKeysLoseNone) {
   installApp(Array{kGroup});
   auto parent = UserDefaults::suite(kGroup);
-  parent->setBool("parent", true);
+  ASSERT_TRUE(parent->setBool("parent", true).ok());
 
   std::vector<pid_t> children;
   for (const char* prefix : {"a", "b"}) {
@@ -145,8 +228,9 @@ TEST_F(UserDefaultsTest, TwoProcessesSettingDifferentKeysLoseNone) {
     ASSERT_GE(pid, 0);
     if (pid == 0) {
       auto defaults = UserDefaults::suite(kGroup);
-      for (int i = 0; i < 200; ++i) defaults->setInteger(std::string(prefix) + std::to_string(i), i);
-      ::_exit(defaults->synchronize() ? 0 : 1);
+      bool stored = true;
+      for (int i = 0; i < 200; ++i) stored = defaults->setInteger(std::string(prefix) + std::to_string(i), i).ok() && stored;
+      ::_exit(stored ? 0 : 1);
     }
     children.push_back(pid);
   }
