@@ -48,7 +48,8 @@ struct CompilationOutcome {
 /// to the browser. The service remembers the enabled set of its last successful reload, so that an
 /// unforced request for the same set is skipped; it tells the main screen through "busyOn" and
 /// "busyOff" (default notification centre, main queue) that a compilation is running; it turns
-/// failures into the analytics events "errJoinJsons" and "errRecompileSafari".
+/// failures into the analytics events "errJoinJsons" and "errRecompileSafari". The error of
+/// "errJoinJsons" carries its domain, code and description with file paths cut to file names.
 ///
 /// A failed reload (or one the browser leaves unanswered for kReloadTimeout seconds) is tried again
 /// at most twice, after the delays of kRetryDelays on the clock; after that the busy state ends and
@@ -106,7 +107,9 @@ class SharedAux {
   static void postBusyNotification(bool busy);
 
   /// Queues a forced compilation when the whitelist changed since its last successful
-  /// compilation (its date differs from "whitelistCompiledDate" by any amount).
+  /// compilation (its date differs from "whitelistCompiledDate" by any amount), or when the
+  /// enabled set differs from the one the last successful compilation compiled (a change stored
+  /// by a run that ended before compiling it).
   void recompileIfWhitelistChanged();
 
   /// Add or remove the list in the enabled set and store it under "extConfigIDs"; store the
