@@ -275,10 +275,15 @@ void SharedAux::recompileIfWhitelistChanged() {
   Singleton& singleton = Singleton::shared();
   auto compiled = singleton.whitelistCompiledDate();
   auto changed = singleton.whitelistDate();
-  if (changed.timeIntervalSince(compiled) == 0 && singleton.extConfigIDs() == compiledIDs(*singleton.userDefs())) {
-    return;
-  }
+  if (changed.timeIntervalSince(compiled) == 0) return;
   compileQueue_->addOperationWithBlock([] { SharedAux::shared().recompileSafari(true); });
+}
+
+void SharedAux::recompileIfEnabledSetChanged() {
+  Singleton& singleton = Singleton::shared();
+  if (singleton.extConfigIDs() == compiledIDs(*singleton.userDefs())) return;
+  // Unforced: a compilation of this set that succeeds meanwhile makes it a no-op.
+  compileQueue_->addOperationWithBlock([] { SharedAux::shared().recompileSafari(false); });
 }
 
 std::optional<std::set<std::string>> SharedAux::lastSuccessfulCompilation() const {
@@ -406,8 +411,11 @@ void SharedAux::applyCloudConfig(bool remote, Singleton& singleton, std::functio
       const auto& first = current->front();
       changeEnabledSet(singleton, first->obj().objectId(), true);
       // A list whose file is cached already starts no download, so nothing else would compile it
-      // or show it enabled.
-      if (first->refreshCachedState()) ListElement::compileService()->queueCompilation(false);
+      // or show it enabled. A download under way may have stored the file by now (it is written
+      // off the main queue); its completion compiles it.
+      if (!first->isDownloadInFlight() && first->refreshCachedState()) {
+        ListElement::compileService()->queueCompilation(false);
+      }
     }
     SharedAux::shared().recompileIfWhitelistChanged();
   }

@@ -107,10 +107,12 @@ class SharedAux {
   static void postBusyNotification(bool busy);
 
   /// Queues a forced compilation when the whitelist changed since its last successful
-  /// compilation (its date differs from "whitelistCompiledDate" by any amount), or when the
-  /// enabled set differs from the one the last successful compilation compiled (a change stored
-  /// by a run that ended before compiling it).
+  /// compilation (its date differs from "whitelistCompiledDate" by any amount).
   void recompileIfWhitelistChanged();
+  /// Queues an unforced compilation when the enabled set differs from the one the last successful
+  /// compilation compiled ("extConfigCompiledIDs"; none stored counts as empty): a change stored by
+  /// a run that ended before its compilation reached the browser. Called when the app starts.
+  void recompileIfEnabledSetChanged();
 
   /// Add or remove the list in the enabled set and store it under "extConfigIDs"; store the
   /// names under "extConfigListNames" when they differ from the stored ones. Compile nothing.

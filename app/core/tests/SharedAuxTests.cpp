@@ -192,19 +192,20 @@ TEST_F(SharedAuxTests, UnforcedRequestForTheCompiledSetIsSkippedAndOnlyTheLastEn
 TEST_F(SharedAuxTests, EnabledSetStoredWithoutItsCompilationIsCompiledByTheNextCheck) {
   auto defaults = Singleton::shared().userDefs();
   // Nothing compiled yet: the enabled set differs from the (empty) compiled one.
-  SharedAux::shared().recompileIfWhitelistChanged();
+  SharedAux::shared().recompileIfEnabledSetChanged();
   ASSERT_TRUE(pumpUntil([&] { return idle() && busy_.endsWithOff(); }));
   EXPECT_EQ(defaults->array("extConfigCompiledIDs"), (foundation::Array{"l1"}));
-  SharedAux::shared().recompileIfWhitelistChanged();
+  SharedAux::shared().recompileIfEnabledSetChanged();
   EXPECT_EQ(SharedAux::shared().compileQueue()->operationCount(), 0u);
 
-  // A run stored a second list and ended before compiling it.
+  // A run stored a second list and ended before compiling it; two checks compile it once.
   ASSERT_TRUE(defaults->set("extConfigIDs", foundation::Array{"l1", "l2"}));
-  SharedAux::shared().recompileIfWhitelistChanged();
-  EXPECT_EQ(SharedAux::shared().compileQueue()->operationCount(), 1u);
+  SharedAux::shared().recompileIfEnabledSetChanged();
+  SharedAux::shared().recompileIfEnabledSetChanged();
   ASSERT_TRUE(pumpUntil([&] { return idle() && busy_.seen().size() == 4; }));
+  EXPECT_EQ(successfulReloads(), 2);
   EXPECT_EQ(defaults->array("extConfigCompiledIDs"), (foundation::Array{"l1", "l2"}));
-  SharedAux::shared().recompileIfWhitelistChanged();
+  SharedAux::shared().recompileIfEnabledSetChanged();
   EXPECT_EQ(SharedAux::shared().compileQueue()->operationCount(), 0u);
 }
 
