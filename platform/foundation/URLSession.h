@@ -166,7 +166,8 @@ class URLSessionDownloadTask : public URLSessionTask {
 /// Errors are in the URL domain: Cancelled, TimedOut, CannotFindHost, CannotConnectToHost,
 /// NetworkConnectionLost, HTTPTooManyRedirects, FileDoesNotExist (a missing file:// file),
 /// UnsupportedURL (another scheme or a relative URL), CannotCreateFile / CannotWriteToFile (the
-/// temporary file of a download), and Unknown for the rest.
+/// temporary file of a download), DataLengthExceedsMaximum (a body beyond the task's maximum), and
+/// Unknown for the rest.
 class URLSession : public std::enable_shared_from_this<URLSession> {
  public:
   /// The process's shared session: default configuration, no delegate, a serial queue of its own.
