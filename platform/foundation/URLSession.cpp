@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -105,20 +106,20 @@ struct DownloadFile {
     if (!path.empty()) ::unlink(path.c_str());
   }
 
-  /// A name for the file in its folder, made on the first call, unique to the process and task;
-  /// the descriptor's own path (readable, not movable) when no name can be made.
-  std::string name(std::uint64_t taskIdentifier) {
+  /// A fresh name for the file in its folder, made on the first call; the descriptor's own path
+  /// (readable, not movable) when no name can be made.
+  std::string name() {
     if (!path.empty() || fd < 0) return path;
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    const std::string candidate = folder + "/URLSessionDownload." + std::to_string(::getpid()) + "." +
-                                  std::to_string(taskIdentifier);
-    for (int attempt = 0; attempt < 2; ++attempt) {
+    std::random_device random;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+      const std::string candidate = folder + "/URLSessionDownload." + std::to_string(::getpid()) + "." +
+                                    std::to_string(random());
       if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
         path = candidate;
         return path;
       }
       if (errno != EEXIST) break;
-      ::unlink(candidate.c_str());  // left by an earlier process that had the same id and was killed here
     }
     return self;
   }
@@ -372,7 +373,7 @@ struct URLSessionTaskDriver {
     task->session_->enqueue([task, file = std::move(file), error]() mutable {
       auto delegate = task->session_->delegate();
       if (!error && delegate) {
-        delegate->didFinishDownloadingTo(task->session_, task, URL::fileURL(file->name(task->identifier_)));
+        delegate->didFinishDownloadingTo(task->session_, task, URL::fileURL(file->name()));
       }
       file.reset();
       markCompleted(*task);
