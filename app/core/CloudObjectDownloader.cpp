@@ -75,7 +75,7 @@ struct FailureRecord {
 std::string describe(const foundation::Error& error) {
   std::string text = error.localizedDescription();
   if (auto detail = error.userInfo()[foundation::kDebugDescriptionKey].asString(); detail && !detail->empty()) {
-    text += " (" + *detail + ")";
+    text += ": " + *detail;
   }
   return text;
 }

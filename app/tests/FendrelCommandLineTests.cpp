@@ -355,8 +355,8 @@ TEST_F(FendrelCommandLineTest, DownloadsAreBoundedAndLeaveNoPartialFile) {
     });
   });
   const std::string alt = base() + "alt/";
-  const std::string reason = "'list-a' (resource exceeds maximum size (the answer is longer than the limit of "
-                             "67108864 bytes))";
+  const std::string reason = "'list-a' (resource exceeds maximum size: the answer is longer than the limit of "
+                             "67108864 bytes)";
 
   ChildRun launch = fendrel({"launch"}, alt);
   EXPECT_EQ(launch.status, 1) << launch.err;
