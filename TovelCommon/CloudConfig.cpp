@@ -167,6 +167,7 @@ void CloudConfig::fetch(std::int64_t attempt) {
                        [self = shared_from_this(), url, attempt](foundation::Result<DataWithBaggage> result) {
                          self->handleResponse(result, url, attempt);
                        });
+  task->setMaximumBodyLength(kMaxAnswerBytes);
   task->resume();
 }
 

@@ -74,6 +74,10 @@ class CloudConfig final : public CloudConfigProvider, public std::enable_shared_
   static constexpr double kMaxRetryDelay = 15 * 60;
   /// Transport time-out of one configuration request, in seconds.
   static constexpr double kRequestTimeout = 60;
+  /// Longest configuration answer taken, in bytes. The whole answer is held in memory and parsed,
+  /// so a host that sends without end must not grow the app without bound; a real configuration
+  /// is a few kilobytes.
+  static constexpr std::int64_t kMaxAnswerBytes = 16 * 1024 * 1024;
 
   /// Builds the URLs (`configPath` appended to each base URL, shuffled once when asked), loads the
   /// cache and starts the first request. `initialRefreshCallback` is called on `dispatchQueue`

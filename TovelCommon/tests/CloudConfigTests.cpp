@@ -209,6 +209,33 @@ TEST_F(CloudConfigTest, AnswersThatAreNotAConfigurationAreFailuresWithTheirOwnEv
   EXPECT_FALSE(defaults_->data(CloudConfig::kDataKey));
 }
 
+TEST_F(CloudConfigTest, AnswersLongerThanTheLimitAreDownloadFailures) {
+  // Endless, or announcing a length beyond the limit: either way the next host is asked.
+  for (const bool announced : {false, true}) {
+    SCOPED_TRACE(announced ? "announced" : "endless");
+    hosts_.log->clear();
+    hosts_.second.setHandler([announced](const httplib::Request&, httplib::Response& response) {
+      // Owned by the handler's copy: the host may still be writing when the test has moved on.
+      auto chunk = std::make_shared<std::string>(65536, ' ');
+      auto provide = [chunk](std::size_t, std::size_t, httplib::DataSink& sink) {
+        return sink.write(chunk->data(), chunk->size());
+      };
+      if (announced) {
+        response.set_content_provider(CloudConfig::kMaxAnswerBytes + 1, "application/json", provide);
+      } else {
+        response.set_chunked_content_provider(
+            "application/json", [provide](std::size_t offset, httplib::DataSink& sink) { return provide(offset, 0, sink); });
+      }
+    });
+    auto config = start();
+    settle(config);
+    EXPECT_EQ(requestedHosts(), (std::vector<std::string>{"second", "third"}));
+    EXPECT_EQ(config->lastSource(), Source::Remote);
+  }
+  EXPECT_EQ(sink_.sent(), (std::vector<std::string>{"errCloudConfigDownload"}));  // sent once per process
+  EXPECT_NE(console_->text().find("NSURLErrorDomain -1103 resource exceeds maximum size"), std::string::npos);
+}
+
 TEST_F(CloudConfigTest, AnAnswerHoldingNullIsUsedButLeavesTheCachedPairAsItWas) {
   const Value oldConfig = foundation::Dictionary{{"cloudConfig", foundation::Dictionary{{"v", 1}}}};
   ASSERT_TRUE(setScrambled(*defaults_, oldConfig, CloudConfig::kDataKey, CloudConfig::kScrambleKey));

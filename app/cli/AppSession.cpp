@@ -80,6 +80,7 @@ foundation::Result<void> AppSession::launch() {
   startUp();
   loadMainScreen();
   appear();
+  compileStoredEnabledSet();
   return {};
 }
 
@@ -153,6 +154,8 @@ void AppSession::attachCells() {
 }
 
 void AppSession::appear() { SharedAux::shared().recompileIfWhitelistChanged(); }
+
+void AppSession::compileStoredEnabledSet() { SharedAux::shared().recompileIfEnabledSetChanged(); }
 
 bool AppSession::configurationSettled() const {
   if (remoteApplied_) return true;

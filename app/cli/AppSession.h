@@ -26,7 +26,8 @@ class PrintingListCell;
 /// launch() does what the app does when it starts: the app delegate's start-up (the crash
 /// reporter, the launch count), then the main screen's loading (its refresh callback registered
 /// with the configuration, which rebuilds the catalogue) and its appearing (a compilation when the
-/// whitelist changed). Each list element gets a printing cell. runUntilQuiet() then pumps the main
+/// whitelist changed), and a compilation when the enabled set differs from the one last compiled.
+/// Each list element gets a printing cell. runUntilQuiet() then pumps the main
 /// loop until nothing is left to wait for. Everything runs on the main thread.
 class AppSession {
  public:
@@ -88,6 +89,8 @@ class AppSession {
   void startUp();
   void loadMainScreen();
   void refresh(tovel::CloudConfigSource source);
+  /// Compiles an enabled set that a run stored but never got to the browser.
+  void compileStoredEnabledSet();
   void attachCells();
   bool isQuiet() const;
   bool configurationSettled() const;

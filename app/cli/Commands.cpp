@@ -1,6 +1,8 @@
 #include "app/cli/Commands.h"
 
 #include "app/cli/EventLog.h"
+#include "app/core/ListElement.h"
+#include "app/core/Singleton.h"
 
 namespace fendrel::cli {
 
@@ -73,14 +75,37 @@ int settleAndJudge(AppSession& session, const AppSession::CompileMark& mark, con
   return kExitSuccess;
 }
 
+int requireEnabledListFiles(const AppSession& session, const std::string& what) {
+  // A compilation leaves out an enabled list without a file; the browser then has none of its
+  // rules, which must not pass for success.
+  std::string missing;
+  for (const auto& id : Singleton::shared().extConfigIDs()) {
+    auto element = session.listElement(id);
+    std::string reason;
+    if (!element) {
+      reason = "not in the catalogue";
+    } else if (element->obj().existingAttachmentURL()) {
+      continue;
+    } else {
+      reason = element->obj().lastDownloadFailure().value_or("not downloaded yet");
+    }
+    if (!missing.empty()) missing += ", ";
+    missing += "'" + id + "' (" + reason + ")";
+  }
+  if (missing.empty()) return kExitSuccess;
+  return runtimeError("cannot " + what + ": enabled lists without a downloaded rule file: " + missing);
+}
+
 int runLaunch(const Invocation& invocation) {
+  const std::string what = "bring the browser's rules up to date";
   AppSession session(invocation.timeoutSeconds);
   const auto mark = session.compileMark();
   auto launched = session.launch();
   if (!launched) {
     return runtimeError("cannot prepare the device root: " + launched.error().localizedDescription());
   }
-  return settleAndJudge(session, mark, "bring the browser's rules up to date");
+  if (const int status = settleAndJudge(session, mark, what); status != kExitSuccess) return status;
+  return requireEnabledListFiles(session, what);
 }
 
 }  // namespace fendrel::cli

@@ -31,5 +31,8 @@ std::optional<int> settle(AppSession& session);
 /// After a change that compiles: waits until quiet, then judges the compilations since `mark`.
 /// `what` names the change for the message ("enable list 'a'").
 int settleAndJudge(AppSession& session, const AppSession::CompileMark& mark, const std::string& what);
+/// After the app is quiet: kExitSuccess when every enabled list has its rule file downloaded, else
+/// the failure naming each enabled list without one and why ("cannot compile: ...").
+int requireEnabledListFiles(const AppSession& session, const std::string& what);
 
 }  // namespace fendrel::cli

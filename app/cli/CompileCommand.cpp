@@ -10,7 +10,8 @@ int runCompile(const Invocation& invocation) {
   const auto mark = session.compileMark();
   const bool force = invocation.force;
   SharedAux::shared().compileQueue()->addOperationWithBlock([force] { SharedAux::shared().recompileSafari(force); });
-  return settleAndJudge(session, mark, "compile");
+  if (const int status = settleAndJudge(session, mark, "compile"); status != kExitSuccess) return status;
+  return requireEnabledListFiles(session, "compile");
 }
 
 }  // namespace fendrel::cli

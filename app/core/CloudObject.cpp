@@ -125,4 +125,10 @@ void CloudObject::downloadAttachment(ProgressBlock progress, CompletionBlock com
   CloudObjectDownloader::create(*attachmentUrl_, *destination, std::move(progress), std::move(completion));
 }
 
+std::optional<std::string> CloudObject::lastDownloadFailure() const {
+  auto destination = attachmentCacheURL();
+  if (!destination) return std::nullopt;
+  return CloudObjectDownloader::lastFailure(*destination);
+}
+
 }  // namespace fendrel

@@ -61,8 +61,12 @@ class CloudObject {
 
   /// Downloads the list's rule file into the cache. Called on the main thread. When the file is
   /// cached already, `completion` runs at once, within the call. Without an attachment or a
-  /// container nothing happens. Otherwise a download starts whose closures run on the main thread.
+  /// container nothing happens. Otherwise a download starts (or waits for its turn) whose closures
+  /// run on the main queue.
   void downloadAttachment(ProgressBlock progress, CompletionBlock completion) const;
+  /// Why the last download of the list's file in this process stored nothing ("the server
+  /// answered with status 404"); none when it stored the file or none has ended.
+  std::optional<std::string> lastDownloadFailure() const;
 
  private:
   CloudObject(Kind kind, foundation::URL iconUrl) : kind_(kind), iconUrl_(std::move(iconUrl)) {}

@@ -15,6 +15,10 @@ inline constexpr const char* kWhitelistKey = "whitelist";
 inline constexpr const char* kWhitelistDateKey = "whitelistDate";
 /// The whitelist date that the last successful compilation carried, a date.
 inline constexpr const char* kWhitelistCompiledDateKey = "whitelistCompiledDate";
+/// The enabled set that the last successful compilation compiled, an array of strings. A launch that
+/// finds the enabled set different compiles again: a change stored by a run that ended before its
+/// compilation is then not lost.
+inline constexpr const char* kExtConfigCompiledIDsKey = "extConfigCompiledIDs";
 /// How many times the app was launched, an integer.
 inline constexpr const char* kLaunchCountKey = "launchCount";
 /// Set once, on the first launch ever, a boolean.

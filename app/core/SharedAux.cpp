@@ -1,6 +1,7 @@
 #include "app/core/SharedAux.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <iterator>
 #include <utility>
 
@@ -14,6 +15,7 @@
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/DispatchSemaphore.h"
 #include "platform/foundation/Bundle.h"
+#include "platform/foundation/DeviceRoot.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/OperationQueue.h"
@@ -27,6 +29,7 @@ using foundation::Array;
 using foundation::Value;
 
 constexpr const char* kOutputFileName = "output.json";
+using settings::kExtConfigCompiledIDsKey;
 using settings::kExtConfigIDsKey;
 using settings::kExtConfigListNamesKey;
 using settings::kWhitelistCompiledDateKey;
@@ -53,6 +56,46 @@ const Array* dictionaryArray(const Value& value) {
 void store(foundation::UserDefaults& defaults, std::string_view key, const Value& value) {
   auto stored = defaults.set(key, value);
   (void)stored;
+}
+
+/// The enabled set the last successful compilation compiled; empty when none is stored (nothing
+/// was compiled yet, so an empty enabled set needs no compilation).
+std::set<std::string> compiledIDs(foundation::UserDefaults& defaults) {
+  std::set<std::string> ids;
+  if (auto stored = defaults.array(kExtConfigCompiledIDsKey)) {
+    for (const auto& element : *stored) {
+      if (auto id = element.asString()) ids.insert(std::move(*id));
+    }
+  }
+  return ids;
+}
+
+void replaceAll(std::string& text, std::string_view what, std::string_view with) {
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + with.size())) {
+    text.replace(at, what.size(), with);
+  }
+}
+
+/// `error` as analytics may carry it: its domain, its code and its description with every file
+/// path cut to its last component. Paths name the user's folders (and so often the user); which
+/// file failed is all the service needs.
+foundation::Error withoutFilePaths(const foundation::Error& error) {
+  std::vector<std::string> paths;
+  for (std::optional<foundation::Error> e = error; e; e = e->underlyingError()) {
+    if (auto path = e->userInfo()[foundation::kFilePathErrorKey].asString(); path && path->size() > 1) {
+      paths.push_back(std::move(*path));
+    }
+  }
+  // Longest first, so that a folder never cuts a path inside it short.
+  std::sort(paths.begin(), paths.end(), [](const auto& a, const auto& b) { return a.size() > b.size(); });
+  std::string description = error.localizedDescription();
+  for (const auto& path : paths) replaceAll(description, path, foundation::URL::fileURL(path).lastPathComponent());
+  // Whatever other place on the device a description names.
+  if (const std::string root = foundation::DeviceRoot::path(); root.size() > 1) replaceAll(description, root, "~device");
+  if (const char* home = std::getenv("HOME"); home && std::string_view(home).size() > 1) {
+    replaceAll(description, home, "~");
+  }
+  return foundation::Error::withDescription(error.domain(), error.code(), std::move(description));
 }
 
 /// Blocks the compile queue's thread until the browser answers or the time-out passes, whichever
@@ -117,7 +160,8 @@ void SharedAux::recompile(bool force, int attempt) {
   dispatch::DispatchQueue::main()->async([] { postBusyNotification(true); });
 
   if (auto joined = joinJsons(request.snapshot); !joined) {
-    singleton.analytics()->log("errJoinJsons", {{"error", Value(joined.error())}, {"config", request.config}});
+    singleton.analytics()->log("errJoinJsons",
+                               {{"error", Value(withoutFilePaths(joined.error()))}, {"config", request.config}});
     CompilationOutcome outcome;
     outcome.force = force;
     outcome.attempt = attempt;
@@ -164,6 +208,7 @@ void SharedAux::reloadCompletion(const ReloadRequest& request, const std::option
       lastSuccessfulCompilation_ = request.snapshot;
     }
     store(*singleton.userDefs(), kWhitelistCompiledDateKey, singleton.whitelistDate());
+    store(*singleton.userDefs(), kExtConfigCompiledIDsKey, toArray(request.snapshot));
     CompilationOutcome outcome;
     outcome.force = request.force;
     outcome.attempt = request.attempt;
@@ -232,6 +277,13 @@ void SharedAux::recompileIfWhitelistChanged() {
   auto changed = singleton.whitelistDate();
   if (changed.timeIntervalSince(compiled) == 0) return;
   compileQueue_->addOperationWithBlock([] { SharedAux::shared().recompileSafari(true); });
+}
+
+void SharedAux::recompileIfEnabledSetChanged() {
+  Singleton& singleton = Singleton::shared();
+  if (singleton.extConfigIDs() == compiledIDs(*singleton.userDefs())) return;
+  // Unforced: a compilation of this set that succeeds meanwhile makes it a no-op.
+  compileQueue_->addOperationWithBlock([] { SharedAux::shared().recompileSafari(false); });
 }
 
 std::optional<std::set<std::string>> SharedAux::lastSuccessfulCompilation() const {
@@ -382,8 +434,10 @@ void SharedAux::applyCloudConfig(bool remote, Singleton& singleton, std::functio
     if (singleton.launchCount() < 2 && !current->empty()) {
       const auto& first = current->front();
       // A list whose file is cached already starts no download, so nothing else would compile it
-      // or show it enabled. A set that cannot be stored is not compiled.
-      if (changeEnabledSet(singleton, first->obj().objectId(), true) && first->refreshCachedState()) {
+      // or show it enabled. A set that cannot be stored is not compiled. A download under way may
+      // have stored the file by now (it is written off the main queue); its completion compiles it.
+      if (changeEnabledSet(singleton, first->obj().objectId(), true) && !first->isDownloadInFlight() &&
+          first->refreshCachedState()) {
         ListElement::compileService()->queueCompilation(false);
       }
     }

@@ -48,7 +48,8 @@ struct CompilationOutcome {
 /// to the browser. The service remembers the enabled set of its last successful reload, so that an
 /// unforced request for the same set is skipped; it tells the main screen through "busyOn" and
 /// "busyOff" (default notification centre, main queue) that a compilation is running; it turns
-/// failures into the analytics events "errJoinJsons" and "errRecompileSafari".
+/// failures into the analytics events "errJoinJsons" and "errRecompileSafari". The error of
+/// "errJoinJsons" carries its domain, code and description with file paths cut to file names.
 ///
 /// A failed reload (or one the browser leaves unanswered for kReloadTimeout seconds) is tried again
 /// at most twice, after the delays of kRetryDelays on the clock; after that the busy state ends and
@@ -108,6 +109,10 @@ class SharedAux {
   /// Queues a forced compilation when the whitelist changed since its last successful
   /// compilation (its date differs from "whitelistCompiledDate" by any amount).
   void recompileIfWhitelistChanged();
+  /// Queues an unforced compilation when the enabled set differs from the one the last successful
+  /// compilation compiled ("extConfigCompiledIDs"; none stored counts as empty): a change stored by
+  /// a run that ended before its compilation reached the browser. Called when the app starts.
+  void recompileIfEnabledSetChanged();
 
   /// Add or remove the list in the enabled set stored under "extConfigIDs", as one step of the
   /// settings store (a change of another process at the same time is kept); store the names under

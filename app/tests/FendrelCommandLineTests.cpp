@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -112,6 +114,7 @@ class FendrelCommandLineTest : public ::testing::Test {
     char pattern[] = "/tmp/fendrel-cli-test-XXXXXX";
     work_ = ::mkdtemp(pattern);
     root_ = work_ + "/device";
+    std::filesystem::create_directories(temporaryFolder());
     answers_["a.json"] = {200, kListA};
     answers_["b.json"] = {200, kListB};
     answers_["c.json"] = {200, kListC};
@@ -166,6 +169,7 @@ class FendrelCommandLineTest : public ::testing::Test {
         {"FENDREL_CONFIG_BASES", configBase.empty() ? base() : configBase},
         {"FENDREL_NO_SHUFFLE", "1"},
         {"FENDREL_ANALYTICS_ENDPOINT", base() + "track/"},
+        {"TMPDIR", temporaryFolder()},
     });
     return testing_support::runProgram(args, env, work.empty() ? work_ : work);
   }
@@ -189,6 +193,8 @@ class FendrelCommandLineTest : public ::testing::Test {
         .dictionaryRepresentation();
   }
 
+  /// The program's temporary folder, where its downloads arrive.
+  std::string temporaryFolder() const { return work_ + "/tmp"; }
   std::string container(const std::string& path) const { return root_ + "/containers/" + kGroup + "/" + path; }
   std::string outputText() const { return readText(container("output.json")); }
   std::string appliedText() const { return readText(root_ + "/browser/applied/" + kExtension + ".json"); }
@@ -299,8 +305,11 @@ TEST_F(FendrelCommandLineTest, ListServerAnswering404OrAnHTMLPageCachesNothing) 
   answer("a.json", {404, "<html><body>Not Found</body></html>", "text/html"});
   answer("b.json", {200, "<html><body>Sign in to the network</body></html>", "text/html"});
 
+  // The first list, enabled on the first launch, never arrived: its rules are not in the browser.
   ChildRun launch = fendrel({"launch"});
-  EXPECT_EQ(launch.status, 0) << launch.err;
+  EXPECT_EQ(launch.status, 1) << launch.err;
+  EXPECT_THAT(launch.err, HasSubstr("error: cannot bring the browser's rules up to date: enabled lists without a "
+                                    "downloaded rule file: 'list-a' (the server answered with status 404)"));
   EXPECT_EQ(cachedFiles(), (std::vector<std::string>{"1700000300c.json"}));
   auto states = eventLines(launch.out, "listState");
   ASSERT_FALSE(states.empty());
@@ -321,6 +330,105 @@ TEST_F(FendrelCommandLineTest, ListServerAnswering404OrAnHTMLPageCachesNothing) 
   ChildRun enable = fendrel({"enable", "list-b"});
   EXPECT_EQ(enable.status, 1) << enable.err;
   EXPECT_THAT(enable.err, HasSubstr("cannot enable list 'list-b': its rule file could not be downloaded"));
+
+  ChildRun compile = fendrel({"compile"});
+  EXPECT_EQ(compile.status, 1) << compile.err;
+  EXPECT_THAT(compile.err, HasSubstr("error: cannot compile: enabled lists without a downloaded rule file: 'list-a' "
+                                     "(the server answered with status 404), 'list-b' (the answer is not a JSON "
+                                     "array of rules)"));
+
+  // Once the files arrive, the same commands succeed.
+  answer("a.json", {200, kListA});
+  answer("b.json", {200, kListB});
+  EXPECT_EQ(fendrel({"compile"}).status, 0);
+  EXPECT_EQ(fendrel({"launch"}).status, 0);
+}
+
+TEST_F(FendrelCommandLineTest, DownloadsAreBoundedAndLeaveNoPartialFile) {
+  // A configuration served from another folder: list A's server sends without end (or stalls),
+  // list B is a file on this machine.
+  const std::string local = work_ + "/b.json";
+  writeText(local, kListB);
+  std::string config = kConfig;
+  auto point = [&](const std::string& from, const std::string& to) { config.replace(config.find(from), from.size(), to); };
+  point("\"lists/a.json\"", "\"endless/a.json\"");
+  point("\"lists/b.json\"", "\"file://" + local + "\"");
+  server_.Get("/alt/Skyvane/config1.7.json", [config](const httplib::Request&, httplib::Response& response) {
+    response.set_content(config, "application/json");
+  });
+  struct Stall {
+    std::mutex mutex;
+    std::condition_variable released;
+    bool stalling = false;
+    bool done = false;
+  };
+  auto stall = std::make_shared<Stall>();
+  server_.Get("/alt/Skyvane/endless/a.json", [stall](const httplib::Request&, httplib::Response& response) {
+    auto chunk = std::make_shared<std::string>(1 << 20, ' ');
+    response.set_chunked_content_provider("application/json", [chunk, stall](std::size_t offset, httplib::DataSink& sink) {
+      std::unique_lock lock(stall->mutex);
+      if (stall->stalling && offset > 0) {
+        stall->released.wait_for(lock, std::chrono::seconds(30), [&] { return stall->done; });
+        return false;
+      }
+      lock.unlock();
+      return sink.write(chunk->data(), chunk->size());
+    });
+  });
+  const std::string alt = base() + "alt/";
+  const std::string reason = "'list-a' (resource exceeds maximum size: the answer is longer than the limit of "
+                             "67108864 bytes)";
+
+  ChildRun launch = fendrel({"launch"}, alt);
+  EXPECT_EQ(launch.status, 1) << launch.err;
+  EXPECT_THAT(launch.err, HasSubstr("enabled lists without a downloaded rule file: " + reason));
+  EXPECT_TRUE(cachedFiles().empty());
+  EXPECT_TRUE(std::filesystem::is_empty(temporaryFolder()));
+
+  ChildRun enable = fendrel({"enable", "list-b"}, alt);
+  EXPECT_EQ(enable.status, 1) << enable.err;
+  ChildRun compile = fendrel({"compile"}, alt);
+  EXPECT_EQ(compile.status, 1) << compile.err;
+  EXPECT_THAT(compile.err, HasSubstr(reason + ", 'list-b' (unsupported URL: only http and https lists are downloaded)"));
+  EXPECT_TRUE(cachedFiles().empty());
+
+  // A command that ends while a download is under way leaves nothing of it behind.
+  {
+    std::lock_guard lock(stall->mutex);
+    stall->stalling = true;
+  }
+  ChildRun stopped = fendrel({"launch", "--timeout", "3"}, alt);
+  {
+    std::lock_guard lock(stall->mutex);
+    stall->done = true;
+  }
+  stall->released.notify_all();
+  EXPECT_NE(stopped.status, 0);
+  EXPECT_THAT(stopped.err, HasSubstr("did not become quiet"));
+  EXPECT_TRUE(std::filesystem::is_empty(temporaryFolder()));
+  EXPECT_TRUE(cachedFiles().empty());
+}
+
+TEST_F(FendrelCommandLineTest, AnEnabledListStoredButNeverCompiledIsCompiledByTheNextLaunch) {
+  ASSERT_EQ(fendrel({"launch"}).status, 0);
+  // The browser stops answering: `enable` stores the list, then waits for a reload that never
+  // comes, and ends before its compilation reached the browser.
+  writeText(root_ + "/browser/control.json", R"({"neverAnswer": true})");
+  ChildRun stopped = fendrel({"enable", "list-b", "--timeout", "3"});
+  EXPECT_NE(stopped.status, 0);
+  EXPECT_THAT(appliedText(), Not(HasSubstr("beacon")));
+
+  std::filesystem::remove(root_ + "/browser/control.json");
+  ChildRun launch = fendrel({"launch"});
+  ASSERT_EQ(launch.status, 0) << launch.err;
+  EXPECT_EQ(eventLines(launch.out, "reload").size(), 1u);
+  EXPECT_THAT(appliedText(), HasSubstr("beacon"));
+  EXPECT_EQ(appliedText(), outputText());
+
+  // Nothing changed since: the next launch compiles nothing.
+  ChildRun again = fendrel({"launch"});
+  ASSERT_EQ(again.status, 0) << again.err;
+  EXPECT_TRUE(eventLines(again.out, "reload").empty());
 }
 
 TEST_F(FendrelCommandLineTest, BrowserThatKeepsFailingGivesErrRecompileSafariAndAFailedExit) {

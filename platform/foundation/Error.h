@@ -51,6 +51,7 @@ enum class URLError : std::int64_t {
   BadServerResponse = -1011,
   CannotDecodeContentData = -1016,
   FileDoesNotExist = -1100,
+  DataLengthExceedsMaximum = -1103,
   CannotCreateFile = -3000,
   CannotWriteToFile = -3003,
 };

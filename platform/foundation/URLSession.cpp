@@ -10,6 +10,9 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <random>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/foundation/OperationQueue.h"
@@ -87,6 +90,40 @@ bool isStorable(const URLRequest& request, const URLResponse& response) {
   if (auto value = request.valueForHTTPHeaderField("Cache-Control"); value && forbidsStoring(*value)) return false;
   return true;
 }
+
+/// The body of a finished download: an open file without a name (or, where the system cannot make
+/// one, a file named from the start). Letting it go closes and removes it.
+struct DownloadFile {
+  int fd = -1;
+  std::string folder;
+  std::string path;  ///< its name, once it has one
+
+  DownloadFile() = default;
+  DownloadFile(const DownloadFile&) = delete;
+  DownloadFile& operator=(const DownloadFile&) = delete;
+  ~DownloadFile() {
+    if (fd >= 0) ::close(fd);
+    if (!path.empty()) ::unlink(path.c_str());
+  }
+
+  /// A fresh name for the file in its folder, made on the first call; the descriptor's own path
+  /// (readable, not movable) when no name can be made.
+  std::string name() {
+    if (!path.empty() || fd < 0) return path;
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    std::random_device random;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+      const std::string candidate = folder + "/URLSessionDownload." + std::to_string(::getpid()) + "." +
+                                    std::to_string(random());
+      if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        path = candidate;
+        return path;
+      }
+      if (errno != EEXIST) break;
+    }
+    return self;
+  }
+};
 
 }  // namespace
 
@@ -208,14 +245,20 @@ struct URLSessionTaskDriver {
     std::error_code ec;
     std::filesystem::path folder = std::filesystem::temp_directory_path(ec);
     if (ec) folder = "/tmp";
-    std::string pattern = (folder / "URLSessionDownload.XXXXXX").string();
-    int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    // A file without a name goes with its descriptor, however the download or the process ends.
+    int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    std::string path;
+    if (fd < 0) {
+      path = (folder / "URLSessionDownload.XXXXXX").string();
+      fd = ::mkostemp(path.data(), O_CLOEXEC);
+    }
     if (fd < 0) {
       return detail::makeURLError(URLError::CannotCreateFile, task.request_.url(),
                                   "cannot create a temporary file in " + folder.string() + ": " + std::strerror(errno));
     }
     task.fd_ = fd;
-    task.tempPath_ = pattern;
+    task.tempFolder_ = folder.string();
+    task.tempPath_ = std::move(path);
     return std::nullopt;
   }
 
@@ -230,13 +273,15 @@ struct URLSessionTaskDriver {
     std::int64_t expected = -1;
     {
       std::lock_guard lock(task->mutex_);
+      if (auto refused = refuseOverlongBody(*task, bytes.size())) return refused;
       if (task->kind_ == URLSessionTask::Kind::Data) {
         static_cast<URLSessionDataTask&>(*task).body_.append(bytes);
       } else {
         auto& download = static_cast<URLSessionDownloadTask&>(*task);
         if (!writeAll(download.fd_, bytes)) {
           return detail::makeURLError(URLError::CannotWriteToFile, task->request_.url(),
-                                      "cannot write " + download.tempPath_ + ": " + std::strerror(errno));
+                                      "cannot write a temporary file in " + download.tempFolder_ + ": " +
+                                          std::strerror(errno));
         }
       }
       task->bytesReceived_ += static_cast<std::int64_t>(bytes.size());
@@ -251,6 +296,24 @@ struct URLSessionTaskDriver {
                                  total, expected);
         }
       });
+    }
+    return std::nullopt;
+  }
+
+  /// The error that ends a task whose body would pass its maximum length with `more` bytes, checked
+  /// against the announced length before the first byte is kept. Called with the task's lock held.
+  static std::optional<Error> refuseOverlongBody(const URLSessionTask& task, std::size_t more) {
+    const std::int64_t limit = task.maximumBodyLength_;
+    if (limit <= 0) return std::nullopt;
+    const std::string limitText = std::to_string(limit) + " bytes";
+    if (task.bytesExpected_ > limit) {
+      return detail::makeURLError(URLError::DataLengthExceedsMaximum, task.request_.url(),
+                                  "the answer announces " + std::to_string(task.bytesExpected_) +
+                                      " bytes, more than the limit of " + limitText);
+    }
+    if (more > static_cast<std::uint64_t>(limit - task.bytesReceived_)) {
+      return detail::makeURLError(URLError::DataLengthExceedsMaximum, task.request_.url(),
+                                  "the answer is longer than the limit of " + limitText);
     }
     return std::nullopt;
   }
@@ -299,22 +362,20 @@ struct URLSessionTaskDriver {
   }
 
   static void deliverDownload(const std::shared_ptr<URLSessionDownloadTask>& task, std::optional<Error> error) {
-    std::string path;
+    auto file = std::make_shared<DownloadFile>();
     {
       std::lock_guard lock(task->mutex_);
-      if (task->fd_ >= 0) ::close(task->fd_);
-      task->fd_ = -1;
-      path = std::move(task->tempPath_);
-      task->tempPath_.clear();
+      file->fd = std::exchange(task->fd_, -1);
+      file->folder = task->tempFolder_;
+      file->path = std::exchange(task->tempPath_, std::string());
     }
-    if (error && !path.empty()) {
-      ::unlink(path.c_str());
-      path.clear();
-    }
-    task->session_->enqueue([task, path, error] {
+    if (error) file.reset();  // a failed download's partial body goes at once
+    task->session_->enqueue([task, file = std::move(file), error]() mutable {
       auto delegate = task->session_->delegate();
-      if (!error && delegate) delegate->didFinishDownloadingTo(task->session_, task, URL::fileURL(path));
-      if (!path.empty()) ::unlink(path.c_str());
+      if (!error && delegate) {
+        delegate->didFinishDownloadingTo(task->session_, task, URL::fileURL(file->name()));
+      }
+      file.reset();
       markCompleted(*task);
       if (delegate) delegate->didCompleteWithError(task->session_, task, error);
       task->session_->taskDidComplete(task->identifier_);
@@ -357,6 +418,11 @@ std::int64_t URLSessionTask::countOfBytesReceived() const {
 std::int64_t URLSessionTask::countOfBytesExpectedToReceive() const {
   std::lock_guard lock(mutex_);
   return bytesExpected_;
+}
+
+void URLSessionTask::setMaximumBodyLength(std::int64_t bytes) {
+  std::lock_guard lock(mutex_);
+  maximumBodyLength_ = bytes > 0 ? bytes : 0;
 }
 
 void URLSessionTask::resume() { URLSessionTaskDriver::resume(shared_from_this()); }

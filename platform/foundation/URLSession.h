@@ -62,7 +62,8 @@ class URLSessionDelegate {
                             std::int64_t totalBytesWritten, std::int64_t totalBytesExpectedToWrite);
   /// A download task received its whole body into the temporary file `location`, whatever the HTTP
   /// status; the task's response() is set. The file is deleted when this call returns: move or
-  /// read it here. didCompleteWithError follows.
+  /// read it here. didCompleteWithError follows. Until this call the body has no name on disk, so
+  /// a failed, cancelled or abandoned download (the process ending included) leaves no file.
   virtual void didFinishDownloadingTo(const std::shared_ptr<URLSession>& session,
                                       const std::shared_ptr<URLSessionDownloadTask>& task, const URL& location);
 };
@@ -96,6 +97,11 @@ class URLSessionTask : public std::enable_shared_from_this<URLSessionTask> {
   /// The body's announced length, or -1 when unknown (also before the response).
   std::int64_t countOfBytesExpectedToReceive() const;
 
+  /// Refuses a body longer than `bytes`: the task then fails with URLError DataLengthExceedsMaximum
+  /// before it keeps a byte more, when the announced length or the bytes received pass the limit.
+  /// Set it before resume(); 0 (the default) sets no limit.
+  void setMaximumBodyLength(std::int64_t bytes);
+
   /// Starts a suspended task; does nothing otherwise. Any thread.
   void resume();
   /// Ends a task that has not completed yet with URLError Cancelled (-999), reported once. Any
@@ -123,6 +129,7 @@ class URLSessionTask : public std::enable_shared_from_this<URLSessionTask> {
   std::optional<Error> error_;
   std::int64_t bytesReceived_ = 0;
   std::int64_t bytesExpected_ = -1;
+  std::int64_t maximumBodyLength_ = 0;
 };
 
 /// A task that loads into memory and reports through a DataTaskCompletion.
@@ -145,6 +152,9 @@ class URLSessionDownloadTask : public URLSessionTask {
  private:
   friend struct URLSessionTaskDriver;
   int fd_ = -1;
+  /// The folder of the temporary file; its name there is made only for didFinishDownloadingTo.
+  std::string tempFolder_;
+  /// Set only when the system cannot make a file without a name: the file's name from the start.
   std::string tempPath_;
 };
 
@@ -156,7 +166,8 @@ class URLSessionDownloadTask : public URLSessionTask {
 /// Errors are in the URL domain: Cancelled, TimedOut, CannotFindHost, CannotConnectToHost,
 /// NetworkConnectionLost, HTTPTooManyRedirects, FileDoesNotExist (a missing file:// file),
 /// UnsupportedURL (another scheme or a relative URL), CannotCreateFile / CannotWriteToFile (the
-/// temporary file of a download), and Unknown for the rest.
+/// temporary file of a download), DataLengthExceedsMaximum (a body beyond the task's maximum), and
+/// Unknown for the rest.
 class URLSession : public std::enable_shared_from_this<URLSession> {
  public:
   /// The process's shared session: default configuration, no delegate, a serial queue of its own.

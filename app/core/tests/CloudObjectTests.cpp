@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <limits>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "app/core/CloudObject.h"
@@ -254,6 +257,103 @@ TEST_F(CloudObjectDownloadTests, TransportFailureReportsNoProgressOnce) {
   settle();
   EXPECT_EQ(record_.noProgressReports(), 1);
   EXPECT_EQ(record_.completions, 0);
+}
+
+TEST_F(CloudObjectDownloadTests, ListLongerThanTheLimitIsRefusedAndLeavesNoFile) {
+  server_.setHandler([](const httplib::Request&, httplib::Response& response) {
+    // Owned by the handler's copy: the server may still be writing when the test has moved on.
+    auto chunk = std::make_shared<std::string>(1 << 20, ' ');
+    response.set_chunked_content_provider("application/json", [chunk](std::size_t offset, httplib::DataSink& sink) {
+      if (offset == 0) return sink.write("[", 1);
+      return sink.write(chunk->data(), chunk->size());
+    });
+  });
+  const CloudObject object = list();
+  start(object);
+  ASSERT_TRUE(testing::pumpUntil([&] { return object.lastDownloadFailure().has_value(); }));
+  settle();
+  EXPECT_EQ(record_.completions, 0);
+  ASSERT_FALSE(record_.progress.empty());
+  EXPECT_FALSE(record_.progress.back());
+  EXPECT_NE(object.lastDownloadFailure()->find("resource exceeds maximum size"), std::string::npos);
+  EXPECT_NE(object.lastDownloadFailure()->find("67108864 bytes"), std::string::npos);
+  EXPECT_TRUE(std::filesystem::is_empty(root_.cachesPath()));
+}
+
+TEST_F(CloudObjectDownloadTests, OnlyHTTPListsAreFetched) {
+  const std::string local = root_.path() + "/rules.json";
+  std::ofstream(local) << "[]";
+  for (const std::string& source : {"file://" + local, std::string("ftp://127.0.0.1/rules.json")}) {
+    SCOPED_TRACE(source);
+    record_ = {};
+    auto object = CloudObject::make(CloudObject::Kind::List, listDictionary("l1", source), kBase);
+    ASSERT_TRUE(object);
+    start(*object);
+    ASSERT_TRUE(testing::pumpUntil([&] { return record_.noProgressReports() > 0; }));
+    settle();
+    EXPECT_EQ(record_.progress.size(), 1u);
+    EXPECT_EQ(record_.completions, 0);
+    EXPECT_EQ(object->lastDownloadFailure(), "unsupported URL: only http and https lists are downloaded");
+    EXPECT_FALSE(object->existingAttachmentURL());
+  }
+}
+
+TEST_F(CloudObjectDownloadTests, AtMostFourDownloadsRunAtOnce) {
+  struct Gate {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int inFlight = 0;
+    int most = 0;
+    bool open = false;
+  };
+  auto gate = std::make_shared<Gate>();
+  server_.setHandler([gate](const httplib::Request&, httplib::Response& response) {
+    std::unique_lock lock(gate->mutex);
+    gate->most = std::max(gate->most, ++gate->inFlight);
+    gate->changed.notify_all();
+    gate->changed.wait_for(lock, std::chrono::seconds(20), [&] { return gate->open; });
+    --gate->inFlight;
+    response.set_content("[]", "application/json");
+  });
+  constexpr int kLists = 7;
+  int completions = 0;
+  for (int i = 0; i < kLists; ++i) {
+    auto object = CloudObject::make(
+        CloudObject::Kind::List, listDictionary("l" + std::to_string(i), server_.url("/r" + std::to_string(i) + ".json")),
+        kBase);
+    object->downloadAttachment(nullptr, [&] { ++completions; });
+  }
+  auto inFlight = [&] {
+    std::lock_guard lock(gate->mutex);
+    return gate->inFlight;
+  };
+  ASSERT_TRUE(testing::pumpUntil([&] { return inFlight() == 4; }));
+  // Time for any download beyond the bound to reach the server, had it been started.
+  dispatch::runMainLoopUntil([] { return false; }, 0.3);
+  EXPECT_EQ(server_.requests(), 4);
+  {
+    std::lock_guard lock(gate->mutex);
+    gate->open = true;
+  }
+  gate->changed.notify_all();
+  ASSERT_TRUE(testing::pumpUntil([&] { return completions == kLists; }));
+  EXPECT_EQ(server_.requests(), kLists);
+  std::lock_guard lock(gate->mutex);
+  EXPECT_EQ(gate->most, 4);
+}
+
+TEST_F(CloudObjectDownloadTests, FileIsStoredOffTheMainQueueAndTheCompletionComesOnIt) {
+  server_.setHandler([](const httplib::Request&, httplib::Response& response) {
+    response.set_content("[1]", "application/json");
+  });
+  start(list());
+  // The main queue is not run: the file arrives anyway.
+  for (int polls = 0; polls < 2000 && !std::filesystem::exists(cachedPath()); ++polls) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_TRUE(std::filesystem::exists(cachedPath()));
+  EXPECT_EQ(record_.completions, 0);
+  ASSERT_TRUE(testing::pumpUntil([&] { return record_.completions > 0; }));
 }
 
 }  // namespace

@@ -189,6 +189,26 @@ TEST_F(SharedAuxTests, UnforcedRequestForTheCompiledSetIsSkippedAndOnlyTheLastEn
   EXPECT_EQ(SharedAux::shared().compileQueue()->operationCount(), 0u);
 }
 
+TEST_F(SharedAuxTests, EnabledSetStoredWithoutItsCompilationIsCompiledByTheNextCheck) {
+  auto defaults = Singleton::shared().userDefs();
+  // Nothing compiled yet: the enabled set differs from the (empty) compiled one.
+  SharedAux::shared().recompileIfEnabledSetChanged();
+  ASSERT_TRUE(pumpUntil([&] { return idle() && busy_.endsWithOff(); }));
+  EXPECT_EQ(defaults->array("extConfigCompiledIDs"), (foundation::Array{"l1"}));
+  SharedAux::shared().recompileIfEnabledSetChanged();
+  EXPECT_EQ(SharedAux::shared().compileQueue()->operationCount(), 0u);
+
+  // A run stored a second list and ended before compiling it; two checks compile it once.
+  ASSERT_TRUE(defaults->set("extConfigIDs", foundation::Array{"l1", "l2"}));
+  SharedAux::shared().recompileIfEnabledSetChanged();
+  SharedAux::shared().recompileIfEnabledSetChanged();
+  ASSERT_TRUE(pumpUntil([&] { return idle() && busy_.seen().size() == 4; }));
+  EXPECT_EQ(successfulReloads(), 2);
+  EXPECT_EQ(defaults->array("extConfigCompiledIDs"), (foundation::Array{"l1", "l2"}));
+  SharedAux::shared().recompileIfEnabledSetChanged();
+  EXPECT_EQ(SharedAux::shared().compileQueue()->operationCount(), 0u);
+}
+
 TEST_F(SharedAuxTests, FailedReloadsAreRetriedTwiceOnTheClockThenTheBusyStateEnds) {
   writeText(browserFile("control.json"), R"({"failNextReloads": 5})");
   queue(false);
@@ -247,6 +267,12 @@ TEST_F(SharedAuxTests, CompilerFailureIsReportedWithoutReloadOrRecord) {
   auto error = events_->events().front().params["error"].error();
   ASSERT_NE(error, nullptr);
   EXPECT_EQ(error->domain(), "NSCocoaErrorDomain");
+  // The event names the file, never where the device keeps it.
+  EXPECT_NE(error->localizedDescription().find("output.json"), std::string::npos);
+  EXPECT_EQ(error->localizedDescription().find(root_.path()), std::string::npos) << error->localizedDescription();
+  EXPECT_EQ(error->localizedDescription().find("/containers/"), std::string::npos) << error->localizedDescription();
+  EXPECT_TRUE(error->userInfo()[foundation::kFilePathErrorKey].isAbsent());
+  EXPECT_TRUE(error->userInfo()[foundation::kUnderlyingErrorKey].isAbsent());
   EXPECT_EQ(events_->events().front().params["config"], foundation::Value("List l1"));
   EXPECT_EQ(busy_.seen(), (std::vector<std::string>{"busyOn", "busyOff"}));
   EXPECT_FALSE(fs::exists(browserFile("reload.log")));

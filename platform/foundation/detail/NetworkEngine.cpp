@@ -48,6 +48,7 @@ std::string_view describeURLError(std::int64_t code) {
     case -1100: return "The requested URL was not found on this server.";
     case kFileIsDirectory: return "file is directory";
     case kNoPermissionsToReadFile: return "The file cannot be read because of its permissions.";
+    case -1103: return "resource exceeds maximum size";
     case kSecureConnectionFailed:
       return "An SSL error has occurred and a secure connection to the server cannot be made.";
     case kServerCertificateUntrusted: return "The certificate for this server is invalid.";

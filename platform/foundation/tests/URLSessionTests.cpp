@@ -167,6 +167,13 @@ class URLSessionTests : public ::testing::Test {
         return false;
       });
     });
+    // Never ends: a server that keeps sending is stopped only by the client.
+    server_.Get("/endless", [](const httplib::Request&, httplib::Response& res) {
+      res.set_chunked_content_provider("application/octet-stream", [](std::size_t, httplib::DataSink& sink) {
+        static const std::string chunk = patternBody(16384);
+        return sink.write(chunk.data(), chunk.size());
+      });
+    });
     server_.Get("/redirect", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/status/201"); });
     server_.Get("/loop", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/loop"); });
     server_.Get("/gzip", [](const httplib::Request&, httplib::Response& res) {
@@ -437,6 +444,92 @@ TEST_F(URLSessionTests, DownloadFinishesWhateverTheStatusButNotOnTransportError)
   EXPECT_EQ(refused->events, (std::vector<std::string>{"complete", "invalid"}));
   ASSERT_TRUE(refused->error);
   EXPECT_EQ(refused->error->code(), static_cast<std::int64_t>(URLError::CannotConnectToHost));
+}
+
+TEST_F(URLSessionTests, BodiesLongerThanTheTaskMaximumAreRefused) {
+  constexpr std::int64_t kLimit = 65536;
+  struct Case {
+    const char* path;
+    std::int64_t limit;
+    const char* reason;  // none: the body is accepted
+  };
+  const Case cases[] = {
+      {"/endless", kLimit, "longer than the limit of 65536 bytes"},
+      {"/download", kLimit, "announces 200000 bytes, more than the limit of 65536 bytes"},
+      {"/chunked", 2999, "longer than the limit of 2999 bytes"},
+      {"/chunked", 3000, nullptr},
+      {"/download", 200000, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.path) + " " + std::to_string(c.limit));
+    Outcome outcome;
+    auto session = URLSession::create(URLSessionConfiguration::ephemeralSessionConfiguration());
+    outcome.expectedQueue = session->delegateQueue();
+    auto task = session->dataTask(url(c.path), outcome.completion());
+    task->setMaximumBodyLength(c.limit);
+    task->resume();
+    ASSERT_TRUE(outcome.wait());
+    std::lock_guard lock(outcome.mutex);
+    EXPECT_LE(task->countOfBytesReceived(), c.limit);
+    if (!c.reason) {
+      EXPECT_FALSE(outcome.error);
+      continue;
+    }
+    ASSERT_TRUE(outcome.error);
+    EXPECT_EQ(outcome.error->code(), static_cast<std::int64_t>(URLError::DataLengthExceedsMaximum));
+    EXPECT_EQ(outcome.error->localizedDescription(), "resource exceeds maximum size");
+    EXPECT_NE(outcome.error->userInfo()[kDebugDescriptionKey].asString().value_or("").find(c.reason),
+              std::string::npos);
+    EXPECT_FALSE(outcome.data);
+  }
+}
+
+TEST_F(URLSessionTests, DownloadBodyHasNoNameOnDiskExceptDuringTheFinishCall) {
+  char pattern[] = "/tmp/urlsession-tmp-XXXXXX";
+  const std::string folder = ::mkdtemp(pattern);
+  const char* previous = std::getenv("TMPDIR");
+  const std::string restore = previous ? previous : "";
+  ::setenv("TMPDIR", folder.c_str(), 1);
+  auto isEmpty = [&] { return std::filesystem::is_empty(folder); };
+
+  // A finished body is named in the temporary folder for the finish call only.
+  auto finished = std::make_shared<RecordingDelegate>();
+  download(url("/download"), finished);
+  {
+    std::lock_guard lock(finished->mutex);
+    EXPECT_EQ(finished->fileContent, patternBody(200000));
+    EXPECT_EQ(std::filesystem::path(finished->filePath).parent_path(), folder);
+    EXPECT_TRUE(finished->fileGoneAtCompletion);
+  }
+  EXPECT_TRUE(isEmpty());
+
+  // While bytes arrive, and after a refusal or a cancellation, nothing in the folder holds them.
+  for (bool cancel : {false, true}) {
+    SCOPED_TRACE(cancel ? "cancelled" : "too long");
+    auto delegate = std::make_shared<RecordingDelegate>();
+    auto session = URLSession::create(URLSessionConfiguration::defaultSessionConfiguration(), delegate,
+                                      OperationQueue::main());
+    auto task = session->downloadTask(url(cancel ? "/stall" : "/endless"));
+    task->setMaximumBodyLength(1 << 20);
+    task->resume();
+    ASSERT_TRUE(dispatch::runMainLoopUntil([&] { return delegate->has("write"); }, kWaitLimitSeconds));
+    EXPECT_TRUE(isEmpty());
+    if (cancel) task->cancel();
+    ASSERT_TRUE(dispatch::runMainLoopUntil([&] { return delegate->has("complete"); }, kWaitLimitSeconds));
+    EXPECT_FALSE(delegate->has("finish"));
+    ASSERT_TRUE(delegate->error);
+    EXPECT_EQ(delegate->error->code(), static_cast<std::int64_t>(cancel ? URLError::Cancelled
+                                                                        : URLError::DataLengthExceedsMaximum));
+    EXPECT_TRUE(isEmpty());
+    session->finishTasksAndInvalidate();
+  }
+
+  if (previous) {
+    ::setenv("TMPDIR", restore.c_str(), 1);
+  } else {
+    ::unsetenv("TMPDIR");
+  }
+  std::filesystem::remove_all(folder);
 }
 
 TEST_F(URLSessionTests, InvalidationReleasesTheDelegateAfterTheLastTask) {
