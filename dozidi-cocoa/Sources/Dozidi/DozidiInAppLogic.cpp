@@ -1,6 +1,6 @@
 #include "dozidi-cocoa/Sources/Dozidi/DozidiInAppLogic.h"
 
-#include <dlfcn.h>
+#include "dozidi-cocoa/Sources/Dozidi/DozidiDefaultObjCRuntimeWrapper.h"
 
 #include <algorithm>
 #include <cctype>
@@ -29,8 +29,7 @@ bool DozidiInAppLogic::isInApp(std::optional<std::string_view> imagePath) const 
 }
 
 bool DozidiInAppLogic::isClassInApp(const std::type_info& type) const {
-  // The type's run-time type information lives in the image that defines the class.
-  Dl_info info{};
-  if (::dladdr(static_cast<const void*>(&type), &info) == 0 || !info.dli_fname) return false;
-  return isInApp(std::string_view(info.dli_fname));
+  auto imagePath = DozidiDefaultObjCRuntimeWrapper::sharedInstance()->class_getImageName(type);
+  if (!imagePath) return false;
+  return isInApp(*imagePath);
 }

@@ -18,7 +18,7 @@ class DozidiInAppLogic {
 
   /// For the image at `imagePath`; no path is not in-app.
   bool isInApp(std::optional<std::string_view> imagePath) const;
-  /// For the image that defines the class of `type` (found through the dynamic linker); a class
+  /// For the image that defines the class of `type` (the runtime wrapper's image name); a class
   /// whose image cannot be found is not in-app.
   bool isClassInApp(const std::type_info& type) const;
 

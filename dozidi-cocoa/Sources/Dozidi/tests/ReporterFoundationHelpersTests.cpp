@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <stdlib.h>
+
 #include <random>
 #include <string>
 
@@ -164,6 +166,21 @@ TEST(ReporterFoundationHelpersTests, ByteCountsRoundDownWithGroupedDigits) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.bytes);
     EXPECT_EQ(DozidiByteCountFormatter::bytesCountDescription(c.bytes), c.expected);
+  }
+}
+
+TEST(ReporterFoundationHelpersTests, TimeFormatOfThePosixLocaleAndOfMissingLocalesIs24Hour) {
+  const char* previous = getenv("LC_ALL");
+  const std::string saved = previous ? previous : "";
+  for (const char* locale : {"C", "xx_NOWHERE.UTF-8"}) {
+    SCOPED_TRACE(locale);
+    setenv("LC_ALL", locale, 1);
+    EXPECT_TRUE(dozidi_timeIs24HourFormat());
+  }
+  if (previous) {
+    setenv("LC_ALL", saved.c_str(), 1);
+  } else {
+    unsetenv("LC_ALL");
   }
 }
 

@@ -5,9 +5,11 @@
 #include <thread>
 #include <vector>
 
+#include "dozidi-cocoa/Sources/Dozidi/DozidiDefaultObjCRuntimeWrapper.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiId.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiInAppLogic.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiInstallation.h"
+#include "dozidi-cocoa/Sources/Dozidi/DozidiRandom.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/tests/TemporaryDeviceRoot.h"
 
@@ -78,6 +80,11 @@ TEST(ReporterIdentifierTests, ClassInAppLooksAtTheImageDefiningTheClass) {
   // The test's own class is defined in the test program, whose name starts with "Reporter".
   EXPECT_TRUE(DozidiInAppLogic({"ReporterIdentifier"}, {}).isClassInApp(typeid(SomeClass)));
   EXPECT_FALSE(DozidiInAppLogic({"libc"}, {}).isClassInApp(typeid(SomeClass)));
+  // A class of the reporter library is defined in the library's own image.
+  auto image = DozidiDefaultObjCRuntimeWrapper::sharedInstance()->class_getImageName(typeid(DozidiRandom));
+  ASSERT_TRUE(image.has_value());
+  EXPECT_NE(image->find("libdozidi"), std::string::npos) << *image;
+  EXPECT_TRUE(DozidiInAppLogic({"libdozidi"}, {}).isClassInApp(typeid(DozidiRandom)));
 }
 
 class ReporterInstallationTests : public foundation::testing::TemporaryDeviceRoot {

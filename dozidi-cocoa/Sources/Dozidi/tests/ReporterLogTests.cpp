@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <regex>
+#include <thread>
+#include <vector>
 
 #include "LogCapture.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiLog.h"
@@ -99,6 +102,31 @@ TEST(ReporterLogTests, MetaStartsWithTheSdkIdentityAndCanBeReplaced) {
   EXPECT_EQ(DozidiMeta::versionString(), "1.0");
   DozidiMeta::setSdkName("dozidi.cocoa");
   DozidiMeta::setVersionString("7.31.5");
+}
+
+TEST(ReporterLogTests, ReconfiguringWhileOtherThreadsLogAndReadTheIdentityIsSafe) {
+  LogCapture capture;
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> readers;
+  for (int i = 0; i < 4; ++i) {
+    readers.emplace_back([&] {
+      while (!stop) {
+        DOZIDI_LOG_ERROR("from " + DozidiMeta::sdkName() + "/" + DozidiMeta::versionString());
+      }
+    });
+  }
+  for (int i = 0; i < 200; ++i) {
+    DozidiLog::configure(i % 2 == 0, DozidiEventLevel::Debug);
+    DozidiMeta::setSdkName(i % 2 ? "dozidi.cocoa" : "dozidi.hybrid");
+    DozidiMeta::setVersionString(std::to_string(i));
+    DozidiLog::setLogOutput(DozidiLog::logOutput());
+  }
+  stop = true;
+  for (auto& reader : readers) reader.join();
+  DozidiLog::configure(true, DozidiEventLevel::Error);
+  DozidiMeta::setSdkName("dozidi.cocoa");
+  DozidiMeta::setVersionString("7.31.5");
+  for (const auto& line : capture.lines()) EXPECT_TRUE(line.starts_with("[Dozidi] [error] [ReporterLogTests:")) << line;
 }
 
 }  // namespace
