@@ -153,6 +153,36 @@ TEST(ReporterDispatchTests, ContainerMakesEachServiceOnceAndResetGivesFreshOnes)
   DozidiDependencyContainer::reset();
 }
 
+TEST(ReporterDispatchTests, ClockAndServicesMayBeReplacedWhileOtherThreadsReadThem) {
+  struct FixedProvider : DozidiCurrentDateProvider {
+    foundation::Date date() override { return foundation::Date::fromTimeIntervalSince1970(42); }
+    double dispatchTimeNow() override { return 0; }
+    std::int64_t timezoneOffset() override { return 0; }
+  };
+  DozidiDependencyContainer::reset();
+  auto container = DozidiDependencyContainer::sharedInstance();
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> readers;
+  for (int i = 0; i < 4; ++i) {
+    readers.emplace_back([&] {
+      while (!stop) {
+        (void)DozidiCurrentDate::date();
+        (void)container->random()->nextNumber();
+        (void)DozidiDependencyContainer::sharedInstance();
+      }
+    });
+  }
+  for (int i = 0; i < 200; ++i) {
+    DozidiCurrentDate::setCurrentDateProvider(i % 2 ? nullptr : std::make_shared<FixedProvider>());
+    container->setRandom(i % 2 ? nullptr : DozidiRandom::create());
+    if (i % 50 == 0) DozidiDependencyContainer::reset();
+  }
+  stop = true;
+  for (auto& reader : readers) reader.join();
+  DozidiCurrentDate::setCurrentDateProvider(nullptr);
+  DozidiDependencyContainer::reset();
+}
+
 TEST(ReporterDispatchTests, RandomNumbersStayInRangeAndInstancesDiffer) {
   auto a = DozidiRandom::create();
   auto b = DozidiRandom::create();
