@@ -1,0 +1,36 @@
+#pragma once
+#include <memory>
+#include <mutex>
+
+class DozidiDispatchQueueWrapper;
+class DozidiNSNotificationCenterWrapper;
+class DozidiRandom;
+
+/// One shared set of the reporter's services, each made on first use and the same object
+/// afterwards, each replaceable by its setter (tests install doubles this way). Every getter and
+/// setter holds the container's lock, so any thread may use it.
+class DozidiDependencyContainer {
+ public:
+  /// The one container, made on first call.
+  static std::shared_ptr<DozidiDependencyContainer> sharedInstance();
+  /// Forgets the shared container: the next sharedInstance() makes a new one whose services are
+  /// made afresh. Holders of the old services keep them.
+  static void reset();
+
+  std::shared_ptr<DozidiRandom> random();
+  void setRandom(std::shared_ptr<DozidiRandom> random);
+  /// A wrapper over the default queue "dozidi-default".
+  std::shared_ptr<DozidiDispatchQueueWrapper> dispatchQueueWrapper();
+  void setDispatchQueueWrapper(std::shared_ptr<DozidiDispatchQueueWrapper> wrapper);
+  std::shared_ptr<DozidiNSNotificationCenterWrapper> notificationCenterWrapper();
+  void setNotificationCenterWrapper(std::shared_ptr<DozidiNSNotificationCenterWrapper> wrapper);
+
+ private:
+  DozidiDependencyContainer() = default;
+
+  // Recursive: a service made on first use may read other services of the container.
+  std::recursive_mutex lock_;
+  std::shared_ptr<DozidiRandom> random_;
+  std::shared_ptr<DozidiDispatchQueueWrapper> dispatchQueueWrapper_;
+  std::shared_ptr<DozidiNSNotificationCenterWrapper> notificationCenterWrapper_;
+};
