@@ -12,9 +12,10 @@
 #include <cstdlib>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <unordered_map>
 #include <vector>
+
+#include "platform/dispatch/Thread.h"
 
 namespace foundation::detail {
 
@@ -429,7 +430,7 @@ NetworkEngine& NetworkEngine::shared() {
 NetworkEngine::NetworkEngine() : impl_(new Impl) {
   curl_global_init(CURL_GLOBAL_DEFAULT);
   impl_->multi = curl_multi_init();
-  std::thread([impl = impl_] { impl->run(); }).detach();
+  dispatch::startThread("network", [impl = impl_] { impl->run(); }).detach();
 }
 
 std::uint64_t NetworkEngine::start(const URLRequest& request, const TransferOptions& options,
