@@ -11,6 +11,7 @@
 #include "platform/foundation/DeviceRoot.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/PropertyListSerialization.h"
+#include "platform/foundation/SystemCalls.h"
 #include "platform/foundation/detail/FileSystemCalls.h"
 
 namespace foundation {
@@ -91,7 +92,7 @@ void UserDefaults::reloadIfChangedLocked() {
     // The identity of what is actually read: the file may have been replaced since the stat.
     if (::fstat(fd, &st) == 0) identity = identityOf(st);
     std::string bytes;
-    const int err = detail::readAll(fd, bytes);
+    const int err = readFully(fd, bytes);
     ::close(fd);
     // A file that is not a property-list dictionary reads as empty; it is replaced whole at the
     // next change.
