@@ -209,7 +209,7 @@ void Analytics::decide(const std::string& event, const AnalyticsParameters& para
   }
   for (const auto& [key, value] : params) merged.insert_or_assign(key, value);
 
-  Delivery delivery{event, {}, nullptr, false, ""};
+  Delivery delivery{event, {}, nullptr, false, foundation::Date::now(), ""};
   for (const auto& [key, value] : merged) {
     if (auto text = textForm(value)) delivery.texts.emplace(key, std::move(*text));
   }
@@ -254,7 +254,7 @@ void Analytics::deliverQueued() {
     if (next.send) {
       foundation::Dictionary properties;
       for (const auto& [key, text] : next.texts) properties.set(key, text);
-      analytics_->track(next.event, properties, foundation::Date::now());
+      analytics_->track(next.event, properties, next.date);
     }
     foundation::Console::print(next.consolePrefix + "TRACK " + next.event + "=" + trackListing(next.texts));
   }

@@ -112,6 +112,7 @@ class Analytics final : public AnalyticsTracker {
     AnalyticsTexts texts;
     std::shared_ptr<ExternalAnalyticsHandler> handler;  ///< told when the event is not skipped
     bool send = false;                                   ///< hand the event to the sink
+    foundation::Date date;                               ///< when the event was logged
     std::string consolePrefix;
   };
   explicit Analytics(std::unique_ptr<InternalAnalyticsHandler> sink);
