@@ -160,25 +160,48 @@ void Analytics::setEnabled(bool enabled) {
   enabled_ = enabled;
 }
 
+namespace {
+
+struct ReenteredEvent {
+  std::string event;
+  AnalyticsParameters params;
+  Once once;
+};
+
+/// A log() call in progress on this thread. A call that re-enters the same front end (from its
+/// handler or sink) is queued in the outer call's frame and run by that call afterwards.
+struct LogFrame {
+  const Analytics* owner;
+  LogFrame* outer;
+  std::deque<ReenteredEvent> reentered;
+};
+
+thread_local LogFrame* tLogFrames = nullptr;
+
+}  // namespace
+
 void Analytics::log(std::string_view event, const AnalyticsParameters& params, Once once) {
-  std::lock_guard lock(mutex_);
-  if (logging_) {
-    // Called from the external handler while an event is being logged on this thread: run it
-    // right after the current event instead of interleaving with its state changes.
-    pending_.push_back({std::string(event), params, once});
-    return;
+  for (LogFrame* frame = tLogFrames; frame != nullptr; frame = frame->outer) {
+    if (frame->owner == this) {
+      frame->reentered.push_back({std::string(event), params, once});
+      return;
+    }
   }
-  logging_ = true;
-  logLocked(std::string(event), params, once);
-  while (!pending_.empty()) {
-    PendingEvent next = std::move(pending_.front());
-    pending_.erase(pending_.begin());
-    logLocked(next.event, next.params, next.once);
+  LogFrame frame{this, tLogFrames, {}};
+  tLogFrames = &frame;
+  decide(std::string(event), params, once);
+  for (;;) {
+    deliverQueued();
+    if (frame.reentered.empty()) break;
+    ReenteredEvent next = std::move(frame.reentered.front());
+    frame.reentered.pop_front();
+    decide(next.event, next.params, next.once);
   }
-  logging_ = false;
+  tLogFrames = frame.outer;
 }
 
-void Analytics::logLocked(const std::string& event, const AnalyticsParameters& params, Once once) {
+void Analytics::decide(const std::string& event, const AnalyticsParameters& params, Once once) {
+  // The dimensions are gathered and turned into text without the lock: the handler is outside code.
   auto handler = externalAnalyticsHandler_.lock();
   AnalyticsParameters merged;
   if (handler) {
@@ -186,31 +209,55 @@ void Analytics::logLocked(const std::string& event, const AnalyticsParameters& p
   }
   for (const auto& [key, value] : params) merged.insert_or_assign(key, value);
 
-  AnalyticsTexts texts;
+  Delivery delivery{event, {}, nullptr, false, foundation::Date::now(), ""};
   for (const auto& [key, value] : merged) {
-    if (auto text = textForm(value)) texts.emplace(key, std::move(*text));
+    if (auto text = textForm(value)) delivery.texts.emplace(key, std::move(*text));
   }
-  std::string hash = digest(texts);
+  std::string hash = digest(delivery.texts);
 
+  std::lock_guard lock(mutex_);
   const bool skipped = (once == Once::Yes && eventsToSkip_.contains(event)) ||
                        (lastEvent_ == event && lastDimsHash_ == hash);
-  std::string prefix;
   if (skipped) {
-    prefix = "--SKIP--";
+    delivery.consolePrefix = "--SKIP--";
   } else {
-    if (handler) handler->log(event, texts);
+    delivery.handler = std::move(handler);
     lastEvent_ = event;
     lastDimsHash_ = std::move(hash);
     if (once == Once::Yes) eventsToSkip_.insert(event);
-    if (enabled_) {
-      foundation::Dictionary properties;
-      for (const auto& [key, text] : texts) properties.set(key, text);
-      analytics_->track(event, properties, foundation::Date::now());
-    } else {
-      prefix = "--DISABLED--";
-    }
+    delivery.send = enabled_;
+    if (!enabled_) delivery.consolePrefix = "--DISABLED--";
   }
-  foundation::Console::print(prefix + "TRACK " + event + "=" + trackListing(texts));
+  outbox_.push_back(std::move(delivery));
+}
+
+void Analytics::deliverQueued() {
+  {
+    std::lock_guard lock(mutex_);
+    // One thread at a time delivers, so the handler, the sink and the console see the events in
+    // the order they were decided; the others leave theirs to it.
+    if (delivering_) return;
+    delivering_ = true;
+  }
+  for (;;) {
+    Delivery next;
+    {
+      std::lock_guard lock(mutex_);
+      if (outbox_.empty()) {
+        delivering_ = false;
+        return;
+      }
+      next = std::move(outbox_.front());
+      outbox_.pop_front();
+    }
+    if (next.handler) next.handler->log(next.event, next.texts);
+    if (next.send) {
+      foundation::Dictionary properties;
+      for (const auto& [key, text] : next.texts) properties.set(key, text);
+      analytics_->track(next.event, properties, next.date);
+    }
+    foundation::Console::print(next.consolePrefix + "TRACK " + next.event + "=" + trackListing(next.texts));
+  }
 }
 
 void Analytics::logError(std::string_view event, std::string_view failReason, const AnalyticsParameters& params,

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -76,9 +77,13 @@ class ExternalAnalyticsHandler {
 /// an event that repeats the previous one or a once-only event already sent, tells the external
 /// handler, writes a "TRACK ..." console line and hands the event to the sink.
 ///
-/// Calls are serialised by one mutex, so the front end may be called from any thread. A call made
-/// from inside the external handler during a log (on the same thread) is run right after the
-/// current event instead of deadlocking.
+/// The front end may be called from any thread. Each event is decided (skipped, sent or disabled)
+/// under one mutex, in the order of the calls; the external handler, the sink and the console are
+/// called without that mutex, one event at a time and in that same order, so any of them may log,
+/// or wait for a thread that logs, without deadlocking. A call made from inside the external
+/// handler or sink during a log (on the same thread) is run once the events already decided have
+/// been delivered, so it never interleaves with the state changes of another. While another
+/// thread is delivering events, log() queues its event for that thread and returns.
 class Analytics final : public AnalyticsTracker {
  public:
   /// Copies `sink`, sets its distinct id to `identifier()`, then keeps `externalHandler` weakly.
@@ -101,17 +106,21 @@ class Analytics final : public AnalyticsTracker {
   static std::optional<std::string> textForm(const foundation::Value& value);
 
  private:
-  struct PendingEvent {
+  /// A decided event on its way to the external handler, the sink and the console.
+  struct Delivery {
     std::string event;
-    AnalyticsParameters params;
-    Once once;
+    AnalyticsTexts texts;
+    std::shared_ptr<ExternalAnalyticsHandler> handler;  ///< told when the event is not skipped
+    bool send = false;                                   ///< hand the event to the sink
+    foundation::Date date;                               ///< when the event was logged
+    std::string consolePrefix;
   };
-
   explicit Analytics(std::unique_ptr<InternalAnalyticsHandler> sink);
-  void logLocked(const std::string& event, const AnalyticsParameters& params, Once once);
+  void decide(const std::string& event, const AnalyticsParameters& params, Once once);
+  void deliverQueued();
   std::string identifierLocked();
 
-  mutable std::recursive_mutex mutex_;
+  mutable std::mutex mutex_;
   std::unique_ptr<InternalAnalyticsHandler> analytics_;
   std::weak_ptr<ExternalAnalyticsHandler> externalAnalyticsHandler_;
   bool enabled_ = true;
@@ -119,8 +128,8 @@ class Analytics final : public AnalyticsTracker {
   std::optional<std::string> lastEvent_;
   std::optional<std::string> lastDimsHash_;
   std::set<std::string, std::less<>> eventsToSkip_;
-  bool logging_ = false;
-  std::vector<PendingEvent> pending_;
+  std::deque<Delivery> outbox_;
+  bool delivering_ = false;  ///< a thread is emptying outbox_
 };
 
 }  // namespace tovel

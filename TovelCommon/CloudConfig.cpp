@@ -1,8 +1,5 @@
 #include "TovelCommon/CloudConfig.h"
 
-#include <sys/random.h>
-
-#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <utility>
@@ -12,6 +9,7 @@
 #include "TovelCommon/UserDefaultsExtensions.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/JSONSerialization.h"
+#include "platform/foundation/SystemCalls.h"
 #include "platform/foundation/URLSession.h"
 #include "platform/foundation/UserDefaults.h"
 
@@ -47,13 +45,7 @@ std::vector<URL> readBaseURLs() {
 /// A 64-bit word from the kernel's cryptographically secure random source.
 std::uint64_t secureRandomWord() {
   std::uint64_t word = 0;
-  auto* bytes = reinterpret_cast<unsigned char*>(&word);
-  std::size_t filled = 0;
-  while (filled < sizeof word) {
-    const ssize_t got = getrandom(bytes + filled, sizeof word - filled, 0);
-    if (got > 0) filled += static_cast<std::size_t>(got);
-    else if (got < 0 && errno != EINTR) break;  // the kernel source is always there on Linux
-  }
+  (void)foundation::fillRandomBytes(&word, sizeof word);  // the kernel source is always there on Linux
   return word;
 }
 

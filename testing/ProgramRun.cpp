@@ -1,6 +1,5 @@
 #include "testing/ProgramRun.h"
 
-#include <cerrno>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -8,6 +7,8 @@
 
 #include <fstream>
 #include <sstream>
+
+#include "platform/foundation/SystemCalls.h"
 
 extern char** environ;
 
@@ -45,8 +46,7 @@ ProgramRun runProgram(const std::vector<std::string>& arguments,
   if (!argv.empty() && argv[0] &&
       posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) == 0) {
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    foundation::retryOnInterrupt([&] { return ::waitpid(pid, &status, 0); });
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
   posix_spawn_file_actions_destroy(&actions);

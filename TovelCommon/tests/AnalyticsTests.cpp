@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
 #include <thread>
 
 #include "TovelCommon/Analytics.h"
@@ -28,6 +30,7 @@ struct RecordingSink final : InternalAnalyticsHandler {
     std::mutex mutex;
     std::vector<TrackedEvent> events;
     std::optional<std::string> distinctId;
+    std::function<void()> duringTrack;
   };
   std::shared_ptr<Record> record = std::make_shared<Record>();
 
@@ -38,8 +41,13 @@ struct RecordingSink final : InternalAnalyticsHandler {
   }
   void track(std::string_view event, const std::optional<foundation::Dictionary>& properties, foundation::Date,
              Completion) const override {
-    std::lock_guard lock(record->mutex);
-    record->events.push_back({std::string(event), properties.value_or(foundation::Dictionary())});
+    std::function<void()> during;
+    {
+      std::lock_guard lock(record->mutex);
+      record->events.push_back({std::string(event), properties.value_or(foundation::Dictionary())});
+      during = record->duringTrack;
+    }
+    if (during) during();
   }
   std::vector<std::string> names() const {
     std::lock_guard lock(record->mutex);
@@ -54,6 +62,7 @@ struct Dimensions final : ExternalAnalyticsHandler {
   AnalyticsParameters dimensions;
   std::vector<std::string> told;
   std::function<void()> duringDimensions;
+  std::function<void()> duringLog;
 
   std::optional<AnalyticsParameters> commonAnalyticsDimensions() override {
     if (duringDimensions) duringDimensions();
@@ -61,8 +70,11 @@ struct Dimensions final : ExternalAnalyticsHandler {
     return dimensions;
   }
   void log(std::string_view event, const AnalyticsTexts&) override {
-    std::lock_guard lock(mutex);
-    told.emplace_back(event);
+    {
+      std::lock_guard lock(mutex);
+      told.emplace_back(event);
+    }
+    if (duringLog) duringLog();
   }
 };
 
@@ -196,6 +208,51 @@ TEST_F(AnalyticsTest, ConcurrentAndReentrantCallsAreSerialised) {
   }
   for (auto& thread : threads) thread.join();
   EXPECT_EQ(sink_.names().size(), 2u + 200u);
+}
+
+TEST_F(AnalyticsTest, CallbacksMayWaitForAnotherThreadThatLogs) {
+  // A callback waits (bounded, so that a front end holding its lock fails instead of hanging) for
+  // another thread that logs through the same front end.
+  enum class During { Dimensions, HandlerLog, SinkTrack };
+  struct Case {
+    const char* name;
+    During during;
+    std::vector<std::string> sent;
+  };
+  const Case cases[] = {
+      // The other thread's event is decided before the one whose dimensions are being gathered.
+      {"dimension handler", During::Dimensions, {"other", "outer"}},
+      {"observing handler", During::HandlerLog, {"outer", "other"}},
+      {"sink", During::SinkTrack, {"outer", "other"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RecordingSink sink;
+    auto handler = std::make_shared<Dimensions>();
+    auto analytics = Analytics::create(sink, handler);
+    std::atomic<bool> waited{false};
+    bool otherFinished = false;
+    std::thread other;
+    auto waitForOtherThread = [&] {
+      if (waited.exchange(true)) return;
+      auto finished = std::make_shared<std::promise<void>>();
+      auto done = finished->get_future();
+      other = std::thread([&, finished] {
+        analytics->log("other");
+        finished->set_value();
+      });
+      otherFinished = done.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    };
+    switch (c.during) {
+      case During::Dimensions: handler->duringDimensions = waitForOtherThread; break;
+      case During::HandlerLog: handler->duringLog = waitForOtherThread; break;
+      case During::SinkTrack: sink.record->duringTrack = waitForOtherThread; break;
+    }
+    analytics->log("outer");
+    other.join();
+    EXPECT_TRUE(otherFinished);
+    EXPECT_EQ(sink.names(), c.sent);
+  }
 }
 
 // The Pinvale client against a loopback track endpoint.

@@ -3,6 +3,7 @@
 #include <httplib.h>
 
 #include "app/core/Singleton.h"
+#include "platform/dispatch/Thread.h"
 #include "platform/foundation/Base64.h"
 #include "platform/foundation/DeviceRoot.h"
 #include "platform/foundation/FileManager.h"
@@ -76,7 +77,7 @@ foundation::Result<std::unique_ptr<DemoServer>> DemoServer::bind(const std::stri
 }
 
 void DemoServer::serve() {
-  if (!thread_.joinable()) thread_ = std::thread([this] { server_->listen_after_bind(); });
+  if (!thread_.joinable()) thread_ = dispatch::startThread("demo-server", [this] { server_->listen_after_bind(); });
 }
 
 DemoServer::~DemoServer() {

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cmath>
 
+#include "platform/dispatch/MainRunLoop.h"
 #include "platform/dispatch/detail/TimerService.h"
 
 namespace dispatch {
@@ -127,6 +128,8 @@ void ManualClock::advance(double seconds) {
     for (std::condition_variable* cv : waiters_) cv->notify_all();
   }
   detail::TimerService::shared().fireDue();
+  // A main loop waiting for a condition on this clock looks at it again.
+  wakeMainLoop();
 }
 
 std::size_t ManualClock::waiterCount() const {

@@ -1,9 +1,8 @@
 #include "platform/dispatch/DispatchQueue.h"
 
-#include <thread>
-
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/MainRunLoop.h"
+#include "platform/dispatch/Thread.h"
 #include "platform/dispatch/detail/QueueState.h"
 #include "platform/dispatch/detail/TimerService.h"
 
@@ -114,19 +113,23 @@ void DispatchQueue::async(std::function<void()> block) {
     case Kind::Serial:
       if (!state.workerStarted) {
         state.workerStarted = true;
-        std::thread([s = state_] { detail::runSerial(s); }).detach();
+        startThread(state.label, [s = state_] { detail::runSerial(s); }).detach();
       }
       break;
     case Kind::Concurrent:
       if (static_cast<int>(state.blocks.size()) > state.idleWorkers &&
           state.workers < detail::kMaxGlobalWorkers) {
         ++state.workers;
-        std::thread([s = state_.get()] { detail::runConcurrent(s); }).detach();
+        startThread("dispatch-global", [s = state_.get()] { detail::runConcurrent(s); }).detach();
       }
       break;
   }
   lock.unlock();
-  state.cv.notify_one();
+  if (state.kind == Kind::Main) {
+    wakeMainLoop();
+  } else {
+    state.cv.notify_one();
+  }
 }
 
 void DispatchQueue::sync(std::function<void()> block) {

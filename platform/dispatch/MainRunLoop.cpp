@@ -1,11 +1,16 @@
 #include "platform/dispatch/MainRunLoop.h"
 
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/detail/QueueState.h"
@@ -13,10 +18,6 @@
 
 namespace dispatch {
 namespace {
-
-// How often runMainLoopUntil looks at `done` and its time-out while no block arrives: `done` may
-// turn true through work on other threads that queues nothing on the main queue.
-constexpr auto kPollInterval = std::chrono::milliseconds(1);
 
 pid_t threadId() {
   thread_local const pid_t id = static_cast<pid_t>(::syscall(SYS_gettid));
@@ -27,6 +28,36 @@ pid_t threadId() {
 std::atomic<pid_t>& mainThreadId() {
   static std::atomic<pid_t> id{::getpid()};
   return id;
+}
+
+// The event descriptor a sleeping main loop polls. Created on first use without a lock or a
+// static guard, so a signal handler may be the first to wake the loop.
+int wakeDescriptor() {
+  static std::atomic<int> descriptor{-1};
+  int fd = descriptor.load(std::memory_order_acquire);
+  if (fd >= 0) return fd;
+  int created = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (created < 0) return -1;
+  if (descriptor.compare_exchange_strong(fd, created, std::memory_order_acq_rel)) return created;
+  ::close(created);  // another thread was first; `fd` now holds its descriptor
+  return fd;
+}
+
+// Sleeps until a wake-up or `seconds` pass, and consumes the wake-ups that arrived.
+void sleepForWakeUp(double seconds) {
+  const int fd = wakeDescriptor();
+  // Rounded up, so that a deadline 0.4 ms away does not become a busy loop of zero-length polls.
+  const int ms = static_cast<int>(std::clamp(std::ceil(seconds * 1000.0), 0.0, 3'600'000.0));
+  pollfd entry{fd, POLLIN, 0};
+  if (fd < 0) {
+    ::poll(nullptr, 0, ms);  // no descriptor to be woken through: the recheck interval bounds the wait
+    return;
+  }
+  if (::poll(&entry, 1, ms) > 0) {
+    std::uint64_t count = 0;
+    while (::read(fd, &count, sizeof count) < 0 && errno == EINTR) {
+    }
+  }
 }
 
 // Runs the first main-queue block, if any; false when there was none.
@@ -50,20 +81,35 @@ void bindMainThread() { mainThreadId().store(threadId(), std::memory_order_relea
 
 bool isMainThread() { return threadId() == mainThreadId().load(std::memory_order_acquire); }
 
+void wakeMainLoop() {
+  const int fd = wakeDescriptor();
+  if (fd < 0) return;
+  const std::uint64_t one = 1;
+  // A full counter (EAGAIN) already means "wake up"; nothing is lost by dropping this one.
+  while (::write(fd, &one, sizeof one) < 0 && errno == EINTR) {
+  }
+}
+
 bool runMainLoopUntil(const std::function<bool()>& done, double timeoutSeconds) {
   if (!isMainThread()) return done();
   using Steady = std::chrono::steady_clock;
   const bool limited = std::isfinite(timeoutSeconds);
-  const auto start = Steady::now();
-  const auto limit = std::chrono::duration<double>(limited ? std::max(timeoutSeconds, 0.0) : 0.0);
-  detail::QueueState& state = detail::mainQueueState();
+  const auto end = Steady::now() + std::chrono::duration_cast<Steady::duration>(std::chrono::duration<double>(
+                                        limited ? std::clamp(timeoutSeconds, 0.0, 1e9) : 0.0));
+  detail::TimerService& timers = detail::TimerService::shared();
   for (;;) {
     if (done()) return true;
-    detail::TimerService::shared().fireDue();
+    timers.fireDue();
     if (runOneMainBlock()) continue;
-    if (limited && Steady::now() - start >= limit) return false;
-    std::unique_lock lock(state.mutex);
-    if (state.blocks.empty()) state.cv.wait_for(lock, kPollInterval);
+    double sleep = std::min(kMainLoopRecheckSeconds, timers.secondsUntilNextRealTimer());
+    if (limited) {
+      const double left = std::chrono::duration<double>(end - Steady::now()).count();
+      if (left <= 0) return false;
+      sleep = std::min(sleep, left);
+    }
+    // A block queued after the check above has already written to the descriptor, so this
+    // returns at once: no wake-up is lost between the check and the sleep.
+    sleepForWakeUp(sleep);
   }
 }
 

@@ -16,11 +16,21 @@ void bindMainThread();
 bool isMainThread();
 
 /// Runs main-queue blocks, including asyncAfter blocks as they become due, on the calling main
-/// thread until `done()` is true (checked before each block and at least every millisecond).
+/// thread until `done()` is true. Between blocks the loop sleeps until the next timer deadline, a
+/// block arrives, the manual clock moves or wakeMainLoop() is called; `done()` is checked before
+/// each block and after each wake-up. A condition that another thread changes without waking the
+/// loop is still seen, at the latest after kMainLoopRecheckSeconds.
 /// Returns true when done() held, false when `timeoutSeconds` of REAL time passed first (a manual
 /// clock that never moves cannot hang a caller); kForever waits without limit. Called on a thread
 /// other than the main thread it runs nothing and returns done().
 bool runMainLoopUntil(const std::function<bool()>& done, double timeoutSeconds);
+
+/// The longest the main run loop sleeps without looking at its `done` condition.
+inline constexpr double kMainLoopRecheckSeconds = 0.05;
+
+/// Makes a sleeping main run loop look at its `done` condition again. Any thread may call it, and
+/// so may a signal handler (it only writes to an event descriptor).
+void wakeMainLoop();
 
 /// Runs every main-queue block that is due now, including the ones those blocks queue, and returns
 /// how many ran. Main thread only (elsewhere it runs nothing and returns 0).

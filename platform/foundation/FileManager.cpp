@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "platform/foundation/DeviceRoot.h"
+#include "platform/foundation/SystemCalls.h"
 #include "platform/foundation/detail/FileSystemCalls.h"
 
 namespace foundation {
@@ -124,11 +125,10 @@ int copyFile(const std::string& src, const std::string& dst, mode_t mode) {
   int err = 0;
   char buffer[64 * 1024];
   for (;;) {
-    const ssize_t n = ::read(in.get(), buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
+    const ssize_t n = retryOnInterrupt([&] { return ::read(in.get(), buffer, sizeof buffer); });
     if (n < 0) { err = errno; break; }
     if (n == 0) break;
-    if ((err = detail::writeAll(out.get(), std::string_view(buffer, static_cast<std::size_t>(n))))) break;
+    if ((err = writeFully(out.get(), std::string_view(buffer, static_cast<std::size_t>(n))))) break;
   }
   if (const int closeErr = out.close(); !err) err = closeErr;
   if (err) ::unlink(dst.c_str());
@@ -278,7 +278,7 @@ Result<Data> FileManager::readFile(const std::string& path) const {
   if (S_ISDIR(st.st_mode)) return readError("read", path, EISDIR);
   std::string bytes;
   if (st.st_size > 0) bytes.reserve(static_cast<std::size_t>(st.st_size));
-  if (const int err = detail::readAll(fd.get(), bytes)) return readError("read", path, err);
+  if (const int err = readFully(fd.get(), bytes)) return readError("read", path, err);
   return Data(std::move(bytes));
 }
 
@@ -292,7 +292,7 @@ Result<void> FileManager::writeFileAtomically(const std::string& path, std::stri
   const mode_t mode = ::stat(path.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : 0644;
   const auto& calls = detail::fileSystemCalls();
   int err = ::fchmod(fd.get(), mode) == 0 ? 0 : errno;
-  if (!err) err = detail::writeAll(fd.get(), bytes);
+  if (!err) err = writeFully(fd.get(), bytes, calls.write);
   if (!err && calls.fsync(fd.get()) != 0) err = errno;
   if (const int closeErr = fd.close(); !err) err = closeErr;
   if (!err && calls.rename(temporary.c_str(), path.c_str()) != 0) err = errno;

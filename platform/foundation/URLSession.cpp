@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/foundation/OperationQueue.h"
+#include "platform/foundation/SystemCalls.h"
 #include "platform/foundation/URLCache.h"
 #include "platform/foundation/detail/NetworkEngine.h"
 
@@ -30,19 +31,6 @@ std::atomic<std::uint64_t> lastTaskIdentifier{0};
 
 double positiveOr(double seconds, double fallback) {
   return std::isfinite(seconds) && seconds > 0 ? seconds : fallback;
-}
-
-/// Writes all of `bytes`, retrying interrupted and short writes.
-bool writeAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return true;
 }
 
 /// A body sent with a content coding is decoded on the way, so its decoded length is not known.
@@ -278,10 +266,10 @@ struct URLSessionTaskDriver {
         static_cast<URLSessionDataTask&>(*task).body_.append(bytes);
       } else {
         auto& download = static_cast<URLSessionDownloadTask&>(*task);
-        if (!writeAll(download.fd_, bytes)) {
+        if (const int err = writeFully(download.fd_, bytes)) {
           return detail::makeURLError(URLError::CannotWriteToFile, task->request_.url(),
                                       "cannot write a temporary file in " + download.tempFolder_ + ": " +
-                                          std::strerror(errno));
+                                          std::strerror(err));
         }
       }
       task->bytesReceived_ += static_cast<std::int64_t>(bytes.size());

@@ -1,32 +1,22 @@
 #include "platform/foundation/UUID.h"
 
-#include <sys/random.h>
-
-#include <cerrno>
 #include <chrono>
 #include <random>
+
+#include "platform/foundation/SystemCalls.h"
 
 namespace foundation {
 namespace {
 
 void fillRandom(std::array<std::uint8_t, 16>& bytes) {
-  std::size_t filled = 0;
-  while (filled < bytes.size()) {
-    const ssize_t n = getrandom(bytes.data() + filled, bytes.size() - filled, 0);
-    if (n > 0) {
-      filled += static_cast<std::size_t>(n);
-    } else if (n < 0 && errno != EINTR) {
-      break;
-    }
-  }
-  if (filled == bytes.size()) return;
+  if (fillRandomBytes(bytes.data(), bytes.size())) return;
   // Kernels without getrandom: an identifier is still needed, so seed a generator from what the
   // library offers (random_device reads /dev/urandom) mixed with the time.
   std::random_device device;
   std::seed_seq seed{device(), device(), device(),
                      static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count())};
   std::mt19937_64 generator(seed);
-  for (std::size_t i = filled; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(generator());
+  for (std::uint8_t& byte : bytes) byte = static_cast<std::uint8_t>(generator());
 }
 
 int hexValue(char c) {

@@ -15,6 +15,7 @@
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/PropertyListSerialization.h"
+#include "platform/foundation/SystemCalls.h"
 #include "platform/foundation/detail/FileSystemCalls.h"
 
 namespace foundation {
@@ -102,7 +103,7 @@ Result<void> UserDefaults::reloadIfChangedLocked(FileLockHeld held) {
   FileIdentity identity;
   if (::fstat(fd, &st) == 0) identity = identityOf(st);
   std::string bytes;
-  const int err = detail::readAll(fd, bytes);
+  const int err = readFully(fd, bytes);
   ::close(fd);
   if (err) return Error::posix(err, "cannot read " + path_);
 

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <thread>
 
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/dispatch/Thread.h"
 
 namespace dispatch::detail {
 namespace {
@@ -30,7 +30,7 @@ void TimerService::schedule(Clock& clock, double deadline, std::shared_ptr<Dispa
     changed_ = true;
     if (!threadStarted_) {
       threadStarted_ = true;
-      std::thread([this] { loop(); }).detach();
+      startThread("dispatch-timers", [this] { loop(); }).detach();
     }
   }
   cv_.notify_all();
@@ -58,6 +58,16 @@ void TimerService::wake() {
     changed_ = true;
   }
   cv_.notify_all();
+}
+
+double TimerService::secondsUntilNextRealTimer() {
+  std::lock_guard lock(mutex_);
+  double soonest = kForever;
+  for (const Timer& timer : timers_) {
+    if (firesItsOwnTimers(timer.clock)) continue;
+    soonest = std::min(soonest, std::max(0.0, timer.deadline - timer.clock->uptime()));
+  }
+  return soonest;
 }
 
 void TimerService::loop() {

@@ -30,6 +30,9 @@ class TimerService {
   void fireDue();
   /// Makes the timer thread look at the clock again (the clock was replaced or moved).
   void wake();
+  /// Seconds until the earliest block on a clock that does not fire its own timers is due (zero
+  /// when one is due already), kForever when there is none. The main run loop sleeps this long.
+  double secondsUntilNextRealTimer();
 
  private:
   struct Timer {

@@ -180,6 +180,37 @@ TEST_F(DispatchQueueTests, RunLoopTimeOutIsRealTimeEvenWhenTheClockStandsStill) 
   EXPECT_FALSE(runMainLoopUntil([] { return false; }, 0.02));
 }
 
+TEST_F(DispatchQueueTests, IdleRunLoopSleepsInsteadOfPolling) {
+  // With nothing to do for a third of a second the loop looks at its condition a few times
+  // (wake-ups and the recheck interval), not once per millisecond.
+  int checks = 0;
+  EXPECT_FALSE(runMainLoopUntil([&] { return ++checks, false; }, 0.3));
+  EXPECT_LT(checks, 30);
+}
+
+TEST_F(DispatchQueueTests, RunLoopWakesForBlocksTimersAndTheManualClock) {
+  auto main = DispatchQueue::main();
+  std::atomic<int> step{0};
+  // A real-clock timer: the loop sleeps until its deadline.
+  main->asyncAfter(0.05, [&] { step = 1; });
+  EXPECT_TRUE(runMainLoopUntil([&] { return step == 1; }, kTestTimeout));
+
+  // A block queued from another thread.
+  std::thread([&] { main->async([&] { step = 2; }); }).join();
+  EXPECT_TRUE(runMainLoopUntil([&] { return step == 2; }, kTestTimeout));
+
+  // A manual-clock timer, due when another thread advances the clock during the wait.
+  auto clock = useManualClock();
+  main->asyncAfter(5.0, [&] { step = 3; });
+  std::thread advancer([&] { clock->advance(5.0); });
+  EXPECT_TRUE(runMainLoopUntil([&] { return step == 3; }, kTestTimeout));
+  advancer.join();
+
+  // A condition that only the clock changes is looked at again when the clock moves.
+  std::thread([&] { clock->advance(1.0); }).join();
+  EXPECT_TRUE(runMainLoopUntil([&] { return clock->uptime() >= 6.0; }, kTestTimeout));
+}
+
 TEST_F(DispatchQueueTests, PumpingOffTheMainThreadRunsNothing) {
   std::atomic<bool> ran{false};
   DispatchQueue::main()->async([&] { ran = true; });

@@ -2,8 +2,6 @@
 #include <sys/types.h>
 
 #include <cstddef>
-#include <string>
-#include <string_view>
 
 namespace foundation::detail {
 
@@ -19,11 +17,5 @@ struct FileSystemCalls {
 FileSystemCalls& fileSystemCalls();
 /// Restores the real system calls.
 void resetFileSystemCalls();
-
-/// Writes all of `bytes` to `fd`, retrying interrupted calls and short writes.
-/// Returns 0, or the errno of the call that failed.
-int writeAll(int fd, std::string_view bytes);
-/// Reads `fd` to its end, retrying interrupted calls. Returns 0, or the errno of the failure.
-int readAll(int fd, std::string& out);
 
 }  // namespace foundation::detail

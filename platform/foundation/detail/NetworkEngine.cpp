@@ -10,11 +10,13 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <exception>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <unordered_map>
 #include <vector>
+
+#include "platform/dispatch/Thread.h"
 
 namespace foundation::detail {
 
@@ -99,6 +101,7 @@ struct Transfer {
   HTTPHeaderFields responseHeaders;
   bool responseDelivered = false;
   std::optional<Error> abortError;  ///< why a callback stopped the transfer
+  bool handlerFailed = false;       ///< a callback caught an exception and stopped the transfer
   std::optional<Error> startError;  ///< the transfer cannot run; it ends with this at once
   Clock::duration idleTimeout{};
   Clock::time_point lastActivity;
@@ -135,16 +138,43 @@ void deliverResponse(Transfer& t) {
   t.observer->transferDidReceiveResponse(std::move(response));
 }
 
-std::size_t onBody(char* bytes, std::size_t size, std::size_t count, void* context) {
+/// Records that a callback caught an exception. Runs inside the catch block, so it throws nothing
+/// itself: without memory for the error, the transfer still ends with a generic one.
+void noteHandlerFailure(Transfer& t, const char* what) noexcept {
+  t.handlerFailed = true;
+  try {
+    t.abortError = makeURLError(URLError::Unknown, *t.url, std::string("cannot handle the response: ") + what);
+  } catch (...) {
+  }
+}
+
+/// Runs `body` for a curl callback. An exception must never unwind through libcurl's C frames:
+/// it is caught here, the transfer is marked failed and false tells the callback to stop curl.
+template <typename Body>
+bool runGuarded(Transfer& t, Body&& body) noexcept {
+  try {
+    return body();
+  } catch (const std::exception& exception) {
+    noteHandlerFailure(t, exception.what());
+  } catch (...) {
+    noteHandlerFailure(t, "unknown exception");
+  }
+  return false;
+}
+
+std::size_t onBody(char* bytes, std::size_t size, std::size_t count, void* context) noexcept {
   auto& t = *static_cast<Transfer*>(context);
   std::size_t length = size * count;
   t.lastActivity = Clock::now();
-  deliverResponse(t);
-  if (auto error = t.observer->transferDidReceiveData(std::string_view(bytes, length))) {
-    t.abortError = std::move(error);
-    return 0;  // anything but `length` makes curl stop with CURLE_WRITE_ERROR
-  }
-  return length;
+  const bool keepGoing = runGuarded(t, [&] {
+    deliverResponse(t);
+    if (auto error = t.observer->transferDidReceiveData(std::string_view(bytes, length))) {
+      t.abortError = std::move(error);
+      return false;
+    }
+    return true;
+  });
+  return keepGoing ? length : 0;  // anything but `length` makes curl stop with CURLE_WRITE_ERROR
 }
 
 std::string_view trimmed(std::string_view s) {
@@ -155,24 +185,27 @@ std::string_view trimmed(std::string_view s) {
   return s;
 }
 
-std::size_t onHeader(char* bytes, std::size_t size, std::size_t count, void* context) {
+std::size_t onHeader(char* bytes, std::size_t size, std::size_t count, void* context) noexcept {
   auto& t = *static_cast<Transfer*>(context);
   std::size_t length = size * count;
   t.lastActivity = Clock::now();
   std::string_view line(bytes, length);
-  if (line.starts_with("HTTP/")) {
-    // Each response of a redirect chain (and each interim 1xx) starts afresh: only the last counts.
-    t.responseHeaders = HTTPHeaderFields();
-    return length;
-  }
-  std::size_t colon = line.find(':');
-  if (colon != std::string_view::npos && colon > 0) {
-    t.responseHeaders.add(trimmed(line.substr(0, colon)), trimmed(line.substr(colon + 1)));
-  }
-  return length;
+  const bool keepGoing = runGuarded(t, [&] {
+    if (line.starts_with("HTTP/")) {
+      // Each response of a redirect chain (and each interim 1xx) starts afresh: only the last counts.
+      t.responseHeaders = HTTPHeaderFields();
+      return true;
+    }
+    std::size_t colon = line.find(':');
+    if (colon != std::string_view::npos && colon > 0) {
+      t.responseHeaders.add(trimmed(line.substr(0, colon)), trimmed(line.substr(colon + 1)));
+    }
+    return true;
+  });
+  return keepGoing ? length : 0;
 }
 
-int onProgress(void* context, curl_off_t, curl_off_t downloaded, curl_off_t, curl_off_t uploaded) {
+int onProgress(void* context, curl_off_t, curl_off_t downloaded, curl_off_t, curl_off_t uploaded) noexcept {
   auto& t = *static_cast<Transfer*>(context);
   if (downloaded != t.lastDown || uploaded != t.lastUp) {
     t.lastDown = downloaded;
@@ -352,10 +385,13 @@ struct NetworkEngine::Impl {
         curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &t);
         CURLcode result = message->data.result;
         std::optional<Error> error;
-        if (result != CURLE_OK) {
-          error = t->abortError ? *t->abortError
-                                : makeURLError(urlErrorCode(result), *t->url,
-                                               t->errorBuffer[0] ? t->errorBuffer : curl_easy_strerror(result));
+        if (t->abortError) {
+          error = *t->abortError;
+        } else if (t->handlerFailed) {
+          error = makeURLError(URLError::Unknown, *t->url, "cannot handle the response");
+        } else if (result != CURLE_OK) {
+          error = makeURLError(urlErrorCode(result), *t->url,
+                               t->errorBuffer[0] ? t->errorBuffer : curl_easy_strerror(result));
         }
         end(t->id, std::move(error));
       }
@@ -430,7 +466,7 @@ NetworkEngine& NetworkEngine::shared() {
 NetworkEngine::NetworkEngine() : impl_(new Impl) {
   curl_global_init(CURL_GLOBAL_DEFAULT);
   impl_->multi = curl_multi_init();
-  std::thread([impl = impl_] { impl->run(); }).detach();
+  dispatch::startThread("network", [impl = impl_] { impl->run(); }).detach();
 }
 
 std::uint64_t NetworkEngine::start(const URLRequest& request, const TransferOptions& options,

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -73,6 +76,45 @@ TEST_F(ReporterScopeTests, ConfigureScopeRunsOnlyOnceTheReporterIsStarted) {
   EXPECT_FALSE(DozidiSDK::isEnabled());
   DozidiSDK::configureScope(block);
   EXPECT_EQ(calls, 1);
+}
+
+TEST_F(ReporterScopeTests, AnObserverMayWaitForAnotherThreadThatUsesTheScope) {
+  // An observer (as the crash recorder's mirror may) waits for a thread that reads and changes the
+  // scope. The wait is bounded so that a scope holding its lock fails the test instead of hanging.
+  struct WaitingObserver : DozidiScopeObserver {
+    std::shared_ptr<DozidiScope> scope;
+    std::thread other;
+    bool otherThreadFinished = false;
+    std::mutex mutex;
+    std::vector<Dictionary> calls;
+    void setExtras(const Dictionary& extras) override {
+      std::unique_lock lock(mutex);
+      calls.push_back(extras);
+      if (calls.size() > 1) return;
+      lock.unlock();
+      auto finished = std::make_shared<std::promise<void>>();
+      auto done = finished->get_future();
+      other = std::thread([this, finished] {
+        (void)scope->extras();
+        scope->setExtras(Dictionary{{"fromOtherThread", 2}});
+        finished->set_value();
+      });
+      otherThreadFinished = done.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    }
+  };
+  auto scope = DozidiScope::create();
+  auto observer = std::make_shared<WaitingObserver>();
+  observer->scope = scope;
+  scope->addObserver(observer);
+
+  scope->setExtras(Dictionary{{"first", 1}});
+  observer->other.join();
+
+  EXPECT_TRUE(observer->otherThreadFinished);
+  // The other thread's change is told after the one being told, by the thread that was telling.
+  ASSERT_EQ(observer->calls.size(), 2u);
+  EXPECT_EQ(observer->calls[0], (Dictionary{{"first", 1}}));
+  EXPECT_EQ(observer->calls[1], (Dictionary{{"first", 1}, {"fromOtherThread", 2}}));
 }
 
 TEST_F(ReporterScopeTests, ConcurrentSettersKeepEveryKey) {

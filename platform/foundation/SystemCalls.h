@@ -1,0 +1,39 @@
+#pragma once
+// System calls that a signal can interrupt, retried in one place: callers never loop on EINTR or
+// on short reads and writes themselves.
+#include <sys/types.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace foundation {
+
+/// Calls `call` again for as long as it fails with EINTR, and returns its first other result. For
+/// calls that return -1 and set errno on failure (waitpid, flock, open, ...).
+template <typename Call>
+auto retryOnInterrupt(Call&& call) {
+  for (;;) {
+    auto result = call();
+    if (!(result == -1 && errno == EINTR)) return result;
+  }
+}
+
+using WriteCall = ssize_t (*)(int fd, const void* buffer, std::size_t size);
+using ReadCall = ssize_t (*)(int fd, void* buffer, std::size_t size);
+
+/// Writes all of `bytes` to `fd` through `write`, retrying interrupted calls and short writes.
+/// Returns 0, or the errno of the call that failed (ENOSPC for a write that makes no progress).
+/// Tests pass their own `write` to inject faults.
+int writeFully(int fd, std::string_view bytes, WriteCall write = nullptr);
+
+/// Reads `fd` to its end through `read` and appends what it read to `out`, retrying interrupted
+/// calls. Returns 0, or the errno of the call that failed (what was read before stays in `out`).
+int readFully(int fd, std::string& out, ReadCall read = nullptr);
+
+/// Fills `size` bytes at `buffer` from the kernel's secure random source, retrying interrupted and
+/// short reads. Returns false when the source cannot be read; the buffer may then be partly filled.
+bool fillRandomBytes(void* buffer, std::size_t size);
+
+}  // namespace foundation

@@ -1,0 +1,100 @@
+#include "platform/foundation/detail/NetworkEngine.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <fstream>
+#include <mutex>
+#include <new>
+#include <stdexcept>
+
+#include "platform/foundation/URL.h"
+
+namespace foundation::detail {
+namespace {
+
+/// Bounds every wait so that a fault fails the test instead of hanging it.
+constexpr auto kWaitLimit = std::chrono::seconds(20);
+
+enum class Throws { Never, InResponse, InData };
+
+/// An observer that throws from the chosen report and records how the transfer ended.
+class ThrowingObserver final : public TransferObserver {
+ public:
+  explicit ThrowingObserver(Throws throws) : throws_(throws) {}
+
+  void transferDidReceiveResponse(std::shared_ptr<URLResponse>) override {
+    if (throws_ == Throws::InResponse) throw std::runtime_error("response handler failed");
+  }
+  std::optional<Error> transferDidReceiveData(std::string_view bytes) override {
+    if (throws_ == Throws::InData) throw std::bad_alloc();
+    std::lock_guard lock(mutex_);
+    body_.append(bytes);
+    return std::nullopt;
+  }
+  void transferDidEnd(std::optional<Error> error) override {
+    std::lock_guard lock(mutex_);
+    ++ends_;
+    error_ = std::move(error);
+    changed_.notify_all();
+  }
+
+  /// Waits for the end; false when it never came.
+  bool waitForEnd() {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, kWaitLimit, [&] { return ends_ > 0; });
+  }
+  std::optional<Error> error() {
+    std::lock_guard lock(mutex_);
+    return error_;
+  }
+  std::string body() {
+    std::lock_guard lock(mutex_);
+    return body_;
+  }
+
+ private:
+  const Throws throws_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  int ends_ = 0;
+  std::optional<Error> error_;
+  std::string body_;
+};
+
+TEST(NetworkEngineTests, AHandlerThatThrowsFailsItsTransferAndTheEngineGoesOn) {
+  char path[] = "/tmp/NetworkEngineTests.XXXXXX";
+  int fd = ::mkstemp(path);
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  std::ofstream(path) << "body of the file";
+  URLRequest request(URL::fileURL(path));
+
+  struct Case {
+    const char* name;
+    Throws throws;
+  };
+  for (const Case& c : {Case{"response handler", Throws::InResponse}, Case{"data handler", Throws::InData}}) {
+    SCOPED_TRACE(c.name);
+    auto observer = std::make_shared<ThrowingObserver>(c.throws);
+    NetworkEngine::shared().start(request, TransferOptions(), observer);
+    ASSERT_TRUE(observer->waitForEnd());
+    auto error = observer->error();
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(error->domain(), kURLErrorDomain);
+    EXPECT_EQ(error->code(), static_cast<std::int64_t>(URLError::Unknown));
+  }
+
+  // The network thread survived: the next transfer loads.
+  auto observer = std::make_shared<ThrowingObserver>(Throws::Never);
+  NetworkEngine::shared().start(request, TransferOptions(), observer);
+  ASSERT_TRUE(observer->waitForEnd());
+  EXPECT_FALSE(observer->error().has_value());
+  EXPECT_EQ(observer->body(), "body of the file");
+  ::unlink(path);
+}
+
+}  // namespace
+}  // namespace foundation::detail
