@@ -62,7 +62,9 @@ class Array {
   void reserve(std::size_t capacity);
   void clear();
   /// Writable access to an existing element (detaches from shared storage first), nullptr when
-  /// out of range.
+  /// out of range. The pointer lives until the next change of this array. A copy of a value that
+  /// encloses this array, stored through the pointer, must be taken before the pointer is: taken
+  /// after, it shares the storage being changed and the value would contain itself.
   Value* mutableAt(std::size_t index);
   /// Moves the elements out into a vector and leaves the array empty.
   std::vector<Value> takeValues();
@@ -103,6 +105,7 @@ class Dictionary {
   void reserve(std::size_t capacity);
   void clear();
   /// Writable access to the value of an existing key (detaches first), nullptr when missing.
+  /// The same lifetime and copy-first rule as Array::mutableAt holds.
   Value* findMutable(std::string_view key);
 
   /// Equal when both have the same keys with equal values, in any order.
