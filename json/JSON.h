@@ -299,7 +299,8 @@ class JSON {
   void setURL(const std::optional<foundation::URL>& url);
 
   // Fixed-width numbers: the optional form reads number(), the other form numberValue(), with
-  // the platform's conversions (truncation toward zero, wrapping to the width, no range check).
+  // the platform's conversions: integers wrap to the width; floating values truncate toward zero
+  // and saturate at the width's range, NaN reading as 0.
   std::optional<double> asDouble() const;
   double doubleValue() const;
   void setDouble(std::optional<double> value);
