@@ -66,6 +66,14 @@ TEST(JSONModelTests, UnsupportedKindsGiveUnknownUntilAnotherValueIsSet) {
   EXPECT_EQ(list[1].error(), JSONError::UnsupportedType);
 }
 
+TEST(JSONModelTests, TheRawValueOfATemporaryOutlivesIt) {
+  const std::string text = R"({"k": ")" + std::string(64, 'x') + R"("})";
+  const Value& object = JSON::parseJSON(text).object();
+  const Value& raw = JSON::parseJSON(text).rawValue();
+  EXPECT_EQ(object["k"], Value(std::string(64, 'x')));
+  EXPECT_EQ(raw, object);
+}
+
 TEST(JSONModelTests, NestedJSONValuesAreStoredAsTheirRawValues) {
   const JSON inner = "text";
   JSON outer;

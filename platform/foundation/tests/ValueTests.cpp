@@ -127,6 +127,19 @@ TEST(ValueTests, NumberConversionsAtTheEdges) {
   EXPECT_EQ(Number::fromBool(true).stringValue(), "1");
 }
 
+TEST(ValueTests, ReferencesBoundToLookupsIntoTemporariesStayValid) {
+  // Each temporary is gone when its statement ends; the reference must hold a value of its own.
+  const std::string text(64, 'x');
+  const Value& byKey = Value(Dictionary{{"k", Array{text}}})["k"];
+  const Value& byIndex = Value(Array{Array{text}})[0][0];
+  const Value& fromDictionary = Dictionary{{"k", text}}["k"];
+  const Value& fromArray = Array{text}[0];
+  EXPECT_EQ(byKey, Value(Array{text}));
+  EXPECT_EQ(byIndex, Value(text));
+  EXPECT_EQ(fromDictionary, Value(text));
+  EXPECT_EQ(fromArray, Value(text));
+}
+
 TEST(ValueTests, FloatingNumbersReadAsIntegersTruncateAndSaturateAtEachWidth) {
   using L64 = std::numeric_limits<std::int64_t>;
   using U64 = std::numeric_limits<std::uint64_t>;
