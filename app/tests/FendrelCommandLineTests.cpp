@@ -8,21 +8,22 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <httplib.h>
 
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/foundation/Base64.h"
 #include "platform/foundation/JSONSerialization.h"
 #include "platform/foundation/Value.h"
+#include "testing/LoopbackServer.h"
 #include "testing/ProgramRun.h"
+#include "testing/TemporaryFolder.h"
 
 
 namespace {
@@ -107,44 +108,37 @@ using ChildRun = testing_support::ProgramRun;
 class FendrelCommandLineTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/fendrel-cli-test-XXXXXX";
-    work_ = ::mkdtemp(pattern);
     root_ = work_ + "/device";
     answers_["a.json"] = {200, kListA};
     answers_["b.json"] = {200, kListB};
     answers_["c.json"] = {200, kListC};
 
-    server_.Get("/Skyvane/config1.7.json", [](const httplib::Request&, httplib::Response& response) {
-      response.set_content(kConfig, "application/json");
+    server_.emplace([this](httplib::Server& server) {
+      server.Get("/Skyvane/config1.7.json", [](const httplib::Request&, httplib::Response& response) {
+        response.set_content(kConfig, "application/json");
+      });
+      server.Get(R"(/Skyvane/lists/([^/]+))", [this](const httplib::Request& request, httplib::Response& response) {
+        std::lock_guard lock(mutex_);
+        const Answer& answer = answers_[request.matches[1]];
+        response.status = answer.status;
+        response.set_content(answer.body, answer.contentType.c_str());
+      });
+      server.Get("/track/", [this](const httplib::Request& request, httplib::Response& response) {
+        const auto at = request.target.find("data=");
+        std::string data = request.target.substr(at == std::string::npos ? request.target.size() : at + 5);
+        data = data.substr(0, data.find('&'));
+        auto body = foundation::base64DecodedData(data);
+        std::lock_guard lock(mutex_);
+        tracked_.push_back(body ? parseJSON(body->bytes())["event"].asString().value_or("?") : "?");
+        response.set_content("1", "text/plain");
+      });
     });
-    server_.Get(R"(/Skyvane/lists/([^/]+))", [this](const httplib::Request& request, httplib::Response& response) {
-      std::lock_guard lock(mutex_);
-      const Answer& answer = answers_[request.matches[1]];
-      response.status = answer.status;
-      response.set_content(answer.body, answer.contentType.c_str());
-    });
-    server_.Get("/track/", [this](const httplib::Request& request, httplib::Response& response) {
-      const auto at = request.target.find("data=");
-      std::string data = request.target.substr(at == std::string::npos ? request.target.size() : at + 5);
-      data = data.substr(0, data.find('&'));
-      auto body = foundation::base64DecodedData(data);
-      std::lock_guard lock(mutex_);
-      tracked_.push_back(body ? parseJSON(body->bytes())["event"].asString().value_or("?") : "?");
-      response.set_content("1", "text/plain");
-    });
-    server_.set_keep_alive_max_count(1);  // an idle keep-alive connection would hold stop() for seconds
-    port_ = server_.bind_to_any_port("127.0.0.1");
-    ASSERT_GT(port_, 0);
-    thread_ = std::thread([this] { server_.listen_after_bind(); });
+    ASSERT_GT(server_->port(), 0);
   }
 
-  void TearDown() override {
-    server_.stop();
-    thread_.join();
-    std::filesystem::remove_all(work_);
-  }
+  void TearDown() override { server_.reset(); }
 
-  std::string base() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
+  std::string base() const { return server_->url("/"); }
 
   void answer(const std::string& name, Answer answer) {
     std::lock_guard lock(mutex_);
@@ -189,11 +183,10 @@ class FendrelCommandLineTest : public ::testing::Test {
     return Value();
   }
 
-  std::string work_;
+  testing_support::TemporaryFolder workFolder_{"fendrel-cli-test"};
+  std::string work_ = workFolder_.path();
   std::string root_;
-  httplib::Server server_;
-  std::thread thread_;
-  int port_ = 0;
+  std::optional<testing_support::LoopbackServer> server_;
   std::mutex mutex_;
   std::map<std::string, Answer> answers_;
   std::vector<std::string> tracked_;
