@@ -11,6 +11,7 @@
 #include "platform/foundation/JSONSerialization.h"
 #include "platform/foundation/URLRequest.h"
 #include "platform/foundation/URLSession.h"
+#include "platform/foundation/UTF8.h"
 
 namespace tovel {
 namespace {
@@ -25,26 +26,6 @@ std::uint64_t truncatedPoints(double points) {
   if (!std::isfinite(points) || points <= 0) return 0;
   if (points >= 18446744073709551616.0) return std::numeric_limits<std::uint64_t>::max();
   return static_cast<std::uint64_t>(points);
-}
-
-/// Valid UTF-8 (no overlong forms, no surrogates, nothing above U+10FFFF).
-bool isValidUTF8(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    std::size_t length = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
-    if (length == 0 || i + length > text.size()) return false;
-    std::uint32_t cp = length == 1 ? c : c & (0x7F >> length);
-    for (std::size_t k = 1; k < length; ++k) {
-      const auto cc = static_cast<unsigned char>(text[i + k]);
-      if ((cc & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (cc & 0x3F);
-    }
-    static constexpr std::uint32_t kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (cp < kMinimum[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    i += length;
-  }
-  return true;
 }
 
 }  // namespace
@@ -69,7 +50,7 @@ std::optional<std::string> Pinvale::deviceModel() {
   std::string machine = foundation::DeviceFacts::current().machine;
   // The kernel's answer ends at its first zero byte.
   if (auto zero = machine.find('\0'); zero != std::string::npos) machine.resize(zero);
-  if (!isValidUTF8(machine)) return std::nullopt;
+  if (!foundation::isValidUTF8(machine)) return std::nullopt;
   return machine;
 }
 

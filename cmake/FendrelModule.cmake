@@ -30,3 +30,24 @@ function(fendrel_test_runs_extension test)
   add_dependencies(${test} Quellbox fendrel-extension-host)
   set_tests_properties(${test} PROPERTIES ENVIRONMENT "${FENDREL_WEBKIT_TEST_ENVIRONMENT}")
 endfunction()
+
+# fendrel_add_compile_fail_test(<name> SOURCE <file> MISUSES <count>)
+# Proves that API misuse does not compile. The source must compile as it stands (test <name>);
+# with FENDREL_MISUSE=<i> defined, for each i from 1 to <count>, it must fail with the error of a
+# deleted overload or of taking the address of a temporary (test <name>.misuse<i>). Only the
+# compiler's front end runs. Label: compile (no executable, so the sanitizer builds skip it).
+function(fendrel_add_compile_fail_test name)
+  if(NOT FENDREL_BUILD_TESTS)
+    return()
+  endif()
+  cmake_parse_arguments(ARG "" "SOURCE;MISUSES" "" ${ARGN})
+  set(command ${CMAKE_CXX_COMPILER} -std=c++20 -fsyntax-only -I${PROJECT_SOURCE_DIR}
+      ${CMAKE_CURRENT_SOURCE_DIR}/${ARG_SOURCE})
+  add_test(NAME ${name} COMMAND ${command})
+  set_tests_properties(${name} PROPERTIES LABELS compile TIMEOUT 120)
+  foreach(i RANGE 1 ${ARG_MISUSES})
+    add_test(NAME ${name}.misuse${i} COMMAND ${command} -DFENDREL_MISUSE=${i})
+    set_tests_properties(${name}.misuse${i} PROPERTIES LABELS compile TIMEOUT 120
+      PASS_REGULAR_EXPRESSION "error: (use of deleted function|taking address of rvalue)")
+  endforeach()
+endfunction()

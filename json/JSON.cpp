@@ -230,6 +230,14 @@ void JSON::set(const JSONKey& step, const JSON& value) {
 
 void JSON::set(std::span<const JSONKey> path, const JSON& value) {
   if (path.empty()) return;
+  if (&value == this && path.size() > 1) {
+    // The path writer changes this value's storage in place; a value written into itself would
+    // then hold its own storage. A copy shares the old storage, so the first changed level is
+    // detached and the copy keeps the value as it was before the write.
+    const JSON before = value;
+    PathWriter::set(object_, path, before);
+    return;
+  }
   PathWriter::set(object_, path, value);
 }
 

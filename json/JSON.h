@@ -98,14 +98,17 @@ class JSON {
   /// The value `object` gives as a JSON, or none when it is of a kind JSON cannot hold.
   static std::optional<JSON> fromRawValue(const foundation::Value& rawValue);
   /// The raw content; the same as object().
-  const foundation::Value& rawValue() const { return object_; }
+  const foundation::Value& rawValue() const& { return object_; }
+  foundation::Value rawValue() const&& { return object_; }
 
   // ------------------------------------------------------------------------------------------
   // The raw value, its kind and the error
 
   /// The raw value: a number, a string, a bool number, an array, a dictionary, or null (for the
   /// types null and unknown).
-  const foundation::Value& object() const { return object_; }
+  /// Of a temporary JSON the raw value is a copy, so that a reference bound to it stays valid.
+  const foundation::Value& object() const& { return object_; }
+  foundation::Value object() const&& { return object_; }
   /// Stores `object` and derives the type from it; clears the error. A value of a kind outside
   /// JSON (data, date, URL, error, opaque object) gives type unknown with UnsupportedType and
   /// reads back as null. The kinds of a list's or map's members are not checked here.
@@ -119,7 +122,7 @@ class JSON {
     setObject(std::move(value));
   }
   Type type() const { return type_; }
-  const std::optional<JSONError>& error() const { return error_; }
+  std::optional<JSONError> error() const { return error_; }
   /// True exactly when the value carries no error.
   bool exists() const { return !error_.has_value(); }
 
@@ -299,7 +302,8 @@ class JSON {
   void setURL(const std::optional<foundation::URL>& url);
 
   // Fixed-width numbers: the optional form reads number(), the other form numberValue(), with
-  // the platform's conversions (truncation toward zero, wrapping to the width, no range check).
+  // the platform's conversions: integers wrap to the width; floating values truncate toward zero
+  // and saturate at the width's range, NaN reading as 0.
   std::optional<double> asDouble() const;
   double doubleValue() const;
   void setDouble(std::optional<double> value);

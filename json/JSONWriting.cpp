@@ -4,6 +4,7 @@
 
 #include "json/JSON.h"
 #include "platform/foundation/Console.h"
+#include "platform/foundation/UTF8.h"
 
 namespace json {
 
@@ -47,50 +48,11 @@ StringEncoding encodingIn(const WritingOptionsMap& options) {
   return StringEncoding::UTF8;
 }
 
-/// Length of the valid UTF-8 sequence at the start of `text`, 0 when it is not one.
-std::size_t validSequenceLength(std::string_view text) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(0);
-  if (lead < 0x80) return 1;
-  std::size_t length = 0;
-  std::uint32_t codePoint = 0;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-    codePoint = lead & 0x1Fu;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    codePoint = lead & 0x0Fu;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    codePoint = lead & 0x07u;
-  } else {
-    return 0;
-  }
-  if (text.size() < length) return 0;
-  for (std::size_t i = 1; i < length; ++i) {
-    if ((byte(i) & 0xC0u) != 0x80u) return 0;
-    codePoint = (codePoint << 6) | (byte(i) & 0x3Fu);
-  }
-  const bool overlong = (length == 3 && codePoint < 0x800) || (length == 4 && codePoint < 0x10000);
-  const bool surrogate = codePoint >= 0xD800 && codePoint <= 0xDFFF;
-  if (overlong || surrogate || codePoint > 0x10FFFF) return 0;
-  return length;
-}
-
-bool isValidUTF8(std::string_view text) {
-  for (std::size_t i = 0; i < text.size();) {
-    const std::size_t length = validSequenceLength(text.substr(i));
-    if (length == 0) return false;
-    i += length;
-  }
-  return true;
-}
-
 /// Bytes as UTF-8 text in `encoding`; none when they are not valid in it.
 std::optional<std::string> decodeText(std::string bytes, StringEncoding encoding) {
   switch (encoding) {
     case StringEncoding::UTF8:
-      if (!isValidUTF8(bytes)) return std::nullopt;
+      if (!foundation::isValidUTF8(bytes)) return std::nullopt;
       return bytes;
     case StringEncoding::ASCII:
       for (char c : bytes) {
@@ -125,7 +87,7 @@ void appendQuoted(std::string& out, std::string_view text) {
     const char c = text[i];
     const auto byte = static_cast<unsigned char>(c);
     if (byte >= 0x80) {
-      const std::size_t length = validSequenceLength(text.substr(i));
+      const std::size_t length = foundation::utf8SequenceLength(text.substr(i));
       if (length == 0) {
         out += "\xEF\xBF\xBD";
         ++i;

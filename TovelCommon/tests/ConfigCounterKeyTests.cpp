@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "TovelCommon/Analytics.h"
 #include "TovelCommon/ConfigCounterKey.h"

@@ -2,44 +2,33 @@
 // Fixtures shared by the TovelCommon tests: a fresh device root, the manual clock, and loopback
 // HTTP servers that record what they receive.
 
-#include <httplib.h>
-#include <stdlib.h>
-#include <sys/socket.h>
 #include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/dispatch/Clock.h"
-#include "testing/ScopedManualClock.h"
 #include "platform/foundation/DeviceRoot.h"
+#include "testing/LoopbackServer.h"
+#include "testing/ScopedManualClock.h"
+#include "testing/TemporaryFolder.h"
 
 namespace tovel::testing {
 
 /// A temporary device root for one test, removed afterwards.
 class ScopedDeviceRoot {
  public:
-  ScopedDeviceRoot() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tovel-test-XXXXXX").string();
-    path_ = mkdtemp(pattern.data()) ? pattern : std::string();
-    foundation::DeviceRoot::setPathForTesting(path_);
-  }
-  ~ScopedDeviceRoot() {
-    foundation::DeviceRoot::setPathForTesting("");
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-  }
-  const std::string& path() const { return path_; }
+  ScopedDeviceRoot() { foundation::DeviceRoot::setPathForTesting(folder_.path()); }
+  ~ScopedDeviceRoot() { foundation::DeviceRoot::setPathForTesting(""); }
+  const std::string& path() const { return folder_.path(); }
 
  private:
-  std::string path_;
+  testing_support::TemporaryFolder folder_{"tovel-test"};
 };
 
 using testing_support::ScopedManualClock;
@@ -83,46 +72,38 @@ class LoopbackServer {
  public:
   using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
 
-  LoopbackServer(std::string name, std::shared_ptr<RequestLog> log) : name_(std::move(name)), log_(std::move(log)) {
-    server_.Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
-      // The raw target keeps "+" and "/" exactly as sent.
-      const auto question = request.target.find('?');
-      ReceivedRequest received{request.method, request.path,
-                               question == std::string::npos ? std::string() : request.target.substr(question + 1),
-                               name_};
-      log_->add(received);
-      Handler handler;
-      {
-        std::lock_guard lock(mutex_);
-        handler = handler_;
-      }
-      if (handler) handler(request, response);
-    });
-    // One request per connection: a kept-alive connection would hold stop() for seconds.
-    server_.set_keep_alive_max_count(1);
-    port_ = server_.bind_to_any_port("127.0.0.1");
-    // The socket listens from bind_to_any_port on: early connections wait in its backlog.
-    thread_ = std::thread([this] { server_.listen_after_bind(); });
-  }
-  ~LoopbackServer() {
-    server_.stop();
-    if (thread_.joinable()) thread_.join();
-  }
+  LoopbackServer(std::string name, std::shared_ptr<RequestLog> log) : name_(std::move(name)), log_(std::move(log)) {}
   void setHandler(Handler handler) {
     std::lock_guard lock(mutex_);
     handler_ = std::move(handler);
   }
-  int port() const { return port_; }
-  std::string baseURL() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
+  int port() const { return server_.port(); }
+  std::string baseURL() const { return server_.url("/"); }
 
  private:
+  void answer(const httplib::Request& request, httplib::Response& response) {
+    // The raw target keeps "+" and "/" exactly as sent.
+    const auto question = request.target.find('?');
+    ReceivedRequest received{request.method, request.path,
+                             question == std::string::npos ? std::string() : request.target.substr(question + 1),
+                             name_};
+    log_->add(received);
+    Handler handler;
+    {
+      std::lock_guard lock(mutex_);
+      handler = handler_;
+    }
+    if (handler) handler(request, response);
+  }
+
   std::string name_;
   std::shared_ptr<RequestLog> log_;
-  httplib::Server server_;
   std::mutex mutex_;
   Handler handler_;
-  int port_ = 0;
-  std::thread thread_;
+  // Last, so that it stops serving before the members its handler uses are destroyed.
+  testing_support::LoopbackServer server_{[this](httplib::Server& server) {
+    server.Get(".*", [this](const httplib::Request& request, httplib::Response& response) { answer(request, response); });
+  }};
 };
 
 /// A loopback port that refuses connections: bound but never listening.

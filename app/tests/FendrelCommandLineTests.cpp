@@ -8,7 +8,6 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <httplib.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -16,17 +15,20 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
+#include <thread>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/foundation/Base64.h"
 #include "platform/foundation/JSONSerialization.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/foundation/Value.h"
+#include "testing/LoopbackServer.h"
 #include "testing/ProgramRun.h"
+#include "testing/TemporaryFolder.h"
 
 
 namespace {
@@ -111,45 +113,38 @@ using ChildRun = testing_support::ProgramRun;
 class FendrelCommandLineTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/fendrel-cli-test-XXXXXX";
-    work_ = ::mkdtemp(pattern);
     root_ = work_ + "/device";
     std::filesystem::create_directories(temporaryFolder());
     answers_["a.json"] = {200, kListA};
     answers_["b.json"] = {200, kListB};
     answers_["c.json"] = {200, kListC};
 
-    server_.Get("/Skyvane/config1.7.json", [](const httplib::Request&, httplib::Response& response) {
-      response.set_content(kConfig, "application/json");
+    server_.emplace([this](httplib::Server& server) {
+      server.Get("/Skyvane/config1.7.json", [](const httplib::Request&, httplib::Response& response) {
+        response.set_content(kConfig, "application/json");
+      });
+      server.Get(R"(/Skyvane/lists/([^/]+))", [this](const httplib::Request& request, httplib::Response& response) {
+        std::lock_guard lock(mutex_);
+        const Answer& answer = answers_[request.matches[1]];
+        response.status = answer.status;
+        response.set_content(answer.body, answer.contentType.c_str());
+      });
+      server.Get("/track/", [this](const httplib::Request& request, httplib::Response& response) {
+        const auto at = request.target.find("data=");
+        std::string data = request.target.substr(at == std::string::npos ? request.target.size() : at + 5);
+        data = data.substr(0, data.find('&'));
+        auto body = foundation::base64DecodedData(data);
+        std::lock_guard lock(mutex_);
+        tracked_.push_back(body ? parseJSON(body->bytes())["event"].asString().value_or("?") : "?");
+        response.set_content("1", "text/plain");
+      });
     });
-    server_.Get(R"(/Skyvane/lists/([^/]+))", [this](const httplib::Request& request, httplib::Response& response) {
-      std::lock_guard lock(mutex_);
-      const Answer& answer = answers_[request.matches[1]];
-      response.status = answer.status;
-      response.set_content(answer.body, answer.contentType.c_str());
-    });
-    server_.Get("/track/", [this](const httplib::Request& request, httplib::Response& response) {
-      const auto at = request.target.find("data=");
-      std::string data = request.target.substr(at == std::string::npos ? request.target.size() : at + 5);
-      data = data.substr(0, data.find('&'));
-      auto body = foundation::base64DecodedData(data);
-      std::lock_guard lock(mutex_);
-      tracked_.push_back(body ? parseJSON(body->bytes())["event"].asString().value_or("?") : "?");
-      response.set_content("1", "text/plain");
-    });
-    server_.set_keep_alive_max_count(1);  // an idle keep-alive connection would hold stop() for seconds
-    port_ = server_.bind_to_any_port("127.0.0.1");
-    ASSERT_GT(port_, 0);
-    thread_ = std::thread([this] { server_.listen_after_bind(); });
+    ASSERT_GT(server_->port(), 0);
   }
 
-  void TearDown() override {
-    server_.stop();
-    thread_.join();
-    std::filesystem::remove_all(work_);
-  }
+  void TearDown() override { server_.reset(); }
 
-  std::string base() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
+  std::string base() const { return server_->url("/"); }
 
   void answer(const std::string& name, Answer answer) {
     std::lock_guard lock(mutex_);
@@ -216,11 +211,10 @@ class FendrelCommandLineTest : public ::testing::Test {
     return Value();
   }
 
-  std::string work_;
+  testing_support::TemporaryFolder workFolder_{"fendrel-cli-test"};
+  std::string work_ = workFolder_.path();
   std::string root_;
-  httplib::Server server_;
-  std::thread thread_;
-  int port_ = 0;
+  std::optional<testing_support::LoopbackServer> server_;
   std::mutex mutex_;
   std::map<std::string, Answer> answers_;
   std::vector<std::string> tracked_;
@@ -353,7 +347,7 @@ TEST_F(FendrelCommandLineTest, DownloadsAreBoundedAndLeaveNoPartialFile) {
   auto point = [&](const std::string& from, const std::string& to) { config.replace(config.find(from), from.size(), to); };
   point("\"lists/a.json\"", "\"endless/a.json\"");
   point("\"lists/b.json\"", "\"file://" + local + "\"");
-  server_.Get("/alt/Skyvane/config1.7.json", [config](const httplib::Request&, httplib::Response& response) {
+  server_->server().Get("/alt/Skyvane/config1.7.json", [config](const httplib::Request&, httplib::Response& response) {
     response.set_content(config, "application/json");
   });
   struct Stall {
@@ -363,7 +357,7 @@ TEST_F(FendrelCommandLineTest, DownloadsAreBoundedAndLeaveNoPartialFile) {
     bool done = false;
   };
   auto stall = std::make_shared<Stall>();
-  server_.Get("/alt/Skyvane/endless/a.json", [stall](const httplib::Request&, httplib::Response& response) {
+  server_->server().Get("/alt/Skyvane/endless/a.json", [stall](const httplib::Request&, httplib::Response& response) {
     auto chunk = std::make_shared<std::string>(1 << 20, ' ');
     response.set_chunked_content_provider("application/json", [chunk, stall](std::size_t offset, httplib::DataSink& sink) {
       std::unique_lock lock(stall->mutex);

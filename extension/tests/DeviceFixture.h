@@ -11,6 +11,7 @@
 
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/DeviceRoot.h"
+#include "testing/TemporaryFolder.h"
 
 namespace quellbox::testing {
 
@@ -43,15 +44,10 @@ inline std::map<std::string, std::string> snapshot(const std::string& folder) {
 
 class DeviceFixture : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/fendrel-device-XXXXXX";
-    root_ = ::mkdtemp(pattern);
-    foundation::DeviceRoot::setPathForTesting(root_);
-  }
+  void SetUp() override { foundation::DeviceRoot::setPathForTesting(root_); }
   void TearDown() override {
     foundation::Bundle::setMainBundleName("");
     foundation::DeviceRoot::setPathForTesting("");
-    std::filesystem::remove_all(root_);
   }
 
   /// Lays out apps/Quellbox.appex from the shipped resources, with or without the app-group
@@ -76,7 +72,8 @@ class DeviceFixture : public ::testing::Test {
     return readText(std::string(FENDREL_TEST_RESOURCES) + "/Quellbox.appex/fallback.json");
   }
 
-  std::string root_;
+  testing_support::TemporaryFolder rootFolder_{"fendrel-device"};
+  std::string root_ = rootFolder_.path();
   std::string bundle_;
 };
 

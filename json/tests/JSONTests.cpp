@@ -66,6 +66,14 @@ TEST(JSONModelTests, UnsupportedKindsGiveUnknownUntilAnotherValueIsSet) {
   EXPECT_EQ(list[1].error(), JSONError::UnsupportedType);
 }
 
+TEST(JSONModelTests, TheRawValueOfATemporaryOutlivesIt) {
+  const std::string text = R"({"k": ")" + std::string(64, 'x') + R"("})";
+  const Value& object = JSON::parseJSON(text).object();
+  const Value& raw = JSON::parseJSON(text).rawValue();
+  EXPECT_EQ(object["k"], Value(std::string(64, 'x')));
+  EXPECT_EQ(raw, object);
+}
+
 TEST(JSONModelTests, NestedJSONValuesAreStoredAsTheirRawValues) {
   const JSON inner = "text";
   JSON outer;
@@ -191,6 +199,26 @@ TEST(JSONSubscriptTests, PathSetterChangesOnlyExistingContainers) {
   EXPECT_EQ(pair, JSON::arrayLiteral({1, 2}));
   pair.set({1}, JSON(true));
   EXPECT_EQ(pair[1].type(), Type::Bool);
+}
+
+TEST(JSONSubscriptTests, WritingAValueIntoItselfStoresACopyOfTheOldValue) {
+  const struct {
+    const char* name;
+    const char* text;
+    std::vector<JSONKey> path;
+    const char* expected;
+  } cases[] = {
+      {"one step", R"({"a": 1})", {"b"}, R"({"a":1,"b":{"a":1}})"},
+      {"into a nested dictionary", R"({"a": {"b": 1}})", {"a", "c"}, R"({"a":{"b":1,"c":{"a":{"b":1}}}})"},
+      {"into a nested array", "[[1]]", {0, 0}, "[[[[1]]]]"},
+      {"three steps", R"({"a": [{"b": 1}]})", {"a", 0, "b"}, R"({"a":[{"b":{"a":[{"b":1}]}}]})"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    JSON value = parsed(c.text);
+    value.set(std::span<const JSONKey>(c.path), value);
+    EXPECT_EQ(value.rawString(StringEncoding::UTF8, foundation::JSONWritingOptions::SortedKeys), c.expected);
+  }
 }
 
 TEST(JSONSubscriptTests, KeySetterRefusesValuesWithErrorsWhileOneStepPathStoresNull) {

@@ -12,6 +12,8 @@
 #include <new>
 #include <vector>
 
+#include "platform/foundation/UTF8.h"
+
 namespace foundation {
 namespace {
 
@@ -228,27 +230,6 @@ constexpr std::array<char, 256> makeEscapeLetters() {
   return letters;
 }
 constexpr std::array<char, 256> kEscapeLetters = makeEscapeLetters();
-
-// Length of the valid UTF-8 sequence at the start of `s`, or 0 when it is not one.
-std::size_t utf8SequenceLength(std::string_view s) {
-  const auto b = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
-  const auto cont = [&](std::size_t i) { return i < s.size() && (b(i) & 0xC0) == 0x80; };
-  const unsigned char c = b(0);
-  if (c >= 0xC2 && c <= 0xDF) return cont(1) ? 2 : 0;
-  if (c >= 0xE0 && c <= 0xEF) {
-    if (!cont(1) || !cont(2)) return 0;
-    if (c == 0xE0 && b(1) < 0xA0) return 0;  // overlong
-    if (c == 0xED && b(1) > 0x9F) return 0;  // UTF-16 surrogate
-    return 3;
-  }
-  if (c >= 0xF0 && c <= 0xF4) {
-    if (!cont(1) || !cont(2) || !cont(3)) return 0;
-    if (c == 0xF0 && b(1) < 0x90) return 0;  // overlong
-    if (c == 0xF4 && b(1) > 0x8F) return 0;  // beyond U+10FFFF
-    return 4;
-  }
-  return 0;
-}
 
 // A mask with the high bit set in each of the 8 bytes at `p` that needs an escape or a UTF-8
 // check (control character, quote, backslash, slash, byte above 0x7F), so that strings are
@@ -501,19 +482,6 @@ class Writer {
   const bool sorted_;
   const bool escapeSlashes_;
 };
-
-bool isValidUTF8(std::string_view s) {
-  for (std::size_t i = 0; i < s.size();) {
-    if (static_cast<unsigned char>(s[i]) < 0x80) {
-      ++i;
-      continue;
-    }
-    const std::size_t length = utf8SequenceLength(s.substr(i));
-    if (length == 0) return false;
-    i += length;
-  }
-  return true;
-}
 
 bool isValidMember(const Value& value, std::size_t depth) {
   switch (value.kind()) {

@@ -3,24 +3,36 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <type_traits>
 
 namespace foundation {
 namespace {
 
-std::int64_t saturatingInt64(double d) {
+/// `d` truncated toward zero and clamped to the range of T; NaN gives 0.
+template <class T>
+T saturating(double d) {
   if (std::isnan(d)) return 0;
-  // 2^63 is exactly representable; anything at or above it saturates.
-  if (d >= 9223372036854775808.0) return std::numeric_limits<std::int64_t>::max();
-  if (d < -9223372036854775808.0) return std::numeric_limits<std::int64_t>::min();
-  return static_cast<std::int64_t>(d);
+  // The bounds of every integer width are powers of two, exactly representable as doubles:
+  // 2^digits is one above the maximum, and -2^digits the minimum of a signed type.
+  const double above = std::ldexp(1.0, std::numeric_limits<T>::digits);
+  if (d >= above) return std::numeric_limits<T>::max();
+  if constexpr (std::is_signed_v<T>) {
+    if (d <= -above) return std::numeric_limits<T>::min();
+  } else {
+    if (d <= 0) return 0;
+  }
+  return static_cast<T>(d);
 }
 
-std::uint64_t saturatingUInt64(double d) {
-  if (std::isnan(d)) return 0;
-  if (d >= 18446744073709551616.0) return std::numeric_limits<std::uint64_t>::max();
-  if (d <= -1.0) return static_cast<std::uint64_t>(saturatingInt64(d));
-  if (d < 0) return 0;
-  return static_cast<std::uint64_t>(d);
+/// The number read as the integer type T: floating values saturate, integers wrap.
+template <class T>
+T integerValue(const Number& n) {
+  switch (n.kind()) {
+    case Number::Kind::Bool:
+    case Number::Kind::Int64: return static_cast<T>(n.rawInt64());
+    case Number::Kind::UInt64: return static_cast<T>(n.rawUInt64());
+    default: return saturating<T>(n.rawDouble());
+  }
 }
 
 }  // namespace
@@ -34,23 +46,14 @@ bool Number::boolValue() const {
   }
 }
 
-std::int64_t Number::int64Value() const {
-  switch (kind_) {
-    case Kind::Bool:
-    case Kind::Int64: return i_;
-    case Kind::UInt64: return static_cast<std::int64_t>(u_);
-    default: return saturatingInt64(d_);
-  }
-}
-
-std::uint64_t Number::uint64Value() const {
-  switch (kind_) {
-    case Kind::Bool:
-    case Kind::Int64: return static_cast<std::uint64_t>(i_);
-    case Kind::UInt64: return u_;
-    default: return saturatingUInt64(d_);
-  }
-}
+std::int64_t Number::int64Value() const { return integerValue<std::int64_t>(*this); }
+std::uint64_t Number::uint64Value() const { return integerValue<std::uint64_t>(*this); }
+std::int32_t Number::int32Value() const { return integerValue<std::int32_t>(*this); }
+std::uint32_t Number::uint32Value() const { return integerValue<std::uint32_t>(*this); }
+std::int16_t Number::int16Value() const { return integerValue<std::int16_t>(*this); }
+std::uint16_t Number::uint16Value() const { return integerValue<std::uint16_t>(*this); }
+std::int8_t Number::int8Value() const { return integerValue<std::int8_t>(*this); }
+std::uint8_t Number::uint8Value() const { return integerValue<std::uint8_t>(*this); }
 
 double Number::doubleValue() const {
   switch (kind_) {

@@ -29,16 +29,18 @@ class Number {
   }
 
   // Platform reading messages. Floating values convert by truncation toward zero, saturating at
-  // the target's range, NaN reading as 0; narrower integers then wrap (two's complement).
+  // the range of the width read (-1e300 reads as 0 unsigned and as the minimum signed), NaN
+  // reading as 0. Integers convert to another width by wrapping (two's complement), as the
+  // platform's numbers do.
   bool boolValue() const;
   std::int64_t int64Value() const;
   std::uint64_t uint64Value() const;
-  std::int32_t int32Value() const { return static_cast<std::int32_t>(int64Value()); }
-  std::uint32_t uint32Value() const { return static_cast<std::uint32_t>(uint64Value()); }
-  std::int16_t int16Value() const { return static_cast<std::int16_t>(int64Value()); }
-  std::uint16_t uint16Value() const { return static_cast<std::uint16_t>(uint64Value()); }
-  std::int8_t int8Value() const { return static_cast<std::int8_t>(int64Value()); }
-  std::uint8_t uint8Value() const { return static_cast<std::uint8_t>(uint64Value()); }
+  std::int32_t int32Value() const;
+  std::uint32_t uint32Value() const;
+  std::int16_t int16Value() const;
+  std::uint16_t uint16Value() const;
+  std::int8_t int8Value() const;
+  std::uint8_t uint8Value() const;
   double doubleValue() const;
   float floatValue() const { return static_cast<float>(doubleValue()); }
   /// Decimal text: integers exactly, floating values in the shortest text that reads back the

@@ -6,6 +6,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/foundation/UTF8.h"
+
 namespace foundation {
 
 // Binary property list, version 1.0:
@@ -53,26 +55,6 @@ unsigned bytesFor(std::uint64_t v) {
 
 void putBigEndian(std::string& out, std::uint64_t v, unsigned size) {
   for (unsigned i = size; i-- > 0;) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
-
-/// Decodes UTF-8 into code points; false for malformed text.
-bool decodeUTF8(std::string_view text, std::vector<char32_t>& out) {
-  for (std::size_t i = 0; i < text.size();) {
-    const auto b = static_cast<unsigned char>(text[i]);
-    unsigned length = b < 0x80 ? 1 : (b >> 5) == 0x6 ? 2 : (b >> 4) == 0xE ? 3 : (b >> 3) == 0x1E ? 4 : 0;
-    if (length == 0 || i + length > text.size()) return false;
-    char32_t c = length == 1 ? b : (b & (0x7F >> length));
-    for (unsigned k = 1; k < length; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0) != 0x80) return false;
-      c = (c << 6) | (next & 0x3F);
-    }
-    constexpr char32_t kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (c < kMinimum[length] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
-    out.push_back(c);
-    i += length;
-  }
-  return true;
 }
 
 void appendUTF8(std::string& out, char32_t c) {
@@ -130,8 +112,7 @@ class Writer {
 
   Result<std::size_t> flattenString(const std::string& text, const std::string& where) {
     if (auto found = strings_.find(text); found != strings_.end()) return found->second;
-    std::vector<char32_t> ignored;
-    if (!decodeUTF8(text, ignored)) return writeError("a string that is not UTF-8", where);
+    if (!isValidUTF8(text)) return writeError("a string that is not UTF-8", where);
     nodes_.push_back(Node{nullptr, text, {}});
     strings_.emplace(text, nodes_.size() - 1);
     return nodes_.size() - 1;
@@ -226,8 +207,7 @@ class Writer {
   }
 
   static void putString(std::string& out, const std::string& text) {
-    std::vector<char32_t> points;
-    decodeUTF8(text, points);  // checked while flattening
+    const std::u32string points = decodeUTF8(text).value_or(std::u32string());  // checked while flattening
     bool ascii = true;
     for (char32_t c : points) ascii = ascii && c < 0x80;
     if (ascii) {

@@ -45,15 +45,17 @@ Array::Storage& Array::mutableStorage(std::size_t minimumCapacity) {
 
 std::size_t Array::size() const { return storage_ ? storage_->count : 0; }
 
-const Value* Array::at(std::size_t index) const {
+const Value* Array::at(std::size_t index) const& {
   if (!storage_ || index >= storage_->count) return nullptr;
   return storage_->elements() + index;
 }
 
-const Value& Array::operator[](std::size_t index) const {
+const Value& Array::operator[](std::size_t index) const& {
   const Value* v = at(index);
   return v ? *v : Value::absent();
 }
+
+Value Array::operator[](std::size_t index) const&& { return (*this)[index]; }
 
 const Value* Array::begin() const { return storage_ ? storage_->elements() : nullptr; }
 const Value* Array::end() const { return storage_ ? storage_->elements() + storage_->count : nullptr; }
@@ -216,16 +218,18 @@ Dictionary::Storage& Dictionary::mutableStorage(std::size_t minimumCapacity) {
 
 std::size_t Dictionary::size() const { return storage_ ? storage_->count : 0; }
 
-const Value* Dictionary::find(std::string_view key) const {
+const Value* Dictionary::find(std::string_view key) const& {
   if (!storage_) return nullptr;
   auto i = storage_->indexOf(key);
   return i < 0 ? nullptr : &storage_->entries()[i].second;
 }
 
-const Value& Dictionary::operator[](std::string_view key) const {
+const Value& Dictionary::operator[](std::string_view key) const& {
   const Value* v = find(key);
   return v ? *v : Value::absent();
 }
+
+Value Dictionary::operator[](std::string_view key) const&& { return (*this)[key]; }
 
 const Dictionary::Entry* Dictionary::begin() const { return storage_ ? storage_->entries() : nullptr; }
 const Dictionary::Entry* Dictionary::end() const {
@@ -393,12 +397,12 @@ std::optional<std::string> Value::asString() const {
   return s ? std::optional<std::string>(*s) : std::nullopt;
 }
 
-const Value& Value::operator[](std::string_view key) const {
+const Value& Value::operator[](std::string_view key) const& {
   const Dictionary* d = dictionary();
   return d ? (*d)[key] : absent();
 }
 
-const Value& Value::operator[](std::size_t index) const {
+const Value& Value::operator[](std::size_t index) const& {
   const Array* a = array();
   return a ? (*a)[index] : absent();
 }

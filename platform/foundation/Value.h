@@ -46,10 +46,14 @@ class Array {
 
   std::size_t size() const;
   bool empty() const { return size() == 0; }
+  // Lookups into a temporary array give copies (or, as pointers, do not compile): a reference
+  // into it would dangle once the full expression ends.
   /// The element at `index`, or nullptr when out of range.
-  const Value* at(std::size_t index) const;
+  const Value* at(std::size_t index) const&;
+  const Value* at(std::size_t index) const&& = delete;
   /// The element at `index`, or the absent value when out of range (never inserts).
-  const Value& operator[](std::size_t index) const;
+  const Value& operator[](std::size_t index) const&;
+  Value operator[](std::size_t index) const&&;
   const Value* begin() const;
   const Value* end() const;
   /// The elements as a vector (a copy).
@@ -62,7 +66,9 @@ class Array {
   void reserve(std::size_t capacity);
   void clear();
   /// Writable access to an existing element (detaches from shared storage first), nullptr when
-  /// out of range.
+  /// out of range. The pointer lives until the next change of this array. A copy of a value that
+  /// encloses this array, stored through the pointer, must be taken before the pointer is: taken
+  /// after, it shares the storage being changed and the value would contain itself.
   Value* mutableAt(std::size_t index);
   /// Moves the elements out into a vector and leaves the array empty.
   std::vector<Value> takeValues();
@@ -89,10 +95,13 @@ class Dictionary {
   std::size_t size() const;
   bool empty() const { return size() == 0; }
   bool contains(std::string_view key) const { return find(key) != nullptr; }
+  // Lookups into a temporary dictionary give copies (or, as pointers, do not compile).
   /// The value for `key`, or nullptr when missing.
-  const Value* find(std::string_view key) const;
+  const Value* find(std::string_view key) const&;
+  const Value* find(std::string_view key) const&& = delete;
   /// The value for `key`, or the absent value when missing (never inserts).
-  const Value& operator[](std::string_view key) const;
+  const Value& operator[](std::string_view key) const&;
+  Value operator[](std::string_view key) const&&;
   const Entry* begin() const;
   const Entry* end() const;
   std::vector<std::string> keys() const;
@@ -103,6 +112,7 @@ class Dictionary {
   void reserve(std::size_t capacity);
   void clear();
   /// Writable access to the value of an existing key (detaches first), nullptr when missing.
+  /// The same lifetime and copy-first rule as Array::mutableAt holds.
   Value* findMutable(std::string_view key);
 
   /// Equal when both have the same keys with equal values, in any order.
@@ -195,14 +205,24 @@ class Value {
   T valueOr(std::string_view key, T fallback) const;
 
   /// Lookups that never insert: absent for a missing key, an index out of range or another kind.
-  const Value& operator[](std::string_view key) const;
-  const Value& operator[](const char* key) const { return (*this)[std::string_view(key)]; }
-  const Value& operator[](std::size_t index) const;
+  /// A lookup into a temporary gives a copy (containers are shared, so it is cheap), so that
+  /// `const Value& v = make()["k"];` holds a value of its own instead of a dangling reference.
+  const Value& operator[](std::string_view key) const&;
+  const Value& operator[](const char* key) const& { return (*this)[std::string_view(key)]; }
+  const Value& operator[](std::size_t index) const&;
   template <class I>
     requires(std::integral<I> && !std::same_as<I, std::size_t> && !std::same_as<I, bool>)
-  const Value& operator[](I index) const {
+  const Value& operator[](I index) const& {
     if (index < 0) return absent();
     return (*this)[static_cast<std::size_t>(index)];
+  }
+  Value operator[](std::string_view key) const&& { return (*this)[key]; }
+  Value operator[](const char* key) const&& { return (*this)[std::string_view(key)]; }
+  Value operator[](std::size_t index) const&& { return (*this)[index]; }
+  template <class I>
+    requires(std::integral<I> && !std::same_as<I, std::size_t> && !std::same_as<I, bool>)
+  Value operator[](I index) const&& {
+    return (*this)[index];
   }
 
   /// Human-readable text of the value, in the platform's description style (for logs).

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "testing/ProgramRun.h"
+#include "testing/TemporaryFolder.h"
 
 namespace {
 
@@ -21,13 +22,10 @@ using ToolRun = testing_support::ProgramRun;
 class BrowserToolTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/fendrel-browser-tool-XXXXXX";
-    work_ = ::mkdtemp(pattern);
     root_ = work_ + "/device";
     std::filesystem::create_directories(work_ + "/Quellbox.appex");
     std::ofstream(work_ + "/libQuellbox.so") << "not loaded by these tests";
   }
-  void TearDown() override { std::filesystem::remove_all(work_); }
 
   ToolRun tool(std::vector<std::string> args) {
     args.insert(args.begin(), FENDREL_BROWSER_TOOL);
@@ -35,7 +33,8 @@ class BrowserToolTest : public ::testing::Test {
                                        work_);
   }
 
-  std::string work_;
+  testing_support::TemporaryFolder workFolder_{"fendrel-browser-tool"};
+  std::string work_ = workFolder_.path();
   std::string root_;
 };
 

@@ -1,7 +1,6 @@
 // The rule compiler's stages, each fed from the smallest text through a tiny helper.
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <atomic>
 #include <filesystem>
@@ -17,6 +16,7 @@
 #include "json/JSON.h"
 #include "platform/foundation/JSONSerialization.h"
 #include "testing/ProgramRun.h"
+#include "testing/TemporaryFolder.h"
 
 namespace fendrel {
 namespace {
@@ -39,13 +39,6 @@ std::string text(const json::JSON& value) {
 
 class RuleCompilerTests : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "fendrel-rules-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    folder_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(folder_); }
-
   foundation::URL file(const std::string& name) const { return foundation::URL::fileURL((folder_ / name).string()); }
   foundation::URL write(const std::string& name, const std::string& contents) const {
     std::ofstream(folder_ / name, std::ios::binary) << contents;
@@ -73,7 +66,8 @@ class RuleCompilerTests : public ::testing::Test {
     return names;
   }
 
-  fs::path folder_;
+  testing_support::TemporaryFolder temporary_{"fendrel-rules"};
+  fs::path folder_ = temporary_.path();
 };
 
 TEST(WhitelistRewriteTests, RewritesTheTriggerAsTheBrowserAcceptsIt) {

@@ -9,18 +9,16 @@
 #include <thread>
 #include <vector>
 
+#include "testing/TemporaryFolder.h"
+
 namespace {
 
 class ContentRuleListStoreTests : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/fendrel-rulelist-XXXXXX";
-    folder_ = ::mkdtemp(pattern);
-  }
-  void TearDown() override { std::filesystem::remove_all(folder_); }
   std::string filters() const { return folder_ + "/filters"; }
 
-  std::string folder_;
+  testing_support::TemporaryFolder temporary_{"fendrel-rulelist"};
+  std::string folder_ = temporary_.path();
 };
 
 constexpr const char* kBlockRule = R"([{"trigger":{"url-filter":"ads"},"action":{"type":"block"}}])";

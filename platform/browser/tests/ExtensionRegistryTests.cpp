@@ -9,17 +9,12 @@
 #include <vector>
 
 #include "platform/browser/BrowserError.h"
+#include "testing/TemporaryFolder.h"
 
 namespace {
 
 class ExtensionRegistryTests : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/fendrel-registry-XXXXXX";
-    folder_ = ::mkdtemp(pattern);
-  }
-  void TearDown() override { std::filesystem::remove_all(folder_); }
-
   std::string read(const std::string& name) const {
     std::ifstream in(folder_ + "/" + name);
     std::stringstream text;
@@ -28,7 +23,8 @@ class ExtensionRegistryTests : public ::testing::Test {
   }
   void write(const std::string& name, const std::string& text) const { std::ofstream(folder_ + "/" + name) << text; }
 
-  std::string folder_;
+  testing_support::TemporaryFolder temporary_{"fendrel-registry"};
+  std::string folder_ = temporary_.path();
 };
 
 bool isNoExtensionFound(const foundation::Error& error) {

@@ -1,12 +1,13 @@
 #pragma once
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
+#include <optional>
 #include <string>
 
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/DeviceRoot.h"
 #include "platform/foundation/FileManager.h"
+#include "testing/TemporaryFolder.h"
 
 namespace foundation::testing {
 
@@ -14,16 +15,15 @@ namespace foundation::testing {
 class TemporaryDeviceRoot : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = ::testing::TempDir() + "fendrel-root-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
+    folder_.emplace("fendrel-root");
+    root_ = folder_->path();
     DeviceRoot::setPathForTesting(root_);
     Bundle::setMainBundleName("");
   }
   void TearDown() override {
     Bundle::setMainBundleName("");
     DeviceRoot::setPathForTesting("");
-    (void)FileManager::defaultManager().removeItem(root_);
+    folder_.reset();
   }
 
   /// Installs "Fendrel.app" entitled to `groups` and makes it the main bundle.
@@ -33,6 +33,7 @@ class TemporaryDeviceRoot : public ::testing::Test {
     Bundle::setMainBundleName("Fendrel.app");
   }
 
+  std::optional<testing_support::TemporaryFolder> folder_;
   std::string root_;
 };
 

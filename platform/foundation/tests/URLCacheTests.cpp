@@ -1,15 +1,14 @@
 #include "platform/foundation/URLCache.h"
 
 #include <gtest/gtest.h>
-#include <httplib.h>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
-#include <thread>
 
 #include "platform/foundation/URLSession.h"
+#include "testing/LoopbackServer.h"
 
 namespace foundation {
 namespace {
@@ -119,26 +118,23 @@ class URLCacheSessionTest : public ::testing::Test {
  protected:
   void SetUp() override {
     URLCache::setShared(cache_);
-    server_.Get(R"(/status/(\d+))", [this](const httplib::Request& req, httplib::Response& res) {
-      ++hits_;
-      res.status = std::stoi(req.matches[1]);
-      res.set_content("answer " + std::string(req.matches[1]), "text/plain");
+    server_.emplace([this](httplib::Server& server) {
+      server.Get(R"(/status/(\d+))", [this](const httplib::Request& req, httplib::Response& res) {
+        ++hits_;
+        res.status = std::stoi(req.matches[1]);
+        res.set_content("answer " + std::string(req.matches[1]), "text/plain");
+      });
+      server.Get("/no-store", [this](const httplib::Request&, httplib::Response& res) {
+        ++hits_;
+        res.set_header("Cache-Control", "private, No-Store");
+        res.set_content("secret", "text/plain");
+      });
     });
-    server_.Get("/no-store", [this](const httplib::Request&, httplib::Response& res) {
-      ++hits_;
-      res.set_header("Cache-Control", "private, No-Store");
-      res.set_content("secret", "text/plain");
-    });
-    server_.set_keep_alive_max_count(1);
-    port_ = server_.bind_to_any_port("127.0.0.1");
-    ASSERT_GT(port_, 0);
-    thread_ = std::thread([this] { server_.listen_after_bind(); });
-    while (!server_.is_running()) std::this_thread::yield();
+    ASSERT_GT(server_->port(), 0);
   }
 
   void TearDown() override {
-    server_.stop();
-    thread_.join();
+    server_.reset();
     URLCache::setShared(URLCache::create(512 * 1024, 10 * 1024 * 1024));
   }
 
@@ -150,7 +146,7 @@ class URLCacheSessionTest : public ::testing::Test {
 
   Outcome load(const std::string& path, URLRequestCachePolicy policy,
                URLSessionConfiguration configuration = URLSessionConfiguration::defaultSessionConfiguration()) {
-    URLRequest request(*URL::parse("http://127.0.0.1:" + std::to_string(port_) + path), policy, 10);
+    URLRequest request(*URL::parse(server_->url(path)), policy, 10);
     std::mutex mutex;
     std::condition_variable done;
     std::optional<Outcome> outcome;
@@ -173,9 +169,7 @@ class URLCacheSessionTest : public ::testing::Test {
   }
 
   std::shared_ptr<URLCache> cache_ = URLCache::create(1 << 20, 0);
-  httplib::Server server_;
-  std::thread thread_;
-  int port_ = 0;
+  std::optional<testing_support::LoopbackServer> server_;
   std::atomic<int> hits_ = 0;
 };
 

@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <httplib.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -14,10 +13,11 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
-#include <thread>
 
 #include "platform/dispatch/MainRunLoop.h"
 #include "platform/foundation/OperationQueue.h"
+#include "testing/LoopbackServer.h"
+#include "testing/TemporaryFolder.h"
 
 namespace foundation {
 namespace {
@@ -141,11 +141,16 @@ class RecordingDelegate : public URLSessionDelegate {
 class URLSessionTests : public ::testing::Test {
  protected:
   void SetUp() override {
-    server_.Get(R"(/status/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
+    server_.emplace([this](httplib::Server& server) { addRoutes(server); });
+    ASSERT_GT(server_->port(), 0);
+  }
+
+  void addRoutes(httplib::Server& server) {
+    server.Get(R"(/status/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
       res.status = std::stoi(req.matches[1]);
       res.set_content("status " + std::string(req.matches[1]), "application/octet-stream");
     });
-    server_.Get("/headers", [](const httplib::Request& req, httplib::Response& res) {
+    server.Get("/headers", [](const httplib::Request& req, httplib::Response& res) {
       res.set_header("X-Echo", req.get_header_value("x-probe"));
       res.set_header("X-Session-Seen", req.get_header_value("X-Session"));
       res.set_header("X-Multi", "a");
@@ -157,9 +162,9 @@ class URLSessionTests : public ::testing::Test {
       res.set_header("X-Expect", req.has_header("Expect") ? "present" : "absent");
       res.set_content(req.body, "application/octet-stream");
     };
-    server_.Post("/echo", echo);
-    server_.Put("/echo", echo);
-    server_.Get("/stall", [this](const httplib::Request&, httplib::Response& res) {
+    server.Post("/echo", echo);
+    server.Put("/echo", echo);
+    server.Get("/stall", [this](const httplib::Request&, httplib::Response& res) {
       res.set_chunked_content_provider("application/octet-stream", [this](std::size_t offset, httplib::DataSink& sink) {
         if (offset == 0) return sink.write("partial", 7);
         std::unique_lock lock(stallMutex_);
@@ -168,22 +173,22 @@ class URLSessionTests : public ::testing::Test {
       });
     });
     // Never ends: a server that keeps sending is stopped only by the client.
-    server_.Get("/endless", [](const httplib::Request&, httplib::Response& res) {
+    server.Get("/endless", [](const httplib::Request&, httplib::Response& res) {
       res.set_chunked_content_provider("application/octet-stream", [](std::size_t, httplib::DataSink& sink) {
         static const std::string chunk = patternBody(16384);
         return sink.write(chunk.data(), chunk.size());
       });
     });
-    server_.Get("/redirect", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/status/201"); });
-    server_.Get("/loop", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/loop"); });
-    server_.Get("/gzip", [](const httplib::Request&, httplib::Response& res) {
+    server.Get("/redirect", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/status/201"); });
+    server.Get("/loop", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/loop"); });
+    server.Get("/gzip", [](const httplib::Request&, httplib::Response& res) {
       res.set_header("Content-Encoding", "gzip");
       res.set_content(gzipped(patternBody(5000)), "application/octet-stream");
     });
-    server_.Get("/download", [](const httplib::Request&, httplib::Response& res) {
+    server.Get("/download", [](const httplib::Request&, httplib::Response& res) {
       res.set_content(patternBody(200000), "application/octet-stream");
     });
-    server_.Get("/chunked", [](const httplib::Request&, httplib::Response& res) {
+    server.Get("/chunked", [](const httplib::Request&, httplib::Response& res) {
       res.set_chunked_content_provider("application/octet-stream", [](std::size_t offset, httplib::DataSink& sink) {
         if (offset >= 3000) {
           sink.done();
@@ -193,13 +198,7 @@ class URLSessionTests : public ::testing::Test {
         return sink.write(chunk.data(), chunk.size());
       });
     });
-    // One request per connection: stop() then need not wait for idle keep-alive connections.
-    server_.set_keep_alive_max_count(1);
-    server_.set_tcp_nodelay(true);
-    port_ = server_.bind_to_any_port("127.0.0.1");
-    ASSERT_GT(port_, 0);
-    thread_ = std::thread([this] { server_.listen_after_bind(); });
-    while (!server_.is_running()) std::this_thread::yield();
+    server.set_tcp_nodelay(true);
   }
 
   void TearDown() override {
@@ -208,13 +207,10 @@ class URLSessionTests : public ::testing::Test {
       stopStalling_ = true;
     }
     stallEnded_.notify_all();
-    server_.stop();
-    thread_.join();
+    server_.reset();
   }
 
-  URL url(const std::string& path) const {
-    return *URL::parse("http://127.0.0.1:" + std::to_string(port_) + path);
-  }
+  URL url(const std::string& path) const { return *URL::parse(server_->url(path)); }
 
   /// Runs a data task on a fresh session and waits for its completion.
   void load(URLRequest request, Outcome& outcome,
@@ -235,9 +231,7 @@ class URLSessionTests : public ::testing::Test {
     ASSERT_TRUE(dispatch::runMainLoopUntil([&] { return delegate->has("invalid"); }, kWaitLimitSeconds));
   }
 
-  httplib::Server server_;
-  std::thread thread_;
-  int port_ = 0;
+  std::optional<testing_support::LoopbackServer> server_;
   std::mutex stallMutex_;
   std::condition_variable stallEnded_;
   bool stopStalling_ = false;
@@ -356,12 +350,12 @@ TEST_F(URLSessionTests, RedirectsAreFollowedAndGzipDecoded) {
 }
 
 TEST_F(URLSessionTests, FileURLsAreReadWithoutHTTPResponse) {
-  auto path = std::filesystem::temp_directory_path() / ("h4 url session " + std::to_string(::getpid()) + ".json");
+  const testing_support::TemporaryFolder folder("fendrel-url-session");
+  const std::string path = folder.file("url session.json");
   std::ofstream(path, std::ios::binary) << "{\"rules\":[]}";
   Outcome outcome;
-  load(URLRequest(URL::fileURL(path.string())), outcome, URLSession::shared());
+  load(URLRequest(URL::fileURL(path)), outcome, URLSession::shared());
   EXPECT_TRUE(outcome.ranOnExpectedQueue);
-  std::filesystem::remove(path);
   ASSERT_FALSE(outcome.error);
   EXPECT_EQ(outcome.data->bytes(), "{\"rules\":[]}");
   ASSERT_TRUE(outcome.response);
