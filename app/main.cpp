@@ -11,6 +11,7 @@
 #include "app/cli/CommandLine.h"
 #include "app/cli/Commands.h"
 #include "app/cli/EventLog.h"
+#include "platform/dispatch/MainRunLoop.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/ShutdownWork.h"
 #include "platform/foundation/UserDefaults.h"
@@ -20,7 +21,11 @@ namespace {
 
 using namespace fendrel::cli;
 
-void onInterrupt(int) { AppSession::interrupted.store(true); }
+// Async-signal-safe: an atomic store and an eventfd write, so the main loop sees it at once.
+void onInterrupt(int) {
+  AppSession::interrupted.store(true);
+  dispatch::wakeMainLoop();
+}
 
 int usageError(const std::string& message) {
   EventLog::shared().diagnostic(std::string(kProgram) + ": " + message);

@@ -10,7 +10,8 @@
 #include "platform/browser/detail/BrowserFiles.h"
 #include "platform/browser/detail/ExtensionHostProcess.h"
 #include "platform/browser/detail/RuleCompilerProcess.h"
-#include "platform/browser/detail/SystemCalls.h"
+#include "platform/dispatch/Thread.h"
+#include "platform/foundation/SystemCalls.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/foundation/DateFormatting.h"
 #include "platform/foundation/DeviceRoot.h"
@@ -170,7 +171,7 @@ void ContentBlockerManager::reloadContentBlocker(std::string identifier,
   std::string deviceRoot = foundation::DeviceRoot::path();
   std::string browserFolder = foundation::DeviceRoot::browserPath();
   double requestedAt = dispatch::Clock::current().uptime();
-  detail::startThread("browser-reload", [deviceRoot = std::move(deviceRoot), browserFolder = std::move(browserFolder),
+  dispatch::startThread("browser-reload", [deviceRoot = std::move(deviceRoot), browserFolder = std::move(browserFolder),
                                          identifier = std::move(identifier), requestedAt,
                                          completion = std::move(completion)] {
     reloadOnBrowserThread(deviceRoot, browserFolder, identifier, requestedAt, completion);
@@ -181,7 +182,7 @@ void ContentBlockerManager::getStateOfContentBlocker(
     std::string identifier,
     std::function<void(std::optional<bool> enabled, std::optional<foundation::Error> error)> completion) {
   std::string browserFolder = foundation::DeviceRoot::browserPath();
-  detail::startThread("browser-state", [browserFolder = std::move(browserFolder), identifier = std::move(identifier),
+  dispatch::startThread("browser-state", [browserFolder = std::move(browserFolder), identifier = std::move(identifier),
                                         completion = std::move(completion)] {
     auto enabled = ExtensionRegistry(browserFolder).isEnabled(identifier);
     if (!completion) return;  // a caller that gave no completion hears nothing

@@ -8,7 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/browser/detail/SystemCalls.h"
+#include "platform/dispatch/Thread.h"
+#include "platform/foundation/SystemCalls.h"
 #include "platform/foundation/FileManager.h"
 
 namespace browser {
@@ -100,7 +101,7 @@ class WebKitThread {
     // The default context (and its wake-up descriptor) is made here, before the thread starts and
     // before any caller can wake it.
     GMainContext* context = g_main_context_default();
-    detail::startThread("browser-webkit", [this, context] {
+    dispatch::startThread("browser-webkit", [this, context] {
       g_main_context_acquire(context);
       for (;;) {
         startPending();

@@ -20,7 +20,7 @@
 #include <string>
 
 #include "platform/browser/ExtensionContext.h"
-#include "platform/browser/detail/SystemCalls.h"
+#include "platform/foundation/SystemCalls.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/JSONSerialization.h"
 
@@ -49,7 +49,7 @@ int printAnswer(int fd, const foundation::Value& answer, int status) {
   auto text = foundation::JSONSerialization::dataWithJSONObject(
       answer, foundation::JSONWritingOptions::WithoutEscapingSlashes);
   std::string line = text ? *text + "\n" : std::string("{\"hostError\":\"cannot write the answer\"}\n");
-  if (!browser::detail::writeAll(fd, line)) return 1;
+  if (!(foundation::writeFully(fd, line) == 0)) return 1;
   return text ? status : 1;
 }
 

@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-#include "platform/browser/detail/SystemCalls.h"
+#include "platform/foundation/SystemCalls.h"
 
 namespace browser {
 
@@ -18,7 +18,7 @@ bool countReadableBytes(int fd, std::uint64_t& total) {
   char buffer[64 * 1024];
   total = 0;
   for (;;) {
-    ssize_t n = detail::retryOnInterrupt([&] { return ::read(fd, buffer, sizeof buffer); });
+    ssize_t n = foundation::retryOnInterrupt([&] { return ::read(fd, buffer, sizeof buffer); });
     if (n == 0) return true;
     if (n < 0) return false;
     total += static_cast<std::uint64_t>(n);

@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "platform/browser/ContentRuleListStore.h"
-#include "platform/browser/detail/SystemCalls.h"
+#include "platform/foundation/SystemCalls.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/JSONSerialization.h"
 
@@ -37,7 +37,7 @@ namespace {
   auto text = foundation::JSONSerialization::dataWithJSONObject(
       value, foundation::JSONWritingOptions::WithoutEscapingSlashes);
   std::string line = text ? *text + "\n" : std::string("{\"failure\":\"cannot write the answer\"}\n");
-  bool written = browser::detail::writeAll(STDOUT_FILENO, line);
+  bool written = (foundation::writeFully(STDOUT_FILENO, line) == 0);
   ::_exit(written && text ? status : 1);
 }
 

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "platform/dispatch/DispatchSemaphore.h"
+#include "platform/dispatch/Thread.h"
 
 namespace foundation {
 namespace {
@@ -71,7 +72,7 @@ void ShutdownWork::exitProcess(int status, double boundSeconds) {
   // The work runs on a thread of its own, so that work that hangs cannot hold the exit past the
   // bound; the thread is left behind when the process ends.
   auto done = dispatch::DispatchSemaphore::create(0);
-  std::thread([done] {
+  dispatch::startThread("shutdown-work", [done] {
     while (auto entry = takeNewest()) {
       if (entry->work) entry->work();
     }

@@ -8,7 +8,7 @@
 #include <cstdlib>
 
 #include "platform/browser/BrowserError.h"
-#include "platform/browser/detail/SystemCalls.h"
+#include "platform/foundation/SystemCalls.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/JSONSerialization.h"
 
@@ -18,7 +18,7 @@ FolderLock::FolderLock(const std::string& folder) {
   (void)foundation::FileManager::defaultManager().createDirectory(folder, foundation::Intermediates::Yes);
   fd_ = ::open((folder + "/.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (fd_ < 0) return;
-  retryOnInterrupt([&] { return ::flock(fd_, LOCK_EX); });
+  foundation::retryOnInterrupt([&] { return ::flock(fd_, LOCK_EX); });
 }
 
 FolderLock::~FolderLock() {
@@ -53,8 +53,7 @@ foundation::Result<void> writeStateObject(const std::string& path, const foundat
 foundation::Result<void> appendLine(const std::string& path, const std::string& line) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   if (fd < 0) return foundation::Error::posix(errno, "cannot open " + path);
-  if (!writeAll(fd, line + "\n")) {
-    int error = errno;
+  if (const int error = foundation::writeFully(fd, line + "\n")) {
     ::close(fd);
     return foundation::Error::posix(error, "cannot append to " + path);
   }

@@ -15,7 +15,7 @@
 
 #include "platform/browser/BrowserError.h"
 #include "platform/browser/detail/BrowserFiles.h"
-#include "platform/browser/detail/SystemCalls.h"
+#include "platform/foundation/SystemCalls.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/JSONSerialization.h"
 
@@ -73,12 +73,12 @@ ChildOutput collectOutput(int outFd, int errFd, double timeLimitSeconds) {
       result.timedOut = true;
       break;
     }
-    int ready = retryOnInterrupt([&] { return ::poll(fds, 2, static_cast<int>(std::min<long long>(left.count(), 1000))); });
+    int ready = foundation::retryOnInterrupt([&] { return ::poll(fds, 2, static_cast<int>(std::min<long long>(left.count(), 1000))); });
     if (ready < 0) break;
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
       char buffer[8192];
-      ssize_t n = retryOnInterrupt([&] { return ::read(fds[i].fd, buffer, sizeof buffer); });
+      ssize_t n = foundation::retryOnInterrupt([&] { return ::read(fds[i].fd, buffer, sizeof buffer); });
       if (n <= 0) {
         fds[i].fd = -1;
         --open;
@@ -177,7 +177,7 @@ foundation::Result<HostAnswer> runExtensionHost(const InstalledExtension& extens
   ::close(errPipe[0]);
   if (output.timedOut) ::kill(pid, SIGKILL);
   int status = 0;
-  retryOnInterrupt([&] { return ::waitpid(pid, &status, 0); });
+  foundation::retryOnInterrupt([&] { return ::waitpid(pid, &status, 0); });
 
   if (output.timedOut) return interrupted("the extension " + extension.identifier + " did not answer in time");
   if (WIFSIGNALED(status)) {

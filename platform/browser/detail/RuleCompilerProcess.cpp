@@ -17,7 +17,8 @@
 
 #include "platform/browser/BrowserError.h"
 #include "platform/browser/detail/BrowserFiles.h"
-#include "platform/browser/detail/SystemCalls.h"
+#include "platform/dispatch/Thread.h"
+#include "platform/foundation/SystemCalls.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/JSONSerialization.h"
@@ -77,9 +78,9 @@ bool waitForExit(pid_t pid, double deadline) {
   std::mutex mutex;
   std::condition_variable changed;
   bool exited = false;
-  std::thread watcher = startThread("browser-compile", [&] {
+  std::thread watcher = dispatch::startThread("browser-compile", [&] {
     siginfo_t info{};
-    retryOnInterrupt([&] { return ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT); });
+    foundation::retryOnInterrupt([&] { return ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT); });
     std::lock_guard lock(mutex);
     exited = true;
     changed.notify_all();
@@ -133,7 +134,7 @@ foundation::Result<CompileFolder> CompileFolder::create(const std::string& brows
     return interrupted("cannot create a compile folder in " + tmpFolder + ": " + std::strerror(errno));
   }
   int fd = ::open(pattern.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0 || retryOnInterrupt([&] { return ::flock(fd, LOCK_EX); }) != 0) {
+  if (fd < 0 || foundation::retryOnInterrupt([&] { return ::flock(fd, LOCK_EX); }) != 0) {
     int error = errno;
     if (fd >= 0) ::close(fd);
     std::error_code ignored;
@@ -198,7 +199,7 @@ foundation::Result<void> runRuleCompiler(const CompileFolder& folder, const std:
 
   bool timedOut = waitForExit(pid, deadline);
   int status = 0;
-  bool reaped = retryOnInterrupt([&] { return ::waitpid(pid, &status, 0); }) == pid;
+  bool reaped = foundation::retryOnInterrupt([&] { return ::waitpid(pid, &status, 0); }) == pid;
   if (timedOut) {
     return interrupted("the browser's compiler did not finish within " +
                        std::to_string(static_cast<long long>(std::ceil(timeLimitSeconds))) + " seconds");
