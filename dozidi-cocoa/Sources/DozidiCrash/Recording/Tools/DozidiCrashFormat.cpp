@@ -18,15 +18,23 @@ struct Output {
   }
 };
 
-/// Digits of `value` in `base`, most significant first, into `digits` (at least 64 bytes).
+/// Digits of `value` in base 10 or 16, most significant first, into `digits` (at least 64
+/// bytes). The bases are constants so that the divisions become multiplications.
 std::size_t unsignedDigits(char* digits, std::uint64_t value, unsigned base, bool upper) {
   const char* alphabet = upper ? "0123456789ABCDEF" : "0123456789abcdef";
   char reversed[64];
   std::size_t count = 0;
-  do {
-    reversed[count++] = alphabet[value % base];
-    value /= base;
-  } while (value != 0);
+  if (base == 16) {
+    do {
+      reversed[count++] = alphabet[value & 0xF];
+      value >>= 4;
+    } while (value != 0);
+  } else {
+    do {
+      reversed[count++] = alphabet[value % 10];
+      value /= 10;
+    } while (value != 0);
+  }
   for (std::size_t i = 0; i < count; ++i) digits[i] = reversed[count - 1 - i];
   return count;
 }
@@ -141,7 +149,34 @@ std::size_t dozidicrashfmt_format(char* buffer, std::size_t capacity, const char
 }
 
 std::size_t dozidicrashfmt_int64(char* buffer, std::int64_t value) {
-  return dozidicrashfmt_format(buffer, 21, "%lld", static_cast<long long>(value));
+  // The report writer formats many integers: this path skips the format parsing.
+  const bool negative = value < 0;
+  std::uint64_t magnitude = negative ? ~static_cast<std::uint64_t>(value) + 1 : static_cast<std::uint64_t>(value);
+  // Two digits per division: the report writer formats thousands of addresses.
+  static constexpr char kPairs[] =
+      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+      "8081828384858687888990919293949596979899";
+  char reversed[20];
+  std::size_t count = 0;
+  while (magnitude >= 100) {
+    const std::size_t pair = static_cast<std::size_t>(magnitude % 100) * 2;
+    magnitude /= 100;
+    reversed[count++] = kPairs[pair + 1];
+    reversed[count++] = kPairs[pair];
+  }
+  if (magnitude >= 10) {
+    const std::size_t pair = static_cast<std::size_t>(magnitude) * 2;
+    reversed[count++] = kPairs[pair + 1];
+    reversed[count++] = kPairs[pair];
+  } else {
+    reversed[count++] = static_cast<char>('0' + magnitude);
+  }
+  std::size_t length = 0;
+  if (negative) buffer[length++] = '-';
+  while (count > 0) buffer[length++] = reversed[--count];
+  buffer[length] = '\0';
+  return length;
 }
 
 const char* dozidicrashfmt_errorText(int errnum) {

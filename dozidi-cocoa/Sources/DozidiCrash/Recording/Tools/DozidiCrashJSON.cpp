@@ -15,99 +15,149 @@ namespace {
 
 using Context = DozidiCrashJSONEncodeContext;
 
-/// Input bytes escaped per output call; the worst case (every byte "\u00XX") needs six times as much.
-constexpr int kEscapeChunk = 256;
 constexpr char kSpaces[] = "                                                                ";
 
-int addData(Context* context, const char* data, int length) {
-  return context->addJSONData(data, length, context->userData);
-}
+/// Collects the bytes of one element on the stack and hands them to the output callback in one
+/// call: the separator, indentation, name and value of an element usually fit together, and
+/// one call per element is what keeps the encoder fast. Longer runs go out directly.
+struct Pending {
+  explicit Pending(Context* context) : context(context) {}
 
-int addLiteral(Context* context, const char* text) {
-  return addData(context, text, static_cast<int>(std::strlen(text)));
-}
-
-int addIndent(Context* context, int level) {
-  int result = addData(context, "\n", 1);
-  int spaces = level * 4;
-  const int chunk = static_cast<int>(sizeof kSpaces) - 1;
-  while (result == DozidiCrashJSON_OK && spaces > 0) {
-    const int count = spaces < chunk ? spaces : chunk;
-    result = addData(context, kSpaces, count);
-    spaces -= count;
-  }
-  return result;
-}
-
-int appendEscaped(Context* context, const char* value, int length) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  char out[kEscapeChunk * 6];
-  while (length > 0) {
-    const int count = length < kEscapeChunk ? length : kEscapeChunk;
-    int o = 0;
-    for (int i = 0; i < count; ++i) {
-      const unsigned char c = static_cast<unsigned char>(value[i]);
-      switch (c) {
-        case '"': out[o++] = '\\'; out[o++] = '"'; break;
-        case '\\': out[o++] = '\\'; out[o++] = '\\'; break;
-        case '\b': out[o++] = '\\'; out[o++] = 'b'; break;
-        case '\t': out[o++] = '\\'; out[o++] = 't'; break;
-        case '\n': out[o++] = '\\'; out[o++] = 'n'; break;
-        case '\f': out[o++] = '\\'; out[o++] = 'f'; break;
-        case '\r': out[o++] = '\\'; out[o++] = 'r'; break;
-        default:
-          if (c < 0x20) {
-            // Any other control byte (a thread name or exception text may hold one) is escaped,
-            // so the report stays readable JSON.
-            out[o++] = '\\'; out[o++] = 'u'; out[o++] = '0'; out[o++] = '0';
-            out[o++] = kHex[c >> 4]; out[o++] = kHex[c & 0xF];
-          } else {
-            out[o++] = static_cast<char>(c);
-          }
+  void put(const char* data, int count) {
+    if (result != DozidiCrashJSON_OK || count <= 0) return;
+    if (length + count > static_cast<int>(sizeof bytes)) {
+      flush();
+      if (count > static_cast<int>(sizeof bytes)) {
+        if (result == DozidiCrashJSON_OK) result = context->addJSONData(data, count, context->userData);
+        return;
       }
     }
-    const int result = addData(context, out, o);
-    if (result != DozidiCrashJSON_OK) return result;
-    value += count;
-    length -= count;
+    std::memcpy(bytes + length, data, static_cast<std::size_t>(count));
+    length += count;
+  }
+  void put(char c) { put(&c, 1); }
+  void put(const char* text) { put(text, static_cast<int>(std::strlen(text))); }
+
+  int flush() {
+    if (result == DozidiCrashJSON_OK && length > 0) result = context->addJSONData(bytes, length, context->userData);
+    length = 0;
+    return result;
+  }
+
+  Context* context;
+  int result = DozidiCrashJSON_OK;
+  int length = 0;
+  char bytes[512];
+};
+
+void putIndent(Pending& out, int level) {
+  out.put('\n');
+  int spaces = level * 4;
+  const int chunk = static_cast<int>(sizeof kSpaces) - 1;
+  while (spaces > 0) {
+    const int count = spaces < chunk ? spaces : chunk;
+    out.put(kSpaces, count);
+    spaces -= count;
+  }
+}
+
+bool needsEscape(unsigned char c) { return c < 0x20 || c == '"' || c == '\\'; }
+
+/// True when one of the eight bytes of `v` is a control byte, a quote or a backslash (the
+/// classic "has zero byte" and "has byte less than" word tricks).
+bool wordNeedsEscape(std::uint64_t v) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+  constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+  const std::uint64_t quotes = v ^ (kOnes * '"');
+  const std::uint64_t backslashes = v ^ (kOnes * '\\');
+  const std::uint64_t hasControl = (v - kOnes * 0x20) & ~v;
+  const std::uint64_t hasQuote = (quotes - kOnes) & ~quotes;
+  const std::uint64_t hasBackslash = (backslashes - kOnes) & ~backslashes;
+  return ((hasControl | hasQuote | hasBackslash) & kHighs) != 0;
+}
+
+/// The end of the run of bytes from `i` on that need no escaping.
+int plainRunEnd(const char* value, int i, int length) {
+  while (i + 8 <= length) {
+    std::uint64_t word;
+    std::memcpy(&word, value + i, sizeof word);
+    if (wordNeedsEscape(word)) break;
+    i += 8;
+  }
+  while (i < length && !needsEscape(static_cast<unsigned char>(value[i]))) ++i;
+  return i;
+}
+
+void putEscaped(Pending& out, const char* value, int length) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  int i = 0;
+  while (i < length) {
+    // Runs without anything to escape (most text) are copied as they stand.
+    const int plain = plainRunEnd(value, i, length);
+    out.put(value + i, plain - i);
+    if (plain >= length) return;
+    const unsigned char c = static_cast<unsigned char>(value[plain]);
+    switch (c) {
+      case '"': out.put("\\\"", 2); break;
+      case '\\': out.put("\\\\", 2); break;
+      case '\b': out.put("\\b", 2); break;
+      case '\t': out.put("\\t", 2); break;
+      case '\n': out.put("\\n", 2); break;
+      case '\f': out.put("\\f", 2); break;
+      case '\r': out.put("\\r", 2); break;
+      default: {
+        // Any other control byte (a thread name or exception text may hold one) is escaped, so
+        // the report stays readable JSON.
+        const char escaped[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
+        out.put(escaped, 6);
+      }
+    }
+    i = plain + 1;
+  }
+}
+
+void putQuoted(Pending& out, const char* value, int length) {
+  out.put('"');
+  putEscaped(out, value, length);
+  out.put('"');
+}
+
+/// The separator, indentation and member name that precede every element.
+int beginElement(Pending& out, const char* name) {
+  Context* context = out.context;
+  const bool inObject = context->isObject[context->containerLevel];
+  if (inObject && name == nullptr) return DozidiCrashJSON_ERROR_INVALID_DATA;
+  if (!context->containerFirstEntry) out.put(',');
+  context->containerFirstEntry = false;
+  if (context->prettyPrint && context->containerLevel > 0) putIndent(out, context->containerLevel);
+  if (inObject) {
+    putQuoted(out, name, static_cast<int>(std::strlen(name)));
+    out.put(context->prettyPrint ? ": " : ":");
   }
   return DozidiCrashJSON_OK;
 }
 
-int addQuoted(Context* context, const char* value, int length) {
-  int result = addData(context, "\"", 1);
-  if (result == DozidiCrashJSON_OK) result = appendEscaped(context, value, length);
-  if (result == DozidiCrashJSON_OK) result = addData(context, "\"", 1);
-  return result;
-}
-
-/// The separator, indentation and member name that precede every element.
-int beginElement(Context* context, const char* name) {
-  const bool inObject = context->isObject[context->containerLevel];
-  if (inObject && name == nullptr) return DozidiCrashJSON_ERROR_INVALID_DATA;
-  int result = DozidiCrashJSON_OK;
-  if (!context->containerFirstEntry) result = addData(context, ",", 1);
-  context->containerFirstEntry = false;
-  if (result == DozidiCrashJSON_OK && context->prettyPrint && context->containerLevel > 0) {
-    result = addIndent(context, context->containerLevel);
-  }
-  if (result == DozidiCrashJSON_OK && inObject) {
-    result = addQuoted(context, name, static_cast<int>(std::strlen(name)));
-    if (result == DozidiCrashJSON_OK) result = addLiteral(context, context->prettyPrint ? ": " : ":");
-  }
-  return result;
+/// An element whose value text needs no escaping.
+int addPlainElement(Context* context, const char* name, const char* text, int length) {
+  Pending out(context);
+  const int result = beginElement(out, name);
+  if (result != DozidiCrashJSON_OK) return result;
+  out.put(text, length);
+  return out.flush();
 }
 
 int beginContainer(Context* context, const char* name, bool isObject) {
   if (context->containerLevel >= kDozidiCrashJSONMaxDepth) return DozidiCrashJSON_ERROR_CANNOT_ADD_DATA;
+  Pending out(context);
   if (context->containerLevel >= 0) {
-    const int result = beginElement(context, name);
+    const int result = beginElement(out, name);
     if (result != DozidiCrashJSON_OK) return result;
   }
   context->containerLevel++;
   context->isObject[context->containerLevel] = isObject;
   context->containerFirstEntry = true;
-  return addData(context, isObject ? "{" : "[", 1);
+  out.put(isObject ? '{' : '[');
+  return out.flush();
 }
 
 }  // namespace
@@ -143,51 +193,49 @@ int dozidicrashjson_endEncode(Context* context) {
 }
 
 int dozidicrashjson_addBooleanElement(Context* context, const char* name, bool value) {
-  const int result = beginElement(context, name);
-  return result != DozidiCrashJSON_OK ? result : addLiteral(context, value ? "true" : "false");
+  return value ? addPlainElement(context, name, "true", 4) : addPlainElement(context, name, "false", 5);
 }
 
 int dozidicrashjson_addIntegerElement(Context* context, const char* name, std::int64_t value) {
-  const int result = beginElement(context, name);
-  if (result != DozidiCrashJSON_OK) return result;
   char text[30];
-  return addData(context, text, static_cast<int>(dozidicrashfmt_int64(text, value)));
+  return addPlainElement(context, name, text, static_cast<int>(dozidicrashfmt_int64(text, value)));
 }
 
 int dozidicrashjson_addFloatingPointElement(Context* context, const char* name, double value) {
   if (!std::isfinite(value)) return dozidicrashjson_addNullElement(context, name);
-  const int result = beginElement(context, name);
-  if (result != DozidiCrashJSON_OK) return result;
   // to_chars with a precision formats exactly as printf's "%g" would, from a fixed buffer and
   // without the locale or allocation that make printf unusable in a signal handler.
   char text[50];
   const auto converted = std::to_chars(text, text + sizeof text, value, std::chars_format::general, 6);
   if (converted.ec != std::errc()) return DozidiCrashJSON_ERROR_INVALID_DATA;
-  return addData(context, text, static_cast<int>(converted.ptr - text));
+  return addPlainElement(context, name, text, static_cast<int>(converted.ptr - text));
 }
 
 int dozidicrashjson_addNullElement(Context* context, const char* name) {
-  const int result = beginElement(context, name);
-  return result != DozidiCrashJSON_OK ? result : addLiteral(context, "null");
+  return addPlainElement(context, name, "null", 4);
 }
 
 int dozidicrashjson_addStringElement(Context* context, const char* name, const char* value, int length) {
   if (value == nullptr) return dozidicrashjson_addNullElement(context, name);
   if (length < 0) length = static_cast<int>(std::strlen(value));
-  const int result = beginElement(context, name);
-  return result != DozidiCrashJSON_OK ? result : addQuoted(context, value, length);
+  Pending out(context);
+  const int result = beginElement(out, name);
+  if (result != DozidiCrashJSON_OK) return result;
+  putQuoted(out, value, length);
+  return out.flush();
 }
 
 int dozidicrashjson_beginStringElement(Context* context, const char* name) {
-  const int result = beginElement(context, name);
-  return result != DozidiCrashJSON_OK ? result : addData(context, "\"", 1);
+  return addPlainElement(context, name, "\"", 1);
 }
 
 int dozidicrashjson_appendStringElement(Context* context, const char* value, int length) {
-  return appendEscaped(context, value, length);
+  Pending out(context);
+  putEscaped(out, value, length);
+  return out.flush();
 }
 
-int dozidicrashjson_endStringElement(Context* context) { return addData(context, "\"", 1); }
+int dozidicrashjson_endStringElement(Context* context) { return context->addJSONData("\"", 1, context->userData); }
 
 int dozidicrashjson_addDataElement(Context* context, const char* name, const char* value, int length) {
   int result = dozidicrashjson_beginDataElement(context, name);
@@ -202,20 +250,13 @@ int dozidicrashjson_beginDataElement(Context* context, const char* name) {
 
 int dozidicrashjson_appendDataElement(Context* context, const char* value, int length) {
   static constexpr char kHex[] = "0123456789ABCDEF";
-  char out[kEscapeChunk * 2];
-  while (length > 0) {
-    const int count = length < kEscapeChunk ? length : kEscapeChunk;
-    for (int i = 0; i < count; ++i) {
-      const unsigned char c = static_cast<unsigned char>(value[i]);
-      out[i * 2] = kHex[c >> 4];
-      out[i * 2 + 1] = kHex[c & 0xF];
-    }
-    const int result = addData(context, out, count * 2);
-    if (result != DozidiCrashJSON_OK) return result;
-    value += count;
-    length -= count;
+  Pending out(context);
+  for (int i = 0; i < length; ++i) {
+    const unsigned char c = static_cast<unsigned char>(value[i]);
+    const char pair[2] = {kHex[c >> 4], kHex[c & 0xF]};
+    out.put(pair, 2);
   }
-  return DozidiCrashJSON_OK;
+  return out.flush();
 }
 
 int dozidicrashjson_endDataElement(Context* context) { return dozidicrashjson_endStringElement(context); }
@@ -228,12 +269,11 @@ int dozidicrashjson_endContainer(Context* context) {
   if (context->containerLevel <= 0) return DozidiCrashJSON_OK;
   const bool isObject = context->isObject[context->containerLevel];
   context->containerLevel--;
-  if (context->prettyPrint && !context->containerFirstEntry) {
-    const int result = addIndent(context, context->containerLevel);
-    if (result != DozidiCrashJSON_OK) return result;
-  }
+  Pending out(context);
+  if (context->prettyPrint && !context->containerFirstEntry) putIndent(out, context->containerLevel);
   context->containerFirstEntry = false;
-  return addData(context, isObject ? "}" : "]", 1);
+  out.put(isObject ? '}' : ']');
+  return out.flush();
 }
 
 // ---------------------------------------------------------------------------------------------
