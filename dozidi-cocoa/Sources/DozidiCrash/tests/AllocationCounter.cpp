@@ -30,7 +30,9 @@ std::size_t stop() {
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 // The sanitizers own malloc; they report every allocation to an installed hook instead.
-#include <sanitizer/allocator_interface.h>
+// Declared here: the sanitizer runtimes export it, but not every compiler ships its header.
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*mallocHook)(const volatile void*, std::size_t),
+                                                         void (*freeHook)(const volatile void*));
 
 namespace {
 void onMalloc(const volatile void*, std::size_t) { noteAllocation(); }

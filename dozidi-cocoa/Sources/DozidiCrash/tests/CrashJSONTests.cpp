@@ -169,6 +169,12 @@ int appendToFixed(const char* data, int length, void* userData) {
 }
 
 TEST(CrashJSONEncoderTests, EncodingTenThousandElementsAllocatesNothing) {
+  // The hook must see allocations at all, or a zero below would prove nothing.
+  allocation_counter::start();
+  void* volatile probe = std::malloc(16);
+  std::free(probe);
+  ASSERT_GE(allocation_counter::stop(), 1u);
+
   auto buffer = std::make_unique<FixedBuffer>();
   Encoder encoder;
   allocation_counter::start();
@@ -193,6 +199,19 @@ TEST(CrashJSONEncoderTests, EncodingTenThousandElementsAllocatesNothing) {
   EXPECT_EQ(allocations, 0u);
   Value decoded = DozidiCrashJSONCodec::decode(std::string_view(buffer->bytes, buffer->length), 0);
   EXPECT_EQ(decoded["elements"].array() ? decoded["elements"].array()->size() : 0u, 10'000u);
+
+  // Re-emitting JSON text (the scope and user texts of a report) decodes during a crash as well.
+  const std::string json = R"({"a":[1.5e3,-2,"x\u00e9\ud83d\ude00",true,null,{"b":"\n"}],"c":123456789012})";
+  buffer->length = 0;
+  allocation_counter::start();
+  dozidicrashjson_beginEncode(&encoder, false, appendToFixed, buffer.get());
+  dozidicrashjson_beginArray(&encoder, nullptr);
+  result = dozidicrashjson_addJSONElement(&encoder, nullptr, json.data(), static_cast<int>(json.size()), true);
+  dozidicrashjson_endEncode(&encoder);
+  EXPECT_EQ(allocation_counter::stop(), 0u);
+  EXPECT_EQ(result, DozidiCrashJSON_OK);
+  EXPECT_EQ(std::string(buffer->bytes, buffer->length),
+            "[{\"a\":[1500,-2,\"x\xC3\xA9\xF0\x9F\x98\x80\",true,null,{\"b\":\"\\n\"}],\"c\":123456789012}]");
 }
 
 // Decoder -----------------------------------------------------------------------------------

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "AllocationCounter.h"
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/DozidiCrashReportFixer.h"
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/DozidiCrashReportStore.h"
 
@@ -74,8 +75,10 @@ TEST_F(CrashReportStoreTests, NewPathsAreConsecutiveAndNeverMeetAStoredReport) {
   dozidicrashstore_initialize("App", reports_.c_str());
   char first[kDozidiCrashStorePathSize];
   char second[kDozidiCrashStorePathSize];
+  allocation_counter::start();  // the next path is taken in the crash handler
   dozidicrashstore_getNextCrashReportPath(first);
   dozidicrashstore_getNextCrashReportPath(second);
+  EXPECT_EQ(allocation_counter::stop(), 0u);
   const std::regex shape(std::regex_replace(reports_, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)") +
                          "/App-report-[0-9a-f]{16}\\.json");
   EXPECT_TRUE(std::regex_match(first, shape)) << first;

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <string>
 
+#include "AllocationCounter.h"
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/Monitors/DozidiCrashMonitor_AppState.h"
 
 namespace fs = std::filesystem;
@@ -73,7 +74,9 @@ TEST_F(CrashStateTests, ACrashIsReadBackOnTheNextLaunch) {
   launch();
   dozidicrashstate_notifyAppActive(true);
   g_now = g_now + 1.5;
-  dozidicrashstate_notifyAppCrash();
+  allocation_counter::start();
+  dozidicrashstate_notifyAppCrash();  // runs in the crash handler
+  EXPECT_EQ(allocation_counter::stop(), 0u);
   EXPECT_NE(file().find("\"crashedLastLaunch\": true"), std::string::npos) << file();
   EXPECT_NE(file().find("\"durationFromCrashStateInitToLastCrash\": 1.5,"), std::string::npos) << file();
   EXPECT_NE(file().find("\"activeDurationSinceLastCrash\": 1.5,"), std::string::npos) << file();
