@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "DozidiCrashJSON.h"
+#include "DozidiSimpleConstructor.h"
 
 using foundation::Array;
 using foundation::Dictionary;
@@ -18,7 +19,7 @@ namespace {
 constexpr int kDecodeStringBufferSize = 100'001;
 
 Error codecError(std::string description) {
-  return Error::withDescription(DozidiCrashJSONCodec::kErrorDomain, 0, std::move(description));
+  return dozidiErrorWithDomain(DozidiCrashJSONCodec::kErrorDomain, 0, std::move(description));
 }
 
 const char* kindName(const Value& value) {
