@@ -31,6 +31,9 @@ char g_appName[kDozidiCrashStorePathSize];
 char g_reportsPath[kDozidiCrashStorePathSize];
 std::atomic<std::uint64_t> g_nextReportID{1};
 std::atomic<int> g_maxReportCount{5};
+/// False when the longest name ("…-attachments") would not fit a path buffer: a cut path could
+/// name another file, so no report path is handed out then.
+std::atomic<bool> g_pathsFit{false};
 std::mutex g_mutex;
 
 void formatReportPath(std::int64_t reportID, char* buffer) {
@@ -113,6 +116,10 @@ void dozidicrashstore_initialize(const char* appName, const char* reportsPath) {
   std::lock_guard lock(g_mutex);
   dozidicrashfmt_format(g_appName, sizeof g_appName, "%s", appName);
   dozidicrashfmt_format(g_reportsPath, sizeof g_reportsPath, "%s", reportsPath);
+  // "/", "-report-", 16 digits and "-attachments", plus the closing NUL.
+  const std::size_t longest = std::strlen(reportsPath) + std::strlen(appName) + 1 + 8 + 16 + 12;
+  g_pathsFit.store(longest < static_cast<std::size_t>(kDozidiCrashStorePathSize));
+  if (!g_pathsFit.load()) DOZIDICRASHLOG_ERROR("Reports path too long: %s", reportsPath);
   dozidicrashfu_makePath(g_reportsPath);
   pruneLocked();
   // Start above the clock's seconds and above every stored report, so that IDs never meet a
@@ -124,6 +131,8 @@ void dozidicrashstore_initialize(const char* appName, const char* reportsPath) {
 }
 
 void dozidicrashstore_getNextCrashReportPath(char* pathBuffer) {
+  pathBuffer[0] = '\0';
+  if (!g_pathsFit.load()) return;
   for (int attempt = 0; attempt < kMaxPathAttempts; ++attempt) {
     const auto id = static_cast<std::int64_t>(g_nextReportID.fetch_add(1));
     formatReportPath(id, pathBuffer);

@@ -17,7 +17,8 @@ void dozidicrashstore_initialize(const char* appName, const char* reportsPath);
 
 /// Runs during a crash: no allocation, no locks.
 /// Takes the next report ID and formats its path into `pathBuffer` (kDozidiCrashStorePathSize
-/// bytes). An ID whose file already exists (another process of the same app) is skipped.
+/// bytes). An ID whose file already exists (another process of the same app) is skipped. The
+/// path is empty when the reports path is too long for the buffer.
 void dozidicrashstore_getNextCrashReportPath(char* pathBuffer);
 
 /// The number of stored reports.

@@ -91,6 +91,12 @@ TEST_F(CrashReportStoreTests, NewPathsAreConsecutiveAndNeverMeetAStoredReport) {
   char third[kDozidiCrashStorePathSize];
   dozidicrashstore_getNextCrashReportPath(third);
   EXPECT_EQ(idOfPath(third), idOfPath(second) + 2);
+
+  // A path that would be cut is never handed out: a cut name could be another file's.
+  const std::string deep = reports_ + "/" + std::string(470, 'd');
+  dozidicrashstore_initialize("App", deep.c_str());
+  dozidicrashstore_getNextCrashReportPath(third);
+  EXPECT_STREQ(third, "");
 }
 
 TEST_F(CrashReportStoreTests, ReadDeleteAndAttachments) {

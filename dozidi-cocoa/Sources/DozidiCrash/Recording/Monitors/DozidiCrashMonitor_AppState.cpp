@@ -182,8 +182,14 @@ constexpr DozidiCrashMonitorAPI kAPI = {setEnabled, isEnabled, addContextualInfo
 
 void dozidicrashstate_loadState(const char* stateFilePath) {
   g_initializationTime = now();
-  dozidicrashfmt_format(g_stateFilePath, sizeof g_stateFilePath, "%s", stateFilePath);
   g_state = DozidiCrash_AppState{};
+  g_stateFilePath[0] = '\0';
+  if (std::strlen(stateFilePath) >= sizeof g_stateFilePath) {
+    // A cut path could name another file: the state is then kept in memory only.
+    DOZIDICRASHLOG_ERROR("State file path too long: %s", stateFilePath);
+    return;
+  }
+  dozidicrashfmt_format(g_stateFilePath, sizeof g_stateFilePath, "%s", stateFilePath);
   if (::access(stateFilePath, R_OK) != 0) return;
   const std::optional<std::string> text = dozidicrashfu_readEntireFile(stateFilePath, kMaxStateFileSize);
   if (!text) {

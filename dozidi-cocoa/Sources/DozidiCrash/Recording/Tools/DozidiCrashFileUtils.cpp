@@ -14,8 +14,6 @@
 
 namespace {
 
-constexpr int kPathBufferSize = 500;
-
 int openRetrying(const char* path, int flags, mode_t mode = 0) {
   int fd;
   do {
@@ -50,9 +48,9 @@ bool deletePathContents(const char* path, bool deleteTopLevel) {
   ::closedir(dir);
   bool ok = true;
   for (const std::string& name : names) {
-    char child[kPathBufferSize];
-    dozidicrashfmt_format(child, sizeof child, "%s/%s", path, name.c_str());
-    ok = deletePathContents(child, true) && ok;
+    // A full path, never one cut to a fixed buffer: a cut path could name another entry.
+    const std::string child = std::string(path) + "/" + name;
+    ok = deletePathContents(child.c_str(), true) && ok;
   }
   if (deleteTopLevel) ok = dozidicrashfu_removeFile(path, true) && ok;
   return ok;
