@@ -1,0 +1,111 @@
+#pragma once
+#include <cstdint>
+
+struct DozidiCrashMachineContext;
+struct DozidiCrashStackCursor;
+
+/// The crash event record: a catching monitor fills it, every enabled monitor adds its facts,
+/// and the report writer reads it. Texts point into buffers owned by the monitors; the record
+/// itself lives in static storage of the catching monitor, so filling it allocates nothing.
+struct DozidiCrash_MonitorContext {
+  const char* eventID;  ///< 36-character UUID text
+  bool currentSnapshotUserReported;
+  bool requiresAsyncSafety;
+  bool handlingCrash;
+  bool crashedDuringCrashHandling;
+  bool registersAreValid;
+  bool isStackOverflow;
+  DozidiCrashMachineContext* offendingMachineContext;
+  std::uint64_t faultAddress;
+  std::uint32_t crashType;  ///< one DozidiCrashMonitorType bit
+  const char* exceptionName;
+  const char* crashReason;
+  DozidiCrashStackCursor* stackCursor;
+
+  struct {
+    std::int32_t type;
+    std::int64_t code;
+    std::int64_t subcode;
+  } mach;
+
+  struct {
+    const char* name;
+    const char* userInfo;
+  } NSException;
+
+  struct {
+    const char* name;
+  } CPPException;
+
+  struct {
+    const void* userContext;
+    std::int32_t signum;
+    std::int32_t sigcode;
+  } signal;
+
+  struct {
+    const char* name;
+    const char* language;
+    const char* lineOfCode;
+    const char* customStackTrace;
+  } userException;
+
+  /// The application-state monitor's facts.
+  struct {
+    double activeDurationSinceLastCrash;
+    double backgroundDurationSinceLastCrash;
+    std::int32_t launchesSinceLastCrash;
+    std::int32_t sessionsSinceLastCrash;
+    double activeDurationSinceLaunch;
+    double backgroundDurationSinceLaunch;
+    std::int32_t sessionsSinceLaunch;
+    bool crashedLastLaunch;
+    bool crashedThisLaunch;
+    double appStateTransitionTime;
+    bool applicationIsActive;
+    bool applicationIsInForeground;
+  } AppState;
+
+  /// The system monitor's facts, gathered when it is enabled; the memory figures per event.
+  struct {
+    const char* systemName;
+    const char* systemVersion;
+    const char* machine;
+    const char* model;
+    const char* kernelVersion;
+    const char* osVersion;
+    bool isJailbroken;
+    const char* bootTime;
+    const char* appStartTime;
+    const char* executablePath;
+    const char* executableName;
+    const char* bundleID;
+    const char* bundleName;
+    const char* bundleVersion;
+    const char* bundleShortVersion;
+    const char* appID;
+    const char* cpuArchitecture;
+    std::int32_t cpuType;
+    std::int32_t cpuSubType;
+    std::int32_t binaryCPUType;
+    std::int32_t binaryCPUSubType;
+    const char* processName;
+    std::int32_t processID;
+    std::int32_t parentProcessID;
+    const char* deviceAppHash;
+    const char* buildType;
+    std::uint64_t storageSize;
+    std::uint64_t freeStorageSize;
+    std::uint64_t memorySize;
+    std::uint64_t freeMemory;
+    std::uint64_t usableMemory;
+  } System;
+
+  struct {
+    std::uint64_t address;
+    const char* name;
+    const char* reason;
+  } ZombieException;
+
+  const char* consoleLogPath;
+};
