@@ -1,0 +1,315 @@
+#include "platform/uikit/detail/Solver.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace uikit::detail {
+namespace {
+
+constexpr double kEpsilon = 1.0e-8;
+bool nearZero(double v) { return std::fabs(v) < kEpsilon; }
+
+}  // namespace
+
+// Rows.
+
+double Solver::Row::coefficient(Symbol s) const {
+  auto it = std::lower_bound(cells.begin(), cells.end(), s, [](const auto& c, Symbol x) { return c.first < x; });
+  return it != cells.end() && it->first == s ? it->second : 0.0;
+}
+
+void Solver::Row::insert(Symbol s, double c) {
+  auto it = std::lower_bound(cells.begin(), cells.end(), s, [](const auto& cell, Symbol x) { return cell.first < x; });
+  if (it != cells.end() && it->first == s) {
+    it->second += c;
+    if (nearZero(it->second)) cells.erase(it);
+  } else if (!nearZero(c)) {
+    cells.insert(it, {s, c});
+  }
+}
+
+void Solver::Row::insert(const Row& other, double c) {
+  constant += other.constant * c;
+  // Merge of two sorted lists.
+  std::vector<std::pair<Symbol, double>> merged;
+  merged.reserve(cells.size() + other.cells.size());
+  auto a = cells.begin();
+  auto b = other.cells.begin();
+  while (a != cells.end() || b != other.cells.end()) {
+    if (b == other.cells.end() || (a != cells.end() && a->first < b->first)) {
+      merged.push_back(*a++);
+    } else if (a == cells.end() || b->first < a->first) {
+      double v = b->second * c;
+      if (!nearZero(v)) merged.push_back({b->first, v});
+      ++b;
+    } else {
+      double v = a->second + b->second * c;
+      if (!nearZero(v)) merged.push_back({a->first, v});
+      ++a;
+      ++b;
+    }
+  }
+  cells.swap(merged);
+}
+
+void Solver::Row::remove(Symbol s) {
+  auto it = std::lower_bound(cells.begin(), cells.end(), s, [](const auto& c, Symbol x) { return c.first < x; });
+  if (it != cells.end() && it->first == s) cells.erase(it);
+}
+
+void Solver::Row::reverseSign() {
+  constant = -constant;
+  for (auto& c : cells) c.second = -c.second;
+}
+
+void Solver::Row::solveFor(Symbol s) {
+  double coeff = -1.0 / coefficient(s);
+  remove(s);
+  constant *= coeff;
+  for (auto& c : cells) c.second *= coeff;
+}
+
+void Solver::Row::solveFor(Symbol lhs, Symbol rhs) {
+  insert(lhs, -1.0);
+  solveFor(rhs);
+}
+
+void Solver::Row::substitute(Symbol s, const Row& row) {
+  double c = coefficient(s);
+  if (c == 0.0) return;
+  remove(s);
+  insert(row, c);
+}
+
+// Solver.
+
+Solver::Symbol Solver::makeSymbol(SymbolKind kind) { return Symbol{nextSymbol_++, kind}; }
+
+Solver::Variable Solver::newVariable() {
+  variables_.push_back(makeSymbol(SymbolKind::External));
+  return static_cast<Variable>(variables_.size() - 1);
+}
+
+double Solver::value(Variable variable) const {
+  if (variable >= variables_.size()) return 0;
+  auto it = rows_.find(variables_[variable].id);
+  return it == rows_.end() ? 0.0 : it->second.row.constant;
+}
+
+std::optional<Solver::ConstraintId> Solver::addConstraint(const std::vector<Term>& terms, double constant,
+                                                          Relation relation, double weight) {
+  Tag tag;
+  tag.weight = weight;
+  Row row = createRow(terms, constant, relation, weight, tag);
+  Symbol subject = chooseSubject(row, tag);
+  if (!subject.valid() && allDummies(row)) {
+    if (!nearZero(row.constant)) {
+      removeMarkerEffects(tag.marker, weight >= kRequired ? 0 : weight);
+      return std::nullopt;
+    }
+    subject = tag.marker;
+  }
+  if (!subject.valid()) {
+    if (!addWithArtificialVariable(row)) {
+      // The row may have entered the tableau while the artificial pass pivoted: take it out
+      // again through its marker, as a removal would.
+      removeTag(tag);
+      return std::nullopt;
+    }
+  } else {
+    row.solveFor(subject);
+    substitute(subject, row);
+    insertRow(subject, std::move(row));
+  }
+  ConstraintId id = nextConstraint_++;
+  constraints_.emplace(id, tag);
+  optimize(objective_);
+  return id;
+}
+
+void Solver::removeConstraint(ConstraintId id) {
+  auto found = constraints_.find(id);
+  if (found == constraints_.end()) return;
+  Tag tag = found->second;
+  constraints_.erase(found);
+  removeTag(tag);
+}
+
+void Solver::removeTag(const Tag& tag) {
+  if (tag.weight < kRequired) {
+    if (tag.marker.kind == SymbolKind::Error) removeMarkerEffects(tag.marker, tag.weight);
+    if (tag.other.kind == SymbolKind::Error) removeMarkerEffects(tag.other, tag.weight);
+  }
+  auto basic = rows_.find(tag.marker.id);
+  if (basic != rows_.end()) {
+    rows_.erase(basic);
+  } else {
+    auto it = markerLeavingRow(tag.marker);
+    if (it != rows_.end()) {
+      Symbol leaving = it->second.symbol;
+      Row row = std::move(it->second.row);
+      rows_.erase(it);
+      row.solveFor(leaving, tag.marker);
+      substitute(tag.marker, row);
+    }
+  }
+  optimize(objective_);
+}
+
+Solver::Row Solver::createRow(const std::vector<Term>& terms, double constant, Relation relation, double weight,
+                              Tag& tag) {
+  Row row;
+  row.constant = constant;
+  for (const auto& term : terms) {
+    if (nearZero(term.coefficient) || term.variable >= variables_.size()) continue;
+    Symbol s = variables_[term.variable];
+    auto it = rows_.find(s.id);
+    if (it != rows_.end()) row.insert(it->second.row, term.coefficient);
+    else row.insert(s, term.coefficient);
+  }
+  const bool required = weight >= kRequired;
+  if (relation != Relation::Equal) {
+    double coeff = relation == Relation::LessOrEqual ? 1.0 : -1.0;
+    Symbol slack = makeSymbol(SymbolKind::Slack);
+    tag.marker = slack;
+    row.insert(slack, coeff);
+    if (!required) {
+      Symbol error = makeSymbol(SymbolKind::Error);
+      tag.other = error;
+      row.insert(error, -coeff);
+      objective_.insert(error, weight);
+    }
+  } else if (!required) {
+    Symbol plus = makeSymbol(SymbolKind::Error), minus = makeSymbol(SymbolKind::Error);
+    tag.marker = plus;
+    tag.other = minus;
+    row.insert(plus, -1.0);
+    row.insert(minus, 1.0);
+    objective_.insert(plus, weight);
+    objective_.insert(minus, weight);
+  } else {
+    Symbol dummy = makeSymbol(SymbolKind::Dummy);
+    tag.marker = dummy;
+    row.insert(dummy, 1.0);
+  }
+  if (row.constant < 0.0) row.reverseSign();
+  return row;
+}
+
+Solver::Symbol Solver::chooseSubject(const Row& row, const Tag& tag) const {
+  for (const auto& [s, c] : row.cells)
+    if (s.kind == SymbolKind::External) return s;
+  for (Symbol m : {tag.marker, tag.other}) {
+    if ((m.kind == SymbolKind::Slack || m.kind == SymbolKind::Error) && row.coefficient(m) < 0.0) return m;
+  }
+  return {};
+}
+
+bool Solver::allDummies(const Row& row) const {
+  return std::all_of(row.cells.begin(), row.cells.end(), [](const auto& c) { return c.first.kind == SymbolKind::Dummy; });
+}
+
+bool Solver::addWithArtificialVariable(const Row& row) {
+  Symbol art = makeSymbol(SymbolKind::Slack);
+  insertRow(art, row);
+  artificial_ = std::make_unique<Row>(row);
+  optimize(*artificial_);
+  bool success = nearZero(artificial_->constant);
+  artificial_.reset();
+  auto it = rows_.find(art.id);
+  if (it != rows_.end()) {
+    Row basic = std::move(it->second.row);
+    rows_.erase(it);
+    if (basic.cells.empty()) return success;
+    Symbol entering = anyPivotableSymbol(basic);
+    if (!entering.valid()) return false;
+    basic.solveFor(art, entering);
+    substitute(entering, basic);
+    insertRow(entering, std::move(basic));
+  }
+  for (auto& [id, r] : rows_) r.row.remove(art);
+  objective_.remove(art);
+  return success;
+}
+
+void Solver::substitute(Symbol s, const Row& row) {
+  for (auto& [id, r] : rows_) r.row.substitute(s, row);
+  objective_.substitute(s, row);
+  if (artificial_) artificial_->substitute(s, row);
+}
+
+void Solver::optimize(Row& objective) {
+  // Bland-style guard: a degenerate cycle would otherwise loop for ever.
+  for (int guard = 0; guard < 1'000'000; ++guard) {
+    Symbol entering = enteringSymbol(objective);
+    if (!entering.valid()) return;
+    auto it = leavingRow(entering);
+    if (it == rows_.end()) return;  // unbounded: leave the objective as it is
+    Symbol leaving = it->second.symbol;
+    Row row = std::move(it->second.row);
+    rows_.erase(it);
+    row.solveFor(leaving, entering);
+    substitute(entering, row);
+    insertRow(entering, std::move(row));
+  }
+}
+
+Solver::Symbol Solver::enteringSymbol(const Row& objective) const {
+  for (const auto& [s, c] : objective.cells)
+    if (s.kind != SymbolKind::Dummy && c < 0.0) return s;
+  return {};
+}
+
+Solver::Symbol Solver::anyPivotableSymbol(const Row& row) const {
+  for (const auto& [s, c] : row.cells)
+    if (s.kind == SymbolKind::Slack || s.kind == SymbolKind::Error) return s;
+  return {};
+}
+
+Solver::RowMap::iterator Solver::leavingRow(Symbol entering) {
+  double ratio = std::numeric_limits<double>::max();
+  auto found = rows_.end();
+  for (auto it = rows_.begin(); it != rows_.end(); ++it) {
+    if (it->second.symbol.kind == SymbolKind::External) continue;
+    double c = it->second.row.coefficient(entering);
+    if (c < 0.0) {
+      double r = -it->second.row.constant / c;
+      if (r < ratio || (r == ratio && found != rows_.end() && it->first < found->first)) {
+        ratio = r;
+        found = it;
+      }
+    }
+  }
+  return found;
+}
+
+Solver::RowMap::iterator Solver::markerLeavingRow(Symbol marker) {
+  double r1 = std::numeric_limits<double>::max(), r2 = r1;
+  auto first = rows_.end(), second = rows_.end(), third = rows_.end();
+  for (auto it = rows_.begin(); it != rows_.end(); ++it) {
+    double c = it->second.row.coefficient(marker);
+    if (c == 0.0) continue;
+    if (it->second.symbol.kind == SymbolKind::External) {
+      third = it;
+    } else if (c < 0.0) {
+      double r = -it->second.row.constant / c;
+      if (r < r1) { r1 = r; first = it; }
+    } else {
+      double r = it->second.row.constant / c;
+      if (r < r2) { r2 = r; second = it; }
+    }
+  }
+  if (first != rows_.end()) return first;
+  if (second != rows_.end()) return second;
+  return third;
+}
+
+void Solver::removeMarkerEffects(Symbol marker, double weight) {
+  if (!marker.valid() || weight == 0) return;
+  auto it = rows_.find(marker.id);
+  if (it != rows_.end()) objective_.insert(it->second.row, -weight);
+  else objective_.insert(marker, -weight);
+}
+
+}  // namespace uikit::detail

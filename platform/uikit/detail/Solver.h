@@ -1,0 +1,93 @@
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace uikit::detail {
+
+/// An incremental simplex solver of the Cassowary kind: linear equalities and inequalities, each
+/// required or weighted. Constraints are added and removed one at a time and the solution is kept
+/// optimal after each change, so a small change to a large system costs a few pivots.
+class Solver {
+ public:
+  using Variable = std::uint32_t;
+  using ConstraintId = std::uint64_t;
+  enum class Relation { LessOrEqual, Equal, GreaterOrEqual };
+  /// Weights at or above this are required.
+  static constexpr double kRequired = 1000.0;
+
+  struct Term {
+    Variable variable;
+    double coefficient;
+  };
+
+  Variable newVariable();
+  /// Adds Σ terms + constant (relation) 0 with `weight`. Returns nothing when a required
+  /// constraint cannot be satisfied together with the others; the system is then unchanged.
+  std::optional<ConstraintId> addConstraint(const std::vector<Term>& terms, double constant, Relation relation,
+                                            double weight);
+  void removeConstraint(ConstraintId id);
+  bool hasConstraint(ConstraintId id) const { return constraints_.count(id) != 0; }
+  /// The value of `variable` in the current solution.
+  double value(Variable variable) const;
+  std::size_t constraintCount() const { return constraints_.size(); }
+
+ private:
+  enum class SymbolKind : std::uint8_t { Invalid, External, Slack, Error, Dummy };
+  struct Symbol {
+    std::uint32_t id = 0;
+    SymbolKind kind = SymbolKind::Invalid;
+    bool valid() const { return kind != SymbolKind::Invalid; }
+    friend bool operator==(Symbol a, Symbol b) { return a.id == b.id; }
+    friend bool operator<(Symbol a, Symbol b) { return a.id < b.id; }
+  };
+  struct Row {
+    std::vector<std::pair<Symbol, double>> cells;  // sorted by symbol id
+    double constant = 0;
+    double coefficient(Symbol s) const;
+    void insert(Symbol s, double c);
+    void insert(const Row& other, double c);
+    void remove(Symbol s);
+    void reverseSign();
+    void solveFor(Symbol s);
+    void solveFor(Symbol lhs, Symbol rhs);
+    void substitute(Symbol s, const Row& row);
+  };
+  struct Tag {
+    Symbol marker, other;
+    double weight = 0;
+  };
+
+  Symbol makeSymbol(SymbolKind kind);
+  void insertRow(Symbol basic, Row row) { rows_[basic.id] = BasicRow{basic, std::move(row)}; }
+  Row createRow(const std::vector<Term>& terms, double constant, Relation relation, double weight, Tag& tag);
+  Symbol chooseSubject(const Row& row, const Tag& tag) const;
+  bool allDummies(const Row& row) const;
+  bool addWithArtificialVariable(const Row& row);
+  void substitute(Symbol s, const Row& row);
+  void optimize(Row& objective);
+  Symbol enteringSymbol(const Row& objective) const;
+  Symbol anyPivotableSymbol(const Row& row) const;
+  struct BasicRow {
+    Symbol symbol;
+    Row row;
+  };
+  using RowMap = std::unordered_map<std::uint32_t, BasicRow>;
+  RowMap::iterator leavingRow(Symbol entering);
+  RowMap::iterator markerLeavingRow(Symbol marker);
+  void removeMarkerEffects(Symbol marker, double weight);
+  void removeTag(const Tag& tag);
+
+  std::uint32_t nextSymbol_ = 1;
+  RowMap rows_;                  // basic symbol id -> its row
+  std::vector<Symbol> variables_;                          // variable -> its external symbol
+  std::unordered_map<ConstraintId, Tag> constraints_;
+  ConstraintId nextConstraint_ = 1;
+  Row objective_;
+  std::unique_ptr<Row> artificial_;
+};
+
+}  // namespace uikit::detail
