@@ -151,9 +151,10 @@ UIView* UIView::rootView() { return const_cast<UIView*>(treeRoot(this)); }
 
 void UIView::addSubview(const std::shared_ptr<UIView>& view) { insertSubview(view, subviews_.size()); }
 
-void UIView::insertSubview(const std::shared_ptr<UIView>& view, std::size_t index) {
-  if (!view || view.get() == this || isDescendantOfView(view.get())) return;
-  auto keep = view;
+void UIView::insertSubview(const std::shared_ptr<UIView>& viewRef, std::size_t index) {
+  if (!viewRef || viewRef.get() == this || isDescendantOfView(viewRef.get())) return;
+  // A copy: the caller's reference may point into subviews_, which this reorders.
+  std::shared_ptr<UIView> view = viewRef;
   UIWindow* oldWindow = view->window();
   if (view->superviewRaw_ == this) {
     // Reordering among siblings: no change of window or constraints.
