@@ -82,6 +82,7 @@ class LayoutItem {
 
  private:
   friend class NSLayoutConstraint;
+  friend class UIView;
   std::vector<NSLayoutConstraint*> referencing_;
 };
 

@@ -44,8 +44,20 @@ CGAffineTransform transformBetween(const UIView* from, const UIView* to) {
 UIView::UIView(std::shared_ptr<CALayer> layer) : layer_(layer ? std::move(layer) : CALayer::create()) {}
 
 UIView::~UIView() {
-  // Constraints that outlive their views must not reach back into them.
-  for (auto& c : constraints_) c->owner_ = nullptr, c->engine_ = nullptr;
+  // The constraints this view holds die with it: take them out of the lists of the items they
+  // name (its subviews and guides are still alive here; this view's own list dies with it).
+  for (auto& c : constraints_) {
+    for (LayoutItem* item : {c->first_, c->second_}) {
+      if (!item || item == this) continue;
+      const auto& life = item == c->first_ ? c->firstLife_ : c->secondLife_;
+      if (life.expired()) continue;
+      auto& list = item->referencing_;
+      list.erase(std::remove(list.begin(), list.end(), c.get()), list.end());
+    }
+    c->owner_ = nullptr;
+    c->engine_ = nullptr;
+  }
+  // Constraints held by living views that name this one are deactivated.
   auto referencing = referencingConstraints();
   for (auto* c : referencing) c->setActive(false);
   for (auto& g : guides_) g->owner_ = nullptr;

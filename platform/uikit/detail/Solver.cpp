@@ -30,6 +30,11 @@ void Solver::Row::insert(Symbol s, double c) {
 }
 
 void Solver::Row::insert(const Row& other, double c) {
+  std::vector<Symbol> added, dropped;
+  insert(other, c, added, dropped);
+}
+
+void Solver::Row::insert(const Row& other, double c, std::vector<Symbol>& added, std::vector<Symbol>& dropped) {
   constant += other.constant * c;
   // Merge of two sorted lists.
   std::vector<std::pair<Symbol, double>> merged;
@@ -41,11 +46,15 @@ void Solver::Row::insert(const Row& other, double c) {
       merged.push_back(*a++);
     } else if (a == cells.end() || b->first < a->first) {
       double v = b->second * c;
-      if (!nearZero(v)) merged.push_back({b->first, v});
+      if (!nearZero(v)) {
+        merged.push_back({b->first, v});
+        added.push_back(b->first);
+      }
       ++b;
     } else {
       double v = a->second + b->second * c;
       if (!nearZero(v)) merged.push_back({a->first, v});
+      else dropped.push_back(a->first);
       ++a;
       ++b;
     }
@@ -143,13 +152,12 @@ void Solver::removeTag(const Tag& tag) {
   }
   auto basic = rows_.find(tag.marker.id);
   if (basic != rows_.end()) {
-    rows_.erase(basic);
+    takeRow(basic);
   } else {
     auto it = markerLeavingRow(tag.marker);
     if (it != rows_.end()) {
       Symbol leaving = it->second.symbol;
-      Row row = std::move(it->second.row);
-      rows_.erase(it);
+      Row row = takeRow(it);
       row.solveFor(leaving, tag.marker);
       substitute(tag.marker, row);
     }
@@ -219,8 +227,7 @@ bool Solver::addWithArtificialVariable(const Row& row) {
   artificial_.reset();
   auto it = rows_.find(art.id);
   if (it != rows_.end()) {
-    Row basic = std::move(it->second.row);
-    rows_.erase(it);
+    Row basic = takeRow(it);
     if (basic.cells.empty()) return success;
     Symbol entering = anyPivotableSymbol(basic);
     if (!entering.valid()) return false;
@@ -228,13 +235,66 @@ bool Solver::addWithArtificialVariable(const Row& row) {
     substitute(entering, basic);
     insertRow(entering, std::move(basic));
   }
-  for (auto& [id, r] : rows_) r.row.remove(art);
+  if (auto column = columns_.find(art.id); column != columns_.end()) {
+    for (std::uint32_t id : column->second) rows_.at(id).row.remove(art);
+    columns_.erase(column);
+  }
   objective_.remove(art);
   return success;
 }
 
+void Solver::insertRow(Symbol basic, Row row) {
+  indexRow(basic.id, row);
+  rows_[basic.id] = BasicRow{basic, std::move(row)};
+}
+
+Solver::Row Solver::takeRow(RowMap::iterator it) {
+  Row row = std::move(it->second.row);
+  unindexRow(it->first, row);
+  rows_.erase(it);
+  return row;
+}
+
+void Solver::indexRow(std::uint32_t basic, const Row& row) {
+  for (const auto& [s, c] : row.cells) columns_[s.id].push_back(basic);
+}
+
+void Solver::unindexRow(std::uint32_t basic, const Row& row) {
+  for (const auto& [s, c] : row.cells) unindex(basic, s);
+}
+
+void Solver::unindex(std::uint32_t basic, Symbol s) {
+  auto column = columns_.find(s.id);
+  if (column == columns_.end()) return;
+  auto& ids = column->second;
+  auto at = std::find(ids.begin(), ids.end(), basic);
+  if (at != ids.end()) {
+    *at = ids.back();
+    ids.pop_back();
+  }
+  if (ids.empty()) columns_.erase(column);
+}
+
 void Solver::substitute(Symbol s, const Row& row) {
-  for (auto& [id, r] : rows_) r.row.substitute(s, row);
+  auto column = columns_.find(s.id);
+  if (column != columns_.end()) {
+    // Every row holding `s` loses it, so its column goes at once; only the symbols the merge
+    // adds or cancels change the other columns.
+    const std::vector<std::uint32_t> ids = std::move(column->second);
+    columns_.erase(column);
+    std::vector<Symbol> added, dropped;
+    for (std::uint32_t id : ids) {
+      Row& r = rows_.at(id).row;
+      double c = r.coefficient(s);
+      if (c == 0.0) continue;
+      r.remove(s);
+      added.clear();
+      dropped.clear();
+      r.insert(row, c, added, dropped);
+      for (Symbol a : added) columns_[a.id].push_back(id);
+      for (Symbol d : dropped) unindex(id, d);
+    }
+  }
   objective_.substitute(s, row);
   if (artificial_) artificial_->substitute(s, row);
 }
@@ -247,8 +307,7 @@ void Solver::optimize(Row& objective) {
     auto it = leavingRow(entering);
     if (it == rows_.end()) return;  // unbounded: leave the objective as it is
     Symbol leaving = it->second.symbol;
-    Row row = std::move(it->second.row);
-    rows_.erase(it);
+    Row row = takeRow(it);
     row.solveFor(leaving, entering);
     substitute(entering, row);
     insertRow(entering, std::move(row));
@@ -270,11 +329,15 @@ Solver::Symbol Solver::anyPivotableSymbol(const Row& row) const {
 Solver::RowMap::iterator Solver::leavingRow(Symbol entering) {
   double ratio = std::numeric_limits<double>::max();
   auto found = rows_.end();
-  for (auto it = rows_.begin(); it != rows_.end(); ++it) {
+  auto column = columns_.find(entering.id);
+  if (column == columns_.end()) return found;
+  for (std::uint32_t id : column->second) {
+    auto it = rows_.find(id);
     if (it->second.symbol.kind == SymbolKind::External) continue;
     double c = it->second.row.coefficient(entering);
     if (c < 0.0) {
       double r = -it->second.row.constant / c;
+      // Ties go to the lowest symbol, so the pivots do not depend on hash order.
       if (r < ratio || (r == ratio && found != rows_.end() && it->first < found->first)) {
         ratio = r;
         found = it;
@@ -287,17 +350,23 @@ Solver::RowMap::iterator Solver::leavingRow(Symbol entering) {
 Solver::RowMap::iterator Solver::markerLeavingRow(Symbol marker) {
   double r1 = std::numeric_limits<double>::max(), r2 = r1;
   auto first = rows_.end(), second = rows_.end(), third = rows_.end();
-  for (auto it = rows_.begin(); it != rows_.end(); ++it) {
+  auto column = columns_.find(marker.id);
+  if (column == columns_.end()) return rows_.end();
+  auto better = [](RowMap::iterator candidate, RowMap::iterator current, double r, double best, const RowMap& rows) {
+    return r < best || (r == best && current != rows.end() && candidate->first < current->first);
+  };
+  for (std::uint32_t id : column->second) {
+    auto it = rows_.find(id);
     double c = it->second.row.coefficient(marker);
     if (c == 0.0) continue;
     if (it->second.symbol.kind == SymbolKind::External) {
-      third = it;
+      if (third == rows_.end() || it->first < third->first) third = it;
     } else if (c < 0.0) {
       double r = -it->second.row.constant / c;
-      if (r < r1) { r1 = r; first = it; }
+      if (better(it, first, r, r1, rows_)) { r1 = r; first = it; }
     } else {
       double r = it->second.row.constant / c;
-      if (r < r2) { r2 = r; second = it; }
+      if (better(it, second, r, r2, rows_)) { r2 = r; second = it; }
     }
   }
   if (first != rows_.end()) return first;

@@ -50,6 +50,8 @@ class Solver {
     double coefficient(Symbol s) const;
     void insert(Symbol s, double c);
     void insert(const Row& other, double c);
+    /// insert(other, c) that also reports the symbols it added to and dropped from the row.
+    void insert(const Row& other, double c, std::vector<Symbol>& added, std::vector<Symbol>& dropped);
     void remove(Symbol s);
     void reverseSign();
     void solveFor(Symbol s);
@@ -62,7 +64,10 @@ class Solver {
   };
 
   Symbol makeSymbol(SymbolKind kind);
-  void insertRow(Symbol basic, Row row) { rows_[basic.id] = BasicRow{basic, std::move(row)}; }
+  void insertRow(Symbol basic, Row row);
+  void indexRow(std::uint32_t basic, const Row& row);
+  void unindexRow(std::uint32_t basic, const Row& row);
+  void unindex(std::uint32_t basic, Symbol s);
   Row createRow(const std::vector<Term>& terms, double constant, Relation relation, double weight, Tag& tag);
   Symbol chooseSubject(const Row& row, const Tag& tag) const;
   bool allDummies(const Row& row) const;
@@ -76,6 +81,8 @@ class Solver {
     Row row;
   };
   using RowMap = std::unordered_map<std::uint32_t, BasicRow>;
+  /// Takes a row out of the tableau.
+  Row takeRow(RowMap::iterator it);
   RowMap::iterator leavingRow(Symbol entering);
   RowMap::iterator markerLeavingRow(Symbol marker);
   void removeMarkerEffects(Symbol marker, double weight);
@@ -83,6 +90,9 @@ class Solver {
 
   std::uint32_t nextSymbol_ = 1;
   RowMap rows_;                  // basic symbol id -> its row
+  // Column index: symbol id -> the basic rows whose expression holds it. Pivots then touch only
+  // the rows that hold the entering symbol instead of the whole tableau.
+  std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> columns_;
   std::vector<Symbol> variables_;                          // variable -> its external symbol
   std::unordered_map<ConstraintId, Tag> constraints_;
   ConstraintId nextConstraint_ = 1;

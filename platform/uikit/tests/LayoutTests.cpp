@@ -270,3 +270,30 @@ TEST(LayoutTests, RemovingASubtreeDeactivatesConstraintsThatCrossIt) {
 
 }  // namespace
 }  // namespace uikit
+
+namespace uikit {
+namespace {
+
+TEST(LayoutTests, TreesWithConstraintsTearDownInAnyOrder) {
+  // A subview kept alive past its tree, and a constraint kept past its views, stay safe to use.
+  std::shared_ptr<UIView> survivor;
+  std::shared_ptr<NSLayoutConstraint> kept;
+  {
+    auto root = UIView::create({0, 0, 100, 100});
+    auto middle = constrainedChild(root);
+    survivor = constrainedChild(middle);
+    kept = survivor->widthAnchor().constraintEqualTo(middle->widthAnchor());
+    NSLayoutConstraint::activateConstraints({kept, survivor->heightAnchor().constraintEqualTo(root->heightAnchor()),
+                                             middle->widthAnchor().constraintEqualToConstant(50)});
+    root->layoutIfNeeded();
+    EXPECT_EQ(survivor->frame().size, (CGSize{50, 100}));
+  }
+  EXPECT_FALSE(kept->isActive());
+  EXPECT_TRUE(survivor->referencingConstraints().empty());
+  kept->setActive(true);  // its other view is gone: nothing happens
+  EXPECT_FALSE(kept->isActive());
+  survivor->layoutIfNeeded();
+}
+
+}  // namespace
+}  // namespace uikit
