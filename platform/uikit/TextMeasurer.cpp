@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <mutex>
 #include <vector>
 
@@ -49,7 +50,7 @@ CGSize DeterministicTextMeasurer::measure(std::string_view text, const UIFont& f
     perLine = std::max<std::size_t>(1, static_cast<std::size_t>(std::floor(maxWidth / charWidth + 1e-9)));
   std::size_t lines = 0, widest = 0;
   for (std::size_t n : paragraphLengths(text)) {
-    std::size_t count = n == 0 ? 1 : (n + perLine - 1) / perLine;
+    std::size_t count = n == 0 || perLine == SIZE_MAX ? 1 : (n + perLine - 1) / perLine;
     lines += count;
     widest = std::max(widest, std::min(n, perLine));
   }

@@ -297,3 +297,72 @@ TEST(LayoutTests, TreesWithConstraintsTearDownInAnyOrder) {
 
 }  // namespace
 }  // namespace uikit
+
+#include "platform/dispatch/MainRunLoop.h"
+#include "platform/uikit/Label.h"
+
+namespace uikit {
+namespace {
+
+TEST(LayoutTests, LabelsTakeTheirSizeFromTheInstalledMeasurer) {
+  struct Case {
+    const char* name;
+    std::string text;
+    int lines;
+    CGFloat wrapWidth;
+    CGSize expected;
+  };
+  // The deterministic measurer: 0.5 × 20 = 10 points a character, 24 points a line.
+  const Case cases[] = {
+      {"one line", "Filters", 1, 0, {70, 24}},
+      {"characters, not bytes", "caf\xC3\xA9", 1, 0, {40, 24}},
+      {"wrapped", "abcdefghij", 0, 40, {40, 72}},
+      {"wrapped and cut", "abcdefghij", 2, 40, {40, 48}},
+      {"explicit breaks", "ab\nabcd", 0, 0, {40, 48}},
+      {"empty", "", 1, 0, {0, 0}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto label = std::make_shared<UILabel>();
+    label->setFont(UIFont::systemFont(20));
+    label->setNumberOfLines(c.lines);
+    label->setPreferredMaxLayoutWidth(c.wrapWidth);
+    label->setText(c.text);
+    EXPECT_EQ(label->intrinsicContentSize(), c.expected);
+  }
+
+  struct Fixed : TextMeasurer {
+    CGSize measure(std::string_view, const UIFont&, CGFloat, int) const override { return {33, 11}; }
+  };
+  TextMeasurer::setCurrent(std::make_shared<Fixed>());
+  auto root = UIView::create({0, 0, 200, 100});
+  auto label = std::make_shared<UILabel>();
+  label->setTranslatesAutoresizingMaskIntoConstraints(false);
+  root->addSubview(label);
+  label->setText("anything");
+  root->addConstraints({label->leftAnchor().constraintEqualTo(root->leftAnchor()),
+                        label->topAnchor().constraintEqualTo(root->topAnchor())});
+  root->layoutIfNeeded();
+  TextMeasurer::setCurrent(nullptr);
+  EXPECT_EQ(label->frame(), CGRect(0, 0, 33, 11));
+  // A new text is measured again at the next pass.
+  label->setText("four");
+  root->layoutIfNeeded();
+  EXPECT_EQ(label->frame(), CGRect(0, 0, 34, 20.4));
+}
+
+TEST(LayoutTests, WindowsLayOutOnTheNextMainQueueTurn) {
+  dispatch::drainMainQueue();
+  auto window = UIWindow::create({0, 0, 100, 100});
+  auto child = constrainedChild(window);
+  NSLayoutConstraint::activateConstraints({child->leftAnchor().constraintEqualTo(window->leftAnchor(), 10),
+                                           child->topAnchor().constraintEqualTo(window->topAnchor()),
+                                           child->widthAnchor().constraintEqualToConstant(20),
+                                           child->heightAnchor().constraintEqualToConstant(20)});
+  EXPECT_EQ(child->frame(), CGRect());
+  dispatch::drainMainQueue();
+  EXPECT_EQ(child->frame(), CGRect(10, 0, 20, 20));
+}
+
+}  // namespace
+}  // namespace uikit
