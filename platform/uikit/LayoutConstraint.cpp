@@ -163,7 +163,8 @@ void NSLayoutConstraint::changed() {
 
 void NSLayoutConstraint::setConstant(CGFloat constant) {
   constant_ = constant;
-  changed();
+  if (engine_) engine_->constantChanged(this);
+  if (owner_) owner_->setNeedsLayout();
 }
 
 void NSLayoutConstraint::setPriority(UILayoutPriority priority) {

@@ -88,6 +88,17 @@ void LayoutEngine::sync() {
 }
 
 void LayoutEngine::setFixed(Vars& vars, const Vars* parent, const CGRect& f) {
+  // A moved or resized frame keeps its four constraints and changes their constants.
+  if (vars.fixed.size() == 4 && vars.fixedFrame) {
+    const double constants[4] = {-f.origin.x, -f.origin.y, -f.size.width, -f.size.height};
+    bool inPlace = true;
+    for (int i = 0; i < 4 && inPlace; ++i) inPlace = solver_.setConstant(vars.fixed[i], constants[i]);
+    if (inPlace) {
+      vars.fixedFrame = f;
+      ++generation_;
+      return;
+    }
+  }
   for (auto id : vars.fixed) solver_.removeConstraint(id);
   vars.fixed.clear();
   auto pin = [&](Solver::Variable v, Solver::Variable base, double offset) {
@@ -121,6 +132,10 @@ void LayoutEngine::syncFixed(UIView* view, Vars& vars) {
       return;
     }
     if (vars.fixedFrame != f || vars.fixedParent != nullptr) {
+      if (vars.fixedParent != nullptr || (vars.fixedFrame && vars.fixedFrame->size.width < 0)) {
+        for (auto id : vars.fixed) solver_.removeConstraint(id);
+        vars.fixed.clear();
+      }
       vars.fixedParent = nullptr;
       setFixed(vars, nullptr, f);
     }
@@ -140,6 +155,10 @@ void LayoutEngine::syncFixed(UIView* view, Vars& vars) {
   f.origin.x -= origin.x;
   f.origin.y -= origin.y;
   if (vars.fixedFrame == f && vars.fixedParent == parent) return;
+  if (vars.fixedParent != parent) {
+    for (auto id : vars.fixed) solver_.removeConstraint(id);
+    vars.fixed.clear();
+  }
   vars.fixedParent = parent;
   setFixed(vars, &varsFor(parent), f);
 }
@@ -156,13 +175,32 @@ void LayoutEngine::syncIntrinsic(UIView* view, Vars& vars) {
   view->intrinsicDirty_ = false;
   CGSize size = wanted ? view->intrinsicContentSize() : CGSize{UIViewNoIntrinsicMetric, UIViewNoIntrinsicMetric};
   if (vars.intrinsicSize && *vars.intrinsicSize == size && std::equal(p, p + 4, vars.intrinsicPriorities)) return;
+  const bool hasWidth = size.width != UIViewNoIntrinsicMetric, hasHeight = size.height != UIViewNoIntrinsicMetric;
+  if (wanted && vars.intrinsicSize && std::equal(p, p + 4, vars.intrinsicPriorities) &&
+      vars.intrinsicWidth == hasWidth && vars.intrinsicHeight == hasHeight) {
+    // Same axes and priorities: only the sizes moved (a label's new text), so the constraints
+    // keep their places and take the new constants.
+    std::vector<double> constants;
+    if (hasWidth) constants.insert(constants.end(), {-size.width, -size.width});
+    if (hasHeight) constants.insert(constants.end(), {-size.height, -size.height});
+    bool inPlace = constants.size() == vars.intrinsic.size();
+    for (std::size_t i = 0; i < constants.size() && inPlace; ++i) inPlace = solver_.setConstant(vars.intrinsic[i], constants[i]);
+    if (inPlace) {
+      vars.intrinsicSize = size;
+      ++generation_;
+      return;
+    }
+  }
   for (auto id : vars.intrinsic) solver_.removeConstraint(id);
   vars.intrinsic.clear();
   std::copy(p, p + 4, vars.intrinsicPriorities);
   vars.intrinsicSize.reset();
   ++generation_;
+  vars.intrinsicWidth = vars.intrinsicHeight = false;
   if (!wanted) return;
   vars.intrinsicSize = size;
+  vars.intrinsicWidth = hasWidth;
+  vars.intrinsicHeight = hasHeight;
   auto add = [&](Solver::Variable v, double value, Solver::Relation r, UILayoutPriority priority) {
     // A required intrinsic size would fight every other required constraint; the platform
     // treats it as strongest-optional.
@@ -272,6 +310,18 @@ void LayoutEngine::addConstraint(NSLayoutConstraint* c) {
   constraints_[c] = *id;
   c->engine_ = this;
   ++generation_;
+}
+
+void LayoutEngine::constantChanged(NSLayoutConstraint* c) {
+  auto it = constraints_.find(c);
+  if (it == constraints_.end()) return;
+  // Required constraints go through a fresh addition, which notices and reports a conflict.
+  bool optional = c->priority() < UILayoutPriorityRequired || c->isDemoted();
+  if (optional && solver_.setConstant(it->second, -c->constant())) {
+    ++generation_;
+    return;
+  }
+  dropConstraint(c);
 }
 
 void LayoutEngine::dropConstraint(NSLayoutConstraint* c) {

@@ -33,6 +33,9 @@ class LayoutEngine {
   std::optional<CGRect> solvedFrame(const UIView* view) const;
   /// Takes a constraint out of the solver (it stays active, to join again at the next sync).
   void dropConstraint(NSLayoutConstraint* constraint);
+  /// Takes a changed constant of a constraint in place when it can (optional constraints),
+  /// else drops the constraint to be added again at the next sync.
+  void constantChanged(NSLayoutConstraint* constraint);
   /// Forgets the items and constraints of a subtree leaving this tree.
   void forgetSubtree(UIView* view);
   /// Changes since this counter was last read mean another pass is due.
@@ -46,6 +49,8 @@ class LayoutEngine {
     std::optional<CGRect> fixedFrame;
     const void* fixedParent = nullptr;
     std::vector<Solver::ConstraintId> intrinsic;
+    // Which axes the intrinsic constraints cover (width first, then height).
+    bool intrinsicWidth = false, intrinsicHeight = false;
     std::optional<CGSize> intrinsicSize;
     UILayoutPriority intrinsicPriorities[4] = {};
   };

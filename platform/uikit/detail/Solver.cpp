@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
 namespace uikit::detail {
@@ -110,6 +111,7 @@ std::optional<Solver::ConstraintId> Solver::addConstraint(const std::vector<Term
                                                           Relation relation, double weight) {
   Tag tag;
   tag.weight = weight;
+  tag.constant = constant;
   Row row = createRow(terms, constant, relation, weight, tag);
   Symbol subject = chooseSubject(row, tag);
   if (!subject.valid() && allDummies(row)) {
@@ -143,6 +145,75 @@ void Solver::removeConstraint(ConstraintId id) {
   Tag tag = found->second;
   constraints_.erase(found);
   removeTag(tag);
+}
+
+bool Solver::setConstant(ConstraintId id, double constant) {
+  auto found = constraints_.find(id);
+  if (found == constraints_.end()) return false;
+  Tag& tag = found->second;
+  double delta = constant - tag.constant;
+  if (delta == 0.0) return true;
+  // E + c + k·m = 0 becomes E + c + δ + k·m' = 0 with m = m' + δ/k: shift m by δ/k in every row
+  // that holds it, or in its own row when it is basic.
+  auto shift = [&](Symbol m, double coefficient) {
+    double by = delta / coefficient;
+    auto basic = rows_.find(m.id);
+    if (basic != rows_.end()) {
+      basic->second.row.constant -= by;
+      if (basic->second.row.constant < 0.0) infeasible_.push_back(m);
+      return;
+    }
+    if (auto column = columns_.find(m.id); column != columns_.end()) {
+      for (std::uint32_t rowId : column->second) {
+        BasicRow& r = rows_.at(rowId);
+        r.row.constant += r.row.coefficient(m) * by;
+        if (r.row.constant < 0.0 && r.symbol.kind != SymbolKind::External) infeasible_.push_back(r.symbol);
+      }
+    }
+  };
+  if (tag.marker.kind == SymbolKind::Dummy) {
+    if (rows_.count(tag.marker.id)) return false;
+  }
+  infeasible_.clear();
+  if (tag.other.valid() && rows_.count(tag.other.id) && !rows_.count(tag.marker.id)) shift(tag.other, tag.otherCoefficient);
+  else shift(tag.marker, tag.markerCoefficient);
+  tag.constant = constant;
+  dualOptimize();
+  return true;
+}
+
+void Solver::dualOptimize() {
+  collectInfeasible_ = true;
+  while (!infeasible_.empty()) {
+    Symbol leaving = infeasible_.back();
+    infeasible_.pop_back();
+    auto it = rows_.find(leaving.id);
+    if (it == rows_.end() || it->second.row.constant >= 0.0) continue;
+    Symbol entering = dualEnteringSymbol(it->second.row);
+    // Without an entering symbol the system has no feasible answer; the layout keeps the
+    // nearest one it has.
+    if (!entering.valid()) continue;
+    Row row = takeRow(it);
+    row.solveFor(leaving, entering);
+    substitute(entering, row);
+    insertRow(entering, std::move(row));
+  }
+  collectInfeasible_ = false;
+}
+
+Solver::Symbol Solver::dualEnteringSymbol(const Row& row) const {
+  Symbol entering;
+  double ratio = std::numeric_limits<double>::max();
+  for (const auto& [s, c] : row.cells) {
+    if (c > 0.0 && s.kind != SymbolKind::Dummy) {
+      double r = objective_.coefficient(s) / c;
+      if (r < ratio) {
+        ratio = r;
+        entering = s;
+      }
+    }
+  }
+  return entering;
 }
 
 void Solver::removeTag(const Tag& tag) {
@@ -181,10 +252,12 @@ Solver::Row Solver::createRow(const std::vector<Term>& terms, double constant, R
     double coeff = relation == Relation::LessOrEqual ? 1.0 : -1.0;
     Symbol slack = makeSymbol(SymbolKind::Slack);
     tag.marker = slack;
+    tag.markerCoefficient = coeff;
     row.insert(slack, coeff);
     if (!required) {
       Symbol error = makeSymbol(SymbolKind::Error);
       tag.other = error;
+      tag.otherCoefficient = -coeff;
       row.insert(error, -coeff);
       objective_.insert(error, weight);
     }
@@ -192,6 +265,8 @@ Solver::Row Solver::createRow(const std::vector<Term>& terms, double constant, R
     Symbol plus = makeSymbol(SymbolKind::Error), minus = makeSymbol(SymbolKind::Error);
     tag.marker = plus;
     tag.other = minus;
+    tag.markerCoefficient = -1.0;
+    tag.otherCoefficient = 1.0;
     row.insert(plus, -1.0);
     row.insert(minus, 1.0);
     objective_.insert(plus, weight);
@@ -199,6 +274,7 @@ Solver::Row Solver::createRow(const std::vector<Term>& terms, double constant, R
   } else {
     Symbol dummy = makeSymbol(SymbolKind::Dummy);
     tag.marker = dummy;
+    tag.markerCoefficient = 1.0;
     row.insert(dummy, 1.0);
   }
   if (row.constant < 0.0) row.reverseSign();
@@ -206,8 +282,14 @@ Solver::Row Solver::createRow(const std::vector<Term>& terms, double constant, R
 }
 
 Solver::Symbol Solver::chooseSubject(const Row& row, const Tag& tag) const {
-  for (const auto& [s, c] : row.cells)
-    if (s.kind == SymbolKind::External) return s;
+  Symbol best;
+  for (const auto& [s, c] : row.cells) {
+    if (s.kind == SymbolKind::External) {
+      best = s;
+      break;
+    }
+  }
+  if (best.valid()) return best;
   for (Symbol m : {tag.marker, tag.other}) {
     if ((m.kind == SymbolKind::Slack || m.kind == SymbolKind::Error) && row.coefficient(m) < 0.0) return m;
   }
@@ -293,6 +375,10 @@ void Solver::substitute(Symbol s, const Row& row) {
       r.insert(row, c, added, dropped);
       for (Symbol a : added) columns_[a.id].push_back(id);
       for (Symbol d : dropped) unindex(id, d);
+      if (collectInfeasible_ && r.constant < 0.0) {
+        Symbol basic = rows_.at(id).symbol;
+        if (basic.kind != SymbolKind::External) infeasible_.push_back(basic);
+      }
     }
   }
   objective_.substitute(s, row);

@@ -30,6 +30,11 @@ class Solver {
   std::optional<ConstraintId> addConstraint(const std::vector<Term>& terms, double constant, Relation relation,
                                             double weight);
   void removeConstraint(ConstraintId id);
+  /// Changes the constant of a constraint in place, keeping the rest of the system: a few
+  /// pivots of the dual simplex instead of a removal and an addition. Returns false (and changes
+  /// nothing) when the change cannot be made so (a required equality whose marker is basic, or a
+  /// required constraint that the new constant makes unsatisfiable); remove and re-add it then.
+  bool setConstant(ConstraintId id, double constant);
   bool hasConstraint(ConstraintId id) const { return constraints_.count(id) != 0; }
   /// The value of `variable` in the current solution.
   double value(Variable variable) const;
@@ -61,6 +66,10 @@ class Solver {
   struct Tag {
     Symbol marker, other;
     double weight = 0;
+    /// The constraint's constant, and the coefficients its marker and other symbol had in the
+    /// row as first written: a change of the constant is absorbed by shifting one of them.
+    double constant = 0;
+    double markerCoefficient = 0, otherCoefficient = 0;
   };
 
   Symbol makeSymbol(SymbolKind kind);
@@ -87,6 +96,8 @@ class Solver {
   RowMap::iterator markerLeavingRow(Symbol marker);
   void removeMarkerEffects(Symbol marker, double weight);
   void removeTag(const Tag& tag);
+  void dualOptimize();
+  Symbol dualEnteringSymbol(const Row& row) const;
 
   std::uint32_t nextSymbol_ = 1;
   RowMap rows_;                  // basic symbol id -> its row
@@ -98,6 +109,9 @@ class Solver {
   ConstraintId nextConstraint_ = 1;
   Row objective_;
   std::unique_ptr<Row> artificial_;
+  // Basic rows whose constants went negative; collected only while the dual simplex runs.
+  bool collectInfeasible_ = false;
+  std::vector<Symbol> infeasible_;
 };
 
 }  // namespace uikit::detail
