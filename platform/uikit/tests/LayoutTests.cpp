@@ -366,3 +366,79 @@ TEST(LayoutTests, WindowsLayOutOnTheNextMainQueueTurn) {
 
 }  // namespace
 }  // namespace uikit
+
+namespace uikit {
+namespace {
+
+/// A small screen whose layout depends on a frame, an optional constant, a required constant
+/// and a label's text; built fresh or changed in place, it must come out the same.
+struct Scene {
+  std::shared_ptr<UIView> root, panel, badge, spacer;
+  std::shared_ptr<UILabel> label;
+  std::shared_ptr<NSLayoutConstraint> optionalGap, requiredInset;
+
+  struct Inputs {
+    CGRect panelFrame;
+    CGFloat gap, inset;
+    std::string text;
+  };
+
+  explicit Scene(const Inputs& in) {
+    root = UIView::create({0, 0, 400, 400});
+    panel = UIView::create(in.panelFrame);  // placed by its frame
+    root->addSubview(panel);
+    label = std::make_shared<UILabel>();
+    badge = std::make_shared<UIView>();
+    spacer = std::make_shared<UIView>();
+    for (auto v : std::vector<std::shared_ptr<UIView>>{label, badge, spacer}) {
+      v->setTranslatesAutoresizingMaskIntoConstraints(false);
+      panel->addSubview(v);
+    }
+    optionalGap = badge->leftAnchor().constraintEqualTo(label->rightAnchor(), in.gap);
+    optionalGap->setPriority(500);
+    requiredInset = label->leftAnchor().constraintEqualTo(panel->leftAnchor(), in.inset);
+    NSLayoutConstraint::activateConstraints({
+        requiredInset, optionalGap,
+        label->topAnchor().constraintEqualTo(panel->topAnchor(), 4),
+        badge->centerYAnchor().constraintEqualTo(label->centerYAnchor()),
+        badge->widthAnchor().constraintEqualToConstant(10),
+        badge->heightAnchor().constraintEqualToConstant(10),
+        badge->rightAnchor().constraintLessThanOrEqualTo(panel->rightAnchor(), -4),
+        spacer->topAnchor().constraintEqualTo(label->bottomAnchor()),
+        spacer->bottomAnchor().constraintEqualTo(panel->bottomAnchor()),
+        spacer->leftAnchor().constraintEqualTo(panel->leftAnchor()),
+        spacer->rightAnchor().constraintEqualTo(badge->rightAnchor()),
+    });
+    set(in);
+  }
+  void set(const Inputs& in) {
+    panel->setFrame(in.panelFrame);
+    optionalGap->setConstant(in.gap);
+    requiredInset->setConstant(in.inset);
+    label->setText(in.text);
+    root->layoutIfNeeded();
+  }
+  std::vector<CGRect> frames() const { return {label->frame(), badge->frame(), spacer->frame()}; }
+};
+
+TEST(LayoutTests, ChangesInPlaceGiveTheSameLayoutAsAFreshSolve) {
+  const Scene::Inputs steps[] = {
+      {{10, 10, 200, 100}, 8, 4, "Hello"},
+      {{10, 10, 200, 100}, 20, 4, "Hello"},          // optional constant
+      {{30, 50, 260, 120}, 20, 4, "Hello"},          // frame moved and resized
+      {{30, 50, 260, 120}, 20, 12, "Hello"},         // required constant
+      {{30, 50, 260, 120}, 20, 12, "A longer text"},  // intrinsic size
+      {{30, 50, 120, 60}, 0, 0, "A much longer text that overflows"},
+      {{0, 0, 200, 100}, 8, 4, ""},
+  };
+  Scene changing(steps[0]);
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.text + " gap " + std::to_string(step.gap));
+    changing.set(step);
+    Scene fresh(step);
+    EXPECT_EQ(changing.frames(), fresh.frames());
+  }
+}
+
+}  // namespace
+}  // namespace uikit
