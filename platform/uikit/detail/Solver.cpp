@@ -37,6 +37,24 @@ void Solver::Row::insert(const Row& other, double c) {
 
 void Solver::Row::insert(const Row& other, double c, std::vector<Symbol>& added, std::vector<Symbol>& dropped) {
   constant += other.constant * c;
+  if (other.cells.size() <= 4) {
+    // A short row goes in cell by cell, without building a new list.
+    for (const auto& [s, v] : other.cells) {
+      auto it = std::lower_bound(cells.begin(), cells.end(), s, [](const auto& cell, Symbol x) { return cell.first < x; });
+      double value = v * c;
+      if (it != cells.end() && it->first == s) {
+        it->second += value;
+        if (nearZero(it->second)) {
+          cells.erase(it);
+          dropped.push_back(s);
+        }
+      } else if (!nearZero(value)) {
+        cells.insert(it, {s, value});
+        added.push_back(s);
+      }
+    }
+    return;
+  }
   // Merge of two sorted lists.
   std::vector<std::pair<Symbol, double>> merged;
   merged.reserve(cells.size() + other.cells.size());
@@ -164,8 +182,12 @@ bool Solver::setConstant(ConstraintId id, double constant) {
       return;
     }
     if (auto column = columns_.find(m.id); column != columns_.end()) {
+      // Each row must move once: the lazily kept column may list a row twice.
+      compact(column->second, m);
       for (std::uint32_t rowId : column->second) {
-        BasicRow& r = rows_.at(rowId);
+        auto found = rows_.find(rowId);
+        if (found == rows_.end()) continue;
+        BasicRow& r = found->second;
         r.row.constant += r.row.coefficient(m) * by;
         if (r.row.constant < 0.0 && r.symbol.kind != SymbolKind::External) infeasible_.push_back(r.symbol);
       }
@@ -318,7 +340,8 @@ bool Solver::addWithArtificialVariable(const Row& row) {
     insertRow(entering, std::move(basic));
   }
   if (auto column = columns_.find(art.id); column != columns_.end()) {
-    for (std::uint32_t id : column->second) rows_.at(id).row.remove(art);
+    for (std::uint32_t id : column->second)
+      if (auto found = rows_.find(id); found != rows_.end()) found->second.row.remove(art);
     columns_.erase(column);
   }
   objective_.remove(art);
@@ -332,7 +355,6 @@ void Solver::insertRow(Symbol basic, Row row) {
 
 Solver::Row Solver::takeRow(RowMap::iterator it) {
   Row row = std::move(it->second.row);
-  unindexRow(it->first, row);
   rows_.erase(it);
   return row;
 }
@@ -341,20 +363,15 @@ void Solver::indexRow(std::uint32_t basic, const Row& row) {
   for (const auto& [s, c] : row.cells) columns_[s.id].push_back(basic);
 }
 
-void Solver::unindexRow(std::uint32_t basic, const Row& row) {
-  for (const auto& [s, c] : row.cells) unindex(basic, s);
-}
-
-void Solver::unindex(std::uint32_t basic, Symbol s) {
-  auto column = columns_.find(s.id);
-  if (column == columns_.end()) return;
-  auto& ids = column->second;
-  auto at = std::find(ids.begin(), ids.end(), basic);
-  if (at != ids.end()) {
-    *at = ids.back();
-    ids.pop_back();
-  }
-  if (ids.empty()) columns_.erase(column);
+void Solver::compact(std::vector<std::uint32_t>& ids, Symbol s) const {
+  ids.erase(std::remove_if(ids.begin(), ids.end(),
+                           [&](std::uint32_t id) {
+                             auto it = rows_.find(id);
+                             return it == rows_.end() || it->second.row.coefficient(s) == 0.0;
+                           }),
+            ids.end());
+  std::sort(ids.begin(), ids.end());
+  ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
 }
 
 void Solver::substitute(Symbol s, const Row& row) {
@@ -366,7 +383,9 @@ void Solver::substitute(Symbol s, const Row& row) {
     columns_.erase(column);
     std::vector<Symbol> added, dropped;
     for (std::uint32_t id : ids) {
-      Row& r = rows_.at(id).row;
+      auto found = rows_.find(id);
+      if (found == rows_.end()) continue;
+      Row& r = found->second.row;
       double c = r.coefficient(s);
       if (c == 0.0) continue;
       r.remove(s);
@@ -374,9 +393,8 @@ void Solver::substitute(Symbol s, const Row& row) {
       dropped.clear();
       r.insert(row, c, added, dropped);
       for (Symbol a : added) columns_[a.id].push_back(id);
-      for (Symbol d : dropped) unindex(id, d);
       if (collectInfeasible_ && r.constant < 0.0) {
-        Symbol basic = rows_.at(id).symbol;
+        Symbol basic = found->second.symbol;
         if (basic.kind != SymbolKind::External) infeasible_.push_back(basic);
       }
     }
@@ -417,6 +435,7 @@ Solver::RowMap::iterator Solver::leavingRow(Symbol entering) {
   auto found = rows_.end();
   auto column = columns_.find(entering.id);
   if (column == columns_.end()) return found;
+  compact(column->second, entering);
   for (std::uint32_t id : column->second) {
     auto it = rows_.find(id);
     if (it->second.symbol.kind == SymbolKind::External) continue;
@@ -441,6 +460,7 @@ Solver::RowMap::iterator Solver::markerLeavingRow(Symbol marker) {
   auto better = [](RowMap::iterator candidate, RowMap::iterator current, double r, double best, const RowMap& rows) {
     return r < best || (r == best && current != rows.end() && candidate->first < current->first);
   };
+  compact(column->second, marker);
   for (std::uint32_t id : column->second) {
     auto it = rows_.find(id);
     double c = it->second.row.coefficient(marker);

@@ -75,8 +75,8 @@ class Solver {
   Symbol makeSymbol(SymbolKind kind);
   void insertRow(Symbol basic, Row row);
   void indexRow(std::uint32_t basic, const Row& row);
-  void unindexRow(std::uint32_t basic, const Row& row);
-  void unindex(std::uint32_t basic, Symbol s);
+  /// Drops the entries of a column whose rows are gone or no longer hold `s`, and duplicates.
+  void compact(std::vector<std::uint32_t>& ids, Symbol s) const;
   Row createRow(const std::vector<Term>& terms, double constant, Relation relation, double weight, Tag& tag);
   Symbol chooseSubject(const Row& row, const Tag& tag) const;
   bool allDummies(const Row& row) const;
@@ -102,7 +102,8 @@ class Solver {
   std::uint32_t nextSymbol_ = 1;
   RowMap rows_;                  // basic symbol id -> its row
   // Column index: symbol id -> the basic rows whose expression holds it. Pivots then touch only
-  // the rows that hold the entering symbol instead of the whole tableau.
+  // the rows that hold the entering symbol instead of the whole tableau. Entries are dropped
+  // lazily: a reader checks that the row still holds the symbol.
   std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> columns_;
   std::vector<Symbol> variables_;                          // variable -> its external symbol
   std::unordered_map<ConstraintId, Tag> constraints_;
