@@ -399,7 +399,10 @@ void Solver::substitute(Symbol s, const Row& row) {
       }
     }
   }
-  objective_.substitute(s, row);
+  if (objective_.coefficient(s) != 0.0) {
+    objective_.substitute(s, row);
+    noteObjective(row);
+  }
   if (artificial_) artificial_->substitute(s, row);
 }
 
@@ -418,7 +421,25 @@ void Solver::optimize(Row& objective) {
   }
 }
 
-Solver::Symbol Solver::enteringSymbol(const Row& objective) const {
+void Solver::noteObjective(const Row& changed) {
+  for (const auto& [sym, c] : changed.cells)
+    if (objective_.coefficient(sym) < 0.0) negativeInObjective_.push_back(sym);
+}
+
+Solver::Symbol Solver::enteringSymbol(const Row& objective) {
+  if (&objective == &objective_) {
+    // Only symbols whose objective coefficient changed can have turned negative: look at those,
+    // lowest first (the rule that keeps the simplex from cycling), and forget the rest.
+    Symbol best;
+    std::size_t keep = 0;
+    for (Symbol sym : negativeInObjective_) {
+      if (sym.kind == SymbolKind::Dummy || !(objective_.coefficient(sym) < 0.0)) continue;
+      negativeInObjective_[keep++] = sym;
+      if (!best.valid() || sym < best) best = sym;
+    }
+    negativeInObjective_.resize(keep);
+    return best;
+  }
   for (const auto& [s, c] : objective.cells)
     if (s.kind != SymbolKind::Dummy && c < 0.0) return s;
   return {};
@@ -483,8 +504,13 @@ Solver::RowMap::iterator Solver::markerLeavingRow(Symbol marker) {
 void Solver::removeMarkerEffects(Symbol marker, double weight) {
   if (!marker.valid() || weight == 0) return;
   auto it = rows_.find(marker.id);
-  if (it != rows_.end()) objective_.insert(it->second.row, -weight);
-  else objective_.insert(marker, -weight);
+  if (it != rows_.end()) {
+    objective_.insert(it->second.row, -weight);
+    noteObjective(it->second.row);
+  } else {
+    objective_.insert(marker, -weight);
+    if (objective_.coefficient(marker) < 0.0) negativeInObjective_.push_back(marker);
+  }
 }
 
 }  // namespace uikit::detail

@@ -83,7 +83,9 @@ class Solver {
   bool addWithArtificialVariable(const Row& row);
   void substitute(Symbol s, const Row& row);
   void optimize(Row& objective);
-  Symbol enteringSymbol(const Row& objective) const;
+  Symbol enteringSymbol(const Row& objective);
+  /// Notes the symbols of `changed` whose objective coefficient is now negative.
+  void noteObjective(const Row& changed);
   Symbol anyPivotableSymbol(const Row& row) const;
   struct BasicRow {
     Symbol symbol;
@@ -109,6 +111,8 @@ class Solver {
   std::unordered_map<ConstraintId, Tag> constraints_;
   ConstraintId nextConstraint_ = 1;
   Row objective_;
+  // Candidates for entering the basis: symbols whose objective coefficient went negative.
+  std::vector<Symbol> negativeInObjective_;
   std::unique_ptr<Row> artificial_;
   // Basic rows whose constants went negative; collected only while the dual simplex runs.
   bool collectInfeasible_ = false;
