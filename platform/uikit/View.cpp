@@ -168,6 +168,7 @@ void UIView::insertSubview(const std::shared_ptr<UIView>& viewRef, std::size_t i
   // A copy: the caller's reference may point into subviews_, which this reorders.
   std::shared_ptr<UIView> view = viewRef;
   UIWindow* oldWindow = view->window();
+  const UIColor oldTint = view->tintColor();
   if (view->superviewRaw_ == this) {
     // Reordering among siblings: no change of window or constraints.
     auto it = std::find(subviews_.begin(), subviews_.end(), view);
@@ -175,7 +176,9 @@ void UIView::insertSubview(const std::shared_ptr<UIView>& viewRef, std::size_t i
     subviews_.erase(it);
     if (index > from) --index;
   } else {
-    if (view->superviewRaw_) view->removeFromSuperview();
+    // Leaving the old superview on the way to this one: the window hooks compare the first and
+    // the last window only.
+    if (view->superviewRaw_) view->detachFromSuperview();
     // A tree that had its own layout engine hands its constraints to this tree's.
     view->engine_.reset();
   }
@@ -194,7 +197,8 @@ void UIView::insertSubview(const std::shared_ptr<UIView>& viewRef, std::size_t i
   UIWindow* newWindow = window();
   if (oldWindow != newWindow) view->moveToWindow(oldWindow, newWindow);
   view->refreshTraits();
-  view->notifyTintChange();
+  // The inherited tint is reported only when the new place changes it.
+  if (!(view->tintColor() == oldTint)) view->notifyTintChange();
   needsLayout_ = true;
   scheduleWindowLayout();
 }
@@ -220,10 +224,18 @@ void UIView::sendSubviewToBack(const UIView* view) {
 }
 
 void UIView::removeFromSuperview() {
-  UIView* parent = superviewRaw_;
-  if (!parent) return;
+  if (!superviewRaw_) return;
   auto keep = shared_from_this();
   UIWindow* oldWindow = window();
+  detachFromSuperview();
+  didMoveToSuperview();
+  if (oldWindow) moveToWindow(oldWindow, nullptr);
+  refreshTraits();
+}
+
+void UIView::detachFromSuperview() {
+  UIView* parent = superviewRaw_;
+  auto keep = shared_from_this();
   parent->willRemoveSubview(this);
   leaveTreeConstraints();
   if (auto* engine = parent->rootView()->engine_.get()) engine->forgetSubtree(this);
@@ -234,9 +246,6 @@ void UIView::removeFromSuperview() {
   superviewRaw_ = nullptr;
   parent->needsLayout_ = true;
   parent->scheduleWindowLayout();
-  didMoveToSuperview();
-  if (oldWindow) moveToWindow(oldWindow, nullptr);
-  refreshTraits();
 }
 
 void UIView::leaveTreeConstraints() {

@@ -232,6 +232,8 @@ class UIView : public LayoutItem, public std::enable_shared_from_this<UIView> {
   void notifyTintChange();
   void resizeSubviewsForAutoresizing(CGSize oldSize);
   void leaveTreeConstraints();
+  /// Leaves the superview without the window and trait hooks.
+  void detachFromSuperview();
   void runLayoutPass();
   void scheduleWindowLayout();
 

@@ -84,8 +84,15 @@ TEST(ViewTests, HooksFollowWindowsTraitsAndTint) {
   parent->addSubview(view);
   view->calls.clear();
 
+  window->setTintColor(UIColor::grayColor());
   window->addSubview(parent);
   EXPECT_EQ(view->calls, (std::vector<std::string>{"window", "traits 0->1", "tint"}));
+  view->calls.clear();
+  auto sameTint = UIView::create();
+  window->addSubview(sameTint);
+  sameTint->addSubview(parent);  // a new place with the same inherited tint
+  EXPECT_EQ(view->calls, std::vector<std::string>{});
+  window->addSubview(parent);
 
   view->calls.clear();
   window->setOverrideUserInterfaceStyle(UIUserInterfaceStyle::Dark);
