@@ -87,7 +87,9 @@ void LayoutEngine::sync() {
   }
 }
 
-void LayoutEngine::setFixed(Vars& vars, const Vars* parent, const CGRect& f) {
+void LayoutEngine::setFixed(Vars& vars, const Vars* parent, const CGRect& frame) {
+  auto finite = [](CGFloat v) { return std::isfinite(v) ? v : 0.0; };
+  const CGRect f{finite(frame.origin.x), finite(frame.origin.y), finite(frame.size.width), finite(frame.size.height)};
   // A moved or resized frame keeps its four constraints and changes their constants.
   if (vars.fixed.size() == 4 && vars.fixedFrame) {
     const double constants[4] = {-f.origin.x, -f.origin.y, -f.size.width, -f.size.height};
@@ -174,6 +176,9 @@ void LayoutEngine::syncIntrinsic(UIView* view, Vars& vars) {
     return;
   view->intrinsicDirty_ = false;
   CGSize size = wanted ? view->intrinsicContentSize() : CGSize{UIViewNoIntrinsicMetric, UIViewNoIntrinsicMetric};
+  // A size that is not a finite, non-negative number counts as no size on that axis.
+  if (!std::isfinite(size.width) || size.width < 0) size.width = UIViewNoIntrinsicMetric;
+  if (!std::isfinite(size.height) || size.height < 0) size.height = UIViewNoIntrinsicMetric;
   if (vars.intrinsicSize && *vars.intrinsicSize == size && std::equal(p, p + 4, vars.intrinsicPriorities)) return;
   const bool hasWidth = size.width != UIViewNoIntrinsicMetric, hasHeight = size.height != UIViewNoIntrinsicMetric;
   if (wanted && vars.intrinsicSize && std::equal(p, p + 4, vars.intrinsicPriorities) &&
@@ -290,6 +295,11 @@ bool LayoutEngine::termsFor(LayoutItem* item, NSLayoutAttribute a, double factor
 void LayoutEngine::addConstraint(NSLayoutConstraint* c) {
   if (c->engine_ && c->engine_ != this) c->engine_->dropConstraint(c);
   if (!c->itemsAlive()) return;
+  // A constant or multiplier that is not a number would poison every row it reaches.
+  if (!std::isfinite(c->constant()) || !std::isfinite(c->multiplier())) {
+    UIKitLog::write("Ignoring a constraint with a non-finite constant or multiplier: " + c->description());
+    return;
+  }
   // first (relation) multiplier × second + constant, as first − multiplier × second − constant.
   std::vector<Solver::Term> terms;
   double constant = -c->constant();

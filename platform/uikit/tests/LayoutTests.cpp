@@ -442,3 +442,35 @@ TEST(LayoutTests, ChangesInPlaceGiveTheSameLayoutAsAFreshSolve) {
 
 }  // namespace
 }  // namespace uikit
+
+namespace uikit {
+namespace {
+
+TEST(LayoutTests, ValuesThatAreNotNumbersDoNotReachTheSolver) {
+  std::vector<std::string> lines;
+  auto previous = UIKitLog::setSink([&](const std::string& line) { lines.push_back(line); });
+  auto root = UIView::create({0, 0, 100, 100});
+  auto frameView = UIView::create({NAN, 0, INFINITY, 10});
+  root->addSubview(frameView);
+  auto inside = constrainedChild(frameView);
+  auto child = std::make_shared<SizedView>(CGSize{NAN, 12});
+  child->setTranslatesAutoresizingMaskIntoConstraints(false);
+  root->addSubview(child);
+  auto bad = child->leftAnchor().constraintEqualTo(root->leftAnchor(), NAN);
+  NSLayoutConstraint::activateConstraints({bad, child->leftAnchor().constraintEqualTo(root->leftAnchor(), 5),
+                                           child->topAnchor().constraintEqualTo(root->topAnchor()),
+                                           child->widthAnchor().constraintEqualToConstant(20),
+                                           inside->leftAnchor().constraintEqualTo(frameView->leftAnchor()),
+                                           inside->topAnchor().constraintEqualTo(frameView->topAnchor()),
+                                           inside->widthAnchor().constraintEqualToConstant(3),
+                                           inside->heightAnchor().constraintEqualToConstant(4)});
+  root->layoutIfNeeded();
+  UIKitLog::setSink(std::move(previous));
+  EXPECT_EQ(child->frame(), CGRect(5, 0, 20, 12));
+  EXPECT_EQ(inside->frame(), CGRect(0, 0, 3, 4));
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("non-finite"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace uikit
