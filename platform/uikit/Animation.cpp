@@ -17,7 +17,17 @@ double CAAnimation::activeDuration() const {
 
 std::optional<double> CAAnimation::progressAt(double local) const {
   double active = activeDuration();
-  if (local < 0 || local > active || std::isnan(local)) return std::nullopt;
+  if (std::isnan(local)) return std::nullopt;
+  const bool backwards = fillMode == CAFillMode::Backwards || fillMode == CAFillMode::Both;
+  const bool forwards = fillMode == CAFillMode::Forwards || fillMode == CAFillMode::Both;
+  if (local < 0) {
+    if (!backwards) return std::nullopt;
+    local = 0;
+  }
+  if (local > active) {
+    if (!forwards) return std::nullopt;
+    local = active;
+  }
   double d = effectiveDuration();
   double cycleLength = autoreverses ? 2 * d : d;
   double inCycle = local >= active ? cycleLength : std::fmod(local, cycleLength);

@@ -17,6 +17,9 @@ double CACurrentMediaTime();
 /// A repeat count that never runs out.
 inline constexpr double kRepeatForever = std::numeric_limits<double>::infinity();
 
+/// Whether an animation's values hold before its start and after its end.
+enum class CAFillMode { Removed, Forwards, Backwards, Both };
+
 /// The record of an animation: what it moves, when and how. Layers copy an animation when it is
 /// added, so changing the caller's object afterwards changes nothing that runs.
 class CAAnimation {
@@ -33,8 +36,12 @@ class CAAnimation {
   /// Cycles to run; zero counts as one; kRepeatForever never ends.
   double repeatCount = 0;
   bool autoreverses = false;
-  /// Taken off its layer when it ends (otherwise it stays, holding its last value).
+  /// Taken off its layer when it ends (otherwise it stays; with a forwards fill it holds its
+  /// last value).
   bool removedOnCompletion = true;
+  /// Backwards: before its start the animation shows its first value (delayed view animations
+  /// use this, so nothing jumps before they begin). Forwards: after its end it shows its last.
+  CAFillMode fillMode = CAFillMode::Removed;
   /// Called once on the main queue when the animation ends (true) or is removed before (false).
   std::function<void(bool finished)> completion;
 

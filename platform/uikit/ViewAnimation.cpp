@@ -137,6 +137,7 @@ void UIView::recordAnimatedChange(const std::string& keyPath, const AnimationVal
   animation->toValue = to;
   animation->duration = c.duration;
   animation->beginTime = c.delay > 0 ? now + c.delay : 0;
+  if (c.delay > 0) animation->fillMode = CAFillMode::Backwards;
   animation->timingFunction = c.timing;
   if (c.options & UIViewAnimationOptionRepeat) animation->repeatCount = kRepeatForever;
   animation->autoreverses = (c.options & UIViewAnimationOptionAutoreverse) != 0;

@@ -218,5 +218,30 @@ TEST_F(AnimationTests, KeyframesAndSpringsReachTheirValues) {
   EXPECT_TRUE(done);
 }
 
+TEST_F(AnimationTests, FillModesHoldValuesOutsideTheActiveTime) {
+  // A delayed view animation shows its start value until it begins, then runs, then leaves.
+  auto view = UIView::create({0, 0, 10, 10});
+  UIView::animate(1, 0.5, UIViewAnimationOptionCurveLinear, [&] { view->setAlpha(0); });
+  struct Probe {
+    double time, opacity;
+  };
+  for (Probe p : {Probe{0.25, 1.0}, Probe{1.0, 0.5}, Probe{1.6, 0.0}}) {
+    SCOPED_TRACE(p.time);
+    EXPECT_NEAR(numberAt(*view->layer(), "opacity", p.time), p.opacity, 1e-12);
+  }
+
+  auto layer = CALayer::create();
+  auto held = CABasicAnimation::create("opacity");
+  held->fromValue = 0.2;
+  held->toValue = 0.8;
+  held->duration = 1;
+  held->removedOnCompletion = false;
+  held->fillMode = CAFillMode::Forwards;
+  layer->addAnimation(held, "held");
+  advance(5);
+  EXPECT_EQ(layer->animationKeys(), std::vector<std::string>{"held"});
+  EXPECT_NEAR(numberAt(*layer, "opacity", CACurrentMediaTime()), 0.8, 1e-12);
+}
+
 }  // namespace
 }  // namespace uikit
