@@ -322,11 +322,22 @@ UIEdgeInsets UIView::safeAreaInsets() const {
   UIWindow* w = window();
   if (!w) return {};
   if (w == this) return w->safeInsets_;
-  CGRect safe = insetRect(w->bounds(), w->safeInsets_);
-  CGRect inView = convertRectFromView(safe, w);
+  // Transforms are left out, as layout leaves them out: a view moved by its transform (sliding
+  // in or out) keeps the insets of where layout put it.
+  CGPoint offset{0, 0};
+  for (const UIView* v = this; v != w; v = v->superviewRaw_) {
+    CGSize size = v->bounds().size;
+    CGPoint anchor = v->layer_->anchorPoint(), c = v->center();
+    // Frames are in their superview's bounds coordinates; the window's own are the ones wanted.
+    CGPoint origin = v->superviewRaw_ == w ? CGPoint{} : v->superviewRaw_->bounds().origin;
+    offset.x += c.x - size.width * anchor.x - origin.x - (v == this ? bounds().origin.x : 0);
+    offset.y += c.y - size.height * anchor.y - origin.y - (v == this ? bounds().origin.y : 0);
+  }
   CGRect b = bounds();
-  return {std::max(0.0, inView.minY() - b.minY()), std::max(0.0, inView.minX() - b.minX()),
-          std::max(0.0, b.maxY() - inView.maxY()), std::max(0.0, b.maxX() - inView.maxX())};
+  CGRect inWindow = b.offsetBy(offset.x, offset.y);
+  CGRect safe = insetRect(w->bounds(), w->safeInsets_);
+  return {std::max(0.0, safe.minY() - inWindow.minY()), std::max(0.0, safe.minX() - inWindow.minX()),
+          std::max(0.0, inWindow.maxY() - safe.maxY()), std::max(0.0, inWindow.maxX() - safe.maxX())};
 }
 
 void UIView::setLayoutMargins(const UIEdgeInsets& margins) {

@@ -64,6 +64,11 @@ TEST(ViewTests, SafeAreaInsetsAreTheCoveredPartOfTheView) {
     view->insetsLayoutMarginsFromSafeArea = false;
     EXPECT_EQ(view->effectiveLayoutMargins(), (UIEdgeInsets{8, 8, 8, 8}));
   }
+  // A transform that slides a view away leaves its insets as layout placed it.
+  auto sliding = UIView::create({0, 0, 390, 100});
+  window->addSubview(sliding);
+  sliding->setTransform(CGAffineTransform::makeTranslation(0, -200));
+  EXPECT_EQ(sliding->safeAreaInsets(), (UIEdgeInsets{47, 0, 0, 0}));
   auto outside = UIView::create({0, 0, 10, 10});
   EXPECT_EQ(outside->safeAreaInsets(), UIEdgeInsets{});
 }
