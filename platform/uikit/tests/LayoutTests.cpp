@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "platform/uikit/Log.h"
 #include "platform/uikit/UIKitError.h"
 #include "platform/uikit/View.h"
@@ -141,30 +143,42 @@ TEST(LayoutTests, VisualFormatErrorsNameTheProblem) {
 }
 
 TEST(LayoutTests, ConflictingRequiredConstraintIsLoggedAndDemoted) {
-  std::vector<std::string> lines;
-  auto previous = UIKitLog::setSink([&](const std::string& line) { lines.push_back(line); });
-  auto view = UIView::create({0, 0, 100, 100});
-  auto child = constrainedChild(view);
-  view->addConstraints({child->leftAnchor().constraintEqualTo(view->leftAnchor()),
-                        child->topAnchor().constraintEqualTo(view->topAnchor()),
-                        child->heightAnchor().constraintEqualToConstant(10),
-                        child->widthAnchor().constraintEqualToConstant(30)});
-  auto conflicting = child->widthAnchor().constraintEqualToConstant(60);
-  view->addConstraint(conflicting);
-  view->layoutIfNeeded();
-  UIKitLog::setSink(std::move(previous));
+  struct Case {
+    const char* name;
+    std::function<std::shared_ptr<NSLayoutConstraint>(UIView& child)> conflicting;
+    CGFloat widthAlone;  // once the constraint it fights is gone
+  };
+  const Case cases[] = {
+      {"equality", [](UIView& c) { return c.widthAnchor().constraintEqualToConstant(60); }, 60},
+      {"inequality", [](UIView& c) { return c.widthAnchor().constraintGreaterThanOrEqualToConstant(45); }, 45},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> lines;
+    auto previous = UIKitLog::setSink([&](const std::string& line) { lines.push_back(line); });
+    auto view = UIView::create({0, 0, 100, 100});
+    auto child = constrainedChild(view);
+    auto fixed = child->widthAnchor().constraintEqualToConstant(30);
+    view->addConstraints({child->leftAnchor().constraintEqualTo(view->leftAnchor()),
+                          child->topAnchor().constraintEqualTo(view->topAnchor()),
+                          child->heightAnchor().constraintEqualToConstant(10), fixed});
+    auto conflicting = c.conflicting(*child);
+    view->addConstraint(conflicting);
+    view->layoutIfNeeded();
+    UIKitLog::setSink(std::move(previous));
 
-  ASSERT_EQ(lines.size(), 1u);
-  EXPECT_NE(lines[0].find("Unable to simultaneously satisfy constraints"), std::string::npos);
-  EXPECT_TRUE(conflicting->isDemoted());
-  EXPECT_EQ(child->frame(), CGRect(0, 0, 30, 10));
-  // Once the other side of the conflict goes, the demoted constraint rejoins as required.
-  view->removeConstraint(view->constraints()[3]);
-  view->removeConstraint(conflicting);
-  view->addConstraint(conflicting);
-  view->layoutIfNeeded();
-  EXPECT_FALSE(conflicting->isDemoted());
-  EXPECT_EQ(child->frame().size.width, 60);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("Unable to simultaneously satisfy constraints"), std::string::npos);
+    EXPECT_TRUE(conflicting->isDemoted());
+    EXPECT_EQ(child->frame(), CGRect(0, 0, 30, 10));
+    // Once the other side of the conflict goes, the demoted constraint rejoins as required.
+    view->removeConstraint(fixed);
+    view->removeConstraint(conflicting);
+    view->addConstraint(conflicting);
+    view->layoutIfNeeded();
+    EXPECT_FALSE(conflicting->isDemoted());
+    EXPECT_EQ(child->frame().size.width, c.widthAlone);
+  }
 }
 
 TEST(LayoutTests, IntrinsicSizeYieldsByHuggingAndCompressionPriorities) {
