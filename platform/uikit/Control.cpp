@@ -1,0 +1,60 @@
+#include "platform/uikit/Control.h"
+
+#include <algorithm>
+
+namespace uikit {
+
+void UIControl::addTargetEntry(std::weak_ptr<const void> life, const void* target, const std::string& selector,
+                               unsigned events, std::function<void(UIControl&)> action) {
+  prune();
+  for (auto& e : entries_) {
+    if (e.target == target && e.selector == selector) {
+      e.events |= events;
+      return;
+    }
+  }
+  entries_.push_back({std::move(life), target, selector, events, std::move(action)});
+}
+
+void UIControl::removeTarget(const void* target, const std::string& selector, unsigned events) {
+  for (auto& e : entries_)
+    if ((!target || e.target == target) && (selector.empty() || e.selector == selector)) e.events &= ~events;
+  entries_.erase(std::remove_if(entries_.begin(), entries_.end(), [](const Entry& e) { return e.events == 0; }),
+                 entries_.end());
+}
+
+void UIControl::sendActionsForControlEvents(unsigned events) {
+  prune();
+  // Actions may add or remove targets: run a snapshot.
+  std::vector<std::function<void(UIControl&)>> due;
+  for (const auto& e : entries_)
+    if (e.events & events) due.push_back(e.action);
+  auto keep = shared_from_this();
+  for (auto& action : due) action(*this);
+}
+
+std::vector<std::string> UIControl::actionsForTarget(const void* target, unsigned event) const {
+  std::vector<std::string> out;
+  for (const auto& e : entries_)
+    if (e.target == target && (e.events & event) && !e.life.expired()) out.push_back(e.selector);
+  return out;
+}
+
+unsigned UIControl::allControlEvents() const {
+  unsigned all = 0;
+  for (const auto& e : entries_)
+    if (!e.life.expired()) all |= e.events;
+  return all;
+}
+
+std::size_t UIControl::targetCount() const {
+  return static_cast<std::size_t>(
+      std::count_if(entries_.begin(), entries_.end(), [](const Entry& e) { return !e.life.expired(); }));
+}
+
+void UIControl::prune() {
+  entries_.erase(std::remove_if(entries_.begin(), entries_.end(), [](const Entry& e) { return e.life.expired(); }),
+                 entries_.end());
+}
+
+}  // namespace uikit

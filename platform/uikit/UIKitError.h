@@ -1,0 +1,22 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "platform/foundation/Error.h"
+
+namespace uikit {
+
+inline constexpr const char* kUIKitErrorDomain = "UIKitErrorDomain";
+
+/// Codes of the toolkit's own errors.
+enum class UIKitError : std::int64_t {
+  // Visual-format constraints.
+  VisualFormatSyntax = 1,
+  VisualFormatUnknownView = 2,
+  VisualFormatUnknownMetric = 3,
+};
+
+/// An error of the toolkit's domain; `detail` says what was wrong and where.
+foundation::Error makeUIKitError(UIKitError code, const std::string& detail);
+
+}  // namespace uikit
