@@ -74,6 +74,7 @@ void readBuildId(const ImageLayout& layout, BinaryImage* image) {
         std::memset(image->uuid, 0, sizeof image->uuid);
         std::memcpy(image->uuid, notes + descAt, std::min<std::size_t>(note.n_descsz, sizeof image->uuid));
         image->hasUUID = true;
+        image->uuidAddress = note.n_descsz >= 16 ? image->slide + segment.p_vaddr + descAt : 0;
         return;
       }
       offset = next;
@@ -230,7 +231,9 @@ bool isNamedCode(const ElfW(Sym)& symbol) {
          (type == STT_FUNC || type == STT_OBJECT || type == STT_GNU_IFUNC);
 }
 
-// Nearest at or below, preferring a symbol whose size covers the address at equal start.
+// Nearest at or below, preferring a symbol whose size covers the address at equal start. A
+// symbol whose known size ends before the address is not it: the address then lies in a
+// function this table does not name, and naming its neighbour would be wrong.
 struct Best {
   std::uint64_t value = 0;
   bool covers = false;
@@ -239,6 +242,7 @@ struct Best {
   void offer(std::uint64_t start, std::uint64_t size, std::uint64_t target, const char* symbolName) {
     if (start > target) return;
     bool doesCover = target < start + size;
+    if (size != 0 && !doesCover) return;
     if (name == nullptr || start > value || (start == value && doesCover && !covers)) {
       value = start;
       covers = doesCover;
@@ -322,11 +326,15 @@ bool imageAtIndex(int index, BinaryImage* image) {
   return found;
 }
 
-bool imageForHeader(std::uintptr_t header, std::uintptr_t slide, const char* name, BinaryImage* image) {
+bool imageForHeader(std::uintptr_t header, const char* name, BinaryImage* image) {
   ImageLayout layout;
-  if (!readLayout(header, slide, name, &layout)) return false;
-  *image = layout.image;
-  return true;
+  if (!readLayout(header, header, name, &layout)) return false;
+  for (int i = 0; i < layout.headerCount; ++i) {
+    if (layout.headers[i].p_type == PT_LOAD && layout.headers[i].p_offset == 0) {
+      return readLayout(header, header - layout.headers[i].p_vaddr, name, &layout) && (*image = layout.image, true);
+    }
+  }
+  return false;
 }
 
 bool lookupAddress(std::uintptr_t address, SymbolInfo* info) {

@@ -16,6 +16,8 @@ struct BinaryImage {
   const char* name = "";        ///< file path as the loader knows it; never null
   std::uint8_t uuid[16] = {};   ///< first 16 bytes of the GNU build-id note
   bool hasUUID = false;
+  /// Where those 16 bytes lie in the loaded image, or 0 when the build-id is shorter than 16 bytes.
+  std::uintptr_t uuidAddress = 0;
   std::uint16_t machine = 0;    ///< ELF e_machine
 };
 
@@ -29,9 +31,10 @@ int imageCount();
 /// Runs during a crash: no allocation, no locks.
 bool imageAtIndex(int index, BinaryImage* image);
 
-/// Reads the image whose ELF header is at `header`, with the given slide and name.
+/// Reads the image whose ELF header is at `header` under the given name; the slide follows from
+/// the loadable segment that starts at file offset 0.
 /// Runs during a crash: no allocation, no locks.
-bool imageForHeader(std::uintptr_t header, std::uintptr_t slide, const char* name, BinaryImage* image);
+bool imageForHeader(std::uintptr_t header, const char* name, BinaryImage* image);
 
 /// Result of an address lookup. Names point into the images' own tables or into tables kept for
 /// the life of the process.

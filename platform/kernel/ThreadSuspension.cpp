@@ -121,10 +121,16 @@ int suspendThreads(const ThreadId* threads, int count, bool* suspended) {
   ThreadId self = currentThreadId();
   int slotOf[kSlotCount];
   for (int i = 0; i < kSlotCount; ++i) slotOf[i] = -1;
-  int nextSlot = 0;
+  int nextSlot = gUsedSlots.load(std::memory_order_acquire);
+  int alreadyStopped = 0;
   for (int i = 0; i < count; ++i) {
     if (i >= kSlotCount) break;
     if (threads[i] == self || threads[i] <= 0) continue;
+    if (suspendedThreadState(threads[i]) != nullptr) {
+      suspended[i] = true;
+      ++alreadyStopped;
+      continue;
+    }
     int index = findFreeSlot(nextSlot);
     if (index < 0) break;
     nextSlot = index + 1;
@@ -141,7 +147,7 @@ int suspendThreads(const ThreadId* threads, int count, bool* suspended) {
   gUsedSlots.store(nextSlot, std::memory_order_release);
 
   std::int64_t deadline = nowNanoseconds() + kSuspendDeadlineMilliseconds * 1000000;
-  int stopped = 0;
+  int stopped = alreadyStopped;
   for (;;) {
     int pending = 0;
     for (int i = 0; i < count && i < kSlotCount; ++i) {

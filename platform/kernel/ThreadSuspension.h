@@ -25,7 +25,9 @@ int threadSuspensionSignal();
 inline constexpr long kSuspendDeadlineMilliseconds = 250;
 
 /// Suspends each thread of `threads` except the caller; `suspended[i]` tells whether thread i
-/// stopped. Returns how many stopped. Suspending again before resuming is not supported.
+/// stopped (also when an earlier call stopped it). Returns how many of them are stopped. Calls
+/// before `resumeThreads` add to one suspension, so a caller can list again and stop threads
+/// that were created meanwhile.
 /// Runs during a crash: no allocation, no locks.
 int suspendThreads(const ThreadId* threads, int count, bool* suspended);
 

@@ -121,10 +121,9 @@ TEST(BinaryImagesTests, LooksUpExportedAndFileOnlySymbols) {
   auto hidden = reinterpret_cast<std::uintptr_t>(
       reinterpret_cast<void* (*)()>(dlsym(handle, "kernel_fixture_hidden_address"))());
   kernel::SymbolInfo info;
+  // Before, its exported neighbours' sizes show that none of them holds it: no name at all.
   ASSERT_TRUE(kernel::lookupAddress(hidden + 1, &info));
-  if (info.symbolName != nullptr) {
-    EXPECT_EQ(std::strstr(info.symbolName, "hiddenHelper"), nullptr);
-  }
+  EXPECT_EQ(info.symbolName, nullptr) << info.symbolName;
   kernel::prepareSymbolTables();
   ASSERT_TRUE(kernel::lookupAddress(hidden + 1, &info));
   ASSERT_NE(info.symbolName, nullptr);
