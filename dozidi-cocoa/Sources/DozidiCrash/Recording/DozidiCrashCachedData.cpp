@@ -2,6 +2,7 @@
 
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashSymbolRebinding.h"
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/detail/ToolsLog.h"
+#include "platform/kernel/BinaryImages.h"
 #include "platform/kernel/Threads.h"
 
 #include <pthread.h>
@@ -50,8 +51,10 @@ void refreshLoop() {
   while (!gStop) {
     lock.unlock();
     if (dozidicrash::detail::refreshCachedThreadData()) {
-      // Linux announces no newly loaded image; catch them here for the symbol rebinding.
+      // Linux announces no newly loaded image; catch them here for the symbol rebinding and
+      // for the symbol tables the crash path names frames with.
       dozidicrash_rebindNewImages();
+      kernel::prepareSymbolTables();
     }
     lock.lock();
     int seconds = gStartupCountdown > 0 ? 1 : gPollingInterval;

@@ -4,9 +4,12 @@
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashCPU.h"
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashStackCursor.h"
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/detail/ToolsLog.h"
+#include "platform/kernel/BinaryImages.h"
 #include "platform/kernel/SafeMemory.h"
 #include "platform/kernel/ThreadSuspension.h"
 #include "platform/kernel/Threads.h"
+
+#include <execinfo.h>
 
 #include <cstring>
 
@@ -55,6 +58,10 @@ void finishCrashedContext(DozidiCrashMachineContext* context) {
 
 bool dozidicrashmc_prepare() {
   kernel::prepareSafeReads();
+  kernel::prepareSymbolTables();
+  // The first backtrace loads the unwinder library, which allocates: do it now, not in a crash.
+  void* frames[4];
+  ::backtrace(frames, 4);
   return kernel::installThreadSuspension();
 }
 
@@ -121,7 +128,8 @@ bool dozidicrashmc_hasValidExceptionRegisters(const DozidiCrashMachineContext* c
 void dozidicrashmc_suspendEnvironment(DozidiCrashThread** threadsOut, int* countOut) {
   *threadsOut = nullptr;
   *countOut = 0;
-  dozidicrashmc_prepare();
+  // Installing the handler is only sigaction calls, which a crash handler may make.
+  kernel::installThreadSuspension();
   int known = 0;
   for (int pass = 0; pass < kSuspendPasses; ++pass) {
     int count = kernel::listThreads(gListScratch, kMaxSuspendedThreads);

@@ -73,6 +73,7 @@ void dozidicrashmc_suspendEnvironment(DozidiCrashThread** threadsOut, int* count
 /// Runs during a crash: no allocation, no locks.
 void dozidicrashmc_resumeEnvironment(DozidiCrashThread* threads, int count);
 
-/// Prepares suspension (the signal handler) and the safe reads. Normal time; the recorder's
-/// install calls it, and the functions above call it lazily too.
+/// Prepares what the crash path needs: the suspend signal's handler, the safe reads, the files'
+/// symbol tables and the unwinder. Normal time; the recorder's install calls it. Suspension
+/// installs its handler lazily too, but symbols of non-exported functions need this call.
 bool dozidicrashmc_prepare();

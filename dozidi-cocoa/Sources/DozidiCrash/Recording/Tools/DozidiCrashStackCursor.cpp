@@ -121,10 +121,20 @@ void dozidicrashsc_initWithBacktrace(DozidiCrashStackCursor* cursor, const std::
   cursor->context.list.skipEntries = skipEntries;
 }
 
-void dozidicrashsc_initSelfThread(DozidiCrashStackCursor* cursor, int skipEntries) {
+__attribute__((noinline)) void dozidicrashsc_initSelfThread(DozidiCrashStackCursor* cursor, int skipEntries) {
   void* frames[kDozidiCrashMaxBacktraceEntries];
   int length = ::backtrace(frames, kDozidiCrashMaxBacktraceEntries);
-  dozidicrashsc_initWithBacktrace(cursor, cursor->context.list.storage, length, skipEntries + 1);
+  // Our caller's frame is the one we return to. Wrappers around backtrace (sanitizers
+  // intercept it) add frames of their own before ours, so find it rather than count.
+  int callerIndex = 1;
+  void* returnAddress = __builtin_return_address(0);
+  for (int i = 0; i < length && i < 4; ++i) {
+    if (frames[i] == returnAddress) {
+      callerIndex = i;
+      break;
+    }
+  }
+  dozidicrashsc_initWithBacktrace(cursor, cursor->context.list.storage, length, skipEntries + callerIndex);
   for (int i = 0; i < length; ++i) cursor->context.list.storage[i] = reinterpret_cast<std::uintptr_t>(frames[i]);
   cursor->asyncCaller = dozidicrash_get_async_caller_for_thread(dozidicrashthread_self());
 }

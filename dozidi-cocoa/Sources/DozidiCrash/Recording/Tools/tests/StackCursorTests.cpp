@@ -14,7 +14,9 @@
 
 namespace {
 std::atomic<bool> gParked{false};
-std::atomic<bool> gLeave{false};
+// Read with the builtin, so the spinning thread stays inside the parked function also in an
+// unoptimised build.
+bool gLeave = false;
 }  // namespace
 
 // The test program exports its symbols, so these are named from its dynamic symbol table.
@@ -23,7 +25,7 @@ extern "C" __attribute__((noinline)) void dz_test_signal_parked() { gParked = tr
 // Not a leaf (it calls out before spinning), so it sets up its own frame.
 extern "C" __attribute__((noinline)) void dz_test_parked_here() {
   dz_test_signal_parked();
-  while (!gLeave.load(std::memory_order_relaxed)) {
+  while (!__atomic_load_n(&gLeave, __ATOMIC_RELAXED)) {
   }
 }
 
@@ -48,7 +50,7 @@ std::vector<std::string> symbolNames(DozidiCrashStackCursor& cursor) {
 
 TEST(StackCursorTests, AParkedThreadShowsItsFunctionFirst) {
   gParked = false;
-  gLeave = false;
+  __atomic_store_n(&gLeave, false, __ATOMIC_RELAXED);
   std::atomic<DozidiCrashThread> id{0};
   std::thread parked([&] {
     id = dozidicrashthread_self();
@@ -65,7 +67,7 @@ TEST(StackCursorTests, AParkedThreadShowsItsFunctionFirst) {
   dozidicrashsc_initWithMachineContext(&cursor, 100, &context);
   std::vector<std::string> names = symbolNames(cursor);
   dozidicrashmc_resumeEnvironment(threads, count);
-  gLeave = true;
+  __atomic_store_n(&gLeave, true, __ATOMIC_RELAXED);
   parked.join();
 
   ASSERT_FALSE(names.empty());
