@@ -82,7 +82,11 @@ void readBuildId(const ImageLayout& layout, BinaryImage* image) {
   }
 }
 
-bool readLayout(std::uintptr_t header, std::uintptr_t slide, const char* name, ImageLayout* layout) {
+// Whether to read an image's build-id note: lookups, done per frame, do not need it.
+enum class BuildId : bool { Skip, Read };
+
+bool readLayout(std::uintptr_t header, std::uintptr_t slide, const char* name, ImageLayout* layout,
+                BuildId buildId = BuildId::Read) {
   ElfW(Ehdr) elf;
   if (!readValue(header, &elf) || !isElfHeader(elf)) return false;
   int count = std::min<int>(elf.e_phnum, kMaxProgramHeaders);
@@ -107,20 +111,21 @@ bool readLayout(std::uintptr_t header, std::uintptr_t slide, const char* name, I
   if (high == 0) return false;
   image.vmAddress = low;
   image.size = high - low;
-  readBuildId(*layout, &image);
+  if (buildId == BuildId::Read) readBuildId(*layout, &image);
   return true;
 }
 
 // The header of a listed image: at its load bias for libraries and PIE programs, found through
 // the auxiliary vector for a non-PIE main program.
-bool layoutOfListed(const link_map& entry, bool first, const char* name, ImageLayout* layout) {
-  if (readLayout(entry.l_addr, entry.l_addr, name, layout)) return true;
+bool layoutOfListed(const link_map& entry, bool first, const char* name, ImageLayout* layout,
+                    BuildId buildId = BuildId::Read) {
+  if (readLayout(entry.l_addr, entry.l_addr, name, layout, buildId)) return true;
   if (!first || gProgramHeaders == 0) return false;
   for (std::size_t i = 0; i < gProgramHeaderCount; ++i) {
     ElfW(Phdr) segment;
     if (!readValue(gProgramHeaders + i * sizeof segment, &segment)) return false;
     if (segment.p_type == PT_LOAD && segment.p_offset == 0) {
-      return readLayout(entry.l_addr + segment.p_vaddr, entry.l_addr, name, layout);
+      return readLayout(entry.l_addr + segment.p_vaddr, entry.l_addr, name, layout, buildId);
     }
   }
   return false;
@@ -150,7 +155,7 @@ const char* nameOf(const link_map& entry, int index) {
 bool findImageHolding(std::uintptr_t address, ImageLayout* layout) {
   bool found = false;
   walkLinkMap([&](int index, const link_map& entry) {
-    if (!layoutOfListed(entry, index == 0, nameOf(entry, index), layout)) return true;
+    if (!layoutOfListed(entry, index == 0, nameOf(entry, index), layout, BuildId::Skip)) return true;
     for (int i = 0; i < layout->headerCount; ++i) {
       const ElfW(Phdr)& segment = layout->headers[i];
       std::uintptr_t start = entry.l_addr + segment.p_vaddr;

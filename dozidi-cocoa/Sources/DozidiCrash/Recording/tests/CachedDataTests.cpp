@@ -71,10 +71,16 @@ TEST(CachedDataTests, ReadersNeverSeeATornCache) {
       }
     });
   }
-  for (int i = 0; i < 300; ++i) dozidicrash::detail::refreshCachedThreadData();
+  // Enough swaps, with readers active during them; bounded in time should refreshes starve.
+  int swaps = 0;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while ((swaps < 300 || lookups.load() < 1000) && std::chrono::steady_clock::now() < deadline) {
+    if (dozidicrash::detail::refreshCachedThreadData()) ++swaps;
+  }
   stop = true;
   for (std::thread& reader : readers) reader.join();
-  EXPECT_GT(lookups.load(), 0);
+  EXPECT_GE(swaps, 300);
+  EXPECT_GE(lookups.load(), 1000);
 }
 
 }  // namespace

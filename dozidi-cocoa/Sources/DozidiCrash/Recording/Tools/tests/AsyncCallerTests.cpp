@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <condition_variable>
 #include <functional>
 #include <map>
@@ -125,6 +126,14 @@ TEST(AsyncCallerTests, ANestedScheduleChainsToTheOuterCaller) {
   worker.join();
   EXPECT_TRUE(seen.chained);
   EXPECT_EQ(seen.outerReferences, 2u);
+
+  // A crash handler's release only counts down: the record is still readable at zero.
+  dozidicrash_async_backtrace_t* kept = dozidicrash_captureAsyncCaller();
+  ASSERT_NE(kept, nullptr);
+  dozidicrash_releaseAsyncCallerInCrash(kept);
+  EXPECT_EQ(kept->refcount.load(), 0u);
+  EXPECT_GT(kept->len, 0u);
+  std::free(kept);
   dozidicrash_uninstallAsyncHooks();
 }
 

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -83,34 +84,45 @@ TEST(MachineContextTests, ACrashedContextListsAtMostOneHundredThreads) {
   for (std::thread& thread : threads) thread.join();
 }
 
-TEST(MachineContextTests, SuspendedThreadsGiveTheirRegistersAndRunAfterResume) {
-  std::atomic<std::uint64_t> counter{0};
+TEST(MachineContextTests, SuspendedThreadsStayStillGiveTheirRegistersAndRunAfterResume) {
+  struct Spinner {
+    std::atomic<std::uint64_t> counter{0};
+    std::atomic<DozidiCrashThread> id{0};
+    std::thread thread;
+  } spinners[3];
   std::atomic<bool> stop{false};
-  std::atomic<DozidiCrashThread> id{0};
-  std::thread spinner([&] {
-    id = dozidicrashthread_self();
-    while (!stop.load(std::memory_order_relaxed)) counter.fetch_add(1, std::memory_order_relaxed);
-  });
-  while (id.load() == 0 || counter.load() == 0) std::this_thread::yield();
+  for (Spinner& spinner : spinners) {
+    spinner.thread = std::thread([&spinner, &stop] {
+      spinner.id = dozidicrashthread_self();
+      while (!stop.load(std::memory_order_relaxed)) spinner.counter.fetch_add(1, std::memory_order_relaxed);
+    });
+    while (spinner.id.load() == 0 || spinner.counter.load() == 0) std::this_thread::yield();
+  }
 
   DozidiCrashThread* threads = nullptr;
   int count = 0;
   dozidicrashmc_suspendEnvironment(&threads, &count);
   ASSERT_NE(threads, nullptr);
-  std::uint64_t before = counter.load();
-  DozidiCrashMachineContext context;
-  ASSERT_TRUE(dozidicrashmc_getContextForThread(id, &context, false));
-  EXPECT_TRUE(dozidicrashmc_canHaveCPUState(&context));
-  EXPECT_NE(dozidicrashcpu_instructionAddress(&context), 0u);
-  EXPECT_NE(dozidicrashcpu_stackPointer(&context), 0u);
-  EXPECT_EQ(counter.load(), before);
+  std::uint64_t before[3];
+  for (int i = 0; i < 3; ++i) before[i] = spinners[i].counter.load();
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(spinners[i].counter.load(), before[i]) << "spinner " << i << " kept running";
+    DozidiCrashMachineContext context;
+    ASSERT_TRUE(dozidicrashmc_getContextForThread(spinners[i].id, &context, false));
+    EXPECT_TRUE(dozidicrashmc_canHaveCPUState(&context));
+    EXPECT_NE(dozidicrashcpu_instructionAddress(&context), 0u);
+    EXPECT_NE(dozidicrashcpu_stackPointer(&context), 0u);
+  }
   dozidicrashmc_resumeEnvironment(threads, count);
-  while (counter.load() == before) std::this_thread::yield();
+  for (int i = 0; i < 3; ++i) {
+    while (spinners[i].counter.load() == before[i]) std::this_thread::yield();
+  }
 
-  // Resuming without a list does nothing (and must not wake anything twice).
+  // Resuming without a list does nothing.
   dozidicrashmc_resumeEnvironment(nullptr, 0);
   stop = true;
-  spinner.join();
+  for (Spinner& spinner : spinners) spinner.thread.join();
 }
 
 class SafeReadTests : public ::testing::Test {
