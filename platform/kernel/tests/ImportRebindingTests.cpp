@@ -77,7 +77,10 @@ TEST(ImportRebindingTests, RedirectsOneLibrarysCallAndRestoresReadOnlySlots) {
   bool checked = false;
   for (int i = 0; i < image.dlpi_phnum; ++i) {
     if (image.dlpi_phdr[i].p_type != PT_GNU_RELRO) continue;
-    EXPECT_EQ(permissionsAt(reinterpret_cast<void*>(image.dlpi_addr + image.dlpi_phdr[i].p_vaddr)).substr(0, 2), "r-");
+    std::uintptr_t start = image.dlpi_addr + image.dlpi_phdr[i].p_vaddr;
+    for (std::uintptr_t page = start & ~std::uintptr_t{4095}; page < start + image.dlpi_phdr[i].p_memsz; page += 4096) {
+      EXPECT_EQ(permissionsAt(reinterpret_cast<void*>(page)).substr(0, 2), "r-") << std::hex << page;
+    }
     checked = true;
   }
   EXPECT_TRUE(checked) << "the caller fixture was linked without RELRO";
