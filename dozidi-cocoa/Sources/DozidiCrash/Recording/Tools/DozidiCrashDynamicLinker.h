@@ -1,0 +1,44 @@
+#pragma once
+// Loaded images as report records, and an address-to-symbol lookup that takes no loader lock.
+// Images are ELF: the UUID is the first 16 bytes of the GNU build-id.
+
+#include <dlfcn.h>
+
+#include <cstdint>
+
+struct DozidiCrashBinaryImage {
+  std::uint64_t address;    ///< the ELF header in memory
+  std::uint64_t vmAddress;  ///< lowest loadable virtual address (0 for PIE programs and libraries)
+  std::uint64_t size;
+  const char* name;
+  const std::uint8_t* uuid;  ///< 16 bytes inside the loaded build-id note, or null
+  std::int32_t cpuType;
+  std::int32_t cpuSubType;
+  std::uint64_t majorVersion;
+  std::uint64_t minorVersion;
+  std::uint64_t revisionVersion;
+  const char* crashInfoMessage;
+  const char* crashInfoMessage2;
+};
+
+/// Fills `info` (image path, header address, symbol name, symbol address) for the image holding
+/// `address`. True when an image holds it, also when no symbol does (then dli_sname is null).
+/// Runs during a crash: no allocation, no locks.
+bool dozidicrashdl_dladdr(std::uintptr_t address, Dl_info* info);
+
+/// Runs during a crash: no allocation, no locks.
+std::uint32_t dozidicrashdl_imageCount();
+bool dozidicrashdl_getBinaryImage(int index, DozidiCrashBinaryImage* image);
+bool dozidicrashdl_getBinaryImageForHeader(const void* header, const char* imageName, DozidiCrashBinaryImage* image);
+
+/// Index of the first image whose name equals `imageName` (exact) or contains it; 0xFFFFFFFF
+/// when none matches or the name is null.
+/// Runs during a crash: no allocation, no locks.
+std::uint32_t dozidicrashdl_imageNamed(const char* imageName, bool exactMatch);
+
+/// The 16 UUID bytes of that image, or null.
+const std::uint8_t* dozidicrashdl_imageUUID(const char* imageName, bool exactMatch);
+
+/// Writes 16 bytes as upper-case 8-4-4-4-12 text and a terminator (37 bytes).
+/// Runs during a crash: no allocation, no locks.
+void dozidicrashdl_uuidToString(const std::uint8_t* bytes, char* text);

@@ -1,0 +1,169 @@
+#include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashMachineContext.h"
+
+#include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashAsyncCaller.h"
+#include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashCPU.h"
+#include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashStackCursor.h"
+#include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/detail/ToolsLog.h"
+#include "platform/kernel/BinaryImages.h"
+#include "platform/kernel/SafeMemory.h"
+#include "platform/kernel/ThreadSuspension.h"
+#include "platform/kernel/Threads.h"
+
+#include <execinfo.h>
+
+#include <cstring>
+
+namespace {
+
+// Depth at which a crashed thread's stack counts as overflowed.
+constexpr int kStackOverflowDepth = 150;
+// Threads the suspension keeps track of; the context reports the first 100 of them.
+constexpr int kMaxSuspendedThreads = 512;
+// Passes of list-and-stop: a thread started during one pass is caught by the next.
+constexpr int kSuspendPasses = 3;
+
+DozidiCrashThread gSuspendedList[kMaxSuspendedThreads];
+kernel::ThreadId gListScratch[kMaxSuspendedThreads];
+bool gStoppedScratch[kMaxSuspendedThreads];
+
+void fillThreadList(DozidiCrashMachineContext* context) {
+  kernel::ThreadId threads[kDozidiCrashMaxContextThreads];
+  int count = kernel::listThreads(threads, kDozidiCrashMaxContextThreads);
+  if (count < 0) {
+    DOZIDICRASH_TOOLS_LOG_ERROR("task_threads: %s", "cannot read /proc/self/task");
+    context->threadCount = 0;
+    return;
+  }
+  if (count > kDozidiCrashMaxContextThreads) {
+    DOZIDICRASH_TOOLS_LOG_ERROR("Thread count %d is higher than maximum of %d", count, kDozidiCrashMaxContextThreads);
+    count = kDozidiCrashMaxContextThreads;
+  }
+  for (int i = 0; i < count; ++i) context->allThreads[i] = static_cast<DozidiCrashThread>(threads[i]);
+  context->threadCount = count;
+}
+
+void finishCrashedContext(DozidiCrashMachineContext* context) {
+  DozidiCrashStackCursor cursor;
+  dozidicrashsc_initWithMachineContext(&cursor, kStackOverflowDepth, context);
+  while (cursor.advanceCursor(&cursor)) {
+  }
+  context->isStackOverflow = cursor.state.hasGivenUp;
+  // A crashed context is built in the crash path, where nothing may be freed.
+  dozidicrash_releaseAsyncCallerInCrash(cursor.asyncCaller);
+  cursor.asyncCaller = nullptr;
+  fillThreadList(context);
+}
+
+}  // namespace
+
+bool dozidicrashmc_prepare() {
+  kernel::prepareSafeReads();
+  kernel::prepareSymbolTables();
+  // The first backtrace loads the unwinder library, which allocates: do it now, not in a crash.
+  void* frames[4];
+  ::backtrace(frames, 4);
+  return kernel::installThreadSuspension();
+}
+
+int dozidicrashmc_contextSize() { return static_cast<int>(sizeof(DozidiCrashMachineContext)); }
+
+DozidiCrashThread dozidicrashthread_self() { return static_cast<DozidiCrashThread>(kernel::currentThreadId()); }
+
+bool dozidicrashthread_getThreadName(DozidiCrashThread thread, char* buffer, int length) {
+  if (buffer == nullptr || length < 1) return false;
+  return kernel::readThreadName(static_cast<kernel::ThreadId>(thread), buffer, static_cast<std::size_t>(length));
+}
+
+bool dozidicrashmc_getContextForThread(DozidiCrashThread thread, DozidiCrashMachineContext* context, bool isCrashedContext) {
+  std::memset(context, 0, sizeof *context);
+  context->thisThread = thread;
+  context->isCrashedContext = isCrashedContext;
+  context->isSignalContext = false;
+  context->isCurrentThread = thread == dozidicrashthread_self();
+  if (!context->isCurrentThread) dozidicrashcpu_getState(context);
+  if (isCrashedContext) finishCrashedContext(context);
+  return true;
+}
+
+bool dozidicrashmc_getContextForSignal(void* userContext, DozidiCrashMachineContext* context) {
+  std::memset(context, 0, sizeof *context);
+  if (userContext != nullptr) {
+    std::memcpy(&context->machineContext, &static_cast<ucontext_t*>(userContext)->uc_mcontext, sizeof context->machineContext);
+    // The floating-point area belongs to the signal frame; the report does not use it.
+    context->machineContext.fpregs = nullptr;
+  }
+  context->thisThread = dozidicrashthread_self();
+  context->isCurrentThread = true;
+  context->isCrashedContext = true;
+  context->isSignalContext = true;
+  finishCrashedContext(context);
+  return true;
+}
+
+DozidiCrashThread dozidicrashmc_getThreadFromContext(const DozidiCrashMachineContext* context) { return context->thisThread; }
+
+int dozidicrashmc_getThreadCount(const DozidiCrashMachineContext* context) { return context->threadCount; }
+
+DozidiCrashThread dozidicrashmc_getThreadAtIndex(const DozidiCrashMachineContext* context, int index) {
+  return index >= 0 && index < context->threadCount ? context->allThreads[index] : 0;
+}
+
+int dozidicrashmc_indexOfThread(const DozidiCrashMachineContext* context, DozidiCrashThread thread) {
+  for (int i = 0; i < context->threadCount; ++i) {
+    if (context->allThreads[i] == thread) return i;
+  }
+  return -1;
+}
+
+bool dozidicrashmc_isCrashedContext(const DozidiCrashMachineContext* context) { return context->isCrashedContext; }
+
+bool dozidicrashmc_canHaveCPUState(const DozidiCrashMachineContext* context) {
+  return !context->isCurrentThread || context->isSignalContext;
+}
+
+bool dozidicrashmc_hasValidExceptionRegisters(const DozidiCrashMachineContext* context) {
+  return dozidicrashmc_canHaveCPUState(context) && dozidicrashmc_isCrashedContext(context);
+}
+
+void dozidicrashmc_suspendEnvironment(DozidiCrashThread** threadsOut, int* countOut) {
+  *threadsOut = nullptr;
+  *countOut = 0;
+  // Installing the handler is only sigaction calls, which a crash handler may make.
+  kernel::installThreadSuspension();
+  int known = 0;
+  for (int pass = 0; pass < kSuspendPasses; ++pass) {
+    int count = kernel::listThreads(gListScratch, kMaxSuspendedThreads);
+    if (count < 0) {
+      DOZIDICRASH_TOOLS_LOG_ERROR("task_threads: %s", "cannot read /proc/self/task");
+      if (pass == 0) return;
+      break;
+    }
+    if (count > kMaxSuspendedThreads) count = kMaxSuspendedThreads;
+    // Threads not seen in an earlier pass go to the end of the list.
+    int added = 0;
+    for (int i = 0; i < count; ++i) {
+      bool seen = false;
+      for (int k = 0; k < known && !seen; ++k) seen = gSuspendedList[k] == static_cast<DozidiCrashThread>(gListScratch[i]);
+      if (!seen) gSuspendedList[known + added++] = static_cast<DozidiCrashThread>(gListScratch[i]);
+    }
+    if (added == 0) break;
+    for (int i = 0; i < added; ++i) gListScratch[i] = static_cast<kernel::ThreadId>(gSuspendedList[known + i]);
+    kernel::suspendThreads(gListScratch, added, gStoppedScratch);
+    for (int i = 0; i < added; ++i) {
+      if (!gStoppedScratch[i] && gListScratch[i] != kernel::currentThreadId()) {
+        DOZIDICRASH_TOOLS_LOG_ERROR("thread_suspend (%08x): %s", static_cast<unsigned>(gListScratch[i]), "no answer to the suspend signal");
+      }
+    }
+    known += added;
+  }
+  *threadsOut = gSuspendedList;
+  *countOut = known;
+}
+
+void dozidicrashmc_resumeEnvironment(DozidiCrashThread* threads, int count) {
+  if (threads == nullptr || count == 0) {
+    DOZIDICRASH_TOOLS_LOG_ERROR("we should call dozidicrashmc_suspendEnvironment() first");
+    return;
+  }
+  kernel::resumeThreads();
+}

@@ -1,0 +1,175 @@
+#include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashStackCursor.h"
+
+#include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashCPU.h"
+#include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashDynamicLinker.h"
+#include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashMachineContext.h"
+#include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashMemory.h"
+
+#include <dlfcn.h>
+#include <execinfo.h>
+
+#include <cstring>
+
+namespace {
+
+bool neverAdvance(DozidiCrashStackCursor*) { return false; }
+
+bool yield(DozidiCrashStackCursor* cursor, std::uint64_t address, bool isInstructionAddress) {
+  cursor->stackEntry.address = address;
+  cursor->state.isInstructionAddress = isInstructionAddress;
+  cursor->state.currentDepth++;
+  return true;
+}
+
+// The marker stands before each async caller's frames; depth counts again from there.
+bool switchToAsyncCallers(DozidiCrashStackCursor* cursor) {
+  if (cursor->asyncCaller == nullptr) return false;
+  cursor->asyncCallerWalk = cursor->asyncCaller;
+  cursor->state.currentDepth = 0;
+  cursor->stackEntry.address = kDozidiCrashAsyncMarker;
+  cursor->state.isInstructionAddress = false;
+  return true;
+}
+
+bool asyncStep(DozidiCrashStackCursor* cursor) {
+  dozidicrash_async_backtrace_t* walk = cursor->asyncCallerWalk;
+  auto index = static_cast<std::uint64_t>(cursor->state.currentDepth);
+  if (index < walk->len && index < 128 && walk->backtrace[index] >= 2) {
+    return yield(cursor, dozidicrashcpu_normaliseInstructionPointer(walk->backtrace[index]), false);
+  }
+  if (walk->next == nullptr) return false;
+  cursor->asyncCallerWalk = walk->next;
+  cursor->state.currentDepth = 0;
+  cursor->stackEntry.address = kDozidiCrashAsyncMarker;
+  cursor->state.isInstructionAddress = false;
+  return true;
+}
+
+bool advanceList(DozidiCrashStackCursor* cursor) {
+  if (cursor->asyncCallerWalk != nullptr) return asyncStep(cursor);
+  auto& list = cursor->context.list;
+  int depth = cursor->state.currentDepth;
+  if (depth >= list.length - list.skipEntries) return switchToAsyncCallers(cursor);
+  std::uintptr_t entry = list.addresses[depth + list.skipEntries];
+  if (entry == 0 || entry == 1) return switchToAsyncCallers(cursor);
+  return yield(cursor, dozidicrashcpu_normaliseInstructionPointer(entry), false);
+}
+
+void resetThread(DozidiCrashStackCursor* cursor) {
+  dozidicrashsc_resetCursor(cursor);
+  auto& thread = cursor->context.thread;
+  thread.currentFrame.previous = 0;
+  thread.currentFrame.returnAddress = 0;
+  thread.instructionAddress = 0;
+  thread.linkRegister = 0;
+  thread.isPastFramePointer = false;
+}
+
+bool advanceThread(DozidiCrashStackCursor* cursor) {
+  if (cursor->asyncCallerWalk != nullptr) return asyncStep(cursor);
+  auto& thread = cursor->context.thread;
+  if (cursor->state.currentDepth >= thread.maxStackDepth) {
+    cursor->state.hasGivenUp = true;
+    return false;
+  }
+  if (thread.instructionAddress == 0) {
+    thread.instructionAddress = dozidicrashcpu_instructionAddress(thread.machineContext);
+    if (thread.instructionAddress == 0) return switchToAsyncCallers(cursor);
+    return yield(cursor, dozidicrashcpu_normaliseInstructionPointer(thread.instructionAddress), true);
+  }
+  if (thread.linkRegister == 0 && !thread.isPastFramePointer) {
+    thread.linkRegister = dozidicrashcpu_linkRegister(thread.machineContext);
+    if (thread.linkRegister != 0) return yield(cursor, dozidicrashcpu_normaliseInstructionPointer(thread.linkRegister), false);
+  }
+  if (thread.currentFrame.previous == 0) {
+    if (thread.isPastFramePointer) return switchToAsyncCallers(cursor);
+    thread.currentFrame.previous = dozidicrashcpu_framePointer(thread.machineContext);
+    thread.isPastFramePointer = true;
+  }
+  // A frame record is {caller's frame pointer, return address}, 16 bytes at the frame pointer.
+  if (!dozidicrashmem_copySafely(reinterpret_cast<const void*>(thread.currentFrame.previous), &thread.currentFrame,
+                                 static_cast<int>(sizeof thread.currentFrame))) {
+    return false;
+  }
+  if (thread.currentFrame.previous == 0 || thread.currentFrame.returnAddress == 0) return switchToAsyncCallers(cursor);
+  return yield(cursor, dozidicrashcpu_normaliseInstructionPointer(thread.currentFrame.returnAddress), false);
+}
+
+}  // namespace
+
+void dozidicrashsc_resetCursor(DozidiCrashStackCursor* cursor) {
+  cursor->state.currentDepth = 0;
+  cursor->state.hasGivenUp = false;
+  cursor->state.isInstructionAddress = false;
+  cursor->stackEntry = DozidiCrashStackEntry{};
+  cursor->asyncCallerWalk = nullptr;
+}
+
+void dozidicrashsc_initCursor(DozidiCrashStackCursor* cursor, void (*resetCursor)(DozidiCrashStackCursor*),
+                              bool (*advanceCursor)(DozidiCrashStackCursor*)) {
+  cursor->symbolicate = dozidicrashsc_symbolicate;
+  cursor->asyncCaller = nullptr;
+  cursor->resetCursor = resetCursor != nullptr ? resetCursor : dozidicrashsc_resetCursor;
+  cursor->advanceCursor = advanceCursor != nullptr ? advanceCursor : neverAdvance;
+  cursor->resetCursor(cursor);
+}
+
+void dozidicrashsc_initWithBacktrace(DozidiCrashStackCursor* cursor, const std::uintptr_t* addresses, int length, int skipEntries) {
+  dozidicrashsc_initCursor(cursor, dozidicrashsc_resetCursor, advanceList);
+  cursor->context.list.addresses = addresses;
+  cursor->context.list.length = length;
+  cursor->context.list.skipEntries = skipEntries;
+}
+
+__attribute__((noinline)) void dozidicrashsc_initSelfThread(DozidiCrashStackCursor* cursor, int skipEntries) {
+  void* frames[kDozidiCrashMaxBacktraceEntries];
+  int length = ::backtrace(frames, kDozidiCrashMaxBacktraceEntries);
+  // Our caller's frame is the one we return to. Wrappers around backtrace (sanitizers
+  // intercept it) add frames of their own before ours, so find it rather than count.
+  int callerIndex = 1;
+  void* returnAddress = __builtin_return_address(0);
+  for (int i = 0; i < length && i < 4; ++i) {
+    if (frames[i] == returnAddress) {
+      callerIndex = i;
+      break;
+    }
+  }
+  dozidicrashsc_initWithBacktrace(cursor, cursor->context.list.storage, length, skipEntries + callerIndex);
+  for (int i = 0; i < length; ++i) cursor->context.list.storage[i] = reinterpret_cast<std::uintptr_t>(frames[i]);
+  cursor->asyncCaller = dozidicrash_get_async_caller_for_thread(dozidicrashthread_self());
+}
+
+void dozidicrashsc_initWithMachineContext(DozidiCrashStackCursor* cursor, int maxStackDepth,
+                                          const DozidiCrashMachineContext* machineContext) {
+  dozidicrashsc_initCursor(cursor, resetThread, advanceThread);
+  cursor->context.thread.machineContext = machineContext;
+  cursor->context.thread.maxStackDepth = maxStackDepth;
+  cursor->asyncCaller = dozidicrash_get_async_caller_for_thread(machineContext->thisThread);
+}
+
+bool dozidicrashsc_symbolicate(DozidiCrashStackCursor* cursor) {
+  DozidiCrashStackEntry& entry = cursor->stackEntry;
+  if (entry.address == kDozidiCrashAsyncMarker) {
+    entry.imageName = nullptr;
+    entry.imageAddress = 0;
+    entry.symbolName = kDozidiCrashAsyncMarkerName;
+    entry.symbolAddress = 0;
+    return true;
+  }
+  // A return address points after its call; the call itself lies one byte before. The
+  // executing instruction of a thread's first frame is looked up where it is.
+  std::uintptr_t lookup = cursor->state.isInstructionAddress ? entry.address : entry.address - 1;
+  Dl_info info;
+  if (!dozidicrashdl_dladdr(lookup, &info)) {
+    entry.imageName = nullptr;
+    entry.imageAddress = 0;
+    entry.symbolName = nullptr;
+    entry.symbolAddress = 0;
+    return false;
+  }
+  entry.imageName = info.dli_fname;
+  entry.imageAddress = reinterpret_cast<std::uintptr_t>(info.dli_fbase);
+  entry.symbolName = info.dli_sname;
+  entry.symbolAddress = reinterpret_cast<std::uintptr_t>(info.dli_saddr);
+  return true;
+}

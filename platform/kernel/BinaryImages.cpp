@@ -1,0 +1,451 @@
+#include "platform/kernel/BinaryImages.h"
+
+#include "platform/kernel/SafeMemory.h"
+
+#include <elf.h>
+#include <fcntl.h>
+#include <link.h>
+#include <sys/auxv.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace kernel {
+
+namespace {
+
+// Program headers beyond this are ignored; real images have about a dozen.
+constexpr int kMaxProgramHeaders = 64;
+// The list is walked with a bound so that a corrupt (cyclic) list cannot hang a crash handler.
+constexpr int kMaxImages = 4096;
+
+// Captured when the library loads: the loader lists the main program with an empty name, and a
+// non-PIE program's header is not at its (zero) load bias.
+char gExecutablePath[4096];
+std::uintptr_t gProgramHeaders = 0;
+std::size_t gProgramHeaderCount = 0;
+
+[[gnu::constructor]] void captureProgramFacts() {
+  ssize_t n = ::readlink("/proc/self/exe", gExecutablePath, sizeof gExecutablePath - 1);
+  gExecutablePath[n > 0 ? n : 0] = '\0';
+  gProgramHeaders = ::getauxval(AT_PHDR);
+  gProgramHeaderCount = ::getauxval(AT_PHNUM);
+}
+
+template <typename T>
+bool readValue(std::uintptr_t address, T* value) {
+  return copySafely(reinterpret_cast<const void*>(address), value, sizeof(T));
+}
+
+// What the walk, the lookup and the rebinder need of one image.
+struct ImageLayout {
+  BinaryImage image;
+  ElfW(Phdr) headers[kMaxProgramHeaders];
+  int headerCount = 0;
+};
+
+bool isElfHeader(const ElfW(Ehdr)& header) {
+  return std::memcmp(header.e_ident, ELFMAG, SELFMAG) == 0 && header.e_ident[EI_CLASS] == ELFCLASS64;
+}
+
+void readBuildId(const ImageLayout& layout, BinaryImage* image) {
+  for (int i = 0; i < layout.headerCount; ++i) {
+    const ElfW(Phdr)& segment = layout.headers[i];
+    if (segment.p_type != PT_NOTE) continue;
+    alignas(4) char notes[2048];
+    std::size_t length = std::min<std::size_t>(segment.p_memsz, sizeof notes);
+    if (!copySafely(reinterpret_cast<const void*>(image->slide + segment.p_vaddr), notes, length)) continue;
+    std::size_t offset = 0;
+    while (offset + sizeof(ElfW(Nhdr)) <= length) {
+      ElfW(Nhdr) note;
+      std::memcpy(&note, notes + offset, sizeof note);
+      std::size_t nameAt = offset + sizeof note;
+      std::size_t descAt = nameAt + ((note.n_namesz + 3) & ~3u);
+      std::size_t next = descAt + ((note.n_descsz + 3) & ~3u);
+      if (next > length || next <= offset) break;
+      if (note.n_type == NT_GNU_BUILD_ID && note.n_namesz == 4 && std::memcmp(notes + nameAt, "GNU", 4) == 0) {
+        std::memset(image->uuid, 0, sizeof image->uuid);
+        std::memcpy(image->uuid, notes + descAt, std::min<std::size_t>(note.n_descsz, sizeof image->uuid));
+        image->hasUUID = true;
+        image->uuidAddress = note.n_descsz >= 16 ? image->slide + segment.p_vaddr + descAt : 0;
+        return;
+      }
+      offset = next;
+    }
+  }
+}
+
+// Whether to read an image's build-id note: lookups, done per frame, do not need it.
+enum class BuildId : bool { Skip, Read };
+
+bool readLayout(std::uintptr_t header, std::uintptr_t slide, const char* name, ImageLayout* layout,
+                BuildId buildId = BuildId::Read) {
+  ElfW(Ehdr) elf;
+  if (!readValue(header, &elf) || !isElfHeader(elf)) return false;
+  int count = std::min<int>(elf.e_phnum, kMaxProgramHeaders);
+  if (elf.e_phentsize != sizeof(ElfW(Phdr)) ||
+      !copySafely(reinterpret_cast<const void*>(header + elf.e_phoff), layout->headers, count * sizeof(ElfW(Phdr)))) {
+    return false;
+  }
+  layout->headerCount = count;
+  BinaryImage& image = layout->image;
+  image = BinaryImage{};
+  image.header = header;
+  image.slide = slide;
+  image.name = name != nullptr ? name : "";
+  image.machine = elf.e_machine;
+  std::uint64_t low = ~std::uint64_t{0};
+  std::uint64_t high = 0;
+  for (int i = 0; i < count; ++i) {
+    if (layout->headers[i].p_type != PT_LOAD) continue;
+    low = std::min<std::uint64_t>(low, layout->headers[i].p_vaddr);
+    high = std::max<std::uint64_t>(high, layout->headers[i].p_vaddr + layout->headers[i].p_memsz);
+  }
+  if (high == 0) return false;
+  image.vmAddress = low;
+  image.size = high - low;
+  if (buildId == BuildId::Read) readBuildId(*layout, &image);
+  return true;
+}
+
+// The header of a listed image: at its load bias for libraries and PIE programs, found through
+// the auxiliary vector for a non-PIE main program.
+bool layoutOfListed(const link_map& entry, bool first, const char* name, ImageLayout* layout,
+                    BuildId buildId = BuildId::Read) {
+  if (readLayout(entry.l_addr, entry.l_addr, name, layout, buildId)) return true;
+  if (!first || gProgramHeaders == 0) return false;
+  for (std::size_t i = 0; i < gProgramHeaderCount; ++i) {
+    ElfW(Phdr) segment;
+    if (!readValue(gProgramHeaders + i * sizeof segment, &segment)) return false;
+    if (segment.p_type == PT_LOAD && segment.p_offset == 0) {
+      return readLayout(entry.l_addr + segment.p_vaddr, entry.l_addr, name, layout, buildId);
+    }
+  }
+  return false;
+}
+
+// Calls `visit(index, entry)` for each node of the loader's list until it returns false.
+template <typename Visit>
+void walkLinkMap(Visit visit) {
+  r_debug debug;
+  if (!readValue(reinterpret_cast<std::uintptr_t>(&_r_debug), &debug)) return;
+  auto address = reinterpret_cast<std::uintptr_t>(debug.r_map);
+  for (int index = 0; address != 0 && index < kMaxImages; ++index) {
+    link_map entry;
+    if (!readValue(address, &entry)) return;
+    if (!visit(index, entry)) return;
+    address = reinterpret_cast<std::uintptr_t>(entry.l_next);
+  }
+}
+
+const char* nameOf(const link_map& entry, int index) {
+  char first = '\0';
+  if (entry.l_name == nullptr || !readValue(reinterpret_cast<std::uintptr_t>(entry.l_name), &first)) return "";
+  if (first == '\0' && index == 0) return gExecutablePath;
+  return entry.l_name;
+}
+
+bool findImageHolding(std::uintptr_t address, ImageLayout* layout) {
+  bool found = false;
+  walkLinkMap([&](int index, const link_map& entry) {
+    if (!layoutOfListed(entry, index == 0, nameOf(entry, index), layout, BuildId::Skip)) return true;
+    for (int i = 0; i < layout->headerCount; ++i) {
+      const ElfW(Phdr)& segment = layout->headers[i];
+      std::uintptr_t start = entry.l_addr + segment.p_vaddr;
+      if (segment.p_type == PT_LOAD && address >= start && address < start + segment.p_memsz) {
+        found = true;
+        return false;
+      }
+    }
+    return true;
+  });
+  return found;
+}
+
+struct DynamicTables {
+  std::uintptr_t symbols = 0;
+  std::uintptr_t strings = 0;
+  std::size_t stringsSize = 0;
+  std::uintptr_t gnuHash = 0;
+  std::uintptr_t hash = 0;
+};
+
+// The loader relocates these addresses in place, except in the vDSO, whose values stay relative.
+std::uintptr_t dynamicAddress(std::uintptr_t value, std::uintptr_t slide) {
+  return value < slide ? value + slide : value;
+}
+
+bool readDynamicTables(const ImageLayout& layout, DynamicTables* tables) {
+  for (int i = 0; i < layout.headerCount; ++i) {
+    if (layout.headers[i].p_type != PT_DYNAMIC) continue;
+    std::uintptr_t at = layout.image.slide + layout.headers[i].p_vaddr;
+    for (int n = 0; n < 512; ++n, at += sizeof(ElfW(Dyn))) {
+      ElfW(Dyn) entry;
+      if (!readValue(at, &entry) || entry.d_tag == DT_NULL) break;
+      std::uintptr_t slide = layout.image.slide;
+      switch (entry.d_tag) {
+        case DT_SYMTAB: tables->symbols = dynamicAddress(entry.d_un.d_ptr, slide); break;
+        case DT_STRTAB: tables->strings = dynamicAddress(entry.d_un.d_ptr, slide); break;
+        case DT_STRSZ: tables->stringsSize = entry.d_un.d_val; break;
+        case DT_GNU_HASH: tables->gnuHash = dynamicAddress(entry.d_un.d_ptr, slide); break;
+        case DT_HASH: tables->hash = dynamicAddress(entry.d_un.d_ptr, slide); break;
+        default: break;
+      }
+    }
+    return tables->symbols != 0 && tables->strings != 0;
+  }
+  return false;
+}
+
+// The dynamic symbol count is not stored anywhere: it follows from the hash table.
+std::size_t dynamicSymbolCount(const DynamicTables& tables) {
+  std::uint32_t words[4];
+  if (tables.hash != 0) {
+    return copySafely(reinterpret_cast<const void*>(tables.hash), words, 8) ? words[1] : 0;
+  }
+  if (tables.gnuHash == 0 || !copySafely(reinterpret_cast<const void*>(tables.gnuHash), words, 16)) return 0;
+  std::uint32_t bucketCount = words[0], symbolOffset = words[1], bloomSize = words[2];
+  std::uintptr_t buckets = tables.gnuHash + 16 + std::uintptr_t{bloomSize} * sizeof(ElfW(Addr));
+  std::uint32_t last = 0;
+  std::uint32_t chunk[256];
+  for (std::uint32_t i = 0; i < bucketCount; i += 256) {
+    std::uint32_t n = std::min<std::uint32_t>(256, bucketCount - i);
+    if (!copySafely(reinterpret_cast<const void*>(buckets + i * 4), chunk, n * 4)) return 0;
+    for (std::uint32_t j = 0; j < n; ++j) last = std::max(last, chunk[j]);
+  }
+  if (last < symbolOffset) return symbolOffset;
+  std::uintptr_t chains = buckets + std::uintptr_t{bucketCount} * 4;
+  for (std::uint32_t guard = 0; guard < (1u << 24); ++guard, ++last) {
+    std::uint32_t value;
+    if (!readValue(chains + std::uintptr_t{last - symbolOffset} * 4, &value)) return 0;
+    if ((value & 1) != 0) return last + 1;
+  }
+  return 0;
+}
+
+bool isNamedCode(const ElfW(Sym)& symbol) {
+  int type = ELF64_ST_TYPE(symbol.st_info);
+  return symbol.st_value != 0 && symbol.st_shndx != SHN_UNDEF &&
+         (type == STT_FUNC || type == STT_OBJECT || type == STT_GNU_IFUNC);
+}
+
+// Nearest at or below, preferring a symbol whose size covers the address at equal start. A
+// symbol whose known size ends before the address is not it: the address then lies in a
+// function this table does not name, and naming its neighbour would be wrong.
+struct Best {
+  std::uint64_t value = 0;
+  bool covers = false;
+  const char* name = nullptr;
+
+  void offer(std::uint64_t start, std::uint64_t size, std::uint64_t target, const char* symbolName) {
+    if (start > target) return;
+    bool doesCover = target < start + size;
+    if (size != 0 && !doesCover) return;
+    if (name == nullptr || start > value || (start == value && doesCover && !covers)) {
+      value = start;
+      covers = doesCover;
+      name = symbolName;
+    }
+  }
+};
+
+void searchDynamicSymbols(const ImageLayout& layout, std::uint64_t target, Best* best) {
+  DynamicTables tables;
+  if (!readDynamicTables(layout, &tables)) return;
+  std::size_t count = dynamicSymbolCount(tables);
+  ElfW(Sym) chunk[64];
+  for (std::size_t i = 0; i < count; i += 64) {
+    std::size_t n = std::min<std::size_t>(64, count - i);
+    if (!copySafely(reinterpret_cast<const void*>(tables.symbols + i * sizeof(ElfW(Sym))), chunk, n * sizeof(ElfW(Sym)))) return;
+    for (std::size_t j = 0; j < n; ++j) {
+      if (!isNamedCode(chunk[j]) || (tables.stringsSize != 0 && chunk[j].st_name >= tables.stringsSize)) continue;
+      best->offer(chunk[j].st_value, chunk[j].st_size, target, reinterpret_cast<const char*>(tables.strings + chunk[j].st_name));
+    }
+  }
+}
+
+// Full symbol tables read from the files. Immutable once published; never freed.
+struct FileSymbol {
+  std::uint64_t value;
+  std::uint64_t size;
+  std::uint32_t name;
+};
+struct FileSymbolTable {
+  std::uintptr_t header;
+  const char* path;
+  const FileSymbol* symbols;
+  std::size_t count;
+  const char* strings;
+};
+struct SymbolTableSet {
+  const FileSymbolTable* tables;
+  std::size_t count;
+};
+std::atomic<const SymbolTableSet*> gFileTables{nullptr};
+
+void searchFileSymbols(const ImageLayout& layout, std::uint64_t target, Best* best) {
+  const SymbolTableSet* set = gFileTables.load(std::memory_order_acquire);
+  if (set == nullptr) return;
+  for (std::size_t i = 0; i < set->count; ++i) {
+    const FileSymbolTable& table = set->tables[i];
+    if (table.header != layout.image.header) continue;
+    const FileSymbol* end = table.symbols + table.count;
+    const FileSymbol* above = std::upper_bound(table.symbols, end, target,
+                                               [](std::uint64_t t, const FileSymbol& s) { return t < s.value; });
+    // Several symbols may start at one address; look at all of them.
+    for (const FileSymbol* s = above; s != table.symbols && (s - 1)->value == (above - 1)->value; --s) {
+      best->offer((s - 1)->value, (s - 1)->size, target, table.strings + (s - 1)->name);
+    }
+    return;
+  }
+}
+
+}  // namespace
+
+int imageCount() {
+  int count = 0;
+  walkLinkMap([&](int, const link_map&) {
+    ++count;
+    return true;
+  });
+  return count;
+}
+
+bool imageAtIndex(int index, BinaryImage* image) {
+  if (index < 0) return false;
+  bool found = false;
+  walkLinkMap([&](int at, const link_map& entry) {
+    if (at < index) return true;
+    ImageLayout layout;
+    found = layoutOfListed(entry, at == 0, nameOf(entry, at), &layout);
+    if (found) *image = layout.image;
+    return false;
+  });
+  return found;
+}
+
+bool imageForHeader(std::uintptr_t header, const char* name, BinaryImage* image) {
+  ImageLayout layout;
+  if (!readLayout(header, header, name, &layout)) return false;
+  for (int i = 0; i < layout.headerCount; ++i) {
+    if (layout.headers[i].p_type == PT_LOAD && layout.headers[i].p_offset == 0) {
+      return readLayout(header, header - layout.headers[i].p_vaddr, name, &layout) && (*image = layout.image, true);
+    }
+  }
+  return false;
+}
+
+bool lookupAddress(std::uintptr_t address, SymbolInfo* info) {
+  *info = SymbolInfo{};
+  ImageLayout layout;
+  if (!findImageHolding(address, &layout)) return false;
+  info->imageName = layout.image.name;
+  info->imageBase = layout.image.header;
+  std::uint64_t target = address - layout.image.slide;
+  Best best;
+  searchFileSymbols(layout, target, &best);
+  searchDynamicSymbols(layout, target, &best);
+  if (best.name != nullptr) {
+    info->symbolName = best.name;
+    info->symbolAddress = layout.image.slide + best.value;
+  }
+  return true;
+}
+
+namespace {
+
+struct LoadedFile {
+  std::string path;
+  std::uintptr_t header;
+};
+
+// Reads the .symtab of one file into a table that lives for the rest of the process.
+bool readFileSymbols(const LoadedFile& file, FileSymbolTable* table) {
+  int fd = ::open(file.path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat info {};
+  void* mapped = MAP_FAILED;
+  if (::fstat(fd, &info) == 0 && info.st_size > static_cast<off_t>(sizeof(ElfW(Ehdr)))) {
+    mapped = ::mmap(nullptr, static_cast<std::size_t>(info.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+  }
+  ::close(fd);
+  if (mapped == MAP_FAILED) return false;
+  auto* bytes = static_cast<const char*>(mapped);
+  auto size = static_cast<std::size_t>(info.st_size);
+  bool ok = false;
+  ElfW(Ehdr) elf;
+  std::memcpy(&elf, bytes, sizeof elf);
+  if (isElfHeader(elf) && elf.e_shentsize == sizeof(ElfW(Shdr)) && elf.e_shoff < size &&
+      elf.e_shnum <= (size - elf.e_shoff) / sizeof(ElfW(Shdr))) {
+    auto* sections = reinterpret_cast<const ElfW(Shdr)*>(bytes + elf.e_shoff);
+    for (int i = 0; i < elf.e_shnum && !ok; ++i) {
+      const ElfW(Shdr)& symtab = sections[i];
+      if (symtab.sh_type != SHT_SYMTAB || symtab.sh_link >= elf.e_shnum) continue;
+      const ElfW(Shdr)& strtab = sections[symtab.sh_link];
+      if (symtab.sh_offset > size || symtab.sh_size > size - symtab.sh_offset || strtab.sh_offset > size ||
+          strtab.sh_size > size - strtab.sh_offset || strtab.sh_size == 0) {
+        break;
+      }
+      auto* symbols = reinterpret_cast<const ElfW(Sym)*>(bytes + symtab.sh_offset);
+      std::size_t count = symtab.sh_size / sizeof(ElfW(Sym));
+      std::vector<FileSymbol> kept;
+      for (std::size_t s = 0; s < count; ++s) {
+        if (isNamedCode(symbols[s]) && symbols[s].st_name < strtab.sh_size) {
+          kept.push_back({symbols[s].st_value, symbols[s].st_size, symbols[s].st_name});
+        }
+      }
+      std::sort(kept.begin(), kept.end(), [](const FileSymbol& a, const FileSymbol& b) { return a.value < b.value; });
+      auto* strings = new char[strtab.sh_size + 1];
+      std::memcpy(strings, bytes + strtab.sh_offset, strtab.sh_size);
+      strings[strtab.sh_size] = '\0';
+      auto* stored = new FileSymbol[kept.size() > 0 ? kept.size() : 1];
+      std::copy(kept.begin(), kept.end(), stored);
+      auto* path = new char[file.path.size() + 1];
+      std::memcpy(path, file.path.c_str(), file.path.size() + 1);
+      *table = FileSymbolTable{file.header, path, stored, kept.size(), strings};
+      ok = true;
+    }
+  }
+  ::munmap(mapped, size);
+  return ok;
+}
+
+}  // namespace
+
+void prepareSymbolTables() {
+  static std::mutex preparing;
+  std::lock_guard<std::mutex> lock(preparing);
+  std::vector<LoadedFile> files;
+  walkLinkMap([&](int at, const link_map& entry) {
+    ImageLayout layout;
+    const char* name = nameOf(entry, at);
+    if (name[0] == '/' && layoutOfListed(entry, at == 0, name, &layout)) files.push_back({name, layout.image.header});
+    return true;
+  });
+  const SymbolTableSet* previous = gFileTables.load(std::memory_order_acquire);
+  std::vector<FileSymbolTable> tables;
+  for (const LoadedFile& file : files) {
+    bool reused = false;
+    for (std::size_t i = 0; previous != nullptr && i < previous->count; ++i) {
+      if (previous->tables[i].header == file.header && file.path == previous->tables[i].path) {
+        tables.push_back(previous->tables[i]);
+        reused = true;
+        break;
+      }
+    }
+    FileSymbolTable table;
+    if (!reused && readFileSymbols(file, &table)) tables.push_back(table);
+  }
+  auto* stored = new FileSymbolTable[tables.size() > 0 ? tables.size() : 1];
+  std::copy(tables.begin(), tables.end(), stored);
+  gFileTables.store(new SymbolTableSet{stored, tables.size()}, std::memory_order_release);
+}
+
+}  // namespace kernel

@@ -1,0 +1,22 @@
+#pragma once
+// Reads of this process's memory that never fault: an unreadable address gives false, no signal.
+
+#include <cstddef>
+
+namespace kernel {
+
+/// Chooses the read method once, at normal time: process_vm_readv when the kernel allows it
+/// (some seccomp profiles refuse it), else a probe pipe that the kernel copies through. Reads
+/// before this call choose lazily. Safe to call more than once.
+void prepareSafeReads();
+
+/// Copies `length` bytes from `source` to `destination` only when the whole range is readable.
+/// A length of 0 succeeds. With the probe pipe, a read that meets another thread's read in
+/// progress fails rather than mixing their bytes.
+/// Runs during a crash: no allocation, no locks.
+bool copySafely(const void* source, void* destination, std::size_t length);
+
+/// Forces the probe-pipe method (tests of the fallback) or goes back to the automatic choice.
+void useProbePipeForSafeReads(bool probePipe);
+
+}  // namespace kernel

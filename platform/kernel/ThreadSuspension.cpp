@@ -1,0 +1,199 @@
+#include "platform/kernel/ThreadSuspension.h"
+
+#include <linux/futex.h>
+#include <signal.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+namespace kernel {
+
+namespace {
+
+// Slot states. A slot moves Idle -> Requested (suspender) -> Parked (target) -> Released
+// (resumer) -> Idle (target, on leaving). A suspender that gives up moves Requested -> Abandoned;
+// a late signal then finds the slot not Requested and returns at once.
+enum SlotState : int { Idle = 0, Requested = 1, Parked = 2, Released = 3, Abandoned = 4 };
+
+// More threads than slots are left running: 512 covers every process we expect, and the table
+// lives in zero-filled static memory.
+constexpr int kSlotCount = 512;
+
+struct Slot {
+  std::atomic<int> state{Idle};
+  std::atomic<ThreadId> thread{0};
+  ThreadState registers;
+};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+Slot gSlots[kSlotCount];
+std::atomic<int> gUsedSlots{0};
+std::atomic<int> gSignal{0};
+std::atomic<bool> gInstalled{false};
+
+long futex(std::atomic<int>* word, int op, int value, const timespec* timeout) {
+  return ::syscall(SYS_futex, reinterpret_cast<int*>(word), op, value, timeout, nullptr, 0);
+}
+
+std::int64_t nowNanoseconds() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+void sleepBriefly() {
+  timespec pause{0, 200000};
+  ::nanosleep(&pause, nullptr);
+}
+
+void onSuspendSignal(int, siginfo_t* info, void* context) {
+  int savedErrno = errno;
+  int index = info->si_value.sival_int;
+  if (info->si_code == SI_QUEUE && index >= 0 && index < kSlotCount) {
+    Slot& slot = gSlots[index];
+    if (slot.thread.load(std::memory_order_acquire) == currentThreadId()) {
+      auto* user = static_cast<ucontext_t*>(context);
+      std::memcpy(&slot.registers, &user->uc_mcontext, sizeof slot.registers);
+      // The floating-point area lives in this signal frame, which is gone once we return.
+      slot.registers.fpregs = nullptr;
+      int expected = Requested;
+      if (slot.state.compare_exchange_strong(expected, Parked, std::memory_order_acq_rel)) {
+        while (slot.state.load(std::memory_order_acquire) == Parked) futex(&slot.state, FUTEX_WAIT_PRIVATE, Parked, nullptr);
+        slot.thread.store(0, std::memory_order_relaxed);
+        slot.state.store(Idle, std::memory_order_release);
+      }
+    }
+  }
+  errno = savedErrno;
+}
+
+bool sendSuspend(ThreadId thread, int index) {
+  siginfo_t info;
+  std::memset(&info, 0, sizeof info);
+  info.si_signo = gSignal.load();
+  info.si_code = SI_QUEUE;
+  info.si_pid = ::getpid();
+  info.si_uid = ::getuid();
+  info.si_value.sival_int = index;
+  return ::syscall(SYS_rt_tgsigqueueinfo, ::getpid(), thread, info.si_signo, &info) == 0;
+}
+
+// A slot that a thread from an earlier suspension has not left yet is skipped.
+int findFreeSlot(int from) {
+  for (int i = from; i < kSlotCount; ++i) {
+    int state = gSlots[i].state.load(std::memory_order_acquire);
+    if (state == Idle || state == Abandoned) return i;
+  }
+  return -1;
+}
+
+}  // namespace
+
+bool installThreadSuspension() {
+  if (gInstalled.load()) return gSignal.load() != 0;
+  for (int sig = SIGRTMIN + 4; sig <= SIGRTMAX - 4; ++sig) {
+    struct sigaction current {};
+    if (::sigaction(sig, nullptr, &current) != 0) continue;
+    if (current.sa_handler != SIG_DFL || (current.sa_flags & SA_SIGINFO) != 0) continue;
+    struct sigaction action {};
+    action.sa_sigaction = onSuspendSignal;
+    action.sa_flags = SA_SIGINFO | SA_RESTART;
+    // Nothing else may interrupt a parked thread: it would run app code while "stopped".
+    sigfillset(&action.sa_mask);
+    if (::sigaction(sig, &action, nullptr) != 0) continue;
+    gSignal.store(sig);
+    gInstalled.store(true);
+    return true;
+  }
+  gInstalled.store(true);
+  return false;
+}
+
+int threadSuspensionSignal() { return gSignal.load(); }
+
+int suspendThreads(const ThreadId* threads, int count, bool* suspended) {
+  for (int i = 0; i < count; ++i) suspended[i] = false;
+  if (gSignal.load() == 0) return 0;
+  ThreadId self = currentThreadId();
+  int slotOf[kSlotCount];
+  for (int i = 0; i < kSlotCount; ++i) slotOf[i] = -1;
+  int nextSlot = gUsedSlots.load(std::memory_order_acquire);
+  int alreadyStopped = 0;
+  for (int i = 0; i < count; ++i) {
+    if (i >= kSlotCount) break;
+    if (threads[i] == self || threads[i] <= 0) continue;
+    if (suspendedThreadState(threads[i]) != nullptr) {
+      suspended[i] = true;
+      ++alreadyStopped;
+      continue;
+    }
+    int index = findFreeSlot(nextSlot);
+    if (index < 0) break;
+    nextSlot = index + 1;
+    Slot& slot = gSlots[index];
+    slot.thread.store(threads[i], std::memory_order_release);
+    slot.state.store(Requested, std::memory_order_release);
+    if (!sendSuspend(threads[i], index)) {
+      slot.state.store(Idle, std::memory_order_release);
+      slot.thread.store(0, std::memory_order_release);
+      continue;
+    }
+    slotOf[i] = index;
+  }
+  gUsedSlots.store(nextSlot, std::memory_order_release);
+
+  std::int64_t deadline = nowNanoseconds() + kSuspendDeadlineMilliseconds * 1000000;
+  int stopped = alreadyStopped;
+  for (;;) {
+    int pending = 0;
+    for (int i = 0; i < count && i < kSlotCount; ++i) {
+      if (slotOf[i] < 0 || suspended[i]) continue;
+      if (gSlots[slotOf[i]].state.load(std::memory_order_acquire) == Parked) {
+        suspended[i] = true;
+        ++stopped;
+      } else {
+        ++pending;
+      }
+    }
+    if (pending == 0 || nowNanoseconds() >= deadline) break;
+    sleepBriefly();
+  }
+  // Give up on late threads; if one parks between the check and here, the exchange tells us.
+  for (int i = 0; i < count && i < kSlotCount; ++i) {
+    if (slotOf[i] < 0 || suspended[i]) continue;
+    int expected = Requested;
+    if (!gSlots[slotOf[i]].state.compare_exchange_strong(expected, Abandoned, std::memory_order_acq_rel)) {
+      suspended[i] = true;
+      ++stopped;
+    }
+  }
+  return stopped;
+}
+
+void resumeThreads() {
+  int used = gUsedSlots.exchange(0, std::memory_order_acq_rel);
+  for (int i = 0; i < used; ++i) {
+    int expected = Parked;
+    if (gSlots[i].state.compare_exchange_strong(expected, Released, std::memory_order_acq_rel)) {
+      futex(&gSlots[i].state, FUTEX_WAKE_PRIVATE, 1, nullptr);
+    }
+  }
+}
+
+const ThreadState* suspendedThreadState(ThreadId thread) {
+  int used = gUsedSlots.load(std::memory_order_acquire);
+  for (int i = 0; i < used; ++i) {
+    if (gSlots[i].thread.load(std::memory_order_acquire) == thread &&
+        gSlots[i].state.load(std::memory_order_acquire) == Parked) {
+      return &gSlots[i].registers;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace kernel
+

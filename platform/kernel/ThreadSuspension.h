@@ -1,0 +1,43 @@
+#pragma once
+// Stopping the other threads of this process, and reading their registers while they are stopped.
+//
+// Linux has no call that suspends another thread of the same process. A real-time signal does
+// the job: its handler, running on the target thread, saves the thread's machine context into a
+// slot of a static table, acknowledges, and waits on a futex until it is released. The suspender
+// waits for the acknowledgements up to one shared deadline; a thread that does not answer in
+// time (it blocks the signal, or is exiting) counts as not suspended and has no registers.
+
+#include "platform/kernel/ThreadState.h"
+#include "platform/kernel/Threads.h"
+
+namespace kernel {
+
+/// Picks a free real-time signal (one whose disposition is still the default) and installs the
+/// suspend handler on it. Normal time, once; later calls return the first answer.
+/// False when no real-time signal is free.
+bool installThreadSuspension();
+
+/// The signal the handler was installed on, or 0.
+int threadSuspensionSignal();
+
+/// How long suspension waits, in all, for threads to acknowledge. Bounds the cost of a thread
+/// that blocks the signal.
+inline constexpr long kSuspendDeadlineMilliseconds = 250;
+
+/// Suspends each thread of `threads` except the caller; `suspended[i]` tells whether thread i
+/// stopped (also when an earlier call stopped it). Returns how many of them are stopped. Calls
+/// before `resumeThreads` add to one suspension, so a caller can list again and stop threads
+/// that were created meanwhile.
+/// Runs during a crash: no allocation, no locks.
+int suspendThreads(const ThreadId* threads, int count, bool* suspended);
+
+/// Lets every thread stopped by the last `suspendThreads` run again. Without a suspension it
+/// does nothing.
+/// Runs during a crash: no allocation, no locks.
+void resumeThreads();
+
+/// The registers a stopped thread saved when it stopped, or null when it is not stopped now.
+/// Runs during a crash: no allocation, no locks.
+const ThreadState* suspendedThreadState(ThreadId thread);
+
+}  // namespace kernel

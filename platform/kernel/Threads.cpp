@@ -1,0 +1,89 @@
+#include "platform/kernel/Threads.h"
+
+#include "platform/kernel/detail/ProcText.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace kernel {
+
+namespace {
+
+// The record layout of getdents64, which glibc does not declare.
+struct LinuxDirent64 {
+  ino64_t d_ino;
+  off64_t d_off;
+  unsigned short d_reclen;
+  unsigned char d_type;
+  char d_name[];
+};
+
+bool parseThreadId(const char* name, ThreadId* out) {
+  if (*name < '1' || *name > '9') return false;
+  long value = 0;
+  for (; *name != '\0'; ++name) {
+    if (*name < '0' || *name > '9') return false;
+    value = value * 10 + (*name - '0');
+    if (value > 0x7fffffff) return false;
+  }
+  *out = static_cast<ThreadId>(value);
+  return true;
+}
+
+}  // namespace
+
+ThreadId currentThreadId() { return static_cast<ThreadId>(::syscall(SYS_gettid)); }
+
+int listThreads(ThreadId* out, int capacity) {
+  int fd;
+  do {
+    fd = ::open("/proc/self/task", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return -1;
+  // opendir/readdir allocate; getdents64 into a stack buffer does not.
+  alignas(8) char buffer[4096];
+  int count = 0;
+  for (;;) {
+    long n = ::syscall(SYS_getdents64, fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      ::close(fd);
+      return -1;
+    }
+    if (n == 0) break;
+    for (long offset = 0; offset < n;) {
+      auto* entry = reinterpret_cast<LinuxDirent64*>(buffer + offset);
+      ThreadId thread;
+      if (parseThreadId(entry->d_name, &thread)) {
+        if (count < capacity) out[count] = thread;
+        ++count;
+      }
+      offset += entry->d_reclen;
+    }
+  }
+  ::close(fd);
+  return count;
+}
+
+bool readThreadName(ThreadId thread, char* buffer, std::size_t length) {
+  if (length == 0) return false;
+  char path[64] = "/proc/self/task/";
+  std::size_t used = std::strlen(path);
+  used += static_cast<std::size_t>(detail::formatDecimal(static_cast<std::uint64_t>(thread), path + used));
+  std::memcpy(path + used, "/comm", 6);
+  char name[32];
+  long n = detail::readSmallFile(path, name, sizeof name);
+  if (n <= 0) return false;
+  if (name[n - 1] == '\n') name[--n] = '\0';
+  std::size_t copy = static_cast<std::size_t>(n) < length - 1 ? static_cast<std::size_t>(n) : length - 1;
+  std::memcpy(buffer, name, copy);
+  buffer[copy] = '\0';
+  return true;
+}
+
+}  // namespace kernel

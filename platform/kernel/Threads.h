@@ -1,0 +1,28 @@
+#pragma once
+// Threads of this process as the kernel sees them: ids, listing and names.
+
+#include <sys/types.h>
+
+#include <cstddef>
+
+namespace kernel {
+
+/// Kernel thread id (what gettid returns). The main thread's id equals the process id.
+using ThreadId = pid_t;
+
+/// The calling thread's id.
+/// Runs during a crash: no allocation, no locks.
+ThreadId currentThreadId();
+
+/// Lists the threads of this process from /proc/self/task into `out`, at most `capacity` ids.
+/// Returns how many threads exist (which may exceed `capacity`; only the first `capacity` are
+/// stored), or -1 when the folder cannot be read. Uses open, getdents64 and close only.
+/// Runs during a crash: no allocation, no locks.
+int listThreads(ThreadId* out, int capacity);
+
+/// Reads the thread's name (/proc/self/task/<tid>/comm, at most 15 bytes) into `buffer`, without
+/// the trailing newline and always terminated. False when the thread is gone or `length` is 0.
+/// Runs during a crash: no allocation, no locks.
+bool readThreadName(ThreadId thread, char* buffer, std::size_t length);
+
+}  // namespace kernel

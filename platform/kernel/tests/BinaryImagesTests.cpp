@@ -1,0 +1,138 @@
+#include "platform/kernel/BinaryImages.h"
+
+#include <dlfcn.h>
+#include <elf.h>
+#include <gtest/gtest.h>
+#include <link.h>
+
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The first 16 bytes of the GNU build-id note, read from the file on disk through its program
+// headers: an oracle independent of the in-memory reading under test.
+std::vector<std::uint8_t> buildIdFromFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (bytes.size() < sizeof(Elf64_Ehdr)) return {};
+  Elf64_Ehdr header;
+  std::memcpy(&header, bytes.data(), sizeof header);
+  for (int i = 0; i < header.e_phnum; ++i) {
+    Elf64_Phdr segment;
+    std::memcpy(&segment, bytes.data() + header.e_phoff + i * sizeof segment, sizeof segment);
+    if (segment.p_type != PT_NOTE) continue;
+    for (std::size_t at = segment.p_offset; at + sizeof(Elf64_Nhdr) <= segment.p_offset + segment.p_filesz;) {
+      Elf64_Nhdr note;
+      std::memcpy(&note, bytes.data() + at, sizeof note);
+      std::size_t name = at + sizeof note;
+      std::size_t desc = name + ((note.n_namesz + 3) & ~3u);
+      if (note.n_type == NT_GNU_BUILD_ID && std::strcmp(bytes.data() + name, "GNU") == 0) {
+        return std::vector<std::uint8_t>(bytes.begin() + desc, bytes.begin() + desc + std::min<std::size_t>(16, note.n_descsz));
+      }
+      at = desc + ((note.n_descsz + 3) & ~3u);
+    }
+  }
+  return {};
+}
+
+// Slide of every loaded image, by the loader's own (locking) walk.
+std::map<std::uintptr_t, std::string> loaderImages() {
+  std::map<std::uintptr_t, std::string> images;
+  dl_iterate_phdr(
+      [](dl_phdr_info* info, std::size_t, void* out) {
+        (*static_cast<std::map<std::uintptr_t, std::string>*>(out))[info->dlpi_addr] = info->dlpi_name;
+        return 0;
+      },
+      &images);
+  return images;
+}
+
+std::map<std::uintptr_t, std::string> walkedImages() {
+  std::map<std::uintptr_t, std::string> images;
+  int count = kernel::imageCount();
+  for (int i = 0; i < count; ++i) {
+    kernel::BinaryImage image;
+    EXPECT_TRUE(kernel::imageAtIndex(i, &image)) << "image " << i;
+    images[image.slide] = image.name;
+  }
+  return images;
+}
+
+TEST(BinaryImagesTests, TheWalkMatchesTheLoaderAndSeesLaterLibraries) {
+  auto expected = loaderImages();
+  auto walked = walkedImages();
+  ASSERT_EQ(walked.size(), expected.size());
+  for (const auto& [slide, name] : expected) {
+    ASSERT_TRUE(walked.count(slide)) << name;
+    if (!name.empty()) {
+      EXPECT_EQ(walked[slide], name);
+    }
+  }
+  kernel::BinaryImage none;
+  EXPECT_FALSE(kernel::imageAtIndex(kernel::imageCount(), &none));
+
+  void* handle = dlopen(KERNEL_SYMBOL_FIXTURE, RTLD_NOW);
+  ASSERT_NE(handle, nullptr) << dlerror();
+  auto after = walkedImages();
+  EXPECT_EQ(after.size(), expected.size() + 1);
+  bool seen = false;
+  for (const auto& [slide, name] : after) seen = seen || name == KERNEL_SYMBOL_FIXTURE;
+  EXPECT_TRUE(seen);
+  dlclose(handle);
+}
+
+TEST(BinaryImagesTests, TheProgramIsFirstWithItsBuildIdAsUUID) {
+  kernel::BinaryImage program;
+  ASSERT_TRUE(kernel::imageAtIndex(0, &program));
+  char path[4096] = {};
+  ASSERT_GT(readlink("/proc/self/exe", path, sizeof path - 1), 0);
+  EXPECT_STREQ(program.name, path);
+  auto expected = buildIdFromFile(path);
+  ASSERT_EQ(expected.size(), 16u) << "the test program was linked without a build-id";
+  ASSERT_TRUE(program.hasUUID);
+  EXPECT_EQ(std::vector<std::uint8_t>(program.uuid, program.uuid + 16), expected);
+  EXPECT_EQ(program.machine, EM_X86_64);
+  EXPECT_GT(program.size, 0u);
+  EXPECT_EQ(std::memcmp(reinterpret_cast<const void*>(program.header), ELFMAG, SELFMAG), 0);
+}
+
+TEST(BinaryImagesTests, LooksUpExportedAndFileOnlySymbols) {
+  void* handle = dlopen(KERNEL_SYMBOL_FIXTURE, RTLD_NOW);
+  ASSERT_NE(handle, nullptr) << dlerror();
+  for (int n = 0; n < 10; ++n) {
+    std::string name = "kernel_fixture_function_" + std::to_string(n);
+    SCOPED_TRACE(name);
+    auto address = reinterpret_cast<std::uintptr_t>(dlsym(handle, name.c_str()));
+    ASSERT_NE(address, 0u);
+    kernel::SymbolInfo info;
+    ASSERT_TRUE(kernel::lookupAddress(address + 3, &info));
+    ASSERT_NE(info.symbolName, nullptr);
+    EXPECT_STREQ(info.symbolName, name.c_str());
+    EXPECT_EQ(info.symbolAddress, address);
+    EXPECT_STREQ(info.imageName, KERNEL_SYMBOL_FIXTURE);
+  }
+
+  // A function the library does not export is named only once the file's table was read.
+  auto hidden = reinterpret_cast<std::uintptr_t>(
+      reinterpret_cast<void* (*)()>(dlsym(handle, "kernel_fixture_hidden_address"))());
+  kernel::SymbolInfo info;
+  // Before, its exported neighbours' sizes show that none of them holds it: no name at all.
+  ASSERT_TRUE(kernel::lookupAddress(hidden + 1, &info));
+  EXPECT_EQ(info.symbolName, nullptr) << info.symbolName;
+  kernel::prepareSymbolTables();
+  ASSERT_TRUE(kernel::lookupAddress(hidden + 1, &info));
+  ASSERT_NE(info.symbolName, nullptr);
+  EXPECT_NE(std::strstr(info.symbolName, "hiddenHelper"), nullptr) << info.symbolName;
+  EXPECT_EQ(info.symbolAddress, hidden);
+
+  // An address in no image.
+  EXPECT_FALSE(kernel::lookupAddress(16, &info));
+  dlclose(handle);
+}
+
+}  // namespace
