@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include <unistd.h>
+#include <signal.h>
+#include <sys/resource.h>
 
 #include <map>
 #include <string>
@@ -201,15 +201,22 @@ TEST_F(ReporterMigrateSessionInitTests, AFailedRewriteAnswersNoAndLeavesTheFile)
   auto update = flagged->copy();
   update->changed();
   const std::string before = store("b", DozidiEnvelope(DozidiEnvelopeHeader(std::nullopt), {sessionItem(*update)}));
-  // The rewrite goes through a temporary file in the folder, which a read-only folder refuses.
-  ASSERT_EQ(::chmod(dir_.c_str(), 0500), 0);
-  if (::access((dir_ + "/.").c_str(), W_OK) == 0) GTEST_SKIP() << "running with rights that ignore permissions";
+  // A file-size limit below the rewritten envelope's size makes the write fail, for any user.
+  struct rlimit previous {};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &previous), 0);
+  struct rlimit small = previous;
+  small.rlim_cur = 16;
+  auto* previousHandler = ::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
   LogCapture log;
   const bool moved = DozidiMigrateSessionInit::migrateSessionInit(
       DozidiEnvelope::initWithId(std::nullopt, {sessionItem(*flagged)}), dir_, {"b"});
-  ::chmod(dir_.c_str(), 0700);
+  ::setrlimit(RLIMIT_FSIZE, &previous);
+  ::signal(SIGXFSZ, previousHandler);
   EXPECT_FALSE(moved);
   EXPECT_EQ(contents("b"), before);
+  EXPECT_EQ(foundation::FileManager::defaultManager().contentsOfDirectory(dir_).valueOr({}),
+            std::vector<std::string>{"b"});
   ASSERT_EQ(log.lines().size(), 1u);
   EXPECT_EQ(log.lines()[0].rfind(
                 "[Dozidi] [error] Could not migrate session init, because storing the updated envelope failed: ", 0),
