@@ -57,9 +57,11 @@ TEST_F(ReporterGlobalEventProcessorTests, AddingWhileFourThreadsPrepareEventsIsS
       }
     });
   }
-  for (int i = 0; i < 500; ++i) {
+  // Keep changing the list until the preparing threads have run many chains through it.
+  for (int i = 0; i < 500 || prepared < 2000; ++i) {
     processors.addEventProcessor([](std::shared_ptr<DozidiEvent> e) { return e; });
     if (i % 100 == 99) processors.removeAllProcessors();
+    if (i % 50 == 0) std::this_thread::yield();
   }
   stop = true;
   for (auto& thread : preparers) thread.join();
