@@ -22,6 +22,7 @@ std::shared_ptr<DozidiBreadcrumb> DozidiBreadcrumb::initWithLevel(DozidiEventLev
 
 Dictionary DozidiBreadcrumb::serialize() const {
   Dictionary result;
+  result.reserve(6);
   result.set("level", nameForDozidiLevel(level));
   if (timestamp) result.set("timestamp", dozidi_toIso8601String(*timestamp));
   result.set("category", category);
