@@ -1,7 +1,10 @@
 #include "dozidi-cocoa/Sources/Dozidi/DozidiSerialization.h"
 
-#include <charconv>
+#include <utf8proc.h>
+
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "dozidi-cocoa/Sources/Dozidi/DozidiError.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiLog.h"
@@ -57,6 +60,108 @@ bool appendJSONLine(std::string& out, const Dictionary& object, foundation::Erro
   }
   out += *json;
   return true;
+}
+
+// The longest baggage text, in UTF-16 units, commas included.
+constexpr std::size_t kMaxBaggageLength = 8192;
+
+bool staysInBaggage(utf8proc_int32_t codePoint) {
+  if (codePoint == '-' || codePoint == '_' || codePoint == '.') return true;
+  switch (utf8proc_category(codePoint)) {
+    case UTF8PROC_CATEGORY_LU:
+    case UTF8PROC_CATEGORY_LL:
+    case UTF8PROC_CATEGORY_LT:
+    case UTF8PROC_CATEGORY_LM:
+    case UTF8PROC_CATEGORY_LO:
+    case UTF8PROC_CATEGORY_MN:
+    case UTF8PROC_CATEGORY_MC:
+    case UTF8PROC_CATEGORY_ME:
+    case UTF8PROC_CATEGORY_ND:
+    case UTF8PROC_CATEGORY_NL:
+    case UTF8PROC_CATEGORY_NO:
+      return true;
+    default:
+      return false;
+  }
+}
+
+void percentEncodeByte(std::string& out, unsigned char byte) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  out += '%';
+  out += kHex[byte >> 4];
+  out += kHex[byte & 0x0f];
+}
+
+/// `text` percent-encoded for baggage, and its length in UTF-16 units.
+std::string baggageEncoded(std::string_view text, std::size_t& utf16Length) {
+  std::string out;
+  const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
+  std::size_t at = 0;
+  while (at < text.size()) {
+    utf8proc_int32_t codePoint = -1;
+    const auto used = utf8proc_iterate(bytes + at, static_cast<utf8proc_ssize_t>(text.size() - at), &codePoint);
+    if (used <= 0) {
+      // A byte that starts no character is encoded on its own.
+      percentEncodeByte(out, bytes[at]);
+      utf16Length += 3;
+      ++at;
+      continue;
+    }
+    if (staysInBaggage(codePoint)) {
+      out.append(text.substr(at, static_cast<std::size_t>(used)));
+      utf16Length += codePoint > 0xFFFF ? 2 : 1;
+    } else {
+      for (utf8proc_ssize_t i = 0; i < used; ++i) percentEncodeByte(out, bytes[at + static_cast<std::size_t>(i)]);
+      utf16Length += 3 * static_cast<std::size_t>(used);
+    }
+    at += static_cast<std::size_t>(used);
+  }
+  return out;
+}
+
+int hexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+/// The percent-decoded text; none when a "%" is not followed by two hexadecimal digits or the
+/// result is not UTF-8.
+std::optional<std::string> percentDecoded(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '%') {
+      out += text[i];
+      continue;
+    }
+    if (i + 2 >= text.size()) return std::nullopt;
+    const int high = hexDigit(text[i + 1]);
+    const int low = hexDigit(text[i + 2]);
+    if (high < 0 || low < 0) return std::nullopt;
+    out += static_cast<char>(high * 16 + low);
+    i += 2;
+  }
+  const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(out.data());
+  for (std::size_t at = 0; at < out.size();) {
+    utf8proc_int32_t codePoint = -1;
+    const auto used = utf8proc_iterate(bytes + at, static_cast<utf8proc_ssize_t>(out.size() - at), &codePoint);
+    if (used <= 0) return std::nullopt;
+    at += static_cast<std::size_t>(used);
+  }
+  return out;
+}
+
+std::vector<std::string_view> splitText(std::string_view text, char separator) {
+  std::vector<std::string_view> parts;
+  std::size_t from = 0;
+  for (;;) {
+    const auto at = text.find(separator, from);
+    parts.push_back(text.substr(from, at == std::string_view::npos ? std::string_view::npos : at - from));
+    if (at == std::string_view::npos) return parts;
+    from = at + 1;
+  }
 }
 
 }  // namespace
@@ -206,4 +311,40 @@ DozidiEventLevel DozidiSerialization::levelFromData(std::string_view data) {
     return DozidiEventLevel::Error;
   }
   return dozidiLevelForString((*json)["level"].asString());
+}
+
+std::string DozidiSerialization::baggageEncodedDictionary(const Dictionary& dictionary) {
+  std::vector<std::string> entries;
+  std::size_t budget = 0;
+  for (const auto& [key, value] : dictionary) {
+    std::size_t length = 1;  // the "="
+    std::string entry = baggageEncoded(key, length) + "=";
+    entry += baggageEncoded(value.description(), length);
+    if (length + budget > kMaxBaggageLength) continue;
+    budget += length + 1;
+    entries.push_back(std::move(entry));
+  }
+  std::sort(entries.begin(), entries.end());
+  std::string text;
+  for (const auto& entry : entries) {
+    if (!text.empty()) text += ',';
+    text += entry;
+  }
+  return text;
+}
+
+Dictionary DozidiSerialization::decodeBaggage(std::string_view text) {
+  Dictionary result;
+  if (text.empty()) return result;
+  for (const auto piece : splitText(text, ',')) {
+    const auto parts = splitText(piece, '=');
+    if (parts.size() != 2) continue;
+    std::string key(parts[0]);
+    if (auto value = percentDecoded(parts[1])) {
+      result.set(std::move(key), std::move(*value));
+    } else {
+      result.remove(key);
+    }
+  }
+  return result;
 }

@@ -1,6 +1,7 @@
 #pragma once
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "dozidi-cocoa/Sources/Dozidi/DozidiEnvelope.h"
@@ -43,4 +44,14 @@ class DozidiSerialization {
 
   /// The "level" of an event payload; error when it cannot be read or names no level.
   static DozidiEventLevel levelFromData(std::string_view data);
+
+  /// The "baggage" header text of `dictionary`: "key=value" entries of the percent-encoded
+  /// descriptions (letters, marks, digits, "-", "_" and "." stay; every other UTF-8 byte becomes
+  /// "%XX"), taken in the dictionary's order while the text stays within 8192 UTF-16 units
+  /// (commas included; an entry that does not fit is skipped), sorted and joined by ",".
+  static std::string baggageEncodedDictionary(const foundation::Dictionary& dictionary);
+  /// The entries of a "baggage" header text: pieces separated by "," that hold exactly one "=";
+  /// keys as they stand, values percent-decoded. A value whose encoding is malformed removes its
+  /// key; a later key replaces an earlier one.
+  static foundation::Dictionary decodeBaggage(std::string_view text);
 };

@@ -291,3 +291,38 @@ TEST_F(ReporterEnvelopeTests, JSONHelperAndLevelReading) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ReporterBaggageTests, EncodingKeepsLettersAndSortsEntries) {
+  EXPECT_EQ(DozidiSerialization::baggageEncodedDictionary(Dictionary{}), "");
+  EXPECT_EQ(DozidiSerialization::baggageEncodedDictionary(Dictionary{{"dozidi-release", "1.0 beta"},
+                                                                     {"dozidi-public_key", "k"},
+                                                                     {"dozidi-environment", "prod"},
+                                                                     {"dozidi-sample_rate", 0.5},
+                                                                     {"ünï", "日本/x,y=z"}}),
+            "dozidi-environment=prod,dozidi-public_key=k,dozidi-release=1.0%20beta,dozidi-sample_rate=0.5,"
+            "ünï=日本%2Fx%2Cy%3Dz");
+
+  // 8192 units in all, each entry's comma counted: an entry that does not fit is left out while a
+  // later, shorter one is still taken.
+  const std::string big(8000, 'a');
+  const std::string tooBig(200, 'b');
+  const auto text = DozidiSerialization::baggageEncodedDictionary(
+      Dictionary{{"a", big}, {"b", tooBig}, {"c", std::string(100, 'c')}});
+  EXPECT_EQ(text, "a=" + big + ",c=" + std::string(100, 'c'));
+  EXPECT_LE(text.size(), 8192u);
+}
+
+TEST(ReporterBaggageTests, DecodingKeepsWellFormedPairsOnly) {
+  EXPECT_EQ(DozidiSerialization::decodeBaggage(""), Dictionary{});
+  EXPECT_EQ(DozidiSerialization::decodeBaggage("good=1%20x,noequals,two=equal=signs,bad=ends%"),
+            (Dictionary{{"good", "1 x"}}));
+  EXPECT_EQ(DozidiSerialization::decodeBaggage(" a=1,b=2=3,c"), (Dictionary{{" a", "1"}}));
+  EXPECT_EQ(DozidiSerialization::decodeBaggage("k=1,k=2,j=%ZZ,j=%C3%A9,x=%FF,x=1,x=%E2%82"),
+            (Dictionary{{"k", "2"}, {"j", "é"}}));
+  const Dictionary original{{"dozidi-release", "1.0 beta/ü"}, {"trace", "a,b=c"}};
+  EXPECT_EQ(DozidiSerialization::decodeBaggage(DozidiSerialization::baggageEncodedDictionary(original)), original);
+}
+
+}  // namespace
