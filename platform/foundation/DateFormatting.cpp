@@ -134,6 +134,29 @@ std::optional<Date> dateFromFields(int year, int month, int day, int hour, int m
 std::string iso8601String(Date date) {
   const auto t = civilTime(date);
   if (!t) return {};
+  if (t->year >= 0 && t->year <= 9999) {
+    // The common case without the formatted-print machinery: the reporter writes this text for
+    // every breadcrumb of every event.
+    char text[24];
+    const auto put = [&text](int at, int value, int width) {
+      for (int i = width - 1; i >= 0; --i, value /= 10) text[at + i] = static_cast<char>('0' + value % 10);
+    };
+    put(0, static_cast<int>(t->year), 4);
+    text[4] = '-';
+    put(5, t->month, 2);
+    text[7] = '-';
+    put(8, t->day, 2);
+    text[10] = 'T';
+    put(11, t->hour, 2);
+    text[13] = ':';
+    put(14, t->minute, 2);
+    text[16] = ':';
+    put(17, t->second, 2);
+    text[19] = '.';
+    put(20, t->millisecond, 3);
+    text[23] = 'Z';
+    return std::string(text, sizeof text);
+  }
   char buf[48];
   const int n = std::snprintf(buf, sizeof buf, "-%02d-%02dT%02d:%02d:%02d.%03dZ", t->month, t->day, t->hour,
                               t->minute, t->second, t->millisecond);

@@ -1,6 +1,7 @@
 #include "dozidi-cocoa/Sources/Dozidi/DozidiId.h"
 
 #include <cctype>
+#include <cstdint>
 
 namespace {
 
@@ -26,10 +27,12 @@ const DozidiId& DozidiId::empty() {
 }
 
 std::string DozidiId::dozidiIdString() const {
-  std::string text;
-  text.reserve(32);
-  for (char c : uuid_.uuidString()) {
-    if (c != '-') text.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string text(32, '0');
+  std::size_t at = 0;
+  for (const std::uint8_t byte : uuid_.bytes()) {
+    text[at++] = kHex[byte >> 4];
+    text[at++] = kHex[byte & 0x0f];
   }
   return text;
 }
