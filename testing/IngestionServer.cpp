@@ -1,14 +1,15 @@
 #include "testing/IngestionServer.h"
 
-#include <arpa/inet.h>
 #include <dirent.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
+#include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <regex>
+#include <sstream>
 
 #include "testing/LoopbackServer.h"
 
@@ -18,28 +19,42 @@ namespace {
 // Where the request's "Content-Encoding" waits while the library reads the body.
 constexpr const char* kHeldEncoding = "X-Ingestion-Held-Content-Encoding";
 
-std::uint16_t portOf(const sockaddr_storage& address) {
-  if (address.ss_family == AF_INET) return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
-  if (address.ss_family == AF_INET6) return ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
-  return 0;
+// The inode of the server's end of the TCP connection from 127.0.0.1:`remotePort` to
+// 127.0.0.1:`localPort`, as the kernel lists it; empty when it is not listed.
+std::string connectionInode(int localPort, int remotePort) {
+  char local[32], remote[32];
+  std::snprintf(local, sizeof local, "0100007F:%04X", static_cast<unsigned>(localPort));
+  std::snprintf(remote, sizeof remote, "0100007F:%04X", static_cast<unsigned>(remotePort));
+  std::ifstream table("/proc/self/net/tcp");
+  std::string line;
+  std::getline(table, line);  // the column titles
+  while (std::getline(table, line)) {
+    std::istringstream fields(line);
+    std::string slot, localAddress, remoteAddress, state, queues, timer, retransmits, uid, timeout, inode;
+    fields >> slot >> localAddress >> remoteAddress >> state >> queues >> timer >> retransmits >> uid >> timeout >>
+        inode;
+    if (localAddress == local && remoteAddress == remote) return inode;
+  }
+  return {};
 }
 
-// Ends the server's side of the connection from `remotePort` to `localPort` without a word: the
-// library keeps the socket to itself, so it is found among the process's open descriptors.
+// Ends the server's side of the connection from `remotePort` to `localPort` without a word. The
+// library keeps the socket to itself, so it is found by name among the process's descriptors.
+// Only the thread answering on that connection closes it, so the descriptor found stays valid.
 void dropConnection(int localPort, int remotePort) {
+  const auto inode = connectionInode(localPort, remotePort);
+  if (inode.empty()) return;
+  const std::string target = "socket:[" + inode + "]";
   DIR* folder = ::opendir("/proc/self/fd");
   if (!folder) return;
   while (const dirent* entry = ::readdir(folder)) {
     char* end = nullptr;
     const long fd = std::strtol(entry->d_name, &end, 10);
-    if (end == entry->d_name || *end != '\0' || fd == ::dirfd(folder)) continue;
-    struct stat info {};
-    if (::fstat(static_cast<int>(fd), &info) != 0 || !S_ISSOCK(info.st_mode)) continue;
-    sockaddr_storage local{}, peer{};
-    socklen_t localLength = sizeof local, peerLength = sizeof peer;
-    if (::getsockname(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&local), &localLength) != 0) continue;
-    if (::getpeername(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0) continue;
-    if (portOf(local) == localPort && portOf(peer) == remotePort) {
+    if (end == entry->d_name || *end != '\0') continue;
+    char link[128] = {};
+    const std::string path = std::string("/proc/self/fd/") + entry->d_name;
+    const auto length = ::readlink(path.c_str(), link, sizeof link - 1);
+    if (length > 0 && target == std::string(link, static_cast<std::size_t>(length))) {
       ::shutdown(static_cast<int>(fd), SHUT_RDWR);
       break;
     }

@@ -89,7 +89,7 @@ TEST(ReporterIngestionServerTests, DelaysCountInFlightAndEndWhenTheServerStops) 
   server.enqueue({.delay = 10min});
   server.enqueue({.delay = 10min});
   std::vector<std::thread> clients;
-  std::vector<bool> answered(2, true);
+  bool answered[2] = {true, true};  // one element per client thread
   for (std::size_t i = 0; i < 2; ++i) {
     clients.emplace_back([&, i] { answered[i] = static_cast<bool>(post(server, "/api/42/envelope/", "x")); });
   }
