@@ -2,11 +2,15 @@
 
 namespace testing_support {
 
-LoopbackServer::LoopbackServer(const std::function<void(httplib::Server&)>& routes) {
+LoopbackServer::LoopbackServer(const std::function<void(httplib::Server&)>& routes, int port) {
   server_.set_keep_alive_max_count(1);
   if (routes) routes(server_);
-  const int port = server_.bind_to_any_port("127.0.0.1");
-  if (port <= 0) return;
+  if (port > 0) {
+    if (!server_.bind_to_port("127.0.0.1", port)) return;
+  } else {
+    port = server_.bind_to_any_port("127.0.0.1");
+    if (port <= 0) return;
+  }
   port_ = port;
   thread_ = std::thread([this] {
     server_.listen_after_bind();

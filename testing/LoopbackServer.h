@@ -10,14 +10,15 @@
 
 namespace testing_support {
 
-/// A cpp-httplib server on 127.0.0.1 at a port the system picks. The constructor binds, lets
+/// A cpp-httplib server on 127.0.0.1 at `port`, or at a port the system picks when `port` is 0
+/// (the default). The constructor binds, lets
 /// `routes` add the handlers and options, and serves on a thread of its own; the destructor stops
 /// the server and waits for that thread. Connections carry one request each unless `routes` says
 /// otherwise, so that stopping never waits for an idle kept-alive connection. Handlers run on
 /// the server's threads.
 class LoopbackServer {
  public:
-  explicit LoopbackServer(const std::function<void(httplib::Server&)>& routes);
+  explicit LoopbackServer(const std::function<void(httplib::Server&)>& routes, int port = 0);
   ~LoopbackServer();
   LoopbackServer(const LoopbackServer&) = delete;
   LoopbackServer& operator=(const LoopbackServer&) = delete;
