@@ -32,8 +32,7 @@ void compare(const foundation::Value& rule) {
   const Verdict verdict = webkit().judge("[" + *compact + "]", &message);
   const std::string* type = rule["action"]["type"].string();
   const bool css = type && *type == "css-display-none";
-  const bool agree = fault ? verdict != Verdict::Accepted
-                           : verdict == Verdict::Accepted || (css && verdict == Verdict::Dropped);
+  const bool agree = fendrel::testing_webkit::sameVerdict(!fault, css, verdict);
   if (agree) return;
   std::fprintf(stderr, "checker and WebKit disagree on %s\n  checker: %s\n  WebKit: %s %s\n", compact->c_str(),
                fault ? std::string(fendrel::describe(*fault)).c_str() : "keeps",

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include <simdjson.h>
+
 #include "platform/foundation/Value.h"
 
 namespace fendrel {
@@ -32,6 +34,16 @@ bool isHexDigit(char c) { return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= '
 bool isBuiltInClass(char c) {
   return c == 'd' || c == 'D' || c == 'w' || c == 'W' || c == 's' || c == 'S';
 }
+/// Characters that stand for themselves (or any character, "."): no syntax starts with them.
+bool isPlain(char c) {
+  switch (c) {
+    case '|': case '^': case '$': case '(': case ')': case '[': case '\\': case '*': case '+': case '?': case '{':
+    case '\0':
+      return false;
+    default:
+      return true;
+  }
+}
 bool isNameStart(char c) { return isLetter(c) || c == '_' || c == '$'; }
 bool isNamePart(char c) { return isNameStart(c) || isDigit(c); }
 
@@ -50,7 +62,18 @@ class URLFilterScanner {
     if (std::any_of(p_.begin(), p_.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
       return false;
     }
-    return countGroups() && scan();
+    // Group counts and names matter only to escapes of digits or "k" and to named groups.
+    bool needsGroups = false;
+    for (std::size_t i = 0; i + 1 < p_.size() && !needsGroups; ++i) {
+      const char c = p_[i], next = p_[i + 1];
+      if (c == '\\') {
+        needsGroups = (next >= '1' && next <= '9') || next == 'k';
+        ++i;
+      } else if (c == '(' && next == '?') {
+        needsGroups = at(i + 2) == '<';
+      }
+    }
+    return (!needsGroups || countGroups()) && scan();
   }
 
  private:
@@ -294,6 +317,13 @@ class URLFilterScanner {
     while (!atEnd(i)) {
       if (ended) return false;
       const char c = p_[i];
+      if (isPlain(c)) {
+        // A run of ordinary characters: only the last can carry a repetition.
+        while (!atEnd(i) && isPlain(p_[i])) ++i;
+        onlyStartAnchors = false;
+        if (!repetition(i)) return false;
+        continue;
+      }
       Atom atom;
       switch (c) {
         case '|':
@@ -381,21 +411,95 @@ bool oneOf(std::string_view text, const std::string_view (&names)[N]) {
   return std::find(std::begin(names), std::end(names), text) != std::end(names);
 }
 
+bool hasNonASCII(std::string_view text) {
+  return std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+}
+
+// The checks below read a rule through one of two accessors, so that the compiler can check the
+// parser's own document without building values first, and everyone else can check values. Each
+// accessor has a node type (absent or a JSON value) and: member(node, key) (absent unless node is
+// an object with that key; the last of repeated keys, as the browser reads them), isObject,
+// string (none unless a string), isArray, size and forEach over an array's elements.
+
+struct ValueAccess {
+  using Node = const Value*;
+  static Node member(Node node, std::string_view key) {
+    const Dictionary* object = node ? node->dictionary() : nullptr;
+    return object ? object->find(key) : nullptr;
+  }
+  static bool present(Node node) { return node != nullptr; }
+  static bool isObject(Node node) { return node && node->dictionary(); }
+  template <class F>
+  static void forEachField(Node node, F&& f) {
+    for (const auto& [key, value] : *node->dictionary()) f(std::string_view(key), &value);
+  }
+  static std::optional<std::string_view> string(Node node) {
+    const std::string* text = node ? node->string() : nullptr;
+    if (!text) return std::nullopt;
+    return std::string_view(*text);
+  }
+  static bool isArray(Node node) { return node && node->array(); }
+  static std::size_t size(Node node) { return node->array()->size(); }
+  template <class F>
+  static bool all(Node node, F&& f) {
+    for (const Value& element : *node->array()) {
+      if (!f(&element)) return false;
+    }
+    return true;
+  }
+};
+
+struct DocumentAccess {
+  struct Node {
+    simdjson::dom::element element;
+    bool present = false;
+  };
+  static Node member(Node node, std::string_view key) {
+    simdjson::dom::object object;
+    if (!node.present || node.element.get_object().get(object) != simdjson::SUCCESS) return {};
+    Node found;
+    for (auto field : object) {
+      if (field.key == key) found = {field.value, true};
+    }
+    return found;
+  }
+  static bool present(Node node) { return node.present; }
+  static bool isObject(Node node) { return node.present && node.element.is_object(); }
+  template <class F>
+  static void forEachField(Node node, F&& f) {
+    for (auto field : simdjson::dom::object(node.element)) f(field.key, Node{field.value, true});
+  }
+  static std::optional<std::string_view> string(Node node) {
+    std::string_view text;
+    if (!node.present || node.element.get_string().get(text) != simdjson::SUCCESS) return std::nullopt;
+    return text;
+  }
+  static bool isArray(Node node) { return node.present && node.element.is_array(); }
+  static std::size_t size(Node node) { return simdjson::dom::array(node.element).size(); }
+  template <class F>
+  static bool all(Node node, F&& f) {
+    for (simdjson::dom::element element : simdjson::dom::array(node.element)) {
+      if (!f(Node{element, true})) return false;
+    }
+    return true;
+  }
+};
+
 /// A list of names the browser knows ("resource-type", "load-type", "load-context"); absent is fine.
-template <std::size_t N>
-bool validFlags(const Value* value, const std::string_view (&names)[N]) {
-  if (!value) return true;
-  const Array* list = value->array();
-  if (!list) return false;
-  return std::all_of(list->begin(), list->end(), [&](const Value& v) {
-    const std::string* name = v.string();
+template <class A, std::size_t N>
+bool validFlags(typename A::Node value, const std::string_view (&names)[N]) {
+  if (!A::present(value)) return true;
+  if (!A::isArray(value)) return false;
+  return A::all(value, [&](typename A::Node v) {
+    auto name = A::string(v);
     return name && oneOf(*name, names);
   });
 }
 
-bool validRequestMethod(const Value* value) {
-  if (!value) return true;
-  const std::string* method = value->string();
+template <class A>
+bool validRequestMethod(typename A::Node value) {
+  if (!A::present(value)) return true;
+  auto method = A::string(value);
   if (!method) return false;
   std::string lower(*method);
   for (char& c : lower) {
@@ -404,60 +508,88 @@ bool validRequestMethod(const Value* value) {
   return oneOf(lower, kRequestMethods);
 }
 
-/// The strings of a non-empty array of non-empty strings; none for any other value.
-const Array* nonEmptyStrings(const Value& value) {
-  const Array* list = value.array();
-  if (!list || list->empty()) return nullptr;
-  for (const Value& v : *list) {
-    const std::string* s = v.string();
-    if (!s || s->empty()) return nullptr;
-  }
-  return list;
-}
-
-std::optional<RuleFault> checkCondition(std::string_view key, const Value& value) {
+template <class A>
+std::optional<RuleFault> checkCondition(std::string_view key, typename A::Node value) {
   const bool domains = key == "if-domain" || key == "unless-domain";
-  const Array* list = nonEmptyStrings(value);
-  if (!list) return domains ? RuleFault::BadDomainList : RuleFault::BadURLList;
-  for (const Value& v : *list) {
-    const std::string& entry = *v.string();
-    if (domains) {
-      const bool lowerASCII = std::none_of(entry.begin(), entry.end(), [](char c) {
+  const RuleFault listFault = domains ? RuleFault::BadDomainList : RuleFault::BadURLList;
+  if (!A::isArray(value) || A::size(value) == 0) return listFault;
+  std::optional<RuleFault> fault;
+  A::all(value, [&](typename A::Node v) {
+    auto entry = A::string(v);
+    if (!entry || entry->empty()) {
+      fault = listFault;
+    } else if (domains) {
+      const bool lowerASCII = std::none_of(entry->begin(), entry->end(), [](char c) {
         return static_cast<unsigned char>(c) >= 0x80 || (c >= 'A' && c <= 'Z');
       });
-      if (!lowerASCII) return RuleFault::DomainNotLowerCaseASCII;
-    } else if (!isSupportedURLFilter(entry)) {
-      return RuleFault::BadURLList;
+      if (!lowerASCII) fault = RuleFault::DomainNotLowerCaseASCII;
+    } else if (!isSupportedURLFilter(*entry)) {
+      fault = RuleFault::BadURLList;
     }
+    return !fault;
+  });
+  return fault;
+}
+
+template <class A>
+std::optional<RuleFault> checkTrigger(typename A::Node trigger) {
+  // One pass over the trigger's fields; a repeated key counts once, with its last value.
+  using Node = typename A::Node;
+  Node filterValue{}, resourceType{}, loadType{}, loadContext{}, requestMethod{};
+  Node conditions[std::size(kConditionKeys)]{};
+  A::forEachField(trigger, [&](std::string_view key, Node value) {
+    if (key == "url-filter") {
+      filterValue = value;
+    } else if (key == "resource-type") {
+      resourceType = value;
+    } else if (key == "load-type") {
+      loadType = value;
+    } else if (key == "load-context") {
+      loadContext = value;
+    } else if (key == "request-method") {
+      requestMethod = value;
+    } else {
+      for (std::size_t i = 0; i < std::size(kConditionKeys); ++i) {
+        if (key == kConditionKeys[i]) conditions[i] = value;
+      }
+    }
+  });
+
+  auto filter = A::string(filterValue);
+  if (!filter || filter->empty()) return RuleFault::NoURLFilter;
+  if (hasNonASCII(*filter)) return RuleFault::NonASCIIURLFilter;
+  if (!isSupportedURLFilter(*filter)) return RuleFault::UnsupportedURLFilter;
+
+  std::size_t condition = std::size(kConditionKeys);
+  for (std::size_t i = 0; i < std::size(kConditionKeys); ++i) {
+    if (!A::present(conditions[i])) continue;
+    if (condition != std::size(kConditionKeys)) return RuleFault::SeveralConditions;
+    condition = i;
   }
+  if (condition != std::size(kConditionKeys)) {
+    if (auto fault = checkCondition<A>(kConditionKeys[condition], conditions[condition])) return fault;
+  }
+  if (!validFlags<A>(resourceType, kResourceTypes)) return RuleFault::BadResourceType;
+  if (!validFlags<A>(loadType, kLoadTypes)) return RuleFault::BadLoadType;
+  if (!validFlags<A>(loadContext, kLoadContexts)) return RuleFault::BadLoadContext;
+  if (!validRequestMethod<A>(requestMethod)) return RuleFault::BadRequestMethod;
   return std::nullopt;
 }
 
-std::optional<RuleFault> checkTrigger(const Dictionary& trigger) {
-  const Value* filterValue = trigger.find("url-filter");
-  const std::string* filter = filterValue ? filterValue->string() : nullptr;
-  if (!filter || filter->empty()) return RuleFault::NoURLFilter;
-  if (std::any_of(filter->begin(), filter->end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
-    return RuleFault::NonASCIIURLFilter;
+template <class A>
+std::optional<RuleFault> checkRuleWith(typename A::Node rule) {
+  if (!A::isObject(rule)) return RuleFault::NotAnObject;
+  auto trigger = A::member(rule, "trigger");
+  if (!A::isObject(trigger)) return RuleFault::NoTrigger;
+  auto action = A::member(rule, "action");
+  if (!A::isObject(action)) return RuleFault::NoAction;
+  auto type = A::string(A::member(action, "type"));
+  if (!type) return RuleFault::NoActionType;
+  if (auto fault = checkTrigger<A>(trigger)) return fault;
+  if (*type == "css-display-none") {
+    auto selector = A::string(A::member(action, "selector"));
+    if (!selector || selector->empty()) return RuleFault::NoSelector;
   }
-  if (!isSupportedURLFilter(*filter)) return RuleFault::UnsupportedURLFilter;
-
-  const Value* condition = nullptr;
-  std::string_view conditionKey;
-  for (std::string_view key : kConditionKeys) {
-    const Value* value = trigger.find(key);
-    if (!value) continue;
-    if (condition) return RuleFault::SeveralConditions;
-    condition = value;
-    conditionKey = key;
-  }
-  if (condition) {
-    if (auto fault = checkCondition(conditionKey, *condition)) return fault;
-  }
-  if (!validFlags(trigger.find("resource-type"), kResourceTypes)) return RuleFault::BadResourceType;
-  if (!validFlags(trigger.find("load-type"), kLoadTypes)) return RuleFault::BadLoadType;
-  if (!validFlags(trigger.find("load-context"), kLoadContexts)) return RuleFault::BadLoadContext;
-  if (!validRequestMethod(trigger.find("request-method"))) return RuleFault::BadRequestMethod;
   return std::nullopt;
 }
 
@@ -487,24 +619,10 @@ std::string_view describe(RuleFault fault) {
 
 bool isSupportedURLFilter(std::string_view filter) { return URLFilterScanner(filter).supported(); }
 
-std::optional<RuleFault> checkRule(const Value& rule) {
-  const Dictionary* object = rule.dictionary();
-  if (!object) return RuleFault::NotAnObject;
-  const Value* triggerValue = object->find("trigger");
-  const Dictionary* trigger = triggerValue ? triggerValue->dictionary() : nullptr;
-  if (!trigger) return RuleFault::NoTrigger;
-  const Value* actionValue = object->find("action");
-  const Dictionary* action = actionValue ? actionValue->dictionary() : nullptr;
-  if (!action) return RuleFault::NoAction;
-  const Value* typeValue = action->find("type");
-  const std::string* type = typeValue ? typeValue->string() : nullptr;
-  if (!type) return RuleFault::NoActionType;
-  if (auto fault = checkTrigger(*trigger)) return fault;
-  if (*type == "css-display-none") {
-    const Value* selector = action->find("selector");
-    if (!selector || !selector->string() || selector->string()->empty()) return RuleFault::NoSelector;
-  }
-  return std::nullopt;
+std::optional<RuleFault> checkRule(const Value& rule) { return checkRuleWith<ValueAccess>(&rule); }
+
+std::optional<RuleFault> checkRule(const simdjson::dom::element& rule) {
+  return checkRuleWith<DocumentAccess>({rule, true});
 }
 
 }  // namespace fendrel

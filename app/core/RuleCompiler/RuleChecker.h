@@ -5,6 +5,10 @@
 
 #include "platform/foundation/ValueFwd.h"
 
+namespace simdjson::dom {
+class element;
+}
+
 namespace fendrel {
 
 /// Why the browser's content blocker would refuse a rule. One such rule makes the browser refuse
@@ -45,6 +49,8 @@ std::string_view describe(RuleFault fault);
 ///     "request-method" is one lower-case method name.
 /// The action type itself is not judged here: the compiler keeps only the types it buckets.
 std::optional<RuleFault> checkRule(const foundation::Value& rule);
+/// The same checks on a rule of a parsed document, as the compiler reads lists.
+std::optional<RuleFault> checkRule(const simdjson::dom::element& rule);
 
 /// True when the browser's compiler accepts `filter` as a URL filter: ASCII, not empty, JavaScript
 /// regular-expression syntax without alternatives, character-class escapes (\d \w \s and their

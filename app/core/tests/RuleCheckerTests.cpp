@@ -40,9 +40,7 @@ std::string disagreement(const std::string& ruleText) {
   std::string message;
   const Verdict verdict = webkit().judge("[" + *compact + "]", &message);
   const bool css = (*rule)["action"]["type"].string() && *(*rule)["action"]["type"].string() == "css-display-none";
-  // A css-display-none rule whose selector WebKit cannot parse is dropped alone; the file compiles.
-  const bool agree = fault ? verdict != Verdict::Accepted
-                           : verdict == Verdict::Accepted || (css && verdict == Verdict::Dropped);
+  const bool agree = testing_webkit::sameVerdict(!fault, css, verdict);
   if (agree) return "";
   return *compact + "\n    checker: " + (fault ? std::string(describe(*fault)) : "keeps") +
          "\n    WebKit: " + testing_webkit::name(verdict) + (message.empty() ? "" : " (" + message + ")");

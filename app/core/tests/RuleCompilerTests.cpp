@@ -218,6 +218,24 @@ TEST_F(RuleCompilerTests, RulesTheBrowserWouldRefuseAreLeftOutAndCountedPerList)
   EXPECT_EQ(outputText(), "[" + good + "," + good + "]");
 }
 
+TEST_F(RuleCompilerTests, RulesAreWrittenCompactlyWhateverTheListLooksLike) {
+  // Braces, brackets, commas and escaped quotes inside strings; whitespace between tokens.
+  const std::string list = R"([
+  {"trigger": {"url-filter": "x\\{\"}"}, "action": {"type": "block"}},
+  {"trigger":{"url-filter":"y],\"\\\\"},"action":{"type":"css-display-none","selector":"a[title=\"}\"]"}} ,
+  7 ,
+  {"trigger":{"url-filter":"z"},"action":{"type":"block"}}
+])";
+  auto report = compile({list});
+  ASSERT_TRUE(report);
+  EXPECT_EQ(outputText(),
+            R"([{"trigger":{"url-filter":"x\\{\"}"},"action":{"type":"block"}},)"
+            R"({"trigger":{"url-filter":"z"},"action":{"type":"block"}},)"
+            R"({"trigger":{"url-filter":"y],\"\\\\"},"action":{"type":"css-display-none","selector":"a[title=\"}\"]"}}])");
+  ASSERT_EQ(report->leftOut.size(), 1u);
+  EXPECT_EQ(report->leftOut[0].byFault[static_cast<std::size_t>(RuleFault::NotAnObject)], 1u);
+}
+
 TEST_F(RuleCompilerTests, EmptyResultInstallsTheBuiltInFileByteForByte) {
   const std::string builtIn = "[\n  {\"trigger\": {\"url-filter\": \"ads\"}, \"action\": {\"type\": \"block\"}}\n]\n";
   auto builtInURL = write("builtin.json", builtIn);

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <fcntl.h>
+#include <poll.h>
 
 #include <cerrno>
 #include <filesystem>
@@ -21,6 +22,7 @@ const char* name(Verdict verdict) {
     case Verdict::Refused: return "refused";
     case Verdict::Dropped: return "dropped";
     case Verdict::Crashed: return "crashed";
+    case Verdict::TimedOut: return "timed out";
   }
   return "?";
 }
@@ -84,7 +86,7 @@ void WebKitRuleVerdicts::stop() {
   pending_.clear();
 }
 
-Verdict WebKitRuleVerdicts::judge(std::string_view ruleFile, std::string* message) {
+Verdict WebKitRuleVerdicts::judge(std::string_view ruleFile, std::string* message, double limitSeconds) {
   if (child_ < 0 && !start()) return Verdict::Crashed;
   std::string request(ruleFile);
   request.push_back('\n');
@@ -102,6 +104,14 @@ Verdict WebKitRuleVerdicts::judge(std::string_view ruleFile, std::string* messag
       line = pending_.substr(0, end);
       pending_.erase(0, end + 1);
       break;
+    }
+    pollfd ready{fromChild_, POLLIN, 0};
+    const int polled = ::poll(&ready, 1, static_cast<int>(limitSeconds * 1000));
+    if (polled < 0 && errno == EINTR) continue;
+    if (polled == 0) {
+      ::kill(child_, SIGKILL);
+      stop();
+      return Verdict::TimedOut;
     }
     char buffer[4096];
     ssize_t n = ::read(fromChild_, buffer, sizeof buffer);

@@ -17,9 +17,21 @@ enum class Verdict {
   Dropped,
   /// WebKit's compiler aborted.
   Crashed,
+  /// WebKit's compiler was still working after the time limit and was stopped. Some filters make
+  /// its work grow exponentially (a letter followed by sixteen "." takes about ten seconds).
+  TimedOut,
 };
 
 const char* name(Verdict verdict);
+
+/// Whether the checker's verdict (kept when `kept`) matches WebKit's on a one-rule file. A
+/// css-display-none rule whose selector WebKit cannot parse is dropped alone (the rest of a file
+/// still compiles), so keeping it matches; a compile WebKit did not finish gives nothing to compare.
+inline bool sameVerdict(bool kept, bool cssDisplayNone, Verdict verdict) {
+  if (verdict == Verdict::TimedOut) return true;
+  if (!kept) return verdict != Verdict::Accepted;
+  return verdict == Verdict::Accepted || (cssDisplayNone && verdict == Verdict::Dropped);
+}
 
 /// One child program, started on first use and again after a crash.
 class WebKitRuleVerdicts {
@@ -30,9 +42,9 @@ class WebKitRuleVerdicts {
   WebKitRuleVerdicts(const WebKitRuleVerdicts&) = delete;
   WebKitRuleVerdicts& operator=(const WebKitRuleVerdicts&) = delete;
 
-  /// WebKit's verdict on `ruleFile` (compact JSON without line breaks). `message` gets WebKit's
-  /// error text when it gave one.
-  Verdict judge(std::string_view ruleFile, std::string* message = nullptr);
+  /// WebKit's verdict on `ruleFile` (compact JSON without line breaks), within `limitSeconds`.
+  /// `message` gets WebKit's error text when it gave one.
+  Verdict judge(std::string_view ruleFile, std::string* message = nullptr, double limitSeconds = 3.0);
 
  private:
   bool start();
