@@ -81,7 +81,9 @@ constexpr const char* kListA = R"([
  {"trigger": {"url-filter": "cookies\\.example"}, "action": {"type": "block-cookies"}}
 ])";
 constexpr const char* kListB = R"([{"trigger": {"url-filter": "beacon\\.example"}, "action": {"type": "block"}}])";
-constexpr const char* kListC = R"([{"trigger": {"url-filter": "pixel\\.example"}, "action": {"type": "block"}}])";
+// The third list also holds a rule the browser would refuse (an alternative in its URL filter).
+constexpr const char* kListC = R"([{"trigger": {"url-filter": "pixel\\.example"}, "action": {"type": "block"}},
+ {"trigger": {"url-filter": "ads|banners"}, "action": {"type": "block"}}])";
 
 constexpr const char* kConfig = R"({
  "cloudConfig": {"analyticsEnabled": true},
@@ -305,6 +307,22 @@ TEST_F(FendrelCommandLineTest, ListServerAnswering404OrAnHTMLPageCachesNothing) 
   ChildRun enable = fendrel({"enable", "list-b"});
   EXPECT_EQ(enable.status, 1) << enable.err;
   EXPECT_THAT(enable.err, HasSubstr("cannot enable list 'list-b': its rule file could not be downloaded"));
+}
+
+TEST_F(FendrelCommandLineTest, RuleTheBrowserWouldRefuseIsLeftOutAndNamedWithItsList) {
+  ASSERT_EQ(fendrel({"launch"}).status, 0);
+  ChildRun enable = fendrel({"enable", "list-c"});
+  ASSERT_EQ(enable.status, 0) << enable.err;
+  auto leftOut = eventLines(enable.out, "rulesLeftOut");
+  ASSERT_EQ(leftOut.size(), 1u) << enable.out;
+  EXPECT_EQ(leftOut[0]["list"].asString(), "list-c");
+  EXPECT_EQ(leftOut[0]["name"].asString(), "C");
+  EXPECT_EQ(leftOut[0]["count"].asInt64(), 1);
+  EXPECT_EQ(leftOut[0]["reasons"]["the url-filter is not a regular expression the browser supports"].asInt64(), 1);
+  // The rest reached the browser.
+  EXPECT_EQ(appliedText(), outputText());
+  EXPECT_NE(outputText().find("pixel"), std::string::npos);
+  EXPECT_EQ(outputText().find("banners"), std::string::npos);
 }
 
 TEST_F(FendrelCommandLineTest, BrowserThatKeepsFailingGivesErrRecompileSafariAndAFailedExit) {
