@@ -173,12 +173,17 @@ TEST_F(RuleCompilerTests, WhitelistBecomesOneExceptionRuleAfterEveryOtherRule) {
       R"({"trigger":{"url-filter":"t","if-top-url":["^https:a\\.org"]},"action":{"type":"block"}},)"
       R"({"trigger":{"url-filter":"u","unless-domain":["s3.org"]},"action":{"type":"block"}},)"
       R"({"trigger":{"url-filter":"d","if-domain":["s1.org"]},"action":{"type":"block"}},)"
+      R"({"trigger":{"if-domain":["s1.org","s2.org","s1.org"],"url-filter":"p"},"action":{"type":"block"}},)"
+      R"({"trigger":{"url-filter":"m","if-domain":["S1.org","s2.org"]},"action":{"type":"block"}},)"
       R"({"trigger":{"url-filter":"c"},"action":{"type":"css-display-none","selector":".ad"}}])";
   ASSERT_TRUE(compile({list}, {"S1.org", "s1.org", "off limits"}));
-  // "d" was limited to a whitelisted site only; every other rule is copied as it was.
+  // "d" was limited to a whitelisted site only; "p" and "m" lose theirs ("m" thereby loses the
+  // upper-case site the browser would refuse); every other rule is copied as it was.
   EXPECT_EQ(outputText(),
             R"([{"trigger":{"url-filter":"t","if-top-url":["^https:a\\.org"]},"action":{"type":"block"}},)"
             R"({"trigger":{"url-filter":"u","unless-domain":["s3.org"]},"action":{"type":"block"}},)"
+            R"({"trigger":{"if-domain":["s2.org"],"url-filter":"p"},"action":{"type":"block"}},)"
+            R"({"trigger":{"url-filter":"m","if-domain":["s2.org"]},"action":{"type":"block"}},)"
             R"({"trigger":{"url-filter":"c"},"action":{"type":"css-display-none","selector":".ad"}},)"
             R"({"trigger":{"url-filter":"i"},"action":{"type":"ignore-previous-rules"}},)"
             R"({"trigger":{"url-filter":".*","if-domain":["s1.org"]},"action":{"type":"ignore-previous-rules"}}])");
