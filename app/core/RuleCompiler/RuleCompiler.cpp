@@ -46,8 +46,8 @@ foundation::Result<void> bucketRule(foundation::Value raw, const RuleWhitelist& 
 using simdjson::dom::element;
 using simdjson::dom::object;
 
-/// The value of the last field `key` of `rule` (the browser reads repeated keys so); none when
-/// `rule` is not an object or has no such field.
+/// The value of the last field `key` of `value` (the browser reads repeated keys so); none when
+/// `value` is not an object or has no such field.
 std::optional<element> lastField(element value, std::string_view key) {
   object fields;
   if (value.get_object().get(fields) != simdjson::SUCCESS) return std::nullopt;
