@@ -20,8 +20,9 @@ namespace {
 using fendrel::testing_webkit::Verdict;
 
 fendrel::testing_webkit::WebKitRuleVerdicts& webkit() {
-  static auto* verdicts = new fendrel::testing_webkit::WebKitRuleVerdicts(FENDREL_WEBKIT_VERDICT);
-  return *verdicts;
+  // Destroyed at exit, which ends the child program and removes its folder.
+  static fendrel::testing_webkit::WebKitRuleVerdicts verdicts(FENDREL_WEBKIT_VERDICT);
+  return verdicts;
 }
 
 void compare(const foundation::Value& rule) {

@@ -25,8 +25,9 @@ namespace fs = std::filesystem;
 using testing_webkit::Verdict;
 
 testing_webkit::WebKitRuleVerdicts& webkit() {
-  static auto* verdicts = new testing_webkit::WebKitRuleVerdicts(FENDREL_WEBKIT_VERDICT);
-  return *verdicts;
+  // Destroyed at exit, which ends the child program and removes its folder.
+  static testing_webkit::WebKitRuleVerdicts verdicts(FENDREL_WEBKIT_VERDICT);
+  return verdicts;
 }
 
 /// Compares the checker and WebKit on one rule given as JSON text; "" when they agree, else a line
