@@ -201,6 +201,18 @@ void AppSession::printNewReloads() {
   for (const auto& [outcome, text] : recorded) {
     // A compiler failure asked for no reload; the analytics observer writes its own line for it.
     if (outcome.joinJsonsError) continue;
+    // Only a list's first attempt reports what it left out; a retry compiled the same lists.
+    for (const auto& left : outcome.attempt == 0 ? outcome.rules.leftOut : std::vector<LeftOutRules>{}) {
+      foundation::Dictionary reasons;
+      for (std::size_t fault = 0; fault < kRuleFaultCount; ++fault) {
+        if (left.byFault[fault] == 0) continue;
+        reasons.set(std::string(describe(static_cast<RuleFault>(fault))), left.byFault[fault]);
+      }
+      EventLog::shared().event("rulesLeftOut", {{"list", left.listID},
+                                                {"name", left.listName},
+                                                {"count", left.total()},
+                                                {"reasons", std::move(reasons)}});
+    }
     EventLog::shared().event("reload", {{"ok", outcome.succeeded()},
                                         {"outcome", text},
                                         {"attempt", outcome.attempt},

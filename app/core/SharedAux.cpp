@@ -117,6 +117,8 @@ struct SharedAux::ReloadRequest {
   std::set<std::string> snapshot;
   /// The names of the enabled lists, for the analytics events.
   std::string config;
+  /// What the rule compiler left out.
+  RuleCompilationReport rules;
 };
 
 foundation::Error SharedAux::makeError(Error error) {
@@ -156,12 +158,12 @@ void SharedAux::recompile(bool force, int attempt) {
       return;
     }
   }
-  ReloadRequest request{force, attempt, ids, configText(ids)};
+  ReloadRequest request{force, attempt, ids, configText(ids), {}};
   dispatch::DispatchQueue::main()->async([] { postBusyNotification(true); });
 
-  if (auto joined = joinJsons(request.snapshot); !joined) {
-    singleton.analytics()->log("errJoinJsons",
-                               {{"error", Value(withoutFilePaths(joined.error()))}, {"config", request.config}});
+  auto joined = joinJsons(request.snapshot);
+  if (!joined) {
+    singleton.analytics()->log("errJoinJsons", {{"error", Value(withoutFilePaths(joined.error()))}, {"config", request.config}});
     CompilationOutcome outcome;
     outcome.force = force;
     outcome.attempt = attempt;
@@ -171,6 +173,7 @@ void SharedAux::recompile(bool force, int attempt) {
     setBusy(false);
     return;
   }
+  request.rules = std::move(*joined);
 
   auto wait = std::make_shared<ReloadWait>();
   browser::ContentBlockerManager::reloadContentBlocker(
@@ -212,6 +215,7 @@ void SharedAux::reloadCompletion(const ReloadRequest& request, const std::option
     CompilationOutcome outcome;
     outcome.force = request.force;
     outcome.attempt = request.attempt;
+    outcome.rules = request.rules;
     notifyObserver(outcome);
     setBusy(false);
     return;
@@ -225,6 +229,7 @@ void SharedAux::reloadCompletion(const ReloadRequest& request, const std::option
   outcome.attempt = request.attempt;
   outcome.reloadError = *error;
   outcome.retryScheduled = retrying;
+  outcome.rules = request.rules;
   notifyObserver(outcome);
   if (!retrying) setBusy(false);
 }
@@ -379,21 +384,21 @@ std::optional<foundation::URL> SharedAux::appGroupFileURL(std::string_view name)
   return container->appendingPathComponent(name);
 }
 
-foundation::Result<void> SharedAux::joinJsons(const std::set<std::string>& enabledIDs) {
+foundation::Result<RuleCompilationReport> SharedAux::joinJsons(const std::set<std::string>& enabledIDs) {
   auto output = appGroupFileURL(kOutputFileName);
   if (!output) return makeError(Error::cantFormOutputUrl);
   // One snapshot of the catalogue: the main thread may replace it during the compilation.
   auto catalogue = Singleton::shared().lists();
   RuleCompilerInputs inputs{
       .output = *output,
-      .listFiles = selectCachedLists(enabledIDs, *catalogue),
+      .lists = selectCachedLists(enabledIDs, *catalogue),
       .whitelist = RuleWhitelist::make(enabledWhitelistDomains()),
       .builtInRuleFile = foundation::Bundle::main()->url("blockerList", "json"),
   };
   return compileRuleFile(inputs);
 }
 
-foundation::Result<void> SharedAux::joinJsons() { return joinJsons(Singleton::shared().extConfigIDs()); }
+foundation::Result<RuleCompilationReport> SharedAux::joinJsons() { return joinJsons(Singleton::shared().extConfigIDs()); }
 
 std::vector<std::string> SharedAux::enabledWhitelistDomains() const {
   std::vector<std::string> domains;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/core/CloudObject.h"
+#include "app/core/RuleCompiler/RuleCheckReport.h"
 #include "platform/foundation/Result.h"
 #include "platform/foundation/URL.h"
 #include "platform/foundation/ValueFwd.h"
@@ -38,6 +39,8 @@ struct CompilationOutcome {
   std::optional<foundation::Error> reloadError;
   /// A failed reload will be tried again (after a delay on the clock).
   bool retryScheduled = false;
+  /// What the rule compiler left out, per list, when it ran.
+  RuleCompilationReport rules;
 
   bool succeeded() const { return !joinJsonsError && !reloadError; }
 };
@@ -133,10 +136,10 @@ class SharedAux {
   /// the first catalogue element carrying it) and the enabled whitelist. The catalogue is read once,
   /// as one snapshot. Errors: cantFormOutputUrl without a container; the platform's error when the
   /// built-in fallback cannot be copied into place, or when the rule file cannot be serialised or
-  /// written (the previous "output.json" then stays).
-  foundation::Result<void> joinJsons(const std::set<std::string>& enabledIDs);
+  /// written (the previous "output.json" then stays). On success, the rules left out per list.
+  foundation::Result<RuleCompilationReport> joinJsons(const std::set<std::string>& enabledIDs);
   /// As above, for the enabled set stored now.
-  foundation::Result<void> joinJsons();
+  foundation::Result<RuleCompilationReport> joinJsons();
 
   /// The site of every enabled whitelist entry, in stored order, duplicates kept.
   std::vector<std::string> enabledWhitelistDomains() const;

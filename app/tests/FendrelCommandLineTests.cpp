@@ -87,7 +87,9 @@ constexpr const char* kListA = R"([
  {"trigger": {"url-filter": "cookies\\.example"}, "action": {"type": "block-cookies"}}
 ])";
 constexpr const char* kListB = R"([{"trigger": {"url-filter": "beacon\\.example"}, "action": {"type": "block"}}])";
-constexpr const char* kListC = R"([{"trigger": {"url-filter": "pixel\\.example"}, "action": {"type": "block"}}])";
+// The third list also holds a rule the browser would refuse (an alternative in its URL filter).
+constexpr const char* kListC = R"([{"trigger": {"url-filter": "pixel\\.example"}, "action": {"type": "block"}},
+ {"trigger": {"url-filter": "ads|banners"}, "action": {"type": "block"}}])";
 
 constexpr const char* kConfig = R"({
  "cloudConfig": {"analyticsEnabled": true},
@@ -246,9 +248,14 @@ TEST_F(FendrelCommandLineTest, FirstLaunchCompilesTheFirstListAndTheWhitelistRew
   ChildRun add = fendrel({"whitelist", "add", "site.example"});
   ASSERT_EQ(add.status, 0) << add.err;
   EXPECT_EQ(appliedText(), outputText());
-  EXPECT_EQ(domains(outputRule("ads\\.example"), "unless-domain"), R"(["site.example"])");
+  // The list's rules keep their own conditions; only an "if-domain" loses the whitelisted site.
+  // The whitelist itself is one exception rule at the very end.
+  EXPECT_EQ(domains(outputRule("ads\\.example"), "unless-domain"), "absent");
   EXPECT_EQ(domains(outputRule(".*"), "if-domain"), R"(["other.example"])");
-  EXPECT_EQ(domains(outputRule("tracker\\.js"), "unless-domain"), R"(["kept.example","site.example"])");
+  EXPECT_EQ(domains(outputRule("tracker\\.js"), "unless-domain"), R"(["kept.example"])");
+  auto lastRule = [&] { return parseJSON(outputText()).array()->toVector().back(); };
+  EXPECT_EQ(domains(lastRule(), "if-domain"), R"(["site.example"])");
+  EXPECT_EQ(lastRule()["action"]["type"].asString(), "ignore-previous-rules");
 
   // Capitals are lower-cased; a site with a space cannot be a domain and is left out. Neither
   // makes WebKit refuse the file.
@@ -259,7 +266,7 @@ TEST_F(FendrelCommandLineTest, FirstLaunchCompilesTheFirstListAndTheWhitelistRew
     EXPECT_THAT(odd.out, Not(HasSubstr("reloadFailed")));
     EXPECT_EQ(appliedText(), outputText());
   }
-  EXPECT_EQ(domains(outputRule("ads\\.example"), "unless-domain"), R"(["site.example","caps.example"])");
+  EXPECT_EQ(domains(lastRule(), "if-domain"), R"(["site.example","caps.example"])");
 
   ChildRun state = fendrel({"state"});
   ASSERT_EQ(state.status, 0) << state.err;
@@ -423,6 +430,22 @@ TEST_F(FendrelCommandLineTest, AnEnabledListStoredButNeverCompiledIsCompiledByTh
   ChildRun again = fendrel({"launch"});
   ASSERT_EQ(again.status, 0) << again.err;
   EXPECT_TRUE(eventLines(again.out, "reload").empty());
+}
+
+TEST_F(FendrelCommandLineTest, RuleTheBrowserWouldRefuseIsLeftOutAndNamedWithItsList) {
+  ASSERT_EQ(fendrel({"launch"}).status, 0);
+  ChildRun enable = fendrel({"enable", "list-c"});
+  ASSERT_EQ(enable.status, 0) << enable.err;
+  auto leftOut = eventLines(enable.out, "rulesLeftOut");
+  ASSERT_EQ(leftOut.size(), 1u) << enable.out;
+  EXPECT_EQ(leftOut[0]["list"].asString(), "list-c");
+  EXPECT_EQ(leftOut[0]["name"].asString(), "C");
+  EXPECT_EQ(leftOut[0]["count"].asInt64(), 1);
+  EXPECT_EQ(leftOut[0]["reasons"]["the url-filter is not a regular expression the browser supports"].asInt64(), 1);
+  // The rest reached the browser.
+  EXPECT_EQ(appliedText(), outputText());
+  EXPECT_NE(outputText().find("pixel"), std::string::npos);
+  EXPECT_EQ(outputText().find("banners"), std::string::npos);
 }
 
 TEST_F(FendrelCommandLineTest, BrowserThatKeepsFailingGivesErrRecompileSafariAndAFailedExit) {

@@ -4,13 +4,15 @@
 
 namespace fendrel {
 
-std::vector<foundation::URL> selectCachedLists(const std::set<std::string>& enabledIDs,
+std::vector<CachedRuleList> selectCachedLists(const std::set<std::string>& enabledIDs,
                                                const std::vector<std::shared_ptr<ListElement>>& catalogue) {
-  std::vector<foundation::URL> files;
+  std::vector<CachedRuleList> files;
   for (const auto& id : enabledIDs) {
     for (const auto& element : catalogue) {
       if (!element || element->obj().objectId() != id) continue;
-      if (auto url = element->obj().existingAttachmentURL()) files.push_back(std::move(*url));
+      if (auto url = element->obj().existingAttachmentURL()) {
+        files.push_back({std::move(*url), element->obj().objectId(), element->obj().name()});
+      }
       break;
     }
   }

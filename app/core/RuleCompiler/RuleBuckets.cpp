@@ -25,12 +25,16 @@ RuleBuckets::RuleBuckets(std::size_t expectedBytes) {
 foundation::Result<void> RuleBuckets::add(RuleBucket bucket, const json::JSON& rule) {
   auto text = foundation::JSONSerialization::dataWithJSONObject(rule.object());
   if (!text) return text.error();
+  addText(bucket, *text);
+  return {};
+}
+
+void RuleBuckets::addText(RuleBucket bucket, std::string_view rule) {
   const auto index = static_cast<std::size_t>(bucket);
   std::string& target = bucket == RuleBucket::Block ? file_ : others_[index - 1];
   if (counts_[index] > 0) target.push_back(',');
-  target.append(*text);
+  target.append(rule);
   ++counts_[index];
-  return {};
 }
 
 std::size_t RuleBuckets::totalCount() const {

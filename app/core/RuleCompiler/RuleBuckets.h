@@ -35,6 +35,8 @@ class RuleBuckets {
   /// Appends `rule` to the end of `bucket`. Fails with the writer's error when the rule cannot be
   /// written as JSON.
   foundation::Result<void> add(RuleBucket bucket, const json::JSON& rule);
+  /// Appends a rule given as its compact JSON text to the end of `bucket`.
+  void addText(RuleBucket bucket, std::string_view rule);
 
   std::size_t count(RuleBucket bucket) const { return counts_[static_cast<std::size_t>(bucket)]; }
   std::size_t totalCount() const;

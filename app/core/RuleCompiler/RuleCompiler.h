@@ -3,7 +3,9 @@
 #include <string>
 #include <vector>
 
+#include "app/core/RuleCompiler/CachedListSelection.h"
 #include "app/core/RuleCompiler/RuleBuckets.h"
+#include "app/core/RuleCompiler/RuleCheckReport.h"
 #include "app/core/RuleCompiler/WhitelistRewrite.h"
 #include "platform/foundation/Result.h"
 #include "platform/foundation/URL.h"
@@ -15,19 +17,29 @@ struct RuleCompilerInputs {
   /// Where the rule file goes ("output.json" in the app-group container).
   foundation::URL output;
   /// The cached list files, in visit order (selectCachedLists).
-  std::vector<foundation::URL> listFiles;
+  std::vector<CachedRuleList> lists;
   RuleWhitelist whitelist;
   /// The app's built-in rule file, installed when no rule is kept; none when the bundle has none.
   std::optional<foundation::URL> builtInRuleFile;
 };
 
-/// Reads every list, keeps the rules with a string action type of the three bucketed types,
-/// applies the whitelist to each and sorts them into buckets. Fails only when a kept rule cannot be
-/// written as JSON.
-foundation::Result<RuleBuckets> bucketRules(const std::vector<foundation::URL>& listFiles,
-                                            const RuleWhitelist& whitelist);
+/// The kept rules of a compilation and what it left out.
+struct BucketedRules {
+  RuleBuckets buckets;
+  RuleCompilationReport report;
+};
 
-/// The whole compilation: bucketRules, then writeRuleFile.
-foundation::Result<void> compileRuleFile(const RuleCompilerInputs& inputs);
+/// Reads every list and sorts its rules into buckets:
+///   - a rule of another action type than the three bucketed ones is dropped, as is a rule whose
+///     "if-domain" the whitelist empties (applyWhitelist);
+///   - a rule the browser would refuse (checkRule), including one without an action type, is left
+///     out and counted in the report under its list and fault;
+///   - when the whitelist has rule domains and any rule was kept, the whitelist's exception rule
+///     (whitelistExceptionRule) goes last.
+/// Fails only when a kept rule cannot be written as JSON.
+foundation::Result<BucketedRules> bucketRules(const std::vector<CachedRuleList>& lists, const RuleWhitelist& whitelist);
+
+/// The whole compilation: bucketRules, then writeRuleFile. The report says which rules were left out.
+foundation::Result<RuleCompilationReport> compileRuleFile(const RuleCompilerInputs& inputs);
 
 }  // namespace fendrel

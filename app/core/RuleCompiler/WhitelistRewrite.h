@@ -17,13 +17,10 @@ struct RuleWhitelist {
   /// The enabled entries exactly as stored, in order, duplicates kept. Sites are removed from a
   /// rule's "if-domain" only on an exact, case-sensitive match with one of these.
   std::vector<std::string> stored;
-  /// The entries that may stand in a rule file: lower-cased, and only those that then are valid
-  /// domains for the browser's rule format (see isValidRuleDomain). One entry the browser refuses
-  /// would make it reject the whole file.
+  /// The entries that may stand in a rule file: lower-cased, only those that then are valid
+  /// domains for the browser's rule format (see isValidRuleDomain), without repetitions, in stored
+  /// order. One entry the browser refuses would make it reject the whole file.
   std::vector<std::string> ruleDomains;
-  /// The rule domains without repetitions: the "unless-domain" of every rule that has none of its
-  /// own. Made once and shared by all those rules rather than rebuilt for each.
-  foundation::Array unlessDomains;
 
   /// From the enabled entries as stored.
   static RuleWhitelist make(std::vector<std::string> enabledEntries);
@@ -43,19 +40,16 @@ std::optional<std::vector<std::string>> stringArray(const foundation::Array& val
 std::vector<std::string> removeWhitelistedDomains(const std::vector<std::string>& domains,
                                                   const std::vector<std::string>& whitelist);
 
-/// Applies the whitelist to one rule; none when the rule is to be dropped. With an empty whitelist
-/// the rule is returned unchanged. Otherwise, by the rule's trigger:
-///   - "if-domain" as a list of strings: the whitelisted sites are removed from it; when none is
-///     left the rule is dropped (every site it was limited to is whitelisted). No "unless-domain"
-///     is added, since a trigger may hold only one of the four domain and top-URL conditions.
-///   - "if-top-url", "unless-top-url", "if-frame-url" or "unless-frame-url": unchanged. Such a
-///     trigger cannot also carry "unless-domain" (the browser refuses the whole file), and the
-///     whitelist cannot be expressed as a URL pattern faithfully.
-///   - "if-domain" of another form, or no trigger object: unchanged (the browser refuses such a
-///     rule on its own; adding to it cannot help).
-///   - otherwise "unless-domain" becomes the rule's own entries followed by the whitelist's rule
-///     domains not already present. When that list would be empty nothing is written, and an
-///     "unless-domain" that is not a list of strings is left as it is.
+/// Applies the whitelist to one rule; none when the rule is to be dropped. When the rule's trigger
+/// has "if-domain" as a list of strings, the whitelisted sites are removed from it, and the rule is
+/// dropped when none is left (every site it was limited to is whitelisted). Every other rule is
+/// returned unchanged: the whitelist reaches them through the one exception rule at the end of the
+/// file (whitelistExceptionRule).
 std::optional<json::JSON> applyWhitelist(json::JSON rule, const RuleWhitelist& whitelist);
+
+/// The rule that lifts every earlier rule on the whitelisted sites, written after all others:
+/// {"trigger":{"url-filter":".*","if-domain":[rule domains]},"action":{"type":"ignore-previous-rules"}}.
+/// None when the whitelist has no rule domain.
+std::optional<foundation::Value> whitelistExceptionRule(const RuleWhitelist& whitelist);
 
 }  // namespace fendrel

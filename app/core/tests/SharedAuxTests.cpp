@@ -174,7 +174,9 @@ TEST_F(SharedAuxTests, UnforcedRequestForTheCompiledSetIsSkippedAndOnlyTheLastEn
   EXPECT_EQ(Singleton::shared().whitelistCompiledDate(), Singleton::shared().whitelistDate());
   // The browser took exactly the compiled file, whitelist lower-cased.
   EXPECT_EQ(applied(), readText(outputPath()));
-  EXPECT_NE(applied().find(R"("unless-domain":["example.org"])"), std::string::npos);
+  EXPECT_NE(applied().find(R"({"trigger":{"url-filter":".*","if-domain":["example.org"]},)"
+                           R"("action":{"type":"ignore-previous-rules"}}])"),
+            std::string::npos);
   EXPECT_TRUE(events_->events().empty());
 
   // A forced request compiles the same set again; so does a whitelist change.

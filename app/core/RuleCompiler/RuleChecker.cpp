@@ -1,0 +1,628 @@
+#include "app/core/RuleCompiler/RuleChecker.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <simdjson.h>
+
+#include "platform/foundation/Value.h"
+
+namespace fendrel {
+namespace {
+
+using foundation::Array;
+using foundation::Dictionary;
+using foundation::Value;
+
+// ---------------------------------------------------------------------------------------------
+// URL filters
+//
+// The browser parses a URL filter with the JavaScript regular-expression parser (no flags, so the
+// web-compatibility grammar: a "{" that does not start a repetition is a literal, an escape of an
+// ordinary character is that character, "\1" without groups is an octal escape) and then refuses
+// every construct its URL matcher cannot build. The scanner below follows both steps.
+
+/// Repetition bounds saturate here; a bound of this value means "no upper bound".
+constexpr std::uint64_t kUnbounded = 0xFFFFFFFFu;
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isOctalDigit(char c) { return c >= '0' && c <= '7'; }
+bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool isHexDigit(char c) { return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+bool isBuiltInClass(char c) {
+  return c == 'd' || c == 'D' || c == 'w' || c == 'W' || c == 's' || c == 'S';
+}
+/// Characters that stand for themselves (or any character, "."): no syntax starts with them.
+bool isPlain(char c) {
+  switch (c) {
+    case '|': case '^': case '$': case '(': case ')': case '[': case '\\': case '*': case '+': case '?': case '{':
+    case '\0':
+      return false;
+    default:
+      return true;
+  }
+}
+bool isNameStart(char c) { return isLetter(c) || c == '_' || c == '$'; }
+bool isNamePart(char c) { return isNameStart(c) || isDigit(c); }
+
+int hexValue(char c) {
+  if (isDigit(c)) return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return c - 'A' + 10;
+}
+
+class URLFilterScanner {
+ public:
+  explicit URLFilterScanner(std::string_view pattern) : p_(pattern) {}
+
+  bool supported() {
+    if (p_.empty()) return false;
+    if (std::any_of(p_.begin(), p_.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
+      return false;
+    }
+    // Group counts and names matter only to escapes of digits or "k" and to named groups.
+    bool needsGroups = false;
+    for (std::size_t i = 0; i + 1 < p_.size() && !needsGroups; ++i) {
+      const char c = p_[i], next = p_[i + 1];
+      if (c == '\\') {
+        needsGroups = (next >= '1' && next <= '9') || next == 'k';
+        ++i;
+      } else if (c == '(' && next == '?') {
+        needsGroups = at(i + 2) == '<';
+      }
+    }
+    return (!needsGroups || countGroups()) && scan();
+  }
+
+ private:
+  /// What one atom stands for, as far as the browser's checks care.
+  struct Atom {
+    bool ok = true;
+    /// Matches only the NUL character, which the browser's matcher reads as the end of the URL.
+    bool endOfURL = false;
+  };
+
+  bool atEnd(std::size_t i) const { return i >= p_.size(); }
+  char at(std::size_t i) const { return i < p_.size() ? p_[i] : '\0'; }
+
+  /// Counts the capturing groups and collects the group names of the whole pattern, as the parser
+  /// does before it reads escapes: "\2" is a back-reference only when two groups exist, "\k" needs
+  /// a name only when the pattern names a group. A malformed or repeated name is an error.
+  bool countGroups() {
+    for (std::size_t i = 0; i < p_.size(); ++i) {
+      char c = p_[i];
+      if (c == '\\') {
+        ++i;
+      } else if (c == '[') {
+        ++i;
+        while (i < p_.size() && p_[i] != ']') {
+          if (p_[i] == '\\') ++i;
+          ++i;
+        }
+      } else if (c == '(') {
+        if (at(i + 1) != '?') {
+          ++groups_;
+        } else if (at(i + 2) == '<' && at(i + 3) != '=' && at(i + 3) != '!') {
+          std::size_t start = i + 3, end = start;
+          if (!isNameStart(at(end))) return false;
+          while (isNamePart(at(end))) ++end;
+          if (at(end) != '>') return false;
+          std::string name(p_.substr(start, end - start));
+          if (std::find(names_.begin(), names_.end(), name) != names_.end()) return false;
+          names_.push_back(std::move(name));
+          ++groups_;
+        }
+      }
+    }
+    return true;
+  }
+
+  /// A complete "{n}", "{n,}" or "{n,m}" at `i`: its bounds and the index after it.
+  bool braceRepetition(std::size_t i, std::uint64_t& min, std::uint64_t& max, std::size_t& next) const {
+    if (at(i) != '{' || !isDigit(at(i + 1))) return false;
+    std::size_t j = i + 1;
+    min = number(j);
+    max = min;
+    if (at(j) == ',') {
+      ++j;
+      max = isDigit(at(j)) ? number(j) : kUnbounded;
+    }
+    if (at(j) != '}') return false;
+    next = j + 1;
+    return true;
+  }
+
+  std::uint64_t number(std::size_t& i) const {
+    std::uint64_t value = 0;
+    while (isDigit(at(i))) {
+      value = std::min<std::uint64_t>(value * 10 + static_cast<std::uint64_t>(at(i) - '0'), kUnbounded);
+      ++i;
+    }
+    return value;
+  }
+
+  bool startsRepetition(std::size_t i) const {
+    char c = at(i);
+    if (atEnd(i)) return false;
+    if (c == '*' || c == '+' || c == '?') return true;
+    std::uint64_t min, max;
+    std::size_t next;
+    return braceRepetition(i, min, max, next);
+  }
+
+  /// Reads the repetition after an atom, if any. Only "?", "*" and "+" (in any spelling) are
+  /// supported; a lazy "?" may follow.
+  bool repetition(std::size_t& i) const {
+    std::uint64_t min = 0, max = 0;
+    char c = at(i);
+    if (atEnd(i)) return true;
+    if (c == '*') {
+      min = 0, max = kUnbounded, ++i;
+    } else if (c == '+') {
+      min = 1, max = kUnbounded, ++i;
+    } else if (c == '?') {
+      min = 0, max = 1, ++i;
+    } else {
+      std::size_t next;
+      if (!braceRepetition(i, min, max, next)) return true;
+      i = next;
+    }
+    const bool supported = (min == 0 && max == 1) || (min == 0 && max == kUnbounded) || (min == 1 && max == kUnbounded);
+    if (!supported) return false;
+    if (at(i) == '?' && !atEnd(i)) ++i;
+    return true;
+  }
+
+  /// An octal escape starting at `i` (a digit 0 to 7): up to three digits, at most 0377.
+  unsigned octal(std::size_t& i) const {
+    unsigned value = static_cast<unsigned>(at(i) - '0');
+    const std::size_t most = value <= 3 ? 3 : 2;
+    ++i;
+    for (std::size_t n = 1; n < most && isOctalDigit(at(i)) && !atEnd(i); ++n, ++i) {
+      value = value * 8 + static_cast<unsigned>(at(i) - '0');
+    }
+    return value;
+  }
+
+  /// "\x" with two hex digits or "\u" with four at `i` (the letter): the value and the index after
+  /// it; none when the digits are missing (the letter then stands for itself).
+  std::optional<unsigned> hexEscape(std::size_t i, std::size_t& next) const {
+    const std::size_t digits = at(i) == 'x' ? 2 : 4;
+    unsigned value = 0;
+    for (std::size_t n = 1; n <= digits; ++n) {
+      if (atEnd(i + n) || !isHexDigit(at(i + n))) return std::nullopt;
+      value = value * 16 + static_cast<unsigned>(hexValue(at(i + n)));
+    }
+    next = i + digits + 1;
+    return value;
+  }
+
+  /// One character of a class or an escape that stands for one character, at `i` (after the
+  /// backslash for an escape). Sets `value`; fails on what the browser refuses.
+  enum class Char { Value, BuiltIn, Error };
+  Char escapedChar(std::size_t& i, bool inClass, unsigned& value) const {
+    if (atEnd(i)) return Char::Error;
+    char c = p_[i];
+    if (isBuiltInClass(c)) return Char::BuiltIn;
+    switch (c) {
+      case 'f': value = '\f'; ++i; return Char::Value;
+      case 'n': value = '\n'; ++i; return Char::Value;
+      case 'r': value = '\r'; ++i; return Char::Value;
+      case 't': value = '\t'; ++i; return Char::Value;
+      case 'v': value = '\v'; ++i; return Char::Value;
+      case 'b': value = 8; ++i; return Char::Value;  // only reached inside a class
+      case 'c': {
+        char next = at(i + 1);
+        if (!atEnd(i + 1) && (isLetter(next) || (inClass && (isDigit(next) || next == '_')))) {
+          value = static_cast<unsigned>(next) % 32;
+          i += 2;
+          return Char::Value;
+        }
+        // Not a control escape: the backslash stands for itself and "c" is read next.
+        value = '\\';
+        return Char::Value;
+      }
+      case 'x':
+      case 'u': {
+        std::size_t next;
+        if (auto hex = hexEscape(i, next)) {
+          value = *hex;
+          i = next;
+          return value < 0x80 ? Char::Value : Char::Error;
+        }
+        value = static_cast<unsigned char>(c);
+        ++i;
+        return Char::Value;
+      }
+      case 'k':
+        if (!names_.empty()) return Char::Error;
+        value = 'k';
+        ++i;
+        return Char::Value;
+      default:
+        if (isOctalDigit(c)) {
+          value = octal(i);
+          return value < 0x80 ? Char::Value : Char::Error;
+        }
+        value = static_cast<unsigned char>(c);
+        ++i;
+        return Char::Value;
+    }
+  }
+
+  /// A class at `i` (its "["); `i` ends after its "]".
+  Atom characterClass(std::size_t& i) const {
+    Atom atom;
+    ++i;
+    if (at(i) == '^' && !atEnd(i)) ++i;
+    bool any = false, onlyNUL = true;
+    auto classChar = [&](std::size_t& j, unsigned& value) -> Char {
+      if (p_[j] != '\\') {
+        value = static_cast<unsigned char>(p_[j]);
+        ++j;
+        return Char::Value;
+      }
+      ++j;
+      return escapedChar(j, true, value);
+    };
+    for (;;) {
+      if (atEnd(i)) return {false};
+      if (p_[i] == ']') break;
+      unsigned low = 0;
+      if (classChar(i, low) != Char::Value) return {false};
+      unsigned high = low;
+      if (at(i) == '-' && !atEnd(i + 1) && at(i + 1) != ']') {
+        ++i;
+        if (classChar(i, high) != Char::Value || high < low) return {false};
+      }
+      any = true;
+      if (low != 0 || high != 0) onlyNUL = false;
+    }
+    ++i;
+    atom.endOfURL = any && onlyNUL;
+    return atom;
+  }
+
+  /// An escape outside a class at `i` (its backslash); `i` ends after it.
+  Atom escape(std::size_t& i) const {
+    ++i;
+    if (atEnd(i)) return {false};
+    char c = p_[i];
+    if (c == 'b' || c == 'B') return {false};
+    if (c == 'k' && !names_.empty()) return {false};  // a named back-reference, or a broken one
+    if (c >= '1' && c <= '9') {
+      std::size_t j = i;
+      std::uint64_t reference = number(j);
+      if (reference <= groups_) {
+        i = j;  // a back-reference
+        return {};
+      }
+      if (c == '8' || c == '9') {
+        ++i;
+        return {};
+      }
+    }
+    unsigned value = 0;
+    if (escapedChar(i, false, value) != Char::Value) return {false};
+    return {true, value == 0};
+  }
+
+  bool scan() {
+    std::size_t i = 0;
+    std::size_t depth = 0;
+    bool onlyStartAnchors = true;  // every top-level term so far was "^"
+    bool ended = false;            // a "$" or an end-of-URL character came at the top level
+    while (!atEnd(i)) {
+      if (ended) return false;
+      const char c = p_[i];
+      if (isPlain(c)) {
+        // A run of ordinary characters: only the last can carry a repetition.
+        while (!atEnd(i) && isPlain(p_[i])) ++i;
+        onlyStartAnchors = false;
+        if (!repetition(i)) return false;
+        continue;
+      }
+      Atom atom;
+      switch (c) {
+        case '|':
+          return false;
+        case '^':
+          if (depth > 0 || !onlyStartAnchors) return false;
+          ++i;
+          if (startsRepetition(i)) return false;
+          continue;
+        case '$':
+          if (depth > 0) return false;
+          ++i;
+          ended = true;
+          continue;
+        case '(':
+          ++i;
+          if (at(i) == '?') {
+            if (at(i + 1) == ':') {
+              i += 2;
+            } else if (at(i + 1) == '<' && isNameStart(at(i + 2))) {
+              i = p_.find('>', i) + 1;  // checked by countGroups
+            } else {
+              return false;  // look-around or an unknown group
+            }
+          }
+          ++depth;
+          onlyStartAnchors = false;
+          if (startsRepetition(i)) return false;
+          continue;
+        case ')':
+          if (depth == 0) return false;
+          --depth;
+          ++i;
+          break;
+        case '[':
+          atom = characterClass(i);
+          break;
+        case '\\':
+          atom = escape(i);
+          break;
+        case '*':
+        case '+':
+        case '?':
+          return false;
+        case '{':
+          if (startsRepetition(i)) return false;
+          ++i;
+          break;
+        default:
+          atom.endOfURL = c == '\0';
+          ++i;
+          break;
+      }
+      if (!atom.ok) return false;
+      onlyStartAnchors = false;
+      if (atom.endOfURL) {
+        if (depth > 0) return false;
+        ended = true;
+      }
+      if (!repetition(i)) return false;
+    }
+    return depth == 0;
+  }
+
+  std::string_view p_;
+  std::uint64_t groups_ = 0;
+  std::vector<std::string> names_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Rules
+
+constexpr std::string_view kConditionKeys[] = {"if-domain",  "unless-domain", "if-top-url",
+                                               "unless-top-url", "if-frame-url", "unless-frame-url"};
+constexpr std::string_view kResourceTypes[] = {"document", "image", "style-sheet", "script", "font",
+                                               "raw", "svg-document", "media", "popup", "ping",
+                                               "fetch", "websocket", "other", "csp-report"};
+constexpr std::string_view kLoadTypes[] = {"first-party", "third-party"};
+constexpr std::string_view kLoadContexts[] = {"top-frame", "child-frame"};
+constexpr std::string_view kRequestMethods[] = {"get", "head", "options", "trace", "put",
+                                                "delete", "post", "patch", "connect"};
+
+template <std::size_t N>
+bool oneOf(std::string_view text, const std::string_view (&names)[N]) {
+  return std::find(std::begin(names), std::end(names), text) != std::end(names);
+}
+
+bool hasNonASCII(std::string_view text) {
+  return std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+}
+
+// The checks below read a rule through one of two accessors, so that the compiler can check the
+// parser's own document without building values first, and everyone else can check values. Each
+// accessor has a node type (absent or a JSON value) and: member(node, key) (absent unless node is
+// an object with that key; the last of repeated keys, as the browser reads them), isObject,
+// string (none unless a string), isArray, size and forEach over an array's elements.
+
+struct ValueAccess {
+  using Node = const Value*;
+  static Node member(Node node, std::string_view key) {
+    const Dictionary* object = node ? node->dictionary() : nullptr;
+    return object ? object->find(key) : nullptr;
+  }
+  static bool present(Node node) { return node != nullptr; }
+  static bool isObject(Node node) { return node && node->dictionary(); }
+  template <class F>
+  static void forEachField(Node node, F&& f) {
+    for (const auto& [key, value] : *node->dictionary()) f(std::string_view(key), &value);
+  }
+  static std::optional<std::string_view> string(Node node) {
+    const std::string* text = node ? node->string() : nullptr;
+    if (!text) return std::nullopt;
+    return std::string_view(*text);
+  }
+  static bool isArray(Node node) { return node && node->array(); }
+  static std::size_t size(Node node) { return node->array()->size(); }
+  template <class F>
+  static bool all(Node node, F&& f) {
+    for (const Value& element : *node->array()) {
+      if (!f(&element)) return false;
+    }
+    return true;
+  }
+};
+
+struct DocumentAccess {
+  struct Node {
+    simdjson::dom::element element;
+    bool present = false;
+  };
+  static Node member(Node node, std::string_view key) {
+    simdjson::dom::object object;
+    if (!node.present || node.element.get_object().get(object) != simdjson::SUCCESS) return {};
+    Node found;
+    for (auto field : object) {
+      if (field.key == key) found = {field.value, true};
+    }
+    return found;
+  }
+  static bool present(Node node) { return node.present; }
+  static bool isObject(Node node) { return node.present && node.element.is_object(); }
+  template <class F>
+  static void forEachField(Node node, F&& f) {
+    for (auto field : simdjson::dom::object(node.element)) f(field.key, Node{field.value, true});
+  }
+  static std::optional<std::string_view> string(Node node) {
+    std::string_view text;
+    if (!node.present || node.element.get_string().get(text) != simdjson::SUCCESS) return std::nullopt;
+    return text;
+  }
+  static bool isArray(Node node) { return node.present && node.element.is_array(); }
+  static std::size_t size(Node node) { return simdjson::dom::array(node.element).size(); }
+  template <class F>
+  static bool all(Node node, F&& f) {
+    for (simdjson::dom::element element : simdjson::dom::array(node.element)) {
+      if (!f(Node{element, true})) return false;
+    }
+    return true;
+  }
+};
+
+/// A list of names the browser knows ("resource-type", "load-type", "load-context"); absent is fine.
+template <class A, std::size_t N>
+bool validFlags(typename A::Node value, const std::string_view (&names)[N]) {
+  if (!A::present(value)) return true;
+  if (!A::isArray(value)) return false;
+  return A::all(value, [&](typename A::Node v) {
+    auto name = A::string(v);
+    return name && oneOf(*name, names);
+  });
+}
+
+template <class A>
+bool validRequestMethod(typename A::Node value) {
+  if (!A::present(value)) return true;
+  auto method = A::string(value);
+  if (!method) return false;
+  std::string lower(*method);
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return oneOf(lower, kRequestMethods);
+}
+
+template <class A>
+std::optional<RuleFault> checkCondition(std::string_view key, typename A::Node value) {
+  const bool domains = key == "if-domain" || key == "unless-domain";
+  const RuleFault listFault = domains ? RuleFault::BadDomainList : RuleFault::BadURLList;
+  if (!A::isArray(value) || A::size(value) == 0) return listFault;
+  std::optional<RuleFault> fault;
+  A::all(value, [&](typename A::Node v) {
+    auto entry = A::string(v);
+    if (!entry || entry->empty()) {
+      fault = listFault;
+    } else if (domains) {
+      const bool lowerASCII = std::none_of(entry->begin(), entry->end(), [](char c) {
+        return static_cast<unsigned char>(c) >= 0x80 || (c >= 'A' && c <= 'Z');
+      });
+      if (!lowerASCII) fault = RuleFault::DomainNotLowerCaseASCII;
+    } else if (!isSupportedURLFilter(*entry)) {
+      fault = RuleFault::BadURLList;
+    }
+    return !fault;
+  });
+  return fault;
+}
+
+template <class A>
+std::optional<RuleFault> checkTrigger(typename A::Node trigger) {
+  // One pass over the trigger's fields; a repeated key counts once, with its last value.
+  using Node = typename A::Node;
+  Node filterValue{}, resourceType{}, loadType{}, loadContext{}, requestMethod{};
+  Node conditions[std::size(kConditionKeys)]{};
+  A::forEachField(trigger, [&](std::string_view key, Node value) {
+    if (key == "url-filter") {
+      filterValue = value;
+    } else if (key == "resource-type") {
+      resourceType = value;
+    } else if (key == "load-type") {
+      loadType = value;
+    } else if (key == "load-context") {
+      loadContext = value;
+    } else if (key == "request-method") {
+      requestMethod = value;
+    } else {
+      for (std::size_t i = 0; i < std::size(kConditionKeys); ++i) {
+        if (key == kConditionKeys[i]) conditions[i] = value;
+      }
+    }
+  });
+
+  auto filter = A::string(filterValue);
+  if (!filter || filter->empty()) return RuleFault::NoURLFilter;
+  if (hasNonASCII(*filter)) return RuleFault::NonASCIIURLFilter;
+  if (!isSupportedURLFilter(*filter)) return RuleFault::UnsupportedURLFilter;
+
+  std::size_t condition = std::size(kConditionKeys);
+  for (std::size_t i = 0; i < std::size(kConditionKeys); ++i) {
+    if (!A::present(conditions[i])) continue;
+    if (condition != std::size(kConditionKeys)) return RuleFault::SeveralConditions;
+    condition = i;
+  }
+  if (condition != std::size(kConditionKeys)) {
+    if (auto fault = checkCondition<A>(kConditionKeys[condition], conditions[condition])) return fault;
+  }
+  if (!validFlags<A>(resourceType, kResourceTypes)) return RuleFault::BadResourceType;
+  if (!validFlags<A>(loadType, kLoadTypes)) return RuleFault::BadLoadType;
+  if (!validFlags<A>(loadContext, kLoadContexts)) return RuleFault::BadLoadContext;
+  if (!validRequestMethod<A>(requestMethod)) return RuleFault::BadRequestMethod;
+  return std::nullopt;
+}
+
+template <class A>
+std::optional<RuleFault> checkRuleWith(typename A::Node rule) {
+  if (!A::isObject(rule)) return RuleFault::NotAnObject;
+  auto trigger = A::member(rule, "trigger");
+  if (!A::isObject(trigger)) return RuleFault::NoTrigger;
+  auto action = A::member(rule, "action");
+  if (!A::isObject(action)) return RuleFault::NoAction;
+  auto type = A::string(A::member(action, "type"));
+  if (!type) return RuleFault::NoActionType;
+  if (auto fault = checkTrigger<A>(trigger)) return fault;
+  if (*type == "css-display-none") {
+    auto selector = A::string(A::member(action, "selector"));
+    if (!selector || selector->empty()) return RuleFault::NoSelector;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::string_view describe(RuleFault fault) {
+  switch (fault) {
+    case RuleFault::NotAnObject: return "the rule is not an object";
+    case RuleFault::NoTrigger: return "no trigger object";
+    case RuleFault::NoAction: return "no action object";
+    case RuleFault::NoActionType: return "the action has no type";
+    case RuleFault::NoURLFilter: return "no url-filter, or an empty one";
+    case RuleFault::NonASCIIURLFilter: return "the url-filter is not ASCII";
+    case RuleFault::UnsupportedURLFilter: return "the url-filter is not a regular expression the browser supports";
+    case RuleFault::BadDomainList: return "a domain condition is not a list of domains";
+    case RuleFault::DomainNotLowerCaseASCII: return "a domain is not lower-case ASCII";
+    case RuleFault::BadURLList: return "a URL condition is not a list of supported filters";
+    case RuleFault::SeveralConditions: return "more than one domain or URL condition";
+    case RuleFault::BadResourceType: return "an unknown resource-type";
+    case RuleFault::BadLoadType: return "an unknown load-type";
+    case RuleFault::BadLoadContext: return "an unknown load-context";
+    case RuleFault::BadRequestMethod: return "an unknown request-method";
+    case RuleFault::NoSelector: return "css-display-none without a selector";
+  }
+  return "unknown";
+}
+
+bool isSupportedURLFilter(std::string_view filter) { return URLFilterScanner(filter).supported(); }
+
+std::optional<RuleFault> checkRule(const Value& rule) { return checkRuleWith<ValueAccess>(&rule); }
+
+std::optional<RuleFault> checkRule(const simdjson::dom::element& rule) {
+  return checkRuleWith<DocumentAccess>({rule, true});
+}
+
+}  // namespace fendrel

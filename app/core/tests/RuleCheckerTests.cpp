@@ -1,0 +1,160 @@
+// The rule checker held to WebKit's own content-blocker compiler: every rule the checker keeps
+// must compile, every rule it leaves out must be one WebKit refuses.
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "app/core/RuleCompiler/RuleChecker.h"
+#include "app/core/RuleCompiler/RuleCompiler.h"
+#include "app/core/tests/RuleShapes.h"
+#include "app/core/tests/WebKitRuleVerdict.h"
+#include "platform/foundation/JSONSerialization.h"
+#include "testing/ProgramRun.h"
+
+namespace fendrel {
+namespace {
+
+namespace fs = std::filesystem;
+using testing_webkit::Verdict;
+
+testing_webkit::WebKitRuleVerdicts& webkit() {
+  // Destroyed at exit, which ends the child program and removes its folder.
+  static testing_webkit::WebKitRuleVerdicts verdicts(FENDREL_WEBKIT_VERDICT);
+  return verdicts;
+}
+
+/// Compares the checker and WebKit on one rule given as JSON text; "" when they agree, else a line
+/// that shows the difference.
+std::string disagreement(const std::string& ruleText) {
+  auto rule = foundation::JSONSerialization::JSONObjectWithData(ruleText);
+  if (!rule) return "";  // not JSON: never reaches either side
+  auto compact = foundation::JSONSerialization::dataWithJSONObject(*rule);
+  if (!compact) return "";
+  const auto fault = checkRule(*rule);
+  std::string message;
+  const Verdict verdict = webkit().judge("[" + *compact + "]", &message);
+  const bool css = (*rule)["action"]["type"].string() && *(*rule)["action"]["type"].string() == "css-display-none";
+  const bool agree = testing_webkit::sameVerdict(!fault, css, verdict);
+  if (agree) return "";
+  return *compact + "\n    checker: " + (fault ? std::string(describe(*fault)) : "keeps") +
+         "\n    WebKit: " + testing_webkit::name(verdict) + (message.empty() ? "" : " (" + message + ")");
+}
+
+TEST(RuleCheckerTests, AgreesWithWebKitOnTheShapesOfRealLists) {
+  struct Case {
+    const char* rule;
+    std::optional<RuleFault> fault;
+  };
+  const std::optional<RuleFault> keeps;
+  const Case cases[] = {
+      {R"({"trigger":{"url-filter":"^https?://([^/]+\\.)?ads\\.example\\.com[/:]"},"action":{"type":"block"}})", keeps},
+      {R"({"trigger":{"url-filter":".*","if-domain":["*example.org"]},"action":{"type":"ignore-previous-rules"}})", keeps},
+      {R"({"trigger":{"url-filter":"x","resource-type":["image","script","csp-report"],"load-type":["third-party"]},"action":{"type":"block"}})", keeps},
+      {R"({"trigger":{"url-filter":"x","unless-top-url":["^https://a\\.org/"]},"action":{"type":"block"}})", keeps},
+      {R"({"trigger":{"url-filter":"x","request-method":"POST"},"action":{"type":"block"}})", keeps},
+      {R"({"trigger":{"url-filter":"a{0,1}b{1,}c{0,}d+?(e)\\1$"},"action":{"type":"block"}})", keeps},
+      {R"({"trigger":{"url-filter":"x"},"action":{"type":"css-display-none","selector":"#ad > .x"}})", keeps},
+      {R"({"trigger":{"url-filter":"\\x41[\\0a]\\0"},"action":{"type":"block"}})", keeps},
+      {R"({"action":{"type":"block"}})", RuleFault::NoTrigger},
+      {R"({"trigger":{"url-filter":"x"},"action":5})", RuleFault::NoAction},
+      {R"({"trigger":{"url-filter":"x"},"action":{}})", RuleFault::NoActionType},
+      {R"({"trigger":{"url-filter":""},"action":{"type":"block"}})", RuleFault::NoURLFilter},
+      {R"({"trigger":{"url-filter":"caf\u00e9"},"action":{"type":"block"}})", RuleFault::NonASCIIURLFilter},
+      {R"({"trigger":{"url-filter":"a|b"},"action":{"type":"block"}})", RuleFault::UnsupportedURLFilter},
+      {R"({"trigger":{"url-filter":"\\d+"},"action":{"type":"block"}})", RuleFault::UnsupportedURLFilter},
+      {R"({"trigger":{"url-filter":"a{2}"},"action":{"type":"block"}})", RuleFault::UnsupportedURLFilter},
+      {R"({"trigger":{"url-filter":"a$b"},"action":{"type":"block"}})", RuleFault::UnsupportedURLFilter},
+      {R"x({"trigger":{"url-filter":"(^a)"},"action":{"type":"block"}})x", RuleFault::UnsupportedURLFilter},
+      {R"({"trigger":{"url-filter":"\\0a"},"action":{"type":"block"}})", RuleFault::UnsupportedURLFilter},
+      {R"({"trigger":{"url-filter":"\\x80"},"action":{"type":"block"}})", RuleFault::UnsupportedURLFilter},
+      // WebKit's compiler aborts on this one instead of refusing it.
+      {R"({"trigger":{"url-filter":"[\\x00-\\x80]"},"action":{"type":"block"}})", RuleFault::UnsupportedURLFilter},
+      {R"({"trigger":{"url-filter":"(?=a)b"},"action":{"type":"block"}})", RuleFault::UnsupportedURLFilter},
+      {R"({"trigger":{"url-filter":"(?<n>a)\\k<n>"},"action":{"type":"block"}})", RuleFault::UnsupportedURLFilter},
+      {R"({"trigger":{"url-filter":"*a"},"action":{"type":"block"}})", RuleFault::UnsupportedURLFilter},
+      {R"({"trigger":{"url-filter":"x","if-domain":["Example.org"]},"action":{"type":"block"}})", RuleFault::DomainNotLowerCaseASCII},
+      {R"({"trigger":{"url-filter":"x","unless-domain":["caf\u00e9.fr"]},"action":{"type":"block"}})", RuleFault::DomainNotLowerCaseASCII},
+      {R"({"trigger":{"url-filter":"x","if-domain":[""]},"action":{"type":"block"}})", RuleFault::BadDomainList},
+      {R"({"trigger":{"url-filter":"x","if-domain":[]},"action":{"type":"block"}})", RuleFault::BadDomainList},
+      {R"({"trigger":{"url-filter":"x","if-domain":"a.org"},"action":{"type":"block"}})", RuleFault::BadDomainList},
+      {R"({"trigger":{"url-filter":"x","if-top-url":["*a"]},"action":{"type":"block"}})", RuleFault::BadURLList},
+      {R"({"trigger":{"url-filter":"x","if-domain":["a.org"],"unless-domain":["b.org"]},"action":{"type":"block"}})", RuleFault::SeveralConditions},
+      {R"({"trigger":{"url-filter":"x","unless-domain":["a.org"],"if-frame-url":["b"]},"action":{"type":"block"}})", RuleFault::SeveralConditions},
+      {R"({"trigger":{"url-filter":"x","resource-type":["Image"]},"action":{"type":"block"}})", RuleFault::BadResourceType},
+      {R"({"trigger":{"url-filter":"x","resource-type":"image"},"action":{"type":"block"}})", RuleFault::BadResourceType},
+      {R"({"trigger":{"url-filter":"x","load-type":["3p"]},"action":{"type":"block"}})", RuleFault::BadLoadType},
+      {R"({"trigger":{"url-filter":"x","load-context":["top"]},"action":{"type":"block"}})", RuleFault::BadLoadContext},
+      {R"({"trigger":{"url-filter":"x","request-method":["get"]},"action":{"type":"block"}})", RuleFault::BadRequestMethod},
+      {R"({"trigger":{"url-filter":"x"},"action":{"type":"css-display-none"}})", RuleFault::NoSelector},
+      {R"({"trigger":{"url-filter":"x"},"action":{"type":"css-display-none","selector":7}})", RuleFault::NoSelector},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.rule);
+    auto rule = foundation::JSONSerialization::JSONObjectWithData(std::string_view(c.rule));
+    ASSERT_TRUE(rule);
+    EXPECT_EQ(checkRule(*rule), c.fault) << (c.fault ? describe(*c.fault) : "keeps");
+    EXPECT_EQ(disagreement(c.rule), "");
+  }
+}
+
+TEST(RuleCheckerTests, AgreesWithWebKitOnGeneratedRules) {
+  std::mt19937 random(20261210);
+  rule_shapes::Choose choose = [&](std::size_t count) { return std::uniform_int_distribution<std::size_t>(0, count - 1)(random); };
+  std::vector<std::string> differences;
+  int kept = 0;
+  for (int i = 0; i < 4000; ++i) {
+    std::string rule = rule_shapes::rule(choose);
+    auto parsed = foundation::JSONSerialization::JSONObjectWithData(rule);
+    ASSERT_TRUE(parsed) << rule;
+    if (!checkRule(*parsed)) ++kept;
+    std::string difference = disagreement(rule);
+    if (!difference.empty() && differences.size() < 15) differences.push_back(difference);
+  }
+  std::string all;
+  for (const auto& d : differences) all += "\n  " + d;
+  EXPECT_TRUE(differences.empty()) << "checker and WebKit disagree on:" << all;
+  // The shapes must exercise both verdicts for the comparison to mean anything.
+  EXPECT_GT(kept, 400);
+  EXPECT_LT(kept, 3600);
+  std::cerr << "kept " << kept << " of 4000\n";
+}
+
+TEST(RuleCheckerTests, SeventyThousandRulesWithAWhitelistedSiteCompileInWebKit) {
+  std::string folder = (fs::temp_directory_path() / "fendrel-rules70k-XXXXXX").string();
+  ASSERT_NE(::mkdtemp(folder.data()), nullptr);
+  {
+    std::ofstream list(folder + "/list.json", std::ios::binary);
+    list << "[";
+    for (int i = 0; i < 70000; ++i) {
+      list << (i ? "," : "") << R"({"trigger":{"url-filter":"^https?://([^/]+\\.)?ads)" << i
+           << R"(\\.example\\.net[/:]"},"action":{"type":"block"}})";
+    }
+    list << "]";
+  }
+  auto output = foundation::URL::fileURL(folder + "/output.json");
+  auto report = compileRuleFile({.output = output,
+                                 .lists = {{foundation::URL::fileURL(folder + "/list.json"), "l", "List"}},
+                                 .whitelist = RuleWhitelist::make({"Example.org"}),
+                                 .builtInRuleFile = std::nullopt});
+  ASSERT_TRUE(report);
+  EXPECT_EQ(report->writtenRules, 70001u);
+  EXPECT_TRUE(report->leftOut.empty());
+  std::string text = testing_support::readText(folder + "/output.json");
+  const std::string exception =
+      R"({"trigger":{"url-filter":".*","if-domain":["example.org"]},"action":{"type":"ignore-previous-rules"}}])";
+  ASSERT_GE(text.size(), exception.size());
+  EXPECT_EQ(text.substr(text.size() - exception.size()), exception);
+  std::string message;
+  EXPECT_EQ(webkit().judge(text, &message), Verdict::Accepted) << message;
+  fs::remove_all(folder);
+}
+
+}  // namespace
+}  // namespace fendrel

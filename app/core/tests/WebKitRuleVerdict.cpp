@@ -1,0 +1,131 @@
+#include "app/core/tests/WebKitRuleVerdict.h"
+
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fcntl.h>
+#include <poll.h>
+
+#include <cerrno>
+#include <filesystem>
+
+extern char** environ;
+
+namespace fendrel::testing_webkit {
+
+const char* name(Verdict verdict) {
+  switch (verdict) {
+    case Verdict::Accepted: return "accepted";
+    case Verdict::Refused: return "refused";
+    case Verdict::Dropped: return "dropped";
+    case Verdict::Crashed: return "crashed";
+    case Verdict::TimedOut: return "timed out";
+  }
+  return "?";
+}
+
+WebKitRuleVerdicts::WebKitRuleVerdicts(std::string program) : program_(std::move(program)) {
+  std::string pattern = (std::filesystem::temp_directory_path() / "fendrel-verdict-XXXXXX").string();
+  if (::mkdtemp(pattern.data())) folder_ = pattern;
+  // A child that died must not kill the writer with SIGPIPE.
+  ::signal(SIGPIPE, SIG_IGN);
+}
+
+WebKitRuleVerdicts::~WebKitRuleVerdicts() {
+  stop();
+  if (!folder_.empty()) {
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+  }
+}
+
+bool WebKitRuleVerdicts::start() {
+  int in[2], out[2];
+  if (::pipe2(in, O_CLOEXEC) != 0) return false;
+  if (::pipe2(out, O_CLOEXEC) != 0) {
+    ::close(in[0]);
+    ::close(in[1]);
+    return false;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  // WebKit explains every refusal on standard error as well; the verdict line carries it already.
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  std::string store = folder_ + "/store";
+  char* argv[] = {program_.data(), store.data(), nullptr};
+  const int spawned = ::posix_spawn(&child_, program_.c_str(), &actions, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(in[0]);
+  ::close(out[1]);
+  if (spawned != 0) {
+    ::close(in[1]);
+    ::close(out[0]);
+    child_ = -1;
+    return false;
+  }
+  toChild_ = in[1];
+  fromChild_ = out[0];
+  return true;
+}
+
+void WebKitRuleVerdicts::stop() {
+  if (toChild_ >= 0) ::close(toChild_);
+  if (fromChild_ >= 0) ::close(fromChild_);
+  toChild_ = fromChild_ = -1;
+  if (child_ > 0) {
+    int status = 0;
+    while (::waitpid(child_, &status, 0) < 0 && errno == EINTR) {
+    }
+  }
+  child_ = -1;
+  pending_.clear();
+}
+
+Verdict WebKitRuleVerdicts::judge(std::string_view ruleFile, std::string* message, double limitSeconds) {
+  if (child_ < 0 && !start()) return Verdict::Crashed;
+  std::string request(ruleFile);
+  request.push_back('\n');
+  std::size_t written = 0;
+  while (written < request.size()) {
+    ssize_t n = ::write(toChild_, request.data() + written, request.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    written += static_cast<std::size_t>(n);
+  }
+  std::string line;
+  for (;;) {
+    auto end = pending_.find('\n');
+    if (end != std::string::npos) {
+      line = pending_.substr(0, end);
+      pending_.erase(0, end + 1);
+      break;
+    }
+    pollfd ready{fromChild_, POLLIN, 0};
+    const int polled = ::poll(&ready, 1, static_cast<int>(limitSeconds * 1000));
+    if (polled < 0 && errno == EINTR) continue;
+    if (polled == 0) {
+      ::kill(child_, SIGKILL);
+      stop();
+      return Verdict::TimedOut;
+    }
+    char buffer[4096];
+    ssize_t n = ::read(fromChild_, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      stop();
+      return Verdict::Crashed;
+    }
+    pending_.append(buffer, static_cast<std::size_t>(n));
+  }
+  if (line == "OK") return Verdict::Accepted;
+  std::string text = line.size() > 4 ? line.substr(4) : line;
+  if (message) *message = text;
+  return text == "Empty extension." ? Verdict::Dropped : Verdict::Refused;
+}
+
+}  // namespace fendrel::testing_webkit
