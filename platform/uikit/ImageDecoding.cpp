@@ -1,0 +1,104 @@
+#include "platform/uikit/ImageDecoding.h"
+
+#include <gdk-pixbuf/gdk-pixbuf.h>
+
+#include "platform/foundation/FileManager.h"
+#include "platform/uikit/UIKitError.h"
+#include "platform/uikit/detail/CairoDrawing.h"
+
+// Decoding goes through gdk-pixbuf: the GNOME image loader that GTK already brings, kept up to
+// date by Debian's security team, with libpng and libjpeg-turbo behind it and EXIF orientation
+// support in its JPEG loader. The loader is picked by the file's signature, never by guessing, so
+// only those two well-worn decoders ever see outside bytes.
+
+namespace uikit {
+namespace {
+
+struct Unref {
+  void operator()(gpointer object) const { g_object_unref(object); }
+};
+template <class T>
+using GObjectPtr = std::unique_ptr<T, Unref>;
+
+const char* loaderFor(std::string_view bytes) {
+  if (bytes.size() >= 8 && bytes.substr(0, 8) == std::string_view("\x89PNG\r\n\x1a\n", 8)) return "png";
+  if (bytes.size() >= 3 && bytes.substr(0, 3) == std::string_view("\xff\xd8\xff", 3)) return "jpeg";
+  return nullptr;
+}
+
+/// The loaders hand back whatever rows arrived when a file stops early, which would show a cut
+/// image as if it were whole; a file without its end marker is refused instead.
+bool hasEnd(std::string_view bytes, std::string_view type) {
+  if (type == "png") return bytes.find(std::string_view("IEND\xae\x42\x60\x82", 8)) != std::string_view::npos;
+  return bytes.find(std::string_view("\xff\xd9", 2), 3) != std::string_view::npos;
+}
+
+std::string messageOf(GError* error) {
+  std::string text = error && error->message ? error->message : "unknown reason";
+  if (error) g_error_free(error);
+  return text;
+}
+
+/// Premultiplied 32-bit pixels from the pixbuf's RGB or RGBA bytes.
+std::shared_ptr<CGImage> bitmapOf(GdkPixbuf* pixbuf) {
+  auto image = std::make_shared<CGImage>();
+  image->width = gdk_pixbuf_get_width(pixbuf);
+  image->height = gdk_pixbuf_get_height(pixbuf);
+  const int channels = gdk_pixbuf_get_n_channels(pixbuf), stride = gdk_pixbuf_get_rowstride(pixbuf);
+  const bool hasAlpha = gdk_pixbuf_get_has_alpha(pixbuf);
+  const guchar* data = gdk_pixbuf_read_pixels(pixbuf);
+  image->pixels.resize(static_cast<std::size_t>(image->width) * image->height);
+  for (int y = 0; y < image->height; ++y) {
+    const guchar* row = data + static_cast<std::ptrdiff_t>(y) * stride;
+    for (int x = 0; x < image->width; ++x) {
+      const guchar* p = row + static_cast<std::ptrdiff_t>(x) * channels;
+      std::uint32_t a = hasAlpha ? p[3] : 255;
+      auto pre = [a](guchar c) { return static_cast<std::uint32_t>((c * a + 127) / 255); };
+      image->pixels[static_cast<std::size_t>(y) * image->width + x] = a << 24 | pre(p[0]) << 16 | pre(p[1]) << 8 | pre(p[2]);
+    }
+  }
+  return image;
+}
+
+void refuseLarge(GdkPixbufLoader* loader, gint width, gint height, gpointer tooLarge) {
+  if (static_cast<double>(width) * height > detail::kMaxBitmapPixels || width > detail::kMaxBitmapSide ||
+      height > detail::kMaxBitmapSide) {
+    *static_cast<bool*>(tooLarge) = true;
+    // Asking for a tiny image keeps the loader from allocating the full one.
+    gdk_pixbuf_loader_set_size(loader, 1, 1);
+  }
+}
+
+}  // namespace
+
+foundation::Result<std::shared_ptr<UIImage>> decodeImage(std::string_view bytes, double scale) {
+  const char* type = loaderFor(bytes);
+  if (!type) return makeUIKitError(UIKitError::ImageUnsupportedFormat, "unknown signature");
+  if (!hasEnd(bytes, type)) return makeUIKitError(UIKitError::ImageDecoding, "the file ends early");
+  GError* error = nullptr;
+  GObjectPtr<GdkPixbufLoader> loader(gdk_pixbuf_loader_new_with_type(type, &error));
+  if (!loader) return makeUIKitError(UIKitError::ImageDecoding, messageOf(error));
+  bool tooLarge = false;
+  g_signal_connect(loader.get(), "size-prepared", G_CALLBACK(refuseLarge), &tooLarge);
+  bool written = gdk_pixbuf_loader_write(loader.get(), reinterpret_cast<const guchar*>(bytes.data()), bytes.size(), &error);
+  // The loader must be closed even after a failed write; a second error is dropped.
+  bool closed = gdk_pixbuf_loader_close(loader.get(), written ? &error : nullptr);
+  if (tooLarge) {
+    if (error) g_error_free(error);
+    return makeUIKitError(UIKitError::ImageTooLarge, "more than 64 Mi pixels");
+  }
+  if (!written || !closed) return makeUIKitError(UIKitError::ImageDecoding, messageOf(error));
+  GdkPixbuf* decoded = gdk_pixbuf_loader_get_pixbuf(loader.get());
+  if (!decoded) return makeUIKitError(UIKitError::ImageDecoding, "no image in the file");
+  GObjectPtr<GdkPixbuf> upright(gdk_pixbuf_apply_embedded_orientation(decoded));
+  if (!upright) return makeUIKitError(UIKitError::ImageDecoding, "cannot apply the orientation");
+  return UIImage::createWithCGImage(bitmapOf(upright.get()), scale);
+}
+
+foundation::Result<std::shared_ptr<UIImage>> readImageFile(const std::string& path, double scale) {
+  auto data = foundation::FileManager::defaultManager().readFile(path);
+  if (!data) return data.error();
+  return decodeImage(data->view(), scale);
+}
+
+}  // namespace uikit
