@@ -5,6 +5,7 @@
 #include "platform/foundation/FileManager.h"
 #include "platform/uikit/UIKitError.h"
 #include "platform/uikit/detail/CairoDrawing.h"
+#include "platform/uikit/detail/Pixbuf.h"
 
 // Decoding goes through gdk-pixbuf: the GNOME image loader that GTK already brings, kept up to
 // date by Debian's security team, with libpng and libjpeg-turbo behind it and EXIF orientation
@@ -39,8 +40,9 @@ std::string messageOf(GError* error) {
   return text;
 }
 
-/// Premultiplied 32-bit pixels from the pixbuf's RGB or RGBA bytes.
-std::shared_ptr<CGImage> bitmapOf(GdkPixbuf* pixbuf) {
+}  // namespace
+
+std::shared_ptr<CGImage> detail::bitmapOfPixbuf(const GdkPixbuf* pixbuf) {
   auto image = std::make_shared<CGImage>();
   image->width = gdk_pixbuf_get_width(pixbuf);
   image->height = gdk_pixbuf_get_height(pixbuf);
@@ -59,6 +61,8 @@ std::shared_ptr<CGImage> bitmapOf(GdkPixbuf* pixbuf) {
   }
   return image;
 }
+
+namespace {
 
 void refuseLarge(GdkPixbufLoader* loader, gint width, gint height, gpointer tooLarge) {
   if (static_cast<double>(width) * height > detail::kMaxBitmapPixels || width > detail::kMaxBitmapSide ||
@@ -92,7 +96,7 @@ foundation::Result<std::shared_ptr<UIImage>> decodeImage(std::string_view bytes,
   if (!decoded) return makeUIKitError(UIKitError::ImageDecoding, "no image in the file");
   GObjectPtr<GdkPixbuf> upright(gdk_pixbuf_apply_embedded_orientation(decoded));
   if (!upright) return makeUIKitError(UIKitError::ImageDecoding, "cannot apply the orientation");
-  return UIImage::createWithCGImage(bitmapOf(upright.get()), scale);
+  return UIImage::createWithCGImage(detail::bitmapOfPixbuf(upright.get()), scale);
 }
 
 foundation::Result<std::shared_ptr<UIImage>> readImageFile(const std::string& path, double scale) {
