@@ -1,5 +1,8 @@
 #include "platform/uikit/ImageDecoding.h"
 
+#include <optional>
+#include <utility>
+
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
 #include "platform/foundation/FileManager.h"
@@ -34,6 +37,37 @@ bool hasEnd(std::string_view bytes, std::string_view type) {
   return bytes.find(std::string_view("\xff\xd9", 2), 3) != std::string_view::npos;
 }
 
+std::uint32_t bigEndian(std::string_view bytes, std::size_t at, int count) {
+  std::uint32_t v = 0;
+  for (int i = 0; i < count; ++i) v = v << 8 | static_cast<unsigned char>(bytes[at + i]);
+  return v;
+}
+
+/// The pixel size a PNG's header or a JPEG's frame marker declares, read before any decoder
+/// allocates for it: a small file can declare billions of pixels.
+std::optional<std::pair<std::uint32_t, std::uint32_t>> declaredSize(std::string_view bytes, std::string_view type) {
+  if (type == "png") {
+    if (bytes.size() < 24 || bytes.substr(12, 4) != "IHDR") return std::nullopt;
+    return std::pair{bigEndian(bytes, 16, 4), bigEndian(bytes, 20, 4)};
+  }
+  std::size_t at = 2;
+  while (at + 4 <= bytes.size()) {
+    if (static_cast<unsigned char>(bytes[at]) != 0xFF) return std::nullopt;
+    unsigned marker = static_cast<unsigned char>(bytes[at + 1]);
+    if (marker == 0xFF) { ++at; continue; }  // fill byte
+    if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) { at += 2; continue; }
+    if (marker == 0xDA || marker == 0xD9) return std::nullopt;  // scan data before any frame
+    std::uint32_t length = bigEndian(bytes, at + 2, 2);
+    bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+    if (frame) {
+      if (at + 9 > bytes.size()) return std::nullopt;
+      return std::pair{bigEndian(bytes, at + 7, 2), bigEndian(bytes, at + 5, 2)};
+    }
+    at += 2 + length;
+  }
+  return std::nullopt;
+}
+
 std::string messageOf(GError* error) {
   std::string text = error && error->message ? error->message : "unknown reason";
   if (error) g_error_free(error);
@@ -62,35 +96,22 @@ std::shared_ptr<CGImage> detail::bitmapOfPixbuf(const GdkPixbuf* pixbuf) {
   return image;
 }
 
-namespace {
-
-void refuseLarge(GdkPixbufLoader* loader, gint width, gint height, gpointer tooLarge) {
-  if (static_cast<double>(width) * height > detail::kMaxBitmapPixels || width > detail::kMaxBitmapSide ||
-      height > detail::kMaxBitmapSide) {
-    *static_cast<bool*>(tooLarge) = true;
-    // Asking for a tiny image keeps the loader from allocating the full one.
-    gdk_pixbuf_loader_set_size(loader, 1, 1);
-  }
-}
-
-}  // namespace
 
 foundation::Result<std::shared_ptr<UIImage>> decodeImage(std::string_view bytes, double scale) {
   const char* type = loaderFor(bytes);
   if (!type) return makeUIKitError(UIKitError::ImageUnsupportedFormat, "unknown signature");
   if (!hasEnd(bytes, type)) return makeUIKitError(UIKitError::ImageDecoding, "the file ends early");
+  auto size = declaredSize(bytes, type);
+  if (!size) return makeUIKitError(UIKitError::ImageDecoding, "no image size in the file");
+  if (static_cast<double>(size->first) * size->second > detail::kMaxBitmapPixels ||
+      size->first > detail::kMaxBitmapSide || size->second > detail::kMaxBitmapSide)
+    return makeUIKitError(UIKitError::ImageTooLarge, "more than 64 Mi pixels");
   GError* error = nullptr;
   GObjectPtr<GdkPixbufLoader> loader(gdk_pixbuf_loader_new_with_type(type, &error));
   if (!loader) return makeUIKitError(UIKitError::ImageDecoding, messageOf(error));
-  bool tooLarge = false;
-  g_signal_connect(loader.get(), "size-prepared", G_CALLBACK(refuseLarge), &tooLarge);
   bool written = gdk_pixbuf_loader_write(loader.get(), reinterpret_cast<const guchar*>(bytes.data()), bytes.size(), &error);
   // The loader must be closed even after a failed write; a second error is dropped.
   bool closed = gdk_pixbuf_loader_close(loader.get(), written ? &error : nullptr);
-  if (tooLarge) {
-    if (error) g_error_free(error);
-    return makeUIKitError(UIKitError::ImageTooLarge, "more than 64 Mi pixels");
-  }
   if (!written || !closed) return makeUIKitError(UIKitError::ImageDecoding, messageOf(error));
   GdkPixbuf* decoded = gdk_pixbuf_loader_get_pixbuf(loader.get());
   if (!decoded) return makeUIKitError(UIKitError::ImageDecoding, "no image in the file");

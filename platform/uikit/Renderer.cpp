@@ -148,7 +148,10 @@ void strokeRange(cairo_t* cr, double from, double to) {
     double s0 = at, s1 = at + len;
     at = s1;
     if (s.starts) open = false;
-    if (s1 < a || s0 > b || len <= 0) { open = open && s1 >= a && s0 <= b; continue; }
+    if (s1 < a || s0 > b || len <= 0) {
+      if (len > 0) open = false;
+      continue;
+    }
     double u0 = std::max(0.0, (a - s0) / len), u1 = std::min(1.0, (b - s0) / len);
     double x0 = s.x0 + (s.x1 - s.x0) * u0, y0 = s.y0 + (s.y1 - s.y0) * u0;
     if (!open) cairo_move_to(cr, x0, y0);
@@ -205,6 +208,8 @@ void drawLabel(cairo_t* cr, const UILabel& label, const CGRect& bounds) {
   pango_cairo_update_context(cr, pango_layout_get_context(layout.get()));
   pango_layout_context_changed(layout.get());
   pango_cairo_show_layout(cr, layout.get());
+  // The context is shared with the measurer, which measures in plain points.
+  pango_context_set_matrix(pango_layout_get_context(layout.get()), nullptr);
   cairo_restore(cr);
 }
 

@@ -428,6 +428,17 @@ std::string pngHeader(std::uint32_t width, std::uint32_t height, bool ended) {
          be(crc32Of(data)) + (ended ? be(0) + "IEND" + be(crc32Of("IEND")) : "");
 }
 
+/// `jpeg` with its frame header declaring 60000 × 60000 pixels.
+std::string hugeJPEG(std::string jpeg) {
+  std::size_t frame = jpeg.find("\xff\xc0");
+  if (frame == std::string::npos) return {};
+  for (std::size_t at : {frame + 5, frame + 7}) {
+    jpeg[at] = static_cast<char>(60000 >> 8);
+    jpeg[at + 1] = static_cast<char>(60000 & 255);
+  }
+  return jpeg;
+}
+
 TEST_F(RendererTests, RefusesBadImageFilesWithClearErrors) {
   auto png = UIImagePNGRepresentation(*halvesImage());
   ASSERT_TRUE(png.ok());
@@ -444,6 +455,7 @@ TEST_F(RendererTests, RefusesBadImageFilesWithClearErrors) {
       {"huge PNG", pngHeader(100000, 100000, true), UIKitError::ImageTooLarge},
       {"JPEG start only", std::string("\xff\xd8\xff\xe0\x00\x10", 6), UIKitError::ImageDecoding},
       {"truncated JPEG", jpeg.substr(0, jpeg.size() - 40), UIKitError::ImageDecoding},
+      {"huge JPEG", hugeJPEG(jpeg), UIKitError::ImageTooLarge},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
