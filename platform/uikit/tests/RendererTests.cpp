@@ -164,6 +164,18 @@ TEST_F(RendererTests, DrawsEachLayerFeatureWhereItBelongs) {
          r.addSubview(v);
        },
        {{{62, 40}, {176, 176, 176, 255}}, {{90, 40}, kWhite}}},
+      {"dynamic colours follow the interface style",
+       [&](UIView& r) {
+         auto dark = box({0, 0, 50, 50}, UIColor::blackColor());
+         dark->setOverrideUserInterfaceStyle(UIUserInterfaceStyle::Dark);
+         auto shape = CAShapeLayer::create();
+         shape->setFrame({0, 0, 50, 50});
+         shape->setPath(UIBezierPath::rect({10, 10, 30, 30}));
+         shape->setFillColor(UIColor::labelColor());
+         dark->layer()->addSublayer(shape);
+         r.addSubview(dark);
+       },
+       {{{25, 25}, kWhite}, {{5, 5}, {0, 0, 0, 255}}}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
