@@ -289,19 +289,33 @@ void drawBody(Pass& pass, const CALayer& layer, const Look& look, const UITraitC
 }
 
 /// Blurs an A8 surface in place with three box passes each way, close to a Gaussian of
-/// deviation `sigma` pixels.
+/// deviation `sigma` pixels. Only the area around the covered pixels is blurred, so a small
+/// shadow on a large screen costs little.
 void blurAlpha(cairo_surface_t* surface, double sigma) {
   if (sigma < 0.5) return;
   cairo_surface_flush(surface);
-  int w = cairo_image_surface_get_width(surface), h = cairo_image_surface_get_height(surface);
-  int stride = cairo_image_surface_get_stride(surface);
+  const int w = cairo_image_surface_get_width(surface), h = cairo_image_surface_get_height(surface);
+  const int stride = cairo_image_surface_get_stride(surface);
   unsigned char* data = cairo_image_surface_get_data(surface);
-  int r = std::max(1, static_cast<int>(std::lround((std::sqrt(4 * sigma * sigma + 1) - 1) / 2)));
+  int x0 = w, y0 = h, x1 = -1, y1 = -1;
+  for (int y = 0; y < h; ++y) {
+    const unsigned char* row = data + static_cast<std::ptrdiff_t>(y) * stride;
+    for (int x = 0; x < w; ++x) {
+      if (!row[x]) continue;
+      x0 = std::min(x0, x); x1 = std::max(x1, x);
+      y0 = std::min(y0, y); y1 = std::max(y1, y);
+    }
+  }
+  if (x1 < 0) return;
+  const int r = std::max(1, static_cast<int>(std::lround((std::sqrt(4 * sigma * sigma + 1) - 1) / 2)));
+  // Three passes of radius r spread the coverage by 3r on each side.
+  x0 = std::max(0, x0 - 3 * r); y0 = std::max(0, y0 - 3 * r);
+  x1 = std::min(w - 1, x1 + 3 * r); y1 = std::min(h - 1, y1 + 3 * r);
   std::vector<unsigned char> line(static_cast<std::size_t>(std::max(w, h)));
   auto pass = [&](unsigned char* start, int count, int step) {
     for (int i = 0; i < count; ++i) line[i] = start[static_cast<std::ptrdiff_t>(i) * step];
     int sum = 0;
-    for (int i = -r; i <= r; ++i) sum += (i >= 0 && i < count) ? line[i] : 0;
+    for (int i = 0; i <= r && i < count; ++i) sum += line[i];
     for (int i = 0; i < count; ++i) {
       start[static_cast<std::ptrdiff_t>(i) * step] = static_cast<unsigned char>(sum / (2 * r + 1));
       int out = i - r, in = i + r + 1;
@@ -310,8 +324,8 @@ void blurAlpha(cairo_surface_t* surface, double sigma) {
     }
   };
   for (int round = 0; round < 3; ++round) {
-    for (int y = 0; y < h; ++y) pass(data + static_cast<std::ptrdiff_t>(y) * stride, w, 1);
-    for (int x = 0; x < w; ++x) pass(data + x, h, stride);
+    for (int y = y0; y <= y1; ++y) pass(data + static_cast<std::ptrdiff_t>(y) * stride + x0, x1 - x0 + 1, 1);
+    for (int x = x0; x <= x1; ++x) pass(data + static_cast<std::ptrdiff_t>(y0) * stride + x, y1 - y0 + 1, stride);
   }
   cairo_surface_mark_dirty(surface);
 }

@@ -32,7 +32,8 @@ class Renderer {
   static foundation::Result<void> renderViewToPNG(const UIView& view, const std::string& path, double scale = 0,
                                                   std::optional<double> time = std::nullopt);
 
-  /// Draws `view`'s tree into `cr`, whose user space is the view's bounds coordinates.
+  /// Draws `view`'s tree into `cr`, whose user space is the view's bounds coordinates. Shadows
+  /// are blurred in memory, so they are drawn only when `cr` draws into an image surface.
   static void drawView(cairo_t* cr, const UIView& view, double time);
   /// Draws `layer` and its sublayers into `cr`, whose user space is the layer's superlayer's
   /// coordinates. Labels and image views are found through `root`, the view tree the layer
