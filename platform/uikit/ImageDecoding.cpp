@@ -30,42 +30,56 @@ const char* loaderFor(std::string_view bytes) {
   return nullptr;
 }
 
-/// The loaders hand back whatever rows arrived when a file stops early, which would show a cut
-/// image as if it were whole; a file without its end marker is refused instead.
-bool hasEnd(std::string_view bytes, std::string_view type) {
-  if (type == "png") return bytes.find(std::string_view("IEND\xae\x42\x60\x82", 8)) != std::string_view::npos;
-  return bytes.find(std::string_view("\xff\xd9", 2), 3) != std::string_view::npos;
-}
-
 std::uint32_t bigEndian(std::string_view bytes, std::size_t at, int count) {
   std::uint32_t v = 0;
   for (int i = 0; i < count; ++i) v = v << 8 | static_cast<unsigned char>(bytes[at + i]);
   return v;
 }
 
-/// The pixel size a PNG's header or a JPEG's frame marker declares, read before any decoder
-/// allocates for it: a small file can declare billions of pixels.
-std::optional<std::pair<std::uint32_t, std::uint32_t>> declaredSize(std::string_view bytes, std::string_view type) {
-  if (type == "png") {
-    if (bytes.size() < 24 || bytes.substr(12, 4) != "IHDR") return std::nullopt;
-    return std::pair{bigEndian(bytes, 16, 4), bigEndian(bytes, 20, 4)};
-  }
+/// What a file's headers declare, read before any decoder sees it.
+struct Declared {
+  std::uint32_t width = 0, height = 0;
+  /// Where the image data starts; the end marker must come after it.
+  std::size_t dataStart = 0;
+};
+
+std::optional<Declared> readPNGHeader(std::string_view bytes) {
+  if (bytes.size() < 33 || bytes.substr(12, 4) != "IHDR") return std::nullopt;
+  return Declared{bigEndian(bytes, 16, 4), bigEndian(bytes, 20, 4), 33};
+}
+
+/// Walks the JPEG's marker segments to its frame header (the size) and its first scan (the data).
+std::optional<Declared> readJPEGHeader(std::string_view bytes) {
+  std::optional<Declared> found;
   std::size_t at = 2;
   while (at + 4 <= bytes.size()) {
     if (static_cast<unsigned char>(bytes[at]) != 0xFF) return std::nullopt;
     unsigned marker = static_cast<unsigned char>(bytes[at + 1]);
     if (marker == 0xFF) { ++at; continue; }  // fill byte
     if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) { at += 2; continue; }
-    if (marker == 0xDA || marker == 0xD9) return std::nullopt;  // scan data before any frame
+    if (marker == 0xD9) return std::nullopt;
     std::uint32_t length = bigEndian(bytes, at + 2, 2);
+    if (marker == 0xDA) {
+      if (found) found->dataStart = at + 2 + length;
+      return found;
+    }
     bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
-    if (frame) {
+    if (frame && !found) {
       if (at + 9 > bytes.size()) return std::nullopt;
-      return std::pair{bigEndian(bytes, at + 7, 2), bigEndian(bytes, at + 5, 2)};
+      found = Declared{bigEndian(bytes, at + 7, 2), bigEndian(bytes, at + 5, 2), 0};
     }
     at += 2 + length;
   }
   return std::nullopt;
+}
+
+/// The loaders hand back whatever rows arrived when a file stops early, which would show a cut
+/// image as if it were whole; a file without its end marker after its data is refused instead.
+/// (Inside JPEG scan data a marker byte is always escaped, so the end marker cannot appear by
+/// chance; an embedded thumbnail's end marker lies before the main scan.)
+bool hasEnd(std::string_view bytes, std::string_view type, std::size_t dataStart) {
+  if (type == "png") return bytes.find(std::string_view("\0\0\0\0IEND\xae\x42\x60\x82", 12), dataStart) != std::string_view::npos;
+  return bytes.find(std::string_view("\xff\xd9", 2), dataStart) != std::string_view::npos;
 }
 
 std::string messageOf(GError* error) {
@@ -96,16 +110,16 @@ std::shared_ptr<CGImage> detail::bitmapOfPixbuf(const GdkPixbuf* pixbuf) {
   return image;
 }
 
-
 foundation::Result<std::shared_ptr<UIImage>> decodeImage(std::string_view bytes, double scale) {
   const char* type = loaderFor(bytes);
   if (!type) return makeUIKitError(UIKitError::ImageUnsupportedFormat, "unknown signature");
-  if (!hasEnd(bytes, type)) return makeUIKitError(UIKitError::ImageDecoding, "the file ends early");
-  auto size = declaredSize(bytes, type);
-  if (!size) return makeUIKitError(UIKitError::ImageDecoding, "no image size in the file");
-  if (static_cast<double>(size->first) * size->second > detail::kMaxBitmapPixels ||
-      size->first > detail::kMaxBitmapSide || size->second > detail::kMaxBitmapSide)
+  auto declared = std::string_view(type) == "png" ? readPNGHeader(bytes) : readJPEGHeader(bytes);
+  if (!declared) return makeUIKitError(UIKitError::ImageDecoding, "no image header in the file");
+  // A small file can declare billions of pixels: the size is checked before a decoder allocates.
+  if (static_cast<double>(declared->width) * declared->height > detail::kMaxBitmapPixels ||
+      declared->width > detail::kMaxBitmapSide || declared->height > detail::kMaxBitmapSide)
     return makeUIKitError(UIKitError::ImageTooLarge, "more than 64 Mi pixels");
+  if (!hasEnd(bytes, type, declared->dataStart)) return makeUIKitError(UIKitError::ImageDecoding, "the file ends early");
   GError* error = nullptr;
   GObjectPtr<GdkPixbufLoader> loader(gdk_pixbuf_loader_new_with_type(type, &error));
   if (!loader) return makeUIKitError(UIKitError::ImageDecoding, messageOf(error));

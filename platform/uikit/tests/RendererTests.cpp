@@ -455,6 +455,8 @@ TEST_F(RendererTests, RefusesBadImageFilesWithClearErrors) {
   auto png = UIImagePNGRepresentation(*halvesImage());
   ASSERT_TRUE(png.ok());
   std::string jpeg = jpegWithOrientation(*halvesImage(), 1);
+  std::string withMarkerInHeader = std::string("\xff\xd8\xff\xe2\x00\x04\xff\xd9", 8) + jpeg.substr(2);
+  ASSERT_TRUE(decodeImage(withMarkerInHeader).ok());
   struct Case {
     const char* name;
     std::string bytes;
@@ -467,6 +469,8 @@ TEST_F(RendererTests, RefusesBadImageFilesWithClearErrors) {
       {"huge PNG", pngHeader(100000, 100000, true), UIKitError::ImageTooLarge},
       {"JPEG start only", std::string("\xff\xd8\xff\xe0\x00\x10", 6), UIKitError::ImageDecoding},
       {"truncated JPEG", jpeg.substr(0, jpeg.size() - 40), UIKitError::ImageDecoding},
+      {"truncated JPEG with an end marker in a header segment", withMarkerInHeader.substr(0, jpeg.size() - 40),
+       UIKitError::ImageDecoding},
       {"huge JPEG", hugeJPEG(jpeg), UIKitError::ImageTooLarge},
   };
   for (const auto& c : cases) {
