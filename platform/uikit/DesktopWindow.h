@@ -44,6 +44,7 @@ class DesktopWindow {
   /// The GTK window (a GtkWidget*), for tests that send it events.
   void* nativeWindow() const;
 
+  /// What the window and its GTK callbacks share; defined in the source file.
   struct State;
 
  private:

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -141,13 +142,14 @@ class DesktopWindowTests : public ::testing::Test {
     while (gtk_events_pending()) gtk_main_iteration_do(FALSE);
   }
 
-  void click(DesktopWindow& window, CGPoint down, CGPoint up) {
+  /// Presses the first button at `down`, releases it at `up`, and runs until `delivered()`.
+  void click(DesktopWindow& window, CGPoint down, CGPoint up, const std::function<bool()>& delivered) {
     GdkWindow* target = gtk_widget_get_window(gtk_bin_get_child(GTK_BIN(window.nativeWindow())));
     gdk_test_simulate_button(target, static_cast<int>(down.x), static_cast<int>(down.y), 1, GdkModifierType(0),
                              GDK_BUTTON_PRESS);
     gdk_test_simulate_button(target, static_cast<int>(up.x), static_cast<int>(up.y), 1, GdkModifierType(GDK_BUTTON1_MASK),
                              GDK_BUTTON_RELEASE);
-    window.runUntil([] { return false; }, 0.1);
+    EXPECT_TRUE(window.runUntil(delivered, 10));
   }
 };
 
@@ -171,15 +173,16 @@ TEST_F(DesktopWindowTests, ShowsWhatTheRendererDrawsAndTakesInput) {
 
   // A click on the button sends up-inside once; a press that leaves it sends up-outside.
   auto owner = std::make_shared<Owner>();
-  std::vector<unsigned> events;
-  screen.button->addTarget<Owner>(owner, "tap:", UIControlEventTouchUpInside | UIControlEventTouchUpOutside,
-                                  [&](Owner&, UIControl&) { events.push_back(1); });
-  screen.button->addTarget<Owner>(owner, "outside:", UIControlEventTouchUpOutside,
-                                  [&](Owner&, UIControl&) { events.push_back(2); });
-  click(window, {160, 226}, {160, 226});
-  EXPECT_EQ(events, (std::vector<unsigned>{1}));
-  click(window, {160, 226}, {160, 120});
-  EXPECT_EQ(events, (std::vector<unsigned>{1, 1, 2}));
+  std::vector<std::string> events;
+  screen.button->addTarget<Owner>(owner, "tap:", UIControlEventTouchUpInside,
+                                  [&](Owner&, UIControl&) { events.push_back("inside"); });
+  screen.button->addTarget<Owner>(owner, "cancelTap:", UIControlEventTouchUpOutside,
+                                  [&](Owner&, UIControl&) { events.push_back("outside"); });
+  click(window, {160, 226}, {160, 226}, [&] { return !events.empty(); });
+  EXPECT_EQ(events, (std::vector<std::string>{"inside"}));
+  click(window, {160, 226}, {160, 120}, [&] { return events.size() >= 2; });
+  EXPECT_EQ(events, (std::vector<std::string>{"inside", "outside"}));
+  EXPECT_FALSE(screen.button->isHighlighted());
 
   // A tap on the middle switch turns it on with an animation, drawn frame after frame.
   auto middle = screen.switches[1];
@@ -188,8 +191,7 @@ TEST_F(DesktopWindowTests, ShowsWhatTheRendererDrawsAndTakesInput) {
     UIView::animate(0.3, [&] { middle->show(); });
   });
   std::size_t before = window.framesDrawn();
-  click(window, {278, 130}, {278, 130});
-  EXPECT_TRUE(middle->on);
+  click(window, {278, 130}, {278, 130}, [&] { return middle->on; });
   ASSERT_TRUE(window.runUntil([&] { return middle->knob->layer()->animationKeys().empty(); }, 10));
   EXPECT_GE(window.framesDrawn() - before, 5u);
   settle(window);
