@@ -73,10 +73,22 @@ std::optional<UIBezierPath> pathAt(const CALayer& layer, const char* keyPath, do
 
 double finiteOr(double v, double fallback) { return std::isfinite(v) ? v : fallback; }
 
+/// Animations may move a whole value or one of its parts ("bounds.size", "position.x"); a part
+/// that an animation moves replaces that part of the whole.
+template <class Part>
+void applyPart(const CALayer& layer, const char* keyPath, double t, const Part& model, Part& part) {
+  Part now = valueOr<Part>(layer, keyPath, t, model);
+  if (!(now == model)) part = now;
+}
+
 Look lookAt(const CALayer& layer, double t) {
   Look k;
   k.bounds = valueOr<CGRect>(layer, "bounds", t, layer.bounds());
+  applyPart(layer, "bounds.size", t, layer.bounds().size, k.bounds.size);
+  applyPart(layer, "bounds.origin", t, layer.bounds().origin, k.bounds.origin);
   k.position = valueOr<CGPoint>(layer, "position", t, layer.position());
+  applyPart(layer, "position.x", t, layer.position().x, k.position.x);
+  applyPart(layer, "position.y", t, layer.position().y, k.position.y);
   k.anchor = valueOr<CGPoint>(layer, "anchorPoint", t, layer.anchorPoint());
   k.transform = valueOr<CATransform3D>(layer, "transform", t, layer.transform());
   k.opacity = std::clamp(finiteOr(valueOr<double>(layer, "opacity", t, layer.opacity()), 1.0), 0.0, 1.0);

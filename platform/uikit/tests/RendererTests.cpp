@@ -244,10 +244,13 @@ TEST_F(RendererTests, RunningAnimationsDrawTheirPresentationValues) {
   auto root = box({0, 0, 100, 100}, UIColor::whiteColor());
   auto v = box({0, 0, 20, 20}, UIColor::redColor());
   root->addSubview(v);
+  auto grower = box({0, 80, 20, 20}, UIColor::redColor());
+  root->addSubview(grower);
   double start = CACurrentMediaTime();
   UIView::animate(1.0, 0, UIViewAnimationOptionCurveLinear, [&] {
     v->setCenter({90, 10});
     v->setBackgroundColor(UIColor(0, 0, 1));
+    grower->setFrame({0, 80, 100, 20});
   });
   auto middle = Renderer::renderView(*root, 1, start + 0.5);
   auto end = Renderer::renderView(*root, 1, start + 1.0);
@@ -255,6 +258,9 @@ TEST_F(RendererTests, RunningAnimationsDrawTheirPresentationValues) {
   // Half way the square is centred at x = 50 and half red, half blue.
   EXPECT_TRUE(near(pixelAt(**middle, 50, 10), {128, 0, 128, 255}, 12));
   EXPECT_TRUE(near(pixelAt(**middle, 10, 10), kWhite));
+  // The growing view is 60 points wide half way.
+  EXPECT_TRUE(near(pixelAt(**middle, 58, 90), kRed));
+  EXPECT_TRUE(near(pixelAt(**middle, 62, 90), kWhite));
   EXPECT_TRUE(near(pixelAt(**end, 90, 10), kBlue));
 }
 
