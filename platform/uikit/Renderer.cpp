@@ -348,6 +348,7 @@ void drawShadow(Pass& pass, const Look& look, cairo_pattern_t* content, const ca
                 const UITraitCollection& traits) {
   cairo_t* cr = pass.cr;
   cairo_surface_t* target = cairo_get_group_target(cr);
+  if (cairo_surface_get_type(target) != CAIRO_SURFACE_TYPE_IMAGE) return;
   double ox = 0, oy = 0;
   cairo_surface_get_device_offset(target, &ox, &oy);
   int w = cairo_image_surface_get_width(target), h = cairo_image_surface_get_height(target);
