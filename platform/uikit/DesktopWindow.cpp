@@ -68,7 +68,7 @@ gboolean onDraw(GtkWidget* widget, cairo_t* cr, gpointer data) {
   view->layoutIfNeeded();
   int scale = gtk_widget_get_scale_factor(widget);
   auto image = Renderer::renderView(*view, scale, CACurrentMediaTime());
-  if (image) {
+  if (image && (*image)->cgImage()->isValid()) {
     detail::SurfacePtr surface = detail::surfaceForImage(*(*image)->cgImage());
     cairo_surface_set_device_scale(surface.get(), scale, scale);
     cairo_set_source_surface(cr, surface.get(), 0, 0);

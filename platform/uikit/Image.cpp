@@ -23,7 +23,7 @@ std::shared_ptr<UIImage> UIImage::createWithCGImage(std::shared_ptr<const CGImag
 
 std::shared_ptr<const CGImage> CGImageCreateWithImageInRect(const std::shared_ptr<const CGImage>& image,
                                                             const CGRect& rect) {
-  if (!image) return nullptr;
+  if (!image || !image->isValid()) return nullptr;
   CGRect r = rect.standardized();
   if (!std::isfinite(r.minX()) || !std::isfinite(r.minY()) || !std::isfinite(r.maxX()) || !std::isfinite(r.maxY()))
     return nullptr;

@@ -14,6 +14,11 @@ struct CGImage {
   int width = 0;
   int height = 0;
   std::vector<std::uint32_t> pixels;  // width × height, row after row from the top
+  /// True when the sizes are positive and the pixels are exactly width × height; drawing and
+  /// encoding skip bitmaps that are not.
+  bool isValid() const {
+    return width > 0 && height > 0 && pixels.size() == static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+  }
   std::uint32_t pixel(int x, int y) const { return pixels[static_cast<std::size_t>(y) * width + x]; }
 };
 

@@ -34,7 +34,7 @@ void UIGraphicsImageRendererContext::drawImage(const UIImage& image, const CGRec
 
 void UIGraphicsImageRendererContext::drawImageAsPattern(const UIImage& image, const CGRect& rect) {
   const auto& bitmap = image.cgImage();
-  if (!bitmap || bitmap->width <= 0 || bitmap->height <= 0 || rect.isEmpty()) return;
+  if (!bitmap || !bitmap->isValid() || rect.isEmpty()) return;
   detail::SurfacePtr surface = detail::surfaceForImage(*bitmap);
   cairo_pattern_t* pattern = cairo_pattern_create_for_surface(surface.get());
   cairo_pattern_set_extend(pattern, CAIRO_EXTEND_REPEAT);

@@ -468,8 +468,7 @@ foundation::Result<void> Renderer::renderViewToPNG(const UIView& view, const std
 
 foundation::Result<foundation::Data> UIImagePNGRepresentation(const UIImage& image) {
   const auto& bitmap = image.cgImage();
-  if (!bitmap || bitmap->width <= 0 || bitmap->height <= 0)
-    return makeUIKitError(UIKitError::ImageEncoding, "the image has no pixels");
+  if (!bitmap || !bitmap->isValid()) return makeUIKitError(UIKitError::ImageEncoding, "the image has no pixels");
   SurfacePtr surface = detail::surfaceForImage(*bitmap);
   std::string bytes;
   auto write = [](void* closure, const unsigned char* data, unsigned int length) {

@@ -70,7 +70,7 @@ void setSourceColor(cairo_t* cr, const UIColor& color, const UITraitCollection& 
 void drawImage(cairo_t* cr, const UIImage& image, const CGRect& rect, const UIColor* tint,
                const UITraitCollection& traits) {
   const auto& bitmap = image.cgImage();
-  if (!bitmap || bitmap->width <= 0 || bitmap->height <= 0 || rect.isEmpty()) return;
+  if (!bitmap || !bitmap->isValid() || rect.isEmpty()) return;
   SurfacePtr surface = surfaceForImage(*bitmap);
   cairo_save(cr);
   cairo_translate(cr, rect.minX(), rect.minY());

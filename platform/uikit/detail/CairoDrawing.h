@@ -29,7 +29,7 @@ using ContextPtr = std::unique_ptr<cairo_t, ContextDeleter>;
 /// A cleared image surface for `size` points at `scale`, with the matching device scale, or an
 /// error when the size is empty, not finite or too large.
 foundation::Result<SurfacePtr> makeSurface(CGSize size, double scale);
-/// A surface that reads `image`'s pixels in place; `image` must outlive it.
+/// A surface that reads `image`'s pixels in place; `image` must be valid and outlive it.
 SurfacePtr surfaceForImage(const CGImage& image);
 /// A copy of an image surface's pixels.
 std::shared_ptr<CGImage> imageFromSurface(cairo_surface_t* surface);

@@ -487,6 +487,16 @@ TEST_F(RendererTests, RefusesBadImageFilesWithClearErrors) {
     EXPECT_EQ(image.error().code(), static_cast<std::int64_t>(c.code));
   }
   EXPECT_FALSE(UIImagePNGRepresentation(*UIImage::create({4, 4})).ok());
+  // A hand-made bitmap with fewer pixels than its size says is never read past its end.
+  auto broken = std::make_shared<CGImage>();
+  broken->width = broken->height = 4;
+  broken->pixels.resize(3);
+  EXPECT_FALSE(UIImagePNGRepresentation(*UIImage::createWithCGImage(broken)).ok());
+  EXPECT_EQ(CGImageCreateWithImageInRect(broken, {0, 0, 2, 2}), nullptr);
+  auto view = std::make_shared<UIImageView>();
+  view->setFrame({0, 0, 4, 4});
+  view->setImage(UIImage::createWithCGImage(broken));
+  EXPECT_TRUE(Renderer::renderView(*view, 1).ok());
   EXPECT_FALSE(Renderer::renderView(*UIView::create({0, 0, 0, 10})).ok());
   testing_support::TemporaryFolder folder;
   EXPECT_FALSE(readImageFile(folder.file("missing.png")).ok());
