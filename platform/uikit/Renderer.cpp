@@ -393,7 +393,8 @@ void drawLayerTree(Pass& pass, const CALayer& layer, UITraitCollection traits) {
   cairo_t* cr = pass.cr;
   auto view = pass.views.find(&layer);
   if (view != pass.views.end()) traits = view->second->traitCollection();
-  const bool shadow = look.shadowOpacity > 0 && look.shadowColor;
+  // A layer that clips to its bounds clips its own shadow away, as on the platform.
+  const bool shadow = look.shadowOpacity > 0 && look.shadowColor && !layer.masksToBounds();
   const bool grouped = shadow || look.opacity < 1 || layer.mask();
   cairo_matrix_t parent;
   cairo_get_matrix(cr, &parent);

@@ -155,6 +155,16 @@ TEST_F(RendererTests, DrawsEachLayerFeatureWhereItBelongs) {
          r.addSubview(v);
        },
        {{{20, 60}, {128, 128, 128, 255}}, {{20, 85}, kWhite}}},
+      {"a clipping layer clips its shadow away",
+       [&](UIView& r) {
+         auto v = box({10, 10, 30, 30}, red);
+         v->setClipsToBounds(true);
+         v->layer()->setShadowOpacity(1);
+         v->layer()->setShadowRadius(0);
+         v->layer()->setShadowOffset({0, 40});
+         r.addSubview(v);
+       },
+       {{{20, 60}, kWhite}}},
       {"blurred shadow fades out from its edge",
        [&](UIView& r) {
          auto v = box({20, 20, 40, 40}, red);
