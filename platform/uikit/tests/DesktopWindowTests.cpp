@@ -188,7 +188,7 @@ TEST_F(DesktopWindowTests, ShowsWhatTheRendererDrawsAndTakesInput) {
   auto middle = screen.switches[1];
   middle->track->addTarget<Owner>(owner, "toggle:", UIControlEventTouchUpInside, [&](Owner&, UIControl&) {
     middle->on = !middle->on;
-    UIView::animate(0.3, [&] { middle->show(); });
+    UIView::animate(0.5, [&] { middle->show(); });
   });
   std::size_t before = window.framesDrawn();
   click(window, {278, 130}, {278, 130}, [&] { return middle->on; });
