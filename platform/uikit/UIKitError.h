@@ -14,6 +14,12 @@ enum class UIKitError : std::int64_t {
   VisualFormatSyntax = 1,
   VisualFormatUnknownView = 2,
   VisualFormatUnknownMetric = 3,
+  // Images and drawing.
+  ImageUnsupportedFormat = 20,
+  ImageDecoding = 21,
+  ImageTooLarge = 22,
+  ImageEncoding = 23,
+  Drawing = 24,
 };
 
 /// An error of the toolkit's domain; `detail` says what was wrong and where.

@@ -1,0 +1,15 @@
+#include "platform/uikit/FontTextMeasurer.h"
+
+#include "platform/uikit/detail/PangoText.h"
+
+namespace uikit {
+
+CGSize FontTextMeasurer::measure(std::string_view text, const UIFont& font, CGFloat maxWidth,
+                                 int numberOfLines) const {
+  if (text.empty()) return {0, 0};
+  auto lock = detail::pangoLock();
+  auto layout = detail::makeTextLayout(text, font, maxWidth, numberOfLines);
+  return detail::layoutSize(layout.get(), numberOfLines);
+}
+
+}  // namespace uikit

@@ -1,0 +1,490 @@
+#include "platform/uikit/Renderer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <unordered_map>
+#include <vector>
+
+#include <cairo.h>
+
+#include "platform/foundation/FileManager.h"
+#include "platform/uikit/Animation.h"
+#include "platform/uikit/ImageView.h"
+#include "platform/uikit/Label.h"
+#include "platform/uikit/Layer.h"
+#include "platform/uikit/UIKitError.h"
+#include "platform/uikit/View.h"
+#include "platform/uikit/detail/CairoDrawing.h"
+#include "platform/uikit/detail/PangoText.h"
+
+namespace uikit {
+namespace {
+
+using detail::ContextPtr;
+using detail::SurfacePtr;
+
+struct PatternDeleter {
+  void operator()(cairo_pattern_t* p) const { cairo_pattern_destroy(p); }
+};
+using PatternPtr = std::unique_ptr<cairo_pattern_t, PatternDeleter>;
+
+/// What one drawing pass knows: the moment, and which view each layer backs.
+struct Pass {
+  cairo_t* cr;
+  double time;
+  std::unordered_map<const CALayer*, const UIView*> views;
+};
+
+void indexViews(const UIView& view, Pass& pass) {
+  pass.views[view.layer().get()] = &view;
+  for (const auto& s : view.subviews()) indexViews(*s, pass);
+}
+
+/// The layer's presentation values needed to draw it.
+struct Look {
+  CGRect bounds;
+  CGPoint position, anchor;
+  CATransform3D transform;
+  double opacity = 1, cornerRadius = 0, borderWidth = 0;
+  std::optional<UIColor> background, border, shadowColor;
+  double shadowOpacity = 0, shadowRadius = 0;
+  CGSize shadowOffset;
+  std::optional<UIBezierPath> shadowPath;
+};
+
+template <class T>
+T valueOr(const CALayer& layer, const char* keyPath, double time, T fallback) {
+  AnimationValue v = layer.presentationValue(keyPath, time);
+  if (auto* p = std::get_if<T>(&v)) return *p;
+  return fallback;
+}
+
+std::optional<UIColor> colorAt(const CALayer& layer, const char* keyPath, double time) {
+  AnimationValue v = layer.presentationValue(keyPath, time);
+  if (auto* c = std::get_if<UIColor>(&v)) return *c;
+  return std::nullopt;
+}
+
+std::optional<UIBezierPath> pathAt(const CALayer& layer, const char* keyPath, double time) {
+  AnimationValue v = layer.presentationValue(keyPath, time);
+  if (auto* p = std::get_if<UIBezierPath>(&v)) return *p;
+  return std::nullopt;
+}
+
+double finiteOr(double v, double fallback) { return std::isfinite(v) ? v : fallback; }
+
+/// Animations may move a whole value or one of its parts ("bounds.size", "position.x"); a part
+/// that an animation moves replaces that part of the whole.
+template <class Part>
+void applyPart(const CALayer& layer, const char* keyPath, double t, const Part& model, Part& part) {
+  Part now = valueOr<Part>(layer, keyPath, t, model);
+  if (!(now == model)) part = now;
+}
+
+Look lookAt(const CALayer& layer, double t) {
+  Look k;
+  k.bounds = valueOr<CGRect>(layer, "bounds", t, layer.bounds());
+  applyPart(layer, "bounds.size", t, layer.bounds().size, k.bounds.size);
+  applyPart(layer, "bounds.origin", t, layer.bounds().origin, k.bounds.origin);
+  k.position = valueOr<CGPoint>(layer, "position", t, layer.position());
+  applyPart(layer, "position.x", t, layer.position().x, k.position.x);
+  applyPart(layer, "position.y", t, layer.position().y, k.position.y);
+  k.anchor = valueOr<CGPoint>(layer, "anchorPoint", t, layer.anchorPoint());
+  k.transform = valueOr<CATransform3D>(layer, "transform", t, layer.transform());
+  k.opacity = std::clamp(finiteOr(valueOr<double>(layer, "opacity", t, layer.opacity()), 1.0), 0.0, 1.0);
+  // Negative radii and widths draw as none.
+  k.cornerRadius = std::max(0.0, finiteOr(valueOr<double>(layer, "cornerRadius", t, 0), 0));
+  k.borderWidth = std::max(0.0, finiteOr(valueOr<double>(layer, "borderWidth", t, 0), 0));
+  k.background = colorAt(layer, "backgroundColor", t);
+  k.border = colorAt(layer, "borderColor", t);
+  k.shadowColor = colorAt(layer, "shadowColor", t);
+  k.shadowOpacity = std::clamp(finiteOr(valueOr<double>(layer, "shadowOpacity", t, 0), 0), 0.0, 1.0);
+  k.shadowRadius = std::max(0.0, finiteOr(valueOr<double>(layer, "shadowRadius", t, 0), 0));
+  k.shadowOffset = valueOr<CGSize>(layer, "shadowOffset", t, {});
+  k.shadowPath = pathAt(layer, "shadowPath", t);
+  return k;
+}
+
+/// From the layer's bounds coordinates to its superlayer's: the anchor point of the bounds sits
+/// at the position, with the transform applied around it.
+cairo_matrix_t placement(const Look& k) {
+  CGFloat ax = k.bounds.origin.x + k.anchor.x * k.bounds.size.width;
+  CGFloat ay = k.bounds.origin.y + k.anchor.y * k.bounds.size.height;
+  CGAffineTransform t = CGAffineTransform::makeTranslation(-ax, -ay)
+                            .concat(k.transform.affine())
+                            .concat(CGAffineTransform::makeTranslation(k.position.x, k.position.y));
+  cairo_matrix_t m;
+  cairo_matrix_init(&m, t.a, t.b, t.c, t.d, t.tx, t.ty);
+  return m;
+}
+
+bool invertible(const cairo_matrix_t& m) {
+  double det = m.xx * m.yy - m.xy * m.yx;
+  return std::isfinite(det) && std::fabs(det) > 1e-12 && std::isfinite(m.x0) && std::isfinite(m.y0);
+}
+
+UIBezierPath boundsPath(const CGRect& bounds, double radius) {
+  return radius > 0 ? UIBezierPath::roundedRect(bounds, radius) : UIBezierPath::rect(bounds);
+}
+
+/// Strokes the part of the current path between the fractions `from` and `to` of its length.
+void strokeRange(cairo_t* cr, double from, double to) {
+  cairo_path_t* flat = cairo_copy_path_flat(cr);
+  // Each segment of the flattened path, with where it starts along the whole length.
+  struct Segment { double x0, y0, x1, y1; bool starts; };
+  std::vector<Segment> segments;
+  double sx = 0, sy = 0, cx = 0, cy = 0, total = 0;
+  bool fresh = true;
+  for (int i = 0; i < flat->num_data; i += flat->data[i].header.length) {
+    const cairo_path_data_t* d = &flat->data[i];
+    switch (d->header.type) {
+      case CAIRO_PATH_MOVE_TO:
+        sx = cx = d[1].point.x; sy = cy = d[1].point.y; fresh = true; break;
+      case CAIRO_PATH_LINE_TO:
+        segments.push_back({cx, cy, d[1].point.x, d[1].point.y, fresh});
+        total += std::hypot(d[1].point.x - cx, d[1].point.y - cy);
+        cx = d[1].point.x; cy = d[1].point.y; fresh = false; break;
+      case CAIRO_PATH_CLOSE_PATH:
+        segments.push_back({cx, cy, sx, sy, fresh});
+        total += std::hypot(sx - cx, sy - cy);
+        cx = sx; cy = sy; fresh = false; break;
+      case CAIRO_PATH_CURVE_TO: break;  // not present in a flattened path
+    }
+  }
+  cairo_path_destroy(flat);
+  cairo_new_path(cr);
+  double a = from * total, b = to * total, at = 0;
+  bool open = false;
+  for (const auto& s : segments) {
+    double len = std::hypot(s.x1 - s.x0, s.y1 - s.y0);
+    double s0 = at, s1 = at + len;
+    at = s1;
+    if (s.starts) open = false;
+    if (s1 < a || s0 > b || len <= 0) {
+      if (len > 0) open = false;
+      continue;
+    }
+    double u0 = std::max(0.0, (a - s0) / len), u1 = std::min(1.0, (b - s0) / len);
+    double x0 = s.x0 + (s.x1 - s.x0) * u0, y0 = s.y0 + (s.y1 - s.y0) * u0;
+    if (!open) cairo_move_to(cr, x0, y0);
+    cairo_line_to(cr, s.x0 + (s.x1 - s.x0) * u1, s.y0 + (s.y1 - s.y0) * u1);
+    open = u1 >= 1.0;
+  }
+  cairo_stroke(cr);
+}
+
+void drawShape(Pass& pass, const CAShapeLayer& shape, const UITraitCollection& traits) {
+  cairo_t* cr = pass.cr;
+  auto path = pathAt(shape, "path", pass.time);
+  if (!path || path->isEmpty()) return;
+  if (auto fill = colorAt(shape, "fillColor", pass.time)) {
+    detail::setPath(cr, *path);
+    cairo_set_fill_rule(cr, CAIRO_FILL_RULE_WINDING);
+    detail::setSourceColor(cr, *fill, traits);
+    cairo_fill(cr);
+  }
+  auto stroke = colorAt(shape, "strokeColor", pass.time);
+  double width = finiteOr(valueOr<double>(shape, "lineWidth", pass.time, 1), 0);
+  if (!stroke || width <= 0) return;
+  // The stroke range is cut to 0…1; an empty range draws nothing.
+  double from = std::clamp(finiteOr(valueOr<double>(shape, "strokeStart", pass.time, 0), 0), 0.0, 1.0);
+  double to = std::clamp(finiteOr(valueOr<double>(shape, "strokeEnd", pass.time, 1), 1), 0.0, 1.0);
+  if (to <= from) return;
+  detail::setPath(cr, *path);
+  cairo_set_line_width(cr, width);
+  cairo_set_line_cap(cr, CAIRO_LINE_CAP_BUTT);
+  cairo_set_line_join(cr, CAIRO_LINE_JOIN_MITER);
+  detail::setSourceColor(cr, *stroke, traits);
+  if (from <= 0 && to >= 1) cairo_stroke(cr);
+  else strokeRange(cr, from, to);
+}
+
+void drawLabel(cairo_t* cr, const UILabel& label, const CGRect& bounds) {
+  if (label.text().empty() || bounds.isEmpty()) return;
+  auto lock = detail::pangoLock();
+  auto layout = detail::makeTextLayout(label.text(), label.font(), bounds.width(), label.numberOfLines());
+  pango_layout_set_ellipsize(layout.get(), PANGO_ELLIPSIZE_END);
+  if (label.numberOfLines() != 1) {
+    // Lines that do not fit the label's height are left out; the last shown line ends with an
+    // ellipsis when text was cut.
+    double lineHeight = std::max(1.0, detail::layoutSize(layout.get(), 1).height);
+    int fit = std::max(1, static_cast<int>(std::floor(bounds.height() / lineHeight + 1e-6)));
+    int lines = label.numberOfLines() > 0 ? std::min(fit, label.numberOfLines()) : fit;
+    pango_layout_set_height(layout.get(), -lines);
+  }
+  CGSize size = detail::layoutSize(layout.get(), 0);
+  cairo_save(cr);
+  detail::setSourceColor(cr, label.textColor, label.traitCollection());
+  // Text sits vertically centred in the label, as on the platform.
+  cairo_move_to(cr, bounds.minX(), bounds.minY() + (bounds.height() - size.height) / 2);
+  pango_cairo_update_context(cr, pango_layout_get_context(layout.get()));
+  pango_layout_context_changed(layout.get());
+  pango_cairo_show_layout(cr, layout.get());
+  // The context is shared with the measurer, which measures in plain points.
+  pango_context_set_matrix(pango_layout_get_context(layout.get()), nullptr);
+  cairo_restore(cr);
+}
+
+/// Where an image of `image` points goes in `bounds` for the view's content mode.
+CGRect imageRect(CGSize image, const CGRect& bounds, UIViewContentMode mode) {
+  double bw = bounds.width(), bh = bounds.height(), iw = image.width, ih = image.height;
+  if (iw <= 0 || ih <= 0) return {};
+  double x = bounds.minX(), y = bounds.minY();
+  switch (mode) {
+    case UIViewContentMode::ScaleToFill:
+    case UIViewContentMode::Redraw: return bounds;
+    case UIViewContentMode::ScaleAspectFit:
+    case UIViewContentMode::ScaleAspectFill: {
+      double s = mode == UIViewContentMode::ScaleAspectFit ? std::min(bw / iw, bh / ih) : std::max(bw / iw, bh / ih);
+      return {x + (bw - iw * s) / 2, y + (bh - ih * s) / 2, iw * s, ih * s};
+    }
+    default: break;
+  }
+  double left = x, midX = x + (bw - iw) / 2, right = x + bw - iw;
+  double top = y, midY = y + (bh - ih) / 2, bottom = y + bh - ih;
+  switch (mode) {
+    case UIViewContentMode::Top: return {midX, top, iw, ih};
+    case UIViewContentMode::Bottom: return {midX, bottom, iw, ih};
+    case UIViewContentMode::Left: return {left, midY, iw, ih};
+    case UIViewContentMode::Right: return {right, midY, iw, ih};
+    case UIViewContentMode::TopLeft: return {left, top, iw, ih};
+    case UIViewContentMode::TopRight: return {right, top, iw, ih};
+    case UIViewContentMode::BottomLeft: return {left, bottom, iw, ih};
+    case UIViewContentMode::BottomRight: return {right, bottom, iw, ih};
+    default: return {midX, midY, iw, ih};
+  }
+}
+
+/// The layer's own content: a shape layer's path, a label's text, an image view's image.
+void drawContent(Pass& pass, const CALayer& layer, const Look& look, const UITraitCollection& traits) {
+  if (auto* shape = dynamic_cast<const CAShapeLayer*>(&layer)) drawShape(pass, *shape, traits);
+  auto it = pass.views.find(&layer);
+  if (it == pass.views.end()) return;
+  if (auto* label = dynamic_cast<const UILabel*>(it->second)) {
+    drawLabel(pass.cr, *label, look.bounds);
+  } else if (auto* imageView = dynamic_cast<const UIImageView*>(it->second)) {
+    if (!imageView->image()) return;
+    UIColor tint = imageView->tintColor();
+    detail::drawImage(pass.cr, *imageView->image(), imageRect(imageView->image()->size(), look.bounds, imageView->contentMode),
+                      &tint, traits);
+  }
+}
+
+void drawLayerTree(Pass& pass, const CALayer& layer, UITraitCollection traits);
+
+/// Background, content, sublayers (clipped when the layer masks to its bounds), then the border
+/// on top: the order in which the platform composes a layer.
+void drawBody(Pass& pass, const CALayer& layer, const Look& look, const UITraitCollection& traits) {
+  cairo_t* cr = pass.cr;
+  if (look.background) {
+    detail::setPath(cr, boundsPath(look.bounds, look.cornerRadius));
+    detail::setSourceColor(cr, *look.background, traits);
+    cairo_fill(cr);
+  }
+  cairo_save(cr);
+  if (layer.masksToBounds()) {
+    detail::setPath(cr, boundsPath(look.bounds, look.cornerRadius));
+    cairo_clip(cr);
+  }
+  drawContent(pass, layer, look, traits);
+  for (const auto& sub : layer.sublayers()) drawLayerTree(pass, *sub, traits);
+  cairo_restore(cr);
+  if (look.border && look.borderWidth > 0) {
+    // The border lies inside the bounds.
+    double w = std::min(look.borderWidth, std::min(look.bounds.width(), look.bounds.height()) / 2);
+    CGRect inner = look.bounds.insetBy(w / 2, w / 2);
+    detail::setPath(cr, boundsPath(inner, std::max(0.0, look.cornerRadius - w / 2)));
+    cairo_set_line_width(cr, w);
+    detail::setSourceColor(cr, *look.border, traits);
+    cairo_stroke(cr);
+  }
+}
+
+/// Blurs an A8 surface in place with three box passes each way, close to a Gaussian of
+/// deviation `sigma` pixels. Only the area around the covered pixels is blurred, so a small
+/// shadow on a large screen costs little.
+void blurAlpha(cairo_surface_t* surface, double sigma) {
+  if (sigma < 0.5) return;
+  cairo_surface_flush(surface);
+  const int w = cairo_image_surface_get_width(surface), h = cairo_image_surface_get_height(surface);
+  const int stride = cairo_image_surface_get_stride(surface);
+  unsigned char* data = cairo_image_surface_get_data(surface);
+  int x0 = w, y0 = h, x1 = -1, y1 = -1;
+  for (int y = 0; y < h; ++y) {
+    const unsigned char* row = data + static_cast<std::ptrdiff_t>(y) * stride;
+    for (int x = 0; x < w; ++x) {
+      if (!row[x]) continue;
+      x0 = std::min(x0, x); x1 = std::max(x1, x);
+      y0 = std::min(y0, y); y1 = std::max(y1, y);
+    }
+  }
+  if (x1 < 0) return;
+  const int r = std::max(1, static_cast<int>(std::lround((std::sqrt(4 * sigma * sigma + 1) - 1) / 2)));
+  // Three passes of radius r spread the coverage by 3r on each side.
+  x0 = std::max(0, x0 - 3 * r); y0 = std::max(0, y0 - 3 * r);
+  x1 = std::min(w - 1, x1 + 3 * r); y1 = std::min(h - 1, y1 + 3 * r);
+  std::vector<unsigned char> line(static_cast<std::size_t>(std::max(w, h)));
+  auto pass = [&](unsigned char* start, int count, int step) {
+    for (int i = 0; i < count; ++i) line[i] = start[static_cast<std::ptrdiff_t>(i) * step];
+    int sum = 0;
+    for (int i = 0; i <= r && i < count; ++i) sum += line[i];
+    for (int i = 0; i < count; ++i) {
+      start[static_cast<std::ptrdiff_t>(i) * step] = static_cast<unsigned char>(sum / (2 * r + 1));
+      int out = i - r, in = i + r + 1;
+      if (out >= 0) sum -= line[out];
+      if (in < count) sum += line[in];
+    }
+  };
+  for (int round = 0; round < 3; ++round) {
+    for (int y = y0; y <= y1; ++y) pass(data + static_cast<std::ptrdiff_t>(y) * stride + x0, x1 - x0 + 1, 1);
+    for (int x = x0; x <= x1; ++x) pass(data + static_cast<std::ptrdiff_t>(y0) * stride + x, y1 - y0 + 1, stride);
+  }
+  cairo_surface_mark_dirty(surface);
+}
+
+/// Paints the layer's shadow: the shadow path, or else the outline of what the layer draws
+/// (`content`), offset, blurred and coloured. `parent` is the transform above the layer's own.
+void drawShadow(Pass& pass, const Look& look, cairo_pattern_t* content, const cairo_matrix_t& parent,
+                const UITraitCollection& traits) {
+  cairo_t* cr = pass.cr;
+  cairo_surface_t* target = cairo_get_group_target(cr);
+  if (cairo_surface_get_type(target) != CAIRO_SURFACE_TYPE_IMAGE) return;
+  double ox = 0, oy = 0;
+  cairo_surface_get_device_offset(target, &ox, &oy);
+  int w = cairo_image_surface_get_width(target), h = cairo_image_surface_get_height(target);
+  if (w <= 0 || h <= 0) return;
+  double sx = 1, sy = 1;
+  cairo_surface_get_device_scale(target, &sx, &sy);
+  // The alpha surface covers the same pixels as the target, so both share one device space.
+  SurfacePtr alpha(cairo_image_surface_create(CAIRO_FORMAT_A8, w, h));
+  cairo_surface_set_device_offset(alpha.get(), ox, oy);
+  cairo_surface_set_device_scale(alpha.get(), sx, sy);
+  {
+    ContextPtr m(cairo_create(alpha.get()));
+    cairo_matrix_t ctm;
+    cairo_get_matrix(cr, &ctm);
+    cairo_set_matrix(m.get(), &ctm);
+    if (look.shadowPath) {
+      detail::setPath(m.get(), *look.shadowPath);
+      cairo_fill(m.get());
+    } else {
+      cairo_set_source(m.get(), content);
+      cairo_paint(m.get());
+    }
+  }
+  double scale = std::sqrt(std::fabs(parent.xx * parent.yy - parent.xy * parent.yx)) * sx;
+  blurAlpha(alpha.get(), look.shadowRadius / 2 * scale);
+  // The offset is measured in the superlayer's space.
+  double dx = look.shadowOffset.width, dy = look.shadowOffset.height;
+  cairo_matrix_transform_distance(&parent, &dx, &dy);
+  cairo_save(cr);
+  cairo_identity_matrix(cr);
+  detail::setSourceColor(cr, *look.shadowColor, traits, look.shadowOpacity * look.opacity);
+  cairo_mask_surface(cr, alpha.get(), dx, dy);
+  cairo_restore(cr);
+}
+
+void drawLayerTree(Pass& pass, const CALayer& layer, UITraitCollection traits) {
+  if (layer.isHidden()) return;
+  Look look = lookAt(layer, pass.time);
+  if (look.opacity <= 0) return;
+  cairo_matrix_t m = placement(look);
+  if (!invertible(m)) return;
+  cairo_t* cr = pass.cr;
+  auto view = pass.views.find(&layer);
+  if (view != pass.views.end()) traits = view->second->traitCollection();
+  // A layer that clips to its bounds clips its own shadow away, as on the platform.
+  const bool shadow = look.shadowOpacity > 0 && look.shadowColor && !layer.masksToBounds();
+  const bool grouped = shadow || look.opacity < 1 || layer.mask();
+  cairo_matrix_t parent;
+  cairo_get_matrix(cr, &parent);
+  cairo_save(cr);
+  cairo_transform(cr, &m);
+  if (!grouped) {
+    drawBody(pass, layer, look, traits);
+    cairo_restore(cr);
+    return;
+  }
+  cairo_push_group(cr);
+  drawBody(pass, layer, look, traits);
+  PatternPtr content(cairo_pop_group(cr));
+  if (auto mask = layer.mask()) {
+    // The mask is placed in this layer's bounds coordinates; only its alpha counts.
+    cairo_push_group(cr);
+    drawLayerTree(pass, *mask, traits);
+    PatternPtr alpha(cairo_pop_group(cr));
+    cairo_push_group(cr);
+    cairo_set_source(cr, content.get());
+    cairo_mask(cr, alpha.get());
+    content.reset(cairo_pop_group(cr));
+  }
+  if (shadow) drawShadow(pass, look, content.get(), parent, traits);
+  cairo_set_source(cr, content.get());
+  cairo_paint_with_alpha(cr, look.opacity);
+  cairo_restore(cr);
+}
+
+}  // namespace
+
+void Renderer::drawLayer(cairo_t* cr, const CALayer& layer, double time, const UIView* root) {
+  Pass pass{cr, time, {}};
+  if (root) indexViews(*root, pass);
+  drawLayerTree(pass, layer, root ? root->traitCollection() : UITraitCollection{});
+}
+
+void Renderer::drawView(cairo_t* cr, const UIView& view, double time) {
+  const CALayer& layer = *view.layer();
+  Look look = lookAt(layer, time);
+  // Undo the view's own placement so that its bounds coordinates are the user space.
+  cairo_save(cr);
+  cairo_matrix_t m = placement(look);
+  if (invertible(m)) {
+    cairo_matrix_invert(&m);
+    cairo_transform(cr, &m);
+    drawLayer(cr, layer, time, &view);
+  }
+  cairo_restore(cr);
+}
+
+foundation::Result<std::shared_ptr<UIImage>> Renderer::renderView(const UIView& view, double scale,
+                                                                  std::optional<double> time) {
+  if (!(scale > 0)) scale = view.traitCollection().displayScale > 0 ? view.traitCollection().displayScale : 1.0;
+  CGRect bounds = view.bounds();
+  auto surface = detail::makeSurface(bounds.size, scale);
+  if (!surface) return surface.error();
+  {
+    ContextPtr cr(cairo_create(surface->get()));
+    cairo_translate(cr.get(), -bounds.origin.x, -bounds.origin.y);
+    drawView(cr.get(), view, time.value_or(CACurrentMediaTime()));
+  }
+  return UIImage::createWithCGImage(detail::imageFromSurface(surface->get()), scale);
+}
+
+foundation::Result<void> Renderer::renderViewToPNG(const UIView& view, const std::string& path, double scale,
+                                                   std::optional<double> time) {
+  auto image = renderView(view, scale, time);
+  if (!image) return image.error();
+  return writePNG(**image, path);
+}
+
+foundation::Result<foundation::Data> UIImagePNGRepresentation(const UIImage& image) {
+  const auto& bitmap = image.cgImage();
+  if (!bitmap || !bitmap->isValid()) return makeUIKitError(UIKitError::ImageEncoding, "the image has no pixels");
+  SurfacePtr surface = detail::surfaceForImage(*bitmap);
+  std::string bytes;
+  auto write = [](void* closure, const unsigned char* data, unsigned int length) {
+    static_cast<std::string*>(closure)->append(reinterpret_cast<const char*>(data), length);
+    return CAIRO_STATUS_SUCCESS;
+  };
+  cairo_status_t status = cairo_surface_write_to_png_stream(surface.get(), write, &bytes);
+  if (status != CAIRO_STATUS_SUCCESS) return makeUIKitError(UIKitError::ImageEncoding, cairo_status_to_string(status));
+  return foundation::Data(std::move(bytes));
+}
+
+foundation::Result<void> writePNG(const UIImage& image, const std::string& path) {
+  auto png = UIImagePNGRepresentation(image);
+  if (!png) return png.error();
+  return foundation::FileManager::defaultManager().writeFileAtomically(path, *png);
+}
+
+}  // namespace uikit

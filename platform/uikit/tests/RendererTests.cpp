@@ -1,0 +1,516 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <gdk-pixbuf/gdk-pixbuf.h>
+
+#include "platform/dispatch/MainRunLoop.h"
+#include "platform/foundation/FileManager.h"
+#include "platform/uikit/FontTextMeasurer.h"
+#include "platform/uikit/ImageDecoding.h"
+#include "platform/uikit/ImageRenderer.h"
+#include "platform/uikit/ImageView.h"
+#include "platform/uikit/Label.h"
+#include "platform/uikit/Layer.h"
+#include "platform/uikit/Renderer.h"
+#include "platform/uikit/UIKitError.h"
+#include "testing/ScopedManualClock.h"
+#include "testing/TemporaryFolder.h"
+
+namespace uikit {
+namespace {
+
+/// An unpremultiplied colour in 0…255.
+struct RGBA {
+  int r, g, b, a;
+};
+
+RGBA pixelAt(const UIImage& image, int x, int y) {
+  std::uint32_t p = image.cgImage()->pixel(x, y);
+  int a = p >> 24;
+  auto un = [a](std::uint32_t c) { return a == 0 ? 0 : static_cast<int>((c * 255 + a / 2) / a); };
+  return {un(p >> 16 & 255), un(p >> 8 & 255), un(p & 255), a};
+}
+
+::testing::AssertionResult near(RGBA got, RGBA want, int tolerance = 8) {
+  if (std::abs(got.r - want.r) <= tolerance && std::abs(got.g - want.g) <= tolerance &&
+      std::abs(got.b - want.b) <= tolerance && std::abs(got.a - want.a) <= tolerance)
+    return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "got (" << got.r << ", " << got.g << ", " << got.b << ", " << got.a
+                                       << "), want (" << want.r << ", " << want.g << ", " << want.b << ", "
+                                       << want.a << ")";
+}
+
+constexpr RGBA kWhite{255, 255, 255, 255}, kRed{255, 0, 0, 255}, kBlue{0, 0, 255, 255}, kGreen{0, 255, 0, 255};
+
+std::shared_ptr<UIView> box(CGRect frame, UIColor color) {
+  auto v = UIView::create(frame);
+  v->setBackgroundColor(color);
+  return v;
+}
+
+class RendererTests : public ::testing::Test {
+ protected:
+  void SetUp() override { dispatch::drainMainQueue(); }
+  testing_support::ScopedManualClock clock_;
+};
+
+struct Probe {
+  CGPoint point;
+  RGBA color;
+};
+
+struct LayerCase {
+  const char* name;
+  std::function<void(UIView& root)> build;
+  std::vector<Probe> probes;
+};
+
+TEST_F(RendererTests, DrawsEachLayerFeatureWhereItBelongs) {
+  const UIColor red = UIColor::redColor(), blue = UIColor(0, 0, 1);
+  const LayerCase cases[] = {
+      {"background and frame", [&](UIView& r) { r.addSubview(box({10, 10, 20, 20}, red)); },
+       {{{15, 15}, kRed}, {{5, 5}, kWhite}, {{31, 15}, kWhite}}},
+      {"corner radius cuts the corners",
+       [&](UIView& r) {
+         auto v = box({10, 10, 40, 40}, red);
+         v->layer()->setCornerRadius(20);
+         r.addSubview(v);
+       },
+       {{{11, 11}, kWhite}, {{30, 30}, kRed}, {{30, 11}, kRed}}},
+      {"border lies inside the bounds",
+       [&](UIView& r) {
+         auto v = UIView::create({10, 10, 40, 40});
+         v->layer()->setBorderWidth(4);
+         v->layer()->setBorderColor(blue);
+         r.addSubview(v);
+       },
+       {{{11.5, 30}, kBlue}, {{8.5, 30}, kWhite}, {{16, 30}, kWhite}}},
+      {"transform scales around the centre",
+       [&](UIView& r) {
+         auto v = box({40, 40, 20, 20}, red);
+         v->setTransform(CGAffineTransform::makeScale(2, 2));
+         r.addSubview(v);
+       },
+       {{{32, 50}, kRed}, {{28, 50}, kWhite}}},
+      {"rotation turns the square", [&](UIView& r) {
+         auto v = box({30, 30, 40, 40}, red);
+         v->setTransform(CGAffineTransform::makeRotation(kPi / 4));
+         r.addSubview(v);
+       },
+       {{{25, 50}, kRed}, {{33, 33}, kWhite}}},
+      {"half opacity blends with what is below",
+       [&](UIView& r) {
+         auto v = box({10, 10, 20, 20}, red);
+         v->setAlpha(0.5);
+         r.addSubview(v);
+       },
+       {{{15, 15}, {255, 128, 128, 255}}}},
+      {"hidden views are not drawn",
+       [&](UIView& r) {
+         auto v = box({10, 10, 20, 20}, red);
+         v->setHidden(true);
+         r.addSubview(v);
+       },
+       {{{15, 15}, kWhite}}},
+      {"clipping keeps subviews inside",
+       [&](UIView& r) {
+         auto clip = UIView::create({10, 10, 20, 20});
+         clip->setClipsToBounds(true);
+         clip->addSubview(box({0, 0, 60, 60}, red));
+         r.addSubview(clip);
+       },
+       {{{15, 15}, kRed}, {{40, 40}, kWhite}}},
+      {"mask keeps what its alpha covers",
+       [&](UIView& r) {
+         auto v = box({0, 0, 100, 100}, red);
+         auto mask = CALayer::create();
+         mask->setFrame({0, 0, 50, 100});
+         mask->setBackgroundColor(UIColor::blackColor());
+         v->layer()->setMask(mask);
+         r.addSubview(v);
+       },
+       {{{25, 50}, kRed}, {{75, 50}, kWhite}}},
+      {"shadow path is offset and drawn below",
+       [&](UIView& r) {
+         auto v = box({10, 10, 30, 30}, red);
+         auto* l = v->layer().get();
+         l->setShadowOpacity(1);
+         l->setShadowRadius(0);
+         l->setShadowOffset({20, 20});
+         l->setShadowPath(UIBezierPath::rect({0, 0, 30, 30}));
+         r.addSubview(v);
+       },
+       {{{45, 45}, {0, 0, 0, 255}}, {{20, 20}, kRed}, {{5, 45}, kWhite}}},
+      {"shadow without a path follows the content",
+       [&](UIView& r) {
+         auto v = box({10, 10, 30, 30}, red);
+         v->layer()->setShadowOpacity(0.5);
+         v->layer()->setShadowRadius(0);
+         v->layer()->setShadowOffset({0, 40});
+         r.addSubview(v);
+       },
+       {{{20, 60}, {128, 128, 128, 255}}, {{20, 85}, kWhite}}},
+      {"a clipping layer clips its shadow away",
+       [&](UIView& r) {
+         auto v = box({10, 10, 30, 30}, red);
+         v->setClipsToBounds(true);
+         v->layer()->setShadowOpacity(1);
+         v->layer()->setShadowRadius(0);
+         v->layer()->setShadowOffset({0, 40});
+         r.addSubview(v);
+       },
+       {{{20, 60}, kWhite}}},
+      {"blurred shadow fades out from its edge",
+       [&](UIView& r) {
+         auto v = box({20, 20, 40, 40}, red);
+         v->layer()->setShadowOpacity(1);
+         v->layer()->setShadowRadius(8);
+         v->layer()->setShadowOffset({0, 0});
+         r.addSubview(v);
+       },
+       {{{62, 40}, {176, 176, 176, 255}}, {{90, 40}, kWhite}}},
+      {"dynamic colours follow the interface style",
+       [&](UIView& r) {
+         auto dark = box({0, 0, 50, 50}, UIColor::blackColor());
+         dark->setOverrideUserInterfaceStyle(UIUserInterfaceStyle::Dark);
+         auto shape = CAShapeLayer::create();
+         shape->setFrame({0, 0, 50, 50});
+         shape->setPath(UIBezierPath::rect({10, 10, 30, 30}));
+         shape->setFillColor(UIColor::labelColor());
+         dark->layer()->addSublayer(shape);
+         r.addSubview(dark);
+       },
+       {{{25, 25}, kWhite}, {{5, 5}, {0, 0, 0, 255}}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto root = box({0, 0, 100, 100}, UIColor::whiteColor());
+    c.build(*root);
+    auto image = Renderer::renderView(*root, 1);
+    ASSERT_TRUE(image.ok());
+    for (const auto& p : c.probes) {
+      SCOPED_TRACE(::testing::Message() << "at " << p.point.x << ", " << p.point.y);
+      EXPECT_TRUE(near(pixelAt(**image, static_cast<int>(p.point.x), static_cast<int>(p.point.y)), p.color, 40));
+    }
+  }
+}
+
+struct StrokeCase {
+  const char* name;
+  double start, end;
+  std::vector<Probe> probes;
+};
+
+TEST_F(RendererTests, ShapeLayerStrokesOnlyItsRange) {
+  // A ring starting at the top and running clockwise: the right side is the first half.
+  const StrokeCase cases[] = {
+      {"whole ring", 0, 1, {{{90, 50}, kBlue}, {{10, 50}, kBlue}}},
+      {"first half", 0, 0.5, {{{90, 50}, kBlue}, {{10, 50}, kWhite}}},
+      {"second half", 0.5, 1, {{{90, 50}, kWhite}, {{10, 50}, kBlue}}},
+      {"end beyond one is cut to one", 0, 7, {{{90, 50}, kBlue}, {{10, 50}, kBlue}}},
+      {"empty range draws nothing", 0.6, 0.4, {{{90, 50}, kWhite}, {{10, 50}, kWhite}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto root = box({0, 0, 100, 100}, UIColor::whiteColor());
+    auto ring = CAShapeLayer::create();
+    ring->setFrame({0, 0, 100, 100});
+    ring->setPath(UIBezierPath::arc({50, 50}, 40, -kPi / 2, 3 * kPi / 2, true));
+    ring->setFillColor(std::nullopt);
+    ring->setStrokeColor(UIColor(0, 0, 1));
+    ring->setLineWidth(6);
+    ring->setStrokeStart(c.start);
+    ring->setStrokeEnd(c.end);
+    root->layer()->addSublayer(ring);
+    auto image = Renderer::renderView(*root, 1);
+    ASSERT_TRUE(image.ok());
+    for (const auto& p : c.probes)
+      EXPECT_TRUE(near(pixelAt(**image, static_cast<int>(p.point.x), static_cast<int>(p.point.y)), p.color, 40));
+  }
+}
+
+TEST_F(RendererTests, FilledShapeAndScaleGiveDevicePixels) {
+  auto root = box({0, 0, 20, 10}, UIColor::whiteColor());
+  auto shape = CAShapeLayer::create();
+  shape->setFrame({0, 0, 20, 10});
+  shape->setPath(UIBezierPath::rect({10, 0, 10, 10}));
+  shape->setFillColor(UIColor::redColor());
+  root->layer()->addSublayer(shape);
+  auto image = Renderer::renderView(*root, 3);
+  ASSERT_TRUE(image.ok());
+  EXPECT_EQ((*image)->cgImage()->width, 60);
+  EXPECT_EQ((*image)->cgImage()->height, 30);
+  EXPECT_DOUBLE_EQ((*image)->size().width, 20);
+  EXPECT_TRUE(near(pixelAt(**image, 31, 15), kRed));
+  EXPECT_TRUE(near(pixelAt(**image, 28, 15), kWhite));
+}
+
+TEST_F(RendererTests, RunningAnimationsDrawTheirPresentationValues) {
+  auto root = box({0, 0, 100, 100}, UIColor::whiteColor());
+  auto v = box({0, 0, 20, 20}, UIColor::redColor());
+  root->addSubview(v);
+  auto grower = box({0, 80, 20, 20}, UIColor::redColor());
+  root->addSubview(grower);
+  double start = CACurrentMediaTime();
+  UIView::animate(1.0, 0, UIViewAnimationOptionCurveLinear, [&] {
+    v->setCenter({90, 10});
+    v->setBackgroundColor(UIColor(0, 0, 1));
+    grower->setFrame({0, 80, 100, 20});
+  });
+  auto middle = Renderer::renderView(*root, 1, start + 0.5);
+  auto end = Renderer::renderView(*root, 1, start + 1.0);
+  ASSERT_TRUE(middle.ok() && end.ok());
+  // Half way the square is centred at x = 50 and half red, half blue.
+  EXPECT_TRUE(near(pixelAt(**middle, 50, 10), {128, 0, 128, 255}, 12));
+  EXPECT_TRUE(near(pixelAt(**middle, 10, 10), kWhite));
+  // The growing view is 60 points wide half way.
+  EXPECT_TRUE(near(pixelAt(**middle, 58, 90), kRed));
+  EXPECT_TRUE(near(pixelAt(**middle, 62, 90), kWhite));
+  EXPECT_TRUE(near(pixelAt(**end, 90, 10), kBlue));
+}
+
+TEST_F(RendererTests, LabelsDrawTheirTextInTheirColour) {
+  auto root = box({0, 0, 200, 40}, UIColor::whiteColor());
+  auto label = std::make_shared<UILabel>();
+  label->setFrame({10, 5, 180, 30});
+  label->setText("Hello, world");
+  label->textColor = UIColor(0, 0, 1);
+  root->addSubview(label);
+  auto image = Renderer::renderView(*root, 1);
+  ASSERT_TRUE(image.ok());
+  int inked = 0, outside = 0;
+  for (int y = 0; y < 40; ++y)
+    for (int x = 0; x < 200; ++x) {
+      RGBA p = pixelAt(**image, x, y);
+      bool ink = p.r < 128;
+      if (!ink) continue;
+      EXPECT_GT(p.b, 200);
+      if (x >= 10 && y >= 5 && y < 35) ++inked;
+      else ++outside;
+    }
+  EXPECT_GT(inked, 30);
+  EXPECT_EQ(outside, 0);
+}
+
+TEST_F(RendererTests, FontMeasurerWrapsAndLimitsLines) {
+  FontTextMeasurer measurer;
+  UIFont font = UIFont::systemFont(17);
+  CGSize one = measurer.measure("word", font, INFINITY, 1);
+  CGSize two = measurer.measure("word word word word word word", font, one.width * 3, 0);
+  CGSize cut = measurer.measure("word word word word word word", font, one.width * 3, 1);
+  EXPECT_GT(one.width, 0);
+  EXPECT_GT(one.height, 0);
+  EXPECT_LE(two.width, one.width * 3);
+  EXPECT_GE(two.height, 2 * one.height);
+  EXPECT_EQ(cut.height, one.height);
+  EXPECT_EQ(measurer.measure("", font, INFINITY, 0), (CGSize{0, 0}));
+  // Installed, it sizes labels.
+  TextMeasurer::setCurrent(std::make_shared<FontTextMeasurer>());
+  UILabel label;
+  label.setText("word");
+  EXPECT_EQ(label.intrinsicContentSize(), one);
+  TextMeasurer::setCurrent(nullptr);
+}
+
+/// A 4 × 2 bitmap: left half red, right half blue, opaque.
+std::shared_ptr<UIImage> halvesImage() {
+  return UIGraphicsImageRenderer({4, 2}).image([](UIGraphicsImageRendererContext& c) {
+    c.setFillColor(UIColor::redColor());
+    c.fillRect({0, 0, 2, 2});
+    c.setFillColor(UIColor(0, 0, 1));
+    c.fillRect({2, 0, 2, 2});
+  });
+}
+
+TEST_F(RendererTests, ImageViewsDrawImagesAndTintTemplates) {
+  auto root = box({0, 0, 40, 20}, UIColor::whiteColor());
+  auto plain = std::make_shared<UIImageView>();
+  plain->setFrame({0, 0, 20, 20});
+  plain->setImage(halvesImage());
+  auto tinted = std::make_shared<UIImageView>();
+  tinted->setFrame({20, 0, 20, 20});
+  tinted->setImage(halvesImage()->imageWithRenderingMode(UIImageRenderingMode::AlwaysTemplate));
+  tinted->setTintColor(UIColor(0, 1, 0));
+  root->addSubview(plain);
+  root->addSubview(tinted);
+  auto image = Renderer::renderView(*root, 1);
+  ASSERT_TRUE(image.ok());
+  EXPECT_TRUE(near(pixelAt(**image, 3, 10), kRed));
+  EXPECT_TRUE(near(pixelAt(**image, 17, 10), kBlue));
+  EXPECT_TRUE(near(pixelAt(**image, 23, 10), kGreen));
+  EXPECT_TRUE(near(pixelAt(**image, 37, 10), kGreen));
+}
+
+TEST_F(RendererTests, ImageRendererFillsBandsAndTilesPatterns) {
+  // A slanted band on a transparent tile, then tiled over a strip and cropped by pixels.
+  UIGraphicsImageRenderer tileRenderer({12, 2}, 2);
+  auto tile = tileRenderer.image([](UIGraphicsImageRendererContext& c) {
+    UIBezierPath band;
+    band.moveTo({0, 2});
+    band.addLineTo({4, 0});
+    band.addLineTo({10, 0});
+    band.addLineTo({6, 2});
+    band.addLineTo({0, 2});
+    c.setFillColor(UIColor::redColor());
+    c.fillPath(band);
+  });
+  ASSERT_TRUE(tile);
+  EXPECT_EQ(tile->cgImage()->width, 24);
+  EXPECT_EQ(pixelAt(*tile, 23, 1).a, 0);
+  EXPECT_TRUE(near(pixelAt(*tile, 14, 1), kRed));
+
+  auto strip = UIGraphicsImageRenderer({36, 2}, 2).image(
+      [&](UIGraphicsImageRendererContext& c) { c.drawImageAsPattern(*tile, {0, 0, 36, 2}); });
+  ASSERT_TRUE(strip);
+  for (int k : {0, 1, 2}) EXPECT_EQ(strip->cgImage()->pixel(14 + 24 * k, 1), tile->cgImage()->pixel(14, 1));
+
+  auto crop = CGImageCreateWithImageInRect(strip->cgImage(), {5, 0, 24, 4});
+  ASSERT_TRUE(crop);
+  EXPECT_EQ(crop->width, 24);
+  EXPECT_EQ(crop->pixel(9, 1), strip->cgImage()->pixel(14, 1));
+  EXPECT_EQ(CGImageCreateWithImageInRect(strip->cgImage(), {100, 0, 4, 4}), nullptr);
+  EXPECT_EQ(CGImageCreateWithImageInRect(strip->cgImage(), {NAN, 0, 4, 4}), nullptr);
+  EXPECT_EQ(UIGraphicsImageRenderer({0, 2}).image({}), nullptr);
+  EXPECT_EQ(UIGraphicsImageRenderer({1e6, 1e6}).image({}), nullptr);
+}
+
+/// A JPEG of `image` with an EXIF segment carrying `orientation`, right after the start marker.
+std::string jpegWithOrientation(const UIImage& image, int orientation) {
+  const auto& bitmap = *image.cgImage();
+  GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, bitmap.width, bitmap.height);
+  for (int y = 0; y < bitmap.height; ++y)
+    for (int x = 0; x < bitmap.width; ++x) {
+      guchar* p = gdk_pixbuf_get_pixels(pixbuf) + y * gdk_pixbuf_get_rowstride(pixbuf) + x * 3;
+      std::uint32_t v = bitmap.pixel(x, y);
+      p[0] = v >> 16 & 255; p[1] = v >> 8 & 255; p[2] = v & 255;
+    }
+  gchar* buffer = nullptr;
+  gsize size = 0;
+  EXPECT_TRUE(gdk_pixbuf_save_to_buffer(pixbuf, &buffer, &size, "jpeg", nullptr, "quality", "100", nullptr));
+  g_object_unref(pixbuf);
+  std::string jpeg(buffer, size);
+  g_free(buffer);
+  // APP1 "Exif", big-endian TIFF header, one IFD with the orientation entry (tag 0x0112, SHORT).
+  const unsigned char exif[] = {
+      0xFF, 0xE1, 0x00, 0x22, 'E', 'x', 'i', 'f', 0, 0,
+      'M', 'M', 0x00, 0x2A, 0x00, 0x00, 0x00, 0x08,
+      0x00, 0x01,
+      0x01, 0x12, 0x00, 0x03, 0x00, 0x00, 0x00, 0x01, 0x00, static_cast<unsigned char>(orientation), 0x00, 0x00,
+      0x00, 0x00, 0x00, 0x00};
+  jpeg.insert(2, reinterpret_cast<const char*>(exif), sizeof exif);
+  return jpeg;
+}
+
+TEST_F(RendererTests, DecodesPNGAndJPEGFilesUpright) {
+  auto source = halvesImage();
+  auto png = UIImagePNGRepresentation(*source);
+  ASSERT_TRUE(png.ok());
+  auto fromPNG = decodeImage(png->view(), 2);
+  ASSERT_TRUE(fromPNG.ok());
+  EXPECT_EQ((*fromPNG)->cgImage()->pixels, source->cgImage()->pixels);
+  EXPECT_EQ((*fromPNG)->size(), (CGSize{2, 1}));
+
+  // Orientation 6: the stored image is turned a quarter clockwise to be shown, so its left
+  // (red) half becomes the top.
+  auto turned = decodeImage(jpegWithOrientation(*source, 6));
+  ASSERT_TRUE(turned.ok());
+  EXPECT_EQ((*turned)->cgImage()->width, 2);
+  EXPECT_EQ((*turned)->cgImage()->height, 4);
+  EXPECT_TRUE(near(pixelAt(**turned, 0, 0), kRed, 60));
+  EXPECT_TRUE(near(pixelAt(**turned, 1, 3), kBlue, 60));
+  auto plain = decodeImage(jpegWithOrientation(*source, 1));
+  ASSERT_TRUE(plain.ok());
+  EXPECT_EQ((*plain)->cgImage()->width, 4);
+
+  testing_support::TemporaryFolder folder;
+  ASSERT_TRUE(writePNG(*source, folder.file("halves.png")).ok());
+  auto read = readImageFile(folder.file("halves.png"));
+  ASSERT_TRUE(read.ok());
+  EXPECT_EQ((*read)->cgImage()->pixels, source->cgImage()->pixels);
+}
+
+std::uint32_t crc32Of(const std::string& bytes) {
+  std::uint32_t crc = 0xFFFFFFFFu;
+  for (unsigned char b : bytes) {
+    crc ^= b;
+    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+  }
+  return ~crc;
+}
+
+/// The signature and a valid header chunk of a PNG of the given size, then the start of an image
+/// data chunk (which is where a decoder learns the size), and the end chunk when `ended`.
+std::string pngHeader(std::uint32_t width, std::uint32_t height, bool ended) {
+  auto be = [](std::uint32_t v) {
+    return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+                       static_cast<char>(v)};
+  };
+  std::string chunk = "IHDR" + be(width) + be(height) + std::string("\x08\x06\x00\x00\x00", 5);
+  std::string data = "IDAT" + std::string("\x78\x9c\x63\x00", 4);
+  return std::string("\x89PNG\r\n\x1a\n", 8) + be(13) + chunk + be(crc32Of(chunk)) + be(4) + data +
+         be(crc32Of(data)) + (ended ? be(0) + "IEND" + be(crc32Of("IEND")) : "");
+}
+
+/// `jpeg` with its frame header declaring 60000 × 60000 pixels.
+std::string hugeJPEG(std::string jpeg) {
+  std::size_t frame = jpeg.find("\xff\xc0");
+  if (frame == std::string::npos) return {};
+  for (std::size_t at : {frame + 5, frame + 7}) {
+    jpeg[at] = static_cast<char>(60000 >> 8);
+    jpeg[at + 1] = static_cast<char>(60000 & 255);
+  }
+  return jpeg;
+}
+
+TEST_F(RendererTests, RefusesBadImageFilesWithClearErrors) {
+  auto png = UIImagePNGRepresentation(*halvesImage());
+  ASSERT_TRUE(png.ok());
+  std::string jpeg = jpegWithOrientation(*halvesImage(), 1);
+  std::string withMarkerInHeader = std::string("\xff\xd8\xff\xe2\x00\x04\xff\xd9", 8) + jpeg.substr(2);
+  ASSERT_TRUE(decodeImage(withMarkerInHeader).ok());
+  struct Case {
+    const char* name;
+    std::string bytes;
+    UIKitError code;
+  } cases[] = {
+      {"empty", "", UIKitError::ImageUnsupportedFormat},
+      {"another format", "GIF89a\x01\x00\x01\x00", UIKitError::ImageUnsupportedFormat},
+      {"truncated PNG", png->bytes().substr(0, png->size() / 2), UIKitError::ImageDecoding},
+      {"PNG without data", pngHeader(4, 4, false), UIKitError::ImageDecoding},
+      {"huge PNG", pngHeader(100000, 100000, true), UIKitError::ImageTooLarge},
+      {"JPEG start only", std::string("\xff\xd8\xff\xe0\x00\x10", 6), UIKitError::ImageDecoding},
+      {"truncated JPEG", jpeg.substr(0, jpeg.size() - 40), UIKitError::ImageDecoding},
+      {"truncated JPEG with an end marker in a header segment", withMarkerInHeader.substr(0, jpeg.size() - 40),
+       UIKitError::ImageDecoding},
+      {"huge JPEG", hugeJPEG(jpeg), UIKitError::ImageTooLarge},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto image = decodeImage(c.bytes);
+    ASSERT_FALSE(image.ok());
+    EXPECT_EQ(image.error().domain(), kUIKitErrorDomain);
+    EXPECT_EQ(image.error().code(), static_cast<std::int64_t>(c.code));
+  }
+  EXPECT_FALSE(UIImagePNGRepresentation(*UIImage::create({4, 4})).ok());
+  // A hand-made bitmap with fewer pixels than its size says is never read past its end.
+  auto broken = std::make_shared<CGImage>();
+  broken->width = broken->height = 4;
+  broken->pixels.resize(3);
+  EXPECT_FALSE(UIImagePNGRepresentation(*UIImage::createWithCGImage(broken)).ok());
+  EXPECT_EQ(CGImageCreateWithImageInRect(broken, {0, 0, 2, 2}), nullptr);
+  auto view = std::make_shared<UIImageView>();
+  view->setFrame({0, 0, 4, 4});
+  view->setImage(UIImage::createWithCGImage(broken));
+  EXPECT_TRUE(Renderer::renderView(*view, 1).ok());
+  EXPECT_FALSE(Renderer::renderView(*UIView::create({0, 0, 0, 10})).ok());
+  testing_support::TemporaryFolder folder;
+  EXPECT_FALSE(readImageFile(folder.file("missing.png")).ok());
+}
+
+}  // namespace
+}  // namespace uikit
