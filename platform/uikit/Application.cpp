@@ -75,6 +75,7 @@ void UIWindow::setRootViewController(std::shared_ptr<UIViewController> controlle
   bool showing = isVisible();
   if (showing) root_->beginAppearanceTransition(true, false);
   addSubview(view);
+  layoutIfNeeded();
   if (showing) root_->endAppearanceTransition();
 }
 
@@ -97,6 +98,7 @@ void UIWindow::setVisible(bool visible) {
     setHidden(false);
     if (frame().size.width == 0 && frame().size.height == 0) setFrame(UIScreen::main().bounds());
     UIApplication::shared().windowBecameVisible(self);
+    layoutIfNeeded();
     if (root_) {
       root_->beginAppearanceTransition(true, false);
       root_->endAppearanceTransition();

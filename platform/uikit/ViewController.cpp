@@ -378,6 +378,7 @@ void UINavigationController::transition(const std::shared_ptr<UIViewController>&
   if (!isViewLoaded()) return;
   auto& container = view();
   bool showing = isAppeared();
+  if (to) to->view();  // loads it before any callback, as the platform does
   if (showing && from) from->beginAppearanceTransition(false, animated);
   if (to) {
     if (showing) to->beginAppearanceTransition(true, animated);
@@ -509,6 +510,7 @@ void UITabBarController::setSelectedIndex(std::size_t index) {
   selected_ = index;
   auto now = selectedViewController();
   if (!isViewLoaded()) return;
+  now->view();
   bool showing = isAppeared();
   if (showing && old) old->beginAppearanceTransition(false, false);
   if (showing) now->beginAppearanceTransition(true, false);
