@@ -67,6 +67,7 @@ void UIEventDriver::touchUp(CGPoint screenPoint) {
   CGPoint w = toWindow(*hit, screenPoint);
   double now = std::max(dispatch::Clock::current().uptime(), time_ + 1.0 / 60);
   bool controlTook = control_ != nullptr;
+  bool recognised = claimed_;
   if (control_) control_->touchEnded(control_->convertPointFromView(w, nullptr));
   for (auto& r : recognizers_) {
     // A control that tracked the touch keeps taps to itself.
@@ -74,9 +75,11 @@ void UIEventDriver::touchUp(CGPoint screenPoint) {
       r->reset();
       continue;
     }
+    int before = r->recognitions();
     r->touchEnded(w, now);
+    if (r->recognitions() != before) recognised = true;
   }
-  if (!controlTook && !claimed_ && recognizers_.empty()) {
+  if (!controlTook && !recognised) {
     for (UIView* v = hit.get(); v; v = v->superviewPointer())
       if (v->handleUnclaimedTap(*hit)) break;
   }

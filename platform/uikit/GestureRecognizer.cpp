@@ -40,6 +40,7 @@ CGPoint UIGestureRecognizer::locationInView(const UIView* view) const {
 void UIGestureRecognizer::setState(UIGestureRecognizerState state) {
   state_ = state;
   if (state == UIGestureRecognizerState::Possible || state == UIGestureRecognizerState::Failed) return;
+  recognitions_++;
   auto keep = shared_from_this();
   actions_.erase(std::remove_if(actions_.begin(), actions_.end(), [](const Action& a) { return a.life.expired(); }),
                  actions_.end());

@@ -23,6 +23,8 @@ class UIGestureRecognizer : public NSObject, public std::enable_shared_from_this
   /// When it recognises, touches on controls in the view are cancelled.
   bool cancelsTouchesInView = true;
   UIView* view() const { return view_; }
+  /// How many times the state changed to one that fires the actions.
+  int recognitions() const { return recognitions_; }
 
   template <class T>
   void addTarget(const std::shared_ptr<T>& target, const std::string& selector,
@@ -59,6 +61,7 @@ class UIGestureRecognizer : public NSObject, public std::enable_shared_from_this
     std::function<void(UIGestureRecognizer&)> run;
   };
   UIGestureRecognizerState state_ = UIGestureRecognizerState::Possible;
+  int recognitions_ = 0;
   std::vector<Action> actions_;
 };
 
