@@ -96,6 +96,13 @@ void registerBuiltins() {
   R::registerTyped<UILabel, UIColor>("UILabel", "textColor", color, [](UILabel& l, const UIColor& c) { l.textColor = c; });
   R::registerTyped<UILabel, double>("UILabel", "fontSize", number,
                                     [](UILabel& l, const double& s) { l.setFont(UIFont::systemFont(s)); });
+  R::registerProperty("UIImageView", "image", [](NSObject& o, const Value& v, const ArchiveContext& c) {
+    auto* view = dynamic_cast<UIImageView*>(&o);
+    auto image = imageFromArchive(v, c);
+    if (!view || !image) return false;
+    view->setImage(image);
+    return true;
+  });
   R::registerTyped<UIButton, std::string>("UIButton", "title", text,
                                           [](UIButton& b, const std::string& s) { b.setTitle(s, UIControlStateNormal); });
   R::registerTyped<UISwitch, bool>("UISwitch", "on", flag, [](UISwitch& s, const bool& on) { s.setOn(on); });
@@ -312,6 +319,23 @@ std::optional<CGRect> rectFromArchive(const Value& value) {
   }
   if (c[2] < 0 || c[3] < 0) return std::nullopt;
   return CGRect{c[0], c[1], c[2], c[3]};
+}
+
+namespace {
+ArchiveImageLoader& imageLoader() {
+  static ArchiveImageLoader loader;
+  return loader;
+}
+}  // namespace
+
+void setArchiveImageLoader(ArchiveImageLoader loader) { imageLoader() = std::move(loader); }
+
+std::shared_ptr<UIImage> imageFromArchive(const Value& value, const ArchiveContext& context) {
+  auto name = value.asString();
+  if (!name || name->empty()) return nullptr;
+  if (imageLoader()) return imageLoader()(*name, context.bundle);
+  if (!context.bundle || !context.bundle->path(*name, "png")) return nullptr;
+  return UIImage::create({0, 0}, 1.0, *name);
 }
 
 // Nibs.

@@ -85,6 +85,16 @@ std::optional<double> numberFromArchive(const foundation::Value& value);
 std::optional<bool> boolFromArchive(const foundation::Value& value);
 std::optional<std::string> stringFromArchive(const foundation::Value& value);
 
+class UIImage;
+/// Turns an image name of an archive into an image of the archive's bundle.
+using ArchiveImageLoader = std::function<std::shared_ptr<UIImage>(
+    const std::string& name, const std::shared_ptr<const foundation::Bundle>& bundle)>;
+/// Replaces the loader (an image decoder installs one); an empty one restores the default, which
+/// finds "<name>.png" in the bundle and gives a named image without pixels.
+void setArchiveImageLoader(ArchiveImageLoader loader);
+/// The image an archived name stands for; null when the bundle has none of that name.
+std::shared_ptr<UIImage> imageFromArchive(const foundation::Value& value, const ArchiveContext& context);
+
 /// Loads the nib "<name>.nib": from the main bundle when it has one (so an app can replace a
 /// library's layout), else from `libraryBundle`. Returns its top-level objects in archive order;
 /// outlets (the owner's too) are connected before any object gets awakeFromNib.
