@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "platform/foundation/JSONSerialization.h"
+#include "platform/uikit/CollectionView.h"
 #include "platform/uikit/Controls.h"
 #include "platform/uikit/TableView.h"
 #include "platform/uikit/UIKitError.h"
@@ -56,6 +57,8 @@ void registerBuiltins() {
   R::registerClass("UIScrollView", "UIView", makeShared<UIScrollView>());
   R::registerClass("UITableView", "UIScrollView", makeShared<UITableView>());
   R::registerClass("UITableViewCell", "UIView", makeShared<UITableViewCell>());
+  R::registerClass("UICollectionView", "UIScrollView", makeShared<UICollectionView>());
+  R::registerClass("UICollectionViewCell", "UIView", makeShared<UICollectionViewCell>());
   R::registerClass("UIStackView", "UIView", makeShared<UIStackView>());
   R::registerClass("UIActivityIndicatorView", "UIView", makeShared<UIActivityIndicatorView>());
   R::registerClass("UIVisualEffectView", "UIView", makeShared<UIVisualEffectView>());
