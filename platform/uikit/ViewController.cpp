@@ -47,9 +47,10 @@ class PresentationTransition : public UIViewControllerContextTransitioning {
   }
   std::shared_ptr<UIView> viewForKey(const std::string& key) const override {
     auto c = viewControllerForKey(key);
-    return c ? c->view() : nullptr;
+    return c ? c->view() : nullptr;  // null once the transition is over
   }
   CGRect finalFrameForViewController(const UIViewController& controller) const override {
+    if (!presented_) return {};
     return &controller == presented_.get() && !presenting_ ? CGRect{} : frameFor(*presented_);
   }
   bool isAnimated() const override { return animated_; }
@@ -59,7 +60,7 @@ class PresentationTransition : public UIViewControllerContextTransitioning {
     CGRect b = window_->bounds();
     auto style = controller.effectivePresentationStyle();
     if (style == UIModalPresentationStyle::PageSheet || style == UIModalPresentationStyle::FormSheet) {
-      CGFloat top = window_->windowSafeAreaInsets().top + 10;
+      CGFloat top = window_->safeAreaInsets().top + 10;
       return {b.origin.x, b.origin.y + top, b.size.width, b.size.height - top};
     }
     return b;
@@ -70,7 +71,20 @@ class PresentationTransition : public UIViewControllerContextTransitioning {
     done_ = true;
     cancelled_ = !didComplete;
     auto keep = shared();
-    host_->transition_.reset();
+    auto host = host_;
+    auto presented = presented_;
+    host->transition_.reset();
+    finish(didComplete);
+    // An animator may still hold this context and call it again: it stays alive with the host
+    // until the next transition, without holding the controllers or the window any more.
+    host_.reset();
+    presented_.reset();
+    window_ = UIView::create();
+    completion_ = nullptr;
+    host->finishedTransition_ = keep;
+  }
+
+  void finish(bool didComplete) {
     if (presenting_) {
       if (didComplete) {
         presented_->endAppearanceTransition();
@@ -113,7 +127,7 @@ class PresentationTransition : public UIViewControllerContextTransitioning {
  private:
   std::shared_ptr<UIViewController> host_;
   std::shared_ptr<UIViewController> presented_;
-  std::shared_ptr<UIWindow> window_;
+  std::shared_ptr<UIView> window_;
   bool presenting_;
   bool animated_;
   bool hidesHost_;

@@ -163,6 +163,7 @@ class UIViewController : public NSObject, public std::enable_shared_from_this<UI
   std::shared_ptr<UIViewController> presented_;
   std::weak_ptr<UIViewController> presenting_;
   std::shared_ptr<class PresentationTransition> transition_;
+  std::shared_ptr<class PresentationTransition> finishedTransition_;
   Appearance appearance_ = Appearance::Disappeared;
   bool transitionAnimated_ = false;
 };
