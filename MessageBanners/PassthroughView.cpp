@@ -1,5 +1,7 @@
 #include "MessageBanners/PassthroughView.h"
 
+#include "platform/uikit/Archive.h"
+
 namespace MessageBanners {
 
 std::shared_ptr<PassthroughView> PassthroughView::create(const uikit::CGRect& frame) {
@@ -7,6 +9,10 @@ std::shared_ptr<PassthroughView> PassthroughView::create(const uikit::CGRect& fr
   view->setFrame(frame);
   view->registerTapAction();
   return view;
+}
+
+void PassthroughView::registerArchiveClass() {
+  uikit::ClassRegistry::registerClass("MessageBanners.PassthroughView", "UIControl", [] { return create(); });
 }
 
 void PassthroughView::registerTapAction() {

@@ -15,6 +15,9 @@ class PassthroughView : public uikit::UIControl {
   static std::shared_ptr<PassthroughView> create(const uikit::CGRect& frame = {});
   std::string className() const override { return "MessageBanners.PassthroughView"; }
 
+  /// Lets archives make the view by its qualified class name (the same set-up as create()).
+  static void registerArchiveClass();
+
   std::function<void()> tappedHander;
   void tapped();
   std::shared_ptr<uikit::UIView> hitTest(uikit::CGPoint point) override;

@@ -3,6 +3,7 @@
 #include "MessageBanners/PassthroughView.h"
 #include "MessageBanners/Weak.h"
 #include "platform/uikit/Application.h"
+#include "platform/uikit/Archive.h"
 #include "platform/uikit/Controls.h"
 #include "platform/uikit/EventDriver.h"
 
@@ -113,6 +114,14 @@ TEST_F(PassthroughTest, BannerControlsGetTheirTouchesInEveryMode) {
   EXPECT_EQ(bannerCounter->upInside, 2);
   // The banner's own empty area is content, not the pass-through: it keeps the touch.
   EXPECT_EQ(UIApplication::shared().hitTest({10, 10}), banner);
+}
+
+TEST_F(PassthroughTest, ArchivedViewIsSetUpLikeAMadeOne) {
+  PassthroughView::registerArchiveClass();
+  auto view = std::dynamic_pointer_cast<PassthroughView>(ClassRegistry::make("MessageBanners.PassthroughView"));
+  ASSERT_TRUE(view);
+  EXPECT_FALSE(view->tappedHander);
+  EXPECT_EQ(view->actionsForTarget(view.get(), UIControlEventTouchUpInside), std::vector<std::string>{"tapped"});
 }
 
 TEST_F(PassthroughTest, WindowWithoutHitTestViewAnswersAsAPlainWindow) {
