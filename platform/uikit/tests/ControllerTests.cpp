@@ -113,6 +113,10 @@ struct ManualAnimator : UIViewControllerAnimatedTransitioning, UIViewControllerT
       UIViewController&, UIViewController&, UIViewController&) override {
     return std::shared_ptr<UIViewControllerAnimatedTransitioning>(std::shared_ptr<void>(), this);
   }
+  std::shared_ptr<UIViewControllerAnimatedTransitioning> animationControllerForDismissedController(
+      UIViewController&) override {
+    return std::shared_ptr<UIViewControllerAnimatedTransitioning>(std::shared_ptr<void>(), this);
+  }
 };
 
 TEST_F(ControllerTest, CustomAnimatorEndsThePresentationOnlyWhenItCompletes) {
@@ -144,6 +148,21 @@ TEST_F(ControllerTest, CustomAnimatorEndsThePresentationOnlyWhenItCompletes) {
   EXPECT_TRUE(completed);
   EXPECT_EQ(*log, (Log{"B.willAppear", "B.didAppear"}));
   EXPECT_EQ(a->presentedViewController(), b);
+
+  // A cancelled dismissal leaves the controller presented; a completed one removes it.
+  log->clear();
+  bool dismissed = false;
+  b->dismissViewControllerAnimated(true, [&] { dismissed = true; });
+  EXPECT_EQ(animator->context->viewControllerForKey(UITransitionContextFromViewControllerKey), b);
+  animator->context->completeTransition(false);
+  EXPECT_EQ(*log, (Log{"B.willDisappear", "B.willAppear", "B.didAppear"}));
+  EXPECT_EQ(a->presentedViewController(), b);
+  EXPECT_FALSE(dismissed);
+  b->dismissViewControllerAnimated(true, [&] { dismissed = true; });
+  animator->context->completeTransition(true);
+  EXPECT_TRUE(dismissed);
+  EXPECT_EQ(a->presentedViewController(), nullptr);
+  EXPECT_EQ(b->view()->superview(), nullptr);
 }
 
 TEST_F(ControllerTest, PushAndPopCallTheCallbacksInOrder) {
