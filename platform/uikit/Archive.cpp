@@ -1,5 +1,6 @@
 #include "platform/uikit/Archive.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -157,6 +158,11 @@ class Loader {
     if (!cls) return archiveError(UIKitError::ArchiveMalformed, where + ": an object has no class");
     auto object = ClassRegistry::make(*cls);
     if (!object) return archiveError(UIKitError::ArchiveUnknownClass, where + ": unknown class " + *cls);
+    for (const char* key : {"properties", "outlets"})
+      if (dict->contains(key) && !(*dict)[key].dictionary())
+        return archiveError(UIKitError::ArchiveMalformed, where + ": " + key + " of " + *cls + " is not an object");
+    if (dict->contains("subviews") && !(*dict)["subviews"].array())
+      return archiveError(UIKitError::ArchiveMalformed, where + ": subviews of " + *cls + " is not a list");
     if (auto id = (*dict)["id"].asString()) {
       if (context.objects.count(*id)) return archiveError(UIKitError::ArchiveMalformed, where + ": duplicate id " + *id);
       context.objects[*id] = object;
@@ -441,6 +447,13 @@ Result<std::shared_ptr<UIViewController>> UIStoryboard::instantiateViewControlle
   if (!scene)
     return archiveError(UIKitError::StoryboardUnknownIdentifier,
                         "storyboard " + name_ + " has no scene with identifier " + identifier);
+  if (std::find(making_.begin(), making_.end(), identifier) != making_.end())
+    return archiveError(UIKitError::ArchiveMalformed, where + ": the root-controller chain leads back to this scene");
+  making_.push_back(identifier);
+  struct Done {
+    std::vector<std::string>& list;
+    ~Done() { list.pop_back(); }
+  } done{making_};
   Loader loader(bundle_);
   auto object = loader.build((*scene)["controller"], where);
   if (!object) return object.error();

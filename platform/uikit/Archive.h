@@ -132,6 +132,8 @@ class UIStoryboard : public std::enable_shared_from_this<UIStoryboard> {
 
  private:
   std::string name_;
+  /// Scenes being made, for refusing a root-controller chain that leads back to itself.
+  std::vector<std::string> making_;
   foundation::Dictionary archive_;
   std::shared_ptr<const foundation::Bundle> bundle_;
 };

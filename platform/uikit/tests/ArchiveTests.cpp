@@ -94,6 +94,8 @@ TEST_F(ArchiveTest, BadArchivesFailCleanly) {
   } cases[] = {
       {"not json", UIKitError::ArchiveMalformed},
       {R"({"objects": [{"class": "NoSuchView"}]})", UIKitError::ArchiveUnknownClass},
+      {R"({"objects": [{"class": "UIView", "subviews": {"a": 1}}]})", UIKitError::ArchiveMalformed},
+      {R"({"objects": [{"class": "UIView", "properties": [1]}]})", UIKitError::ArchiveMalformed},
       {R"({"objects": [{"class": "UIView", "properties": {"glow": 1}}]})", UIKitError::ArchiveUnknownProperty},
       {R"({"objects": [{"class": "UIView", "properties": {"frame": [0, 0, -1, 5]}}]})", UIKitError::ArchiveBadValue},
       {R"({"objects": [{"class": "UIView", "properties": {"backgroundColor": "#12345"}}]})", UIKitError::ArchiveBadValue},
@@ -147,6 +149,14 @@ TEST_F(ArchiveTest, StoryboardScenesPrototypesAndSegues) {
   write(app.file("App.app/Main.storyboard"), kStoryboard);
   auto board = UIStoryboard::storyboardWithName("Main");
   ASSERT_TRUE(board.ok()) << board.error().localizedDescription();
+
+  auto loop = UIStoryboard::fromJSON("Loop", R"({"scenes": [
+      {"identifier": "a", "controller": {"class": "UINavigationController"}, "rootViewController": "b"},
+      {"identifier": "b", "controller": {"class": "UINavigationController"}, "rootViewController": "a"}]})", nullptr);
+  ASSERT_TRUE(loop.ok());
+  EXPECT_EQ((*loop)->instantiateViewControllerWithIdentifier("a").error().code(),
+            static_cast<std::int64_t>(UIKitError::ArchiveMalformed))
+      << "a chain of root controllers that loops is refused, not followed for ever";
 
   auto missing = (*board)->instantiateViewControllerWithIdentifier("Nope");
   ASSERT_FALSE(missing.ok());
