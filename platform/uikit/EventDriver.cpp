@@ -135,6 +135,10 @@ void UIEventDriver::postKeyboardNotification(const std::string& name, foundation
   foundation::NotificationCenter::defaultCenter().post(name, {}, std::move(userInfo));
 }
 
+void UIEventDriver::postOrientationChange() {
+  foundation::NotificationCenter::defaultCenter().post(UIDeviceOrientationDidChangeNotification);
+}
+
 foundation::Dictionary UIEventDriver::keyboardUserInfo(const CGRect& endFrame, double duration, int curve) {
   foundation::Dictionary info;
   info.set(UIKeyboardFrameEndUserInfoKey, boxRect(endFrame));

@@ -35,6 +35,8 @@ class UIEventDriver {
   void typeText(const std::string& text);
   /// Posts a keyboard notification (UIKeyboardWill/DidShow/Hide/ChangeFrame) with `userInfo`.
   void postKeyboardNotification(const std::string& name, foundation::Dictionary userInfo);
+  /// Posts the device's orientation change, as turning the device would.
+  void postOrientationChange();
   /// A well-formed user info: the end frame, the duration and the curve.
   static foundation::Dictionary keyboardUserInfo(const CGRect& endFrame, double duration = 0.25, int curve = 7);
 
