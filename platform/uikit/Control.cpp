@@ -52,6 +52,39 @@ std::size_t UIControl::targetCount() const {
       std::count_if(entries_.begin(), entries_.end(), [](const Entry& e) { return !e.life.expired(); }));
 }
 
+void UIControl::touchBegan(CGPoint /*point*/) {
+  if (!enabled_) return;
+  tracking_ = true;
+  trackingInside_ = true;
+  setHighlighted(true);
+  sendActionsForControlEvents(UIControlEventTouchDown);
+}
+
+void UIControl::touchMoved(CGPoint point) {
+  if (!tracking_) return;
+  bool inside = pointInside(point);
+  unsigned events = inside ? UIControlEventTouchDragInside : UIControlEventTouchDragOutside;
+  if (inside != trackingInside_) events |= inside ? UIControlEventTouchDragEnter : UIControlEventTouchDragExit;
+  trackingInside_ = inside;
+  setHighlighted(inside);
+  sendActionsForControlEvents(events);
+}
+
+void UIControl::touchEnded(CGPoint point) {
+  if (!tracking_) return;
+  tracking_ = false;
+  bool inside = pointInside(point);
+  setHighlighted(false);
+  sendActionsForControlEvents(inside ? UIControlEventTouchUpInside : UIControlEventTouchUpOutside);
+}
+
+void UIControl::touchCancelled() {
+  if (!tracking_) return;
+  tracking_ = false;
+  setHighlighted(false);
+  sendActionsForControlEvents(UIControlEventTouchCancel);
+}
+
 void UIControl::prune() {
   entries_.erase(std::remove_if(entries_.begin(), entries_.end(), [](const Entry& e) { return e.life.expired(); }),
                  entries_.end());

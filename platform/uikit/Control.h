@@ -67,7 +67,20 @@ class UIControl : public UIView {
   unsigned allControlEvents() const;
   std::size_t targetCount() const;
 
+  // Touch tracking, driven by touch delivery. Points are in this control's coordinates.
+  /// A touch went down on the control: highlighted, touch-down sent.
+  virtual void touchBegan(CGPoint point);
+  /// The touch moved: highlight follows whether it is inside; drag events sent.
+  virtual void touchMoved(CGPoint point);
+  /// The touch lifted: touch-up-inside when it ended inside the bounds, else touch-up-outside.
+  virtual void touchEnded(CGPoint point);
+  /// The touch was taken away (by a gesture recogniser): touch-cancel, no up event.
+  virtual void touchCancelled();
+  bool isTracking() const { return tracking_; }
+
  private:
+  bool tracking_ = false;
+  bool trackingInside_ = false;
   struct Entry {
     std::weak_ptr<const void> life;
     const void* target;

@@ -1,5 +1,10 @@
 #include "platform/uikit/ImageView.h"
 
+#include <algorithm>
+#include <cmath>
+
+#include "platform/dispatch/Clock.h"
+
 namespace uikit {
 
 void UIImageView::setImage(std::shared_ptr<UIImage> image) {
@@ -13,5 +18,39 @@ CGSize UIImageView::intrinsicContentSize() const {
 }
 
 CGSize UIImageView::sizeThatFits(CGSize) const { return image_ ? image_->size() : CGSize{}; }
+
+}  // namespace uikit
+
+namespace uikit {
+
+double UIImageView::cycleDuration() const {
+  if (animationDuration > 0) return animationDuration;
+  return static_cast<double>(animationImages.size()) / 30.0;
+}
+
+void UIImageView::startAnimating() {
+  if (animationImages.empty()) return;
+  animationStart_ = dispatch::Clock::current().uptime();
+}
+
+void UIImageView::stopAnimating() { animationStart_.reset(); }
+
+bool UIImageView::isAnimating() const {
+  if (!animationStart_ || animationImages.empty()) return false;
+  if (animationRepeatCount <= 0) return true;
+  double elapsed = dispatch::Clock::current().uptime() - *animationStart_;
+  return elapsed < cycleDuration() * animationRepeatCount;
+}
+
+std::shared_ptr<UIImage> UIImageView::displayedImage() const {
+  if (!isAnimating()) return image_;
+  double cycle = cycleDuration();
+  double elapsed = dispatch::Clock::current().uptime() - *animationStart_;
+  // A hair of tolerance keeps a frame boundary reached exactly on the clock in the next frame.
+  double phase = cycle > 0 ? std::fmod(elapsed + 1e-9, cycle) / cycle : 0;
+  auto count = animationImages.size();
+  auto index = std::min(count - 1, static_cast<std::size_t>(phase * static_cast<double>(count)));
+  return animationImages[index];
+}
 
 }  // namespace uikit

@@ -1,4 +1,6 @@
 #pragma once
+#include <optional>
+#include <vector>
 #include <memory>
 
 #include "platform/uikit/Image.h"
@@ -26,8 +28,23 @@ class UIImageView : public UIView {
   CGSize intrinsicContentSize() const override;
   CGSize sizeThatFits(CGSize size) const override;
 
+  // Frame animation: the images shown in turn, on the process clock.
+  std::vector<std::shared_ptr<UIImage>> animationImages;
+  /// Seconds per cycle; 0 means 1/30 s per image.
+  double animationDuration = 0;
+  /// Cycles to run; 0 repeats for ever.
+  int animationRepeatCount = 0;
+  void startAnimating();
+  void stopAnimating();
+  /// True from startAnimating until stopAnimating or the last repeat ends.
+  bool isAnimating() const;
+  /// What the view shows now: the frame of the animation while it runs, else the image.
+  std::shared_ptr<UIImage> displayedImage() const;
+
  private:
+  double cycleDuration() const;
   std::shared_ptr<UIImage> image_;
+  std::optional<double> animationStart_;
 };
 
 }  // namespace uikit

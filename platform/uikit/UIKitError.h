@@ -14,6 +14,14 @@ enum class UIKitError : std::int64_t {
   VisualFormatSyntax = 1,
   VisualFormatUnknownView = 2,
   VisualFormatUnknownMetric = 3,
+  // Archives (nibs and storyboards).
+  ArchiveNotFound = 10,
+  ArchiveMalformed = 11,
+  ArchiveUnknownClass = 12,
+  ArchiveUnknownProperty = 13,
+  ArchiveUnknownObject = 14,
+  ArchiveBadValue = 15,
+  StoryboardUnknownIdentifier = 16,
   // Images and drawing.
   ImageUnsupportedFormat = 20,
   ImageDecoding = 21,

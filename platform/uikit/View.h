@@ -10,11 +10,13 @@
 #include "platform/uikit/Layer.h"
 #include "platform/uikit/LayoutConstraint.h"
 #include "platform/uikit/MediaTimingFunction.h"
+#include "platform/uikit/Object.h"
 #include "platform/uikit/TraitCollection.h"
 
 namespace uikit {
 
 class UIWindow;
+class UIGestureRecognizer;
 namespace detail { class LayoutEngine; }
 
 /// Option bits of view animations, as the platform numbers them.
@@ -45,7 +47,7 @@ enum UIViewAutoresizing : unsigned {
 /// of subviews, layout by constraints, and the hooks subclasses override. Views are shared
 /// objects; a view owns its subviews and its layer, and knows its superview weakly. Main thread
 /// only.
-class UIView : public LayoutItem, public std::enable_shared_from_this<UIView> {
+class UIView : public NSObject, public LayoutItem, public std::enable_shared_from_this<UIView> {
  public:
   /// A view whose backing layer is `layer` (a shape layer for views that draw a path).
   explicit UIView(std::shared_ptr<CALayer> layer = CALayer::create());
@@ -55,7 +57,7 @@ class UIView : public LayoutItem, public std::enable_shared_from_this<UIView> {
   static std::shared_ptr<UIView> create(const CGRect& frame = {});
 
   /// The class name shown in descriptions.
-  virtual std::string className() const { return "UIView"; }
+  std::string className() const override { return "UIView"; }
   /// "<Class: 0xADDR; frame = (x y; w h); …>".
   std::string description() const;
 
@@ -115,6 +117,26 @@ class UIView : public LayoutItem, public std::enable_shared_from_this<UIView> {
   // Hit testing: inside bounds; hidden, transparent and non-interactive views take no touches.
   virtual bool pointInside(CGPoint point) const;
   virtual std::shared_ptr<UIView> hitTest(CGPoint point);
+
+  // Gesture recognisers, which see the touches of this view and its subviews first.
+  void addGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>& recognizer);
+  void removeGestureRecognizer(const UIGestureRecognizer* recognizer);
+  const std::vector<std::shared_ptr<UIGestureRecognizer>>& gestureRecognizers() const { return recognizers_; }
+  /// A tap that no control or recogniser took lifted on `origin`, this view or one of its
+  /// subviews; a view that acts on it (a table selecting a row) returns true.
+  virtual bool handleUnclaimedTap(UIView& /*origin*/) { return false; }
+
+  // Accessibility, as stored values that assistive code and tests read.
+  bool isAccessibilityElement = false;
+  std::string accessibilityLabel;
+  std::string accessibilityValue;
+  std::string accessibilityHint;
+  std::string accessibilityIdentifier;
+  /// Bits of UIAccessibilityTraits.
+  unsigned long long accessibilityTraits = 0;
+  bool accessibilityViewIsModal = false;
+  /// The elements of a container, in reading order; empty: the subviews.
+  std::vector<std::weak_ptr<UIView>> accessibilityElements;
 
   // Safe area and margins.
   /// The part of this view that the window's safe insets cover, as insets of its bounds.
@@ -258,6 +280,7 @@ class UIView : public LayoutItem, public std::enable_shared_from_this<UIView> {
   bool needsUpdateConstraints_ = true;
   bool intrinsicDirty_ = true;
   std::unique_ptr<detail::LayoutEngine> engine_;
+  std::vector<std::shared_ptr<UIGestureRecognizer>> recognizers_;
 };
 
 }  // namespace uikit

@@ -1,0 +1,308 @@
+#include "platform/uikit/Controls.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "platform/uikit/GestureRecognizer.h"
+
+namespace uikit {
+
+// Button.
+
+std::shared_ptr<UIButton> UIButton::create(const CGRect& frame) {
+  auto button = std::make_shared<UIButton>();
+  button->setFrame(frame);
+  return button;
+}
+
+unsigned UIButton::state() const {
+  unsigned s = UIControlStateNormal;
+  if (isHighlighted()) s |= UIControlStateHighlighted;
+  if (!isEnabled()) s |= UIControlStateDisabled;
+  if (isSelected()) s |= UIControlStateSelected;
+  return s;
+}
+
+std::string UIButton::titleForState(unsigned state) const {
+  if (auto it = titles_.find(state); it != titles_.end()) return it->second;
+  if (auto it = titles_.find(UIControlStateNormal); it != titles_.end()) return it->second;
+  return {};
+}
+
+void UIButton::setTitle(std::string title, unsigned state) {
+  titles_[state] = std::move(title);
+  refresh();
+}
+
+std::shared_ptr<UIImage> UIButton::imageForState(unsigned state) const {
+  if (auto it = images_.find(state); it != images_.end()) return it->second;
+  if (auto it = images_.find(UIControlStateNormal); it != images_.end()) return it->second;
+  return nullptr;
+}
+
+void UIButton::setImage(std::shared_ptr<UIImage> image, unsigned state) {
+  images_[state] = std::move(image);
+  refresh();
+}
+
+std::optional<UIColor> UIButton::titleColorForState(unsigned state) const {
+  if (auto it = titleColors_.find(state); it != titleColors_.end()) return it->second;
+  if (auto it = titleColors_.find(UIControlStateNormal); it != titleColors_.end()) return it->second;
+  return std::nullopt;
+}
+
+void UIButton::setTitleColor(UIColor color, unsigned state) {
+  titleColors_[state] = color;
+  refresh();
+}
+
+const std::shared_ptr<UILabel>& UIButton::titleLabel() {
+  if (!titleLabel_) {
+    titleLabel_ = std::make_shared<UILabel>();
+    titleLabel_->setUserInteractionEnabled(false);
+    addSubview(titleLabel_);
+    refresh();
+  }
+  return titleLabel_;
+}
+
+const std::shared_ptr<UIImageView>& UIButton::imageView() {
+  if (!imageView_) {
+    imageView_ = std::make_shared<UIImageView>();
+    addSubview(imageView_);
+    refresh();
+  }
+  return imageView_;
+}
+
+void UIButton::refresh() {
+  unsigned s = state();
+  if (titleLabel_) {
+    titleLabel_->setText(titleForState(s));
+    titleLabel_->textColor = titleColorForState(s).value_or(tintColor());
+    titleLabel_->sizeToFit();
+    CGRect b = bounds();
+    CGSize t = titleLabel_->bounds().size;
+    titleLabel_->setFrame({(b.size.width - t.width) / 2, (b.size.height - t.height) / 2, t.width, t.height});
+  }
+  if (imageView_) imageView_->setImage(imageForState(s));
+}
+
+void UIButton::setEnabled(bool enabled) {
+  UIControl::setEnabled(enabled);
+  refresh();
+}
+void UIButton::setHighlighted(bool highlighted) {
+  UIControl::setHighlighted(highlighted);
+  refresh();
+}
+void UIButton::setSelected(bool selected) {
+  UIControl::setSelected(selected);
+  refresh();
+}
+
+CGSize UIButton::intrinsicContentSize() const {
+  auto* self = const_cast<UIButton*>(this);
+  CGSize t = self->titleLabel()->intrinsicContentSize();
+  CGSize i = imageForState(state()) ? imageForState(state())->size() : CGSize{0, 0};
+  return {t.width + i.width + contentEdgeInsets.left + contentEdgeInsets.right,
+          std::max(t.height, i.height) + contentEdgeInsets.top + contentEdgeInsets.bottom};
+}
+
+// Switch.
+
+UISwitch::UISwitch() { setFrame({0, 0, 51, 31}); }
+
+void UISwitch::setOn(bool on, bool /*animated*/) { on_ = on; }
+
+void UISwitch::touchEnded(CGPoint point) {
+  bool wasTracking = isTracking();
+  bool inside = pointInside(point);
+  UIControl::touchEnded(point);
+  if (wasTracking && inside) {
+    on_ = !on_;
+    sendActionsForControlEvents(UIControlEventValueChanged);
+  }
+}
+
+// Page control.
+
+void UIPageControl::setNumberOfPages(int pages) {
+  pages_ = std::max(0, pages);
+  current_ = std::clamp(current_, 0, std::max(0, pages_ - 1));
+  setHidden(hidesForSinglePage && pages_ <= 1);
+}
+
+void UIPageControl::setCurrentPage(int page) { current_ = std::clamp(page, 0, std::max(0, pages_ - 1)); }
+
+void UIPageControl::touchEnded(CGPoint point) {
+  bool wasTracking = isTracking();
+  bool inside = pointInside(point);
+  UIControl::touchEnded(point);
+  if (!wasTracking || !inside || pages_ == 0) return;
+  int next = point.x < bounds().size.width / 2 ? current_ - 1 : current_ + 1;
+  next = std::clamp(next, 0, pages_ - 1);
+  if (next == current_) return;
+  current_ = next;
+  sendActionsForControlEvents(UIControlEventValueChanged);
+}
+
+// Scroll view.
+
+
+UIScrollView::UIScrollView() {
+  setClipsToBounds(true);
+  pan_ = std::make_shared<UIPanGestureRecognizer>();
+}
+
+void UIScrollView::didMoveToSuperview() {
+  // The pan is wired once the view is a shared object, so its action can hold it weakly.
+  if (pan_->view()) return;
+  addGestureRecognizer(pan_);
+  auto self = std::static_pointer_cast<UIScrollView>(shared_from_this());
+  pan_->addTarget<UIScrollView>(self, "handlePan:", [](UIScrollView& v, UIGestureRecognizer&) { v.handlePan(); });
+}
+
+void UIScrollView::setContentOffset(CGPoint offset, bool animated) {
+  CGRect b = bounds();
+  b.origin = offset;
+  setBounds(b);
+  if (auto d = delegate.lock()) {
+    d->scrollViewDidScroll(*this);
+    if (animated) d->scrollViewDidEndScrollingAnimation(*this);
+  }
+}
+
+void UIScrollView::handlePan() {
+  auto state = pan_->state();
+  auto d = delegate.lock();
+  if (state == UIGestureRecognizerState::Began) {
+    dragging_ = true;
+    dragStartOffset_ = contentOffset();
+    if (d) d->scrollViewWillBeginDragging(*this);
+  }
+  if (!scrollEnabled) return;
+  CGPoint t = pan_->translationInView(nullptr);
+  CGSize size = bounds().size;
+  auto clampOffset = [&](CGPoint p) {
+    CGFloat maxX = std::max<CGFloat>(0, contentSize.width - size.width);
+    CGFloat maxY = std::max<CGFloat>(0, contentSize.height - size.height);
+    return CGPoint{std::clamp<CGFloat>(p.x, 0, maxX), std::clamp<CGFloat>(p.y, 0, maxY)};
+  };
+  CGPoint offset = clampOffset({dragStartOffset_.x - t.x, dragStartOffset_.y - t.y});
+  if (state == UIGestureRecognizerState::Ended || state == UIGestureRecognizerState::Cancelled) {
+    dragging_ = false;
+    if (pagingEnabled && size.width > 0) {
+      // Settle on the page the drag went towards.
+      double start = dragStartOffset_.x / size.width;
+      double page = t.x < 0 ? std::ceil(start + 1e-9) : (t.x > 0 ? std::floor(start - 1e-9) : std::round(start));
+      offset = clampOffset({page * size.width, offset.y});
+    }
+    setContentOffset(offset);
+    if (d) {
+      d->scrollViewDidEndDragging(*this, pagingEnabled);
+      d->scrollViewDidEndDecelerating(*this);
+    }
+    return;
+  }
+  setContentOffset(offset);
+}
+
+// Text field.
+
+namespace {
+std::weak_ptr<UITextField>& editing() {
+  static std::weak_ptr<UITextField> field;
+  return field;
+}
+}  // namespace
+
+std::shared_ptr<UITextField> UITextField::editingField() { return editing().lock(); }
+
+bool UITextField::isEditing() const { return editing().lock().get() == this; }
+
+bool UITextField::becomeFirstResponder() {
+  if (isEditing()) return true;
+  if (auto other = editing().lock()) other->resignFirstResponder();
+  editing() = std::static_pointer_cast<UITextField>(shared_from_this());
+  sendActionsForControlEvents(UIControlEventEditingDidBegin);
+  if (auto d = delegate.lock()) d->textFieldDidBeginEditing(*this);
+  return true;
+}
+
+bool UITextField::resignFirstResponder() {
+  if (!isEditing()) return true;
+  editing().reset();
+  sendActionsForControlEvents(UIControlEventEditingDidEnd);
+  if (auto d = delegate.lock()) d->textFieldDidEndEditing(*this);
+  return true;
+}
+
+void UITextField::insertText(const std::string& text) {
+  for (std::size_t start = 0; start <= text.size();) {
+    auto nl = text.find('\n', start);
+    std::string piece = text.substr(start, nl == std::string::npos ? std::string::npos : nl - start);
+    if (!piece.empty()) {
+      text_ += piece;
+      sendActionsForControlEvents(UIControlEventEditingChanged);
+    }
+    if (nl == std::string::npos) break;
+    auto d = delegate.lock();
+    if (!d || d->textFieldShouldReturn(*this)) sendActionsForControlEvents(UIControlEventEditingDidEndOnExit);
+    start = nl + 1;
+  }
+}
+
+void UITextField::touchEnded(CGPoint point) {
+  bool wasTracking = isTracking();
+  UIControl::touchEnded(point);
+  if (wasTracking && pointInside(point)) becomeFirstResponder();
+}
+
+// Activity indicator.
+
+UIActivityIndicatorView::UIActivityIndicatorView(UIActivityIndicatorViewStyle s) : style(s) {
+  setHidden(true);
+  setUserInteractionEnabled(false);
+}
+
+void UIActivityIndicatorView::startAnimating() {
+  animating_ = true;
+  setHidden(false);
+}
+
+void UIActivityIndicatorView::stopAnimating() {
+  animating_ = false;
+  if (hidesWhenStopped) setHidden(true);
+}
+
+CGSize UIActivityIndicatorView::intrinsicContentSize() const {
+  bool large = style == UIActivityIndicatorViewStyle::Large || style == UIActivityIndicatorViewStyle::WhiteLarge;
+  return large ? CGSize{37, 37} : CGSize{20, 20};
+}
+
+// Stack view.
+
+void UIStackView::addArrangedSubview(const std::shared_ptr<UIView>& view) {
+  if (std::find(arranged_.begin(), arranged_.end(), view) == arranged_.end()) arranged_.push_back(view);
+  if (view->superviewPointer() != this) addSubview(view);
+}
+
+void UIStackView::removeArrangedSubview(const UIView* view) {
+  arranged_.erase(std::remove_if(arranged_.begin(), arranged_.end(), [&](auto& v) { return v.get() == view; }),
+                  arranged_.end());
+}
+
+// Visual effect view.
+
+UIVisualEffectView::UIVisualEffectView(std::optional<UIBlurEffectStyle> e) : effect(e) {
+  content_ = std::make_shared<UIView>();
+}
+
+void UIVisualEffectView::layoutSubviews() {
+  if (content_->superviewPointer() != this) insertSubview(content_, 0);
+  content_->setFrame(bounds());
+  UIView::layoutSubviews();
+}
+
+}  // namespace uikit

@@ -1,0 +1,211 @@
+#pragma once
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/uikit/Control.h"
+#include "platform/uikit/Image.h"
+#include "platform/uikit/ImageView.h"
+#include "platform/uikit/Label.h"
+
+namespace uikit {
+
+enum UIControlState : unsigned {
+  UIControlStateNormal = 0, UIControlStateHighlighted = 1u << 0, UIControlStateDisabled = 1u << 1,
+  UIControlStateSelected = 1u << 2,
+};
+
+/// A button: a title and an image per control state, shown by its title label and image view.
+class UIButton : public UIControl {
+ public:
+  static std::shared_ptr<UIButton> create(const CGRect& frame = {});
+  std::string className() const override { return "UIButton"; }
+  /// The title of `state`, else the normal one.
+  std::string titleForState(unsigned state) const;
+  void setTitle(std::string title, unsigned state);
+  std::shared_ptr<UIImage> imageForState(unsigned state) const;
+  void setImage(std::shared_ptr<UIImage> image, unsigned state);
+  std::optional<UIColor> titleColorForState(unsigned state) const;
+  void setTitleColor(UIColor color, unsigned state);
+  unsigned state() const;
+  const std::shared_ptr<UILabel>& titleLabel();
+  const std::shared_ptr<UIImageView>& imageView();
+  UIEdgeInsets contentEdgeInsets;
+
+  void setEnabled(bool enabled) override;
+  void setHighlighted(bool highlighted) override;
+  void setSelected(bool selected) override;
+  CGSize intrinsicContentSize() const override;
+
+ private:
+  void refresh();
+  std::map<unsigned, std::string> titles_;
+  std::map<unsigned, std::shared_ptr<UIImage>> images_;
+  std::map<unsigned, UIColor> titleColors_;
+  std::shared_ptr<UILabel> titleLabel_;
+  std::shared_ptr<UIImageView> imageView_;
+};
+
+/// An on/off switch. setOn sends nothing; a tap toggles it and sends value-changed.
+class UISwitch : public UIControl {
+ public:
+  UISwitch();
+  std::string className() const override { return "UISwitch"; }
+  bool isOn() const { return on_; }
+  void setOn(bool on, bool animated = false);
+  std::optional<UIColor> onTintColor;
+  void touchEnded(CGPoint point) override;
+  CGSize intrinsicContentSize() const override { return {51, 31}; }
+
+ private:
+  bool on_ = false;
+};
+
+/// Dots for pages. Setting the page sends nothing; a tap on either half moves one page and sends
+/// value-changed.
+class UIPageControl : public UIControl {
+ public:
+  std::string className() const override { return "UIPageControl"; }
+  int numberOfPages() const { return pages_; }
+  void setNumberOfPages(int pages);
+  int currentPage() const { return current_; }
+  void setCurrentPage(int page);
+  bool hidesForSinglePage = false;
+  std::optional<UIColor> pageIndicatorTintColor;
+  std::optional<UIColor> currentPageIndicatorTintColor;
+  void touchEnded(CGPoint point) override;
+
+ private:
+  int pages_ = 0;
+  int current_ = 0;
+};
+
+class UIScrollView;
+
+/// What a scroll view tells its delegate.
+class UIScrollViewDelegate {
+ public:
+  virtual ~UIScrollViewDelegate() = default;
+  virtual void scrollViewDidScroll(UIScrollView& /*scrollView*/) {}
+  virtual void scrollViewWillBeginDragging(UIScrollView& /*scrollView*/) {}
+  virtual void scrollViewDidEndDragging(UIScrollView& /*scrollView*/, bool /*decelerate*/) {}
+  virtual void scrollViewDidEndDecelerating(UIScrollView& /*scrollView*/) {}
+  virtual void scrollViewDidEndScrollingAnimation(UIScrollView& /*scrollView*/) {}
+};
+
+/// A view whose bounds origin is its content offset. A drag scrolls it (with paging, it settles
+/// on the nearest page in the drag's direction); setting the offset tells the delegate it
+/// scrolled but starts no drag.
+class UIScrollView : public UIView {
+ public:
+  UIScrollView();
+  std::string className() const override { return "UIScrollView"; }
+  CGPoint contentOffset() const { return bounds().origin; }
+  void setContentOffset(CGPoint offset, bool animated = false);
+  CGSize contentSize;
+  UIEdgeInsets contentInset;
+  bool pagingEnabled = false;
+  bool scrollEnabled = true;
+  bool bounces = true;
+  bool showsHorizontalScrollIndicator = true;
+  bool showsVerticalScrollIndicator = true;
+  std::weak_ptr<UIScrollViewDelegate> delegate;
+  void flashScrollIndicators() { ++indicatorFlashes; }
+  int indicatorFlashes = 0;
+  bool isDragging() const { return dragging_; }
+  const std::shared_ptr<class UIPanGestureRecognizer>& panGestureRecognizer() const { return pan_; }
+  void didMoveToSuperview() override;
+
+ private:
+  void handlePan();
+  std::shared_ptr<class UIPanGestureRecognizer> pan_;
+  CGPoint dragStartOffset_;
+  bool dragging_ = false;
+};
+
+class UITextField;
+
+class UITextFieldDelegate {
+ public:
+  virtual ~UITextFieldDelegate() = default;
+  virtual bool textFieldShouldReturn(UITextField& /*field*/) { return true; }
+  virtual void textFieldDidBeginEditing(UITextField& /*field*/) {}
+  virtual void textFieldDidEndEditing(UITextField& /*field*/) {}
+};
+
+/// A single line of editable text. Setting `text` sends nothing; typed text sends
+/// editing-changed. One field edits at a time.
+class UITextField : public UIControl {
+ public:
+  std::string className() const override { return "UITextField"; }
+  const std::string& text() const { return text_; }
+  void setText(std::string text) { text_ = std::move(text); }
+  std::string placeholder;
+  std::weak_ptr<UITextFieldDelegate> delegate;
+  bool becomeFirstResponder();
+  bool resignFirstResponder();
+  bool isEditing() const;
+  /// Inserts typed text at the end, as the keyboard does; "\n" is the return key.
+  void insertText(const std::string& text);
+  void touchEnded(CGPoint point) override;
+  /// The field being edited, if any.
+  static std::shared_ptr<UITextField> editingField();
+
+ private:
+  std::string text_;
+};
+
+enum class UIActivityIndicatorViewStyle : int { Medium = 100, Large = 101, White = 1, Gray = 2, WhiteLarge = 0 };
+
+/// A spinner: animating or not, hidden when stopped unless told otherwise.
+class UIActivityIndicatorView : public UIView {
+ public:
+  explicit UIActivityIndicatorView(UIActivityIndicatorViewStyle style = UIActivityIndicatorViewStyle::Medium);
+  std::string className() const override { return "UIActivityIndicatorView"; }
+  UIActivityIndicatorViewStyle style;
+  bool hidesWhenStopped = true;
+  std::optional<UIColor> color;
+  void startAnimating();
+  void stopAnimating();
+  bool isAnimating() const { return animating_; }
+  CGSize intrinsicContentSize() const override;
+
+ private:
+  bool animating_ = false;
+};
+
+/// A view that lines up its arranged subviews (kept as a list; placement is the caller's
+/// constraints).
+class UIStackView : public UIView {
+ public:
+  std::string className() const override { return "UIStackView"; }
+  void addArrangedSubview(const std::shared_ptr<UIView>& view);
+  void removeArrangedSubview(const UIView* view);
+  const std::vector<std::shared_ptr<UIView>>& arrangedSubviews() const { return arranged_; }
+  UILayoutConstraintAxis axis = UILayoutConstraintAxis::Horizontal;
+  CGFloat spacing = 0;
+
+ private:
+  std::vector<std::shared_ptr<UIView>> arranged_;
+};
+
+enum class UIBlurEffectStyle : int {
+  ExtraLight = 0, Light = 1, Dark = 2, Regular = 4, Prominent = 5, SystemMaterial = 7,
+};
+
+/// A view with a visual effect (a blur of a style, or none) under its content view.
+class UIVisualEffectView : public UIView {
+ public:
+  explicit UIVisualEffectView(std::optional<UIBlurEffectStyle> effect = std::nullopt);
+  std::string className() const override { return "UIVisualEffectView"; }
+  std::optional<UIBlurEffectStyle> effect;
+  const std::shared_ptr<UIView>& contentView() const { return content_; }
+  void layoutSubviews() override;
+
+ private:
+  std::shared_ptr<UIView> content_;
+};
+
+}  // namespace uikit

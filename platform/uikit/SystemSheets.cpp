@@ -1,0 +1,141 @@
+#include "platform/uikit/SystemSheets.h"
+
+#include <algorithm>
+#include <deque>
+#include <mutex>
+
+#include "platform/dispatch/DispatchQueue.h"
+
+namespace uikit {
+
+std::shared_ptr<UIAlertController> UIAlertController::create(std::optional<std::string> title,
+                                                             std::optional<std::string> message,
+                                                             UIAlertControllerStyle style) {
+  auto alert = std::make_shared<UIAlertController>();
+  alert->alertTitle = std::move(title);
+  alert->message = std::move(message);
+  alert->preferredStyle = style;
+  return alert;
+}
+
+std::optional<UIPopoverPresentationController>& UIAlertController::popoverPresentationController() {
+  if (UIDevice::current().userInterfaceIdiom == UIUserInterfaceIdiom::Pad && !popover_) popover_.emplace();
+  return popover_;
+}
+
+bool UIAlertController::chooseAction(const std::string& title) {
+  auto it = std::find_if(actions_.begin(), actions_.end(), [&](const UIAlertAction& a) { return a.title == title; });
+  if (it == actions_.end()) return false;
+  UIAlertAction action = *it;
+  auto keep = shared_from_this();
+  if (presentingViewController()) dismissViewControllerAnimated(true);
+  if (action.handler) action.handler(action);
+  return true;
+}
+
+std::optional<UIPopoverPresentationController>& UIActivityViewController::popoverPresentationController() {
+  if (UIDevice::current().userInterfaceIdiom == UIUserInterfaceIdiom::Pad && !popover_) popover_.emplace();
+  return popover_;
+}
+
+bool UIActivityViewController::complete(std::optional<std::string> activityType, bool completed) {
+  if (activityType && std::find(excludedActivityTypes.begin(), excludedActivityTypes.end(), *activityType) !=
+                          excludedActivityTypes.end())
+    return false;
+  if (activityType && completed)
+    for (auto& item : activityItems)
+      if (auto* provider = std::any_cast<std::shared_ptr<UIActivityItemProvider>>(&item)) {
+        (*provider)->activityType = *activityType;
+        (*provider)->item();
+      }
+  auto keep = shared_from_this();
+  if (presentingViewController()) dismissViewControllerAnimated(true);
+  if (completionWithItemsHandler) completionWithItemsHandler(activityType, completed, {}, std::nullopt);
+  return true;
+}
+
+void SKStoreProductViewController::loadProductWithParameters(
+    foundation::Dictionary parameters, std::function<void(bool, std::optional<foundation::Error>)> completion) {
+  requests_.push_back(std::move(parameters));
+  pending_.push_back(std::move(completion));
+}
+
+bool SKStoreProductViewController::answerLoad(bool loaded, std::optional<foundation::Error> error) {
+  if (pending_.empty()) return false;
+  auto completion = std::move(pending_.front());
+  pending_.erase(pending_.begin());
+  if (completion) completion(loaded, std::move(error));
+  return true;
+}
+
+void SKStoreProductViewController::finish() {
+  if (auto d = delegate.lock()) d->productViewControllerDidFinish(*this);
+}
+
+namespace {
+int reviewRequests = 0;
+
+struct RecordingQuery {
+  std::mutex mutex;
+  std::vector<std::string> asked;
+  std::deque<ContentBlockerState::Completion> waiting;
+  ContentBlockerState::Query replacement;
+};
+
+RecordingQuery& recording() {
+  static RecordingQuery query;
+  return query;
+}
+}  // namespace
+
+void SKStoreReviewController::requestReview() { reviewRequests++; }
+int SKStoreReviewController::requestCount() { return reviewRequests; }
+void SKStoreReviewController::resetCount() { reviewRequests = 0; }
+
+void ContentBlockerState::getStateOfContentBlocker(const std::string& identifier, Completion completion) {
+  auto& r = recording();
+  Query replacement;
+  {
+    std::lock_guard lock(r.mutex);
+    replacement = r.replacement;
+    if (!replacement) {
+      r.asked.push_back(identifier);
+      r.waiting.push_back(std::move(completion));
+      return;
+    }
+  }
+  replacement(identifier, std::move(completion));
+}
+
+void ContentBlockerState::setQuery(Query query) {
+  std::lock_guard lock(recording().mutex);
+  recording().replacement = std::move(query);
+}
+
+std::vector<std::string> ContentBlockerState::requests() {
+  std::lock_guard lock(recording().mutex);
+  return recording().asked;
+}
+
+bool ContentBlockerState::answer(std::optional<bool> enabled, std::optional<foundation::Error> error) {
+  Completion completion;
+  {
+    std::lock_guard lock(recording().mutex);
+    if (recording().waiting.empty()) return false;
+    completion = std::move(recording().waiting.front());
+    recording().waiting.pop_front();
+  }
+  if (completion)
+    dispatch::DispatchQueue::global()->async(
+        [completion = std::move(completion), enabled, error = std::move(error)] { completion(enabled, error); });
+  return true;
+}
+
+void ContentBlockerState::reset() {
+  std::lock_guard lock(recording().mutex);
+  recording().asked.clear();
+  recording().waiting.clear();
+  recording().replacement = nullptr;
+}
+
+}  // namespace uikit

@@ -1,0 +1,204 @@
+#include "platform/uikit/TableView.h"
+
+#include <algorithm>
+
+#include "platform/uikit/Log.h"
+
+namespace uikit {
+
+UITableViewCell::UITableViewCell(std::string reuseIdentifier) : reuseIdentifier_(std::move(reuseIdentifier)) {}
+
+const std::shared_ptr<UIView>& UITableViewCell::contentView() {
+  if (!content_) {
+    content_ = UIView::create(bounds());
+    content_->autoresizingMask = UIViewAutoresizingFlexibleWidth | UIViewAutoresizingFlexibleHeight;
+    insertSubview(content_, 0);
+  }
+  return content_;
+}
+
+const std::shared_ptr<UILabel>& UITableViewCell::textLabel() {
+  if (!textLabel_) {
+    textLabel_ = std::make_shared<UILabel>();
+    contentView()->addSubview(textLabel_);
+  }
+  return textLabel_;
+}
+
+void UITableViewCell::setSelected(bool selected, bool /*animated*/) { selected_ = selected; }
+
+void UITableViewCell::layoutSubviews() {
+  UIView::layoutSubviews();
+  if (content_) content_->setFrame(bounds());
+  if (textLabel_) {
+    CGRect b = bounds();
+    textLabel_->setFrame({16, 0, std::max<CGFloat>(0, b.size.width - 32), b.size.height});
+  }
+}
+
+void UITableView::registerCell(const std::string& identifier, CellFactory factory) {
+  factories_[identifier] = std::move(factory);
+}
+
+std::shared_ptr<UITableViewCell> UITableView::dequeueReusableCell(const std::string& identifier,
+                                                                  const NSIndexPath& /*path*/) {
+  auto& pool = pool_[identifier];
+  if (!pool.empty()) {
+    auto cell = pool.back();
+    pool.pop_back();
+    cell->prepareForReuse();
+    return cell;
+  }
+  auto it = factories_.find(identifier);
+  if (it == factories_.end()) {
+    UIKitLog::write("unable to dequeue a cell with identifier " + identifier +
+                    " - must register a nib or a class for the identifier");
+    return nullptr;
+  }
+  auto cell = it->second();
+  if (cell) cell->setReuseIdentifier(identifier);
+  return cell;
+}
+
+long UITableView::numberOfRowsInSection(long section) const {
+  return section >= 0 && section < numberOfSections() ? static_cast<long>(rows_[section].size()) : 0;
+}
+
+double UITableView::heightFor(const NSIndexPath& path) {
+  double h = -1;
+  if (auto d = tableDelegate.lock()) h = d->heightForRowAtIndexPath(*this, path);
+  if (h < 0) h = rowHeight >= 0 ? rowHeight : estimatedRowHeight;
+  return h;
+}
+
+void UITableView::reloadData() {
+  auto source = dataSource.lock();
+  for (auto& [path, cell] : visible_) {
+    cell->removeFromSuperview();
+    pool_[cell->reuseIdentifier()].push_back(cell);
+  }
+  visible_.clear();
+  rows_.clear();
+  headers_.clear();
+  if (!source) return;
+  long sections = std::max(0L, source->numberOfSectionsInTableView(*this));
+  for (long s = 0; s < sections; ++s) {
+    long count = std::max(0L, source->numberOfRowsInSection(*this, s));
+    rows_.emplace_back();
+    for (long r = 0; r < count; ++r) rows_.back().push_back(heightFor({s, r}));
+    headers_.push_back(source->titleForHeaderInSection(*this, s));
+  }
+  double total = 0;
+  for (auto& section : rows_)
+    for (double h : section) total += h;
+  contentSize = {bounds().size.width, total};
+  layoutVisibleRows();
+}
+
+void UITableView::reloadSections(const std::vector<long>& /*sections*/, int /*rowAnimation*/) { reloadData(); }
+
+void UITableView::reloadRows(const std::vector<NSIndexPath>& paths, int /*rowAnimation*/) {
+  for (auto& path : paths) {
+    auto it = visible_.find(path);
+    if (it == visible_.end()) continue;
+    auto cell = it->second;
+    cell->removeFromSuperview();
+    pool_[cell->reuseIdentifier()].push_back(cell);
+    visible_.erase(it);
+  }
+  layoutVisibleRows();
+}
+
+CGRect UITableView::rectForRowAtIndexPath(const NSIndexPath& path) const {
+  double y = 0;
+  for (long s = 0; s < numberOfSections(); ++s)
+    for (long r = 0; r < numberOfRowsInSection(s); ++r) {
+      if (s == path.section && r == path.row) return {0, y, bounds().size.width, rows_[s][r]};
+      y += rows_[s][r];
+    }
+  return {};
+}
+
+void UITableView::layoutVisibleRows() {
+  auto source = dataSource.lock();
+  if (!source || reloading_) return;
+  reloading_ = true;
+  CGRect b = bounds();
+  // The rows in view, with their frames.
+  std::vector<std::pair<NSIndexPath, CGRect>> shown;
+  double y = 0;
+  for (long s = 0; s < numberOfSections(); ++s)
+    for (long r = 0; r < numberOfRowsInSection(s); ++r) {
+      double h = rows_[s][r];
+      if (y + h > b.origin.y && y < b.origin.y + b.size.height) shown.push_back({{s, r}, {0, y, b.size.width, h}});
+      y += h;
+    }
+  // Cells that left the view go to the pool first, so the rows coming in can reuse them.
+  for (auto it = visible_.begin(); it != visible_.end();) {
+    bool stays = std::any_of(shown.begin(), shown.end(), [&](auto& p) { return p.first == it->first; });
+    if (stays) {
+      ++it;
+      continue;
+    }
+    it->second->removeFromSuperview();
+    pool_[it->second->reuseIdentifier()].push_back(it->second);
+    it = visible_.erase(it);
+  }
+  for (auto& [path, frame] : shown) {
+    auto cell = cellForRowAtIndexPath(path);
+    if (!cell) cell = source->cellForRowAtIndexPath(*this, path);
+    if (!cell) continue;
+    cell->setFrame(frame);
+    cell->setSelected(selected_ && *selected_ == path, false);
+    if (cell->superviewPointer() != this) addSubview(cell);
+    visible_[path] = cell;
+  }
+  reloading_ = false;
+}
+
+void UITableView::layoutSubviews() {
+  UIScrollView::layoutSubviews();
+  if (!rows_.empty()) layoutVisibleRows();
+}
+
+std::shared_ptr<UITableViewCell> UITableView::cellForRowAtIndexPath(const NSIndexPath& path) const {
+  auto it = visible_.find(path);
+  return it == visible_.end() ? nullptr : it->second;
+}
+
+std::vector<NSIndexPath> UITableView::indexPathsForVisibleRows() const {
+  std::vector<NSIndexPath> out;
+  for (auto& [path, cell] : visible_) out.push_back(path);
+  return out;
+}
+
+void UITableView::selectRowAtIndexPath(const NSIndexPath& path, bool animated) {
+  if (selected_)
+    if (auto old = cellForRowAtIndexPath(*selected_)) old->setSelected(false, animated);
+  selected_ = path;
+  if (auto cell = cellForRowAtIndexPath(path)) cell->setSelected(true, animated);
+}
+
+void UITableView::deselectRowAtIndexPath(const NSIndexPath& path, bool animated) {
+  if (!selected_ || !(*selected_ == path)) return;
+  selected_.reset();
+  if (auto cell = cellForRowAtIndexPath(path)) cell->setSelected(false, animated);
+}
+
+std::optional<std::string> UITableView::headerTitle(long section) const {
+  return section >= 0 && section < static_cast<long>(headers_.size()) ? headers_[section] : std::nullopt;
+}
+
+bool UITableView::handleUnclaimedTap(UIView& origin) {
+  for (auto& [path, cell] : visible_) {
+    if (origin.isDescendantOfView(cell.get())) {
+      NSIndexPath p = path;
+      selectRowAtIndexPath(p, false);
+      if (auto d = tableDelegate.lock()) d->didSelectRowAtIndexPath(*this, p);
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace uikit

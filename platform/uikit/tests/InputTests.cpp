@@ -1,0 +1,280 @@
+#include <gtest/gtest.h>
+
+#include "platform/dispatch/MainRunLoop.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/uikit/Accessibility.h"
+#include "platform/uikit/Application.h"
+#include "platform/uikit/CollectionView.h"
+#include "platform/uikit/Controls.h"
+#include "platform/uikit/EventDriver.h"
+#include "platform/uikit/GestureRecognizer.h"
+#include "platform/uikit/TableView.h"
+#include "testing/ScopedManualClock.h"
+
+namespace uikit {
+namespace {
+
+struct Events {
+  std::vector<unsigned> seen;
+  void listen(UIControl& control, const std::shared_ptr<Events>& self, unsigned events) {
+    for (unsigned bit = 1; bit && bit <= events; bit <<= 1)
+      if (events & bit)
+        control.addTarget<Events>(self, "e" + std::to_string(bit), bit,
+                                  [bit](Events& e, UIControl&) { e.seen.push_back(bit); });
+  }
+};
+
+class InputTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    UIApplication::shared().reset();
+    window->makeKeyAndVisible();
+  }
+  void TearDown() override { UIApplication::shared().reset(); }
+  testing_support::ScopedManualClock clock;
+  std::shared_ptr<UIWindow> window = UIWindow::create({0, 0, 390, 844});
+  std::shared_ptr<Events> events = std::make_shared<Events>();
+  UIEventDriver& driver = UIEventDriver::shared();
+};
+
+TEST_F(InputTest, SettersSendNothingAndInputSendsUserEvents) {
+  auto toggle = std::make_shared<UISwitch>();
+  toggle->setFrame({10, 10, 51, 31});
+  auto field = std::make_shared<UITextField>();
+  field->setFrame({10, 60, 200, 30});
+  auto pages = std::make_shared<UIPageControl>();
+  pages->setFrame({10, 100, 200, 30});
+  pages->setNumberOfPages(3);
+  for (auto v : std::vector<std::shared_ptr<UIView>>{toggle, field, pages}) window->addSubview(v);
+  events->listen(*toggle, events, UIControlEventValueChanged);
+  events->listen(*field, events, UIControlEventEditingChanged | UIControlEventEditingDidBegin);
+  events->listen(*pages, events, UIControlEventValueChanged);
+
+  toggle->setOn(true, true);
+  field->setText("typed by code");
+  pages->setCurrentPage(2);
+  EXPECT_TRUE(events->seen.empty());
+  EXPECT_EQ(pages->currentPage(), 2);
+  pages->setCurrentPage(7);
+  EXPECT_EQ(pages->currentPage(), 2) << "clamped to the last page";
+
+  driver.tap(*toggle);
+  EXPECT_FALSE(toggle->isOn());
+  driver.tap({20, 115});  // the left half: one page back
+  EXPECT_EQ(pages->currentPage(), 1);
+  driver.tap(*field);
+  EXPECT_TRUE(field->isEditing());
+  field->setText("");
+  driver.typeText("ab");
+  EXPECT_EQ(field->text(), "ab");
+  EXPECT_EQ(events->seen, (std::vector<unsigned>{UIControlEventValueChanged, UIControlEventValueChanged,
+                                                  UIControlEventEditingDidBegin, UIControlEventEditingChanged}));
+}
+
+struct PanLog {
+  std::vector<UIGestureRecognizerState> states;
+  CGPoint translation, velocity;
+};
+
+TEST_F(InputTest, PanBeginsAfterTenPointsAndTakesTheTouchFromTheControl) {
+  auto card = UIView::create({0, 200, 390, 200});
+  auto button = UIButton::create({20, 20, 100, 44});
+  card->addSubview(button);
+  window->addSubview(card);
+  events->listen(*button, events, UIControlEventTouchUpInside | UIControlEventTouchCancel);
+  auto pan = std::make_shared<UIPanGestureRecognizer>();
+  auto log = std::make_shared<PanLog>();
+  pan->addTarget<PanLog>(log, "panned:", [card](PanLog& l, UIGestureRecognizer& r) {
+    auto& p = static_cast<UIPanGestureRecognizer&>(r);
+    l.states.push_back(p.state());
+    l.translation = p.translationInView(card.get());
+    l.velocity = p.velocityInView(card.get());
+  });
+  card->addGestureRecognizer(pan);
+
+  driver.touchDown({50, 240});
+  clock->advance(0.1);
+  driver.touchMove({50, 249});
+  EXPECT_TRUE(log->states.empty()) << "9 points is not yet a pan";
+  clock->advance(0.1);
+  driver.touchMove({50, 260});
+  clock->advance(0.1);
+  driver.touchUp({50, 290});
+  EXPECT_EQ(log->states, (std::vector<UIGestureRecognizerState>{UIGestureRecognizerState::Began,
+                                                                UIGestureRecognizerState::Ended}));
+  EXPECT_EQ(log->translation, (CGPoint{0, 50}));
+  EXPECT_NEAR(log->velocity.y, 300, 1e-6) << "30 points in the last 0.1 s";
+  EXPECT_EQ(events->seen, std::vector<unsigned>{UIControlEventTouchCancel});
+
+  // The driver sets exact values for threshold tests.
+  log->states.clear();
+  pan->drive(UIGestureRecognizerState::Ended, {0, 120}, {0, 751}, {50, 360});
+  EXPECT_EQ(log->states, std::vector<UIGestureRecognizerState>{UIGestureRecognizerState::Ended});
+  EXPECT_EQ(log->velocity, (CGPoint{0, 751}));
+  EXPECT_EQ(log->translation, (CGPoint{0, 120}));
+}
+
+TEST_F(InputTest, TapRecogniserFiresUnlessAControlTookTheTouch) {
+  auto view = UIView::create({0, 0, 390, 400});
+  auto button = UIButton::create({0, 0, 100, 44});
+  view->addSubview(button);
+  window->addSubview(view);
+  auto tap = std::make_shared<UITapGestureRecognizer>();
+  auto count = std::make_shared<int>(0);
+  tap->addTarget<int>(count, "tapped:", [](int& n, UIGestureRecognizer&) { n++; });
+  view->addGestureRecognizer(tap);
+  driver.tap({200, 200});
+  EXPECT_EQ(*count, 1);
+  driver.tap({50, 20});
+  EXPECT_EQ(*count, 1);
+  driver.drag({{200, 200}, {200, 260}}, 0.1);
+  EXPECT_EQ(*count, 1) << "a touch that travels is no tap";
+}
+
+struct ScrollLog : UIScrollViewDelegate {
+  std::vector<std::string> calls;
+  void scrollViewWillBeginDragging(UIScrollView&) override { calls.push_back("willBeginDragging"); }
+  void scrollViewDidEndDecelerating(UIScrollView&) override { calls.push_back("didEndDecelerating"); }
+};
+
+TEST_F(InputTest, PagingScrollViewSettlesOnThePageTheDragWentTowards) {
+  auto scroll = std::make_shared<UIScrollView>();
+  scroll->setFrame({0, 0, 390, 600});
+  scroll->contentSize = {390 * 3, 600};
+  scroll->pagingEnabled = true;
+  auto delegate = std::make_shared<ScrollLog>();
+  scroll->delegate = delegate;
+  window->addSubview(scroll);
+  driver.drag({{300, 300}, {250, 300}, {200, 300}}, 0.2);
+  EXPECT_EQ(scroll->contentOffset(), (CGPoint{390, 0}));
+  driver.drag({{100, 300}, {300, 300}, {500, 300}}, 0.2);
+  EXPECT_EQ(scroll->contentOffset(), (CGPoint{0, 0}));
+  driver.drag({{100, 300}, {300, 300}}, 0.2);
+  EXPECT_EQ(scroll->contentOffset(), (CGPoint{0, 0})) << "no page before the first";
+  EXPECT_EQ(delegate->calls.front(), "willBeginDragging");
+  EXPECT_EQ(delegate->calls.back(), "didEndDecelerating");
+  scroll->flashScrollIndicators();
+  EXPECT_EQ(scroll->indicatorFlashes, 1);
+}
+
+struct Rows : UITableViewDataSource, UITableViewDelegate {
+  std::vector<NSIndexPath> selected;
+  long numberOfSectionsInTableView(UITableView&) override { return 2; }
+  long numberOfRowsInSection(UITableView&, long section) override { return section == 0 ? 2 : 3; }
+  std::shared_ptr<UITableViewCell> cellForRowAtIndexPath(UITableView& t, const NSIndexPath& p) override {
+    return t.dequeueReusableCell("Cell", p);
+  }
+  std::optional<std::string> titleForHeaderInSection(UITableView&, long s) override {
+    return s == 1 ? std::optional<std::string>("Second") : std::nullopt;
+  }
+  double heightForRowAtIndexPath(UITableView&, const NSIndexPath& p) override { return p.section == 0 ? 60 : -1; }
+  void didSelectRowAtIndexPath(UITableView&, const NSIndexPath& p) override { selected.push_back(p); }
+};
+
+TEST_F(InputTest, TableSectionsHeightsAndSelectionByTap) {
+  auto table = std::make_shared<UITableView>();
+  table->setFrame({0, 0, 390, 844});
+  auto rows = std::make_shared<Rows>();
+  table->dataSource = rows;
+  table->tableDelegate = rows;
+  EXPECT_EQ(table->dequeueReusableCell("Cell", {0, 0}), nullptr) << "unregistered identifiers give nothing";
+  table->registerCell("Cell", [] { return std::make_shared<UITableViewCell>(); });
+  window->addSubview(table);
+  table->reloadData();
+  EXPECT_EQ(table->numberOfSections(), 2);
+  EXPECT_EQ(table->headerTitle(1), "Second");
+  EXPECT_EQ(table->headerTitle(0), std::nullopt);
+  EXPECT_EQ(table->rectForRowAtIndexPath({1, 1}), (CGRect{0, 60 + 60 + 44, 390, 44}));
+  driver.tap({100, 60 + 60 + 44 + 10});
+  EXPECT_EQ(rows->selected, (std::vector<NSIndexPath>{NSIndexPath{1, 1}}));
+  EXPECT_TRUE(table->cellForRowAtIndexPath({1, 1})->isSelected());
+  table->deselectRowAtIndexPath({1, 1}, true);
+  EXPECT_FALSE(table->indexPathForSelectedRow());
+}
+
+class CountingItem : public UICollectionViewCell {
+ public:
+  int prepared = 0;
+  void prepareForReuse() override { prepared++; }
+};
+
+struct Items : UICollectionViewDataSource {
+  long numberOfItemsInSection(UICollectionView&, long) override { return 40; }
+  std::shared_ptr<UICollectionViewCell> cellForItemAtIndexPath(UICollectionView& v, const NSIndexPath& p) override {
+    return v.dequeueReusableCell("Item", p);
+  }
+};
+
+TEST_F(InputTest, CollectionViewReusesItemsThatScrollAway) {
+  auto grid = std::make_shared<UICollectionView>();
+  grid->setFrame({0, 0, 170, 120});  // three 50-point items per row, two rows in view
+  auto items = std::make_shared<Items>();
+  grid->dataSource = items;
+  grid->registerCell("Item", [] { return std::make_shared<CountingItem>(); });
+  grid->reloadData();
+  EXPECT_EQ(grid->indexPathsForVisibleItems().size(), 6u);
+  EXPECT_EQ(grid->frameForItem({0, 4}), (CGRect{60, 60, 50, 50}));
+  grid->setContentOffset({0, 120});
+  grid->layoutIfNeeded();
+  int prepared = 0;
+  for (auto& p : grid->indexPathsForVisibleItems())
+    prepared += std::static_pointer_cast<CountingItem>(grid->cellForItemAtIndexPath(p))->prepared;
+  EXPECT_EQ(prepared, 6);
+}
+
+TEST_F(InputTest, KeyboardNotificationsCarryTheirUserInfo) {
+  std::optional<CGRect> end;
+  std::optional<double> duration;
+  bool mistyped = false;
+  auto token = foundation::NotificationCenter::defaultCenter().addObserver(
+      UIKeyboardWillShowNotification, nullptr, [&](const foundation::Notification& n) {
+        end = unboxRect(n.userInfo[UIKeyboardFrameEndUserInfoKey]);
+        duration = n.userInfo[UIKeyboardAnimationDurationUserInfoKey].asDouble();
+        mistyped = !unboxRect(n.userInfo[UIKeyboardAnimationDurationUserInfoKey]);
+      });
+  driver.postKeyboardNotification(UIKeyboardWillShowNotification,
+                                  UIEventDriver::keyboardUserInfo({0, 500, 390, 344}, 0.25, 7));
+  foundation::NotificationCenter::defaultCenter().removeObserver(token);
+  EXPECT_EQ(end, (CGRect{0, 500, 390, 344}));
+  EXPECT_EQ(duration, 0.25);
+  EXPECT_TRUE(mistyped) << "a number is not a rectangle";
+}
+
+TEST_F(InputTest, AccessibilityLogFrameAnimationAndScenes) {
+  UIAccessibility::log().clear();
+  UIAccessibility::post(UIAccessibilityNotification::Announcement, "Downloaded");
+  UIAccessibility::post(UIAccessibilityNotification::LayoutChanged);
+  ASSERT_EQ(UIAccessibility::log().size(), 2u);
+  EXPECT_EQ(UIAccessibility::log()[0].argument, "Downloaded");
+  UIAccessibility::setVoiceOverRunning(true);
+  EXPECT_TRUE(UIAccessibility::isVoiceOverRunning());
+  UIAccessibility::setVoiceOverRunning(false);
+
+  auto imageView = std::make_shared<UIImageView>();
+  auto a = UIImage::create({10, 10}), b = UIImage::create({10, 10}), still = UIImage::create({10, 10});
+  imageView->setImage(still);
+  imageView->animationImages = {a, b};
+  imageView->animationDuration = 0.2;
+  imageView->animationRepeatCount = 2;
+  imageView->startAnimating();
+  EXPECT_EQ(imageView->displayedImage(), a);
+  clock->advance(0.1);
+  EXPECT_EQ(imageView->displayedImage(), b);
+  clock->advance(0.1);
+  EXPECT_EQ(imageView->displayedImage(), a);
+  clock->advance(0.2);
+  EXPECT_FALSE(imageView->isAnimating()) << "two cycles ran";
+  EXPECT_EQ(imageView->displayedImage(), still);
+
+  auto scene = UIWindowScene::create(UISceneActivationState::ForegroundInactive);
+  UIApplication::shared().connectScene(scene);
+  auto sceneWindow = UIWindow::create();
+  sceneWindow->setWindowScene(scene);
+  EXPECT_EQ(sceneWindow->frame(), scene->coordinateSpaceBounds);
+  EXPECT_EQ(scene->windows(), std::vector<std::shared_ptr<UIWindow>>{sceneWindow});
+  sceneWindow.reset();
+  EXPECT_TRUE(scene->windows().empty()) << "a scene does not keep its windows";
+}
+
+}  // namespace
+}  // namespace uikit
