@@ -115,6 +115,17 @@ TEST_F(KeyboardTrackingTests, MessageRidesAboveTheKeyboardAndComesBackWhenItHide
   EXPECT_EQ(delegate_->log, (std::vector<std::string>{"will show", "did show", "will hide", "did hide"}));
 }
 
+TEST_F(KeyboardTrackingTests, LayoutPassRecomputesFromTheStoredKeyboardFrame) {
+  post(UIKeyboardWillShowNotification, keyboardInfo({0, 544, 390, 300}));
+  advance(0.25);
+  // The container now ends 100 points higher, so the keyboard covers 100 points less of it.
+  masking_->setFrame({0, 0, 390, 744});
+  relayout();
+  EXPECT_EQ(height(), 200);
+  EXPECT_EQ(message_->frame().maxY(), 549);
+  EXPECT_TRUE(tracking_->layer()->animationKeys().empty());
+}
+
 TEST_F(KeyboardTrackingTests, KeyboardBelowTheViewGivesTheTopMargin) {
   tracking_->setTopMargin(12);
   post(UIKeyboardWillShowNotification, keyboardInfo({0, 900, 390, 300}));
