@@ -1,13 +1,18 @@
 #include "platform/uikit/DesktopHost.h"
 
+#include "platform/uikit/Application.h"
 #include "platform/uikit/Control.h"
+#include "platform/uikit/EventDriver.h"
 #include "platform/uikit/Window.h"
 
 namespace uikit {
 
 WindowDesktopHost::WindowDesktopHost(std::shared_ptr<UIWindow> window) : window_(std::move(window)) {}
 
-std::shared_ptr<UIView> WindowDesktopHost::displayedView() { return window_; }
+std::vector<std::shared_ptr<UIView>> WindowDesktopHost::displayedViews() {
+  if (!window_) return {};
+  return {window_};
+}
 
 void WindowDesktopHost::handleTouch(DesktopTouchPhase phase, CGPoint location) {
   if (!window_) return;
@@ -56,6 +61,38 @@ void WindowDesktopHost::resizeScreen(CGSize size) {
   if (!window_) return;
   window_->setFrame({0, 0, size.width, size.height});
   window_->setNeedsLayout();
+}
+
+std::vector<std::shared_ptr<UIView>> ApplicationDesktopHost::displayedViews() {
+  std::vector<std::shared_ptr<UIView>> views;
+  for (auto& window : UIApplication::shared().windows()) views.push_back(std::move(window));
+  return views;
+}
+
+void ApplicationDesktopHost::handleTouch(DesktopTouchPhase phase, CGPoint location) {
+  auto& driver = UIEventDriver::shared();
+  switch (phase) {
+    case DesktopTouchPhase::Began: driver.touchDown(location); break;
+    case DesktopTouchPhase::Moved: driver.touchMove(location); break;
+    // A touch the desktop takes back (the pointer grabbed elsewhere) ends where it was last seen.
+    case DesktopTouchPhase::Ended:
+    case DesktopTouchPhase::Cancelled: driver.touchUp(location); break;
+  }
+}
+
+void ApplicationDesktopHost::insertText(const std::string& text) { UIEventDriver::shared().typeText(text); }
+
+void ApplicationDesktopHost::pressKey(DesktopKey key) {
+  if (onKey) onKey(key);
+}
+
+void ApplicationDesktopHost::resizeScreen(CGSize size) {
+  const CGRect bounds{0, 0, size.width, size.height};
+  UIScreen::main().setBounds(bounds);
+  for (auto& window : UIApplication::shared().windows()) {
+    window->setFrame(bounds);
+    window->setNeedsLayout();
+  }
 }
 
 }  // namespace uikit

@@ -2,6 +2,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/uikit/Geometry.h"
 
@@ -22,8 +23,9 @@ enum class DesktopKey { Backspace, Delete, Return, Tab, Escape, Left, Right, Up,
 class DesktopHost {
  public:
   virtual ~DesktopHost() = default;
-  /// The view shown on the screen (the key window), or null when there is none.
-  virtual std::shared_ptr<UIView> displayedView() = 0;
+  /// The views shown on the screen, bottom first (the application's visible windows by level);
+  /// empty when there is none.
+  virtual std::vector<std::shared_ptr<UIView>> displayedViews() = 0;
   virtual void handleTouch(DesktopTouchPhase phase, CGPoint location) = 0;
   /// Text typed on the keyboard (UTF-8).
   virtual void insertText(const std::string& text) = 0;
@@ -42,7 +44,7 @@ class WindowDesktopHost final : public DesktopHost {
   std::function<void(const std::string&)> onText;
   std::function<void(DesktopKey)> onKey;
 
-  std::shared_ptr<UIView> displayedView() override;
+  std::vector<std::shared_ptr<UIView>> displayedViews() override;
   void handleTouch(DesktopTouchPhase phase, CGPoint location) override;
   void insertText(const std::string& text) override;
   void pressKey(DesktopKey key) override;
@@ -51,6 +53,21 @@ class WindowDesktopHost final : public DesktopHost {
  private:
   std::shared_ptr<UIWindow> window_;
   std::weak_ptr<UIView> tracked_;
+};
+
+/// The host of a whole application: it shows every visible window of `UIApplication::shared()`
+/// by level, delivers touches and typed text through `UIEventDriver::shared()` (hit-tested across
+/// the windows, as on the device), and gives a new screen size to the screen and every window.
+/// Keys that are not text go to the optional handler.
+class ApplicationDesktopHost final : public DesktopHost {
+ public:
+  std::function<void(DesktopKey)> onKey;
+
+  std::vector<std::shared_ptr<UIView>> displayedViews() override;
+  void handleTouch(DesktopTouchPhase phase, CGPoint location) override;
+  void insertText(const std::string& text) override;
+  void pressKey(DesktopKey key) override;
+  void resizeScreen(CGSize size) override;
 };
 
 }  // namespace uikit

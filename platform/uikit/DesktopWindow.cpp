@@ -43,11 +43,16 @@ bool hasAnimations(const CALayer& layer) {
   return false;
 }
 
+bool anyAnimations(DesktopHost& host) {
+  for (const auto& view : host.displayedViews())
+    if (hasAnimations(*view->layer())) return true;
+  return false;
+}
+
 gboolean onTick(GtkWidget* widget, GdkFrameClock*, gpointer data) {
   auto* state = static_cast<State*>(data);
   gtk_widget_queue_draw(widget);
-  auto view = state->host->displayedView();
-  if (view && hasAnimations(*view->layer())) return G_SOURCE_CONTINUE;
+  if (anyAnimations(*state->host)) return G_SOURCE_CONTINUE;
   state->tick = 0;
   return G_SOURCE_REMOVE;
 }
@@ -55,23 +60,25 @@ gboolean onTick(GtkWidget* widget, GdkFrameClock*, gpointer data) {
 /// Keeps frames coming at the display's rate while something animates.
 void followAnimations(State* state) {
   if (state->tick || !state->area) return;
-  auto view = state->host->displayedView();
-  if (view && hasAnimations(*view->layer())) state->tick = gtk_widget_add_tick_callback(state->area, onTick, state, nullptr);
+  if (anyAnimations(*state->host)) state->tick = gtk_widget_add_tick_callback(state->area, onTick, state, nullptr);
 }
 
 gboolean onDraw(GtkWidget* widget, cairo_t* cr, gpointer data) {
   auto* state = static_cast<State*>(data);
   cairo_set_source_rgb(cr, 0, 0, 0);
   cairo_paint(cr);
-  auto view = state->host->displayedView();
-  if (!view) return TRUE;
-  view->layoutIfNeeded();
-  int scale = gtk_widget_get_scale_factor(widget);
-  auto image = Renderer::renderView(*view, scale, CACurrentMediaTime());
-  if (image && (*image)->cgImage()->isValid()) {
+  const int scale = gtk_widget_get_scale_factor(widget);
+  const double now = CACurrentMediaTime();
+  // Windows are drawn bottom first, each at its place on the screen, so a window above (a
+  // banner's) shows over the one below where it has content.
+  for (const auto& view : state->host->displayedViews()) {
+    view->layoutIfNeeded();
+    auto image = Renderer::renderView(*view, scale, now);
+    if (!image || !(*image)->cgImage()->isValid()) continue;
     detail::SurfacePtr surface = detail::surfaceForImage(*(*image)->cgImage());
     cairo_surface_set_device_scale(surface.get(), scale, scale);
-    cairo_set_source_surface(cr, surface.get(), 0, 0);
+    const CGRect frame = view->frame();
+    cairo_set_source_surface(cr, surface.get(), frame.origin.x, frame.origin.y);
     cairo_paint(cr);
   }
   ++state->frames;

@@ -9,6 +9,7 @@
 #include <gtk/gtk.h>
 
 #include "platform/dispatch/MainRunLoop.h"
+#include "platform/uikit/Application.h"
 #include "platform/uikit/Control.h"
 #include "platform/uikit/DesktopWindow.h"
 #include "platform/uikit/FontTextMeasurer.h"
@@ -218,6 +219,62 @@ TEST_F(DesktopWindowTests, ShowsWhatTheRendererDrawsAndTakesInput) {
   // Resizing the desktop window resizes the screen.
   gtk_window_resize(GTK_WINDOW(window.nativeWindow()), 360, 300);
   EXPECT_TRUE(window.runUntil([&] { return screen.window->bounds().size == CGSize{360, 300}; }, 10));
+}
+
+
+/// A window that answers no touch of its own, only touches of its subviews: taps beside its content
+/// reach the windows below.
+struct PassThroughWindow : UIWindow {
+  std::shared_ptr<UIView> hitTest(CGPoint point) override {
+    auto hit = UIWindow::hitTest(point);
+    return hit.get() == this ? nullptr : hit;
+  }
+};
+
+TEST_F(DesktopWindowTests, ShowsTheApplicationsWindowsByLevelAndTouchesReachTheWindowBelow) {
+  Screen screen;
+  screen.window->makeKeyAndVisible();
+  // A card in a window above the screen's, as a banner is shown.
+  auto banner = std::make_shared<PassThroughWindow>();
+  banner->setFrame({0, 0, 320, 260});
+  banner->setWindowLevel(UIWindowLevelStatusBar);
+  auto card = std::make_shared<UIControl>();
+  card->setFrame({16, 50, 288, 60});
+  card->setBackgroundColor(UIColor(1, 0, 0));
+  banner->addSubview(card);
+  banner->setVisible(true);
+  EXPECT_TRUE(screen.window->isKeyWindow());
+
+  auto host = std::make_shared<ApplicationDesktopHost>();
+  auto opened = DesktopWindow::open(host, {"Application", {320, 260}});
+  ASSERT_TRUE(opened.ok()) << opened.error().localizedDescription();
+  DesktopWindow& window = **opened;
+  settle(window);
+  auto shot = window.screenshot();
+  ASSERT_TRUE(shot.ok());
+  ASSERT_TRUE(writePNG(**shot, output("desktop-windows.png")).ok());
+  const CGImage& pixels = *(*shot)->cgImage();
+  EXPECT_EQ(pixels.pixel(160, 80) & 0xFFFFFF, 0xFF0000u);  // the card, over the first row
+  EXPECT_EQ(pixels.pixel(160, 20) & 0xFFFFFF, 0xFAFAFAu);  // the screen's bar, beside the card
+
+  // The card takes the touch on it; a tap beside it reaches the button of the window below.
+  auto owner = std::make_shared<Owner>();
+  std::vector<std::string> events;
+  card->addTarget<Owner>(owner, "card:", UIControlEventTouchUpInside,
+                         [&](Owner&, UIControl&) { events.push_back("card"); });
+  screen.button->addTarget<Owner>(owner, "tap:", UIControlEventTouchUpInside,
+                                  [&](Owner&, UIControl&) { events.push_back("button"); });
+  click(window, {160, 80}, {160, 80}, [&] { return events.size() == 1; });
+  click(window, {160, 226}, {160, 226}, [&] { return events.size() == 2; });
+  EXPECT_EQ(events, (std::vector<std::string>{"card", "button"}));
+
+  // Resizing the desktop window resizes the screen and every window.
+  gtk_window_resize(GTK_WINDOW(window.nativeWindow()), 360, 300);
+  EXPECT_TRUE(window.runUntil([&] { return banner->bounds().size == CGSize{360, 300}; }, 10));
+  EXPECT_EQ(screen.window->bounds().size, (CGSize{360, 300}));
+  EXPECT_EQ(UIScreen::main().bounds().size, (CGSize{360, 300}));
+  banner->setVisible(false);
+  screen.window->setVisible(false);
 }
 
 }  // namespace
