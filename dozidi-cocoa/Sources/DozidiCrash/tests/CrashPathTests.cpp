@@ -227,4 +227,134 @@ TEST_F(CrashPathTest, NullDereferenceWritesOneFullStandardReport) {
   EXPECT_TRUE(state["crashedLastLaunch"].get<bool>());
 }
 
+struct SignalCase {
+  const char* scenario;
+  int signal;
+  const char* name;
+  int code;
+  const char* codeName;  // null when the code has no name
+  const char* function;
+  bool addressFromChild;  // the child wrote the expected fault address
+};
+
+class SignalCrashTest : public CrashPathTest, public ::testing::WithParamInterface<SignalCase> {};
+
+TEST_P(SignalCrashTest, NamesAndCodesTheSignal) {
+  const SignalCase& c = GetParam();
+  ASSERT_NO_FATAL_FAILURE(crash(c.scenario, c.signal));
+  const json report = onlyReport(folder_.path());
+  ASSERT_TRUE(report.is_object());
+  const json& error = report["crash"]["error"];
+  EXPECT_EQ(error["type"], "signal");
+  EXPECT_EQ(error["signal"]["signal"], c.signal);
+  EXPECT_EQ(error["signal"]["name"], c.name);
+  EXPECT_EQ(error["signal"]["code"].get<std::int64_t>(), c.code);
+  if (c.codeName != nullptr) {
+    EXPECT_EQ(error["signal"]["code_name"], c.codeName);
+  } else {
+    EXPECT_FALSE(error["signal"].contains("code_name"));
+  }
+  if (c.addressFromChild) {
+    EXPECT_EQ(std::to_string(error["address"].get<std::uint64_t>()), readFile(folder_.file("fault-address")));
+  }
+  const json* crashed = crashedThread(report["crash"]["threads"]);
+  ASSERT_NE(crashed, nullptr);
+  const std::vector<std::string> frames = frameNames(*crashed);
+  EXPECT_TRUE(contains(frames, c.function)) << ::testing::PrintToString(frames);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Signals, SignalCrashTest,
+    ::testing::Values(
+        // abort() sends the signal to itself: the code is SI_TKILL, which has no name.
+        SignalCase{"abort", SIGABRT, "SIGABRT", SI_TKILL, nullptr, "crash_abort", false},
+        SignalCase{"divide-by-zero", SIGFPE, "SIGFPE", FPE_INTDIV, "FPE_INTDIV", "crash_divide_by_zero", false},
+        SignalCase{"trap", SIGILL, "SIGILL", ILL_ILLOPN, "ILL_ILLOPN", "crash_trap", false},
+        SignalCase{"read-only", SIGSEGV, "SIGSEGV", SEGV_ACCERR, "SEGV_ACCERR", "crash_write_read_only", true},
+        SignalCase{"truncated-file", SIGBUS, "SIGBUS", BUS_ADRERR, "BUS_ADRERR", "crash_read_truncated_mapping", true}),
+    [](const ::testing::TestParamInfo<SignalCase>& info) {
+      std::string name = info.param.scenario;
+      std::erase(name, '-');
+      return name;
+    });
+
+TEST_F(CrashPathTest, UncaughtCppExceptionIsReportedWithTheThrowingStack) {
+  ASSERT_NO_FATAL_FAILURE(crash("runtime-error", SIGABRT));
+  const json report = onlyReport(folder_.path());
+  ASSERT_TRUE(report.is_object());
+  const json& error = report["crash"]["error"];
+  EXPECT_EQ(error["type"], "cpp_exception");
+  EXPECT_EQ(error["reason"], "boom");
+  EXPECT_EQ(error["cpp_exception"]["name"], typeid(std::runtime_error).name());
+  EXPECT_EQ(error["signal"]["signal"], SIGABRT);
+  EXPECT_EQ(error["mach"]["exception"], 10);
+  const json* crashed = crashedThread(report["crash"]["threads"]);
+  ASSERT_NE(crashed, nullptr);
+  const std::vector<std::string> frames = frameNames(*crashed);
+  EXPECT_TRUE(contains(frames, "crash_throw_runtime_error")) << ::testing::PrintToString(frames);
+}
+
+TEST_F(CrashPathTest, UncaughtObjectExceptionIsReportedOnceAndHandedToTheEarlierHandler) {
+  ASSERT_NO_FATAL_FAILURE(crash("object-exception", SIGABRT));
+  const json report = onlyReport(folder_.path());
+  ASSERT_TRUE(report.is_object());
+  const json& error = report["crash"]["error"];
+  EXPECT_EQ(error["type"], "nsexception");
+  EXPECT_EQ(error["reason"], "raised on purpose");
+  EXPECT_EQ(error["nsexception"]["name"], "ChildTestException");
+  EXPECT_NE(error["nsexception"]["userInfo"].get<std::string>().find("value"), std::string::npos)
+      << error["nsexception"]["userInfo"];
+  EXPECT_EQ(readFile(folder_.file("uncaught-handler-calls")), "x");
+  const json* crashed = crashedThread(report["crash"]["threads"]);
+  ASSERT_NE(crashed, nullptr);
+  EXPECT_TRUE(contains(frameNames(*crashed), "crash_raise_object_exception"))
+      << ::testing::PrintToString(frameNames(*crashed));
+}
+
+TEST_F(CrashPathTest, StackOverflowIsCaughtOnTheAlternateStack) {
+  ASSERT_NO_FATAL_FAILURE(crash("stack-overflow", SIGSEGV));
+  const json report = onlyReport(folder_.path());
+  ASSERT_TRUE(report.is_object());
+  const json* crashed = crashedThread(report["crash"]["threads"]);
+  ASSERT_NE(crashed, nullptr);
+  EXPECT_TRUE((*crashed)["stack"]["overflow"].get<bool>());
+  EXPECT_EQ(frameNames(*crashed).at(0), "crash_recurse");
+}
+
+TEST_F(CrashPathTest, FaultInsideTheUserCallbackLeavesARecrashReport) {
+  ASSERT_NO_FATAL_FAILURE(crash("callback-fault", SIGSEGV));
+  const json report = onlyReport(folder_.path());
+  ASSERT_TRUE(report.is_object());
+  EXPECT_EQ(report["report"]["type"], "minimal");
+  EXPECT_EQ(report["crash"]["error"]["signal"]["signal"], SIGSEGV);
+  EXPECT_TRUE(report["crash"]["crashed_thread"]["crashed"].get<bool>());
+  // The report being written when the callback faulted, cut short but embedded as valid JSON.
+  const json& first = report["recrash_report"];
+  ASSERT_TRUE(first.is_object());
+  EXPECT_EQ(first["report"]["type"], "standard");
+  EXPECT_EQ(first["user"]["child"], "crash_child");
+  const foundation::Value decoded = readBack(folder_.path());
+  EXPECT_NE(decoded["recrash_report"]["report"]["timestamp"].string(), nullptr);
+}
+
+TEST_F(CrashPathTest, OtherThreadsStayStoppedWhileTheReportIsWritten) {
+  ASSERT_NO_FATAL_FAILURE(crash("threads-stopped", SIGSEGV));
+  const json report = onlyReport(folder_.path());
+  ASSERT_TRUE(report.is_object());
+  const json& user = report["user"];
+  ASSERT_TRUE(user.contains("counter_before") && user.contains("counter_after")) << user;
+  EXPECT_GT(user["counter_before"].get<std::uint64_t>(), 0u);
+  EXPECT_EQ(user["counter_before"], user["counter_after"]);
+}
+
+TEST_F(CrashPathTest, TwoThreadsCrashingAtOnceGiveOneStandardReport) {
+  ASSERT_NO_FATAL_FAILURE(crash("two-threads", SIGSEGV));
+  const json report = onlyReport(folder_.path());
+  ASSERT_TRUE(report.is_object());
+  EXPECT_EQ(report["report"]["type"], "standard");
+  const json* crashed = crashedThread(report["crash"]["threads"]);
+  ASSERT_NE(crashed, nullptr);
+  EXPECT_EQ(frameNames(*crashed).at(0), "crash_on_signal");
+}
+
 }  // namespace

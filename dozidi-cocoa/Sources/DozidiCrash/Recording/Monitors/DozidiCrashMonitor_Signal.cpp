@@ -43,7 +43,7 @@ void handleSignal(int sigNum, siginfo_t* signalInfo, void* userContext) {
     alignas(16) char contextBuffer[sizeof(DozidiCrashMachineContext)];
     auto* machineContext = reinterpret_cast<DozidiCrashMachineContext*>(contextBuffer);
     dozidicrashmc_getContextForSignal(userContext, machineContext);
-    dozidicrashsc_initWithMachineContext(&g_stackCursor, 100, machineContext);
+    dozidicrashsc_initWithSignalUnwind(&g_stackCursor, 100, machineContext);
 
     DozidiCrash_MonitorContext* crashContext = &g_monitorContext;
     std::memset(crashContext, 0, sizeof(*crashContext));

@@ -1,6 +1,7 @@
 // The crash child's allocator: glibc's, except that a thread which armed the trap (just before
 // it crashes on purpose) ends the process with exit code 97 on any allocator call. The crash
 // path must never allocate, so a test sees 97 instead of the expected signal when it does.
+#include <execinfo.h>
 #include <unistd.h>
 
 #include <cstddef>
@@ -26,6 +27,10 @@ void trip(const char* function) {
   (void)!write(2, prefix, sizeof(prefix) - 1);
   (void)!write(2, function, std::strlen(function));
   (void)!write(2, "\n", 1);
+  // Where it happened, for the test's failure message (this writes without allocating).
+  t_armed = false;
+  void* frames[64];
+  backtrace_symbols_fd(frames, backtrace(frames, 64), 2);
   _exit(kAllocationTrapExitCode);
 }
 

@@ -101,11 +101,12 @@ __attribute__((noinline)) void crash_abort() {
 }
 
 volatile int g_zero = 0;
+volatile int g_dividend = 100;
 volatile int g_quotient = 0;
 
 __attribute__((noinline)) void crash_divide_by_zero() {
   allocationtrap_arm();
-  g_quotient = 1 / g_zero;
+  g_quotient = g_dividend / g_zero;
 }
 
 __attribute__((noinline)) void crash_trap() {
