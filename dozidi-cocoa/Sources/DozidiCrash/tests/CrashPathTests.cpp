@@ -357,4 +357,16 @@ TEST_F(CrashPathTest, TwoThreadsCrashingAtOnceGiveOneStandardReport) {
   EXPECT_EQ(frameNames(*crashed).at(0), "crash_on_signal");
 }
 
+TEST_F(CrashPathTest, LocksHeldByStoppedThreadsDoNotBlockTheReport) {
+  // Helpers wait inside the loader's lock, the allocator's lock and the stdio locks.
+  ASSERT_NO_FATAL_FAILURE(crash("lock-holders", SIGSEGV));
+  const json report = onlyReport(folder_.path());
+  ASSERT_TRUE(report.is_object());
+  EXPECT_TRUE(report.contains("debug"));
+  EXPECT_EQ(static_cast<int>(report["crash"]["threads"].size()), childFacts()["threads"].get<int>());
+  const json* crashed = crashedThread(report["crash"]["threads"]);
+  ASSERT_NE(crashed, nullptr);
+  EXPECT_EQ(frameNames(*crashed).at(0), "crash_null_dereference");
+}
+
 }  // namespace

@@ -4,6 +4,8 @@
 // tests compare against into "<folder>/child-facts.json", then crashes for real in one of the
 // crash_* functions below. The crash functions are exported so that reports can name them.
 #include <dirent.h>
+#include <dlfcn.h>
+#include <malloc.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/mman.h>
@@ -82,6 +84,74 @@ volatile int* volatile g_nullPointer = nullptr;
 void faultInCallback(const DozidiCrashReportWriter* writer) {
   writer->addStringElement(writer, "callback", "about to fault");
   *g_nullPointer = 1;
+}
+
+std::atomic<int> g_statisticsThread{0};
+std::atomic<bool> g_standardOutputHeld{false};
+
+void* loadBlockingLibrary(void*) {
+  dlopen(BLOCKING_FIXTURE, RTLD_NOW);
+  return nullptr;
+}
+
+void* printMallocStatistics(void*) {
+  g_statisticsThread.store(static_cast<int>(gettid()));
+  // Writes to standard error (a full pipe) while it holds the allocator's main lock.
+  malloc_stats();
+  return nullptr;
+}
+
+void* holdStandardOutput(void*) {
+  flockfile(stdout);
+  g_standardOutputHeld.store(true);
+  for (;;) pause();
+  return nullptr;
+}
+
+// True once the thread waits in a write system call (read from /proc without allocating).
+bool isWaitingInWrite(int tid) {
+  char path[64] = "/proc/self/task/";
+  char digits[16];
+  int length = 0;
+  for (int value = tid; value > 0; value /= 10) digits[length++] = static_cast<char>('0' + value % 10);
+  std::size_t position = std::strlen(path);
+  while (length > 0) path[position++] = digits[--length];
+  std::memcpy(path + position, "/syscall", 9);
+  const int fd = open(path, O_RDONLY);
+  if (fd < 0) return false;
+  char text[8] = {};
+  const ssize_t count = read(fd, text, sizeof(text) - 1);
+  close(fd);
+  return count >= 2 && text[0] == '1' && text[1] == ' ';
+}
+
+// Parks helper threads inside the dynamic loader's lock, the allocator's main lock and the
+// standard output and error locks, as a crash may find them.
+void parkLockHolders() {
+  int loaded[2];
+  if (pipe(loaded) != 0) return;
+  setenv("CRASH_CHILD_LOADED_FD", std::to_string(loaded[1]).c_str(), 1);
+  pthread_t thread;
+  pthread_create(&thread, nullptr, loadBlockingLibrary, nullptr);
+  char byte;
+  (void)!read(loaded[0], &byte, 1);
+
+  pthread_create(&thread, nullptr, holdStandardOutput, nullptr);
+  while (!g_standardOutputHeld.load()) {
+  }
+
+  // Last, as nothing can allocate once it waits: not even starting a thread.
+  int full[2];
+  if (pipe(full) != 0) return;
+  fcntl(full[1], F_SETFL, O_NONBLOCK);
+  char block[4096] = {};
+  while (write(full[1], block, sizeof(block)) > 0) {
+  }
+  fcntl(full[1], F_SETFL, 0);
+  dup2(full[1], 2);
+  pthread_create(&thread, nullptr, printMallocStatistics, nullptr);
+  while (g_statisticsThread.load() == 0 || !isWaitingInWrite(g_statisticsThread.load())) {
+  }
 }
 
 void previousUncaughtExceptionHandler(runtime::NSException*) { appendFile("uncaught-handler-calls", "x"); }
@@ -194,6 +264,12 @@ int main(int argc, char** argv) {
   pthread_t crashers[2];
   if (scenario == "two-threads") {
     for (pthread_t& crasher : crashers) pthread_create(&crasher, nullptr, crash_on_signal, nullptr);
+  }
+  if (scenario == "lock-holders") {
+    // Three more threads; after this nothing may allocate or print.
+    writeFile("child-facts.json", "{\"threads\": " + std::to_string(countThreads() + 3) + "}");
+    parkLockHolders();
+    crash_null_dereference();
   }
   const int threads = countThreads();
   writeFile("child-facts.json", "{\"threads\": " + std::to_string(threads) + ", \"active_monitors\": " +
