@@ -154,8 +154,9 @@ void addUUIDElement(const DozidiCrashReportWriter* writer, const char* key, cons
 }
 
 // Re-emits a JSON text under `key`. With closeLastContainer false its outermost container stays
-// open for further keys. A text that does not decode is written as {"error", "json_data"}, and the
-// container the caller expects open is opened, so the document stays valid JSON.
+// open for further keys. A text that does not decode is written as an object holding "error" and
+// "json_data"; that object is the one left open when the caller expects one, so the caller's keys
+// still land inside it and the document stays valid JSON.
 void addJSONElement(const DozidiCrashReportWriter* writer, const char* key, const char* jsonElement,
                     bool closeLastContainer) {
   auto* context = jsonContext(writer);
@@ -163,14 +164,16 @@ void addJSONElement(const DozidiCrashReportWriter* writer, const char* key, cons
   const int jsonResult = dozidicrashjson_addJSONElement(context, key, jsonElement,
                                                         static_cast<int>(std::strlen(jsonElement)), closeLastContainer);
   if (jsonResult == DozidiCrashJSON_OK) return;
-  while (context->containerLevel > levelBefore) dozidicrashjson_endContainer(context);
+  // Keep the element's own object when the text got that far, so the key is not written twice.
+  const bool elementObjectOpen = context->containerLevel > levelBefore && context->isObject[levelBefore + 1];
+  const int keepLevel = elementObjectOpen ? levelBefore + 1 : levelBefore;
+  while (context->containerLevel > keepLevel) dozidicrashjson_endContainer(context);
+  if (!elementObjectOpen) dozidicrashjson_beginObject(context, key);
   char errorBuff[100];
   dozidicrashfmt_format(errorBuff, sizeof(errorBuff), "Invalid JSON data: %s", dozidicrashjson_stringForError(jsonResult));
-  dozidicrashjson_beginObject(context, key);
   dozidicrashjson_addStringElement(context, "error", errorBuff, -1);
   dozidicrashjson_addStringElement(context, "json_data", jsonElement, -1);
-  dozidicrashjson_endContainer(context);
-  if (!closeLastContainer) dozidicrashjson_beginObject(context, key);
+  if (closeLastContainer) dozidicrashjson_endContainer(context);
 }
 
 void beginObject(const DozidiCrashReportWriter* writer, const char* key) {
