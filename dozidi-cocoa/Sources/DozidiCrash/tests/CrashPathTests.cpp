@@ -369,4 +369,33 @@ TEST_F(CrashPathTest, LocksHeldByStoppedThreadsDoNotBlockTheReport) {
   EXPECT_EQ(frameNames(*crashed).at(0), "crash_null_dereference");
 }
 
+TEST_F(CrashPathTest, ObjectsNearTheCrashAreDescribed) {
+  ASSERT_NO_FATAL_FAILURE(crash("introspect", SIGSEGV));
+  const json report = onlyReport(folder_.path());
+  ASSERT_TRUE(report.is_object());
+  const json objects = json::parse(readFile(folder_.file("objects.json")));
+  const json* crashed = crashedThread(report["crash"]["threads"]);
+  ASSERT_NE(crashed, nullptr);
+  bool sawLive = false, sawFreed = false;
+  for (const auto& item : (*crashed)["notable_addresses"].items()) {
+    const json& contents = item.value();
+    if (contents["address"] == objects["live"]) {
+      sawLive = true;
+      EXPECT_EQ(contents["type"], "objc_object");
+      EXPECT_EQ(contents["class"], "NSString");
+      EXPECT_EQ(contents["value"], "hello introspection");
+    }
+    if (contents["address"] == objects["freed"]) {
+      sawFreed = true;
+      EXPECT_EQ(contents["last_deallocated_obj"], "NSNumber");
+    }
+  }
+  EXPECT_TRUE(sawLive && sawFreed) << (*crashed)["notable_addresses"].dump(2);
+
+  const json& exception = report["process"]["last_dealloced_nsexception"];
+  EXPECT_EQ(exception["name"], "FreedException");
+  EXPECT_EQ(exception["referenced_object"]["address"], objects["live"]);
+  EXPECT_EQ(exception["referenced_object"]["value"], "hello introspection");
+}
+
 }  // namespace

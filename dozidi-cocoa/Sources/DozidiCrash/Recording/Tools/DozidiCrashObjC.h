@@ -24,7 +24,9 @@ enum DozidiCrashObjCClassType {
 struct DozidiCrashObjCIvar {
   const char* name;
   const char* type;
-  int index;
+  int index;  ///< in its class's own list
+  int offset;  ///< of its storage in an object
+  int size;
 };
 
 // Every operation runs during a crash: no allocation, no locks.
@@ -38,9 +40,12 @@ DozidiCrashObjCType dozidicrashobjc_objectType(const void* objectOrClassPtr);
 DozidiCrashObjCClassType dozidicrashobjc_objectClassType(const void* object);
 bool dozidicrashobjc_isValidObject(const void* object);
 int dozidicrashobjc_ivarList(const void* classPtr, DozidiCrashObjCIvar* dstIvars, int ivarsCount);
+/// Looks in the class and then up its superclasses.
 bool dozidicrashobjc_ivarNamed(const void* classPtr, const char* name, DozidiCrashObjCIvar* dst);
 /// The variable's bits, widened to 64.
 bool dozidicrashobjc_ivarValue(const void* objectPtr, int ivarIndex, std::uint64_t* dst);
+/// The bits of a variable found by dozidicrashobjc_ivarNamed, widened to 64.
+bool dozidicrashobjc_ivarValueOf(const void* objectPtr, const DozidiCrashObjCIvar* ivar, std::uint64_t* dst);
 /// Copies at most maxLength - 1 bytes and a NUL; returns the bytes copied, -1 when unreadable.
 int dozidicrashobjc_copyStringContents(const void* string, char* dst, int maxLength);
 double dozidicrashobjc_dateContents(const void* datePtr);

@@ -24,6 +24,7 @@
 #include "AllocationTrap.h"
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/DozidiCrashC.h"
 #include "platform/runtime/NSException.h"
+#include "platform/runtime/ObjectRuntime.h"
 
 namespace {
 
@@ -214,6 +215,13 @@ __attribute__((noinline)) void crash_stack_overflow() {
   crash_recurse(0);
 }
 
+// Keeps the two object pointers in its own frame, inside the stack window of the report.
+__attribute__((noinline)) void crash_with_objects_on_stack(runtime::id live, runtime::id freed) {
+  volatile std::uintptr_t locals[2] = {reinterpret_cast<std::uintptr_t>(live), reinterpret_cast<std::uintptr_t>(freed)};
+  allocationtrap_arm();
+  *g_nullPointer = static_cast<int>(locals[0] & 1);
+}
+
 __attribute__((noinline)) void* crash_on_signal(void*) {
   g_crashersReady.fetch_add(1);
   while (g_crashersReady.load() < 2) {
@@ -239,6 +247,10 @@ int main(int argc, char** argv) {
   dozidicrash_setUserInfoJSON("{\"child\":\"crash_child\"}");
   if (scenario == "threads-stopped") dozidicrash_setCrashNotifyCallback(writeCounterTwice);
   if (scenario == "callback-fault") dozidicrash_setCrashNotifyCallback(faultInCallback);
+  if (scenario == "introspect") {
+    dozidicrash_setIntrospectMemory(true);
+    dozidicrash_setMonitoring(kDozidiCrashDefaultMonitors | 0x100);
+  }
   const std::uint32_t active = dozidicrash_install("CrashChild", g_folder.c_str());
 
   pthread_t helpers[kHelperThreads];
@@ -275,6 +287,17 @@ int main(int argc, char** argv) {
   writeFile("child-facts.json", "{\"threads\": " + std::to_string(threads) + ", \"active_monitors\": " +
                                     std::to_string(active) + "}");
 
+  if (scenario == "introspect") {
+    runtime::id live = runtime::makeString("hello introspection");
+    runtime::id freed = runtime::makeNumber(7);
+    runtime::object_dispose(freed);
+    char reason[64];
+    std::snprintf(reason, sizeof(reason), "the string at %p", static_cast<void*>(live));
+    runtime::object_dispose(runtime::makeExceptionObject("FreedException", reason));
+    writeFile("objects.json", "{\"live\": " + std::to_string(reinterpret_cast<std::uintptr_t>(live)) +
+                                  ", \"freed\": " + std::to_string(reinterpret_cast<std::uintptr_t>(freed)) + "}");
+    crash_with_objects_on_stack(live, freed);
+  }
   if (scenario == "null") crash_null_dereference();
   if (scenario == "threads-stopped") crash_null_dereference();
   if (scenario == "callback-fault") crash_null_dereference();
