@@ -298,6 +298,22 @@ int main(int argc, char** argv) {
                                   ", \"freed\": " + std::to_string(reinterpret_cast<std::uintptr_t>(freed)) + "}");
     crash_with_objects_on_stack(live, freed);
   }
+  if (scenario == "twenty-threads") {
+    // Idle threads up to 20 in all; the fault's wall-clock time goes to "fault-time".
+    while (countThreads() < 20) {
+      pthread_t idle;
+      pthread_create(&idle, nullptr, [](void*) -> void* {
+        for (;;) pause();
+      }, nullptr);
+    }
+    const int fd = open((g_folder + "/fault-time").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    char digits[32];
+    const int length = std::snprintf(digits, sizeof(digits), "%lld", static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec);
+    (void)!write(fd, digits, static_cast<std::size_t>(length));
+    crash_null_dereference();
+  }
   if (scenario == "null") crash_null_dereference();
   if (scenario == "threads-stopped") crash_null_dereference();
   if (scenario == "callback-fault") crash_null_dereference();
