@@ -289,11 +289,12 @@ int main(int argc, char** argv) {
 
   if (scenario == "introspect") {
     runtime::id live = runtime::makeString("hello introspection");
-    runtime::id freed = runtime::makeNumber(7);
-    runtime::object_dispose(freed);
     char reason[64];
     std::snprintf(reason, sizeof(reason), "the string at %p", static_cast<void*>(live));
     runtime::object_dispose(runtime::makeExceptionObject("FreedException", reason));
+    // Freed last, so no later object takes its address or its slot in the zombie memory.
+    runtime::id freed = runtime::makeNumber(7);
+    runtime::object_dispose(freed);
     writeFile("objects.json", "{\"live\": " + std::to_string(reinterpret_cast<std::uintptr_t>(live)) +
                                   ", \"freed\": " + std::to_string(reinterpret_cast<std::uintptr_t>(freed)) + "}");
     crash_with_objects_on_stack(live, freed);
