@@ -294,6 +294,19 @@ TEST_F(CrashPathTest, UncaughtCppExceptionIsReportedWithTheThrowingStack) {
   EXPECT_TRUE(contains(frames, "crash_throw_runtime_error")) << ::testing::PrintToString(frames);
 }
 
+TEST_F(CrashPathTest, ThrowsOnOtherThreadsDoNotReplaceTheThrowingStack) {
+  // Another thread throws and catches without pause while this one throws for good.
+  ASSERT_NO_FATAL_FAILURE(crash("runtime-error-busy", SIGABRT));
+  const json report = onlyReport(folder_.path());
+  ASSERT_TRUE(report.is_object());
+  EXPECT_EQ(report["crash"]["error"]["reason"], "boom");
+  const json* crashed = crashedThread(report["crash"]["threads"]);
+  ASSERT_NE(crashed, nullptr);
+  const std::vector<std::string> frames = frameNames(*crashed);
+  EXPECT_TRUE(contains(frames, "crash_throw_runtime_error")) << ::testing::PrintToString(frames);
+  EXPECT_FALSE(contains(frames, "helper_throw_and_catch")) << ::testing::PrintToString(frames);
+}
+
 TEST_F(CrashPathTest, UncaughtObjectExceptionIsReportedOnceAndHandedToTheEarlierHandler) {
   ASSERT_NO_FATAL_FAILURE(crash("object-exception", SIGABRT));
   const json report = onlyReport(folder_.path());

@@ -197,6 +197,20 @@ __attribute__((noinline)) int crash_read_truncated_mapping(volatile const char* 
 
 __attribute__((noinline)) void crash_throw_runtime_error() { throw std::runtime_error("boom"); }
 
+std::atomic<int> g_caughtThrows{0};
+
+// Throws and catches without pause on its own thread.
+__attribute__((noinline)) void* helper_throw_and_catch(void*) {
+  for (;;) {
+    try {
+      throw std::logic_error("caught");
+    } catch (const std::logic_error&) {
+      g_caughtThrows.fetch_add(1);
+    }
+  }
+  return nullptr;
+}
+
 __attribute__((noinline)) void crash_raise_object_exception() {
   runtime::NSException("ChildTestException", "raised on purpose", foundation::Dictionary{{"key", "value"}}).raise();
 }
@@ -324,6 +338,13 @@ int main(int argc, char** argv) {
   if (scenario == "read-only") crash_write_read_only(readOnlyPage);
   if (scenario == "truncated-file") crash_read_truncated_mapping(beyondEnd);
   if (scenario == "runtime-error") crash_throw_runtime_error();
+  if (scenario == "runtime-error-busy") {
+    pthread_t thrower;
+    pthread_create(&thrower, nullptr, helper_throw_and_catch, nullptr);
+    while (g_caughtThrows.load() < 1000) {
+    }
+    crash_throw_runtime_error();
+  }
   if (scenario == "object-exception") crash_raise_object_exception();
   if (scenario == "stack-overflow") crash_stack_overflow();
   if (scenario == "two-threads") {
