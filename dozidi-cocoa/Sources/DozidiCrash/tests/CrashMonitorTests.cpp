@@ -245,9 +245,9 @@ TEST_F(CrashRegistryTest, InstallAppliesTheRequestOnceAndSaysWhatIsActive) {
   });
 }
 
-TEST_F(CrashRegistryTest, SignalMonitorThatCannotSetUpItsStackStaysOff) {
+TEST_F(CrashRegistryTest, MonitorsThatCannotSetUpStayOff) {
   EXPECT_IN_CHILD([] {
-    // No room for another mapping: the alternate stack cannot be made.
+    // No room for another mapping: neither the alternate stack nor the zombie memory can be made.
     rlimit limit{};
     getrlimit(RLIMIT_AS, &limit);
     std::ifstream status("/proc/self/status");
@@ -258,7 +258,7 @@ TEST_F(CrashRegistryTest, SignalMonitorThatCannotSetUpItsStackStaysOff) {
     }
     limit.rlim_cur = sizeKiB * 1024 + 16 * 1024;
     setrlimit(RLIMIT_AS, &limit);
-    dozidicrashcm_setActiveMonitors(DozidiCrashMonitorTypeSignal);
+    dozidicrashcm_setActiveMonitors(DozidiCrashMonitorTypeSignal | DozidiCrashMonitorTypeZombie);
     return dozidicrashcm_getActiveMonitors() == 0 && !dozidicrashcm_signal_getAPI()->isEnabled() ? 0 : 1;
   });
 }
