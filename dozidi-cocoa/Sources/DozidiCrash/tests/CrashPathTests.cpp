@@ -411,4 +411,17 @@ TEST_F(CrashPathTest, ObjectsNearTheCrashAreDescribed) {
   EXPECT_EQ(exception["referenced_object"]["value"], "hello introspection");
 }
 
+TEST_F(CrashPathTest, AttachmentCallbacksFillTheReportsAttachmentsFolder) {
+  ASSERT_NO_FATAL_FAILURE(crash("attachments", SIGSEGV));
+  std::vector<std::string> files = filesIn(folder_.file("Reports"));
+  ASSERT_EQ(files.size(), 2u) << ::testing::PrintToString(files);
+  if (!files[0].ends_with(".json")) std::swap(files[0], files[1]);
+  ASSERT_TRUE(files[0].ends_with(".json")) << files[0];
+  const std::string attachments = files[0].substr(0, files[0].size() - 5) + "-attachments";
+  EXPECT_EQ(files[1], attachments);
+  std::vector<std::string> saved = filesIn(folder_.file("Reports/" + attachments));
+  std::sort(saved.begin(), saved.end());
+  EXPECT_EQ(saved, (std::vector<std::string>{"screenshot", "view-hierarchy"}));
+}
+
 }  // namespace

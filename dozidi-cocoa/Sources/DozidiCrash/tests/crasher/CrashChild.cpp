@@ -155,6 +155,20 @@ void parkLockHolders() {
   }
 }
 
+// Attachment callbacks: each leaves a file named after itself in the folder it is given.
+void writeMarker(const char* folder, const char* name) {
+  char path[512];
+  std::size_t length = std::strlen(folder);
+  if (length + std::strlen(name) + 2 > sizeof(path)) return;
+  std::memcpy(path, folder, length);
+  path[length] = '/';
+  std::strcpy(path + length + 1, name);
+  const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd >= 0) close(fd);
+}
+void saveScreenshots(const char* folder) { writeMarker(folder, "screenshot"); }
+void saveViewHierarchy(const char* folder) { writeMarker(folder, "view-hierarchy"); }
+
 void previousUncaughtExceptionHandler(runtime::NSException*) { appendFile("uncaught-handler-calls", "x"); }
 
 }  // namespace
@@ -261,6 +275,10 @@ int main(int argc, char** argv) {
   dozidicrash_setUserInfoJSON("{\"child\":\"crash_child\"}");
   if (scenario == "threads-stopped") dozidicrash_setCrashNotifyCallback(writeCounterTwice);
   if (scenario == "callback-fault") dozidicrash_setCrashNotifyCallback(faultInCallback);
+  if (scenario == "attachments") {
+    dozidicrash_setSaveScreenshots(saveScreenshots);
+    dozidicrash_setSaveViewHierarchy(saveViewHierarchy);
+  }
   if (scenario == "introspect") {
     dozidicrash_setIntrospectMemory(true);
     dozidicrash_setMonitoring(kDozidiCrashDefaultMonitors | 0x100);
@@ -329,7 +347,7 @@ int main(int argc, char** argv) {
     (void)!write(fd, digits, static_cast<std::size_t>(length));
     crash_null_dereference();
   }
-  if (scenario == "null") crash_null_dereference();
+  if (scenario == "null" || scenario == "attachments") crash_null_dereference();
   if (scenario == "threads-stopped") crash_null_dereference();
   if (scenario == "callback-fault") crash_null_dereference();
   if (scenario == "abort") crash_abort();
