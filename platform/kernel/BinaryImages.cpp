@@ -260,9 +260,11 @@ void searchDynamicSymbols(const ImageLayout& layout, std::uint64_t target, Best*
   DynamicTables tables;
   if (!readDynamicTables(layout, &tables)) return;
   std::size_t count = dynamicSymbolCount(tables);
-  ElfW(Sym) chunk[64];
-  for (std::size_t i = 0; i < count; i += 64) {
-    std::size_t n = std::min<std::size_t>(64, count - i);
+  // Large chunks: each is one safe read (a system call), and a library has thousands of symbols.
+  constexpr std::size_t kChunk = 512;
+  ElfW(Sym) chunk[kChunk];
+  for (std::size_t i = 0; i < count; i += kChunk) {
+    std::size_t n = std::min<std::size_t>(kChunk, count - i);
     if (!copySafely(reinterpret_cast<const void*>(tables.symbols + i * sizeof(ElfW(Sym))), chunk, n * sizeof(ElfW(Sym)))) return;
     for (std::size_t j = 0; j < n; ++j) {
       if (!isNamedCode(chunk[j]) || (tables.stringsSize != 0 && chunk[j].st_name >= tables.stringsSize)) continue;

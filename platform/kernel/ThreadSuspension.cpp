@@ -46,7 +46,7 @@ std::int64_t nowNanoseconds() {
 }
 
 void sleepBriefly() {
-  timespec pause{0, 200000};
+  timespec pause{0, 20000};
   ::nanosleep(&pause, nullptr);
 }
 

@@ -1,7 +1,7 @@
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/DozidiCrashCachedData.h"
 
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashSymbolRebinding.h"
-#include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/detail/ToolsLog.h"
+#include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashLogger.h"
 #include "platform/kernel/BinaryImages.h"
 #include "platform/kernel/Threads.h"
 
@@ -76,7 +76,7 @@ bool refreshCachedThreadData() {
   kernel::ThreadId threads[kMaxCachedThreads];
   int count = kernel::listThreads(threads, kMaxCachedThreads);
   if (count < 0) {
-    DOZIDICRASH_TOOLS_LOG_ERROR("task_threads: %s", "cannot read /proc/self/task");
+    DOZIDICRASHLOG_ERROR("task_threads: %s", "cannot read /proc/self/task");
     delete fresh;
     return false;
   }

@@ -219,3 +219,21 @@ const char* dozidicrashcm_system_cpuArchitecture(std::int32_t cpuType, std::int3
     default: return nullptr;
   }
 }
+
+namespace {
+
+// The event's system facts have the same members in the same order as the gathered facts.
+static_assert(sizeof(DozidiCrash_MonitorContext{}.System) == sizeof(DozidiCrashSystemFacts));
+
+void addContextualInfoToEvent(DozidiCrash_MonitorContext* eventContext) {
+  if (const DozidiCrashSystemFacts* facts = dozidicrashcm_system_currentFacts()) {
+    std::memcpy(&eventContext->System, facts, sizeof(*facts));
+  }
+}
+
+constexpr DozidiCrashMonitorAPI kAPI = {dozidicrashcm_system_setEnabled, dozidicrashcm_system_isEnabled,
+                                        addContextualInfoToEvent};
+
+}  // namespace
+
+const DozidiCrashMonitorAPI* dozidicrashcm_system_getAPI() { return &kAPI; }

@@ -4,6 +4,7 @@
 // measured at each crash. On Linux the facts describe Linux: uname, /proc, ELF build-ids.
 
 #include <cstdint>
+#include "dozidi-cocoa/Sources/DozidiCrash/Recording/Monitors/DozidiCrashMonitor.h"
 
 /// The gathered facts, in report order. Texts are heap copies made at gathering, or null.
 struct DozidiCrashSystemFacts {
@@ -59,3 +60,6 @@ bool dozidicrashcm_system_isSimulatorBuild();
 
 /// The architecture name for a CPU type and subtype, or null.
 const char* dozidicrashcm_system_cpuArchitecture(std::int32_t cpuType, std::int32_t cpuSubType);
+
+/// The monitor's row for the registry: the switch, and the facts added to every event.
+const DozidiCrashMonitorAPI* dozidicrashcm_system_getAPI();

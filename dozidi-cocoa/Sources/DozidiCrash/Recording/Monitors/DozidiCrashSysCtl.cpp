@@ -1,6 +1,6 @@
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/Monitors/DozidiCrashSysCtl.h"
 
-#include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/detail/ToolsLog.h"
+#include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashLogger.h"
 #include "platform/kernel/SystemFacts.h"
 
 #include <net/if.h>
@@ -63,7 +63,7 @@ std::int32_t dozidicrashsysctl_int32ForName(const char* name) {
   if (std::strcmp(name, "hw.cputype") == 0 && cpu.type != 0) return cpu.type;
   if (std::strcmp(name, "hw.cpusubtype") == 0 && cpu.type != 0) return cpu.subtype;
   errno = ENOENT;
-  DOZIDICRASH_TOOLS_LOG_ERROR("Could not get %s value for %s: %s", "sysctlbyname(name, &value, &size, NULL, 0)", name, std::strerror(errno));
+  DOZIDICRASHLOG_ERROR("Could not get %s value for %s: %s", "sysctlbyname(name, &value, &size, NULL, 0)", name, std::strerror(errno));
   return 0;
 }
 
@@ -73,21 +73,21 @@ std::uint64_t dozidicrashsysctl_uint64ForName(const char* name) {
     if (total != 0) return total;
   }
   errno = ENOENT;
-  DOZIDICRASH_TOOLS_LOG_ERROR("Could not get %s value for %s: %s", "sysctlbyname(name, &value, &size, NULL, 0)", name, std::strerror(errno));
+  DOZIDICRASHLOG_ERROR("Could not get %s value for %s: %s", "sysctlbyname(name, &value, &size, NULL, 0)", name, std::strerror(errno));
   return 0;
 }
 
 int dozidicrashsysctl_stringForName(const char* name, char* value, int maxSize) {
   char text[257];
   if (!stringValue(name, text, sizeof text)) {
-    DOZIDICRASH_TOOLS_LOG_ERROR("Could not get %s value for %s: %s", "sysctlbyname(name, value, &size, NULL, 0)", name, std::strerror(errno));
+    DOZIDICRASHLOG_ERROR("Could not get %s value for %s: %s", "sysctlbyname(name, value, &size, NULL, 0)", name, std::strerror(errno));
     return 0;
   }
   int needed = static_cast<int>(std::strlen(text)) + 1;
   if (value == nullptr) return needed;
   if (maxSize < needed) {
     errno = ENOMEM;
-    DOZIDICRASH_TOOLS_LOG_ERROR("Could not get %s value for %s: %s", "sysctlbyname(name, value, &size, NULL, 0)", name, std::strerror(errno));
+    DOZIDICRASHLOG_ERROR("Could not get %s value for %s: %s", "sysctlbyname(name, value, &size, NULL, 0)", name, std::strerror(errno));
     return 0;
   }
   std::memcpy(value, text, static_cast<std::size_t>(needed));
@@ -100,7 +100,7 @@ timeval dozidicrashsysctl_timeval(int major, int minor) {
     if (value.tv_sec != 0) return value;
   }
   errno = ENOENT;
-  DOZIDICRASH_TOOLS_LOG_ERROR("Could not get timeval value for %d,%d: %s", major, minor, std::strerror(errno));
+  DOZIDICRASHLOG_ERROR("Could not get timeval value for %d,%d: %s", major, minor, std::strerror(errno));
   return timeval{};
 }
 
@@ -110,14 +110,14 @@ timeval dozidicrashsysctl_timevalForName(const char* name) {
     if (value.tv_sec != 0) return value;
   }
   errno = ENOENT;
-  DOZIDICRASH_TOOLS_LOG_ERROR("Could not get timeval value for %s: %s", name, std::strerror(errno));
+  DOZIDICRASHLOG_ERROR("Could not get timeval value for %s: %s", name, std::strerror(errno));
   return timeval{};
 }
 
 timeval dozidicrashsysctl_currentProcessStartTime() {
   timeval start{};
   if (!kernel::readProcessStartTime(&start)) {
-    DOZIDICRASH_TOOLS_LOG_ERROR("Could not get current process start time: %s", std::strerror(errno != 0 ? errno : ENOENT));
+    DOZIDICRASHLOG_ERROR("Could not get current process start time: %s", std::strerror(errno != 0 ? errno : ENOENT));
     return timeval{};
   }
   return start;
@@ -125,12 +125,12 @@ timeval dozidicrashsysctl_currentProcessStartTime() {
 
 bool dozidicrashsysctl_getMacAddress(const char* interfaceName, std::uint8_t* macAddress) {
   if (interfaceName == nullptr || if_nametoindex(interfaceName) == 0) {
-    DOZIDICRASH_TOOLS_LOG_ERROR("Could not get interface index for %s: %s", interfaceName != nullptr ? interfaceName : "(null)",
+    DOZIDICRASHLOG_ERROR("Could not get interface index for %s: %s", interfaceName != nullptr ? interfaceName : "(null)",
                                 std::strerror(errno != 0 ? errno : ENODEV));
     return false;
   }
   if (!kernel::readMacAddress(interfaceName, macAddress)) {
-    DOZIDICRASH_TOOLS_LOG_ERROR("Could not get interface data for %s: %s", interfaceName, std::strerror(errno));
+    DOZIDICRASHLOG_ERROR("Could not get interface data for %s: %s", interfaceName, std::strerror(errno));
     return false;
   }
   return true;

@@ -1,7 +1,7 @@
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashCPU.h"
 
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashMachineContext.h"
-#include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/detail/ToolsLog.h"
+#include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashLogger.h"
 #include "platform/kernel/ThreadState.h"
 #include "platform/kernel/ThreadSuspension.h"
 
@@ -10,7 +10,7 @@
 void dozidicrashcpu_getState(DozidiCrashMachineContext* context) {
   const kernel::ThreadState* saved = kernel::suspendedThreadState(static_cast<kernel::ThreadId>(context->thisThread));
   if (saved == nullptr) {
-    DOZIDICRASH_TOOLS_LOG_ERROR("thread_get_state: %s", "thread is not suspended");
+    DOZIDICRASHLOG_ERROR("thread_get_state: %s", "thread is not suspended");
     return;
   }
   std::memcpy(&context->machineContext, saved, sizeof context->machineContext);
@@ -32,7 +32,7 @@ const char* dozidicrashcpu_registerName(int index) { return kernel::registerName
 
 std::uint64_t dozidicrashcpu_registerValue(const DozidiCrashMachineContext* context, int index) {
   if (index < 0 || index >= kernel::registerCount()) {
-    DOZIDICRASH_TOOLS_LOG_ERROR("Invalid register number: %d", index);
+    DOZIDICRASHLOG_ERROR("Invalid register number: %d", index);
     return 0;
   }
   return kernel::registerValue(context->machineContext, index);
@@ -42,13 +42,13 @@ int dozidicrashcpu_numExceptionRegisters() { return kernel::exceptionRegisterCou
 
 const char* dozidicrashcpu_exceptionRegisterName(int index) {
   const char* name = kernel::exceptionRegisterName(index);
-  if (name == nullptr) DOZIDICRASH_TOOLS_LOG_ERROR("Invalid register number: %d", index);
+  if (name == nullptr) DOZIDICRASHLOG_ERROR("Invalid register number: %d", index);
   return name;
 }
 
 std::uint64_t dozidicrashcpu_exceptionRegisterValue(const DozidiCrashMachineContext* context, int index) {
   if (index < 0 || index >= kernel::exceptionRegisterCount()) {
-    DOZIDICRASH_TOOLS_LOG_ERROR("Invalid register number: %d", index);
+    DOZIDICRASHLOG_ERROR("Invalid register number: %d", index);
     return 0;
   }
   return kernel::exceptionRegisterValue(context->machineContext, index);

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <vector>
 
@@ -127,14 +128,23 @@ std::optional<std::string> dozidicrashfu_readEntireFile(const char* path, std::i
 }
 
 bool dozidicrashfu_makePath(const char* path) {
-  std::string prefix(path);
-  for (std::size_t i = 1; i <= prefix.size(); ++i) {
-    if (i < prefix.size() && prefix[i] != '/') continue;
-    const std::string part = prefix.substr(0, i);
-    if (::mkdir(part.c_str(), S_IRWXU) != 0 && errno != EEXIST) {
-      DOZIDICRASHLOG_ERROR("Could not create directory %s: %s", part.c_str(), dozidicrashfmt_errorText(errno));
-      return false;
-    }
+  // A stack copy, cut at each separator in turn: this runs in the crash path too (the
+  // attachments folder), where nothing may be allocated.
+  char prefix[PATH_MAX];
+  const std::size_t length = std::strlen(path);
+  if (length >= sizeof(prefix)) {
+    DOZIDICRASHLOG_ERROR("Could not create directory %s: %s", path, dozidicrashfmt_errorText(ENAMETOOLONG));
+    return false;
+  }
+  std::memcpy(prefix, path, length + 1);
+  for (std::size_t i = 1; i <= length; ++i) {
+    if (i < length && prefix[i] != '/') continue;
+    const char saved = prefix[i];
+    prefix[i] = '\0';
+    const bool made = ::mkdir(prefix, S_IRWXU) == 0 || errno == EEXIST;
+    if (!made) DOZIDICRASHLOG_ERROR("Could not create directory %s: %s", prefix, dozidicrashfmt_errorText(errno));
+    prefix[i] = saved;
+    if (!made) return false;
   }
   return true;
 }

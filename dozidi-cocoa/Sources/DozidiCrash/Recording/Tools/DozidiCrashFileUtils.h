@@ -25,6 +25,7 @@ bool dozidicrashfu_readBytesFromFD(int fd, char* buffer, int length);
 std::optional<std::string> dozidicrashfu_readEntireFile(const char* path, std::int64_t maxLength);
 
 /// Creates every missing directory of `path` (mode 0700). An existing entry is fine.
+/// Runs during a crash: no allocation, no locks.
 bool dozidicrashfu_makePath(const char* path);
 
 /// Runs during a crash: no allocation, no locks.

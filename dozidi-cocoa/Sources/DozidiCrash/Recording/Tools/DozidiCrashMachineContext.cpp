@@ -3,7 +3,7 @@
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashAsyncCaller.h"
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashCPU.h"
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashStackCursor.h"
-#include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/detail/ToolsLog.h"
+#include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashLogger.h"
 #include "platform/kernel/BinaryImages.h"
 #include "platform/kernel/SafeMemory.h"
 #include "platform/kernel/ThreadSuspension.h"
@@ -30,12 +30,12 @@ void fillThreadList(DozidiCrashMachineContext* context) {
   kernel::ThreadId threads[kDozidiCrashMaxContextThreads];
   int count = kernel::listThreads(threads, kDozidiCrashMaxContextThreads);
   if (count < 0) {
-    DOZIDICRASH_TOOLS_LOG_ERROR("task_threads: %s", "cannot read /proc/self/task");
+    DOZIDICRASHLOG_ERROR("task_threads: %s", "cannot read /proc/self/task");
     context->threadCount = 0;
     return;
   }
   if (count > kDozidiCrashMaxContextThreads) {
-    DOZIDICRASH_TOOLS_LOG_ERROR("Thread count %d is higher than maximum of %d", count, kDozidiCrashMaxContextThreads);
+    DOZIDICRASHLOG_ERROR("Thread count %d is higher than maximum of %d", count, kDozidiCrashMaxContextThreads);
     count = kDozidiCrashMaxContextThreads;
   }
   for (int i = 0; i < count; ++i) context->allThreads[i] = static_cast<DozidiCrashThread>(threads[i]);
@@ -134,7 +134,7 @@ void dozidicrashmc_suspendEnvironment(DozidiCrashThread** threadsOut, int* count
   for (int pass = 0; pass < kSuspendPasses; ++pass) {
     int count = kernel::listThreads(gListScratch, kMaxSuspendedThreads);
     if (count < 0) {
-      DOZIDICRASH_TOOLS_LOG_ERROR("task_threads: %s", "cannot read /proc/self/task");
+      DOZIDICRASHLOG_ERROR("task_threads: %s", "cannot read /proc/self/task");
       if (pass == 0) return;
       break;
     }
@@ -151,7 +151,7 @@ void dozidicrashmc_suspendEnvironment(DozidiCrashThread** threadsOut, int* count
     kernel::suspendThreads(gListScratch, added, gStoppedScratch);
     for (int i = 0; i < added; ++i) {
       if (!gStoppedScratch[i] && gListScratch[i] != kernel::currentThreadId()) {
-        DOZIDICRASH_TOOLS_LOG_ERROR("thread_suspend (%08x): %s", static_cast<unsigned>(gListScratch[i]), "no answer to the suspend signal");
+        DOZIDICRASHLOG_ERROR("thread_suspend (%08x): %s", static_cast<unsigned>(gListScratch[i]), "no answer to the suspend signal");
       }
     }
     known += added;
@@ -162,7 +162,7 @@ void dozidicrashmc_suspendEnvironment(DozidiCrashThread** threadsOut, int* count
 
 void dozidicrashmc_resumeEnvironment(DozidiCrashThread* threads, int count) {
   if (threads == nullptr || count == 0) {
-    DOZIDICRASH_TOOLS_LOG_ERROR("we should call dozidicrashmc_suspendEnvironment() first");
+    DOZIDICRASHLOG_ERROR("we should call dozidicrashmc_suspendEnvironment() first");
     return;
   }
   kernel::resumeThreads();

@@ -55,6 +55,14 @@ bool advanceList(DozidiCrashStackCursor* cursor) {
   return yield(cursor, dozidicrashcpu_normaliseInstructionPointer(entry), false);
 }
 
+// A list whose first entry is where the thread was executing, not a return address.
+bool advanceUnwoundList(DozidiCrashStackCursor* cursor) {
+  const bool isFirst = cursor->asyncCallerWalk == nullptr && cursor->state.currentDepth == 0;
+  if (!advanceList(cursor)) return false;
+  if (isFirst && cursor->stackEntry.address != kDozidiCrashAsyncMarker) cursor->state.isInstructionAddress = true;
+  return true;
+}
+
 void resetThread(DozidiCrashStackCursor* cursor) {
   dozidicrashsc_resetCursor(cursor);
   auto& thread = cursor->context.thread;
@@ -137,6 +145,32 @@ __attribute__((noinline)) void dozidicrashsc_initSelfThread(DozidiCrashStackCurs
   dozidicrashsc_initWithBacktrace(cursor, cursor->context.list.storage, length, skipEntries + callerIndex);
   for (int i = 0; i < length; ++i) cursor->context.list.storage[i] = reinterpret_cast<std::uintptr_t>(frames[i]);
   cursor->asyncCaller = dozidicrash_get_async_caller_for_thread(dozidicrashthread_self());
+}
+
+void dozidicrashsc_initWithSignalUnwind(DozidiCrashStackCursor* cursor, int maxStackDepth,
+                                        const DozidiCrashMachineContext* machineContext) {
+  void* frames[kDozidiCrashMaxBacktraceEntries];
+  const int length = ::backtrace(frames, kDozidiCrashMaxBacktraceEntries);
+  const std::uint64_t instructionAddress = dozidicrashcpu_instructionAddress(machineContext);
+  int start = -1;
+  for (int i = 0; i < length; ++i) {
+    if (reinterpret_cast<std::uintptr_t>(frames[i]) == instructionAddress) {
+      start = i;
+      break;
+    }
+  }
+  if (start < 0) {
+    dozidicrashsc_initWithMachineContext(cursor, maxStackDepth, machineContext);
+    return;
+  }
+  int count = length - start;
+  if (count > maxStackDepth) count = maxStackDepth;
+  dozidicrashsc_initCursor(cursor, dozidicrashsc_resetCursor, advanceUnwoundList);
+  for (int i = 0; i < count; ++i) cursor->context.list.storage[i] = reinterpret_cast<std::uintptr_t>(frames[start + i]);
+  cursor->context.list.addresses = cursor->context.list.storage;
+  cursor->context.list.length = count;
+  cursor->context.list.skipEntries = 0;
+  cursor->asyncCaller = dozidicrash_get_async_caller_for_thread(machineContext->thisThread);
 }
 
 void dozidicrashsc_initWithMachineContext(DozidiCrashStackCursor* cursor, int maxStackDepth,

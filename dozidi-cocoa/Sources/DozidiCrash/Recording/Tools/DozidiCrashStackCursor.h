@@ -84,6 +84,15 @@ void dozidicrashsc_initSelfThread(DozidiCrashStackCursor* cursor, int skipEntrie
 void dozidicrashsc_initWithMachineContext(DozidiCrashStackCursor* cursor, int maxStackDepth,
                                           const DozidiCrashMachineContext* machineContext);
 
+/// A cursor over the stack of the thread that a signal interrupted, called from that signal's
+/// handler with the context built from it: the stack is unwound with the call-frame information
+/// of each image (so frames of code built without frame pointers are found too), starting at the
+/// interrupted instruction; at most `maxStackDepth` frames, then the async caller. When the
+/// unwind does not pass through the interrupted instruction, the frame-pointer walk is used.
+/// Runs during a crash: no allocation, no locks (the unwinder was prepared at install).
+void dozidicrashsc_initWithSignalUnwind(DozidiCrashStackCursor* cursor, int maxStackDepth,
+                                        const DozidiCrashMachineContext* machineContext);
+
 /// Names the current entry: the marker by its fixed name; a thread's first frame at its own
 /// address; a return address at address - 1 (inside the call instruction). False (fields
 /// cleared) when no image holds the address.
