@@ -3,6 +3,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <deque>
+#include <mutex>
 #include <regex>
 #include <string>
 #include <thread>
@@ -17,12 +19,15 @@
 #include "dozidi-cocoa/Sources/Dozidi/DozidiHttpTransport.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiNSURLRequestBuilder.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiOptions.h"
+#include "dozidi-cocoa/Sources/Dozidi/DozidiReachability.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiRequestManager.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiSerialization.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiSession.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiTransportFactory.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/JSONSerialization.h"
+#include "platform/dispatch/DispatchQueue.h"
+#include "platform/foundation/URLResponse.h"
 #include "platform/foundation/URLSession.h"
 #include "platform/foundation/tests/TemporaryDeviceRoot.h"
 #include "testing/IngestionServer.h"
@@ -94,7 +99,9 @@ class ReporterTransportTests : public foundation::testing::TemporaryDeviceRoot {
   std::string plainDsn() const { return server.dsn(kKey, "/42"); }
   std::string secretDsn() const { return server.dsn("k:s3cr3t", "/sub/dir/42"); }
 
-  void start(const std::string& dsn, std::uint64_t maxCacheItems = 30) {
+  void start(const std::string& dsn, std::uint64_t maxCacheItems = 30,
+             std::shared_ptr<DozidiRequestManager> requestManager = nullptr,
+             std::shared_ptr<DozidiReachability> reachability = nullptr) {
     transport.reset();
     options = DozidiOptions::create();
     options->setDsn(dsn);
@@ -104,10 +111,10 @@ class ReporterTransportTests : public foundation::testing::TemporaryDeviceRoot {
     auto session = foundation::URLSession::create(foundation::URLSessionConfiguration::ephemeralSessionConfiguration());
     auto rateLimits = std::make_shared<DozidiDefaultRateLimits>(DozidiRetryAfterHeaderParser(DozidiHttpDateParser()),
                                                                 DozidiRateLimitParser());
+    if (!requestManager) requestManager = DozidiQueueableRequestManager::initWithSession(session);
     transport = DozidiHttpTransport::initWithOptions(
-        options, fileManager, DozidiQueueableRequestManager::initWithSession(session),
-        std::make_shared<DozidiNSURLRequestBuilder>(), rateLimits, std::make_shared<DozidiEnvelopeRateLimit>(rateLimits),
-        ImmediateQueueWrapper::make(), nullptr);
+        options, fileManager, requestManager, std::make_shared<DozidiNSURLRequestBuilder>(), rateLimits,
+        std::make_shared<DozidiEnvelopeRateLimit>(rateLimits), ImmediateQueueWrapper::make(), std::move(reachability));
   }
 
   std::shared_ptr<const DozidiEnvelope> sendEvent() {
@@ -390,6 +397,142 @@ TEST_F(ReporterTransportTests, FlushAnswersWithinItsTimeOutOnlyAndOneAtATime) {
   flush();
   EXPECT_TRUE(storedFiles().empty());
   EXPECT_EQ(server.requests().size(), 2u);
+}
+
+// Answers without a network: each request gets the next scripted outcome at once.
+struct ScriptedRequests final : DozidiRequestManager {
+  struct Outcome {
+    std::optional<int> status;  // none: no answer at all
+    bool error;
+  };
+  std::mutex lock;
+  std::deque<Outcome> script;
+  std::vector<std::string> bodies;  // the envelope text of each request
+
+  bool isReady() override { return true; }
+  void addRequest(foundation::URLRequest request, DozidiRequestOperationFinished completionHandler) override {
+    Outcome outcome{200, false};
+    {
+      std::lock_guard guard(lock);
+      bodies.push_back(gunzip(std::string(request.httpBody()->view())));
+      if (!script.empty()) {
+        outcome = script.front();
+        script.pop_front();
+      }
+    }
+    std::shared_ptr<foundation::HTTPURLResponse> response;
+    if (outcome.status) {
+      response = std::make_shared<foundation::HTTPURLResponse>(request.url(), *outcome.status,
+                                                               foundation::HTTPHeaderFields());
+    }
+    std::optional<foundation::Error> error;
+    if (outcome.error) error = foundation::Error("NSURLErrorDomain", -1005);
+    completionHandler(std::move(response), std::move(error));
+  }
+};
+
+/// "category:reason:quantity" of each discarded-event entry of the envelope's client report.
+std::vector<std::string> reported(const std::string& text) {
+  std::vector<std::string> entries;
+  const auto envelope = DozidiSerialization::envelopeWithData(text);
+  for (const auto& item : envelope->items()) {
+    if (item->header().type != "client_report") continue;
+    const auto report = foundation::JSONSerialization::JSONObjectWithData(item->data().view());
+    for (const auto& event : *(*report->dictionary())["discarded_events"].array()) {
+      const auto& entry = *event.dictionary();
+      entries.push_back(*entry["category"].string() + ":" + *entry["reason"].string() + ":" +
+                        std::to_string(*entry["quantity"].asInt64()));
+    }
+  }
+  return entries;
+}
+
+// Items are counted as lost to the network only when their file is deleted undelivered: an
+// error that came with an answer other than 429. A 429, a plain 500 or no answer counts nothing.
+TEST_F(ReporterTransportTests, WhatTheAnswerCountsAsLost) {
+  auto requests = std::make_shared<ScriptedRequests>();
+  // The envelope that gets no answer is tried twice: by its own cycle and by the flush's.
+  requests->script = {{500, true},          {200, false}, {500, false}, {std::nullopt, true},
+                      {std::nullopt, true}, {200, false}, {429, true}};
+  start(plainDsn(), 30, requests);
+  auto event = DozidiEvent::initWithLevel(DozidiEventLevel::Error);
+  const DozidiEnvelope withAttachment(
+      DozidiEnvelopeHeader(event->eventId),
+      {DozidiEnvelopeItem::initWithEvent(*event), std::make_shared<DozidiEnvelopeItem>(
+                                                      DozidiEnvelopeItemHeader{"attachment", 1, "a.txt", std::nullopt},
+                                                      foundation::Data("a"))});
+  transport->sendEnvelope(std::make_shared<const DozidiEnvelope>(withAttachment));
+  flush();
+  EXPECT_TRUE(storedFiles().empty());
+  for (int i = 0; i < 3; ++i) {
+    sendSession();
+    flush();
+  }
+  // The one without an answer is still there; it goes with the next cycle.
+  EXPECT_EQ(storedFiles().size(), 1u);
+  flush();
+  EXPECT_TRUE(storedFiles().empty());
+  sendSession();
+  flush();
+  clock->advance(60);  // past the 429's limit
+  sendSession();
+  flush();
+  ASSERT_EQ(requests->bodies.size(), 8u);
+  EXPECT_EQ(reported(requests->bodies[1]), (std::vector<std::string>{"attachment:network_error:1",
+                                                                     "error:network_error:1"}));
+  for (std::size_t i = 2; i < requests->bodies.size(); ++i) EXPECT_TRUE(reported(requests->bodies[i]).empty()) << i;
+
+  // With client reports off nothing is counted at all.
+  options->sendClientReports = false;
+  requests->script = {{500, true}};
+  sendEvent();
+  flush();
+  sendSession();
+  flush();
+  EXPECT_TRUE(reported(requests->bodies.back()).empty());
+}
+
+// A stand-in for the system's network watch that the test reports through.
+struct Watch {
+  std::mutex lock;
+  DozidiReachabilityTarget::Callback callback;
+  std::shared_ptr<dispatch::DispatchQueue> queue;
+  void report(std::uint32_t flags) {
+    std::lock_guard guard(lock);
+    if (queue) queue->async([callback = callback, flags] { callback(flags); });
+  }
+};
+
+class WatchTarget final : public DozidiReachabilityTarget {
+ public:
+  explicit WatchTarget(std::shared_ptr<Watch> watch) : watch_(std::move(watch)) {}
+  void schedule(Callback callback, std::shared_ptr<dispatch::DispatchQueue> queue) override {
+    std::lock_guard guard(watch_->lock);
+    watch_->callback = std::move(callback);
+    watch_->queue = std::move(queue);
+  }
+  void unschedule() override {
+    std::lock_guard guard(watch_->lock);
+    watch_->callback = nullptr;
+    watch_->queue = nullptr;
+  }
+
+ private:
+  std::shared_ptr<Watch> watch_;
+};
+
+TEST_F(ReporterTransportTests, WhenTheNetworkComesBackTheCacheIsSent) {
+  auto watch = std::make_shared<Watch>();
+  start(plainDsn(), 30, nullptr,
+        DozidiReachability::create([watch](const std::string&) { return std::make_unique<WatchTarget>(watch); }));
+  server.stop();
+  const auto envelope = sendEvent();
+  flush();
+  ASSERT_TRUE(server.start());
+  watch->report(0);
+  watch->report(kDozidiReachabilityFlagsReachable);
+  ASSERT_TRUE(server.waitForRequests(1, 30s));
+  EXPECT_EQ(sent(), std::vector<std::string>{summary(*envelope)});
 }
 
 TEST_F(ReporterTransportTests, TheFactoryAssemblesAWorkingTransport) {
