@@ -34,15 +34,20 @@ std::shared_ptr<DozidiHttpTransport> DozidiHttpTransport::initWithOptions(
   transport->sendAllCachedEnvelopes();
 
   if (transport->reachability_) {
+    // The cycle starts on the transport's queue: a report never holds the transport, so the
+    // transport is never released (and its watch stopped) from inside a report.
     std::weak_ptr<DozidiHttpTransport> weak = transport;
+    auto queue = transport->dispatchQueue_;
     transport->reachability_->monitorURL(*foundation::URL::parse(kReachabilityURL),
-                                         [weak](bool connected, const std::string&) {
+                                         [weak, queue](bool connected, const std::string&) {
                                            if (!connected) {
                                              DOZIDI_LOG_DEBUG("Lost internet connection.");
                                              return;
                                            }
                                            DOZIDI_LOG_DEBUG("Internet connection is back.");
-                                           if (auto self = weak.lock()) self->sendAllCachedEnvelopes();
+                                           queue->dispatchAsyncWithBlock([weak] {
+                                             if (auto self = weak.lock()) self->sendAllCachedEnvelopes();
+                                           });
                                          });
   }
   return transport;
