@@ -6,6 +6,7 @@
 
 #include "LogCapture.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiCurrentDate.h"
+#include "dozidi-cocoa/Sources/Dozidi/DozidiDispatchQueueWrapper.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiDsn.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiEnvelope.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiError.h"
@@ -14,9 +15,11 @@
 #include "dozidi-cocoa/Sources/Dozidi/DozidiOptions.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiSerialization.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiSession.h"
+#include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/JSONSerialization.h"
 #include "platform/foundation/tests/TemporaryDeviceRoot.h"
+#include "testing/ScopedManualClock.h"
 
 namespace {
 
@@ -185,6 +188,22 @@ TEST_F(ReporterFileManagerTests, AgeCleanupRemovesOnlyWhatIsOlderThanNinetyDaysI
   EXPECT_FALSE(files().fileExists(theirs));
   EXPECT_TRUE(logged(log, "Removed envelope at path " + theirs + " because it was older than 90 days"));
   EXPECT_TRUE(deleted->categories.empty());
+}
+
+TEST_F(ReporterFileManagerTests, AgeCleanupRunsTenSecondsAfterStart) {
+  const auto stale = *make()->storeEnvelope(*eventEnvelope());
+  clock->now = files().attributesOfItem(stale)->creationDate.addingTimeInterval(365 * 86400.0);
+  testing_support::ScopedManualClock processClock;
+  auto options = DozidiOptions::create();
+  options->setDsn(std::string(kDsn));
+  const auto queue = DozidiDispatchQueueWrapper::create();
+  auto manager = DozidiFileManager::initWithOptions(*options, clock, queue, nullptr);
+  processClock->advance(9.9);
+  queue->queue()->sync([] {});
+  EXPECT_TRUE(files().fileExists(stale));
+  processClock->advance(0.1);
+  queue->queue()->sync([] {});
+  EXPECT_FALSE(files().fileExists(stale));
 }
 
 TEST_F(ReporterFileManagerTests, AnUnreadableEntryAtTheHeadDoesNotHideTheNextEnvelope) {
