@@ -3,8 +3,11 @@
 #include <chrono>
 
 #include "dozidi-cocoa/Sources/Dozidi/DozidiDsn.h"
+#include "dozidi-cocoa/Sources/Dozidi/DozidiEvent.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiFoundationHelpers.h"
+#include "dozidi-cocoa/Sources/Dozidi/DozidiLog.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiMeta.h"
+#include "dozidi-cocoa/Sources/Dozidi/DozidiSerialization.h"
 #include "platform/foundation/Data.h"
 #include "platform/foundation/Error.h"
 
@@ -52,4 +55,17 @@ std::optional<foundation::URLRequest> DozidiNSURLRequest::initStoreRequestWithDs
                                                                                  const foundation::Data& data,
                                                                                  foundation::Error* error) {
   return makeRequest(dsn, *dsn.getStoreEndpoint(), "application/json", data, error);
+}
+
+std::optional<foundation::URLRequest> DozidiNSURLRequest::initStoreRequestWithDsn(const DozidiDsn& dsn,
+                                                                                 DozidiEvent& event,
+                                                                                 foundation::Error* error) {
+  const auto json = DozidiSerialization::dataWithJSONObject(foundation::Value(event.serialize()), error);
+  if (!json) return std::nullopt;
+  if (DozidiLog::isDebug()) {
+    DOZIDI_LOG_DEBUG("Sending JSON -------------------------------");
+    DOZIDI_LOG_DEBUG(std::string(json->view()));
+    DOZIDI_LOG_DEBUG("--------------------------------------------");
+  }
+  return initStoreRequestWithDsn(dsn, *json, error);
 }

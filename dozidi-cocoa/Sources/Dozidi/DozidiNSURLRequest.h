@@ -9,6 +9,7 @@ class Data;
 class Error;
 }  // namespace foundation
 class DozidiDsn;
+class DozidiEvent;
 
 /// The requests that carry data to the reporting service.
 class DozidiNSURLRequest {
@@ -27,6 +28,12 @@ class DozidiNSURLRequest {
   /// The same for `data` as JSON to the DSN's store endpoint.
   static std::optional<foundation::URLRequest> initStoreRequestWithDsn(const DozidiDsn& dsn,
                                                                       const foundation::Data& data,
+                                                                      foundation::Error* error);
+
+  /// The event's JSON as a store request. None, with `error` set when given, when the event
+  /// cannot be written as JSON (code 104, "Event cannot be converted to JSON") or compressed.
+  /// With debug logging on, the JSON text is logged first.
+  static std::optional<foundation::URLRequest> initStoreRequestWithDsn(const DozidiDsn& dsn, DozidiEvent& event,
                                                                       foundation::Error* error);
 
   /// "Dozidi dozidi_version=7,dozidi_client=<name>/<version>,dozidi_timestamp=<seconds>,

@@ -12,6 +12,7 @@
 #include "platform/foundation/HTTPHeaderFields.h"
 #include "platform/foundation/URL.h"
 #include "platform/foundation/URLResponse.h"
+#include "testing/ScopedLocale.h"
 #include "testing/ScopedManualClock.h"
 
 using foundation::Data;
@@ -120,6 +121,8 @@ TEST(ReporterRateLimitTests, HeaderParsersComputeDatesFromTheClock) {
       {" 3 0 : e r r o r ;\nsession : org", {{Category::Error, 30}, {Category::Session, 30}}},
       {"45", {{Category::All, 45}}},
       {"10:;error", {{Category::All, 10}, {Category::Error, 10}}},
+      {"60:user_report, 60:wrong;Error", {}},
+      {"90:session:organization:quota_exceeded:extra", {{Category::Session, 90}}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.header);
@@ -137,6 +140,15 @@ TEST(ReporterRateLimitTests, HeaderParsersComputeDatesFromTheClock) {
     EXPECT_EQ(retryAfter.parse(std::string(nothing)), std::nullopt);
   }
   EXPECT_EQ(retryAfter.parse(std::nullopt), std::nullopt);
+}
+
+// Day and month names of HTTP dates are English whatever the user's language.
+TEST(ReporterRateLimitTests, HttpDatesParseUnderAGermanLocale) {
+  testing_support::ScopedLocale german("de_DE.UTF-8");
+  if (!german.active()) GTEST_SKIP() << german.whyNot();
+  const DozidiRetryAfterHeaderParser retryAfter{DozidiHttpDateParser()};
+  EXPECT_EQ(retryAfter.parse("Wed, 21 Oct 2015 07:28:00 GMT"), foundation::Date::fromTimeIntervalSince1970(1445412480));
+  EXPECT_EQ(retryAfter.parse("Mi, 21 Okt 2015 07:28:00 GMT"), std::nullopt);
 }
 
 struct Dropped : DozidiEnvelopeRateLimitDelegate {
