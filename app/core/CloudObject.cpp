@@ -95,11 +95,17 @@ std::string CloudObject::localFileName(std::string_view lastPathComponent) const
   return name;
 }
 
-std::optional<URL> CloudObject::cachesURL(std::string_view fileName) {
-  if (!foundation::DeviceRoot::isPlainName(fileName)) return std::nullopt;
+std::optional<URL> CloudObject::cachesFolderURL() {
   auto container = foundation::FileManager::defaultManager().containerURL(kAppGroupIdentifier);
   if (!container) return std::nullopt;
-  return container->appendingPathComponent("Library/Caches", true).appendingPathComponent(fileName);
+  return container->appendingPathComponent("Library/Caches", true);
+}
+
+std::optional<URL> CloudObject::cachesURL(std::string_view fileName) {
+  if (!foundation::DeviceRoot::isPlainName(fileName)) return std::nullopt;
+  auto folder = cachesFolderURL();
+  if (!folder) return std::nullopt;
+  return folder->appendingPathComponent(fileName);
 }
 
 std::optional<URL> CloudObject::attachmentCacheURL() const {

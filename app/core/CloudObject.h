@@ -1,13 +1,20 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "TovelCommon/URLSessionExtensions.h"
 #include "platform/foundation/Date.h"
 #include "platform/foundation/URL.h"
 #include "platform/foundation/ValueFwd.h"
+
+namespace uikit {
+struct CGSize;
+class UIImage;
+}  // namespace uikit
 
 namespace fendrel {
 
@@ -56,6 +63,23 @@ class CloudObject {
   /// `fileName` in the cache folder "Library/Caches" of the app group's container; none when there
   /// is no container, or when `fileName` could not stand as one file name in that folder.
   static std::optional<foundation::URL> cachesURL(std::string_view fileName);
+  /// The cache file name of a catalogue icon: the components of `iconUrl`'s path, as they stand
+  /// in the URL (percent-encoded, so no component can hold a separator), joined with "_", without
+  /// the root: "https://host/img/a.png" gives "img_a.png". None when that leaves no name that can
+  /// stand as one file name: an empty path, "." or "..", or more than 255 bytes.
+  static std::optional<std::string> iconCacheFileName(const foundation::URL& iconUrl);
+  /// The cache file of a catalogue icon, in the same folder as the rule files. The screen that
+  /// reads icons and iconLoaded, which writes them, both go through it. None without a container
+  /// or a file name, and whenever the joined URL would not lie directly in the cache folder.
+  static std::optional<foundation::URL> iconCacheURL(const foundation::URL& iconUrl);
+  /// Completion of a catalogue icon's data task. On success it writes the data atomically to
+  /// `iconFileURL` (creating its folders; a failed write is dropped, as the icon is only a cache)
+  /// and decodes a thumbnail for `size` points (tovel::downsample), handing it to `completion` on
+  /// the main queue when an image could be made. On failure nothing happens and the completion
+  /// is not called. Any thread.
+  static void iconLoaded(const foundation::Result<tovel::DataWithBaggage>& result, const foundation::URL& iconFileURL,
+                         const uikit::CGSize& size, std::function<void(std::shared_ptr<uikit::UIImage>)> completion);
+
   /// The cached rule file of the list when a file exists there (only existence is checked).
   std::optional<foundation::URL> existingAttachmentURL() const;
 
@@ -70,6 +94,8 @@ class CloudObject {
 
  private:
   CloudObject(Kind kind, foundation::URL iconUrl) : kind_(kind), iconUrl_(std::move(iconUrl)) {}
+  /// The folder "Library/Caches" of the app group's container; none without a container.
+  static std::optional<foundation::URL> cachesFolderURL();
   /// The cache URL of the attachment, whether or not the file exists.
   std::optional<foundation::URL> attachmentCacheURL() const;
 

@@ -34,8 +34,8 @@ class UIImageView : public UIView {
   double animationDuration = 0;
   /// Cycles to run; 0 repeats for ever.
   int animationRepeatCount = 0;
-  void startAnimating();
-  void stopAnimating();
+  virtual void startAnimating();
+  virtual void stopAnimating();
   /// True from startAnimating until stopAnimating or the last repeat ends.
   bool isAnimating() const;
   /// What the view shows now: the frame of the animation while it runs, else the image.
