@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+#include "dozidi-cocoa/Sources/DozidiCrash/Recording/Monitors/DozidiCrashSystemFacts.h"
+
 struct DozidiCrashMachineContext;
 struct DozidiCrashStackCursor;
 
@@ -67,39 +69,7 @@ struct DozidiCrash_MonitorContext {
   } AppState;
 
   /// The system monitor's facts, gathered when it is enabled; the memory figures per event.
-  struct {
-    const char* systemName;
-    const char* systemVersion;
-    const char* machine;
-    const char* model;
-    const char* kernelVersion;
-    const char* osVersion;
-    bool isJailbroken;
-    const char* bootTime;
-    const char* appStartTime;
-    const char* executablePath;
-    const char* executableName;
-    const char* bundleID;
-    const char* bundleName;
-    const char* bundleVersion;
-    const char* bundleShortVersion;
-    const char* appID;
-    const char* cpuArchitecture;
-    std::int32_t cpuType;
-    std::int32_t cpuSubType;
-    std::int32_t binaryCPUType;
-    std::int32_t binaryCPUSubType;
-    const char* processName;
-    std::int32_t processID;
-    std::int32_t parentProcessID;
-    const char* deviceAppHash;
-    const char* buildType;
-    std::uint64_t storageSize;
-    std::uint64_t freeStorageSize;
-    std::uint64_t memorySize;
-    std::uint64_t freeMemory;
-    std::uint64_t usableMemory;
-  } System;
+  DozidiCrashSystemFacts System;
 
   struct {
     std::uint64_t address;

@@ -222,12 +222,9 @@ const char* dozidicrashcm_system_cpuArchitecture(std::int32_t cpuType, std::int3
 
 namespace {
 
-// The event's system facts have the same members in the same order as the gathered facts.
-static_assert(sizeof(DozidiCrash_MonitorContext{}.System) == sizeof(DozidiCrashSystemFacts));
-
 void addContextualInfoToEvent(DozidiCrash_MonitorContext* eventContext) {
   if (const DozidiCrashSystemFacts* facts = dozidicrashcm_system_currentFacts()) {
-    std::memcpy(&eventContext->System, facts, sizeof(*facts));
+    eventContext->System = *facts;
   }
 }
 
