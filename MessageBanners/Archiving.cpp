@@ -6,6 +6,7 @@
 #include "MessageBanners/CornerRoundingView.h"
 #include "MessageBanners/KeyboardTrackingView.h"
 #include "MessageBanners/MaskingView.h"
+#include "MessageBanners/MessageView.h"
 #include "MessageBanners/PassthroughView.h"
 #include "platform/uikit/Archive.h"
 
@@ -56,6 +57,22 @@ void registerKeyboardTrackingView() {
       [](KeyboardTrackingView& view, const double& margin) { view.setTopMargin(margin); });
 }
 
+void registerMessageView() {
+  const char* cls = "MessageBanners.MessageView";
+  ClassRegistry::registerClass(cls, "MessageBanners.BaseView", [] { return MessageView::create(); });
+  ClassRegistry::registerOutlet<MessageView, uikit::UILabel>(
+      cls, "titleLabel", [](MessageView& v, std::shared_ptr<uikit::UILabel> o) { v.setTitleLabel(std::move(o)); });
+  ClassRegistry::registerOutlet<MessageView, uikit::UILabel>(
+      cls, "bodyLabel", [](MessageView& v, std::shared_ptr<uikit::UILabel> o) { v.setBodyLabel(std::move(o)); });
+  ClassRegistry::registerOutlet<MessageView, uikit::UIImageView>(
+      cls, "iconImageView",
+      [](MessageView& v, std::shared_ptr<uikit::UIImageView> o) { v.setIconImageView(std::move(o)); });
+  ClassRegistry::registerOutlet<MessageView, uikit::UILabel>(
+      cls, "iconLabel", [](MessageView& v, std::shared_ptr<uikit::UILabel> o) { v.setIconLabel(std::move(o)); });
+  ClassRegistry::registerOutlet<MessageView, uikit::UIButton>(
+      cls, "button", [](MessageView& v, std::shared_ptr<uikit::UIButton> o) { v.setButton(std::move(o)); });
+}
+
 }  // namespace
 
 void registerArchiveClasses() {
@@ -67,6 +84,7 @@ void registerArchiveClasses() {
     PassthroughView::registerArchiveClass();
     ClassRegistry::registerClass("MessageBanners.MaskingView", "MessageBanners.PassthroughView",
                                  [] { return MaskingView::create(); });
+    registerMessageView();
   });
 }
 
