@@ -6,6 +6,7 @@
 
 #include "MessageBanners/MessageView.h"
 #include "platform/uikit/Archive.h"
+#include "platform/uikit/FontTextMeasurer.h"
 #include "platform/uikit/ImageDecoding.h"
 #include "platform/uikit/Renderer.h"
 
@@ -37,6 +38,8 @@ TEST(MessageBannersRender, LayoutsInLightAndDark) {
     auto image = uikit::readImageFile(*path);
     return image ? *image : nullptr;
   });
+  // Laid-out text sizes must match the drawn text.
+  uikit::TextMeasurer::setCurrent(std::make_shared<uikit::FontTextMeasurer>());
   std::filesystem::create_directories(FENDREL_RENDER_OUTPUT);
   struct Case {
     MessageView::Layout layout;
@@ -81,6 +84,7 @@ TEST(MessageBannersRender, LayoutsInLightAndDark) {
     }
   }
   uikit::setArchiveImageLoader(nullptr);
+  uikit::TextMeasurer::setCurrent(nullptr);
 }
 
 }  // namespace
