@@ -44,10 +44,11 @@ TEST_F(MessageViewTest, EveryLayoutLoadsWithItsOutletsConnected) {
     Layout layout;
     bool cardIsTheView;  // an edge-to-edge layout is its own background
     bool hasIconsAndButton;
+    bool centred = false;
   };
   const Case cases[] = {
       {Layout::MessageView, true, true}, {Layout::CardView, false, true}, {Layout::TabView, false, true},
-      {Layout::StatusLine, true, false}, {Layout::CenteredView, false, true},
+      {Layout::StatusLine, true, false}, {Layout::CenteredView, false, true, true},
   };
   for (const auto& c : cases) {
     auto name = MessageView::rawValue(c.layout);
@@ -69,6 +70,20 @@ TEST_F(MessageViewTest, EveryLayoutLoadsWithItsOutletsConnected) {
         ASSERT_TRUE(outlet);
         EXPECT_TRUE(outlet->isDescendantOfView(view->backgroundView().get()));
       }
+      // Stretched to a wider screen, the card and its text widen and the button keeps to the
+      // right, or to the middle in the centred layout.
+      auto card = view->backgroundView();
+      auto buttonPlace = [&] {
+        auto frame = view->button()->frame();
+        auto width = card->bounds().size.width;
+        return c.centred ? frame.origin.x + frame.size.width / 2 - width / 2 : width - frame.origin.x;
+      };
+      auto place = buttonPlace();
+      auto width = view->bodyLabel()->frame().size.width;
+      view->setFrame({0, 0, view->frame().size.width + 200, view->frame().size.height});
+      view->layoutIfNeeded();
+      EXPECT_EQ(buttonPlace(), place);
+      EXPECT_EQ(view->bodyLabel()->frame().size.width, width + 200);
       // The nib's button is wired to the view's action.
       EXPECT_EQ(view->button()->actionsForTarget(view.get(), uikit::UIControlEventTouchUpInside),
                 std::vector<std::string>{"buttonTapped:"});
