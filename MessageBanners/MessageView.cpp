@@ -142,6 +142,11 @@ std::optional<std::string> MessageView::accessibilityMessage() const {
   return joined;
 }
 
+std::shared_ptr<uikit::UIView> MessageView::accessibilityElement() const {
+  if (auto background = backgroundView()) return background;
+  return std::const_pointer_cast<uikit::UIView>(shared_from_this());
+}
+
 std::vector<std::shared_ptr<uikit::UIView>> MessageView::additionalAccessibilityElements() const {
   std::vector<std::shared_ptr<uikit::UIView>> elements;
   // A card that has gone away counts as the view itself.

@@ -78,7 +78,8 @@ class MessageView : public BaseView, public Identifiable, public AccessibleMessa
   std::string id() const override;
   /// The prefix, title and body that are present, joined with ", "; nothing when none is.
   std::optional<std::string> accessibilityMessage() const override;
-  std::shared_ptr<uikit::UIView> accessibilityElement() const override { return backgroundView(); }
+  /// The card; the view itself when the card has gone away.
+  std::shared_ptr<uikit::UIView> accessibilityElement() const override;
   /// The accessibility elements inside the card, depth first; an element is not entered.
   std::vector<std::shared_ptr<uikit::UIView>> additionalAccessibilityElements() const override;
 

@@ -149,6 +149,7 @@ TEST_F(MessageViewTest, AccessibilityElementsAreWalkedDepthFirst) {
   // Without a card the view itself is walked, rather than nothing being there to walk.
   auto bare = MessageView::create();
   bare->setBackgroundView(nullptr);
+  EXPECT_EQ(bare->accessibilityElement(), bare);
   auto label = uikit::UIView::create();
   label->isAccessibilityElement = true;
   bare->addSubview(label);
