@@ -71,7 +71,7 @@ void BaseView::initBaseView(const uikit::CGRect& frame) {
 void BaseView::setBackgroundView(const std::shared_ptr<UIView>& view) {
   auto old = backgroundView_.lock();
   backgroundView_ = view;
-  if (old && tapRecognizer_) tapRecognizer_->removeFrom(*old);
+  if (old && tapRecognizer_) old->removeGestureRecognizer(tapRecognizer_.get());
   refreshTapRecognizer();
   refreshBackgroundHeightConstraint();
 }
@@ -81,13 +81,12 @@ void BaseView::setTapHandler(TapHandler handler) {
   refreshTapRecognizer();
 }
 
-detail::TapRecognizer& BaseView::tapRecognizer() {
+uikit::UITapGestureRecognizer& BaseView::tapRecognizer() {
   if (!tapRecognizer_) {
-    // The action holds the view weakly: the view owns the recogniser.
-    std::weak_ptr<UIView> weak = weak_from_this();
-    tapRecognizer_ = std::make_unique<detail::TapRecognizer>([weak] {
-      if (auto view = std::dynamic_pointer_cast<BaseView>(weak.lock())) view->tapped();
-    });
+    // The recogniser holds its target weakly: the view owns the recogniser.
+    tapRecognizer_ = std::make_shared<uikit::UITapGestureRecognizer>();
+    tapRecognizer_->addTarget<BaseView>(std::static_pointer_cast<BaseView>(shared_from_this()), "tapped",
+                                        [](BaseView& view, uikit::UIGestureRecognizer&) { view.tapped(); });
   }
   return *tapRecognizer_;
 }
@@ -96,9 +95,9 @@ void BaseView::refreshTapRecognizer() {
   auto background = backgroundView();
   if (!background) return;
   auto& recognizer = tapRecognizer();
-  recognizer.removeFrom(*this);
-  recognizer.removeFrom(*background);
-  if (tapHandler_) recognizer.addTo(*background);
+  removeGestureRecognizer(&recognizer);
+  background->removeGestureRecognizer(&recognizer);
+  if (tapHandler_) background->addGestureRecognizer(tapRecognizer_);
 }
 
 void BaseView::tapped() {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "MessageBanners/detail/ToolkitSeams.h"
+#include "platform/uikit/GestureRecognizer.h"
 #include "platform/uikit/View.h"
 
 namespace uikit { class CABasicAnimation; }
@@ -84,7 +85,7 @@ class BaseView : public uikit::UIView, public BackgroundViewable, public MarginA
   const TapHandler& tapHandler() const { return tapHandler_; }
   virtual void setTapHandler(TapHandler handler);
   /// Created on first use; it sits on the card exactly while a tap handler is set.
-  detail::TapRecognizer& tapRecognizer();
+  uikit::UITapGestureRecognizer& tapRecognizer();
   virtual void refreshTapRecognizer();
   /// The recogniser's action: calls the tap handler with this view.
   void tapped();
@@ -144,7 +145,7 @@ class BaseView : public uikit::UIView, public BackgroundViewable, public MarginA
 
   std::weak_ptr<uikit::UIView> backgroundView_;
   TapHandler tapHandler_;
-  std::unique_ptr<detail::TapRecognizer> tapRecognizer_;
+  std::shared_ptr<uikit::UITapGestureRecognizer> tapRecognizer_;
   bool respectSafeArea_ = true;
   bool collapse_ = true;
   uikit::CGFloat bounceAnimationOffset_ = 5.0;

@@ -33,6 +33,10 @@ std::shared_ptr<KeyboardTrackingView> KeyboardTrackingView::create(const uikit::
   return view;
 }
 
+std::shared_ptr<KeyboardTrackingView> KeyboardTrackingView::createForArchive() {
+  return std::shared_ptr<KeyboardTrackingView>(new KeyboardTrackingView());
+}
+
 KeyboardTrackingView::~KeyboardTrackingView() {
   NotificationCenter::defaultCenter().removeObserver(static_cast<const void*>(this));
 }
@@ -80,7 +84,7 @@ uikit::CGFloat KeyboardTrackingView::coveredHeight(const uikit::CGRect& keyboard
 void KeyboardTrackingView::handleKeyboardChange(Change change, const Notification& notification) {
   // Before set-up there is no height to change.
   if (ignoresNotifications() || !heightConstraint_ || notification.userInfo.empty()) return;
-  auto frame = detail::unboxRect(notification.userInfo[UIKeyboardFrameEndUserInfoKey]);
+  auto frame = uikit::unboxRect(notification.userInfo[UIKeyboardFrameEndUserInfoKey]);
   if (!frame) return;
   willChangeKeyboard(change, notification.userInfo);
   if (auto d = delegate()) d->trackingViewWillChange(change, notification.userInfo);

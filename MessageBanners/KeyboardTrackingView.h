@@ -26,8 +26,10 @@ class KeyboardTrackingView : public uikit::UIView {
   ~KeyboardTrackingView() override;
   std::string className() const override { return "MessageBanners.KeyboardTrackingView"; }
 
+  /// The view an archive makes: it starts following the keyboard in awakeFromNib.
+  static std::shared_ptr<KeyboardTrackingView> createForArchive();
   /// For a view made from an archive: starts following the keyboard.
-  void awakeFromNib();
+  void awakeFromNib() override;
 
   std::shared_ptr<KeyboardTrackingViewDelegate> delegate() const { return delegate_.lock(); }
   virtual void setDelegate(const std::shared_ptr<KeyboardTrackingViewDelegate>& delegate) { delegate_ = delegate; }

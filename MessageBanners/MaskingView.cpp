@@ -7,6 +7,7 @@ namespace MessageBanners {
 
 std::shared_ptr<MaskingView> MaskingView::create() {
   auto view = std::shared_ptr<MaskingView>(new MaskingView());
+  view->registerTapAction();
   view->setClipsToBounds(true);
   return view;
 }

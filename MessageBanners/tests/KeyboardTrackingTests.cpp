@@ -31,7 +31,7 @@ class RecordingDelegate : public KeyboardTrackingViewDelegate {
 
 foundation::Dictionary keyboardInfo(const CGRect& endFrame, bool withTiming = true) {
   foundation::Dictionary info;
-  info.set(UIKeyboardFrameEndUserInfoKey, detail::boxRect(endFrame));
+  info.set(UIKeyboardFrameEndUserInfoKey, uikit::boxRect(endFrame));
   if (withTiming) {
     info.set(UIKeyboardAnimationDurationUserInfoKey, 0.25);
     info.set(UIKeyboardAnimationCurveUserInfoKey, 7);

@@ -1,6 +1,7 @@
 #include "platform/uikit/Archive.h"
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -80,6 +81,14 @@ void registerBuiltins() {
   R::registerTyped<UIView, UIColor>("UIView", "tintColor", color, [](UIView& v, const UIColor& c) { v.setTintColor(c); });
   R::registerTyped<UIView, double>("UIView", "alpha", number, [](UIView& v, const double& a) { v.setAlpha(a); });
   R::registerTyped<UIView, double>("UIView", "tag", number, [](UIView& v, const double& t) { v.tag = static_cast<int>(t); });
+  // Only the six autoresizing bits: anything else is a bad value, not a cast of it.
+  auto mask = std::function<std::optional<double>(const Value&)>([](const Value& v) -> std::optional<double> {
+    auto n = numberFromArchive(v);
+    if (!n || *n < 0 || *n > 63 || *n != std::floor(*n)) return std::nullopt;
+    return n;
+  });
+  R::registerTyped<UIView, double>("UIView", "autoresizingMask", mask,
+                                   [](UIView& v, const double& m) { v.autoresizingMask = static_cast<unsigned>(m); });
   R::registerTyped<UIView, bool>("UIView", "hidden", flag, [](UIView& v, const bool& h) { v.setHidden(h); });
   R::registerTyped<UIView, bool>("UIView", "clipsToBounds", flag, [](UIView& v, const bool& c) { v.setClipsToBounds(c); });
   R::registerTyped<UIView, bool>("UIView", "userInteractionEnabled", flag,
@@ -388,6 +397,16 @@ Result<std::vector<std::shared_ptr<NSObject>>> loadNibNamed(const std::string& n
   } else if (libraryBundle && (path = libraryBundle->path(name, "nib"))) {
     bundle = libraryBundle;
   }
+  if (!path) return archiveError(UIKitError::ArchiveNotFound, "no nib named " + name);
+  auto archive = readArchive(*path);
+  if (!archive) return archive.error();
+  return loadNibArchive(*archive, *path, owner, bundle);
+}
+
+Result<std::vector<std::shared_ptr<NSObject>>> loadNibNamedInBundle(const std::string& name,
+                                                                    const std::shared_ptr<NSObject>& owner,
+                                                                    const std::shared_ptr<const foundation::Bundle>& bundle) {
+  auto path = bundle ? bundle->path(name, "nib") : std::nullopt;
   if (!path) return archiveError(UIKitError::ArchiveNotFound, "no nib named " + name);
   auto archive = readArchive(*path);
   if (!archive) return archive.error();

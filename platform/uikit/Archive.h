@@ -102,6 +102,11 @@ foundation::Result<std::vector<std::shared_ptr<NSObject>>> loadNibNamed(
     const std::string& name, const std::shared_ptr<NSObject>& owner,
     const std::shared_ptr<const foundation::Bundle>& libraryBundle = nullptr);
 
+/// Loads the nib "<name>.nib" of `bundle` alone (for callers that choose the bundle themselves).
+foundation::Result<std::vector<std::shared_ptr<NSObject>>> loadNibNamedInBundle(
+    const std::string& name, const std::shared_ptr<NSObject>& owner,
+    const std::shared_ptr<const foundation::Bundle>& bundle);
+
 /// The first object of type T among `objects`.
 template <class T>
 std::shared_ptr<T> firstObjectOfType(const std::vector<std::shared_ptr<NSObject>>& objects) {

@@ -30,7 +30,10 @@ std::string UIButton::titleForState(unsigned state) const {
 }
 
 void UIButton::setTitle(std::string title, unsigned state) {
+  bool shows = !title.empty();
   titles_[state] = std::move(title);
+  // A button shows its title: the label is made as soon as there is one to show.
+  if (shows && !titleLabel_) titleLabel();
   refresh();
 }
 
@@ -41,7 +44,9 @@ std::shared_ptr<UIImage> UIButton::imageForState(unsigned state) const {
 }
 
 void UIButton::setImage(std::shared_ptr<UIImage> image, unsigned state) {
+  bool shows = image != nullptr;
   images_[state] = std::move(image);
+  if (shows && !imageView_) imageView();
   refresh();
 }
 
@@ -81,11 +86,21 @@ void UIButton::refresh() {
     titleLabel_->setText(titleForState(s));
     titleLabel_->textColor = titleColorForState(s).value_or(tintColor());
     titleLabel_->sizeToFit();
-    CGRect b = bounds();
-    CGSize t = titleLabel_->bounds().size;
-    titleLabel_->setFrame({(b.size.width - t.width) / 2, (b.size.height - t.height) / 2, t.width, t.height});
+    centerTitle();
   }
   if (imageView_) imageView_->setImage(imageForState(s));
+}
+
+void UIButton::centerTitle() {
+  CGRect b = bounds();
+  CGSize t = titleLabel_->bounds().size;
+  titleLabel_->setFrame({(b.size.width - t.width) / 2, (b.size.height - t.height) / 2, t.width, t.height});
+}
+
+void UIButton::layoutSubviews() {
+  UIControl::layoutSubviews();
+  // The title stays centred when the button changes size.
+  if (titleLabel_) centerTitle();
 }
 
 void UIButton::setEnabled(bool enabled) {

@@ -38,9 +38,11 @@ class UIButton : public UIControl {
   void setHighlighted(bool highlighted) override;
   void setSelected(bool selected) override;
   CGSize intrinsicContentSize() const override;
+  void layoutSubviews() override;
 
  private:
   void refresh();
+  void centerTitle();
   std::map<unsigned, std::string> titles_;
   std::map<unsigned, std::shared_ptr<UIImage>> images_;
   std::map<unsigned, UIColor> titleColors_;

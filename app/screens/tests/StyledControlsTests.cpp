@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "MessageBanners/Archiving.h"
 #include "app/screens/ActivityIndicatorButton.h"
 #include "app/screens/StyledControls.h"
 #include "platform/dispatch/MainRunLoop.h"
@@ -154,6 +155,8 @@ TEST_F(StyledControlsTest, ActivityButtonFromAStoryboardAndRealTouches) {
 }
 
 TEST_F(StyledControlsTest, EveryArchiveOfTheResourcesLoads) {
+  // The banner library's layouts are among the resources.
+  MessageBanners::registerArchiveClasses();
   auto count = validateArchives(FENDREL_TEST_RESOURCES);
   ASSERT_TRUE(count.ok()) << count.error().localizedDescription();
 }

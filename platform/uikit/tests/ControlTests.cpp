@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/uikit/Control.h"
+#include "platform/uikit/Controls.h"
+#include "platform/uikit/Label.h"
 
 namespace uikit {
 namespace {
@@ -42,6 +44,25 @@ TEST(ControlTests, ActionsAreKeyedByTargetAndSelector) {
   EXPECT_EQ(control->targetCount(), 1u);
   control->removeTarget(nullptr, "", UIControlEventAllEvents);
   EXPECT_EQ(control->targetCount(), 0u);
+}
+
+TEST(ControlTests, ButtonShowsItsTitleCentredOnceSet) {
+  auto button = UIButton::create({0, 0, 100, 40});
+  EXPECT_TRUE(button->subviews().empty());
+  button->setTitle("Hide", UIControlStateNormal);
+  ASSERT_EQ(button->subviews().size(), 1u);
+  auto label = std::dynamic_pointer_cast<UILabel>(button->subviews()[0]);
+  ASSERT_TRUE(label);
+  EXPECT_EQ(label->text(), "Hide");
+  // Resized later (as an archive or a layout pass does), the title stays in the middle.
+  button->setFrame({0, 0, 200, 60});
+  button->layoutIfNeeded();
+  auto frame = label->frame();
+  EXPECT_DOUBLE_EQ(frame.origin.x + frame.size.width / 2, 100);
+  EXPECT_DOUBLE_EQ(frame.origin.y + frame.size.height / 2, 30);
+
+  button->setImage(UIImage::create({10, 10}), UIControlStateNormal);
+  EXPECT_EQ(button->subviews().size(), 2u);
 }
 
 }  // namespace
