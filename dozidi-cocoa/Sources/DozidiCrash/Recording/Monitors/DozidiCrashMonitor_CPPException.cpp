@@ -1,7 +1,6 @@
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/Monitors/DozidiCrashMonitor_CPPException.h"
 
 #include <cxxabi.h>
-#include <dlfcn.h>
 
 #include <atomic>
 #include <cstdio>
@@ -29,9 +28,6 @@ DozidiCrash_MonitorContext g_monitorContext;
 thread_local DozidiCrashStackCursor t_throwCursor;
 thread_local bool t_throwCursorSet = false;
 
-using CxaThrowType = void (*)(void*, std::type_info*, void (*)(void*));
-std::atomic<CxaThrowType> g_nextCxaThrow{nullptr};
-
 void describeException(char* descriptionBuffer) {
   descriptionBuffer[0] = '\0';
   try {
@@ -57,7 +53,7 @@ void describeException(char* descriptionBuffer) {
   CATCH_VALUE(float, f)
   CATCH_VALUE(double, f)
   CATCH_VALUE(long double, Lf)
-  CATCH_VALUE(char*, s)
+  // Also catches a thrown char*: a handler may add const to the pointed-to type.
   CATCH_VALUE(const char*, s)
   catch (...) {
   }
@@ -134,19 +130,10 @@ constexpr DozidiCrashMonitorAPI kAPI = {setEnabled, isEnabled, nullptr};
 
 const DozidiCrashMonitorAPI* dozidicrashcm_cppexception_getAPI() { return &kAPI; }
 
-// Every C++ throw of the process that the dynamic linker binds here passes through: while the
-// monitor is on, the throwing stack is kept for the report, then the runtime's own throw runs.
-extern "C" [[noreturn]] void __cxa_throw(void* thrownException, void* typeInfo, void (*destructor)(void*)) {
-  if (g_captureNextStackTrace.load()) {
-    if (t_throwCursorSet) dozidicrash_releaseAsyncCaller(t_throwCursor.asyncCaller);
-    dozidicrashsc_initSelfThread(&t_throwCursor, 1);
-    t_throwCursorSet = true;
-  }
-  CxaThrowType next = g_nextCxaThrow.load();
-  if (next == nullptr) {
-    next = reinterpret_cast<CxaThrowType>(dlsym(RTLD_NEXT, "__cxa_throw"));
-    g_nextCxaThrow.store(next);
-  }
-  next(thrownException, static_cast<std::type_info*>(typeInfo), destructor);
-  __builtin_unreachable();
+void dozidicrashcm_cppexception_noteThrow() {
+  if (!g_captureNextStackTrace.load()) return;
+  if (t_throwCursorSet) dozidicrash_releaseAsyncCaller(t_throwCursor.asyncCaller);
+  // Skips this function and the interposed throw entry, so the first frame is the thrower's.
+  dozidicrashsc_initSelfThread(&t_throwCursor, 2);
+  t_throwCursorSet = true;
 }
