@@ -8,6 +8,7 @@
 #include <fstream>
 #include <mutex>
 
+#include "app/screens/CatalogueIcon.h"
 #include "app/screens/ListCell.h"
 #include "app/screens/tests/ScreensTestSupport.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -247,6 +248,57 @@ TEST_F(ListCellTests, AppCellRoundsItsIconAndShowsItsSpinnerAtTheTrailingEdge) {
   uikit::UIDevice::current().systemVersion = "17.0";
   EXPECT_EQ(older->spinner->style, uikit::UIActivityIndicatorViewStyle::Medium);
   EXPECT_EQ(older->spinner->backgroundColor(), uikit::UIColor::whiteColor());
+}
+
+/// One table row showing `cell`.
+struct OneRow : uikit::UITableViewDataSource {
+  std::shared_ptr<uikit::UITableViewCell> cell;
+  long numberOfRowsInSection(uikit::UITableView&, long) override { return 1; }
+  std::shared_ptr<uikit::UITableViewCell> cellForRowAtIndexPath(uikit::UITableView&, const uikit::NSIndexPath&) override {
+    return cell;
+  }
+};
+
+TEST_F(ListCellTests, IconsAreFetchedOnceThenReadFromTheCacheFolder) {
+  auto swatch = uikit::UIView::create({0, 0, 8, 8});
+  swatch->setBackgroundColor(uikit::UIColor::redColor());
+  auto png = uikit::UIImagePNGRepresentation(**uikit::Renderer::renderView(*swatch, 1.0));
+  ASSERT_TRUE(png);
+  std::atomic<int> iconRequests = 0;
+  server_.setHandler([&png, &iconRequests](const httplib::Request& request, httplib::Response& response) {
+    if (request.path != "/img/a.png") return;  // the list's own download gets nothing
+    ++iconRequests;
+    response.set_content(std::string(png->view()), "image/png");
+  });
+  auto icon = *CloudObject::make(
+      CloudObject::Kind::App,
+      foundation::Dictionary{{"name", "A"}, {"modifiedAt", 1}, {"iconUrl", server_.url("/img/a.png")},
+                             {"objectId", "a"}, {"iTunesId", "1"}},
+      std::nullopt);
+  auto element = ListElement::make(entry("l1"));
+  auto cell = cellFor(element);
+  ASSERT_TRUE(cell);
+  auto rows = std::make_shared<OneRow>();
+  rows->cell = cell;
+  table_->dataSource = rows;
+  table_->reloadData();
+  table_->layoutIfNeeded();
+  ASSERT_EQ(table_->cellForRowAtIndexPath({0, 0}), rows->cell);
+  auto slot = [](uikit::UITableViewCell& cell) {
+    auto& list = dynamic_cast<ListCell&>(cell);
+    return CatalogueIconSlot{list.iconImageView.lock(), list.iconSpinner.lock()};
+  };
+
+  for (int load = 0; load < 2; ++load) {
+    SCOPED_TRACE(load);
+    cell->prepareForReuse();
+    showCatalogueIcon(icon, table_, {0, 0}, {50, 50}, slot);
+    ASSERT_TRUE(testing::pumpUntil([&] { return cell->iconImageView.lock()->image() != nullptr; }));
+    EXPECT_FALSE(cell->iconSpinner.lock()->isAnimating());
+    // The file name comes from the URL's path without its root, inside the caches folder.
+    EXPECT_TRUE(std::filesystem::exists(root_.cachesPath() + "/img_a.png"));
+    EXPECT_EQ(iconRequests.load(), 1);
+  }
 }
 
 }  // namespace
