@@ -101,7 +101,9 @@ void WhitelistEntryViewController::websiteEnterPressed() {
 void WhitelistEntryViewController::save() {
   auto field = websiteTextField.lock();
   auto toggle = enabledSwitch.lock();
-  if (auto list = delegate.lock(); list && field && toggle) {
+  // An empty site would whitelist nothing useful; Save is off for it, and a save asked for anyway
+  // stores nothing.
+  if (auto list = delegate.lock(); list && field && toggle && !field->text().empty()) {
     Singleton& singleton = Singleton::shared();
     // A rule that cannot be stored leaves the stored list as it was; the list shows what is stored.
     if (mode == Mode::Edit && whitelistElement) {

@@ -56,8 +56,8 @@ class WhitelistEntryViewController : public uikit::UIViewController {
   /// The return key ends editing.
   void websiteEnterPressed();
   void saveTap() { save(); }
-  /// Adds or updates the rule while the list screen exists, reloads its sections, and always
-  /// goes back to it.
+  /// Adds or updates the rule while the list screen exists and the site text is not empty,
+  /// reloads its sections, and always goes back to it.
   void save();
 
  private:

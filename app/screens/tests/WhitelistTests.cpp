@@ -139,8 +139,15 @@ TEST_F(WhitelistTests, ARemovedTextDisablesSaveAndLeavingWithoutSaveStoresNothin
   field->sendActionsForControlEvents(uikit::UIControlEventEditingChanged);
   EXPECT_EQ(field->text(), "");
   EXPECT_FALSE(entry->saveBarButton->enabled);
+  entry->saveTap();
+  settle();
+  EXPECT_EQ(navigation_->topViewController(), list_);
+  EXPECT_TRUE(stored().empty());
 
   // Once the list screen is gone, Save only goes back.
+  list_->addTap();
+  settle();
+  ASSERT_EQ(top(), entry);
   type("example.com");
   navigation_->setViewControllers({entry}, false);
   list_.reset();
