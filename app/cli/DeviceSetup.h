@@ -13,7 +13,7 @@ inline constexpr const char* kExtensionBundleName = "Quellbox.appex";
 std::string resourcesFolder();
 
 /// Makes the current device root ready for the app, doing only what is missing, as installing the
-/// app on a phone would: the app bundle (Info.json, "blockerList.json"), the extension bundle
+/// app on a phone would: the app bundle (Info.json, "blockerList.json", the storyboards), the extension bundle
 /// (Info.json, "fallback.json", the plug-in libQuellbox.so) and the browser's record of the
 /// extension, switched on as a user enabling it in the browser's settings would. A user's later
 /// choice in the browser is left alone. Errors name what could not be installed.

@@ -1,5 +1,8 @@
 #include "app/screens/StyledControls.h"
 
+#include "app/screens/ListCell.h"
+#include "app/screens/WhitelistViewController.h"
+
 #include "app/screens/ActivityIndicatorButton.h"
 #include "platform/browser/ContentBlockerManager.h"
 #include "platform/uikit/Application.h"
@@ -83,6 +86,8 @@ void NavigationController::viewDidLoad() {
 
 void registerScreenArchiveClasses() {
   using R = ClassRegistry;
+  registerCellArchiveClasses();
+  registerWhitelistArchiveClasses();
   if (R::isRegistered("RateButton")) return;
   R::registerClass("RateButton", "UIButton", [] { return RateButton::createFromArchive(); });
   R::registerClass("RateInvertedButton", "RateButton", [] { return RateInvertedButton::createFromArchive(); });

@@ -207,7 +207,7 @@ class Loader {
       if (!view) return view.error();
       auto asView = std::dynamic_pointer_cast<UIView>(*view);
       if (!asView) return archiveError(UIKitError::ArchiveMalformed, where + ": a controller's view is not a view");
-      controller->setView(asView);
+      controller->setViewFromArchive(asView);
     }
     return object;
   }
@@ -484,7 +484,8 @@ Result<std::shared_ptr<UIViewController>> UIStoryboard::instantiateViewControlle
 
   // Cell prototypes: each dequeue builds a fresh cell from its archive.
   if (const auto* prototypes = (*scene)["prototypes"].array()) {
-    auto table = controller->isViewLoaded() ? findTable(*controller->view()) : nullptr;
+    auto archived = controller->viewIfArchivedOrLoaded();
+    auto table = archived ? findTable(*archived) : nullptr;
     if (!table) return archiveError(UIKitError::ArchiveMalformed, where + ": prototypes without a table view");
     for (const auto& proto : *prototypes) {
       const auto* d = proto.dictionary();

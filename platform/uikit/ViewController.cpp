@@ -149,7 +149,10 @@ const std::shared_ptr<UIView>& UIViewController::view() {
 
 void UIViewController::setView(std::shared_ptr<UIView> view) { view_ = std::move(view); }
 
-void UIViewController::loadView() { view_ = UIView::create(UIScreen::main().bounds()); }
+void UIViewController::loadView() {
+  view_ = archivedView_ ? std::move(archivedView_) : UIView::create(UIScreen::main().bounds());
+  archivedView_.reset();
+}
 
 void UIViewController::beginAppearanceTransition(bool appearing, bool animated) {
   if (appearing) {

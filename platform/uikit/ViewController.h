@@ -91,6 +91,11 @@ class UIViewController : public NSObject, public std::enable_shared_from_this<UI
   void setView(std::shared_ptr<UIView> view);
   /// Makes the view; the default is a plain view the size of the screen.
   virtual void loadView();
+  /// Keeps the view an archive made for the controller; the first view() installs it through
+  /// loadView and runs viewDidLoad, as with any other view.
+  void setViewFromArchive(std::shared_ptr<UIView> view) { archivedView_ = std::move(view); }
+  /// The archived view while it waits to be loaded, else the loaded view; null when neither.
+  std::shared_ptr<UIView> viewIfArchivedOrLoaded() const { return view_ ? view_ : archivedView_; }
   virtual void viewDidLoad() {}
   virtual void viewWillAppear(bool /*animated*/) {}
   virtual void viewDidAppear(bool /*animated*/) {}
@@ -159,6 +164,7 @@ class UIViewController : public NSObject, public std::enable_shared_from_this<UI
   enum class Appearance { Disappeared, Appearing, Appeared, Disappearing };
 
   std::shared_ptr<UIView> view_;
+  std::shared_ptr<UIView> archivedView_;
   std::vector<std::shared_ptr<UIViewController>> children_;
   std::shared_ptr<UIViewController> presented_;
   std::weak_ptr<UIViewController> presenting_;

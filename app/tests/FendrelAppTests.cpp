@@ -1,0 +1,81 @@
+// fendrel-app run headless as a child process on a fresh device root: each launch counts once,
+// an interrupt ends it with status 130, and a bad option is a usage error.
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "testing/ProgramRun.h"
+#include "testing/TemporaryFolder.h"
+
+namespace {
+
+using testing_support::environmentWith;
+using testing_support::readText;
+
+class FendrelAppTests : public ::testing::Test {
+ protected:
+  std::map<std::string, std::string> environment() const {
+    return environmentWith({{"FENDREL_DEVICE_ROOT", root_.path()},
+                            {"FENDREL_DSN", ""},
+                            {"FENDREL_CONFIG_BASES", "http://127.0.0.1:9/"},
+                            {"FENDREL_ANALYTICS_ENDPOINT", "http://127.0.0.1:9/"}});
+  }
+  std::string settingsPath() const {
+    return root_.path() + "/containers/group.com.morvit.Fendrel/Library/Preferences/group.com.morvit.Fendrel.plist";
+  }
+  /// Starts the app headless, waits until the settings file holds `count` launches, interrupts it
+  /// and returns its exit status (-1 when it never got there).
+  int launchHeadlessUntilCounted(char count) {
+    std::vector<std::string> args = {FENDREL_APP_BINARY, "--headless"};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> env;
+    for (const auto& [k, v] : environment()) env.push_back(k + "=" + v);
+    std::vector<char*> envp;
+    for (auto& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), envp.data()) != 0) return -1;
+    // The binary settings file stores the count as a one-byte integer (0x10, n) after its keys.
+    bool counted = false;
+    for (int i = 0; i < 400 && !counted; ++i) {
+      const std::string settings = readText(settingsPath());
+      counted = settings.find("launchCount") != std::string::npos &&
+                settings.find(std::string("\x10") + count) != std::string::npos;
+      if (!counted) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ::kill(pid, SIGINT);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (!counted) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+
+  testing_support::TemporaryFolder root_{"fendrel-app"};
+};
+
+TEST_F(FendrelAppTests, HeadlessLaunchesCountOnceEachAndEndOnInterrupt) {
+  EXPECT_EQ(launchHeadlessUntilCounted(1), 130);
+  EXPECT_FALSE(readText(root_.path() + "/apps/Fendrel.app/Main.storyboard").empty());
+  EXPECT_EQ(launchHeadlessUntilCounted(2), 130);
+}
+
+TEST_F(FendrelAppTests, UnknownOptionIsAUsageError) {
+  auto run = testing_support::runProgram({FENDREL_APP_BINARY, "--headles"}, environment(), root_.path());
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("unknown option '--headles'"), std::string::npos);
+  EXPECT_NE(run.err.find("Try 'fendrel-app --help'"), std::string::npos);
+}
+
+}  // namespace
