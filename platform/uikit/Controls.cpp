@@ -173,6 +173,22 @@ void UIScrollView::setContentOffset(CGPoint offset, bool animated) {
   }
 }
 
+void UIScrollView::scrollRectToVisible(const CGRect& rect, bool animated) {
+  CGPoint offset = contentOffset();
+  CGSize size = bounds().size;
+  auto axis = [](CGFloat current, CGFloat visible, CGFloat start, CGFloat length, CGFloat content) {
+    if (!std::isfinite(start) || !std::isfinite(length)) return current;
+    CGFloat next = current;
+    if (start + length > next + visible) next = start + length - visible;
+    if (start < next) next = start;
+    return std::clamp<CGFloat>(next, 0, std::max<CGFloat>(0, content - visible));
+  };
+  CGPoint target{axis(offset.x, size.width, rect.origin.x, rect.size.width, contentSize.width),
+                 axis(offset.y, size.height, rect.origin.y, rect.size.height, contentSize.height)};
+  if (target.x == offset.x && target.y == offset.y) return;
+  setContentOffset(target, animated);
+}
+
 void UIScrollView::handlePan() {
   auto state = pan_->state();
   auto d = delegate.lock();

@@ -104,6 +104,9 @@ class UIScrollView : public UIView {
   std::string className() const override { return "UIScrollView"; }
   CGPoint contentOffset() const { return bounds().origin; }
   void setContentOffset(CGPoint offset, bool animated = false);
+  /// Scrolls the least distance that brings `rect` (in content coordinates) into view, within
+  /// the content size; nothing happens, and the delegate hears nothing, when it is in view.
+  void scrollRectToVisible(const CGRect& rect, bool animated);
   CGSize contentSize;
   UIEdgeInsets contentInset;
   bool pagingEnabled = false;

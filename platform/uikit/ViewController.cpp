@@ -198,6 +198,17 @@ void UIViewController::addChildViewController(const std::shared_ptr<UIViewContro
   child->parent_ = weak_from_this();
 }
 
+void UIViewController::viewWillTransitionToSize(CGSize size, UIViewControllerTransitionCoordinator* coordinator) {
+  auto children = children_;
+  for (auto& child : children) child->viewWillTransitionToSize(size, coordinator);
+}
+
+void UIViewController::willTransitionToTraitCollection(const UITraitCollection& traits,
+                                                       UIViewControllerTransitionCoordinator* coordinator) {
+  auto children = children_;
+  for (auto& child : children) child->willTransitionToTraitCollection(traits, coordinator);
+}
+
 void UIViewController::removeFromParentViewController() {
   auto parent = parentViewController();
   if (!parent) return;

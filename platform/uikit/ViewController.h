@@ -11,6 +11,7 @@
 #include "platform/uikit/Control.h"
 #include "platform/uikit/Image.h"
 #include "platform/uikit/Object.h"
+#include "platform/uikit/TraitCollection.h"
 #include "platform/uikit/View.h"
 
 namespace uikit {
@@ -20,6 +21,8 @@ class UINavigationController;
 class UITabBarController;
 class UIStoryboard;
 class UIBarButtonItem;
+/// What a size or trait transition animates along with; opaque here.
+class UIViewControllerTransitionCoordinator;
 
 enum class UIModalPresentationStyle : int {
   FullScreen = 0, PageSheet = 1, FormSheet = 2, CurrentContext = 3, Custom = 4, OverFullScreen = 5,
@@ -98,6 +101,12 @@ class UIViewController : public NSObject, public std::enable_shared_from_this<UI
   virtual void viewDidDisappear(bool /*animated*/) {}
   virtual void willMoveToParentViewController(UIViewController* /*parent*/) {}
   virtual void didMoveToParentViewController(UIViewController* /*parent*/) {}
+  /// The view is about to change to `size` (a rotation or a window resize), or the traits the
+  /// controller sees are about to change. Both hand the news on to the child controllers; an
+  /// override calls the base first. The coordinator may be null.
+  virtual void viewWillTransitionToSize(CGSize size, UIViewControllerTransitionCoordinator* coordinator);
+  virtual void willTransitionToTraitCollection(const UITraitCollection& traits,
+                                               UIViewControllerTransitionCoordinator* coordinator);
   /// Called before a segue from this controller runs.
   virtual void prepareForSegue(class UIStoryboardSegue& /*segue*/) {}
 
