@@ -198,7 +198,7 @@ class Loader {
       if (!view) return view.error();
       auto asView = std::dynamic_pointer_cast<UIView>(*view);
       if (!asView) return archiveError(UIKitError::ArchiveMalformed, where + ": a controller's view is not a view");
-      controller->setView(asView);
+      controller->setViewFromArchive(asView);
     }
     return object;
   }
