@@ -25,26 +25,9 @@ Constraints visualConstraints(const std::string& format, const std::map<std::str
   }
   return *made;
 }
-
-/// A scroll view whose content size follows the pages laid out in it: the toolkit leaves the
-/// content size to its owner, where the platform derives it from the content's constraints.
-class PagesScrollView : public uikit::UIScrollView {
- public:
-  void layoutSubviews() override {
-    uikit::UIScrollView::layoutSubviews();
-    uikit::CGSize extent;
-    for (auto& page : subviews()) {
-      auto frame = page->frame();
-      extent.width = std::max(extent.width, frame.origin.x + frame.size.width);
-      extent.height = std::max(extent.height, frame.origin.y + frame.size.height);
-    }
-    contentSize = extent;
-  }
-};
-
 }  // namespace
 
-WalkthroughViewController::WalkthroughViewController() : scrollview_(std::make_shared<PagesScrollView>()) {
+WalkthroughViewController::WalkthroughViewController() : scrollview_(std::make_shared<uikit::UIScrollView>()) {
   scrollview_->showsHorizontalScrollIndicator = false;
   scrollview_->showsVerticalScrollIndicator = false;
   scrollview_->pagingEnabled = true;

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "platform/uikit/GestureRecognizer.h"
+#include "platform/uikit/detail/LayoutEngine.h"
 
 namespace uikit {
 
@@ -171,6 +172,17 @@ void UIScrollView::setContentOffset(CGPoint offset, bool animated) {
     d->scrollViewDidScroll(*this);
     if (animated) d->scrollViewDidEndScrollingAnimation(*this);
   }
+}
+
+void UIScrollView::layoutSubviews() {
+  UIView::layoutSubviews();
+  const UIView* root = this;
+  while (root->superviewPointer()) root = root->superviewPointer();
+  auto* engine = root->layoutEngineIfAny();
+  if (!engine) return;
+  auto [width, height] = engine->solvedContentSize(this);
+  if (width) contentSize.width = *width;
+  if (height) contentSize.height = *height;
 }
 
 void UIScrollView::scrollRectToVisible(const CGRect& rect, bool animated) {

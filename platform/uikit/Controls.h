@@ -120,6 +120,9 @@ class UIScrollView : public UIView {
   bool isDragging() const { return dragging_; }
   const std::shared_ptr<class UIPanGestureRecognizer>& panGestureRecognizer() const { return pan_; }
   void didMoveToSuperview() override;
+  /// Lays out the subviews, then takes the content size the content's constraints give, on the
+  /// axes they give one (a descendant tied to the trailing, bottom or centre edge).
+  void layoutSubviews() override;
 
  private:
   void handlePan();

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "platform/dispatch/MainRunLoop.h"
+#include "platform/uikit/Log.h"
 #include "testing/ScopedManualClock.h"
 
 namespace walkthrough {
@@ -45,6 +46,15 @@ constexpr double kWidth = 320, kHeight = 480;
 
 class WalkthroughTest : public ::testing::Test {
  protected:
+  void SetUp() override {
+    previousSink = uikit::UIKitLog::setSink([this](const std::string& line) { log.push_back(line); });
+  }
+  void TearDown() override {
+    uikit::UIKitLog::setSink(previousSink);
+    EXPECT_TRUE(log.empty()) << "the layout holds no conflict: " << log.front();
+  }
+  uikit::UIKitLog::Sink previousSink;
+  std::vector<std::string> log;
   // A container of `pages` recording pages (a plain controller where `plainAt` says), with
   // every outlet, laid out at 320 × 480.
   void make(int pages, int plainAt = -1) {
@@ -95,8 +105,15 @@ TEST_F(WalkthroughTest, PagesSitSideBySideWithOneTrailingPin) {
   container->view()->layoutIfNeeded();
   for (std::size_t i = 0; i < 3; ++i)
     EXPECT_EQ(container->controllers()[i]->view()->frame(), (CGRect{kWidth * i, 0, kWidth, kHeight})) << i;
-  EXPECT_EQ(scroll->contentSize.width, 3 * kWidth);
+  EXPECT_EQ(scroll->contentSize, (uikit::CGSize{3 * kWidth, kHeight}));
   EXPECT_EQ(container->numberOfPages(), 3);
+
+  // Scrolling and laying out again leaves the pages where they are.
+  container->nextPage();
+  container->view()->setNeedsLayout();
+  container->view()->layoutIfNeeded();
+  EXPECT_EQ(container->controllers()[2]->view()->frame(), (CGRect{2 * kWidth, 0, kWidth, kHeight}));
+  EXPECT_EQ(offset(), kWidth);
 }
 
 TEST_F(WalkthroughTest, ButtonsMoveOnePageAndTheArrivalIsReported) {
