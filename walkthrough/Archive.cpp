@@ -30,12 +30,15 @@ void registerWalkthroughClasses() {
     R::registerOutlet<Container, uikit::UIPageControl>(
         "WalkthroughViewController", "pageControl",
         [](Container& c, std::shared_ptr<uikit::UIPageControl> p) { c.pageControl = std::move(p); });
-    R::registerOutlet<Container, uikit::UIButton>("WalkthroughViewController", "nextButton",
-                                                  [](Container& c, std::shared_ptr<uikit::UIButton> b) { c.nextButton = std::move(b); });
-    R::registerOutlet<Container, uikit::UIButton>("WalkthroughViewController", "prevButton",
-                                                  [](Container& c, std::shared_ptr<uikit::UIButton> b) { c.prevButton = std::move(b); });
-    R::registerOutlet<Container, uikit::UIButton>("WalkthroughViewController", "closeButton",
-                                                  [](Container& c, std::shared_ptr<uikit::UIButton> b) { c.closeButton = std::move(b); });
+    R::registerOutlet<Container, uikit::UIButton>(
+        "WalkthroughViewController", "nextButton",
+        [](Container& c, std::shared_ptr<uikit::UIButton> b) { c.nextButton = std::move(b); });
+    R::registerOutlet<Container, uikit::UIButton>(
+        "WalkthroughViewController", "prevButton",
+        [](Container& c, std::shared_ptr<uikit::UIButton> b) { c.prevButton = std::move(b); });
+    R::registerOutlet<Container, uikit::UIButton>(
+        "WalkthroughViewController", "closeButton",
+        [](Container& c, std::shared_ptr<uikit::UIButton> b) { c.closeButton = std::move(b); });
 
     R::registerClass("WalkthroughPageViewController", "UIViewController", [] { return std::make_shared<Page>(); });
     std::function<std::optional<uikit::CGPoint>(const foundation::Value&)> point = pointFromArchive;

@@ -165,7 +165,8 @@ void WalkthroughViewController::viewDidLoad() {
     pageControl->addTarget<WalkthroughViewController>(
         self, "pageControlDidTouch", uikit::UIControlEventTouchUpInside,
         [](WalkthroughViewController& controller, uikit::UIControl&) { controller.pageControlDidTouch(); });
-  scrollview_->delegate = std::shared_ptr<uikit::UIScrollViewDelegate>(self, static_cast<uikit::UIScrollViewDelegate*>(this));
+  scrollview_->delegate =
+      std::shared_ptr<uikit::UIScrollViewDelegate>(self, static_cast<uikit::UIScrollViewDelegate*>(this));
   scrollview_->setTranslatesAutoresizingMaskIntoConstraints(false);
   const auto& root = view();
   root->insertSubview(scrollview_, 0);

@@ -75,7 +75,8 @@ class ReusableViewsTest : public ::testing::Test {
 
 TEST(StoryboardNameTest, OnlyTheExactRawValueNamesMain) {
   EXPECT_EQ(tovel::storyboardNameFromRawValue("Main"), tovel::StoryboardName::Main);
-  for (const char* other : {"main", "", "Main ", "MAIN"}) EXPECT_FALSE(tovel::storyboardNameFromRawValue(other)) << other;
+  for (const char* other : {"main", "", "Main ", "MAIN"})
+    EXPECT_FALSE(tovel::storyboardNameFromRawValue(other)) << other;
   EXPECT_EQ(tovel::rawValue(tovel::StoryboardName::Main), "Main");
 }
 
