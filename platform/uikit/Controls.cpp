@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "platform/uikit/GestureRecognizer.h"
+#include "platform/uikit/detail/LayoutEngine.h"
 
 namespace uikit {
 
@@ -186,6 +187,33 @@ void UIScrollView::setContentOffset(CGPoint offset, bool animated) {
     d->scrollViewDidScroll(*this);
     if (animated) d->scrollViewDidEndScrollingAnimation(*this);
   }
+}
+
+void UIScrollView::layoutSubviews() {
+  UIView::layoutSubviews();
+  const UIView* root = this;
+  while (root->superviewPointer()) root = root->superviewPointer();
+  auto* engine = root->layoutEngineIfAny();
+  if (!engine) return;
+  auto [width, height] = engine->solvedContentSize(this);
+  if (width) contentSize.width = *width;
+  if (height) contentSize.height = *height;
+}
+
+void UIScrollView::scrollRectToVisible(const CGRect& rect, bool animated) {
+  CGPoint offset = contentOffset();
+  CGSize size = bounds().size;
+  auto axis = [](CGFloat current, CGFloat visible, CGFloat start, CGFloat length, CGFloat content) {
+    if (!std::isfinite(start) || !std::isfinite(length)) return current;
+    CGFloat next = current;
+    if (start + length > next + visible) next = start + length - visible;
+    if (start < next) next = start;
+    return std::clamp<CGFloat>(next, 0, std::max<CGFloat>(0, content - visible));
+  };
+  CGPoint target{axis(offset.x, size.width, rect.origin.x, rect.size.width, contentSize.width),
+                 axis(offset.y, size.height, rect.origin.y, rect.size.height, contentSize.height)};
+  if (target.x == offset.x && target.y == offset.y) return;
+  setContentOffset(target, animated);
 }
 
 void UIScrollView::handlePan() {

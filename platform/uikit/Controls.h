@@ -106,6 +106,9 @@ class UIScrollView : public UIView {
   std::string className() const override { return "UIScrollView"; }
   CGPoint contentOffset() const { return bounds().origin; }
   void setContentOffset(CGPoint offset, bool animated = false);
+  /// Scrolls the least distance that brings `rect` (in content coordinates) into view, within
+  /// the content size; nothing happens, and the delegate hears nothing, when it is in view.
+  void scrollRectToVisible(const CGRect& rect, bool animated);
   CGSize contentSize;
   UIEdgeInsets contentInset;
   bool pagingEnabled = false;
@@ -119,6 +122,9 @@ class UIScrollView : public UIView {
   bool isDragging() const { return dragging_; }
   const std::shared_ptr<class UIPanGestureRecognizer>& panGestureRecognizer() const { return pan_; }
   void didMoveToSuperview() override;
+  /// Lays out the subviews, then takes the content size the content's constraints give, on the
+  /// axes they give one (a descendant tied to the trailing, bottom or centre edge).
+  void layoutSubviews() override;
 
  private:
   void handlePan();

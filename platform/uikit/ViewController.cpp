@@ -143,11 +143,22 @@ const std::shared_ptr<UIView>& UIViewController::view() {
     loadView();
     if (!view_) view_ = UIView::create(UIScreen::main().bounds());
     viewDidLoad();
+  } else if (viewDidLoadPending_) {
+    viewDidLoadPending_ = false;
+    viewDidLoad();
   }
   return view_;
 }
 
-void UIViewController::setView(std::shared_ptr<UIView> view) { view_ = std::move(view); }
+void UIViewController::setView(std::shared_ptr<UIView> view) {
+  view_ = std::move(view);
+  viewDidLoadPending_ = false;
+}
+
+void UIViewController::setViewFromArchive(std::shared_ptr<UIView> view) {
+  view_ = std::move(view);
+  viewDidLoadPending_ = view_ != nullptr;
+}
 
 void UIViewController::loadView() {
   view_ = archivedView_ ? std::move(archivedView_) : UIView::create(UIScreen::main().bounds());
@@ -199,6 +210,17 @@ void UIViewController::addChildViewController(const std::shared_ptr<UIViewContro
   child->willMoveToParentViewController(this);
   children_.push_back(child);
   child->parent_ = weak_from_this();
+}
+
+void UIViewController::viewWillTransitionToSize(CGSize size, UIViewControllerTransitionCoordinator* coordinator) {
+  auto children = children_;
+  for (auto& child : children) child->viewWillTransitionToSize(size, coordinator);
+}
+
+void UIViewController::willTransitionToTraitCollection(const UITraitCollection& traits,
+                                                       UIViewControllerTransitionCoordinator* coordinator) {
+  auto children = children_;
+  for (auto& child : children) child->willTransitionToTraitCollection(traits, coordinator);
 }
 
 void UIViewController::removeFromParentViewController() {

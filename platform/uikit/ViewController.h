@@ -11,6 +11,7 @@
 #include "platform/uikit/Control.h"
 #include "platform/uikit/Image.h"
 #include "platform/uikit/Object.h"
+#include "platform/uikit/TraitCollection.h"
 #include "platform/uikit/View.h"
 
 namespace uikit {
@@ -20,6 +21,8 @@ class UINavigationController;
 class UITabBarController;
 class UIStoryboard;
 class UIBarButtonItem;
+/// What a size or trait transition animates along with; opaque here.
+class UIViewControllerTransitionCoordinator;
 
 enum class UIModalPresentationStyle : int {
   FullScreen = 0, PageSheet = 1, FormSheet = 2, CurrentContext = 3, Custom = 4, OverFullScreen = 5,
@@ -87,8 +90,11 @@ class UIViewController : public NSObject, public std::enable_shared_from_this<UI
   /// The view; the first call loads it (loadView, then viewDidLoad).
   const std::shared_ptr<UIView>& view();
   bool isViewLoaded() const { return view_ != nullptr; }
-  /// Sets the view (as an archive does), without viewDidLoad.
+  /// Sets the view, without viewDidLoad.
   void setView(std::shared_ptr<UIView> view);
+  /// Sets the view an interface file made for this controller: viewDidLoad runs at the first
+  /// view() after it, once the archive has connected the outlets, as for a loaded view.
+  void setViewFromArchive(std::shared_ptr<UIView> view);
   /// Makes the view; the default is a plain view the size of the screen.
   virtual void loadView();
   /// Keeps the view an archive made for the controller; the first view() installs it through
@@ -103,6 +109,12 @@ class UIViewController : public NSObject, public std::enable_shared_from_this<UI
   virtual void viewDidDisappear(bool /*animated*/) {}
   virtual void willMoveToParentViewController(UIViewController* /*parent*/) {}
   virtual void didMoveToParentViewController(UIViewController* /*parent*/) {}
+  /// The view is about to change to `size` (a rotation or a window resize), or the traits the
+  /// controller sees are about to change. Both hand the news on to the child controllers; an
+  /// override calls the base first. The coordinator may be null.
+  virtual void viewWillTransitionToSize(CGSize size, UIViewControllerTransitionCoordinator* coordinator);
+  virtual void willTransitionToTraitCollection(const UITraitCollection& traits,
+                                               UIViewControllerTransitionCoordinator* coordinator);
   /// Called before a segue from this controller runs.
   virtual void prepareForSegue(class UIStoryboardSegue& /*segue*/) {}
 
@@ -171,6 +183,7 @@ class UIViewController : public NSObject, public std::enable_shared_from_this<UI
   std::shared_ptr<class PresentationTransition> transition_;
   std::shared_ptr<class PresentationTransition> finishedTransition_;
   Appearance appearance_ = Appearance::Disappeared;
+  bool viewDidLoadPending_ = false;
   bool transitionAnimated_ = false;
 };
 

@@ -1,7 +1,9 @@
 #include "platform/uikit/detail/LayoutEngine.h"
 
+#include <algorithm>
 #include <cmath>
 
+#include "platform/uikit/Controls.h"
 #include "platform/uikit/Log.h"
 #include "platform/uikit/View.h"
 
@@ -33,6 +35,24 @@ CGRect untransformedFrame(const UIView* v) {
 LayoutEngine::~LayoutEngine() {
   for (auto& [c, id] : constraints_) c->engine_ = nullptr;
 }
+
+namespace {
+
+/// Where a view's subviews are measured from in the engine's space, relative to the view: its
+/// bounds origin, except in a scroll view, whose subviews sit in content coordinates that do not
+/// move as it scrolls.
+CGPoint subviewOrigin(const UIView* view) {
+  if (dynamic_cast<const UIScrollView*>(view)) return {0, 0};
+  return view->bounds().origin;
+}
+
+bool isDescendant(const UIView* view, const UIView* ancestor) {
+  for (const UIView* v = view ? view->superviewPointer() : nullptr; v; v = v->superviewPointer())
+    if (v == ancestor) return true;
+  return false;
+}
+
+}  // namespace
 
 LayoutEngine::Vars& LayoutEngine::varsFor(const LayoutItem* item) {
   auto it = items_.find(item);
@@ -77,8 +97,9 @@ void LayoutEngine::sync() {
       auto it = items_.find(g);
       auto own = items_.find(v);
       if (it == items_.end() || own == items_.end()) return;
-      g->layoutFrame_ = {snap(solver_.value(it->second.x) - solver_.value(own->second.x)) + v->bounds().origin.x,
-                         snap(solver_.value(it->second.y) - solver_.value(own->second.y)) + v->bounds().origin.y,
+      CGPoint origin = subviewOrigin(v);
+      g->layoutFrame_ = {snap(solver_.value(it->second.x) - solver_.value(own->second.x)) + origin.x,
+                         snap(solver_.value(it->second.y) - solver_.value(own->second.y)) + origin.y,
                          snap(solver_.value(it->second.w)), snap(solver_.value(it->second.h))};
     };
     if (v->marginsGuide_) report(v->marginsGuide_.get());
@@ -153,7 +174,7 @@ void LayoutEngine::syncFixed(UIView* view, Vars& vars) {
     return;
   }
   CGRect f = untransformedFrame(view);
-  CGPoint origin = parent->bounds().origin;
+  CGPoint origin = subviewOrigin(parent);
   f.origin.x -= origin.x;
   f.origin.y -= origin.y;
   if (vars.fixedFrame == f && vars.fixedParent == parent) return;
@@ -243,7 +264,7 @@ void LayoutEngine::syncGuide(UIView* view, UILayoutGuide* guide) {
 }
 
 bool LayoutEngine::termsFor(LayoutItem* item, NSLayoutAttribute a, double factor, std::vector<Solver::Term>& terms,
-                            double& constant) {
+                            double& constant, bool content) {
   (void)constant;
   switch (a) {
     case NSLayoutAttribute::LeftMargin:
@@ -275,6 +296,33 @@ bool LayoutEngine::termsFor(LayoutItem* item, NSLayoutAttribute a, double factor
     default: break;
   }
   Vars& v = varsFor(item);
+  if (content) {
+    auto contentVariable = [&](std::optional<Solver::Variable>& variable) {
+      if (!variable) variable = solver_.newVariable();
+      return *variable;
+    };
+    switch (a) {
+      case NSLayoutAttribute::Right:
+      case NSLayoutAttribute::Trailing:
+        terms.push_back({v.x, factor});
+        terms.push_back({contentVariable(v.contentW), factor});
+        return true;
+      case NSLayoutAttribute::Bottom:
+      case NSLayoutAttribute::LastBaseline:
+        terms.push_back({v.y, factor});
+        terms.push_back({contentVariable(v.contentH), factor});
+        return true;
+      case NSLayoutAttribute::CenterX:
+        terms.push_back({v.x, factor});
+        terms.push_back({contentVariable(v.contentW), factor * 0.5});
+        return true;
+      case NSLayoutAttribute::CenterY:
+        terms.push_back({v.y, factor});
+        terms.push_back({contentVariable(v.contentH), factor * 0.5});
+        return true;
+      default: break;  // leading and top edges are the content's origin; sizes are the frame's
+    }
+  }
   switch (a) {
     case NSLayoutAttribute::Left:
     case NSLayoutAttribute::Leading: terms.push_back({v.x, factor}); return true;
@@ -303,8 +351,22 @@ void LayoutEngine::addConstraint(NSLayoutConstraint* c) {
   // first (relation) multiplier × second + constant, as first − multiplier × second − constant.
   std::vector<Solver::Term> terms;
   double constant = -c->constant();
-  if (!termsFor(c->firstItem(), c->firstAttribute(), 1.0, terms, constant)) return;
-  if (c->secondItem() && !termsFor(c->secondItem(), c->secondAttribute(), -c->multiplier(), terms, constant)) return;
+  // Between a scroll view and a view inside it, the scroll view's edges are its content's.
+  auto viewOf = [](LayoutItem* item) -> const UIView* {
+    if (auto* view = dynamic_cast<UIView*>(item)) return view;
+    if (auto* guide = dynamic_cast<UILayoutGuide*>(item)) return guide->owningView();
+    return nullptr;
+  };
+  auto isContentOf = [&](LayoutItem* scroll, LayoutItem* other) {
+    auto* scrollView = dynamic_cast<UIScrollView*>(scroll);
+    return scrollView && other && isDescendant(viewOf(other), scrollView);
+  };
+  bool firstIsContainer = isContentOf(c->firstItem(), c->secondItem());
+  bool secondIsContainer = isContentOf(c->secondItem(), c->firstItem());
+  if (!termsFor(c->firstItem(), c->firstAttribute(), 1.0, terms, constant, firstIsContainer)) return;
+  if (c->secondItem() &&
+      !termsFor(c->secondItem(), c->secondAttribute(), -c->multiplier(), terms, constant, secondIsContainer))
+    return;
   double weight = c->priority() >= UILayoutPriorityRequired ? Solver::kRequired : c->priority();
   auto id = solver_.addConstraint(terms, constant, relationOf(c->relation()), weight);
   c->demoted_ = false;
@@ -366,6 +428,17 @@ void LayoutEngine::forgetSubtree(UIView* view) {
   visit(view);
 }
 
+std::pair<std::optional<CGFloat>, std::optional<CGFloat>> LayoutEngine::solvedContentSize(
+    const UIView* scrollView) const {
+  auto it = items_.find(scrollView);
+  if (it == items_.end()) return {};
+  auto value = [&](const std::optional<Solver::Variable>& variable) -> std::optional<CGFloat> {
+    if (!variable) return std::nullopt;
+    return std::max<CGFloat>(0, snap(solver_.value(*variable)));
+  };
+  return {value(it->second.contentW), value(it->second.contentH)};
+}
+
 std::optional<CGRect> LayoutEngine::solvedFrame(const UIView* view) const {
   if (view->translatesAutoresizingMaskIntoConstraints()) return std::nullopt;
   auto it = items_.find(view);
@@ -376,7 +449,7 @@ std::optional<CGRect> LayoutEngine::solvedFrame(const UIView* view) const {
   if (!parent) return CGRect{0, 0, f.size.width, f.size.height};
   auto p = items_.find(parent);
   if (p == items_.end()) return std::nullopt;
-  CGPoint origin = parent->bounds().origin;
+  CGPoint origin = subviewOrigin(parent);
   f.origin.x = snap(f.origin.x - solver_.value(p->second.x) + origin.x);
   f.origin.y = snap(f.origin.y - solver_.value(p->second.y) + origin.y);
   return f;

@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <optional>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "platform/uikit/Geometry.h"
@@ -31,6 +32,9 @@ class LayoutEngine {
   /// The solved frame of `view` in its superview's coordinates (the root: at its own origin),
   /// when the view takes part and places itself by constraints.
   std::optional<CGRect> solvedFrame(const UIView* view) const;
+  /// The content size a scroll view's content constraints give it, axis by axis: an axis is
+  /// solved when a constraint ties a descendant to the scroll view's trailing, bottom or centre.
+  std::pair<std::optional<CGFloat>, std::optional<CGFloat>> solvedContentSize(const UIView* scrollView) const;
   /// Takes a constraint out of the solver (it stays active, to join again at the next sync).
   void dropConstraint(NSLayoutConstraint* constraint);
   /// Takes a changed constant of a constraint in place when it can (optional constraints),
@@ -53,6 +57,8 @@ class LayoutEngine {
     bool intrinsicWidth = false, intrinsicHeight = false;
     std::optional<CGSize> intrinsicSize;
     UILayoutPriority intrinsicPriorities[4] = {};
+    // A scroll view's content width and height, made when a constraint first needs them.
+    std::optional<Solver::Variable> contentW, contentH;
   };
   bool markInvolved(UIView* view, std::vector<UIView*>& involved);
   Vars& varsFor(const LayoutItem* item);
@@ -61,8 +67,10 @@ class LayoutEngine {
   void syncGuide(UIView* view, UILayoutGuide* guide);
   void setFixed(Vars& vars, const Vars* parent, const CGRect& frame);
   void addConstraint(NSLayoutConstraint* constraint);
+  /// `content`: the item is a scroll view constrained to its own content, whose edges are those
+  /// of the content area (its origin and its content size), not of the frame.
   bool termsFor(LayoutItem* item, NSLayoutAttribute attribute, double factor, std::vector<Solver::Term>& terms,
-                double& constant);
+                double& constant, bool content = false);
 
   UIView* root_;
   Solver solver_;

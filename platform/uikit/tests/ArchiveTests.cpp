@@ -142,6 +142,34 @@ constexpr const char* kStoryboard = R"({
   "segues": [{"identifier": "WhitelistCell", "source": "list", "destination": "detail", "kind": "push"}]
 })";
 
+// A controller that notes what it sees when its view loads.
+class LoadingController : public UIViewController {
+ public:
+  std::string className() const override { return "LoadingController"; }
+  std::shared_ptr<UILabel> label;
+  std::vector<std::string> loads;
+  void viewDidLoad() override { loads.push_back(label ? label->text() : "<not connected>"); }
+};
+
+TEST_F(ArchiveTest, SceneViewsLoadAtFirstUseWithOutletsConnected) {
+  ClassRegistry::registerClass("LoadingController", "UIViewController",
+                               [] { return std::make_shared<LoadingController>(); });
+  ClassRegistry::registerOutlet<LoadingController, UILabel>(
+      "LoadingController", "label", [](LoadingController& c, std::shared_ptr<UILabel> l) { c.label = std::move(l); });
+  auto board = UIStoryboard::fromJSON("Loading", R"({"scenes": [{"identifier": "a",
+      "controller": {"class": "LoadingController", "outlets": {"label": "l"},
+                     "view": {"class": "UIView", "subviews": [{"id": "l", "class": "UILabel", "properties": {"text": "hi"}}]}}}]})",
+                                      nullptr);
+  ASSERT_TRUE(board.ok());
+  auto made = (*board)->instantiateViewControllerWithIdentifier("a");
+  ASSERT_TRUE(made.ok());
+  auto& controller = dynamic_cast<LoadingController&>(**made);
+  EXPECT_TRUE(controller.loads.empty());
+  controller.view();
+  controller.view();
+  EXPECT_EQ(controller.loads, (std::vector<std::string>{"hi"}));
+}
+
 TEST_F(ArchiveTest, StoryboardScenesPrototypesAndSegues) {
   ClassRegistry::registerClass("ListController", "UIViewController", [] { return std::make_shared<ListController>(); });
   ClassRegistry::registerOutlet<ListController, UITableView>(

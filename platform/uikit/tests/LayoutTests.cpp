@@ -2,6 +2,7 @@
 
 #include <functional>
 
+#include "platform/uikit/Controls.h"
 #include "platform/uikit/Log.h"
 #include "platform/uikit/UIKitError.h"
 #include "platform/uikit/View.h"
@@ -85,6 +86,34 @@ TEST(LayoutTests, WidthCappedCardIsCentredWhenWideAndSpansMarginsWhenNarrow) {
     container->layoutIfNeeded();
     EXPECT_EQ(card->frame(), c.expected);
   }
+}
+
+// Views tied to a scroll view's edges are laid out in its content: the trailing and bottom
+// edges are the content size's, which follows from them, and scrolling moves nothing.
+TEST(LayoutTests, ScrollViewContentIsSizedByItsConstraintsAndStaysPutWhenScrolled) {
+  std::vector<std::string> lines;
+  auto previous = UIKitLog::setSink([&](const std::string& line) { lines.push_back(line); });
+  auto root = UIView::create({0, 0, 100, 50});
+  auto scroll = std::make_shared<UIScrollView>();
+  scroll->setFrame({0, 0, 100, 50});
+  root->addSubview(scroll);
+  auto a = UIView::create(), b = UIView::create();
+  for (auto& v : {a, b}) {
+    v->setTranslatesAutoresizingMaskIntoConstraints(false);
+    scroll->addSubview(v);
+  }
+  std::map<std::string, std::shared_ptr<UIView>> views{{"a", a}, {"b", b}, {"s", scroll}};
+  for (const char* format : {"H:|[a(==s)][b(==s)]|", "V:|[a(==s)]|", "V:|[b(==s)]|"})
+    scroll->addConstraints(*NSLayoutConstraint::constraintsWithVisualFormat(format, {}, views));
+  root->layoutIfNeeded();
+  EXPECT_EQ(scroll->contentSize, (CGSize{200, 50}));
+  scroll->setContentOffset({70, 0});
+  root->setNeedsLayout();
+  root->layoutIfNeeded();
+  EXPECT_EQ(a->frame(), (CGRect{0, 0, 100, 50}));
+  EXPECT_EQ(b->frame(), (CGRect{100, 0, 100, 50}));
+  EXPECT_TRUE(lines.empty()) << lines.front();
+  UIKitLog::setSink(std::move(previous));
 }
 
 TEST(LayoutTests, VisualFormatPlacesViewsBetweenEdges) {
