@@ -143,21 +143,13 @@ const std::shared_ptr<UIView>& UIViewController::view() {
     loadView();
     if (!view_) view_ = UIView::create(UIScreen::main().bounds());
     viewDidLoad();
-  } else if (viewDidLoadPending_) {
-    viewDidLoadPending_ = false;
-    viewDidLoad();
   }
   return view_;
 }
 
 void UIViewController::setView(std::shared_ptr<UIView> view) {
   view_ = std::move(view);
-  viewDidLoadPending_ = false;
-}
-
-void UIViewController::setViewFromArchive(std::shared_ptr<UIView> view) {
-  view_ = std::move(view);
-  viewDidLoadPending_ = view_ != nullptr;
+  archivedView_.reset();
 }
 
 void UIViewController::loadView() {

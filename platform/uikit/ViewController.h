@@ -92,9 +92,6 @@ class UIViewController : public NSObject, public std::enable_shared_from_this<UI
   bool isViewLoaded() const { return view_ != nullptr; }
   /// Sets the view, without viewDidLoad.
   void setView(std::shared_ptr<UIView> view);
-  /// Sets the view an interface file made for this controller: viewDidLoad runs at the first
-  /// view() after it, once the archive has connected the outlets, as for a loaded view.
-  void setViewFromArchive(std::shared_ptr<UIView> view);
   /// Makes the view; the default is a plain view the size of the screen.
   virtual void loadView();
   /// Keeps the view an archive made for the controller; the first view() installs it through
@@ -183,7 +180,6 @@ class UIViewController : public NSObject, public std::enable_shared_from_this<UI
   std::shared_ptr<class PresentationTransition> transition_;
   std::shared_ptr<class PresentationTransition> finishedTransition_;
   Appearance appearance_ = Appearance::Disappeared;
-  bool viewDidLoadPending_ = false;
   bool transitionAnimated_ = false;
 };
 
