@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/uikit/Control.h"
+#include "MessageBanners/PassthroughView.h"
 
 namespace MessageBanners {
 
@@ -18,8 +18,8 @@ inline constexpr std::size_t NSNotFound = static_cast<std::size_t>(std::numeric_
 /// The container the presenter puts one message view into: it clips to its bounds, shows
 /// assistive technologies a fixed list of elements, and, once a keyboard tracking view is
 /// installed along its bottom, keeps every message view it receives above the keyboard.
-/// Main thread only.
-class MaskingView : public uikit::UIControl {
+/// Its empty area lets touches through unless a tap handler is set. Main thread only.
+class MaskingView : public PassthroughView {
  public:
   /// A zero-sized container that clips to its bounds.
   static std::shared_ptr<MaskingView> create();
