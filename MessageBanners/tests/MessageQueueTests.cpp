@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "MessageBanners/BannerMessageModifier.h"
 #include "MessageBanners/MessageBanners.h"
 #include "MessageBanners/PhysicsAnimation.h"
 #include "MessageBanners/TopBottomAnimation.h"
@@ -319,6 +320,55 @@ TEST_F(MessageQueueTests, AppBannerInItsOwnWindowLeavesTheAppKeyAndGoesAway) {
   EXPECT_EQ(messageWindows(), 0);
   EXPECT_TRUE(app_.window->isKeyWindow());
   EXPECT_EQ(uikit::UIApplication::shared().windows().size(), 1u);
+}
+
+/// A declarative message: a text whose content is an 80-point view.
+struct Note {
+  struct Content {
+    std::shared_ptr<uikit::UIView> makeView() const {
+      auto view = uikit::UIView::create();
+      view->heightAnchor().constraintEqualToConstant(80)->setActive(true);
+      return view;
+    }
+  };
+  std::string text;
+  bool operator==(const Note&) const = default;
+  std::string id() const { return text; }
+  Content content() const { return {}; }
+};
+
+struct Screen {
+  std::shared_ptr<uikit::UIView> makeView() const { return uikit::UIView::create(); }
+};
+
+TEST_F(MessageQueueTests, BoundMessageShowsItsBannerAndIsClearedWhenThatBannerHides) {
+  Config config = logged("N");
+  auto state = uikit::State<std::optional<Note>>::create(std::nullopt);
+  auto screen = bannerMessage(Screen{}, state->binding(), std::nullopt, manager_);
+  manager_->setDefaultConfig(config);
+  auto view = screen.makeView();
+
+  state->set(Note{"a"});
+  runUntil(1);
+  EXPECT_TRUE(manager_->current("a"));
+  // B is queued behind A; A's hide leaves the binding on B, B's hide clears it.
+  state->set(Note{"b"});
+  runUntil(3.2);
+  EXPECT_EQ(state->value(), Note{"b"});
+  EXPECT_TRUE(manager_->current("b"));
+  runUntil(6);
+  EXPECT_EQ(state->value(), std::nullopt);
+  EXPECT_EQ(names(), (std::vector<std::string>{"N willShow", "N didShow", "N willHide", "N didHide", "N willShow",
+                                               "N didShow", "N willHide", "N didHide"}));
+  // The manager's own configuration did not gain the listener.
+  EXPECT_EQ(manager_->defaultConfig().eventListeners.size(), 1u);
+
+  // Clearing the binding does not hide what shows.
+  state->set(Note{"c"});
+  runUntil(7);
+  state->set(std::nullopt);
+  runUntil(7.5);
+  EXPECT_TRUE(manager_->current("c"));
 }
 
 }  // namespace
