@@ -104,7 +104,13 @@ foundation::Result<Presenter::PresentationContext> Presenter::getPresentationCon
 }
 
 void Presenter::install() {
-  installed_ = true;
+  // Marked installed only once the masking view is in place, so the queue, which reads the flag
+  // from its own thread, never takes a message that is being installed for one whose container
+  // went away.
+  struct MarkInstalled {
+    std::atomic<bool>& installed;
+    ~MarkInstalled() { installed = true; }
+  } markInstalled{installed_};
   std::shared_ptr<UIView> container;
   auto controller = contextController();
   if (auto* box = std::get_if<Weak<UIView>>(&presentationContext_)) {
