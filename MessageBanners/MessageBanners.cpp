@@ -66,6 +66,10 @@ void MessageBanners::show(const Config& config, ViewProvider viewProvider) {
   });
 }
 
+void MessageBanners::show(const std::shared_ptr<Presenter>& presenter) {
+  messageQueue_->sync([&] { enqueue(presenter); });
+}
+
 void MessageBanners::show(ViewProvider viewProvider) { show(defaultConfig(), std::move(viewProvider)); }
 
 void MessageBanners::hide(bool animated) {

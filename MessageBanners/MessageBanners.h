@@ -38,6 +38,8 @@ class MessageBanners final : public PresenterDelegate, public std::enable_shared
   /// Makes the view on the main queue, unless the manager is gone by then.
   void show(const Config& config, ViewProvider viewProvider);
   void show(ViewProvider viewProvider);
+  /// Queues a presenter made elsewhere (with this manager as its delegate).
+  void show(const std::shared_ptr<Presenter>& presenter);
   void hide(bool animated);
   /// Empties the queue, the delayed messages and the counts, and hides the current message.
   void hideAll();

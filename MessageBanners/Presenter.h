@@ -61,6 +61,11 @@ class Presenter : public std::enable_shared_from_this<Presenter> {
   /// didHide. A second call does nothing, so each message hides once.
   void hide(bool animated, std::function<void(bool completed)> completion);
 
+  /// Changes where the message will go; only before it is handed to a queue.
+  void setConfigPresentationContext(::MessageBanners::PresentationContext context) {
+    config_.presentationContext = std::move(context);
+  }
+
   foundation::Result<PresentationContext> getPresentationContext();
   void install();
   SafeZoneConflicts safeZoneConflicts() const;
