@@ -322,6 +322,23 @@ TEST_F(MessageQueueTests, AppBannerInItsOwnWindowLeavesTheAppKeyAndGoesAway) {
   EXPECT_EQ(uikit::UIApplication::shared().windows().size(), 1u);
 }
 
+TEST_F(MessageQueueTests, ReleasedManagerTakesItsMessageAwayAndMakesNoMoreViews) {
+  Config forever = logged("A");
+  forever.duration = Duration::forever();
+  manager_->show(forever, CardMessage::create("a"));
+  runUntil(1);
+  bool provided = false;
+  manager_->show([&] {
+    provided = true;
+    return std::static_pointer_cast<uikit::UIView>(CardMessage::create("b"));
+  });
+  manager_.reset();
+  runUntil(2);
+  EXPECT_FALSE(provided);
+  EXPECT_EQ(names(), (std::vector<std::string>{"A willShow", "A didShow", "A willHide", "A didHide"}));
+  EXPECT_EQ(messageWindows(), 0);
+}
+
 /// A declarative message: a text whose content is an 80-point view.
 struct Note {
   struct Content {

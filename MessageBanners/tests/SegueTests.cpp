@@ -70,6 +70,18 @@ TEST_F(SegueTests, HidingTheMessageDismissesTheDestination) {
   EXPECT_FALSE(segue_->isRetained());
 }
 
+TEST_F(SegueTests, LetsItselfGoOnceTheSourceLeavesTheScreen) {
+  segue_->perform();
+  run(1);
+  std::weak_ptr<MessageBannersSegue> weak = segue_;
+  segue_.reset();
+  run(2);
+  EXPECT_TRUE(weak.lock());
+  app_.root->view()->removeFromSuperview();
+  run(2);
+  EXPECT_FALSE(weak.lock());
+}
+
 TEST_F(SegueTests, LayoutsStyleTheMessage) {
   segue_->configure(MessageBannersSegue::Layout::TopTab);
   EXPECT_EQ(segue_->containerView()->cornerRadius(), 15);
