@@ -51,6 +51,8 @@ void MessageBanners::setPauseBetweenMessages(double seconds) {
 // MARK: - Public operations
 
 void MessageBanners::show(const Config& config, const std::shared_ptr<uikit::UIView>& view) {
+  // A provider that made nothing has nothing to show.
+  if (!view) return;
   auto presenter = Presenter::create(config, view, shared_from_this());
   messageQueue_->sync([&] { enqueue(presenter); });
 }

@@ -247,6 +247,10 @@ void PhysicsAnimation::show(const AnimationContext& context, Completion completi
       [](PhysicsAnimation& self, const foundation::Notification&) { self.adjustMargins(); });
   install(context);
   auto message = context.messageView();
+  if (!message) {
+    if (completion) completion(false);
+    return;
+  }
   message->setAlpha(0.25);
   message->setTransform(CGAffineTransform::makeScale(0.6, 0.6));
   uikit::CATransaction::begin();

@@ -23,20 +23,21 @@ namespace {
 /// which the queue manager reads from its own queue.
 class TrackedMaskingView : public MaskingView {
  public:
-  static std::shared_ptr<TrackedMaskingView> create(std::atomic<bool>& inWindow) {
-    std::shared_ptr<TrackedMaskingView> view(new TrackedMaskingView(inWindow));
+  static std::shared_ptr<TrackedMaskingView> create(std::shared_ptr<std::atomic<bool>> inWindow) {
+    std::shared_ptr<TrackedMaskingView> view(new TrackedMaskingView(std::move(inWindow)));
     view->setClipsToBounds(true);
     view->registerTapAction();
     return view;
   }
   void didMoveToWindow() override {
     MaskingView::didMoveToWindow();
-    inWindow_ = window() != nullptr;
+    *inWindow_ = window() != nullptr;
   }
 
  private:
-  explicit TrackedMaskingView(std::atomic<bool>& inWindow) : inWindow_(inWindow) {}
-  std::atomic<bool>& inWindow_;
+  explicit TrackedMaskingView(std::shared_ptr<std::atomic<bool>> inWindow) : inWindow_(std::move(inWindow)) {}
+  // Shared, as the view may outlive its presenter inside a container.
+  std::shared_ptr<std::atomic<bool>> inWindow_;
 };
 
 std::shared_ptr<Animator> animatorFor(const PresentationStyle& style, const std::shared_ptr<PresenterDelegate>& delegate) {

@@ -49,7 +49,7 @@ class Presenter : public std::enable_shared_from_this<Presenter> {
   bool interactivelyHidden() const { return interactivelyHidden_; }
   void setInteractivelyHidden(bool hidden) { interactivelyHidden_ = hidden; }
   /// Installed, but the message is in no window any more (its container went away).
-  bool isOrphaned() const { return installed_ && !inWindow_; }
+  bool isOrphaned() const { return installed_ && !*inWindow_; }
   /// Media time of the show; written and read by the queue manager on its own queue.
   std::optional<double> showDate;
 
@@ -90,7 +90,7 @@ class Presenter : public std::enable_shared_from_this<Presenter> {
   PresentationContext presentationContext_{Weak<uikit::UIViewController>()};
   std::atomic<bool> installed_{false};
   std::atomic<bool> interactivelyHidden_{false};
-  std::atomic<bool> inWindow_{false};
+  std::shared_ptr<std::atomic<bool>> inWindow_ = std::make_shared<std::atomic<bool>>(false);
 };
 
 }  // namespace MessageBanners
