@@ -9,6 +9,7 @@ std::shared_ptr<MaskingView> MaskingView::create() {
   auto view = std::shared_ptr<MaskingView>(new MaskingView());
   view->registerTapAction();
   view->setClipsToBounds(true);
+  view->registerTapAction();
   return view;
 }
 
@@ -24,7 +25,7 @@ void MaskingView::installKeyboardTracking(const std::shared_ptr<KeyboardTracking
 }
 
 void MaskingView::didAddSubview(uikit::UIView* view) {
-  UIControl::didAddSubview(view);
+  PassthroughView::didAddSubview(view);
   if (!keyboardTrackingView_ || view == keyboardTrackingView_.get() || view == backgroundView().get()) return;
   uikit::CGFloat offset = 0;
   if (auto* adjustable = dynamic_cast<MarginAdjustable*>(view)) offset = -adjustable->bounceAnimationOffset();
