@@ -6,6 +6,7 @@
 #include "MessageBanners/PresentationContextSelection.h"
 #include "MessageBanners/TopBottomAnimation.h"
 #include "MessageBanners/WindowViewController.h"
+#include "MessageBanners/MessageView.h"
 #include "platform/uikit/Accessibility.h"
 #include "platform/uikit/Controls.h"
 #include "platform/uikit/View.h"
@@ -166,7 +167,21 @@ void Presenter::install() {
 }
 
 void Presenter::setupAccessibility() {
-  std::vector<std::shared_ptr<UIView>> elements{view_};
+  std::vector<std::shared_ptr<UIView>> elements;
+  if (const auto* accessible = dynamic_cast<const AccessibleMessage*>(view_.get())) {
+    if (auto message = accessible->accessibilityMessage()) {
+      auto element = accessible->accessibilityElement();
+      if (!element) element = view_;
+      element->isAccessibilityElement = true;
+      if (element->accessibilityLabel.empty()) element->accessibilityLabel = *message;
+      elements.push_back(element);
+      for (auto& more : accessible->additionalAccessibilityElements()) {
+        if (more) elements.push_back(std::move(more));
+      }
+    }
+  } else {
+    elements.push_back(view_);
+  }
   const auto& dim = config_.dimMode;
   if (dim.modal() && dim.interactive()) {
     auto dismiss = UIView::create(maskingView_->bounds());
@@ -273,8 +288,25 @@ void Presenter::showAnimation(std::function<void(bool)> completion) {
 
 // The message views that speak for themselves to assistive technologies bring their own texts;
 // a plain view has nothing to announce and no element to focus.
-void Presenter::announceAccessibility() {}
-void Presenter::showAccessibilityFocus() {}
+void Presenter::announceAccessibility() {
+  const auto* accessible = dynamic_cast<const AccessibleMessage*>(view_.get());
+  if (!accessible) return;
+  if (auto message = accessible->accessibilityMessage()) {
+    uikit::UIAccessibility::post(uikit::UIAccessibilityNotification::Announcement, *message);
+  }
+}
+
+void Presenter::showAccessibilityFocus() {
+  const auto* accessible = dynamic_cast<const AccessibleMessage*>(view_.get());
+  if (!accessible) return;
+  auto target = accessible->accessibilityElement();
+  if (!target) {
+    auto more = accessible->additionalAccessibilityElements();
+    if (!more.empty()) target = more.front();
+  }
+  if (!target) return;
+  uikit::UIAccessibility::post(uikit::UIAccessibilityNotification::LayoutChanged, target->description());
+}
 
 void Presenter::uninstall() {
   if (auto window = std::dynamic_pointer_cast<WindowViewController>(contextController())) window->uninstall();

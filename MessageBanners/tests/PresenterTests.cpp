@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "MessageBanners/MessageBannersError.h"
+#include "MessageBanners/MessageView.h"
+#include "platform/uikit/Accessibility.h"
 #include "MessageBanners/Presenter.h"
 #include "MessageBanners/PresentationContextSelection.h"
 #include "MessageBanners/WindowViewController.h"
@@ -105,6 +107,43 @@ TEST_F(PresenterTests, AutomaticContextWithoutKeyWindowFailsWithoutChangingAnyth
   EXPECT_EQ(MessageBannersError::fromBridged(shown.error())->code(), MessageBannersError::Code::NoRootViewController);
   EXPECT_FALSE(presenter->installed());
   EXPECT_TRUE(events_.empty());
+}
+
+
+TEST_F(PresenterTests, AMessageIsAnnouncedWithoutDimmingAndFocusedWithIt) {
+  struct Case {
+    DimMode dim;
+    uikit::UIAccessibilityNotification posted;
+    bool modal;
+  };
+  for (const Case& c : {Case{DimMode::none(), uikit::UIAccessibilityNotification::Announcement, false},
+                        Case{DimMode::gray(true), uikit::UIAccessibilityNotification::LayoutChanged, true}}) {
+    Config config = logged();
+    config.presentationStyle = PresentationStyle::custom(std::make_shared<FixedAnimator>(true));
+    config.presentationContext = PresentationContext::view(app_.root->view());
+    config.dimMode = c.dim;
+    auto view = MessageView::viewFromNib(MessageView::Layout::CardView);
+    ASSERT_TRUE(view);
+    view->configureContent("Blocker enabled", "Reload the page");
+    auto presenter = Presenter::create(config, view, nullptr);
+    uikit::UIAccessibility::log().clear();
+    ASSERT_TRUE(presenter->show(nullptr).ok());
+
+    // The message's element speaks the message and comes first among the masking view's elements.
+    auto element = view->accessibilityElement();
+    ASSERT_TRUE(element);
+    EXPECT_TRUE(element->isAccessibilityElement);
+    EXPECT_EQ(element->accessibilityLabel, *view->accessibilityMessage());
+    ASSERT_FALSE(presenter->maskingView()->accessibleElements.empty());
+    EXPECT_EQ(presenter->maskingView()->accessibleElements.front(), element);
+    EXPECT_EQ(presenter->maskingView()->accessibilityViewIsModal, c.modal);
+    ASSERT_EQ(uikit::UIAccessibility::log().size(), 1u);
+    EXPECT_EQ(uikit::UIAccessibility::log()[0].notification, c.posted);
+    if (c.posted == uikit::UIAccessibilityNotification::Announcement) {
+      EXPECT_EQ(uikit::UIAccessibility::log()[0].argument, *view->accessibilityMessage());
+    }
+    presenter->hide(false, nullptr);
+  }
 }
 
 }  // namespace
