@@ -212,6 +212,25 @@ void drawLabel(cairo_t* cr, const UILabel& label, const CGRect& bounds) {
     int lines = label.numberOfLines() > 0 ? std::min(fit, label.numberOfLines()) : fit;
     pango_layout_set_height(layout.get(), -lines);
   }
+  switch (label.textAlignment) {
+    case NSTextAlignment::Left:
+    case NSTextAlignment::Center:
+    case NSTextAlignment::Right:
+      // A fixed side stays put whatever the text's direction.
+      pango_layout_set_auto_dir(layout.get(), false);
+      pango_layout_set_alignment(layout.get(), label.textAlignment == NSTextAlignment::Left     ? PANGO_ALIGN_LEFT
+                                               : label.textAlignment == NSTextAlignment::Center ? PANGO_ALIGN_CENTER
+                                                                                                : PANGO_ALIGN_RIGHT);
+      break;
+    case NSTextAlignment::Justified:
+      pango_layout_set_justify(layout.get(), true);
+      [[fallthrough]];
+    case NSTextAlignment::Natural:
+      // Leading edge of the text's own direction: left for left-to-right, right for right-to-left.
+      pango_layout_set_auto_dir(layout.get(), true);
+      pango_layout_set_alignment(layout.get(), PANGO_ALIGN_LEFT);
+      break;
+  }
   CGSize size = detail::layoutSize(layout.get(), 0);
   cairo_save(cr);
   detail::setSourceColor(cr, label.textColor, label.traitCollection());

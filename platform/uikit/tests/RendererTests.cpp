@@ -297,6 +297,55 @@ TEST_F(RendererTests, LabelsDrawTheirTextInTheirColour) {
   EXPECT_EQ(outside, 0);
 }
 
+/// The first and last columns with ink (red below half) in the image, or {-1, -1}.
+std::pair<int, int> inkColumns(const UIImage& image) {
+  int first = -1, last = -1;
+  for (int x = 0; x < image.cgImage()->width; ++x)
+    for (int y = 0; y < image.cgImage()->height; ++y)
+      if (pixelAt(image, x, y).r < 128) {
+        if (first < 0) first = x;
+        last = x;
+        break;
+      }
+  return {first, last};
+}
+
+TEST_F(RendererTests, LabelsPlaceTheirLinesByAlignment) {
+  struct Case {
+    const char* name;
+    std::string text;
+    NSTextAlignment alignment;
+    int minFirst, maxFirst, minLast, maxLast;
+  };
+  // A 300-point label holding about 40 points of text.
+  const Case cases[] = {
+      {"left", "Word", NSTextAlignment::Left, 0, 4, 0, 80},
+      {"natural left-to-right", "Word", NSTextAlignment::Natural, 0, 4, 0, 80},
+      {"justified single line stays at the leading edge", "Word", NSTextAlignment::Justified, 0, 4, 0, 80},
+      {"center", "Word", NSTextAlignment::Center, 110, 150, 150, 190},
+      {"right", "Word", NSTextAlignment::Right, 220, 299, 294, 299},
+      {"natural right-to-left", "\u05e9\u05dc\u05d5\u05dd", NSTextAlignment::Natural, 220, 299, 294, 299},
+      {"left stays left for right-to-left text", "\u05e9\u05dc\u05d5\u05dd", NSTextAlignment::Left, 0, 4, 0, 80},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto root = box({0, 0, 300, 30}, UIColor::whiteColor());
+    auto label = std::make_shared<UILabel>();
+    label->setFrame({0, 0, 300, 30});
+    label->setText(c.text);
+    label->textColor = UIColor(0, 0, 0);
+    label->textAlignment = c.alignment;
+    root->addSubview(label);
+    auto image = Renderer::renderView(*root, 1);
+    ASSERT_TRUE(image.ok());
+    auto [first, last] = inkColumns(**image);
+    EXPECT_GE(first, c.minFirst);
+    EXPECT_LE(first, c.maxFirst);
+    EXPECT_GE(last, c.minLast);
+    EXPECT_LE(last, c.maxLast);
+  }
+}
+
 TEST_F(RendererTests, FontMeasurerWrapsAndLimitsLines) {
   FontTextMeasurer measurer;
   UIFont font = UIFont::systemFont(17);
