@@ -184,8 +184,18 @@ TEST_F(InputTest, TableSectionsHeightsAndSelectionByTap) {
   EXPECT_EQ(table->numberOfSections(), 2);
   EXPECT_EQ(table->headerTitle(1), "Second");
   EXPECT_EQ(table->headerTitle(0), std::nullopt);
-  EXPECT_EQ(table->rectForRowAtIndexPath({1, 1}), (CGRect{0, 60 + 60 + 44, 390, 44}));
-  driver.tap({100, 60 + 60 + 44 + 10});
+  // The titled section has a 28-point header view above its rows; the untitled one has none.
+  EXPECT_EQ(table->headerViewForSection(0), nullptr);
+  auto header = std::dynamic_pointer_cast<UITableViewHeaderFooterView>(table->headerViewForSection(1));
+  ASSERT_NE(header, nullptr);
+  EXPECT_EQ(header->superview(), table);
+  EXPECT_EQ(header->frame(), (CGRect{0, 120, 390, 28}));
+  EXPECT_EQ(header->textLabel()->text(), "Second");
+  EXPECT_EQ(table->rectForRowAtIndexPath({1, 1}), (CGRect{0, 60 + 60 + 28 + 44, 390, 44}));
+  EXPECT_EQ(table->contentSize.height, 60 + 60 + 28 + 3 * 44);
+  driver.tap({100, 130});
+  EXPECT_TRUE(rows->selected.empty()) << "a header is not a row";
+  driver.tap({100, 60 + 60 + 28 + 44 + 10});
   EXPECT_EQ(rows->selected, (std::vector<NSIndexPath>{NSIndexPath{1, 1}}));
   EXPECT_TRUE(table->cellForRowAtIndexPath({1, 1})->isSelected());
   table->deselectRowAtIndexPath({1, 1}, true);
