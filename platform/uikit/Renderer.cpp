@@ -9,6 +9,7 @@
 
 #include "platform/foundation/FileManager.h"
 #include "platform/uikit/Animation.h"
+#include "platform/uikit/Controls.h"
 #include "platform/uikit/ImageView.h"
 #include "platform/uikit/Label.h"
 #include "platform/uikit/Layer.h"
@@ -244,6 +245,25 @@ void drawLabel(cairo_t* cr, const UILabel& label, const CGRect& bounds) {
   cairo_restore(cr);
 }
 
+/// A page control's dots: one per page in a centred row, the current page's in its own colour.
+/// Rows wider than the control close up so every dot stays inside.
+void drawPageDots(cairo_t* cr, const UIPageControl& control, const CGRect& bounds, const UITraitCollection& traits) {
+  const int pages = control.numberOfPages();
+  if (pages <= 0 || (pages == 1 && control.hidesForSinglePage) || bounds.isEmpty()) return;
+  constexpr double kDot = 7, kStep = 16;
+  double step = std::min(kStep, bounds.width() / pages);
+  double dot = std::min(kDot, step * 0.75);
+  double x = bounds.minX() + (bounds.width() - step * (pages - 1)) / 2, y = bounds.minY() + bounds.height() / 2;
+  UIColor other = control.pageIndicatorTintColor.value_or(UIColor::lightGrayColor());
+  UIColor current = control.currentPageIndicatorTintColor.value_or(UIColor::darkGrayColor());
+  for (int i = 0; i < pages; ++i, x += step) {
+    cairo_new_path(cr);
+    cairo_arc(cr, x, y, dot / 2, 0, 2 * M_PI);
+    detail::setSourceColor(cr, i == control.currentPage() ? current : other, traits);
+    cairo_fill(cr);
+  }
+}
+
 /// Where an image of `image` points goes in `bounds` for the view's content mode.
 CGRect imageRect(CGSize image, const CGRect& bounds, UIViewContentMode mode) {
   double bw = bounds.width(), bh = bounds.height(), iw = image.width, ih = image.height;
@@ -282,10 +302,13 @@ void drawContent(Pass& pass, const CALayer& layer, const Look& look, const UITra
   if (auto* label = dynamic_cast<const UILabel*>(it->second)) {
     drawLabel(pass.cr, *label, look.bounds);
   } else if (auto* imageView = dynamic_cast<const UIImageView*>(it->second)) {
-    if (!imageView->image()) return;
+    // A running frame animation shows its frame of the moment drawn.
+    auto image = imageView->displayedImageAt(pass.time);
+    if (!image) return;
     UIColor tint = imageView->tintColor();
-    detail::drawImage(pass.cr, *imageView->image(), imageRect(imageView->image()->size(), look.bounds, imageView->contentMode),
-                      &tint, traits);
+    detail::drawImage(pass.cr, *image, imageRect(image->size(), look.bounds, imageView->contentMode), &tint, traits);
+  } else if (auto* pages = dynamic_cast<const UIPageControl*>(it->second)) {
+    drawPageDots(pass.cr, *pages, look.bounds, traits);
   }
 }
 
