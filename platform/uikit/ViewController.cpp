@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/uikit/Controls.h"
 #include "platform/uikit/Log.h"
 #include "platform/uikit/Window.h"
 

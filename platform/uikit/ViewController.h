@@ -9,7 +9,6 @@
 
 #include "platform/uikit/Application.h"
 #include "platform/uikit/Control.h"
-#include "platform/uikit/Controls.h"
 #include "platform/uikit/Image.h"
 #include "platform/uikit/Object.h"
 #include "platform/uikit/TraitCollection.h"
@@ -22,6 +21,8 @@ class UINavigationController;
 class UITabBarController;
 class UIStoryboard;
 class UIBarButtonItem;
+class UIButton;
+class UILabel;
 /// What a size or trait transition animates along with; opaque here.
 class UIViewControllerTransitionCoordinator;
 
