@@ -107,6 +107,21 @@ void registerBuiltins() {
   R::registerTyped<UILabel, double>("UILabel", "numberOfLines", number,
                                     [](UILabel& l, const double& n) { l.setNumberOfLines(static_cast<int>(n)); });
   R::registerTyped<UILabel, UIColor>("UILabel", "textColor", color, [](UILabel& l, const UIColor& c) { l.textColor = c; });
+  // An alignment by the platform's number or by name; anything else is refused.
+  auto alignment = std::function<std::optional<NSTextAlignment>(const Value&)>(
+      [](const Value& v) -> std::optional<NSTextAlignment> {
+        static const char* const names[] = {"left", "center", "right", "justified", "natural"};
+        if (auto s = stringFromArchive(v)) {
+          for (int i = 0; i < 5; ++i)
+            if (*s == names[i]) return static_cast<NSTextAlignment>(i);
+          return std::nullopt;
+        }
+        auto n = numberFromArchive(v);
+        if (!n || *n < 0 || *n > 4 || *n != std::floor(*n)) return std::nullopt;
+        return static_cast<NSTextAlignment>(static_cast<int>(*n));
+      });
+  R::registerTyped<UILabel, NSTextAlignment>("UILabel", "textAlignment", alignment,
+                                             [](UILabel& l, const NSTextAlignment& a) { l.textAlignment = a; });
   R::registerTyped<UILabel, double>("UILabel", "fontSize", number,
                                     [](UILabel& l, const double& s) { l.setFont(UIFont::systemFont(s)); });
   R::registerProperty("UIImageView", "image", [](NSObject& o, const Value& v, const ArchiveContext& c) {

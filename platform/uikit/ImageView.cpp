@@ -43,9 +43,14 @@ bool UIImageView::isAnimating() const {
 }
 
 std::shared_ptr<UIImage> UIImageView::displayedImage() const {
-  if (!isAnimating()) return image_;
+  return displayedImageAt(dispatch::Clock::current().uptime());
+}
+
+std::shared_ptr<UIImage> UIImageView::displayedImageAt(double time) const {
+  if (!animationStart_ || animationImages.empty()) return image_;
   double cycle = cycleDuration();
-  double elapsed = dispatch::Clock::current().uptime() - *animationStart_;
+  double elapsed = std::max(0.0, time - *animationStart_);
+  if (animationRepeatCount > 0 && elapsed >= cycle * animationRepeatCount) return image_;
   // A hair of tolerance keeps a frame boundary reached exactly on the clock in the next frame.
   double phase = cycle > 0 ? std::fmod(elapsed + 1e-9, cycle) / cycle : 0;
   auto count = animationImages.size();

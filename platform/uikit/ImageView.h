@@ -40,6 +40,8 @@ class UIImageView : public UIView {
   bool isAnimating() const;
   /// What the view shows now: the frame of the animation while it runs, else the image.
   std::shared_ptr<UIImage> displayedImage() const;
+  /// What the view shows at `time` on the process clock (a drawing of a given moment).
+  std::shared_ptr<UIImage> displayedImageAt(double time) const;
 
  private:
   double cycleDuration() const;

@@ -7,6 +7,11 @@
 
 namespace uikit {
 
+/// Where the lines of a label sit across its width, numbered as the platform numbers them.
+/// Natural follows the writing direction of the text (left for left-to-right text); justified
+/// stretches every line but the last to the full width.
+enum class NSTextAlignment : int { Left = 0, Center = 1, Right = 2, Justified = 3, Natural = 4 };
+
 /// A view showing text. Its natural size comes from the process's text measurer; a label with
 /// several lines wraps at preferredMaxLayoutWidth when one is set.
 class UILabel : public UIView {
@@ -23,6 +28,8 @@ class UILabel : public UIView {
   CGFloat preferredMaxLayoutWidth() const { return preferredMaxLayoutWidth_; }
   void setPreferredMaxLayoutWidth(CGFloat width);
   UIColor textColor = UIColor::labelColor();
+  /// Moves the text within the label's bounds only: the label's natural size does not depend on it.
+  NSTextAlignment textAlignment = NSTextAlignment::Natural;
 
   CGSize intrinsicContentSize() const override;
   CGSize sizeThatFits(CGSize size) const override;

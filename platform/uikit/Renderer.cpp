@@ -9,6 +9,7 @@
 
 #include "platform/foundation/FileManager.h"
 #include "platform/uikit/Animation.h"
+#include "platform/uikit/Controls.h"
 #include "platform/uikit/ImageView.h"
 #include "platform/uikit/Label.h"
 #include "platform/uikit/Layer.h"
@@ -212,6 +213,25 @@ void drawLabel(cairo_t* cr, const UILabel& label, const CGRect& bounds) {
     int lines = label.numberOfLines() > 0 ? std::min(fit, label.numberOfLines()) : fit;
     pango_layout_set_height(layout.get(), -lines);
   }
+  switch (label.textAlignment) {
+    case NSTextAlignment::Left:
+    case NSTextAlignment::Center:
+    case NSTextAlignment::Right:
+      // A fixed side stays put whatever the text's direction.
+      pango_layout_set_auto_dir(layout.get(), false);
+      pango_layout_set_alignment(layout.get(), label.textAlignment == NSTextAlignment::Left     ? PANGO_ALIGN_LEFT
+                                               : label.textAlignment == NSTextAlignment::Center ? PANGO_ALIGN_CENTER
+                                                                                                : PANGO_ALIGN_RIGHT);
+      break;
+    case NSTextAlignment::Justified:
+      pango_layout_set_justify(layout.get(), true);
+      [[fallthrough]];
+    case NSTextAlignment::Natural:
+      // Leading edge of the text's own direction: left for left-to-right, right for right-to-left.
+      pango_layout_set_auto_dir(layout.get(), true);
+      pango_layout_set_alignment(layout.get(), PANGO_ALIGN_LEFT);
+      break;
+  }
   CGSize size = detail::layoutSize(layout.get(), 0);
   cairo_save(cr);
   detail::setSourceColor(cr, label.textColor, label.traitCollection());
@@ -223,6 +243,25 @@ void drawLabel(cairo_t* cr, const UILabel& label, const CGRect& bounds) {
   // The context is shared with the measurer, which measures in plain points.
   pango_context_set_matrix(pango_layout_get_context(layout.get()), nullptr);
   cairo_restore(cr);
+}
+
+/// A page control's dots: one per page in a centred row, the current page's in its own colour.
+/// Rows wider than the control close up so every dot stays inside.
+void drawPageDots(cairo_t* cr, const UIPageControl& control, const CGRect& bounds, const UITraitCollection& traits) {
+  const int pages = control.numberOfPages();
+  if (pages <= 0 || (pages == 1 && control.hidesForSinglePage) || bounds.isEmpty()) return;
+  constexpr double kDot = 7, kStep = 16;
+  double step = std::min(kStep, bounds.width() / pages);
+  double dot = std::min(kDot, step * 0.75);
+  double x = bounds.minX() + (bounds.width() - step * (pages - 1)) / 2, y = bounds.minY() + bounds.height() / 2;
+  UIColor other = control.pageIndicatorTintColor.value_or(UIColor::lightGrayColor());
+  UIColor current = control.currentPageIndicatorTintColor.value_or(UIColor::darkGrayColor());
+  for (int i = 0; i < pages; ++i, x += step) {
+    cairo_new_path(cr);
+    cairo_arc(cr, x, y, dot / 2, 0, 2 * M_PI);
+    detail::setSourceColor(cr, i == control.currentPage() ? current : other, traits);
+    cairo_fill(cr);
+  }
 }
 
 /// Where an image of `image` points goes in `bounds` for the view's content mode.
@@ -263,10 +302,13 @@ void drawContent(Pass& pass, const CALayer& layer, const Look& look, const UITra
   if (auto* label = dynamic_cast<const UILabel*>(it->second)) {
     drawLabel(pass.cr, *label, look.bounds);
   } else if (auto* imageView = dynamic_cast<const UIImageView*>(it->second)) {
-    if (!imageView->image()) return;
+    // A running frame animation shows its frame of the moment drawn.
+    auto image = imageView->displayedImageAt(pass.time);
+    if (!image) return;
     UIColor tint = imageView->tintColor();
-    detail::drawImage(pass.cr, *imageView->image(), imageRect(imageView->image()->size(), look.bounds, imageView->contentMode),
-                      &tint, traits);
+    detail::drawImage(pass.cr, *image, imageRect(image->size(), look.bounds, imageView->contentMode), &tint, traits);
+  } else if (auto* pages = dynamic_cast<const UIPageControl*>(it->second)) {
+    drawPageDots(pass.cr, *pages, look.bounds, traits);
   }
 }
 

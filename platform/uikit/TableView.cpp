@@ -36,6 +36,20 @@ void UITableViewCell::layoutSubviews() {
   }
 }
 
+UITableViewHeaderFooterView::UITableViewHeaderFooterView() : textLabel_(std::make_shared<UILabel>()) {
+  setBackgroundColor(UIColor::white(0.95));
+  textLabel_->setFont(UIFont::boldSystemFont(15));
+  textLabel_->textColor = UIColor::darkGrayColor();
+  textLabel_->setUserInteractionEnabled(false);
+  addSubview(textLabel_);
+}
+
+void UITableViewHeaderFooterView::layoutSubviews() {
+  UIView::layoutSubviews();
+  CGRect b = bounds();
+  textLabel_->setFrame({16, 0, std::max<CGFloat>(0, b.size.width - 32), b.size.height});
+}
+
 void UITableView::registerCell(const std::string& identifier, CellFactory factory) {
   factories_[identifier] = std::move(factory);
 }
@@ -80,17 +94,34 @@ void UITableView::reloadData() {
   visible_.clear();
   rows_.clear();
   headers_.clear();
+  for (auto& header : headerViews_)
+    if (header) header->removeFromSuperview();
+  headerViews_.clear();
+  headerHeights_.clear();
   if (!source) return;
+  auto delegate = tableDelegate.lock();
   long sections = std::max(0L, source->numberOfSectionsInTableView(*this));
   for (long s = 0; s < sections; ++s) {
     long count = std::max(0L, source->numberOfRowsInSection(*this, s));
     rows_.emplace_back();
     for (long r = 0; r < count; ++r) rows_.back().push_back(heightFor({s, r}));
     headers_.push_back(source->titleForHeaderInSection(*this, s));
+    std::shared_ptr<UIView> header = delegate ? delegate->viewForHeaderInSection(*this, s) : nullptr;
+    if (!header && headers_.back()) {
+      auto titled = std::make_shared<UITableViewHeaderFooterView>();
+      titled->textLabel()->setText(*headers_.back());
+      header = titled;
+    }
+    double height = delegate ? delegate->heightForHeaderInSection(*this, s) : -1;
+    if (!(height >= 0)) height = header ? kDefaultHeaderHeight : 0;
+    headerViews_.push_back(height > 0 ? header : nullptr);
+    headerHeights_.push_back(height);
   }
   double total = 0;
-  for (auto& section : rows_)
-    for (double h : section) total += h;
+  for (std::size_t s = 0; s < rows_.size(); ++s) {
+    total += headerHeights_[s];
+    for (double h : rows_[s]) total += h;
+  }
   contentSize = {bounds().size.width, total};
   layoutVisibleRows();
 }
@@ -111,12 +142,28 @@ void UITableView::reloadRows(const std::vector<NSIndexPath>& paths, int /*rowAni
 
 CGRect UITableView::rectForRowAtIndexPath(const NSIndexPath& path) const {
   double y = 0;
-  for (long s = 0; s < numberOfSections(); ++s)
+  for (long s = 0; s < numberOfSections(); ++s) {
+    y += headerHeights_[s];
     for (long r = 0; r < numberOfRowsInSection(s); ++r) {
       if (s == path.section && r == path.row) return {0, y, bounds().size.width, rows_[s][r]};
       y += rows_[s][r];
     }
+  }
   return {};
+}
+
+CGRect UITableView::rectForHeaderInSection(long section) const {
+  double y = 0;
+  for (long s = 0; s < numberOfSections(); ++s) {
+    if (s == section) return {0, y, bounds().size.width, headerHeights_[s]};
+    y += headerHeights_[s];
+    for (double h : rows_[s]) y += h;
+  }
+  return {};
+}
+
+std::shared_ptr<UIView> UITableView::headerViewForSection(long section) const {
+  return section >= 0 && section < static_cast<long>(headerViews_.size()) ? headerViews_[section] : nullptr;
 }
 
 void UITableView::layoutVisibleRows() {
@@ -126,13 +173,25 @@ void UITableView::layoutVisibleRows() {
   CGRect b = bounds();
   // The rows in view, with their frames.
   std::vector<std::pair<NSIndexPath, CGRect>> shown;
+  auto inView = [&](double top, double h) { return top + h > b.origin.y && top < b.origin.y + b.size.height; };
   double y = 0;
-  for (long s = 0; s < numberOfSections(); ++s)
+  for (long s = 0; s < numberOfSections(); ++s) {
+    // The section's header sits above its rows, in view like a row.
+    if (auto& header = headerViews_[s]) {
+      if (inView(y, headerHeights_[s])) {
+        header->setFrame({0, y, b.size.width, headerHeights_[s]});
+        if (header->superviewPointer() != this) addSubview(header);
+      } else if (header->superviewPointer() == this) {
+        header->removeFromSuperview();
+      }
+    }
+    y += headerHeights_[s];
     for (long r = 0; r < numberOfRowsInSection(s); ++r) {
       double h = rows_[s][r];
-      if (y + h > b.origin.y && y < b.origin.y + b.size.height) shown.push_back({{s, r}, {0, y, b.size.width, h}});
+      if (inView(y, h)) shown.push_back({{s, r}, {0, y, b.size.width, h}});
       y += h;
     }
+  }
   // Cells that left the view go to the pool first, so the rows coming in can reuse them.
   for (auto it = visible_.begin(); it != visible_.end();) {
     bool stays = std::any_of(shown.begin(), shown.end(), [&](auto& p) { return p.first == it->first; });

@@ -40,6 +40,18 @@ class UITableViewCell : public UIView {
   bool selected_ = false;
 };
 
+/// The header of a section showing a title.
+class UITableViewHeaderFooterView : public UIView {
+ public:
+  UITableViewHeaderFooterView();
+  std::string className() const override { return "UITableViewHeaderFooterView"; }
+  const std::shared_ptr<UILabel>& textLabel() const { return textLabel_; }
+  void layoutSubviews() override;
+
+ private:
+  std::shared_ptr<UILabel> textLabel_;
+};
+
 class UITableView;
 
 class UITableViewDataSource {
@@ -61,6 +73,10 @@ class UITableViewDelegate : public UIScrollViewDelegate {
   /// UITableViewAutomaticDimension (-1): the table's rowHeight.
   virtual double heightForRowAtIndexPath(UITableView& /*table*/, const NSIndexPath& /*path*/) { return -1; }
   virtual void didSelectRowAtIndexPath(UITableView& /*table*/, const NSIndexPath& /*path*/) {}
+  /// A view for the section's header in place of its title (null: the title, if any).
+  virtual std::shared_ptr<UIView> viewForHeaderInSection(UITableView& /*table*/, long /*section*/) { return nullptr; }
+  /// UITableViewAutomaticDimension (-1): 28 points for a header, none without one.
+  virtual double heightForHeaderInSection(UITableView& /*table*/, long /*section*/) { return -1; }
 };
 inline constexpr double UITableViewAutomaticDimension = -1;
 
@@ -96,6 +112,11 @@ class UITableView : public UIScrollView {
   void selectRowAtIndexPath(const NSIndexPath& path, bool animated);
   void deselectRowAtIndexPath(const NSIndexPath& path, bool animated);
   std::optional<std::string> headerTitle(long section) const;
+  /// The view heading `section` (its title or the delegate's view), or null when it has none.
+  std::shared_ptr<UIView> headerViewForSection(long section) const;
+  CGRect rectForHeaderInSection(long section) const;
+  /// Headers above their rows, in points.
+  static constexpr double kDefaultHeaderHeight = 28;
 
   bool handleUnclaimedTap(UIView& origin) override;
   void layoutSubviews() override;
@@ -108,6 +129,8 @@ class UITableView : public UIScrollView {
   std::map<NSIndexPath, std::shared_ptr<UITableViewCell>> visible_;
   std::vector<std::vector<double>> rows_;  // heights by section and row
   std::vector<std::optional<std::string>> headers_;
+  std::vector<std::shared_ptr<UIView>> headerViews_;  // by section; null for none
+  std::vector<double> headerHeights_;
   std::optional<NSIndexPath> selected_;
   bool reloading_ = false;
 };

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/uikit/Controls.h"
 #include "platform/uikit/Log.h"
 #include "platform/uikit/Window.h"
 
@@ -366,6 +367,7 @@ std::shared_ptr<UINavigationController> UINavigationController::create(std::shar
 
 const std::shared_ptr<UINavigationBar>& UINavigationController::navigationBar() {
   if (!bar_) bar_ = std::make_shared<UINavigationBar>();
+  if (bar_->controller_.expired()) bar_->controller_ = weak_from_this();
   return bar_;
 }
 
@@ -400,6 +402,7 @@ void UINavigationController::layoutBar() {
     t->view()->setFrame(v->bounds());
   bar_->items.clear();
   for (auto& c : stack_) bar_->items.push_back(&c->navigationItem);
+  bar_->updateItems();
 }
 
 UIViewController* UINavigationController::childViewControllerForStatusBarStyle() const { return nullptr; }
@@ -473,6 +476,146 @@ std::vector<std::shared_ptr<UIViewController>> UINavigationController::popToRoot
     c->removeFromParentViewController();
   }
   return popped;
+}
+
+// The navigation bar's views.
+
+namespace {
+constexpr CGFloat kBarMargin = 8, kBarButtonGap = 8, kBarButtonPadding = 6;
+}
+
+const std::shared_ptr<UILabel>& UINavigationBar::titleLabel() {
+  if (!titleLabel_) {
+    titleLabel_ = std::make_shared<UILabel>();
+    titleLabel_->setUserInteractionEnabled(false);
+    titleLabel_->setFont(UIFont::boldSystemFont(17));
+    titleLabel_->textAlignment = NSTextAlignment::Center;
+    addSubview(titleLabel_);
+  }
+  return titleLabel_;
+}
+
+std::shared_ptr<UIButton> UINavigationBar::buttonForItem(const UIBarButtonItem& item) const {
+  for (std::size_t i = 0; i < shown_.size(); ++i)
+    if (shown_[i].item.get() == &item) return buttons_[i];
+  return nullptr;
+}
+
+std::shared_ptr<UIButton> UINavigationBar::makeButton(const Shown& shown) {
+  auto button = UIButton::create();
+  button->setTitle(shown.title, UIControlStateNormal);
+  button->setTitleColor(UIColor::lightGrayColor(), UIControlStateDisabled);
+  if (shown.image) button->setImage(shown.image, UIControlStateNormal);
+  auto self = std::static_pointer_cast<UINavigationBar>(shared_from_this());
+  if (shown.item) {
+    std::weak_ptr<UIBarButtonItem> weak = shown.item;
+    button->accessibilityLabel = shown.item->accessibilityLabel.empty() ? shown.title : shown.item->accessibilityLabel;
+    button->addTarget<UINavigationBar>(self, "itemTapped:", UIControlEventTouchUpInside,
+                                       [weak](UINavigationBar&, UIControl&) {
+                                         if (auto item = weak.lock()) item->tap();
+                                       });
+  } else {
+    button->accessibilityLabel = "Back";
+    button->addTarget<UINavigationBar>(self, "backTapped:", UIControlEventTouchUpInside,
+                                       [](UINavigationBar& bar, UIControl&) {
+                                         auto owner = bar.controller_.lock();
+                                         if (auto* nav = dynamic_cast<UINavigationController*>(owner.get()))
+                                           nav->popViewControllerAnimated(true);
+                                       });
+  }
+  addSubview(button);
+  return button;
+}
+
+void UINavigationBar::updateItems() {
+  auto owner = controller_.lock();
+  auto* nav = dynamic_cast<UINavigationController*>(owner.get());
+  const auto* stack = nav ? &nav->viewControllers() : nullptr;
+  const UIViewController* top = stack && !stack->empty() ? stack->back().get() : nullptr;
+  // A controller's item shows the controller's title when it has none of its own.
+  auto titleOf = [](const UIViewController& c) { return c.navigationItem.title.empty() ? c.title : c.navigationItem.title; };
+
+  std::vector<Shown> wanted;
+  if (top) {
+    const UINavigationItem& item = top->navigationItem;
+    auto add = [&](const std::vector<std::shared_ptr<UIBarButtonItem>>& list, bool left) {
+      for (auto& i : list)
+        if (i) wanted.push_back({i, i->title, i->image, left});
+    };
+    if (!item.leftBarButtonItems.empty()) {
+      add(item.leftBarButtonItems, true);
+    } else if (stack->size() > 1 && !item.hidesBackButton) {
+      std::string previous = titleOf(*(*stack)[stack->size() - 2]);
+      wanted.push_back({nullptr, "\u2039 " + (previous.empty() ? std::string("Back") : previous), nullptr, true});
+    }
+    add(item.rightBarButtonItems, false);
+  }
+  if (wanted != shown_) {
+    for (auto& b : buttons_) b->removeFromSuperview();
+    buttons_.clear();
+    back_.reset();
+    shown_ = std::move(wanted);
+    for (auto& s : shown_) {
+      buttons_.push_back(makeButton(s));
+      if (!s.item) back_ = buttons_.back();
+    }
+  }
+  for (std::size_t i = 0; i < shown_.size(); ++i) {
+    bool enabled = !shown_[i].item || shown_[i].item->enabled;
+    if (buttons_[i]->isEnabled() != enabled) buttons_[i]->setEnabled(enabled);
+  }
+
+  std::string title = top ? titleOf(*top) : std::string();
+  if (!title.empty() || titleLabel_) {
+    auto& label = titleLabel();
+    if (label->text() != title) label->setText(title);
+    label->textColor = UIColor::labelColor();
+    if (standardAppearance) {
+      auto& attributes = standardAppearance->titleTextAttributes;
+      if (auto it = attributes.find(NSForegroundColorAttributeName); it != attributes.end())
+        if (auto* color = std::any_cast<UIColor>(&it->second)) label->textColor = *color;
+      if (auto it = attributes.find(NSFontAttributeName); it != attributes.end())
+        if (auto* font = std::any_cast<UIFont>(&it->second); font && !(*font == label->font())) label->setFont(*font);
+    }
+  }
+  if (auto color = barTintColor ? barTintColor
+                   : standardAppearance ? standardAppearance->backgroundColor
+                                        : std::nullopt)
+    if (!backgroundColor() || !(*backgroundColor() == *color)) setBackgroundColor(*color);
+  placeItems();
+}
+
+void UINavigationBar::placeItems() {
+  CGRect b = bounds();
+  CGFloat left = kBarMargin, right = b.size.width - kBarMargin;
+  for (std::size_t i = 0; i < shown_.size(); ++i) {
+    auto& button = buttons_[i];
+    CGSize size = button->intrinsicContentSize();
+    CGFloat width = std::max<CGFloat>(0, size.width) + 2 * kBarButtonPadding;
+    if (shown_[i].left) {
+      button->setFrame({left, 0, width, b.size.height});
+      left += width + kBarButtonGap;
+    } else {
+      right -= width;
+      button->setFrame({right, 0, width, b.size.height});
+      right -= kBarButtonGap;
+    }
+  }
+  if (titleLabel_) {
+    // The title is centred on the bar, kept clear of the buttons on both sides.
+    CGFloat inset = std::max(left, b.size.width - right);
+    titleLabel_->setFrame({inset, 0, std::max<CGFloat>(0, b.size.width - 2 * inset), b.size.height});
+  }
+}
+
+void UINavigationBar::layoutSubviews() {
+  UIView::layoutSubviews();
+  updateItems();
+}
+
+std::shared_ptr<UIView> UINavigationBar::hitTest(CGPoint point) {
+  updateItems();
+  return UIView::hitTest(point);
 }
 
 // Tabs.

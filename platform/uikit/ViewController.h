@@ -21,6 +21,8 @@ class UINavigationController;
 class UITabBarController;
 class UIStoryboard;
 class UIBarButtonItem;
+class UIButton;
+class UILabel;
 /// What a size or trait transition animates along with; opaque here.
 class UIViewControllerTransitionCoordinator;
 
@@ -224,6 +226,38 @@ class UINavigationBar : public UIView {
   std::optional<UIColor> barTintColor;
   /// The items of the controllers on the stack, bottom to top.
   std::vector<const UINavigationItem*> items;
+
+  /// Shows the top item as subviews: its title in a centred label, its left items (or a back
+  /// button when there is a controller to go back to) and its right items as buttons that call
+  /// the item's action on touch-up-inside. Views are made again only when the items changed;
+  /// items may be set at any time, so this runs on every layout and before a touch is hit-tested.
+  void updateItems();
+  /// The label of the title (made on first use).
+  const std::shared_ptr<UILabel>& titleLabel();
+  /// The button showing `item`, or null when the top item does not show it.
+  std::shared_ptr<UIButton> buttonForItem(const UIBarButtonItem& item) const;
+  /// The back button, or null when none is shown.
+  std::shared_ptr<UIButton> backButton() const { return back_; }
+
+  void layoutSubviews() override;
+  std::shared_ptr<UIView> hitTest(CGPoint point) override;
+
+ private:
+  friend class UINavigationController;
+  struct Shown {
+    std::shared_ptr<UIBarButtonItem> item;  // null for the back button
+    std::string title;
+    std::shared_ptr<UIImage> image;
+    bool left = true;
+    friend bool operator==(const Shown&, const Shown&) = default;
+  };
+  std::shared_ptr<UIButton> makeButton(const Shown& shown);
+  void placeItems();
+  std::weak_ptr<UIViewController> controller_;
+  std::shared_ptr<UILabel> titleLabel_;
+  std::vector<Shown> shown_;
+  std::vector<std::shared_ptr<UIButton>> buttons_;
+  std::shared_ptr<UIButton> back_;
 };
 
 /// A stack of controllers with a bar on top; the top one's view fills the space below the bar.

@@ -63,7 +63,7 @@ constexpr const char* kBannerNib = R"({"objects": [
   {"class": "UIView", "properties": {"frame": [0, 0, 10, 10]}},
   {"id": "banner", "class": "BannerView", "properties": {"backgroundColor": "#FF382480", "frame": [0, 0, 390, 90]},
    "outlets": {"titleLabel": "title"},
-   "subviews": [{"id": "title", "class": "UILabel", "properties": {"text": "Library"}}]}
+   "subviews": [{"id": "title", "class": "UILabel", "properties": {"text": "Library", "textAlignment": "center"}}]}
 ]})";
 
 TEST_F(ArchiveTest, NibGivesObjectsInOrderWithOutletsBeforeAwake) {
@@ -76,6 +76,7 @@ TEST_F(ArchiveTest, NibGivesObjectsInOrderWithOutletsBeforeAwake) {
   ASSERT_EQ(banner, (*objects)[1]) << "the class filter finds the second object";
   EXPECT_EQ(banner->titleAtAwake, "Library") << "outlets are connected before awakeFromNib";
   EXPECT_EQ(banner->titleLabel->superview(), banner);
+  EXPECT_EQ(banner->titleLabel->textAlignment, NSTextAlignment::Center);
   EXPECT_NEAR(banner->backgroundColor()->alpha(), 128 / 255.0, 1e-9);
 
   // The app's own nib of the same name wins.
@@ -99,6 +100,8 @@ TEST_F(ArchiveTest, BadArchivesFailCleanly) {
       {R"({"objects": [{"class": "UIView", "properties": {"glow": 1}}]})", UIKitError::ArchiveUnknownProperty},
       {R"({"objects": [{"class": "UIView", "properties": {"frame": [0, 0, -1, 5]}}]})", UIKitError::ArchiveBadValue},
       {R"({"objects": [{"class": "UIView", "properties": {"backgroundColor": "#12345"}}]})", UIKitError::ArchiveBadValue},
+      {R"({"objects": [{"class": "UILabel", "properties": {"textAlignment": "middle"}}]})", UIKitError::ArchiveBadValue},
+      {R"({"objects": [{"class": "UILabel", "properties": {"textAlignment": 5}}]})", UIKitError::ArchiveBadValue},
       {R"({"objects": [{"class": "BannerView", "outlets": {"titleLabel": "missing"}}]})", UIKitError::ArchiveUnknownObject},
       {R"({"objects": [{"id": "v", "class": "UIView"}, {"class": "BannerView", "outlets": {"titleLabel": "v"}}]})",
        UIKitError::ArchiveBadValue},

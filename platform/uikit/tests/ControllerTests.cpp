@@ -3,6 +3,8 @@
 #include "platform/dispatch/MainRunLoop.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/uikit/Application.h"
+#include "platform/uikit/Controls.h"
+#include "platform/uikit/EventDriver.h"
 #include "platform/uikit/ViewController.h"
 #include "testing/ScopedManualClock.h"
 
@@ -190,6 +192,56 @@ TEST_F(ControllerTest, PushAndPopCallTheCallbacksInOrder) {
   EXPECT_EQ(*log, (Log{"B.willDisappear", "A.willAppear", "B.didDisappear", "A.didAppear"}));
   EXPECT_EQ(nav->popViewControllerAnimated(false), nullptr) << "the root stays";
   EXPECT_EQ(b->parentViewController(), nullptr);
+}
+
+TEST_F(ControllerTest, NavigationBarShowsTheTopItemAsTouchableViews) {
+  auto list = make("List"), entry = make("Entry");
+  list->title = "Rules";
+  int adds = 0, saves = 0;
+  auto add = std::make_shared<UIBarButtonItem>();
+  add->title = "Add";
+  add->action = [&](UIBarButtonItem&) { ++adds; };
+  list->navigationItem.rightBarButtonItems = {add};
+  auto nav = UINavigationController::create(list);
+  window->setRootViewController(nav);
+  window->makeKeyAndVisible();
+  auto bar = nav->navigationBar();
+  EXPECT_EQ(bar->titleLabel()->text(), "Rules") << "the controller's title when the item has none";
+  EXPECT_EQ(bar->backButton(), nullptr) << "nothing to go back to";
+  auto addButton = bar->buttonForItem(*add);
+  ASSERT_NE(addButton, nullptr);
+  EXPECT_EQ(addButton->superview(), bar);
+  EXPECT_GT(addButton->frame().minX(), bar->titleLabel()->frame().maxX() - 1) << "right items right of the title";
+  UIEventDriver::shared().tap(*addButton);
+  EXPECT_EQ(adds, 1);
+
+  // Items set after the push, and changed later, show without any other call; a touch reaches them.
+  nav->pushViewController(entry, false);
+  auto save = std::make_shared<UIBarButtonItem>();
+  save->title = "Save";
+  save->enabled = false;
+  save->action = [&](UIBarButtonItem&) { ++saves; };
+  entry->navigationItem.title = "Add rule";
+  entry->navigationItem.rightBarButtonItems = {save};
+  CGPoint right = bar->convertPointToView({bar->bounds().width() - 20, 22}, nullptr);
+  UIEventDriver::shared().tap(right);
+  EXPECT_EQ(saves, 0) << "a disabled item does not act";
+  EXPECT_FALSE(bar->buttonForItem(*save)->isEnabled());
+  save->enabled = true;
+  UIEventDriver::shared().tap(right);
+  EXPECT_EQ(saves, 1);
+  EXPECT_EQ(bar->buttonForItem(*add), nullptr) << "the covered controller's items are gone";
+  EXPECT_EQ(bar->titleLabel()->text(), "Add rule");
+
+  auto back = bar->backButton();
+  ASSERT_NE(back, nullptr);
+  EXPECT_NE(back->titleForState(UIControlStateNormal).find("Rules"), std::string::npos);
+  UIEventDriver::shared().tap(*back);
+  advance(0.3);
+  EXPECT_EQ(nav->topViewController(), list);
+  bar->updateItems();
+  EXPECT_EQ(bar->backButton(), nullptr);
+  EXPECT_EQ(bar->titleLabel()->text(), "Rules");
 }
 
 TEST_F(ControllerTest, TabBarSwitchesAndSitsAboveTheHomeIndicator) {

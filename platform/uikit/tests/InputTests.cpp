@@ -184,12 +184,59 @@ TEST_F(InputTest, TableSectionsHeightsAndSelectionByTap) {
   EXPECT_EQ(table->numberOfSections(), 2);
   EXPECT_EQ(table->headerTitle(1), "Second");
   EXPECT_EQ(table->headerTitle(0), std::nullopt);
-  EXPECT_EQ(table->rectForRowAtIndexPath({1, 1}), (CGRect{0, 60 + 60 + 44, 390, 44}));
-  driver.tap({100, 60 + 60 + 44 + 10});
+  // The titled section has a 28-point header view above its rows; the untitled one has none.
+  EXPECT_EQ(table->headerViewForSection(0), nullptr);
+  auto header = std::dynamic_pointer_cast<UITableViewHeaderFooterView>(table->headerViewForSection(1));
+  ASSERT_NE(header, nullptr);
+  EXPECT_EQ(header->superview(), table);
+  EXPECT_EQ(header->frame(), (CGRect{0, 120, 390, 28}));
+  EXPECT_EQ(header->textLabel()->text(), "Second");
+  EXPECT_EQ(table->rectForRowAtIndexPath({1, 1}), (CGRect{0, 60 + 60 + 28 + 44, 390, 44}));
+  EXPECT_EQ(table->contentSize.height, 60 + 60 + 28 + 3 * 44);
+  driver.tap({100, 130});
+  EXPECT_TRUE(rows->selected.empty()) << "a header is not a row";
+  driver.tap({100, 60 + 60 + 28 + 44 + 10});
   EXPECT_EQ(rows->selected, (std::vector<NSIndexPath>{NSIndexPath{1, 1}}));
   EXPECT_TRUE(table->cellForRowAtIndexPath({1, 1})->isSelected());
   table->deselectRowAtIndexPath({1, 1}, true);
   EXPECT_FALSE(table->indexPathForSelectedRow());
+}
+
+// Section 0 heads with the delegate's own 40-point view, section 1 has its title suppressed by
+// a zero height, section 2 keeps its titled header.
+struct HeadedRows : UITableViewDataSource, UITableViewDelegate {
+  std::shared_ptr<UIView> banner = UIView::create({});
+  long numberOfSectionsInTableView(UITableView&) override { return 3; }
+  long numberOfRowsInSection(UITableView&, long) override { return 4; }
+  std::shared_ptr<UITableViewCell> cellForRowAtIndexPath(UITableView& t, const NSIndexPath& p) override {
+    return t.dequeueReusableCell("Cell", p);
+  }
+  std::optional<std::string> titleForHeaderInSection(UITableView&, long s) override { return "Section " + std::to_string(s); }
+  std::shared_ptr<UIView> viewForHeaderInSection(UITableView&, long s) override { return s == 0 ? banner : nullptr; }
+  double heightForHeaderInSection(UITableView&, long s) override { return s == 0 ? 40 : s == 1 ? 0 : -1; }
+};
+
+TEST_F(InputTest, TableHeaderViewsTakeTheirHeightsAndLeaveWhenScrolledAway) {
+  auto table = std::make_shared<UITableView>();
+  table->setFrame({0, 0, 390, 300});
+  auto rows = std::make_shared<HeadedRows>();
+  table->dataSource = rows;
+  table->tableDelegate = rows;
+  table->registerCell("Cell", [] { return std::make_shared<UITableViewCell>(); });
+  window->addSubview(table);
+  table->reloadData();
+  EXPECT_EQ(table->headerViewForSection(0), rows->banner);
+  EXPECT_EQ(rows->banner->frame(), (CGRect{0, 0, 390, 40}));
+  EXPECT_EQ(table->headerViewForSection(1), nullptr) << "a zero height shows no header";
+  EXPECT_EQ(table->rectForHeaderInSection(2), (CGRect{0, 40 + 4 * 44 + 4 * 44, 390, 28}));
+  EXPECT_EQ(table->rectForRowAtIndexPath({2, 0}), (CGRect{0, 40 + 8 * 44 + 28, 390, 44}));
+  EXPECT_EQ(table->headerViewForSection(2)->superview(), nullptr) << "below the visible rows";
+
+  table->setContentOffset({0, 300});
+  table->layoutIfNeeded();
+  EXPECT_EQ(rows->banner->superview(), nullptr) << "scrolled away";
+  EXPECT_EQ(table->headerViewForSection(2)->superview(), table);
+  EXPECT_EQ(table->headerViewForSection(2)->frame(), table->rectForHeaderInSection(2));
 }
 
 class CountingItem : public UICollectionViewCell {

@@ -354,6 +354,7 @@ TEST(LayoutTests, LabelsTakeTheirSizeFromTheInstalledMeasurer) {
     int lines;
     CGFloat wrapWidth;
     CGSize expected;
+    NSTextAlignment alignment = NSTextAlignment::Natural;
   };
   // The deterministic measurer: 0.5 × 20 = 10 points a character, 24 points a line.
   const Case cases[] = {
@@ -363,6 +364,10 @@ TEST(LayoutTests, LabelsTakeTheirSizeFromTheInstalledMeasurer) {
       {"wrapped and cut", "abcdefghij", 2, 40, {40, 48}},
       {"explicit breaks", "ab\nabcd", 0, 0, {40, 48}},
       {"empty", "", 1, 0, {0, 0}},
+      // Alignment moves text inside the label; it never changes the label's size.
+      {"centred", "Filters", 1, 0, {70, 24}, NSTextAlignment::Center},
+      {"right, wrapped", "abcdefghij", 0, 40, {40, 72}, NSTextAlignment::Right},
+      {"justified, wrapped", "abcdefghij", 0, 40, {40, 72}, NSTextAlignment::Justified},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -371,6 +376,7 @@ TEST(LayoutTests, LabelsTakeTheirSizeFromTheInstalledMeasurer) {
     label->setNumberOfLines(c.lines);
     label->setPreferredMaxLayoutWidth(c.wrapWidth);
     label->setText(c.text);
+    label->textAlignment = c.alignment;
     EXPECT_EQ(label->intrinsicContentSize(), c.expected);
   }
 

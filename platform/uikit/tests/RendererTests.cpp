@@ -10,6 +10,9 @@
 
 #include "platform/dispatch/MainRunLoop.h"
 #include "platform/foundation/FileManager.h"
+#include "platform/uikit/Application.h"
+#include "platform/uikit/Controls.h"
+#include "platform/uikit/EventDriver.h"
 #include "platform/uikit/FontTextMeasurer.h"
 #include "platform/uikit/ImageDecoding.h"
 #include "platform/uikit/ImageRenderer.h"
@@ -17,7 +20,10 @@
 #include "platform/uikit/Label.h"
 #include "platform/uikit/Layer.h"
 #include "platform/uikit/Renderer.h"
+#include "platform/uikit/TableView.h"
 #include "platform/uikit/UIKitError.h"
+#include "platform/uikit/ViewController.h"
+#include "platform/uikit/Window.h"
 #include "testing/ScopedManualClock.h"
 #include "testing/TemporaryFolder.h"
 
@@ -69,6 +75,19 @@ struct LayerCase {
   std::function<void(UIView& root)> build;
   std::vector<Probe> probes;
 };
+
+/// A shape layer stroking `path` in blue, without fill, over the whole 100-point root.
+std::shared_ptr<CAShapeLayer> ring(const UIBezierPath& path, double width, double start, double end) {
+  auto shape = CAShapeLayer::create();
+  shape->setFrame({0, 0, 100, 100});
+  shape->setPath(path);
+  shape->setFillColor(std::nullopt);
+  shape->setStrokeColor(UIColor(0, 0, 1));
+  shape->setLineWidth(width);
+  shape->setStrokeStart(start);
+  shape->setStrokeEnd(end);
+  return shape;
+}
 
 TEST_F(RendererTests, DrawsEachLayerFeatureWhereItBelongs) {
   const UIColor red = UIColor::redColor(), blue = UIColor(0, 0, 1);
@@ -186,6 +205,50 @@ TEST_F(RendererTests, DrawsEachLayerFeatureWhereItBelongs) {
          r.addSubview(dark);
        },
        {{{25, 25}, kWhite}, {{5, 5}, {0, 0, 0, 255}}}},
+      // A progress ring over a grey track, as an outline button draws them.
+      {"thick stroke spans its width around the path",
+       [&](UIView& r) { r.layer()->addSublayer(ring(UIBezierPath::ovalInRect({10, 10, 80, 80}), 12, 0, 1)); },
+       {{{95, 50}, kBlue}, {{85, 50}, kBlue}, {{98, 50}, kWhite}, {{82, 50}, kWhite}, {{50, 50}, kWhite}}},
+      {"oval stroke runs clockwise from its right-hand point",
+       [&](UIView& r) { r.layer()->addSublayer(ring(UIBezierPath::ovalInRect({10, 10, 80, 80}), 6, 0, 0.25)); },
+       {{{78, 78}, kBlue}, {{78, 22}, kWhite}, {{22, 78}, kWhite}}},
+      {"track ring under a partial progress ring",
+       [&](UIView& r) {
+         auto track = ring(UIBezierPath::ovalInRect({10, 10, 80, 80}), 6, 0, 1);
+         track->setStrokeColor(UIColor::lightGrayColor());
+         r.layer()->addSublayer(track);
+         r.layer()->addSublayer(ring(UIBezierPath::ovalInRect({10, 10, 80, 80}), 6, 0, 0.25));
+       },
+       {{{78, 78}, kBlue}, {{78, 22}, {170, 170, 170, 255}}, {{10, 50}, {170, 170, 170, 255}}, {{50, 50}, kWhite}}},
+      {"round border draws a ring inside the bounds",
+       [&](UIView& r) {
+         auto v = UIView::create({10, 10, 80, 80});
+         v->layer()->setCornerRadius(40);
+         v->layer()->setBorderWidth(6);
+         v->layer()->setBorderColor(UIColor(0, 0, 1));
+         r.addSubview(v);
+       },
+       {{{12, 50}, kBlue}, {{50, 12}, kBlue}, {{50, 50}, kWhite}, {{13, 13}, kWhite}}},
+      {"page dots: the current one dark, the others light, centred",
+       [&](UIView& r) {
+         auto dots = std::make_shared<UIPageControl>();
+         dots->setFrame({0, 40, 100, 20});
+         dots->setNumberOfPages(3);
+         dots->setCurrentPage(1);
+         dots->pageIndicatorTintColor = UIColor(0, 0, 1);
+         dots->currentPageIndicatorTintColor = UIColor::redColor();
+         r.addSubview(dots);
+       },
+       {{{34, 50}, kBlue}, {{50, 50}, kRed}, {{66, 50}, kBlue}, {{42, 50}, kWhite}, {{50, 45}, kWhite}}},
+      {"page dots hidden for a single page",
+       [&](UIView& r) {
+         auto dots = std::make_shared<UIPageControl>();
+         dots->setFrame({0, 40, 100, 20});
+         dots->hidesForSinglePage = true;
+         dots->setNumberOfPages(1);
+         r.addSubview(dots);
+       },
+       {{{50, 50}, kWhite}}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -297,6 +360,141 @@ TEST_F(RendererTests, LabelsDrawTheirTextInTheirColour) {
   EXPECT_EQ(outside, 0);
 }
 
+/// The first and last columns with ink (red below half) in the image, or {-1, -1}.
+std::pair<int, int> inkColumns(const UIImage& image) {
+  int first = -1, last = -1;
+  for (int x = 0; x < image.cgImage()->width; ++x)
+    for (int y = 0; y < image.cgImage()->height; ++y)
+      if (pixelAt(image, x, y).r < 128) {
+        if (first < 0) first = x;
+        last = x;
+        break;
+      }
+  return {first, last};
+}
+
+TEST_F(RendererTests, LabelsPlaceTheirLinesByAlignment) {
+  struct Case {
+    const char* name;
+    std::string text;
+    NSTextAlignment alignment;
+    int minFirst, maxFirst, minLast, maxLast;
+  };
+  // A 300-point label holding about 40 points of text.
+  const Case cases[] = {
+      {"left", "Word", NSTextAlignment::Left, 0, 4, 0, 80},
+      {"natural left-to-right", "Word", NSTextAlignment::Natural, 0, 4, 0, 80},
+      {"justified single line stays at the leading edge", "Word", NSTextAlignment::Justified, 0, 4, 0, 80},
+      {"center", "Word", NSTextAlignment::Center, 110, 150, 150, 190},
+      {"right", "Word", NSTextAlignment::Right, 220, 299, 294, 299},
+      {"natural right-to-left", "\u05e9\u05dc\u05d5\u05dd", NSTextAlignment::Natural, 220, 299, 294, 299},
+      {"left stays left for right-to-left text", "\u05e9\u05dc\u05d5\u05dd", NSTextAlignment::Left, 0, 4, 0, 80},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto root = box({0, 0, 300, 30}, UIColor::whiteColor());
+    auto label = std::make_shared<UILabel>();
+    label->setFrame({0, 0, 300, 30});
+    label->setText(c.text);
+    label->textColor = UIColor(0, 0, 0);
+    label->textAlignment = c.alignment;
+    root->addSubview(label);
+    auto image = Renderer::renderView(*root, 1);
+    ASSERT_TRUE(image.ok());
+    auto [first, last] = inkColumns(**image);
+    EXPECT_GE(first, c.minFirst);
+    EXPECT_LE(first, c.maxFirst);
+    EXPECT_GE(last, c.minLast);
+    EXPECT_LE(last, c.maxLast);
+  }
+}
+
+struct RuleRows : UITableViewDataSource {
+  long numberOfRowsInSection(UITableView&, long) override { return 2; }
+  std::shared_ptr<UITableViewCell> cellForRowAtIndexPath(UITableView& t, const NSIndexPath& p) override {
+    auto cell = t.dequeueReusableCell("Rule", p);
+    cell->textLabel()->setText(p.row == 0 ? "example.com" : "news.example.org");
+    return cell;
+  }
+  std::optional<std::string> titleForHeaderInSection(UITableView&, long) override { return "Enabled rules"; }
+};
+
+/// The pixels in `area` for which `matches` holds: how many, and their centre.
+std::pair<int, CGPoint> pixelsWhere(const UIImage& image, CGRect area, const std::function<bool(RGBA)>& matches) {
+  int count = 0;
+  double sx = 0, sy = 0;
+  for (int y = static_cast<int>(area.minY()); y < static_cast<int>(area.maxY()); ++y)
+    for (int x = static_cast<int>(area.minX()); x < static_cast<int>(area.maxX()); ++x)
+      if (matches(pixelAt(image, x, y))) {
+        ++count;
+        sx += x;
+        sy += y;
+      }
+  return {count, count ? CGPoint{sx / count, sy / count} : CGPoint{}};
+}
+
+// A small screen as the app shows one: a navigation bar with a title and an Add item, a table
+// with a titled section, and page dots. Drawn, tapped where the item was drawn, and kept as a
+// PNG in the build folder for a look.
+TEST_F(RendererTests, NavigationScreenDrawsItsBarHeadersAndDots) {
+  UIApplication::shared().reset();
+  TextMeasurer::setCurrent(std::make_shared<FontTextMeasurer>());
+  auto window = UIWindow::create({0, 0, 320, 300});
+  window->setWindowSafeAreaInsets({20, 0, 0, 0});
+  auto list = std::make_shared<UIViewController>();
+  list->title = "Rules";
+  int adds = 0;
+  auto add = std::make_shared<UIBarButtonItem>();
+  add->title = "Add";
+  add->action = [&](UIBarButtonItem&) { ++adds; };
+  list->navigationItem.rightBarButtonItems = {add};
+  list->view()->setBackgroundColor(UIColor::whiteColor());
+  auto table = std::make_shared<UITableView>();
+  table->setFrame({0, 64, 320, 180});
+  auto rows = std::make_shared<RuleRows>();
+  table->dataSource = rows;
+  table->registerCell("Rule", [] { return std::make_shared<UITableViewCell>(); });
+  list->view()->addSubview(table);
+  table->reloadData();
+  auto dots = std::make_shared<UIPageControl>();
+  dots->setFrame({0, 250, 320, 30});
+  dots->setNumberOfPages(3);
+  list->view()->addSubview(dots);
+  auto nav = UINavigationController::create(list);
+  window->setRootViewController(nav);
+  window->makeKeyAndVisible();
+  window->layoutIfNeeded();
+
+  auto image = Renderer::renderView(*window, 2);
+  ASSERT_TRUE(image.ok());
+  std::string folder = std::string(FENDREL_TEST_OUTPUT_DIR);
+  ASSERT_TRUE(foundation::FileManager::defaultManager()
+                  .createDirectory(folder, foundation::Intermediates::Yes)
+                  .ok());
+  ASSERT_TRUE(writePNG(**image, folder + "/navigation-screen.png").ok());
+
+  // Probes in points; the image is at two pixels a point.
+  auto in = [&](CGRect points) { return CGRect{points.minX() * 2, points.minY() * 2, points.width() * 2, points.height() * 2}; };
+  auto dark = [](RGBA p) { return p.r < 100 && p.g < 100 && p.b < 100; };
+  auto tinted = [](RGBA p) { return p.b > 200 && p.r < 100; };
+  EXPECT_GT(pixelsWhere(**image, in({120, 24, 80, 36}), dark).first, 40) << "the title, centred in the bar";
+  EXPECT_EQ(pixelsWhere(**image, in({0, 24, 110, 36}), dark).first, 0) << "no back button on the root";
+  auto [addInk, addAt] = pixelsWhere(**image, in({240, 24, 80, 36}), tinted);
+  EXPECT_GT(addInk, 20) << "the Add item in the tint colour at the right";
+  EXPECT_TRUE(near(pixelAt(**image, 4, 2 * 70), {242, 242, 242, 255})) << "the section header's band";
+  EXPECT_GT(pixelsWhere(**image, in({16, 64, 200, 28}), dark).first, 40) << "the header's title";
+  EXPECT_GT(pixelsWhere(**image, in({16, 92, 200, 44}), dark).first, 40) << "the first row below it";
+  // Three dots centred at 144, 160 and 176 points; the first page is current.
+  EXPECT_TRUE(near(pixelAt(**image, 2 * 144, 2 * 265), {85, 85, 85, 255}));
+  EXPECT_TRUE(near(pixelAt(**image, 2 * 160, 2 * 265), {170, 170, 170, 255}));
+  EXPECT_TRUE(near(pixelAt(**image, 2 * 152, 2 * 265), kWhite));
+
+  UIEventDriver::shared().tap({addAt.x / 2, addAt.y / 2});
+  EXPECT_EQ(adds, 1) << "a tap where the item is drawn reaches it";
+  TextMeasurer::setCurrent(nullptr);
+  UIApplication::shared().reset();
+}
+
 TEST_F(RendererTests, FontMeasurerWrapsAndLimitsLines) {
   FontTextMeasurer measurer;
   UIFont font = UIFont::systemFont(17);
@@ -344,6 +542,32 @@ TEST_F(RendererTests, ImageViewsDrawImagesAndTintTemplates) {
   EXPECT_TRUE(near(pixelAt(**image, 17, 10), kBlue));
   EXPECT_TRUE(near(pixelAt(**image, 23, 10), kGreen));
   EXPECT_TRUE(near(pixelAt(**image, 37, 10), kGreen));
+}
+
+TEST_F(RendererTests, ImageViewsDrawTheFrameOfTheMomentDrawn) {
+  auto filled = [](UIColor color) {
+    return UIGraphicsImageRenderer({2, 2}).image([&](UIGraphicsImageRendererContext& c) {
+      c.setFillColor(color);
+      c.fillRect({0, 0, 2, 2});
+    });
+  };
+  auto root = box({0, 0, 10, 10}, UIColor::whiteColor());
+  auto view = std::make_shared<UIImageView>();
+  view->setFrame({0, 0, 10, 10});
+  view->setImage(filled(UIColor(0, 1, 0)));
+  view->animationImages = {filled(UIColor::redColor()), filled(UIColor(0, 0, 1))};
+  view->animationDuration = 1;
+  view->animationRepeatCount = 1;
+  root->addSubview(view);
+  double start = CACurrentMediaTime();
+  view->startAnimating();
+  const std::pair<double, RGBA> cases[] = {{0.25, kRed}, {0.75, kBlue}, {1.5, kGreen}};
+  for (const auto& [at, color] : cases) {
+    SCOPED_TRACE(at);
+    auto image = Renderer::renderView(*root, 1, start + at);
+    ASSERT_TRUE(image.ok());
+    EXPECT_TRUE(near(pixelAt(**image, 5, 5), color)) << "the image once the last repeat ends";
+  }
 }
 
 TEST_F(RendererTests, ImageRendererFillsBandsAndTilesPatterns) {
