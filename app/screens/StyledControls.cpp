@@ -4,6 +4,7 @@
 #include "app/screens/WhitelistViewController.h"
 
 #include "app/screens/ActivityIndicatorButton.h"
+#include "app/screens/FirstViewController.h"
 #include "app/screens/TutorialViewController.h"
 #include "platform/browser/ContentBlockerManager.h"
 #include "platform/uikit/Application.h"
@@ -90,6 +91,7 @@ void registerScreenArchiveClasses() {
   registerCellArchiveClasses();
   registerWhitelistArchiveClasses();
   registerTutorialArchiveClasses();
+  registerFirstViewControllerArchiveClasses();
   if (R::isRegistered("RateButton")) return;
   R::registerClass("RateButton", "UIButton", [] { return RateButton::createFromArchive(); });
   R::registerClass("RateInvertedButton", "RateButton", [] { return RateInvertedButton::createFromArchive(); });
