@@ -229,7 +229,9 @@ void FirstViewController::busyOff() {
 
 void FirstViewController::checkContentBlockerState() {
   if (!Singleton::shared().userDefs()->boolean(kTutorialShownKey)) return;
-  if (presentedViewController()) return;
+  // A presentation from this screen sits on its navigation controller.
+  auto* navigation = navigationController();
+  if (presentedViewController() || (navigation && navigation->presentedViewController())) return;
   std::weak_ptr<FirstViewController> weak = self();
   uikit::ContentBlockerState::getStateOfContentBlocker(
       kExtensionBundleIdentifier, [weak](std::optional<bool> enabled, std::optional<foundation::Error> error) {
