@@ -158,7 +158,6 @@ void FirstViewController::viewDidLoad() {
   // Called at once with a cached configuration and again with the network's answer; the
   // callback keeps the screen.
   Singleton::shared().cloudConfig()->addRefreshCallback([me](tovel::CloudConfigSource source) {
-    std::weak_ptr<FirstViewController> screen = me;
     SharedAux::applyCloudConfig(source == tovel::CloudConfigSource::Remote, Singleton::shared(),
                                 [me](bool remote) { me->configRefreshed(remote); });
   });
