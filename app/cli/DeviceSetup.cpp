@@ -76,7 +76,7 @@ foundation::Result<std::string> ensureBundle(const std::string& name, const std:
 std::string resourcesFolder() { return FENDREL_RESOURCES_DIR; }
 
 foundation::Result<void> prepareDevice() {
-  auto app = ensureBundle(kAppBundleName, {"blockerList.json", "Main.storyboard", "Shared.storyboard"}, {});
+  auto app = ensureBundle(kAppBundleName, {"blockerList.json", "Main.storyboard", "Shared.storyboard", "Tutorial.storyboard"}, {});
   if (!app) return app.error();
   auto extension = ensureBundle(kExtensionBundleName, {"fallback.json"}, {pluginPath()});
   if (!extension) return extension.error();

@@ -4,6 +4,8 @@
 #include "app/screens/WhitelistViewController.h"
 
 #include "app/screens/ActivityIndicatorButton.h"
+#include "app/screens/FirstViewController.h"
+#include "app/screens/TutorialViewController.h"
 #include "platform/browser/ContentBlockerManager.h"
 #include "platform/uikit/Application.h"
 #include "platform/uikit/Archive.h"
@@ -88,6 +90,8 @@ void registerScreenArchiveClasses() {
   using R = ClassRegistry;
   registerCellArchiveClasses();
   registerWhitelistArchiveClasses();
+  registerTutorialArchiveClasses();
+  registerFirstViewControllerArchiveClasses();
   if (R::isRegistered("RateButton")) return;
   R::registerClass("RateButton", "UIButton", [] { return RateButton::createFromArchive(); });
   R::registerClass("RateInvertedButton", "RateButton", [] { return RateInvertedButton::createFromArchive(); });

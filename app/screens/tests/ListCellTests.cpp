@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "app/screens/CatalogueIcon.h"
+#include "app/screens/FirstViewController.h"
 #include "app/screens/ListCell.h"
 #include "app/screens/tests/ScreensTestSupport.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -57,9 +58,10 @@ class ListCellTests : public ::testing::Test {
   /// A cell from the main storyboard's prototype, showing `element`.
   std::shared_ptr<ListCell> cellFor(const std::shared_ptr<ListElement>& element) {
     if (!lists_) {
-      lists_ = screens_.instantiate<uikit::UIViewController>("Main", "FirstViewController");
+      lists_ = screens_.instantiate<FirstViewController>("Main", "FirstViewController");
       if (!lists_) return nullptr;
-      table_ = std::dynamic_pointer_cast<uikit::UITableView>(lists_->view());
+      lists_->view();
+      table_ = lists_->tableView.lock();
     }
     auto cell = std::dynamic_pointer_cast<ListCell>(table_->dequeueReusableCell("ListCell", {0, 0}));
     if (!cell) return nullptr;
@@ -97,7 +99,7 @@ class ListCellTests : public ::testing::Test {
   std::condition_variable released_;
   bool release_ = false;
   testing::LoopbackServer server_;
-  std::shared_ptr<uikit::UIViewController> lists_;
+  std::shared_ptr<FirstViewController> lists_;
   std::shared_ptr<uikit::UITableView> table_;
 };
 

@@ -22,7 +22,7 @@ class ScopedScreens {
     registerScreenArchiveClasses();
     uikit::UIApplication::shared().reset();
     const std::string bundle = foundation::DeviceRoot::bundlePath("Fendrel.app");
-    for (const char* name : {"Main.storyboard", "Shared.storyboard"}) {
+    for (const char* name : {"Main.storyboard", "Shared.storyboard", "Tutorial.storyboard"}) {
       std::filesystem::copy_file(std::string(FENDREL_TEST_RESOURCES) + "/Fendrel.app/" + name, bundle + "/" + name,
                                  std::filesystem::copy_options::overwrite_existing);
     }

@@ -1,0 +1,263 @@
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+
+#include "TovelCommon/CloudConfig.h"
+#include "TovelCommon/GlobalProgressBar.h"
+#include "app/core/SettingsKeys.h"
+#include "app/screens/FirstViewController.h"
+#include "app/screens/tests/ScreensTestSupport.h"
+#include "platform/dispatch/DispatchQueue.h"
+#include "platform/dispatch/MainRunLoop.h"
+#include "platform/foundation/JSONSerialization.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/uikit/Renderer.h"
+#include "platform/uikit/Window.h"
+
+namespace fendrel {
+namespace {
+
+using foundation::Array;
+using foundation::Dictionary;
+
+/// The configuration host of every test here: the configuration's hosts are read once per process.
+testing::LoopbackServer& configHost() {
+  static testing::LoopbackServer* host = [] {
+    auto* made = new testing::LoopbackServer();
+    const std::string base = made->url("/");
+    ::setenv("FENDREL_CONFIG_BASES", base.c_str(), 1);
+    return made;
+  }();
+  return *host;
+}
+
+class MainScreenTests : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    auto& host = configHost();
+    auto defs = Singleton::shared().userDefs();
+    ASSERT_TRUE(defs->setInteger(settings::kLaunchCountKey, 7));
+    ASSERT_TRUE(defs->setBool("tutorialShown", true));
+    // "a" is downloaded already; "b" is not and its download fails.
+    std::filesystem::create_directories(device_.cachesPath());
+    std::ofstream(device_.cachesPath() + "/1600000000a.json") << "[]";
+    const Dictionary config{
+        {"lists", Array{testing::listDictionary("a", host.url("/a.json"), 1600000000.0),
+                        testing::listDictionary("b", host.url("/b.json"), 1700000000.0)}},
+        {"apps", Array{Dictionary{{"name", "Other App"}, {"modifiedAt", 1.0}, {"iconUrl", "icons/app.png"},
+                                  {"objectId", "app-1"}, {"iTunesId", "42"}}}}};
+    const std::string body = *foundation::JSONSerialization::dataWithJSONObject(foundation::Value(config));
+    host.setHandler([this, body](const httplib::Request& request, httplib::Response& response) {
+      if (request.path != std::string("/") + Singleton::kConfigPath) {
+        response.status = 404;
+        return;
+      }
+      std::unique_lock lock(mutex_);
+      released_.wait(lock, [this] { return release_; });
+      response.set_content(body, "application/json");
+    });
+    Singleton::shared().setCloudConfigForTesting(tovel::CloudConfig::create(
+        Singleton::kConfigPath, defs, state_.analytics, dispatch::DispatchQueue::main(), tovel::ShuffleURLs::No, {}));
+    setExtensionDisabledBannerPresenter([this](std::function<void()> openTutorial) {
+      ++banners_;
+      openTutorial_ = std::move(openTutorial);
+    });
+
+    screen_ = screens_.instantiate<FirstViewController>("Main", "FirstViewController");
+    ASSERT_TRUE(screen_);
+    window_ = uikit::UIWindow::create(uikit::UIScreen::main().bounds());
+    navigation_ = NavigationController::create(screen_);
+    window_->setRootViewController(navigation_);
+    window_->makeKeyAndVisible();
+    table_ = screen_->tableView.lock();
+    ASSERT_TRUE(table_);
+  }
+  void TearDown() override {
+    releaseConfig();
+    setExtensionDisabledBannerPresenter({});
+    configHost().setHandler({});
+    uikit::ContentBlockerState::reset();
+  }
+  void releaseConfig() {
+    std::lock_guard lock(mutex_);
+    release_ = true;
+    released_.notify_all();
+  }
+  void settle() {
+    clock_->advance(1.0);
+    dispatch::drainMainQueue();
+    table_->layoutIfNeeded();
+  }
+  std::shared_ptr<ListCell> listCell(long row) {
+    return std::dynamic_pointer_cast<ListCell>(table_->cellForRowAtIndexPath({0, row}));
+  }
+
+  testing::ScopedManualClock clock_;
+  testing::ScopedDeviceRoot device_;
+  testing::ScopedAppState state_;
+  testing::ScopedScreens screens_;
+  std::mutex mutex_;
+  std::condition_variable released_;
+  bool release_ = false;
+  int banners_ = 0;
+  std::function<void()> openTutorial_;
+  std::shared_ptr<FirstViewController> screen_;
+  std::shared_ptr<NavigationController> navigation_;
+  std::shared_ptr<uikit::UIWindow> window_;
+  std::shared_ptr<uikit::UITableView> table_;
+};
+
+TEST_F(MainScreenTests, TheTableWaitsForTheConfigurationThenShowsTheListsAndSwitchesThemOn) {
+  // Before the configuration: the table is hidden behind the spinner and the progress bar, and
+  // only the whitelist row exists.
+  settle();
+  auto spinner = screen_->spinner.lock();
+  EXPECT_EQ(table_->alpha(), 0.0);
+  EXPECT_TRUE(spinner->isAnimating());
+  EXPECT_TRUE(screen_->progressBar()->isAnimating());
+  EXPECT_EQ(screen_->numberOfRowsInSection(*table_, 0), 0);
+  EXPECT_EQ(screen_->numberOfRowsInSection(*table_, 1), 1);
+  EXPECT_EQ(screen_->numberOfRowsInSection(*table_, 2), 0);
+  EXPECT_FALSE(screen_->titleForFooterInSection(*table_, 0));
+
+  releaseConfig();
+  ASSERT_TRUE(testing::pumpUntil([&] { return screen_->gotData && table_->numberOfRowsInSection(0) == 2; }));
+  settle();
+  EXPECT_FALSE(spinner->isAnimating());
+  EXPECT_FALSE(screen_->progressBar()->isAnimating());
+  EXPECT_EQ(table_->alpha(), 1.0);
+  EXPECT_EQ(table_->numberOfRowsInSection(2), 1);
+  // The footer names the newest list, which is not the first.
+  EXPECT_EQ(screen_->titleForFooterInSection(*table_, 0),
+            "Last definitions update: " + formatListDate(foundation::Date::fromTimeIntervalSince1970(1700000000.0)));
+
+  auto downloaded = listCell(0);
+  auto missing = listCell(1);
+  ASSERT_TRUE(downloaded && missing);
+  EXPECT_EQ(downloaded->titleLabel.lock()->text(), "List a");
+  EXPECT_EQ(missing->titleLabel.lock()->text(), "List b");
+  EXPECT_EQ(missing->downloadButton.lock()->alpha(), 1.0);
+  EXPECT_EQ(missing->enabledSwitch.lock()->alpha(), 0.0);
+  auto toggle = downloaded->enabledSwitch.lock();
+  EXPECT_EQ(toggle->alpha(), 1.0);
+  EXPECT_FALSE(toggle->isOn());
+
+  std::filesystem::create_directories(FENDREL_SCREENSHOT_DIR);
+  ASSERT_TRUE(uikit::Renderer::renderViewToPNG(*window_, std::string(FENDREL_SCREENSHOT_DIR) + "/main.png", 2.0));
+
+  state_.compileService->compilations.clear();
+  toggle->setOn(true, false);
+  toggle->sendActionsForControlEvents(uikit::UIControlEventValueChanged);
+  settle();
+  EXPECT_EQ(Singleton::shared().extConfigIDs(), std::set<std::string>{"a"});
+  EXPECT_EQ(state_.compileService->compilations.size(), 1u);
+
+  // A compilation shows the busy strip in place of the logo, and its end brings the logo back.
+  auto logo = screen_->logoStack.lock();
+  auto busy = screen_->busyStack.lock();
+  foundation::NotificationCenter::defaultCenter().post("busyOn");
+  EXPECT_EQ(logo->alpha(), 0.0);
+  EXPECT_EQ(busy->alpha(), 1.0);
+  foundation::NotificationCenter::defaultCenter().post("busyOff");
+  EXPECT_EQ(logo->alpha(), 1.0);
+  EXPECT_EQ(busy->alpha(), 0.0);
+}
+
+TEST_F(MainScreenTests, ADisabledExtensionOnReturnToTheForegroundWarnsOnce) {
+  // The check at load: the extension is on, so nothing is shown.
+  ASSERT_EQ(uikit::ContentBlockerState::requests(), std::vector<std::string>{kExtensionBundleIdentifier});
+  ASSERT_TRUE(uikit::ContentBlockerState::answer(true));
+  ASSERT_TRUE(testing::pumpUntil([] { return true; }));
+  settle();
+  EXPECT_EQ(banners_, 0);
+
+  auto& app = uikit::UIApplication::shared();
+  auto toForeground = [&] {
+    app.setApplicationState(uikit::UIApplicationState::Background);
+    app.setApplicationState(uikit::UIApplicationState::Active);
+  };
+  toForeground();
+  ASSERT_TRUE(uikit::ContentBlockerState::answer(false));
+  ASSERT_TRUE(testing::pumpUntil([&] { return banners_ > 0; }));
+  settle();
+  EXPECT_EQ(banners_, 1);
+
+  // An error says nothing about the extension.
+  toForeground();
+  ASSERT_TRUE(uikit::ContentBlockerState::answer(std::nullopt, foundation::Error("test", 1)));
+  settle();
+  clock_->advance(1.0);
+  dispatch::drainMainQueue();
+  EXPECT_EQ(banners_, 1);
+
+  // The banner's button opens the tutorial from the screen.
+  ASSERT_TRUE(openTutorial_);
+  openTutorial_();
+  settle();
+  auto tutorial = std::dynamic_pointer_cast<TutorialViewController>(navigation_->presentedViewController());
+  ASSERT_TRUE(tutorial);
+  EXPECT_EQ(tutorial->launchContext, TutorialViewController::LaunchContext::transientButton);
+}
+
+TEST_F(MainScreenTests, TheFirstAppearanceShowsTheTutorialAndTheWhitelistRowLeadsToTheWhitelist) {
+  ASSERT_TRUE(Singleton::shared().userDefs()->setBool("tutorialShown", false));
+  auto fresh = screens_.instantiate<FirstViewController>("Main", "FirstViewController");
+  auto window = uikit::UIWindow::create(uikit::UIScreen::main().bounds());
+  auto navigation = NavigationController::create(fresh);
+  window->setRootViewController(navigation);
+  window->makeKeyAndVisible();
+  settle();
+  auto tutorial = std::dynamic_pointer_cast<TutorialViewController>(navigation->presentedViewController());
+  ASSERT_TRUE(tutorial);
+  EXPECT_EQ(tutorial->launchContext, TutorialViewController::LaunchContext::onLaunch);
+  EXPECT_TRUE(Singleton::shared().userDefs()->boolean("tutorialShown"));
+  tutorial->closeTap();
+  settle();
+
+  auto table = fresh->tableView.lock();
+  fresh->didSelectRowAtIndexPath(*table, {1, 0});
+  settle();
+  EXPECT_EQ(navigation->topViewController()->className(), "WhitelistViewController");
+}
+
+TEST_F(MainScreenTests, MenuOpensOnlyUsableAddresses) {
+  struct Row {
+    const char* name;
+    const char* learnMore;
+    bool browser;
+    bool opened;
+  };
+  const Row rows[] = {
+      {"web page", "https://example.com/more", true, false},
+      {"other scheme", "mailto:help@example.com", false, true},
+      {"no URL", "not a url", false, false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    state_.config->set(Dictionary{{"cloudConfig", Dictionary{{"learnMorePageUrl", row.learnMore}}}},
+                       foundation::URL::parse("http://127.0.0.1/config.json"));
+    Singleton::shared().setCloudConfigForTesting(state_.config);
+    std::vector<std::string> opened;
+    uikit::UIApplication::shared().setURLOpener(
+        [&](const std::string& url, const foundation::Dictionary&, std::function<void(bool)> done) {
+          opened.push_back(url);
+          if (done) done(true);
+        });
+    screen_->learnMoreFromMenu();
+    settle();
+    auto browser = std::dynamic_pointer_cast<uikit::SFSafariViewController>(navigation_->presentedViewController());
+    EXPECT_EQ(browser != nullptr, row.browser);
+    EXPECT_EQ(opened.size(), row.opened ? 1u : 0u);
+    if (browser) {
+      screen_->dismissViewControllerAnimated(false);
+      settle();
+    }
+  }
+}
+
+}  // namespace
+}  // namespace fendrel
