@@ -116,7 +116,7 @@ TEST_F(SingletonTests, DimensionsFollowTheEnabledFiltersIntoTheReporterScope) {
   EXPECT_EQ(dimensions->at("enabledFilters"), Value(Array{"l1"}));
   EXPECT_TRUE(DozidiSDK::currentHub()->scope()->extras().empty());
 
-  DozidiSDK::startWithOptions(Dictionary{});
+  DozidiSDK::startWithOptions(Dictionary{{"dsn", "http://key@127.0.0.1:9/1"}});
   DozidiSDK::configureScope([](DozidiScope& scope) { scope.setExtras(Dictionary{{"other", 1}}); });
   setCatalogue({"l1"});
   app().extConfigIDs();

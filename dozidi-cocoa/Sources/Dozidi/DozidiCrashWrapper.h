@@ -1,0 +1,19 @@
+#pragma once
+#include <cstdint>
+#include <memory>
+
+/// What the crash recorder knows about the previous run and the device's resources. The default
+/// answers "no crash" until the recorder reports one; tests install doubles.
+class DozidiCrashWrapper {
+ public:
+  virtual ~DozidiCrashWrapper() = default;
+  static std::shared_ptr<DozidiCrashWrapper> sharedInstance();
+
+  virtual bool crashedLastLaunch() { return false; }
+  /// Free physical memory in bytes.
+  virtual std::uint64_t freeMemorySize();
+  /// Free bytes on the file system of the home folder.
+  virtual std::uint64_t freeStorageSize();
+  /// Resident memory of this process in bytes.
+  virtual std::uint64_t appMemorySize();
+};
