@@ -14,6 +14,7 @@
 #include "dozidi-cocoa/Sources/Dozidi/DozidiMeta.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiOptions.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiScope.h"
+#include "dozidi-cocoa/Sources/Dozidi/DozidiSessionTracker.h"
 
 namespace {
 
@@ -36,9 +37,20 @@ struct SDKState {
   std::map<std::string, RegisteredIntegration> registry;
 };
 
+SDKState* makeState() {
+  auto* made = new SDKState();
+  // The integrations this library carries, known by the names the options list.
+  made->registry["DozidiAutoSessionTrackingIntegration"] = RegisteredIntegration{
+      [] { return std::make_shared<DozidiAutoSessionTrackingIntegration>(); },
+      [](const DozidiIntegration& integration) {
+        return dynamic_cast<const DozidiAutoSessionTrackingIntegration*>(&integration) != nullptr;
+      }};
+  return made;
+}
+
 // Never destroyed: threads that report during exit must still find the state.
 SDKState& state() {
-  static auto* s = new SDKState();
+  static auto* s = makeState();
   return *s;
 }
 
