@@ -27,6 +27,7 @@
 #include "dozidi-cocoa/Sources/Dozidi/DozidiScope.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiSession.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiStacktrace.h"
+#include "dozidi-cocoa/Sources/Dozidi/DozidiThreadInspector.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiTransportAdapter.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiTransportFactory.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiUser.h"
@@ -95,6 +96,12 @@ DozidiClient::DozidiClient(std::shared_ptr<DozidiOptions> options, Parts parts)
     : options_(std::move(options)), parts_(std::move(parts)) {
   if (!parts_.random) parts_.random = DozidiDependencyContainer::sharedInstance()->random();
   if (!parts_.crashWrapper) parts_.crashWrapper = DozidiCrashWrapper::sharedInstance();
+  if (!parts_.threadInspector) {
+    auto mapper = std::make_shared<DozidiCrashStackEntryMapper>(
+        DozidiInAppLogic(options_->inAppIncludes, options_->inAppExcludes));
+    parts_.threadInspector =
+        std::make_shared<DozidiDefaultThreadInspector>(std::make_shared<DozidiStacktraceBuilder>(std::move(mapper)));
+  }
 }
 
 std::shared_ptr<DozidiClient> DozidiClient::initWithOptions(std::shared_ptr<DozidiOptions> options) {
