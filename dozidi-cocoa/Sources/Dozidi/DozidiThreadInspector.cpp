@@ -9,9 +9,38 @@
 
 #include "dozidi-cocoa/Sources/Dozidi/DozidiFrame.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiStacktrace.h"
+#include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashMachineContext.h"
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashStackCursor.h"
 
+#include <dirent.h>
+
 namespace {
+
+constexpr int kMaxStackDepth = 100;
+// Room kept for threads that start between counting and stopping them.
+constexpr std::size_t kSpareThreadRecords = 16;
+
+/// One stopped thread's walk: its id, up to 100 stack entries and how many there are.
+struct ThreadRecord {
+  DozidiCrashThread thread = 0;
+  DozidiCrashStackEntry entries[kMaxStackDepth];
+  std::uint32_t count = 0;
+};
+
+std::size_t countThreads() {
+  std::size_t count = 0;
+  if (DIR* tasks = opendir("/proc/self/task")) {
+    while (dirent* entry = readdir(tasks)) count += entry->d_name[0] != '.';
+    closedir(tasks);
+  }
+  return count;
+}
+
+std::string threadName(DozidiCrashThread thread) {
+  char name[128] = {};
+  if (!dozidicrashthread_getThreadName(thread, name, sizeof name)) return "";
+  return name;
+}
 
 std::string hex(std::uint64_t value) {
   char text[2 + 16 + 1];
@@ -92,4 +121,60 @@ std::vector<std::shared_ptr<DozidiThread>> DozidiDefaultThreadInspector::getCurr
   thread->current = true;
   thread->stacktrace = builder_->buildStacktraceForCurrentThread();
   return {thread};
+}
+
+std::vector<std::shared_ptr<DozidiThread>> DozidiDefaultThreadInspector::getCurrentThreadsWithStackTrace() {
+  std::lock_guard guard(lock_);
+  // Reserved on the heap before any thread stops: a stopped thread may hold the allocator's lock,
+  // and a record per thread (4 KB each) sized on this thread's stack could overflow it.
+  const std::size_t reserved = countThreads() + kSpareThreadRecords;
+  auto records = std::make_unique<ThreadRecord[]>(reserved);
+  auto contextBuffer = std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(dozidicrashmc_contextSize()));
+  auto* context = reinterpret_cast<DozidiCrashMachineContext*>(contextBuffer.get());
+  auto cursor = std::make_unique<DozidiCrashStackCursor>();
+  const DozidiCrashThread self = dozidicrashthread_self();
+  std::vector<DozidiCrashThread> listed;
+  listed.reserve(reserved);
+
+  DozidiCrashThread* threads = nullptr;
+  int threadCount = 0;
+  dozidicrashmc_suspendEnvironment(&threads, &threadCount);
+  // Threads beyond the reserved records (started after the count) are left out.
+  const std::size_t walked = std::min(reserved, static_cast<std::size_t>(std::max(threadCount, 0)));
+  for (std::size_t i = 0; i < walked; ++i) {
+    ThreadRecord& record = records[i];
+    record.thread = threads[i];
+    listed.push_back(threads[i]);  // within the reserved capacity: no allocation
+    if (threads[i] == self) continue;
+    if (!dozidicrashmc_getContextForThread(threads[i], context, false)) continue;
+    dozidicrashsc_initWithMachineContext(cursor.get(), kMaxStackDepth, context);
+    while (record.count < kMaxStackDepth && cursor->advanceCursor(cursor.get())) {
+      if (cursor->symbolicate(cursor.get())) record.entries[record.count++] = cursor->stackEntry;
+    }
+    if (cursor->asyncCaller) {
+      dozidicrash_releaseAsyncCallerInCrash(cursor->asyncCaller);
+      cursor->asyncCaller = nullptr;
+    }
+  }
+  dozidicrashmc_resumeEnvironment(threads, threadCount);
+
+  std::vector<std::shared_ptr<DozidiThread>> result;
+  const auto mainThread = static_cast<DozidiCrashThread>(getpid());
+  for (std::size_t i = 0; i < listed.size(); ++i) {
+    auto thread = DozidiThread::initWithThreadId(foundation::Number::fromInt64(static_cast<std::int64_t>(i)));
+    thread->name = threadName(listed[i]);
+    thread->crashed = false;
+    thread->current = listed[i] == self;
+    if (listed[i] == self) {
+      thread->stacktrace = builder_->buildStacktraceForCurrentThread();
+    } else {
+      thread->stacktrace = builder_->buildStackTraceFromStackEntries(records[i].entries, records[i].count);
+    }
+    if (listed[i] == mainThread) {
+      result.insert(result.begin(), thread);
+    } else {
+      result.push_back(thread);
+    }
+  }
+  return result;
 }

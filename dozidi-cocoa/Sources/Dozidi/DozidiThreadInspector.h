@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -47,9 +48,13 @@ class DozidiDefaultThreadInspector final : public DozidiThreadInspector {
   explicit DozidiDefaultThreadInspector(std::shared_ptr<const DozidiStacktraceBuilder> builder)
       : builder_(std::move(builder)) {}
   std::vector<std::shared_ptr<DozidiThread>> getCurrentThreads() override;
+  /// Every thread of the process with its stack trace, the main thread first. The other threads
+  /// are stopped while their stacks are walked; everything the walk needs is reserved before.
+  std::vector<std::shared_ptr<DozidiThread>> getCurrentThreadsWithStackTrace();
   /// The calling thread's name; "" when it has none.
   static std::string getThreadName();
 
  private:
   std::shared_ptr<const DozidiStacktraceBuilder> builder_;
+  std::mutex lock_;
 };

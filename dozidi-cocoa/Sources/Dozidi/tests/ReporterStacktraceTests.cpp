@@ -1,7 +1,11 @@
 // Stack traces of the calling thread from the crash recorder's stack cursor.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "dozidi-cocoa/Sources/Dozidi/DozidiFrame.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiStacktrace.h"
@@ -24,7 +28,44 @@ extern "C" __attribute__((noinline)) std::vector<std::shared_ptr<DozidiThread>> 
   return threads;
 }
 
+std::atomic<bool> reporterStacktraceRelease{false};
+std::atomic<int> reporterStacktraceWaiting{0};
+
+// Where the helper threads wait while their stacks are taken: spinning, so that the thread is
+// stopped inside this function and not in a library call below it.
+extern "C" __attribute__((noinline)) void reporterStacktraceWaitingFunction() {
+  ++reporterStacktraceWaiting;
+  while (!reporterStacktraceRelease.load(std::memory_order_relaxed)) asm volatile("" ::: "memory");
+}
+
 namespace {
+
+TEST(ReporterStacktraceTests, EveryThreadsStackIsTakenWithTheMainThreadFirst) {
+  std::vector<std::thread> helpers;
+  for (int i = 0; i < 3; ++i) helpers.emplace_back(reporterStacktraceWaitingFunction);
+  while (reporterStacktraceWaiting < 3) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  // A thread that misses the kernel layer's stop deadline (a loaded machine) keeps running and
+  // has no stack this time: the walk is taken again, a few times at most.
+  std::vector<std::shared_ptr<DozidiThread>> threads;
+  int waiting = 0;
+  for (int attempt = 0; attempt < 5 && waiting != 3; ++attempt) {
+    threads = DozidiDefaultThreadInspector(builder()).getCurrentThreadsWithStackTrace();
+    waiting = 0;
+    for (const auto& thread : threads) {
+      if (!thread->stacktrace) continue;
+      for (const auto& frame : thread->stacktrace->frames) {
+        waiting += frame->function == "reporterStacktraceWaitingFunction";
+      }
+    }
+  }
+  reporterStacktraceRelease = true;
+  for (auto& helper : helpers) helper.join();
+
+  ASSERT_GE(threads.size(), 4u);
+  // The test runs on the main thread: first and current.
+  EXPECT_EQ(threads[0]->current, true);
+  EXPECT_EQ(waiting, 3);
+}
 
 TEST(ReporterStacktraceTests, TheCurrentThreadsStackHoldsItsCallerAndNoneOfTheReportersFramesInnermost) {
   const auto threads = reporterStacktraceCallingFunction();
