@@ -202,6 +202,11 @@ void DozidiSDK::setOnAppStartMeasurementAvailable(
   state().onAppStartMeasurementAvailable = std::move(callback);
 }
 
+std::function<void(std::shared_ptr<const DozidiAppStartMeasurement>)> DozidiSDK::onAppStartMeasurementAvailable() {
+  std::lock_guard lock(state().appStartLock);
+  return state().onAppStartMeasurementAvailable;
+}
+
 namespace {
 // A copy of the hub's scope, changed by `block`; the hub's own scope stays as it is.
 std::shared_ptr<DozidiScope> scopeCopy(const std::function<void(DozidiScope&)>& block) {

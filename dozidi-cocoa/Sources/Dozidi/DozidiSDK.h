@@ -69,6 +69,7 @@ class DozidiSDK {
   static std::shared_ptr<const DozidiAppStartMeasurement> getAppStartMeasurement();
   /// Called with every app-start measurement once it is stored.
   static void setOnAppStartMeasurementAvailable(std::function<void(std::shared_ptr<const DozidiAppStartMeasurement>)> callback);
+  static std::function<void(std::shared_ptr<const DozidiAppStartMeasurement>)> onAppStartMeasurementAvailable();
 
   static DozidiId captureEvent(std::shared_ptr<DozidiEvent> event);
   static DozidiId captureEvent(std::shared_ptr<DozidiEvent> event, const DozidiScope& scope);

@@ -21,6 +21,8 @@
 #include "dozidi-cocoa/Sources/Dozidi/DozidiHub.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiInstallation.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiMechanism.h"
+#include "dozidi-cocoa/Sources/Dozidi/DozidiMessage.h"
+#include "dozidi-cocoa/Sources/Dozidi/PrivateDozidiSDKOnly.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiOptions.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiRandom.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiSDK.h"
@@ -414,6 +416,32 @@ TEST_F(ReporterClientTests, StartMovesThePreviousRunsStateAside) {
   EXPECT_TRUE(files.fileExists(fileManager->previousAppStateFilePath()));
   EXPECT_FALSE(files.fileExists(fileManager->breadcrumbsFilePathOne()));
   EXPECT_TRUE(files.fileExists(fileManager->previousBreadcrumbsFilePathOne()));
+}
+
+TEST_F(ReporterClientTests, HybridLayersReachTheOptionsTheAppStartAndTheCache) {
+  EXPECT_FALSE(PrivateDozidiSDKOnly::options()->parsedDsn());  // defaults before start
+  start();
+  EXPECT_EQ(PrivateDozidiSDKOnly::options(), DozidiSDK::currentHub()->getClient()->options());
+
+  std::shared_ptr<const DozidiAppStartMeasurement> seen;
+  PrivateDozidiSDKOnly::setOnAppStartMeasurementAvailable([&](auto measurement) { seen = measurement; });
+  auto measurement = std::make_shared<DozidiAppStartMeasurement>(DozidiAppStartMeasurement{1.5, true});
+  DozidiSDK::setAppStartMeasurement(measurement);
+  PrivateDozidiSDKOnly::setOnAppStartMeasurementAvailable(nullptr);
+  EXPECT_EQ(seen, measurement);
+  EXPECT_EQ(PrivateDozidiSDKOnly::appStartMeasurement(), measurement);
+
+  // An envelope read back from its text goes out through the reporter.
+  auto event = DozidiEvent::initWithLevel(DozidiEventLevel::Warning);
+  event->message = DozidiMessage::initWithFormatted("from outside");
+  auto text = DozidiSerialization::dataWithEnvelope(*DozidiEnvelope::initWithEvent(*event), nullptr);
+  ASSERT_TRUE(text);
+  EXPECT_FALSE(PrivateDozidiSDKOnly::envelopeWithData("not an envelope"));
+  PrivateDozidiSDKOnly::captureEnvelope(PrivateDozidiSDKOnly::envelopeWithData(text->bytes()));
+  flush();
+  const auto events = sentEvents();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0]["message"]["formatted"], Value("from outside"));
 }
 
 }  // namespace
