@@ -19,6 +19,7 @@
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/JSONSerialization.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/ShutdownWork.h"
 #include "platform/foundation/OperationQueue.h"
 #include "platform/foundation/UserDefaults.h"
 
@@ -84,6 +85,23 @@ foundation::Result<void> AppSession::launch() {
   return {};
 }
 
+void AppSession::startCrashReporter() {
+  // The reporting service's address comes from FENDREL_DSN; without one (unset or empty) the
+  // reporter stays off and says so in its log.
+  foundation::Dictionary options;
+  if (const char* dsn = std::getenv("FENDREL_DSN"); dsn && *dsn) options.set("dsn", dsn);
+  DozidiSDK::startWithOptions(options);
+  if (!DozidiSDK::isEnabled()) return;
+  // One run of the program is one session: it starts now and ends, and is sent, when the program
+  // exits. The registration lives as long as the process, past this session object.
+  DozidiSDK::startSession();
+  static foundation::ShutdownWork::Registration endOfSession =
+      foundation::ShutdownWork::add("crash reporter session", [] {
+        DozidiSDK::endSession();
+        DozidiSDK::flush(kReporterFlushSeconds);
+      });
+}
+
 void AppSession::startUp() {
   foundation::Bundle::setMainBundleName(kAppBundleName);
   Singleton& singleton = Singleton::shared();
@@ -98,9 +116,7 @@ void AppSession::startUp() {
   // outside only.
   if (!analytics_) analytics_ = std::make_shared<ObservedAnalytics>(singleton.analytics());
 
-  foundation::Dictionary options;
-  if (const char* dsn = std::getenv("FENDREL_DSN"); dsn && *dsn) options.set("dsn", dsn);
-  DozidiSDK::startWithOptions(options);
+  startCrashReporter();
 
   (void)singleton.launchCount();
   // The app runs on without a place to keep its count; the user hears of it once.

@@ -86,6 +86,9 @@ class AppSession {
   static std::atomic<bool> interrupted;
 
  private:
+  /// Seconds the exit waits for the reporter's last uploads; within the exit's own bound.
+  static constexpr double kReporterFlushSeconds = 1.5;
+  void startCrashReporter();
   void startUp();
   void loadMainScreen();
   void refresh(tovel::CloudConfigSource source);

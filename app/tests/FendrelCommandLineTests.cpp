@@ -27,7 +27,11 @@
 #include "platform/foundation/UserDefaults.h"
 #include "platform/foundation/Value.h"
 #include "testing/LoopbackServer.h"
+#include "testing/IngestionServer.h"
 #include "testing/ProgramRun.h"
+#include "dozidi-cocoa/Sources/Dozidi/DozidiSerialization.h"
+#include "dozidi-cocoa/Sources/Dozidi/DozidiEnvelope.h"
+#include <zlib.h>
 #include "testing/TemporaryFolder.h"
 
 
@@ -112,6 +116,24 @@ struct Answer {
 
 using ChildRun = testing_support::ProgramRun;
 
+std::string gunzipped(const std::string& bytes) {
+  z_stream stream{};
+  if (inflateInit2(&stream, 31) != Z_OK) return "";
+  std::string out;
+  char buffer[4096];
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+  stream.avail_in = static_cast<uInt>(bytes.size());
+  int status = Z_OK;
+  while (status == Z_OK) {
+    stream.next_out = reinterpret_cast<Bytef*>(buffer);
+    stream.avail_out = sizeof buffer;
+    status = inflate(&stream, Z_NO_FLUSH);
+    out.append(buffer, sizeof buffer - stream.avail_out);
+  }
+  inflateEnd(&stream);
+  return status == Z_STREAM_END ? out : "";
+}
+
 class FendrelCommandLineTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -159,9 +181,11 @@ class FendrelCommandLineTest : public ::testing::Test {
   }
 
   /// Runs `fendrel args...` on the test's device root against the test's server.
-  ChildRun fendrel(std::vector<std::string> args, const std::string& configBase = "", const std::string& work = "") {
+  ChildRun fendrel(std::vector<std::string> args, const std::string& configBase = "", const std::string& work = "",
+                   const std::string& dsn = "") {
     args.insert(args.begin(), {FENDREL_BINARY, "--timeout", "90"});
     const auto env = testing_support::environmentWith({
+        {"FENDREL_DSN", dsn},
         {"FENDREL_DEVICE_ROOT", root_},
         {"FENDREL_CONFIG_BASES", configBase.empty() ? base() : configBase},
         {"FENDREL_NO_SHUFFLE", "1"},
@@ -227,6 +251,28 @@ std::string domains(const Value& rule, const char* key) {
   const Value& condition = rule["trigger"][key];
   if (condition.isAbsent()) return "absent";
   return foundation::JSONSerialization::dataWithJSONObject(condition).valueOr("unwritable");
+}
+
+TEST_F(FendrelCommandLineTest, WithADsnTheLaunchReportsItsSession) {
+  testing_support::IngestionServer ingestion;
+  const std::string dsn = ingestion.dsn("0123456789abcdef0123456789abcdef", "/42");
+  ChildRun launch = fendrel({"launch"}, "", "", dsn);
+  ASSERT_EQ(launch.status, 0) << launch.err;
+  ASSERT_TRUE(ingestion.waitForRequests(1, std::chrono::seconds(30)));
+  std::string statuses;
+  for (const auto& request : ingestion.requests()) {
+    auto envelope = DozidiSerialization::envelopeWithData(gunzipped(request.body));
+    ASSERT_TRUE(envelope);
+    for (const auto& item : envelope->items()) {
+      if (item->header().type != "session") continue;
+      statuses += parseJSON(item->data().bytes())["status"].asString().value_or("?") + " ";
+    }
+  }
+  // Started at launch and ended by the exit's shutdown work.
+  EXPECT_EQ(statuses, "ok exited ");
+  // The launch count was stored after the reporter had started: its start moved the app state
+  // aside before the count changed, and the count is one.
+  EXPECT_EQ(storedSettings()["launchCount"].asInt64(), 1);
 }
 
 TEST_F(FendrelCommandLineTest, FirstLaunchCompilesTheFirstListAndTheWhitelistRewritesItsDomains) {

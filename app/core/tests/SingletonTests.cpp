@@ -9,6 +9,8 @@
 #include "app/core/Singleton.h"
 #include "app/core/tests/CoreDoubles.h"
 #include "app/core/tests/CoreTestSupport.h"
+#include "dozidi-cocoa/Sources/Dozidi/DozidiClient.h"
+#include "dozidi-cocoa/Sources/Dozidi/DozidiEvent.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiHub.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiSDK.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiScope.h"
@@ -116,7 +118,7 @@ TEST_F(SingletonTests, DimensionsFollowTheEnabledFiltersIntoTheReporterScope) {
   EXPECT_EQ(dimensions->at("enabledFilters"), Value(Array{"l1"}));
   EXPECT_TRUE(DozidiSDK::currentHub()->scope()->extras().empty());
 
-  DozidiSDK::startWithOptions(Dictionary{});
+  DozidiSDK::startWithOptions(Dictionary{{"dsn", "http://key@127.0.0.1:9/1"}});
   DozidiSDK::configureScope([](DozidiScope& scope) { scope.setExtras(Dictionary{{"other", 1}}); });
   setCatalogue({"l1"});
   app().extConfigIDs();
@@ -124,6 +126,11 @@ TEST_F(SingletonTests, DimensionsFollowTheEnabledFiltersIntoTheReporterScope) {
   EXPECT_EQ(dimensions->at("enabledFilters"), Value(Array{"List l1"}));
   EXPECT_EQ(DozidiSDK::currentHub()->scope()->extras(),
             (Dictionary{{"other", 1}, {"enabledFilters", Array{"List l1"}}}));
+  // An event captured now carries them.
+  auto hub = DozidiSDK::currentHub();
+  auto event = hub->getClient()->prepareEvent(DozidiEvent::initWithLevel(DozidiEventLevel::Error), *hub->scope(), false);
+  ASSERT_TRUE(event);
+  EXPECT_EQ((*event->extra)["enabledFilters"], Value(Array{"List l1"}));
 
   store("extConfigIDs", Array{});
   store("extConfigListNames", Array{});

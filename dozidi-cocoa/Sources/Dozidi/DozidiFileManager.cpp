@@ -336,6 +336,8 @@ void DozidiFileManager::deleteTimestampLastInForeground() {
   (void)files().removeItem(lastInForegroundFilePath_);
 }
 
+void DozidiFileManager::moveAppStateToPreviousAppState() { moveOver(appStateFilePath_, previousAppStateFilePath_); }
+
 void DozidiFileManager::moveBreadcrumbsToPreviousBreadcrumbs() {
   std::lock_guard guard(breadcrumbsLock_);
   moveOver(breadcrumbsFilePathOne_, previousBreadcrumbsFilePathOne_);

@@ -96,6 +96,10 @@ class DozidiFileManager : public std::enable_shared_from_this<DozidiFileManager>
   std::optional<foundation::Date> readTimestampLastInForeground();
   void deleteTimestampLastInForeground();
 
+  // App state.
+  /// Moves this run's app state file over the previous run's.
+  void moveAppStateToPreviousAppState();
+
   // Breadcrumbs.
   /// Moves this run's two breadcrumb files over the previous run's.
   void moveBreadcrumbsToPreviousBreadcrumbs();

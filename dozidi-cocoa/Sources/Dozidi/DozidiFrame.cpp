@@ -15,9 +15,12 @@ void setIfPresent(Dictionary& result, const char* key, const std::optional<found
   if (number) result.set(key, *number);
 }
 
+// The reporter's frames are those of its own image, told by the image's file name: a folder on
+// the way (a home folder, a build folder) named after the reporter does not make an app's image
+// the reporter's.
 bool isSdkFrame(const DozidiFrame& frame) {
   if (!frame.package) return false;
-  std::string package = *frame.package;
+  std::string package = frame.package->substr(frame.package->find_last_of('/') + 1);
   std::transform(package.begin(), package.end(), package.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   constexpr std::string_view kHomeFolder = "users/dozidi";

@@ -2,31 +2,112 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
+#include <string>
+#include <vector>
 
+#include "dozidi-cocoa/Sources/Dozidi/DozidiEnvelope.h"
+#include "dozidi-cocoa/Sources/Dozidi/DozidiId.h"
+#include "platform/foundation/Date.h"
+#include "platform/foundation/Error.h"
+
+class DozidiBreadcrumb;
 class DozidiClient;
+class DozidiCrashWrapper;
+class DozidiCurrentDateProvider;
+class DozidiEvent;
+class DozidiIntegration;
 class DozidiScope;
+class DozidiSession;
+class DozidiUser;
+class DozidiUserFeedback;
+struct DozidiNSException;
 
-/// Binds one client and one scope. Any thread may call it.
+/// A transaction as far as the hub needs it: an event of type "transaction" with its sampling
+/// decision.
+struct DozidiTransactionModel {
+  std::shared_ptr<DozidiEvent> event;
+  bool sampled = false;
+};
+
+/// Binds one client and one scope, forwards captures, owns the running session and the list of
+/// installed integrations. Any thread may call it: the session and the integration lists have a
+/// lock each, the scope's creation another; captures take no hub lock.
 class DozidiHub {
  public:
-  /// A hub over `client` and `scope`; either may be none (a missing scope is made on first use).
   static std::shared_ptr<DozidiHub> initWithClient(std::shared_ptr<DozidiClient> client,
                                                    std::shared_ptr<DozidiScope> scope);
+  static std::shared_ptr<DozidiHub> initWithClient(std::shared_ptr<DozidiClient> client,
+                                                   std::shared_ptr<DozidiScope> scope,
+                                                   std::shared_ptr<DozidiCrashWrapper> crashWrapper,
+                                                   std::shared_ptr<DozidiCurrentDateProvider> currentDateProvider);
 
   std::shared_ptr<DozidiClient> getClient() const;
   /// Binds `client`; none unbinds it.
   void bindClient(std::shared_ptr<DozidiClient> client);
-  /// The hub's scope, created on first use.
+  /// The hub's scope, made on first use with the client's breadcrumb limit.
   std::shared_ptr<DozidiScope> scope();
-
-  /// Calls `block` at once, on the caller's thread, with the hub's scope, but only when a client is
-  /// bound; otherwise the block is not called.
+  /// Calls `block` with the hub's scope, only when a client is bound.
   void configureScope(const std::function<void(DozidiScope&)>& block);
+  void setUser(std::shared_ptr<DozidiUser> user);
+
+  DozidiId captureEvent(std::shared_ptr<DozidiEvent> event);
+  DozidiId captureEvent(std::shared_ptr<DozidiEvent> event, const DozidiScope& scope,
+                        const DozidiEnvelopeItems& additionalEnvelopeItems = {});
+  DozidiId captureMessage(const std::string& message);
+  DozidiId captureMessage(const std::string& message, const DozidiScope& scope);
+  DozidiId captureError(const foundation::Error& error);
+  DozidiId captureError(const foundation::Error& error, const DozidiScope& scope);
+  DozidiId captureException(const DozidiNSException& exception);
+  DozidiId captureException(const DozidiNSException& exception, const DozidiScope& scope);
+  DozidiId captureTransaction(const DozidiTransactionModel& transaction, const DozidiScope& scope,
+                              const DozidiEnvelopeItems& additionalEnvelopeItems = {});
+  void captureCrashEvent(std::shared_ptr<DozidiEvent> event);
+  void captureCrashEvent(std::shared_ptr<DozidiEvent> event, const DozidiScope& scope);
+  void captureUserFeedback(const DozidiUserFeedback& userFeedback);
+  void captureEnvelope(std::shared_ptr<const DozidiEnvelope> envelope);
+  void flush(double timeout);
+
+  // Release-health sessions.
+  void startSession();
+  void endSession();
+  void endSessionWithTimestamp(foundation::Date timestamp);
+  /// Ends the session stored by the previous run: as exited at `timestamp`, else as abnormal at
+  /// its own start. Left alone when the last launch crashed.
+  void closeCachedSessionWithTimestamp(std::optional<foundation::Date> timestamp);
+  void captureSession(const std::shared_ptr<DozidiSession>& session);
+  /// Counts an error on the running session and returns a copy of it; none without a session.
+  std::shared_ptr<DozidiSession> incrementSessionErrors();
+  std::shared_ptr<DozidiSession> session() const;
+
+  void addBreadcrumb(std::shared_ptr<DozidiBreadcrumb> crumb);
+
+  // Integrations.
+  void addInstalledIntegration(std::shared_ptr<DozidiIntegration> integration, std::string name);
+  bool hasIntegration(const std::string& name) const;
+  /// True when an installed integration satisfies `isKind` (a kind-of test).
+  bool isIntegrationInstalled(const std::function<bool(const DozidiIntegration&)>& isKind) const;
+  void removeAllIntegrations();
+  std::vector<std::shared_ptr<DozidiIntegration>> installedIntegrations() const;
+  std::set<std::string> installedIntegrationNames() const;
 
  private:
-  DozidiHub(std::shared_ptr<DozidiClient> client, std::shared_ptr<DozidiScope> scope);
+  DozidiHub(std::shared_ptr<DozidiClient> client, std::shared_ptr<DozidiScope> scope,
+            std::shared_ptr<DozidiCrashWrapper> crashWrapper,
+            std::shared_ptr<DozidiCurrentDateProvider> currentDateProvider);
+  std::shared_ptr<const DozidiEnvelope> updateSessionState(std::shared_ptr<const DozidiEnvelope> envelope);
 
-  mutable std::mutex lock_;
+  mutable std::mutex clientLock_;
   std::shared_ptr<DozidiClient> client_;
+  std::mutex scopeLock_;
   std::shared_ptr<DozidiScope> scope_;
+  std::shared_ptr<DozidiCrashWrapper> crashWrapper_;
+  std::shared_ptr<DozidiCurrentDateProvider> currentDateProvider_;
+
+  mutable std::mutex sessionLock_;
+  std::shared_ptr<DozidiSession> session_;
+
+  mutable std::mutex integrationsLock_;
+  std::vector<std::shared_ptr<DozidiIntegration>> installedIntegrations_;
+  std::set<std::string> installedIntegrationNames_;
 };

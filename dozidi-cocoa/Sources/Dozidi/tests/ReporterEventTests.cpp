@@ -193,6 +193,7 @@ TEST(ReporterEventTests, FrameRemoverCutsTheReportersOwnInnermostFrames) {
       {"upper case name", {"/opt/LibDozidi.so", "/opt/LibDozidi.so", "/bin/app"}, 2},
       {"a home folder named after the reporter is not the reporter",
        {"/Users/dozidi/app/bin/app", "/bin/other"}, 0},
+      {"nor is any folder named after it", {"/work/dozidi-cocoa/bin/app", "/bin/other"}, 0},
       {"no package", {nullptr, "/opt/libdozidi.so"}, 0},
       {"all own frames come back unchanged", {"/a/libdozidi.so", "/b/libdozidi.so"}, 0},
       {"no frames", {}, 0},

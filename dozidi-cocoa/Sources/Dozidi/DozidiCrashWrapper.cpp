@@ -1,0 +1,36 @@
+#include "dozidi-cocoa/Sources/Dozidi/DozidiCrashWrapper.h"
+
+#include <sys/statvfs.h>
+#include <sys/sysinfo.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+std::shared_ptr<DozidiCrashWrapper> DozidiCrashWrapper::sharedInstance() {
+  static auto* instance = new std::shared_ptr<DozidiCrashWrapper>(std::make_shared<DozidiCrashWrapper>());
+  return *instance;
+}
+
+std::uint64_t DozidiCrashWrapper::freeMemorySize() {
+  struct sysinfo info {};
+  if (sysinfo(&info) != 0) return 0;
+  return static_cast<std::uint64_t>(info.freeram) * info.mem_unit;
+}
+
+std::uint64_t DozidiCrashWrapper::freeStorageSize() {
+  const char* home = std::getenv("HOME");
+  struct statvfs fs {};
+  if (statvfs(home && *home ? home : "/", &fs) != 0) return 0;
+  return static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize;
+}
+
+std::uint64_t DozidiCrashWrapper::appMemorySize() {
+  std::FILE* file = std::fopen("/proc/self/statm", "r");
+  if (!file) return 0;
+  unsigned long size = 0, resident = 0;
+  const int read = std::fscanf(file, "%lu %lu", &size, &resident);
+  std::fclose(file);
+  if (read != 2) return 0;
+  return static_cast<std::uint64_t>(resident) * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+}
