@@ -4,10 +4,12 @@
 #include <ctime>
 #include <mutex>
 
+#include "MessageBanners/MessageBanners.h"
 #include "TovelCommon/GlobalProgressBar.h"
 #include "app/core/SharedAux.h"
 #include "app/core/Singleton.h"
 #include "app/screens/CatalogueIcon.h"
+#include "app/screens/GlobalBanner.h"
 #include "app/screens/StyledControls.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -90,18 +92,15 @@ void showExtensionDisabledBanner(std::function<void()> openTutorial) {
     presenter(std::move(openTutorial));
     return;
   }
-  // The app's banner queue is not wired in yet; the warning goes to the log meanwhile.
-  uikit::UIKitLog::write("😰 Not activated...: please consult tutorial on how to activate " + appName() +
-                         " for Safari");
+  GlobalBanner::show(GlobalBanner::BannerType::warning, "😰 Not activated...",
+                     "Please consult tutorial on how to activate " + appName() + " for Safari", "", std::nullopt,
+                     uikit::UIStatusBarStyle::LightContent, "Tutorial", std::move(openTutorial));
 }
 
-void hideGlobalBanners() {
-  // No banner is shown through the app's queue yet, so there is nothing to hide.
-}
+void hideGlobalBanners() { MessageBanners::MessageBanners::sharedInstance()->hide(true); }
 
-void presentAppShareSheet(uikit::UIViewController&, const std::shared_ptr<uikit::UIBarButtonItem>&) {
-  // The share sheet's contents are not wired in yet.
-  uikit::UIKitLog::write("the share sheet is not available yet");
+void presentAppShareSheet(uikit::UIViewController& source, const std::shared_ptr<uikit::UIBarButtonItem>& anchor) {
+  source.presentViewController(makeShareSheet(anchor), true);
 }
 
 std::shared_ptr<FirstViewController> FirstViewController::createFromArchive() {

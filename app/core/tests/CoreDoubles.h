@@ -58,9 +58,11 @@ class RecordingAnalytics final : public tovel::AnalyticsTracker {
   std::string identifier() override { return "test-device"; }
   bool enabled() const override { return enabled_; }
   void setEnabled(bool enabled) override { enabled_ = enabled; }
-  void log(std::string_view event, const tovel::AnalyticsParameters& = {}, tovel::Once = tovel::Once::No) override {
+  void log(std::string_view event, const tovel::AnalyticsParameters& params = {},
+           tovel::Once = tovel::Once::No) override {
     std::lock_guard lock(mutex_);
     events_.emplace_back(event);
+    parameters_.push_back(params);
   }
   void logError(std::string_view event, std::string_view, const tovel::AnalyticsParameters& params,
                 std::string_view, std::uint64_t) override {
@@ -74,10 +76,16 @@ class RecordingAnalytics final : public tovel::AnalyticsTracker {
     std::lock_guard lock(mutex_);
     return events_;
   }
+  /// The parameters of each logged event, in the order of events().
+  std::vector<tovel::AnalyticsParameters> parameters() const {
+    std::lock_guard lock(mutex_);
+    return parameters_;
+  }
 
  private:
   mutable std::mutex mutex_;
   std::vector<std::string> events_;
+  std::vector<tovel::AnalyticsParameters> parameters_;
   bool enabled_ = true;
 };
 

@@ -7,10 +7,13 @@
 #include <fstream>
 #include <mutex>
 
+#include "MessageBanners/MessageBanners.h"
+#include "MessageBanners/MessageView.h"
 #include "TovelCommon/CloudConfig.h"
 #include "TovelCommon/GlobalProgressBar.h"
 #include "app/core/SettingsKeys.h"
 #include "app/screens/FirstViewController.h"
+#include "app/screens/StyledControls.h"
 #include "app/screens/tests/ScreensTestSupport.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/MainRunLoop.h"
@@ -202,6 +205,96 @@ TEST_F(MainScreenTests, ADisabledExtensionOnReturnToTheForegroundWarnsOnce) {
   auto tutorial = std::dynamic_pointer_cast<TutorialViewController>(navigation_->presentedViewController());
   ASSERT_TRUE(tutorial);
   EXPECT_EQ(tutorial->launchContext, TutorialViewController::LaunchContext::transientButton);
+}
+
+TEST_F(MainScreenTests, TheWarningBannerStaysFiveSecondsAndItsButtonOpensTheTutorial) {
+  setExtensionDisabledBannerPresenter({});
+  auto banners = MessageBanners::MessageBanners::sharedInstance();
+  auto now = [] { return dispatch::Clock::current().uptime(); };
+  // Runs the main queue and the banner queue in 50-ms steps until `end`.
+  auto runUntil = [&](double end) {
+    do {
+      (void)banners->count("");
+      dispatch::drainMainQueue();
+      (void)banners->count("");
+      dispatch::drainMainQueue();
+      if (now() >= end) break;
+      clock_->advance(0.05);
+    } while (true);
+  };
+
+  screen_->showNotActivatedBanner();
+  const double start = now();
+  runUntil(start + 0.1);
+  auto card = banners->current<MessageBanners::MessageView>();
+  ASSERT_TRUE(card);
+  EXPECT_EQ(card->titleLabel()->text(), "😰 Not activated...");
+  EXPECT_EQ(card->bodyLabel()->text(), "Please consult tutorial on how to activate " + appName() + " for Safari");
+  ASSERT_TRUE(card->button());
+  EXPECT_FALSE(card->button()->isHidden());
+  EXPECT_EQ(card->button()->titleForState(uikit::UIControlStateNormal), "Tutorial");
+  // Still up just before five seconds, and gone within the hide animation after that.
+  runUntil(start + 4.9);
+  EXPECT_EQ(banners->current<MessageBanners::MessageView>(), card);
+  runUntil(start + 7.0);
+  EXPECT_FALSE(banners->current());
+
+  // A second warning: its button opens the tutorial from the screen and hides the banner.
+  screen_->showNotActivatedBanner();
+  const double second = now();
+  runUntil(second + 1.0);
+  card = banners->current<MessageBanners::MessageView>();
+  ASSERT_TRUE(card);
+  card->button()->sendActionsForControlEvents(uikit::UIControlEventTouchUpInside);
+  runUntil(second + 2.0);
+  auto tutorial = std::dynamic_pointer_cast<TutorialViewController>(navigation_->presentedViewController());
+  ASSERT_TRUE(tutorial);
+  EXPECT_EQ(tutorial->launchContext, TutorialViewController::LaunchContext::transientButton);
+  EXPECT_FALSE(banners->current());
+}
+
+TEST_F(MainScreenTests, TheShareSheetSharesTheAppAndLogsOnlyCompletedShares) {
+  struct Row {
+    const char* name;
+    std::optional<std::string> activityType;
+    bool completed;
+    bool logged;
+  };
+  const Row rows[] = {
+      {"cancelled", std::nullopt, false, false},
+      {"chosen but not completed", uikit::UIActivityTypeMail, false, false},
+      {"completed", uikit::UIActivityTypeMail, true, true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    screen_->shareFromMenu();
+    settle();
+    auto sheet = std::dynamic_pointer_cast<uikit::UIActivityViewController>(navigation_->presentedViewController());
+    ASSERT_TRUE(sheet);
+    ASSERT_EQ(sheet->activityItems.size(), 2u);
+    auto text = std::any_cast<std::shared_ptr<uikit::UIActivityItemProvider>>(sheet->activityItems[0])->item();
+    auto url = std::any_cast<std::shared_ptr<uikit::UIActivityItemProvider>>(sheet->activityItems[1])->item();
+    EXPECT_EQ(std::any_cast<std::string>(text), "Please try this app, you'll like it!\n\n" + appName());
+    EXPECT_EQ(std::any_cast<foundation::URL>(url).absoluteString(),
+              Singleton::shared().shareAppUrl().absoluteString());
+    EXPECT_TRUE(sheet->applicationActivities.empty());
+    EXPECT_EQ(sheet->excludedActivityTypes,
+              (std::vector<std::string>{uikit::UIActivityTypePrint, uikit::UIActivityTypeAssignToContact,
+                                        uikit::UIActivityTypeSaveToCameraRoll, uikit::UIActivityTypeAirDrop}));
+    EXPECT_FALSE(sheet->complete(uikit::UIActivityTypeAirDrop, true));
+
+    const auto before = state_.analytics->events().size();
+    ASSERT_TRUE(sheet->complete(row.activityType, row.completed));
+    settle();
+    const auto events = state_.analytics->events();
+    const auto params = state_.analytics->parameters();
+    const bool shareDone = events.size() > before && events.back() == "shareDone";
+    EXPECT_EQ(shareDone, row.logged);
+    if (shareDone) {
+      EXPECT_EQ(params.back(), (tovel::AnalyticsParameters{{"activityType", uikit::UIActivityTypeMail}}));
+    }
+    EXPECT_FALSE(navigation_->presentedViewController());
+  }
 }
 
 TEST_F(MainScreenTests, TheFirstAppearanceShowsTheTutorialAndTheWhitelistRowLeadsToTheWhitelist) {
