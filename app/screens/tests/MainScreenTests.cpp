@@ -39,6 +39,45 @@ testing::LoopbackServer& configHost() {
   return *host;
 }
 
+/// Every window of the app drawn bottom first at its place on the screen, so a banner's window
+/// shows over the screen below it, written as a PNG file.
+void writeScreenPNG(const std::string& path, double scale) {
+  const auto screen = uikit::UIScreen::main().bounds();
+  auto out = std::make_shared<uikit::CGImage>();
+  out->width = static_cast<int>(screen.size.width * scale);
+  out->height = static_cast<int>(screen.size.height * scale);
+  out->pixels.assign(static_cast<std::size_t>(out->width) * out->height, 0xff000000u);
+  for (const auto& window : uikit::UIApplication::shared().windows()) {
+    window->layoutIfNeeded();
+    auto image = uikit::Renderer::renderView(*window, scale);
+    ASSERT_TRUE(image);
+    const auto bitmap = (*image)->cgImage();
+    ASSERT_TRUE(bitmap && bitmap->isValid());
+    const int dx = static_cast<int>(window->frame().origin.x * scale);
+    const int dy = static_cast<int>(window->frame().origin.y * scale);
+    for (int y = 0; y < bitmap->height; ++y) {
+      for (int x = 0; x < bitmap->width; ++x) {
+        const int ox = x + dx, oy = y + dy;
+        if (ox < 0 || oy < 0 || ox >= out->width || oy >= out->height) continue;
+        // Premultiplied "over": each channel is the source plus what the source lets through.
+        const std::uint32_t src = bitmap->pixel(x, y);
+        std::uint32_t& dst = out->pixels[static_cast<std::size_t>(oy) * out->width + ox];
+        const std::uint32_t through = 255 - (src >> 24);
+        std::uint32_t blended = 0;
+        for (int shift = 0; shift < 32; shift += 8) {
+          const std::uint32_t channel = ((src >> shift) & 0xff) + (((dst >> shift) & 0xff) * through + 127) / 255;
+          blended |= std::min<std::uint32_t>(channel, 255) << shift;
+        }
+        dst = blended;
+      }
+    }
+  }
+  auto png = uikit::UIImagePNGRepresentation(*uikit::UIImage::createWithCGImage(out, scale));
+  ASSERT_TRUE(png);
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  std::ofstream(path, std::ios::binary) << png->bytes();
+}
+
 class MainScreenTests : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -233,6 +272,8 @@ TEST_F(MainScreenTests, TheWarningBannerStaysFiveSecondsAndItsButtonOpensTheTuto
   ASSERT_TRUE(card->button());
   EXPECT_FALSE(card->button()->isHidden());
   EXPECT_EQ(card->button()->titleForState(uikit::UIControlStateNormal), "Tutorial");
+  runUntil(start + 1.0);
+  writeScreenPNG(std::string(FENDREL_SCREENSHOT_DIR) + "/main-warning-banner.png", 2.0);
   // Still up just before five seconds, and gone within the hide animation after that.
   runUntil(start + 4.9);
   EXPECT_EQ(banners->current<MessageBanners::MessageView>(), card);
