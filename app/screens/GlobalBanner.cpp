@@ -42,6 +42,16 @@ std::shared_ptr<MessageBanners::MessageView> makeCardView(GlobalBanner::BannerTy
   } else {
     view->configureContent(titleText, bodyText);
   }
+  // The card lays its content out by frames inside the layout's own size, and the banner's
+  // container pins only its edges: the card takes the layout's height, grown by what the body
+  // needs beyond its own frame (the body grows with the card).
+  double height = view->bounds().height();
+  if (const auto& bodyLabel = view->bodyLabel()) {
+    const auto frame = bodyLabel->frame();
+    const double needed = bodyLabel->sizeThatFits({frame.width(), 0}).height;
+    if (needed > frame.height()) height += needed - frame.height();
+  }
+  view->heightAnchor().constraintEqualToConstant(height)->setActive(true);
   return view;
 }
 

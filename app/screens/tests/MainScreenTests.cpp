@@ -19,7 +19,9 @@
 #include "platform/dispatch/MainRunLoop.h"
 #include "platform/foundation/JSONSerialization.h"
 #include "platform/foundation/UserDefaults.h"
+#include "platform/uikit/FontTextMeasurer.h"
 #include "platform/uikit/Renderer.h"
+#include "platform/uikit/TextMeasurer.h"
 #include "platform/uikit/Window.h"
 
 namespace fendrel {
@@ -262,6 +264,9 @@ TEST_F(MainScreenTests, TheWarningBannerStaysFiveSecondsAndItsButtonOpensTheTuto
     } while (true);
   };
 
+  // Laid-out text sizes match the drawn text in the screenshot.
+  const auto measurer = uikit::TextMeasurer::current();
+  uikit::TextMeasurer::setCurrent(std::make_shared<uikit::FontTextMeasurer>());
   screen_->showNotActivatedBanner();
   const double start = now();
   runUntil(start + 0.1);
@@ -274,6 +279,7 @@ TEST_F(MainScreenTests, TheWarningBannerStaysFiveSecondsAndItsButtonOpensTheTuto
   EXPECT_EQ(card->button()->titleForState(uikit::UIControlStateNormal), "Tutorial");
   runUntil(start + 1.0);
   writeScreenPNG(std::string(FENDREL_SCREENSHOT_DIR) + "/main-warning-banner.png", 2.0);
+  uikit::TextMeasurer::setCurrent(measurer);
   // Still up just before five seconds, and gone within the hide animation after that.
   runUntil(start + 4.9);
   EXPECT_EQ(banners->current<MessageBanners::MessageView>(), card);
