@@ -33,6 +33,7 @@
 #include "platform/foundation/JSONSerialization.h"
 #include "platform/foundation/tests/TemporaryDeviceRoot.h"
 #include "testing/IngestionServer.h"
+#include "testing/Gzip.h"
 
 namespace {
 
@@ -43,23 +44,7 @@ using foundation::Value;
 
 constexpr const char* kKey = "0123456789abcdef0123456789abcdef";
 
-std::string gunzip(const std::string& bytes) {
-  z_stream stream{};
-  if (inflateInit2(&stream, 31) != Z_OK) return "";
-  std::string out;
-  char buffer[4096];
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-  stream.avail_in = static_cast<uInt>(bytes.size());
-  int status = Z_OK;
-  while (status == Z_OK) {
-    stream.next_out = reinterpret_cast<Bytef*>(buffer);
-    stream.avail_out = sizeof buffer;
-    status = inflate(&stream, Z_NO_FLUSH);
-    out.append(buffer, sizeof buffer - stream.avail_out);
-  }
-  inflateEnd(&stream);
-  return status == Z_STREAM_END ? out : "";
-}
+std::string gunzip(const std::string& bytes) { return testing_support::gunzip(bytes).value_or(""); }
 
 /// The items of one upload: their type and parsed payload.
 struct SentItem {

@@ -9,6 +9,7 @@
 #include "dozidi-cocoa/Sources/Dozidi/DozidiError.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiFoundationHelpers.h"
 #include "platform/foundation/Error.h"
+#include "testing/Gzip.h"
 
 using foundation::Array;
 using foundation::Data;
@@ -25,25 +26,7 @@ std::string randomBytes(std::size_t size) {
   return bytes;
 }
 
-// Inflates a whole gzip stream; none when zlib does not reach the stream's end (bad CRC, cut).
-std::optional<std::string> gunzip(const std::string& compressed) {
-  z_stream stream{};
-  if (inflateInit2(&stream, 31) != Z_OK) return std::nullopt;
-  std::string out;
-  char buffer[65536];
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(compressed.data()));
-  stream.avail_in = static_cast<uInt>(compressed.size());
-  int rc = Z_OK;
-  while (rc == Z_OK) {
-    stream.next_out = reinterpret_cast<Bytef*>(buffer);
-    stream.avail_out = sizeof buffer;
-    rc = inflate(&stream, Z_NO_FLUSH);
-    out.append(buffer, sizeof buffer - stream.avail_out);
-  }
-  inflateEnd(&stream);
-  if (rc != Z_STREAM_END || stream.avail_in != 0) return std::nullopt;
-  return out;
-}
+using testing_support::gunzip;
 
 TEST(ReporterFoundationHelpersTests, GzipRoundTripsThroughInflate) {
   struct Case {

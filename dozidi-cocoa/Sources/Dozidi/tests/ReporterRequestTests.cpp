@@ -22,6 +22,7 @@
 #include "platform/foundation/URLResponse.h"
 #include "platform/foundation/URLSession.h"
 #include "testing/IngestionServer.h"
+#include "testing/Gzip.h"
 
 namespace {
 
@@ -31,24 +32,7 @@ using testing_support::IngestionServer;
 
 constexpr const char* kKey = "0123456789abcdef0123456789abcdef";
 
-std::optional<std::string> gunzip(const std::string& bytes) {
-  z_stream stream{};
-  if (inflateInit2(&stream, 31) != Z_OK) return std::nullopt;
-  std::string out;
-  char buffer[4096];
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-  stream.avail_in = static_cast<uInt>(bytes.size());
-  int status = Z_OK;
-  while (status == Z_OK) {
-    stream.next_out = reinterpret_cast<Bytef*>(buffer);
-    stream.avail_out = sizeof buffer;
-    status = inflate(&stream, Z_NO_FLUSH);
-    out.append(buffer, sizeof buffer - stream.avail_out);
-  }
-  inflateEnd(&stream);
-  if (status != Z_STREAM_END || stream.avail_in != 0) return std::nullopt;
-  return out;
-}
+using testing_support::gunzip;
 
 std::int64_t nowSeconds() {
   return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();

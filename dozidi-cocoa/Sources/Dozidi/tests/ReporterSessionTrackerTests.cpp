@@ -25,29 +25,14 @@
 #include "platform/foundation/tests/TemporaryDeviceRoot.h"
 #include "testing/IngestionServer.h"
 #include "testing/ScopedManualClock.h"
+#include "testing/Gzip.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using foundation::Value;
 
-std::string gunzip(const std::string& bytes) {
-  z_stream stream{};
-  if (inflateInit2(&stream, 31) != Z_OK) return "";
-  std::string out;
-  char buffer[4096];
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-  stream.avail_in = static_cast<uInt>(bytes.size());
-  int status = Z_OK;
-  while (status == Z_OK) {
-    stream.next_out = reinterpret_cast<Bytef*>(buffer);
-    stream.avail_out = sizeof buffer;
-    status = inflate(&stream, Z_NO_FLUSH);
-    out.append(buffer, sizeof buffer - stream.avail_out);
-  }
-  inflateEnd(&stream);
-  return status == Z_STREAM_END ? out : "";
-}
+std::string gunzip(const std::string& bytes) { return testing_support::gunzip(bytes).value_or(""); }
 
 void post(const char* name) { foundation::NotificationCenter::defaultCenter().post(name); }
 void becomeActive() { post(DozidiNSNotificationCenterWrapper::didBecomeActiveNotificationName()); }

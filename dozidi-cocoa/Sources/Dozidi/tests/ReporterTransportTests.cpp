@@ -33,6 +33,7 @@
 #include "testing/IngestionServer.h"
 #include "testing/ScopedLocale.h"
 #include "testing/ScopedManualClock.h"
+#include "testing/Gzip.h"
 
 namespace {
 
@@ -44,23 +45,7 @@ constexpr const char* kKey = "0123456789abcdef0123456789abcdef";
 
 foundation::FileManager& files() { return foundation::FileManager::defaultManager(); }
 
-std::string gunzip(const std::string& bytes) {
-  z_stream stream{};
-  if (inflateInit2(&stream, 31) != Z_OK) return "<no inflate>";
-  std::string out;
-  char buffer[4096];
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-  stream.avail_in = static_cast<uInt>(bytes.size());
-  int status = Z_OK;
-  while (status == Z_OK) {
-    stream.next_out = reinterpret_cast<Bytef*>(buffer);
-    stream.avail_out = sizeof buffer;
-    status = inflate(&stream, Z_NO_FLUSH);
-    out.append(buffer, sizeof buffer - stream.avail_out);
-  }
-  inflateEnd(&stream);
-  return status == Z_STREAM_END && stream.avail_in == 0 ? out : "<not gzip>";
-}
+std::string gunzip(const std::string& bytes) { return testing_support::gunzip(bytes).value_or("<not gzip>"); }
 
 std::shared_ptr<const DozidiEnvelope> envelopeOf(const IngestionRequest& request) {
   return DozidiSerialization::envelopeWithData(gunzip(request.body));
