@@ -8,6 +8,7 @@
 #include "app/cli/EventLog.h"
 #include "app/cli/ObservedAnalytics.h"
 #include "app/cli/PrintingListCell.h"
+#include "app/core/CrashReporting.h"
 #include "app/core/ListElement.h"
 #include "app/core/SettingsKeys.h"
 #include "app/core/SharedAux.h"
@@ -86,12 +87,8 @@ foundation::Result<void> AppSession::launch() {
 }
 
 void AppSession::startCrashReporter() {
-  // The reporting service's address comes from FENDREL_DSN; without one (unset or empty) the
-  // reporter stays off and says so in its log.
-  foundation::Dictionary options;
-  if (const char* dsn = std::getenv("FENDREL_DSN"); dsn && *dsn) options.set("dsn", dsn);
-  DozidiSDK::startWithOptions(options);
-  if (!DozidiSDK::isEnabled()) return;
+  // The app's own address, or FENDREL_DSN's; an empty FENDREL_DSN leaves the reporter off.
+  if (!fendrel::startCrashReporter()) return;
   // One run of the program is one session: it starts now and ends, and is sent, when the program
   // exits. The registration lives as long as the process, past this session object.
   DozidiSDK::startSession();

@@ -253,23 +253,31 @@ std::string domains(const Value& rule, const char* key) {
   return foundation::JSONSerialization::dataWithJSONObject(condition).valueOr("unwritable");
 }
 
-TEST_F(FendrelCommandLineTest, WithADsnTheLaunchReportsItsSession) {
+TEST_F(FendrelCommandLineTest, WithADsnTheLaunchAndTheExtensionHostReportTheirSessions) {
   testing_support::IngestionServer ingestion;
   const std::string dsn = ingestion.dsn("0123456789abcdef0123456789abcdef", "/42");
   ChildRun launch = fendrel({"launch"}, "", "", dsn);
   ASSERT_EQ(launch.status, 0) << launch.err;
   ASSERT_TRUE(ingestion.waitForRequests(1, std::chrono::seconds(30)));
-  std::string statuses;
+  // Session statuses in order of arrival, by release: the app's, and the extension host's, which
+  // ran the plug-in for the compile of the launch with FENDREL_DSN passed down to it.
+  std::map<std::string, std::string> statuses;
   for (const auto& request : ingestion.requests()) {
     auto envelope = DozidiSerialization::envelopeWithData(gunzipped(request.body));
     ASSERT_TRUE(envelope);
     for (const auto& item : envelope->items()) {
       if (item->header().type != "session") continue;
-      statuses += parseJSON(item->data().bytes())["status"].asString().value_or("?") + " ";
+      Value session = parseJSON(item->data().bytes());
+      statuses[session["attrs"]["release"].asString().value_or("?")] +=
+          session["status"].asString().value_or("?") + " ";
     }
   }
-  // Started at launch and ended by the exit's shutdown work.
-  EXPECT_EQ(statuses, "ok exited ");
+  const std::map<std::string, std::string> expected = {
+      {"com.morvit.Fendrel@1.0+1", "ok exited "},
+      {"com.morvit.Fendrel.Quellbox@1.0+1", "ok exited "},
+  };
+  // Each started when its program started and ended when it exited.
+  EXPECT_EQ(statuses, expected);
   // The launch count was stored after the reporter had started: its start moved the app state
   // aside before the count changed, and the count is one.
   EXPECT_EQ(storedSettings()["launchCount"].asInt64(), 1);

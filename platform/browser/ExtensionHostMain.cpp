@@ -10,6 +10,10 @@
 // Exit status 0 when the extension answered (with items or an error), 1 when it could not run,
 // 2 on a usage error. Anything the plug-in itself prints goes to standard error, so that it cannot
 // be mistaken for the answer.
+//
+// Built with the app, the host reports crashes as the app does: it starts the crash reporter with
+// the app's address (FENDREL_DSN in its place, empty: not started) and the request is one session,
+// sent when the host ends. The plug-in itself carries no reporter.
 
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -23,6 +27,11 @@
 #include "platform/foundation/SystemCalls.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/JSONSerialization.h"
+
+#ifdef FENDREL_HOST_REPORTS_CRASHES
+#include "app/core/CrashReporting.h"
+#include "dozidi-cocoa/Sources/Dozidi/DozidiSDK.h"
+#endif
 
 namespace {
 
@@ -57,6 +66,32 @@ int fail(int fd, const std::string& reason) {
   return printAnswer(fd, foundation::Dictionary{{"hostError", reason}}, 1);
 }
 
+/// The crash reporter's session for one request: started with the reporter, ended and sent when
+/// the host returns, whichever way it returns.
+class ReporterSession {
+ public:
+  ReporterSession() {
+#ifdef FENDREL_HOST_REPORTS_CRASHES
+    running_ = fendrel::startCrashReporter();
+    if (running_) DozidiSDK::startSession();
+#endif
+  }
+  ~ReporterSession() {
+#ifdef FENDREL_HOST_REPORTS_CRASHES
+    if (!running_) return;
+    DozidiSDK::endSession();
+    DozidiSDK::flush(kFlushSeconds);
+#endif
+  }
+  ReporterSession(const ReporterSession&) = delete;
+  ReporterSession& operator=(const ReporterSession&) = delete;
+
+ private:
+  /// How long the host waits at its end for the session to be sent; the browser waits as long.
+  static constexpr double kFlushSeconds = 1.5;
+  bool running_ = false;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -75,6 +110,8 @@ int main(int argc, char** argv) {
   // environment; the host's copy is told directly.
   ::setenv("FENDREL_MAIN_BUNDLE", bundle.c_str(), 1);
   foundation::Bundle::setMainBundleName(bundle);
+  // After the main bundle is known: the reporter names the release after it.
+  ReporterSession session;
 
   void* handle = ::dlopen(plugin.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle) return fail(answerFd, std::string("cannot load the plug-in: ") + ::dlerror());

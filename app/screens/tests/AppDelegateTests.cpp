@@ -5,6 +5,8 @@
 #include <limits>
 
 #include "app/screens/AppDelegate.h"
+
+#include "app/core/CrashReporting.h"
 #include "app/screens/tests/ScreensTestSupport.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiSDK.h"
 
@@ -77,12 +79,20 @@ TEST_F(AppDelegateTests, TheLaunchCountStopsAtItsLargestValue) {
 
 TEST(AppDelegateDSNTests, TheAppAddressUnlessTheEnvironmentGivesOne) {
   ::unsetenv("FENDREL_DSN");
-  const std::string dsn = AppDelegate::crashReportingDSN();
+  const std::string dsn = crashReportingDSN();
   EXPECT_EQ(dsn.size(), 73u);
   EXPECT_TRUE(dsn.starts_with("https://e83d51a07bc94f26a1d5703c98e4b2f1@"));
-  ::setenv("FENDREL_DSN", "", 1);
-  EXPECT_EQ(AppDelegate::crashReportingDSN(), "");
+  ::setenv("FENDREL_DSN", "http://k@127.0.0.1:9/1", 1);
+  EXPECT_EQ(crashReportingDSN(), "http://k@127.0.0.1:9/1");
   ::unsetenv("FENDREL_DSN");
+}
+
+TEST_F(AppDelegateTests, AnEmptyAddressLeavesTheReporterOffAndStillCountsTheLaunch) {
+  ::setenv("FENDREL_DSN", "", 1);
+  AppDelegate delegate;
+  EXPECT_TRUE(delegate.didFinishLaunchingWithOptions());
+  EXPECT_FALSE(DozidiSDK::isEnabled());
+  EXPECT_EQ(storedCount(), 1);
 }
 
 }  // namespace

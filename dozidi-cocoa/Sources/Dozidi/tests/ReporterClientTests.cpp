@@ -401,6 +401,18 @@ TEST_F(ReporterClientTests, StartMovesThePreviousRunsStateAside) {
   EXPECT_TRUE(files.fileExists(fileManager->previousAppStateFilePath()));
   EXPECT_FALSE(files.fileExists(fileManager->breadcrumbsFilePathOne()));
   EXPECT_TRUE(files.fileExists(fileManager->previousBreadcrumbsFilePathOne()));
+
+  // The installation file is made on first use, directly in the caches folder: the first session
+  // of the started SDK carries the id the file holds.
+  const std::string installation = files.cachesDirectory().path() + "/INSTALLATION";
+  EXPECT_FALSE(files.fileExists(installation));
+  DozidiSDK::startSession();
+  auto stored = files.readFile(installation);
+  ASSERT_TRUE(stored);
+  EXPECT_EQ(stored->bytes(), PrivateDozidiSDKOnly::installationID());
+  auto session = fileManager->readCurrentSession();
+  ASSERT_TRUE(session);
+  EXPECT_EQ(session->distinctId(), stored->bytes());
 }
 
 TEST_F(ReporterClientTests, HybridLayersReachTheOptionsTheAppStartAndTheCache) {

@@ -1,0 +1,22 @@
+#include "app/core/CrashReporting.h"
+
+#include <cstdlib>
+
+#include "dozidi-cocoa/Sources/Dozidi/DozidiOptions.h"
+#include "dozidi-cocoa/Sources/Dozidi/DozidiSDK.h"
+
+namespace fendrel {
+
+std::string crashReportingDSN() {
+  if (const char* dsn = std::getenv("FENDREL_DSN")) return dsn;
+  return kCrashReportingDSN;
+}
+
+bool startCrashReporter() {
+  const std::string dsn = crashReportingDSN();
+  if (dsn.empty()) return false;
+  DozidiSDK::startWithConfigureOptions([&dsn](DozidiOptions& options) { options.setDsn(dsn); });
+  return DozidiSDK::isEnabled();
+}
+
+}  // namespace fendrel

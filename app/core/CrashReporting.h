@@ -1,0 +1,21 @@
+#pragma once
+// The crash-reporting address both of the app's programs start the reporter with.
+
+#include <string>
+
+namespace fendrel {
+
+/// The app's crash-reporting address: the project's public key at the service's ingest host.
+inline constexpr const char* kCrashReportingDSN =
+    "https://e83d51a07bc94f26a1d5703c98e4b2f1@o184302.ingest.dozidi.io/7351842";
+
+/// The address the app starts the crash reporter with: FENDREL_DSN when it is set (tests and demos
+/// point it at their own machine), kCrashReportingDSN otherwise. An empty FENDREL_DSN gives "",
+/// which means the reporter is not started at all.
+std::string crashReportingDSN();
+
+/// Starts the crash reporter with crashReportingDSN() as its only option, unless that is empty.
+/// True when the reporter runs afterwards.
+bool startCrashReporter();
+
+}  // namespace fendrel
