@@ -11,7 +11,8 @@ namespace foundation {
 // nothing above U+10FFFF.
 
 /// The length (1 to 4) of the well-formed sequence at the start of `text`; 0 when `text` is
-/// empty or does not start with one.
+/// empty or does not start with one. Allocates nothing and takes no lock: a crash report's
+/// writer may call it.
 std::size_t utf8SequenceLength(std::string_view text);
 
 /// True when all of `text` is well-formed UTF-8 (the empty text is).

@@ -84,6 +84,13 @@ TEST(CrashJSONEncoderTests, ScalarForms) {
       {"null string", [](Encoder* e) { return dozidicrashjson_addStringElement(e, nullptr, nullptr, -1); }, "null"},
       {"UTF-8 unchanged", [](Encoder* e) { return dozidicrashjson_addStringElement(e, nullptr, "\xC3\xA9", -1); },
        "\"\xC3\xA9\""},
+      // Text read from memory at crash time may be anything; the report must stay valid JSON.
+      {"stray bytes replaced",
+       [](Encoder* e) { return dozidicrashjson_addStringElement(e, nullptr, "a\xFF\xC3(\xED\xA0\x80z", -1); },
+       "\"a\\ufffd\\ufffd(\\ufffd\\ufffd\\ufffdz\""},
+      {"four-byte character kept",
+       [](Encoder* e) { return dozidicrashjson_addStringElement(e, nullptr, "\xF0\x9F\x98\x80!", -1); },
+       "\"\xF0\x9F\x98\x80!\""},
       {"smallest integer", [](Encoder* e) { return dozidicrashjson_addIntegerElement(e, nullptr, INT64_MIN); },
        "-9223372036854775808"},
       {"data as hex", [](Encoder* e) { return dozidicrashjson_addDataElement(e, nullptr, "\x01\xAB\xFF", 3); },
@@ -105,10 +112,14 @@ TEST(CrashJSONEncoderTests, ScalarForms) {
   }
 }
 
-TEST(CrashJSONEncoderTests, LongStringsWithEveryByteRoundTrip) {
+TEST(CrashJSONEncoderTests, LongStringsWithEveryCharacterRoundTrip) {
   std::string bytes;
-  // Every byte but NUL, which ends a decoded C string.
-  for (int i = 0; i < 3000; ++i) bytes.push_back(static_cast<char>(i % 255 + 1));
+  // Every ASCII byte but NUL (which ends a decoded C string), with two- to four-byte characters
+  // among them, across the encoder's eight-byte fast path.
+  for (int i = 0; i < 3000; ++i) {
+    bytes.push_back(static_cast<char>(i % 127 + 1));
+    if (i % 97 == 0) bytes += "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80";
+  }
   auto out = encode(false, [&](Encoder* e) {
     dozidicrashjson_beginArray(e, nullptr);
     return dozidicrashjson_addStringElement(e, nullptr, bytes.data(), static_cast<int>(bytes.size()));

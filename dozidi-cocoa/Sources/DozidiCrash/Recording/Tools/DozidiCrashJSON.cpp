@@ -10,6 +10,7 @@
 
 #include "DozidiCrashFormat.h"
 #include "DozidiCrashLogger.h"
+#include "platform/foundation/UTF8.h"
 
 namespace {
 
@@ -61,10 +62,12 @@ void putIndent(Pending& out, int level) {
   }
 }
 
-bool needsEscape(unsigned char c) { return c < 0x20 || c == '"' || c == '\\'; }
+// Bytes from 0x80 up stop the plain run too: they are copied only as part of a well-formed UTF-8
+// sequence, so text read from memory at crash time never makes the report unreadable.
+bool needsEscape(unsigned char c) { return c < 0x20 || c == '"' || c == '\\' || c >= 0x80; }
 
-/// True when one of the eight bytes of `v` is a control byte, a quote or a backslash (the
-/// classic "has zero byte" and "has byte less than" word tricks).
+/// True when one of the eight bytes of `v` is a control byte, a quote, a backslash or a byte from
+/// 0x80 up (the classic "has zero byte" and "has byte less than" word tricks).
 bool wordNeedsEscape(std::uint64_t v) {
   constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
   constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
@@ -73,7 +76,7 @@ bool wordNeedsEscape(std::uint64_t v) {
   const std::uint64_t hasControl = (v - kOnes * 0x20) & ~v;
   const std::uint64_t hasQuote = (quotes - kOnes) & ~quotes;
   const std::uint64_t hasBackslash = (backslashes - kOnes) & ~backslashes;
-  return ((hasControl | hasQuote | hasBackslash) & kHighs) != 0;
+  return ((hasControl | hasQuote | hasBackslash | v) & kHighs) != 0;
 }
 
 /// The end of the run of bytes from `i` on that need no escaping.
@@ -97,6 +100,19 @@ void putEscaped(Pending& out, const char* value, int length) {
     out.put(value + i, plain - i);
     if (plain >= length) return;
     const unsigned char c = static_cast<unsigned char>(value[plain]);
+    if (c >= 0x80) {
+      // A well-formed sequence stands as it is; any other byte becomes U+FFFD.
+      const std::size_t sequence =
+          foundation::utf8SequenceLength(std::string_view(value + plain, static_cast<std::size_t>(length - plain)));
+      if (sequence > 0) {
+        out.put(value + plain, static_cast<int>(sequence));
+        i = plain + static_cast<int>(sequence);
+      } else {
+        out.put("\\ufffd", 6);
+        i = plain + 1;
+      }
+      continue;
+    }
     switch (c) {
       case '"': out.put("\\\"", 2); break;
       case '\\': out.put("\\\\", 2); break;
