@@ -26,12 +26,12 @@
 #include "platform/foundation/JSONSerialization.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/foundation/Value.h"
+#include "testing/Gzip.h"
 #include "testing/LoopbackServer.h"
 #include "testing/IngestionServer.h"
 #include "testing/ProgramRun.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiSerialization.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiEnvelope.h"
-#include <zlib.h>
 #include "testing/TemporaryFolder.h"
 
 
@@ -116,23 +116,7 @@ struct Answer {
 
 using ChildRun = testing_support::ProgramRun;
 
-std::string gunzipped(const std::string& bytes) {
-  z_stream stream{};
-  if (inflateInit2(&stream, 31) != Z_OK) return "";
-  std::string out;
-  char buffer[4096];
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-  stream.avail_in = static_cast<uInt>(bytes.size());
-  int status = Z_OK;
-  while (status == Z_OK) {
-    stream.next_out = reinterpret_cast<Bytef*>(buffer);
-    stream.avail_out = sizeof buffer;
-    status = inflate(&stream, Z_NO_FLUSH);
-    out.append(buffer, sizeof buffer - stream.avail_out);
-  }
-  inflateEnd(&stream);
-  return status == Z_STREAM_END ? out : "";
-}
+std::string gunzipped(const std::string& bytes) { return testing_support::gunzip(bytes).value_or(""); }
 
 class FendrelCommandLineTest : public ::testing::Test {
  protected:

@@ -17,25 +17,15 @@ const std::shared_ptr<UIView>& UICollectionViewCell::contentView() {
 }
 
 void UICollectionView::registerCell(const std::string& identifier, CellFactory factory) {
-  factories_[identifier] = std::move(factory);
+  reuse_.registerFactory(identifier, std::move(factory));
 }
 
 std::shared_ptr<UICollectionViewCell> UICollectionView::dequeueReusableCell(const std::string& identifier,
                                                                             const NSIndexPath& /*path*/) {
-  auto& pool = pool_[identifier];
-  if (!pool.empty()) {
-    auto cell = pool.back();
-    pool.pop_back();
-    cell->prepareForReuse();
-    return cell;
-  }
-  auto it = factories_.find(identifier);
-  if (it == factories_.end()) {
+  auto cell = reuse_.dequeue(identifier);
+  if (!cell && !reuse_.hasFactory(identifier)) {
     UIKitLog::write("could not dequeue a view of kind UICollectionElementKindCell with identifier " + identifier);
-    return nullptr;
   }
-  auto cell = it->second();
-  if (cell) cell->setReuseIdentifier(identifier);
   return cell;
 }
 
@@ -59,7 +49,7 @@ CGRect UICollectionView::frameForItem(const NSIndexPath& path) const {
 void UICollectionView::reloadData() {
   for (auto& [path, cell] : visible_) {
     cell->removeFromSuperview();
-    pool_[cell->reuseIdentifier()].push_back(cell);
+    reuse_.recycle(cell);
   }
   visible_.clear();
   counts_.clear();
@@ -79,7 +69,7 @@ void UICollectionView::reloadItems(const std::vector<NSIndexPath>& paths) {
     auto it = visible_.find(path);
     if (it == visible_.end()) continue;
     it->second->removeFromSuperview();
-    pool_[it->second->reuseIdentifier()].push_back(it->second);
+    reuse_.recycle(it->second);
     visible_.erase(it);
   }
   layoutVisibleItems();
@@ -102,7 +92,7 @@ void UICollectionView::layoutVisibleItems() {
       continue;
     }
     it->second->removeFromSuperview();
-    pool_[it->second->reuseIdentifier()].push_back(it->second);
+    reuse_.recycle(it->second);
     it = visible_.erase(it);
   }
   for (auto& [path, frame] : shown) {

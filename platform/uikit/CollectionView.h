@@ -7,6 +7,7 @@
 
 #include "platform/uikit/Controls.h"
 #include "platform/uikit/TableView.h"
+#include "platform/uikit/detail/ReusePool.h"
 
 namespace uikit {
 
@@ -60,8 +61,7 @@ class UICollectionView : public UIScrollView {
 
  private:
   void layoutVisibleItems();
-  std::map<std::string, CellFactory> factories_;
-  std::map<std::string, std::vector<std::shared_ptr<UICollectionViewCell>>> pool_;
+  detail::ReusePool<UICollectionViewCell> reuse_;
   std::map<NSIndexPath, std::shared_ptr<UICollectionViewCell>> visible_;
   std::vector<long> counts_;
 };

@@ -51,26 +51,16 @@ void UITableViewHeaderFooterView::layoutSubviews() {
 }
 
 void UITableView::registerCell(const std::string& identifier, CellFactory factory) {
-  factories_[identifier] = std::move(factory);
+  reuse_.registerFactory(identifier, std::move(factory));
 }
 
 std::shared_ptr<UITableViewCell> UITableView::dequeueReusableCell(const std::string& identifier,
                                                                   const NSIndexPath& /*path*/) {
-  auto& pool = pool_[identifier];
-  if (!pool.empty()) {
-    auto cell = pool.back();
-    pool.pop_back();
-    cell->prepareForReuse();
-    return cell;
-  }
-  auto it = factories_.find(identifier);
-  if (it == factories_.end()) {
+  auto cell = reuse_.dequeue(identifier);
+  if (!cell && !reuse_.hasFactory(identifier)) {
     UIKitLog::write("unable to dequeue a cell with identifier " + identifier +
                     " - must register a nib or a class for the identifier");
-    return nullptr;
   }
-  auto cell = it->second();
-  if (cell) cell->setReuseIdentifier(identifier);
   return cell;
 }
 
@@ -89,7 +79,7 @@ void UITableView::reloadData() {
   auto source = dataSource.lock();
   for (auto& [path, cell] : visible_) {
     cell->removeFromSuperview();
-    pool_[cell->reuseIdentifier()].push_back(cell);
+    reuse_.recycle(cell);
   }
   visible_.clear();
   rows_.clear();
@@ -134,7 +124,7 @@ void UITableView::reloadRows(const std::vector<NSIndexPath>& paths, int /*rowAni
     if (it == visible_.end()) continue;
     auto cell = it->second;
     cell->removeFromSuperview();
-    pool_[cell->reuseIdentifier()].push_back(cell);
+    reuse_.recycle(cell);
     visible_.erase(it);
   }
   layoutVisibleRows();
@@ -200,7 +190,7 @@ void UITableView::layoutVisibleRows() {
       continue;
     }
     it->second->removeFromSuperview();
-    pool_[it->second->reuseIdentifier()].push_back(it->second);
+    reuse_.recycle(it->second);
     it = visible_.erase(it);
   }
   for (auto& [path, frame] : shown) {

@@ -8,6 +8,7 @@
 
 #include "platform/uikit/Controls.h"
 #include "platform/uikit/Label.h"
+#include "platform/uikit/detail/ReusePool.h"
 
 namespace uikit {
 
@@ -93,7 +94,7 @@ class UITableView : public UIScrollView {
   using CellFactory = std::function<std::shared_ptr<UITableViewCell>()>;
   /// Cells for `identifier` are made by `factory` (a class or a storyboard prototype).
   void registerCell(const std::string& identifier, CellFactory factory);
-  bool hasCellFor(const std::string& identifier) const { return factories_.count(identifier) != 0; }
+  bool hasCellFor(const std::string& identifier) const { return reuse_.hasFactory(identifier); }
   /// A cell from the pool (after prepareForReuse) or a new one; null (logged) for an identifier
   /// nobody registered.
   std::shared_ptr<UITableViewCell> dequeueReusableCell(const std::string& identifier, const NSIndexPath& path);
@@ -124,8 +125,7 @@ class UITableView : public UIScrollView {
  private:
   void layoutVisibleRows();
   double heightFor(const NSIndexPath& path);
-  std::map<std::string, CellFactory> factories_;
-  std::map<std::string, std::vector<std::shared_ptr<UITableViewCell>>> pool_;
+  detail::ReusePool<UITableViewCell> reuse_;
   std::map<NSIndexPath, std::shared_ptr<UITableViewCell>> visible_;
   std::vector<std::vector<double>> rows_;  // heights by section and row
   std::vector<std::optional<std::string>> headers_;
