@@ -1,5 +1,7 @@
 #include "platform/uikit/FontTextMeasurer.h"
 
+#include <limits>
+
 #include "platform/uikit/detail/PangoText.h"
 
 namespace uikit {
@@ -8,8 +10,9 @@ CGSize FontTextMeasurer::measure(std::string_view text, const UIFont& font, CGFl
                                  int numberOfLines) const {
   if (text.empty()) return {0, 0};
   auto lock = detail::pangoLock();
-  auto layout = detail::makeTextLayout(text, font, maxWidth, numberOfLines);
-  return detail::layoutSize(layout.get(), numberOfLines);
+  auto layout = detail::makeTextLayout(text, font, maxWidth);
+  int lines = detail::cutToLines(layout.get(), numberOfLines, std::numeric_limits<CGFloat>::infinity());
+  return detail::layoutSize(layout.get(), lines);
 }
 
 }  // namespace uikit

@@ -203,16 +203,7 @@ void drawShape(Pass& pass, const CAShapeLayer& shape, const UITraitCollection& t
 void drawLabel(cairo_t* cr, const UILabel& label, const CGRect& bounds) {
   if (label.text().empty() || bounds.isEmpty()) return;
   auto lock = detail::pangoLock();
-  auto layout = detail::makeTextLayout(label.text(), label.font(), bounds.width(), label.numberOfLines());
-  pango_layout_set_ellipsize(layout.get(), PANGO_ELLIPSIZE_END);
-  if (label.numberOfLines() != 1) {
-    // Lines that do not fit the label's height are left out; the last shown line ends with an
-    // ellipsis when text was cut.
-    double lineHeight = std::max(1.0, detail::layoutSize(layout.get(), 1).height);
-    int fit = std::max(1, static_cast<int>(std::floor(bounds.height() / lineHeight + 1e-6)));
-    int lines = label.numberOfLines() > 0 ? std::min(fit, label.numberOfLines()) : fit;
-    pango_layout_set_height(layout.get(), -lines);
-  }
+  auto layout = detail::makeTextLayout(label.text(), label.font(), bounds.width());
   switch (label.textAlignment) {
     case NSTextAlignment::Left:
     case NSTextAlignment::Center:
@@ -232,16 +223,25 @@ void drawLabel(cairo_t* cr, const UILabel& label, const CGRect& bounds) {
       pango_layout_set_alignment(layout.get(), PANGO_ALIGN_LEFT);
       break;
   }
-  CGSize size = detail::layoutSize(layout.get(), 0);
+  // Lines beyond the label's limit or below its bounds are left out, cut as the measurer cuts.
+  const int lines = detail::cutToLines(layout.get(), label.numberOfLines(), bounds.height());
+  CGSize size = detail::layoutSize(layout.get(), lines);
   cairo_save(cr);
   detail::setSourceColor(cr, label.textColor, label.traitCollection());
-  // Text sits vertically centred in the label, as on the platform.
-  cairo_move_to(cr, bounds.minX(), bounds.minY() + (bounds.height() - size.height) / 2);
-  pango_cairo_update_context(cr, pango_layout_get_context(layout.get()));
-  pango_layout_context_changed(layout.get());
-  pango_cairo_show_layout(cr, layout.get());
-  // The context is shared with the measurer, which measures in plain points.
-  pango_context_set_matrix(pango_layout_get_context(layout.get()), nullptr);
+  // Text sits vertically centred in the label, as on the platform. The layout keeps the
+  // measurer's point metrics (hinting is off, so glyphs still come out sharp at any scale), and
+  // only the shown lines are drawn.
+  const double top = bounds.minY() + (bounds.height() - size.height) / 2;
+  PangoLayoutIter* iter = pango_layout_get_iter(layout.get());
+  for (int i = 0; i < lines; ++i) {
+    PangoRectangle logical;
+    pango_layout_iter_get_line_extents(iter, nullptr, &logical);
+    const double baseline = static_cast<double>(pango_layout_iter_get_baseline(iter)) / PANGO_SCALE;
+    cairo_move_to(cr, bounds.minX() + static_cast<double>(logical.x) / PANGO_SCALE, top + baseline);
+    pango_cairo_show_layout_line(cr, pango_layout_iter_get_line_readonly(iter));
+    if (!pango_layout_iter_next_line(iter)) break;
+  }
+  pango_layout_iter_free(iter);
   cairo_restore(cr);
 }
 

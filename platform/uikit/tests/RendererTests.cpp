@@ -515,6 +515,85 @@ TEST_F(RendererTests, FontMeasurerWrapsAndLimitsLines) {
   TextMeasurer::setCurrent(nullptr);
 }
 
+/// The bands of rows that hold ink (anything clearly darker than white) inside `area` (pixels):
+/// one band per text line drawn, for text whose letters do not reach below the baseline.
+std::vector<std::pair<int, int>> inkBands(const UIImage& image, CGRect area) {
+  std::vector<std::pair<int, int>> bands;
+  for (int y = static_cast<int>(area.minY()); y < static_cast<int>(area.maxY()); ++y) {
+    bool ink = false;
+    for (int x = static_cast<int>(area.minX()); x < static_cast<int>(area.maxX()) && !ink; ++x) {
+      RGBA p = pixelAt(image, x, y);
+      ink = std::min({p.r, p.g, p.b}) < 160;
+    }
+    if (!ink) continue;
+    if (!bands.empty() && bands.back().second == y - 1) {
+      bands.back().second = y;
+    } else {
+      bands.push_back({y, y});
+    }
+  }
+  return bands;
+}
+
+// A label given the size the font measurer gives it draws every line it was measured with, and
+// a label cut by its line limit or its height draws only the lines that fit, all inside its
+// bounds. Text without descenders, so each drawn line is one band of inked rows.
+TEST_F(RendererTests, LabelsAtTheirMeasuredSizeDrawEveryLine) {
+  TextMeasurer::setCurrent(std::make_shared<FontTextMeasurer>());
+  const double wordsWide = FontTextMeasurer().measure("word word", UIFont::systemFont(14), INFINITY, 1).width;
+  struct Case {
+    const char* name;
+    std::string text;
+    UIFont font;
+    int numberOfLines;
+    double wrapWidth;  // preferredMaxLayoutWidth; 0: none
+    int lines;         // lines drawn
+    double height = 0;  // frame height instead of the measured one; 0: measured
+  };
+  const std::string sixWords = "word word word word word word";
+  const Case cases[] = {
+      {"one line", "word", UIFont::systemFont(17), 1, 0, 1},
+      {"explicit newlines", "word\nword\nword", UIFont::systemFont(14), 0, 0, 3},
+      {"wrapped at the preferred width", sixWords, UIFont::systemFont(14), 0, wordsWide + 4, 3},
+      {"wrapped, odd size", sixWords, UIFont::systemFont(13.5), 0, wordsWide + 4, 3},
+      {"wrapped, bold", sixWords, UIFont::boldSystemFont(11), 0, wordsWide, 3},
+      {"newline and wrapping together", "word word word\nword", UIFont::systemFont(14), 0, wordsWide + 4, 3},
+      {"emoji makes one line taller", "word \U0001F600\nword\nword", UIFont::systemFont(14), 0, 0, 3},
+      {"line limit across paragraphs", "word\nword\nword\nword", UIFont::systemFont(14), 2, 0, 2},
+      {"line limit inside a paragraph", sixWords, UIFont::systemFont(14), 2, wordsWide + 4, 2},
+      {"one line with a newline", "word\nword", UIFont::systemFont(14), 1, 0, 1},
+      {"height for two of three lines", "word\nword\nword", UIFont::systemFont(14), 0, 0, 2, 40},
+      {"height below one line still shows one", "word\nword", UIFont::systemFont(14), 0, 0, 1, 8},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto label = std::make_shared<UILabel>();
+    label->setText(c.text);
+    label->setFont(c.font);
+    label->setNumberOfLines(c.numberOfLines);
+    label->setPreferredMaxLayoutWidth(c.wrapWidth);
+    label->textColor = UIColor(0, 0, 0);
+    CGSize size = label->intrinsicContentSize();
+    EXPECT_LE(size.width, c.wrapWidth > 0 ? c.wrapWidth : INFINITY);
+    if (c.height > 0) size.height = c.height;
+    // The label in the middle of a white root, so text drawn past its bounds would show.
+    auto root = box({0, 0, size.width + 40, size.height + 80}, UIColor::whiteColor());
+    label->setFrame({20, 40, size.width, size.height});
+    root->addSubview(label);
+    auto image = Renderer::renderView(*root, 2);
+    ASSERT_TRUE(image.ok());
+    const CGRect all{0, 0, 2 * root->bounds().width(), 2 * root->bounds().height()};
+    auto bands = inkBands(**image, all);
+    EXPECT_EQ(static_cast<int>(bands.size()), c.lines);
+    ASSERT_FALSE(bands.empty());
+    if (c.height == 0 || c.height >= 10) {  // a label lower than its one line lets it overflow
+      EXPECT_GE(bands.front().first, 80) << "nothing above the label";
+      EXPECT_LT(bands.back().second, 80 + 2 * size.height) << "nothing below it";
+    }
+  }
+  TextMeasurer::setCurrent(nullptr);
+}
+
 /// A 4 × 2 bitmap: left half red, right half blue, opaque.
 std::shared_ptr<UIImage> halvesImage() {
   return UIGraphicsImageRenderer({4, 2}).image([](UIGraphicsImageRendererContext& c) {
