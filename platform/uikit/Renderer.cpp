@@ -264,6 +264,33 @@ void drawPageDots(cairo_t* cr, const UIPageControl& control, const CGRect& bound
   }
 }
 
+/// A switch: a rounded track, filled with its on tint when on and a light grey when off, with a
+/// white round thumb at the right end when on and at the left end when off. The switch keeps
+/// its own size whatever its bounds, centred in them, as the platform's does.
+void drawSwitch(cairo_t* cr, const UISwitch& toggle, const CGRect& bounds, const UITraitCollection& traits) {
+  const CGSize size = toggle.intrinsicContentSize();
+  const double x = bounds.minX() + (bounds.width() - size.width) / 2;
+  const double y = bounds.minY() + (bounds.height() - size.height) / 2;
+  const double radius = size.height / 2;
+  const bool dark = traits.userInterfaceStyle == UIUserInterfaceStyle::Dark;
+  const UIColor off = dark ? UIColor(57 / 255.0, 57 / 255.0, 61 / 255.0) : UIColor(233 / 255.0, 233 / 255.0, 234 / 255.0);
+  const UIColor on = toggle.onTintColor.value_or(UIColor(52 / 255.0, 199 / 255.0, 89 / 255.0));
+  detail::setPath(cr, UIBezierPath::roundedRect({x, y, size.width, size.height}, radius));
+  detail::setSourceColor(cr, toggle.isOn() ? on : off, traits);
+  cairo_fill(cr);
+  constexpr double kInset = 2;
+  const double thumb = radius - kInset;
+  const double cx = toggle.isOn() ? x + size.width - radius : x + radius;
+  cairo_new_path(cr);
+  cairo_arc(cr, cx, y + radius, thumb, 0, 2 * M_PI);
+  cairo_set_source_rgb(cr, 1, 1, 1);
+  cairo_fill_preserve(cr);
+  // A faint edge keeps the white thumb apart from a light track.
+  cairo_set_source_rgba(cr, 0, 0, 0, 0.08);
+  cairo_set_line_width(cr, 0.5);
+  cairo_stroke(cr);
+}
+
 /// Where an image of `image` points goes in `bounds` for the view's content mode.
 CGRect imageRect(CGSize image, const CGRect& bounds, UIViewContentMode mode) {
   double bw = bounds.width(), bh = bounds.height(), iw = image.width, ih = image.height;
@@ -294,7 +321,8 @@ CGRect imageRect(CGSize image, const CGRect& bounds, UIViewContentMode mode) {
   }
 }
 
-/// The layer's own content: a shape layer's path, a label's text, an image view's image.
+/// The layer's own content: a shape layer's path, a label's text, an image view's image, a
+/// control's own drawing.
 void drawContent(Pass& pass, const CALayer& layer, const Look& look, const UITraitCollection& traits) {
   if (auto* shape = dynamic_cast<const CAShapeLayer*>(&layer)) drawShape(pass, *shape, traits);
   auto it = pass.views.find(&layer);
@@ -309,6 +337,8 @@ void drawContent(Pass& pass, const CALayer& layer, const Look& look, const UITra
     detail::drawImage(pass.cr, *image, imageRect(image->size(), look.bounds, imageView->contentMode), &tint, traits);
   } else if (auto* pages = dynamic_cast<const UIPageControl*>(it->second)) {
     drawPageDots(pass.cr, *pages, look.bounds, traits);
+  } else if (auto* toggle = dynamic_cast<const UISwitch*>(it->second)) {
+    drawSwitch(pass.cr, *toggle, look.bounds, traits);
   }
 }
 

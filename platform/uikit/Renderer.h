@@ -18,8 +18,9 @@ class UIView;
 /// Draws view and layer trees with Cairo, as they look at one media time: every geometry and
 /// appearance value is the layer's presentation value then, so running animations show where
 /// they are. Draws backgrounds, corner radii, borders, shadows (shadow paths or the content's
-/// outline), shape layers with their stroke range, masks, opacity, clipping, labels' text and
-/// image views' images (tinted when the image is a template). Main thread only, like the tree.
+/// outline), shape layers with their stroke range, masks, opacity, clipping, labels' text,
+/// image views' images (tinted when the image is a template), page dots and switches. Main
+/// thread only, like the tree.
 class Renderer {
  public:
   /// Draws `view`'s bounds, as the view sees itself (its own position and transform left out),

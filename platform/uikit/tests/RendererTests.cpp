@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -592,6 +593,47 @@ TEST_F(RendererTests, LabelsAtTheirMeasuredSizeDrawEveryLine) {
     }
   }
   TextMeasurer::setCurrent(nullptr);
+}
+
+// A switch draws a rounded track in its on or off colour with a white thumb at the matching
+// end, at its own size centred in bounds of any size.
+TEST_F(RendererTests, SwitchesDrawTheirTrackAndThumbByState) {
+  struct Case {
+    const char* name;
+    bool on;
+    std::optional<UIColor> onTint;
+    UIUserInterfaceStyle style;
+    CGRect frame;
+    RGBA track;
+  };
+  const CGRect natural{10, 10, 51, 31};
+  const Case cases[] = {
+      {"off", false, std::nullopt, UIUserInterfaceStyle::Light, natural, {233, 233, 234, 255}},
+      {"off in dark", false, std::nullopt, UIUserInterfaceStyle::Dark, natural, {57, 57, 61, 255}},
+      {"on", true, std::nullopt, UIUserInterfaceStyle::Light, natural, {52, 199, 89, 255}},
+      {"on with its tint", true, UIColor(0, 0, 1), UIUserInterfaceStyle::Light, natural, kBlue},
+      {"larger bounds", true, std::nullopt, UIUserInterfaceStyle::Light, {10, 10, 91, 51}, {52, 199, 89, 255}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto root = box({0, 0, 120, 80}, UIColor::redColor());
+    root->setOverrideUserInterfaceStyle(c.style);
+    auto toggle = std::make_shared<UISwitch>();
+    toggle->setFrame(c.frame);
+    toggle->onTintColor = c.onTint;
+    toggle->setOn(c.on);
+    root->addSubview(toggle);
+    auto image = Renderer::renderView(*root, 2);
+    ASSERT_TRUE(image.ok());
+    // The track's ends, where the thumb sits off and on; probes in pixels.
+    const double x = c.frame.minX() + (c.frame.width() - 51) / 2, y = c.frame.minY() + (c.frame.height() - 31) / 2;
+    const int left = static_cast<int>(2 * (x + 15.5)), right = static_cast<int>(2 * (x + 51 - 15.5));
+    const int middle = static_cast<int>(2 * (y + 15.5));
+    EXPECT_TRUE(near(pixelAt(**image, c.on ? right : left, middle), kWhite)) << "the thumb";
+    EXPECT_TRUE(near(pixelAt(**image, c.on ? left : right, middle), c.track)) << "the track at the other end";
+    EXPECT_TRUE(near(pixelAt(**image, static_cast<int>(2 * x) + 1, static_cast<int>(2 * y) + 1), kRed))
+        << "the rounded corner leaves the background";
+  }
 }
 
 /// A 4 × 2 bitmap: left half red, right half blue, opaque.
