@@ -8,6 +8,7 @@
 #include <vector>
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
+#include <pango/pangocairo.h>
 
 #include "platform/dispatch/MainRunLoop.h"
 #include "platform/foundation/FileManager.h"
@@ -634,6 +635,33 @@ TEST_F(RendererTests, SwitchesDrawTheirTrackAndThumbByState) {
     EXPECT_TRUE(near(pixelAt(**image, static_cast<int>(2 * x) + 1, static_cast<int>(2 * y) + 1), kRed))
         << "the rounded corner leaves the background";
   }
+}
+
+/// Whether fontconfig offers a colour emoji font to Pango.
+bool hasColourEmojiFont() {
+  PangoFontFamily** families = nullptr;
+  int count = 0;
+  pango_font_map_list_families(pango_cairo_font_map_get_default(), &families, &count);
+  bool found = false;
+  for (int i = 0; i < count && !found; ++i) found = std::string(pango_font_family_get_name(families[i])) == "Noto Color Emoji";
+  g_free(families);
+  return found;
+}
+
+// Emoji come out in their own colours, whatever the label's text colour.
+TEST_F(RendererTests, LabelsDrawEmojiInColour) {
+  if (!hasColourEmojiFont()) GTEST_SKIP() << "no colour emoji font installed (Debian fonts-noto-color-emoji)";
+  auto root = box({0, 0, 60, 40}, UIColor::whiteColor());
+  auto label = std::make_shared<UILabel>();
+  label->setFrame({10, 5, 40, 30});
+  label->setText("\U0001F600");
+  label->setFont(UIFont::systemFont(24));
+  label->textColor = UIColor(0, 0, 0);
+  root->addSubview(label);
+  auto image = Renderer::renderView(*root, 2);
+  ASSERT_TRUE(image.ok());
+  auto coloured = [](RGBA p) { return std::max({p.r, p.g, p.b}) - std::min({p.r, p.g, p.b}) > 80; };
+  EXPECT_GT(pixelsWhere(**image, {0, 0, 120, 80}, coloured).first, 100);
 }
 
 /// A 4 × 2 bitmap: left half red, right half blue, opaque.
