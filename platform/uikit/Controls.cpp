@@ -98,6 +98,8 @@ void UIButton::centerTitle() {
   titleLabel_->setFrame({(b.size.width - t.width) / 2, (b.size.height - t.height) / 2, t.width, t.height});
 }
 
+void UIButton::tintColorDidChange() { refresh(); }
+
 void UIButton::layoutSubviews() {
   UIControl::layoutSubviews();
   // The title stays centred when the button changes size.

@@ -39,6 +39,8 @@ class UIButton : public UIControl {
   void setSelected(bool selected) override;
   CGSize intrinsicContentSize() const override;
   void layoutSubviews() override;
+  /// A title without a colour of its own follows the inherited tint.
+  void tintColorDidChange() override;
 
  private:
   void refresh();

@@ -12,6 +12,7 @@ namespace uikit {
 namespace {
 
 constexpr double kDefaultTransitionDuration = 0.3;
+constexpr CGFloat kNavigationBarHeight = 44;
 
 UIViewController* rootAncestor(UIViewController* c) {
   while (auto parent = c->parentViewController()) c = parent.get();
@@ -375,6 +376,7 @@ bool UINavigationController::isNavigationBarHidden() const { return bar_ && bar_
 
 void UINavigationController::setNavigationBarHidden(bool hidden, bool /*animated*/) {
   navigationBar()->setHidden(hidden);
+  layoutBar();
 }
 
 void UINavigationController::viewDidLoad() {
@@ -388,18 +390,27 @@ void UINavigationController::viewDidLoad() {
   container->addSubview(navigationBar());
   if (auto top = topViewController()) {
     container->insertSubviewBelow(top->view(), bar_.get());
-    top->view()->setFrame(container->bounds());
+    top->view()->setFrame(contentFrame());
   }
   layoutBar();
+}
+
+// The bar is opaque: the top controller's view starts below it, or at the top when it is hidden.
+CGRect UINavigationController::contentFrame() {
+  auto& v = view();
+  CGRect bounds = v->bounds();
+  if (navigationBar()->isHidden()) return bounds;
+  const CGFloat barBottom = std::min(bounds.size.height, v->safeAreaInsets().top + kNavigationBarHeight);
+  return {bounds.origin.x, bounds.origin.y + barBottom, bounds.size.width, bounds.size.height - barBottom};
 }
 
 void UINavigationController::layoutBar() {
   if (!isViewLoaded()) return;
   auto& v = view();
   CGFloat top = v->safeAreaInsets().top;
-  navigationBar()->setFrame({0, top, v->bounds().size.width, 44});
+  navigationBar()->setFrame({0, top, v->bounds().size.width, kNavigationBarHeight});
   if (auto t = topViewController(); t && t->isViewLoaded() && t->view()->superviewPointer() == v.get())
-    t->view()->setFrame(v->bounds());
+    t->view()->setFrame(contentFrame());
   bar_->items.clear();
   for (auto& c : stack_) bar_->items.push_back(&c->navigationItem);
   bar_->updateItems();
@@ -416,7 +427,7 @@ void UINavigationController::transition(const std::shared_ptr<UIViewController>&
   if (showing && from) from->beginAppearanceTransition(false, animated);
   if (to) {
     if (showing) to->beginAppearanceTransition(true, animated);
-    to->view()->setFrame(container->bounds());
+    to->view()->setFrame(contentFrame());
     container->insertSubviewBelow(to->view(), navigationBar().get());
   }
   layoutBar();
@@ -578,10 +589,12 @@ void UINavigationBar::updateItems() {
         if (auto* font = std::any_cast<UIFont>(&it->second); font && !(*font == label->font())) label->setFont(*font);
     }
   }
-  if (auto color = barTintColor ? barTintColor
-                   : standardAppearance ? standardAppearance->backgroundColor
-                                        : std::nullopt)
-    if (!backgroundColor() || !(*backgroundColor() == *color)) setBackgroundColor(*color);
+  // The bar is opaque: without a colour of its own it takes the system's plain background.
+  std::optional<UIColor> color = barTintColor ? barTintColor
+                                 : standardAppearance ? standardAppearance->backgroundColor
+                                                      : std::nullopt;
+  if (!color) color = UIColor::secondarySystemGroupedBackgroundColor();
+  if (!backgroundColor() || !(*backgroundColor() == *color)) setBackgroundColor(*color);
   placeItems();
 }
 

@@ -288,6 +288,7 @@ class UINavigationController : public UIViewController {
   void transition(const std::shared_ptr<UIViewController>& from, const std::shared_ptr<UIViewController>& to,
                   bool animated);
   void layoutBar();
+  CGRect contentFrame();
   std::vector<std::shared_ptr<UIViewController>> stack_;
   std::shared_ptr<UINavigationBar> bar_;
 };

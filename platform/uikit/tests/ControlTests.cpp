@@ -65,5 +65,26 @@ TEST(ControlTests, ButtonShowsItsTitleCentredOnceSet) {
   EXPECT_EQ(button->subviews().size(), 2u);
 }
 
+TEST(ControlTests, ButtonTitleWithoutItsOwnColourFollowsTheInheritedTint) {
+  auto button = UIButton::create({0, 0, 100, 40});
+  button->setTitle("Add", UIControlStateNormal);
+  auto label = std::dynamic_pointer_cast<UILabel>(button->subviews()[0]);
+  ASSERT_TRUE(label);
+  EXPECT_EQ(label->textColor, UIColor::systemBlueColor());
+
+  // Placed in a tinted bar, then the bar's tint changes: the title follows both times.
+  auto bar = std::make_shared<UIView>();
+  bar->setTintColor(UIColor::whiteColor());
+  bar->addSubview(button);
+  EXPECT_EQ(label->textColor, UIColor::whiteColor());
+  bar->setTintColor(UIColor::redColor());
+  EXPECT_EQ(label->textColor, UIColor::redColor());
+
+  // A colour of its own wins over the tint.
+  button->setTitleColor(UIColor::blackColor(), UIControlStateNormal);
+  bar->setTintColor(UIColor::whiteColor());
+  EXPECT_EQ(label->textColor, UIColor::blackColor());
+}
+
 }  // namespace
 }  // namespace uikit

@@ -452,14 +452,15 @@ TEST_F(RendererTests, NavigationScreenDrawsItsBarHeadersAndDots) {
   list->navigationItem.rightBarButtonItems = {add};
   list->view()->setBackgroundColor(UIColor::whiteColor());
   auto table = std::make_shared<UITableView>();
-  table->setFrame({0, 64, 320, 180});
+  // The bar is opaque: the controller's view starts below it, at 64 points in the window.
+  table->setFrame({0, 0, 320, 180});
   auto rows = std::make_shared<RuleRows>();
   table->dataSource = rows;
   table->registerCell("Rule", [] { return std::make_shared<UITableViewCell>(); });
   list->view()->addSubview(table);
   table->reloadData();
   auto dots = std::make_shared<UIPageControl>();
-  dots->setFrame({0, 250, 320, 30});
+  dots->setFrame({0, 186, 320, 30});
   dots->setNumberOfPages(3);
   list->view()->addSubview(dots);
   auto nav = UINavigationController::create(list);
