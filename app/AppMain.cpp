@@ -3,6 +3,7 @@
 // the device root, configuration and browser stand-in that `fendrel` uses.
 
 #include <csignal>
+#include <memory>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -15,6 +16,8 @@
 #include "platform/uikit/Application.h"
 #include "platform/uikit/DesktopHost.h"
 #include "platform/uikit/DesktopWindow.h"
+#include "platform/uikit/FontTextMeasurer.h"
+#include "platform/uikit/TextMeasurer.h"
 #include "platform/uikit/Window.h"
 
 namespace {
@@ -72,6 +75,8 @@ int appMain(int argc, char** argv) {
   ::sigaction(SIGTERM, &action, nullptr);
   dispatch::bindMainThread();
 
+  // In the window, text is laid out with the fonts that draw it.
+  if (!headless) uikit::TextMeasurer::setCurrent(std::make_shared<uikit::FontTextMeasurer>());
   fendrel::AppDelegate delegate;
   if (auto launched = fendrel::launchApp(delegate); !launched)
     return fail("cannot start the app: " + launched.error().localizedDescription());

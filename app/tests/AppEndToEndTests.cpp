@@ -241,13 +241,17 @@ class AppEndToEndTests : public ::testing::Test {
               Singleton::shared().whitelistDate().timeIntervalSince1970());
   }
 
-  /// The part of `image` under `view`, in screen points (the window shows one pixel per point).
-  static std::shared_ptr<const uikit::CGImage> crop(const std::shared_ptr<const uikit::CGImage>& image,
-                                                    const uikit::UIView& view) {
+  /// Where `view` is on the screen, in points.
+  static uikit::CGRect screenFrame(const uikit::UIView& view) {
     const auto& bounds = view.bounds();
     auto origin = view.convertPointToView(bounds.origin, nullptr);
     if (auto* window = view.window()) origin = {origin.x + window->frame().origin.x, origin.y + window->frame().origin.y};
-    return uikit::CGImageCreateWithImageInRect(image, {origin, bounds.size});
+    return {origin, bounds.size};
+  }
+  /// The part of `image` under `view` (the window shows one pixel per point).
+  static std::shared_ptr<const uikit::CGImage> crop(const std::shared_ptr<const uikit::CGImage>& image,
+                                                    const uikit::UIView& view) {
+    return uikit::CGImageCreateWithImageInRect(image, screenFrame(view));
   }
   /// Share of the pixels of `image` within `tolerance` of `rgb` in every channel.
   static double shareOfColour(const uikit::CGImage& image, std::uint32_t rgb, int tolerance) {
@@ -284,8 +288,23 @@ class AppEndToEndTests : public ::testing::Test {
     EXPECT_TRUE(uikit::writePNG(**image, std::string(FENDREL_SCREENSHOT_DIR) + "/e2e-" + name + ".png").ok());
     return (*image)->cgImage();
   }
+  /// A click of the mouse on the middle of `view` in the desktop window; runs until `delivered()`.
+  void tapOnScreen(const uikit::UIView& view, const std::function<bool()>& delivered) {
+    const auto frame = screenFrame(view);
+    const int x = static_cast<int>(frame.origin.x + frame.size.width / 2);
+    const int y = static_cast<int>(frame.origin.y + frame.size.height / 2);
+    GdkWindow* target = gtk_widget_get_window(gtk_bin_get_child(GTK_BIN(desktop_->nativeWindow())));
+    gdk_test_simulate_button(target, x, y, 1, GdkModifierType(0), GDK_BUTTON_PRESS);
+    gdk_test_simulate_button(target, x, y, 1, GdkModifierType(GDK_BUTTON1_MASK), GDK_BUTTON_RELEASE);
+    EXPECT_TRUE(desktop_->runUntil(delivered, 10));
+  }
   std::unique_ptr<uikit::DesktopWindow> desktop_;
 #else
+  /// A tap on the middle of `view` where it is on the screen; runs until `delivered()`.
+  void tapOnScreen(const uikit::UIView& view, const std::function<bool()>& delivered) {
+    uikit::UIEventDriver::shared().tap(view);
+    EXPECT_TRUE(waitFor(delivered));
+  }
   void openWindow() {}
   std::shared_ptr<const uikit::CGImage> shot(const std::string&) { return nullptr; }
 #endif
@@ -397,8 +416,7 @@ TEST_F(AppEndToEndTests, FromLaunchThroughTheListsTheWarningAndTheWhitelist) {
   auto toggle = cellC->enabledSwitch.lock();
   ASSERT_EQ(toggle->alpha(), 1.0);
   ASSERT_FALSE(toggle->isOn());
-  uikit::UIEventDriver::shared().tap(*toggle);
-  EXPECT_TRUE(toggle->isOn());
+  tapOnScreen(*toggle, [&] { return toggle->isOn(); });
   EXPECT_EQ(list("List c")->state().kind(), Case::DownloadedEnabled);
   EXPECT_EQ(Singleton::shared().extConfigIDs(), (std::set<std::string>{"a", "c"}));
   ASSERT_TRUE(waitFor([&] { return compilations() == 2; }));
@@ -444,7 +462,7 @@ TEST_F(AppEndToEndTests, FromLaunchThroughTheListsTheWarningAndTheWhitelist) {
   runBannersUntil(now() + 1.0);
   card = banners->current<MessageBanners::MessageView>();
   ASSERT_TRUE(card);
-  uikit::UIEventDriver::shared().tap(*card->button());
+  tapOnScreen(*card->button(), [&] { return navigation_->presentedViewController() != nullptr; });
   runBannersUntil(now() + 1.0);
   tutorial = std::dynamic_pointer_cast<TutorialViewController>(navigation_->presentedViewController());
   ASSERT_TRUE(tutorial);
