@@ -3,20 +3,21 @@
 // the device root, configuration and browser stand-in that `fendrel` uses.
 
 #include <csignal>
+#include <memory>
 #include <cstdio>
 #include <string>
 #include <string_view>
 
-#include "app/cli/DeviceSetup.h"
+#include "app/AppLaunch.h"
 #include "app/screens/AppDelegate.h"
 #include "app/screens/StyledControls.h"
 #include "platform/dispatch/MainRunLoop.h"
-#include "platform/foundation/Bundle.h"
 #include "platform/foundation/ShutdownWork.h"
 #include "platform/uikit/Application.h"
-#include "platform/uikit/Archive.h"
 #include "platform/uikit/DesktopHost.h"
 #include "platform/uikit/DesktopWindow.h"
+#include "platform/uikit/FontTextMeasurer.h"
+#include "platform/uikit/TextMeasurer.h"
 #include "platform/uikit/Window.h"
 
 namespace {
@@ -50,28 +51,6 @@ int fail(const std::string& message) {
   return kExitFailure;
 }
 
-/// The application's start: the delegate's start-up, then the main storyboard's first screen in
-/// a key window, as the platform's application main does. Errors: no device root or no storyboard.
-foundation::Result<void> launch(fendrel::AppDelegate& delegate) {
-  foundation::Bundle::setMainBundleName(fendrel::cli::kAppBundleName);
-  auto prepared = fendrel::cli::prepareDevice();
-  if (!prepared) return prepared.error();
-  foundation::Bundle::resetMain();
-  fendrel::registerScreenArchiveClasses();
-  fendrel::useBrowserExtensionState();
-
-  delegate.didFinishLaunchingWithOptions({});
-
-  auto board = uikit::UIStoryboard::storyboardWithName("Main");
-  if (!board) return board.error();
-  auto first = (*board)->instantiateInitialViewController();
-  if (!first) return first.error();
-  delegate.window = uikit::UIWindow::create(uikit::UIScreen::main().bounds());
-  delegate.window->setRootViewController(*first);
-  delegate.window->makeKeyAndVisible();
-  return {};
-}
-
 int appMain(int argc, char** argv) {
   bool headless = false;
   for (int i = 1; i < argc; ++i) {
@@ -96,8 +75,10 @@ int appMain(int argc, char** argv) {
   ::sigaction(SIGTERM, &action, nullptr);
   dispatch::bindMainThread();
 
+  // In the window, text is laid out with the fonts that draw it.
+  if (!headless) uikit::TextMeasurer::setCurrent(std::make_shared<uikit::FontTextMeasurer>());
   fendrel::AppDelegate delegate;
-  if (auto launched = launch(delegate); !launched)
+  if (auto launched = fendrel::launchApp(delegate); !launched)
     return fail("cannot start the app: " + launched.error().localizedDescription());
 
   if (headless) {

@@ -43,7 +43,11 @@ void WhitelistViewController::viewDidLoad() {
     };
     navigationItem.rightBarButtonItems = {editBarButton};
   }
-  if (auto table = tableView.lock()) table->estimatedRowHeight = kEstimatedRowHeight;
+  if (auto table = tableView.lock()) {
+    table->estimatedRowHeight = kEstimatedRowHeight;
+    // The stored rules show from the first appearance on, not only after the first change.
+    table->reloadData();
+  }
 }
 
 void WhitelistViewController::viewWillAppear(bool animated) {

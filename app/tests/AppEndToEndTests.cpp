@@ -1,0 +1,539 @@
+// The app started as fendrel-app --headless starts it, in the test's own process, on a fresh device
+// root, and driven as a user would through its real parts: the crash reporter against a loopback
+// ingestion server, the remote configuration and the lists from a loopback server, the browser
+// stand-in with its extension host and rule compiler, the banner queue and the app's storyboards.
+// Built a second time with FENDREL_E2E_WINDOW, the same run shows the app in a desktop window and
+// keeps screenshots of it.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "MessageBanners/MessageBanners.h"
+#include "MessageBanners/MessageView.h"
+#include "app/AppLaunch.h"
+#include "app/core/ListElement.h"
+#include "app/core/SettingsKeys.h"
+#include "app/core/SharedAux.h"
+#include "app/core/Singleton.h"
+#include "app/screens/AppDelegate.h"
+#include "app/screens/FirstViewController.h"
+#include "app/screens/StyledControls.h"
+#include "app/screens/WhitelistEntryViewController.h"
+#include "app/screens/WhitelistViewController.h"
+#include "dozidi-cocoa/Sources/Dozidi/DozidiSDK.h"
+#include "platform/browser/ExtensionRegistry.h"
+#include "platform/dispatch/MainRunLoop.h"
+#include "platform/foundation/DeviceRoot.h"
+#include "platform/foundation/JSONSerialization.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/uikit/Application.h"
+#include "platform/uikit/EventDriver.h"
+#include "platform/uikit/Image.h"
+#include "platform/uikit/Renderer.h"
+#include "platform/uikit/Window.h"
+#include "testing/IngestionServer.h"
+#include "testing/LoopbackServer.h"
+#include "testing/ScopedManualClock.h"
+#include "testing/TemporaryFolder.h"
+
+#ifdef FENDREL_E2E_WINDOW
+#include <gtk/gtk.h>
+
+#include "platform/uikit/DesktopHost.h"
+#include "platform/uikit/DesktopWindow.h"
+#include "platform/uikit/FontTextMeasurer.h"
+#include "platform/uikit/TextMeasurer.h"
+#endif
+
+namespace fendrel {
+namespace {
+
+using foundation::Array;
+using foundation::Dictionary;
+using Case = ListElementState::Case;
+
+constexpr const char* kGroup = "group.com.morvit.Fendrel";
+// Lists "a" and "c" download at once; "b" stops at 42 of its 100 bytes until the test lets it go
+// on. The first list of a first launch is enabled for the user.
+const std::string kListA = R"([{"trigger":{"url-filter":"ads\\.example\\.net"},"action":{"type":"block"}}])";
+const std::string kListC = R"([{"trigger":{"url-filter":"cdn\\.example\\.org"},"action":{"type":"block"}}])";
+const std::string kListB = [] {
+  std::string body = R"([{"trigger":{"url-filter":"track\\.example"},"action":{"type":"block"}}])";
+  body.resize(100, ' ');
+  return body;
+}();
+// The rules as the applied rule file has them.
+constexpr const char* kRuleA = R"(ads\\.example\\.net)";
+constexpr const char* kRuleC = R"(cdn\\.example\\.org)";
+constexpr std::size_t kListBFirstBytes = 42;
+
+std::string readText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+class AppEndToEndTests : public ::testing::Test {
+ protected:
+  void SetUp() override {
+#ifdef FENDREL_E2E_WINDOW
+    // Synthetic X events arrive as core events, which GDK reads only when told to.
+    ::setenv("GDK_CORE_DEVICE_EVENTS", "1", 1);
+    if (!gtk_init_check(nullptr, nullptr)) {
+      if (std::getenv("FENDREL_REQUIRE_DISPLAY")) FAIL() << "no display; run under xvfb-run";
+      GTEST_SKIP() << "no display";
+    }
+    // Text is laid out with the fonts the window draws it with.
+    uikit::TextMeasurer::setCurrent(std::make_shared<uikit::FontTextMeasurer>());
+#endif
+    ASSERT_NE(server_.port(), 0);
+    ASSERT_NE(ingestion_.port(), 0);
+    // The app reads these once per process, on first use: this process runs one app.
+    foundation::DeviceRoot::setPathForTesting(root_.path());
+    ::setenv("FENDREL_CONFIG_BASES", server_.url("/").c_str(), 1);
+    ::setenv("FENDREL_ANALYTICS_ENDPOINT", server_.url("/analytics").c_str(), 1);
+    ::setenv("FENDREL_DSN", ingestion_.dsn("e83d51a07bc94f26a1d5703c98e4b2f1", "/7351842").c_str(), 1);
+    SharedAux::shared().setCompilationObserver([this](const CompilationOutcome& outcome) {
+      std::lock_guard lock(mutex_);
+      outcomes_.push_back(outcome);
+    });
+  }
+  void TearDown() override {
+    release(releaseConfig_);
+    release(releaseListB_);
+    SharedAux::shared().setCompilationObserver({});
+    DozidiSDK::close();
+  }
+
+  /// The configuration host and the list server: the configuration waits for releaseConfig_, and
+  /// list "b" sends its first 42 bytes, then waits for releaseListB_.
+  void serve(httplib::Server& server) {
+    server.Get("/.*", [this](const httplib::Request& request, httplib::Response& response) {
+      if (request.path == std::string("/") + Singleton::kConfigPath) {
+        wait(releaseConfig_);
+        response.set_content(configText(), "application/json");
+      } else if (request.path == "/lists/a.json") {
+        response.set_content(kListA, "application/json");
+      } else if (request.path == "/lists/c.json") {
+        response.set_content(kListC, "application/json");
+      } else if (request.path == "/lists/b.json") {
+        response.set_content_provider(kListB.size(), "application/json",
+                                      [this](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                                        if (offset == 0) return sink.write(kListB.data(), kListBFirstBytes);
+                                        wait(releaseListB_);
+                                        return sink.write(kListB.data() + offset, kListB.size() - offset);
+                                      });
+      } else {
+        response.status = 404;
+      }
+    });
+    server.Post("/.*", [](const httplib::Request&, httplib::Response& response) { response.status = 200; });
+  }
+  std::string configText() const {
+    auto list = [this](const std::string& id, double modifiedAt, int num) {
+      return Dictionary{{"name", "List " + id}, {"modifiedAt", modifiedAt}, {"iconUrl", "icons/" + id + ".png"},
+                        {"objectId", id},       {"attachmentUrl", server_.url("/lists/" + id + ".json")},
+                        {"count", 1},          {"desc", "The rules of list " + id},
+                        {"num", num}};
+    };
+    const Dictionary config{
+        {"cloudConfig", Dictionary{{"analyticsEnabled", false}}},
+        {"lists", Array{list("a", 1600000000.0, 1), list("b", 1700000000.0, 2), list("c", 1650000000.0, 3)}},
+        {"apps", Array{Dictionary{{"name", "Other App"}, {"modifiedAt", 1.0}, {"iconUrl", "icons/app.png"},
+                                  {"objectId", "app-1"}, {"iTunesId", "42"}}}}};
+    return *foundation::JSONSerialization::dataWithJSONObject(foundation::Value(config));
+  }
+  void wait(bool& released) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return released; });
+  }
+  void release(bool& released) {
+    std::lock_guard lock(mutex_);
+    released = true;
+    changed_.notify_all();
+  }
+  std::size_t compilations() {
+    std::lock_guard lock(mutex_);
+    return outcomes_.size();
+  }
+  CompilationOutcome lastCompilation() {
+    std::lock_guard lock(mutex_);
+    return outcomes_.back();
+  }
+
+  /// Runs the main queue until `done()` holds, waiting for the network, the browser and the
+  /// compiler in real time (the clock stands still meanwhile).
+  static bool waitFor(const std::function<bool()>& done) { return dispatch::runMainLoopUntil(done, 60.0); }
+  /// Lets animations, pushes and presentations end.
+  void settle() {
+    clock_->advance(1.0);
+    dispatch::drainMainQueue();
+    window_->layoutIfNeeded();
+  }
+  /// Runs the main queue and the banner queue in 50-ms steps of the clock until `end`.
+  void runBannersUntil(double end) {
+    auto banners = MessageBanners::MessageBanners::sharedInstance();
+    while (true) {
+      (void)banners->count("");
+      dispatch::drainMainQueue();
+      (void)banners->count("");
+      dispatch::drainMainQueue();
+      if (now() >= end) break;
+      clock_->advance(0.05);
+    }
+  }
+  static double now() { return dispatch::Clock::current().uptime(); }
+  /// The app returns to the foreground, as when the user comes back from the browser's settings.
+  static void returnToForeground() {
+    auto& app = uikit::UIApplication::shared();
+    app.setApplicationState(uikit::UIApplicationState::Background);
+    app.setApplicationState(uikit::UIApplicationState::Active);
+  }
+
+  std::shared_ptr<ListCell> listCell(long row) {
+    return std::dynamic_pointer_cast<ListCell>(table_->cellForRowAtIndexPath({FirstViewController::kListsSection, row}));
+  }
+  std::shared_ptr<ListElement> list(const std::string& name) {
+    for (const auto& element : *Singleton::shared().lists())
+      if (element->name() == name) return element;
+    return nullptr;
+  }
+  std::string appliedRules() const {
+    return readText(root_.path() + "/browser/applied/" + SharedAux::kExtensionIdentifier + ".json");
+  }
+  std::size_t reloads() const {
+    const std::string log = readText(root_.path() + "/browser/reload.log");
+    return static_cast<std::size_t>(std::count(log.begin(), log.end(), '\n'));
+  }
+  /// Opens the whitelist from its row on the main screen, with a tap.
+  std::shared_ptr<WhitelistViewController> openWhitelist() {
+    auto row = table_->cellForRowAtIndexPath({FirstViewController::kWhitelistSection, 0});
+    if (!row) return nullptr;
+    uikit::UIEventDriver::shared().tap(*row);
+    settle();
+    return std::dynamic_pointer_cast<WhitelistViewController>(navigation_->topViewController());
+  }
+  std::shared_ptr<WhitelistEntryViewController> entryScreen() const {
+    return std::dynamic_pointer_cast<WhitelistEntryViewController>(navigation_->topViewController());
+  }
+  /// Back to the main screen, whose appearance compiles a changed whitelist; waits for that.
+  void backToMainScreenAndCompile() {
+    const std::size_t before = compilations();
+    navigation_->popViewControllerAnimated(true);
+    settle();
+    ASSERT_EQ(navigation_->topViewController(), screen_);
+    ASSERT_TRUE(waitFor([&] { return compilations() > before; }));
+    EXPECT_TRUE(lastCompilation().succeeded());
+    EXPECT_TRUE(lastCompilation().force);
+    EXPECT_EQ(Singleton::shared().whitelistCompiledDate().timeIntervalSince1970(),
+              Singleton::shared().whitelistDate().timeIntervalSince1970());
+  }
+
+  /// Where `view` is on the screen, in points.
+  static uikit::CGRect screenFrame(const uikit::UIView& view) {
+    const auto& bounds = view.bounds();
+    auto origin = view.convertPointToView(bounds.origin, nullptr);
+    if (auto* window = view.window()) origin = {origin.x + window->frame().origin.x, origin.y + window->frame().origin.y};
+    return {origin, bounds.size};
+  }
+  /// The part of `image` under `view` (the window shows one pixel per point).
+  static std::shared_ptr<const uikit::CGImage> crop(const std::shared_ptr<const uikit::CGImage>& image,
+                                                    const uikit::UIView& view) {
+    return uikit::CGImageCreateWithImageInRect(image, screenFrame(view));
+  }
+  /// Share of the pixels of `image` within `tolerance` of `rgb` in every channel.
+  static double shareOfColour(const uikit::CGImage& image, std::uint32_t rgb, int tolerance) {
+    std::size_t near = 0;
+    for (std::uint32_t pixel : image.pixels) {
+      bool close = true;
+      for (int shift : {0, 8, 16})
+        close = close && std::abs(static_cast<int>(pixel >> shift & 255) - static_cast<int>(rgb >> shift & 255)) <= tolerance;
+      near += close;
+    }
+    return static_cast<double>(near) / static_cast<double>(image.pixels.size());
+  }
+
+#ifdef FENDREL_E2E_WINDOW
+  void openWindow() {
+    uikit::DesktopWindow::Options options;
+    options.title = appName();
+    options.size = uikit::UIScreen::main().bounds().size;
+    auto opened = uikit::DesktopWindow::open(std::make_shared<uikit::ApplicationDesktopHost>(), options);
+    ASSERT_TRUE(opened.ok()) << opened.error().localizedDescription();
+    desktop_ = std::move(*opened);
+  }
+  /// What the desktop window shows now, also written as e2e-<name>.png into the build folder.
+  std::shared_ptr<const uikit::CGImage> shot(const std::string& name) {
+    std::size_t frames = desktop_->framesDrawn();
+    desktop_->setNeedsDisplay();
+    EXPECT_TRUE(desktop_->runUntil([&] { return desktop_->framesDrawn() > frames; }, 10));
+    gdk_display_sync(gdk_display_get_default());
+    while (gtk_events_pending()) gtk_main_iteration_do(FALSE);
+    auto image = desktop_->screenshot();
+    EXPECT_TRUE(image.ok());
+    if (!image.ok()) return nullptr;
+    std::filesystem::create_directories(FENDREL_SCREENSHOT_DIR);
+    EXPECT_TRUE(uikit::writePNG(**image, std::string(FENDREL_SCREENSHOT_DIR) + "/e2e-" + name + ".png").ok());
+    return (*image)->cgImage();
+  }
+  /// A click of the mouse on the middle of `view` in the desktop window; runs until `delivered()`.
+  void tapOnScreen(const uikit::UIView& view, const std::function<bool()>& delivered) {
+    const auto frame = screenFrame(view);
+    const int x = static_cast<int>(frame.origin.x + frame.size.width / 2);
+    const int y = static_cast<int>(frame.origin.y + frame.size.height / 2);
+    GdkWindow* target = gtk_widget_get_window(gtk_bin_get_child(GTK_BIN(desktop_->nativeWindow())));
+    gdk_test_simulate_button(target, x, y, 1, GdkModifierType(0), GDK_BUTTON_PRESS);
+    gdk_test_simulate_button(target, x, y, 1, GdkModifierType(GDK_BUTTON1_MASK), GDK_BUTTON_RELEASE);
+    EXPECT_TRUE(desktop_->runUntil(delivered, 10));
+  }
+  std::unique_ptr<uikit::DesktopWindow> desktop_;
+#else
+  /// A tap on the middle of `view` where it is on the screen; runs until `delivered()`.
+  void tapOnScreen(const uikit::UIView& view, const std::function<bool()>& delivered) {
+    uikit::UIEventDriver::shared().tap(view);
+    EXPECT_TRUE(waitFor(delivered));
+  }
+  void openWindow() {}
+  std::shared_ptr<const uikit::CGImage> shot(const std::string&) { return nullptr; }
+#endif
+
+  testing_support::ScopedManualClock clock_;
+  testing_support::TemporaryFolder root_{"fendrel-e2e"};
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool releaseConfig_ = false;
+  bool releaseListB_ = false;
+  std::vector<CompilationOutcome> outcomes_;
+  testing_support::IngestionServer ingestion_;
+  testing_support::LoopbackServer server_{[this](httplib::Server& server) { serve(server); }};
+
+  AppDelegate delegate_;
+  std::shared_ptr<uikit::UIWindow> window_;
+  std::shared_ptr<uikit::UINavigationController> navigation_;
+  std::shared_ptr<FirstViewController> screen_;
+  std::shared_ptr<uikit::UITableView> table_;
+};
+
+TEST_F(AppEndToEndTests, FromLaunchThroughTheListsTheWarningAndTheWhitelist) {
+  // Launch: the crash reporter runs before the launch is counted, and this is the first launch.
+  ASSERT_TRUE(launchApp(delegate_).ok());
+  EXPECT_TRUE(DozidiSDK::isEnabled());
+  EXPECT_EQ(Singleton::shared().userDefs()->integer(settings::kLaunchCountKey), 1);
+  window_ = delegate_.window;
+  ASSERT_TRUE(window_ && window_->isKeyWindow());
+  navigation_ = std::dynamic_pointer_cast<uikit::UINavigationController>(window_->rootViewController());
+  ASSERT_TRUE(navigation_);
+  screen_ = std::dynamic_pointer_cast<FirstViewController>(navigation_->topViewController());
+  ASSERT_TRUE(screen_);
+  table_ = screen_->tableView.lock();
+  ASSERT_TRUE(table_);
+  openWindow();
+  if (HasFatalFailure()) return;
+
+  // The first appearance ever shows the tutorial; the user closes it.
+  settle();
+  auto tutorial = std::dynamic_pointer_cast<TutorialViewController>(navigation_->presentedViewController());
+  ASSERT_TRUE(tutorial);
+  EXPECT_EQ(tutorial->launchContext, TutorialViewController::LaunchContext::onLaunch);
+  shot("tutorial");
+  tutorial->closeTap();
+  settle();
+  ASSERT_FALSE(navigation_->presentedViewController());
+
+  // The main screen waits for the configuration: the table is hidden and the spinner turns.
+  EXPECT_EQ(table_->alpha(), 0.0);
+  EXPECT_TRUE(screen_->spinner.lock()->isAnimating());
+  EXPECT_EQ(table_->numberOfRowsInSection(FirstViewController::kListsSection), 0);
+
+  // The configuration arrives: the table fades in with the lists' rows, and every list starts
+  // downloading. "a" and "c" are stored at once, and "a", the first, is enabled and compiled as
+  // on every first launch; "b" stops at 42 %.
+  release(releaseConfig_);
+  ASSERT_TRUE(waitFor([&] { return screen_->gotData && table_->numberOfRowsInSection(0) == 3; }));
+  ASSERT_TRUE(waitFor([&] {
+    auto a = list("List a"), b = list("List b"), c = list("List c");
+    return a && b && c && a->state().kind() == Case::DownloadedEnabled && c->state().kind() == Case::DownloadedDisabled &&
+           b->state().kind() == Case::Downloading && b->state().percent() > 0.4f && compilations() == 1;
+  }));
+  EXPECT_TRUE(lastCompilation().succeeded());
+  EXPECT_NE(appliedRules().find(kRuleA), std::string::npos) << appliedRules();
+  settle();
+  EXPECT_FALSE(screen_->spinner.lock()->isAnimating());
+  EXPECT_EQ(table_->alpha(), 1.0);
+  auto cellA = listCell(0);
+  auto cellB = listCell(1);
+  auto cellC = listCell(2);
+  ASSERT_TRUE(cellA && cellB && cellC);
+  EXPECT_EQ(cellA->titleLabel.lock()->text(), "List a");
+  EXPECT_EQ(cellB->titleLabel.lock()->text(), "List b");
+  EXPECT_EQ(cellC->titleLabel.lock()->text(), "List c");
+  EXPECT_TRUE(cellA->enabledSwitch.lock()->isOn());
+
+  // The list that is not downloaded shows its download button, with the ring at 42 %.
+  auto button = cellB->downloadButton.lock();
+  EXPECT_EQ(button->alpha(), 1.0);
+  EXPECT_EQ(cellB->enabledSwitch.lock()->alpha(), 0.0);
+  ASSERT_TRUE(button->activityState().progressBarStyle.percentageValue());
+  EXPECT_FLOAT_EQ(*button->activityState().progressBarStyle.percentageValue(), 0.42f);
+  EXPECT_EQ(cellB->titleLabel.lock()->accessibilityLabel, "List b (downloading 42%)");
+  if (auto image = shot("main-screen")) {
+    auto cell = crop(image, *cellB);
+    ASSERT_TRUE(cell);
+    EXPECT_TRUE(uikit::writePNG(*uikit::UIImage::createWithCGImage(std::const_pointer_cast<uikit::CGImage>(cell), 1),
+                                std::string(FENDREL_SCREENSHOT_DIR) + "/e2e-list-cell-downloading.png")
+                    .ok());
+    // The window shows what the renderer draws of the screen at this moment.
+    auto drawn = uikit::Renderer::renderView(*window_, 1);
+    ASSERT_TRUE(drawn.ok());
+    const auto& expected = *(*drawn)->cgImage();
+    ASSERT_EQ(image->width, expected.width);
+    ASSERT_EQ(image->height, expected.height);
+    std::size_t differing = 0;
+    for (std::size_t i = 0; i < image->pixels.size(); ++i)
+      for (int shift : {0, 8, 16})
+        if (std::abs(static_cast<int>(image->pixels[i] >> shift & 255) -
+                     static_cast<int>(expected.pixels[i] >> shift & 255)) > 8) {
+          ++differing;
+          break;
+        }
+    EXPECT_LT(static_cast<double>(differing) / static_cast<double>(image->pixels.size()), 0.005);
+  }
+
+  // A tap on the switch of the downloaded list "c" enables it once, and the browser compiles its
+  // rules with those of "a".
+  auto toggle = cellC->enabledSwitch.lock();
+  ASSERT_EQ(toggle->alpha(), 1.0);
+  ASSERT_FALSE(toggle->isOn());
+  tapOnScreen(*toggle, [&] { return toggle->isOn(); });
+  EXPECT_EQ(list("List c")->state().kind(), Case::DownloadedEnabled);
+  EXPECT_EQ(Singleton::shared().extConfigIDs(), (std::set<std::string>{"a", "c"}));
+  ASSERT_TRUE(waitFor([&] { return compilations() == 2; }));
+  EXPECT_TRUE(lastCompilation().succeeded());
+  EXPECT_FALSE(lastCompilation().force);
+  settle();
+  EXPECT_EQ(compilations(), 2u);
+  EXPECT_EQ(reloads(), 2u);
+  EXPECT_NE(appliedRules().find(kRuleA), std::string::npos) << appliedRules();
+  EXPECT_NE(appliedRules().find(kRuleC), std::string::npos);
+  EXPECT_FALSE(std::filesystem::is_empty(root_.path() + "/browser/filters"));
+
+  // The user switched the extension off in the browser: back in the app, one warning shows for
+  // five seconds, and nothing follows it.
+  auto registry = browser::ExtensionRegistry::forDevice();
+  ASSERT_TRUE(registry.ok());
+  ASSERT_TRUE(registry->setEnabled(SharedAux::kExtensionIdentifier, false).ok());
+  auto banners = MessageBanners::MessageBanners::sharedInstance();
+  returnToForeground();
+  ASSERT_TRUE(waitFor([&] { return banners->current() != nullptr; }));
+  const double shown = now();
+  runBannersUntil(shown + 1.0);
+  auto card = banners->current<MessageBanners::MessageView>();
+  ASSERT_TRUE(card);
+  EXPECT_EQ(card->titleLabel()->text(), "😰 Not activated...");
+  EXPECT_EQ(card->button()->titleForState(uikit::UIControlStateNormal), "Tutorial");
+  if (auto image = shot("warning-banner")) {
+    // The card's band is drawn in the warning's colour.
+    auto band = crop(image, *card);
+    ASSERT_TRUE(band);
+    EXPECT_GT(shareOfColour(*band, 0xF6C52C, 6), 0.5);
+  }
+  runBannersUntil(shown + 4.9);
+  EXPECT_EQ(banners->current<MessageBanners::MessageView>(), card);
+  runBannersUntil(shown + 7.0);
+  EXPECT_FALSE(banners->current());
+  runBannersUntil(shown + 10.0);
+  EXPECT_FALSE(banners->current());
+
+  // The next return warns again; a tap on the banner's button presents the tutorial and hides it.
+  returnToForeground();
+  ASSERT_TRUE(waitFor([&] { return banners->current() != nullptr; }));
+  runBannersUntil(now() + 1.0);
+  card = banners->current<MessageBanners::MessageView>();
+  ASSERT_TRUE(card);
+  tapOnScreen(*card->button(), [&] { return navigation_->presentedViewController() != nullptr; });
+  runBannersUntil(now() + 1.0);
+  tutorial = std::dynamic_pointer_cast<TutorialViewController>(navigation_->presentedViewController());
+  ASSERT_TRUE(tutorial);
+  EXPECT_EQ(tutorial->launchContext, TutorialViewController::LaunchContext::transientButton);
+  EXPECT_FALSE(banners->current());
+  tutorial->closeTap();
+  settle();
+
+  // The whitelist: each change is stored with a new date, and the main screen, when it comes
+  // back, has the browser compile the rules with it.
+  auto whitelistDate = [] { return Singleton::shared().whitelistDate().timeIntervalSince1970(); };
+  auto whitelist = openWhitelist();
+  ASSERT_TRUE(whitelist);
+  whitelist->editBarButton->tap();
+  settle();
+  auto entry = entryScreen();
+  ASSERT_TRUE(entry);
+  auto field = entry->websiteTextField.lock();
+  ASSERT_TRUE(field);
+  uikit::UIEventDriver::shared().tap(*field);
+  uikit::UIEventDriver::shared().typeText("Example.com");
+  EXPECT_EQ(entry->websiteTextField.lock()->text(), "example.com");
+  double before = whitelistDate();
+  entry->saveBarButton->tap();
+  settle();
+  EXPECT_EQ(navigation_->topViewController(), whitelist);
+  EXPECT_EQ(Singleton::shared().whitelist(), (std::vector<WhitelistElement>{{"example.com", true, 0}}));
+  EXPECT_GT(whitelistDate(), before);
+  shot("whitelist");
+  backToMainScreenAndCompile();
+  EXPECT_NE(appliedRules().find("example.com"), std::string::npos) << appliedRules();
+  EXPECT_NE(appliedRules().find(kRuleA), std::string::npos);
+
+  // Edit: switched off, the site moves to the disabled section and leaves the compiled rules.
+  whitelist = openWhitelist();
+  ASSERT_TRUE(whitelist);
+  auto rules = whitelist->tableView.lock();
+  auto row = rules->cellForRowAtIndexPath({0, 0});
+  ASSERT_TRUE(row);
+  uikit::UIEventDriver::shared().tap(*row);
+  settle();
+  entry = entryScreen();
+  ASSERT_TRUE(entry);
+  EXPECT_EQ(entry->mode, WhitelistEntryViewController::Mode::Edit);
+  auto enabled = entry->enabledSwitch.lock();
+  ASSERT_TRUE(enabled);
+  uikit::UIEventDriver::shared().tap(*enabled);
+  EXPECT_FALSE(entry->enabledSwitch.lock()->isOn());
+  before = whitelistDate();
+  entry->saveBarButton->tap();
+  settle();
+  EXPECT_EQ(Singleton::shared().whitelist(), (std::vector<WhitelistElement>{{"example.com", false, 0}}));
+  EXPECT_GT(whitelistDate(), before);
+  EXPECT_EQ(rules->numberOfRowsInSection(0), 0);
+  EXPECT_EQ(rules->numberOfRowsInSection(1), 1);
+  backToMainScreenAndCompile();
+  EXPECT_EQ(appliedRules().find("example.com"), std::string::npos) << appliedRules();
+
+  // Delete from the disabled section.
+  whitelist = openWhitelist();
+  ASSERT_TRUE(whitelist);
+  rules = whitelist->tableView.lock();
+  before = whitelistDate();
+  whitelist->commitEditingStyle(*rules, WhitelistViewController::EditingStyle::Delete, {1, 0});
+  EXPECT_TRUE(Singleton::shared().whitelist().empty());
+  EXPECT_GT(whitelistDate(), before);
+  EXPECT_EQ(rules->numberOfRowsInSection(1), 0);
+  backToMainScreenAndCompile();
+  EXPECT_EQ(appliedRules().find("example.com"), std::string::npos);
+  EXPECT_NE(appliedRules().find(kRuleA), std::string::npos);
+}
+
+}  // namespace
+}  // namespace fendrel
