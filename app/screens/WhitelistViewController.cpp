@@ -43,11 +43,7 @@ void WhitelistViewController::viewDidLoad() {
     };
     navigationItem.rightBarButtonItems = {editBarButton};
   }
-  if (auto table = tableView.lock()) {
-    table->estimatedRowHeight = kEstimatedRowHeight;
-    // The stored rules show from the first appearance on, not only after the first change.
-    table->reloadData();
-  }
+  if (auto table = tableView.lock()) table->estimatedRowHeight = kEstimatedRowHeight;
 }
 
 void WhitelistViewController::viewWillAppear(bool animated) {

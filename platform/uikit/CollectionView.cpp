@@ -47,6 +47,7 @@ CGRect UICollectionView::frameForItem(const NSIndexPath& path) const {
 }
 
 void UICollectionView::reloadData() {
+  if (!dataSource.expired()) loaded_ = true;
   for (auto& [path, cell] : visible_) {
     cell->removeFromSuperview();
     reuse_.recycle(cell);
@@ -107,6 +108,8 @@ void UICollectionView::layoutVisibleItems() {
 
 void UICollectionView::layoutSubviews() {
   UIScrollView::layoutSubviews();
+  // A collection shows its data from its first layout on, without waiting for a reload.
+  if (!loaded_ && !dataSource.expired()) reloadData();
   if (!counts_.empty()) layoutVisibleItems();
 }
 

@@ -62,6 +62,8 @@ class UICollectionView : public UIScrollView {
  private:
   void layoutVisibleItems();
   detail::ReusePool<UICollectionViewCell> reuse_;
+  // Set by the first reload: until then the first layout asks the data source.
+  bool loaded_ = false;
   std::map<NSIndexPath, std::shared_ptr<UICollectionViewCell>> visible_;
   std::vector<long> counts_;
 };

@@ -77,6 +77,7 @@ double UITableView::heightFor(const NSIndexPath& path) {
 
 void UITableView::reloadData() {
   auto source = dataSource.lock();
+  if (source) loaded_ = true;
   for (auto& [path, cell] : visible_) {
     cell->removeFromSuperview();
     reuse_.recycle(cell);
@@ -207,6 +208,8 @@ void UITableView::layoutVisibleRows() {
 
 void UITableView::layoutSubviews() {
   UIScrollView::layoutSubviews();
+  // A table shows its data from its first layout on, without waiting for a reload.
+  if (!loaded_ && !dataSource.expired()) reloadData();
   if (!rows_.empty()) layoutVisibleRows();
 }
 

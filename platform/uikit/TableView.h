@@ -133,6 +133,8 @@ class UITableView : public UIScrollView {
   std::vector<double> headerHeights_;
   std::optional<NSIndexPath> selected_;
   bool reloading_ = false;
+  // Set by the first reload: until then the first layout asks the data source.
+  bool loaded_ = false;
 };
 
 }  // namespace uikit

@@ -269,6 +269,29 @@ TEST_F(InputTest, CollectionViewReusesItemsThatScrollAway) {
   EXPECT_EQ(prepared, 6);
 }
 
+// A table or collection given a data source shows its rows at its first layout without a
+// reload; later changes still wait for one.
+TEST_F(InputTest, TablesAndCollectionsLoadTheirDataAtTheFirstLayout) {
+  auto table = std::make_shared<UITableView>();
+  table->setFrame({0, 0, 390, 844});
+  auto rows = std::make_shared<Rows>();
+  table->dataSource = rows;
+  table->registerCell("Cell", [] { return std::make_shared<UITableViewCell>(); });
+  window->addSubview(table);
+  table->layoutIfNeeded();
+  EXPECT_EQ(table->numberOfSections(), 2);
+  EXPECT_NE(table->cellForRowAtIndexPath({1, 2}), nullptr);
+
+  auto grid = std::make_shared<UICollectionView>();
+  grid->setFrame({0, 0, 170, 120});
+  auto items = std::make_shared<Items>();
+  grid->dataSource = items;
+  grid->registerCell("Item", [] { return std::make_shared<CountingItem>(); });
+  window->addSubview(grid);
+  grid->layoutIfNeeded();
+  EXPECT_EQ(grid->indexPathsForVisibleItems().size(), 6u);
+}
+
 TEST_F(InputTest, KeyboardNotificationsCarryTheirUserInfo) {
   std::optional<CGRect> end;
   std::optional<double> duration;
