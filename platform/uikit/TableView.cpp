@@ -44,6 +44,14 @@ UITableViewHeaderFooterView::UITableViewHeaderFooterView() : textLabel_(std::mak
   addSubview(textLabel_);
 }
 
+std::shared_ptr<UITableViewHeaderFooterView> UITableViewHeaderFooterView::footer() {
+  auto view = std::make_shared<UITableViewHeaderFooterView>();
+  view->setBackgroundColor(std::nullopt);
+  view->textLabel_->setFont(UIFont::systemFont(13));
+  view->textLabel_->textColor = UIColor::grayColor();
+  return view;
+}
+
 void UITableViewHeaderFooterView::layoutSubviews() {
   UIView::layoutSubviews();
   CGRect b = bounds();
@@ -87,8 +95,13 @@ void UITableView::reloadData() {
   headers_.clear();
   for (auto& header : headerViews_)
     if (header) header->removeFromSuperview();
+  for (auto& footer : footerViews_)
+    if (footer) footer->removeFromSuperview();
   headerViews_.clear();
   headerHeights_.clear();
+  footers_.clear();
+  footerViews_.clear();
+  footerHeights_.clear();
   if (!source) return;
   auto delegate = tableDelegate.lock();
   long sections = std::max(0L, source->numberOfSectionsInTableView(*this));
@@ -107,10 +120,18 @@ void UITableView::reloadData() {
     if (!(height >= 0)) height = header ? kDefaultHeaderHeight : 0;
     headerViews_.push_back(height > 0 ? header : nullptr);
     headerHeights_.push_back(height);
+    footers_.push_back(source->titleForFooterInSection(*this, s));
+    std::shared_ptr<UITableViewHeaderFooterView> footer;
+    if (footers_.back()) {
+      footer = UITableViewHeaderFooterView::footer();
+      footer->textLabel()->setText(*footers_.back());
+    }
+    footerViews_.push_back(footer);
+    footerHeights_.push_back(footer ? kDefaultFooterHeight : 0);
   }
   double total = 0;
   for (std::size_t s = 0; s < rows_.size(); ++s) {
-    total += headerHeights_[s];
+    total += headerHeights_[s] + footerHeights_[s];
     for (double h : rows_[s]) total += h;
   }
   contentSize = {bounds().size.width, total};
@@ -139,6 +160,7 @@ CGRect UITableView::rectForRowAtIndexPath(const NSIndexPath& path) const {
       if (s == path.section && r == path.row) return {0, y, bounds().size.width, rows_[s][r]};
       y += rows_[s][r];
     }
+    y += footerHeights_[s];
   }
   return {};
 }
@@ -149,8 +171,28 @@ CGRect UITableView::rectForHeaderInSection(long section) const {
     if (s == section) return {0, y, bounds().size.width, headerHeights_[s]};
     y += headerHeights_[s];
     for (double h : rows_[s]) y += h;
+    y += footerHeights_[s];
   }
   return {};
+}
+
+CGRect UITableView::rectForFooterInSection(long section) const {
+  double y = 0;
+  for (long s = 0; s < numberOfSections(); ++s) {
+    y += headerHeights_[s];
+    for (double h : rows_[s]) y += h;
+    if (s == section) return {0, y, bounds().size.width, footerHeights_[s]};
+    y += footerHeights_[s];
+  }
+  return {};
+}
+
+std::shared_ptr<UIView> UITableView::footerViewForSection(long section) const {
+  return section >= 0 && section < static_cast<long>(footerViews_.size()) ? footerViews_[section] : nullptr;
+}
+
+std::optional<std::string> UITableView::footerTitle(long section) const {
+  return section >= 0 && section < static_cast<long>(footers_.size()) ? footers_[section] : std::nullopt;
 }
 
 std::shared_ptr<UIView> UITableView::headerViewForSection(long section) const {
@@ -165,23 +207,27 @@ void UITableView::layoutVisibleRows() {
   // The rows in view, with their frames.
   std::vector<std::pair<NSIndexPath, CGRect>> shown;
   auto inView = [&](double top, double h) { return top + h > b.origin.y && top < b.origin.y + b.size.height; };
+  // A section's header and footer are in view like rows, or out of the table.
+  auto place = [&](const std::shared_ptr<UIView>& view, double top, double h) {
+    if (!view) return;
+    if (inView(top, h)) {
+      view->setFrame({0, top, b.size.width, h});
+      if (view->superviewPointer() != this) addSubview(view);
+    } else if (view->superviewPointer() == this) {
+      view->removeFromSuperview();
+    }
+  };
   double y = 0;
   for (long s = 0; s < numberOfSections(); ++s) {
-    // The section's header sits above its rows, in view like a row.
-    if (auto& header = headerViews_[s]) {
-      if (inView(y, headerHeights_[s])) {
-        header->setFrame({0, y, b.size.width, headerHeights_[s]});
-        if (header->superviewPointer() != this) addSubview(header);
-      } else if (header->superviewPointer() == this) {
-        header->removeFromSuperview();
-      }
-    }
+    place(headerViews_[s], y, headerHeights_[s]);
     y += headerHeights_[s];
     for (long r = 0; r < numberOfRowsInSection(s); ++r) {
       double h = rows_[s][r];
       if (inView(y, h)) shown.push_back({{s, r}, {0, y, b.size.width, h}});
       y += h;
     }
+    place(footerViews_[s], y, footerHeights_[s]);
+    y += footerHeights_[s];
   }
   // Cells that left the view go to the pool first, so the rows coming in can reuse them.
   for (auto it = visible_.begin(); it != visible_.end();) {

@@ -45,6 +45,8 @@ class UITableViewCell : public UIView {
 class UITableViewHeaderFooterView : public UIView {
  public:
   UITableViewHeaderFooterView();
+  /// A footer's look: small regular grey text on no background.
+  static std::shared_ptr<UITableViewHeaderFooterView> footer();
   std::string className() const override { return "UITableViewHeaderFooterView"; }
   const std::shared_ptr<UILabel>& textLabel() const { return textLabel_; }
   void layoutSubviews() override;
@@ -116,8 +118,13 @@ class UITableView : public UIScrollView {
   /// The view heading `section` (its title or the delegate's view), or null when it has none.
   std::shared_ptr<UIView> headerViewForSection(long section) const;
   CGRect rectForHeaderInSection(long section) const;
-  /// Headers above their rows, in points.
+  std::optional<std::string> footerTitle(long section) const;
+  /// The view showing `section`'s footer title below its rows, or null when it has none.
+  std::shared_ptr<UIView> footerViewForSection(long section) const;
+  CGRect rectForFooterInSection(long section) const;
+  /// Headers above their rows and titled footers below them, in points.
   static constexpr double kDefaultHeaderHeight = 28;
+  static constexpr double kDefaultFooterHeight = 28;
 
   bool handleUnclaimedTap(UIView& origin) override;
   void layoutSubviews() override;
@@ -131,6 +138,9 @@ class UITableView : public UIScrollView {
   std::vector<std::optional<std::string>> headers_;
   std::vector<std::shared_ptr<UIView>> headerViews_;  // by section; null for none
   std::vector<double> headerHeights_;
+  std::vector<std::optional<std::string>> footers_;
+  std::vector<std::shared_ptr<UIView>> footerViews_;  // by section; null for none
+  std::vector<double> footerHeights_;
   std::optional<NSIndexPath> selected_;
   bool reloading_ = false;
   // Set by the first reload: until then the first layout asks the data source.

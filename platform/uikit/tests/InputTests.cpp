@@ -239,6 +239,40 @@ TEST_F(InputTest, TableHeaderViewsTakeTheirHeightsAndLeaveWhenScrolledAway) {
   EXPECT_EQ(table->headerViewForSection(2)->frame(), table->rectForHeaderInSection(2));
 }
 
+// Section 0 has a footer title below its rows; the others have none.
+struct FootedRows : UITableViewDataSource {
+  long numberOfSectionsInTableView(UITableView&) override { return 2; }
+  long numberOfRowsInSection(UITableView&, long) override { return 2; }
+  std::shared_ptr<UITableViewCell> cellForRowAtIndexPath(UITableView& t, const NSIndexPath& p) override {
+    return t.dequeueReusableCell("Cell", p);
+  }
+  std::optional<std::string> titleForHeaderInSection(UITableView&, long s) override { return "Section " + std::to_string(s); }
+  std::optional<std::string> titleForFooterInSection(UITableView&, long s) override {
+    return s == 0 ? std::optional<std::string>("Updated today") : std::nullopt;
+  }
+};
+
+TEST_F(InputTest, TableFooterTitlesShowBelowTheirSectionsRows) {
+  auto table = std::make_shared<UITableView>();
+  table->setFrame({0, 0, 390, 844});
+  auto rows = std::make_shared<FootedRows>();
+  table->dataSource = rows;
+  table->registerCell("Cell", [] { return std::make_shared<UITableViewCell>(); });
+  window->addSubview(table);
+  table->reloadData();
+  auto footer = std::dynamic_pointer_cast<UITableViewHeaderFooterView>(table->footerViewForSection(0));
+  ASSERT_NE(footer, nullptr);
+  EXPECT_EQ(footer->textLabel()->text(), "Updated today");
+  EXPECT_EQ(footer->superview(), table);
+  EXPECT_EQ(footer->frame(), (CGRect{0, 28 + 2 * 44, 390, 28}));
+  EXPECT_EQ(table->footerViewForSection(1), nullptr);
+  EXPECT_EQ(table->footerTitle(1), std::nullopt);
+  // The next section starts below the footer, and the content holds it.
+  EXPECT_EQ(table->rectForHeaderInSection(1), (CGRect{0, 28 + 2 * 44 + 28, 390, 28}));
+  EXPECT_EQ(table->rectForRowAtIndexPath({1, 0}), (CGRect{0, 28 + 2 * 44 + 28 + 28, 390, 44}));
+  EXPECT_EQ(table->contentSize.height, 2 * 28 + 4 * 44 + 28);
+}
+
 class CountingItem : public UICollectionViewCell {
  public:
   int prepared = 0;
