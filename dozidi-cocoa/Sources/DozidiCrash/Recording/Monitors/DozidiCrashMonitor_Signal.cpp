@@ -28,8 +28,9 @@ struct sigaction g_previousSignalHandlers[kMaxFatalSignals];
 DozidiCrash_MonitorContext g_monitorContext;
 DozidiCrashStackCursor g_stackCursor;
 
-// Each thread's alternate stack: mapped once and never released, because a handler may be
-// running on it when the monitor is switched off (the registry does that inside the handler).
+// Each thread's alternate stack: mapped once and not released when the monitor is switched off,
+// because a handler may be running on it then (the registry does that inside the handler). A
+// thread the monitor's starter started releases it when it ends.
 thread_local void* t_alternateStack = nullptr;
 
 void handleSignal(int sigNum, siginfo_t* signalInfo, void* userContext) {
@@ -144,6 +145,7 @@ void* startWithAlternateStack(void* data) {
 
 int createThread(pthread_t* thread, const pthread_attr_t* attributes, void* (*body)(void*), void* argument) {
   const auto next = reinterpret_cast<PthreadCreate>(__atomic_load_n(&g_nextPthreadCreate, __ATOMIC_ACQUIRE));
+  // Not seen in practice: the rebinding stores the function before it rewrites any slot.
   if (next == nullptr) return EAGAIN;
   if (!g_isEnabled.load()) return next(thread, attributes, body, argument);
   auto* start = static_cast<ThreadStart*>(std::malloc(sizeof(ThreadStart)));
