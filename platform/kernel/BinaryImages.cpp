@@ -131,7 +131,8 @@ bool layoutOfListed(const link_map& entry, bool first, const char* name, ImageLa
   return false;
 }
 
-// Calls `visit(index, entry)` for each node of the loader's list until it returns false.
+// Calls `visit(index, entry, nodeAddress)` for each node of the loader's list until it returns
+// false.
 template <typename Visit>
 void walkLinkMap(Visit visit) {
   r_debug debug;
@@ -140,7 +141,7 @@ void walkLinkMap(Visit visit) {
   for (int index = 0; address != 0 && index < kMaxImages; ++index) {
     link_map entry;
     if (!readValue(address, &entry)) return;
-    if (!visit(index, entry)) return;
+    if (!visit(index, entry, address)) return;
     address = reinterpret_cast<std::uintptr_t>(entry.l_next);
   }
 }
@@ -154,7 +155,7 @@ const char* nameOf(const link_map& entry, int index) {
 
 bool findImageHolding(std::uintptr_t address, ImageLayout* layout) {
   bool found = false;
-  walkLinkMap([&](int index, const link_map& entry) {
+  walkLinkMap([&](int index, const link_map& entry, std::uintptr_t) {
     if (!layoutOfListed(entry, index == 0, nameOf(entry, index), layout, BuildId::Skip)) return true;
     for (int i = 0; i < layout->headerCount; ++i) {
       const ElfW(Phdr)& segment = layout->headers[i];
@@ -256,21 +257,30 @@ struct Best {
   }
 };
 
-void searchDynamicSymbols(const ImageLayout& layout, std::uint64_t target, Best* best) {
-  DynamicTables tables;
-  if (!readDynamicTables(layout, &tables)) return;
-  std::size_t count = dynamicSymbolCount(tables);
+// Calls `visit(symbol)` for each named code symbol of the dynamic table, in table order. False
+// when part of the table could not be read.
+template <typename Visit>
+bool forEachDynamicSymbol(const DynamicTables& tables, std::size_t count, Visit visit) {
   // Large chunks: each is one safe read (a system call), and a library has thousands of symbols.
   constexpr std::size_t kChunk = 512;
   ElfW(Sym) chunk[kChunk];
   for (std::size_t i = 0; i < count; i += kChunk) {
     std::size_t n = std::min<std::size_t>(kChunk, count - i);
-    if (!copySafely(reinterpret_cast<const void*>(tables.symbols + i * sizeof(ElfW(Sym))), chunk, n * sizeof(ElfW(Sym)))) return;
+    if (!copySafely(reinterpret_cast<const void*>(tables.symbols + i * sizeof(ElfW(Sym))), chunk, n * sizeof(ElfW(Sym)))) {
+      return false;
+    }
     for (std::size_t j = 0; j < n; ++j) {
       if (!isNamedCode(chunk[j]) || (tables.stringsSize != 0 && chunk[j].st_name >= tables.stringsSize)) continue;
-      best->offer(chunk[j].st_value, chunk[j].st_size, target, reinterpret_cast<const char*>(tables.strings + chunk[j].st_name));
+      visit(chunk[j]);
     }
   }
+  return true;
+}
+
+void searchDynamicSymbols(const DynamicTables& tables, std::size_t count, std::uint64_t target, Best* best) {
+  forEachDynamicSymbol(tables, count, [&](const ElfW(Sym)& symbol) {
+    best->offer(symbol.st_value, symbol.st_size, target, reinterpret_cast<const char*>(tables.strings + symbol.st_name));
+  });
 }
 
 // Full symbol tables read from the files. Immutable once published; never freed.
@@ -292,12 +302,39 @@ struct SymbolTableSet {
 };
 std::atomic<const SymbolTableSet*> gFileTables{nullptr};
 
-void searchFileSymbols(const ImageLayout& layout, std::uint64_t target, Best* best) {
+// Offers `best` what a scan of the whole table would: the symbol with the highest start at or
+// below the target among those that hold it or have no size; at one start, the first that holds
+// it, else the first. `symbols` is sorted by start, table order kept among equal starts.
+void searchSortedSymbols(const FileSymbol* symbols, std::size_t count, std::uintptr_t strings, std::uint64_t target,
+                         Best* best) {
+  const FileSymbol* at = std::upper_bound(symbols, symbols + count, target,
+                                          [](std::uint64_t t, const FileSymbol& s) { return t < s.value; });
+  while (at != symbols) {
+    const FileSymbol* group = at - 1;
+    while (group != symbols && (group - 1)->value == group->value) --group;
+    const FileSymbol* chosen = nullptr;
+    for (const FileSymbol* s = group; s != at; ++s) {
+      bool covers = target < s->value + s->size;
+      if (covers) {
+        chosen = s;
+        break;
+      }
+      if (s->size == 0 && chosen == nullptr) chosen = s;
+    }
+    if (chosen != nullptr) {
+      best->offer(chosen->value, chosen->size, target, reinterpret_cast<const char*>(strings + chosen->name));
+      return;
+    }
+    at = group;
+  }
+}
+
+void searchFileSymbols(std::uintptr_t header, std::uint64_t target, Best* best) {
   const SymbolTableSet* set = gFileTables.load(std::memory_order_acquire);
   if (set == nullptr) return;
   for (std::size_t i = 0; i < set->count; ++i) {
     const FileSymbolTable& table = set->tables[i];
-    if (table.header != layout.image.header) continue;
+    if (table.header != header) continue;
     const FileSymbol* end = table.symbols + table.count;
     const FileSymbol* above = std::upper_bound(table.symbols, end, target,
                                                [](std::uint64_t t, const FileSymbol& s) { return t < s.value; });
@@ -309,11 +346,159 @@ void searchFileSymbols(const ImageLayout& layout, std::uint64_t target, Best* be
   }
 }
 
+// ---------------------------------------------------------------------------------------------
+// The images' layouts, kept ready so that a crash reads them from memory instead of walking the
+// loader's list and each image's headers through safe reads (one system call each).
+//
+// A list is read at normal time and published through an atomic pointer; it is never changed
+// nor freed afterwards, because a crash handler may be reading it at any moment. A new list is
+// made only when the loader's list changed. Before each use the published list is checked
+// against the loader's list in one scattered read of all its nodes; when they differ (an image
+// came or went since), the callers walk the loader's list as before.
+
+// Images with more loadable segments than this are not kept (none are known to exist).
+constexpr int kMaxLoadSegments = 32;
+
+struct CachedImage {
+  std::uintptr_t node = 0;  ///< the image's entry in the loader's list
+  link_map entry{};         ///< that entry as read: it must still read so, next pointer included
+  bool laidOut = false;     ///< false when the headers could not be read (the walk skips it too)
+  BinaryImage image;
+  std::uintptr_t loadStart[kMaxLoadSegments] = {};
+  std::uintptr_t loadEnd[kMaxLoadSegments] = {};
+  int loadCount = 0;
+  DynamicTables tables;
+  std::size_t symbolCount = 0;
+  bool hasTables = false;
+  /// The dynamic table's named code symbols sorted by start, or null when it could not be read
+  /// (then lookups read the table itself).
+  const FileSymbol* sortedSymbols = nullptr;
+  std::size_t sortedCount = 0;
+};
+
+struct CachedImageList {
+  const CachedImage* images;
+  int count;
+};
+
+std::atomic<const CachedImageList*> gImageList{nullptr};
+static_assert(std::atomic<const CachedImageList*>::is_always_lock_free);
+
+bool sameEntry(const link_map& a, const link_map& b) {
+  return a.l_addr == b.l_addr && a.l_name == b.l_name && a.l_ld == b.l_ld && a.l_next == b.l_next;
+}
+
+// True when `list` holds exactly the loader's list as it is now.
+bool matchesLoader(const CachedImageList& list) {
+  constexpr int kNodesPerRead = 48;
+  link_map nodes[kNodesPerRead];
+  SafeReadPart parts[kNodesPerRead + 1];
+  link_map* head = nullptr;
+  for (int first = 0; first < list.count || first == 0; first += kNodesPerRead) {
+    int n = 0;
+    if (first == 0) parts[n++] = SafeReadPart{&_r_debug.r_map, &head, sizeof head};
+    int batch = std::min(kNodesPerRead, list.count - first);
+    for (int i = 0; i < batch; ++i) {
+      parts[n++] = SafeReadPart{reinterpret_cast<const void*>(list.images[first + i].node), &nodes[i], sizeof nodes[i]};
+    }
+    if (!copySafelyEach(parts, n)) return false;
+    if (first == 0 && reinterpret_cast<std::uintptr_t>(head) != (list.count > 0 ? list.images[0].node : 0)) return false;
+    for (int i = 0; i < batch; ++i) {
+      if (!sameEntry(nodes[i], list.images[first + i].entry)) return false;
+    }
+  }
+  return true;
+}
+
+// The published list when it is current, else null.
+const CachedImageList* currentImageList() {
+  const CachedImageList* list = gImageList.load(std::memory_order_acquire);
+  return list != nullptr && matchesLoader(*list) ? list : nullptr;
+}
+
+bool cacheImage(const link_map& entry, std::uintptr_t node, int index, CachedImage* cached) {
+  cached->node = node;
+  cached->entry = entry;
+  ImageLayout layout;
+  cached->laidOut = layoutOfListed(entry, index == 0, nameOf(entry, index), &layout);
+  if (!cached->laidOut) return true;
+  cached->image = layout.image;
+  for (int i = 0; i < layout.headerCount; ++i) {
+    const ElfW(Phdr)& segment = layout.headers[i];
+    if (segment.p_type != PT_LOAD) continue;
+    if (cached->loadCount == kMaxLoadSegments) return false;
+    cached->loadStart[cached->loadCount] = entry.l_addr + segment.p_vaddr;
+    cached->loadEnd[cached->loadCount] = entry.l_addr + segment.p_vaddr + segment.p_memsz;
+    ++cached->loadCount;
+  }
+  cached->hasTables = readDynamicTables(layout, &cached->tables);
+  if (cached->hasTables) cached->symbolCount = dynamicSymbolCount(cached->tables);
+  return true;
+}
+
+// The same image in the last published list, whose sorted symbols can be shared.
+const CachedImage* previousCopy(const CachedImageList* previous, const CachedImage& image) {
+  for (int i = 0; previous != nullptr && i < previous->count; ++i) {
+    const CachedImage& old = previous->images[i];
+    if (old.node == image.node && sameEntry(old.entry, image.entry) && old.tables.symbols == image.tables.symbols) return &old;
+  }
+  return nullptr;
+}
+
+// Normal time: sorts the named code symbols of the image's dynamic table once, so that a lookup
+// searches memory instead of reading the table through safe reads.
+void sortDynamicSymbols(CachedImage* image, const CachedImageList* previous) {
+  if (!image->hasTables || image->symbolCount == 0) return;
+  if (const CachedImage* old = previousCopy(previous, *image)) {
+    image->sortedSymbols = old->sortedSymbols;
+    image->sortedCount = old->sortedCount;
+    return;
+  }
+  std::vector<FileSymbol> symbols;
+  bool read = forEachDynamicSymbol(image->tables, image->symbolCount, [&](const ElfW(Sym)& symbol) {
+    symbols.push_back({symbol.st_value, symbol.st_size, symbol.st_name});
+  });
+  if (!read) return;
+  std::stable_sort(symbols.begin(), symbols.end(), [](const FileSymbol& a, const FileSymbol& b) { return a.value < b.value; });
+  auto* stored = new FileSymbol[symbols.empty() ? 1 : symbols.size()];
+  std::copy(symbols.begin(), symbols.end(), stored);
+  image->sortedSymbols = stored;
+  image->sortedCount = symbols.size();
+}
+
+// Normal time only: allocates. The walk runs inside dl_iterate_phdr, which holds the loader's
+// list lock, so no image comes or goes halfway through it.
+void refreshImageList() {
+  const CachedImageList* published = gImageList.load(std::memory_order_acquire);
+  if (published != nullptr && matchesLoader(*published)) return;
+  struct Walk {
+    std::vector<CachedImage> images;
+    bool complete = true;
+  } walk;
+  dl_iterate_phdr(
+      [](dl_phdr_info*, std::size_t, void* data) {
+        auto* into = static_cast<Walk*>(data);
+        walkLinkMap([&](int index, const link_map& entry, std::uintptr_t node) {
+          into->images.emplace_back();
+          into->complete = cacheImage(entry, node, index, &into->images.back());
+          return into->complete;
+        });
+        return 1;
+      },
+      &walk);
+  if (!walk.complete || walk.images.empty()) return;
+  for (CachedImage& image : walk.images) sortDynamicSymbols(&image, published);
+  auto* images = new CachedImage[walk.images.size()];
+  std::copy(walk.images.begin(), walk.images.end(), images);
+  gImageList.store(new CachedImageList{images, static_cast<int>(walk.images.size())}, std::memory_order_release);
+}
+
 }  // namespace
 
 int imageCount() {
+  if (const CachedImageList* list = currentImageList()) return list->count;
   int count = 0;
-  walkLinkMap([&](int, const link_map&) {
+  walkLinkMap([&](int, const link_map&, std::uintptr_t) {
     ++count;
     return true;
   });
@@ -322,8 +507,13 @@ int imageCount() {
 
 bool imageAtIndex(int index, BinaryImage* image) {
   if (index < 0) return false;
+  if (const CachedImageList* list = currentImageList()) {
+    if (index >= list->count || !list->images[index].laidOut) return false;
+    *image = list->images[index].image;
+    return true;
+  }
   bool found = false;
-  walkLinkMap([&](int at, const link_map& entry) {
+  walkLinkMap([&](int at, const link_map& entry, std::uintptr_t) {
     if (at < index) return true;
     ImageLayout layout;
     found = layoutOfListed(entry, at == 0, nameOf(entry, at), &layout);
@@ -331,6 +521,19 @@ bool imageAtIndex(int index, BinaryImage* image) {
     return false;
   });
   return found;
+}
+
+void forEachImage(bool (*visit)(const BinaryImage& image, void* context), void* context) {
+  if (const CachedImageList* list = currentImageList()) {
+    for (int i = 0; i < list->count; ++i) {
+      if (list->images[i].laidOut && !visit(list->images[i].image, context)) return;
+    }
+    return;
+  }
+  walkLinkMap([&](int at, const link_map& entry, std::uintptr_t) {
+    ImageLayout layout;
+    return !layoutOfListed(entry, at == 0, nameOf(entry, at), &layout) || visit(layout.image, context);
+  });
 }
 
 bool imageForHeader(std::uintptr_t header, const char* name, BinaryImage* image) {
@@ -344,20 +547,52 @@ bool imageForHeader(std::uintptr_t header, const char* name, BinaryImage* image)
   return false;
 }
 
-bool lookupAddress(std::uintptr_t address, SymbolInfo* info) {
-  *info = SymbolInfo{};
-  ImageLayout layout;
-  if (!findImageHolding(address, &layout)) return false;
-  info->imageName = layout.image.name;
-  info->imageBase = layout.image.header;
-  std::uint64_t target = address - layout.image.slide;
+namespace {
+
+const CachedImage* cachedImageHolding(const CachedImageList& list, std::uintptr_t address) {
+  for (int i = 0; i < list.count; ++i) {
+    const CachedImage& cached = list.images[i];
+    for (int k = 0; k < cached.loadCount; ++k) {
+      if (address >= cached.loadStart[k] && address < cached.loadEnd[k]) return &cached;
+    }
+  }
+  return nullptr;
+}
+
+void fillSymbolInfo(const BinaryImage& image, const CachedImage* cached, const DynamicTables* tables,
+                    std::size_t symbolCount, std::uintptr_t address, SymbolInfo* info) {
+  info->imageName = image.name;
+  info->imageBase = image.header;
+  std::uint64_t target = address - image.slide;
   Best best;
-  searchFileSymbols(layout, target, &best);
-  searchDynamicSymbols(layout, target, &best);
+  searchFileSymbols(image.header, target, &best);
+  if (cached != nullptr && cached->sortedSymbols != nullptr) {
+    searchSortedSymbols(cached->sortedSymbols, cached->sortedCount, cached->tables.strings, target, &best);
+  } else if (tables != nullptr) {
+    searchDynamicSymbols(*tables, symbolCount, target, &best);
+  }
   if (best.name != nullptr) {
     info->symbolName = best.name;
-    info->symbolAddress = layout.image.slide + best.value;
+    info->symbolAddress = image.slide + best.value;
   }
+}
+
+}  // namespace
+
+bool lookupAddress(std::uintptr_t address, SymbolInfo* info) {
+  *info = SymbolInfo{};
+  if (const CachedImageList* list = currentImageList()) {
+    const CachedImage* cached = cachedImageHolding(*list, address);
+    if (cached == nullptr) return false;
+    fillSymbolInfo(cached->image, cached, cached->hasTables ? &cached->tables : nullptr, cached->symbolCount, address, info);
+    return true;
+  }
+  ImageLayout layout;
+  if (!findImageHolding(address, &layout)) return false;
+  DynamicTables tables;
+  bool hasTables = readDynamicTables(layout, &tables);
+  fillSymbolInfo(layout.image, nullptr, hasTables ? &tables : nullptr, hasTables ? dynamicSymbolCount(tables) : 0,
+                 address, info);
   return true;
 }
 
@@ -425,12 +660,13 @@ void prepareSymbolTables() {
   static std::mutex preparing;
   std::lock_guard<std::mutex> lock(preparing);
   std::vector<LoadedFile> files;
-  walkLinkMap([&](int at, const link_map& entry) {
+  walkLinkMap([&](int at, const link_map& entry, std::uintptr_t) {
     ImageLayout layout;
     const char* name = nameOf(entry, at);
     if (name[0] == '/' && layoutOfListed(entry, at == 0, name, &layout)) files.push_back({name, layout.image.header});
     return true;
   });
+  refreshImageList();
   const SymbolTableSet* previous = gFileTables.load(std::memory_order_acquire);
   std::vector<FileSymbolTable> tables;
   for (const LoadedFile& file : files) {

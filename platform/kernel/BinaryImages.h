@@ -31,6 +31,12 @@ int imageCount();
 /// Runs during a crash: no allocation, no locks.
 bool imageAtIndex(int index, BinaryImage* image);
 
+/// Calls `visit(image, context)` for each image of the loader's list in order, the main program
+/// first, skipping images whose headers cannot be read, until `visit` returns false. Reads the
+/// list once: cheaper than `imageCount` and `imageAtIndex` over every index.
+/// Runs during a crash: no allocation, no locks.
+void forEachImage(bool (*visit)(const BinaryImage& image, void* context), void* context);
+
 /// Reads the image whose ELF header is at `header` under the given name; the slide follows from
 /// the loadable segment that starts at file offset 0.
 /// Runs during a crash: no allocation, no locks.
@@ -53,9 +59,12 @@ struct SymbolInfo {
 bool lookupAddress(std::uintptr_t address, SymbolInfo* info);
 
 /// Reads the full symbol table (.symtab) of every loaded image's file, so that lookups also name
-/// functions that are not exported. Normal time only: it allocates and takes the loader lock.
-/// Call it again after libraries were loaded; tables once read stay for the life of the process,
-/// because a crash handler may be reading them.
+/// functions that are not exported, and keeps every image's layout (headers, loadable ranges,
+/// build-id, dynamic symbol table) ready in memory, so that the calls above cost one system call
+/// while the loader's list is as it was then. Normal time only: it allocates and takes the loader
+/// lock. Call it again after libraries were loaded (until then the calls above read the images
+/// that came or went through safe reads, as without it); tables and layouts once read stay for
+/// the life of the process, because a crash handler may be reading them.
 void prepareSymbolTables();
 
 }  // namespace kernel

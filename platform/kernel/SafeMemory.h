@@ -16,6 +16,19 @@ void prepareSafeReads();
 /// Runs during a crash: no allocation, no locks.
 bool copySafely(const void* source, void* destination, std::size_t length);
 
+/// One range of a scattered read.
+struct SafeReadPart {
+  const void* source;
+  void* destination;
+  std::size_t length;
+};
+
+/// Copies every part as `copySafely` does, with as few system calls as the kernel allows (one for
+/// up to 64 parts). True only when every part was copied whole; after false the destinations
+/// hold no promise.
+/// Runs during a crash: no allocation, no locks.
+bool copySafelyEach(const SafeReadPart* parts, int count);
+
 /// Forces the probe-pipe method (tests of the fallback) or goes back to the automatic choice.
 void useProbePipeForSafeReads(bool probePipe);
 

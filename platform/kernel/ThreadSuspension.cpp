@@ -32,6 +32,9 @@ static_assert(std::atomic<int>::is_always_lock_free);
 
 Slot gSlots[kSlotCount];
 std::atomic<int> gUsedSlots{0};
+// Counts threads that parked; a parking thread wakes the suspender waiting on it, so that the
+// suspender learns of each one at once instead of polling.
+std::atomic<int> gParkings{0};
 std::atomic<int> gSignal{0};
 std::atomic<bool> gInstalled{false};
 
@@ -45,9 +48,12 @@ std::int64_t nowNanoseconds() {
   return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
-void sleepBriefly() {
-  timespec pause{0, 20000};
-  ::nanosleep(&pause, nullptr);
+// Waits until gParkings moves from `seen` or the deadline passes.
+void waitForParkings(int seen, std::int64_t deadline) {
+  std::int64_t left = deadline - nowNanoseconds();
+  if (left <= 0) return;
+  timespec timeout{static_cast<time_t>(left / 1000000000), static_cast<long>(left % 1000000000)};
+  futex(&gParkings, FUTEX_WAIT_PRIVATE, seen, &timeout);
 }
 
 void onSuspendSignal(int, siginfo_t* info, void* context) {
@@ -62,6 +68,8 @@ void onSuspendSignal(int, siginfo_t* info, void* context) {
       slot.registers.fpregs = nullptr;
       int expected = Requested;
       if (slot.state.compare_exchange_strong(expected, Parked, std::memory_order_acq_rel)) {
+        gParkings.fetch_add(1, std::memory_order_release);
+        futex(&gParkings, FUTEX_WAKE_PRIVATE, 1, nullptr);
         while (slot.state.load(std::memory_order_acquire) == Parked) futex(&slot.state, FUTEX_WAIT_PRIVATE, Parked, nullptr);
         slot.thread.store(0, std::memory_order_relaxed);
         slot.state.store(Idle, std::memory_order_release);
@@ -71,15 +79,15 @@ void onSuspendSignal(int, siginfo_t* info, void* context) {
   errno = savedErrno;
 }
 
-bool sendSuspend(ThreadId thread, int index) {
+bool sendSuspend(pid_t process, uid_t user, ThreadId thread, int index) {
   siginfo_t info;
   std::memset(&info, 0, sizeof info);
   info.si_signo = gSignal.load();
   info.si_code = SI_QUEUE;
-  info.si_pid = ::getpid();
-  info.si_uid = ::getuid();
+  info.si_pid = process;
+  info.si_uid = user;
   info.si_value.sival_int = index;
-  return ::syscall(SYS_rt_tgsigqueueinfo, ::getpid(), thread, info.si_signo, &info) == 0;
+  return ::syscall(SYS_rt_tgsigqueueinfo, process, thread, info.si_signo, &info) == 0;
 }
 
 // A slot that a thread from an earlier suspension has not left yet is skipped.
@@ -119,6 +127,8 @@ int suspendThreads(const ThreadId* threads, int count, bool* suspended) {
   for (int i = 0; i < count; ++i) suspended[i] = false;
   if (gSignal.load() == 0) return 0;
   ThreadId self = currentThreadId();
+  const pid_t process = ::getpid();
+  const uid_t user = ::getuid();
   int slotOf[kSlotCount];
   for (int i = 0; i < kSlotCount; ++i) slotOf[i] = -1;
   int nextSlot = gUsedSlots.load(std::memory_order_acquire);
@@ -137,7 +147,7 @@ int suspendThreads(const ThreadId* threads, int count, bool* suspended) {
     Slot& slot = gSlots[index];
     slot.thread.store(threads[i], std::memory_order_release);
     slot.state.store(Requested, std::memory_order_release);
-    if (!sendSuspend(threads[i], index)) {
+    if (!sendSuspend(process, user, threads[i], index)) {
       slot.state.store(Idle, std::memory_order_release);
       slot.thread.store(0, std::memory_order_release);
       continue;
@@ -149,6 +159,8 @@ int suspendThreads(const ThreadId* threads, int count, bool* suspended) {
   std::int64_t deadline = nowNanoseconds() + kSuspendDeadlineMilliseconds * 1000000;
   int stopped = alreadyStopped;
   for (;;) {
+    // Read before the pass: a thread that parks after its slot was checked moves it.
+    int parkings = gParkings.load(std::memory_order_acquire);
     int pending = 0;
     for (int i = 0; i < count && i < kSlotCount; ++i) {
       if (slotOf[i] < 0 || suspended[i]) continue;
@@ -160,7 +172,7 @@ int suspendThreads(const ThreadId* threads, int count, bool* suspended) {
       }
     }
     if (pending == 0 || nowNanoseconds() >= deadline) break;
-    sleepBriefly();
+    waitForParkings(parkings, deadline);
   }
   // Give up on late threads; if one parks between the check and here, the exchange tells us.
   for (int i = 0; i < count && i < kSlotCount; ++i) {

@@ -10,6 +10,7 @@
 #include <iterator>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -133,6 +134,74 @@ TEST(BinaryImagesTests, LooksUpExportedAndFileOnlySymbols) {
   // An address in no image.
   EXPECT_FALSE(kernel::lookupAddress(16, &info));
   dlclose(handle);
+}
+
+// The walk sees the images the loader lists, by slide, under the loader's names (the loader
+// lists the program under an empty name).
+bool walkMatchesLoader() {
+  auto expected = loaderImages();
+  auto walked = walkedImages();
+  if (walked.size() != expected.size()) return false;
+  for (const auto& [slide, name] : expected) {
+    if (!walked.count(slide) || (!name.empty() && walked[slide] != name)) return false;
+  }
+  return true;
+}
+
+using Lookup = std::tuple<bool, std::string, std::uintptr_t, std::string, std::uintptr_t>;
+
+Lookup lookUp(std::uintptr_t address) {
+  kernel::SymbolInfo info;
+  bool found = kernel::lookupAddress(address, &info);
+  return {found, info.imageName != nullptr ? info.imageName : "", info.imageBase,
+          info.symbolName != nullptr ? info.symbolName : "", info.symbolAddress};
+}
+
+// Addresses around some of the C library's exported functions: that library has no full symbol
+// table on disk, so its frames are named from its dynamic symbols alone.
+std::vector<Lookup> lookUpAroundLibraryFunctions() {
+  std::vector<Lookup> found;
+  for (const char* name : {"strlen", "malloc", "qsort", "pthread_create", "fopen"}) {
+    auto start = reinterpret_cast<std::uintptr_t>(dlsym(RTLD_DEFAULT, name));
+    EXPECT_NE(start, 0u) << name;
+    for (std::uintptr_t address = start - 96; address < start + 400; address += 7) found.push_back(lookUp(address));
+  }
+  return found;
+}
+
+// Layouts and symbols kept ready must give what a walk of the loader's list gives, and must not
+// be trusted once a library came or went until they are read again.
+TEST(BinaryImagesTests, KeptLayoutsFollowLibrariesThatComeAndGo) {
+  kernel::prepareSymbolTables();
+  const auto kept = lookUpAroundLibraryFunctions();
+  EXPECT_TRUE(walkMatchesLoader());
+
+  void* handle = dlopen(KERNEL_SYMBOL_FIXTURE, RTLD_NOW);
+  ASSERT_NE(handle, nullptr) << dlerror();
+  auto function = reinterpret_cast<std::uintptr_t>(dlsym(handle, "kernel_fixture_function_4"));
+  auto inner = reinterpret_cast<std::uintptr_t>(dlsym(handle, "kernel_fixture_inner"));
+  ASSERT_NE(inner, 0u);
+  auto named = [&] {
+    Lookup found = lookUp(function + 2);
+    Lookup pastInner = lookUp(inner + 8);
+    return std::get<0>(found) && std::get<1>(found) == KERNEL_SYMBOL_FIXTURE &&
+           std::get<3>(found) == "kernel_fixture_function_4" && std::get<3>(pastInner) == "kernel_fixture_outer";
+  };
+  // Loaded after the layouts were kept: seen all the same.
+  EXPECT_TRUE(walkMatchesLoader());
+  EXPECT_TRUE(named());
+  EXPECT_EQ(lookUpAroundLibraryFunctions(), kept);
+
+  kernel::prepareSymbolTables();
+  EXPECT_TRUE(walkMatchesLoader());
+  EXPECT_TRUE(named());
+  EXPECT_EQ(lookUpAroundLibraryFunctions(), kept);
+
+  // Unloaded after: no longer reported, and its old addresses belong to no image.
+  ASSERT_EQ(dlclose(handle), 0);
+  EXPECT_TRUE(walkMatchesLoader());
+  EXPECT_FALSE(std::get<0>(lookUp(function + 2)));
+  EXPECT_EQ(lookUpAroundLibraryFunctions(), kept);
 }
 
 }  // namespace

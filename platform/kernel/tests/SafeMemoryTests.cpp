@@ -62,6 +62,30 @@ TEST_P(SafeMemoryTests, CopiesMoreThanOnePipeChunk) {
   EXPECT_EQ(out, source);
 }
 
+TEST_P(SafeMemoryTests, ScatteredReadsCopyEveryPartOrFail) {
+  // More parts than one system call takes, each from its own place.
+  std::vector<std::vector<char>> sources(150);
+  std::vector<std::vector<char>> outs(150);
+  std::vector<kernel::SafeReadPart> parts;
+  for (std::size_t i = 0; i < sources.size(); ++i) {
+    sources[i].assign(8 + i, static_cast<char>('A' + i % 26));
+    outs[i].assign(sources[i].size(), 'x');
+    parts.push_back({sources[i].data(), outs[i].data(), sources[i].size()});
+  }
+  ASSERT_TRUE(kernel::copySafelyEach(parts.data(), static_cast<int>(parts.size())));
+  EXPECT_EQ(outs, sources);
+
+  char out[8];
+  for (const void* unreadable : {static_cast<const void*>(area_ + page_), static_cast<const void*>(area_ + 2 * page_)}) {
+    for (std::size_t at : {std::size_t{0}, std::size_t{70}, parts.size() - 1}) {
+      SCOPED_TRACE(at);
+      auto broken = parts;
+      broken[at] = {unreadable, out, sizeof out};
+      EXPECT_FALSE(kernel::copySafelyEach(broken.data(), static_cast<int>(broken.size())));
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Methods, SafeMemoryTests, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "ProbePipe" : "VmRead"; });
 

@@ -635,30 +635,31 @@ void writeReportInfo(const DozidiCrashReportWriter* writer, const char* key, con
   writer->endContainer(writer);
 }
 
-void writeBinaryImages(const DozidiCrashReportWriter* writer, const char* key) {
-  const std::uint32_t imageCount = dozidicrashdl_imageCount();
-  writer->beginArray(writer, key);
-  for (std::uint32_t index = 0; index < imageCount; ++index) {
-    DozidiCrashBinaryImage image;
-    std::memset(&image, 0, sizeof(image));
-    if (!dozidicrashdl_getBinaryImage(static_cast<int>(index), &image)) continue;
-    writer->beginObject(writer, nullptr);
-    writer->addUIntegerElement(writer, "image_addr", image.address);
-    writer->addUIntegerElement(writer, "image_vmaddr", image.vmAddress);
-    writer->addUIntegerElement(writer, "image_size", image.size);
-    writer->addStringElement(writer, "name", image.name);
-    writer->addUUIDElement(writer, "uuid", image.uuid);
-    writer->addIntegerElement(writer, "cpu_type", image.cpuType);
-    writer->addIntegerElement(writer, "cpu_subtype", image.cpuSubType);
-    writer->addUIntegerElement(writer, "major_version", image.majorVersion);
-    writer->addUIntegerElement(writer, "minor_version", image.minorVersion);
-    writer->addUIntegerElement(writer, "revision_version", image.revisionVersion);
-    if (image.crashInfoMessage != nullptr) writer->addStringElement(writer, "crash_info_message", image.crashInfoMessage);
-    if (image.crashInfoMessage2 != nullptr) {
-      writer->addStringElement(writer, "crash_info_message2", image.crashInfoMessage2);
-    }
-    writer->endContainer(writer);
+void writeBinaryImage(const DozidiCrashBinaryImage* record, void* context) {
+  const auto* writer = static_cast<const DozidiCrashReportWriter*>(context);
+  const DozidiCrashBinaryImage& image = *record;
+  writer->beginObject(writer, nullptr);
+  writer->addUIntegerElement(writer, "image_addr", image.address);
+  writer->addUIntegerElement(writer, "image_vmaddr", image.vmAddress);
+  writer->addUIntegerElement(writer, "image_size", image.size);
+  writer->addStringElement(writer, "name", image.name);
+  writer->addUUIDElement(writer, "uuid", image.uuid);
+  writer->addIntegerElement(writer, "cpu_type", image.cpuType);
+  writer->addIntegerElement(writer, "cpu_subtype", image.cpuSubType);
+  writer->addUIntegerElement(writer, "major_version", image.majorVersion);
+  writer->addUIntegerElement(writer, "minor_version", image.minorVersion);
+  writer->addUIntegerElement(writer, "revision_version", image.revisionVersion);
+  if (image.crashInfoMessage != nullptr) writer->addStringElement(writer, "crash_info_message", image.crashInfoMessage);
+  if (image.crashInfoMessage2 != nullptr) {
+    writer->addStringElement(writer, "crash_info_message2", image.crashInfoMessage2);
   }
+  writer->endContainer(writer);
+}
+
+void writeBinaryImages(const DozidiCrashReportWriter* writer, const char* key) {
+  writer->beginArray(writer, key);
+  // One pass over the loader's list, rather than a walk from its head for each index.
+  dozidicrashdl_forEachBinaryImage(writeBinaryImage, const_cast<DozidiCrashReportWriter*>(writer));
   writer->endContainer(writer);
 }
 

@@ -2,6 +2,7 @@
 // process, so each registry case runs in a child process of its own (a death test that exits
 // with a bit per failed check).
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/DozidiCrashC.h"
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/Monitors/DozidiCrashMonitor.h"
@@ -136,6 +138,43 @@ TEST(CrashSignalMonitorTest, KeepsIgnoredSignalsAndPutsPreviousActionsBack) {
   }
   sigaction(SIGBUS, &previousBus, nullptr);
   sigaction(SIGPIPE, &previousPipe, nullptr);
+}
+
+// The alternate signal stack a new thread runs with, and its memory.
+struct SeenStack {
+  bool enabled = false;
+  void* area = nullptr;
+  std::size_t size = 0;
+};
+
+SeenStack alternateStackOfNewThread() {
+  SeenStack seen;
+  std::thread([&seen] {
+    stack_t current{};
+    sigaltstack(nullptr, &current);
+    seen = {(current.ss_flags & SS_DISABLE) == 0, current.ss_sp, current.ss_size};
+  }).join();
+  return seen;
+}
+
+bool isMapped(const void* address) {
+  const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  unsigned char resident = 0;
+  return mincore(reinterpret_cast<void*>(reinterpret_cast<std::uintptr_t>(address) & ~(page - 1)), page, &resident) == 0;
+}
+
+TEST(CrashSignalMonitorTest, ThreadsStartedWhileOnHaveAnAlternateStackForTheirLife) {
+  const DozidiCrashMonitorAPI* api = dozidicrashcm_signal_getAPI();
+  api->setEnabled(true);
+  const SeenStack seen = alternateStackOfNewThread();
+  api->setEnabled(false);
+  ASSERT_TRUE(seen.enabled);
+  EXPECT_FALSE(isMapped(seen.area)) << "the thread's alternate stack outlived it";
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+  // The sanitizer runtimes give threads small stacks of their own, which are kept.
+  EXPECT_GE(seen.size, 64u * 1024u);
+  EXPECT_FALSE(alternateStackOfNewThread().enabled) << "started while the monitor was off";
+#endif
 }
 
 // Runs `body` in a child process; the child's exit code is the body's result (0: all checks held).

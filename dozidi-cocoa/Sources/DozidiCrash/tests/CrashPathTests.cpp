@@ -334,6 +334,21 @@ TEST_F(CrashPathTest, StackOverflowIsCaughtOnTheAlternateStack) {
   EXPECT_EQ(frameNames(*crashed).at(0), "crash_recurse");
 }
 
+TEST_F(CrashPathTest, StackOverflowOnAnotherThreadIsCaughtOnThatThreadsAlternateStack) {
+  ASSERT_NO_FATAL_FAILURE(crash("thread-stack-overflow", SIGSEGV));
+  const json report = onlyReport(folder_.path());
+  ASSERT_TRUE(report.is_object());
+  const json& threads = report["crash"]["threads"];
+  const json* crashed = crashedThread(threads);
+  ASSERT_NE(crashed, nullptr);
+  EXPECT_TRUE((*crashed)["stack"]["overflow"].get<bool>());
+  EXPECT_TRUE((*crashed)["current_thread"].get<bool>());
+  EXPECT_EQ(frameNames(*crashed).at(0), "crash_recurse");
+  // Not the main thread (listed first), which waits for the overflowing one to end.
+  EXPECT_NE((*crashed)["index"], 0);
+  EXPECT_FALSE(threads.at(0)["crashed"].get<bool>());
+}
+
 TEST_F(CrashPathTest, FaultInsideTheUserCallbackLeavesARecrashReport) {
   ASSERT_NO_FATAL_FAILURE(crash("callback-fault", SIGSEGV));
   const json report = onlyReport(folder_.path());

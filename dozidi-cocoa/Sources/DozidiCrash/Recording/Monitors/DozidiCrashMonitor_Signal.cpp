@@ -1,10 +1,12 @@
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/Monitors/DozidiCrashMonitor_Signal.h"
 
+#include <pthread.h>
 #include <sys/mman.h>
 
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashFormat.h"
@@ -13,6 +15,7 @@
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashMachineContext.h"
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashSignalInfo.h"
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashStackCursor.h"
+#include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashSymbolRebinding.h"
 
 namespace {
 
@@ -25,8 +28,9 @@ struct sigaction g_previousSignalHandlers[kMaxFatalSignals];
 DozidiCrash_MonitorContext g_monitorContext;
 DozidiCrashStackCursor g_stackCursor;
 
-// Each thread's alternate stack: mapped once and never released, because a handler may be
-// running on it when the monitor is switched off (the registry does that inside the handler).
+// Each thread's alternate stack: mapped once and not released when the monitor is switched off,
+// because a handler may be running on it then (the registry does that inside the handler). A
+// thread the monitor's starter started releases it when it ends.
 thread_local void* t_alternateStack = nullptr;
 
 void handleSignal(int sigNum, siginfo_t* signalInfo, void* userContext) {
@@ -85,6 +89,81 @@ bool installAlternateStack() {
   return true;
 }
 
+// Undoes installAlternateStack when the thread ends. Refused while the thread runs on it (it then
+// stays); another stack the thread's own code put in its place is left in force.
+void releaseAlternateStack() {
+  if (t_alternateStack == nullptr) return;
+  stack_t current{};
+  if (sigaltstack(nullptr, &current) != 0 || (current.ss_flags & SS_ONSTACK) != 0) return;
+  if (current.ss_sp == t_alternateStack && (current.ss_flags & SS_DISABLE) == 0) {
+    stack_t disable{};
+    disable.ss_flags = SS_DISABLE;
+    if (sigaltstack(&disable, nullptr) != 0) return;
+  }
+  munmap(t_alternateStack, kAlternateStackSize);
+  t_alternateStack = nullptr;
+}
+
+// ----------------------------------------------------------------------------------------------
+// Threads started while the monitor is on get an alternate stack of their own, so that a stack
+// overflow on any of them is still caught. Every image's import of pthread_create (std::thread and
+// the platform's thread starter come through it too) leads to a starter that maps the stack
+// before the thread's body runs and releases it when the thread ends, however it ends.
+
+using PthreadCreate = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
+
+// The function the import slots led to before; written by the rebinding, read by every starter.
+void* g_nextPthreadCreate = nullptr;
+std::atomic<bool> g_threadStartRebound{false};
+
+struct ThreadStart {
+  void* (*body)(void*);
+  void* argument;
+};
+
+struct AlternateStackForThisThread {
+  bool mapped = false;
+  AlternateStackForThisThread() {
+    // A stack set up before the body runs (a sanitizer runtime does that) is kept.
+    stack_t current{};
+    if (sigaltstack(nullptr, &current) == 0 && (current.ss_flags & SS_DISABLE) != 0) mapped = installAlternateStack();
+  }
+  ~AlternateStackForThisThread() {
+    if (mapped) releaseAlternateStack();
+  }
+  AlternateStackForThisThread(const AlternateStackForThisThread&) = delete;
+  AlternateStackForThisThread& operator=(const AlternateStackForThisThread&) = delete;
+};
+
+void* startWithAlternateStack(void* data) {
+  const ThreadStart start = *static_cast<ThreadStart*>(data);
+  std::free(data);
+  // Its destructor also runs when the body ends the thread by pthread_exit or cancellation.
+  AlternateStackForThisThread stack;
+  return start.body(start.argument);
+}
+
+int createThread(pthread_t* thread, const pthread_attr_t* attributes, void* (*body)(void*), void* argument) {
+  const auto next = reinterpret_cast<PthreadCreate>(__atomic_load_n(&g_nextPthreadCreate, __ATOMIC_ACQUIRE));
+  // Not seen in practice: the rebinding stores the function before it rewrites any slot.
+  if (next == nullptr) return EAGAIN;
+  if (!g_isEnabled.load()) return next(thread, attributes, body, argument);
+  auto* start = static_cast<ThreadStart*>(std::malloc(sizeof(ThreadStart)));
+  if (start == nullptr) return next(thread, attributes, body, argument);
+  *start = ThreadStart{body, argument};
+  const int result = next(thread, attributes, startWithAlternateStack, start);
+  if (result != 0) std::free(start);
+  return result;
+}
+
+void rebindThreadStart() {
+  if (g_threadStartRebound.exchange(true)) return;
+  const dozidicrash_rebinding rebinding = {"pthread_create", reinterpret_cast<void*>(&createThread), &g_nextPthreadCreate};
+  if (dozidicrash_rebind_symbols(&rebinding, 1) != 0) {
+    DOZIDICRASHLOG_ERROR("Threads started from now on have no alternate signal stack");
+  }
+}
+
 bool installSignalHandler() {
   if (!installAlternateStack()) return false;
   const int* fatalSignals = dozidicrashsignal_fatalSignals();
@@ -129,6 +208,7 @@ void setEnabled(bool isEnabled) {
     dozidicrashid_generate(g_eventID);
     // A monitor that could not install says so: it stays off.
     g_isEnabled.store(installSignalHandler());
+    if (g_isEnabled.load()) rebindThreadStart();
   } else {
     g_isEnabled.store(false);
     uninstallSignalHandler();

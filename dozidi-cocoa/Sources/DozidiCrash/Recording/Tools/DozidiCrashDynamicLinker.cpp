@@ -53,6 +53,22 @@ bool dozidicrashdl_getBinaryImage(int index, DozidiCrashBinaryImage* image) {
   return true;
 }
 
+void dozidicrashdl_forEachBinaryImage(void (*visit)(const DozidiCrashBinaryImage* image, void* context), void* context) {
+  struct Forward {
+    void (*visit)(const DozidiCrashBinaryImage*, void*);
+    void* context;
+  } forward{visit, context};
+  kernel::forEachImage(
+      [](const kernel::BinaryImage& found, void* data) {
+        auto* to = static_cast<Forward*>(data);
+        DozidiCrashBinaryImage image;
+        fillRecord(found, &image);
+        to->visit(&image, to->context);
+        return true;
+      },
+      &forward);
+}
+
 bool dozidicrashdl_getBinaryImageForHeader(const void* header, const char* imageName, DozidiCrashBinaryImage* image) {
   kernel::BinaryImage found;
   if (!kernel::imageForHeader(reinterpret_cast<std::uintptr_t>(header), imageName, &found)) return false;

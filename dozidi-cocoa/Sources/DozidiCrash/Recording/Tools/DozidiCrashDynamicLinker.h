@@ -29,6 +29,10 @@ bool dozidicrashdl_dladdr(std::uintptr_t address, Dl_info* info);
 /// Runs during a crash: no allocation, no locks.
 std::uint32_t dozidicrashdl_imageCount();
 bool dozidicrashdl_getBinaryImage(int index, DozidiCrashBinaryImage* image);
+/// Calls `visit(image, context)` for each image in the order of `dozidicrashdl_getBinaryImage`,
+/// reading the loader's list once.
+/// Runs during a crash: no allocation, no locks.
+void dozidicrashdl_forEachBinaryImage(void (*visit)(const DozidiCrashBinaryImage* image, void* context), void* context);
 bool dozidicrashdl_getBinaryImageForHeader(const void* header, const char* imageName, DozidiCrashBinaryImage* image);
 
 /// Index of the first image whose name equals `imageName` (exact) or contains it; 0xFFFFFFFF

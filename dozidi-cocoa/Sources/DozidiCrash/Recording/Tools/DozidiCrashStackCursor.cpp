@@ -63,6 +63,32 @@ bool advanceUnwoundList(DozidiCrashStackCursor* cursor) {
   return true;
 }
 
+using ThreadWalk = decltype(DozidiCrashStackCursor::context.thread);
+static_assert(sizeof(ThreadWalk) <= sizeof(DozidiCrashStackCursor::context.list), "the walk must not grow the cursor");
+
+// Copies the 16-byte frame record at `address`. Records lie close together up the stack, so the
+// bytes above each one are read with it, in one safe read (a system call), and later records
+// come from memory. The read stays inside one 4 KiB block, and so inside one page: it succeeds
+// whenever the record alone could be read.
+bool readFrameRecord(ThreadWalk& walk, std::uintptr_t address, void* record) {
+  constexpr std::uintptr_t kRecordSize = 16;
+  constexpr std::uintptr_t kBlock = 4096;
+  const std::uintptr_t start = walk.windowStart;
+  if (walk.windowLength > 0 && address >= start && address - start <= walk.windowLength - kRecordSize) {
+    std::memcpy(record, walk.window + (address - start), kRecordSize);
+    return true;
+  }
+  std::uintptr_t length = kBlock - (address & (kBlock - 1));
+  if (length > sizeof walk.window) length = sizeof walk.window;
+  if (length < kRecordSize) return dozidicrashmem_copySafely(reinterpret_cast<const void*>(address), record, kRecordSize);
+  walk.windowLength = 0;
+  if (!dozidicrashmem_copySafely(reinterpret_cast<const void*>(address), walk.window, static_cast<int>(length))) return false;
+  walk.windowStart = address;
+  walk.windowLength = static_cast<int>(length);
+  std::memcpy(record, walk.window, kRecordSize);
+  return true;
+}
+
 void resetThread(DozidiCrashStackCursor* cursor) {
   dozidicrashsc_resetCursor(cursor);
   auto& thread = cursor->context.thread;
@@ -71,6 +97,8 @@ void resetThread(DozidiCrashStackCursor* cursor) {
   thread.instructionAddress = 0;
   thread.linkRegister = 0;
   thread.isPastFramePointer = false;
+  thread.windowStart = 0;
+  thread.windowLength = 0;
 }
 
 bool advanceThread(DozidiCrashStackCursor* cursor) {
@@ -95,10 +123,8 @@ bool advanceThread(DozidiCrashStackCursor* cursor) {
     thread.isPastFramePointer = true;
   }
   // A frame record is {caller's frame pointer, return address}, 16 bytes at the frame pointer.
-  if (!dozidicrashmem_copySafely(reinterpret_cast<const void*>(thread.currentFrame.previous), &thread.currentFrame,
-                                 static_cast<int>(sizeof thread.currentFrame))) {
-    return false;
-  }
+  static_assert(sizeof thread.currentFrame == 16);
+  if (!readFrameRecord(thread, thread.currentFrame.previous, &thread.currentFrame)) return false;
   if (thread.currentFrame.previous == 0 || thread.currentFrame.returnAddress == 0) return switchToAsyncCallers(cursor);
   return yield(cursor, dozidicrashcpu_normaliseInstructionPointer(thread.currentFrame.returnAddress), false);
 }

@@ -55,6 +55,10 @@ struct DozidiCrashStackCursor {
       std::uint64_t instructionAddress;
       std::uint64_t linkRegister;
       bool isPastFramePointer;
+      /// Stack bytes read in one go from `windowStart`, from which frame records are taken.
+      std::uintptr_t windowStart;
+      int windowLength;
+      alignas(16) unsigned char window[512];
     } thread;
   } context;
 };

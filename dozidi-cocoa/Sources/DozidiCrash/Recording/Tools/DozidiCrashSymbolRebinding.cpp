@@ -27,7 +27,10 @@ void* choose(const char* name, void* current, void*) {
     for (std::size_t i = 0; i < set->count; ++i) {
       const dozidicrash_rebinding& entry = set->entries[i];
       if (std::strcmp(entry.name, name) != 0) continue;
-      if (entry.replaced != nullptr && current != entry.replacement) __atomic_store_n(entry.replaced, current, __ATOMIC_RELEASE);
+      // An unresolved weak import holds null: it must not hide the function other images lead to.
+      if (entry.replaced != nullptr && current != nullptr && current != entry.replacement) {
+        __atomic_store_n(entry.replaced, current, __ATOMIC_RELEASE);
+      }
       return entry.replacement;
     }
   }

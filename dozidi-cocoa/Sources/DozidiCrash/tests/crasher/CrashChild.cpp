@@ -243,6 +243,11 @@ __attribute__((noinline)) void crash_stack_overflow() {
   crash_recurse(0);
 }
 
+__attribute__((noinline)) void* crash_stack_overflow_on_thread(void*) {
+  crash_stack_overflow();
+  return nullptr;
+}
+
 // Keeps the two object pointers in its own frame, inside the stack window of the report.
 __attribute__((noinline)) void crash_with_objects_on_stack(runtime::id live, runtime::id freed) {
   volatile std::uintptr_t locals[2] = {reinterpret_cast<std::uintptr_t>(live), reinterpret_cast<std::uintptr_t>(freed)};
@@ -365,6 +370,11 @@ int main(int argc, char** argv) {
   }
   if (scenario == "object-exception") crash_raise_object_exception();
   if (scenario == "stack-overflow") crash_stack_overflow();
+  if (scenario == "thread-stack-overflow") {
+    pthread_t overflowing;
+    pthread_create(&overflowing, nullptr, crash_stack_overflow_on_thread, nullptr);
+    pthread_join(overflowing, nullptr);
+  }
   if (scenario == "two-threads") {
     for (pthread_t& crasher : crashers) pthread_join(crasher, nullptr);
   }

@@ -4,6 +4,7 @@
 #include "platform/kernel/BinaryImages.h"
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -113,6 +114,34 @@ TEST(StackCursorTests, AnEndlessFrameChainStopsAtTheLimit) {
   while (cursor.advanceCursor(&cursor)) ++frames;
   EXPECT_EQ(frames, 1);
   EXPECT_FALSE(cursor.state.hasGivenUp);
+}
+
+TEST(StackCursorTests, FrameRecordsAreFollowedToTheEndOfTheReadableStack) {
+  // A chain of records spread over a page, the last one ending where the page does, and the
+  // page above it not readable.
+  const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  auto* area = static_cast<char*>(mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  ASSERT_NE(area, MAP_FAILED);
+  ASSERT_EQ(mprotect(area + page, page, PROT_NONE), 0);
+  const std::vector<std::size_t> offsets = {0, 48, 576, 1600, page - 16};
+  std::vector<std::uint64_t> expected = {0x401000};
+  for (std::size_t i = 0; i < offsets.size(); ++i) {
+    std::uintptr_t record[2] = {reinterpret_cast<std::uintptr_t>(area + (i + 1 < offsets.size() ? offsets[i + 1] : page)),
+                                0x402000 + i * 0x10};
+    std::memcpy(area + offsets[i], record, sizeof record);
+    expected.push_back(record[1]);
+  }
+  DozidiCrashMachineContext context{};
+  context.isSignalContext = true;
+  context.machineContext.gregs[REG_RIP] = 0x401000;
+  context.machineContext.gregs[REG_RBP] = static_cast<greg_t>(reinterpret_cast<std::uintptr_t>(area));
+  DozidiCrashStackCursor cursor;
+  dozidicrashsc_initWithMachineContext(&cursor, 100, &context);
+  std::vector<std::uint64_t> walked;
+  while (cursor.advanceCursor(&cursor)) walked.push_back(cursor.stackEntry.address);
+  EXPECT_EQ(walked, expected);
+  EXPECT_FALSE(cursor.state.hasGivenUp);
+  munmap(area, 2 * page);
 }
 
 TEST(StackCursorTests, FirstFrameIsNamedAtItsOwnAddressAndReturnAddressesBeforeThem) {
