@@ -31,6 +31,7 @@
 #include "app/screens/StyledControls.h"
 #include "app/screens/WhitelistEntryViewController.h"
 #include "app/screens/WhitelistViewController.h"
+#include "app/screens/tests/BannerSteps.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiSDK.h"
 #include "platform/browser/ExtensionRegistry.h"
 #include "platform/dispatch/MainRunLoop.h"
@@ -182,18 +183,7 @@ class AppEndToEndTests : public ::testing::Test {
     dispatch::drainMainQueue();
     window_->layoutIfNeeded();
   }
-  /// Runs the main queue and the banner queue in 50-ms steps of the clock until `end`.
-  void runBannersUntil(double end) {
-    auto banners = MessageBanners::MessageBanners::sharedInstance();
-    while (true) {
-      (void)banners->count("");
-      dispatch::drainMainQueue();
-      (void)banners->count("");
-      dispatch::drainMainQueue();
-      if (now() >= end) break;
-      clock_->advance(0.05);
-    }
-  }
+  void runBannersUntil(double end) { testing::runBannersUntil(*clock_, end); }
   static double now() { return dispatch::Clock::current().uptime(); }
   /// The app returns to the foreground, as when the user comes back from the browser's settings.
   static void returnToForeground() {

@@ -14,6 +14,7 @@
 #include "app/core/SettingsKeys.h"
 #include "app/screens/FirstViewController.h"
 #include "app/screens/StyledControls.h"
+#include "app/screens/tests/BannerSteps.h"
 #include "app/screens/tests/ScreensTestSupport.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/MainRunLoop.h"
@@ -252,17 +253,7 @@ TEST_F(MainScreenTests, TheWarningBannerStaysFiveSecondsAndItsButtonOpensTheTuto
   setExtensionDisabledBannerPresenter({});
   auto banners = MessageBanners::MessageBanners::sharedInstance();
   auto now = [] { return dispatch::Clock::current().uptime(); };
-  // Runs the main queue and the banner queue in 50-ms steps until `end`.
-  auto runUntil = [&](double end) {
-    do {
-      (void)banners->count("");
-      dispatch::drainMainQueue();
-      (void)banners->count("");
-      dispatch::drainMainQueue();
-      if (now() >= end) break;
-      clock_->advance(0.05);
-    } while (true);
-  };
+  auto runUntil = [&](double end) { testing::runBannersUntil(*clock_, end); };
 
   // Laid-out text sizes match the drawn text in the screenshot.
   const auto measurer = uikit::TextMeasurer::current();
