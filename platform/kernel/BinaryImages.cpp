@@ -410,8 +410,12 @@ bool matchesLoader(const CachedImageList& list) {
   return true;
 }
 
+// The list checked by `holdImageList` while every other thread is stopped, else null.
+std::atomic<const CachedImageList*> gHeldList{nullptr};
+
 // The published list when it is current, else null.
 const CachedImageList* currentImageList() {
+  if (const CachedImageList* held = gHeldList.load(std::memory_order_acquire)) return held;
   const CachedImageList* list = gImageList.load(std::memory_order_acquire);
   return list != nullptr && matchesLoader(*list) ? list : nullptr;
 }
@@ -494,6 +498,13 @@ void refreshImageList() {
 }
 
 }  // namespace
+
+void holdImageList() {
+  gHeldList.store(nullptr, std::memory_order_release);
+  gHeldList.store(currentImageList(), std::memory_order_release);
+}
+
+void releaseImageList() { gHeldList.store(nullptr, std::memory_order_release); }
 
 int imageCount() {
   if (const CachedImageList* list = currentImageList()) return list->count;

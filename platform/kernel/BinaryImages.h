@@ -58,6 +58,14 @@ struct SymbolInfo {
 /// Runs during a crash: no allocation, no locks.
 bool lookupAddress(std::uintptr_t address, SymbolInfo* info);
 
+/// For the crash path while every other thread is stopped, so that no image can come or go:
+/// checks the kept layouts against the loader's list once, and the calls above then use them
+/// without checking again (each check is a system call) until `releaseImageList`. When they do
+/// not match, the calls above walk the loader's list as without it.
+/// Runs during a crash: no allocation, no locks.
+void holdImageList();
+void releaseImageList();
+
 /// Reads the full symbol table (.symtab) of every loaded image's file, so that lookups also name
 /// functions that are not exported, and keeps every image's layout (headers, loadable ranges,
 /// build-id, dynamic symbol table) ready in memory, so that the calls above cost one system call

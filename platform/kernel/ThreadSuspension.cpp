@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 namespace kernel {
@@ -32,9 +33,11 @@ static_assert(std::atomic<int>::is_always_lock_free);
 
 Slot gSlots[kSlotCount];
 std::atomic<int> gUsedSlots{0};
-// Counts threads that parked; a parking thread wakes the suspender waiting on it, so that the
-// suspender learns of each one at once instead of polling.
+// Counts threads that parked. The thread whose parking brings the count to gWakeAt wakes the
+// suspender waiting on it: the suspender sleeps until the last thread it asked has parked,
+// instead of polling or being woken by each one.
 std::atomic<int> gParkings{0};
+std::atomic<int> gWakeAt{INT_MAX};
 std::atomic<int> gSignal{0};
 std::atomic<bool> gInstalled{false};
 
@@ -68,8 +71,7 @@ void onSuspendSignal(int, siginfo_t* info, void* context) {
       slot.registers.fpregs = nullptr;
       int expected = Requested;
       if (slot.state.compare_exchange_strong(expected, Parked, std::memory_order_acq_rel)) {
-        gParkings.fetch_add(1, std::memory_order_release);
-        futex(&gParkings, FUTEX_WAKE_PRIVATE, 1, nullptr);
+        if (gParkings.fetch_add(1) + 1 >= gWakeAt.load()) futex(&gParkings, FUTEX_WAKE_PRIVATE, 1, nullptr);
         while (slot.state.load(std::memory_order_acquire) == Parked) futex(&slot.state, FUTEX_WAIT_PRIVATE, Parked, nullptr);
         slot.thread.store(0, std::memory_order_relaxed);
         slot.state.store(Idle, std::memory_order_release);
@@ -133,6 +135,9 @@ int suspendThreads(const ThreadId* threads, int count, bool* suspended) {
   for (int i = 0; i < kSlotCount; ++i) slotOf[i] = -1;
   int nextSlot = gUsedSlots.load(std::memory_order_acquire);
   int alreadyStopped = 0;
+  gWakeAt.store(INT_MAX);
+  const int parkedBefore = gParkings.load();
+  int sent = 0;
   for (int i = 0; i < count; ++i) {
     if (i >= kSlotCount) break;
     if (threads[i] == self || threads[i] <= 0) continue;
@@ -153,14 +158,18 @@ int suspendThreads(const ThreadId* threads, int count, bool* suspended) {
       continue;
     }
     slotOf[i] = index;
+    ++sent;
   }
   gUsedSlots.store(nextSlot, std::memory_order_release);
+  // Stored before the parkings are read below, and read by a parking thread after its count:
+  // either the last thread sees it and wakes us, or the loop sees every thread parked.
+  gWakeAt.store(parkedBefore + sent);
 
   std::int64_t deadline = nowNanoseconds() + kSuspendDeadlineMilliseconds * 1000000;
   int stopped = alreadyStopped;
   for (;;) {
     // Read before the pass: a thread that parks after its slot was checked moves it.
-    int parkings = gParkings.load(std::memory_order_acquire);
+    int parkings = gParkings.load();
     int pending = 0;
     for (int i = 0; i < count && i < kSlotCount; ++i) {
       if (slotOf[i] < 0 || suspended[i]) continue;

@@ -187,17 +187,27 @@ TEST(BinaryImagesTests, KeptLayoutsFollowLibrariesThatComeAndGo) {
     return std::get<0>(found) && std::get<1>(found) == KERNEL_SYMBOL_FIXTURE &&
            std::get<3>(found) == "kernel_fixture_function_4" && std::get<3>(pastInner) == "kernel_fixture_outer";
   };
-  // Loaded after the layouts were kept: seen all the same.
+  // Loaded after the layouts were kept: seen all the same, also when the list is held (the
+  // check made on holding finds the kept layouts stale).
   EXPECT_TRUE(walkMatchesLoader());
   EXPECT_TRUE(named());
   EXPECT_EQ(lookUpAroundLibraryFunctions(), kept);
+  kernel::holdImageList();
+  EXPECT_TRUE(walkMatchesLoader());
+  EXPECT_TRUE(named());
+  kernel::releaseImageList();
 
   kernel::prepareSymbolTables();
-  EXPECT_TRUE(walkMatchesLoader());
-  EXPECT_TRUE(named());
-  EXPECT_EQ(lookUpAroundLibraryFunctions(), kept);
+  for (bool held : {false, true}) {
+    if (held) kernel::holdImageList();
+    EXPECT_TRUE(walkMatchesLoader()) << held;
+    EXPECT_TRUE(named()) << held;
+    EXPECT_EQ(lookUpAroundLibraryFunctions(), kept) << held;
+  }
+  kernel::releaseImageList();
 
-  // Unloaded after: no longer reported, and its old addresses belong to no image.
+  // Unloaded after the hold was released: no longer reported, and its old addresses belong to
+  // no image.
   ASSERT_EQ(dlclose(handle), 0);
   EXPECT_TRUE(walkMatchesLoader());
   EXPECT_FALSE(std::get<0>(lookUp(function + 2)));

@@ -31,7 +31,9 @@
 namespace {
 
 constexpr const char* kReportVersion = "3.2.0";
-constexpr int kWriteBufferSize = 1024;
+// On the signal stack: large enough that a report goes out in a few dozen writes, small enough
+// for an alternate stack the app set up itself.
+constexpr int kWriteBufferSize = 4096;
 constexpr int kDefaultMemorySearchDepth = 15;
 constexpr int kMaxThreadBacktraceFrames = 150;
 constexpr int kStackContentsPushedDistance = 20;  // words above the stack pointer (into the live stack)

@@ -97,9 +97,10 @@ constexpr DozidiCrashJSONDecodeCallbacks kLoadCallbacks = {
 
 // Saving -----------------------------------------------------------------------------------
 
-int writeToFD(const char* data, int length, void* userData) {
-  const int fd = *static_cast<int*>(userData);
-  return dozidicrashfu_writeBytesToFD(fd, data, length) ? DozidiCrashJSON_OK : DozidiCrashJSON_ERROR_CANNOT_ADD_DATA;
+int writeToFile(const char* data, int length, void* userData) {
+  auto* writer = static_cast<DozidiCrashBufferedWriter*>(userData);
+  return dozidicrashfu_writeBufferedWriter(writer, data, length) ? DozidiCrashJSON_OK
+                                                                 : DozidiCrashJSON_ERROR_CANNOT_ADD_DATA;
 }
 
 int encodeState(DozidiCrashJSONEncodeContext* encoder) {
@@ -217,13 +218,20 @@ bool dozidicrashstate_saveState(const char* path) {
     DOZIDICRASHLOG_ERROR("Could not open file %s for writing: %s", temporaryPath, dozidicrashfmt_errorText(errno));
     return false;
   }
+  // The state is a few hundred bytes: gathered here and written at once, not a call per token
+  // (this also runs in the crash path).
+  char buffer[1024];
+  DozidiCrashBufferedWriter writer{buffer, sizeof buffer, 0, fd};
   DozidiCrashJSONEncodeContext encoder;
-  dozidicrashjson_beginEncode(&encoder, true, writeToFD, &fd);
+  dozidicrashjson_beginEncode(&encoder, true, writeToFile, &writer);
   const int result = encodeState(&encoder);
+  const bool written = result == DozidiCrashJSON_OK && dozidicrashfu_flushBufferedWriter(&writer);
   const bool closed = ::close(fd) == 0;
-  if (result != DozidiCrashJSON_OK || !closed) {
+  if (!written || !closed) {
     DOZIDICRASHLOG_ERROR("%s: %s", path,
-                         result != DozidiCrashJSON_OK ? dozidicrashjson_stringForError(result) : "cannot close");
+                         result != DozidiCrashJSON_OK ? dozidicrashjson_stringForError(result)
+                         : !written                   ? "cannot write"
+                                                      : "cannot close");
     ::unlink(temporaryPath);
     return false;
   }

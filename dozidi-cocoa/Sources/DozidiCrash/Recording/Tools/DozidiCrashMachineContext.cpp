@@ -131,6 +131,8 @@ void dozidicrashmc_suspendEnvironment(DozidiCrashThread** threadsOut, int* count
   // Installing the handler is only sigaction calls, which a crash handler may make.
   kernel::installThreadSuspension();
   int known = 0;
+  bool allStopped = true;
+  bool settled = false;  // a last pass found no thread it had not seen
   for (int pass = 0; pass < kSuspendPasses; ++pass) {
     int count = kernel::listThreads(gListScratch, kMaxSuspendedThreads);
     if (count < 0) {
@@ -138,7 +140,10 @@ void dozidicrashmc_suspendEnvironment(DozidiCrashThread** threadsOut, int* count
       if (pass == 0) return;
       break;
     }
-    if (count > kMaxSuspendedThreads) count = kMaxSuspendedThreads;
+    if (count > kMaxSuspendedThreads) {
+      count = kMaxSuspendedThreads;
+      allStopped = false;
+    }
     // Threads not seen in an earlier pass go to the end of the list.
     int added = 0;
     for (int i = 0; i < count; ++i) {
@@ -146,16 +151,23 @@ void dozidicrashmc_suspendEnvironment(DozidiCrashThread** threadsOut, int* count
       for (int k = 0; k < known && !seen; ++k) seen = gSuspendedList[k] == static_cast<DozidiCrashThread>(gListScratch[i]);
       if (!seen) gSuspendedList[known + added++] = static_cast<DozidiCrashThread>(gListScratch[i]);
     }
-    if (added == 0) break;
+    if (added == 0) {
+      settled = true;
+      break;
+    }
     for (int i = 0; i < added; ++i) gListScratch[i] = static_cast<kernel::ThreadId>(gSuspendedList[known + i]);
     kernel::suspendThreads(gListScratch, added, gStoppedScratch);
     for (int i = 0; i < added; ++i) {
       if (!gStoppedScratch[i] && gListScratch[i] != kernel::currentThreadId()) {
         DOZIDICRASHLOG_ERROR("thread_suspend (%08x): %s", static_cast<unsigned>(gListScratch[i]), "no answer to the suspend signal");
+        allStopped = false;
       }
     }
     known += added;
   }
+  // With every thread stopped no image can come or go until they resume: the image list is
+  // checked once here instead of at each lookup of the report.
+  if (allStopped && settled) kernel::holdImageList();
   *threadsOut = gSuspendedList;
   *countOut = known;
 }
@@ -165,5 +177,6 @@ void dozidicrashmc_resumeEnvironment(DozidiCrashThread* threads, int count) {
     DOZIDICRASHLOG_ERROR("we should call dozidicrashmc_suspendEnvironment() first");
     return;
   }
+  kernel::releaseImageList();
   kernel::resumeThreads();
 }
