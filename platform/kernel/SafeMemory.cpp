@@ -1,5 +1,7 @@
 #include "platform/kernel/SafeMemory.h"
 
+#include "platform/kernel/Threads.h"
+
 #include <fcntl.h>
 #include <sys/syscall.h>
 #include <sys/uio.h>
@@ -28,7 +30,7 @@ int readWithVm(const void* source, void* destination, std::size_t length) {
   iovec local{destination, length};
   iovec remote{const_cast<void*>(source), length};
   for (;;) {
-    long n = ::syscall(SYS_process_vm_readv, ::getpid(), &local, 1UL, &remote, 1UL, 0UL);
+    long n = ::syscall(SYS_process_vm_readv, currentProcessId(), &local, 1UL, &remote, 1UL, 0UL);
     if (n >= 0) return static_cast<std::size_t>(n) == length ? 1 : 0;
     if (errno == EINTR) continue;
     if (errno == ENOSYS || errno == EPERM) return -1;
@@ -146,7 +148,7 @@ bool copySafelyEach(const SafeReadPart* parts, int count) {
       }
       long copied;
       do {
-        copied = ::syscall(SYS_process_vm_readv, ::getpid(), local, static_cast<unsigned long>(n), remote,
+        copied = ::syscall(SYS_process_vm_readv, currentProcessId(), local, static_cast<unsigned long>(n), remote,
                            static_cast<unsigned long>(n), 0UL);
       } while (copied < 0 && errno == EINTR);
       // Refused by the kernel: the parts go one by one through the method copySafely chooses.

@@ -129,7 +129,7 @@ int suspendThreads(const ThreadId* threads, int count, bool* suspended) {
   for (int i = 0; i < count; ++i) suspended[i] = false;
   if (gSignal.load() == 0) return 0;
   ThreadId self = currentThreadId();
-  const pid_t process = ::getpid();
+  const pid_t process = currentProcessId();
   const uid_t user = ::getuid();
   int slotOf[kSlotCount];
   for (int i = 0; i < kSlotCount; ++i) slotOf[i] = -1;

@@ -3,10 +3,12 @@
 #include "platform/kernel/detail/ProcText.h"
 
 #include <dirent.h>
+#include <pthread.h>
 #include <fcntl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
@@ -35,9 +37,36 @@ bool parseThreadId(const char* name, ThreadId* out) {
   return true;
 }
 
+// The ids, once asked for. Initial-exec TLS is a plain load from the thread pointer, which a
+// signal handler may do. A forked child's ids are new: the handler below, run in the child's
+// only thread, forgets them.
+thread_local ThreadId tThreadId __attribute__((tls_model("initial-exec"))) = 0;
+std::atomic<pid_t> gProcessId{0};
+static_assert(std::atomic<pid_t>::is_always_lock_free);
+
+void forgetIdsInChild() {
+  tThreadId = 0;
+  gProcessId.store(0, std::memory_order_relaxed);
+}
+
+[[maybe_unused]] const int gForkHandler = ::pthread_atfork(nullptr, nullptr, forgetIdsInChild);
+
 }  // namespace
 
-ThreadId currentThreadId() { return static_cast<ThreadId>(::syscall(SYS_gettid)); }
+ThreadId currentThreadId() {
+  ThreadId id = tThreadId;
+  if (id == 0) tThreadId = id = static_cast<ThreadId>(::syscall(SYS_gettid));
+  return id;
+}
+
+pid_t currentProcessId() {
+  pid_t id = gProcessId.load(std::memory_order_relaxed);
+  if (id == 0) {
+    id = ::getpid();
+    gProcessId.store(id, std::memory_order_relaxed);
+  }
+  return id;
+}
 
 int listThreads(ThreadId* out, int capacity) {
   int fd;

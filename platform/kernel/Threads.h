@@ -10,9 +10,14 @@ namespace kernel {
 /// Kernel thread id (what gettid returns). The main thread's id equals the process id.
 using ThreadId = pid_t;
 
-/// The calling thread's id.
+/// The calling thread's id. Kept per thread after the first call (a system call); a child made
+/// by fork learns its own.
 /// Runs during a crash: no allocation, no locks.
 ThreadId currentThreadId();
+
+/// This process's id, kept after the first call as above.
+/// Runs during a crash: no allocation, no locks.
+pid_t currentProcessId();
 
 /// Lists the threads of this process from /proc/self/task into `out`, at most `capacity` ids.
 /// Returns how many threads exist (which may exceed `capacity`; only the first `capacity` are

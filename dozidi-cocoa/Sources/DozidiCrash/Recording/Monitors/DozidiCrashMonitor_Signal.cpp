@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -20,6 +21,9 @@
 namespace {
 
 constexpr std::size_t kAlternateStackSize = 0x20000;
+// The top of the alternate stack that a crash uses (the signal frame and the report writer take
+// about 24 KiB), backed by memory at once so that the crash does not stop for page faults.
+constexpr std::size_t kAlternateStackBacked = 0x8000;
 constexpr int kMaxFatalSignals = 8;
 
 std::atomic<bool> g_isEnabled{false};
@@ -76,6 +80,10 @@ bool installAlternateStack() {
   if (area == MAP_FAILED) {
     DOZIDICRASHLOG_ERROR("Failed to allocate signal stack area of size %zu", kAlternateStackSize);
     return false;
+  }
+  const auto pageSize = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  for (std::size_t offset = kAlternateStackSize - kAlternateStackBacked; offset < kAlternateStackSize; offset += pageSize) {
+    static_cast<volatile char*>(area)[offset] = 0;
   }
   stack_t stack{};
   stack.ss_sp = area;

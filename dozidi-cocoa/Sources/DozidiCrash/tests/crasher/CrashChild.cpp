@@ -344,12 +344,16 @@ int main(int argc, char** argv) {
         for (;;) pause();
       }, nullptr);
     }
-    const int fd = open((g_folder + "/fault-time").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    // The time goes into a shared mapping of the file, so that no write call lies between the
+    // time taken and the fault.
+    constexpr std::size_t kDigits = 32;
+    const int fd = open((g_folder + "/fault-time").c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+    (void)!ftruncate(fd, kDigits);
+    auto* digits = static_cast<char*>(mmap(nullptr, kDigits, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0));
+    std::memset(digits, ' ', kDigits);
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
-    char digits[32];
-    const int length = std::snprintf(digits, sizeof(digits), "%lld", static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec);
-    (void)!write(fd, digits, static_cast<std::size_t>(length));
+    std::snprintf(digits, kDigits, "%lld", static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec);
     crash_null_dereference();
   }
   if (scenario == "null" || scenario == "attachments") crash_null_dereference();
