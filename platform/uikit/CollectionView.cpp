@@ -48,11 +48,7 @@ CGRect UICollectionView::frameForItem(const NSIndexPath& path) const {
 
 void UICollectionView::reloadData() {
   if (!dataSource.expired()) loaded_ = true;
-  for (auto& [path, cell] : visible_) {
-    cell->removeFromSuperview();
-    reuse_.recycle(cell);
-  }
-  visible_.clear();
+  visible_.recycleAll(reuse_);
   counts_.clear();
   auto source = dataSource.lock();
   if (!source) return;
@@ -66,13 +62,7 @@ void UICollectionView::reloadData() {
 }
 
 void UICollectionView::reloadItems(const std::vector<NSIndexPath>& paths) {
-  for (auto& path : paths) {
-    auto it = visible_.find(path);
-    if (it == visible_.end()) continue;
-    it->second->removeFromSuperview();
-    reuse_.recycle(it->second);
-    visible_.erase(it);
-  }
+  visible_.recycle(paths, reuse_);
   layoutVisibleItems();
 }
 
@@ -86,23 +76,14 @@ void UICollectionView::layoutVisibleItems() {
       CGRect f = frameForItem({s, i});
       if (f.origin.y + f.size.height > b.origin.y && f.origin.y < b.origin.y + b.size.height) shown.push_back({{s, i}, f});
     }
-  for (auto it = visible_.begin(); it != visible_.end();) {
-    bool stays = std::any_of(shown.begin(), shown.end(), [&](auto& p) { return p.first == it->first; });
-    if (stays) {
-      ++it;
-      continue;
-    }
-    it->second->removeFromSuperview();
-    reuse_.recycle(it->second);
-    it = visible_.erase(it);
-  }
+  visible_.recycleAllBut(shown, reuse_);
   for (auto& [path, frame] : shown) {
     auto cell = cellForItemAtIndexPath(path);
     if (!cell) cell = source->cellForItemAtIndexPath(*this, path);
     if (!cell) continue;
     cell->setFrame(frame);
     if (cell->superviewPointer() != this) addSubview(cell);
-    visible_[path] = cell;
+    visible_.put(path, cell);
   }
 }
 
@@ -114,14 +95,11 @@ void UICollectionView::layoutSubviews() {
 }
 
 std::shared_ptr<UICollectionViewCell> UICollectionView::cellForItemAtIndexPath(const NSIndexPath& path) const {
-  auto it = visible_.find(path);
-  return it == visible_.end() ? nullptr : it->second;
+  return visible_.find(path);
 }
 
 std::vector<NSIndexPath> UICollectionView::indexPathsForVisibleItems() const {
-  std::vector<NSIndexPath> out;
-  for (auto& [path, cell] : visible_) out.push_back(path);
-  return out;
+  return visible_.paths();
 }
 
 }  // namespace uikit

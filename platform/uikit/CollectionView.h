@@ -64,7 +64,7 @@ class UICollectionView : public UIScrollView {
   detail::ReusePool<UICollectionViewCell> reuse_;
   // Set by the first reload: until then the first layout asks the data source.
   bool loaded_ = false;
-  std::map<NSIndexPath, std::shared_ptr<UICollectionViewCell>> visible_;
+  detail::OnScreenCells<UICollectionViewCell, NSIndexPath> visible_;
   std::vector<long> counts_;
 };
 

@@ -86,11 +86,7 @@ double UITableView::heightFor(const NSIndexPath& path) {
 void UITableView::reloadData() {
   auto source = dataSource.lock();
   if (source) loaded_ = true;
-  for (auto& [path, cell] : visible_) {
-    cell->removeFromSuperview();
-    reuse_.recycle(cell);
-  }
-  visible_.clear();
+  visible_.recycleAll(reuse_);
   rows_.clear();
   headers_.clear();
   for (auto& header : headerViews_)
@@ -141,14 +137,7 @@ void UITableView::reloadData() {
 void UITableView::reloadSections(const std::vector<long>& /*sections*/, int /*rowAnimation*/) { reloadData(); }
 
 void UITableView::reloadRows(const std::vector<NSIndexPath>& paths, int /*rowAnimation*/) {
-  for (auto& path : paths) {
-    auto it = visible_.find(path);
-    if (it == visible_.end()) continue;
-    auto cell = it->second;
-    cell->removeFromSuperview();
-    reuse_.recycle(cell);
-    visible_.erase(it);
-  }
+  visible_.recycle(paths, reuse_);
   layoutVisibleRows();
 }
 
@@ -230,16 +219,7 @@ void UITableView::layoutVisibleRows() {
     y += footerHeights_[s];
   }
   // Cells that left the view go to the pool first, so the rows coming in can reuse them.
-  for (auto it = visible_.begin(); it != visible_.end();) {
-    bool stays = std::any_of(shown.begin(), shown.end(), [&](auto& p) { return p.first == it->first; });
-    if (stays) {
-      ++it;
-      continue;
-    }
-    it->second->removeFromSuperview();
-    reuse_.recycle(it->second);
-    it = visible_.erase(it);
-  }
+  visible_.recycleAllBut(shown, reuse_);
   for (auto& [path, frame] : shown) {
     auto cell = cellForRowAtIndexPath(path);
     if (!cell) cell = source->cellForRowAtIndexPath(*this, path);
@@ -247,7 +227,7 @@ void UITableView::layoutVisibleRows() {
     cell->setFrame(frame);
     cell->setSelected(selected_ && *selected_ == path, false);
     if (cell->superviewPointer() != this) addSubview(cell);
-    visible_[path] = cell;
+    visible_.put(path, cell);
   }
   reloading_ = false;
 }
@@ -260,14 +240,11 @@ void UITableView::layoutSubviews() {
 }
 
 std::shared_ptr<UITableViewCell> UITableView::cellForRowAtIndexPath(const NSIndexPath& path) const {
-  auto it = visible_.find(path);
-  return it == visible_.end() ? nullptr : it->second;
+  return visible_.find(path);
 }
 
 std::vector<NSIndexPath> UITableView::indexPathsForVisibleRows() const {
-  std::vector<NSIndexPath> out;
-  for (auto& [path, cell] : visible_) out.push_back(path);
-  return out;
+  return visible_.paths();
 }
 
 void UITableView::selectRowAtIndexPath(const NSIndexPath& path, bool animated) {
@@ -288,7 +265,7 @@ std::optional<std::string> UITableView::headerTitle(long section) const {
 }
 
 bool UITableView::handleUnclaimedTap(UIView& origin) {
-  for (auto& [path, cell] : visible_) {
+  for (auto& [path, cell] : visible_.all()) {
     if (origin.isDescendantOfView(cell.get())) {
       NSIndexPath p = path;
       selectRowAtIndexPath(p, false);

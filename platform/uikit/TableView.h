@@ -133,7 +133,7 @@ class UITableView : public UIScrollView {
   void layoutVisibleRows();
   double heightFor(const NSIndexPath& path);
   detail::ReusePool<UITableViewCell> reuse_;
-  std::map<NSIndexPath, std::shared_ptr<UITableViewCell>> visible_;
+  detail::OnScreenCells<UITableViewCell, NSIndexPath> visible_;
   std::vector<std::vector<double>> rows_;  // heights by section and row
   std::vector<std::optional<std::string>> headers_;
   std::vector<std::shared_ptr<UIView>> headerViews_;  // by section; null for none

@@ -1,6 +1,8 @@
 #pragma once
-// The registrations and the pool of reusable cells that table and collection views share.
+// The registrations, the pool of reusable cells and the cells on screen that table and
+// collection views share.
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <memory>
@@ -47,6 +49,58 @@ class ReusePool {
  private:
   std::map<std::string, Factory> factories_;
   std::map<std::string, std::vector<std::shared_ptr<Cell>>> pool_;
+};
+
+/// The cells on screen by index path. A cell leaving the screen leaves its superview and waits in
+/// the pool for reuse.
+template <class Cell, class Path>
+class OnScreenCells {
+ public:
+  std::shared_ptr<Cell> find(const Path& path) const {
+    auto it = cells_.find(path);
+    return it == cells_.end() ? nullptr : it->second;
+  }
+  std::vector<Path> paths() const {
+    std::vector<Path> out;
+    for (auto& entry : cells_) out.push_back(entry.first);
+    return out;
+  }
+  const std::map<Path, std::shared_ptr<Cell>>& all() const { return cells_; }
+  void put(const Path& path, std::shared_ptr<Cell> cell) { cells_[path] = std::move(cell); }
+
+  void recycleAll(ReusePool<Cell>& pool) {
+    for (auto& entry : cells_) leave(entry.second, pool);
+    cells_.clear();
+  }
+  void recycle(const std::vector<Path>& paths, ReusePool<Cell>& pool) {
+    for (auto& path : paths) {
+      auto it = cells_.find(path);
+      if (it == cells_.end()) continue;
+      leave(it->second, pool);
+      cells_.erase(it);
+    }
+  }
+  /// Every cell whose path is not among `shown` (pairs of a path and anything) leaves.
+  template <class Shown>
+  void recycleAllBut(const Shown& shown, ReusePool<Cell>& pool) {
+    for (auto it = cells_.begin(); it != cells_.end();) {
+      bool stays = std::any_of(shown.begin(), shown.end(), [&](auto& entry) { return entry.first == it->first; });
+      if (stays) {
+        ++it;
+        continue;
+      }
+      leave(it->second, pool);
+      it = cells_.erase(it);
+    }
+  }
+
+ private:
+  static void leave(const std::shared_ptr<Cell>& cell, ReusePool<Cell>& pool) {
+    cell->removeFromSuperview();
+    pool.recycle(cell);
+  }
+
+  std::map<Path, std::shared_ptr<Cell>> cells_;
 };
 
 }  // namespace uikit::detail
