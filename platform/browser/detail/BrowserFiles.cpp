@@ -4,6 +4,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 
@@ -11,6 +12,8 @@
 #include "platform/foundation/SystemCalls.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/JSONSerialization.h"
+
+extern char** environ;
 
 namespace browser::detail {
 
@@ -69,6 +72,31 @@ std::string helperProgramPath(const char* environmentVariable, const char* progr
   std::string beside = self.substr(0, self.rfind('/') == std::string::npos ? 0 : self.rfind('/')) + "/" + programName;
   if (::access(beside.c_str(), X_OK) == 0 || !builtPath) return beside;
   return builtPath;
+}
+
+std::vector<std::string> environmentWith(const std::vector<std::pair<std::string, std::string>>& overrides) {
+  auto overridden = [&](std::string_view text) {
+    return std::any_of(overrides.begin(), overrides.end(), [&](const auto& entry) {
+      return text.starts_with(entry.first) && text.substr(entry.first.size()).starts_with('=');
+    });
+  };
+  std::vector<std::string> env;
+  for (char** entry = environ; entry && *entry; ++entry) {
+    if (!overridden(*entry)) env.emplace_back(*entry);
+  }
+  for (const auto& [name, value] : overrides) env.push_back(name + "=" + value);
+  return env;
+}
+
+std::vector<char*> spawnPointers(std::vector<std::string>& strings) {
+  std::vector<char*> result;
+  for (auto& s : strings) result.push_back(s.data());
+  result.push_back(nullptr);
+  return result;
+}
+
+foundation::Error loadingInterrupted(std::string reason) {
+  return makeSFError(SFErrorCode::LoadingInterrupted, "loading interrupted: " + std::move(reason));
 }
 
 }  // namespace browser::detail

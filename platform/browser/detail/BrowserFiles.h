@@ -1,5 +1,7 @@
 #pragma once
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/foundation/Result.h"
 #include "platform/foundation/Value.h"
@@ -33,5 +35,13 @@ foundation::Result<void> appendLine(const std::string& path, const std::string& 
 /// else `programName` next to the running executable (every program of the build lands in one
 /// folder), else `builtPath` when given (tests run from elsewhere), else the path next to us.
 std::string helperProgramPath(const char* environmentVariable, const char* programName, const char* builtPath);
+
+/// This process's environment for a helper program, with `overrides` (name, value) in place of the
+/// variables of those names.
+std::vector<std::string> environmentWith(const std::vector<std::pair<std::string, std::string>>& overrides);
+/// The null-terminated array of C strings that posix_spawn takes; it points into `strings`.
+std::vector<char*> spawnPointers(std::vector<std::string>& strings);
+/// The LoadingInterrupted error a helper program that failed, hung or gave no answer reports.
+foundation::Error loadingInterrupted(std::string reason);
 
 }  // namespace browser::detail

@@ -19,8 +19,6 @@
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/JSONSerialization.h"
 
-extern char** environ;
-
 namespace browser::detail {
 
 namespace {
@@ -29,30 +27,6 @@ constexpr const char* kHostProgramName = "fendrel-extension-host";
 // What the browser keeps of the host's output: the answer is one short line; diagnostics beyond
 // this are dropped rather than letting a chatty plug-in grow the browser's memory.
 constexpr std::size_t kMaxOutputBytes = 256 * 1024;
-
-foundation::Error interrupted(std::string reason) {
-  return makeSFError(SFErrorCode::LoadingInterrupted, "loading interrupted: " + std::move(reason));
-}
-
-/// The child's environment: ours, with the device root and the main bundle set for the extension.
-std::vector<std::string> childEnvironment(const std::string& deviceRoot, const std::string& bundlePath) {
-  std::vector<std::string> env;
-  for (char** entry = environ; entry && *entry; ++entry) {
-    std::string_view text(*entry);
-    if (text.starts_with("FENDREL_DEVICE_ROOT=") || text.starts_with("FENDREL_MAIN_BUNDLE=")) continue;
-    env.emplace_back(text);
-  }
-  env.push_back("FENDREL_DEVICE_ROOT=" + deviceRoot);
-  env.push_back("FENDREL_MAIN_BUNDLE=" + bundlePath);
-  return env;
-}
-
-std::vector<char*> pointers(std::vector<std::string>& strings) {
-  std::vector<char*> result;
-  for (auto& s : strings) result.push_back(s.data());
-  result.push_back(nullptr);
-  return result;
-}
 
 struct ChildOutput {
   std::string out;
@@ -106,7 +80,7 @@ std::string firstLine(const std::string& text) {
 /// Turns the host's answer line into the attachment or the error it reports.
 foundation::Result<HostAnswer> parseAnswer(const std::string& line, const std::string& identifier) {
   auto parsed = foundation::JSONSerialization::JSONObjectWithData(line);
-  if (!parsed || !parsed->dictionary()) return interrupted("the extension host gave no answer");
+  if (!parsed || !parsed->dictionary()) return loadingInterrupted("the extension host gave no answer");
   const foundation::Value& answer = *parsed;
   if (const foundation::Dictionary* cancel = answer["error"].dictionary()) {
     foundation::Error cause((*cancel)["domain"].asString().value_or("unknown"),
@@ -120,7 +94,7 @@ foundation::Result<HostAnswer> parseAnswer(const std::string& line, const std::s
                                     cause.localizedDescription()},
                                {foundation::kUnderlyingErrorKey, cause}});
   }
-  if (auto failure = answer["hostError"].asString()) return interrupted(*failure);
+  if (auto failure = answer["hostError"].asString()) return loadingInterrupted(*failure);
   const foundation::Value& attachment = answer["items"][0]["attachments"][0];
   auto path = attachment["path"].asString();
   if (!path) {
@@ -143,12 +117,12 @@ std::string extensionHostPath() {
 foundation::Result<HostAnswer> runExtensionHost(const InstalledExtension& extension, const std::string& deviceRoot,
                                                 double timeLimitSeconds) {
   int outPipe[2], errPipe[2];
-  if (::pipe2(outPipe, O_CLOEXEC) != 0) return interrupted(std::string("cannot create a pipe: ") + std::strerror(errno));
+  if (::pipe2(outPipe, O_CLOEXEC) != 0) return loadingInterrupted(std::string("cannot create a pipe: ") + std::strerror(errno));
   if (::pipe2(errPipe, O_CLOEXEC) != 0) {
     int error = errno;
     ::close(outPipe[0]);
     ::close(outPipe[1]);
-    return interrupted(std::string("cannot create a pipe: ") + std::strerror(error));
+    return loadingInterrupted(std::string("cannot create a pipe: ") + std::strerror(error));
   }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -158,9 +132,10 @@ foundation::Result<HostAnswer> runExtensionHost(const InstalledExtension& extens
 
   std::string host = extensionHostPath();
   std::vector<std::string> args = {host, extension.pluginPath, extension.bundlePath};
-  std::vector<std::string> env = childEnvironment(deviceRoot, extension.bundlePath);
-  auto argv = pointers(args);
-  auto envp = pointers(env);
+  std::vector<std::string> env =
+      environmentWith({{"FENDREL_DEVICE_ROOT", deviceRoot}, {"FENDREL_MAIN_BUNDLE", extension.bundlePath}});
+  auto argv = spawnPointers(args);
+  auto envp = spawnPointers(env);
   pid_t pid = 0;
   int spawnError = ::posix_spawn(&pid, host.c_str(), &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
@@ -169,7 +144,7 @@ foundation::Result<HostAnswer> runExtensionHost(const InstalledExtension& extens
   if (spawnError != 0) {
     ::close(outPipe[0]);
     ::close(errPipe[0]);
-    return interrupted("cannot run the extension host " + host + ": " + std::strerror(spawnError));
+    return loadingInterrupted("cannot run the extension host " + host + ": " + std::strerror(spawnError));
   }
 
   ChildOutput output = collectOutput(outPipe[0], errPipe[0], timeLimitSeconds);
@@ -179,16 +154,16 @@ foundation::Result<HostAnswer> runExtensionHost(const InstalledExtension& extens
   int status = 0;
   foundation::retryOnInterrupt([&] { return ::waitpid(pid, &status, 0); });
 
-  if (output.timedOut) return interrupted("the extension " + extension.identifier + " did not answer in time");
+  if (output.timedOut) return loadingInterrupted("the extension " + extension.identifier + " did not answer in time");
   if (WIFSIGNALED(status)) {
-    return interrupted("the extension " + extension.identifier + " ended with signal " +
+    return loadingInterrupted("the extension " + extension.identifier + " ended with signal " +
                        std::to_string(WTERMSIG(status)));
   }
   std::string line = lastLine(output.out);
   if (line.empty()) {
     std::string detail = output.err.empty() ? "exit status " + std::to_string(WEXITSTATUS(status))
                                             : firstLine(output.err);
-    return interrupted("the extension host gave no answer (" + detail + ")");
+    return loadingInterrupted("the extension host gave no answer (" + detail + ")");
   }
   return parseAnswer(line, extension.identifier);
 }

@@ -23,18 +23,12 @@
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/JSONSerialization.h"
 
-extern char** environ;
-
 namespace browser::detail {
 
 namespace {
 
 constexpr const char* kCompilerProgramName = "fendrel-browser-compiler";
 constexpr const char* kFolderPrefix = "compile-";
-
-foundation::Error interrupted(std::string reason) {
-  return makeSFError(SFErrorCode::LoadingInterrupted, "loading interrupted: " + std::move(reason));
-}
 
 /// Removes the compile folders under `tmpFolder` whose owner is gone: a folder whose lock can be
 /// taken has nobody compiling in it. Runs under the browser folder's lock, as does the making of
@@ -51,24 +45,6 @@ void sweepAbandonedFolders(const std::string& tmpFolder) {
     std::filesystem::remove_all(entry.path(), error);
     if (fd >= 0) ::close(fd);
   }
-}
-
-/// Our environment with TMPDIR pointing at the compile folder.
-std::vector<std::string> compilerEnvironment(const std::string& tmpFolder) {
-  std::vector<std::string> env;
-  for (char** entry = environ; entry && *entry; ++entry) {
-    if (std::string_view(*entry).starts_with("TMPDIR=")) continue;
-    env.emplace_back(*entry);
-  }
-  env.push_back("TMPDIR=" + tmpFolder);
-  return env;
-}
-
-std::vector<char*> pointers(std::vector<std::string>& strings) {
-  std::vector<char*> result;
-  for (auto& s : strings) result.push_back(s.data());
-  result.push_back(nullptr);
-  return result;
 }
 
 /// Waits for the compiler to end, or for the deadline on the process clock. A watcher thread
@@ -108,7 +84,7 @@ foundation::Result<void> outcomeOf(const std::string& answerText, int status, co
   if (!parsed || !parsed->dictionary()) {
     std::string detail = "exit status " + std::to_string(status);
     if (!diagnostics.empty()) detail += ": " + firstLine(diagnostics);
-    return interrupted("the browser's compiler gave no answer (" + detail + ")");
+    return loadingInterrupted("the browser's compiler gave no answer (" + detail + ")");
   }
   const foundation::Value& answer = *parsed;
   if (answer["compiled"].asBool() == true) return foundation::Result<void>::success();
@@ -117,7 +93,7 @@ foundation::Result<void> outcomeOf(const std::string& answerText, int status, co
                                               (*error)["code"].asInt64().value_or(0),
                                               (*error)["description"].asString().value_or(""));
   }
-  return interrupted("the browser's compiler failed: " + answer["failure"].asString().value_or("no reason given"));
+  return loadingInterrupted("the browser's compiler failed: " + answer["failure"].asString().value_or("no reason given"));
 }
 
 }  // namespace
@@ -131,7 +107,7 @@ foundation::Result<CompileFolder> CompileFolder::create(const std::string& brows
 
   std::string pattern = tmpFolder + "/" + kFolderPrefix + "XXXXXX";
   if (!::mkdtemp(pattern.data())) {
-    return interrupted("cannot create a compile folder in " + tmpFolder + ": " + std::strerror(errno));
+    return loadingInterrupted("cannot create a compile folder in " + tmpFolder + ": " + std::strerror(errno));
   }
   int fd = ::open(pattern.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0 || foundation::retryOnInterrupt([&] { return ::flock(fd, LOCK_EX); }) != 0) {
@@ -139,7 +115,7 @@ foundation::Result<CompileFolder> CompileFolder::create(const std::string& brows
     if (fd >= 0) ::close(fd);
     std::error_code ignored;
     std::filesystem::remove_all(pattern, ignored);
-    return interrupted("cannot lock the compile folder " + pattern + ": " + std::strerror(error));
+    return loadingInterrupted("cannot lock the compile folder " + pattern + ": " + std::strerror(error));
   }
   return CompileFolder(std::move(pattern), fd);
 }
@@ -185,27 +161,28 @@ foundation::Result<void> runRuleCompiler(const CompileFolder& folder, const std:
     args.push_back(fault == CompilerFault::Abort ? "abort" : "hang");
   }
   args.insert(args.end(), {storageFolder, identifier, sourcePath});
-  std::vector<std::string> env = compilerEnvironment(folder.path());
-  auto argv = pointers(args);
-  auto envp = pointers(env);
+  // The compiler works in the compile folder: TMPDIR points there.
+  std::vector<std::string> env = environmentWith({{"TMPDIR", folder.path()}});
+  auto argv = spawnPointers(args);
+  auto envp = spawnPointers(env);
   // The deadline counts from the start, whatever the clock does while the process is made.
   double deadline = dispatch::Clock::current().deadlineAfter(timeLimitSeconds);
   pid_t pid = 0;
   int spawnError = ::posix_spawn(&pid, compiler.c_str(), &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   if (spawnError != 0) {
-    return interrupted("cannot run the browser's compiler " + compiler + ": " + std::strerror(spawnError));
+    return loadingInterrupted("cannot run the browser's compiler " + compiler + ": " + std::strerror(spawnError));
   }
 
   bool timedOut = waitForExit(pid, deadline);
   int status = 0;
   bool reaped = foundation::retryOnInterrupt([&] { return ::waitpid(pid, &status, 0); }) == pid;
   if (timedOut) {
-    return interrupted("the browser's compiler did not finish within " +
+    return loadingInterrupted("the browser's compiler did not finish within " +
                        std::to_string(static_cast<long long>(std::ceil(timeLimitSeconds))) + " seconds");
   }
   if (reaped && WIFSIGNALED(status)) {
-    return interrupted("the browser's compiler stopped: signal " + std::to_string(WTERMSIG(status)));
+    return loadingInterrupted("the browser's compiler stopped: signal " + std::to_string(WTERMSIG(status)));
   }
   auto& files = foundation::FileManager::defaultManager();
   auto answer = files.readFile(answerPath);
