@@ -2,6 +2,7 @@
 // System calls that a signal can interrupt, retried in one place: callers never loop on EINTR or
 // on short reads and writes themselves.
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstddef>
@@ -19,6 +20,28 @@ auto retryOnInterrupt(Call&& call) {
     if (!(result == -1 && errno == EINTR)) return result;
   }
 }
+
+/// Closes a descriptor when it goes out of scope.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+  explicit operator bool() const { return fd_ >= 0; }
+  /// Closes now and reports the close's errno (0 when it succeeded).
+  int close() {
+    const int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0 ? 0 : errno;
+  }
+
+ private:
+  int fd_;
+};
 
 using WriteCall = ssize_t (*)(int fd, const void* buffer, std::size_t size);
 using ReadCall = ssize_t (*)(int fd, void* buffer, std::size_t size);

@@ -4,8 +4,8 @@
 #include <optional>
 
 #include "dozidi-cocoa/Sources/Dozidi/DozidiLog.h"
-#include "dozidi-cocoa/Sources/Dozidi/detail/DozidiUnicode.h"
 #include "platform/foundation/FileManager.h"
+#include "platform/foundation/UTF8.h"
 #include "platform/foundation/UUID.h"
 
 namespace {
@@ -25,7 +25,7 @@ std::optional<std::string> readStoredId(const std::string& path) {
   if (!data) return std::nullopt;
   // An empty or garbled file would leave the installation without an id for ever (and sessions
   // without their "did"); it is treated as missing instead.
-  if (data->empty() || !detail::isValidUTF8(data->view())) return std::nullopt;
+  if (data->empty() || !foundation::isValidUTF8(data->view())) return std::nullopt;
   return data->bytes();
 }
 

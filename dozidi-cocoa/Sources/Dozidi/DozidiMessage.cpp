@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "dozidi-cocoa/Sources/Dozidi/detail/DozidiUnicode.h"
+#include "dozidi-cocoa/Sources/Dozidi/detail/DozidiText.h"
 
 using foundation::Dictionary;
 

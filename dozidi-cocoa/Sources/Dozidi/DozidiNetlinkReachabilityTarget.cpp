@@ -17,6 +17,7 @@
 #include "dozidi-cocoa/Sources/Dozidi/DozidiLog.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/Thread.h"
+#include "platform/foundation/SystemCalls.h"
 
 // The callback and queue of one scheduled watch. Reports check `active` when they run, so a
 // report queued before `unschedule` does nothing afterwards.
@@ -49,25 +50,11 @@ namespace {
 
 constexpr std::size_t kReceiveBufferSize = 64 * 1024;
 
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 // Asks the kernel for every object of one kind (links or routes) and hands each answer to
 // `visit`. False when the kernel could not be asked or answered with an error.
 template <typename Visit>
 bool dump(std::uint16_t type, Visit visit) {
-  FileDescriptor fd(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE));
+  foundation::FileDescriptor fd(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE));
   if (fd.get() < 0) return false;
   struct {
     nlmsghdr header;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "dozidi-cocoa/Sources/Dozidi/DozidiCurrentDate.h"
+#include "dozidi-cocoa/Sources/Dozidi/detail/DozidiText.h"
 #include "platform/foundation/DateFormatting.h"
 #include "platform/foundation/URLResponse.h"
 
@@ -15,17 +16,6 @@ namespace {
 
 // A limit the service names without a date still holds for this long.
 constexpr double kDefaultRetryAfterSeconds = 60.0;
-
-std::vector<std::string_view> split(std::string_view text, char separator) {
-  std::vector<std::string_view> parts;
-  std::size_t from = 0;
-  for (;;) {
-    const auto at = text.find(separator, from);
-    parts.push_back(text.substr(from, at == std::string_view::npos ? std::string_view::npos : at - from));
-    if (at == std::string_view::npos) return parts;
-    from = at + 1;
-  }
-}
 
 /// A whole decimal number (optional sign) and nothing else, clamped to 32 bits.
 std::optional<std::int64_t> wholeNumber(std::string_view text) {
@@ -82,14 +72,14 @@ std::map<DozidiDataCategory, foundation::Date> DozidiRateLimitParser::parse(std:
   }
   if (compact.empty()) return limits;
   const auto now = DozidiCurrentDate::date();
-  for (const auto entry : split(compact, ',')) {
-    const auto fields = split(entry, ':');
+  for (const auto entry : detail::splitText(compact, ',')) {
+    const auto fields = detail::splitText(entry, ':');
     const auto seconds = wholeNumber(fields[0]);
     if (!seconds || *seconds < 1) continue;
     const auto until = now.addingTimeInterval(static_cast<double>(*seconds));
     // An entry without a categories field is read like an empty one: it limits everything, the
     // careful reading towards a service that asks for less traffic.
-    const auto names = fields.size() > 1 ? split(fields[1], ';') : std::vector<std::string_view>{""};
+    const auto names = fields.size() > 1 ? detail::splitText(fields[1], ';') : std::vector<std::string_view>{""};
     for (const auto name : names) {
       const auto category = dozidiDataCategoryForString(name);
       if (category == DozidiDataCategory::UserFeedback || category == DozidiDataCategory::Unknown) continue;

@@ -9,7 +9,10 @@
 #include "dozidi-cocoa/Sources/Dozidi/DozidiError.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiLog.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiSession.h"
+#include "dozidi-cocoa/Sources/Dozidi/detail/DozidiText.h"
 #include "platform/foundation/JSONSerialization.h"
+#include "platform/foundation/URL.h"
+#include "platform/foundation/UTF8.h"
 
 using foundation::Data;
 using foundation::Dictionary;
@@ -119,49 +122,12 @@ std::string baggageEncoded(std::string_view text, std::size_t& utf16Length) {
   return out;
 }
 
-int hexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 /// The percent-decoded text; none when a "%" is not followed by two hexadecimal digits or the
 /// result is not UTF-8.
 std::optional<std::string> percentDecoded(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '%') {
-      out += text[i];
-      continue;
-    }
-    if (i + 2 >= text.size()) return std::nullopt;
-    const int high = hexDigit(text[i + 1]);
-    const int low = hexDigit(text[i + 2]);
-    if (high < 0 || low < 0) return std::nullopt;
-    out += static_cast<char>(high * 16 + low);
-    i += 2;
-  }
-  const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(out.data());
-  for (std::size_t at = 0; at < out.size();) {
-    utf8proc_int32_t codePoint = -1;
-    const auto used = utf8proc_iterate(bytes + at, static_cast<utf8proc_ssize_t>(out.size() - at), &codePoint);
-    if (used <= 0) return std::nullopt;
-    at += static_cast<std::size_t>(used);
-  }
+  auto out = foundation::percentDecode(text);
+  if (!out || !foundation::isValidUTF8(*out)) return std::nullopt;
   return out;
-}
-
-std::vector<std::string_view> splitText(std::string_view text, char separator) {
-  std::vector<std::string_view> parts;
-  std::size_t from = 0;
-  for (;;) {
-    const auto at = text.find(separator, from);
-    parts.push_back(text.substr(from, at == std::string_view::npos ? std::string_view::npos : at - from));
-    if (at == std::string_view::npos) return parts;
-    from = at + 1;
-  }
 }
 
 }  // namespace
@@ -336,8 +302,8 @@ std::string DozidiSerialization::baggageEncodedDictionary(const Dictionary& dict
 Dictionary DozidiSerialization::decodeBaggage(std::string_view text) {
   Dictionary result;
   if (text.empty()) return result;
-  for (const auto piece : splitText(text, ',')) {
-    const auto parts = splitText(piece, '=');
+  for (const auto piece : detail::splitText(text, ',')) {
+    const auto parts = detail::splitText(piece, '=');
     if (parts.size() != 2) continue;
     std::string key(parts[0]);
     if (auto value = percentDecoded(parts[1])) {
