@@ -4,14 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "MessageBanners/BaseView.h"
-#include "MessageBanners/MaskingView.h"
+#include "AnimationStage.h"
 #include "MessageBanners/PhysicsAnimation.h"
-#include "platform/dispatch/MainRunLoop.h"
 #include "platform/uikit/DynamicAnimator.h"
 #include "platform/uikit/GestureRecognizer.h"
-#include "platform/uikit/Window.h"
-#include "testing/ScopedManualClock.h"
 
 namespace MessageBanners {
 namespace {
@@ -19,40 +15,16 @@ namespace {
 using State = uikit::UIGestureRecognizerState;
 using uikit::CGAffineTransform;
 
-class RecordingDelegate : public AnimationDelegate {
- public:
-  void hide(Animator&) override { log.push_back("hide"); }
-  void panStarted(Animator&) override { log.push_back("panStarted"); }
-  void panEnded(Animator&) override { log.push_back("panEnded"); }
-  std::vector<std::string> log;
-};
-
-/// A 390 x 844 window with a centred 100-point message shown by the physics animator.
-class PhysicsAnimationTests : public ::testing::Test {
+/// The stage with its message shown, centred, by the physics animator.
+class PhysicsAnimationTests : public testing_support::AnimationStage {
  protected:
   void SetUp() override {
-    dispatch::drainMainQueue();
-    window_ = uikit::UIWindow::create({0, 0, 390, 844});
-    container_ = MaskingView::create();
-    container_->setFrame(window_->bounds());
-    window_->addSubview(container_);
-    message_ = BaseView::create();
-    message_->heightAnchor().constraintEqualToConstant(100)->setActive(true);
+    AnimationStage::SetUp();
     animation_ = PhysicsAnimation::create(delegate_);
     animation_->show(AnimationContext(message_, container_, {}, true), [this](bool c) { shown_ = c; });
   }
-  void TearDown() override { dispatch::drainMainQueue(); }
-  void advance(double seconds) {
-    clock_->advance(seconds);
-    dispatch::drainMainQueue();
-  }
   uikit::UIPanGestureRecognizer& pan() { return *animation_->panHandler->pan(); }
 
-  testing_support::ScopedManualClock clock_;
-  std::shared_ptr<RecordingDelegate> delegate_ = std::make_shared<RecordingDelegate>();
-  std::shared_ptr<uikit::UIWindow> window_;
-  std::shared_ptr<MaskingView> container_;
-  std::shared_ptr<BaseView> message_;
   std::shared_ptr<PhysicsAnimation> animation_;
   bool shown_ = false;
 };

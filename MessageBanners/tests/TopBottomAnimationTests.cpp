@@ -4,13 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "MessageBanners/BaseView.h"
-#include "MessageBanners/MaskingView.h"
+#include "AnimationStage.h"
 #include "MessageBanners/TopBottomAnimation.h"
-#include "platform/dispatch/MainRunLoop.h"
 #include "platform/uikit/GestureRecognizer.h"
-#include "platform/uikit/Window.h"
-#include "testing/ScopedManualClock.h"
 
 namespace MessageBanners {
 namespace {
@@ -18,31 +14,8 @@ namespace {
 using State = uikit::UIGestureRecognizerState;
 using Style = TopBottomAnimation::Style;
 
-class RecordingDelegate : public AnimationDelegate {
- public:
-  void hide(Animator&) override { log.push_back("hide"); }
-  void panStarted(Animator&) override { log.push_back("panStarted"); }
-  void panEnded(Animator&) override { log.push_back("panEnded"); }
-  std::vector<std::string> log;
-};
-
-/// A 390 x 844 window, a full-size container and a 100-point message.
-class TopBottomAnimationTests : public ::testing::Test {
+class TopBottomAnimationTests : public testing_support::AnimationStage {
  protected:
-  void SetUp() override {
-    dispatch::drainMainQueue();
-    window_ = uikit::UIWindow::create({0, 0, 390, 844});
-    container_ = MaskingView::create();
-    container_->setFrame(window_->bounds());
-    window_->addSubview(container_);
-    message_ = BaseView::create();
-    message_->heightAnchor().constraintEqualToConstant(100)->setActive(true);
-  }
-  void TearDown() override { dispatch::drainMainQueue(); }
-  void advance(double seconds) {
-    clock_->advance(seconds);
-    dispatch::drainMainQueue();
-  }
   std::shared_ptr<TopBottomAnimation> shown(Style style) {
     auto animation = TopBottomAnimation::create(style, delegate_);
     bool done = false;
@@ -58,12 +31,6 @@ class TopBottomAnimationTests : public ::testing::Test {
     pan.drive(State::Changed, {0, dy}, {0, dy < 0 ? -speed : speed}, {100, 50 + dy});
     pan.drive(State::Ended, {0, dy}, {0, dy < 0 ? -speed : speed}, {100, 50 + dy});
   }
-
-  testing_support::ScopedManualClock clock_;
-  std::shared_ptr<RecordingDelegate> delegate_ = std::make_shared<RecordingDelegate>();
-  std::shared_ptr<uikit::UIWindow> window_;
-  std::shared_ptr<MaskingView> container_;
-  std::shared_ptr<BaseView> message_;
 };
 
 TEST_F(TopBottomAnimationTests, SlidesInFromItsEdgeAndOutAgain) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "JSONText.h"
+#include "DebugLogDeviceRoot.h"
 #include "LogCapture.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiClientReport.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiEnvelope.h"
@@ -17,23 +18,14 @@
 #include "dozidi-cocoa/Sources/Dozidi/DozidiUserFeedback.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/JSONSerialization.h"
-#include "platform/foundation/tests/TemporaryDeviceRoot.h"
 
 using foundation::Data;
 using foundation::Dictionary;
 
 namespace {
 
-class ReporterEnvelopeTests : public foundation::testing::TemporaryDeviceRoot {
+class ReporterEnvelopeTests : public DebugLogDeviceRoot {
  protected:
-  void SetUp() override {
-    TemporaryDeviceRoot::SetUp();
-    DozidiLog::configure(true, DozidiEventLevel::Debug);
-  }
-  void TearDown() override {
-    DozidiLog::configure(true, DozidiEventLevel::Error);
-    TemporaryDeviceRoot::TearDown();
-  }
 
   std::string writeFile(const std::string& name, const std::string& bytes) {
     const std::string path = root_ + "/" + name;

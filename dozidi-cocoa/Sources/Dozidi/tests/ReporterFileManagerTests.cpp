@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "DebugLogDeviceRoot.h"
 #include "LogCapture.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiCurrentDate.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiDispatchQueueWrapper.h"
@@ -18,7 +19,6 @@
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/JSONSerialization.h"
-#include "platform/foundation/tests/TemporaryDeviceRoot.h"
 #include "testing/ScopedManualClock.h"
 
 namespace {
@@ -43,16 +43,8 @@ struct Deleted : DozidiFileManagerDelegate {
   void envelopeItemDeleted(Category category) override { categories.push_back(category); }
 };
 
-class ReporterFileManagerTests : public foundation::testing::TemporaryDeviceRoot {
+class ReporterFileManagerTests : public DebugLogDeviceRoot {
  protected:
-  void SetUp() override {
-    TemporaryDeviceRoot::SetUp();
-    DozidiLog::configure(true, DozidiEventLevel::Debug);
-  }
-  void TearDown() override {
-    DozidiLog::configure(true, DozidiEventLevel::Error);
-    TemporaryDeviceRoot::TearDown();
-  }
 
   std::shared_ptr<DozidiFileManager> make(std::uint64_t maxCacheItems = 30, const char* dsn = kDsn) {
     auto options = DozidiOptions::create();

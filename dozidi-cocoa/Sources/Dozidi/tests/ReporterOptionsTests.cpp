@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "DebugLogDeviceRoot.h"
 #include "LogCapture.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiDsn.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiError.h"
@@ -12,7 +13,6 @@
 #include "dozidi-cocoa/Sources/Dozidi/DozidiOptions.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/URLSession.h"
-#include "platform/foundation/tests/TemporaryDeviceRoot.h"
 
 using foundation::Array;
 using foundation::Dictionary;
@@ -33,17 +33,12 @@ Value strings(const std::vector<std::string>& list) {
 
 Value optionalNumber(const std::optional<double>& rate) { return rate ? Value(*rate) : Value(nullptr); }
 
-class ReporterOptionsTests : public foundation::testing::TemporaryDeviceRoot {
+class ReporterOptionsTests : public DebugLogDeviceRoot {
  protected:
-  void SetUp() override {
-    TemporaryDeviceRoot::SetUp();
-    DozidiLog::configure(true, DozidiEventLevel::Debug);
-  }
   void TearDown() override {
-    DozidiLog::configure(true, DozidiEventLevel::Error);
     DozidiMeta::setSdkName("dozidi.cocoa");
     DozidiMeta::setVersionString("7.31.5");
-    TemporaryDeviceRoot::TearDown();
+    DebugLogDeviceRoot::TearDown();
   }
   void installMainBundle(Dictionary info) {
     ASSERT_TRUE(foundation::DeviceRoot::installBundle("Fendrel.app", info, {}).ok());
