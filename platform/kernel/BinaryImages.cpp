@@ -670,6 +670,10 @@ bool readFileSymbols(const LoadedFile& file, FileSymbolTable* table) {
 void prepareSymbolTables() {
   static std::mutex preparing;
   std::lock_guard<std::mutex> lock(preparing);
+  // Called again on every refresh of the crash recorder's caches: when no image came or went
+  // since the last call, everything it would read is kept already.
+  const CachedImageList* kept = gImageList.load(std::memory_order_acquire);
+  if (kept != nullptr && gFileTables.load(std::memory_order_acquire) != nullptr && matchesLoader(*kept)) return;
   std::vector<LoadedFile> files;
   walkLinkMap([&](int at, const link_map& entry, std::uintptr_t) {
     ImageLayout layout;
