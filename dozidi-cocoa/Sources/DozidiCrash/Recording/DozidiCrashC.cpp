@@ -63,6 +63,7 @@ std::uint32_t dozidicrash_install(const char* appName, const char* installPath) 
   }
   dozidicrashfu_makePath(path);
   dozidicrashstore_initialize(appName, path);
+  dozidicrashreport_prepare(path);
 
   dozidicrashfmt_format(path, sizeof(path), "%s/Data", installPath);
   dozidicrashfu_makePath(path);
@@ -71,7 +72,6 @@ std::uint32_t dozidicrash_install(const char* appName, const char* installPath) 
 
   // What the crash path needs ready: the suspension's handler, symbol tables, the unwinder.
   dozidicrashmc_prepare();
-  dozidicrashreport_prepare();
   dozidicrashccd_init(60);
 
   dozidicrashcm_setEventCallback(onCrashEvent);

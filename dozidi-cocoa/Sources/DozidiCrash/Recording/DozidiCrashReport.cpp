@@ -42,6 +42,16 @@ constexpr int kWriteBufferSize = 4096;
 constexpr int kSectionBufferSize = 64 * 1024;
 alignas(4096) char g_sectionBuffer[kSectionBufferSize];
 std::atomic<bool> g_sectionBufferTaken{false};
+// An unnamed file in the reports folder that the first standard report names and fills; -1
+// when there is none (taken, or the file system has no unnamed files). A child forked from the
+// process that made it shares the file, so only that process uses it.
+std::atomic<int> g_preparedReportFile{-1};
+std::atomic<pid_t> g_preparedReportFileOwner{0};
+
+int takePreparedReportFile() {
+  if (g_preparedReportFileOwner.load() != getpid()) return -1;
+  return g_preparedReportFile.exchange(-1);
+}
 constexpr int kDefaultMemorySearchDepth = 15;
 constexpr int kMaxThreadBacktraceFrames = 150;
 constexpr int kStackContentsPushedDistance = 20;  // words above the stack pointer (into the live stack)
@@ -792,8 +802,12 @@ void writeDebugInfo(const DozidiCrashReportWriter* writer, const char* key, cons
 
 // Opens the file and the encoder; false when the file cannot be created.
 bool beginReport(const char* path, DozidiCrashBufferedWriter* bufferedWriter, char* writeBuffer, int writeBufferSize,
-                 DozidiCrashJSONEncodeContext* jsonContext, DozidiCrashReportWriter* writer) {
-  if (!dozidicrashfu_openBufferedWriter(bufferedWriter, path, writeBuffer, writeBufferSize)) return false;
+                 DozidiCrashJSONEncodeContext* jsonContext, DozidiCrashReportWriter* writer, int preparedFile = -1) {
+  const bool opened =
+      (preparedFile >= 0 &&
+       dozidicrashfu_openBufferedWriterOnUnnamedFile(bufferedWriter, preparedFile, path, writeBuffer, writeBufferSize)) ||
+      dozidicrashfu_openBufferedWriter(bufferedWriter, path, writeBuffer, writeBufferSize);
+  if (!opened) return false;
   dozidicrashccd_freeze();
   prepareReportWriter(writer, jsonContext);
   dozidicrashjson_beginEncode(jsonContext, true, addJSONData, bufferedWriter);
@@ -818,7 +832,8 @@ void dozidicrashreport_writeStandardReport(const DozidiCrash_MonitorContext* mon
   DozidiCrashJSONEncodeContext jsonContext;
   DozidiCrashReportWriter concreteWriter;
   const DozidiCrashReportWriter* writer = &concreteWriter;
-  if (!beginReport(path, &bufferedWriter, writeBuffer, writeBufferSize, &jsonContext, &concreteWriter)) {
+  const int preparedFile = takePreparedReportFile();
+  if (!beginReport(path, &bufferedWriter, writeBuffer, writeBufferSize, &jsonContext, &concreteWriter, preparedFile)) {
     if (holdsSectionBuffer) g_sectionBufferTaken.store(false, std::memory_order_release);
     return;
   }
@@ -890,7 +905,13 @@ void dozidicrashreport_writeRecrashReport(const DozidiCrash_MonitorContext* moni
   endReport(&bufferedWriter, &jsonContext);
 }
 
-void dozidicrashreport_prepare() {
+void dozidicrashreport_prepare(const char* reportsFolder) {
+  if (g_preparedReportFile.load() < 0) {
+    const int fd = dozidicrashfu_openUnnamedFile(reportsFolder);
+    int none = -1;
+    g_preparedReportFileOwner.store(getpid());
+    if (fd >= 0 && !g_preparedReportFile.compare_exchange_strong(none, fd)) close(fd);
+  }
   if (g_sectionBufferTaken.exchange(true, std::memory_order_acquire)) return;
   // A write to each page backs it now; a first write during the crash would stop for the fault.
   for (int offset = 0; offset < kSectionBufferSize; offset += 4096) static_cast<volatile char*>(g_sectionBuffer)[offset] = 0;
