@@ -10,6 +10,9 @@
 #include "platform/kernel/ThreadState.h"
 #include "platform/kernel/Threads.h"
 
+#include <cstddef>
+#include <cstdint>
+
 namespace kernel {
 
 /// Picks a free real-time signal (one whose disposition is still the default) and installs the
@@ -35,6 +38,12 @@ int suspendThreads(const ThreadId* threads, int count, bool* suspended);
 /// does nothing.
 /// Runs during a crash: no allocation, no locks.
 void resumeThreads();
+
+/// Copies `length` bytes at `address` of a stopped thread's stack from the copy of its stack top
+/// that the thread made when it stopped. False when the thread is not stopped now or the copy
+/// does not hold the whole range; the caller then reads the memory itself.
+/// Runs during a crash: no allocation, no locks.
+bool readSuspendedStack(ThreadId thread, std::uintptr_t address, void* destination, std::size_t length);
 
 /// The registers a stopped thread saved when it stopped, or null when it is not stopped now.
 /// Runs during a crash: no allocation, no locks.

@@ -101,6 +101,34 @@ TEST_F(ThreadSuspensionTests, StopsThreadsUntilResumedAndKeepsTheirRegisters) {
   for (Spinner& spinner : spinners) spinner.finish();
 }
 
+TEST_F(ThreadSuspensionTests, AStoppedThreadsStackTopIsReadFromItsCopy) {
+  Spinner spinner;
+  spinner.start(false);
+  kernel::ThreadId threads[1] = {spinner.id};
+  bool suspended[1];
+  ASSERT_EQ(kernel::suspendThreads(threads, 1, suspended), 1);
+  const kernel::ThreadState* state = kernel::suspendedThreadState(spinner.id);
+  ASSERT_NE(state, nullptr);
+  const std::uintptr_t top = kernel::stackPointer(*state);
+  // The thread copies its stack after it has stopped: until then the caller reads it itself.
+  unsigned char fromCopy[64];
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (!kernel::readSuspendedStack(spinner.id, top + 16, fromCopy, sizeof fromCopy) &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::yield();
+  }
+  ASSERT_TRUE(kernel::readSuspendedStack(spinner.id, top + 16, fromCopy, sizeof fromCopy));
+  // The stopped thread's stack does not change, so the copy must equal the memory itself.
+  EXPECT_EQ(std::memcmp(fromCopy, reinterpret_cast<const void*>(top + 16), sizeof fromCopy), 0);
+  // Ranges the copy does not hold, and threads that are not stopped, are left to the caller.
+  EXPECT_FALSE(kernel::readSuspendedStack(spinner.id, top - 8, fromCopy, 16));
+  EXPECT_FALSE(kernel::readSuspendedStack(spinner.id, top + 2040, fromCopy, 16));
+  EXPECT_FALSE(kernel::readSuspendedStack(kernel::currentThreadId(), top, fromCopy, 16));
+  kernel::resumeThreads();
+  EXPECT_FALSE(kernel::readSuspendedStack(spinner.id, top + 16, fromCopy, 16));
+  spinner.finish();
+}
+
 TEST_F(ThreadSuspensionTests, AThreadBlockingTheSignalCostsTheDeadlineOnly) {
   Spinner deaf, normal;
   deaf.start(true);

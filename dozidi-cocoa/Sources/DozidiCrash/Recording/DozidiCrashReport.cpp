@@ -34,6 +34,24 @@ constexpr const char* kReportVersion = "3.2.0";
 // On the signal stack: large enough that a report goes out in a few dozen writes, small enough
 // for an alternate stack the app set up itself.
 constexpr int kWriteBufferSize = 4096;
+// The standard report's buffer: large enough that each section of a report of 20 threads (about
+// 60 KB in all, most of it threads) goes out in one write, which the report flushes after each
+// section anyway. Static, because the signal stack is small, and touched at install. One writer
+// holds it at a time; a report written meanwhile (the recrash report of a fault inside this one,
+// a user-reported snapshot on another thread) uses a stack buffer.
+constexpr int kSectionBufferSize = 64 * 1024;
+alignas(4096) char g_sectionBuffer[kSectionBufferSize];
+std::atomic<bool> g_sectionBufferTaken{false};
+// An unnamed file in the reports folder that the first standard report names and fills; -1
+// when there is none (taken, or the file system has no unnamed files). A child forked from the
+// process that made it shares the file, so only that process uses it.
+std::atomic<int> g_preparedReportFile{-1};
+std::atomic<pid_t> g_preparedReportFileOwner{0};
+
+int takePreparedReportFile() {
+  if (g_preparedReportFileOwner.load() != getpid()) return -1;
+  return g_preparedReportFile.exchange(-1);
+}
 constexpr int kDefaultMemorySearchDepth = 15;
 constexpr int kMaxThreadBacktraceFrames = 150;
 constexpr int kStackContentsPushedDistance = 20;  // words above the stack pointer (into the live stack)
@@ -783,9 +801,13 @@ void writeDebugInfo(const DozidiCrashReportWriter* writer, const char* key, cons
 }
 
 // Opens the file and the encoder; false when the file cannot be created.
-bool beginReport(const char* path, DozidiCrashBufferedWriter* bufferedWriter, char* writeBuffer,
-                 DozidiCrashJSONEncodeContext* jsonContext, DozidiCrashReportWriter* writer) {
-  if (!dozidicrashfu_openBufferedWriter(bufferedWriter, path, writeBuffer, kWriteBufferSize)) return false;
+bool beginReport(const char* path, DozidiCrashBufferedWriter* bufferedWriter, char* writeBuffer, int writeBufferSize,
+                 DozidiCrashJSONEncodeContext* jsonContext, DozidiCrashReportWriter* writer, int preparedFile = -1) {
+  const bool opened =
+      (preparedFile >= 0 &&
+       dozidicrashfu_openBufferedWriterOnUnnamedFile(bufferedWriter, preparedFile, path, writeBuffer, writeBufferSize)) ||
+      dozidicrashfu_openBufferedWriter(bufferedWriter, path, writeBuffer, writeBufferSize);
+  if (!opened) return false;
   dozidicrashccd_freeze();
   prepareReportWriter(writer, jsonContext);
   dozidicrashjson_beginEncode(jsonContext, true, addJSONData, bufferedWriter);
@@ -802,12 +824,19 @@ void endReport(DozidiCrashBufferedWriter* bufferedWriter, DozidiCrashJSONEncodeC
 }  // namespace
 
 void dozidicrashreport_writeStandardReport(const DozidiCrash_MonitorContext* monitorContext, const char* path) {
-  char writeBuffer[kWriteBufferSize];
+  char stackBuffer[kWriteBufferSize];
+  const bool holdsSectionBuffer = !g_sectionBufferTaken.exchange(true, std::memory_order_acquire);
+  char* writeBuffer = holdsSectionBuffer ? g_sectionBuffer : stackBuffer;
+  const int writeBufferSize = holdsSectionBuffer ? kSectionBufferSize : kWriteBufferSize;
   DozidiCrashBufferedWriter bufferedWriter;
   DozidiCrashJSONEncodeContext jsonContext;
   DozidiCrashReportWriter concreteWriter;
   const DozidiCrashReportWriter* writer = &concreteWriter;
-  if (!beginReport(path, &bufferedWriter, writeBuffer, &jsonContext, &concreteWriter)) return;
+  const int preparedFile = takePreparedReportFile();
+  if (!beginReport(path, &bufferedWriter, writeBuffer, writeBufferSize, &jsonContext, &concreteWriter, preparedFile)) {
+    if (holdsSectionBuffer) g_sectionBufferTaken.store(false, std::memory_order_release);
+    return;
+  }
 
   writeReportInfo(writer, "report", "standard", monitorContext->eventID, monitorContext->System.processName);
   dozidicrashfu_flushBufferedWriter(&bufferedWriter);
@@ -833,6 +862,7 @@ void dozidicrashreport_writeStandardReport(const DozidiCrash_MonitorContext* mon
 
   writer->endContainer(writer);
   endReport(&bufferedWriter, &jsonContext);
+  if (holdsSectionBuffer) g_sectionBufferTaken.store(false, std::memory_order_release);
 }
 
 void dozidicrashreport_writeRecrashReport(const DozidiCrash_MonitorContext* monitorContext, const char* path) {
@@ -851,7 +881,7 @@ void dozidicrashreport_writeRecrashReport(const DozidiCrash_MonitorContext* moni
   DozidiCrashJSONEncodeContext jsonContext;
   DozidiCrashReportWriter concreteWriter;
   const DozidiCrashReportWriter* writer = &concreteWriter;
-  if (!beginReport(path, &bufferedWriter, writeBuffer, &jsonContext, &concreteWriter)) return;
+  if (!beginReport(path, &bufferedWriter, writeBuffer, kWriteBufferSize, &jsonContext, &concreteWriter)) return;
 
   addJSONFileElement(writer, "recrash_report", tempPath, true);
   dozidicrashfu_flushBufferedWriter(&bufferedWriter);
@@ -873,6 +903,19 @@ void dozidicrashreport_writeRecrashReport(const DozidiCrash_MonitorContext* moni
 
   writer->endContainer(writer);
   endReport(&bufferedWriter, &jsonContext);
+}
+
+void dozidicrashreport_prepare(const char* reportsFolder) {
+  if (g_preparedReportFile.load() < 0) {
+    const int fd = dozidicrashfu_openUnnamedFile(reportsFolder);
+    int none = -1;
+    g_preparedReportFileOwner.store(getpid());
+    if (fd >= 0 && !g_preparedReportFile.compare_exchange_strong(none, fd)) close(fd);
+  }
+  if (g_sectionBufferTaken.exchange(true, std::memory_order_acquire)) return;
+  // A write to each page backs it now; a first write during the crash would stop for the fault.
+  for (int offset = 0; offset < kSectionBufferSize; offset += 4096) static_cast<volatile char*>(g_sectionBuffer)[offset] = 0;
+  g_sectionBufferTaken.store(false, std::memory_order_release);
 }
 
 void dozidicrashreport_setUserInfoJSON(const char* userInfoJSON) {

@@ -12,6 +12,11 @@ void dozidicrashreport_writeStandardReport(const DozidiCrash_MonitorContext* mon
 /// Runs during a crash: no allocation, no locks.
 void dozidicrashreport_writeRecrashReport(const DozidiCrash_MonitorContext* monitorContext, const char* path);
 
+/// Makes ready what writing a report uses, so that a crash spends no time on it: the memory of
+/// the write buffer, and an unnamed file in `reportsFolder` that the first standard report names
+/// instead of creating its file. Normal time, at install.
+void dozidicrashreport_prepare(const char* reportsFolder);
+
 /// Keeps a copy of the user-info JSON text written into "user" (null clears it).
 void dozidicrashreport_setUserInfoJSON(const char* userInfoJSON);
 void dozidicrashreport_setIntrospectMemory(bool shouldIntrospectMemory);

@@ -60,6 +60,27 @@ TEST_F(CrashFileUtilsTests, BufferedWriterKeepsEveryByteInOrder) {
   EXPECT_FALSE(dozidicrashfu_openBufferedWriter(&again, file.c_str(), buffer, sizeof buffer));
 }
 
+TEST_F(CrashFileUtilsTests, UnnamedFileAppearsOnlyWhenNamedAndNeverReplacesAFile) {
+  char buffer[64];
+  const int fd = dozidicrashfu_openUnnamedFile(dir_.c_str());
+  if (fd < 0) GTEST_SKIP() << "no unnamed files on this file system";
+  EXPECT_TRUE(fs::is_empty(dir_));
+  DozidiCrashBufferedWriter writer;
+  ASSERT_TRUE(dozidicrashfu_openBufferedWriterOnUnnamedFile(&writer, fd, path("report.json").c_str(), buffer, sizeof buffer));
+  EXPECT_TRUE(dozidicrashfu_writeBufferedWriter(&writer, "{}", 2));
+  EXPECT_TRUE(dozidicrashfu_closeBufferedWriter(&writer));
+  EXPECT_EQ(contents(path("report.json")), "{}");
+  EXPECT_EQ((fs::status(path("report.json")).permissions() & fs::perms::others_write), fs::perms::none);
+
+  // A name that is taken stays with its file; the unnamed one is closed and gone.
+  const int second = dozidicrashfu_openUnnamedFile(dir_.c_str());
+  ASSERT_GE(second, 0);
+  EXPECT_FALSE(dozidicrashfu_openBufferedWriterOnUnnamedFile(&writer, second, path("report.json").c_str(), buffer, sizeof buffer));
+  EXPECT_EQ(fcntl(second, F_GETFD), -1);
+  EXPECT_EQ(contents(path("report.json")), "{}");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+}
+
 TEST_F(CrashFileUtilsTests, BufferedWriterRefusesBytesWhenTheFlushFails) {
   struct {
     char buffer[64];

@@ -63,6 +63,10 @@ void dozidicrashdl_forEachBinaryImage(void (*visit)(const DozidiCrashBinaryImage
         auto* to = static_cast<Forward*>(data);
         DozidiCrashBinaryImage image;
         fillRecord(found, &image);
+        // The copy of the build-id taken when the image was read, which lives through the
+        // visit: the bytes in the image itself lie on a page of its own that a crash would
+        // otherwise touch for them.
+        if (image.uuid != nullptr) image.uuid = found.uuid;
         to->visit(&image, to->context);
         return true;
       },

@@ -183,6 +183,26 @@ bool dozidicrashfu_openBufferedWriter(DozidiCrashBufferedWriter* writer, const c
   return true;
 }
 
+int dozidicrashfu_openUnnamedFile(const char* folder) { return openRetrying(folder, O_TMPFILE | O_WRONLY, 0644); }
+
+bool dozidicrashfu_openBufferedWriterOnUnnamedFile(DozidiCrashBufferedWriter* writer, int fd, const char* path,
+                                                   char* buffer, int bufferLength) {
+  writer->buffer = buffer;
+  writer->bufferLength = bufferLength;
+  writer->position = 0;
+  writer->fd = -1;
+  // Without the right to link by descriptor, the file is named through its entry in /proc.
+  char fdPath[40];
+  dozidicrashfmt_format(fdPath, sizeof fdPath, "/proc/self/fd/%d", fd);
+  if (::linkat(AT_FDCWD, fdPath, AT_FDCWD, path, AT_SYMLINK_FOLLOW) != 0) {
+    DOZIDICRASHLOG_ERROR("Could not name crash report file %s: %s", path, dozidicrashfmt_errorText(errno));
+    ::close(fd);
+    return false;
+  }
+  writer->fd = fd;
+  return true;
+}
+
 bool dozidicrashfu_writeBufferedWriter(DozidiCrashBufferedWriter* writer, const char* bytes, int length) {
   if (length <= 0) return true;
   if (writer->bufferLength - writer->position < length) {

@@ -52,6 +52,16 @@ struct DozidiCrashBufferedWriter {
 /// Opens `path` for writing; the file must not exist yet (mode 0644).
 bool dozidicrashfu_openBufferedWriter(DozidiCrashBufferedWriter* writer, const char* path, char* buffer,
                                       int bufferLength);
+/// Normal time: opens a file without a name in `folder`, which a crash names when it needs a new
+/// file there: naming a file costs less than creating one, and an unnamed file goes away with
+/// the process. -1 when the file system has no unnamed files.
+int dozidicrashfu_openUnnamedFile(const char* folder);
+
+/// Runs during a crash: no allocation, no locks.
+/// Gives the unnamed file `fd` (from `dozidicrashfu_openUnnamedFile`) the name `path`, which must
+/// not exist yet, and opens the writer on it. False when it cannot be named; `fd` is closed then.
+bool dozidicrashfu_openBufferedWriterOnUnnamedFile(DozidiCrashBufferedWriter* writer, int fd, const char* path,
+                                                   char* buffer, int bufferLength);
 /// Runs during a crash: no allocation, no locks.
 bool dozidicrashfu_writeBufferedWriter(DozidiCrashBufferedWriter* writer, const char* bytes, int length);
 /// Runs during a crash: no allocation, no locks.

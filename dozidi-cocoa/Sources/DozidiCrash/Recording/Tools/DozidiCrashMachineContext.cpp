@@ -11,6 +11,7 @@
 
 #include <execinfo.h>
 
+#include <atomic>
 #include <cstring>
 
 namespace {
@@ -25,10 +26,19 @@ constexpr int kSuspendPasses = 3;
 DozidiCrashThread gSuspendedList[kMaxSuspendedThreads];
 kernel::ThreadId gListScratch[kMaxSuspendedThreads];
 bool gStoppedScratch[kMaxSuspendedThreads];
+// The suspension's last listing of the threads, which found no thread it had not stopped: while
+// they stay stopped it is what a new listing would give. Its length, or -1 without one.
+std::atomic<int> gSettledListCount{-1};
 
 void fillThreadList(DozidiCrashMachineContext* context) {
   kernel::ThreadId threads[kDozidiCrashMaxContextThreads];
-  int count = kernel::listThreads(threads, kDozidiCrashMaxContextThreads);
+  const int settled = gSettledListCount.load(std::memory_order_acquire);
+  int count = settled;
+  if (count >= 0) {
+    for (int i = 0; i < count && i < kDozidiCrashMaxContextThreads; ++i) threads[i] = gListScratch[i];
+  } else {
+    count = kernel::listThreads(threads, kDozidiCrashMaxContextThreads);
+  }
   if (count < 0) {
     DOZIDICRASHLOG_ERROR("task_threads: %s", "cannot read /proc/self/task");
     context->threadCount = 0;
@@ -128,6 +138,7 @@ bool dozidicrashmc_hasValidExceptionRegisters(const DozidiCrashMachineContext* c
 void dozidicrashmc_suspendEnvironment(DozidiCrashThread** threadsOut, int* countOut) {
   *threadsOut = nullptr;
   *countOut = 0;
+  gSettledListCount.store(-1, std::memory_order_release);
   // Installing the handler is only sigaction calls, which a crash handler may make.
   kernel::installThreadSuspension();
   int known = 0;
@@ -153,6 +164,7 @@ void dozidicrashmc_suspendEnvironment(DozidiCrashThread** threadsOut, int* count
     }
     if (added == 0) {
       settled = true;
+      if (count < kMaxSuspendedThreads) gSettledListCount.store(count, std::memory_order_release);
       break;
     }
     for (int i = 0; i < added; ++i) gListScratch[i] = static_cast<kernel::ThreadId>(gSuspendedList[known + i]);
@@ -177,6 +189,7 @@ void dozidicrashmc_resumeEnvironment(DozidiCrashThread* threads, int count) {
     DOZIDICRASHLOG_ERROR("we should call dozidicrashmc_suspendEnvironment() first");
     return;
   }
+  gSettledListCount.store(-1, std::memory_order_release);
   kernel::releaseImageList();
   kernel::resumeThreads();
 }

@@ -4,6 +4,7 @@
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashDynamicLinker.h"
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashMachineContext.h"
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashMemory.h"
+#include "platform/kernel/ThreadSuspension.h"
 
 #include <dlfcn.h>
 #include <execinfo.h>
@@ -66,10 +67,11 @@ bool advanceUnwoundList(DozidiCrashStackCursor* cursor) {
 using ThreadWalk = decltype(DozidiCrashStackCursor::context.thread);
 static_assert(sizeof(ThreadWalk) <= sizeof(DozidiCrashStackCursor::context.list), "the walk must not grow the cursor");
 
-// Copies the 16-byte frame record at `address`. Records lie close together up the stack, so the
-// bytes above each one are read with it, in one safe read (a system call), and later records
-// come from memory. The read stays inside one 4 KiB block, and so inside one page: it succeeds
-// whenever the record alone could be read.
+// Copies the 16-byte frame record at `address`. A stopped thread copied the top of its stack
+// when it stopped, which holds the records of a usual stack. Beyond that, records lie close
+// together up the stack, so the bytes above each one are read with it, in one safe read (a
+// system call), and later records come from memory. The read stays inside one 4 KiB block, and
+// so inside one page: it succeeds whenever the record alone could be read.
 bool readFrameRecord(ThreadWalk& walk, std::uintptr_t address, void* record) {
   constexpr std::uintptr_t kRecordSize = 16;
   constexpr std::uintptr_t kBlock = 4096;
@@ -78,6 +80,8 @@ bool readFrameRecord(ThreadWalk& walk, std::uintptr_t address, void* record) {
     std::memcpy(record, walk.window + (address - start), kRecordSize);
     return true;
   }
+  const auto thread = static_cast<kernel::ThreadId>(walk.machineContext->thisThread);
+  if (kernel::readSuspendedStack(thread, address, record, kRecordSize)) return true;
   std::uintptr_t length = kBlock - (address & (kBlock - 1));
   if (length > sizeof walk.window) length = sizeof walk.window;
   if (length < kRecordSize) return dozidicrashmem_copySafely(reinterpret_cast<const void*>(address), record, kRecordSize);

@@ -26,6 +26,8 @@
 #include "platform/runtime/NSException.h"
 #include "platform/runtime/ObjectRuntime.h"
 
+extern "C" void crash_null_dereference();
+
 namespace {
 
 constexpr int kHelperThreads = 3;
@@ -171,6 +173,54 @@ void saveViewHierarchy(const char* folder) { writeMarker(folder, "view-hierarchy
 
 void previousUncaughtExceptionHandler(runtime::NSException*) { appendFile("uncaught-handler-calls", "x"); }
 
+// The floor the crash path is measured against: a handler that only writes 64 KiB, prepared
+// beforehand, in one call into a new file of "Reports", then lets the fault end the process.
+constexpr std::size_t kReferenceReportSize = 64 * 1024;
+char g_referencePath[512];
+char g_referenceReport[kReferenceReportSize];
+
+void writeReferenceReport(int signal, siginfo_t*, void*) {
+  const int fd = open(g_referencePath, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd >= 0) {
+    (void)!write(fd, g_referenceReport, sizeof g_referenceReport);
+    close(fd);
+  }
+  std::signal(signal, SIG_DFL);
+  raise(signal);
+}
+
+void installReferenceHandler() {
+  std::snprintf(g_referencePath, sizeof g_referencePath, "%s/Reports/reference.json", g_folder.c_str());
+  std::memset(g_referenceReport, ' ', sizeof g_referenceReport);
+  struct sigaction action {};
+  action.sa_sigaction = writeReferenceReport;
+  action.sa_flags = SA_SIGINFO;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGSEGV, &action, nullptr);
+}
+
+// Idle threads up to 20 in all, then the fault; its wall-clock time goes to "fault-time".
+[[noreturn]] void crashWithTwentyThreads() {
+  while (countThreads() < 20) {
+    pthread_t idle;
+    pthread_create(&idle, nullptr, [](void*) -> void* {
+      for (;;) pause();
+    }, nullptr);
+  }
+  // The time goes into a shared mapping of the file, so that no write call lies between the
+  // time taken and the fault.
+  constexpr std::size_t kDigits = 32;
+  const int fd = open((g_folder + "/fault-time").c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+  (void)!ftruncate(fd, kDigits);
+  auto* digits = static_cast<char*>(mmap(nullptr, kDigits, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0));
+  std::memset(digits, ' ', kDigits);
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  std::snprintf(digits, kDigits, "%lld", static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec);
+  crash_null_dereference();
+  std::abort();
+}
+
 }  // namespace
 
 extern "C" {
@@ -289,6 +339,8 @@ int main(int argc, char** argv) {
     dozidicrash_setMonitoring(kDozidiCrashDefaultMonitors | 0x100);
   }
   const std::uint32_t active = dozidicrash_install("CrashChild", g_folder.c_str());
+  // The reference is the same process, whose fault goes to the plain handler instead.
+  if (scenario == "reference-twenty-threads") installReferenceHandler();
 
   pthread_t helpers[kHelperThreads];
   for (pthread_t& helper : helpers) pthread_create(&helper, nullptr, helperThread, nullptr);
@@ -336,26 +388,7 @@ int main(int argc, char** argv) {
                                   ", \"freed\": " + std::to_string(reinterpret_cast<std::uintptr_t>(freed)) + "}");
     crash_with_objects_on_stack(live, freed);
   }
-  if (scenario == "twenty-threads") {
-    // Idle threads up to 20 in all; the fault's wall-clock time goes to "fault-time".
-    while (countThreads() < 20) {
-      pthread_t idle;
-      pthread_create(&idle, nullptr, [](void*) -> void* {
-        for (;;) pause();
-      }, nullptr);
-    }
-    // The time goes into a shared mapping of the file, so that no write call lies between the
-    // time taken and the fault.
-    constexpr std::size_t kDigits = 32;
-    const int fd = open((g_folder + "/fault-time").c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
-    (void)!ftruncate(fd, kDigits);
-    auto* digits = static_cast<char*>(mmap(nullptr, kDigits, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0));
-    std::memset(digits, ' ', kDigits);
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    std::snprintf(digits, kDigits, "%lld", static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec);
-    crash_null_dereference();
-  }
+  if (scenario == "twenty-threads" || scenario == "reference-twenty-threads") crashWithTwentyThreads();
   if (scenario == "null" || scenario == "attachments") crash_null_dereference();
   if (scenario == "threads-stopped") crash_null_dereference();
   if (scenario == "callback-fault") crash_null_dereference();

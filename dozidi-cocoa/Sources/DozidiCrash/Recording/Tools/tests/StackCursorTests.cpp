@@ -7,6 +7,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <string>
@@ -35,6 +36,24 @@ extern "C" __attribute__((noinline)) void dz_test_parking_caller() {
   asm volatile("");  // keeps the call from becoming a jump, so this frame stays on the stack
 }
 
+// Parks below `depth` frames of 256 bytes each: a stack deeper than what a stopping thread
+// copies of itself.
+extern "C" __attribute__((noinline)) void dz_test_deep(int depth) {
+  volatile unsigned char padding[256];
+  padding[0] = static_cast<unsigned char>(depth);
+  if (depth == 0) {
+    dz_test_parked_here();
+  } else {
+    dz_test_deep(depth - 1);
+  }
+  asm volatile("" : : "r"(padding) : "memory");
+}
+
+extern "C" __attribute__((noinline)) void dz_test_deep_caller() {
+  dz_test_deep(40);
+  asm volatile("");
+}
+
 extern "C" __attribute__((noinline)) int dz_test_first_function(int x) { return x * 3 + 1; }
 extern "C" __attribute__((noinline)) int dz_test_second_function(int x) { return x * 5 + 2; }
 
@@ -49,33 +68,49 @@ std::vector<std::string> symbolNames(DozidiCrashStackCursor& cursor) {
   return names;
 }
 
-TEST(StackCursorTests, AParkedThreadShowsItsFunctionFirst) {
+// Walks the stack of a thread parked by `body`, while it is suspended.
+std::vector<std::string> parkedThreadFrames(void (*body)(), int maxDepth, bool* gaveUp) {
   gParked = false;
   __atomic_store_n(&gLeave, false, __ATOMIC_RELAXED);
   std::atomic<DozidiCrashThread> id{0};
   std::thread parked([&] {
     id = dozidicrashthread_self();
-    dz_test_parking_caller();
+    body();
   });
   while (!gParked.load()) std::this_thread::yield();
-
   DozidiCrashThread* threads = nullptr;
   int count = 0;
   dozidicrashmc_suspendEnvironment(&threads, &count);
   DozidiCrashMachineContext context;
-  ASSERT_TRUE(dozidicrashmc_getContextForThread(id, &context, false));
+  dozidicrashmc_getContextForThread(id, &context, false);
   DozidiCrashStackCursor cursor;
-  dozidicrashsc_initWithMachineContext(&cursor, 100, &context);
+  dozidicrashsc_initWithMachineContext(&cursor, maxDepth, &context);
   std::vector<std::string> names = symbolNames(cursor);
+  *gaveUp = cursor.state.hasGivenUp;
   dozidicrashmc_resumeEnvironment(threads, count);
   __atomic_store_n(&gLeave, true, __ATOMIC_RELAXED);
   parked.join();
+  return names;
+}
 
+TEST(StackCursorTests, AStackDeeperThanTheStoppedThreadsCopyIsWalkedToItsCaller) {
+  bool gaveUp = true;
+  const std::vector<std::string> names = parkedThreadFrames(dz_test_deep_caller, 150, &gaveUp);
+  ASSERT_FALSE(names.empty());
+  EXPECT_EQ(names[0], "dz_test_parked_here");
+  EXPECT_EQ(std::count(names.begin(), names.end(), "dz_test_deep"), 41);
+  EXPECT_NE(std::find(names.begin(), names.end(), "dz_test_deep_caller"), names.end()) << ::testing::PrintToString(names);
+  EXPECT_FALSE(gaveUp);
+}
+
+TEST(StackCursorTests, AParkedThreadShowsItsFunctionFirst) {
+  bool gaveUp = true;
+  const std::vector<std::string> names = parkedThreadFrames(dz_test_parking_caller, 100, &gaveUp);
   ASSERT_FALSE(names.empty());
   EXPECT_EQ(names[0], "dz_test_parked_here");
   EXPECT_NE(std::find(names.begin(), names.end(), "dz_test_parking_caller"), names.end())
       << ::testing::PrintToString(names);
-  EXPECT_FALSE(cursor.state.hasGivenUp);
+  EXPECT_FALSE(gaveUp);
 }
 
 TEST(StackCursorTests, ListCursorStopsAtAZeroEntry) {
