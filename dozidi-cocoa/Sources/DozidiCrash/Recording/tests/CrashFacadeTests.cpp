@@ -7,6 +7,8 @@
 
 #include "dozidi-cocoa/Sources/Dozidi/DozidiNSNotificationCenterWrapper.h"
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/DozidiCrash.h"
+#include "dozidi-cocoa/Sources/DozidiCrash/Recording/Monitors/DozidiCrashMonitor_AppState.h"
+#include "platform/foundation/NotificationCenter.h"
 #include "testing/TemporaryFolder.h"
 
 namespace {
@@ -129,6 +131,24 @@ TEST_F(CrashFacadeTest, InstallObservesTheLifeCycleAndRestoresTheMaskAfterUninst
   EXPECT_EQ(crash_->monitoring(), 0);
   ASSERT_TRUE(crash_->install());
   EXPECT_EQ(crash_->monitoring(), kQuietMonitors);
+}
+
+TEST_F(CrashFacadeTest, LifeCycleNotificationsReachTheCrashStateUntilUninstall) {
+  crash_->setNotificationCenter(DozidiNSNotificationCenterWrapper::create());
+  ASSERT_TRUE(crash_->install());
+  foundation::NotificationCenter& center = foundation::NotificationCenter::defaultCenter();
+  center.post("UIApplicationDidBecomeActiveNotification");
+  EXPECT_TRUE(dozidicrashstate_currentState()->applicationIsActive);
+  center.post("UIApplicationDidEnterBackgroundNotification");
+  EXPECT_FALSE(dozidicrashstate_currentState()->applicationIsInForeground);
+  center.post("UIApplicationWillEnterForegroundNotification");
+  EXPECT_TRUE(dozidicrashstate_currentState()->applicationIsInForeground);
+  center.post("UIApplicationWillResignActiveNotification");
+  EXPECT_FALSE(dozidicrashstate_currentState()->applicationIsActive);
+
+  crash_->uninstall();
+  center.post("UIApplicationDidBecomeActiveNotification");
+  EXPECT_FALSE(dozidicrashstate_currentState()->applicationIsActive);
 }
 
 TEST_F(CrashFacadeTest, ReportsComeDecodedWithDiagnosisAndAttachments) {
