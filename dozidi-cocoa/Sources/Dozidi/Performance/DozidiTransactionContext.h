@@ -25,6 +25,10 @@ class DozidiTransactionContext : public DozidiSpanContext {
   static std::shared_ptr<DozidiTransactionContext> initWithName(std::string name, std::string operation) {
     return initWithName(std::move(name), DozidiTransactionNameSource::Custom, std::move(operation));
   }
+  static std::shared_ptr<DozidiTransactionContext> initWithName(std::string name, std::string operation,
+                                                                DozidiSampleDecision sampled) {
+    return initWithName(std::move(name), DozidiTransactionNameSource::Custom, std::move(operation), sampled);
+  }
   /// The ids of an incoming trace; the own decision stays undecided.
   static std::shared_ptr<DozidiTransactionContext> initWithName(std::string name, DozidiTransactionNameSource nameSource,
                                                                 std::string operation, DozidiId traceId,
