@@ -6,6 +6,7 @@
 
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/dispatch/DisplayFrames.h"
 
 struct DozidiDisplayLinkWrapper::Link {
   std::function<void()> callback;
@@ -14,6 +15,15 @@ struct DozidiDisplayLinkWrapper::Link {
   /// The next frame on the grid that the main loop waits for; main thread only.
   long long nextFrame = 1;
   std::atomic<double> timestamp{0};
+  std::atomic<double> frameInterval{kFrameDuration};
+  /// Set while the frames come from a window's frame clock.
+  std::uint64_t observer = 0;
+
+  void end() {
+    invalidated.store(true);
+    if (observer) dispatch::DisplayFrames::removeObserver(observer);
+    observer = 0;
+  }
 };
 
 std::shared_ptr<DozidiDisplayLinkWrapper> DozidiDisplayLinkWrapper::create() {
@@ -21,15 +31,27 @@ std::shared_ptr<DozidiDisplayLinkWrapper> DozidiDisplayLinkWrapper::create() {
 }
 
 DozidiDisplayLinkWrapper::~DozidiDisplayLinkWrapper() {
-  if (link_) link_->invalidated.store(true);
+  if (link_) link_->end();
 }
 
 void DozidiDisplayLinkWrapper::linkWithTarget(std::function<void()> callback) {
-  if (link_) link_->invalidated.store(true);
+  if (link_) link_->end();
   link_ = std::make_shared<Link>();
   link_->callback = std::move(callback);
   link_->start = dispatch::Clock::current().uptime();
   link_->timestamp.store(link_->start);
+  if (dispatch::DisplayFrames::hasSource()) {
+    // A window with a frame clock is on screen: its frames are the display's.
+    link_->observer = dispatch::DisplayFrames::addObserver(
+        [weak = std::weak_ptr<Link>(link_)](double frameTime, double frameInterval) {
+          auto link = weak.lock();
+          if (!link || link->invalidated.load()) return;
+          link->timestamp.store(frameTime);
+          link->frameInterval.store(frameInterval > 0 ? frameInterval : kFrameDuration);
+          link->callback();
+        });
+    return;
+  }
   scheduleFrame(link_);
 }
 
@@ -52,9 +74,11 @@ void DozidiDisplayLinkWrapper::scheduleFrame(const std::shared_ptr<Link>& link) 
 
 double DozidiDisplayLinkWrapper::timestamp() const { return link_ ? link_->timestamp.load() : 0.0; }
 
-double DozidiDisplayLinkWrapper::targetTimestamp() const { return timestamp() + kFrameDuration; }
+double DozidiDisplayLinkWrapper::targetTimestamp() const {
+  return link_ ? link_->timestamp.load() + link_->frameInterval.load() : kFrameDuration;
+}
 
 void DozidiDisplayLinkWrapper::invalidate() {
-  if (link_) link_->invalidated.store(true);
+  if (link_) link_->end();
   link_ = nullptr;
 }

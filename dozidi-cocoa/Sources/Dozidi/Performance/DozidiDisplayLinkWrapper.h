@@ -2,11 +2,12 @@
 #include <functional>
 #include <memory>
 
-/// The frame tracker's display link: calls its callback on the main run loop once per display
-/// frame of a 60 Hz display, with the frame's time and the next frame's time in seconds on the
-/// process clock. Frame times lie on a fixed 60 Hz grid; a main loop that was busy past a frame
-/// gets one callback for the latest frame it missed, so the gap shows as a long frame, as it does
-/// on a real display. Tests replace it with a wrapper they tick by hand.
+/// The frame tracker's display link: calls its callback on the main thread once per display
+/// frame, with the frame's time and the next frame's time in seconds on the process clock. While
+/// a window with a frame clock is on screen its frames drive the link; otherwise a 60 Hz timer on
+/// the main run loop does. The timer's frame times lie on a fixed grid; a main loop that was busy
+/// past a frame gets one callback for the latest frame it missed, so the gap shows as a long
+/// frame, as it does on a real display. Tests replace it with a wrapper they tick by hand.
 class DozidiDisplayLinkWrapper {
  public:
   static std::shared_ptr<DozidiDisplayLinkWrapper> create();

@@ -2,8 +2,31 @@
 
 #include <algorithm>
 #include <cctype>
+#include <random>
 
-DozidiSpanId::DozidiSpanId() : DozidiSpanId(initWithUUID(foundation::UUID())) {}
+namespace {
+
+/// 64 random bits from a generator of the calling thread, seeded once from the system's entropy.
+/// A span id needs uniqueness, not secrecy, and a transaction makes hundreds of them: one system
+/// call per id (as a fresh UUID costs) would dominate the tracer's time.
+std::uint64_t randomBits() {
+  thread_local std::mt19937_64 generator([] {
+    std::random_device device;
+    return (static_cast<std::uint64_t>(device()) << 32) ^ device();
+  }());
+  std::uint64_t bits = 0;
+  while (bits == 0) bits = generator();  // never the empty id
+  return bits;
+}
+
+}  // namespace
+
+DozidiSpanId::DozidiSpanId() {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::uint64_t bits = randomBits();
+  value_.assign(16, '0');
+  for (int i = 15; i >= 0; --i, bits >>= 4) value_[static_cast<std::size_t>(i)] = kDigits[bits & 0xF];
+}
 
 DozidiSpanId DozidiSpanId::initWithUUID(const foundation::UUID& uuid) {
   std::string text;

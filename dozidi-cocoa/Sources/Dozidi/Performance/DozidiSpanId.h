@@ -10,7 +10,7 @@
 /// any thread may share; the empty id is "0000000000000000".
 class DozidiSpanId {
  public:
-  /// A new id from the first 16 digits of a fresh random UUID.
+  /// A new random id.
   DozidiSpanId();
   /// The UUID's text, lower-cased, without dashes, cut to its first 16 characters.
   static DozidiSpanId initWithUUID(const foundation::UUID& uuid);

@@ -78,7 +78,6 @@ std::shared_ptr<DozidiTracer> DozidiTracer::initWithTransactionContext(
                                                                idleTimeout, std::move(dispatchQueueWrapper)));
   tracer->rootSpan_ = DozidiSpanRecord::initWithTracer(tracer, tracer->transactionContext_);
   tracer->appStartMeasurement_ = tracer->lookUpAppStartMeasurement();
-  if (tracer->hasIdleTimeout()) tracer->dispatchIdleTimeout();
   auto frames = DozidiFramesTracker::sharedInstance();
   if (frames->isRunning()) {
     const auto current = frames->currentFrames();
@@ -87,6 +86,8 @@ std::shared_ptr<DozidiTracer> DozidiTracer::initWithTransactionContext(
     tracer->initSlowFrames_ = current.slow;
     tracer->initFrozenFrames_ = current.frozen;
   }
+  // Armed last: the timer may finish the tracer on the queue's thread, which then reads the above.
+  if (tracer->hasIdleTimeout()) tracer->dispatchIdleTimeout();
   if (profilesSamplerDecision && profilesSamplerDecision->decision == DozidiSampleDecision::Yes) {
     DozidiProfiler::startForSpanID(tracer->transactionContext_->spanId(), tracer->hub_);
   }
