@@ -51,23 +51,10 @@ void DozidiSpanContext::setSpanDescription(std::optional<std::string> descriptio
 }
 
 void DozidiSpanContext::setTagValue(std::optional<std::string> value, const std::string& key) {
-  std::lock_guard lock(lock_);
-  if (value) {
-    tags_.set(key, std::move(*value));
-  } else {
-    tags_.remove(key);
-  }
+  tags_.setText(key, std::move(value));
 }
-
-void DozidiSpanContext::removeTagForKey(const std::string& key) {
-  std::lock_guard lock(lock_);
-  tags_.remove(key);
-}
-
-Dictionary DozidiSpanContext::tags() const {
-  std::lock_guard lock(lock_);
-  return tags_;
-}
+void DozidiSpanContext::removeTagForKey(const std::string& key) { tags_.remove(key); }
+Dictionary DozidiSpanContext::tags() const { return tags_.copy(); }
 
 Dictionary DozidiSpanContext::serialize() const {
   Dictionary result;

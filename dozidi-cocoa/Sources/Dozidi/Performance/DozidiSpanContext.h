@@ -8,6 +8,7 @@
 
 #include "dozidi-cocoa/Sources/Dozidi/DozidiId.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiSpanId.h"
+#include "dozidi-cocoa/Sources/Dozidi/Performance/detail/DozidiLockedDictionary.h"
 #include "platform/foundation/Value.h"
 
 /// Whether a trace is sampled: undecided, yes or no.
@@ -86,8 +87,8 @@ class DozidiSpanContext {
   std::optional<DozidiSpanId> parentSpanId_;
   std::atomic<DozidiSampleDecision> sampled_;
   std::string operation_;
+  detail::DozidiLockedDictionary tags_;
   mutable std::mutex lock_;
-  foundation::Dictionary tags_;
   std::optional<std::string> description_;
   std::atomic<DozidiSpanStatus> status_{DozidiSpanStatus::Undefined};
 };

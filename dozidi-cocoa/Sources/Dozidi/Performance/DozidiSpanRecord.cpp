@@ -30,44 +30,20 @@ std::shared_ptr<DozidiSpan> DozidiSpanRecord::startChildWithOperation(const std:
   return DozidiNoOpSpan::shared();
 }
 
-void DozidiSpanRecord::setDataValue(foundation::Value value, const std::string& key) {
-  std::lock_guard lock(dataLock_);
-  data_.set(key, std::move(value));
-}
-
-void DozidiSpanRecord::removeDataForKey(const std::string& key) {
-  std::lock_guard lock(dataLock_);
-  data_.remove(key);
-}
-
-std::optional<Dictionary> DozidiSpanRecord::data() const {
-  std::lock_guard lock(dataLock_);
-  return data_;
-}
-
+void DozidiSpanRecord::setDataValue(foundation::Value value, const std::string& key) { data_.set(key, std::move(value)); }
+void DozidiSpanRecord::removeDataForKey(const std::string& key) { data_.remove(key); }
+std::optional<Dictionary> DozidiSpanRecord::data() const { return data_.copy(); }
 void DozidiSpanRecord::setTagValue(std::optional<std::string> value, const std::string& key) {
-  std::lock_guard lock(tagsLock_);
-  if (value) {
-    tags_.set(key, std::move(*value));
-  } else {
-    tags_.remove(key);
-  }
+  tags_.setText(key, std::move(value));
 }
-
-void DozidiSpanRecord::removeTagForKey(const std::string& key) {
-  std::lock_guard lock(tagsLock_);
-  tags_.remove(key);
-}
+void DozidiSpanRecord::removeTagForKey(const std::string& key) { tags_.remove(key); }
 
 void DozidiSpanRecord::setMeasurement(const std::string& name, foundation::Number value,
                                       std::shared_ptr<const DozidiMeasurementUnit> unit) {
   if (auto owner = tracer_.lock()) owner->setMeasurement(name, value, std::move(unit));
 }
 
-Dictionary DozidiSpanRecord::tags() const {
-  std::lock_guard lock(tagsLock_);
-  return tags_;
-}
+Dictionary DozidiSpanRecord::tags() const { return tags_.copy(); }
 
 void DozidiSpanRecord::finishWithStatus(DozidiSpanStatus status) {
   context_->setStatus(status);
@@ -90,16 +66,8 @@ Dictionary DozidiSpanRecord::serialize() const {
     result.set("timestamp", timestamp_ ? timestamp_->timeIntervalSince1970() : 0.0);
     result.set("start_timestamp", startTimestamp_ ? startTimestamp_->timeIntervalSince1970() : 0.0);
   }
-  {
-    std::lock_guard lock(dataLock_);
-    if (!data_.empty()) result.set("data", dozidi_sanitize(data_));
-  }
-  std::lock_guard lock(tagsLock_);
-  if (!tags_.empty()) {
-    Dictionary merged = context_->tags();
-    for (const auto& [key, value] : tags_) merged.set(key, value);
-    result.set("tags", std::move(merged));
-  }
+  if (auto data = data_.copy(); !data.empty()) result.set("data", dozidi_sanitize(data));
+  if (auto own = tags_.copy(); !own.empty()) result.set("tags", detail::layOver(context_->tags(), own));
   return result;
 }
 

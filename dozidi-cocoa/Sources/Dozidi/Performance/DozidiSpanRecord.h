@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "dozidi-cocoa/Sources/Dozidi/DozidiSpan.h"
+#include "dozidi-cocoa/Sources/Dozidi/Performance/detail/DozidiLockedDictionary.h"
 
 class DozidiTracer;
 
@@ -51,10 +52,8 @@ class DozidiSpanRecord : public DozidiSpan, public std::enable_shared_from_this<
 
   std::weak_ptr<DozidiTracer> tracer_;
   std::shared_ptr<DozidiSpanContext> context_;
-  mutable std::mutex dataLock_;
-  foundation::Dictionary data_;
-  mutable std::mutex tagsLock_;
-  foundation::Dictionary tags_;
+  detail::DozidiLockedDictionary data_;
+  detail::DozidiLockedDictionary tags_;
   mutable std::mutex datesLock_;
   std::optional<foundation::Date> timestamp_;
   std::optional<foundation::Date> startTimestamp_;

@@ -192,39 +192,14 @@ std::shared_ptr<DozidiSpan> DozidiTracer::startChildWithParentId(const DozidiSpa
   return child;
 }
 
-void DozidiTracer::setDataValue(foundation::Value value, const std::string& key) {
-  std::lock_guard lock(dataLock_);
-  data_.set(key, std::move(value));
-}
-
-void DozidiTracer::removeDataForKey(const std::string& key) {
-  std::lock_guard lock(dataLock_);
-  data_.remove(key);
-}
-
-std::optional<Dictionary> DozidiTracer::data() const {
-  std::lock_guard lock(dataLock_);
-  return data_;
-}
-
+void DozidiTracer::setDataValue(foundation::Value value, const std::string& key) { data_.set(key, std::move(value)); }
+void DozidiTracer::removeDataForKey(const std::string& key) { data_.remove(key); }
+std::optional<Dictionary> DozidiTracer::data() const { return data_.copy(); }
 void DozidiTracer::setTagValue(std::optional<std::string> value, const std::string& key) {
-  std::lock_guard lock(tagsLock_);
-  if (value) {
-    tags_.set(key, std::move(*value));
-  } else {
-    tags_.remove(key);
-  }
+  tags_.setText(key, std::move(value));
 }
-
-void DozidiTracer::removeTagForKey(const std::string& key) {
-  std::lock_guard lock(tagsLock_);
-  tags_.remove(key);
-}
-
-Dictionary DozidiTracer::tags() const {
-  std::lock_guard lock(tagsLock_);
-  return tags_;
-}
+void DozidiTracer::removeTagForKey(const std::string& key) { tags_.remove(key); }
+Dictionary DozidiTracer::tags() const { return tags_.copy(); }
 
 void DozidiTracer::setMeasurement(const std::string& name, foundation::Number value,
                                   std::shared_ptr<const DozidiMeasurementUnit> unit) {
@@ -453,23 +428,13 @@ void DozidiTracer::addMeasurements(DozidiTransaction& transaction) {
 
 Dictionary DozidiTracer::serialize() const {
   Dictionary result = rootSpan_->serialize();
-  {
-    std::lock_guard lock(dataLock_);
-    if (!data_.empty()) {
-      Dictionary merged = dozidi_sanitize(data_);
-      if (const auto* own = result["data"].dictionary()) {
-        for (const auto& [key, value] : *own) merged.set(key, value);
-      }
-      result.set("data", std::move(merged));
-    }
+  if (auto data = data_.copy(); !data.empty()) {
+    const auto* own = result["data"].dictionary();
+    result.set("data", detail::layOver(dozidi_sanitize(data), own ? *own : Dictionary()));
   }
-  std::lock_guard lock(tagsLock_);
-  if (!tags_.empty()) {
-    Dictionary merged = tags_;
-    if (const auto* own = result["tags"].dictionary()) {
-      for (const auto& [key, value] : *own) merged.set(key, value);
-    }
-    result.set("tags", std::move(merged));
+  if (auto tags = tags_.copy(); !tags.empty()) {
+    const auto* own = result["tags"].dictionary();
+    result.set("tags", detail::layOver(std::move(tags), own ? *own : Dictionary()));
   }
   return result;
 }

@@ -10,6 +10,7 @@
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiAppStartMeasurement.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiProfilesSampler.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTransactionContext.h"
+#include "dozidi-cocoa/Sources/Dozidi/Performance/detail/DozidiLockedDictionary.h"
 
 class DozidiDispatchBlock;
 class DozidiDispatchQueueWrapper;
@@ -137,10 +138,8 @@ class DozidiTracer : public DozidiSpan, public std::enable_shared_from_this<Dozi
 
   mutable std::mutex childrenLock_;
   std::vector<std::shared_ptr<DozidiSpanRecord>> children_;
-  mutable std::mutex tagsLock_;
-  foundation::Dictionary tags_;
-  mutable std::mutex dataLock_;
-  foundation::Dictionary data_;
+  detail::DozidiLockedDictionary tags_;
+  detail::DozidiLockedDictionary data_;
   mutable std::mutex measurementsLock_;
   std::map<std::string, std::shared_ptr<const DozidiMeasurementValue>> measurements_;
   std::mutex idleLock_;

@@ -43,26 +43,14 @@ Dictionary DozidiTransaction::serialize() {
   if (trace_) contexts.set("trace", trace_->serialize());
   result.set("contexts", std::move(contexts));
 
-  Dictionary traceTags = trace_ ? dozidi_sanitize(trace_->tags()) : Dictionary();
-  if (trace_) {
-    for (const auto& [key, value] : dozidi_sanitize(trace_->context()->tags())) traceTags.set(key, value);
-  }
-  if (const auto* eventTags = result["tags"].dictionary()) {
-    Dictionary merged = *eventTags;
-    for (const auto& [key, value] : traceTags) merged.set(key, value);
-    result.set("tags", std::move(merged));
-  } else {
-    result.set("tags", std::move(traceTags));
-  }
+  Dictionary traceTags = trace_ ? detail::layOver(dozidi_sanitize(trace_->tags()), dozidi_sanitize(trace_->context()->tags()))
+                                : Dictionary();
+  const auto* eventTags = result["tags"].dictionary();
+  result.set("tags", eventTags ? detail::layOver(*eventTags, traceTags) : std::move(traceTags));
 
   Dictionary traceData = trace_ ? dozidi_sanitize(trace_->data().value_or(Dictionary())) : Dictionary();
-  if (const auto* eventExtra = result["extra"].dictionary()) {
-    Dictionary merged = *eventExtra;
-    for (const auto& [key, value] : traceData) merged.set(key, value);
-    result.set("extra", std::move(merged));
-  } else {
-    result.set("extra", std::move(traceData));
-  }
+  const auto* eventExtra = result["extra"].dictionary();
+  result.set("extra", eventExtra ? detail::layOver(*eventExtra, traceData) : std::move(traceData));
 
   if (!trace_) return result;
   if (auto measurements = trace_->measurements(); !measurements.empty()) {

@@ -90,6 +90,7 @@ TEST_F(PerformanceHubTests, EventsOfATracedScopeCarryTheTraceInTheirHeader) {
   ASSERT_EQ(envelopes.size(), 1u);
   ASSERT_TRUE(envelopes[0]->header().traceContext());
   EXPECT_EQ(envelopes[0]->header().traceContext()->transaction(), "Checkout");
+  tracer->finish();  // leaves the scope, which holds it
 }
 
 class PerformanceUploadTests : public foundation::testing::TemporaryDeviceRoot {};

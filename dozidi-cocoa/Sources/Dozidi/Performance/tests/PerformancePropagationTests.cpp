@@ -101,6 +101,7 @@ TEST_F(PerformanceTraceContextTests, ContextOfATracerRoundTripsThroughItsDiction
   EXPECT_FALSE(DozidiTraceContext::initWithScope(*DozidiScope::create(), options)) << "no span, no context";
   options->setDsn(std::nullopt);
   EXPECT_FALSE(DozidiTraceContext::initWithTracer(*tracer, *hub->scope(), options)) << "no DSN, no context";
+  tracer->finish();  // leaves the scope, which holds it
 }
 
 TEST(PerformancePropagationTests, ContextFromADictionaryPrefersTheUsersSegment) {
