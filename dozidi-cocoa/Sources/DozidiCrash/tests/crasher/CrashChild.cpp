@@ -289,6 +289,9 @@ int main(int argc, char** argv) {
     dozidicrash_setMonitoring(kDozidiCrashDefaultMonitors | 0x100);
   }
   const std::uint32_t active = dozidicrash_install("CrashChild", g_folder.c_str());
+  // A normal end of an installed process: its status must stay as it is, with no report.
+  if (scenario == "return-0") return 0;
+  if (scenario == "exit-3") std::exit(3);
 
   pthread_t helpers[kHelperThreads];
   for (pthread_t& helper : helpers) pthread_create(&helper, nullptr, helperThread, nullptr);
