@@ -1,5 +1,7 @@
 #include "dozidi-cocoa/Sources/Dozidi/DozidiCrashWrapper.h"
 
+#include "dozidi-cocoa/Sources/Dozidi/DozidiBaseIntegration.h"
+
 #include <sys/statvfs.h>
 #include <sys/sysinfo.h>
 #include <unistd.h>
@@ -11,6 +13,8 @@ std::shared_ptr<DozidiCrashWrapper> DozidiCrashWrapper::sharedInstance() {
   static auto* instance = new std::shared_ptr<DozidiCrashWrapper>(std::make_shared<DozidiCrashWrapper>());
   return *instance;
 }
+
+bool DozidiCrashWrapper::isBeingTraced() { return dozidi_isBeingTraced(); }
 
 std::uint64_t DozidiCrashWrapper::freeMemorySize() {
   struct sysinfo info {};

@@ -10,6 +10,8 @@ class DozidiCrashWrapper {
   static std::shared_ptr<DozidiCrashWrapper> sharedInstance();
 
   virtual bool crashedLastLaunch() { return false; }
+  /// True when a debugger (or any tracer) is attached to this process.
+  virtual bool isBeingTraced();
   /// Seconds the app was active between its last crash and the crash itself.
   virtual double activeDurationSinceLastCrash() { return 0; }
   /// Free physical memory in bytes.
