@@ -1,6 +1,7 @@
 #include "dozidi-cocoa/Sources/Dozidi/DozidiCrashWrapper.h"
 
 #include "dozidi-cocoa/Sources/Dozidi/DozidiBaseIntegration.h"
+#include "dozidi-cocoa/Sources/DozidiCrash/Recording/Monitors/DozidiCrashMonitor_AppState.h"
 
 #include <sys/statvfs.h>
 #include <sys/sysinfo.h>
@@ -12,6 +13,11 @@
 std::shared_ptr<DozidiCrashWrapper> DozidiCrashWrapper::sharedInstance() {
   static auto* instance = new std::shared_ptr<DozidiCrashWrapper>(std::make_shared<DozidiCrashWrapper>());
   return *instance;
+}
+
+double DozidiCrashWrapper::durationFromCrashStateInitToLastCrash() {
+  const DozidiCrash_AppState* state = dozidicrashstate_currentState();
+  return state != nullptr ? state->durationFromCrashStateInitToLastCrash : 0;
 }
 
 bool DozidiCrashWrapper::isBeingTraced() { return dozidi_isBeingTraced(); }

@@ -12,6 +12,8 @@ class DozidiCrashWrapper {
   virtual bool crashedLastLaunch() { return false; }
   /// True when a debugger (or any tracer) is attached to this process.
   virtual bool isBeingTraced();
+  /// Seconds from the crash state's start to the last launch's crash; 0 when it did not crash.
+  virtual double durationFromCrashStateInitToLastCrash();
   /// Seconds the app was active between its last crash and the crash itself.
   virtual double activeDurationSinceLastCrash() { return 0; }
   /// Free physical memory in bytes.
