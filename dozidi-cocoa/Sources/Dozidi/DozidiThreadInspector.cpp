@@ -1,11 +1,8 @@
 #include "dozidi-cocoa/Sources/Dozidi/DozidiThreadInspector.h"
 
 #include <pthread.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cinttypes>
-#include <cstdio>
 
 #include "dozidi-cocoa/Sources/Dozidi/DozidiFrame.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiStacktrace.h"
@@ -36,33 +33,7 @@ std::size_t countThreads() {
   return count;
 }
 
-std::string threadName(DozidiCrashThread thread) {
-  char name[128] = {};
-  if (!dozidicrashthread_getThreadName(thread, name, sizeof name)) return "";
-  return name;
-}
-
-std::string hex(std::uint64_t value) {
-  char text[2 + 16 + 1];
-  std::snprintf(text, sizeof text, "0x%016" PRIx64, value);
-  return text;
-}
-
 }  // namespace
-
-std::shared_ptr<DozidiFrame> DozidiCrashStackEntryMapper::dozidiCrashStackEntryToDozidiFrame(
-    const DozidiCrashStackEntry& entry) const {
-  auto frame = DozidiFrame::create();
-  frame->symbolAddress = hex(entry.symbolAddress);
-  frame->instructionAddress = hex(entry.address);
-  frame->imageAddress = hex(entry.imageAddress);
-  if (entry.symbolName) frame->function = entry.symbolName;
-  if (entry.imageName) {
-    frame->package = entry.imageName;
-    frame->inApp = foundation::Number::fromBool(inAppLogic_.isInApp(std::string_view(entry.imageName)));
-  }
-  return frame;
-}
 
 std::shared_ptr<DozidiStacktrace> DozidiStacktraceBuilder::finish(std::vector<std::shared_ptr<DozidiFrame>> frames) const {
   frames = DozidiFrameRemover::removeNonSdkFrames(frames);
@@ -114,6 +85,13 @@ std::string DozidiDefaultThreadInspector::getThreadName() {
   return name;
 }
 
+std::string DozidiDefaultThreadInspector::getThreadName(std::uint64_t thread) {
+  char name[128] = {};
+  machineContextWrapper_->getThreadName(thread, name, sizeof name);
+  name[sizeof name - 1] = '\0';
+  return name;
+}
+
 std::vector<std::shared_ptr<DozidiThread>> DozidiDefaultThreadInspector::getCurrentThreads() {
   auto thread = DozidiThread::initWithThreadId(foundation::Number::fromInt64(0));
   thread->name = getThreadName();
@@ -159,10 +137,9 @@ std::vector<std::shared_ptr<DozidiThread>> DozidiDefaultThreadInspector::getCurr
   dozidicrashmc_resumeEnvironment(threads, threadCount);
 
   std::vector<std::shared_ptr<DozidiThread>> result;
-  const auto mainThread = static_cast<DozidiCrashThread>(getpid());
   for (std::size_t i = 0; i < listed.size(); ++i) {
     auto thread = DozidiThread::initWithThreadId(foundation::Number::fromInt64(static_cast<std::int64_t>(i)));
-    thread->name = threadName(listed[i]);
+    thread->name = getThreadName(listed[i]);
     thread->crashed = false;
     thread->current = listed[i] == self;
     if (listed[i] == self) {
@@ -170,7 +147,7 @@ std::vector<std::shared_ptr<DozidiThread>> DozidiDefaultThreadInspector::getCurr
     } else {
       thread->stacktrace = builder_->buildStackTraceFromStackEntries(records[i].entries, records[i].count);
     }
-    if (listed[i] == mainThread) {
+    if (machineContextWrapper_->isMainThread(listed[i])) {
       result.insert(result.begin(), thread);
     } else {
       result.push_back(thread);

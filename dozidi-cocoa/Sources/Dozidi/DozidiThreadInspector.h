@@ -6,23 +6,14 @@
 #include <vector>
 
 #include "dozidi-cocoa/Sources/Dozidi/DozidiClient.h"
+#include "dozidi-cocoa/Sources/Dozidi/DozidiCrashDefaultMachineContextWrapper.h"
+#include "dozidi-cocoa/Sources/Dozidi/DozidiCrashStackEntryMapper.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiInAppLogic.h"
 
 class DozidiFrame;
 class DozidiStacktrace;
 struct DozidiCrashStackCursor;
 struct DozidiCrashStackEntry;
-
-/// Turns the crash recorder's stack entries into frames: addresses as hexadecimal text, the
-/// image's path as the package, the symbol as the function, and whether the image is the app's.
-class DozidiCrashStackEntryMapper {
- public:
-  explicit DozidiCrashStackEntryMapper(DozidiInAppLogic inAppLogic) : inAppLogic_(std::move(inAppLogic)) {}
-  std::shared_ptr<DozidiFrame> dozidiCrashStackEntryToDozidiFrame(const DozidiCrashStackEntry& entry) const;
-
- private:
-  DozidiInAppLogic inAppLogic_;
-};
 
 /// Builds stack traces from the crash recorder's stack cursors: innermost frame last, the
 /// reporter's own frames at the innermost end left out.
@@ -45,16 +36,23 @@ class DozidiStacktraceBuilder {
 /// The calling thread, with its stack trace, as the event's thread list.
 class DozidiDefaultThreadInspector final : public DozidiThreadInspector {
  public:
-  explicit DozidiDefaultThreadInspector(std::shared_ptr<const DozidiStacktraceBuilder> builder)
-      : builder_(std::move(builder)) {}
+  /// Without a machine-context wrapper, the recorder's own.
+  explicit DozidiDefaultThreadInspector(std::shared_ptr<const DozidiStacktraceBuilder> builder,
+                                        std::shared_ptr<DozidiCrashMachineContextWrapper> machineContextWrapper = nullptr)
+      : builder_(std::move(builder)),
+        machineContextWrapper_(machineContextWrapper ? std::move(machineContextWrapper)
+                                                     : std::make_shared<DozidiCrashDefaultMachineContextWrapper>()) {}
   std::vector<std::shared_ptr<DozidiThread>> getCurrentThreads() override;
   /// Every thread of the process with its stack trace, the main thread first. The other threads
   /// are stopped while their stacks are walked; everything the walk needs is reserved before.
   std::vector<std::shared_ptr<DozidiThread>> getCurrentThreadsWithStackTrace();
   /// The calling thread's name; "" when it has none.
   static std::string getThreadName();
+  /// The thread's name as the machine-context wrapper reads it; "" when it has none.
+  std::string getThreadName(std::uint64_t thread);
 
  private:
   std::shared_ptr<const DozidiStacktraceBuilder> builder_;
+  std::shared_ptr<DozidiCrashMachineContextWrapper> machineContextWrapper_;
   std::mutex lock_;
 };
