@@ -18,7 +18,8 @@ std::uint64_t DozidiCrashDefaultMachineContextWrapper::getThread(const DozidiCra
   return dozidicrashmc_getThreadAtIndex(context, index);
 }
 
-void DozidiCrashDefaultMachineContextWrapper::getThreadName(std::uint64_t thread, char* buffer, std::int32_t bufLength) {
+void DozidiCrashDefaultMachineContextWrapper::getThreadName(std::uint64_t thread, char* buffer,
+                                                            std::int32_t bufLength) {
   if (buffer == nullptr || bufLength < 1) return;
   buffer[0] = '\0';
   if (!dozidicrashthread_getThreadName(static_cast<DozidiCrashThread>(thread), buffer, bufLength)) buffer[0] = '\0';

@@ -25,7 +25,8 @@ using foundation::Value;
 constexpr std::int32_t kDefaultMonitoring = 0xEF;
 constexpr std::int32_t kDefaultMaxReportCount = 5;
 
-#define DOZIDICRASH_LOG_ERROR(message) dozidicrashlog_logWithObjectFormat("ERROR", __FILE__, __LINE__, __func__, message)
+#define DOZIDICRASH_LOG_ERROR(message) \
+  dozidicrashlog_logWithObjectFormat("ERROR", __FILE__, __LINE__, __func__, message)
 
 /// The five life-cycle notifications and the handler each one calls, in observation order.
 struct LifeCycleObservation {
@@ -101,7 +102,8 @@ std::shared_ptr<DozidiCrash> DozidiCrash::initWithBasePath(std::optional<std::st
 bool DozidiCrash::install() {
   std::unique_lock lock(lock_);
   if (monitoringFromUninstalledToRestore_ && monitoringWhenUninstalled_ != 0) {
-    monitoring_ = static_cast<std::int32_t>(dozidicrash_setMonitoring(static_cast<std::uint32_t>(monitoringWhenUninstalled_)));
+    monitoring_ =
+        static_cast<std::int32_t>(dozidicrash_setMonitoring(static_cast<std::uint32_t>(monitoringWhenUninstalled_)));
     monitoringWhenUninstalled_ = 0;
     monitoringFromUninstalledToRestore_ = false;
   }
@@ -131,9 +133,10 @@ void DozidiCrash::observeLifeCycle() {
   center->removeObserver(this);
   const std::weak_ptr<DozidiCrash> weakSelf = weak_from_this();
   for (const LifeCycleObservation& observation : kLifeCycle) {
-    center->addObserver(this, observation.name, [weakSelf, handler = observation.handler](const foundation::Notification&) {
-      if (const std::shared_ptr<DozidiCrash> self = weakSelf.lock()) ((*self).*handler)();
-    });
+    center->addObserver(this, observation.name,
+                        [weakSelf, handler = observation.handler](const foundation::Notification&) {
+                          if (const std::shared_ptr<DozidiCrash> self = weakSelf.lock()) ((*self).*handler)();
+                        });
   }
 }
 
@@ -143,10 +146,7 @@ void DozidiCrash::stopObservingLifeCycle() {
   for (const LifeCycleObservation& observation : kLifeCycle) center->removeObserver(this, observation.name);
 }
 
-bool DozidiCrash::introspectMemory() const {
-  std::lock_guard lock(lock_);
-  return introspectMemory_;
-}
+bool DozidiCrash::introspectMemory() const { return locked(introspectMemory_); }
 
 void DozidiCrash::setIntrospectMemory(bool introspectMemory) {
   std::lock_guard lock(lock_);
@@ -154,10 +154,7 @@ void DozidiCrash::setIntrospectMemory(bool introspectMemory) {
   dozidicrash_setIntrospectMemory(introspectMemory);
 }
 
-bool DozidiCrash::catchZombies() const {
-  std::lock_guard lock(lock_);
-  return catchZombies_;
-}
+bool DozidiCrash::catchZombies() const { return locked(catchZombies_); }
 
 void DozidiCrash::setCatchZombies(bool catchZombies) {
   std::int32_t mask = 0;
@@ -169,50 +166,30 @@ void DozidiCrash::setCatchZombies(bool catchZombies) {
   setMonitoring(mask);
 }
 
-bool DozidiCrash::printPreviousLog() const {
-  std::lock_guard lock(lock_);
-  return printPreviousLog_;
-}
+bool DozidiCrash::printPreviousLog() const { return locked(printPreviousLog_); }
 
-void DozidiCrash::setPrintPreviousLog(bool printPreviousLog) {
-  std::lock_guard lock(lock_);
-  printPreviousLog_ = printPreviousLog;
-}
+void DozidiCrash::setPrintPreviousLog(bool printPreviousLog) { setLocked(printPreviousLog_, printPreviousLog); }
 
-std::int32_t DozidiCrash::deleteBehaviorAfterSendAll() const {
-  std::lock_guard lock(lock_);
-  return deleteBehaviorAfterSendAll_;
-}
+std::int32_t DozidiCrash::deleteBehaviorAfterSendAll() const { return locked(deleteBehaviorAfterSendAll_); }
 
 void DozidiCrash::setDeleteBehaviorAfterSendAll(std::int32_t deleteBehavior) {
-  std::lock_guard lock(lock_);
-  deleteBehaviorAfterSendAll_ = deleteBehavior;
+  setLocked(deleteBehaviorAfterSendAll_, deleteBehavior);
 }
 
-std::int32_t DozidiCrash::monitoring() const {
-  std::lock_guard lock(lock_);
-  return monitoring_;
-}
+std::int32_t DozidiCrash::monitoring() const { return locked(monitoring_); }
 
 void DozidiCrash::setMonitoring(std::int32_t monitoring) {
   std::lock_guard lock(lock_);
   monitoring_ = static_cast<std::int32_t>(dozidicrash_setMonitoring(static_cast<std::uint32_t>(monitoring)));
 }
 
-std::int32_t DozidiCrash::demangleLanguages() const {
-  std::lock_guard lock(lock_);
-  return demangleLanguages_;
-}
+std::int32_t DozidiCrash::demangleLanguages() const { return locked(demangleLanguages_); }
 
 void DozidiCrash::setDemangleLanguages(std::int32_t demangleLanguages) {
-  std::lock_guard lock(lock_);
-  demangleLanguages_ = demangleLanguages;
+  setLocked(demangleLanguages_, demangleLanguages);
 }
 
-std::int32_t DozidiCrash::maxReportCount() const {
-  std::lock_guard lock(lock_);
-  return maxReportCount_;
-}
+std::int32_t DozidiCrash::maxReportCount() const { return locked(maxReportCount_); }
 
 void DozidiCrash::setMaxReportCount(std::int32_t maxReportCount) {
   std::lock_guard lock(lock_);
@@ -220,30 +197,15 @@ void DozidiCrash::setMaxReportCount(std::int32_t maxReportCount) {
   dozidicrash_setMaxReportCount(maxReportCount);
 }
 
-bool DozidiCrash::monitoringFromUninstalledToRestore() const {
-  std::lock_guard lock(lock_);
-  return monitoringFromUninstalledToRestore_;
-}
+bool DozidiCrash::monitoringFromUninstalledToRestore() const { return locked(monitoringFromUninstalledToRestore_); }
 
-std::int32_t DozidiCrash::monitoringWhenUninstalled() const {
-  std::lock_guard lock(lock_);
-  return monitoringWhenUninstalled_;
-}
+std::int32_t DozidiCrash::monitoringWhenUninstalled() const { return locked(monitoringWhenUninstalled_); }
 
-std::shared_ptr<DozidiCrashReportFilter> DozidiCrash::sink() const {
-  std::lock_guard lock(lock_);
-  return sink_;
-}
+std::shared_ptr<DozidiCrashReportFilter> DozidiCrash::sink() const { return locked(sink_); }
 
-void DozidiCrash::setSink(std::shared_ptr<DozidiCrashReportFilter> sink) {
-  std::lock_guard lock(lock_);
-  sink_ = std::move(sink);
-}
+void DozidiCrash::setSink(std::shared_ptr<DozidiCrashReportFilter> sink) { setLocked(sink_, std::move(sink)); }
 
-std::optional<Dictionary> DozidiCrash::userInfo() const {
-  std::lock_guard lock(lock_);
-  return userInfo_;
-}
+std::optional<Dictionary> DozidiCrash::userInfo() const { return locked(userInfo_); }
 
 void DozidiCrash::setUserInfo(std::optional<Dictionary> userInfo) {
   std::lock_guard userInfoLock(userInfoLock_);
@@ -256,7 +218,8 @@ void DozidiCrash::setUserInfo(std::optional<Dictionary> userInfo) {
     return;
   }
   foundation::Error error("", 0);
-  const std::optional<std::string> json = DozidiCrashJSONCodec::encode(*userInfo, DozidiCrashJSONCodec::kSorted, &error);
+  const std::optional<std::string> json =
+      DozidiCrashJSONCodec::encode(*userInfo, DozidiCrashJSONCodec::kSorted, &error);
   if (!json) {
     DOZIDICRASH_LOG_ERROR("Could not serialize user info: " + error.localizedDescription());
     return;
@@ -268,10 +231,7 @@ void DozidiCrash::setUserInfo(std::optional<Dictionary> userInfo) {
   dozidicrash_setUserInfoJSON(json->c_str());
 }
 
-DozidiCrashReportWriteCallback DozidiCrash::onCrash() const {
-  std::lock_guard lock(lock_);
-  return onCrash_;
-}
+DozidiCrashReportWriteCallback DozidiCrash::onCrash() const { return locked(onCrash_); }
 
 void DozidiCrash::setOnCrash(DozidiCrashReportWriteCallback onCrash) {
   std::lock_guard lock(lock_);
@@ -279,10 +239,7 @@ void DozidiCrash::setOnCrash(DozidiCrashReportWriteCallback onCrash) {
   dozidicrash_setCrashNotifyCallback(onCrash);
 }
 
-std::vector<std::string> DozidiCrash::doNotIntrospectClasses() const {
-  std::lock_guard lock(lock_);
-  return doNotIntrospectClasses_;
-}
+std::vector<std::string> DozidiCrash::doNotIntrospectClasses() const { return locked(doNotIntrospectClasses_); }
 
 void DozidiCrash::setDoNotIntrospectClasses(std::vector<std::string> classNames) {
   std::lock_guard lock(lock_);
@@ -295,43 +252,47 @@ void DozidiCrash::setDoNotIntrospectClasses(std::vector<std::string> classNames)
 }
 
 DozidiCrash::ExceptionHandler DozidiCrash::uncaughtExceptionHandler() const {
-  std::lock_guard lock(lock_);
-  return uncaughtExceptionHandler_;
+  return locked(uncaughtExceptionHandler_);
 }
 
 void DozidiCrash::setUncaughtExceptionHandler(ExceptionHandler handler) {
-  std::lock_guard lock(lock_);
-  uncaughtExceptionHandler_ = handler;
+  setLocked(uncaughtExceptionHandler_, handler);
 }
 
 DozidiCrash::ExceptionHandler DozidiCrash::currentSnapshotUserReportedExceptionHandler() const {
-  std::lock_guard lock(lock_);
-  return currentSnapshotUserReportedExceptionHandler_;
+  return locked(currentSnapshotUserReportedExceptionHandler_);
 }
 
 void DozidiCrash::setCurrentSnapshotUserReportedExceptionHandler(ExceptionHandler handler) {
-  std::lock_guard lock(lock_);
-  currentSnapshotUserReportedExceptionHandler_ = handler;
+  setLocked(currentSnapshotUserReportedExceptionHandler_, handler);
 }
 
 std::shared_ptr<DozidiNSNotificationCenterWrapper> DozidiCrash::notificationCenter() const {
-  std::lock_guard lock(lock_);
-  return notificationCenter_;
+  return locked(notificationCenter_);
 }
 
 void DozidiCrash::setNotificationCenter(std::shared_ptr<DozidiNSNotificationCenterWrapper> notificationCenter) {
-  std::lock_guard lock(lock_);
-  notificationCenter_ = std::move(notificationCenter);
+  setLocked(notificationCenter_, std::move(notificationCenter));
 }
 
-double DozidiCrash::activeDurationSinceLastCrash() const { return dozidicrashstate_currentState()->activeDurationSinceLastCrash; }
+double DozidiCrash::activeDurationSinceLastCrash() const {
+  return dozidicrashstate_currentState()->activeDurationSinceLastCrash;
+}
 double DozidiCrash::backgroundDurationSinceLastCrash() const {
   return dozidicrashstate_currentState()->backgroundDurationSinceLastCrash;
 }
-std::int32_t DozidiCrash::launchesSinceLastCrash() const { return dozidicrashstate_currentState()->launchesSinceLastCrash; }
-std::int32_t DozidiCrash::sessionsSinceLastCrash() const { return dozidicrashstate_currentState()->sessionsSinceLastCrash; }
-double DozidiCrash::activeDurationSinceLaunch() const { return dozidicrashstate_currentState()->activeDurationSinceLaunch; }
-double DozidiCrash::backgroundDurationSinceLaunch() const { return dozidicrashstate_currentState()->backgroundDurationSinceLaunch; }
+std::int32_t DozidiCrash::launchesSinceLastCrash() const {
+  return dozidicrashstate_currentState()->launchesSinceLastCrash;
+}
+std::int32_t DozidiCrash::sessionsSinceLastCrash() const {
+  return dozidicrashstate_currentState()->sessionsSinceLastCrash;
+}
+double DozidiCrash::activeDurationSinceLaunch() const {
+  return dozidicrashstate_currentState()->activeDurationSinceLaunch;
+}
+double DozidiCrash::backgroundDurationSinceLaunch() const {
+  return dozidicrashstate_currentState()->backgroundDurationSinceLaunch;
+}
 std::int32_t DozidiCrash::sessionsSinceLaunch() const { return dozidicrashstate_currentState()->sessionsSinceLaunch; }
 bool DozidiCrash::crashedLastLaunch() const { return dozidicrashstate_currentState()->crashedLastLaunch; }
 
@@ -433,7 +394,8 @@ std::optional<Dictionary> DozidiCrash::reportWithIntID(std::int64_t reportID) co
   if (!error.domain().empty()) {
     char id[17];
     std::snprintf(id, sizeof id, "%llx", static_cast<unsigned long long>(reportID));
-    DOZIDICRASH_LOG_ERROR("Encountered error loading crash report " + std::string(id) + ": " + error.localizedDescription());
+    DOZIDICRASH_LOG_ERROR("Encountered error loading crash report " + std::string(id) + ": " +
+                          error.localizedDescription());
   }
   Dictionary* report = decoded.mutableDictionary();
   if (report == nullptr) {
@@ -482,7 +444,8 @@ void DozidiCrash::doctorReport(Dictionary& report) {
   const Value whole(report);
   const auto diagnose = [&whole] { return DozidiCrashDoctor::doctor()->diagnoseCrash(whole); };
   if (Value* crash = report.findMutable("crash"); crash != nullptr && crash->mutableDictionary() != nullptr) {
-    if (std::optional<std::string> diagnosis = diagnose()) crash->mutableDictionary()->set("diagnosis", std::move(*diagnosis));
+    if (std::optional<std::string> diagnosis = diagnose())
+      crash->mutableDictionary()->set("diagnosis", std::move(*diagnosis));
   }
   Value* recrash = report.findMutable("recrash_report");
   Value* recrashCrash = recrash != nullptr && recrash->mutableDictionary() != nullptr

@@ -145,6 +145,16 @@ class DozidiCrash : public std::enable_shared_from_this<DozidiCrash> {
   ReadReports readAllReports() const;
   void observeLifeCycle();
   void stopObservingLifeCycle();
+  template <class T>
+  T locked(const T& field) const {
+    std::lock_guard lock(lock_);
+    return field;
+  }
+  template <class T>
+  void setLocked(T& field, T value) {
+    std::lock_guard lock(lock_);
+    field = std::move(value);
+  }
 
   const std::string bundleName_;
   const std::string basePath_;

@@ -91,7 +91,8 @@ std::vector<std::string> split(const std::string& text, char separator) {
 }  // namespace
 
 std::optional<std::string> DozidiCrashDoctorFunctionCall::descriptionForObjCCall() const {
-  if (name != "objc_msgSend" || params.size() < 2 || params[1].type != "string" || !params[1].value) return std::nullopt;
+  if (name != "objc_msgSend" || params.size() < 2 || params[1].type != "string" || !params[1].value)
+    return std::nullopt;
   const DozidiCrashDoctorParam& receiver = params[0];
   const std::string className = receiver.previousClassName ? *receiver.previousClassName
                                 : receiver.className       ? *receiver.className
@@ -142,8 +143,12 @@ const Value& DozidiCrashDoctor::crashedThreadReport(const Value& report) {
   return Value::absent();
 }
 
-const Value& DozidiCrashDoctor::backtraceFromThreadReport(const Value& thread) { return thread["backtrace"]["contents"]; }
-const Value& DozidiCrashDoctor::basicRegistersFromThreadReport(const Value& thread) { return thread["registers"]["basic"]; }
+const Value& DozidiCrashDoctor::backtraceFromThreadReport(const Value& thread) {
+  return thread["backtrace"]["contents"];
+}
+const Value& DozidiCrashDoctor::basicRegistersFromThreadReport(const Value& thread) {
+  return thread["registers"]["basic"];
+}
 
 const Value& DozidiCrashDoctor::lastStackEntry(const Value& report) {
   return backtraceFromThreadReport(crashedThreadReport(report))[0];

@@ -11,9 +11,10 @@ using foundation::Value;
 /// A decoded report with the given error and crashed thread, on an x86_64 machine.
 Value report(Dictionary error, Dictionary thread = {}, std::string arch = "x86_64") {
   thread.set("crashed", true);
-  return Dictionary{{"report", Dictionary{{"process_name", "App"}}},
-                    {"system", Dictionary{{"cpu_arch", std::move(arch)}}},
-                    {"crash", Dictionary{{"error", std::move(error)}, {"threads", Array{Dictionary{{"crashed", false}}, thread}}}}};
+  return Dictionary{
+      {"report", Dictionary{{"process_name", "App"}}},
+      {"system", Dictionary{{"cpu_arch", std::move(arch)}}},
+      {"crash", Dictionary{{"error", std::move(error)}, {"threads", Array{Dictionary{{"crashed", false}}, thread}}}}};
 }
 
 Dictionary signalError(const char* name, std::uint64_t address = 0) {
@@ -66,21 +67,24 @@ TEST(CrashDoctorTests, DiagnosesEachKindOfCrash) {
               Dictionary{{"backtrace", backtrace(Array{Dictionary{{"symbol_name", "free_list_checksum_botch"}}})}}),
        "Rogue memory write has corrupted memory."},
       {"math by signal", report(signalError("SIGFPE")), "Math error (usually caused from division by 0)."},
-      {"math by mach exception", report(machError("EXC_ARITHMETIC")), "Math error (usually caused from division by 0)."},
-      {"mach object decides over the signal", report(Dictionary{{"mach", Dictionary{}}, {"signal", Dictionary{{"name", "SIGFPE"}}}}),
-       std::nullopt},
+      {"math by mach exception", report(machError("EXC_ARITHMETIC")),
+       "Math error (usually caused from division by 0)."},
+      {"mach object decides over the signal",
+       report(Dictionary{{"mach", Dictionary{}}, {"signal", Dictionary{{"name", "SIGFPE"}}}}), std::nullopt},
       {"null pointer", report(machError("EXC_BAD_ACCESS")), "Attempted to dereference null pointer."},
       {"garbage pointer", report(signalError("SIGSEGV", 0x2a)), "Attempted to dereference garbage pointer 0x2a."},
       {"zombie message send", report(machError("EXC_BAD_ACCESS", 8), zombieThread("objc_msgSend")),
        "Possible zombie in call: -[Freed setValue:\"text\" forKey:0x0]"},
       {"zombie retain", report(machError("EXC_BAD_ACCESS", 8), zombieThread("objc_retain")),
        "Possible zombie in call: Function: objc_retain\nParam 1:  Now (instance) (was Freed)"},
-      {"bad access with a live object", report(machError("EXC_BAD_ACCESS", 8), [] {
-         Dictionary thread = zombieThread("objc_msgSend");
-         thread.set("notable_addresses",
-                    Dictionary{{"rdi", Dictionary{{"type", "objc_object"}, {"class", "Live"}}}});
-         return thread;
-       }()),
+      {"bad access with a live object",
+       report(machError("EXC_BAD_ACCESS", 8),
+              [] {
+                Dictionary thread = zombieThread("objc_msgSend");
+                thread.set("notable_addresses",
+                           Dictionary{{"rdi", Dictionary{{"type", "objc_object"}, {"class", "Live"}}}});
+                return thread;
+              }()),
        "Attempted to dereference garbage pointer 0x8."},
       {"C++ exception", report(Dictionary{{"type", "cpp_exception"}, {"mach", Dictionary{}}}), std::nullopt},
       {"crashed thread found by its key",
@@ -98,8 +102,10 @@ TEST(CrashDoctorTests, ParametersComeFromTheFamilysRegisters) {
   struct Case {
     const char* arch;
     DozidiCrashCPUFamily family;
-  } families[] = {{"arm64", DozidiCrashCPUFamily::ARM}, {"i386", DozidiCrashCPUFamily::X86},
-                  {"X86_64h", DozidiCrashCPUFamily::X86_64}, {"riscv", DozidiCrashCPUFamily::Unknown}};
+  } families[] = {{"arm64", DozidiCrashCPUFamily::ARM},
+                  {"i386", DozidiCrashCPUFamily::X86},
+                  {"X86_64h", DozidiCrashCPUFamily::X86_64},
+                  {"riscv", DozidiCrashCPUFamily::Unknown}};
   for (const Case& c : families) {
     SCOPED_TRACE(c.arch);
     EXPECT_EQ(DozidiCrashDoctor::cpuFamily(report({}, {}, c.arch)), c.family);
@@ -107,8 +113,8 @@ TEST(CrashDoctorTests, ParametersComeFromTheFamilysRegisters) {
   EXPECT_EQ(DozidiCrashDoctor::cpuFamily(Dictionary{}), DozidiCrashCPUFamily::ARM);
 
   // An ARM report whose registers have other names: four parameters at address 0.
-  const DozidiCrashDoctorFunctionCall arm =
-      DozidiCrashDoctor::lastFunctionCall(report({}, Dictionary{{"registers", Dictionary{{"basic", Dictionary{{"x0", 9}}}}}}, "arm64"));
+  const DozidiCrashDoctorFunctionCall arm = DozidiCrashDoctor::lastFunctionCall(
+      report({}, Dictionary{{"registers", Dictionary{{"basic", Dictionary{{"x0", 9}}}}}}, "arm64"));
   ASSERT_EQ(arm.params.size(), 4u);
   EXPECT_EQ(arm.params[0].address, 0u);
   EXPECT_EQ(arm.params[0].value, "0x0");

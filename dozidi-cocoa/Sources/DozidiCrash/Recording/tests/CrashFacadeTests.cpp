@@ -71,9 +71,10 @@ class CrashFacadeTest : public ::testing::Test {
     std::ofstream(reportPath(id)) << text;
   }
   void storeReport(std::int64_t id) {
-    store(id, R"({"report":{"id":")" + std::to_string(id) + R"(","timestamp":1700000000},)"
-              R"("crash":{"error":{"type":"signal","mach":{"exception_name":"EXC_BAD_ACCESS"},"address":0},)"
-              R"("threads":[{"crashed":true}]}})");
+    store(id, R"({"report":{"id":")" + std::to_string(id) +
+                  R"(","timestamp":1700000000},)"
+                  R"("crash":{"error":{"type":"signal","mach":{"exception_name":"EXC_BAD_ACCESS"},"address":0},)"
+                  R"("threads":[{"crashed":true}]}})");
   }
   std::size_t filesInReports() {
     std::size_t count = 0;
@@ -88,10 +89,10 @@ class CrashFacadeTest : public ::testing::Test {
   };
   Sent sendAll() {
     Sent sent;
-    crash_->sendAllReportsWithCompletion([&sent](std::optional<Array> reports, bool completed,
-                                                 std::optional<foundation::Error> error) {
-      sent = Sent{std::move(reports), completed, std::move(error), true};
-    });
+    crash_->sendAllReportsWithCompletion(
+        [&sent](std::optional<Array> reports, bool completed, std::optional<foundation::Error> error) {
+          sent = Sent{std::move(reports), completed, std::move(error), true};
+        });
     return sent;
   }
 
@@ -112,7 +113,13 @@ TEST_F(CrashFacadeTest, DefaultsAndTheZombieSwitch) {
   EXPECT_EQ(fresh->monitoring(), 0x1EF);
   fresh->setCatchZombies(false);
   EXPECT_EQ(fresh->monitoring(), 0xEF);
-  fresh->setMonitoring(kQuietMonitors);
+
+  const std::shared_ptr<DozidiCrash> shared = DozidiCrash::sharedInstance();
+  ASSERT_TRUE(shared);
+  EXPECT_EQ(shared, DozidiCrash::sharedInstance());
+  EXPECT_TRUE(shared->basePath().ends_with("/Library/Caches/DozidiCrash/" + shared->bundleName()))
+      << shared->basePath();
+  crash_->setMonitoring(kQuietMonitors);
 }
 
 TEST_F(CrashFacadeTest, InstallObservesTheLifeCycleAndRestoresTheMaskAfterUninstall) {

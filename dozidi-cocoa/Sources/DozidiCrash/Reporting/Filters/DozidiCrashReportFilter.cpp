@@ -5,6 +5,8 @@
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashLogger.h"
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiSimpleConstructor.h"
 #include "dozidi-cocoa/Sources/DozidiCrash/Reporting/Filters/Tools/DozidiSanitize.h"
+#include "platform/foundation/Data.h"
+#include "platform/foundation/Result.h"
 #include "platform/foundation/UTF8.h"
 
 namespace {
@@ -58,6 +60,19 @@ std::string formatSeparator(const std::string& format, const Value& key) {
   return out;
 }
 
+// Converts each report in order. The first that cannot be converted stops the filter with the
+// results so far and its error.
+template <class Convert>
+void convertEach(const Array& reports, const DozidiCrashReportFilterCompletion& onCompletion, Convert convert) {
+  Array results;
+  for (const Value& report : reports) {
+    foundation::Result<Value> converted = convert(report);
+    if (!converted) return dozidicrash_callCompletion(onCompletion, std::move(results), false, converted.error());
+    results.push_back(std::move(*converted));
+  }
+  dozidicrash_callCompletion(onCompletion, std::move(results), true, std::nullopt);
+}
+
 // Wraps a stage's completion so that a filter calling it twice cannot run the rest twice.
 template <class F>
 DozidiCrashReportFilterCompletion once(F body) {
@@ -79,7 +94,8 @@ struct PipelineRun {
 void runPipelineStage(const std::shared_ptr<PipelineRun>& run, std::size_t index, Array reports) {
   run->filters[index]->filterReports(
       std::move(reports), once([run, index](std::optional<Array> filtered, bool completed, std::optional<Error> error) {
-        if (!completed) return dozidicrash_callCompletion(run->completion, std::move(filtered), false, std::move(error));
+        if (!completed)
+          return dozidicrash_callCompletion(run->completion, std::move(filtered), false, std::move(error));
         if (!filtered) {
           return dozidicrash_callCompletion(run->completion, std::nullopt, false,
                                             dozidiErrorWithDomain(kPipeline, 0, "filteredReports was nil"));
@@ -115,7 +131,8 @@ void finishCombine(const CombineRun& run, bool completed, std::optional<Error> e
 void runCombineStage(const std::shared_ptr<CombineRun>& run, std::size_t index) {
   run->filters[index]->filterReports(
       run->reports, once([run, index](std::optional<Array> filtered, bool completed, std::optional<Error> error) {
-        if (!completed) return dozidicrash_callCompletion(run->completion, std::move(filtered), false, std::move(error));
+        if (!completed)
+          return dozidicrash_callCompletion(run->completion, std::move(filtered), false, std::move(error));
         if (!filtered) {
           return dozidicrash_callCompletion(run->completion, std::nullopt, false,
                                             dozidiErrorWithDomain(kCombine, 0, "filteredReports was nil"));
@@ -231,21 +248,13 @@ std::shared_ptr<DozidiCrashReportFilterObjectForKey> DozidiCrashReportFilterObje
 }
 
 void DozidiCrashReportFilterObjectForKey::filterReports(Array reports, DozidiCrashReportFilterCompletion onCompletion) {
-  Array results;
-  for (const Value& report : reports) {
+  convertEach(reports, onCompletion, [this](const Value& report) -> foundation::Result<Value> {
     Value object = key_.string() ? dozidi_objectForKeyPath(report, *key_.string())
                                  : dozidi_objectForDeepKey(report, DozidiDeepKey{key_});
-    if (object.isAbsent()) {
-      if (!allowNotFound_) {
-        return dozidicrash_callCompletion(
-            onCompletion, std::move(results), false,
-            dozidiErrorWithDomain("DozidiCrashReportFilterObjectForKey", 0, "Key not found: " + formatObject(key_)));
-      }
-      object = foundation::Dictionary{};
-    }
-    results.push_back(std::move(object));
-  }
-  dozidicrash_callCompletion(onCompletion, std::move(results), true, std::nullopt);
+    if (!object.isAbsent()) return object;
+    if (allowNotFound_) return Value(foundation::Dictionary{});
+    return dozidiErrorWithDomain("DozidiCrashReportFilterObjectForKey", 0, "Key not found: " + formatObject(key_));
+  });
 }
 
 std::shared_ptr<DozidiCrashReportFilterConcatenate> DozidiCrashReportFilterConcatenate::initWithSeparatorFmt(
@@ -279,22 +288,18 @@ std::shared_ptr<DozidiCrashReportFilterSubset> DozidiCrashReportFilterSubset::in
 }
 
 void DozidiCrashReportFilterSubset::filterReports(Array reports, DozidiCrashReportFilterCompletion onCompletion) {
-  Array results;
-  for (const Value& report : reports) {
+  convertEach(reports, onCompletion, [this](const Value& report) -> foundation::Result<Value> {
     foundation::Dictionary subset;
     for (const Value& keyPathValue : keyPaths_) {
       const std::string keyPath = keyPathValue.string() ? *keyPathValue.string() : keyPathValue.description();
       Value object = dozidi_objectForKeyPath(report, keyPath);
       if (object.isAbsent()) {
-        return dozidicrash_callCompletion(
-            onCompletion, std::move(results), false,
-            dozidiErrorWithDomain("DozidiCrashReportFilterSubset", 0, "Report did not have key path " + keyPath));
+        return dozidiErrorWithDomain("DozidiCrashReportFilterSubset", 0, "Report did not have key path " + keyPath);
       }
       subset.set(keyPath.substr(keyPath.rfind('/') + 1), std::move(object));
     }
-    results.push_back(std::move(subset));
-  }
-  dozidicrash_callCompletion(onCompletion, std::move(results), true, std::nullopt);
+    return Value(std::move(subset));
+  });
 }
 
 std::shared_ptr<DozidiCrashReportFilterDataToString> DozidiCrashReportFilterDataToString::filter() {
@@ -302,19 +307,13 @@ std::shared_ptr<DozidiCrashReportFilterDataToString> DozidiCrashReportFilterData
 }
 
 void DozidiCrashReportFilterDataToString::filterReports(Array reports, DozidiCrashReportFilterCompletion onCompletion) {
-  Array results;
-  for (const Value& report : reports) {
+  // Undecodable data stops the filter with what was converted so far: dropping the report
+  // silently would lose it.
+  convertEach(reports, onCompletion, [](const Value& report) -> foundation::Result<Value> {
     const foundation::Data* data = report.data();
-    // Undecodable data stops the filter with what was converted so far: dropping the report
-    // silently would lose it.
-    if (data == nullptr || !foundation::isValidUTF8(data->view())) {
-      return dozidicrash_callCompletion(
-          onCompletion, std::move(results), false,
-          dozidiErrorWithDomain("DozidiCrashReportFilterDataToString", 0, "Could not convert report from UTF-8"));
-    }
-    results.push_back(data->bytes());
-  }
-  dozidicrash_callCompletion(onCompletion, std::move(results), true, std::nullopt);
+    if (data != nullptr && foundation::isValidUTF8(data->view())) return Value(data->bytes());
+    return dozidiErrorWithDomain("DozidiCrashReportFilterDataToString", 0, "Could not convert report from UTF-8");
+  });
 }
 
 std::shared_ptr<DozidiCrashReportFilterStringToData> DozidiCrashReportFilterStringToData::filter() {
@@ -322,15 +321,9 @@ std::shared_ptr<DozidiCrashReportFilterStringToData> DozidiCrashReportFilterStri
 }
 
 void DozidiCrashReportFilterStringToData::filterReports(Array reports, DozidiCrashReportFilterCompletion onCompletion) {
-  Array results;
-  for (const Value& report : reports) {
+  convertEach(reports, onCompletion, [](const Value& report) -> foundation::Result<Value> {
     const std::string* text = report.string();
-    if (text == nullptr || !foundation::isValidUTF8(*text)) {
-      return dozidicrash_callCompletion(
-          onCompletion, std::move(results), false,
-          dozidiErrorWithDomain("DozidiCrashReportFilterStringToData", 0, "Could not convert report to UTF-8"));
-    }
-    results.push_back(foundation::Data(*text));
-  }
-  dozidicrash_callCompletion(onCompletion, std::move(results), true, std::nullopt);
+    if (text != nullptr && foundation::isValidUTF8(*text)) return Value(foundation::Data(*text));
+    return dozidiErrorWithDomain("DozidiCrashReportFilterStringToData", 0, "Could not convert report to UTF-8");
+  });
 }

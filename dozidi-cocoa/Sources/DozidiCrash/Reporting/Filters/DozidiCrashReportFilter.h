@@ -12,8 +12,8 @@
 
 /// Called once when a filter is done: the filtered reports (none when the filter produced
 /// nothing), whether it completed, and its error. It may be called on any thread.
-using DozidiCrashReportFilterCompletion = std::function<void(
-    std::optional<foundation::Array> filteredReports, bool completed, std::optional<foundation::Error> error)>;
+using DozidiCrashReportFilterCompletion = std::function<void(std::optional<foundation::Array> filteredReports,
+                                                             bool completed, std::optional<foundation::Error> error)>;
 
 /// One step that stored crash reports pass through before delivery: it takes an array of reports
 /// and hands a (possibly transformed) array to its completion, at once or later, on any thread.

@@ -103,8 +103,8 @@ foundation::Result<Value*> findParent(Value& root, const DozidiDeepKey& deepKey)
 foundation::Result<void> change(Value& root, const DozidiDeepKey& deepKey, Change kind, Value object) {
   if (deepKey.empty()) {
     if (kind == Change::Set) {
-      return dozidiErrorWithDomain(kInvalidArgument, 0, "deepKey " + describe(deepKey) +
-                                                            " must contain at least one key");
+      return dozidiErrorWithDomain(kInvalidArgument, 0,
+                                   "deepKey " + describe(deepKey) + " must contain at least one key");
     }
     return dozidiErrorWithDomain("NSRangeException", 0, "cannot take the last key of an empty deep key");
   }
@@ -132,8 +132,8 @@ foundation::Result<void> change(Value& root, const DozidiDeepKey& deepKey, Chang
   }
   foundation::Array* array = (*parent)->mutableArray();
   if (array == nullptr) {
-    return dozidiErrorWithDomain(kInconsistency, 0, prefix + " does not respond to \"" + keyedName + "\" or \"" +
-                                                        indexedName + "\"");
+    return dozidiErrorWithDomain(kInconsistency, 0,
+                                 prefix + " does not respond to \"" + keyedName + "\" or \"" + indexedName + "\"");
   }
   const std::optional<std::size_t> index = arrayIndex(lastKey, array->size());
   if (!index) {

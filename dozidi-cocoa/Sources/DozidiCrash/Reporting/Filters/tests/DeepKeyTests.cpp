@@ -68,13 +68,17 @@ TEST(DeepKeyTests, FailedChangesNameTheParentAndChangeNothing) {
       {"leading slash", [](Value& r) { return dozidi_setObjectForKeyPath(r, 1, "/crash"); },
        "NSInternalInconsistencyException", "Parent (\n    \n) does not resolve to a valid object"},
       {"text key into an array", [](Value& r) { return dozidi_setObjectForKeyPath(r, 1, "list/x"); },
-       "NSInternalInconsistencyException", "Parent (\n    list\n) of type NSArray does not respond to \"setObject:forKey:\""},
+       "NSInternalInconsistencyException",
+       "Parent (\n    list\n) of type NSArray does not respond to \"setObject:forKey:\""},
       {"index into a text", [](Value& r) { return dozidi_removeObjectForKeyPath(r, "list/0/0"); },
        "NSInternalInconsistencyException",
        "Parent (\n    list,\n    0\n) of type NSString does not respond to \"removeObjectForKey:\" or "
        "\"removeObjectAtIndex:\""},
-      {"index past the end", [](Value& r) { return dozidi_setObjectForDeepKey(r, 1, {"list", 5}); }, "NSRangeException",
-       nullptr},
+      {"index past the end",
+       [](Value& r) {
+         return dozidi_setObjectForDeepKey(r, 1, {"list", 5});
+       },
+       "NSRangeException", nullptr},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

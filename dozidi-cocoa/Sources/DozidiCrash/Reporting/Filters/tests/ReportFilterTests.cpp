@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <future>
+#include <mutex>
 #include <thread>
 
 #include "dozidi-cocoa/Sources/DozidiCrash/Reporting/Filters/DozidiCrashReportFilter.h"
@@ -41,6 +42,7 @@ class TagFilter final : public DozidiCrashReportFilter {
   TagFilter(std::string tag, Mode mode = Mode::Now) : tag_(std::move(tag)), mode_(mode) {}
   ~TagFilter() override {
     // The last owner may be a completion finishing on one of these threads.
+    std::lock_guard guard(lock_);
     for (std::thread& thread : threads_) {
       if (thread.get_id() == std::this_thread::get_id()) {
         thread.detach();
@@ -56,9 +58,11 @@ class TagFilter final : public DozidiCrashReportFilter {
     for (const Value& report : reports) tagged.push_back(*report.string() + tag_);
     switch (mode_) {
       case Mode::Now: return onCompletion(std::move(tagged), true, std::nullopt);
-      case Mode::OtherThread:
+      case Mode::OtherThread: {
+        std::lock_guard guard(lock_);
         threads_.emplace_back([tagged, onCompletion] { onCompletion(tagged, true, std::nullopt); });
         return;
+      }
       case Mode::Fail: return onCompletion(std::move(tagged), false, foundation::Error("tag", 7));
       case Mode::NoReports: return onCompletion(std::nullopt, true, std::nullopt);
       case Mode::Never: return;
@@ -69,6 +73,7 @@ class TagFilter final : public DozidiCrashReportFilter {
  private:
   std::string tag_;
   Mode mode_;
+  std::mutex lock_;
   std::vector<std::thread> threads_;
 };
 
@@ -168,7 +173,8 @@ TEST(ReportFilterTests, ValueFilters) {
        reports, true, Array{"one", Dictionary{}}, nullptr},
       {"object for missing key refused", DozidiCrashReportFilterObjectForKey::filterWithKey("crash/name", false),
        reports, false, Array{"one"}, "Key not found: crash/name"},
-      {"concatenate", DozidiCrashReportFilterConcatenate::initWithSeparatorFmt(" [%@]: ", Array{"crash/id", Array{"crash/name"}}),
+      {"concatenate",
+       DozidiCrashReportFilterConcatenate::initWithSeparatorFmt(" [%@]: ", Array{"crash/id", Array{"crash/name"}}),
        reports, true, Array{"1 [crash/name]: one", "2 [crash/name]: (null)"}, nullptr},
       {"subset", DozidiCrashReportFilterSubset::initWithKeysArray(Array{"crash/id"}), reports, true,
        Array{Dictionary{{"id", 1}}, Dictionary{{"id", 2}}}, nullptr},
