@@ -283,7 +283,9 @@ std::optional<std::vector<std::shared_ptr<DozidiException>>> DozidiCrashReportCo
     value = !reason.isAbsent() ? formatted(reason) : textOf(error["reason"]).value_or("");
     exceptionType = textOf(error["nsexception"]["name"]);
   } else if (type == "cpp_exception") {
+    // The thrown type, and what the exception said about itself when it said anything.
     value = formatted(error["cpp_exception"]["name"]);
+    if (auto reason = textOf(error["reason"]); reason && !reason->empty()) value += ": " + *reason;
     exceptionType = "C++ Exception";
   } else if (type == "mach") {
     const Dictionary& mach = dictionaryOr(error["mach"]);

@@ -1,7 +1,11 @@
 #include "dozidi-cocoa/Sources/Dozidi/DozidiCrashWrapper.h"
 
 #include "dozidi-cocoa/Sources/Dozidi/DozidiBaseIntegration.h"
+#include "dozidi-cocoa/Sources/DozidiCrash/Recording/DozidiCrash.h"
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/Monitors/DozidiCrashMonitor_AppState.h"
+#include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashAsyncCaller.h"
+
+#include <mutex>
 
 #include <sys/statvfs.h>
 #include <sys/sysinfo.h>
@@ -14,6 +18,33 @@ std::shared_ptr<DozidiCrashWrapper> DozidiCrashWrapper::sharedInstance() {
   static auto* instance = new std::shared_ptr<DozidiCrashWrapper>(std::make_shared<DozidiCrashWrapper>());
   return *instance;
 }
+
+bool DozidiCrashWrapper::crashedLastLaunch() {
+  auto facade = DozidiCrash::sharedInstance();
+  return facade && facade->crashedLastLaunch();
+}
+
+double DozidiCrashWrapper::activeDurationSinceLastCrash() {
+  auto facade = DozidiCrash::sharedInstance();
+  return facade ? facade->activeDurationSinceLastCrash() : 0;
+}
+
+bool DozidiCrashWrapper::isApplicationInForeground() {
+  const DozidiCrash_AppState* state = dozidicrashstate_currentState();
+  return state != nullptr && state->applicationIsInForeground;
+}
+
+foundation::Dictionary DozidiCrashWrapper::systemInfo() {
+  static std::once_flag once;
+  static auto* cached = new foundation::Dictionary;
+  std::call_once(once, [] {
+    if (auto facade = DozidiCrash::sharedInstance()) *cached = facade->systemInfo();
+  });
+  return *cached;
+}
+
+void DozidiCrashWrapper::installAsyncHooks() { dozidicrash_installAsyncHooks(); }
+void DozidiCrashWrapper::uninstallAsyncHooks() { dozidicrash_uninstallAsyncHooks(); }
 
 double DozidiCrashWrapper::durationFromCrashStateInitToLastCrash() {
   const DozidiCrash_AppState* state = dozidicrashstate_currentState();

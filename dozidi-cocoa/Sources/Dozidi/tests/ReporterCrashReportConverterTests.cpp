@@ -108,7 +108,8 @@ TEST(ReporterCrashReportConverterTests, ExceptionTable) {
     const char* type;
   } cases[] = {
       {"cpp", R"({"type": "cpp_exception", "cpp_exception": {"name": "St13runtime_error"}, "reason": "boom"})",
-       "St13runtime_error", "C++ Exception"},
+       "St13runtime_error: boom", "C++ Exception"},
+      {"cpp without reason", R"({"type": "cpp_exception", "cpp_exception": {"name": "i"}})", "i", "C++ Exception"},
       {"mach", R"({"type": "mach", "mach": {"exception": 1, "exception_name": "EXC_BAD_ACCESS", "code": 2, "subcode": 8}})",
        "Exception 1, Code 2, Subcode 8", "EXC_BAD_ACCESS"},
       {"user with colon", R"({"type": "user", "reason": "Parser:  bad token ", "user_reported": {"name": "N"}})",
