@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fstream>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -83,6 +84,8 @@ class ReporterNextLaunchTests : public ::testing::TestWithParam<const char*> {
   testing_support::IngestionServer server_;
 };
 
+class ReporterNextLaunchFullDiskTests : public ReporterNextLaunchTests {};
+
 struct CrashCase {
   const char* mode;
   int signal;
@@ -105,7 +108,13 @@ TEST_P(ReporterNextLaunchTests, SecondLaunchDeliversTheFirstLaunchsCrashOnce) {
   ASSERT_NE(c, nullptr);
   const auto crashed = launch(c->mode);
   ASSERT_EQ(crashed.status, 128 + c->signal) << crashed.err;
-  ASSERT_EQ(filesUnder(root_.path(), "Reports").size(), 1u) << crashed.err;
+  const std::vector<std::string> reports = filesUnder(root_.path(), "Reports");
+  ASSERT_EQ(reports.size(), 1u) << crashed.err;
+  // A damaged report beside it, with a lower ID: dropped, and no obstacle to the good one.
+  const fs::path good(reports[0]);
+  const std::string name = good.filename();
+  const std::string corruptName = name.substr(0, name.rfind('-') + 1) + "0000000000000001.json";
+  std::ofstream(good.parent_path() / corruptName) << "{\"report\": {\"id\": ";
   const std::size_t before = server_.requests().size();
   const double crashTime = static_cast<double>(std::time(nullptr));
 
@@ -178,6 +187,22 @@ TEST_P(ReporterNextLaunchTests, SecondLaunchDeliversTheFirstLaunchsCrashOnce) {
   const std::size_t afterSecond = server_.requests().size();
   ASSERT_EQ(launch("start").status, 0);
   EXPECT_TRUE(payloads(server_.requests(), afterSecond, "event").empty());
+}
+
+TEST_F(ReporterNextLaunchFullDiskTests, CrashOnAFullDiskLeavesAnEmptyReportThatTheNextStartDrops) {
+  // No file may grow in the crashing launch. (That the crash state is still recorded in place on
+  // a full disk, where existing blocks can be rewritten, is a test of the crash state itself.)
+  const auto crashed = launch("null-full-disk");
+  ASSERT_EQ(crashed.status, 128 + SIGSEGV) << crashed.err;
+  const std::vector<std::string> reports = filesUnder(root_.path(), "Reports");
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(fs::file_size(reports[0]), 0u);
+
+  const auto second = launch("start");
+  ASSERT_EQ(second.status, 0) << second.err;
+  EXPECT_TRUE(filesUnder(root_.path(), "Reports").empty());
+  EXPECT_NE((second.out + second.err).find("unreadable"), std::string::npos) << second.out << second.err;
+  EXPECT_TRUE(payloads(server_.requests(), 0, "event").empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Crashes, ReporterNextLaunchTests, ::testing::Values("null", "abort", "throw"),

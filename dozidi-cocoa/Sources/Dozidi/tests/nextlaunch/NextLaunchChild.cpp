@@ -1,8 +1,12 @@
 // A program that starts the reporter with its crash integration, as an app does, and then ends
 // the way its first argument says:
-//   next_launch_child <null|abort|throw|start> <DSN>
+//   next_launch_child <null|null-full-disk|abort|throw|start> <DSN>
 // "start" starts, waits until what it has to send is sent, and exits 0. The crash modes set a
-// tag, an extra, a user and a breadcrumb first, so that the next launch can find them.
+// tag, an extra, a user and a breadcrumb first, so that the next launch can find them;
+// "null-full-disk" crashes when no file may grow any more, as on a full disk.
+#include <sys/resource.h>
+
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
@@ -32,7 +36,7 @@ __attribute__((noinline)) void next_launch_throw() { throw std::runtime_error("e
 
 int main(int argc, char** argv) {
   if (argc != 3) {
-    std::fprintf(stderr, "usage: %s <null|abort|throw|start> <DSN>\n", argv[0]);
+    std::fprintf(stderr, "usage: %s <null|null-full-disk|abort|throw|start> <DSN>\n", argv[0]);
     return 2;
   }
   const std::string mode = argv[1];
@@ -62,6 +66,13 @@ int main(int argc, char** argv) {
   crumb->message = "before the crash";
   DozidiSDK::addBreadcrumb(crumb);
   DozidiSDK::flush(10);
+  if (mode == "null-full-disk") {
+    // Files may be created but not grow: writes fail with EFBIG instead of raising SIGXFSZ.
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit noGrowth{0, 0};
+    setrlimit(RLIMIT_FSIZE, &noGrowth);
+    next_launch_dereference_null();
+  }
   if (mode == "null") next_launch_dereference_null();
   if (mode == "abort") next_launch_abort();
   if (mode == "throw") next_launch_throw();
