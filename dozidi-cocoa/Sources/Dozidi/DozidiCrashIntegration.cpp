@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <mutex>
+#include <utility>
 
 #include "dozidi-cocoa/Sources/Dozidi/DozidiAppStateManager.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiClient.h"
@@ -231,30 +232,30 @@ void DozidiCrashIntegration::enrichScope(DozidiScope& scope, DozidiCrashWrapper&
   scope.setContextValue(os, "os");
   if (info.empty()) return;
 
+  // Context key, then the system fact it takes.
+  static constexpr std::pair<const char*, const char*> kDeviceKeys[] = {
+      {"arch", "cpuArchitecture"},        {"model", "machine"},
+      {"model_id", "model"},              {"free_memory", "freeMemorySize"},
+      {"usable_memory", "usableMemorySize"}, {"memory_size", "memorySize"},
+      {"storage_size", "totalStorageSize"}, {"free_storage", "freeStorageSize"},
+      {"boot_time", "bootTime"}};
+  static constexpr std::pair<const char*, const char*> kAppFacts[] = {
+      {"app_start_time", "appStartTime"}, {"device_app_hash", "deviceAppHash"}, {"app_id", "appID"},
+      {"build_type", "buildType"}};
+  static constexpr std::pair<const char*, const char*> kAppBundleKeys[] = {
+      {"app_identifier", "CFBundleIdentifier"}, {"app_name", "CFBundleName"}, {"app_build", "CFBundleVersion"},
+      {"app_version", "CFBundleShortVersionString"}};
+
   Dictionary deviceContext;
   if (const std::string* name = info["systemName"].string()) deviceContext.set("family", name->substr(0, name->find_first_of(" \t")));
-  setIfPresent(deviceContext, "arch", info["cpuArchitecture"]);
-  setIfPresent(deviceContext, "model", info["machine"]);
-  setIfPresent(deviceContext, "model_id", info["model"]);
-  setIfPresent(deviceContext, "free_memory", info["freeMemorySize"]);
-  setIfPresent(deviceContext, "usable_memory", info["usableMemorySize"]);
-  setIfPresent(deviceContext, "memory_size", info["memorySize"]);
-  setIfPresent(deviceContext, "storage_size", info["totalStorageSize"]);
-  setIfPresent(deviceContext, "free_storage", info["freeStorageSize"]);
-  setIfPresent(deviceContext, "boot_time", info["bootTime"]);
+  for (const auto& [key, fact] : kDeviceKeys) setIfPresent(deviceContext, key, info[fact]);
   deviceContext.set("locale", dozidi_currentLocaleIdentifier());
   scope.setContextValue(deviceContext, "device");
 
   Dictionary app;
   const auto bundle = foundation::Bundle::main();
   const Dictionary bundleInfo = bundle ? bundle->infoDictionary() : Dictionary{};
-  setIfPresent(app, "app_identifier", bundleInfo["CFBundleIdentifier"]);
-  setIfPresent(app, "app_name", bundleInfo["CFBundleName"]);
-  setIfPresent(app, "app_build", bundleInfo["CFBundleVersion"]);
-  setIfPresent(app, "app_version", bundleInfo["CFBundleShortVersionString"]);
-  setIfPresent(app, "app_start_time", info["appStartTime"]);
-  setIfPresent(app, "device_app_hash", info["deviceAppHash"]);
-  setIfPresent(app, "app_id", info["appID"]);
-  setIfPresent(app, "build_type", info["buildType"]);
+  for (const auto& [key, bundleKey] : kAppBundleKeys) setIfPresent(app, key, bundleInfo[bundleKey]);
+  for (const auto& [key, fact] : kAppFacts) setIfPresent(app, key, info[fact]);
   scope.setContextValue(app, "app");
 }

@@ -1,7 +1,8 @@
 // A program that starts the reporter with its crash integration, as an app does, and then ends
 // the way its first argument says:
-//   next_launch_child <null|null-full-disk|abort|throw|start> <DSN>
-// "start" starts, waits until what it has to send is sent, and exits 0. The crash modes set a
+//   next_launch_child <null|null-full-disk|abort|throw|start|start-plain> <DSN>
+// "start" starts, waits until what it has to send is sent, and exits 0; "start-plain" does the
+// same without the crash integration (the reference of the start-up benchmark). The crash modes set a
 // tag, an extra, a user and a breadcrumb first, so that the next launch can find them;
 // "null-full-disk" crashes when no file may grow any more, as on a full disk.
 #include <sys/resource.h>
@@ -36,12 +37,12 @@ __attribute__((noinline)) void next_launch_throw() { throw std::runtime_error("e
 
 int main(int argc, char** argv) {
   if (argc != 3) {
-    std::fprintf(stderr, "usage: %s <null|null-full-disk|abort|throw|start> <DSN>\n", argv[0]);
+    std::fprintf(stderr, "usage: %s <null|null-full-disk|abort|throw|start|start-plain> <DSN>\n", argv[0]);
     return 2;
   }
   const std::string mode = argv[1];
   const std::string dsn = argv[2];
-  DozidiCrashIntegration::registerWithSDK();
+  if (mode != "start-plain") DozidiCrashIntegration::registerWithSDK();
   // Exact exception values: no memory introspection.
   if (auto facade = DozidiCrash::sharedInstance()) facade->setIntrospectMemory(false);
   DozidiSDK::startWithConfigureOptions([&](DozidiOptions& options) {
@@ -52,7 +53,7 @@ int main(int argc, char** argv) {
     // What an app bundle names as its executable: its frames are the app's own.
     options.addInAppInclude("next_launch_child");
   });
-  if (mode == "start") {
+  if (mode == "start" || mode == "start-plain") {
     DozidiSDK::flush(10);
     return 0;
   }
