@@ -26,7 +26,8 @@ class NSException;
 /// changed from any thread; the life-cycle handlers run on the thread that posts the notifications.
 class DozidiCrash : public std::enable_shared_from_this<DozidiCrash> {
  public:
-  /// What `sendAllReportsWithCompletion` deletes after a completed send.
+  /// What `sendAllReportsWithCompletion` deletes: nothing, or (both other values) the reports it
+  /// read, once the sink completed. A sink that fails, or no sink, leaves every report in place.
   static constexpr std::int32_t kDeleteNone = 0;
   static constexpr std::int32_t kDeleteOnSuccess = 1;
   static constexpr std::int32_t kDeleteAlways = 2;
