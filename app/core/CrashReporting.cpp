@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "dozidi-cocoa/Sources/Dozidi/DozidiCrashIntegration.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiOptions.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiSDK.h"
 
@@ -15,6 +16,8 @@ std::string crashReportingDSN() {
 bool startCrashReporter() {
   const std::string dsn = crashReportingDSN();
   if (dsn.empty()) return false;
+  // Crashes are recorded from here on and delivered at the next start.
+  DozidiCrashIntegration::registerWithSDK();
   DozidiSDK::startWithConfigureOptions([&dsn](DozidiOptions& options) { options.setDsn(dsn); });
   return DozidiSDK::isEnabled();
 }

@@ -15,6 +15,8 @@ inline constexpr const char* kCrashReportingDSN =
 std::string crashReportingDSN();
 
 /// Starts the crash reporter with crashReportingDSN() as its only option, unless that is empty.
+/// The crash integration is installed with it: a crash of this run is recorded and delivered by
+/// the next start (a crash within two seconds of the start is delivered before the start returns).
 /// True when the reporter runs afterwards.
 bool startCrashReporter();
 

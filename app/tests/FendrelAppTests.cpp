@@ -1,5 +1,6 @@
 // fendrel-app run headless as a child process on a fresh device root: each launch counts once,
-// an interrupt ends it with status 130, and a bad option is a usage error.
+// an interrupt ends it with status 130, a bad option is a usage error, and a crash is delivered
+// by the next start.
 
 #include <signal.h>
 #include <spawn.h>
@@ -9,11 +10,14 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "testing/Gzip.h"
+#include "testing/IngestionServer.h"
 #include "testing/ProgramRun.h"
 #include "testing/TemporaryFolder.h"
 
@@ -26,7 +30,7 @@ class FendrelAppTests : public ::testing::Test {
  protected:
   std::map<std::string, std::string> environment() const {
     return environmentWith({{"FENDREL_DEVICE_ROOT", root_.path()},
-                            {"FENDREL_DSN", ""},
+                            {"FENDREL_DSN", dsn_},
                             {"FENDREL_CONFIG_BASES", "http://127.0.0.1:9/"},
                             {"FENDREL_ANALYTICS_ENDPOINT", "http://127.0.0.1:9/"}});
   }
@@ -35,7 +39,7 @@ class FendrelAppTests : public ::testing::Test {
   }
   /// Starts the app headless, waits until the settings file holds `count` launches, interrupts it
   /// and returns its exit status (-1 when it never got there).
-  int launchHeadlessUntilCounted(char count) {
+  int launchHeadlessUntilCounted(char count, int endSignal = SIGINT, const std::function<bool()>& alsoWaitFor = {}) {
     std::vector<std::string> args = {FENDREL_APP_BINARY, "--headless"};
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
@@ -55,7 +59,10 @@ class FendrelAppTests : public ::testing::Test {
                 settings.find(std::string("\x10") + count) != std::string::npos;
       if (!counted) std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    ::kill(pid, SIGINT);
+    for (int i = 0; i < 400 && counted && alsoWaitFor && !alsoWaitFor(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ::kill(pid, endSignal);
     int status = 0;
     ::waitpid(pid, &status, 0);
     if (!counted) return -1;
@@ -63,12 +70,39 @@ class FendrelAppTests : public ::testing::Test {
   }
 
   testing_support::TemporaryFolder root_{"fendrel-app"};
+  std::string dsn_;
 };
+
+/// The envelopes among `requests` that carry an event.
+int eventEnvelopes(const std::vector<testing_support::IngestionRequest>& requests) {
+  int count = 0;
+  for (const auto& request : requests) {
+    const auto body = testing_support::gunzip(request.body);
+    if (body && body->find("\"type\":\"event\"") != std::string::npos) ++count;
+  }
+  return count;
+}
 
 TEST_F(FendrelAppTests, HeadlessLaunchesCountOnceEachAndEndOnInterrupt) {
   EXPECT_EQ(launchHeadlessUntilCounted(1), 130);
   EXPECT_FALSE(readText(root_.path() + "/apps/Fendrel.app/Main.storyboard").empty());
   EXPECT_EQ(launchHeadlessUntilCounted(2), 130);
+}
+
+TEST_F(FendrelAppTests, CrashSignalledFromOutsideIsDeliveredOnceAfterTheServerCameBack) {
+  testing_support::IngestionServer server;
+  dsn_ = server.dsn("0123456789abcdef0123456789abcdef", "/42");
+  // Launch 1 is ended by a fault signal sent from outside: the app dies by it and leaves a report.
+  EXPECT_EQ(launchHeadlessUntilCounted(1, SIGSEGV), 128 + SIGSEGV);
+  // Launch 2 finds the server down: the event waits on disk.
+  server.stop();
+  EXPECT_EQ(launchHeadlessUntilCounted(2), 130);
+  EXPECT_EQ(eventEnvelopes(server.requests()), 0);
+  // Launch 3 reaches the server: the waiting event goes, once.
+  ASSERT_TRUE(server.start());
+  EXPECT_EQ(launchHeadlessUntilCounted(3, SIGINT, [&] { return eventEnvelopes(server.requests()) > 0; }), 130);
+  EXPECT_EQ(launchHeadlessUntilCounted(4), 130);
+  EXPECT_EQ(eventEnvelopes(server.requests()), 1);
 }
 
 TEST_F(FendrelAppTests, UnknownOptionIsAUsageError) {

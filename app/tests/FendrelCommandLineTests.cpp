@@ -2,6 +2,9 @@
 // server of its own (configuration host, list server and analytics sink), runs it as a child
 // process and reads back what it printed and what it left on the device.
 
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -265,6 +268,71 @@ TEST_F(FendrelCommandLineTest, WithADsnTheLaunchAndTheExtensionHostReportTheirSe
   // The launch count was stored after the reporter had started: its start moved the app state
   // aside before the count changed, and the count is one.
   EXPECT_EQ(storedSettings()["launchCount"].asInt64(), 1);
+}
+
+TEST_F(FendrelCommandLineTest, ALaunchCrashedFromOutsideIsDeliveredByTheNextLaunchOnce) {
+  testing_support::IngestionServer ingestion;
+  const std::string dsn = ingestion.dsn("0123456789abcdef0123456789abcdef", "/42");
+  // A configuration host that holds the first launch's request until the test has crashed it.
+  std::mutex lock;
+  std::condition_variable changed;
+  bool asked = false, released = false;
+  testing_support::LoopbackServer stalling([&](httplib::Server& server) {
+    server.Get(R"(/.*)", [&](const httplib::Request&, httplib::Response& response) {
+      std::unique_lock guard(lock);
+      asked = true;
+      changed.notify_all();
+      changed.wait_for(guard, std::chrono::seconds(20), [&] { return released; });
+      response.status = 503;
+    });
+  });
+  const auto env = testing_support::environmentWith({
+      {"FENDREL_DSN", dsn},
+      {"FENDREL_DEVICE_ROOT", root_},
+      {"FENDREL_CONFIG_BASES", stalling.url("/")},
+      {"FENDREL_NO_SHUFFLE", "1"},
+      {"FENDREL_ANALYTICS_ENDPOINT", base() + "track/"},
+      {"TMPDIR", temporaryFolder()},
+  });
+  std::vector<std::string> args = {FENDREL_BINARY, "--timeout", "90", "launch"};
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> envText;
+  for (const auto& [k, v] : env) envText.push_back(k + "=" + v);
+  std::vector<char*> envp;
+  for (auto& e : envText) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), envp.data()), 0);
+  {
+    std::unique_lock guard(lock);
+    ASSERT_TRUE(changed.wait_for(guard, std::chrono::seconds(30), [&] { return asked; }));
+  }
+  ::kill(pid, SIGSEGV);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  {
+    std::lock_guard guard(lock);
+    released = true;
+    changed.notify_all();
+  }
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGSEGV) << status;
+
+  auto events = [&] {
+    int count = 0;
+    for (const auto& request : ingestion.requests()) {
+      auto envelope = DozidiSerialization::envelopeWithData(gunzipped(request.body));
+      if (!envelope) continue;
+      for (const auto& item : envelope->items()) count += item->header().type == "event";
+    }
+    return count;
+  };
+  ChildRun next = fendrel({"launch"}, "", "", dsn);
+  ASSERT_EQ(next.status, 0) << next.err;
+  EXPECT_EQ(events(), 1);
+  ASSERT_EQ(fendrel({"launch"}, "", "", dsn).status, 0);
+  EXPECT_EQ(events(), 1);
 }
 
 TEST_F(FendrelCommandLineTest, FirstLaunchCompilesTheFirstListAndTheWhitelistRewritesItsDomains) {

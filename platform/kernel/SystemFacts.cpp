@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <sys/sysinfo.h>
 #include <sys/utsname.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -96,10 +97,21 @@ bool readProcessStartTime(timeval* start) {
   std::uint64_t ticks = 0;
   while (*p >= '0' && *p <= '9') ticks = ticks * 10 + static_cast<std::uint64_t>(*p++ - '0');
   long perSecond = ::sysconf(_SC_CLK_TCK);
-  std::int64_t boot = bootTimeSeconds();
-  if (perSecond <= 0 || boot == 0) return false;
-  start->tv_sec = static_cast<time_t>(boot + static_cast<std::int64_t>(ticks / static_cast<std::uint64_t>(perSecond)));
-  start->tv_usec = static_cast<suseconds_t>((ticks % static_cast<std::uint64_t>(perSecond)) * 1000000 / static_cast<std::uint64_t>(perSecond));
+  if (perSecond <= 0) return false;
+  // The start is counted in clock ticks since boot. The boot time of /proc/stat is cut to whole
+  // seconds, so the start is placed back from the wall clock by the time since it instead: the
+  // result keeps the tick's precision.
+  timespec wall{}, sinceBoot{};
+  if (::clock_gettime(CLOCK_REALTIME, &wall) != 0 || ::clock_gettime(CLOCK_BOOTTIME, &sinceBoot) != 0) return false;
+  const std::int64_t hz = perSecond;
+  const std::int64_t startSinceBootUs =
+      static_cast<std::int64_t>(ticks / static_cast<std::uint64_t>(hz)) * 1000000 +
+      static_cast<std::int64_t>(ticks % static_cast<std::uint64_t>(hz)) * 1000000 / hz;
+  const std::int64_t nowSinceBootUs = static_cast<std::int64_t>(sinceBoot.tv_sec) * 1000000 + sinceBoot.tv_nsec / 1000;
+  const std::int64_t wallUs = static_cast<std::int64_t>(wall.tv_sec) * 1000000 + wall.tv_nsec / 1000;
+  const std::int64_t startUs = wallUs - (nowSinceBootUs - startSinceBootUs);
+  start->tv_sec = static_cast<time_t>(startUs / 1000000);
+  start->tv_usec = static_cast<suseconds_t>(startUs % 1000000);
   return true;
 }
 

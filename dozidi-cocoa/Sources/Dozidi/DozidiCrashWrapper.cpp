@@ -1,5 +1,12 @@
 #include "dozidi-cocoa/Sources/Dozidi/DozidiCrashWrapper.h"
 
+#include "dozidi-cocoa/Sources/Dozidi/DozidiBaseIntegration.h"
+#include "dozidi-cocoa/Sources/DozidiCrash/Recording/DozidiCrash.h"
+#include "dozidi-cocoa/Sources/DozidiCrash/Recording/Monitors/DozidiCrashMonitor_AppState.h"
+#include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashAsyncCaller.h"
+
+#include <mutex>
+
 #include <sys/statvfs.h>
 #include <sys/sysinfo.h>
 #include <unistd.h>
@@ -11,6 +18,40 @@ std::shared_ptr<DozidiCrashWrapper> DozidiCrashWrapper::sharedInstance() {
   static auto* instance = new std::shared_ptr<DozidiCrashWrapper>(std::make_shared<DozidiCrashWrapper>());
   return *instance;
 }
+
+bool DozidiCrashWrapper::crashedLastLaunch() {
+  auto facade = DozidiCrash::sharedInstance();
+  return facade && facade->crashedLastLaunch();
+}
+
+double DozidiCrashWrapper::activeDurationSinceLastCrash() {
+  auto facade = DozidiCrash::sharedInstance();
+  return facade ? facade->activeDurationSinceLastCrash() : 0;
+}
+
+bool DozidiCrashWrapper::isApplicationInForeground() {
+  const DozidiCrash_AppState* state = dozidicrashstate_currentState();
+  return state != nullptr && state->applicationIsInForeground;
+}
+
+foundation::Dictionary DozidiCrashWrapper::systemInfo() {
+  static std::once_flag once;
+  static auto* cached = new foundation::Dictionary;
+  std::call_once(once, [] {
+    if (auto facade = DozidiCrash::sharedInstance()) *cached = facade->systemInfo();
+  });
+  return *cached;
+}
+
+void DozidiCrashWrapper::installAsyncHooks() { dozidicrash_installAsyncHooks(); }
+void DozidiCrashWrapper::uninstallAsyncHooks() { dozidicrash_uninstallAsyncHooks(); }
+
+double DozidiCrashWrapper::durationFromCrashStateInitToLastCrash() {
+  const DozidiCrash_AppState* state = dozidicrashstate_currentState();
+  return state != nullptr ? state->durationFromCrashStateInitToLastCrash : 0;
+}
+
+bool DozidiCrashWrapper::isBeingTraced() { return dozidi_isBeingTraced(); }
 
 std::uint64_t DozidiCrashWrapper::freeMemorySize() {
   struct sysinfo info {};

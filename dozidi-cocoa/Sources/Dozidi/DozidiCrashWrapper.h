@@ -2,16 +2,29 @@
 #include <cstdint>
 #include <memory>
 
-/// What the crash recorder knows about the previous run and the device's resources. The default
-/// answers "no crash" until the recorder reports one; tests install doubles.
+#include "platform/foundation/Value.h"
+
+/// What the crash recorder knows about the previous run and the device's resources, read from
+/// the recorder's state; every other part asks here, never the recorder. Tests install doubles.
 class DozidiCrashWrapper {
  public:
   virtual ~DozidiCrashWrapper() = default;
   static std::shared_ptr<DozidiCrashWrapper> sharedInstance();
 
-  virtual bool crashedLastLaunch() { return false; }
+  /// Whether the recorder's crash state says the last launch crashed.
+  virtual bool crashedLastLaunch();
+  /// Whether the crash state has the app in the foreground.
+  virtual bool isApplicationInForeground();
+  /// The recorder's system facts, taken at the first call and the same ever after.
+  virtual foundation::Dictionary systemInfo();
+  virtual void installAsyncHooks();
+  virtual void uninstallAsyncHooks();
+  /// True when a debugger (or any tracer) is attached to this process.
+  virtual bool isBeingTraced();
+  /// Seconds from the crash state's start to the last launch's crash; 0 when it did not crash.
+  virtual double durationFromCrashStateInitToLastCrash();
   /// Seconds the app was active between its last crash and the crash itself.
-  virtual double activeDurationSinceLastCrash() { return 0; }
+  virtual double activeDurationSinceLastCrash();
   /// Free physical memory in bytes.
   virtual std::uint64_t freeMemorySize();
   /// Free bytes on the file system of the home folder.

@@ -29,7 +29,29 @@ Dictionary DozidiDebugMeta::serialize() const {
   if (imageSize) result.set("image_size", *imageSize);
   if (name) result.set("name", lastPathComponent(*name));
   if (imageVmAddress) result.set("image_vmaddr", *imageVmAddress);
+  if (codeId) result.set("code_id", *codeId);
+  if (debugId) result.set("debug_id", *debugId);
   return result;
+}
+
+void DozidiDebugMeta::setELFBuildId(const std::string& uuidText, const std::optional<std::string>& fullBuildId) {
+  type = "elf";
+  std::string hex;
+  for (char c : uuidText) {
+    if (c == '-') continue;
+    const bool digit = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+    if (!digit) return;
+    hex.push_back(c >= 'A' && c <= 'F' ? static_cast<char>(c - 'A' + 'a') : c);
+  }
+  if (hex.size() != 32) return;
+  codeId = fullBuildId.value_or(hex);
+  // Little-endian GUID layout: the 4-, 2- and 2-byte groups are read in reverse byte order.
+  auto swapped = [&](std::size_t start, std::size_t bytes) {
+    std::string out;
+    for (std::size_t i = bytes; i-- > 0;) out += hex.substr(start + 2 * i, 2);
+    return out;
+  };
+  debugId = swapped(0, 4) + "-" + swapped(8, 2) + "-" + swapped(12, 2) + "-" + hex.substr(16, 4) + "-" + hex.substr(20, 12);
 }
 
 std::vector<std::shared_ptr<DozidiDebugMeta>> DozidiDebugImageProvider::getDebugImages() {

@@ -16,10 +16,18 @@ class DozidiDebugMeta {
   std::optional<std::string> uuid, type, name;
   std::optional<std::uint64_t> imageSize;
   std::optional<std::string> imageAddress, imageVmAddress;
+  /// ELF images: the build-id as lower-case hex, and the debug id made from it.
+  std::optional<std::string> codeId, debugId;
 
-  /// "uuid", "type", "image_addr", "image_size", "name" (its last path component) and
-  /// "image_vmaddr", each only when set.
+  /// "uuid", "type", "image_addr", "image_size", "name" (its last path component),
+  /// "image_vmaddr", "code_id" and "debug_id", each only when set.
   foundation::Dictionary serialize() const;
+
+  /// Marks the image as an ELF image identified by its build-id, given as the upper-case UUID
+  /// text of its first 16 bytes: type "elf", the code id (those bytes in lower-case hex, or
+  /// `fullBuildId` when known) and the debug id (the UUID with its first three groups
+  /// byte-swapped, as ELF debug ids are formed). Text that is no UUID sets the type only.
+  void setELFBuildId(const std::string& uuidText, const std::optional<std::string>& fullBuildId = std::nullopt);
 
  private:
   DozidiDebugMeta() = default;

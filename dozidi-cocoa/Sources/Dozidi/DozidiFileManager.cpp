@@ -17,6 +17,7 @@
 #include "dozidi-cocoa/Sources/Dozidi/DozidiMigrateSessionInit.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiOptions.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiSerialization.h"
+#include "dozidi-cocoa/Sources/Dozidi/DozidiAppState.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiSession.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/FileManager.h"
@@ -336,7 +337,47 @@ void DozidiFileManager::deleteTimestampLastInForeground() {
   (void)files().removeItem(lastInForegroundFilePath_);
 }
 
-void DozidiFileManager::moveAppStateToPreviousAppState() { moveOver(appStateFilePath_, previousAppStateFilePath_); }
+void DozidiFileManager::moveAppStateToPreviousAppState() {
+  std::lock_guard guard(appStateLock_);
+  moveOver(appStateFilePath_, previousAppStateFilePath_);
+}
+
+void DozidiFileManager::storeAppState(const DozidiAppState& appState) {
+  foundation::Error error("", 0);
+  const auto data = DozidiSerialization::dataWithJSONObject(foundation::Value(appState.serialize()), &error);
+  if (!data) {
+    DOZIDI_LOG_ERROR("Failed to store app state, because of an error in serialization: " + foundation::Value(error).description());
+    return;
+  }
+  std::lock_guard guard(appStateLock_);
+  if (auto written = files().writeFileAtomically(appStateFilePath_, *data); !written.ok()) {
+    DOZIDI_LOG_ERROR("Failed to store app state " + written.error().localizedDescription());
+  }
+}
+
+std::shared_ptr<DozidiAppState> DozidiFileManager::readAppStateFrom(const std::string& path) {
+  std::lock_guard guard(appStateLock_);
+  const auto data = files().readFile(path);
+  if (!data.ok()) return nullptr;
+  const auto parsed = foundation::JSONSerialization::JSONObjectWithData(data->view());
+  const foundation::Dictionary* json = parsed.ok() ? parsed->dictionary() : nullptr;
+  if (json == nullptr) {
+    DOZIDI_LOG_ERROR("Failed to read app state at " + path);
+    return nullptr;
+  }
+  return DozidiAppState::initWithJSONObject(*json);
+}
+
+std::shared_ptr<DozidiAppState> DozidiFileManager::readAppState() { return readAppStateFrom(appStateFilePath_); }
+
+std::shared_ptr<DozidiAppState> DozidiFileManager::readPreviousAppState() {
+  return readAppStateFrom(previousAppStateFilePath_);
+}
+
+void DozidiFileManager::deleteAppState() {
+  std::lock_guard guard(appStateLock_);
+  (void)files().removeItem(appStateFilePath_);
+}
 
 void DozidiFileManager::moveBreadcrumbsToPreviousBreadcrumbs() {
   std::lock_guard guard(breadcrumbsLock_);

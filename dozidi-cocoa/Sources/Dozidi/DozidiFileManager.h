@@ -15,6 +15,7 @@
 namespace foundation {
 class Error;
 }
+class DozidiAppState;
 class DozidiCurrentDateProvider;
 class DozidiDispatchQueueWrapper;
 class DozidiEnvelope;
@@ -99,6 +100,13 @@ class DozidiFileManager : public std::enable_shared_from_this<DozidiFileManager>
   // App state.
   /// Moves this run's app state file over the previous run's.
   void moveAppStateToPreviousAppState();
+  /// Writes "app.state" atomically; a failure is logged and otherwise ignored.
+  void storeAppState(const DozidiAppState& appState);
+  /// The record in "app.state", or none when the file is missing or not a valid record.
+  std::shared_ptr<DozidiAppState> readAppState();
+  /// The record in "previous.app.state", by the same rule.
+  std::shared_ptr<DozidiAppState> readPreviousAppState();
+  void deleteAppState();
 
   // Breadcrumbs.
   /// Moves this run's two breadcrumb files over the previous run's.
@@ -161,5 +169,7 @@ class DozidiFileManager : public std::enable_shared_from_this<DozidiFileManager>
   std::recursive_mutex lock_;
   std::uint64_t currentFileCounter_ = 0;
   std::weak_ptr<DozidiFileManagerDelegate> delegate_;
-  std::mutex sessionLock_, timestampLock_, timezoneLock_, breadcrumbsLock_;
+  std::shared_ptr<DozidiAppState> readAppStateFrom(const std::string& path);
+
+  std::mutex sessionLock_, timestampLock_, timezoneLock_, breadcrumbsLock_, appStateLock_;
 };

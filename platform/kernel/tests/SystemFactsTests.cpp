@@ -36,6 +36,39 @@ TEST(SystemFactsTests, ReportsTheRunningLinux) {
   EXPECT_LE(start.tv_sec, std::time(nullptr) + 1);
 }
 
+TEST(SystemFactsTests, ProcessStartTimeIsTheMomentTheProcessWasMade) {
+  // A forked child starts between the two readings of the wall clock; its start time must fall
+  // between them up to one clock tick, much finer than the whole seconds of the boot time.
+  auto wallSeconds = [] {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9;
+  };
+  int pipeEnds[2];
+  ASSERT_EQ(pipe(pipeEnds), 0);
+  const double before = wallSeconds();
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    timeval start{};
+    if (!kernel::readProcessStartTime(&start)) _exit(1);
+    _exit(write(pipeEnds[1], &start, sizeof start) == sizeof start ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  const double after = wallSeconds();
+  timeval start{};
+  ASSERT_EQ(read(pipeEnds[0], &start, sizeof start), static_cast<ssize_t>(sizeof start));
+  close(pipeEnds[0]);
+  close(pipeEnds[1]);
+  const double tick = 1.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
+  const double started = static_cast<double>(start.tv_sec) + start.tv_usec / 1e6;
+  EXPECT_GE(started, before - 2 * tick);
+  EXPECT_LE(started, after + 2 * tick);
+  // The boot time is the kernel's own figure: the same at every reading.
+  EXPECT_EQ(kernel::bootTimeSeconds(), kernel::bootTimeSeconds());
+}
+
 TEST(SystemFactsTests, MacAddressOfLoopbackAndOfAMissingInterface) {
   std::uint8_t address[6] = {1, 1, 1, 1, 1, 1};
   ASSERT_TRUE(kernel::readMacAddress("lo", address));

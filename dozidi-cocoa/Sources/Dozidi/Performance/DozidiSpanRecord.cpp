@@ -6,7 +6,7 @@
 #include "dozidi-cocoa/Sources/Dozidi/DozidiFoundationHelpers.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiLog.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiNoOpSpan.h"
-#include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTime.h"
+#include "dozidi-cocoa/Sources/Dozidi/DozidiTime.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTracer.h"
 
 using foundation::Date;

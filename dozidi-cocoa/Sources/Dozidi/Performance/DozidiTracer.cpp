@@ -18,7 +18,7 @@
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiNoOpSpan.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiProfiler.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiSpanRecord.h"
-#include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTime.h"
+#include "dozidi-cocoa/Sources/Dozidi/DozidiTime.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTransaction.h"
 
 using foundation::Date;

@@ -6,10 +6,12 @@
 #include "platform/kernel/Threads.h"
 
 #include <pthread.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -44,6 +46,27 @@ bool gRunning = false;
 std::thread gRefreshThread;
 int gPollingInterval = 60;
 int gStartupCountdown = kStartupRefreshes;
+// The process that started the refresh thread: a forked child has no such thread.
+pid_t gOwnerProcess = 0;
+
+// A std::thread still joinable when the static destructors run ends the process with
+// std::terminate, which the C++ monitor would record as a crash of a normal exit. The refresh
+// thread is therefore stopped and joined at exit, before this file's globals are destroyed:
+// handlers registered after their construction run before their destructors.
+void stopAtExit() {
+  bool inOwner = false;
+  {
+    std::lock_guard<std::mutex> lock(gThreadMutex);
+    inOwner = gOwnerProcess == getpid();
+    if (!inOwner && gRefreshThread.joinable()) {
+      // A forked child inherited the handle of a thread that does not run in it: it can be
+      // neither joined nor destroyed, so it is handed to an object that is never destroyed.
+      new std::thread(std::move(gRefreshThread));
+      gRunning = false;
+    }
+  }
+  if (inOwner) dozidicrashccd_close();
+}
 
 void refreshLoop() {
   pthread_setname_np(pthread_self(), "DzCrash Cached");
@@ -99,6 +122,9 @@ void dozidicrashccd_init(int pollingIntervalInSeconds) {
   gRunning = true;
   gStop = false;
   gPollingInterval = pollingIntervalInSeconds > 0 ? pollingIntervalInSeconds : 1;
+  static const bool registered = std::atexit(stopAtExit) == 0;
+  if (!registered) DOZIDICRASHLOG_ERROR("atexit: %s", "cannot stop the cached data thread at exit");
+  gOwnerProcess = getpid();
   gRefreshThread = std::thread(refreshLoop);
 }
 

@@ -278,6 +278,24 @@ INSTANTIATE_TEST_SUITE_P(
       return name;
     });
 
+TEST_F(CrashPathTest, NormalExitKeepsItsStatusAndLeavesNoReport) {
+  // Returning from main and calling exit(3) run the static destructors while the recorder's own
+  // threads still exist; neither may turn into a crash.
+  const struct {
+    const char* scenario;
+    int status;
+  } cases[] = {{"return-0", 0}, {"exit-3", 3}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.scenario);
+    testing_support::TemporaryFolder folder{"crash-path-exit"};
+    const ChildEnd end = runChild(c.scenario, folder.path());
+    ASSERT_FALSE(end.timedOut) << end.output;
+    EXPECT_FALSE(end.signaled) << "signal " << end.signal << "\n" << end.output;
+    EXPECT_EQ(end.exitCode, c.status) << end.output;
+    EXPECT_TRUE(filesIn(folder.path() + "/Reports").empty()) << ::testing::PrintToString(filesIn(folder.path() + "/Reports"));
+  }
+}
+
 TEST_F(CrashPathTest, UncaughtCppExceptionIsReportedWithTheThrowingStack) {
   ASSERT_NO_FATAL_FAILURE(crash("runtime-error", SIGABRT));
   const json report = onlyReport(folder_.path());

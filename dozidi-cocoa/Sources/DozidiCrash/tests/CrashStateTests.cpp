@@ -46,6 +46,12 @@ class CrashStateTests : public ::testing::Test {
     std::ifstream in(path_);
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
+  // The file's JSON without the blanks that keep every saved file the same size.
+  std::string text() const {
+    std::string content = file();
+    content.erase(content.find_last_not_of(' ') + 1);
+    return content;
+  }
   static const DozidiCrash_AppState& state() { return *dozidicrashstate_currentState(); }
 
   fs::path dir_;
@@ -54,7 +60,7 @@ class CrashStateTests : public ::testing::Test {
 
 TEST_F(CrashStateTests, FirstLaunchWritesTheFileInKeyOrder) {
   launch();
-  EXPECT_EQ(file(),
+  EXPECT_EQ(text(),
             "{\n"
             "    \"version\": 1,\n"
             "    \"crashedLastLaunch\": false,\n"
@@ -130,10 +136,25 @@ TEST_F(CrashStateTests, AnotherVersionIsRejectedKeepingWhatCameBefore) {
   EXPECT_DOUBLE_EQ(state().activeDurationSinceLastCrash, 3.0);
 }
 
-TEST_F(CrashStateTests, AFailedSaveLeavesThePreviousFileWhole) {
+TEST_F(CrashStateTests, WithoutRoomForANewFileTheCrashIsRecordedInPlace) {
+  // On a full disk the temporary file cannot be written; the existing file is overwritten
+  // without growing, and the next launch still learns that this one crashed.
   launch();
   const std::string before = file();
   fs::create_directories(path_ + ".tmp");  // the temporary file cannot be created
+  dozidicrashstate_notifyAppCrash();
+  EXPECT_EQ(file().size(), before.size());
+  dozidicrashstate_loadState(path_.c_str());
+  EXPECT_TRUE(state().crashedLastLaunch) << file();
+}
+
+TEST_F(CrashStateTests, AFailedSaveLeavesThePreviousFileWhole) {
+  // Neither a new file nor an overwrite (the state does not fit into the short file there): the
+  // file stays as it was.
+  launch();
+  std::ofstream(path_) << R"({"version":1})";
+  const std::string before = file();
+  fs::create_directories(path_ + ".tmp");
   EXPECT_FALSE(dozidicrashstate_saveState(path_.c_str()));
   EXPECT_EQ(file(), before);
 }

@@ -1,6 +1,7 @@
 #include "DozidiCrashMonitor_AppState.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -96,6 +97,65 @@ constexpr DozidiCrashJSONDecodeCallbacks kLoadCallbacks = {
 };
 
 // Saving -----------------------------------------------------------------------------------
+
+// The size of every saved state file: the state's text is a few hundred bytes at most.
+constexpr int kStateFileReserve = 768;
+
+/// Runs during a crash: no allocation, no locks.
+/// Writes "<path>.tmp" and renames it over `path`, so a crash or kill half-way leaves the old
+/// file whole.
+bool replaceFile(const char* path, const char* bytes, int length) {
+  char temporaryPath[kPathSize + 8];
+  dozidicrashfmt_format(temporaryPath, sizeof temporaryPath, "%s.tmp", path);
+  int fd;
+  do {
+    fd = ::open(temporaryPath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    DOZIDICRASHLOG_ERROR("Could not open file %s for writing: %s", temporaryPath, dozidicrashfmt_errorText(errno));
+    return false;
+  }
+  const bool written = dozidicrashfu_writeBytesToFD(fd, bytes, length);
+  const bool closed = ::close(fd) == 0;
+  if (!written || !closed) {
+    DOZIDICRASHLOG_ERROR("%s: %s", temporaryPath, !written ? "cannot write" : "cannot close");
+    ::unlink(temporaryPath);
+    return false;
+  }
+  if (::rename(temporaryPath, path) != 0) {
+    DOZIDICRASHLOG_ERROR("Could not rename %s: %s", temporaryPath, dozidicrashfmt_errorText(errno));
+    ::unlink(temporaryPath);
+    return false;
+  }
+  return true;
+}
+
+/// Runs during a crash: no allocation, no locks.
+/// Overwrites the existing file's bytes without growing it: the new text, then blanks up to the
+/// old length (white space after the object is valid JSON). Fails when the text is longer than
+/// the file.
+bool overwriteInPlace(const char* path, const char* bytes, int length) {
+  int fd;
+  do {
+    fd = ::open(path, O_WRONLY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return false;
+  struct stat status {};
+  bool written = ::fstat(fd, &status) == 0 && status.st_size >= length && dozidicrashfu_writeBytesToFD(fd, bytes, length);
+  char blanks[64];
+  std::memset(blanks, ' ', sizeof blanks);
+  for (off_t left = written ? status.st_size - length : 0; written && left > 0;) {
+    const int chunk = left < static_cast<off_t>(sizeof blanks) ? static_cast<int>(left) : static_cast<int>(sizeof blanks);
+    written = dozidicrashfu_writeBytesToFD(fd, blanks, chunk);
+    left -= chunk;
+  }
+  const bool closed = ::close(fd) == 0;
+  if (!written || !closed) {
+    DOZIDICRASHLOG_ERROR("%s: cannot overwrite in place", path);
+    return false;
+  }
+  return true;
+}
 
 int writeToFile(const char* data, int length, void* userData) {
   auto* writer = static_cast<DozidiCrashBufferedWriter*>(userData);
@@ -208,39 +268,25 @@ void dozidicrashstate_loadState(const char* stateFilePath) {
 }
 
 bool dozidicrashstate_saveState(const char* path) {
-  char temporaryPath[kPathSize + 8];
-  dozidicrashfmt_format(temporaryPath, sizeof temporaryPath, "%s.tmp", path);
-  int fd;
-  do {
-    fd = ::open(temporaryPath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) {
-    DOZIDICRASHLOG_ERROR("Could not open file %s for writing: %s", temporaryPath, dozidicrashfmt_errorText(errno));
-    return false;
-  }
-  // The state is a few hundred bytes: gathered here and written at once, not a call per token
-  // (this also runs in the crash path).
+  // The state is a few hundred bytes: encoded into memory first and written at once, not a call
+  // per token (this also runs in the crash path). The writer has no file: more than the buffer
+  // holds is an error.
   char buffer[1024];
-  DozidiCrashBufferedWriter writer{buffer, sizeof buffer, 0, fd};
+  DozidiCrashBufferedWriter writer{buffer, sizeof buffer, 0, -1};
   DozidiCrashJSONEncodeContext encoder;
   dozidicrashjson_beginEncode(&encoder, true, writeToFile, &writer);
   const int result = encodeState(&encoder);
-  const bool written = result == DozidiCrashJSON_OK && dozidicrashfu_flushBufferedWriter(&writer);
-  const bool closed = ::close(fd) == 0;
-  if (!written || !closed) {
-    DOZIDICRASHLOG_ERROR("%s: %s", path,
-                         result != DozidiCrashJSON_OK ? dozidicrashjson_stringForError(result)
-                         : !written                   ? "cannot write"
-                                                      : "cannot close");
-    ::unlink(temporaryPath);
+  if (result != DozidiCrashJSON_OK) {
+    DOZIDICRASHLOG_ERROR("%s: %s", path, dozidicrashjson_stringForError(result));
     return false;
   }
-  if (::rename(temporaryPath, path) != 0) {
-    DOZIDICRASHLOG_ERROR("Could not rename %s: %s", temporaryPath, dozidicrashfmt_errorText(errno));
-    ::unlink(temporaryPath);
-    return false;
-  }
-  return true;
+  // Every save is blanked out to the same size, so that the in-place overwrite below always has
+  // room for the next state, whatever the width of its numbers.
+  while (writer.position < kStateFileReserve) buffer[writer.position++] = ' ';
+  if (replaceFile(path, buffer, writer.position)) return true;
+  // A full disk refuses the new file. The existing one is overwritten in place instead, so that
+  // the next launch still learns that this launch crashed.
+  return overwriteInPlace(path, buffer, writer.position);
 }
 
 void dozidicrashstate_notifyAppActive(bool isActive) {

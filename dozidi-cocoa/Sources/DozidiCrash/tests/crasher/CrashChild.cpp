@@ -341,6 +341,9 @@ int main(int argc, char** argv) {
   const std::uint32_t active = dozidicrash_install("CrashChild", g_folder.c_str());
   // The reference is the same process, whose fault goes to the plain handler instead.
   if (scenario == "reference-twenty-threads") installReferenceHandler();
+  // A normal end of an installed process: its status must stay as it is, with no report.
+  if (scenario == "return-0") return 0;
+  if (scenario == "exit-3") std::exit(3);
 
   pthread_t helpers[kHelperThreads];
   for (pthread_t& helper : helpers) pthread_create(&helper, nullptr, helperThread, nullptr);

@@ -1,4 +1,4 @@
-#include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTime.h"
+#include "dozidi-cocoa/Sources/Dozidi/DozidiTime.h"
 
 #include <cmath>
 

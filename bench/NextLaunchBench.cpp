@@ -1,0 +1,137 @@
+// The next launch's delivery of a crash, against the loopback ingestion server, with real
+// crashing children:
+// - BM_SecondLaunchToAcceptedEvent: from the start of the launch after a crash to the crash's
+//   event accepted by the server. Reference, alternating: the same launch with nothing stored,
+//   from its start to its exit.
+// - BM_StartupAddedByTheCrashIntegration: from start to exit of a launch that starts the reporter
+//   with the crash integration, against the same launch without it (goal: under 20 ms added).
+// Each prints the minimum, median and maximum of both, in milliseconds.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "testing/Gzip.h"
+#include "testing/IngestionServer.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+pid_t spawnChild(const std::string& mode, const std::string& dsn, const fs::path& root) {
+  std::vector<std::string> env;
+  for (char** e = environ; *e != nullptr; ++e) {
+    if (std::string(*e).rfind("FENDREL_DEVICE_ROOT=", 0) != 0) env.emplace_back(*e);
+  }
+  env.push_back("FENDREL_DEVICE_ROOT=" + root.string());
+  std::vector<char*> envp;
+  for (auto& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  std::string program = NEXT_LAUNCH_CHILD, modeArg = mode, dsnArg = dsn;
+  char* argv[] = {program.data(), modeArg.data(), dsnArg.data(), nullptr};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  if (posix_spawn(&pid, NEXT_LAUNCH_CHILD, &actions, nullptr, argv, envp.data()) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+int waitChild(pid_t pid) {
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return status;
+}
+
+std::size_t eventCount(const testing_support::IngestionServer& server) {
+  std::size_t count = 0;
+  for (const auto& request : server.requests()) {
+    const auto body = testing_support::gunzip(request.body);
+    if (body && body->find("\"type\":\"event\"") != std::string::npos) ++count;
+  }
+  return count;
+}
+
+double millisecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+void report(benchmark::State& state, const char* name, std::vector<double> samples) {
+  if (samples.empty()) return;
+  std::sort(samples.begin(), samples.end());
+  state.counters[std::string(name) + "_min_ms"] = samples.front();
+  state.counters[std::string(name) + "_median_ms"] = samples[samples.size() / 2];
+  state.counters[std::string(name) + "_max_ms"] = samples.back();
+}
+
+void BM_SecondLaunchToAcceptedEvent(benchmark::State& state) {
+  testing_support::IngestionServer server;
+  const std::string dsn = server.dsn("pub", "/42");
+  const fs::path base = fs::temp_directory_path() / ("next-launch-bench-" + std::to_string(getpid()));
+  std::vector<double> delivery, reference;
+  for (auto _ : state) {
+    fs::remove_all(base);
+    waitChild(spawnChild("null", dsn, base / "crashed"));
+    const std::size_t before = eventCount(server);
+
+    const auto start = Clock::now();
+    const pid_t pid = spawnChild("start", dsn, base / "crashed");
+    while (eventCount(server) == before && millisecondsSince(start) < 20000) {
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    const double delivered = millisecondsSince(start);
+    waitChild(pid);
+    if (eventCount(server) == before) {
+      state.SkipWithError("the event never arrived");
+      break;
+    }
+    delivery.push_back(delivered);
+    state.SetIterationTime(delivered / 1000);
+
+    const auto plain = Clock::now();
+    waitChild(spawnChild("start", dsn, base / "clean"));
+    reference.push_back(millisecondsSince(plain));
+  }
+  report(state, "delivery", delivery);
+  report(state, "reference_launch", reference);
+  fs::remove_all(base);
+}
+
+void BM_StartupAddedByTheCrashIntegration(benchmark::State& state) {
+  testing_support::IngestionServer server;
+  const std::string dsn = server.dsn("pub", "/42");
+  const fs::path base = fs::temp_directory_path() / ("next-launch-start-bench-" + std::to_string(getpid()));
+  std::vector<double> withIntegration, without;
+  for (auto _ : state) {
+    const auto start = Clock::now();
+    waitChild(spawnChild("start", dsn, base / "with"));
+    const double with = millisecondsSince(start);
+    const auto plain = Clock::now();
+    waitChild(spawnChild("start-plain", dsn, base / "without"));
+    without.push_back(millisecondsSince(plain));
+    withIntegration.push_back(with);
+    state.SetIterationTime(with / 1000);
+  }
+  report(state, "with_integration", withIntegration);
+  report(state, "without_integration", without);
+  fs::remove_all(base);
+}
+
+BENCHMARK(BM_SecondLaunchToAcceptedEvent)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(15);
+BENCHMARK(BM_StartupAddedByTheCrashIntegration)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(30);
+
+}  // namespace
