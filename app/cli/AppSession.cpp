@@ -101,6 +101,7 @@ void AppSession::startCrashReporter() {
 
 void AppSession::startUp() {
   foundation::Bundle::setMainBundleName(kAppBundleName);
+  removeAbandonedWrites();
   Singleton& singleton = Singleton::shared();
 
   // The app's own analytics front end with the command line listening in; it must be in place

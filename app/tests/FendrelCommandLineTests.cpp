@@ -168,7 +168,12 @@ class FendrelCommandLineTest : public ::testing::Test {
   ChildRun fendrel(std::vector<std::string> args, const std::string& configBase = "", const std::string& work = "",
                    const std::string& dsn = "") {
     args.insert(args.begin(), {FENDREL_BINARY, "--timeout", "90"});
-    const auto env = testing_support::environmentWith({
+    return testing_support::runProgram(args, environment(dsn, configBase), work.empty() ? work_ : work);
+  }
+
+  /// The environment of a run of the program on the test's device root against the test's server.
+  std::map<std::string, std::string> environment(const std::string& dsn = "", const std::string& configBase = "") {
+    return testing_support::environmentWith({
         {"FENDREL_DSN", dsn},
         {"FENDREL_DEVICE_ROOT", root_},
         {"FENDREL_CONFIG_BASES", configBase.empty() ? base() : configBase},
@@ -176,7 +181,6 @@ class FendrelCommandLineTest : public ::testing::Test {
         {"FENDREL_ANALYTICS_ENDPOINT", base() + "track/"},
         {"TMPDIR", temporaryFolder()},
     });
-    return testing_support::runProgram(args, env, work.empty() ? work_ : work);
   }
 
   /// Runs each command line of `runs` at the same time, each in a process of its own.
@@ -520,6 +524,30 @@ TEST_F(FendrelCommandLineTest, BrowserCompilerThatCrashesFailsTheReloadAndTheApp
   ChildRun compiled = fendrel({"compile", "--force"});
   EXPECT_EQ(compiled.status, 0) << compiled.err;
   EXPECT_EQ(appliedText(), outputText());
+}
+
+TEST_F(FendrelCommandLineTest, WriteStoppedByTheFileSizeLimitFailsWithAMessageAndLeavesNoTemporaryFile) {
+  ASSERT_EQ(fendrel({"launch"}).status, 0);
+  // What a run killed in the middle of its writes left behind.
+  const std::string leftovers[] = {container(std::string("Library/Preferences/") + kGroup + ".plist.tmp-Ab12Cd"),
+                                   container("Library/Caches/1700000200b.json.tmp-Ab12Cd"),
+                                   container("output.json.tmp-Ab12Cd")};
+  for (const auto& path : leftovers) writeText(path, "half written");
+
+  // Only the program runs under the limit; what it prints reaches the test through a pipe.
+  ChildRun limited = testing_support::runProgram(
+      {"/bin/sh", "-c", "{ (ulimit -f 1 && exec \"$@\"); echo \"exit status $?\"; } 2>&1 | cat", "sh",
+       FENDREL_BINARY, "--timeout", "90", "whitelist", "add", "x.example"},
+      environment(), work_);
+  EXPECT_THAT(limited.out, HasSubstr("exit status 1"));
+  EXPECT_THAT(limited.out, HasSubstr("cannot whitelist add 'x.example'"));
+  EXPECT_THAT(limited.out, HasSubstr("File too large"));
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root_ + "/containers")) {
+    EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos) << entry.path();
+  }
+  ChildRun list = fendrel({"whitelist", "list"});
+  EXPECT_EQ(list.status, 0) << list.err;
+  EXPECT_THAT(list.out, Not(HasSubstr("x.example")));
 }
 
 TEST_F(FendrelCommandLineTest, DemoRunsToASummaryAndExitsZero) {

@@ -85,6 +85,12 @@ class FileManager {
   Result<void> writeFileAtomically(const std::string& path, const Data& data) const;
   Result<void> writeFileAtomically(const URL& url, const Data& data) const;
 
+  /// Removes from `folder` the temporary files of writeFileAtomically whose writer died before it
+  /// renamed them into place (killed, or stopped by a resource limit). A write under way in any
+  /// process keeps a lock on its temporary file and is left alone. Returns how many were removed;
+  /// a folder that cannot be read gives 0.
+  std::size_t removeAbandonedTemporaryFiles(const std::string& folder) const;
+
   /// The folder of an app group, "<device root>/containers/<group>/", created with
   /// "Library/Caches" and "Library/Preferences"; none when the main bundle's Info.json does not
   /// list the group under "com.apple.security.application-groups" (or the group id is not a
