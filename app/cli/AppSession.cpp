@@ -251,11 +251,13 @@ AppSession::CompileOutcome AppSession::compileOutcomeSince(const CompileMark& ma
     if (!outcome.joinJsonsError) continue;
     result.ok = false;
     result.detail = text;
+    result.refusedForGood = outcome.refusedForGood();
     return result;
   }
   if (!recorded.empty()) {
     result.ok = recorded.back().outcome.succeeded();
     result.detail = recorded.back().text;
+    result.refusedForGood = recorded.back().outcome.refusedForGood();
   }
   return result;
 }

@@ -48,6 +48,9 @@ class AppSession {
     /// The browser's last verdict ("ok rules=... bytes=..." from the rules it applied, or its
     /// error), or the compiler's error.
     std::string detail;
+    /// The failure is one that retrying the same change cannot mend (too many rules, a rule file
+    /// the browser's compiler refused).
+    bool refusedForGood = false;
   };
 
   explicit AppSession(double timeoutSeconds);

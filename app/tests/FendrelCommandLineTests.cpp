@@ -9,6 +9,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
@@ -548,6 +549,49 @@ TEST_F(FendrelCommandLineTest, WriteStoppedByTheFileSizeLimitFailsWithAMessageAn
   ChildRun list = fendrel({"whitelist", "list"});
   EXPECT_EQ(list.status, 0) << list.err;
   EXPECT_THAT(list.out, Not(HasSubstr("x.example")));
+}
+
+/// A rule list of `count` blocking rules.
+std::string manyRules(std::size_t count) {
+  std::string text = "[";
+  for (std::size_t i = 0; i < count; ++i) {
+    if (i > 0) text += ',';
+    text += R"({"trigger":{"url-filter":"r)" + std::to_string(i) + R"(\\.example"},"action":{"type":"block"}})";
+  }
+  return text + "]";
+}
+
+TEST_F(FendrelCommandLineTest, ChangeTheBrowserCanNeverTakeIsUndoneAndOneThatMayPassIsKept) {
+  // List A keeps 3 rules; with B's 150,000 the browser's limit is passed by 3.
+  answer("b.json", {200, manyRules(150000)});
+  ASSERT_EQ(fendrel({"launch"}).status, 0);
+  const std::string applied = appliedText();
+  ChildRun refused = fendrel({"enable", "list-b"});
+  EXPECT_EQ(refused.status, 1) << refused.err;
+  EXPECT_THAT(refused.err, HasSubstr("cannot enable list 'list-b': the rule file could not be compiled: too many rules: the enabled lists make 150003 rules, "
+                                     "3 over the 150000 the browser takes ('list-a' (A) 3 rules, 'list-b' (B) 150000 "
+                                     "rules); the change is undone"));
+  EXPECT_TRUE(eventLines(refused.out, "reload").empty()) << "the browser is not asked to take such a file";
+  EXPECT_EQ(appliedText(), applied);
+  EXPECT_EQ(outputText(), applied);
+
+  // The earlier state is in force: it is what the settings show, and later changes go through.
+  ChildRun state = fendrel({"state"});
+  ASSERT_EQ(state.status, 0) << state.err;
+  EXPECT_EQ(parseJSON(state.out)["extConfigIDs"], Value(foundation::Array{"list-a"}));
+  EXPECT_EQ(parseJSON(state.out)["waitsToBeApplied"], Value(foundation::Array{}));
+  ChildRun added = fendrel({"whitelist", "add", "site.example"});
+  EXPECT_EQ(added.status, 0) << added.err;
+
+  // A browser that fails for a while: the change is kept and waits to be applied.
+  writeText(root_ + "/browser/control.json", R"({"failNextReloads": 100})");
+  ChildRun failing = fendrel({"whitelist", "add", "other.example"});
+  EXPECT_EQ(failing.status, 1) << failing.err;
+  EXPECT_THAT(failing.err, HasSubstr("the change is kept and waits to be applied"));
+  ChildRun waiting = fendrel({"state"});
+  ASSERT_EQ(waiting.status, 0) << waiting.err;
+  EXPECT_EQ(parseJSON(waiting.out)["whitelist"].array()->size(), 2u);
+  EXPECT_EQ(parseJSON(waiting.out)["waitsToBeApplied"], Value(foundation::Array{"whitelist"})) << waiting.out;
 }
 
 TEST_F(FendrelCommandLineTest, DemoRunsToASummaryAndExitsZero) {
