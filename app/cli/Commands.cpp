@@ -113,7 +113,18 @@ int runLaunch(const Invocation& invocation) {
   if (!launched) {
     return runtimeError("cannot prepare the device root: " + launched.error().localizedDescription());
   }
-  if (const int status = settleAndJudge(session, mark, what); status != kExitSuccess) return status;
+  // The launch is about the user's rules: lists the user did not enable may still be downloading
+  // when the time is up, as they go on doing in the app.
+  if (session.runUntilQuiet() == AppSession::Wait::TimedOut && session.quietButForOtherDownloads()) {
+    const std::size_t downloading = session.listsStillDownloading();
+    EventLog::shared().diagnostic(std::string(kProgram) + ": warning: " + std::to_string(downloading) +
+                                  (downloading == 1 ? " list was" : " lists were") +
+                                  " still downloading when the time was up; a later start downloads them");
+  } else if (auto status = settle(session)) {
+    return *status;
+  }
+  auto outcome = session.compileOutcomeSince(mark);
+  if (!outcome.ok) return runtimeError("cannot " + what + ": " + outcome.detail);
   return requireEnabledListFiles(session, what);
 }
 

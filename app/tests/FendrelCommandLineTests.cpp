@@ -132,6 +132,8 @@ class FendrelCommandLineTest : public ::testing::Test {
       server.Get("/Skyvane/config1.7.json", [](const httplib::Request&, httplib::Response& response) {
         response.set_content(kConfig, "application/json");
       });
+      // Connections stay open for as long as the client keeps them, so that reuse shows.
+      server.set_keep_alive_max_count(100000);
       server.Get(R"(/Skyvane/lists/([^/]+))", [this](const httplib::Request& request, httplib::Response& response) {
         std::lock_guard lock(mutex_);
         const Answer& answer = answers_[request.matches[1]];
@@ -233,6 +235,8 @@ class FendrelCommandLineTest : public ::testing::Test {
   std::mutex mutex_;
   std::map<std::string, Answer> answers_;
   std::vector<std::string> tracked_;
+  /// The client ports from which list files were asked for: one per connection.
+  std::set<int> listConnections_;
 };
 
 /// The JSON text of a rule's trigger condition `key` ("absent" when the rule has none).
@@ -592,6 +596,56 @@ TEST_F(FendrelCommandLineTest, ChangeTheBrowserCanNeverTakeIsUndoneAndOneThatMay
   ASSERT_EQ(waiting.status, 0) << waiting.err;
   EXPECT_EQ(parseJSON(waiting.out)["whitelist"].array()->size(), 2u);
   EXPECT_EQ(parseJSON(waiting.out)["waitsToBeApplied"], Value(foundation::Array{"whitelist"})) << waiting.out;
+}
+
+TEST_F(FendrelCommandLineTest, LaunchEndsWithTheUserRulesWhileOtherListsStillDownload) {
+  std::string config = kConfig;
+  config.replace(config.find("\"lists/c.json\""), 14, "\"stall/c.json\"");
+  server_->server().Get("/alt/Skyvane/config1.7.json", [config](const httplib::Request&, httplib::Response& response) {
+    response.set_content(config, "application/json");
+  });
+  server_->server().Get(R"(/alt/Skyvane/lists/([^/]+))", [](const httplib::Request& request, httplib::Response& response) {
+    response.set_content(request.matches[1] == "a.json" ? kListA : kListB, "application/json");
+  });
+  auto released = std::make_shared<std::atomic<bool>>(false);
+  server_->server().Get("/alt/Skyvane/stall/c.json", [released](const httplib::Request&, httplib::Response& response) {
+    response.set_chunked_content_provider("application/json", [released](std::size_t, httplib::DataSink& sink) {
+      for (int i = 0; i < 300 && !released->load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      sink.done();
+      return true;
+    });
+  });
+  ChildRun launch = fendrel({"launch", "--timeout", "6"}, base() + "alt/");
+  released->store(true);
+  EXPECT_EQ(launch.status, 0) << launch.err;
+  EXPECT_THAT(launch.err, HasSubstr("warning: 1 list was still downloading when the time was up"));
+  EXPECT_THAT(appliedText(), HasSubstr("ads"));
+}
+
+TEST_F(FendrelCommandLineTest, DownloadsFromOneHostShareTheirConnections) {
+  std::string lists;
+  for (int i = 0; i < 60; ++i) {
+    const std::string n = std::to_string(i);
+    if (i > 0) lists += ",";
+    lists += R"({"objectId": "l)" + n + R"(", "name": "L)" + n + R"(", "desc": "d", "num": )" + n +
+             R"(, "count": 1, "modifiedAt": 1700000000, "iconUrl": "icons/x.png", "attachmentUrl": "lists/m)" + n +
+             R"(.json"})";
+    answer("m" + n + ".json", {200, kListB});
+  }
+  const std::string config = R"({"cloudConfig": {}, "apps": [], "lists": [)" + lists + "]}";
+  server_->server().Get("/many/Skyvane/config1.7.json", [config](const httplib::Request&, httplib::Response& response) {
+    response.set_content(config, "application/json");
+  });
+  server_->server().Get(R"(/many/Skyvane/lists/([^/]+))", [this](const httplib::Request& request, httplib::Response& response) {
+    std::lock_guard lock(mutex_);
+    listConnections_.insert(request.remote_port);
+    response.set_content(answers_[request.matches[1]].body, "application/json");
+  });
+  ChildRun launch = fendrel({"launch"}, base() + "many/");
+  ASSERT_EQ(launch.status, 0) << launch.err;
+  EXPECT_EQ(cachedFiles().size(), 60u);
+  std::lock_guard lock(mutex_);
+  EXPECT_LE(listConnections_.size(), 8u) << listConnections_.size();
 }
 
 TEST_F(FendrelCommandLineTest, DemoRunsToASummaryAndExitsZero) {

@@ -300,7 +300,8 @@ int createLockedTemporary(const std::string& path, std::string& temporary) {
 
 }  // namespace
 
-Result<void> FileManager::writeFileAtomically(const std::string& path, std::string_view bytes) const {
+Result<void> FileManager::writeFileAtomically(const std::string& path, std::string_view bytes,
+                                              FlushToDisk flush) const {
   if (path.empty() || path.back() == '/') return writeError("write", path, EISDIR);
   std::string temporary;
   FileDescriptor fd(createLockedTemporary(path, temporary));
@@ -311,7 +312,7 @@ Result<void> FileManager::writeFileAtomically(const std::string& path, std::stri
   const auto& calls = detail::fileSystemCalls();
   int err = ::fchmod(fd.get(), mode) == 0 ? 0 : errno;
   if (!err) err = writeFully(fd.get(), bytes, calls.write);
-  if (!err && calls.fsync(fd.get()) != 0) err = errno;
+  if (!err && flush == FlushToDisk::Yes && calls.fsync(fd.get()) != 0) err = errno;
   // Renamed while the descriptor, and so the lock, is still held: a cleaner must not take the
   // file between the close and the rename.
   if (!err && calls.rename(temporary.c_str(), path.c_str()) != 0) err = errno;
@@ -398,9 +399,9 @@ Result<Data> FileManager::readFile(const URL& url) const {
   if (!url.isFileURL()) return notFileURL(url, kRead);
   return readFile(url.path());
 }
-Result<void> FileManager::writeFileAtomically(const URL& url, const Data& data) const {
+Result<void> FileManager::writeFileAtomically(const URL& url, const Data& data, FlushToDisk flush) const {
   if (!url.isFileURL()) return notFileURL(url, kWrite);
-  return writeFileAtomically(url.path(), data.view());
+  return writeFileAtomically(url.path(), data.view(), flush);
 }
 
 }  // namespace foundation
