@@ -15,6 +15,7 @@ foundation::Result<void> launchApp(AppDelegate& delegate) {
   auto prepared = cli::prepareDevice();
   if (!prepared) return prepared.error();
   foundation::Bundle::resetMain();
+  cli::removeAbandonedWrites();
   registerScreenArchiveClasses();
   useBrowserExtensionState();
 

@@ -73,6 +73,8 @@ int appMain(int argc, char** argv) {
   sigemptyset(&action.sa_mask);
   ::sigaction(SIGINT, &action, nullptr);
   ::sigaction(SIGTERM, &action, nullptr);
+  // A write past the file-size limit fails with EFBIG and is reported, instead of ending the app.
+  ::signal(SIGXFSZ, SIG_IGN);
   dispatch::bindMainThread();
 
   // In the window, text is laid out with the fonts that draw it.

@@ -69,6 +69,9 @@ int main(int argc, char** argv) {
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
+    // A write past the file-size limit then fails with EFBIG and is reported like any failed
+    // write, instead of the signal ending the program silently with its temporary file left.
+    ::signal(SIGXFSZ, SIG_IGN);
     reportUnreadableSettings();
     status = invocation->entry->run(*invocation);
   }

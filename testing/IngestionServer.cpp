@@ -139,7 +139,22 @@ void IngestionServer::answer(const httplib::Request& request, httplib::Response&
   }
   response.status = scripted.status;
   for (const auto& [name, value] : scripted.headers) response.headers.emplace(name, value);
-  response.body = scripted.body;
+  if (!scripted.endlessBody) {
+    response.body = scripted.body;
+    return;
+  }
+  response.set_chunked_content_provider("application/octet-stream",
+                                        [this, first = scripted.body](std::size_t offset, httplib::DataSink& sink) {
+                                          static const std::string chunk(64 * 1024, 'x');
+                                          {
+                                            std::lock_guard stopped(lock_);
+                                            if (stopping_) return false;
+                                          }
+                                          if (offset == 0 && !first.empty() && !sink.write(first.data(), first.size())) {
+                                            return false;
+                                          }
+                                          return sink.write(chunk.data(), chunk.size());
+                                        });
 }
 
 void IngestionServer::stop() {

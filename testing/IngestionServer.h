@@ -42,6 +42,9 @@ struct IngestionAnswer {
   std::chrono::milliseconds delay{0};
   /// Close the connection without any answer.
   bool dropConnection = false;
+  /// Follow the body with bytes that never end (chunked), until the client closes or the server
+  /// stops.
+  bool endlessBody = false;
 };
 
 /// Serves POST ".../api/<project id>/envelope/" on 127.0.0.1. Each request to such a path gets

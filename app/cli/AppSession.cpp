@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <set>
 
 #include "app/cli/CommandLine.h"
 #include "app/cli/DeviceSetup.h"
@@ -101,6 +102,7 @@ void AppSession::startCrashReporter() {
 
 void AppSession::startUp() {
   foundation::Bundle::setMainBundleName(kAppBundleName);
+  removeAbandonedWrites();
   Singleton& singleton = Singleton::shared();
 
   // The app's own analytics front end with the command line listening in; it must be in place
@@ -164,6 +166,7 @@ void AppSession::attachCells() {
     cells.push_back(current ? current : PrintingListCell::attach(element));
   }
   cells_ = std::move(cells);
+  firstUnsettledCell_ = 0;
 }
 
 void AppSession::appear() { SharedAux::shared().recompileIfWhitelistChanged(); }
@@ -179,12 +182,50 @@ bool AppSession::configurationSettled() const {
   return failures - configFailuresAtLaunch_ >= hosts;
 }
 
+bool AppSession::cellsSettled(bool enabledOnly) const {
+  std::set<std::string> enabled;
+  if (enabledOnly) enabled = Singleton::shared().extConfigIDs();
+  auto settled = [&](std::size_t at) {
+    if (cells_[at]->isSettled()) return true;
+    if (!enabledOnly) return false;
+    auto element = cells_[at]->element();
+    return !element || !enabled.contains(element->obj().objectId());
+  };
+  if (enabledOnly) {
+    for (std::size_t at = 0; at < cells_.size(); ++at) {
+      if (!settled(at)) return false;
+    }
+    return true;
+  }
+  // With thousands of lists a scan of every cell after every block of the main loop took minutes.
+  for (std::size_t at = std::min(firstUnsettledCell_, cells_.size()); at < cells_.size(); ++at) {
+    if (settled(at)) continue;
+    firstUnsettledCell_ = at;
+    return false;
+  }
+  for (std::size_t at = 0; at < cells_.size(); ++at) {
+    if (settled(at)) continue;
+    firstUnsettledCell_ = at;
+    return false;
+  }
+  return true;
+}
+
 bool AppSession::isQuiet() const {
   if (!configurationSettled()) return false;
-  for (const auto& cell : cells_) {
-    if (!cell->isSettled()) return false;
-  }
+  if (!cellsSettled(false)) return false;
   return !busy_ && SharedAux::shared().compileQueue()->operationCount() == 0;
+}
+
+bool AppSession::quietButForOtherDownloads() const {
+  return configurationSettled() && cellsSettled(true) && !busy_ &&
+         SharedAux::shared().compileQueue()->operationCount() == 0;
+}
+
+std::size_t AppSession::listsStillDownloading() const {
+  std::size_t count = 0;
+  for (const auto& cell : cells_) count += cell->isSettled() ? 0 : 1;
+  return count;
 }
 
 AppSession::Wait AppSession::runUntilQuiet() {
@@ -250,11 +291,13 @@ AppSession::CompileOutcome AppSession::compileOutcomeSince(const CompileMark& ma
     if (!outcome.joinJsonsError) continue;
     result.ok = false;
     result.detail = text;
+    result.refusedForGood = outcome.refusedForGood();
     return result;
   }
   if (!recorded.empty()) {
     result.ok = recorded.back().outcome.succeeded();
     result.detail = recorded.back().text;
+    result.refusedForGood = recorded.back().outcome.refusedForGood();
   }
   return result;
 }

@@ -48,6 +48,9 @@ class AppSession {
     /// The browser's last verdict ("ok rules=... bytes=..." from the rules it applied, or its
     /// error), or the compiler's error.
     std::string detail;
+    /// The failure is one that retrying the same change cannot mend (too many rules, a rule file
+    /// the browser's compiler refused).
+    bool refusedForGood = false;
   };
 
   explicit AppSession(double timeoutSeconds);
@@ -63,6 +66,12 @@ class AppSession {
   /// pass over the hosts, every list element downloaded or its download ended, no compilation
   /// queued or running and the busy state off. The time-out counts from the session's creation.
   Wait runUntilQuiet();
+
+  /// After runUntilQuiet timed out: true when only downloads of lists that are not enabled kept
+  /// the app from being quiet, so that the user's rules are in force.
+  bool quietButForOtherDownloads() const;
+  /// The lists whose download is under way or waiting for its turn.
+  std::size_t listsStillDownloading() const;
 
   /// The main screen coming on screen again (after the whitelist screen): compiles when the
   /// whitelist changed.
@@ -96,6 +105,10 @@ class AppSession {
   void compileStoredEnabledSet();
   void attachCells();
   bool isQuiet() const;
+  /// Whether every cell has settled; with `enabledOnly`, every cell of an enabled list. The main
+  /// loop asks after every block, so the scan starts at the first cell last seen unsettled and
+  /// goes over all cells only to confirm.
+  bool cellsSettled(bool enabledOnly) const;
   bool configurationSettled() const;
   void printNewReloads();
   /// A compilation outcome with its text, taken when it was reported (the browser's applied rules
@@ -117,6 +130,8 @@ class AppSession {
   const double deadline_;  // steady seconds
   std::shared_ptr<ObservedAnalytics> analytics_;
   std::vector<std::shared_ptr<PrintingListCell>> cells_;
+  /// The first cell the last scan found unsettled.
+  mutable std::size_t firstUnsettledCell_ = 0;
   std::uint64_t busyOnToken_ = 0;
   std::uint64_t busyOffToken_ = 0;
   bool busy_ = false;

@@ -68,11 +68,20 @@ std::optional<int> launchAndSettle(AppSession& session) {
   return settle(session);
 }
 
-int settleAndJudge(AppSession& session, const AppSession::CompileMark& mark, const std::string& what) {
+int settleAndJudge(AppSession& session, const AppSession::CompileMark& mark, const std::string& what,
+                   const UndoChange& undo) {
   if (auto status = settle(session)) return *status;
   auto outcome = session.compileOutcomeSince(mark);
-  if (!outcome.ok) return runtimeError("cannot " + what + ": " + outcome.detail);
-  return kExitSuccess;
+  if (outcome.ok) return kExitSuccess;
+  std::string message = "cannot " + what + ": " + outcome.detail;
+  if (undo && outcome.refusedForGood) {
+    auto undone = undo();
+    message += undone ? "; the change is undone and the earlier rules stay in force"
+                      : "; the change could not be undone: " + undone.error().localizedDescription();
+  } else if (undo) {
+    message += "; the change is kept and waits to be applied (the next start of the app tries again)";
+  }
+  return runtimeError(message);
 }
 
 int requireEnabledListFiles(const AppSession& session, const std::string& what) {
@@ -104,7 +113,18 @@ int runLaunch(const Invocation& invocation) {
   if (!launched) {
     return runtimeError("cannot prepare the device root: " + launched.error().localizedDescription());
   }
-  if (const int status = settleAndJudge(session, mark, what); status != kExitSuccess) return status;
+  // The launch is about the user's rules: lists the user did not enable may still be downloading
+  // when the time is up, as they go on doing in the app.
+  if (session.runUntilQuiet() == AppSession::Wait::TimedOut && session.quietButForOtherDownloads()) {
+    const std::size_t downloading = session.listsStillDownloading();
+    EventLog::shared().diagnostic(std::string(kProgram) + ": warning: " + std::to_string(downloading) +
+                                  (downloading == 1 ? " list was" : " lists were") +
+                                  " still downloading when the time was up; a later start downloads them");
+  } else if (auto status = settle(session)) {
+    return *status;
+  }
+  auto outcome = session.compileOutcomeSince(mark);
+  if (!outcome.ok) return runtimeError("cannot " + what + ": " + outcome.detail);
   return requireEnabledListFiles(session, what);
 }
 

@@ -1,4 +1,5 @@
 #pragma once
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -28,9 +29,15 @@ int runtimeError(const std::string& message);
 std::optional<int> launchAndSettle(AppSession& session);
 /// Waits until the app is quiet again. None when it is, else the exit status to end with.
 std::optional<int> settle(AppSession& session);
+/// Puts back what a change replaced; errors when the settings cannot be stored.
+using UndoChange = std::function<foundation::Result<void>()>;
 /// After a change that compiles: waits until quiet, then judges the compilations since `mark`.
-/// `what` names the change for the message ("enable list 'a'").
-int settleAndJudge(AppSession& session, const AppSession::CompileMark& mark, const std::string& what);
+/// `what` names the change for the message ("enable list 'a'"). A change the browser can never
+/// take (too many rules, a refused rule file) is undone with `undo`, so that what the settings
+/// show is what the browser holds; a change that failed for a passing reason is kept, and the
+/// message says that it waits to be applied.
+int settleAndJudge(AppSession& session, const AppSession::CompileMark& mark, const std::string& what,
+                   const UndoChange& undo = nullptr);
 /// After the app is quiet: kExitSuccess when every enabled list has its rule file downloaded, else
 /// the failure naming each enabled list without one and why ("cannot compile: ...").
 int requireEnabledListFiles(const AppSession& session, const std::string& what);

@@ -90,4 +90,16 @@ foundation::Result<void> prepareDevice() {
   return registry->setEnabled(identifier, true);
 }
 
+std::size_t removeAbandonedWrites() {
+  auto& files = FileManager::defaultManager();
+  std::vector<std::string> folders = {files.cachesDirectory().path()};
+  if (auto container = files.containerURL(kAppGroupIdentifier)) {
+    const std::string root = container->path();
+    folders.insert(folders.end(), {root, root + "/Library/Preferences", root + "/Library/Caches"});
+  }
+  std::size_t removed = 0;
+  for (const std::string& folder : folders) removed += files.removeAbandonedTemporaryFiles(folder);
+  return removed;
+}
+
 }  // namespace fendrel::cli

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <string>
 
 #include "platform/foundation/Result.h"
@@ -18,5 +19,11 @@ std::string resourcesFolder();
 /// extension, switched on as a user enabling it in the browser's settings would. A user's later
 /// choice in the browser is left alone. Errors name what could not be installed.
 foundation::Result<void> prepareDevice();
+
+/// Removes what writes of an earlier run left behind when it was killed or stopped by a resource
+/// limit in the middle of a write: the temporary files beside the settings, the caches and the
+/// rule file of the app-group container and in the app's own caches. Writes of other runs going
+/// on now are left alone. Needs the main bundle set. Returns how many files were removed.
+std::size_t removeAbandonedWrites();
 
 }  // namespace fendrel::cli

@@ -4,6 +4,7 @@
 #include "app/cli/EventLog.h"
 #include "app/cli/PrintingListCell.h"
 #include "app/core/ListElement.h"
+#include "app/core/SharedAux.h"
 #include "app/core/Singleton.h"
 #include "platform/foundation/Value.h"
 
@@ -47,11 +48,16 @@ int runEnable(const Invocation& invocation, bool enable) {
     return runtimeError(message);
   }
   const auto mark = session.compileMark();
+  const bool wasEnabled = Singleton::shared().extConfigIDs().contains(id);
   // What the list's switch in the main screen does. A change that cannot be stored is not made.
   if (auto changed = element->setEnabled(enable); !changed) {
     return runtimeError("cannot " + what + ": the settings cannot be stored: " + changed.error().localizedDescription());
   }
-  const int status = settleAndJudge(session, mark, what);
+  // Put back without a compilation: the browser still holds the rules of the earlier set.
+  auto undo = [&]() -> foundation::Result<void> {
+    return wasEnabled ? SharedAux::shared().enableList(element->obj()) : SharedAux::shared().disableList(element->obj());
+  };
+  const int status = settleAndJudge(session, mark, what, undo);
   if (status != kExitSuccess || !enable) return status;
   // The switch shows the list enabled even when its file never arrived; the browser then has
   // none of its rules, which is not what was asked for.

@@ -24,6 +24,8 @@ class PrintingListCell final : public ListElementCellDelegate {
   /// True when the element has no download in flight: its file is cached, or its download ended
   /// without one (it then waits for the next catalogue refresh).
   bool isSettled() const;
+  /// The element shown; null once it is gone.
+  std::shared_ptr<ListElement> element() const { return element_.lock(); }
 
   /// The text of a state case.
   static const char* stateName(ListElementState::Case state);

@@ -33,6 +33,11 @@ int runState(const Invocation& invocation) {
     whitelist.push_back(foundation::Dictionary{{"url", entry.url}, {"enabled", entry.enabled}});
   }
   auto names = singleton.extConfigListNames();
+  // Changes stored but not yet in the browser's rules: a compilation failed for a passing reason
+  // and the next start tries again.
+  foundation::Array waiting;
+  if (singleton.extConfigIDs() != SharedAux::shared().appliedEnabledIDs()) waiting.push_back("enabledLists");
+  if (singleton.whitelistDate().timeIntervalSince(singleton.whitelistCompiledDate()) != 0) waiting.push_back("whitelist");
   auto output = SharedAux::appGroupFileURL("output.json");
   const bool outputExists = output && foundation::FileManager::defaultManager().fileExists(*output);
   auto source = session.configurationSource();
@@ -61,6 +66,7 @@ int runState(const Invocation& invocation) {
       {"whitelist", whitelist},
       {"whitelistDate", foundation::iso8601String(singleton.whitelistDate())},
       {"whitelistCompiledDate", foundation::iso8601String(singleton.whitelistCompiledDate())},
+      {"waitsToBeApplied", waiting},
       {"tutorialShown", defaults->boolean("tutorialShown")},
       {"triedToRateEver", defaults->boolean("triedToRateEver")},
       {"remoteSettings", remoteSettings},

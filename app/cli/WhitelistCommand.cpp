@@ -3,7 +3,9 @@
 
 #include "app/cli/Commands.h"
 #include "app/cli/EventLog.h"
+#include "app/core/SettingsKeys.h"
 #include "app/core/Singleton.h"
+#include "platform/foundation/UserDefaults.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/Value.h"
 
@@ -61,10 +63,23 @@ int runWhitelist(const Invocation& invocation) {
   const std::string& argument = invocation.arguments.at(1);
   const std::string what = "whitelist " + action + " '" + argument + "'";
   const auto mark = session.compileMark();
+  // What the change replaces: the list as stored (entries of a wrong form included) and its date.
+  auto defaults = Singleton::shared().userDefs();
+  const foundation::Value storedList = defaults->object(settings::kWhitelistKey);
+  const foundation::Value storedDate = defaults->object(settings::kWhitelistDateKey);
   if (auto reason = changeWhitelist(action, argument)) return runtimeError("cannot " + what + ": " + *reason);
+  // Put back with its date, so that no later start compiles it again: the browser still holds the
+  // rules of the earlier list.
+  auto undo = [&]() -> foundation::Result<void> {
+    auto restore = [&](const char* key, const foundation::Value& value) {
+      return value.isAbsent() ? defaults->removeObject(key) : defaults->set(key, value);
+    };
+    if (auto restored = restore(settings::kWhitelistKey, storedList); !restored) return restored;
+    return restore(settings::kWhitelistDateKey, storedDate);
+  };
   // Back from the whitelist screen, the main screen appears again and compiles the change.
   session.appear();
-  return settleAndJudge(session, mark, what);
+  return settleAndJudge(session, mark, what, undo);
 }
 
 }  // namespace fendrel::cli

@@ -175,7 +175,9 @@ void CloudObjectDownloader::didFinishDownloadingTo(const std::shared_ptr<foundat
     return;
   }
   // A failed write still calls the completion: its state refresh finds no file and decides.
-  auto written = files.writeFileAtomically(attachmentLocalURLtoBe_, *body);
+  // Not flushed: a list can be downloaded again, and a flush per list made a catalogue of
+  // thousands of lists take minutes on a busy disk.
+  auto written = files.writeFileAtomically(attachmentLocalURLtoBe_, *body, foundation::FlushToDisk::No);
   recordOutcome(written ? std::nullopt : std::optional<std::string>(describe(written.error())));
   if (attachmentDownloadCompletion_) onMainQueue(attachmentDownloadCompletion_);
 }

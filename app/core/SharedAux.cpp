@@ -8,6 +8,7 @@
 #include "app/core/ListElement.h"
 #include "app/core/RuleCompiler/CachedListSelection.h"
 #include "app/core/RuleCompiler/RuleCompiler.h"
+#include "app/core/RuleCompiler/RuleFileWriting.h"
 #include "app/core/SettingsKeys.h"
 #include "app/core/Singleton.h"
 #include "platform/browser/BrowserError.h"
@@ -98,6 +99,26 @@ foundation::Error withoutFilePaths(const foundation::Error& error) {
   return foundation::Error::withDescription(error.domain(), error.code(), std::move(description));
 }
 
+/// tooManyRules, telling which lists gave how many rules and how many are over.
+foundation::Error tooManyRulesError(const RuleCompilationReport& report) {
+  std::string lists;
+  for (const KeptRules& list : report.kept) {
+    if (!lists.empty()) lists += ", ";
+    lists += "'" + list.listID + "' (" + list.listName + ") " + std::to_string(list.count) + " rules";
+  }
+  std::size_t fromLists = 0;
+  for (const KeptRules& list : report.kept) fromLists += list.count;
+  if (report.writtenRules > fromLists) {
+    lists += ", the whitelist " + std::to_string(report.writtenRules - fromLists) + " rule";
+  }
+  const std::size_t over = report.writtenRules - SharedAux::kMaximumRuleCount;
+  return foundation::Error::withDescription(
+      SharedAux::kErrorDomain, static_cast<std::int64_t>(SharedAux::Error::tooManyRules),
+      "too many rules: the enabled lists make " + std::to_string(report.writtenRules) + " rules, " +
+          std::to_string(over) + " over the " + std::to_string(SharedAux::kMaximumRuleCount) +
+          " the browser takes (" + lists + ")");
+}
+
 /// Blocks the compile queue's thread until the browser answers or the time-out passes, whichever
 /// comes first. Only one of the two ends the wait: an answer after the time-out is ignored.
 struct ReloadWait {
@@ -121,11 +142,21 @@ struct SharedAux::ReloadRequest {
   RuleCompilationReport rules;
 };
 
+bool CompilationOutcome::refusedForGood() const {
+  if (joinJsonsError) {
+    return joinJsonsError->is(SharedAux::kErrorDomain, static_cast<std::int64_t>(SharedAux::Error::tooManyRules));
+  }
+  return reloadError && reloadError->domain() == browser::kWebKitRuleListErrorDomain;
+}
+
 foundation::Error SharedAux::makeError(Error error) {
   switch (error) {
     case Error::cantFormOutputUrl:
       return foundation::Error::withDescription(kErrorDomain, static_cast<std::int64_t>(error),
                                                 "cannot form the URL of output.json: no app-group container");
+    case Error::tooManyRules:
+      return foundation::Error::withDescription(kErrorDomain, static_cast<std::int64_t>(error),
+                                                "cannot compile the rule file: too many rules");
   }
   return foundation::Error(kErrorDomain, static_cast<std::int64_t>(error));
 }
@@ -222,14 +253,15 @@ void SharedAux::reloadCompletion(const ReloadRequest& request, const std::option
   }
   // The retry is scheduled before the event is sent, so that whoever sees the event also sees
   // the retry pending.
-  const bool retrying = scheduleRetry(request);
-  singleton.analytics()->log("errRecompileSafari", {{"error", Value(*error)}, {"config", request.config}});
   CompilationOutcome outcome;
   outcome.force = request.force;
   outcome.attempt = request.attempt;
   outcome.reloadError = *error;
-  outcome.retryScheduled = retrying;
   outcome.rules = request.rules;
+  // The browser's compiler refuses the same file again: only a changed file can help.
+  const bool retrying = !outcome.refusedForGood() && scheduleRetry(request);
+  outcome.retryScheduled = retrying;
+  singleton.analytics()->log("errRecompileSafari", {{"error", Value(*error)}, {"config", request.config}});
   notifyObserver(outcome);
   if (!retrying) setBusy(false);
 }
@@ -290,6 +322,8 @@ void SharedAux::recompileIfEnabledSetChanged() {
   // Unforced: a compilation of this set that succeeds meanwhile makes it a no-op.
   compileQueue_->addOperationWithBlock([] { SharedAux::shared().recompileSafari(false); });
 }
+
+std::set<std::string> SharedAux::appliedEnabledIDs() const { return compiledIDs(*Singleton::shared().userDefs()); }
 
 std::optional<std::set<std::string>> SharedAux::lastSuccessfulCompilation() const {
   std::lock_guard lock(mutex_);
@@ -389,13 +423,13 @@ foundation::Result<RuleCompilationReport> SharedAux::joinJsons(const std::set<st
   if (!output) return makeError(Error::cantFormOutputUrl);
   // One snapshot of the catalogue: the main thread may replace it during the compilation.
   auto catalogue = Singleton::shared().lists();
-  RuleCompilerInputs inputs{
-      .output = *output,
-      .lists = selectCachedLists(enabledIDs, *catalogue),
-      .whitelist = RuleWhitelist::make(enabledWhitelistDomains()),
-      .builtInRuleFile = foundation::Bundle::main()->url("blockerList", "json"),
-  };
-  return compileRuleFile(inputs);
+  auto bucketed = bucketRules(selectCachedLists(enabledIDs, *catalogue), RuleWhitelist::make(enabledWhitelistDomains()));
+  if (!bucketed) return bucketed.error();
+  if (bucketed->report.writtenRules > kMaximumRuleCount) return tooManyRulesError(bucketed->report);
+  RuleCompilationReport report = std::move(bucketed->report);
+  auto written = writeRuleFile(std::move(bucketed->buckets), *output, foundation::Bundle::main()->url("blockerList", "json"));
+  if (!written) return written.error();
+  return report;
 }
 
 foundation::Result<RuleCompilationReport> SharedAux::joinJsons() { return joinJsons(Singleton::shared().extConfigIDs()); }

@@ -43,6 +43,11 @@ struct CompilationOutcome {
   RuleCompilationReport rules;
 
   bool succeeded() const { return !joinJsonsError && !reloadError; }
+  /// True when the change compiled cannot be applied as it stands, however often it is tried: the
+  /// rule file has more rules than the browser takes, or the browser's compiler refused it.
+  /// Other failures (no answer in time, an interrupted load, a file that could not be written)
+  /// may pass.
+  bool refusedForGood() const;
 };
 
 /// The app's compile service: one process-wide instance owning the serial "Compile queue" on which
@@ -65,6 +70,7 @@ class SharedAux {
   /// The service's own errors (domain kErrorDomain).
   enum class Error : std::int64_t {
     cantFormOutputUrl = 0,  ///< the platform gives no app-group container for "output.json"
+    tooManyRules = 1,       ///< the enabled lists and the whitelist make more rules than the browser takes
   };
   static constexpr const char* kErrorDomain = "Fendrel.SharedAux.Error";
   /// The platform error object of `error`.
@@ -79,6 +85,9 @@ class SharedAux {
   /// Delays before the second and third attempt of a failed reload. Immediate, unbounded retries
   /// would hammer a browser that keeps refusing the file while the busy state never ends.
   static constexpr double kRetryDelays[] = {2.0, 4.0};
+  /// The most rules the browser takes from one content blocker. A rule file with more is not
+  /// written: the browser would refuse it whole and keep the earlier rules anyway.
+  static constexpr std::size_t kMaximumRuleCount = 150000;
 
   /// The one instance, created on first use and never destroyed.
   static SharedAux& shared();
@@ -134,7 +143,9 @@ class SharedAux {
 
   /// Rebuilds "output.json" from the lists of `enabledIDs` (visited in sorted order, each through
   /// the first catalogue element carrying it) and the enabled whitelist. The catalogue is read once,
-  /// as one snapshot. Errors: cantFormOutputUrl without a container; the platform's error when the
+  /// as one snapshot. Errors: cantFormOutputUrl without a container; tooManyRules, naming each list
+  /// with its rule count and how many rules are over, when the rules kept pass kMaximumRuleCount
+  /// (the previous "output.json" then stays); the platform's error when the
   /// built-in fallback cannot be copied into place, or when the rule file cannot be serialised or
   /// written (the previous "output.json" then stays). On success, the rules left out per list.
   foundation::Result<RuleCompilationReport> joinJsons(const std::set<std::string>& enabledIDs);
@@ -165,7 +176,10 @@ class SharedAux {
   /// Waits for the compile queue to finish, then forgets the last successful compilation. Retries
   /// still waiting on the clock are not waited for. For tests and tools only.
   void resetForTesting();
-  /// The enabled set of the last successful reload, if any.
+  /// The enabled set the browser's rules were last compiled from, as stored by the last successful
+  /// reload of any run ("extConfigCompiledIDs"; empty when none is stored).
+  std::set<std::string> appliedEnabledIDs() const;
+  /// The enabled set of the last successful reload of this run, if any.
   std::optional<std::set<std::string>> lastSuccessfulCompilation() const;
 
  private:

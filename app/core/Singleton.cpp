@@ -121,6 +121,7 @@ void Singleton::reset() {
   }
   std::lock_guard lock(catalogueLock_);
   lists_ = std::make_shared<const ListElements>();
+  namesByID_ = std::make_shared<const NamesByID>();
   apps_ = std::make_shared<const CloudObjects>();
 }
 
@@ -179,12 +180,20 @@ std::shared_ptr<const Singleton::ListElements> Singleton::lists() const {
   return lists_;
 }
 
+std::shared_ptr<const Singleton::NamesByID> Singleton::namesByID() const {
+  std::lock_guard lock(catalogueLock_);
+  return namesByID_;
+}
+
 void Singleton::setLists(ListElements lists) {
   auto published = std::make_shared<const ListElements>(std::move(lists));
+  auto names = std::make_shared<NamesByID>();
+  for (const auto& element : *published) names->emplace(element->obj().objectId(), element->obj().name());
   std::shared_ptr<const ListElements> previous;
   {
     std::lock_guard lock(catalogueLock_);
     previous = std::exchange(lists_, std::move(published));
+    namesByID_ = std::move(names);
   }
   // `previous` may hold the last references to the old elements: they go outside the lock.
 }
@@ -266,10 +275,8 @@ std::set<std::string> Singleton::extConfigIDs() {
   std::set<std::string> ids;
   if (auto stored = defaults->array(kExtConfigIDsKey)) ids = stringSet(*stored).value_or(std::set<std::string>{});
 
-  std::set<std::string> names;
-  for (const auto& element : *lists()) {
-    if (ids.contains(element->obj().objectId())) names.insert(element->obj().name());
-  }
+  const auto found = listNames(ids);
+  std::set<std::string> names(found.begin(), found.end());
   auto storedNames = extConfigListNames();
   if (!storedNames || *storedNames != names) store(*defaults, kExtConfigListNamesKey, stringArray(names));
   return ids;
@@ -282,15 +289,10 @@ std::optional<std::set<std::string>> Singleton::extConfigListNames() {
 }
 
 std::vector<std::string> Singleton::listNames(const std::set<std::string>& forIDs) const {
-  auto snapshot = lists();
+  auto snapshot = namesByID();
   std::vector<std::string> names;
   for (const auto& id : forIDs) {
-    for (const auto& element : *snapshot) {
-      if (element->obj().objectId() == id) {
-        names.push_back(element->obj().name());
-        break;
-      }
-    }
+    if (auto found = snapshot->find(id); found != snapshot->end()) names.push_back(found->second);
   }
   return names;
 }

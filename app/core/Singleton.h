@@ -7,6 +7,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "TovelCommon/Analytics.h"
@@ -168,7 +169,13 @@ class Singleton final : public tovel::ExternalAnalyticsHandler,
   std::shared_ptr<tovel::CloudConfigProvider> cloudConfig_;
   mutable std::mutex catalogueLock_;
   std::shared_ptr<const ListElements> lists_ = std::make_shared<const ListElements>();
+  /// The name of the first list of lists_ carrying each identifier, published with lists_: the
+  /// enabled set is read after every list download, and a scan of a catalogue of thousands of
+  /// lists each time made the downloads quadratic.
+  using NamesByID = std::unordered_map<std::string, std::string>;
+  std::shared_ptr<const NamesByID> namesByID_ = std::make_shared<const NamesByID>();
   std::shared_ptr<const CloudObjects> apps_ = std::make_shared<const CloudObjects>();
+  std::shared_ptr<const NamesByID> namesByID() const;
 };
 
 }  // namespace fendrel

@@ -12,6 +12,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
@@ -134,6 +135,8 @@ class FendrelCommandLineTest : public ::testing::Test {
       server.Get("/Skyvane/config1.7.json", [](const httplib::Request&, httplib::Response& response) {
         response.set_content(kConfig, "application/json");
       });
+      // Connections stay open for as long as the client keeps them, so that reuse shows.
+      server.set_keep_alive_max_count(100000);
       server.Get(R"(/Skyvane/lists/([^/]+))", [this](const httplib::Request& request, httplib::Response& response) {
         std::lock_guard lock(mutex_);
         const Answer& answer = answers_[request.matches[1]];
@@ -171,7 +174,12 @@ class FendrelCommandLineTest : public ::testing::Test {
   ChildRun fendrel(std::vector<std::string> args, const std::string& configBase = "", const std::string& work = "",
                    const std::string& dsn = "") {
     args.insert(args.begin(), {FENDREL_BINARY, "--timeout", "90"});
-    const auto env = testing_support::environmentWith({
+    return testing_support::runProgram(args, environment(dsn, configBase), work.empty() ? work_ : work);
+  }
+
+  /// The environment of a run of the program on the test's device root against the test's server.
+  std::map<std::string, std::string> environment(const std::string& dsn = "", const std::string& configBase = "") {
+    return testing_support::environmentWith({
         {"FENDREL_DSN", dsn},
         {"FENDREL_DEVICE_ROOT", root_},
         {"FENDREL_CONFIG_BASES", configBase.empty() ? base() : configBase},
@@ -179,7 +187,6 @@ class FendrelCommandLineTest : public ::testing::Test {
         {"FENDREL_ANALYTICS_ENDPOINT", base() + "track/"},
         {"TMPDIR", temporaryFolder()},
     });
-    return testing_support::runProgram(args, env, work.empty() ? work_ : work);
   }
 
   /// Runs each command line of `runs` at the same time, each in a process of its own.
@@ -231,6 +238,8 @@ class FendrelCommandLineTest : public ::testing::Test {
   std::mutex mutex_;
   std::map<std::string, Answer> answers_;
   std::vector<std::string> tracked_;
+  /// The client ports from which list files were asked for: one per connection.
+  std::set<int> listConnections_;
 };
 
 /// The JSON text of a rule's trigger condition `key` ("absent" when the rule has none).
@@ -588,6 +597,123 @@ TEST_F(FendrelCommandLineTest, BrowserCompilerThatCrashesFailsTheReloadAndTheApp
   ChildRun compiled = fendrel({"compile", "--force"});
   EXPECT_EQ(compiled.status, 0) << compiled.err;
   EXPECT_EQ(appliedText(), outputText());
+}
+
+TEST_F(FendrelCommandLineTest, WriteStoppedByTheFileSizeLimitFailsWithAMessageAndLeavesNoTemporaryFile) {
+  ASSERT_EQ(fendrel({"launch"}).status, 0);
+  // What a run killed in the middle of its writes left behind.
+  const std::string leftovers[] = {container(std::string("Library/Preferences/") + kGroup + ".plist.tmp-Ab12Cd"),
+                                   container("Library/Caches/1700000200b.json.tmp-Ab12Cd"),
+                                   container("output.json.tmp-Ab12Cd")};
+  for (const auto& path : leftovers) writeText(path, "half written");
+
+  // Only the program runs under the limit; what it prints reaches the test through a pipe.
+  ChildRun limited = testing_support::runProgram(
+      {"/bin/sh", "-c", "{ (ulimit -f 1 && exec \"$@\"); echo \"exit status $?\"; } 2>&1 | cat", "sh",
+       FENDREL_BINARY, "--timeout", "90", "whitelist", "add", "x.example"},
+      environment(), work_);
+  EXPECT_THAT(limited.out, HasSubstr("exit status 1"));
+  EXPECT_THAT(limited.out, HasSubstr("cannot whitelist add 'x.example'"));
+  EXPECT_THAT(limited.out, HasSubstr("File too large"));
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root_ + "/containers")) {
+    EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos) << entry.path();
+  }
+  ChildRun list = fendrel({"whitelist", "list"});
+  EXPECT_EQ(list.status, 0) << list.err;
+  EXPECT_THAT(list.out, Not(HasSubstr("x.example")));
+}
+
+/// A rule list of `count` blocking rules.
+std::string manyRules(std::size_t count) {
+  std::string text = "[";
+  for (std::size_t i = 0; i < count; ++i) {
+    if (i > 0) text += ',';
+    text += R"({"trigger":{"url-filter":"r)" + std::to_string(i) + R"(\\.example"},"action":{"type":"block"}})";
+  }
+  return text + "]";
+}
+
+TEST_F(FendrelCommandLineTest, ChangeTheBrowserCanNeverTakeIsUndoneAndOneThatMayPassIsKept) {
+  // List A keeps 3 rules; with B's 150,000 the browser's limit is passed by 3.
+  answer("b.json", {200, manyRules(150000)});
+  ASSERT_EQ(fendrel({"launch"}).status, 0);
+  const std::string applied = appliedText();
+  ChildRun refused = fendrel({"enable", "list-b"});
+  EXPECT_EQ(refused.status, 1) << refused.err;
+  EXPECT_THAT(refused.err, HasSubstr("cannot enable list 'list-b': the rule file could not be compiled: too many rules: the enabled lists make 150003 rules, "
+                                     "3 over the 150000 the browser takes ('list-a' (A) 3 rules, 'list-b' (B) 150000 "
+                                     "rules); the change is undone"));
+  EXPECT_TRUE(eventLines(refused.out, "reload").empty()) << "the browser is not asked to take such a file";
+  EXPECT_EQ(appliedText(), applied);
+  EXPECT_EQ(outputText(), applied);
+
+  // The earlier state is in force: it is what the settings show, and later changes go through.
+  ChildRun state = fendrel({"state"});
+  ASSERT_EQ(state.status, 0) << state.err;
+  EXPECT_EQ(parseJSON(state.out)["extConfigIDs"], Value(foundation::Array{"list-a"}));
+  EXPECT_EQ(parseJSON(state.out)["waitsToBeApplied"], Value(foundation::Array{}));
+  ChildRun added = fendrel({"whitelist", "add", "site.example"});
+  EXPECT_EQ(added.status, 0) << added.err;
+
+  // A browser that fails for a while: the change is kept and waits to be applied.
+  writeText(root_ + "/browser/control.json", R"({"failNextReloads": 100})");
+  ChildRun failing = fendrel({"whitelist", "add", "other.example"});
+  EXPECT_EQ(failing.status, 1) << failing.err;
+  EXPECT_THAT(failing.err, HasSubstr("the change is kept and waits to be applied"));
+  ChildRun waiting = fendrel({"state"});
+  ASSERT_EQ(waiting.status, 0) << waiting.err;
+  EXPECT_EQ(parseJSON(waiting.out)["whitelist"].array()->size(), 2u);
+  EXPECT_EQ(parseJSON(waiting.out)["waitsToBeApplied"], Value(foundation::Array{"whitelist"})) << waiting.out;
+}
+
+TEST_F(FendrelCommandLineTest, LaunchEndsWithTheUserRulesWhileOtherListsStillDownload) {
+  std::string config = kConfig;
+  config.replace(config.find("\"lists/c.json\""), 14, "\"stall/c.json\"");
+  server_->server().Get("/alt/Skyvane/config1.7.json", [config](const httplib::Request&, httplib::Response& response) {
+    response.set_content(config, "application/json");
+  });
+  server_->server().Get(R"(/alt/Skyvane/lists/([^/]+))", [](const httplib::Request& request, httplib::Response& response) {
+    response.set_content(request.matches[1] == "a.json" ? kListA : kListB, "application/json");
+  });
+  auto released = std::make_shared<std::atomic<bool>>(false);
+  server_->server().Get("/alt/Skyvane/stall/c.json", [released](const httplib::Request&, httplib::Response& response) {
+    response.set_chunked_content_provider("application/json", [released](std::size_t, httplib::DataSink& sink) {
+      for (int i = 0; i < 300 && !released->load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      sink.done();
+      return true;
+    });
+  });
+  ChildRun launch = fendrel({"launch", "--timeout", "6"}, base() + "alt/");
+  released->store(true);
+  EXPECT_EQ(launch.status, 0) << launch.err;
+  EXPECT_THAT(launch.err, HasSubstr("warning: 1 list was still downloading when the time was up"));
+  EXPECT_THAT(appliedText(), HasSubstr("ads"));
+}
+
+TEST_F(FendrelCommandLineTest, DownloadsFromOneHostShareTheirConnections) {
+  std::string lists;
+  for (int i = 0; i < 60; ++i) {
+    const std::string n = std::to_string(i);
+    if (i > 0) lists += ",";
+    lists += R"({"objectId": "l)" + n + R"(", "name": "L)" + n + R"(", "desc": "d", "num": )" + n +
+             R"(, "count": 1, "modifiedAt": 1700000000, "iconUrl": "icons/x.png", "attachmentUrl": "lists/m)" + n +
+             R"(.json"})";
+    answer("m" + n + ".json", {200, kListB});
+  }
+  const std::string config = R"({"cloudConfig": {}, "apps": [], "lists": [)" + lists + "]}";
+  server_->server().Get("/many/Skyvane/config1.7.json", [config](const httplib::Request&, httplib::Response& response) {
+    response.set_content(config, "application/json");
+  });
+  server_->server().Get(R"(/many/Skyvane/lists/([^/]+))", [this](const httplib::Request& request, httplib::Response& response) {
+    std::lock_guard lock(mutex_);
+    listConnections_.insert(request.remote_port);
+    response.set_content(answers_[request.matches[1]].body, "application/json");
+  });
+  ChildRun launch = fendrel({"launch"}, base() + "many/");
+  ASSERT_EQ(launch.status, 0) << launch.err;
+  EXPECT_EQ(cachedFiles().size(), 60u);
+  std::lock_guard lock(mutex_);
+  EXPECT_LE(listConnections_.size(), 8u) << listConnections_.size();
 }
 
 TEST_F(FendrelCommandLineTest, DemoRunsToASummaryAndExitsZero) {

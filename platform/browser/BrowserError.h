@@ -8,6 +8,9 @@ namespace browser {
 
 /// Domain of the errors the browser's content-blocker services report, as the platform names it.
 inline constexpr const char* kSFErrorDomain = "SFErrorDomain";
+/// Domain of the errors of WebKit's content-rule-list compiler, with which the browser refuses a
+/// rule file.
+inline constexpr const char* kWebKitRuleListErrorDomain = "WebKitUserContentFilterError";
 /// Domain of the browser stand-in's own errors about its registry and control files.
 inline constexpr const char* kBrowserErrorDomain = "com.morvit.Fendrel.browser";
 

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -260,10 +261,50 @@ Result<Data> FileManager::readFile(const std::string& path) const {
   return Data(std::move(bytes));
 }
 
-Result<void> FileManager::writeFileAtomically(const std::string& path, std::string_view bytes) const {
+namespace {
+
+/// What writeFileAtomically appends to a file's name for its temporary file; mkostemp fills the X.
+constexpr std::string_view kTemporarySuffix = ".tmp-XXXXXX";
+
+/// True for a name writeFileAtomically gives a temporary file.
+bool isTemporaryName(std::string_view name) {
+  const std::size_t marker = kTemporarySuffix.size() - 6;
+  if (name.size() <= kTemporarySuffix.size()) return false;
+  return name.substr(name.size() - kTemporarySuffix.size(), marker) == kTemporarySuffix.substr(0, marker);
+}
+
+/// Creates the temporary file beside `path` and takes an exclusive lock on it, held for as long as
+/// the descriptor is open, so that removeAbandonedTemporaryFiles in another process leaves it
+/// alone. A file removed by such a cleaner in the moment before the lock was taken has no name
+/// left; another one is made then. Sets `temporary` to the file's name; the descriptor, or -1 with
+/// errno set.
+int createLockedTemporary(const std::string& path, std::string& temporary) {
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    temporary = path + std::string(kTemporarySuffix);
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) return -1;
+    struct stat st;
+    if (retryOnInterrupt([&] { return ::flock(fd, LOCK_EX); }) != 0 || ::fstat(fd, &st) != 0) {
+      const int err = errno;
+      ::unlink(temporary.c_str());
+      ::close(fd);
+      errno = err;
+      return -1;
+    }
+    if (st.st_nlink > 0) return fd;
+    ::close(fd);
+  }
+  errno = EAGAIN;
+  return -1;
+}
+
+}  // namespace
+
+Result<void> FileManager::writeFileAtomically(const std::string& path, std::string_view bytes,
+                                              FlushToDisk flush) const {
   if (path.empty() || path.back() == '/') return writeError("write", path, EISDIR);
-  std::string temporary = path + ".tmp-XXXXXX";
-  FileDescriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));
+  std::string temporary;
+  FileDescriptor fd(createLockedTemporary(path, temporary));
   if (!fd) return writeError("write", path, errno);
 
   struct stat existing;
@@ -271,9 +312,11 @@ Result<void> FileManager::writeFileAtomically(const std::string& path, std::stri
   const auto& calls = detail::fileSystemCalls();
   int err = ::fchmod(fd.get(), mode) == 0 ? 0 : errno;
   if (!err) err = writeFully(fd.get(), bytes, calls.write);
-  if (!err && calls.fsync(fd.get()) != 0) err = errno;
-  if (const int closeErr = fd.close(); !err) err = closeErr;
+  if (!err && flush == FlushToDisk::Yes && calls.fsync(fd.get()) != 0) err = errno;
+  // Renamed while the descriptor, and so the lock, is still held: a cleaner must not take the
+  // file between the close and the rename.
   if (!err && calls.rename(temporary.c_str(), path.c_str()) != 0) err = errno;
+  if (const int closeErr = fd.close(); !err) err = closeErr;
   if (err) {
     ::unlink(temporary.c_str());
     return writeError("write", path, err);
@@ -283,6 +326,27 @@ Result<void> FileManager::writeFileAtomically(const std::string& path, std::stri
 
 Result<void> FileManager::writeFileAtomically(const std::string& path, const Data& data) const {
   return writeFileAtomically(path, data.view());
+}
+
+std::size_t FileManager::removeAbandonedTemporaryFiles(const std::string& folder) const {
+  std::vector<std::string> names;
+  if (listDirectory(folder, names) != 0) return 0;
+  std::size_t removed = 0;
+  for (const std::string& name : names) {
+    if (!isTemporaryName(name)) continue;
+    const std::string path = folder + "/" + name;
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+    if (!fd) continue;
+    // A writer holds the lock until it has renamed the file into place: a free lock means the
+    // process that made the file is gone. The lock is held across the removal, so a writer that
+    // made the file just now finds it unnamed and makes another.
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) continue;
+    struct stat opened, named;
+    if (::fstat(fd.get(), &opened) != 0 || !S_ISREG(opened.st_mode)) continue;
+    if (::lstat(path.c_str(), &named) != 0 || named.st_ino != opened.st_ino || named.st_dev != opened.st_dev) continue;
+    if (::unlink(path.c_str()) == 0) ++removed;
+  }
+  return removed;
 }
 
 std::optional<URL> FileManager::containerURL(std::string_view forSecurityApplicationGroupIdentifier) const {
@@ -335,9 +399,9 @@ Result<Data> FileManager::readFile(const URL& url) const {
   if (!url.isFileURL()) return notFileURL(url, kRead);
   return readFile(url.path());
 }
-Result<void> FileManager::writeFileAtomically(const URL& url, const Data& data) const {
+Result<void> FileManager::writeFileAtomically(const URL& url, const Data& data, FlushToDisk flush) const {
   if (!url.isFileURL()) return notFileURL(url, kWrite);
-  return writeFileAtomically(url.path(), data.view());
+  return writeFileAtomically(url.path(), data.view(), flush);
 }
 
 }  // namespace foundation

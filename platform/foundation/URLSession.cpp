@@ -259,9 +259,18 @@ struct URLSessionTaskDriver {
   static std::optional<Error> receiveData(const std::shared_ptr<URLSessionTask>& task, std::string_view bytes) {
     std::int64_t total = 0;
     std::int64_t expected = -1;
+    bool cut = false;
     {
       std::lock_guard lock(task->mutex_);
       if (auto refused = refuseOverlongBody(*task, bytes.size())) return refused;
+      if (const std::int64_t limit = task->bodyReadLimit_; limit > 0) {
+        const auto room = static_cast<std::size_t>(limit - task->bytesReceived_);
+        if (bytes.size() >= room) {
+          bytes = bytes.substr(0, room);
+          cut = true;
+          task->bodyCut_ = true;
+        }
+      }
       if (task->kind_ == URLSessionTask::Kind::Data) {
         static_cast<URLSessionDataTask&>(*task).body_.append(bytes);
       } else {
@@ -284,6 +293,12 @@ struct URLSessionTaskDriver {
                                  total, expected);
         }
       });
+    }
+    if (cut) {
+      // The load ends here, with what was kept; the error only stops the transfer, whose own end
+      // then comes second and is ignored.
+      end(task, std::nullopt);
+      return detail::makeURLError(URLError::Cancelled, task->request_.url(), "the body read limit was reached");
     }
     return std::nullopt;
   }
@@ -322,6 +337,7 @@ struct URLSessionTaskDriver {
   }
 
   static void deliverData(const std::shared_ptr<URLSessionDataTask>& task, std::optional<Error> error) {
+    bool cut = false;
     std::optional<Data> data;
     std::shared_ptr<URLResponse> response;
     {
@@ -331,9 +347,10 @@ struct URLSessionTaskDriver {
         response = task->response_;
       }
       task->body_.clear();
+      cut = task->bodyCut_;
     }
     // Stored before the completion runs, so that a request the completion makes can be answered.
-    if (data && response && isStorable(task->request_, *response)) {
+    if (data && response && !cut && isStorable(task->request_, *response)) {
       if (auto cache = cacheFor(*task->session_)) cache->storeCachedResponse(response, *data, task->request_);
     }
     task->session_->enqueue([task, data = std::move(data), response = std::move(response), error]() mutable {
@@ -411,6 +428,11 @@ std::int64_t URLSessionTask::countOfBytesExpectedToReceive() const {
 void URLSessionTask::setMaximumBodyLength(std::int64_t bytes) {
   std::lock_guard lock(mutex_);
   maximumBodyLength_ = bytes > 0 ? bytes : 0;
+}
+
+void URLSessionTask::setBodyReadLimit(std::int64_t bytes) {
+  std::lock_guard lock(mutex_);
+  bodyReadLimit_ = bytes > 0 ? bytes : 0;
 }
 
 void URLSessionTask::resume() { URLSessionTaskDriver::resume(shared_from_this()); }

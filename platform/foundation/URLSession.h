@@ -101,6 +101,11 @@ class URLSessionTask : public std::enable_shared_from_this<URLSessionTask> {
   /// before it keeps a byte more, when the announced length or the bytes received pass the limit.
   /// Set it before resume(); 0 (the default) sets no limit.
   void setMaximumBodyLength(std::int64_t bytes);
+  /// Reads at most `bytes` of the body, for a caller that needs the status and headers and only a
+  /// bounded start of the body, however long or endless the answer: once that much has arrived the
+  /// connection is closed and the load ends successfully with the response and those bytes. Such a
+  /// cut answer is never stored in the URL cache. Set it before resume(); 0 (the default) reads all.
+  void setBodyReadLimit(std::int64_t bytes);
 
   /// Starts a suspended task; does nothing otherwise. Any thread.
   void resume();
@@ -130,6 +135,8 @@ class URLSessionTask : public std::enable_shared_from_this<URLSessionTask> {
   std::int64_t bytesReceived_ = 0;
   std::int64_t bytesExpected_ = -1;
   std::int64_t maximumBodyLength_ = 0;
+  std::int64_t bodyReadLimit_ = 0;
+  bool bodyCut_ = false;  ///< the body read limit ended the load before the answer's end
 };
 
 /// A task that loads into memory and reports through a DataTaskCompletion.

@@ -23,8 +23,17 @@ struct LeftOutRules {
   }
 };
 
+/// How many rules of one list a compilation kept.
+struct KeptRules {
+  std::string listID;
+  std::string listName;
+  std::size_t count = 0;
+};
+
 /// What one compilation reports besides the rule file.
 struct RuleCompilationReport {
+  /// One entry per list read, in the order the lists were read.
+  std::vector<KeptRules> kept;
   /// One entry per list that had rules left out, in the order the lists were read.
   std::vector<LeftOutRules> leftOut;
   /// The rules written to the file (the whitelist's exception rule included).

@@ -312,12 +312,14 @@ foundation::Result<BucketedRules> bucketRules(const std::vector<CachedRuleList>&
   DocumentReader reader;
   for (const auto& list : lists) {
     LeftOutRules leftOut{list.listID, list.listName, {}};
+    const std::size_t keptBefore = result.buckets.totalCount();
     if (!bucketListDirectly(list.file, reader, whitelist, result.buckets, leftOut)) {
       RuleList rules = readRuleList(list.file);
       for (auto& rule : rules.rules) {
         if (auto added = bucketRule(std::move(rule), whitelist, result.buckets, leftOut); !added) return added.error();
       }
     }
+    result.report.kept.push_back({list.listID, list.listName, result.buckets.totalCount() - keptBefore});
     if (leftOut.total() > 0) result.report.leftOut.push_back(std::move(leftOut));
   }
   // The exception rule only lifts other rules: with none kept, the built-in file is installed as is.

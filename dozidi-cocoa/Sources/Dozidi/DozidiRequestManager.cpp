@@ -5,6 +5,15 @@
 #include "platform/foundation/URLResponse.h"
 #include "platform/foundation/URLSession.h"
 
+namespace {
+
+/// The most of an answer's body the reporter reads. The service's answers are a few hundred bytes;
+/// the status and headers are what counts, and a bound keeps memory flat against an endless or huge
+/// answer from a broken or hostile endpoint.
+constexpr std::int64_t kMaximumAnswerBodyBytes = 64 * 1024;
+
+}  // namespace
+
 std::shared_ptr<DozidiRequestOperation> DozidiRequestOperation::initWithSession(
     const std::shared_ptr<foundation::URLSession>& session, foundation::URLRequest request,
     DozidiRequestOperationFinished completionHandler) {
@@ -25,6 +34,7 @@ std::shared_ptr<DozidiRequestOperation> DozidiRequestOperation::initWithSession(
         if (completionHandler) completionHandler(std::move(httpResponse), std::move(error));
         if (auto operation = weakOperation.lock()) operation->completeOperation();
       });
+  operation->task_->setBodyReadLimit(kMaximumAnswerBodyBytes);
   return operation;
 }
 

@@ -1,6 +1,8 @@
 #include "platform/foundation/FileManager.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -218,6 +220,34 @@ TEST_F(FileManagerTest, ReaderNeverSeesATornFileWhileItIsReplaced) {
   EXPECT_EQ(torn.load(), 0);
   EXPECT_GT(reads.load(), 0);
   EXPECT_EQ(names(), std::vector<std::string>{"shared"});
+}
+
+TEST_F(FileManagerTest, AbandonedTemporaryFilesGoAndWritesUnderWayStay) {
+  write("settings.plist", "kept");
+  write("settings.plist.tmp-AbCd12", "left by a killed writer");
+  write("notes.tmp-1", "not a temporary file of ours");
+  // A writer in another process holds the lock on its temporary file until it renames it.
+  write("output.json.tmp-Zz9999", "being written");
+  const int writer = ::open(file("output.json.tmp-Zz9999").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(::flock(writer, LOCK_EX), 0);
+
+  EXPECT_EQ(files.removeAbandonedTemporaryFiles(root_), 1u);
+  EXPECT_EQ(names(), (std::vector<std::string>{"notes.tmp-1", "output.json.tmp-Zz9999", "settings.plist"}));
+  ::close(writer);
+  EXPECT_EQ(files.removeAbandonedTemporaryFiles(root_), 1u);
+  EXPECT_EQ(files.removeAbandonedTemporaryFiles(file("missing")), 0u);
+
+  // A cleaner running while writes go on never takes a writer's file from under it.
+  std::atomic<bool> done{false};
+  std::thread cleaner([&] {
+    while (!done) (void)files.removeAbandonedTemporaryFiles(root_);
+  });
+  int failed = 0;
+  for (int i = 0; i < 300; ++i) failed += files.writeFileAtomically(file("settings.plist"), std::to_string(i)).ok() ? 0 : 1;
+  done = true;
+  cleaner.join();
+  EXPECT_EQ(failed, 0);
+  EXPECT_EQ(read("settings.plist"), "299");
 }
 
 TEST_F(FileManagerTest, URLFormsWorkOnFileURLsOnly) {

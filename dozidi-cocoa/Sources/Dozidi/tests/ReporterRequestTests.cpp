@@ -202,6 +202,41 @@ TEST(ReporterRequestTests, FailuresReachTheHandlerWithTheirError) {
   DozidiLog::configure(false, DozidiEventLevel::Debug);
 }
 
+TEST(ReporterRequestTests, EndlessAndHugeAnswersAreReadOnlyToASmallBound) {
+  DozidiLog::configure(true, DozidiEventLevel::Debug);
+  IngestionServer server;
+  auto manager = DozidiQueueableRequestManager::initWithSession(ephemeralSession());
+  const auto dsn = DozidiDsn::initWithString(server.dsn(kKey, "/42"), nullptr);
+  const auto request = *DozidiNSURLRequest::initEnvelopeRequestWithDsn(*dsn, foundation::Data("x"), nullptr);
+  struct Case {
+    const char* name;
+    IngestionAnswer answer;
+  };
+  const Case cases[] = {
+      {"endless", {.status = 429, .headers = {{"Retry-After", "7"}}, .body = "{}", .endlessBody = true}},
+      {"huge", {.status = 200, .body = std::string(8 << 20, 'h')}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    LogCapture log;
+    server.enqueue(c.answer);
+    Outcome outcome;
+    manager->addRequest(request, outcome.handler());
+    ASSERT_TRUE(outcome.wait());
+    EXPECT_FALSE(outcome.error);
+    ASSERT_TRUE(outcome.response);
+    EXPECT_EQ(outcome.response->statusCode(), c.answer.status);
+    if (c.answer.status == 429) EXPECT_EQ(outcome.response->valueForHTTPHeaderField("Retry-After"), "7");
+    std::size_t logged = 0;
+    for (const auto& line : log.lines()) {
+      if (line.find("Request response: ") != std::string::npos) logged = line.size();
+    }
+    EXPECT_GT(logged, 1000u);
+    EXPECT_LE(logged, 64u * 1024 + 200);
+  }
+  DozidiLog::configure(false, DozidiEventLevel::Debug);
+}
+
 TEST(ReporterRequestTests, AnOperationCancelledBeforeItStartsStillReports) {
   IngestionServer server;
   const auto dsn = DozidiDsn::initWithString(server.dsn(kKey, "/42"), nullptr);
