@@ -41,6 +41,7 @@
 #include "platform/uikit/Application.h"
 #include "platform/uikit/EventDriver.h"
 #include "platform/uikit/Image.h"
+#include "platform/uikit/ImageDecoding.h"
 #include "platform/uikit/Renderer.h"
 #include "platform/uikit/Window.h"
 #include "testing/IngestionServer.h"
@@ -99,6 +100,8 @@ class AppEndToEndTests : public ::testing::Test {
     // Text is laid out with the fonts the window draws it with.
     uikit::TextMeasurer::setCurrent(std::make_shared<uikit::FontTextMeasurer>());
 #endif
+    // Pictures named in the app's storyboards are decoded, as fendrel-app has them.
+    uikit::useDecodedArchiveImages();
     ASSERT_NE(server_.port(), 0);
     ASSERT_NE(ingestion_.port(), 0);
     // The app reads these once per process, on first use: this process runs one app.
@@ -270,7 +273,8 @@ class AppEndToEndTests : public ::testing::Test {
     desktop_->setNeedsDisplay();
     EXPECT_TRUE(desktop_->runUntil([&] { return desktop_->framesDrawn() > frames; }, 10));
     gdk_display_sync(gdk_display_get_default());
-    while (gtk_events_pending()) gtk_main_iteration_do(FALSE);
+    // A turning spinner keeps frames coming, so events may never run out: a bounded number will do.
+    for (int i = 0; i < 100 && gtk_events_pending(); ++i) gtk_main_iteration_do(FALSE);
     auto image = desktop_->screenshot();
     EXPECT_TRUE(image.ok());
     if (!image.ok()) return nullptr;
