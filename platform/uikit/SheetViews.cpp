@@ -77,12 +77,13 @@ std::shared_ptr<AlertSheetView> AlertSheetView::create(const std::optional<std::
     }
     auto& holder = row.cancelCard ? view->cancelCard_ : view->card_;
     row.button = UIButton::create();
+    const double size = view->sheet_ ? 20 : 17;
+    // The font comes first: the title label takes its size when the title is set.
+    row.button->titleLabel()->setFont(cancel ? UIFont::boldSystemFont(size) : UIFont::systemFont(size));
     row.button->setTitle(action.title, UIControlStateNormal);
     row.button->setTitleColor(action.style == UIAlertActionStyle::Destructive ? UIColor(1, 0.23, 0.19, 1)
                                                                              : UIColor::systemBlueColor(),
                               UIControlStateNormal);
-    const double size = view->sheet_ ? 20 : 17;
-    row.button->titleLabel()->setFont(cancel ? UIFont::boldSystemFont(size) : UIFont::systemFont(size));
     row.button->addTarget<AlertSheetView>(view, "chooseAction:", UIControlEventTouchUpInside,
                                           [i](AlertSheetView& sheet, UIControl&) {
                                             if (sheet.choose) sheet.choose(i);
@@ -149,15 +150,15 @@ bool AlertSheetView::handleUnclaimedTap(UIView& origin) {
   return true;
 }
 
-std::shared_ptr<StoreSheetView> StoreSheetView::create() {
-  auto view = std::make_shared<StoreSheetView>();
+std::shared_ptr<PageSheetView> PageSheetView::create() {
+  auto view = std::make_shared<PageSheetView>();
   view->setBackgroundColor(cardColor());
   view->layer()->setCornerRadius(10);
   view->done_ = UIButton::create();
+  view->done_->titleLabel()->setFont(UIFont::boldSystemFont(17));
   view->done_->setTitle("Done", UIControlStateNormal);
   view->done_->setTitleColor(UIColor::systemBlueColor(), UIControlStateNormal);
-  view->done_->titleLabel()->setFont(UIFont::boldSystemFont(17));
-  view->done_->addTarget<StoreSheetView>(view, "done:", UIControlEventTouchUpInside, [](StoreSheetView& sheet, UIControl&) {
+  view->done_->addTarget<PageSheetView>(view, "done:", UIControlEventTouchUpInside, [](PageSheetView& sheet, UIControl&) {
     if (sheet.done) sheet.done();
   });
   view->icon_ = UIView::create();
@@ -174,9 +175,9 @@ std::shared_ptr<StoreSheetView> StoreSheetView::create() {
   return view;
 }
 
-void StoreSheetView::show(const std::string& name, const std::string& identifier) {
+void PageSheetView::show(const std::string& name, const std::string& detail) {
   name_->setText(name);
-  detail_->setText(identifier.empty() ? "" : "Product " + identifier);
+  detail_->setText(detail);
   // The icon shows the name's first character (a whole UTF-8 sequence).
   std::size_t length = name.empty() ? 0 : 1;
   while (length < name.size() && (static_cast<unsigned char>(name[length]) & 0xC0) == 0x80) ++length;
@@ -184,7 +185,7 @@ void StoreSheetView::show(const std::string& name, const std::string& identifier
   setNeedsLayout();
 }
 
-void StoreSheetView::layoutSubviews() {
+void PageSheetView::layoutSubviews() {
   UIView::layoutSubviews();
   const CGRect b = bounds();
   done_->setFrame({b.maxX() - 80, b.minY() + 8, 72, 44});

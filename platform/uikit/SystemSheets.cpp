@@ -99,26 +99,73 @@ void SKStoreProductViewController::loadProductWithParameters(
     foundation::Dictionary parameters, std::function<void(bool, std::optional<foundation::Error>)> completion) {
   requests_.push_back(std::move(parameters));
   pending_.push_back(std::move(completion));
+  if (isViewLoaded()) showProduct();
   if (auto& loader = storeLoader()) loader(*this);
 }
 
-void SKStoreProductViewController::loadView() {
-  auto view = detail::StoreSheetView::create();
+void SKStoreProductViewController::showProduct() {
+  auto* sheet = dynamic_cast<detail::PageSheetView*>(view().get());
+  if (!sheet) return;
   std::string identifier;
   if (!requests_.empty())
-    if (auto id = requests_.front()[SKStoreProductParameterITunesItemIdentifier].asString()) identifier = *id;
-  view->show(title.empty() ? "App" : title, identifier);
+    if (auto id = requests_.back()[SKStoreProductParameterITunesItemIdentifier].asString()) identifier = *id;
+  sheet->show(title.empty() ? "App" : title, identifier.empty() ? "" : "Product " + identifier);
+}
+
+void SKStoreProductViewController::loadView() {
+  auto view = detail::PageSheetView::create();
   std::weak_ptr<SKStoreProductViewController> weak =
       std::static_pointer_cast<SKStoreProductViewController>(shared_from_this());
   view->done = [weak] {
     if (auto sheet = weak.lock()) sheet->finish();
   };
   setView(view);
+  showProduct();
 }
 
 bool SKStoreProductViewController::accessibilityPerformEscape() {
   finish();
   return true;
+}
+
+void SFSafariViewController::loadView() {
+  auto view = detail::PageSheetView::create();
+  view->show(url_, "Opens in the web browser");
+  std::weak_ptr<UIViewController> weak = shared_from_this();
+  view->done = [weak] {
+    if (auto sheet = weak.lock()) sheet->accessibilityPerformEscape();
+  };
+  setView(view);
+}
+
+namespace {
+/// What the desktop's share sheet offers, before exclusions.
+constexpr const char* kShareActivities[][2] = {{UIActivityTypeCopyToPasteboard, "Copy"},
+                                               {UIActivityTypeMessage, "Message"},
+                                               {UIActivityTypeMail, "Mail"}};
+}  // namespace
+
+void UIActivityViewController::loadView() {
+  std::vector<UIAlertAction> actions;
+  std::vector<std::optional<std::string>> types;
+  for (const auto& [type, title] : kShareActivities) {
+    if (std::find(excludedActivityTypes.begin(), excludedActivityTypes.end(), type) != excludedActivityTypes.end())
+      continue;
+    actions.push_back({title, UIAlertActionStyle::Default, {}});
+    types.emplace_back(type);
+  }
+  actions.push_back({"Cancel", UIAlertActionStyle::Cancel, {}});
+  types.emplace_back();
+  auto view = detail::AlertSheetView::create(std::nullopt, std::nullopt, actions, UIAlertControllerStyle::ActionSheet);
+  std::weak_ptr<UIActivityViewController> weak = std::static_pointer_cast<UIActivityViewController>(shared_from_this());
+  view->choose = [weak, types](std::size_t index) {
+    auto sheet = weak.lock();
+    if (sheet && index < types.size()) sheet->complete(types[index], types[index].has_value());
+  };
+  view->dismiss = [weak] {
+    if (auto sheet = weak.lock()) sheet->accessibilityPerformEscape();
+  };
+  setView(view);
 }
 
 bool SFSafariViewController::accessibilityPerformEscape() {

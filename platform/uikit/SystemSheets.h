@@ -89,7 +89,8 @@ class UIActivityItemProvider {
   std::any placeholder_;
 };
 
-/// The share sheet: items, exclusions and a completion that tests call with complete().
+/// The share sheet: items, exclusions and a completion; the user ends it by choosing an activity
+/// or cancelling, tests with complete().
 class UIActivityViewController : public UIViewController {
  public:
   UIActivityViewController(std::vector<std::any> items, std::vector<std::any> applicationActivities = {})
@@ -107,6 +108,8 @@ class UIActivityViewController : public UIViewController {
   bool complete(std::optional<std::string> activityType, bool completed);
   /// Ends the sheet unfinished, as a cancel would.
   bool accessibilityPerformEscape() override { return complete(std::nullopt, false); }
+  /// An action sheet of the activities not excluded (copy, message, mail) and Cancel.
+  void loadView() override;
 
  private:
   std::optional<UIPopoverPresentationController> popover_;
@@ -147,6 +150,8 @@ class SKStoreProductViewController : public UIViewController {
   void loadView() override;
 
  private:
+  /// Shows the title and the last requested product on the sheet's view.
+  void showProduct();
   std::vector<foundation::Dictionary> requests_;
   std::vector<std::function<void(bool, std::optional<foundation::Error>)>> pending_;
 };
@@ -159,7 +164,7 @@ class SKStoreReviewController {
   static void resetCount();
 };
 
-/// The in-app browser sheet: records its address. The desktop has no sheet of its own.
+/// The in-app browser sheet: records its address and shows it; Done or Escape closes it.
 class SFSafariViewController : public UIViewController {
  public:
   explicit SFSafariViewController(std::string url) : url_(std::move(url)) {}
@@ -169,6 +174,8 @@ class SFSafariViewController : public UIViewController {
   std::optional<UIColor> preferredBarTintColor;
   /// Closes the sheet.
   bool accessibilityPerformEscape() override;
+  /// A page with the address and a Done button.
+  void loadView() override;
 
  private:
   std::string url_;

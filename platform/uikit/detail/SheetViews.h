@@ -49,13 +49,14 @@ class AlertSheetView final : public UIView {
   std::vector<Row> rows_;
 };
 
-/// The store's product sheet: a page with a Done button, an icon drawn from the product's
-/// initial, its name and its identifier. Done calls `done`.
-class StoreSheetView final : public UIView {
+/// A page sheet of the system (the store's product sheet, the in-app browser): a Done button, an
+/// icon drawn from the headline's first character, the headline and a detail line. Done calls
+/// `done`.
+class PageSheetView final : public UIView {
  public:
-  static std::shared_ptr<StoreSheetView> create();
-  std::string className() const override { return "_UIStoreSheetView"; }
-  void show(const std::string& name, const std::string& identifier);
+  static std::shared_ptr<PageSheetView> create();
+  std::string className() const override { return "_UIPageSheetView"; }
+  void show(const std::string& headline, const std::string& detail);
   std::function<void()> done;
   const std::shared_ptr<UIButton>& doneButton() const { return done_; }
   const std::shared_ptr<UILabel>& nameLabel() const { return name_; }
