@@ -1,5 +1,6 @@
 #include "MessageBanners/MessageView.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <mutex>
 
@@ -153,6 +154,31 @@ std::vector<std::shared_ptr<uikit::UIView>> MessageView::additionalAccessibility
   auto background = backgroundView();
   collectAccessibilityElements(background ? *background : static_cast<const uikit::UIView&>(*this), elements);
   return elements;
+}
+
+void MessageView::awakeFromNib() {
+  BaseView::awakeFromNib();
+  layoutHeight_ = bounds().height();
+  if (bodyLabel_) bodyLayoutHeight_ = bodyLabel_->bounds().height();
+}
+
+uikit::CGSize MessageView::intrinsicContentSize() const {
+  if (!layoutHeight_) return BaseView::intrinsicContentSize();
+  double height = *layoutHeight_;
+  if (bodyLabel_ && !bodyLabel_->isHidden() && !bodyLabel_->text().empty()) {
+    const double needed = bodyLabel_->sizeThatFits({bodyLabel_->bounds().width(), 0}).height;
+    height += std::max(0.0, needed - bodyLayoutHeight_);
+  }
+  return {uikit::UIViewNoIntrinsicMetric, height};
+}
+
+void MessageView::layoutSubviews() {
+  BaseView::layoutSubviews();
+  if (!layoutHeight_) return;
+  const double height = intrinsicContentSize().height;
+  if (height == lastFittingHeight_) return;
+  lastFittingHeight_ = height;
+  invalidateIntrinsicContentSize();
 }
 
 void MessageView::configureContent(const std::optional<std::string>& body) {

@@ -112,6 +112,16 @@ class MessageView : public BaseView, public Identifiable, public AccessibleMessa
   /// Fixes the icon views' size (priority 999) and, when given, the image view's content mode.
   void configureIcon(uikit::CGSize size, std::optional<uikit::UIViewContentMode> contentMode = std::nullopt);
 
+  /// A message loaded from a layout is as tall as the layout was drawn, grown by the lines its
+  /// body needs beyond its drawn height at the body's present width (the body and its card grow
+  /// with the message). The banner's container pins only the edges, so the toolkit's layout sizes
+  /// the message from this. A message made in code has no height of its own.
+  uikit::CGSize intrinsicContentSize() const override;
+  /// Records the layout's drawn heights once the outlets are connected.
+  void awakeFromNib() override;
+  /// Asks for a new size when the body's width or text changed what it needs.
+  void layoutSubviews() override;
+
  protected:
   MessageView() = default;
 
@@ -121,6 +131,9 @@ class MessageView : public BaseView, public Identifiable, public AccessibleMessa
   std::shared_ptr<uikit::UIImageView> iconImageView_;
   std::shared_ptr<uikit::UILabel> iconLabel_;
   std::shared_ptr<uikit::UIButton> button_;
+  std::optional<double> layoutHeight_;
+  double bodyLayoutHeight_ = 0;
+  double lastFittingHeight_ = -1;
 };
 
 /// The library's resource bundle: "MessageBanners_MessageBanners.bundle", then

@@ -3,9 +3,11 @@
 #include "app/cli/DeviceSetup.h"
 #include "app/screens/AppDelegate.h"
 #include "app/screens/StyledControls.h"
+#include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/uikit/Application.h"
 #include "platform/uikit/Archive.h"
+#include "platform/uikit/SystemSheets.h"
 #include "platform/uikit/Window.h"
 
 namespace fendrel {
@@ -18,6 +20,14 @@ foundation::Result<void> launchApp(AppDelegate& delegate) {
   cli::removeAbandonedWrites();
   registerScreenArchiveClasses();
   useBrowserExtensionState();
+  // No store exists here: the product sheet loads at once and shows what it was given.
+  uikit::SKStoreProductViewController::setLoader([](uikit::SKStoreProductViewController& sheet) {
+    std::weak_ptr<uikit::UIViewController> weak = sheet.shared_from_this();
+    dispatch::DispatchQueue::main()->async([weak] {
+      if (auto alive = std::dynamic_pointer_cast<uikit::SKStoreProductViewController>(weak.lock()))
+        (void)alive->answerLoad(true);
+    });
+  });
 
   delegate.didFinishLaunchingWithOptions({});
 

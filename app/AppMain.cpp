@@ -17,6 +17,7 @@
 #include "platform/uikit/DesktopHost.h"
 #include "platform/uikit/DesktopWindow.h"
 #include "platform/uikit/FontTextMeasurer.h"
+#include "platform/uikit/ImageDecoding.h"
 #include "platform/uikit/TextMeasurer.h"
 #include "platform/uikit/Window.h"
 
@@ -79,6 +80,7 @@ int appMain(int argc, char** argv) {
 
   // In the window, text is laid out with the fonts that draw it.
   if (!headless) uikit::TextMeasurer::setCurrent(std::make_shared<uikit::FontTextMeasurer>());
+  uikit::useDecodedArchiveImages();
   fendrel::AppDelegate delegate;
   if (auto launched = fendrel::launchApp(delegate); !launched)
     return fail("cannot start the app: " + launched.error().localizedDescription());

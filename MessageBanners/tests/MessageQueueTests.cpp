@@ -7,6 +7,7 @@
 
 #include "MessageBanners/BannerMessageModifier.h"
 #include "MessageBanners/MessageBanners.h"
+#include "MessageBanners/MessageView.h"
 #include "MessageBanners/PhysicsAnimation.h"
 #include "MessageBanners/TopBottomAnimation.h"
 #include "MessageBanners/WindowViewController.h"
@@ -101,6 +102,53 @@ class MessageQueueTests : public ::testing::Test {
   std::vector<std::pair<std::string, double>> log_;
   int step_ = 0;
 };
+
+// The library's own layouts, shown through the queue with the default configuration and no size
+// given by the app: each takes a height that fits its text, moves in from above, and keeps the
+// queue's timeline.
+TEST_F(MessageQueueTests, LibraryLayoutsSizeThemselvesAnimateInAndKeepTheTimeline) {
+  using Layout = MessageView::Layout;
+  const std::string body = "A body long enough to need a second line in every layout that shows one, and a third";
+  for (auto layout : {Layout::CardView, Layout::TabView, Layout::StatusLine, Layout::CenteredView, Layout::MessageView}) {
+    SCOPED_TRACE(MessageView::rawValue(layout));
+    log_.clear();
+    auto make = [&](const std::string& title) {
+      auto view = MessageView::viewFromNib(layout);
+      // Layouts without a title tell messages apart by their body.
+      view->configureContent(title, title + ": " + body);
+      return view;
+    };
+    auto a = make("A title"), b = make("B title");
+    Config shortB = logged("B");
+    shortB.duration = Duration::seconds(1);
+    const double start = now();
+    manager_->show(logged("A"), a);
+    manager_->show(shortB, b);
+    auto offset = [&] { return std::get<uikit::CATransform3D>(a->layer()->presentationValue("transform", now())).affine().ty; };
+
+    runUntil(start + 0.1);
+    EXPECT_GT(a->frame().height(), 0);
+    EXPECT_LT(offset(), -a->frame().height() / 4) << "not coming in from above";
+    runUntil(start + 1.0);
+    EXPECT_NEAR(offset(), 0, 1);
+    const double height = a->bounds().height();
+    EXPECT_GT(height, 0);
+    for (const auto& label : {a->titleLabel(), a->bodyLabel()}) {
+      if (!label || label->isHidden() || label->text().empty()) continue;
+      // Every line the text needs at the label's width is inside the label, and the label inside
+      // the message.
+      EXPECT_LE(label->sizeThatFits({label->bounds().width(), 0}).height, label->bounds().height() + 0.5) << label->text();
+      const auto bottom = label->convertPointToView({0, label->bounds().height()}, a.get());
+      EXPECT_LE(bottom.y, height + 0.5) << label->text();
+    }
+
+    runUntil(start + 6);
+    Timeline expected{{"A willShow", 0.0}, {"A didShow", 0.4}, {"A willHide", 2.4}, {"A didHide", 2.6},
+                      {"B willShow", 3.1}, {"B didShow", 3.5}, {"B willHide", 4.5}, {"B didHide", 4.7}};
+    for (auto& [name, t] : expected) t += start;
+    expectTimeline(expected);
+  }
+}
 
 TEST_F(MessageQueueTests, DefaultQueueShowsOneAfterAnotherOnTheExactTimeline) {
   Config b = logged("B");

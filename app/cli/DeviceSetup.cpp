@@ -76,7 +76,11 @@ foundation::Result<std::string> ensureBundle(const std::string& name, const std:
 std::string resourcesFolder() { return FENDREL_RESOURCES_DIR; }
 
 foundation::Result<void> prepareDevice() {
-  auto app = ensureBundle(kAppBundleName, {"blockerList.json", "Main.storyboard", "Shared.storyboard", "Tutorial.storyboard"}, {});
+  auto app = ensureBundle(kAppBundleName,
+                          {"blockerList.json", "Main.storyboard", "Shared.storyboard", "Tutorial.storyboard",
+                           "tutorial0@2x.png", "tutorial1@2x.png", "tutorial2@2x.png", "tutorial3@2x.png",
+                           "tutorial4@2x.png"},
+                          {});
   if (!app) return app.error();
   auto extension = ensureBundle(kExtensionBundleName, {"fallback.json"}, {pluginPath()});
   if (!extension) return extension.error();

@@ -422,6 +422,7 @@ void FirstViewController::openApp(const NSIndexPath& path, const CloudObject& ap
   auto table = tableView.lock();
   auto cell = table ? std::dynamic_pointer_cast<AppCell>(table->cellForRowAtIndexPath(path)) : nullptr;
   auto store = std::make_shared<uikit::SKStoreProductViewController>();
+  store->title = app.name();
   auto me = self();
   store->delegate = me;
   Singleton& singleton = Singleton::shared();

@@ -72,10 +72,14 @@ void TutorialViewController::viewDidLoad() {
     // The sheet presentation already shows where to swipe the tutorial away; the button is only
     // shown on the last page, as a plain "Done".
     skipButtonContainerView->setHidden(true);
+    // Without its coloured container the button's title would be white on the white last page:
+    // it takes the container's colour instead.
+    if (auto background = skipButtonContainerView->backgroundColor()) skipButton_->setTintColor(*background);
     skipButtonContainerView->setBackgroundColor(uikit::UIColor::clearColor());
     skipButton_->setBackgroundColor(uikit::UIColor::clearColor());
     skipButton_->setTitle("Done", uikit::UIControlStateNormal);
   }
+  updatePageDots();
 }
 
 void TutorialViewController::closeTap() {
@@ -90,6 +94,16 @@ void TutorialViewController::walkthroughPageDidChange(std::int64_t) {
     if (auto scroll = last->scrollView.lock()) scroll->flashScrollIndicators();
   }
   updateSkipButton(last != nullptr);
+  updatePageDots();
+}
+
+void TutorialViewController::updatePageDots() {
+  if (!pageControl) return;
+  // Dark pages get light dots, light pages dark ones, so the current page always shows.
+  const auto page = currentPage();
+  const bool light = std::find(lightPages.begin(), lightPages.end(), page) != lightPages.end();
+  pageControl->currentPageIndicatorTintColor = light ? uikit::UIColor::whiteColor() : uikit::UIColor::white(0.11);
+  pageControl->pageIndicatorTintColor = light ? uikit::UIColor::white(1, 0.45) : uikit::UIColor::white(0.11, 0.25);
 }
 
 void TutorialViewController::updateSkipButton(bool lastPage) {

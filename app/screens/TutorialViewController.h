@@ -47,6 +47,8 @@ class TutorialViewController : public walkthrough::WalkthroughViewController,
 
  private:
   void updateSkipButton(bool lastPage);
+  /// Colours the page dots for the current page's background.
+  void updatePageDots();
   foundation::Value launchContextValue() const;
 
   std::shared_ptr<uikit::UIButton> skipButton_;

@@ -90,8 +90,11 @@ void WhitelistEntryViewController::websiteTextChanged() {
   auto field = websiteTextField.lock();
   if (!field) return;
   std::string cleaned = sanitizeWebsiteText(field->text());
-  field->setText(cleaned);
+  // Text that needs no cleaning keeps the caret where the user put it.
+  if (cleaned != field->text()) field->setText(cleaned);
   if (saveBarButton) saveBarButton->enabled = !cleaned.empty();
+  // The bar shows an item's state when it lays out next.
+  if (auto* navigation = navigationController()) navigation->navigationBar()->setNeedsLayout();
 }
 
 void WhitelistEntryViewController::websiteEnterPressed() {

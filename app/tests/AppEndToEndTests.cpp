@@ -41,7 +41,9 @@
 #include "platform/uikit/Application.h"
 #include "platform/uikit/EventDriver.h"
 #include "platform/uikit/Image.h"
+#include "platform/uikit/ImageDecoding.h"
 #include "platform/uikit/Renderer.h"
+#include "platform/uikit/SystemSheets.h"
 #include "platform/uikit/Window.h"
 #include "testing/IngestionServer.h"
 #include "testing/LoopbackServer.h"
@@ -55,6 +57,13 @@
 #include "platform/uikit/DesktopWindow.h"
 #include "platform/uikit/FontTextMeasurer.h"
 #include "platform/uikit/TextMeasurer.h"
+#endif
+
+// A key press for pressKeys: the desktop's key code in the window build, the app's key in both.
+#ifdef FENDREL_E2E_WINDOW
+#define FENDREL_E2E_KEY(gdk, key) std::pair<guint, uikit::UIKey>{gdk, key}
+#else
+#define FENDREL_E2E_KEY(gdk, key) std::pair<unsigned, uikit::UIKey>{0, key}
 #endif
 
 namespace fendrel {
@@ -99,6 +108,8 @@ class AppEndToEndTests : public ::testing::Test {
     // Text is laid out with the fonts the window draws it with.
     uikit::TextMeasurer::setCurrent(std::make_shared<uikit::FontTextMeasurer>());
 #endif
+    // Pictures named in the app's storyboards are decoded, as fendrel-app has them.
+    uikit::useDecodedArchiveImages();
     ASSERT_NE(server_.port(), 0);
     ASSERT_NE(ingestion_.port(), 0);
     // The app reads these once per process, on first use: this process runs one app.
@@ -270,7 +281,8 @@ class AppEndToEndTests : public ::testing::Test {
     desktop_->setNeedsDisplay();
     EXPECT_TRUE(desktop_->runUntil([&] { return desktop_->framesDrawn() > frames; }, 10));
     gdk_display_sync(gdk_display_get_default());
-    while (gtk_events_pending()) gtk_main_iteration_do(FALSE);
+    // A turning spinner keeps frames coming, so events may never run out: a bounded number will do.
+    for (int i = 0; i < 100 && gtk_events_pending(); ++i) gtk_main_iteration_do(FALSE);
     auto image = desktop_->screenshot();
     EXPECT_TRUE(image.ok());
     if (!image.ok()) return nullptr;
@@ -288,6 +300,18 @@ class AppEndToEndTests : public ::testing::Test {
     gdk_test_simulate_button(target, x, y, 1, GdkModifierType(GDK_BUTTON1_MASK), GDK_BUTTON_RELEASE);
     EXPECT_TRUE(desktop_->runUntil(delivered, 10));
   }
+  /// Keys pressed on the desktop window's keyboard, one by one; runs until `delivered()`.
+  void pressKeys(const std::vector<std::pair<guint, uikit::UIKey>>& keys, const std::function<bool()>& delivered) {
+    GdkWindow* target = gtk_widget_get_window(gtk_bin_get_child(GTK_BIN(desktop_->nativeWindow())));
+    for (const auto& [keyval, key] : keys) gdk_test_simulate_key(target, -1, -1, keyval, GdkModifierType(0), GDK_KEY_PRESS);
+    EXPECT_TRUE(desktop_->runUntil(delivered, 10));
+  }
+  /// `text` typed on the desktop window's keyboard (plain ASCII); runs until `delivered()`.
+  void typeKeys(const std::string& text, const std::function<bool()>& delivered) {
+    std::vector<std::pair<guint, uikit::UIKey>> keys;
+    for (char c : text) keys.push_back({gdk_unicode_to_keyval(static_cast<guint32>(c)), uikit::UIKey::Tab});
+    pressKeys(keys, delivered);
+  }
   std::unique_ptr<uikit::DesktopWindow> desktop_;
 #else
   /// A tap on the middle of `view` where it is on the screen; runs until `delivered()`.
@@ -297,7 +321,31 @@ class AppEndToEndTests : public ::testing::Test {
   }
   void openWindow() {}
   std::shared_ptr<const uikit::CGImage> shot(const std::string&) { return nullptr; }
+  void pressKeys(const std::vector<std::pair<unsigned, uikit::UIKey>>& keys, const std::function<bool()>& delivered) {
+    for (const auto& pressed : keys) uikit::UIEventDriver::shared().pressKey(pressed.second);
+    EXPECT_TRUE(waitFor(delivered));
+  }
+  void typeKeys(const std::string& text, const std::function<bool()>& delivered) {
+    uikit::UIEventDriver::shared().typeText(text);
+    EXPECT_TRUE(waitFor(delivered));
+  }
 #endif
+  /// The button titled `title` in `view`'s tree.
+  static std::shared_ptr<uikit::UIButton> findButton(const std::shared_ptr<uikit::UIView>& view, const std::string& title) {
+    if (auto button = std::dynamic_pointer_cast<uikit::UIButton>(view);
+        button && button->titleForState(uikit::UIControlStateNormal) == title)
+      return button;
+    for (const auto& sub : view->subviews())
+      if (auto found = findButton(sub, title)) return found;
+    return nullptr;
+  }
+  /// Whether a label of `view`'s tree shows `text`.
+  static bool showsText(const std::shared_ptr<uikit::UIView>& view, const std::string& text) {
+    if (auto label = std::dynamic_pointer_cast<uikit::UILabel>(view); label && label->text() == text) return true;
+    for (const auto& sub : view->subviews())
+      if (showsText(sub, text)) return true;
+    return false;
+  }
 
   testing_support::ScopedManualClock clock_;
   testing_support::TemporaryFolder root_{"fendrel-e2e"};
@@ -523,6 +571,95 @@ TEST_F(AppEndToEndTests, FromLaunchThroughTheListsTheWarningAndTheWhitelist) {
   backToMainScreenAndCompile();
   EXPECT_EQ(appliedRules().find("example.com"), std::string::npos);
   EXPECT_NE(appliedRules().find(kRuleA), std::string::npos);
+
+  // The menu: drawn as a sheet over the dimmed screen; a click on an action runs it and closes
+  // the sheet.
+  std::vector<std::string> opened;
+  uikit::UIApplication::shared().setURLOpener(
+      [&](const std::string& url, const Dictionary&, std::function<void(bool)> done) {
+        opened.push_back(url);
+        if (done) done(true);
+      });
+  auto bar = navigation_->navigationBar();
+  auto moreButton = bar->buttonForItem(*screen_->moreBarButton.lock());
+  ASSERT_TRUE(moreButton);
+  auto presented = [&] { return navigation_->presentedViewController(); };
+  // A dismissal runs on the clock, which this check moves on until the sheet is gone.
+  auto dismissed = [&] {
+    clock_->advance(0.05);
+    dispatch::drainMainQueue();
+    return !presented();
+  };
+  tapOnScreen(*moreButton, [&] { return presented() != nullptr; });
+  settle();
+  auto menu = std::dynamic_pointer_cast<uikit::UIAlertController>(presented());
+  ASSERT_TRUE(menu);
+  auto rate = findButton(menu->view(), "Rate us 🌟🌟🌟🌟🌟");
+  ASSERT_TRUE(rate && findButton(menu->view(), "Cancel"));
+  if (auto image = shot("menu")) {
+    // The screen above the sheet is dimmed (its white rows grey), the sheet's buttons are on
+    // their light card.
+    auto dimmed = crop(image, *table_->cellForRowAtIndexPath({FirstViewController::kWhitelistSection, 0}));
+    ASSERT_TRUE(dimmed);
+    EXPECT_GT(shareOfColour(*dimmed, 0x999999, 8), 0.5);
+    EXPECT_GT(shareOfColour(*crop(image, *rate), 0xFAFAFA, 12), 0.5);
+  }
+  tapOnScreen(*rate, [&] { return !opened.empty(); });
+  settle();
+  EXPECT_FALSE(presented());
+
+  // Escape closes the menu with its cancel action: nothing else runs.
+  tapOnScreen(*moreButton, [&] { return presented() != nullptr; });
+  settle();
+  ASSERT_TRUE(std::dynamic_pointer_cast<uikit::UIAlertController>(presented()));
+  pressKeys({FENDREL_E2E_KEY(GDK_KEY_Escape, uikit::UIKey::Escape)}, dismissed);
+  EXPECT_FALSE(presented());
+  EXPECT_EQ(opened.size(), 1u);
+
+  // The promoted app's row opens the store sheet with the app's name; Done closes it.
+  auto appRow = table_->cellForRowAtIndexPath({FirstViewController::kAppsSection, 0});
+  ASSERT_TRUE(appRow);
+  tapOnScreen(*appRow, [&] { return presented() != nullptr; });
+  settle();
+  auto store = std::dynamic_pointer_cast<uikit::SKStoreProductViewController>(presented());
+  ASSERT_TRUE(store);
+  EXPECT_TRUE(showsText(store->view(), "Other App"));
+  shot("store-sheet");
+  auto done = findButton(store->view(), "Done");
+  ASSERT_TRUE(done);
+  tapOnScreen(*done, dismissed);
+  settle();
+  EXPECT_FALSE(presented());
+
+  // A whitelist entry typed on the keyboard, a slip mended with backspace: the field shows the
+  // text, its caret and its placeholder, and what is stored is exactly what was typed.
+  whitelist = openWhitelist();
+  ASSERT_TRUE(whitelist);
+  whitelist->editBarButton->tap();
+  settle();
+  entry = entryScreen();
+  ASSERT_TRUE(entry);
+  field = entry->websiteTextField.lock();
+  ASSERT_TRUE(field);
+  tapOnScreen(*field, [&] { return field->isEditing(); });
+  shot("whitelist-empty-field");
+  typeKeys("example.orgg", [&] { return field->text() == "example.orgg"; });
+  pressKeys({FENDREL_E2E_KEY(GDK_KEY_BackSpace, uikit::UIKey::Backspace)}, [&] { return field->text() == "example.org"; });
+  shot("whitelist-typing");
+  pressKeys({FENDREL_E2E_KEY(GDK_KEY_Return, uikit::UIKey::Return)}, [&] { return !field->isEditing(); });
+  auto save = navigation_->navigationBar()->buttonForItem(*entry->saveBarButton);
+  ASSERT_TRUE(save);
+  tapOnScreen(*save, [&] { return navigation_->topViewController() == whitelist; });
+  settle();
+  EXPECT_EQ(Singleton::shared().whitelist(), (std::vector<WhitelistElement>{{"example.org", true, 0}}));
+  backToMainScreenAndCompile();
+
+  // The screen still answers: a click on the switch of "c" turns it off.
+  toggle = listCell(2)->enabledSwitch.lock();
+  ASSERT_TRUE(toggle && toggle->isOn());
+  tapOnScreen(*toggle, [&] { return !toggle->isOn(); });
+  EXPECT_FALSE(toggle->isOn());
+  shot("main-screen-after");
 }
 
 }  // namespace

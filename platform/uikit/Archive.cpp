@@ -137,6 +137,17 @@ void registerBuiltins() {
   R::registerTyped<UIControl, bool>("UIControl", "enabled", flag, [](UIControl& c, const bool& e) { c.setEnabled(e); });
   R::registerTyped<UITextField, std::string>("UITextField", "placeholder", text,
                                              [](UITextField& f, const std::string& s) { f.placeholder = s; });
+  // A border by name; anything else is refused.
+  auto border = std::function<std::optional<UITextBorderStyle>(const Value&)>(
+      [](const Value& v) -> std::optional<UITextBorderStyle> {
+        static const char* const names[] = {"none", "line", "bezel", "roundedRect"};
+        if (auto s = stringFromArchive(v))
+          for (int i = 0; i < 4; ++i)
+            if (*s == names[i]) return static_cast<UITextBorderStyle>(i);
+        return std::nullopt;
+      });
+  R::registerTyped<UITextField, UITextBorderStyle>("UITextField", "borderStyle", border,
+                                                   [](UITextField& f, const UITextBorderStyle& b) { f.borderStyle = b; });
   R::registerTyped<UITableView, double>("UITableView", "rowHeight", number,
                                         [](UITableView& t, const double& h) { t.rowHeight = h; });
   R::registerTyped<UITableViewCell, std::string>("UITableViewCell", "reuseIdentifier", text,
@@ -367,7 +378,9 @@ std::shared_ptr<UIImage> imageFromArchive(const Value& value, const ArchiveConte
   auto name = value.asString();
   if (!name || name->empty()) return nullptr;
   if (imageLoader()) return imageLoader()(*name, context.bundle);
-  if (!context.bundle || !context.bundle->path(*name, "png")) return nullptr;
+  if (!context.bundle) return nullptr;
+  if (context.bundle->path(*name + "@2x", "png")) return UIImage::create({0, 0}, 2.0, *name);
+  if (!context.bundle->path(*name, "png")) return nullptr;
   return UIImage::create({0, 0}, 1.0, *name);
 }
 

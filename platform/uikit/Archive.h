@@ -90,7 +90,7 @@ class UIImage;
 using ArchiveImageLoader = std::function<std::shared_ptr<UIImage>(
     const std::string& name, const std::shared_ptr<const foundation::Bundle>& bundle)>;
 /// Replaces the loader (an image decoder installs one); an empty one restores the default, which
-/// finds "<name>.png" in the bundle and gives a named image without pixels.
+/// finds "<name>@2x.png" or "<name>.png" in the bundle and gives a named image without pixels.
 void setArchiveImageLoader(ArchiveImageLoader loader);
 /// The image an archived name stands for; null when the bundle has none of that name.
 std::shared_ptr<UIImage> imageFromArchive(const foundation::Value& value, const ArchiveContext& context);

@@ -83,7 +83,7 @@ void ApplicationDesktopHost::handleTouch(DesktopTouchPhase phase, CGPoint locati
 void ApplicationDesktopHost::insertText(const std::string& text) { UIEventDriver::shared().typeText(text); }
 
 void ApplicationDesktopHost::pressKey(DesktopKey key) {
-  if (onKey) onKey(key);
+  if (!UIEventDriver::shared().pressKey(key) && onKey) onKey(key);
 }
 
 void ApplicationDesktopHost::resizeScreen(CGSize size) {

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/uikit/EventDriver.h"
 #include "platform/uikit/Geometry.h"
 
 namespace uikit {
@@ -15,7 +16,7 @@ class UIWindow;
 enum class DesktopTouchPhase { Began, Moved, Ended, Cancelled };
 
 /// Keys that are not text.
-enum class DesktopKey { Backspace, Delete, Return, Tab, Escape, Left, Right, Up, Down };
+using DesktopKey = UIKey;
 
 /// What the desktop window needs from the application it shows: the view to draw, and where
 /// touches, text, keys and a new screen size go. Locations are in points of the screen, with the
@@ -56,9 +57,9 @@ class WindowDesktopHost final : public DesktopHost {
 };
 
 /// The host of a whole application: it shows every visible window of `UIApplication::shared()`
-/// by level, delivers touches and typed text through `UIEventDriver::shared()` (hit-tested across
-/// the windows, as on the device), and gives a new screen size to the screen and every window.
-/// Keys that are not text go to the optional handler.
+/// by level, delivers touches, typed text and keys through `UIEventDriver::shared()` (hit-tested
+/// across the windows, as on the device), and gives a new screen size to the screen and every
+/// window. Keys the app does not take go to the optional handler.
 class ApplicationDesktopHost final : public DesktopHost {
  public:
   std::function<void(DesktopKey)> onKey;

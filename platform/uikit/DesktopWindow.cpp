@@ -37,8 +37,13 @@ namespace {
 
 using State = DesktopWindow::State;
 
+/// Whether something that shows is animating. Hidden layers and the trees of layers that show
+/// nothing do not count: a spinner turning behind a hidden table would otherwise keep frames
+/// coming forever.
 bool hasAnimations(const CALayer& layer) {
+  if (layer.isHidden()) return false;
   if (!layer.animationKeys().empty()) return true;
+  if (layer.opacity() <= 0) return false;
   if (layer.mask() && hasAnimations(*layer.mask())) return true;
   for (const auto& sub : layer.sublayers())
     if (hasAnimations(*sub)) return true;
@@ -67,22 +72,23 @@ void followAnimations(State* state) {
 
 gboolean onDraw(GtkWidget* widget, cairo_t* cr, gpointer data) {
   auto* state = static_cast<State*>(data);
-  cairo_set_source_rgb(cr, 0, 0, 0);
-  cairo_paint(cr);
   const int scale = gtk_widget_get_scale_factor(widget);
   const double now = CACurrentMediaTime();
-  // Windows are drawn bottom first, each at its place on the screen, so a window above (a
-  // banner's) shows over the one below where it has content.
-  for (const auto& view : state->host->displayedViews()) {
-    view->layoutIfNeeded();
-    auto image = Renderer::renderView(*view, scale, now);
-    if (!image || !(*image)->cgImage()->isValid()) continue;
+  // Windows are drawn bottom first into one picture of the screen, each at its place, so a
+  // window above (a banner's) shows over the one below, and its blur blurs what is below.
+  auto views = state->host->displayedViews();
+  for (const auto& view : views) view->layoutIfNeeded();
+  const CGSize size{static_cast<double>(gtk_widget_get_allocated_width(widget)),
+                    static_cast<double>(gtk_widget_get_allocated_height(widget))};
+  auto image = Renderer::renderScreen(views, size, scale, now);
+  if (image && (*image)->cgImage()->isValid()) {
     detail::SurfacePtr surface = detail::surfaceForImage(*(*image)->cgImage());
     cairo_surface_set_device_scale(surface.get(), scale, scale);
-    const CGRect frame = view->frame();
-    cairo_set_source_surface(cr, surface.get(), frame.origin.x, frame.origin.y);
-    cairo_paint(cr);
+    cairo_set_source_surface(cr, surface.get(), 0, 0);
+  } else {
+    cairo_set_source_rgb(cr, 0, 0, 0);
   }
+  cairo_paint(cr);
   ++state->frames;
   followAnimations(state);
   return TRUE;
@@ -140,17 +146,38 @@ std::optional<DesktopKey> keyOf(guint keyval) {
     case GDK_KEY_Right: return DesktopKey::Right;
     case GDK_KEY_Up: return DesktopKey::Up;
     case GDK_KEY_Down: return DesktopKey::Down;
+    case GDK_KEY_Home: case GDK_KEY_KP_Home: return DesktopKey::Home;
+    case GDK_KEY_End: case GDK_KEY_KP_End: return DesktopKey::End;
+    case GDK_KEY_KP_Left: return DesktopKey::Left;
+    case GDK_KEY_KP_Right: return DesktopKey::Right;
     default: return std::nullopt;
   }
 }
 
-gboolean onKey(GtkWidget*, GdkEventKey* event, gpointer data) {
+/// The clipboard's text as one line: a single-line field would take a line break as Return.
+std::string clipboardLine(GtkWidget* widget) {
+  gchar* text = gtk_clipboard_wait_for_text(gtk_widget_get_clipboard(widget, GDK_SELECTION_CLIPBOARD));
+  if (!text) return {};
+  std::string line(text);
+  g_free(text);
+  for (char& c : line)
+    if (c == '\n' || c == '\r' || c == '\t') c = ' ';
+  return line;
+}
+
+gboolean onKey(GtkWidget* widget, GdkEventKey* event, gpointer data) {
   auto* state = static_cast<State*>(data);
-  if (auto key = keyOf(event->keyval)) {
+  const bool control = (event->state & GDK_CONTROL_MASK) != 0;
+  const guint lower = gdk_keyval_to_lower(event->keyval);
+  if (control && lower == GDK_KEY_a) {
+    state->host->pressKey(DesktopKey::SelectAll);
+  } else if ((control && lower == GDK_KEY_v) || ((event->state & GDK_SHIFT_MASK) && event->keyval == GDK_KEY_Insert)) {
+    if (std::string line = clipboardLine(widget); !line.empty()) state->host->insertText(line);
+  } else if (auto key = keyOf(event->keyval)) {
     state->host->pressKey(*key);
   } else {
     gunichar c = gdk_keyval_to_unicode(event->keyval);
-    // Shortcuts with Control or Alt are not typing.
+    // Other shortcuts with Control or Alt are not typing.
     if (c == 0 || g_unichar_iscntrl(c) || (event->state & (GDK_CONTROL_MASK | GDK_MOD1_MASK))) return FALSE;
     char utf8[8] = {};
     int n = g_unichar_to_utf8(c, utf8);

@@ -6,6 +6,8 @@
 #include "platform/uikit/Control.h"
 #include "platform/uikit/Controls.h"
 #include "platform/uikit/GestureRecognizer.h"
+#include "platform/uikit/ViewController.h"
+#include "platform/uikit/Window.h"
 
 namespace uikit {
 
@@ -129,6 +131,39 @@ void UIEventDriver::drag(const std::vector<CGPoint>& path, double seconds) {
 
 void UIEventDriver::typeText(const std::string& text) {
   if (auto field = UITextField::editingField()) field->insertText(text);
+}
+
+namespace {
+bool escape() {
+  auto window = UIApplication::shared().keyWindow();
+  std::vector<std::shared_ptr<UIViewController>> chain;
+  for (auto c = window ? window->rootViewController() : nullptr; c; c = c->presentedViewController()) chain.push_back(c);
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it)
+    if ((*it)->accessibilityPerformEscape()) return true;
+  if (auto field = UITextField::editingField()) return field->resignFirstResponder();
+  return false;
+}
+}  // namespace
+
+bool UIEventDriver::pressKey(UIKey key) {
+  if (key == UIKey::Escape) return escape();
+  auto field = UITextField::editingField();
+  if (!field) return false;
+  switch (key) {
+    case UIKey::Backspace: field->deleteBackward(); break;
+    case UIKey::Delete: field->deleteForward(); break;
+    case UIKey::Left: field->moveCaretLeft(); break;
+    case UIKey::Right: field->moveCaretRight(); break;
+    case UIKey::Up:
+    case UIKey::Home: field->moveCaretToStart(); break;
+    case UIKey::Down:
+    case UIKey::End: field->moveCaretToEnd(); break;
+    case UIKey::SelectAll: field->selectAll(); break;
+    case UIKey::Return: field->insertText("\n"); break;
+    case UIKey::Tab:
+    case UIKey::Escape: return false;
+  }
+  return true;
 }
 
 void UIEventDriver::postKeyboardNotification(const std::string& name, foundation::Dictionary userInfo) {

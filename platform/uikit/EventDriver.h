@@ -12,6 +12,9 @@ class UIView;
 class UIControl;
 class UIGestureRecognizer;
 
+/// Keys that are not text, as a desktop keyboard sends them to the app.
+enum class UIKey { Backspace, Delete, Return, Tab, Escape, Left, Right, Up, Down, Home, End, SelectAll };
+
 /// Delivers input to the application's windows: touches by screen point (hit-tested across the
 /// visible windows, top level first), key text to the text field being edited, and the system's
 /// keyboard notifications. Tests drive it directly; the desktop window feeds it mouse and keys.
@@ -33,6 +36,11 @@ class UIEventDriver {
 
   /// Types `text` into the text field being edited, as the keyboard would.
   void typeText(const std::string& text);
+  /// A key that is not text. Editing keys (backspace, delete, arrows, home, end, select-all,
+  /// return) go to the text field being edited. Escape goes to the topmost presented controller
+  /// of the key window that takes it (an alert chooses its cancel action, a sheet closes), else
+  /// ends editing. Returns false when nothing took the key.
+  bool pressKey(UIKey key);
   /// Posts a keyboard notification (UIKeyboardWill/DidShow/Hide/ChangeFrame) with `userInfo`.
   void postKeyboardNotification(const std::string& name, foundation::Dictionary userInfo);
   /// Posts the device's orientation change, as turning the device would.

@@ -5,7 +5,9 @@
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
+#include "platform/foundation/Bundle.h"
 #include "platform/foundation/FileManager.h"
+#include "platform/uikit/Archive.h"
 #include "platform/uikit/UIKitError.h"
 #include "platform/uikit/detail/CairoDrawing.h"
 #include "platform/uikit/detail/Pixbuf.h"
@@ -138,6 +140,20 @@ foundation::Result<std::shared_ptr<UIImage>> readImageFile(const std::string& pa
   auto data = foundation::FileManager::defaultManager().readFile(path);
   if (!data) return data.error();
   return decodeImage(data->view(), scale);
+}
+
+void useDecodedArchiveImages() {
+  setArchiveImageLoader([](const std::string& name, const std::shared_ptr<const foundation::Bundle>& bundle) {
+    std::shared_ptr<UIImage> none;
+    if (!bundle) return none;
+    for (auto [suffix, scale] : {std::pair<const char*, double>{"@2x", 2.0}, {"", 1.0}}) {
+      auto path = bundle->path(name + suffix, "png");
+      if (!path) continue;
+      auto image = readImageFile(*path, scale);
+      return image ? *image : none;
+    }
+    return none;
+  });
 }
 
 }  // namespace uikit

@@ -16,4 +16,9 @@ foundation::Result<std::shared_ptr<UIImage>> decodeImage(std::string_view bytes,
 /// Reads and decodes the PNG or JPEG file at `path`.
 foundation::Result<std::shared_ptr<UIImage>> readImageFile(const std::string& path, double scale = 1.0);
 
+/// Makes images named in archives decode their bundle's files: "<name>@2x.png" at two pixels per
+/// point when the bundle has one, else "<name>.png" at one. A file that does not decode gives no
+/// image, as a missing one does. For programs that draw; main thread, before archives load.
+void useDecodedArchiveImages();
+
 }  // namespace uikit

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <unordered_map>
 #include <vector>
 
@@ -291,6 +292,213 @@ void drawSwitch(cairo_t* cr, const UISwitch& toggle, const CGRect& bounds, const
   cairo_stroke(cr);
 }
 
+/// A text field: its edge, then its text (or its placeholder in grey) on one line, scrolled so
+/// the caret stays in view, with the selection behind the text and the caret while editing.
+void drawTextField(cairo_t* cr, const UITextField& field, const CGRect& bounds, const UITraitCollection& traits) {
+  if (bounds.isEmpty()) return;
+  const bool dark = traits.userInterfaceStyle == UIUserInterfaceStyle::Dark;
+  switch (field.borderStyle) {
+    case UITextBorderStyle::None: break;
+    case UITextBorderStyle::RoundedRect:
+      detail::setPath(cr, UIBezierPath::roundedRect(bounds.insetBy(0.5, 0.5), 5));
+      detail::setSourceColor(cr, dark ? UIColor::white(0.11) : UIColor::whiteColor(), traits);
+      cairo_fill_preserve(cr);
+      detail::setSourceColor(cr, dark ? UIColor::white(0.3) : UIColor::white(0.8), traits);
+      cairo_set_line_width(cr, 1);
+      cairo_stroke(cr);
+      break;
+    case UITextBorderStyle::Line:
+    case UITextBorderStyle::Bezel:
+      detail::setPath(cr, UIBezierPath::rect(bounds.insetBy(0.5, 0.5)));
+      detail::setSourceColor(cr, field.borderStyle == UITextBorderStyle::Line ? UIColor::labelColor() : UIColor::grayColor(),
+                             traits);
+      cairo_set_line_width(cr, 1);
+      cairo_stroke(cr);
+      break;
+  }
+  // Bordered fields keep their text off the edge.
+  const double inset = field.borderStyle == UITextBorderStyle::None ? 0 : 7;
+  const CGRect inner = bounds.insetBy(inset, 0);
+  if (inner.isEmpty()) return;
+  const bool placeholder = field.text().empty();
+  const bool editing = field.isEditing();
+  auto lock = detail::pangoLock();
+  auto layout = detail::makeTextLayout(placeholder ? field.placeholder : field.text(), field.font, 0);
+  pango_layout_set_auto_dir(layout.get(), false);
+  const UITextRange selection = placeholder ? UITextRange{} : field.selectedRange();
+  auto xAt = [&](std::size_t index) {
+    PangoRectangle pos;
+    pango_layout_index_to_pos(layout.get(), static_cast<int>(std::min(index, field.text().size())), &pos);
+    return static_cast<double>(pos.x) / PANGO_SCALE;
+  };
+  const double caret = xAt(selection.location + selection.length);
+  constexpr double kCaretWidth = 2;
+  // The text slides left when the caret would leave the field.
+  const double scroll = std::max(0.0, caret + kCaretWidth - inner.width());
+  const double lineHeight = std::max(field.font.pointSize * 1.2, detail::layoutSize(layout.get(), 1).height);
+  const double top = inner.minY() + (inner.height() - lineHeight) / 2;
+  const double left = inner.minX() - scroll;
+  cairo_save(cr);
+  cairo_rectangle(cr, inner.minX(), inner.minY(), inner.width(), inner.height());
+  cairo_clip(cr);
+  const UIColor tint = field.tintColor();
+  if (selection.length > 0) {
+    const double from = xAt(selection.location), to = xAt(selection.end());
+    cairo_rectangle(cr, left + std::min(from, to), top, std::fabs(to - from), lineHeight);
+    detail::setSourceColor(cr, tint, traits, 0.3);
+    cairo_fill(cr);
+  }
+  if (placeholder) detail::setSourceColor(cr, dark ? UIColor::white(0.92, 0.3) : UIColor(0.24, 0.24, 0.26, 0.3), traits);
+  else detail::setSourceColor(cr, field.textColor.value_or(UIColor::labelColor()), traits);
+  const double layoutHeight = detail::layoutSize(layout.get(), 1).height;
+  cairo_move_to(cr, left, top + (lineHeight - layoutHeight) / 2);
+  pango_cairo_show_layout(cr, layout.get());
+  if (editing && selection.length == 0) {
+    cairo_rectangle(cr, left + (placeholder ? 0 : caret), top, kCaretWidth, lineHeight);
+    detail::setSourceColor(cr, tint, traits);
+    cairo_fill(cr);
+  }
+  cairo_restore(cr);
+}
+
+/// A spinner's spokes, darkest at the top and fading round the circle. The turning comes from
+/// the rotation animation the spinner runs on its layer.
+void drawSpinner(cairo_t* cr, const UIActivityIndicatorView& spinner, const CGRect& bounds,
+                 const UITraitCollection& traits) {
+  constexpr int kSpokes = 8;
+  const CGSize size = spinner.intrinsicContentSize();
+  const double radius = std::min({size.width, size.height, bounds.width(), bounds.height()}) / 2;
+  if (radius <= 0) return;
+  const bool light = spinner.style == UIActivityIndicatorViewStyle::White ||
+                     spinner.style == UIActivityIndicatorViewStyle::WhiteLarge;
+  const UIColor defaultColor = light || traits.userInterfaceStyle == UIUserInterfaceStyle::Dark ? UIColor::white(0.92)
+                                                                                                : UIColor::white(0.45);
+  const UIColor color = spinner.color.value_or(defaultColor);
+  const double cx = bounds.minX() + bounds.width() / 2, cy = bounds.minY() + bounds.height() / 2;
+  cairo_save(cr);
+  cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
+  cairo_set_line_width(cr, radius * 0.22);
+  for (int i = 0; i < kSpokes; ++i) {
+    // Spoke 0 leads; the ones behind it fade, so the turning reads as motion.
+    const double angle = -M_PI / 2 - i * 2 * M_PI / kSpokes;
+    const double c = std::cos(angle), sn = std::sin(angle);
+    cairo_new_path(cr);
+    cairo_move_to(cr, cx + c * radius * 0.5, cy + sn * radius * 0.5);
+    cairo_line_to(cr, cx + c * radius * 0.9, cy + sn * radius * 0.9);
+    detail::setSourceColor(cr, color, traits, 1.0 - 0.8 * i / kSpokes);
+    cairo_stroke(cr);
+  }
+  cairo_restore(cr);
+}
+
+/// The wash a blur style lays over the blurred background.
+UIColor blurWash(UIBlurEffectStyle style, const UITraitCollection& traits) {
+  const bool dark = traits.userInterfaceStyle == UIUserInterfaceStyle::Dark;
+  switch (style) {
+    case UIBlurEffectStyle::ExtraLight: return UIColor::white(0.97, 0.8);
+    case UIBlurEffectStyle::Light: return UIColor::white(1, 0.6);
+    case UIBlurEffectStyle::Dark: return UIColor::white(0.11, 0.73);
+    case UIBlurEffectStyle::Prominent: return dark ? UIColor::white(0.1, 0.82) : UIColor::white(0.97, 0.82);
+    case UIBlurEffectStyle::Regular:
+    case UIBlurEffectStyle::SystemMaterial: break;
+  }
+  return dark ? UIColor::white(0.12, 0.7) : UIColor::white(0.97, 0.7);
+}
+
+/// Box-blurs the four channels of an ARGB32 surface in place, `passes` times each way.
+void blurARGB(cairo_surface_t* surface, int radius, int passes) {
+  cairo_surface_flush(surface);
+  const int w = cairo_image_surface_get_width(surface), h = cairo_image_surface_get_height(surface);
+  const int stride = cairo_image_surface_get_stride(surface);
+  unsigned char* data = cairo_image_surface_get_data(surface);
+  std::vector<std::uint32_t> line(static_cast<std::size_t>(std::max(w, h)));
+  auto blurLine = [&](unsigned char* start, int count, std::ptrdiff_t step) {
+    auto at = [&](int i) { return reinterpret_cast<std::uint32_t*>(start + i * step); };
+    for (int i = 0; i < count; ++i) line[i] = *at(i);
+    const int window = 2 * radius + 1;
+    for (int shift : {0, 8, 16, 24}) {
+      int sum = 0;
+      // The edges repeat outwards, so the border does not darken.
+      for (int i = -radius; i <= radius; ++i) sum += line[std::clamp(i, 0, count - 1)] >> shift & 255;
+      for (int i = 0; i < count; ++i) {
+        std::uint32_t& out = *at(i);
+        out = (out & ~(255u << shift)) | (static_cast<std::uint32_t>(sum / window) << shift);
+        sum += static_cast<int>(line[std::min(i + radius + 1, count - 1)] >> shift & 255) -
+               static_cast<int>(line[std::max(i - radius, 0)] >> shift & 255);
+      }
+    }
+  };
+  for (int round = 0; round < passes; ++round) {
+    for (int y = 0; y < h; ++y) blurLine(data + static_cast<std::ptrdiff_t>(y) * stride, w, 4);
+    for (int x = 0; x < w; ++x) blurLine(data + static_cast<std::ptrdiff_t>(x) * 4, h, stride);
+  }
+  cairo_surface_mark_dirty(surface);
+}
+
+/// A blur: what was drawn below the view on the screen's bitmap, blurred, then the style's wash.
+/// The blur works on a quarter-size copy and is scaled back up smoothly, which keeps a
+/// full-screen blur well within a frame at 60 Hz and looks the same as a full-size blur of that
+/// radius.
+void drawBlur(cairo_t* cr, const UIVisualEffectView& view, const CGRect& bounds, const UITraitCollection& traits) {
+  if (!view.effect || bounds.isEmpty()) return;
+  constexpr int kDownscale = 4;
+  constexpr double kBlurRadiusPoints = 20;
+  cairo_surface_t* target = cairo_get_target(cr);
+  if (cairo_surface_get_type(target) == CAIRO_SURFACE_TYPE_IMAGE) {
+    // Device space is in points; the bitmap's pixels are `ds` times finer.
+    double ds = 1, dsy = 1;
+    cairo_surface_get_device_scale(target, &ds, &dsy);
+    double x0 = bounds.minX(), y0 = bounds.minY(), x1 = bounds.maxX(), y1 = bounds.maxY();
+    double xs[4] = {x0, x1, x0, x1}, ys[4] = {y0, y0, y1, y1};
+    double minX = INFINITY, minY = INFINITY, maxX = -INFINITY, maxY = -INFINITY;
+    for (int i = 0; i < 4; ++i) {
+      cairo_user_to_device(cr, &xs[i], &ys[i]);
+      xs[i] *= ds;
+      ys[i] *= dsy;
+      minX = std::min(minX, xs[i]); maxX = std::max(maxX, xs[i]);
+      minY = std::min(minY, ys[i]); maxY = std::max(maxY, ys[i]);
+    }
+    const int tw = cairo_image_surface_get_width(target), th = cairo_image_surface_get_height(target);
+    const int px = std::clamp(static_cast<int>(std::floor(minX)), 0, tw), py = std::clamp(static_cast<int>(std::floor(minY)), 0, th);
+    const int pw = std::clamp(static_cast<int>(std::ceil(maxX)), 0, tw) - px;
+    const int ph = std::clamp(static_cast<int>(std::ceil(maxY)), 0, th) - py;
+    if (pw > 0 && ph > 0) {
+      const int sw = (pw + kDownscale - 1) / kDownscale, sh = (ph + kDownscale - 1) / kDownscale;
+      SurfacePtr small(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, sw, sh));
+      {
+        ContextPtr s(cairo_create(small.get()));
+        cairo_scale(s.get(), 1.0 / kDownscale, 1.0 / kDownscale);
+        cairo_surface_flush(target);
+        // The target is read pixel for pixel: its device scale must not apply here.
+        cairo_surface_set_device_scale(target, 1, 1);
+        cairo_set_source_surface(s.get(), target, -px, -py);
+        cairo_pattern_set_filter(cairo_get_source(s.get()), CAIRO_FILTER_GOOD);
+        cairo_paint(s.get());
+        cairo_set_source_rgb(s.get(), 0, 0, 0);
+        cairo_surface_set_device_scale(target, ds, dsy);
+        const double scale = std::sqrt(std::fabs((xs[1] - xs[0]) * (ys[2] - ys[0])) / (bounds.width() * bounds.height()));
+        const int radius = std::max(1, static_cast<int>(std::lround(kBlurRadiusPoints * scale / kDownscale / 2)));
+        blurARGB(small.get(), radius, 2);
+      }
+      cairo_save(cr);
+      detail::setPath(cr, UIBezierPath::rect(bounds));
+      cairo_clip(cr);
+      cairo_identity_matrix(cr);
+      cairo_scale(cr, 1 / ds, 1 / dsy);
+      cairo_translate(cr, px, py);
+      cairo_scale(cr, kDownscale, kDownscale);
+      cairo_set_source_surface(cr, small.get(), 0, 0);
+      cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_BILINEAR);
+      cairo_pattern_set_extend(cairo_get_source(cr), CAIRO_EXTEND_PAD);
+      cairo_paint(cr);
+      cairo_restore(cr);
+    }
+  }
+  detail::setPath(cr, UIBezierPath::rect(bounds));
+  detail::setSourceColor(cr, blurWash(*view.effect, traits), traits);
+  cairo_fill(cr);
+}
+
 /// Where an image of `image` points goes in `bounds` for the view's content mode.
 CGRect imageRect(CGSize image, const CGRect& bounds, UIViewContentMode mode) {
   double bw = bounds.width(), bh = bounds.height(), iw = image.width, ih = image.height;
@@ -339,6 +547,12 @@ void drawContent(Pass& pass, const CALayer& layer, const Look& look, const UITra
     drawPageDots(pass.cr, *pages, look.bounds, traits);
   } else if (auto* toggle = dynamic_cast<const UISwitch*>(it->second)) {
     drawSwitch(pass.cr, *toggle, look.bounds, traits);
+  } else if (auto* field = dynamic_cast<const UITextField*>(it->second)) {
+    drawTextField(pass.cr, *field, look.bounds, traits);
+  } else if (auto* spinner = dynamic_cast<const UIActivityIndicatorView*>(it->second)) {
+    drawSpinner(pass.cr, *spinner, look.bounds, traits);
+  } else if (auto* blur = dynamic_cast<const UIVisualEffectView*>(it->second)) {
+    drawBlur(pass.cr, *blur, look.bounds, traits);
   }
 }
 
@@ -528,6 +742,27 @@ foundation::Result<std::shared_ptr<UIImage>> Renderer::renderView(const UIView& 
     ContextPtr cr(cairo_create(surface->get()));
     cairo_translate(cr.get(), -bounds.origin.x, -bounds.origin.y);
     drawView(cr.get(), view, time.value_or(CACurrentMediaTime()));
+  }
+  return UIImage::createWithCGImage(detail::imageFromSurface(surface->get()), scale);
+}
+
+foundation::Result<std::shared_ptr<UIImage>> Renderer::renderScreen(const std::vector<std::shared_ptr<UIView>>& views,
+                                                                    CGSize size, double scale, double time) {
+  if (!(scale > 0)) scale = 1;
+  auto surface = detail::makeSurface(size, scale);
+  if (!surface) return surface.error();
+  {
+    ContextPtr cr(cairo_create(surface->get()));
+    cairo_set_source_rgb(cr.get(), 0, 0, 0);
+    cairo_paint(cr.get());
+    for (const auto& view : views) {
+      if (!view) continue;
+      const CGRect frame = view->frame(), bounds = view->bounds();
+      cairo_save(cr.get());
+      cairo_translate(cr.get(), frame.origin.x - bounds.origin.x, frame.origin.y - bounds.origin.y);
+      drawView(cr.get(), *view, time);
+      cairo_restore(cr.get());
+    }
   }
   return UIImage::createWithCGImage(detail::imageFromSurface(surface->get()), scale);
 }

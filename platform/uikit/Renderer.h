@@ -2,6 +2,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/foundation/Data.h"
 #include "platform/foundation/Result.h"
@@ -19,8 +20,9 @@ class UIView;
 /// appearance value is the layer's presentation value then, so running animations show where
 /// they are. Draws backgrounds, corner radii, borders, shadows (shadow paths or the content's
 /// outline), shape layers with their stroke range, masks, opacity, clipping, labels' text,
-/// image views' images (tinted when the image is a template), page dots and switches. Main
-/// thread only, like the tree.
+/// image views' images (tinted when the image is a template), page dots, switches, text fields
+/// (text or placeholder, selection and caret), spinners and blurs (a blur of what was drawn
+/// below, under a wash of its style's colour). Main thread only, like the tree.
 class Renderer {
  public:
   /// Draws `view`'s bounds, as the view sees itself (its own position and transform left out),
@@ -32,6 +34,12 @@ class Renderer {
   /// renderView, written as a PNG file to `path` (atomically: a reader never sees half a file).
   static foundation::Result<void> renderViewToPNG(const UIView& view, const std::string& path, double scale = 0,
                                                   std::optional<double> time = std::nullopt);
+
+  /// Draws `views` bottom first, each at its frame, into one new image of `size` points at
+  /// `scale`: what a screen of windows shows, over black. A view drawn later sees the ones below
+  /// it (a blur blurs them). Fails when the size is empty or too large for a bitmap.
+  static foundation::Result<std::shared_ptr<UIImage>> renderScreen(const std::vector<std::shared_ptr<UIView>>& views,
+                                                                   CGSize size, double scale, double time);
 
   /// Draws `view`'s tree into `cr`, whose user space is the view's bounds coordinates. Shadows
   /// are blurred in memory, so they are drawn only when `cr` draws into an image surface.

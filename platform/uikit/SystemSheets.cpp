@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/uikit/detail/SheetViews.h"
 
 namespace uikit {
 
@@ -26,7 +27,38 @@ std::optional<UIPopoverPresentationController>& UIAlertController::popoverPresen
 bool UIAlertController::chooseAction(const std::string& title) {
   auto it = std::find_if(actions_.begin(), actions_.end(), [&](const UIAlertAction& a) { return a.title == title; });
   if (it == actions_.end()) return false;
-  UIAlertAction action = *it;
+  return chooseActionAtIndex(static_cast<std::size_t>(it - actions_.begin()));
+}
+
+std::optional<std::size_t> UIAlertController::cancelActionIndex() const {
+  for (std::size_t i = 0; i < actions_.size(); ++i)
+    if (actions_[i].style == UIAlertActionStyle::Cancel) return i;
+  return std::nullopt;
+}
+
+bool UIAlertController::accessibilityPerformEscape() {
+  auto cancel = cancelActionIndex();
+  return cancel && chooseActionAtIndex(*cancel);
+}
+
+void UIAlertController::loadView() {
+  auto view = detail::AlertSheetView::create(alertTitle, message, actions_, preferredStyle);
+  std::weak_ptr<UIAlertController> weak = std::static_pointer_cast<UIAlertController>(shared_from_this());
+  view->choose = [weak](std::size_t index) {
+    if (auto alert = weak.lock()) alert->chooseActionAtIndex(index);
+  };
+  view->dismiss = [weak] {
+    if (auto alert = weak.lock()) alert->accessibilityPerformEscape();
+  };
+  setView(view);
+}
+
+bool UIAlertController::chooseActionAtIndex(std::size_t index) {
+  // Only a presented alert that is not already leaving takes a choice: a second click during the
+  // dismissal would run a second handler.
+  if (index >= actions_.size() || chosen_) return false;
+  chosen_ = true;
+  UIAlertAction action = actions_[index];
   auto keep = shared_from_this();
   if (presentingViewController()) dismissViewControllerAnimated(true);
   if (action.handler) action.handler(action);
@@ -54,10 +86,92 @@ bool UIActivityViewController::complete(std::optional<std::string> activityType,
   return true;
 }
 
+namespace {
+SKStoreProductViewController::Loader& storeLoader() {
+  static SKStoreProductViewController::Loader loader;
+  return loader;
+}
+}  // namespace
+
+void SKStoreProductViewController::setLoader(Loader loader) { storeLoader() = std::move(loader); }
+
 void SKStoreProductViewController::loadProductWithParameters(
     foundation::Dictionary parameters, std::function<void(bool, std::optional<foundation::Error>)> completion) {
   requests_.push_back(std::move(parameters));
   pending_.push_back(std::move(completion));
+  if (isViewLoaded()) showProduct();
+  if (auto& loader = storeLoader()) loader(*this);
+}
+
+void SKStoreProductViewController::showProduct() {
+  auto* sheet = dynamic_cast<detail::PageSheetView*>(view().get());
+  if (!sheet) return;
+  std::string identifier;
+  if (!requests_.empty())
+    if (auto id = requests_.back()[SKStoreProductParameterITunesItemIdentifier].asString()) identifier = *id;
+  sheet->show(title.empty() ? "App" : title, identifier.empty() ? "" : "Product " + identifier);
+}
+
+void SKStoreProductViewController::loadView() {
+  auto view = detail::PageSheetView::create();
+  std::weak_ptr<SKStoreProductViewController> weak =
+      std::static_pointer_cast<SKStoreProductViewController>(shared_from_this());
+  view->done = [weak] {
+    if (auto sheet = weak.lock()) sheet->finish();
+  };
+  setView(view);
+  showProduct();
+}
+
+bool SKStoreProductViewController::accessibilityPerformEscape() {
+  finish();
+  return true;
+}
+
+void SFSafariViewController::loadView() {
+  auto view = detail::PageSheetView::create();
+  view->show(url_, "Opens in the web browser");
+  std::weak_ptr<UIViewController> weak = shared_from_this();
+  view->done = [weak] {
+    if (auto sheet = weak.lock()) sheet->accessibilityPerformEscape();
+  };
+  setView(view);
+}
+
+namespace {
+/// What the desktop's share sheet offers, before exclusions.
+constexpr const char* kShareActivities[][2] = {{UIActivityTypeCopyToPasteboard, "Copy"},
+                                               {UIActivityTypeMessage, "Message"},
+                                               {UIActivityTypeMail, "Mail"}};
+}  // namespace
+
+void UIActivityViewController::loadView() {
+  std::vector<UIAlertAction> actions;
+  std::vector<std::optional<std::string>> types;
+  for (const auto& [type, title] : kShareActivities) {
+    if (std::find(excludedActivityTypes.begin(), excludedActivityTypes.end(), type) != excludedActivityTypes.end())
+      continue;
+    actions.push_back({title, UIAlertActionStyle::Default, {}});
+    types.emplace_back(type);
+  }
+  actions.push_back({"Cancel", UIAlertActionStyle::Cancel, {}});
+  types.emplace_back();
+  auto view = detail::AlertSheetView::create(std::nullopt, std::nullopt, actions, UIAlertControllerStyle::ActionSheet);
+  std::weak_ptr<UIActivityViewController> weak = std::static_pointer_cast<UIActivityViewController>(shared_from_this());
+  view->choose = [weak, types](std::size_t index) {
+    auto sheet = weak.lock();
+    if (sheet && index < types.size()) sheet->complete(types[index], types[index].has_value());
+  };
+  view->dismiss = [weak] {
+    if (auto sheet = weak.lock()) sheet->accessibilityPerformEscape();
+  };
+  setView(view);
+}
+
+bool SFSafariViewController::accessibilityPerformEscape() {
+  if (!presentingViewController()) return false;
+  dismissViewControllerAnimated(true);
+  return true;
 }
 
 bool SKStoreProductViewController::answerLoad(bool loaded, std::optional<foundation::Error> error) {
@@ -70,6 +184,7 @@ bool SKStoreProductViewController::answerLoad(bool loaded, std::optional<foundat
 
 void SKStoreProductViewController::finish() {
   if (auto d = delegate.lock()) d->productViewControllerDidFinish(*this);
+  else if (presentingViewController()) dismissViewControllerAnimated(true);
 }
 
 namespace {

@@ -29,10 +29,13 @@ struct UIAlertAction {
   std::function<void(const UIAlertAction&)> handler;
 };
 
-/// An alert or action sheet, presented like any controller. No system dialog exists here: tests
-/// (and the desktop window) read its actions and choose one with chooseAction.
+/// An alert or action sheet, presented over the whole window (the window stays visible, dimmed).
+/// Its view draws the title, the message and a button per action; a button chooses its action,
+/// and so does chooseAction for tests. Escape, or a tap outside an action sheet, chooses the
+/// cancel action.
 class UIAlertController : public UIViewController {
  public:
+  UIAlertController() { modalPresentationStyle = UIModalPresentationStyle::OverFullScreen; }
   static std::shared_ptr<UIAlertController> create(std::optional<std::string> title, std::optional<std::string> message,
                                                    UIAlertControllerStyle style);
   std::string className() const override { return "UIAlertController"; }
@@ -46,10 +49,18 @@ class UIAlertController : public UIViewController {
   /// Dismisses the alert and runs the handler of the action titled `title`; false when there is
   /// none.
   bool chooseAction(const std::string& title);
+  /// Dismisses the alert and runs the handler of the action at `index`; false when there is none.
+  bool chooseActionAtIndex(std::size_t index);
+  /// The index of the first cancel action, if any.
+  std::optional<std::size_t> cancelActionIndex() const;
+  /// Chooses the cancel action; false (the alert stays) when there is none.
+  bool accessibilityPerformEscape() override;
+  void loadView() override;
 
  private:
   std::vector<UIAlertAction> actions_;
   std::optional<UIPopoverPresentationController> popover_;
+  bool chosen_ = false;
 };
 
 // Activity types the share sheet knows.
@@ -78,7 +89,8 @@ class UIActivityItemProvider {
   std::any placeholder_;
 };
 
-/// The share sheet: items, exclusions and a completion that tests call with complete().
+/// The share sheet: items, exclusions and a completion; the user ends it by choosing an activity
+/// or cancelling, tests with complete().
 class UIActivityViewController : public UIViewController {
  public:
   UIActivityViewController(std::vector<std::any> items, std::vector<std::any> applicationActivities = {})
@@ -94,6 +106,10 @@ class UIActivityViewController : public UIViewController {
   /// Ends the sheet as the user would: the item providers are asked for their items, the sheet is
   /// dismissed and the completion gets (type, completed). An excluded type is refused (false).
   bool complete(std::optional<std::string> activityType, bool completed);
+  /// Ends the sheet unfinished, as a cancel would.
+  bool accessibilityPerformEscape() override { return complete(std::nullopt, false); }
+  /// An action sheet of the activities not excluded (copy, message, mail) and Cancel.
+  void loadView() override;
 
  private:
   std::optional<UIPopoverPresentationController> popover_;
@@ -110,21 +126,32 @@ inline constexpr const char* SKStoreProductParameterITunesItemIdentifier = "id";
 inline constexpr const char* SKStoreProductParameterAffiliateToken = "at";
 inline constexpr const char* SKStoreProductParameterCampaignToken = "ct";
 
-/// The store's product sheet: records what it was asked to load; tests answer the load and end
-/// the sheet (the delegate hears of it).
+/// The store's product sheet: records what it was asked to load and hands each load to the
+/// process's loader. The default loader holds loads until a test answers them; a program on the
+/// desktop installs one that answers at once. Its view shows the controller's title (the
+/// product's name) and its identifier, with a Done button; Done and Escape end the sheet (the
+/// delegate hears of it).
 class SKStoreProductViewController : public UIViewController {
  public:
+  using Loader = std::function<void(SKStoreProductViewController& sheet)>;
   std::string className() const override { return "SKStoreProductViewController"; }
+  /// Replaces the loader, which is called after each load request; an empty one holds them.
+  static void setLoader(Loader loader);
   std::weak_ptr<SKStoreProductViewControllerDelegate> delegate;
   void loadProductWithParameters(foundation::Dictionary parameters,
                                  std::function<void(bool loaded, std::optional<foundation::Error> error)> completion);
   const std::vector<foundation::Dictionary>& loadRequests() const { return requests_; }
   /// Answers the oldest unanswered load; false when none waits.
   bool answerLoad(bool loaded, std::optional<foundation::Error> error = std::nullopt);
-  /// The user closed the sheet.
+  /// The user closed the sheet: the delegate hears of it; with no delegate the sheet dismisses
+  /// itself, so it can always be left.
   void finish();
+  bool accessibilityPerformEscape() override;
+  void loadView() override;
 
  private:
+  /// Shows the title and the last requested product on the sheet's view.
+  void showProduct();
   std::vector<foundation::Dictionary> requests_;
   std::vector<std::function<void(bool, std::optional<foundation::Error>)>> pending_;
 };
@@ -137,7 +164,7 @@ class SKStoreReviewController {
   static void resetCount();
 };
 
-/// The in-app browser sheet: records its address. The desktop has no sheet of its own.
+/// The in-app browser sheet: records its address and shows it; Done or Escape closes it.
 class SFSafariViewController : public UIViewController {
  public:
   explicit SFSafariViewController(std::string url) : url_(std::move(url)) {}
@@ -145,6 +172,10 @@ class SFSafariViewController : public UIViewController {
   const std::string& URL() const { return url_; }
   std::optional<UIColor> preferredControlTintColor;
   std::optional<UIColor> preferredBarTintColor;
+  /// Closes the sheet.
+  bool accessibilityPerformEscape() override;
+  /// A page with the address and a Done button.
+  void loadView() override;
 
  private:
   std::string url_;

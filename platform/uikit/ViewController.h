@@ -153,6 +153,9 @@ class UIViewController : public NSObject, public std::enable_shared_from_this<UI
   virtual UIStatusBarStyle preferredStatusBarStyle() const { return UIStatusBarStyle::Default; }
   virtual bool prefersStatusBarHidden() const { return false; }
   virtual bool shouldAutorotate() const { return true; }
+  /// The escape gesture (the Escape key on the desktop): a controller that can be left this way
+  /// (an alert with a cancel action, a system sheet) closes itself and returns true.
+  virtual bool accessibilityPerformEscape() { return false; }
   /// The controller whose status-bar answers count instead of this one's (none: this one).
   virtual UIViewController* childViewControllerForStatusBarStyle() const { return nullptr; }
   void setNeedsStatusBarAppearanceUpdate();

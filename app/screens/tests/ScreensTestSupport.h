@@ -22,7 +22,8 @@ class ScopedScreens {
     registerScreenArchiveClasses();
     uikit::UIApplication::shared().reset();
     const std::string bundle = foundation::DeviceRoot::bundlePath("Fendrel.app");
-    for (const char* name : {"Main.storyboard", "Shared.storyboard", "Tutorial.storyboard"}) {
+    for (const char* name : {"Main.storyboard", "Shared.storyboard", "Tutorial.storyboard", "tutorial0@2x.png",
+                             "tutorial1@2x.png", "tutorial2@2x.png", "tutorial3@2x.png", "tutorial4@2x.png"}) {
       std::filesystem::copy_file(std::string(FENDREL_TEST_RESOURCES) + "/Fendrel.app/" + name, bundle + "/" + name,
                                  std::filesystem::copy_options::overwrite_existing);
     }

@@ -380,5 +380,64 @@ TEST_F(InputTest, AccessibilityLogFrameAnimationAndScenes) {
   EXPECT_TRUE(scene->windows().empty()) << "a scene does not keep its windows";
 }
 
+// Editing a field: each step is a key or typed text, with the text and the selection after it
+// (bytes; "é" is two, the emoji four).
+TEST_F(InputTest, TextFieldEditsAtTheCaretAndTheSelection) {
+  struct Step {
+    const char* name;
+    std::optional<UIKey> key;
+    std::string typed;
+    std::string text;
+    UITextRange selection;
+  };
+  const Step steps[] = {
+      {"typing", std::nullopt, "cafe", "cafe", {4, 0}},
+      {"backspace", UIKey::Backspace, "", "caf", {3, 0}},
+      {"two-byte letter", std::nullopt, "é🙂", "café🙂", {9, 0}},
+      {"backspace takes a whole emoji", UIKey::Backspace, "", "café", {5, 0}},
+      {"left over a two-byte letter", UIKey::Left, "", "café", {3, 0}},
+      {"typing inside", std::nullopt, "X", "cafXé", {4, 0}},
+      {"delete forward", UIKey::Delete, "", "cafX", {4, 0}},
+      {"home", UIKey::Home, "", "cafX", {0, 0}},
+      {"backspace at the start", UIKey::Backspace, "", "cafX", {0, 0}},
+      {"select all", UIKey::SelectAll, "", "cafX", {0, 4}},
+      {"typing replaces the selection", std::nullopt, "new", "new", {3, 0}},
+      {"select all, right collapses to the end", UIKey::SelectAll, "", "new", {0, 3}},
+  };
+  auto field = std::make_shared<UITextField>();
+  field->setFrame({10, 60, 200, 30});
+  window->addSubview(field);
+  events->listen(*field, events, UIControlEventEditingChanged);
+  driver.tap(*field);
+  ASSERT_TRUE(field->isEditing());
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.name);
+    if (step.key) EXPECT_TRUE(driver.pressKey(*step.key));
+    else driver.typeText(step.typed);
+    EXPECT_EQ(field->text(), step.text);
+    EXPECT_EQ(field->selectedRange(), step.selection);
+  }
+  driver.pressKey(UIKey::Right);
+  EXPECT_EQ(field->selectedRange(), (UITextRange{3, 0}));
+  // Only changes of the text are sent: 7 of the steps changed it.
+  EXPECT_EQ(events->seen.size(), 7u);
+
+  // A selection set by code never splits a character.
+  field->setText("é🙂");
+  field->setSelectedRange({1, 3});
+  EXPECT_EQ(field->selectedRange(), (UITextRange{0, 6}));
+  field->setSelectedRange({100, 5});
+  EXPECT_EQ(field->selectedRange(), (UITextRange{6, 0}));
+
+  // Return submits; Escape ends editing; with no field editing, keys are not taken.
+  events->listen(*field, events, UIControlEventEditingDidEndOnExit);
+  EXPECT_TRUE(driver.pressKey(UIKey::Return));
+  EXPECT_EQ(events->seen.back(), UIControlEventEditingDidEndOnExit);
+  EXPECT_TRUE(driver.pressKey(UIKey::Escape));
+  EXPECT_FALSE(field->isEditing());
+  EXPECT_FALSE(driver.pressKey(UIKey::Backspace));
+  EXPECT_EQ(field->text(), "é🙂");
+}
+
 }  // namespace
 }  // namespace uikit

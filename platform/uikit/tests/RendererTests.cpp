@@ -886,5 +886,73 @@ TEST_F(RendererTests, RefusesBadImageFilesWithClearErrors) {
   EXPECT_FALSE(readImageFile(folder.file("missing.png")).ok());
 }
 
+// A field shows its placeholder in grey and its text in the label colour, with the selection
+// behind it and a caret only while editing; a turning spinner is drawn where its rotation has
+// turned it; a blur mixes what lies below it under its wash.
+TEST_F(RendererTests, FieldsSpinnersAndBlursAreDrawn) {
+  UIApplication::shared().reset();
+  auto window = UIWindow::create({0, 0, 200, 200});
+  window->setBackgroundColor(UIColor::whiteColor());
+  window->makeKeyAndVisible();
+  auto field = std::make_shared<UITextField>();
+  field->setFrame({0, 0, 200, 40});
+  field->placeholder = "example.com";
+  window->addSubview(field);
+  auto darkest = [](const UIImage& image, CGRect rect) {
+    int least = 255 * 3;
+    for (int y = static_cast<int>(rect.minY()); y < static_cast<int>(rect.maxY()); ++y)
+      for (int x = static_cast<int>(rect.minX()); x < static_cast<int>(rect.maxX()); ++x) {
+        RGBA p = pixelAt(image, x, y);
+        least = std::min(least, p.r + p.g + p.b);
+      }
+    return least;
+  };
+  auto draw = [&] { return *Renderer::renderView(*window, 1); };
+  const int placeholder = darkest(*draw(), {0, 0, 200, 40});
+  EXPECT_LT(placeholder, 3 * 230);
+  EXPECT_GT(placeholder, 3 * 120) << "a placeholder is grey, not black";
+  field->setText("example.org");
+  EXPECT_LT(darkest(*draw(), {0, 0, 200, 40}), 3 * 60);
+  // The caret sits after the text while editing, in the tint.
+  field->becomeFirstResponder();
+  auto editing = draw();
+  bool caret = false;
+  for (int x = 60; x < 200 && !caret; ++x) caret = near(pixelAt(*editing, x, 20), {0, 122, 255, 255}, 40);
+  EXPECT_TRUE(caret);
+  field->selectAll();
+  EXPECT_TRUE(near(pixelAt(*draw(), 5, 11), {178, 215, 255, 255}, 30)) << "the selection's wash above the letters";
+  field->resignFirstResponder();
+  field->removeFromSuperview();
+
+  auto spinner = std::make_shared<UIActivityIndicatorView>(UIActivityIndicatorViewStyle::Large);
+  spinner->setFrame({80, 80, 37, 37});
+  window->addSubview(spinner);
+  spinner->startAnimating();
+  auto before = draw();
+  clock_->advance(0.25);
+  auto after = draw();
+  int changed = 0;
+  for (int y = 80; y < 117; ++y)
+    for (int x = 80; x < 117; ++x) changed += !near(pixelAt(*before, x, y), pixelAt(*after, x, y), 30);
+  EXPECT_LT(darkest(*before, {80, 80, 37, 37}), 3 * 160);
+  EXPECT_GT(changed, 20) << "the spokes turned";
+  spinner->stopAnimating();
+  EXPECT_TRUE(spinner->layer()->animationKeys().empty());
+
+  // Red and blue halves under a light blur: the seam turns purple, the far sides keep their hue.
+  window->addSubview(box({0, 0, 100, 200}, UIColor::redColor()));
+  window->addSubview(box({100, 0, 100, 200}, UIColor(0, 0, 1)));
+  auto blur = std::make_shared<UIVisualEffectView>(UIBlurEffectStyle::Light);
+  blur->setFrame({0, 0, 200, 200});
+  window->addSubview(blur);
+  auto blurred = draw();
+  RGBA seam = pixelAt(*blurred, 100, 100), red = pixelAt(*blurred, 10, 100);
+  EXPECT_GT(seam.r, 130);
+  EXPECT_GT(seam.b, 130);
+  EXPECT_GT(red.r, 230);
+  EXPECT_LT(red.b, 180);
+  UIApplication::shared().reset();
+}
+
 }  // namespace
 }  // namespace uikit

@@ -3,7 +3,10 @@
 #include <future>
 
 #include "platform/dispatch/MainRunLoop.h"
+#include "platform/uikit/Controls.h"
+#include "platform/uikit/EventDriver.h"
 #include "platform/uikit/SystemSheets.h"
+#include "platform/uikit/Window.h"
 #include "testing/ScopedManualClock.h"
 
 namespace uikit {
@@ -135,6 +138,91 @@ TEST_F(SheetTest, ExtensionStateIsAnsweredOffTheMainThread) {
   ASSERT_TRUE(error);
   EXPECT_EQ(error->code(), 1);
   ContentBlockerState::reset();
+}
+
+/// The button titled `title` in `view`'s tree.
+std::shared_ptr<UIButton> findButton(const std::shared_ptr<UIView>& view, const std::string& title) {
+  if (auto button = std::dynamic_pointer_cast<UIButton>(view); button && button->titleForState(UIControlStateNormal) == title)
+    return button;
+  for (const auto& sub : view->subviews())
+    if (auto found = findButton(sub, title)) return found;
+  return nullptr;
+}
+
+// A presented alert covers the window and answers the user: a click on an action's button runs
+// it once (a second click during the dismissal runs nothing), Escape and a click outside an
+// action sheet choose the cancel action, and an alert without one stays for Escape.
+TEST_F(SheetTest, AlertsAnswerClicksOnTheirButtonsEscapeAndTheBackdrop) {
+  auto& driver = UIEventDriver::shared();
+  std::vector<std::string> chosen;
+  auto make = [&](UIAlertControllerStyle style, bool cancel) {
+    auto alert = UIAlertController::create("Title", "Message", style);
+    alert->addAction({"Go", UIAlertActionStyle::Default, [&](const UIAlertAction& a) { chosen.push_back(a.title); }});
+    if (cancel) alert->addAction({"Cancel", UIAlertActionStyle::Cancel, [&](const UIAlertAction& a) { chosen.push_back(a.title); }});
+    root->presentViewController(alert, false);
+    settle();
+    window->layoutIfNeeded();
+    EXPECT_EQ(alert->view()->frame(), window->bounds());
+    return alert;
+  };
+
+  auto alert = make(UIAlertControllerStyle::Alert, true);
+  auto go = findButton(alert->view(), "Go");
+  ASSERT_TRUE(go);
+  EXPECT_GT(go->bounds().width(), 100);
+  driver.tap(*go);
+  driver.tap(*go);
+  settle();
+  EXPECT_EQ(chosen, std::vector<std::string>{"Go"});
+  EXPECT_FALSE(root->presentedViewController());
+
+  make(UIAlertControllerStyle::ActionSheet, true);
+  EXPECT_TRUE(driver.pressKey(UIKey::Escape));
+  settle();
+  make(UIAlertControllerStyle::ActionSheet, true);
+  driver.tap(CGPoint{195, 40});
+  settle();
+  EXPECT_EQ(chosen, (std::vector<std::string>{"Go", "Cancel", "Cancel"}));
+  EXPECT_FALSE(root->presentedViewController());
+
+  alert = make(UIAlertControllerStyle::Alert, false);
+  EXPECT_FALSE(driver.pressKey(UIKey::Escape));
+  driver.tap(CGPoint{195, 40});
+  settle();
+  EXPECT_EQ(root->presentedViewController(), alert) << "only a choice leaves an alert without cancel";
+  EXPECT_EQ(chosen.size(), 3u);
+}
+
+// The store sheet loads through the process's loader, shows the product's name, and Done or
+// Escape ends it: through the delegate, or by itself when it has none.
+TEST_F(SheetTest, StoreSheetShowsItsProductAndCanAlwaysBeLeft) {
+  int loads = 0;
+  SKStoreProductViewController::setLoader([&](SKStoreProductViewController& sheet) {
+    ++loads;
+    EXPECT_TRUE(sheet.answerLoad(true));
+  });
+  auto store = std::make_shared<SKStoreProductViewController>();
+  store->title = "Other App";
+  bool loaded = false;
+  store->loadProductWithParameters({{SKStoreProductParameterITunesItemIdentifier, "42"}},
+                                   [&](bool ok, std::optional<foundation::Error>) { loaded = ok; });
+  SKStoreProductViewController::setLoader({});
+  EXPECT_TRUE(loaded);
+  EXPECT_EQ(loads, 1);
+  root->presentViewController(store, false);
+  settle();
+  auto done = findButton(store->view(), "Done");
+  ASSERT_TRUE(done);
+  UIEventDriver::shared().tap(*done);
+  settle();
+  EXPECT_FALSE(root->presentedViewController());
+
+  store = std::make_shared<SKStoreProductViewController>();
+  root->presentViewController(store, false);
+  settle();
+  EXPECT_TRUE(UIEventDriver::shared().pressKey(UIKey::Escape));
+  settle();
+  EXPECT_FALSE(root->presentedViewController());
 }
 
 }  // namespace
