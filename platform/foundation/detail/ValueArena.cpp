@@ -1,7 +1,5 @@
 #include "platform/foundation/detail/ValueArena.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <new>
 
@@ -13,24 +11,12 @@ namespace {
 constexpr std::size_t kFirstChunkSize = 64u << 10;
 constexpr std::size_t kLargestChunkSize = 4u << 20;
 constexpr std::size_t kAlignment = alignof(std::max_align_t);
-// Chunks of this size and above are mapped on their own and asked to be backed by huge pages:
-// a large document's tree is several times the size of its text, and filling it page by page
-// costs a fault per 4 KiB.
-constexpr std::size_t kHugePageSize = 2u << 20;
 
-constexpr std::size_t alignUp(std::size_t n, std::size_t alignment) { return (n + alignment - 1) & ~(alignment - 1); }
-
-void* mapChunk(std::size_t size) {
-  void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (p == MAP_FAILED) return nullptr;
-  ::madvise(p, size, MADV_HUGEPAGE);
-  return p;
-}
+constexpr std::size_t alignUp(std::size_t n) { return (n + kAlignment - 1) & ~(kAlignment - 1); }
 }  // namespace
 
 struct alignas(std::max_align_t) ValueArena::Chunk {
   Chunk* next;
-  std::size_t mappedSize;  // 0 when allocated with operator new
 };
 
 ValueArena* ValueArena::create() { return new ValueArena(); }
@@ -38,17 +24,13 @@ ValueArena* ValueArena::create() { return new ValueArena(); }
 ValueArena::~ValueArena() {
   while (chunks_) {
     Chunk* next = chunks_->next;
-    if (chunks_->mappedSize) {
-      ::munmap(chunks_, chunks_->mappedSize);
-    } else {
-      ::operator delete(static_cast<void*>(chunks_));
-    }
+    ::operator delete(static_cast<void*>(chunks_));
     chunks_ = next;
   }
 }
 
 void* ValueArena::allocate(std::size_t bytes) {
-  bytes = alignUp(bytes, kAlignment);
+  bytes = alignUp(bytes);
   ++allocations_;
   if (static_cast<std::size_t>(end_ - next_) >= bytes) {
     void* p = next_;
@@ -60,16 +42,9 @@ void* ValueArena::allocate(std::size_t bytes) {
 
 void* ValueArena::allocateInNewChunk(std::size_t bytes) {
   nextChunkSize_ = nextChunkSize_ == 0 ? kFirstChunkSize : std::min(nextChunkSize_ * 2, kLargestChunkSize);
-  std::size_t size = std::max(nextChunkSize_, bytes + sizeof(Chunk));
-  void* memory = nullptr;
-  std::size_t mappedSize = 0;
-  if (size >= kHugePageSize) {
-    size = alignUp(size, kHugePageSize);
-    memory = mapChunk(size);
-    if (memory) mappedSize = size;
-  }
-  if (!memory) memory = ::operator new(size);
-  auto* chunk = new (memory) Chunk{chunks_, mappedSize};
+  const std::size_t size = std::max(nextChunkSize_, bytes + sizeof(Chunk));
+  void* memory = ::operator new(size);
+  auto* chunk = new (memory) Chunk{chunks_};
   chunks_ = chunk;
   char* start = reinterpret_cast<char*>(chunk + 1);
   // A chunk made for one large request leaves the current chunk's free space in use.
