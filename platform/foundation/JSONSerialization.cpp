@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/foundation/UTF8.h"
+#include "platform/foundation/detail/ValueTreeBuilder.h"
 
 namespace foundation {
 namespace {
@@ -23,10 +24,10 @@ namespace {
 // A parser keeps its buffers between documents, so each thread reuses one. Documents above this
 // size get a parser of their own instead, so that one huge file does not pin its buffers to the
 // thread for the rest of the process.
-constexpr std::size_t kReusedParserLimit = 16u << 20;
+constexpr std::size_t kReusedParserLimit = 32u << 20;
 
 // The same bound for the buffer each thread keeps for writing JSON text.
-constexpr std::size_t kReusedBufferLimit = 16u << 20;
+constexpr std::size_t kReusedBufferLimit = 32u << 20;
 
 Error readError(std::string reason) {
   return Error::cocoa(CocoaError::PropertyListReadCorrupt, "cannot read JSON text: " + reason);
@@ -125,33 +126,34 @@ std::optional<std::string> widenBigIntegers(std::string_view text) {
   return out;
 }
 
-Value makeValue(simdjson::dom::element element) {
+// Fills `slot` (absent) with the value of `element`. Containers get their blocks from the
+// document's arena, sized from the parsed counts, and their children are made in place.
+void fillValue(Value& slot, simdjson::dom::element element, detail::ValueTreeBuilder& builder) {
   using simdjson::dom::element_type;
   switch (element.type()) {
     case element_type::ARRAY: {
       simdjson::dom::array array = element.get_array().value_unsafe();
-      Array values;
-      values.reserve(array.size());
-      for (simdjson::dom::element child : array) values.push_back(makeValue(child));
-      return values;
+      slot = builder.makeArray(array.size());
+      Array& values = *slot.mutableArray();
+      for (simdjson::dom::element child : array) fillValue(builder.append(values), child, builder);
+      return;
     }
     case element_type::OBJECT: {
       simdjson::dom::object object = element.get_object().value_unsafe();
-      Dictionary dictionary;
-      dictionary.reserve(object.size());
+      slot = builder.makeDictionary(object.size());
+      Dictionary& dictionary = *slot.mutableDictionary();
       for (simdjson::dom::key_value_pair field : object) {
-        dictionary.set(std::string(field.key), makeValue(field.value));
+        fillValue(builder.entry(dictionary, field.key), field.value, builder);
       }
-      return dictionary;
+      return;
     }
-    case element_type::INT64: return Number::fromInt64(element.get_int64().value_unsafe());
-    case element_type::UINT64: return Number::fromUInt64(element.get_uint64().value_unsafe());
-    case element_type::DOUBLE: return Number::fromDouble(element.get_double().value_unsafe());
-    case element_type::STRING: return Value(element.get_string().value_unsafe());
-    case element_type::BOOL: return Number::fromBool(element.get_bool().value_unsafe());
-    case element_type::NULL_VALUE: return Null{};
+    case element_type::INT64: slot = Number::fromInt64(element.get_int64().value_unsafe()); return;
+    case element_type::UINT64: slot = Number::fromUInt64(element.get_uint64().value_unsafe()); return;
+    case element_type::DOUBLE: slot = Number::fromDouble(element.get_double().value_unsafe()); return;
+    case element_type::STRING: slot = element.get_string().value_unsafe(); return;
+    case element_type::BOOL: slot = Number::fromBool(element.get_bool().value_unsafe()); return;
+    case element_type::NULL_VALUE: slot = Null{}; return;
   }
-  return Null{};
 }
 
 /// A simdjson parser with its padded input buffer. simdjson reads a little past the end of the
@@ -193,7 +195,10 @@ Result<Value> parseDocument(PaddedParser& padded, std::string_view text, JSONRea
       !hasOption(options, JSONReadingOptions::FragmentsAllowed)) {
     return readError("the top-level value is not an array or object and fragments are not allowed");
   }
-  return makeValue(root);
+  Value value;
+  detail::ValueTreeBuilder builder;
+  fillValue(value, root, builder);
+  return value;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -7,6 +7,7 @@
 #include "platform/foundation/Error.h"
 #include "platform/foundation/URL.h"
 #include "platform/foundation/detail/SharedBlock.h"
+#include "platform/foundation/detail/ValueTreeBuilder.h"
 
 namespace foundation {
 
@@ -475,3 +476,40 @@ bool operator==(const Value& a, const Value& b) {
 }
 
 }  // namespace foundation
+
+// ---------------------------------------------------------------------------------------------
+// Building a document's containers in its arena
+
+namespace foundation::detail {
+
+Array ValueTreeBuilder::makeArray(std::size_t capacity) {
+  Array array;
+  if (capacity > 0) array.storage_ = Array::Storage::allocateIn(*arena_, capacity);
+  return array;
+}
+
+Value& ValueTreeBuilder::append(Array& array) {
+  Array::Storage& s = *array.storage_;
+  Value* slot = new (s.elements() + s.count) Value();
+  ++s.count;
+  return *slot;
+}
+
+Dictionary ValueTreeBuilder::makeDictionary(std::size_t capacity) {
+  Dictionary dictionary;
+  if (capacity > 0) dictionary.storage_ = Dictionary::Storage::allocateIn(*arena_, capacity);
+  return dictionary;
+}
+
+Value& ValueTreeBuilder::entry(Dictionary& dictionary, std::string_view key) {
+  Dictionary::Storage& s = *dictionary.storage_;
+  if (const auto existing = s.indexOf(key); existing >= 0) {
+    Value& value = s.entries()[existing].second;
+    value = Value();
+    return value;
+  }
+  s.append(std::string(key), Value());
+  return s.entries()[s.count - 1].second;
+}
+
+}  // namespace foundation::detail

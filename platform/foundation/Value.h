@@ -20,6 +20,10 @@
 
 namespace foundation {
 
+namespace detail {
+class ValueTreeBuilder;
+}
+
 /// The null value (the platform's NSNull): present, but holding nothing.
 struct Null {
   friend bool operator==(Null, Null) { return true; }
@@ -76,6 +80,7 @@ class Array {
   friend bool operator==(const Array& a, const Array& b);
 
  private:
+  friend class detail::ValueTreeBuilder;
   // Elements live in one block with their reference count (one allocation per array).
   struct Storage;
   Storage& mutableStorage(std::size_t minimumCapacity);
@@ -125,6 +130,7 @@ class Dictionary {
   ~Dictionary();
 
  private:
+  friend class detail::ValueTreeBuilder;
   // Entries live in one block with their reference count (one allocation per dictionary, which
   // matters when a parsed document holds hundreds of thousands of small objects).
   struct Storage;

@@ -600,4 +600,6 @@ void UIView::resizeSubviewsForAutoresizing(CGSize oldSize) {
   }
 }
 
+std::size_t UIView::solverConstraintCount() const { return engine_ ? engine_->solverConstraintCount() : 0; }
+
 }  // namespace uikit

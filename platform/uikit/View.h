@@ -237,6 +237,10 @@ class UIView : public NSObject, public LayoutItem, public std::enable_shared_fro
 
   /// The layout engine of this view's tree, when this view is the root and one exists.
   detail::LayoutEngine* layoutEngineIfAny() const { return engine_.get(); }
+  /// How many constraints the layout solver of this view's tree holds: the active ones and those
+  /// the views add themselves (content sizes, guides). 0 when this view is not the root of a
+  /// laid-out tree.
+  std::size_t solverConstraintCount() const;
 
  protected:
   /// Records an animation of `keyPath` when an animation block is open.

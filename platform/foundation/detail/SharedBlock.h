@@ -6,16 +6,21 @@
 #include <new>
 #include <utility>
 
+#include "platform/foundation/detail/ValueArena.h"
+
 namespace foundation::detail {
 
 /// A reference-counted block holding its header `Derived` and then `capacity` elements of type
 /// `Element`, in one allocation: the storage of the copy-on-write containers. `Derived` may add
-/// members and an `afterCopy()` step (a dictionary rebuilds its key index there).
+/// members and an `afterCopy()` step (a dictionary rebuilds its key index there). A block made by
+/// the JSON reader lives in its document's arena (`arena` is set); every other block, including
+/// each copy or growth of an arena block, is allocated on its own.
 template <class Derived, class Element>
 struct SharedBlock {
   std::atomic<std::size_t> references{1};
   std::uint32_t count = 0;
   std::uint32_t capacity = 0;
+  ValueArena* arena = nullptr;
 
   Element* elements() { return reinterpret_cast<Element*>(static_cast<Derived*>(this) + 1); }
   const Element* elements() const {
@@ -32,6 +37,14 @@ struct SharedBlock {
     return block;
   }
 
+  static Derived* allocateIn(ValueArena& arena, std::size_t capacity) {
+    void* memory = arena.allocate(sizeof(Derived) + capacity * sizeof(Element));
+    auto* block = new (memory) Derived();
+    block->capacity = static_cast<std::uint32_t>(capacity);
+    block->arena = &arena;
+    return block;
+  }
+
   static void retain(Derived* block) {
     if (block) block->references.fetch_add(1, std::memory_order_relaxed);
   }
@@ -40,8 +53,13 @@ struct SharedBlock {
     if (!block || block->references.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
     Element* e = block->elements();
     for (std::uint32_t i = 0; i < block->count; ++i) e[i].~Element();
+    ValueArena* arena = block->arena;
     block->~Derived();
-    ::operator delete(block);
+    if (arena) {
+      arena->release();
+    } else {
+      ::operator delete(block);
+    }
   }
 
   /// A fresh, unshared block with the elements of `from`, moved when `from` is not shared.
