@@ -126,6 +126,49 @@ TEST(RuleCheckerTests, AgreesWithWebKitOnGeneratedRules) {
   std::cerr << "kept " << kept << " of 4000\n";
 }
 
+/// The regular files under `folder`, as paths relative to it.
+std::vector<std::string> filesUnder(const std::string& folder) {
+  std::vector<std::string> files;
+  std::error_code ignored;
+  for (const auto& entry : fs::recursive_directory_iterator(folder, ignored)) {
+    if (!entry.is_directory()) files.push_back(fs::relative(entry.path(), folder).string());
+  }
+  return files;
+}
+
+TEST(RuleCheckerTests, EveryWebKitCheckLeavesNoFileBehind) {
+  std::string temporary = (fs::temp_directory_path() / "fendrel-tmpdir-XXXXXX").string();
+  ASSERT_NE(::mkdtemp(temporary.data()), nullptr);
+  const char* previous = std::getenv("TMPDIR");
+  const std::string previousValue = previous ? previous : "";
+  ::setenv("TMPDIR", temporary.c_str(), 1);
+  {
+    testing_webkit::WebKitRuleVerdicts verdicts(FENDREL_WEBKIT_VERDICT);
+    const struct {
+      const char* file;
+      Verdict verdict;
+      double limitSeconds;
+    } checks[] = {
+        {R"([{"trigger":{"url-filter":"a"},"action":{"type":"block"}}])", Verdict::Accepted, 60},
+        {R"([{"trigger":{"url-filter":"a|b"},"action":{"type":"block"}}])", Verdict::Refused, 60},
+        // Stopped half-way: WebKit's work on this filter grows exponentially.
+        {R"([{"trigger":{"url-filter":"a................."},"action":{"type":"block"}}])", Verdict::TimedOut, 0.5},
+    };
+    for (const auto& check : checks) {
+      SCOPED_TRACE(check.file);
+      EXPECT_EQ(verdicts.judge(check.file, nullptr, check.limitSeconds), check.verdict);
+      EXPECT_EQ(filesUnder(temporary), std::vector<std::string>{});
+    }
+  }
+  EXPECT_TRUE(fs::is_empty(temporary));
+  if (previous) {
+    ::setenv("TMPDIR", previousValue.c_str(), 1);
+  } else {
+    ::unsetenv("TMPDIR");
+  }
+  fs::remove_all(temporary);
+}
+
 TEST(RuleCheckerTests, SeventyThousandRulesWithAWhitelistedSiteCompileInWebKit) {
   std::string folder = (fs::temp_directory_path() / "fendrel-rules70k-XXXXXX").string();
   ASSERT_NE(::mkdtemp(folder.data()), nullptr);
