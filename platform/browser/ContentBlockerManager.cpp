@@ -86,6 +86,24 @@ std::optional<std::size_t> ruleCount(std::string_view source) {
   return std::nullopt;
 }
 
+/// A fingerprint of a rule file (its size and FNV-1a hash), to recognise a file the compiler ran
+/// out of time on.
+std::string fingerprint(std::string_view rules) {
+  std::uint64_t hash = 14695981039346656037ull;
+  for (char c : rules) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 1099511628211ull;
+  }
+  return std::to_string(rules.size()) + ":" + std::to_string(hash);
+}
+
+/// Where the fingerprint of the last rule file of `identifier` that the compiler ran out of time on
+/// is kept. Compiling the same file again would only take as long again (and WebKit's compiler
+/// needs up to gigabytes meanwhile), so such a file is refused at once until it changes.
+std::string timedOutRecordPath(const std::string& browserFolder, const std::string& identifier) {
+  return browserFolder + "/timed-out-" + identifier;
+}
+
 void logReload(const std::string& browserFolder, const std::string& identifier, const std::string& outcome) {
   std::string stamp = foundation::iso8601String(foundation::Date::now());
   (void)detail::appendLine(browserFolder + "/reload.log", stamp + " reload " + identifier + " " + outcome);
@@ -117,13 +135,24 @@ std::optional<foundation::Error> loadRules(const std::string& deviceRoot, const 
             " rules; the browser takes at most " + std::to_string(kMaxRuleCount) + ".");
   }
 
+  const std::string timedOutRecord = timedOutRecordPath(browserFolder, identifier);
+  const std::string print = fingerprint(rules->view());
+  if (auto record = files.readFile(timedOutRecord); record && record->view() == print) {
+    return makeSFError(SFErrorCode::LoadingInterrupted,
+                       "the browser's compiler did not finish within " +
+                           std::to_string(static_cast<long long>(kCompilerTimeLimitSeconds)) +
+                           " seconds on this same rule file before; it is not compiled again");
+  }
+
   auto folder = detail::CompileFolder::create(browserFolder);
   if (!folder) return folder.error();
   const std::string source = folder->path() + "/rules.json";
   auto copied = files.writeFileAtomically(source, *rules);
   if (!copied) return copied.error();
+  bool timedOut = false;
   auto compiled = detail::runRuleCompiler(*folder, browserFolder + "/filters", identifier, source, fault,
-                                          kCompilerTimeLimitSeconds);
+                                          kCompilerTimeLimitSeconds, &timedOut);
+  if (timedOut) (void)files.writeFileAtomically(timedOutRecord, std::string_view(print));
   if (!compiled) return compiled.error();
   auto applied = files.createDirectory(browserFolder + "/applied", foundation::Intermediates::Yes);
   if (!applied) return applied.error();

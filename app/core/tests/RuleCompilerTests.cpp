@@ -195,7 +195,9 @@ TEST_F(RuleCompilerTests, RulesTheBrowserWouldRefuseAreLeftOutAndCountedPerList)
                             R"({"trigger":{"url-filter":"y|z"},"action":{"type":"ignore-previous-rules"}},)"
                             R"({"trigger":{"url-filter":"x"},"action":{"type":"css-display-none"}},)"
                             R"({"action":{"type":"block"}},)"
-                            R"({"trigger":{"url-filter":"x"},"action":{"type":"make-https"}}])";
+                            R"({"trigger":{"url-filter":"x"},"action":{"type":"make-https"}},)"
+                            R"({"trigger":{"url-filter":")" + std::string(45000, 'a') +
+                            R"("},"action":{"type":"block"}}])";
   const std::string listB = "[" + good + "]";
   const std::string listC = R"([7,{"trigger":{"url-filter":""},"action":{"type":"block"}}])";
   auto report = compile({listA, listB, listC});
@@ -205,11 +207,12 @@ TEST_F(RuleCompilerTests, RulesTheBrowserWouldRefuseAreLeftOutAndCountedPerList)
   const auto& a = report->leftOut[0];
   EXPECT_EQ(a.listID, "list0");
   EXPECT_EQ(a.listName, "List 0");
-  EXPECT_EQ(a.total(), 5u);  // the make-https rule is of a kind the file never holds, not a fault
+  EXPECT_EQ(a.total(), 6u);  // the make-https rule is of a kind the file never holds, not a fault
   EXPECT_EQ(a.byFault[static_cast<std::size_t>(RuleFault::UnsupportedURLFilter)], 2u);
   EXPECT_EQ(a.byFault[static_cast<std::size_t>(RuleFault::DomainNotLowerCaseASCII)], 1u);
   EXPECT_EQ(a.byFault[static_cast<std::size_t>(RuleFault::NoSelector)], 1u);
   EXPECT_EQ(a.byFault[static_cast<std::size_t>(RuleFault::NoTrigger)], 1u);
+  EXPECT_EQ(a.byFault[static_cast<std::size_t>(RuleFault::CostlyURLFilter)], 1u);
   const auto& c = report->leftOut[1];
   EXPECT_EQ(c.listID, "list2");
   EXPECT_EQ(c.byFault[static_cast<std::size_t>(RuleFault::NotAnObject)], 1u);
