@@ -260,6 +260,8 @@ Result<Data> FileManager::readFile(const std::string& path) const {
   return Data(std::move(bytes));
 }
 
+Error fileWriteError(const std::string& path, int errnum) { return writeError("write", path, errnum); }
+
 Result<void> FileManager::writeFileAtomically(const std::string& path, std::string_view bytes) const {
   if (path.empty() || path.back() == '/') return writeError("write", path, EISDIR);
   std::string temporary = path + ".tmp-XXXXXX";

@@ -307,3 +307,33 @@ TEST_F(RuleCompilerTests, ReaderNeverSeesATornFileWhileCompiling) {
 
 }  // namespace
 }  // namespace fendrel
+
+namespace fendrel {
+namespace {
+
+TEST_F(RuleCompilerTests, BucketsLargerThanTheirBuffersAreJoinedWhole) {
+  // Each bucket holds far more than the bytes it gathers before writing, and the lists come in
+  // two files: every piece must land in order, with one comma between rules.
+  const std::string types[] = {"ignore-previous-rules", "css-display-none", "block"};
+  std::string lists[2], expected[3];
+  for (int list = 0; list < 2; ++list) {
+    lists[list] = "[";
+    for (int i = 0; i < 6000; ++i) {
+      const int bucket = i % 3;
+      std::string rule = R"({"trigger":{"url-filter":"r)" + std::to_string(list) + "-" + std::to_string(i) +
+                         std::string(60, 'x') + R"("},"action":{"type":")" + types[bucket] + "\"" +
+                         (bucket == 1 ? R"(,"selector":".ad"}})" : "}}");
+      lists[list] += (i ? "," : "") + rule;
+      expected[2 - bucket] += (expected[2 - bucket].empty() ? "" : ",") + rule;
+    }
+    lists[list] += "]";
+  }
+  auto report = compile({lists[0], lists[1]});
+  ASSERT_TRUE(report);
+  EXPECT_EQ(report->writtenRules, 12000u);
+  EXPECT_EQ(outputText(), "[" + expected[0] + "," + expected[1] + "," + expected[2] + "]");
+  EXPECT_EQ(strayFiles(), std::vector<std::string>{});
+}
+
+}  // namespace
+}  // namespace fendrel
