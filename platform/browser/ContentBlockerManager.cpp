@@ -16,6 +16,7 @@
 #include "platform/foundation/DateFormatting.h"
 #include "platform/foundation/DeviceRoot.h"
 #include "platform/foundation/FileManager.h"
+#include "platform/foundation/JSONArrayCount.h"
 #include "platform/foundation/JSONSerialization.h"
 
 namespace browser {
@@ -80,11 +81,7 @@ void waitOnClock(double requestedAt, double seconds) {
 }
 
 /// The number of rules of a rule file; none when it is not a JSON array (WebKit then says why).
-std::optional<std::size_t> ruleCount(std::string_view source) {
-  auto parsed = foundation::JSONSerialization::JSONObjectWithData(source);
-  if (parsed && parsed->array()) return parsed->array()->size();
-  return std::nullopt;
-}
+std::optional<std::size_t> ruleCount(std::string_view source) { return foundation::countJSONArrayElements(source); }
 
 /// A fingerprint of a rule file (its size and FNV-1a hash), to recognise a file the compiler ran
 /// out of time on.
