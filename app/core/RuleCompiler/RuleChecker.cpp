@@ -80,14 +80,16 @@ class URLFilterScanner {
  private:
   bool supported() {
     if (p_.empty()) return false;
-    if (std::any_of(p_.begin(), p_.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
-      return false;
-    }
-    // Group counts and names matter only to escapes of digits or "k" and to named groups.
+    // One pass for what the scan needs first: no character outside ASCII, and whether group counts
+    // and names matter (only to escapes of digits or "k" and to named groups).
     bool needsGroups = false;
-    for (std::size_t i = 0; i + 1 < p_.size() && !needsGroups; ++i) {
-      const char c = p_[i], next = p_[i + 1];
+    for (std::size_t i = 0; i < p_.size(); ++i) {
+      const char c = p_[i];
+      if (static_cast<unsigned char>(c) >= 0x80) return false;
+      if (needsGroups || i + 1 >= p_.size()) continue;
+      const char next = p_[i + 1];
       if (c == '\\') {
+        if (static_cast<unsigned char>(next) >= 0x80) return false;
         needsGroups = (next >= '1' && next <= '9') || next == 'k';
         ++i;
       } else if (c == '(' && next == '?') {
@@ -612,10 +614,11 @@ std::optional<RuleFault> checkTrigger(typename A::Node trigger) {
 
   auto filter = A::string(filterValue);
   if (!filter || filter->empty()) return RuleFault::NoURLFilter;
-  if (hasNonASCII(*filter)) return RuleFault::NonASCIIURLFilter;
+  // One scan of the filter; only a refused one is looked at again, for the reason.
   switch (judgeURLFilter(*filter)) {
     case URLFilterVerdict::Supported: break;
-    case URLFilterVerdict::Unsupported: return RuleFault::UnsupportedURLFilter;
+    case URLFilterVerdict::Unsupported:
+      return hasNonASCII(*filter) ? RuleFault::NonASCIIURLFilter : RuleFault::UnsupportedURLFilter;
     case URLFilterVerdict::TooCostly: return RuleFault::CostlyURLFilter;
   }
 
