@@ -5,23 +5,17 @@
 namespace foundation {
 
 std::optional<std::size_t> countJSONArrayElements(std::string_view text) {
-  // The on-demand parser finds the structure in one vectorised pass and then walks only the
-  // array's top level; it needs its input padded.
-  simdjson::padded_string padded(text);
-  simdjson::ondemand::parser parser;
-  simdjson::ondemand::document document;
-  if (parser.iterate(padded).get(document) != simdjson::SUCCESS) return std::nullopt;
-  simdjson::ondemand::array array;
-  if (document.get_array().get(array) != simdjson::SUCCESS) return std::nullopt;
+  // The document parser validates the text in two vectorised passes and records each array's
+  // element count on its tape, so no value is built. One parser per thread keeps its buffers
+  // between calls.
+  thread_local simdjson::dom::parser parser;
+  simdjson::dom::array array;
+  if (parser.parse(text.data(), text.size(), true).get_array().get(array) != simdjson::SUCCESS) return std::nullopt;
+  // The tape's count saturates at 0xFFFFFF; past that the elements are counted one by one.
+  constexpr std::size_t kSaturated = 0xFFFFFF;
+  if (array.size() < kSaturated) return array.size();
   std::size_t count = 0;
-  // An element left unread is skipped by its brackets alone.
-  for (auto element : array) {
-    if (element.error() != simdjson::SUCCESS) return std::nullopt;
-    ++count;
-  }
-  // Past the array there is no location left unless something follows it.
-  const char* after = nullptr;
-  if (document.current_location().get(after) == simdjson::SUCCESS) return std::nullopt;
+  for ([[maybe_unused]] simdjson::dom::element element : array) ++count;
   return count;
 }
 
