@@ -1,6 +1,7 @@
 #include "app/core/RuleCompiler/RuleBuckets.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -49,6 +50,8 @@ foundation::Result<RuleBuckets> RuleBuckets::open(const foundation::URL& outputU
   std::string temporary = output + ".tmp-XXXXXX";
   const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
   if (fd < 0) return foundation::fileWriteError(output, errno);
+  // Held while the descriptor is open: a sweep of abandoned temporary files leaves a locked one.
+  (void)::flock(fd, LOCK_EX);
   RuleBuckets buckets(output, temporary);
   buckets.streams_[0].fd = fd;
   struct stat existing;
