@@ -3,19 +3,24 @@
 // checks every rule against the browser's format; the plain merge does not). Last, the time the
 // browser's compiler (WebKit's) takes for the file joinJsons wrote.
 //
-// Counters: "inputMB" (the four list files), "peakRSSGrowthMB" (the growth of the peak resident
-// size during one compilation, measured in a forked child so that earlier runs do not hide it)
-// and "peakOverInput" (their ratio).
+// The same pair once more as whole processes (BM_MergeWholeProcess): a small driver program per
+// side, freshly executed for every run, run alternately, at 10k to 200k rules per list; its peak
+// memory is the peak resident size of the finished process. Goals: at least 10x the nlohmann
+// merge's speed, and a peak under the size of the input, flat in the number of lists.
 
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
+#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+extern char** environ;
+
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -29,9 +34,12 @@
 #include "app/core/ListElement.h"
 #include "app/core/SharedAux.h"
 #include "app/core/Singleton.h"
+#include "bench/JoinJsonsWork.h"
 #include "platform/browser/ContentRuleListStore.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/DeviceRoot.h"
+#include "platform/foundation/JSONArrayCount.h"
+#include "platform/foundation/JSONSerialization.h"
 #include "platform/foundation/UserDefaults.h"
 
 namespace {
@@ -40,57 +48,6 @@ namespace fs = std::filesystem;
 
 constexpr int kListCount = 4;
 constexpr int kRulesPerList = 50'000;
-constexpr int kWhitelistSites = 20;
-
-/// Rules shaped like real filter lists: blocking rules with URL filters, some limited to or
-/// excluded from domains, element hiding, exceptions, and types that are dropped (three in ten,
-/// so that the joined file stays within the 150,000 rules the browser takes).
-std::string ruleList(int list) {
-  std::string out = "[";
-  out.reserve(kRulesPerList * 170);
-  for (int i = 0; i < kRulesPerList; ++i) {
-    const std::string n = std::to_string(list) + "x" + std::to_string(i);
-    if (i > 0) out += ',';
-    switch (i % 10) {
-      case 0:
-      case 1:
-        out += R"({"trigger":{"url-filter":"^https?://([^/]+\\.)?ads)" + n +
-               R"(\\.tracker\\.net/","if-domain":["*site)" + n + R"(.com","*site)" + std::to_string(i % 40) +
-               R"(.org"],"load-type":["third-party"]},"action":{"type":"block"}})";
-        break;
-      case 2:
-        out += R"({"trigger":{"url-filter":".*","unless-domain":["*shop)" + n +
-               R"(.org"]},"action":{"type":"css-display-none","selector":".ad-banner-)" + n + R"(, #sponsored"}})";
-        break;
-      case 3:
-        out += R"({"trigger":{"url-filter":"^https?://cdn)" + n +
-               R"(\\.example\\.com/"},"action":{"type":"ignore-previous-rules"}})";
-        break;
-      case 4:
-      case 8:
-        out += R"({"trigger":{"url-filter":"track)" + n + R"("},"action":{"type":"make-https"}})";
-        break;
-      case 9:
-        out += R"({"trigger":{"url-filter":"cookie)" + n + R"("},"action":{"type":"block-cookies"}})";
-        break;
-      default:
-        out += R"({"trigger":{"url-filter":"^https?://([^/]+\\.)?pixel)" + n +
-               R"(\\.net/.*\\.gif","url-filter-is-case-sensitive":true,"resource-type":["image"]},)"
-               R"("action":{"type":"block"}})";
-        break;
-    }
-  }
-  out += ']';
-  return out;
-}
-
-std::vector<std::string> whitelistSites() {
-  std::vector<std::string> sites;
-  for (int i = 0; i < kWhitelistSites; ++i) {
-    sites.push_back(i % 4 == 0 ? "Site" + std::to_string(i) + ".Com" : "*site" + std::to_string(i) + ".org");
-  }
-  return sites;
-}
 
 /// A device root with the app's bundle, four cached and enabled lists and the whitelist.
 struct Fixture {
@@ -118,7 +75,7 @@ struct Fixture {
     foundation::Array enabled;
     for (int i = 0; i < kListCount; ++i) {
       const std::string id = "list" + std::to_string(i);
-      const std::string text = ruleList(i);
+      const std::string text = join_jsons::ruleList(i, kRulesPerList);
       inputBytes += static_cast<double>(text.size());
       listFiles.push_back(caches + "1600000000" + id + ".json");
       std::ofstream(listFiles.back(), std::ios::binary) << text;
@@ -135,7 +92,7 @@ struct Fixture {
     fendrel::Singleton::shared().setLists(std::move(elements));
     (void)fendrel::Singleton::shared().userDefs()->set("extConfigIDs", enabled);
     std::vector<fendrel::WhitelistElement> whitelist;
-    for (const auto& site : whitelistSites()) whitelist.push_back({site, true, 0});
+    for (const auto& site : join_jsons::whitelistSites()) whitelist.push_back({site, true, 0});
     (void)fendrel::Singleton::shared().setWhitelist(whitelist);
   }
   ~Fixture() {
@@ -160,146 +117,178 @@ std::string readText(const std::string& path) {
 }
 
 // ----------------------------------------------------------------------------------------------
-// The same merge with nlohmann-json.
+// The whole-process pair: each merge in a freshly executed driver program, the two sides run
+// alternately, each one's peak resident size read from its finished process.
 
-bool validDomain(const std::string& d) {
-  std::string_view v = d;
-  if (!v.empty() && v.front() == '*') v.remove_prefix(1);
-  return !v.empty() && std::all_of(v.begin(), v.end(), [](char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.';
-  });
+struct ProcessRun {
+  double seconds = 0;
+  double peakBytes = 0;
+  bool ok = false;
+};
+
+ProcessRun runDriver(const std::string& program, const std::string& output, const std::vector<std::string>& lists) {
+  std::vector<std::string> arguments{program, output};
+  arguments.insert(arguments.end(), lists.begin(), lists.end());
+  std::vector<char*> argv;
+  for (auto& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  ProcessRun run;
+  int out[2];
+  if (::pipe(out) != 0) return run;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_addclose(&actions, out[0]);
+  const auto start = std::chrono::steady_clock::now();
+  pid_t child = 0;
+  const int spawned = ::posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(out[1]);
+  std::string answer;
+  char buffer[256];
+  for (ssize_t n; spawned == 0 && (n = ::read(out[0], buffer, sizeof buffer)) > 0;) answer.append(buffer, static_cast<std::size_t>(n));
+  ::close(out[0]);
+  if (spawned != 0) return run;
+  int status = 0;
+  if (::waitpid(child, &status, 0) != child) return run;
+  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  // The child's own peak: the rusage peak of a spawned child also holds the parent's at the spawn.
+  const auto at = answer.find("peakKiB=");
+  if (at != std::string::npos) run.peakBytes = std::strtod(answer.c_str() + at + 8, nullptr) * 1024.0;
+  run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0 && run.peakBytes > 0;
+  return run;
 }
 
-bool nlohmannJoin(const std::vector<std::string>& files, const std::vector<std::string>& stored,
-                  const std::string& output) {
-  std::vector<std::string> ruleDomains;
-  for (auto d : stored) {
-    std::transform(d.begin(), d.end(), d.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (validDomain(d) && std::find(ruleDomains.begin(), ruleDomains.end(), d) == ruleDomains.end()) {
-      ruleDomains.push_back(d);
+void minMedianMax(benchmark::State& state, const std::string& name, std::vector<double> values, double scale) {
+  std::sort(values.begin(), values.end());
+  state.counters[name + "_min"] = values.front() * scale;
+  state.counters[name + "_med"] = values[values.size() / 2] * scale;
+  state.counters[name + "_max"] = values.back() * scale;
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+/// 4 lists of state.range(0) rules each, merged by both sides in fresh processes, alternately.
+/// Counters: ms and peak MiB of each side (min, median, max), the input MB, each side's peak over
+/// the input, and the speed-up of ours over nlohmann (median against median).
+void BM_MergeWholeProcess(benchmark::State& state) {
+  const int rules = static_cast<int>(state.range(0));
+  std::string pattern = (fs::temp_directory_path() / "fendrel-merge-XXXXXX").string();
+  const std::string folder = ::mkdtemp(pattern.data());
+  std::vector<std::string> lists;
+  double input = 0;
+  for (int i = 0; i < kListCount; ++i) {
+    const std::string text = join_jsons::ruleList(i, rules);
+    input += static_cast<double>(text.size());
+    lists.push_back(folder + "/list" + std::to_string(i) + ".json");
+    std::ofstream(lists.back(), std::ios::binary) << text;
+  }
+  // JOIN_JSONS_OURS names another build of our driver, to measure an earlier version the same way.
+  const char* other = std::getenv("JOIN_JSONS_OURS");
+  const std::string oursDriver = other && *other ? other : JOIN_JSONS_DRIVER;
+  std::vector<double> oursTime, oursPeak, theirTime, theirPeak;
+  for (auto _ : state) {
+    const ProcessRun ours = runDriver(oursDriver, folder + "/ours.json", lists);
+    const ProcessRun theirs = runDriver(JOIN_JSONS_NLOHMANN_DRIVER, folder + "/nlohmann.json", lists);
+    if (!ours.ok || !theirs.ok) {
+      state.SkipWithError("a driver failed");
+      break;
     }
+    oursTime.push_back(ours.seconds);
+    oursPeak.push_back(ours.peakBytes);
+    theirTime.push_back(theirs.seconds);
+    theirPeak.push_back(theirs.peakBytes);
   }
-  nlohmann::json buckets[3] = {nlohmann::json::array(), nlohmann::json::array(), nlohmann::json::array()};
-  for (const auto& file : files) {
-    std::ifstream in(file, std::ios::binary);
-    nlohmann::json list = nlohmann::json::parse(in, nullptr, false);
-    if (list.is_discarded() || !list.is_structured()) continue;
-    for (auto& rule : list) {
-      auto action = rule.find("action");
-      if (action == rule.end() || !action->is_object()) continue;
-      auto type = action->find("type");
-      if (type == action->end() || !type->is_string()) continue;
-      const auto& t = type->get_ref<const std::string&>();
-      int bucket = t == "block" ? 0 : t == "css-display-none" ? 1 : t == "ignore-previous-rules" ? 2 : -1;
-      if (bucket < 0) continue;
-      auto trigger = rule.find("trigger");
-      if (!stored.empty() && trigger != rule.end() && trigger->is_object()) {
-        auto& g = *trigger;
-        if (g.contains("if-domain")) {
-          nlohmann::json kept = nlohmann::json::array();
-          for (const auto& d : g["if-domain"]) {
-            if (std::find(stored.begin(), stored.end(), d.get<std::string>()) == stored.end()) kept.push_back(d);
-          }
-          if (kept.empty()) continue;
-          g["if-domain"] = std::move(kept);
-        }
-      }
-      buckets[bucket].push_back(std::move(rule));
-    }
+  if (!oursTime.empty()) {
+    minMedianMax(state, "ours_ms", oursTime, 1e3);
+    minMedianMax(state, "nlohmann_ms", theirTime, 1e3);
+    minMedianMax(state, "ours_peakMiB", oursPeak, 1.0 / (1 << 20));
+    minMedianMax(state, "nlohmann_peakMiB", theirPeak, 1.0 / (1 << 20));
+    state.counters["inputMB"] = input / 1e6;
+    state.counters["ours_peakOverInput"] = median(oursPeak) / input;
+    state.counters["nlohmann_peakOverInput"] = median(theirPeak) / input;
+    state.counters["speedup"] = median(theirTime) / median(oursTime);
+    // The same rules in the same order: the comparison is of equal work.
+    auto a = nlohmann::json::parse(readText(folder + "/ours.json"), nullptr, false);
+    auto b = nlohmann::json::parse(readText(folder + "/nlohmann.json"), nullptr, false);
+    if (a.is_discarded() || a != b) state.SkipWithError("the two merges differ");
   }
-  nlohmann::json result = std::move(buckets[0]);
-  for (int b = 1; b < 3; ++b) {
-    for (auto& rule : buckets[b]) result.push_back(std::move(rule));
-  }
-  // The whitelist: one exception rule after all others.
-  if (!result.empty() && !ruleDomains.empty()) {
-    result.push_back({{"trigger", {{"url-filter", ".*"}, {"if-domain", ruleDomains}}},
-                      {"action", {{"type", "ignore-previous-rules"}}}});
-  }
-  // Written as joinJsons writes: to a temporary file, flushed to disk, renamed into place.
-  const std::string temporary = output + ".nlohmann.tmp";
-  const std::string text = result.dump();
-  FILE* out = std::fopen(temporary.c_str(), "wb");
-  if (!out) return false;
-  bool ok = std::fwrite(text.data(), 1, text.size(), out) == text.size() && std::fflush(out) == 0 &&
-            ::fsync(::fileno(out)) == 0;
-  ok = std::fclose(out) == 0 && ok;
-  return ok && std::rename(temporary.c_str(), output.c_str()) == 0;
+  fs::remove_all(folder);
 }
 
-// ----------------------------------------------------------------------------------------------
-
-/// The growth of the peak resident size, in bytes, while `work` runs once in a forked child (the
-/// child's peak starts at its size at the fork).
-double peakRSSGrowth(const std::function<bool()>& work) {
-  int pipeFds[2];
-  if (::pipe(pipeFds) != 0) return -1;
-  pid_t child = ::fork();
-  if (child == 0) {
-    ::close(pipeFds[0]);
-    rusage before{}, after{};
-    ::getrusage(RUSAGE_SELF, &before);
-    bool ok = work();
-    ::getrusage(RUSAGE_SELF, &after);
-    double growth = ok ? static_cast<double>(after.ru_maxrss - before.ru_maxrss) * 1024.0 : -1;
-    (void)!::write(pipeFds[1], &growth, sizeof growth);
-    ::_exit(0);
-  }
-  ::close(pipeFds[1]);
-  double growth = -1;
-  if (child < 0 || ::read(pipeFds[0], &growth, sizeof growth) != sizeof growth) growth = -1;
-  ::close(pipeFds[0]);
-  if (child > 0) ::waitpid(child, nullptr, 0);
-  return growth;
-}
-
-void report(benchmark::State& state, double growth) {
-  const double input = fixture().inputBytes;
-  state.counters["inputMB"] = input / 1e6;
-  state.counters["peakRSSGrowthMB"] = growth / 1e6;
-  state.counters["peakOverInput"] = growth / input;
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * input));
+void report(benchmark::State& state) {
+  state.counters["inputMB"] = fixture().inputBytes / 1e6;
+  state.SetBytesProcessed(static_cast<std::int64_t>(static_cast<double>(state.iterations()) * fixture().inputBytes));
 }
 
 void BM_JoinJsons(benchmark::State& state) {
   Fixture& f = fixture();
   auto join = [&] { return fendrel::SharedAux::shared().joinJsons(f.ids).ok(); };
-  const double growth = peakRSSGrowth(join);
   for (auto _ : state) {
     if (!join()) {
       state.SkipWithError("joinJsons failed");
       return;
     }
   }
-  report(state, growth);
+  report(state);
 }
 
 void BM_NlohmannJoin(benchmark::State& state) {
   Fixture& f = fixture();
-  const auto stored = whitelistSites();
-  auto join = [&] { return nlohmannJoin(f.listFiles, stored, f.outputPath() + ".nlohmann"); };
-  const double growth = peakRSSGrowth(join);
+  const auto stored = join_jsons::whitelistSites();
+  auto join = [&] { return join_jsons::nlohmannJoin(f.listFiles, stored, f.outputPath() + ".nlohmann"); };
   for (auto _ : state) {
     if (!join()) {
       state.SkipWithError("nlohmann merge failed");
       return;
     }
   }
-  report(state, growth);
+  report(state);
 }
 
 /// Both merges keep the same rules in the same order: the comparison is of equal work.
 void BM_SameOutput(benchmark::State& state) {
   Fixture& f = fixture();
-  const auto stored = whitelistSites();
+  const auto stored = join_jsons::whitelistSites();
   for (auto _ : state) {
     bool ok = fendrel::SharedAux::shared().joinJsons(f.ids).ok() &&
-              nlohmannJoin(f.listFiles, stored, f.outputPath() + ".nlohmann");
+              join_jsons::nlohmannJoin(f.listFiles, stored, f.outputPath() + ".nlohmann");
     auto ours = nlohmann::json::parse(readText(f.outputPath()), nullptr, false);
     auto theirs = nlohmann::json::parse(readText(f.outputPath() + ".nlohmann"), nullptr, false);
     if (!ok || ours != theirs) state.SkipWithError("the two merges differ");
     state.counters["rules"] = static_cast<double>(ours.size());
   }
+}
+
+/// Counting the rules of the output: without a value tree (as the browser stand-in and the command
+/// line do) and, alternately in the same loop, by a full parse into the value tree (the reference).
+/// Goal: under 10 ms for the 18.6 MB output.
+void BM_CountRulesOfOutput(benchmark::State& state) {
+  Fixture& f = fixture();
+  if (!fendrel::SharedAux::shared().joinJsons(f.ids).ok()) {
+    state.SkipWithError("joinJsons failed");
+    return;
+  }
+  const std::string text = readText(f.outputPath());
+  std::vector<double> counted, parsed;
+  for (auto _ : state) {
+    auto start = std::chrono::steady_clock::now();
+    auto count = foundation::countJSONArrayElements(text);
+    counted.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    start = std::chrono::steady_clock::now();
+    auto tree = foundation::JSONSerialization::JSONObjectWithData(text);
+    parsed.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    if (!count || !tree || !tree->array() || *count != tree->array()->size()) {
+      state.SkipWithError("the two counts differ");
+      return;
+    }
+  }
+  minMedianMax(state, "noTree_ms", counted, 1e3);
+  minMedianMax(state, "valueTree_ms", parsed, 1e3);
+  state.counters["outputMB"] = static_cast<double>(text.size()) / 1e6;
 }
 
 /// How long the browser's compiler (WebKit's) takes for the file joinJsons produced.
@@ -319,6 +308,8 @@ void BM_WebKitCompileOfOutput(benchmark::State& state) {
 
 BENCHMARK(BM_JoinJsons)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_NlohmannJoin)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_MergeWholeProcess)->Arg(10'000)->Arg(50'000)->Arg(100'000)->Arg(200'000)->Iterations(7)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CountRulesOfOutput)->Iterations(15)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SameOutput)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_WebKitCompileOfOutput)->Unit(benchmark::kMillisecond)->Iterations(1);
 

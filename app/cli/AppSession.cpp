@@ -19,6 +19,7 @@
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/DeviceRoot.h"
 #include "platform/foundation/FileManager.h"
+#include "platform/foundation/JSONArrayCount.h"
 #include "platform/foundation/JSONSerialization.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/ShutdownWork.h"
@@ -42,8 +43,7 @@ std::string appliedRulesSummary() {
       foundation::DeviceRoot::browserPath() + "/applied/" + SharedAux::kExtensionIdentifier + ".json";
   auto data = foundation::FileManager::defaultManager().readFile(path);
   if (!data) return "ok";
-  auto rules = foundation::JSONSerialization::JSONObjectWithData(data->view());
-  const std::size_t count = rules && rules->array() ? rules->array()->size() : 0;
+  const std::size_t count = foundation::countJSONArrayElements(data->view()).value_or(0);
   return "ok rules=" + std::to_string(count) + " bytes=" + std::to_string(data->size());
 }
 

@@ -5,6 +5,7 @@
 
 #include "TovelCommon/CloudConfigValue.h"
 #include "app/core/CloudObjectDownloader.h"
+#include "app/core/RuleCompiler/RuleListReading.h"
 #include "platform/foundation/DeviceRoot.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/Value.h"
@@ -115,7 +116,8 @@ std::optional<URL> CloudObject::attachmentCacheURL() const {
 
 std::optional<URL> CloudObject::existingAttachmentURL() const {
   auto url = attachmentCacheURL();
-  if (!url || !foundation::FileManager::defaultManager().fileExists(*url)) return std::nullopt;
+  // A damaged file counts as missing: it is downloaded again rather than compiled as no rules.
+  if (!url || !isReadableRuleList(*url)) return std::nullopt;
   return url;
 }
 

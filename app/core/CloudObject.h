@@ -80,7 +80,8 @@ class CloudObject {
   static void iconLoaded(const foundation::Result<tovel::DataWithBaggage>& result, const foundation::URL& iconFileURL,
                          const uikit::CGSize& size, std::function<void(std::shared_ptr<uikit::UIImage>)> completion);
 
-  /// The cached rule file of the list when a file exists there (only existence is checked).
+  /// The cached rule file of the list when a readable one exists there: a file that cannot be
+  /// read or is not JSON counts as missing (isReadableRuleList), so it is downloaded again.
   std::optional<foundation::URL> existingAttachmentURL() const;
 
   /// Downloads the list's rule file into the cache. Called on the main thread. When the file is

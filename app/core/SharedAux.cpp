@@ -423,11 +423,14 @@ foundation::Result<RuleCompilationReport> SharedAux::joinJsons(const std::set<st
   if (!output) return makeError(Error::cantFormOutputUrl);
   // One snapshot of the catalogue: the main thread may replace it during the compilation.
   auto catalogue = Singleton::shared().lists();
-  auto bucketed = bucketRules(selectCachedLists(enabledIDs, *catalogue), RuleWhitelist::make(enabledWhitelistDomains()));
-  if (!bucketed) return bucketed.error();
-  if (bucketed->report.writtenRules > kMaximumRuleCount) return tooManyRulesError(bucketed->report);
-  RuleCompilationReport report = std::move(bucketed->report);
-  auto written = writeRuleFile(std::move(bucketed->buckets), *output, foundation::Bundle::main()->url("blockerList", "json"));
+  auto buckets = RuleBuckets::open(*output);
+  if (!buckets) return buckets.error();
+  auto report = bucketRules(selectCachedLists(enabledIDs, *catalogue), RuleWhitelist::make(enabledWhitelistDomains()),
+                            *buckets);
+  if (!report) return report.error();
+  // Dropping the buckets unwritten removes their files: the rule file in force stays as it is.
+  if (report->writtenRules > kMaximumRuleCount) return tooManyRulesError(*report);
+  auto written = writeRuleFile(std::move(*buckets), *output, foundation::Bundle::main()->url("blockerList", "json"));
   if (!written) return written.error();
   return report;
 }

@@ -16,6 +16,7 @@
 #include "platform/foundation/DateFormatting.h"
 #include "platform/foundation/DeviceRoot.h"
 #include "platform/foundation/FileManager.h"
+#include "platform/foundation/JSONArrayCount.h"
 #include "platform/foundation/JSONSerialization.h"
 
 namespace browser {
@@ -80,10 +81,24 @@ void waitOnClock(double requestedAt, double seconds) {
 }
 
 /// The number of rules of a rule file; none when it is not a JSON array (WebKit then says why).
-std::optional<std::size_t> ruleCount(std::string_view source) {
-  auto parsed = foundation::JSONSerialization::JSONObjectWithData(source);
-  if (parsed && parsed->array()) return parsed->array()->size();
-  return std::nullopt;
+std::optional<std::size_t> ruleCount(std::string_view source) { return foundation::countJSONArrayElements(source); }
+
+/// A fingerprint of a rule file (its size and FNV-1a hash), to recognise a file the compiler ran
+/// out of time on.
+std::string fingerprint(std::string_view rules) {
+  std::uint64_t hash = 14695981039346656037ull;
+  for (char c : rules) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 1099511628211ull;
+  }
+  return std::to_string(rules.size()) + ":" + std::to_string(hash);
+}
+
+/// Where the fingerprint of the last rule file of `identifier` that the compiler ran out of time on
+/// is kept. Compiling the same file again would only take as long again (and WebKit's compiler
+/// needs up to gigabytes meanwhile), so such a file is refused at once until it changes.
+std::string timedOutRecordPath(const std::string& browserFolder, const std::string& identifier) {
+  return browserFolder + "/timed-out-" + identifier;
 }
 
 void logReload(const std::string& browserFolder, const std::string& identifier, const std::string& outcome) {
@@ -117,13 +132,24 @@ std::optional<foundation::Error> loadRules(const std::string& deviceRoot, const 
             " rules; the browser takes at most " + std::to_string(kMaxRuleCount) + ".");
   }
 
+  const std::string timedOutRecord = timedOutRecordPath(browserFolder, identifier);
+  const std::string print = fingerprint(rules->view());
+  if (auto record = files.readFile(timedOutRecord); record && record->view() == print) {
+    return makeSFError(SFErrorCode::LoadingInterrupted,
+                       "the browser's compiler did not finish within " +
+                           std::to_string(static_cast<long long>(kCompilerTimeLimitSeconds)) +
+                           " seconds on this same rule file before; it is not compiled again");
+  }
+
   auto folder = detail::CompileFolder::create(browserFolder);
   if (!folder) return folder.error();
   const std::string source = folder->path() + "/rules.json";
   auto copied = files.writeFileAtomically(source, *rules);
   if (!copied) return copied.error();
+  bool timedOut = false;
   auto compiled = detail::runRuleCompiler(*folder, browserFolder + "/filters", identifier, source, fault,
-                                          kCompilerTimeLimitSeconds);
+                                          kCompilerTimeLimitSeconds, &timedOut);
+  if (timedOut) (void)files.writeFileAtomically(timedOutRecord, std::string_view(print));
   if (!compiled) return compiled.error();
   auto applied = files.createDirectory(browserFolder + "/applied", foundation::Intermediates::Yes);
   if (!applied) return applied.error();

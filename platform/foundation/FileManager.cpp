@@ -300,6 +300,8 @@ int createLockedTemporary(const std::string& path, std::string& temporary) {
 
 }  // namespace
 
+Error fileWriteError(const std::string& path, int errnum) { return writeError("write", path, errnum); }
+
 Result<void> FileManager::writeFileAtomically(const std::string& path, std::string_view bytes,
                                               FlushToDisk flush) const {
   if (path.empty() || path.back() == '/') return writeError("write", path, EISDIR);

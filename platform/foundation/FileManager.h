@@ -110,4 +110,8 @@ class FileManager {
   URL cachesDirectory() const;
 };
 
+/// The error FileManager gives for a write of `path` that failed with `errnum`, for code that
+/// writes a file in pieces itself (a streamed atomic write) and must fail as FileManager does.
+Error fileWriteError(const std::string& path, int errnum);
+
 }  // namespace foundation

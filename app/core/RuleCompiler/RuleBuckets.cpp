@@ -1,12 +1,38 @@
 #include "app/core/RuleCompiler/RuleBuckets.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
 #include "json/JSON.h"
+#include "platform/foundation/FileManager.h"
 #include "platform/foundation/JSONSerialization.h"
+#include "platform/foundation/SystemCalls.h"
 
 namespace fendrel {
 namespace {
 
 constexpr const char* kBucketNames[kRuleBucketCount] = {"block", "css-display-none", "ignore-previous-rules"};
+
+/// Bytes a bucket gathers before they go to its file. Large enough that writes cost few system
+/// calls (a rule is about 150 bytes), small enough that three of them stay far below the size of a
+/// list.
+constexpr std::size_t kStreamBufferBytes = 256 * 1024;
+
+/// An anonymous file in `folder` for a bucket that comes later in the rule file: it has no name,
+/// so nothing is left behind whatever happens to the process. -1 and errno when none can be made.
+int anonymousFile(const std::string& folder) {
+  int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) return fd;
+  // A file system without anonymous files: a named one, unlinked at once.
+  std::string path = folder + "/.rules.XXXXXX";
+  fd = ::mkostemp(path.data(), O_CLOEXEC);
+  if (fd >= 0) ::unlink(path.c_str());
+  return fd;
+}
 
 }  // namespace
 
@@ -17,9 +43,43 @@ std::optional<RuleBucket> bucketForActionType(std::string_view type) {
   return std::nullopt;
 }
 
-RuleBuckets::RuleBuckets(std::size_t expectedBytes) {
-  file_.reserve(expectedBytes + 2);
-  file_.push_back('[');
+foundation::Result<RuleBuckets> RuleBuckets::open(const foundation::URL& outputURL) {
+  const std::string output = outputURL.path();
+  const std::string folder = outputURL.deletingLastPathComponent().path();
+  // The same name pattern as every other atomic write, so that a sweep of leftovers finds it.
+  std::string temporary = output + ".tmp-XXXXXX";
+  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+  if (fd < 0) return foundation::fileWriteError(output, errno);
+  // Held while the descriptor is open: a sweep of abandoned temporary files leaves a locked one.
+  (void)::flock(fd, LOCK_EX);
+  RuleBuckets buckets(output, temporary);
+  buckets.streams_[0].fd = fd;
+  struct stat existing;
+  (void)::fchmod(fd, ::stat(output.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : 0644);
+  for (std::size_t i = 1; i < kRuleBucketCount; ++i) {
+    buckets.streams_[i].fd = anonymousFile(folder);
+    if (buckets.streams_[i].fd < 0) return foundation::fileWriteError(output, errno);
+  }
+  for (auto& stream : buckets.streams_) stream.buffer.reserve(kStreamBufferBytes + kStreamBufferBytes / 4);
+  buckets.streams_[0].buffer.push_back('[');
+  return buckets;
+}
+
+RuleBuckets::RuleBuckets(RuleBuckets&& other) noexcept
+    : output_(std::move(other.output_)),
+      temporary_(std::move(other.temporary_)),
+      streams_(std::move(other.streams_)),
+      error_(other.error_),
+      finished_(other.finished_) {
+  for (auto& stream : other.streams_) stream.fd = -1;
+  other.temporary_.clear();
+}
+
+RuleBuckets::~RuleBuckets() {
+  for (auto& stream : streams_) {
+    if (stream.fd >= 0) ::close(stream.fd);
+  }
+  if (!finished_ && !temporary_.empty()) ::unlink(temporary_.c_str());
 }
 
 foundation::Result<void> RuleBuckets::add(RuleBucket bucket, const json::JSON& rule) {
@@ -30,47 +90,83 @@ foundation::Result<void> RuleBuckets::add(RuleBucket bucket, const json::JSON& r
 }
 
 void RuleBuckets::addText(RuleBucket bucket, std::string_view rule) {
-  const auto index = static_cast<std::size_t>(bucket);
-  std::string& target = bucket == RuleBucket::Block ? file_ : others_[index - 1];
-  if (counts_[index] > 0) target.push_back(',');
-  target.append(rule);
-  ++counts_[index];
+  Stream& stream = streams_[static_cast<std::size_t>(bucket)];
+  // The first rule of a later bucket gets its comma when the buckets are joined.
+  if (stream.count > 0) stream.buffer.push_back(',');
+  stream.buffer.append(rule);
+  ++stream.count;
+  if (stream.buffer.size() >= kStreamBufferBytes) flush(stream);
+}
+
+void RuleBuckets::flush(Stream& stream) {
+  if (!error_ && !stream.buffer.empty()) error_ = foundation::writeFully(stream.fd, stream.buffer);
+  stream.buffer.clear();
+}
+
+void RuleBuckets::append(Stream& from) {
+  flush(from);
+  if (error_) return;
+  Stream& file = streams_[0];
+  flush(file);
+  if (error_) return;
+  off_t offset = 0;
+  for (;;) {
+    // The kernel copies between the two files; no byte passes through this process.
+    const ssize_t copied = foundation::retryOnInterrupt(
+        [&] { return ::copy_file_range(from.fd, &offset, file.fd, nullptr, 1 << 30, 0); });
+    if (copied > 0) continue;
+    if (copied == 0) return;
+    if (errno != EXDEV && errno != ENOSYS && errno != EOPNOTSUPP && errno != EINVAL) {
+      error_ = errno;
+      return;
+    }
+    break;
+  }
+  // A kernel or file system that cannot copy: through the buffer, a bounded piece at a time.
+  std::string& piece = file.buffer;
+  piece.resize(kStreamBufferBytes);
+  for (;;) {
+    const ssize_t got = foundation::retryOnInterrupt([&] { return ::pread(from.fd, piece.data(), piece.size(), offset); });
+    if (got < 0) error_ = errno;
+    if (got <= 0) break;
+    offset += got;
+    error_ = foundation::writeFully(file.fd, std::string_view(piece.data(), static_cast<std::size_t>(got)));
+    if (error_) break;
+  }
+  piece.clear();
 }
 
 std::size_t RuleBuckets::totalCount() const {
   std::size_t total = 0;
-  for (auto count : counts_) total += count;
+  for (const auto& stream : streams_) total += stream.count;
   return total;
 }
 
-std::string_view RuleBuckets::text(RuleBucket bucket) const {
-  if (bucket == RuleBucket::Block) return std::string_view(file_).substr(1);
-  return others_[static_cast<std::size_t>(bucket) - 1];
-}
-
-std::string RuleBuckets::takeJoined() {
-  bool any = counts_[0] > 0;
+foundation::Result<void> RuleBuckets::finish() {
+  Stream& file = streams_[0];
+  bool any = file.count > 0;
   for (std::size_t i = 1; i < kRuleBucketCount; ++i) {
-    if (counts_[i] == 0) continue;
-    if (any) file_.push_back(',');
-    file_.append(others_[i - 1]);
-    // Each bucket goes as soon as it is in the file, so that at most one is held twice.
-    std::string().swap(others_[i - 1]);
+    if (streams_[i].count == 0) continue;
+    if (any) file.buffer.push_back(',');
+    append(streams_[i]);
     any = true;
   }
-  file_.push_back(']');
-  counts_ = {};
-  std::string file = std::move(file_);
-  file_.clear();
-  file_.push_back('[');
-  return file;
+  file.buffer.push_back(']');
+  flush(file);
+  if (!error_ && ::fsync(file.fd) != 0) error_ = errno;
+  const int fd = file.fd;
+  file.fd = -1;
+  if (::close(fd) != 0 && !error_) error_ = errno;
+  if (!error_ && ::rename(temporary_.c_str(), output_.c_str()) != 0) error_ = errno;
+  if (error_) return foundation::fileWriteError(output_, error_);
+  finished_ = true;
+  return {};
 }
 
 std::string RuleBuckets::dump() const {
   std::string text;
   for (std::size_t i = 0; i < kRuleBucketCount; ++i) {
-    text.append(kBucketNames[i]).append(": ").append(std::to_string(counts_[i])).append(" rules\n");
-    text.append(this->text(static_cast<RuleBucket>(i))).append("\n");
+    text.append(kBucketNames[i]).append(": ").append(std::to_string(streams_[i].count)).append(" rules\n");
   }
   return text;
 }

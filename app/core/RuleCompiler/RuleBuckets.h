@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "platform/foundation/Result.h"
+#include "platform/foundation/URL.h"
 
 namespace json {
 class JSON;
@@ -21,41 +22,62 @@ inline constexpr std::size_t kRuleBucketCount = 3;
 /// exactly); none for every other type, whose rules are dropped.
 std::optional<RuleBucket> bucketForActionType(std::string_view type);
 
-/// The kept rules of one compilation, sorted into buckets. Each rule is stored as its compact JSON
-/// text as soon as it is added, so that a compilation holds the parsed tree of one list at a time
-/// and the kept rules only as text. The block bucket is written straight into the buffer of the
-/// final file, which the other buckets are appended to at the end: the file is never copied whole.
+/// The kept rules of one compilation, written to disk as they come, so that memory stays the same
+/// whatever the number and size of the lists. The block bucket goes straight into a temporary
+/// file beside the rule file, which opens with "["; the two buckets that come later in the file go
+/// to anonymous files of their own in the same folder and are appended at the end. Each of the
+/// three writes through one bounded buffer that is reused for the whole compilation.
+///
+/// The rule file itself changes only in finish(), with one rename: a reader sees the previous
+/// file or the new one. Dropping the buckets without finish() removes every file they made.
 class RuleBuckets {
  public:
-  /// `expectedBytes` is reserved for the final file up front. Only the pages written are ever
-  /// touched, so a generous estimate costs address space, not memory, and spares the copy a
-  /// growing buffer makes; a file larger than the estimate still grows as needed.
-  explicit RuleBuckets(std::size_t expectedBytes = 0);
+  /// Makes the temporary files in the folder of `output`; fails when they cannot be made.
+  static foundation::Result<RuleBuckets> open(const foundation::URL& output);
+
+  RuleBuckets(RuleBuckets&& other) noexcept;
+  RuleBuckets& operator=(RuleBuckets&&) = delete;
+  RuleBuckets(const RuleBuckets&) = delete;
+  ~RuleBuckets();
 
   /// Appends `rule` to the end of `bucket`. Fails with the writer's error when the rule cannot be
   /// written as JSON.
   foundation::Result<void> add(RuleBucket bucket, const json::JSON& rule);
-  /// Appends a rule given as its compact JSON text to the end of `bucket`.
+  /// Appends a rule given as its compact JSON text to the end of `bucket`. A failed write is
+  /// remembered and reported by finish().
   void addText(RuleBucket bucket, std::string_view rule);
 
-  std::size_t count(RuleBucket bucket) const { return counts_[static_cast<std::size_t>(bucket)]; }
+  std::size_t count(RuleBucket bucket) const { return streams_[static_cast<std::size_t>(bucket)].count; }
   std::size_t totalCount() const;
   bool empty() const { return totalCount() == 0; }
-  /// The rules of one bucket as written, separated by ",".
-  std::string_view text(RuleBucket bucket) const;
 
-  /// The whole rule file: one compact JSON array, the buckets in order ("[]" when empty). Takes
-  /// the buffers: the buckets are empty afterwards.
-  std::string takeJoined();
-  /// A short account for debugging: the count of each bucket and each bucket's text on a line.
+  /// Completes the rule file (one compact JSON array, the buckets in order; "[]" when empty),
+  /// flushes it to disk and renames it over `output`. Every failure since open() is returned, and
+  /// the previous file then stays in place.
+  foundation::Result<void> finish();
+
+  /// A short account for debugging: the count of each bucket.
   std::string dump() const;
 
  private:
-  /// "[" followed by the block bucket; the final file once takeJoined() has run.
-  std::string file_;
-  /// The css-display-none and ignore-previous-rules buckets.
-  std::array<std::string, kRuleBucketCount - 1> others_;
-  std::array<std::size_t, kRuleBucketCount> counts_{};
+  /// One bucket's file and its buffer.
+  struct Stream {
+    int fd = -1;
+    std::string buffer;
+    std::size_t count = 0;
+  };
+
+  RuleBuckets(std::string output, std::string temporary) : output_(std::move(output)), temporary_(std::move(temporary)) {}
+  void flush(Stream& stream);
+  /// Appends the whole of `from` (an anonymous bucket file) to the rule file.
+  void append(Stream& from);
+
+  std::string output_;
+  std::string temporary_;
+  std::array<Stream, kRuleBucketCount> streams_;
+  /// The errno of the first failed write; 0 while all went well.
+  int error_ = 0;
+  bool finished_ = false;
 };
 
 }  // namespace fendrel

@@ -30,8 +30,9 @@ enum class RuleFault : std::size_t {
   BadLoadContext,
   BadRequestMethod,
   NoSelector,
+  CostlyURLFilter,
 };
-inline constexpr std::size_t kRuleFaultCount = static_cast<std::size_t>(RuleFault::NoSelector) + 1;
+inline constexpr std::size_t kRuleFaultCount = static_cast<std::size_t>(RuleFault::CostlyURLFilter) + 1;
 
 /// A short English text for the command line ("url-filter is not a supported regular expression").
 std::string_view describe(RuleFault fault);
@@ -52,9 +53,23 @@ std::optional<RuleFault> checkRule(const foundation::Value& rule);
 /// The same checks on a rule of a parsed document, as the compiler reads lists.
 std::optional<RuleFault> checkRule(const simdjson::dom::element& rule);
 
-/// True when the browser's compiler accepts `filter` as a URL filter: ASCII, not empty, JavaScript
-/// regular-expression syntax without alternatives, character-class escapes (\d \w \s and their
-/// negations), word boundaries, look-around or named back-references; repetition only as "?", "*",
+enum class URLFilterVerdict {
+  Supported,
+  /// The browser refuses it.
+  Unsupported,
+  /// The browser takes it, but its compiler would need unreasonably long or too much memory:
+  /// longer than 2,048 characters, or more than 12 terms that match more than one character
+  /// ("." or a class, without "*" or "+") where a match can start anywhere (no leading "^", or
+  /// after a term with "*" or "+"). One such filter would make the whole rule file fail to load.
+  TooCostly,
+};
+
+/// Judges `filter` as a url-filter (see isSupportedURLFilter and URLFilterVerdict), in one scan.
+URLFilterVerdict judgeURLFilter(std::string_view filter);
+
+/// True when the browser's compiler accepts `filter` as a URL filter at a reasonable cost (see
+/// URLFilterVerdict): ASCII, not empty, JavaScript regular-expression syntax without
+/// alternatives, character-class escapes (\d \w \s and their negations), word boundaries, look-around or named back-references; repetition only as "?", "*",
 /// "+" (or their {0,1}, {0,}, {1,} spellings); "^" only before every other term and "$" only as the
 /// last term, neither inside a group; no character outside ASCII, also through an escape; a NUL
 /// character only as the last term outside groups (the browser uses it to mark the end of a URL).

@@ -1,9 +1,13 @@
 #include "app/core/RuleCompiler/RuleCompiler.h"
 
+#include <fcntl.h>
 #include <simdjson.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <utility>
 
 #include "app/core/RuleCompiler/RuleChecker.h"
@@ -12,6 +16,7 @@
 #include "json/JSON.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/JSONSerialization.h"
+#include "platform/foundation/SystemCalls.h"
 
 namespace fendrel {
 namespace {
@@ -218,23 +223,51 @@ class ArrayElementTexts {
   std::size_t pos_ = 0;
 };
 
-/// What the document road needs across lists: the parser (its buffers serve every list) and the
-/// text builder.
+/// What the document road needs across lists: the buffer a list is read into and the parser,
+/// whose memory serves every list, and the text builder.
 struct DocumentReader {
   simdjson::dom::parser parser;
   simdjson::internal::string_builder<> builder;
   std::vector<std::string_view> kept;
+
+  /// Reads `path` into the reused buffer, padded as the parser needs; false when it cannot be
+  /// read. The buffer only grows, to the largest list read so far.
+  bool load(const std::string& path) {
+    foundation::FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat status;
+    if (!fd || ::fstat(fd.get(), &status) != 0 || status.st_size < 0) return false;
+    const auto expected = static_cast<std::size_t>(status.st_size);
+    if (expected + simdjson::SIMDJSON_PADDING > capacity) {
+      capacity = expected + simdjson::SIMDJSON_PADDING;
+      buffer = std::make_unique_for_overwrite<char[]>(capacity);
+    }
+    size = 0;
+    while (size < expected) {
+      const ssize_t got = foundation::retryOnInterrupt([&] { return ::read(fd.get(), buffer.get() + size, expected - size); });
+      if (got < 0) return false;
+      if (got == 0) break;  // the file shrank meanwhile: what is there is parsed
+      size += static_cast<std::size_t>(got);
+    }
+    std::memset(buffer.get() + size, 0, simdjson::SIMDJSON_PADDING);
+    return true;
+  }
+  std::string_view text() const { return {buffer.get(), size}; }
+
+  std::unique_ptr<char[]> buffer;
+  std::size_t capacity = 0;
+  std::size_t size = 0;
 };
 
 /// Sorts the rules of one list file on the document road; false (nothing added) when the file
 /// cannot be loaded or does not parse as a JSON array.
 bool bucketListDirectly(const foundation::URL& file, DocumentReader& reader, const RuleWhitelist& whitelist,
                         RuleBuckets& buckets, LeftOutRules& leftOut) {
-  simdjson::padded_string text;
-  if (simdjson::padded_string::load(file.path()).get(text) != simdjson::SUCCESS) return false;
+  if (!reader.load(file.path())) return false;
   simdjson::dom::array rules;
-  if (reader.parser.parse(text).get_array().get(rules) != simdjson::SUCCESS) return false;
-  ArrayElementTexts texts(std::string_view(text.data(), text.size()));
+  if (reader.parser.parse(reader.buffer.get(), reader.size, false).get_array().get(rules) != simdjson::SUCCESS) {
+    return false;
+  }
+  ArrayElementTexts texts(reader.text());
   for (element rule : rules) {
     bool compact = false;
     const std::string_view ruleText = texts.next(compact);
@@ -290,54 +323,41 @@ bool bucketListDirectly(const foundation::URL& file, DocumentReader& reader, con
   return true;
 }
 
-/// Bytes reserved for the rule file per byte of list files. Rules are copied as they are (only
-/// "if-domain" lists can shrink), so the file is at most about as large as its lists; compact
-/// writing usually makes it smaller. The reserve costs address space only (see RuleBuckets).
-constexpr std::size_t kReservedBytesPerListByte = 1;
-constexpr std::size_t kReservedExtraBytes = 4096;
-
-std::size_t listBytes(const std::vector<CachedRuleList>& lists) {
-  std::size_t total = 0;
-  for (const auto& list : lists) {
-    auto attributes = foundation::FileManager::defaultManager().attributesOfItem(list.file.path());
-    if (attributes) total += attributes->size;
-  }
-  return total;
-}
-
 }  // namespace
 
-foundation::Result<BucketedRules> bucketRules(const std::vector<CachedRuleList>& lists, const RuleWhitelist& whitelist) {
-  BucketedRules result{RuleBuckets(listBytes(lists) * kReservedBytesPerListByte + kReservedExtraBytes), {}};
+foundation::Result<RuleCompilationReport> bucketRules(const std::vector<CachedRuleList>& lists,
+                                                      const RuleWhitelist& whitelist, RuleBuckets& buckets) {
+  RuleCompilationReport report;
   DocumentReader reader;
   for (const auto& list : lists) {
     LeftOutRules leftOut{list.listID, list.listName, {}};
-    const std::size_t keptBefore = result.buckets.totalCount();
-    if (!bucketListDirectly(list.file, reader, whitelist, result.buckets, leftOut)) {
+    const std::size_t keptBefore = buckets.totalCount();
+    if (!bucketListDirectly(list.file, reader, whitelist, buckets, leftOut)) {
       RuleList rules = readRuleList(list.file);
       for (auto& rule : rules.rules) {
-        if (auto added = bucketRule(std::move(rule), whitelist, result.buckets, leftOut); !added) return added.error();
+        if (auto added = bucketRule(std::move(rule), whitelist, buckets, leftOut); !added) return added.error();
       }
     }
-    result.report.kept.push_back({list.listID, list.listName, result.buckets.totalCount() - keptBefore});
-    if (leftOut.total() > 0) result.report.leftOut.push_back(std::move(leftOut));
+    report.kept.push_back({list.listID, list.listName, buckets.totalCount() - keptBefore});
+    if (leftOut.total() > 0) report.leftOut.push_back(std::move(leftOut));
   }
   // The exception rule only lifts other rules: with none kept, the built-in file is installed as is.
-  auto exception = result.buckets.empty() ? std::nullopt : whitelistExceptionRule(whitelist);
+  auto exception = buckets.empty() ? std::nullopt : whitelistExceptionRule(whitelist);
   if (exception) {
-    if (auto added = result.buckets.add(RuleBucket::IgnorePreviousRules, json::JSON(std::move(*exception))); !added) {
+    if (auto added = buckets.add(RuleBucket::IgnorePreviousRules, json::JSON(std::move(*exception))); !added) {
       return added.error();
     }
   }
-  result.report.writtenRules = result.buckets.totalCount();
-  return result;
+  report.writtenRules = buckets.totalCount();
+  return report;
 }
 
 foundation::Result<RuleCompilationReport> compileRuleFile(const RuleCompilerInputs& inputs) {
-  auto bucketed = bucketRules(inputs.lists, inputs.whitelist);
-  if (!bucketed) return bucketed.error();
-  RuleCompilationReport report = std::move(bucketed->report);
-  if (auto written = writeRuleFile(std::move(bucketed->buckets), inputs.output, inputs.builtInRuleFile); !written) {
+  auto buckets = RuleBuckets::open(inputs.output);
+  if (!buckets) return buckets.error();
+  auto report = bucketRules(inputs.lists, inputs.whitelist, *buckets);
+  if (!report) return report.error();
+  if (auto written = writeRuleFile(std::move(*buckets), inputs.output, inputs.builtInRuleFile); !written) {
     return written.error();
   }
   return report;

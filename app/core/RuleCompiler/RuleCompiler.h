@@ -23,12 +23,6 @@ struct RuleCompilerInputs {
   std::optional<foundation::URL> builtInRuleFile;
 };
 
-/// The kept rules of a compilation and what it left out.
-struct BucketedRules {
-  RuleBuckets buckets;
-  RuleCompilationReport report;
-};
-
 /// Reads every list and sorts its rules into buckets:
 ///   - a rule of another action type than the three bucketed ones is dropped, as is a rule whose
 ///     "if-domain" the whitelist empties (applyWhitelist);
@@ -36,8 +30,10 @@ struct BucketedRules {
 ///     out and counted in the report under its list and fault;
 ///   - when the whitelist has rule domains and any rule was kept, the whitelist's exception rule
 ///     (whitelistExceptionRule) goes last.
-/// Fails only when a kept rule cannot be written as JSON.
-foundation::Result<BucketedRules> bucketRules(const std::vector<CachedRuleList>& lists, const RuleWhitelist& whitelist);
+/// Each list is read into one buffer and parsed by one parser, both reused for every list; kept
+/// rules go to `buckets` as they are found. Fails only when a kept rule cannot be written as JSON.
+foundation::Result<RuleCompilationReport> bucketRules(const std::vector<CachedRuleList>& lists,
+                                                      const RuleWhitelist& whitelist, RuleBuckets& buckets);
 
 /// The whole compilation: bucketRules, then writeRuleFile. The report says which rules were left out.
 foundation::Result<RuleCompilationReport> compileRuleFile(const RuleCompilerInputs& inputs);

@@ -30,9 +30,9 @@ foundation::Result<void> installBuiltInRuleFile(const foundation::URL& builtIn, 
 
 foundation::Result<void> writeRuleFile(RuleBuckets buckets, const foundation::URL& output,
                                        const std::optional<foundation::URL>& builtInRuleFile) {
+  // The buckets' own temporary file goes with them when the built-in file is installed instead.
   if (buckets.empty() && builtInRuleFile) return installBuiltInRuleFile(*builtInRuleFile, output);
-  std::string text = buckets.takeJoined();
-  return foundation::FileManager::defaultManager().writeFileAtomically(output.path(), std::string_view(text));
+  return buckets.finish();
 }
 
 }  // namespace fendrel

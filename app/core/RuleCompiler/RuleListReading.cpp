@@ -1,5 +1,10 @@
 #include "app/core/RuleCompiler/RuleListReading.h"
 
+#include <simdjson.h>
+
+#include <mutex>
+#include <string>
+#include <unordered_map>
 #include <utility>
 
 #include "platform/foundation/FileManager.h"
@@ -23,6 +28,39 @@ RuleList readRuleList(const foundation::URL& file) {
     for (const auto& [key, value] : *dictionary) list.rules.push_back(value);
   }
   return list;
+}
+
+bool isReadableRuleList(const foundation::URL& file) {
+  struct Verdict {
+    std::uint64_t size = 0;
+    double modified = 0;
+    bool readable = false;
+  };
+  static std::mutex mutex;
+  static std::unordered_map<std::string, Verdict> verdicts;
+
+  const std::string path = file.path();
+  auto attributes = foundation::FileManager::defaultManager().attributesOfItem(path);
+  if (!attributes || attributes->type != foundation::FileType::Regular) return false;
+  const double modified = attributes->modificationDate.timeIntervalSince1970();
+  {
+    std::lock_guard lock(mutex);
+    auto known = verdicts.find(path);
+    if (known != verdicts.end() && known->second.size == attributes->size && known->second.modified == modified) {
+      return known->second.readable;
+    }
+  }
+  simdjson::padded_string text;
+  bool readable = simdjson::padded_string::load(path).get(text) == simdjson::SUCCESS;
+  if (readable) {
+    // The validating parser only: no value is built.
+    simdjson::dom::parser parser;
+    simdjson::dom::element ignored;
+    readable = parser.parse(text).get(ignored) == simdjson::SUCCESS;
+  }
+  std::lock_guard lock(mutex);
+  verdicts[path] = {attributes->size, modified, readable};
+  return readable;
 }
 
 }  // namespace fendrel

@@ -128,7 +128,7 @@ TEST(CloudObjectTests, CacheURLLivesInTheContainersCachesFolder) {
   auto list = CloudObject::make(CloudObject::Kind::List, listDictionary("l", "https://lists.test/rules.json"), kBase);
   ASSERT_TRUE(list);
   EXPECT_FALSE(list->existingAttachmentURL());
-  std::ofstream(root.cachesPath() + "/1600000000rules.json") << "";  // an empty file counts as cached
+  std::ofstream(root.cachesPath() + "/1600000000rules.json") << "[]";
   ASSERT_TRUE(list->existingAttachmentURL());
   EXPECT_EQ(list->existingAttachmentURL()->path(), root.cachesPath() + "/1600000000rules.json");
 }

@@ -8,6 +8,7 @@
 #include "app/core/tests/CoreDoubles.h"
 #include "app/core/tests/CoreTestSupport.h"
 #include "platform/dispatch/MainRunLoop.h"
+#include "testing/ProgramRun.h"
 
 namespace fendrel {
 namespace {
@@ -84,6 +85,29 @@ TEST_F(ListElementTests, CachedListShowsItsEnabledStateAtOnceWithoutDownloading)
   EXPECT_EQ(enabled->attachmentKey(), "attachment");
   EXPECT_EQ(server_.requests(), 0);
   EXPECT_FALSE(enabled->isDownloadInFlight());
+}
+
+TEST_F(ListElementTests, ADamagedCachedListCountsAsMissingAndIsDownloadedAgain) {
+  serveRules();
+  const std::string random("\x93\x01\xfe\x00\x7f[{\x80", 9);
+  const std::pair<const char*, std::string> damaged[] = {
+      {"text", "garbage"}, {"random bytes", random}, {"empty", ""}, {"cut short", "[{\"trigger\":"}, {"trailing bytes", "[] x"}};
+  int requests = 0;
+  for (const auto& [name, contents] : damaged) {
+    SCOPED_TRACE(name);
+    std::filesystem::create_directories(root_.cachesPath());
+    std::ofstream(cachedPath(), std::ios::binary | std::ios::trunc) << contents;
+    auto element = ListElement::make(entry());
+    EXPECT_EQ(element->state().kind(), Case::PreparingForDownload);
+    ASSERT_TRUE(testing::pumpUntil([&] { return element->state().kind() == Case::DownloadedDisabled; }));
+    EXPECT_EQ(server_.requests(), ++requests);
+    EXPECT_TRUE(element->obj().existingAttachmentURL());
+    EXPECT_EQ(testing_support::readText(cachedPath()), R"([{"trigger":{"url-filter":"x"},"action":{"type":"block"}}])");
+    std::filesystem::remove(cachedPath());
+  }
+  // Any JSON is a readable list, even one that holds no rule.
+  std::ofstream(cachedPath(), std::ios::binary | std::ios::trunc) << "7";
+  EXPECT_TRUE(ListElement::make(entry())->obj().existingAttachmentURL());
 }
 
 TEST_F(ListElementTests, DownloadOfADisabledListEndsDownloadedWithoutCompiling) {

@@ -126,6 +126,103 @@ TEST(RuleCheckerTests, AgreesWithWebKitOnGeneratedRules) {
   std::cerr << "kept " << kept << " of 4000\n";
 }
 
+TEST(RuleCheckerTests, LeavesOutFiltersThatWebKitWouldCompileTooSlowly) {
+  // Shapes that make WebKit's compiler slow or hungry, each at the most the checker keeps and one
+  // step beyond. Every kept one must compile well within the limit below (about a second each on
+  // an idle machine); past the limits the cost doubles with every step.
+  const auto dots = [](std::size_t n) { return std::string(n, '.'); };
+  const auto repeated = [](std::string_view text, std::size_t n) {
+    std::string out;
+    for (std::size_t i = 0; i < n; ++i) out += text;
+    return out;
+  };
+  struct Case {
+    std::string filter;
+    bool kept;
+  };
+  const Case cases[] = {
+      {std::string(2048, 'a'), true},  // the cost grows with the square of a self-repeating filter
+      {std::string(2049, 'a'), false},
+      {"a" + dots(12), true},  // each term that matches several characters doubles the cost
+      {"a" + dots(13), false},
+      {"a[a-z][^/][ab].[a-z][^/][ab].[a-z][^/][ab].[a-z]", false},  // classes count as "." does
+      {"a[a-z][^/][ab].[a-z][^/][ab].[a-z][^/][ab].\\[x]", true},      // escapes and one-letter classes do not
+      {"^a" + dots(40), true},   // anchored: a match starts at one place only
+      {"^.*a" + dots(13), false},  // ...until a repetition lets it start anywhere again
+      {"^a+" + dots(13), false},
+      {"a" + std::string(12, 'x') + ".?.?.?.?.?.?.?.?.?.?.?.?.?", false},
+      {"a.*.*.*.*.*.*.*.*.*.*.*.*.*.*.*b", true},  // terms with "*" cost nothing here
+      {"(((((((((((a*)*)*)*)*)*)*)*)*)*)*)*b", true},  // nested repeats
+      {std::string(300, '(') + "a" + repeated(")*", 300), true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.filter.substr(0, 80));
+    foundation::Dictionary trigger;
+    trigger.set("url-filter", c.filter);
+    foundation::Dictionary action;
+    action.set("type", "block");
+    foundation::Value rule(foundation::Dictionary{{"trigger", std::move(trigger)}, {"action", std::move(action)}});
+    const auto fault = checkRule(rule);
+    EXPECT_EQ(!fault, c.kept);
+    if (fault) {
+      EXPECT_EQ(*fault, RuleFault::CostlyURLFilter);
+      continue;
+    }
+    auto text = foundation::JSONSerialization::dataWithJSONObject(rule);
+    ASSERT_TRUE(text);
+    std::string message;
+    EXPECT_EQ(webkit().judge("[" + *text + "]", &message, 30.0), Verdict::Accepted) << message;
+  }
+  // As a condition of the top or frame URL, such a filter makes the condition list a bad one.
+  auto rule = foundation::JSONSerialization::JSONObjectWithData(
+      R"({"trigger":{"url-filter":"x","if-top-url":["a.............."]},"action":{"type":"block"}})");
+  ASSERT_TRUE(rule);
+  EXPECT_EQ(checkRule(*rule), RuleFault::BadURLList);
+}
+
+/// The regular files under `folder`, as paths relative to it.
+std::vector<std::string> filesUnder(const std::string& folder) {
+  std::vector<std::string> files;
+  std::error_code ignored;
+  for (const auto& entry : fs::recursive_directory_iterator(folder, ignored)) {
+    if (!entry.is_directory()) files.push_back(fs::relative(entry.path(), folder).string());
+  }
+  return files;
+}
+
+TEST(RuleCheckerTests, EveryWebKitCheckLeavesNoFileBehind) {
+  std::string temporary = (fs::temp_directory_path() / "fendrel-tmpdir-XXXXXX").string();
+  ASSERT_NE(::mkdtemp(temporary.data()), nullptr);
+  const char* previous = std::getenv("TMPDIR");
+  const std::string previousValue = previous ? previous : "";
+  ::setenv("TMPDIR", temporary.c_str(), 1);
+  {
+    testing_webkit::WebKitRuleVerdicts verdicts(FENDREL_WEBKIT_VERDICT);
+    const struct {
+      const char* file;
+      Verdict verdict;
+      double limitSeconds;
+    } checks[] = {
+        {R"([{"trigger":{"url-filter":"a"},"action":{"type":"block"}}])", Verdict::Accepted, 60},
+        {R"([{"trigger":{"url-filter":"a|b"},"action":{"type":"block"}}])", Verdict::Refused, 60},
+        // Stopped half-way: WebKit's work on this filter grows exponentially.
+        {R"([{"trigger":{"url-filter":"a................."},"action":{"type":"block"}}])", Verdict::TimedOut, 0.5},
+    };
+    for (const auto& check : checks) {
+      SCOPED_TRACE(check.file);
+      EXPECT_EQ(verdicts.judge(check.file, nullptr, check.limitSeconds), check.verdict);
+      EXPECT_EQ(filesUnder(temporary), std::vector<std::string>{});
+    }
+  }
+  EXPECT_TRUE(fs::is_empty(temporary));
+  if (previous) {
+    ::setenv("TMPDIR", previousValue.c_str(), 1);
+  } else {
+    ::unsetenv("TMPDIR");
+  }
+  fs::remove_all(temporary);
+}
+
 TEST(RuleCheckerTests, SeventyThousandRulesWithAWhitelistedSiteCompileInWebKit) {
   std::string folder = (fs::temp_directory_path() / "fendrel-rules70k-XXXXXX").string();
   ASSERT_NE(::mkdtemp(folder.data()), nullptr);

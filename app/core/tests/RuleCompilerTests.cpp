@@ -195,7 +195,9 @@ TEST_F(RuleCompilerTests, RulesTheBrowserWouldRefuseAreLeftOutAndCountedPerList)
                             R"({"trigger":{"url-filter":"y|z"},"action":{"type":"ignore-previous-rules"}},)"
                             R"({"trigger":{"url-filter":"x"},"action":{"type":"css-display-none"}},)"
                             R"({"action":{"type":"block"}},)"
-                            R"({"trigger":{"url-filter":"x"},"action":{"type":"make-https"}}])";
+                            R"({"trigger":{"url-filter":"x"},"action":{"type":"make-https"}},)"
+                            R"({"trigger":{"url-filter":")" + std::string(45000, 'a') +
+                            R"("},"action":{"type":"block"}}])";
   const std::string listB = "[" + good + "]";
   const std::string listC = R"([7,{"trigger":{"url-filter":""},"action":{"type":"block"}}])";
   auto report = compile({listA, listB, listC});
@@ -205,11 +207,12 @@ TEST_F(RuleCompilerTests, RulesTheBrowserWouldRefuseAreLeftOutAndCountedPerList)
   const auto& a = report->leftOut[0];
   EXPECT_EQ(a.listID, "list0");
   EXPECT_EQ(a.listName, "List 0");
-  EXPECT_EQ(a.total(), 5u);  // the make-https rule is of a kind the file never holds, not a fault
+  EXPECT_EQ(a.total(), 6u);  // the make-https rule is of a kind the file never holds, not a fault
   EXPECT_EQ(a.byFault[static_cast<std::size_t>(RuleFault::UnsupportedURLFilter)], 2u);
   EXPECT_EQ(a.byFault[static_cast<std::size_t>(RuleFault::DomainNotLowerCaseASCII)], 1u);
   EXPECT_EQ(a.byFault[static_cast<std::size_t>(RuleFault::NoSelector)], 1u);
   EXPECT_EQ(a.byFault[static_cast<std::size_t>(RuleFault::NoTrigger)], 1u);
+  EXPECT_EQ(a.byFault[static_cast<std::size_t>(RuleFault::CostlyURLFilter)], 1u);
   const auto& c = report->leftOut[1];
   EXPECT_EQ(c.listID, "list2");
   EXPECT_EQ(c.byFault[static_cast<std::size_t>(RuleFault::NotAnObject)], 1u);
@@ -300,6 +303,36 @@ TEST_F(RuleCompilerTests, ReaderNeverSeesATornFileWhileCompiling) {
   EXPECT_EQ(failed, 0);
   EXPECT_GT(reads.load(), 0);
   EXPECT_EQ(torn.load(), 0);
+}
+
+}  // namespace
+}  // namespace fendrel
+
+namespace fendrel {
+namespace {
+
+TEST_F(RuleCompilerTests, BucketsLargerThanTheirBuffersAreJoinedWhole) {
+  // Each bucket holds far more than the bytes it gathers before writing, and the lists come in
+  // two files: every piece must land in order, with one comma between rules.
+  const std::string types[] = {"ignore-previous-rules", "css-display-none", "block"};
+  std::string lists[2], expected[3];
+  for (int list = 0; list < 2; ++list) {
+    lists[list] = "[";
+    for (int i = 0; i < 6000; ++i) {
+      const int bucket = i % 3;
+      std::string rule = R"({"trigger":{"url-filter":"r)" + std::to_string(list) + "-" + std::to_string(i) +
+                         std::string(60, 'x') + R"("},"action":{"type":")" + types[bucket] + "\"" +
+                         (bucket == 1 ? R"(,"selector":".ad"}})" : "}}");
+      lists[list] += (i ? "," : "") + rule;
+      expected[2 - bucket] += (expected[2 - bucket].empty() ? "" : ",") + rule;
+    }
+    lists[list] += "]";
+  }
+  auto report = compile({lists[0], lists[1]});
+  ASSERT_TRUE(report);
+  EXPECT_EQ(report->writtenRules, 12000u);
+  EXPECT_EQ(outputText(), "[" + expected[0] + "," + expected[1] + "," + expected[2] + "]");
+  EXPECT_EQ(strayFiles(), std::vector<std::string>{});
 }
 
 }  // namespace

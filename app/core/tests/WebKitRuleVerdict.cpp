@@ -11,6 +11,8 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <string_view>
+#include <vector>
 
 extern char** environ;
 
@@ -29,7 +31,11 @@ const char* name(Verdict verdict) {
 
 WebKitRuleVerdicts::WebKitRuleVerdicts(std::string program) : program_(std::move(program)) {
   std::string pattern = (std::filesystem::temp_directory_path() / "fendrel-verdict-XXXXXX").string();
-  if (::mkdtemp(pattern.data())) folder_ = pattern;
+  if (::mkdtemp(pattern.data())) {
+    folder_ = pattern;
+    std::error_code ignored;
+    std::filesystem::create_directory(folder_ + "/work", ignored);
+  }
   // A child that died must not kill the writer with SIGPIPE.
   ::signal(SIGPIPE, SIG_IGN);
 }
@@ -58,7 +64,18 @@ bool WebKitRuleVerdicts::start() {
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   std::string store = folder_ + "/store";
   char* argv[] = {program_.data(), store.data(), nullptr};
-  const int spawned = ::posix_spawn(&child_, program_.c_str(), &actions, nullptr, argv, environ);
+  // WebKit writes its temporary files to $TMPDIR and leaves them there when it refuses a file or
+  // is stopped: the child's point at the work folder, which is emptied after every check.
+  std::vector<std::string> variables;
+  for (char** variable = environ; *variable; ++variable) {
+    if (std::string_view(*variable).starts_with("TMPDIR=")) continue;
+    variables.emplace_back(*variable);
+  }
+  variables.push_back("TMPDIR=" + folder_ + "/work");
+  std::vector<char*> envp;
+  for (auto& variable : variables) envp.push_back(variable.data());
+  envp.push_back(nullptr);
+  const int spawned = ::posix_spawn(&child_, program_.c_str(), &actions, nullptr, argv, envp.data());
   posix_spawn_file_actions_destroy(&actions);
   ::close(in[0]);
   ::close(out[1]);
@@ -86,7 +103,23 @@ void WebKitRuleVerdicts::stop() {
   pending_.clear();
 }
 
+void WebKitRuleVerdicts::clearWork() const {
+  // The child is idle (it answered) or gone: nothing of the next check is in these folders yet.
+  for (const char* sub : {"/work", "/store"}) {
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(folder_ + sub, ignored)) {
+      std::filesystem::remove_all(entry.path(), ignored);
+    }
+  }
+}
+
 Verdict WebKitRuleVerdicts::judge(std::string_view ruleFile, std::string* message, double limitSeconds) {
+  const Verdict verdict = judgeInChild(ruleFile, message, limitSeconds);
+  clearWork();
+  return verdict;
+}
+
+Verdict WebKitRuleVerdicts::judgeInChild(std::string_view ruleFile, std::string* message, double limitSeconds) {
   if (child_ < 0 && !start()) return Verdict::Crashed;
   std::string request(ruleFile);
   request.push_back('\n');

@@ -36,7 +36,8 @@ inline bool sameVerdict(bool kept, bool cssDisplayNone, Verdict verdict) {
 /// One child program, started on first use and again after a crash.
 class WebKitRuleVerdicts {
  public:
-  /// `program` is the verdict program; its compiled lists go to a temporary folder of its own.
+  /// `program` is the verdict program; its compiled lists and WebKit's temporary files go to a
+  /// temporary folder of its own, emptied after every check and removed with this object.
   explicit WebKitRuleVerdicts(std::string program);
   ~WebKitRuleVerdicts();
   WebKitRuleVerdicts(const WebKitRuleVerdicts&) = delete;
@@ -49,6 +50,9 @@ class WebKitRuleVerdicts {
  private:
   bool start();
   void stop();
+  Verdict judgeInChild(std::string_view ruleFile, std::string* message, double limitSeconds);
+  /// Removes what the last check left in the child's folders.
+  void clearWork() const;
 
   std::string program_;
   std::string folder_;

@@ -141,7 +141,7 @@ std::string ruleCompilerPath() {
 
 foundation::Result<void> runRuleCompiler(const CompileFolder& folder, const std::string& storageFolder,
                                          const std::string& identifier, const std::string& sourcePath,
-                                         CompilerFault fault, double timeLimitSeconds) {
+                                         CompilerFault fault, double timeLimitSeconds, bool* timedOutAnswer) {
   auto created = foundation::FileManager::defaultManager().createDirectory(storageFolder,
                                                                           foundation::Intermediates::Yes);
   if (!created) return created.error();
@@ -177,6 +177,7 @@ foundation::Result<void> runRuleCompiler(const CompileFolder& folder, const std:
   bool timedOut = waitForExit(pid, deadline);
   int status = 0;
   bool reaped = foundation::retryOnInterrupt([&] { return ::waitpid(pid, &status, 0); }) == pid;
+  if (timedOutAnswer) *timedOutAnswer = timedOut;
   if (timedOut) {
     return loadingInterrupted("the browser's compiler did not finish within " +
                        std::to_string(static_cast<long long>(std::ceil(timeLimitSeconds))) + " seconds");

@@ -43,9 +43,9 @@ std::string ruleCompilerPath();
 /// `timeLimitSeconds` on the process clock (dispatch::Clock), after which the process is killed.
 /// WebKit's refusal comes back as WebKit's error (domain, code, message). A compiler that cannot
 /// be started, dies by a signal ("the browser's compiler stopped: signal 6"), fails or runs out of
-/// time gives SFErrorDomain 3 with that reason.
+/// time gives SFErrorDomain 3 with that reason; `timedOut`, when given, tells the last case apart.
 foundation::Result<void> runRuleCompiler(const CompileFolder& folder, const std::string& storageFolder,
                                          const std::string& identifier, const std::string& sourcePath,
-                                         CompilerFault fault, double timeLimitSeconds);
+                                         CompilerFault fault, double timeLimitSeconds, bool* timedOut = nullptr);
 
 }  // namespace browser::detail

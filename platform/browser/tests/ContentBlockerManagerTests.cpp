@@ -230,6 +230,34 @@ TEST_F(ContentBlockerManagerTests, MoreRulesThanTheBrowserTakesAreRefusedBeforeW
       << atTheLimit->localizedDescription();
 }
 
+TEST_F(ContentBlockerManagerTests, ARuleFileTheCompilerRanOutOfTimeOnIsNotCompiledAgain) {
+  writeText(browserFile("control.json"), R"({"compilerFault": "hang"})");
+  answerWith(rulesOf(2));
+  auto clock = dispatch::ManualClock::create();
+  dispatch::Clock::setCurrent(clock);
+  ReloadProbe probe;
+  browser::ContentBlockerManager::reloadContentBlocker(kId, probe.completion());
+  ASSERT_TRUE(eventually([&] { return clock->waiterCount() > 0; }));
+  clock->advance(60);
+  ASSERT_TRUE(probe.waitForCall());
+  dispatch::Clock::setCurrent(nullptr);
+
+  // Any compile would now crash: the answer shows the compiler was never started.
+  writeText(browserFile("control.json"), R"({"compilerFault": "abort"})");
+  auto again = reload();
+  ASSERT_TRUE(again);
+  EXPECT_TRUE(again->is(browser::kSFErrorDomain, static_cast<std::int64_t>(browser::SFErrorCode::LoadingInterrupted)));
+  EXPECT_NE(again->localizedDescription().find("on this same rule file before"), std::string::npos)
+      << again->localizedDescription();
+
+  // A changed file is compiled.
+  writeText(browserFile("control.json"), "{}");
+  answerWith(rulesOf(3));
+  auto changed = reload();
+  EXPECT_FALSE(changed) << changed->localizedDescription();
+  EXPECT_EQ(applied(), rulesOf(3));
+}
+
 TEST_F(ContentBlockerManagerTests, MissingCompletionsAreAllowed) {
   answerWith(kRules);
   browser::ContentBlockerManager::getStateOfContentBlocker(kId, nullptr);
