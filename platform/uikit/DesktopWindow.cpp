@@ -4,6 +4,7 @@
 
 #include <gtk/gtk.h>
 
+#include "platform/dispatch/DisplayFrames.h"
 #include "platform/dispatch/MainRunLoop.h"
 #include "platform/uikit/Animation.h"
 #include "platform/uikit/Layer.h"
@@ -25,6 +26,7 @@ struct DesktopWindow::State {
   GtkWidget* area = nullptr;
   guint pump = 0;
   guint tick = 0;
+  guint frameTick = 0;
   std::size_t frames = 0;
   bool open = false;
   bool pressed = false;
@@ -167,12 +169,32 @@ void onSize(GtkWidget*, GdkRectangle* allocation, gpointer data) {
   afterInput(state);
 }
 
+/// Hands each frame of the window's frame clock to the display links, on the process clock.
+gboolean onDisplayFrame(GtkWidget*, GdkFrameClock* clock, gpointer) {
+  gint64 refreshUs = 0;
+  gdk_frame_clock_get_refresh_info(clock, gdk_frame_clock_get_frame_time(clock), &refreshUs, nullptr);
+  const double sinceFrame = static_cast<double>(g_get_monotonic_time() - gdk_frame_clock_get_frame_time(clock)) / 1e6;
+  dispatch::DisplayFrames::deliver(CACurrentMediaTime() - sinceFrame, static_cast<double>(refreshUs) / 1e6);
+  return G_SOURCE_CONTINUE;
+}
+
+/// The frame clock runs for the display links only while one listens.
+void followDisplayLinks(State* state, bool wanted) {
+  if (wanted && !state->frameTick && state->area) {
+    state->frameTick = gtk_widget_add_tick_callback(state->area, onDisplayFrame, state, nullptr);
+  } else if (!wanted && state->frameTick) {
+    if (state->area) gtk_widget_remove_tick_callback(state->area, state->frameTick);
+    state->frameTick = 0;
+  }
+}
+
 void onDestroy(GtkWidget*, gpointer data) {
   auto* state = static_cast<State*>(data);
   state->open = false;
   state->window = nullptr;
   state->area = nullptr;
   state->tick = 0;
+  state->frameTick = 0;
 }
 
 }  // namespace
@@ -208,12 +230,14 @@ foundation::Result<std::unique_ptr<DesktopWindow>> DesktopWindow::open(std::shar
   gtk_widget_grab_focus(s->area);
   s->open = true;
   s->pump = g_timeout_add(kMainQueueIntervalMs, onPump, s);
+  dispatch::DisplayFrames::setSource([s](bool wanted) { followDisplayLinks(s, wanted); });
   return std::unique_ptr<DesktopWindow>(new DesktopWindow(std::move(state)));
 }
 
 DesktopWindow::DesktopWindow(std::unique_ptr<State> state) : state_(std::move(state)) {}
 
 DesktopWindow::~DesktopWindow() {
+  dispatch::DisplayFrames::setSource(nullptr);
   if (state_->pump) g_source_remove(state_->pump);
   if (state_->window) gtk_widget_destroy(state_->window);
   while (gtk_events_pending()) gtk_main_iteration_do(FALSE);

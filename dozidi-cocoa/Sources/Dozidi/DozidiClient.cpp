@@ -27,6 +27,9 @@
 #include "dozidi-cocoa/Sources/Dozidi/DozidiScope.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiSession.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiStacktrace.h"
+#include "dozidi-cocoa/Sources/Dozidi/DozidiTraceContext.h"
+#include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTracer.h"
+#include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTransaction.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiThreadInspector.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiTransportAdapter.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiTransportFactory.h"
@@ -279,9 +282,11 @@ std::vector<std::shared_ptr<DozidiAttachment>> DozidiClient::attachmentsFor(cons
 DozidiId DozidiClient::sendEvent(std::shared_ptr<DozidiEvent> event, const DozidiScope& scope,
                                  bool alwaysAttachStacktrace, bool isCrashEvent,
                                  const DozidiEnvelopeItems& additionalEnvelopeItems) {
+  auto traceContext = getTraceStateWithEvent(event, scope);
   auto prepared = prepareEvent(std::move(event), scope, alwaysAttachStacktrace, isCrashEvent);
   if (!prepared) return DozidiId::empty();
-  parts_.transportAdapter->sendEvent(*prepared, attachmentsFor(*prepared, scope), nullptr, additionalEnvelopeItems);
+  parts_.transportAdapter->sendEvent(*prepared, attachmentsFor(*prepared, scope), std::move(traceContext),
+                                     additionalEnvelopeItems);
   return prepared->eventId;
 }
 
@@ -295,7 +300,7 @@ DozidiId DozidiClient::sendEvent(std::shared_ptr<DozidiEvent> event, const Dozid
     parts_.transportAdapter->sendEvent(*event, *session, attachments);
   } else {
     DOZIDI_LOG_DEBUG("Session has no release name. Won't send it.");
-    parts_.transportAdapter->sendEvent(*event, attachments);
+    parts_.transportAdapter->sendEvent(*event, attachments, getTraceStateWithEvent(event, scope));
   }
   return event->eventId;
 }
@@ -409,4 +414,16 @@ void DozidiClient::addAttachmentProcessor(std::shared_ptr<DozidiAttachmentProces
 
 void DozidiClient::removeAttachmentProcessor(const std::shared_ptr<DozidiAttachmentProcessor>& processor) {
   std::erase(attachmentProcessors_, processor);
+}
+
+std::shared_ptr<const DozidiTraceContext> DozidiClient::getTraceStateWithEvent(const std::shared_ptr<DozidiEvent>& event,
+                                                                               const DozidiScope& scope) const {
+  std::shared_ptr<DozidiTracer> tracer;
+  if (auto transaction = std::dynamic_pointer_cast<DozidiTransaction>(event)) {
+    tracer = transaction->trace();
+  } else {
+    tracer = DozidiTracer::getTracer(scope.span());
+  }
+  if (!tracer) return nullptr;
+  return DozidiTraceContext::initWithTracer(*tracer, scope, options_);
 }

@@ -103,6 +103,10 @@ class DozidiClient {
   static std::shared_ptr<DozidiEvent> buildErrorEvent(const foundation::Error& error);
 
  private:
+  /// The dynamic sampling context for the envelope header: the transaction's tracer, or the
+  /// tracer behind the scope's span; none without one.
+  std::shared_ptr<const DozidiTraceContext> getTraceStateWithEvent(const std::shared_ptr<DozidiEvent>& event,
+                                                                   const DozidiScope& scope) const;
   DozidiClient(std::shared_ptr<DozidiOptions> options, Parts parts);
 
   bool isDisabled() const;

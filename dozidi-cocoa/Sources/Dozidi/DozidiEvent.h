@@ -59,8 +59,10 @@ class DozidiEvent {
   /// The event's dictionary; an event without a timestamp takes the clock's date first. Absent
   /// fields have no key; "platform" is always "cocoa"; "extra" never carries the reporter's own
   /// "__dozidi" entries.
-  foundation::Dictionary serialize();
+  virtual foundation::Dictionary serialize();
 
- private:
+  virtual ~DozidiEvent() = default;
+
+ protected:
   DozidiEvent() = default;
 };

@@ -15,6 +15,10 @@
 #include "dozidi-cocoa/Sources/Dozidi/DozidiSerialization.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiSession.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiFoundationHelpers.h"
+#include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiProfilesSampler.h"
+#include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTracer.h"
+#include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTracesSampler.h"
+#include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTransaction.h"
 
 DozidiHub::DozidiHub(std::shared_ptr<DozidiClient> client, std::shared_ptr<DozidiScope> scope,
                      std::shared_ptr<DozidiCrashWrapper> crashWrapper,
@@ -22,7 +26,14 @@ DozidiHub::DozidiHub(std::shared_ptr<DozidiClient> client, std::shared_ptr<Dozid
     : client_(std::move(client)),
       scope_(std::move(scope)),
       crashWrapper_(std::move(crashWrapper)),
-      currentDateProvider_(std::move(currentDateProvider)) {}
+      currentDateProvider_(std::move(currentDateProvider)) {
+  if (client_ && client_->options()) {
+    tracesSampler_ = std::make_shared<DozidiTracesSampler>(client_->options());
+    if (client_->options()->isProfilingEnabled()) {
+      profilesSampler_ = std::make_shared<DozidiProfilesSampler>(client_->options());
+    }
+  }
+}
 
 std::shared_ptr<DozidiHub> DozidiHub::initWithClient(std::shared_ptr<DozidiClient> client,
                                                      std::shared_ptr<DozidiScope> scope) {
@@ -102,14 +113,66 @@ DozidiId DozidiHub::captureException(const DozidiNSException& exception, const D
   return client->captureException(exception, scope, [this] { return incrementSessionErrors(); });
 }
 
-DozidiId DozidiHub::captureTransaction(const DozidiTransactionModel& transaction, const DozidiScope& scope,
+DozidiId DozidiHub::captureTransaction(const std::shared_ptr<DozidiTransaction>& transaction, const DozidiScope& scope,
                                        const DozidiEnvelopeItems& additionalEnvelopeItems) {
+  if (!transaction) return DozidiId::empty();
   auto client = getClient();
-  if (!transaction.sampled) {
+  const bool sampled = transaction->trace() && transaction->trace()->context()->sampled() == DozidiSampleDecision::Yes;
+  if (!sampled) {
     if (client) client->recordLostEvent(DozidiDataCategory::Transaction, DozidiDiscardReason::SampleRate);
     return DozidiId::empty();
   }
-  return captureEvent(transaction.event, scope, additionalEnvelopeItems);
+  return captureEvent(transaction, scope, additionalEnvelopeItems);
+}
+
+std::shared_ptr<DozidiTracer> DozidiHub::startTransactionWithName(const std::string& name, const std::string& operation,
+                                                                  bool bindToScope) {
+  return startTransactionWithName(name, DozidiTransactionNameSource::Custom, operation, bindToScope);
+}
+
+std::shared_ptr<DozidiTracer> DozidiHub::startTransactionWithName(const std::string& name,
+                                                                  DozidiTransactionNameSource nameSource,
+                                                                  const std::string& operation, bool bindToScope) {
+  return startTransactionWithContext(DozidiTransactionContext::initWithName(name, nameSource, operation), bindToScope,
+                                     foundation::Dictionary());
+}
+
+std::shared_ptr<DozidiTracer> DozidiHub::startTransactionWithContext(
+    std::shared_ptr<DozidiTransactionContext> context, bool bindToScope,
+    std::optional<foundation::Dictionary> customSamplingContext, bool waitForChildren) {
+  return startTransaction(std::move(context), bindToScope, std::move(customSamplingContext), waitForChildren, 0.0,
+                          nullptr);
+}
+
+std::shared_ptr<DozidiTracer> DozidiHub::startTransactionWithContext(
+    std::shared_ptr<DozidiTransactionContext> context, bool bindToScope,
+    std::optional<foundation::Dictionary> customSamplingContext, double idleTimeout,
+    std::shared_ptr<DozidiDispatchQueueWrapper> dispatchQueueWrapper) {
+  return startTransaction(std::move(context), bindToScope, std::move(customSamplingContext), true, idleTimeout,
+                          std::move(dispatchQueueWrapper));
+}
+
+std::shared_ptr<DozidiTracer> DozidiHub::startTransaction(
+    std::shared_ptr<DozidiTransactionContext> context, bool bindToScope,
+    std::optional<foundation::Dictionary> customSamplingContext, bool waitForChildren, double idleTimeout,
+    std::shared_ptr<DozidiDispatchQueueWrapper> dispatchQueueWrapper) {
+  if (!context) return nullptr;
+  const DozidiSamplingContext samplingContext(context, customSamplingContext.value_or(foundation::Dictionary()));
+  const DozidiTracesSamplerDecision tracesDecision =
+      tracesSampler_ ? tracesSampler_->sample(samplingContext)
+                     : DozidiTracesSamplerDecision{DozidiSampleDecision::No, std::nullopt};
+  context->setSampled(tracesDecision.decision);
+  context->setSampleRate(tracesDecision.sampleRate);
+  std::optional<DozidiProfilesSamplerDecision> profilesDecision;
+  if (profilesSampler_) profilesDecision = profilesSampler_->sample(samplingContext, tracesDecision);
+
+  auto tracer = dispatchQueueWrapper
+                    ? DozidiTracer::initWithTransactionContext(context, shared_from_this(), profilesDecision,
+                                                               waitForChildren, idleTimeout, dispatchQueueWrapper)
+                    : DozidiTracer::initWithTransactionContext(context, shared_from_this(), profilesDecision,
+                                                               waitForChildren);
+  if (bindToScope) scope()->setSpan(tracer);
+  return tracer;
 }
 
 void DozidiHub::captureCrashEvent(std::shared_ptr<DozidiEvent> event) { captureCrashEvent(std::move(event), *scope()); }

@@ -1,5 +1,7 @@
 #pragma once
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -21,19 +23,19 @@ class DozidiScope;
 class DozidiSession;
 class DozidiUser;
 class DozidiUserFeedback;
+class DozidiDispatchQueueWrapper;
+class DozidiProfilesSampler;
+class DozidiTracer;
+class DozidiTracesSampler;
+class DozidiTransaction;
+class DozidiTransactionContext;
+enum class DozidiTransactionNameSource : std::int64_t;
 struct DozidiNSException;
-
-/// A transaction as far as the hub needs it: an event of type "transaction" with its sampling
-/// decision.
-struct DozidiTransactionModel {
-  std::shared_ptr<DozidiEvent> event;
-  bool sampled = false;
-};
 
 /// Binds one client and one scope, forwards captures, owns the running session and the list of
 /// installed integrations. Any thread may call it: the session and the integration lists have a
 /// lock each, the scope's creation another; captures take no hub lock.
-class DozidiHub {
+class DozidiHub : public std::enable_shared_from_this<DozidiHub> {
  public:
   static std::shared_ptr<DozidiHub> initWithClient(std::shared_ptr<DozidiClient> client,
                                                    std::shared_ptr<DozidiScope> scope);
@@ -60,13 +62,32 @@ class DozidiHub {
   DozidiId captureError(const foundation::Error& error, const DozidiScope& scope);
   DozidiId captureException(const DozidiNSException& exception);
   DozidiId captureException(const DozidiNSException& exception, const DozidiScope& scope);
-  DozidiId captureTransaction(const DozidiTransactionModel& transaction, const DozidiScope& scope,
+  /// A transaction whose context is not sampled is counted as lost (sample_rate) and not sent.
+  DozidiId captureTransaction(const std::shared_ptr<DozidiTransaction>& transaction, const DozidiScope& scope,
                               const DozidiEnvelopeItems& additionalEnvelopeItems = {});
   void captureCrashEvent(std::shared_ptr<DozidiEvent> event);
   void captureCrashEvent(std::shared_ptr<DozidiEvent> event, const DozidiScope& scope);
   void captureUserFeedback(const DozidiUserFeedback& userFeedback);
   void captureEnvelope(std::shared_ptr<const DozidiEnvelope> envelope);
   void flush(double timeout);
+
+  // Transactions: sampled for tracing and profiling, then a new tracer on this hub, bound to the
+  // scope when asked. Without a client the transaction is not sampled.
+  std::shared_ptr<DozidiTracer> startTransactionWithName(const std::string& name, const std::string& operation,
+                                                         bool bindToScope = false);
+  std::shared_ptr<DozidiTracer> startTransactionWithName(const std::string& name, DozidiTransactionNameSource nameSource,
+                                                         const std::string& operation, bool bindToScope = false);
+  std::shared_ptr<DozidiTracer> startTransactionWithContext(
+      std::shared_ptr<DozidiTransactionContext> context, bool bindToScope = false,
+      std::optional<foundation::Dictionary> customSamplingContext = std::nullopt, bool waitForChildren = false);
+  /// An idle transaction that finishes by itself on `dispatchQueueWrapper`'s queue.
+  std::shared_ptr<DozidiTracer> startTransactionWithContext(std::shared_ptr<DozidiTransactionContext> context,
+                                                            bool bindToScope,
+                                                            std::optional<foundation::Dictionary> customSamplingContext,
+                                                            double idleTimeout,
+                                                            std::shared_ptr<DozidiDispatchQueueWrapper> dispatchQueueWrapper);
+  std::shared_ptr<DozidiTracesSampler> tracesSampler() const { return tracesSampler_; }
+  std::shared_ptr<DozidiProfilesSampler> profilesSampler() const { return profilesSampler_; }
 
   // Release-health sessions.
   void startSession();
@@ -96,6 +117,10 @@ class DozidiHub {
             std::shared_ptr<DozidiCrashWrapper> crashWrapper,
             std::shared_ptr<DozidiCurrentDateProvider> currentDateProvider);
   std::shared_ptr<const DozidiEnvelope> updateSessionState(std::shared_ptr<const DozidiEnvelope> envelope);
+  std::shared_ptr<DozidiTracer> startTransaction(std::shared_ptr<DozidiTransactionContext> context, bool bindToScope,
+                                                 std::optional<foundation::Dictionary> customSamplingContext,
+                                                 bool waitForChildren, double idleTimeout,
+                                                 std::shared_ptr<DozidiDispatchQueueWrapper> dispatchQueueWrapper);
 
   mutable std::mutex clientLock_;
   std::shared_ptr<DozidiClient> client_;
@@ -103,6 +128,8 @@ class DozidiHub {
   std::shared_ptr<DozidiScope> scope_;
   std::shared_ptr<DozidiCrashWrapper> crashWrapper_;
   std::shared_ptr<DozidiCurrentDateProvider> currentDateProvider_;
+  std::shared_ptr<DozidiTracesSampler> tracesSampler_;
+  std::shared_ptr<DozidiProfilesSampler> profilesSampler_;
 
   mutable std::mutex sessionLock_;
   std::shared_ptr<DozidiSession> session_;

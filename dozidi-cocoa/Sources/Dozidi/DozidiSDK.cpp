@@ -1,4 +1,5 @@
 #include "dozidi-cocoa/Sources/Dozidi/DozidiSDK.h"
+#include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiFramesTracker.h"
 
 #include <map>
 #include <mutex>
@@ -44,6 +45,11 @@ SDKState* makeState() {
       [] { return std::make_shared<DozidiAutoSessionTrackingIntegration>(); },
       [](const DozidiIntegration& integration) {
         return dynamic_cast<const DozidiAutoSessionTrackingIntegration*>(&integration) != nullptr;
+      }};
+  made->registry["DozidiFramesTrackingIntegration"] = RegisteredIntegration{
+      [] { return std::make_shared<DozidiFramesTrackingIntegration>(); },
+      [](const DozidiIntegration& integration) {
+        return dynamic_cast<const DozidiFramesTrackingIntegration*>(&integration) != nullptr;
       }};
   return made;
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "dozidi-cocoa/Sources/Dozidi/DozidiId.h"
+#include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiAppStartMeasurement.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/Value.h"
 
@@ -19,11 +20,6 @@ class DozidiScope;
 class DozidiUser;
 struct DozidiNSException;
 
-/// How long the app start took, as the app-start tracker measured it.
-struct DozidiAppStartMeasurement {
-  double duration = 0;
-  bool isColdStart = true;
-};
 
 /// The static entry point of the crash reporter. All of its state is process-wide: the current
 /// hub is read and replaced under one lock, the flags are atomic, so any thread may call it.

@@ -1,5 +1,12 @@
 #include "dozidi-cocoa/Sources/Dozidi/DozidiTraceContext.h"
 
+#include "dozidi-cocoa/Sources/Dozidi/DozidiDsn.h"
+#include "dozidi-cocoa/Sources/Dozidi/DozidiOptions.h"
+#include "dozidi-cocoa/Sources/Dozidi/DozidiScope.h"
+#include "dozidi-cocoa/Sources/Dozidi/DozidiUser.h"
+#include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiBaggage.h"
+#include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTracer.h"
+
 using foundation::Dictionary;
 
 DozidiTraceContext::DozidiTraceContext(DozidiId traceId, std::string publicKey, std::optional<std::string> releaseName,
@@ -47,4 +54,31 @@ Dictionary DozidiTraceContext::serialize() const {
   if (userSegment_) result.set("user_segment", *userSegment_);
   if (auto rate = sampleRate()) result.set("sample_rate", *rate);
   return result;
+}
+
+std::shared_ptr<DozidiTraceContext> DozidiTraceContext::initWithTracer(const DozidiTracer& tracer,
+                                                                       const DozidiScope& scope,
+                                                                       const std::shared_ptr<DozidiOptions>& options) {
+  if (!options || !options->parsedDsn()) return nullptr;
+  auto publicKey = options->parsedDsn()->url().user();
+  if (!publicKey) return nullptr;
+  std::optional<std::string> userSegment;
+  if (auto user = scope.userObject()) userSegment = user->segment();
+  const auto& context = *tracer.transactionContext();
+  std::optional<std::string> sampleRate;
+  if (const auto rate = context.sampleRate()) sampleRate = foundation::Number::fromDouble(*rate).stringValue();
+  return std::make_shared<DozidiTraceContext>(context.traceId(), std::move(*publicKey), options->releaseName,
+                                              options->environment, context.name(), std::move(userSegment),
+                                              std::move(sampleRate));
+}
+
+std::shared_ptr<DozidiTraceContext> DozidiTraceContext::initWithScope(const DozidiScope& scope,
+                                                                      const std::shared_ptr<DozidiOptions>& options) {
+  auto tracer = DozidiTracer::getTracer(scope.span());
+  if (!tracer) return nullptr;
+  return initWithTracer(*tracer, scope, options);
+}
+
+DozidiBaggage DozidiTraceContext::toBaggage() const {
+  return DozidiBaggage(traceId_, publicKey_, releaseName_, environment_, transaction_, userSegment_, sampleRate());
 }

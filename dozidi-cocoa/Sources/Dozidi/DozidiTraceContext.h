@@ -7,6 +7,11 @@
 #include "dozidi-cocoa/Sources/Dozidi/DozidiId.h"
 #include "platform/foundation/Value.h"
 
+class DozidiBaggage;
+class DozidiOptions;
+class DozidiScope;
+class DozidiTracer;
+
 /// The dynamic sampling context of a trace, as the "trace" entry of an envelope header carries
 /// it. Immutable but for the sample rate, which is behind a lock.
 class DozidiTraceContext {
@@ -19,6 +24,13 @@ class DozidiTraceContext {
   /// text. An unreadable "trace_id" gives the empty id. The user segment is the "segment" text of
   /// "user" when "user" is present (none when that is no text), else "user_segment".
   static std::shared_ptr<DozidiTraceContext> initWithDict(const foundation::Dictionary& dict);
+  /// From a tracer: its trace id, the DSN's public key, the options' release and environment, the
+  /// transaction's name and sample rate and the scope user's segment. None without a DSN.
+  static std::shared_ptr<DozidiTraceContext> initWithTracer(const DozidiTracer& tracer, const DozidiScope& scope,
+                                                            const std::shared_ptr<DozidiOptions>& options);
+  /// From the tracer behind the scope's span; none when the scope has no span of a tracer.
+  static std::shared_ptr<DozidiTraceContext> initWithScope(const DozidiScope& scope,
+                                                           const std::shared_ptr<DozidiOptions>& options);
 
   const DozidiId& traceId() const { return traceId_; }
   const std::string& publicKey() const { return publicKey_; }
@@ -32,6 +44,8 @@ class DozidiTraceContext {
   /// "trace_id" and "public_key" always; "release", "environment", "transaction",
   /// "user_segment" and "sample_rate" when set.
   foundation::Dictionary serialize() const;
+  /// The same seven values as baggage.
+  DozidiBaggage toBaggage() const;
 
  private:
   DozidiId traceId_;

@@ -422,7 +422,8 @@ TEST_F(ReporterClientTests, HybridLayersReachTheOptionsTheAppStartAndTheCache) {
 
   std::shared_ptr<const DozidiAppStartMeasurement> seen;
   PrivateDozidiSDKOnly::setOnAppStartMeasurementAvailable([&](auto measurement) { seen = measurement; });
-  auto measurement = std::make_shared<DozidiAppStartMeasurement>(DozidiAppStartMeasurement{1.5, true});
+  auto measurement = std::make_shared<DozidiAppStartMeasurement>(DozidiAppStartMeasurement::initWithType(
+      DozidiAppStartType::Cold, foundation::Date(), 1.5, foundation::Date(), foundation::Date()));
   DozidiSDK::setAppStartMeasurement(measurement);
   PrivateDozidiSDKOnly::setOnAppStartMeasurementAvailable(nullptr);
   EXPECT_EQ(seen, measurement);

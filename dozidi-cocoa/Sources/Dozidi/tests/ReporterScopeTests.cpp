@@ -16,6 +16,7 @@
 #include "dozidi-cocoa/Sources/Dozidi/DozidiHub.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiSDK.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiScope.h"
+#include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTracer.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiSession.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiSpan.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiUser.h"
@@ -258,11 +259,6 @@ TEST_F(ReporterScopeTests, MutatorsChangeTheScopeAndTellObserversTheWholeState) 
   EXPECT_EQ(observer->events.back(), "clear");
 }
 
-struct FakeTracer : DozidiSpan {
-  Dictionary serializeSpanContext() const override { return Dictionary{{"trace_id", "t"}, {"span_id", "s"}}; }
-  std::optional<std::string> tracerTransactionName() const override { return "Tracer"; }
-};
-
 TEST_F(ReporterScopeTests, ApplyToEventFillsWhatTheEventLacks) {
   auto scope = DozidiScope::create();
   scope->setTags(Dictionary{{"t", "scope"}, {"s", "scope"}});
@@ -296,13 +292,14 @@ TEST_F(ReporterScopeTests, ApplyToEventFillsWhatTheEventLacks) {
   empty->breadcrumbs.emplace();
   empty->fingerprint = std::vector<std::string>{"own"};
   scope->setLevel(DozidiEventLevel::Warning);
-  scope->setSpan(std::make_shared<FakeTracer>());
+  auto tracer = DozidiTracer::initWithTransactionContext(DozidiTransactionContext::initWithName("Tracer", "op"), nullptr);
+  scope->setSpan(tracer);
   scope->applyToEvent(empty, 3);
   EXPECT_TRUE(empty->breadcrumbs->empty());
   EXPECT_EQ(empty->fingerprint, std::vector<std::string>{"own"});
   EXPECT_EQ(empty->level, DozidiEventLevel::Warning);
   EXPECT_EQ(empty->transaction, "Tracer");
-  EXPECT_JSON_EQ((*empty->context)["trace"], R"({"trace_id":"t","span_id":"s"})");
+  EXPECT_EQ((*empty->context)["trace"], foundation::Value(tracer->context()->serialize()));
 
   auto transaction = DozidiEvent::initWithLevel(DozidiEventLevel::Info);
   transaction->type = "transaction";

@@ -1,0 +1,105 @@
+// Starts a transaction, starts and finishes 100 child spans under it, finishes it and writes the
+// transaction as JSON text: the tracer's whole road for one transaction. The reference, run in
+// the same process and interleaved with it, builds a dictionary of the same shape by hand and
+// writes it: what the serialisation alone costs. Each is repeated; min, median and max of the
+// per-transaction time are printed.
+//
+// Run: build/release/bench/TransactionBench   (the goal is under 100 us per transaction)
+
+#include <benchmark/benchmark.h>
+
+#include <string>
+#include <vector>
+
+#include "dozidi-cocoa/Sources/Dozidi/DozidiHub.h"
+#include "dozidi-cocoa/Sources/Dozidi/DozidiSerialization.h"
+#include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiSpanRecord.h"
+#include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTracer.h"
+#include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTransaction.h"
+
+namespace {
+
+using foundation::Array;
+using foundation::Dictionary;
+
+constexpr int kChildren = 100;
+
+void BM_TransactionWith100Spans(benchmark::State& state) {
+  // A hub without a client: the tracer builds its transaction and hands it over, nothing is sent.
+  auto hub = DozidiHub::initWithClient(nullptr, nullptr);
+  std::size_t bytes = 0;
+  for (auto _ : state) {
+    auto context = DozidiTransactionContext::initWithName("Checkout", "ui.load", DozidiSampleDecision::Yes);
+    auto tracer = DozidiTracer::initWithTransactionContext(context, hub);
+    for (int i = 0; i < kChildren; ++i) {
+      auto child = tracer->startChildWithOperation("db.query", "SELECT * FROM rules WHERE id = ?");
+      child->setDataValue(i, "row");
+      child->finish();
+    }
+    tracer->finish();
+    auto transaction = DozidiTransaction::initWithTrace(tracer, tracer->children());
+    auto text = DozidiSerialization::dataWithJSONObject(transaction->serialize(), nullptr);
+    bytes = text ? text->size() : 0;
+    benchmark::DoNotOptimize(bytes);
+  }
+  if (bytes == 0) state.SkipWithError("the transaction did not serialise");
+  state.counters["bytes"] = static_cast<double>(bytes);
+}
+
+void BM_ReferenceSameDictionaryByHand(benchmark::State& state) {
+  for (auto _ : state) {
+    Array spans;
+    spans.reserve(kChildren);
+    for (int i = 0; i < kChildren; ++i) {
+      spans.push_back(Dictionary{{"type", "trace"},
+                                 {"span_id", "0123456789abcdef"},
+                                 {"trace_id", "0123456789abcdef0123456789abcdef"},
+                                 {"op", "db.query"},
+                                 {"sampled", "true"},
+                                 {"description", "SELECT * FROM rules WHERE id = ?"},
+                                 {"parent_span_id", "fedcba9876543210"},
+                                 {"status", "ok"},
+                                 {"timestamp", 1'700'000'000.5 + i},
+                                 {"start_timestamp", 1'700'000'000.25 + i},
+                                 {"data", Dictionary{{"row", i}}}});
+    }
+    Dictionary transaction{{"event_id", "0123456789abcdef0123456789abcdef"},
+                           {"timestamp", 1'700'000'001.0},
+                           {"platform", "cocoa"},
+                           {"type", "transaction"},
+                           {"start_timestamp", 1'700'000'000.0},
+                           {"spans", std::move(spans)},
+                           {"contexts", Dictionary{{"trace", Dictionary{{"type", "trace"}, {"op", "ui.load"}}}}},
+                           {"tags", Dictionary()},
+                           {"extra", Dictionary()},
+                           {"transaction", "Checkout"},
+                           {"transaction_info", Dictionary{{"source", "custom"}}}};
+    auto text = DozidiSerialization::dataWithJSONObject(transaction, nullptr);
+    benchmark::DoNotOptimize(text ? text->size() : 0);
+  }
+}
+
+void minMedianMax(benchmark::internal::Benchmark* b) {
+  b->Unit(benchmark::kMicrosecond)
+      ->Repetitions(15)
+      ->ReportAggregatesOnly(true)
+      ->ComputeStatistics("min", [](const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); })
+      ->ComputeStatistics("max", [](const std::vector<double>& v) { return *std::max_element(v.begin(), v.end()); });
+}
+BENCHMARK(BM_TransactionWith100Spans)->Apply(minMedianMax);
+BENCHMARK(BM_ReferenceSameDictionaryByHand)->Apply(minMedianMax);
+
+}  // namespace
+
+// Repetitions of the two benchmarks alternate, so that both see the same machine load.
+int main(int argc, char** argv) {
+  std::vector<char*> args(argv, argv + argc);
+  std::string interleave = "--benchmark_enable_random_interleaving=true";
+  args.insert(args.begin() + 1, interleave.data());
+  int count = static_cast<int>(args.size());
+  benchmark::Initialize(&count, args.data());
+  if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,0 +1,32 @@
+#pragma once
+#include <memory>
+#include <vector>
+
+#include "dozidi-cocoa/Sources/Dozidi/DozidiEvent.h"
+#include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTransactionContext.h"
+
+class DozidiSpanRecord;
+class DozidiTracer;
+
+/// The event that carries a finished transaction: the tracer and its child spans. Its dates are
+/// the tracer's and its type is "transaction".
+class DozidiTransaction : public DozidiEvent {
+ public:
+  static std::shared_ptr<DozidiTransaction> initWithTrace(std::shared_ptr<DozidiTracer> trace,
+                                                          std::vector<std::shared_ptr<DozidiSpanRecord>> children);
+
+  const std::shared_ptr<DozidiTracer>& trace() const { return trace_; }
+  const std::vector<std::shared_ptr<DozidiSpanRecord>>& spans() const { return spans_; }
+
+  /// The event's dictionary with "spans", the tracer as the "trace" context, the tracer's tags
+  /// and data, its measurements, "transaction" and "transaction_info".
+  foundation::Dictionary serialize() override;
+
+  /// "url", "route", "view", "component", "task", and "custom" for every other value.
+  static const char* stringForNameSource(DozidiTransactionNameSource source);
+
+ private:
+  DozidiTransaction() = default;
+  std::shared_ptr<DozidiTracer> trace_;
+  std::vector<std::shared_ptr<DozidiSpanRecord>> spans_;
+};
