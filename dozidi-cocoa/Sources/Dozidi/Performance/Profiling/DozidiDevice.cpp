@@ -2,6 +2,7 @@
 
 #include "dozidi-cocoa/Sources/Dozidi/DozidiLog.h"
 #include "platform/kernel/SystemFacts.h"
+#include "platform/kernel/detail/ProcText.h"
 
 #include <cerrno>
 #include <cstring>
@@ -103,4 +104,16 @@ std::string getDeviceModel(const DeviceFactsSource& source) {
   return "";
 }
 
+}  // namespace dozidi::device
+
+namespace dozidi::device {
+std::string getDeviceManufacturer() {
+  char buffer[128] = {};
+  if (kernel::detail::readSmallFile("/sys/devices/virtual/dmi/id/sys_vendor", buffer, sizeof buffer) > 0) {
+    std::string vendor(buffer);
+    while (!vendor.empty() && (vendor.back() == '\n' || vendor.back() == ' ')) vendor.pop_back();
+    if (!vendor.empty()) return vendor;
+  }
+  return "unknown";
+}
 }  // namespace dozidi::device

@@ -32,3 +32,8 @@ std::string getOSBuildNumber(const DeviceFactsSource& source = machineSource());
 std::string getDeviceModel(const DeviceFactsSource& source = machineSource());
 
 }  // namespace dozidi::device
+
+namespace dozidi::device {
+/// The hardware maker from the firmware tables; "unknown" when they give none.
+std::string getDeviceManufacturer();
+}  // namespace dozidi::device
