@@ -127,7 +127,9 @@ std::shared_ptr<DozidiSamplingProfilerBackend> DozidiSamplingProfilerBackend::cr
   return backend;
 }
 
-void DozidiSamplingProfilerBackend::install() { DozidiProfiler::setBackend(create()); }
+void DozidiSamplingProfilerBackend::install() {
+  DozidiProfiler::setBackendIfNone([] { return create(); });
+}
 
 DozidiSamplingProfilerBackend::DozidiSamplingProfilerBackend(DozidiProfilingServices services)
     : services_(std::move(services)) {}

@@ -43,7 +43,8 @@ class DozidiSamplingProfilerBackend final : public DozidiProfilerBackend,
                                             public std::enable_shared_from_this<DozidiSamplingProfilerBackend> {
  public:
   static std::shared_ptr<DozidiSamplingProfilerBackend> create(DozidiProfilingServices services = {});
-  /// Makes a backend with the shared services and installs it as the tracer's profiler.
+  /// Makes a backend with the shared services and installs it as the tracer's profiler, unless
+  /// one is installed already.
   static void install();
   ~DozidiSamplingProfilerBackend() override;
 

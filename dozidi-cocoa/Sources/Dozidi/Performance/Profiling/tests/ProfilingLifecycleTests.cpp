@@ -193,3 +193,65 @@ TEST_F(ProfilingLifecycleTests, TimeoutAndResigningActiveStopTheRun) {
 }
 
 }  // namespace
+
+namespace {
+
+extern "C" __attribute__((noinline)) void profilingLifecycleBusyWork(std::chrono::milliseconds length) {
+  const auto end = std::chrono::steady_clock::now() + length;
+  volatile std::uint64_t n = 0;
+  while (std::chrono::steady_clock::now() < end) n = n + 1;
+}
+
+// The real sampler under a sampled transaction: the profile holds the transaction's own thread.
+TEST_F(TracerFixture, SampledTransactionSendsARealProfile) {
+  options->setProfilesSampleRate(1.0);
+  hub = DozidiHub::initWithClient(hub->getClient(), nullptr);  // a hub made with profiling on
+  DozidiProfilingServices services;
+  services.queue = queue;
+  DozidiProfiler::setBackend(DozidiSamplingProfilerBackend::create(services));
+  auto tracer = hub->startTransactionWithName("real", "op");
+  profilingLifecycleBusyWork(std::chrono::milliseconds(80));
+  clock->advance(0.08);
+  tracer->finish();
+  DozidiProfiler::setBackend(nullptr);
+
+  std::optional<foundation::Dictionary> profile;
+  for (const auto& envelope : transport->envelopes()) {
+    for (const auto& item : envelope->items()) {
+      if (item->header().type != "profile") continue;
+      auto parsed = foundation::JSONSerialization::JSONObjectWithData(item->data().view());
+      ASSERT_TRUE(parsed.ok());
+      profile = *parsed->dictionary();
+      EXPECT_EQ(envelope->header().eventId()->dozidiIdString(), *(*profile)["profile_id"].string());
+    }
+  }
+  ASSERT_TRUE(profile.has_value());
+  ASSERT_EQ(sentTransactions().size(), 1u);
+  const foundation::Dictionary& p = *profile;
+  const foundation::Array& samples = *p["profile"]["samples"].array();
+  const foundation::Array& stacks = *p["profile"]["stacks"].array();
+  const foundation::Array& frames = *p["profile"]["frames"].array();
+  EXPECT_GE(samples.size(), 2u);
+  const std::string self = std::to_string(::syscall(SYS_gettid));
+  const foundation::Dictionary& t = *p["transactions"][0].dictionary();
+  EXPECT_EQ(*t["active_thread_id"].string(), self);
+  EXPECT_EQ(*t["id"].string(), *sentTransactions()[0]["event_id"].string());
+  EXPECT_LE(std::stoull(*t["relative_end_ns"].string()), std::stoull(*p["duration_ns"].string()));
+  bool selfSampled = false;
+  for (const auto& sample : samples) {
+    ASSERT_LT(*sample["stack_id"].asUInt64(), stacks.size());
+    selfSampled = selfSampled || *sample["thread_id"].string() == self;
+  }
+  EXPECT_TRUE(selfSampled);
+  for (const auto& stack : stacks) {
+    for (const auto& index : *stack.array()) ASSERT_LT(*index.asUInt64(), frames.size());
+  }
+  for (const auto& frame : frames) {
+    const std::string& text = *frame["instruction_addr"].string();
+    EXPECT_EQ(text.size(), 18u);
+    EXPECT_EQ(text.rfind("0x", 0), 0u);
+    EXPECT_EQ(text.find_first_not_of("0123456789abcdef", 2), std::string::npos);
+  }
+}
+
+}  // namespace
