@@ -377,22 +377,17 @@ bool DozidiSamplingProfilerBackend::isRunning() {
   return current_ && current_->sampler && current_->sampler->isSampling();
 }
 
-void DozidiSamplingProfilerBackend::timeoutAbort() {
-  std::lock_guard lock(lock_);
-  if (!current_) {
-    DOZIDI_LOG_DEBUG("No current profiler to stop.");
-    return;
-  }
-  DOZIDI_LOG_DEBUG("Stopping profiler due to timeout.");
-  stopLocked(1);
-}
+void DozidiSamplingProfilerBackend::timeoutAbort() { abortCurrent(1); }
 
-void DozidiSamplingProfilerBackend::backgroundAbort() {
+void DozidiSamplingProfilerBackend::backgroundAbort() { abortCurrent(2); }
+
+void DozidiSamplingProfilerBackend::abortCurrent(int reason) {
   std::lock_guard lock(lock_);
   if (!current_) {
     DOZIDI_LOG_DEBUG("No current profiler to stop.");
     return;
   }
+  // Both causes log these words.
   DOZIDI_LOG_DEBUG("Stopping profiler due to timeout.");
-  stopLocked(2);
+  stopLocked(reason);
 }

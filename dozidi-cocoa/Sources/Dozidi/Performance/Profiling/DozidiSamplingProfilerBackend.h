@@ -64,6 +64,7 @@ class DozidiSamplingProfilerBackend final : public DozidiProfilerBackend,
  private:
   explicit DozidiSamplingProfilerBackend(DozidiProfilingServices services);
   void stopLocked(int reason);
+  void abortCurrent(int reason);
   void captureEnvelopeIfFinished(std::shared_ptr<DozidiProfileRun> run, const std::string& spanId);
 
   DozidiProfilingServices services_;
