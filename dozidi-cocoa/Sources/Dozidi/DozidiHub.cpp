@@ -16,6 +16,7 @@
 #include "dozidi-cocoa/Sources/Dozidi/DozidiSession.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiFoundationHelpers.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiProfilesSampler.h"
+#include "dozidi-cocoa/Sources/Dozidi/Performance/Profiling/DozidiSamplingProfilerBackend.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTracer.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTracesSampler.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTransaction.h"
@@ -31,6 +32,7 @@ DozidiHub::DozidiHub(std::shared_ptr<DozidiClient> client, std::shared_ptr<Dozid
     tracesSampler_ = std::make_shared<DozidiTracesSampler>(client_->options());
     if (client_->options()->isProfilingEnabled()) {
       profilesSampler_ = std::make_shared<DozidiProfilesSampler>(client_->options());
+      DozidiSamplingProfilerBackend::install();
     }
   }
 }

@@ -48,3 +48,8 @@ void DozidiProfiler::setBackend(std::shared_ptr<DozidiProfilerBackend> backend) 
   std::lock_guard lock(backendLock());
   backendSlot() = std::move(backend);
 }
+
+void DozidiProfiler::setBackendIfNone(const std::function<std::shared_ptr<DozidiProfilerBackend>()>& make) {
+  std::lock_guard lock(backendLock());
+  if (!backendSlot()) backendSlot() = make();
+}

@@ -1,4 +1,5 @@
 #pragma once
+#include <functional>
 #include <memory>
 
 class DozidiHub;
@@ -35,4 +36,6 @@ class DozidiProfiler {
   static void setRunning(bool running);
   /// Installs the backend; none removes it.
   static void setBackend(std::shared_ptr<DozidiProfilerBackend> backend);
+  /// Installs the backend `make` returns unless one is installed; `make` runs at most once.
+  static void setBackendIfNone(const std::function<std::shared_ptr<DozidiProfilerBackend>()>& make);
 };

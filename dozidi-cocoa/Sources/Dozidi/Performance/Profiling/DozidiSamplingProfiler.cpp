@@ -1,0 +1,380 @@
+#include "dozidi-cocoa/Sources/Dozidi/Performance/Profiling/DozidiSamplingProfiler.h"
+
+#include "dozidi-cocoa/Sources/Dozidi/DozidiLog.h"
+#include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTime.h"
+#include "platform/kernel/SafeMemory.h"
+#include "platform/kernel/ThreadState.h"
+#include "platform/kernel/ThreadSuspension.h"
+#include "platform/kernel/detail/ProcText.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/eventfd.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace dozidi::profiling {
+
+namespace {
+
+constexpr const char* kOwnThreadPrefix = "io.dozidi";
+// The kernel keeps 15 bytes of a thread's name; the prefix above survives the cut.
+constexpr const char* kSamplingThreadName = "io.dozidi.SamplingProfiler";
+constexpr std::size_t kMaxNameBytes = 100;
+constexpr int kMaxThreads = 1024;
+constexpr std::size_t kMaxMappings = 8192;
+constexpr std::size_t kMapsChunk = 64 * 1024;
+
+std::string errorText(const char* call, int code) {
+  return std::string(call) + " failed with code: " + std::to_string(code) + ", description: " + std::strerror(code);
+}
+
+bool readFrameWords(std::uint64_t frame, std::uint64_t words[2]) {
+  return kernel::copySafely(reinterpret_cast<const void*>(frame), words, 2 * sizeof(std::uint64_t));
+}
+
+bool frameCounts(std::uint64_t fp, const StackBounds& bounds) {
+  return fp > bounds.end && fp % 16 == 0 && bounds.start >= 16 && fp < bounds.start - 16;
+}
+
+bool kernelNameReader(kernel::ThreadId thread, std::string* name) {
+  char buffer[64] = {};
+  if (!kernel::readThreadName(thread, buffer, sizeof buffer)) return false;
+  *name = buffer;
+  return true;
+}
+
+// Parses a hexadecimal number at `text`, moving it past the digits.
+std::uint64_t parseHex(const char*& text, const char* end) {
+  std::uint64_t value = 0;
+  while (text < end) {
+    char c = *text;
+    int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    if (digit < 0) break;
+    value = value << 4 | static_cast<std::uint64_t>(digit);
+    ++text;
+  }
+  return value;
+}
+
+}  // namespace
+
+std::size_t backtrace(std::uint64_t pc, std::uint64_t fp, const StackBounds& bounds, std::uint64_t* addresses,
+                      bool* reachedEndOfStack, std::size_t maxDepth, std::size_t skip) {
+  if (maxDepth == 0 || bounds.start == 0 || bounds.end == 0 || bounds.start <= bounds.end) return 0;
+  if (!frameCounts(fp, bounds)) return 0;
+  std::size_t count = 0;
+  if (skip > 0) {
+    --skip;
+  } else {
+    addresses[count++] = kernel::normaliseInstructionPointer(pc);
+  }
+  std::uint64_t frame = fp;
+  for (;;) {
+    if (count >= maxDepth) {
+      *reachedEndOfStack = false;
+      return count;
+    }
+    std::uint64_t words[2];
+    if (!readFrameWords(frame, words)) break;
+    if (skip > 0) {
+      --skip;
+    } else if (words[1] != 0) {
+      addresses[count++] = kernel::normaliseInstructionPointer(words[1]) - 1;
+    }
+    const std::uint64_t next = words[0];
+    if (next <= frame || !frameCounts(next, bounds)) break;
+    frame = next;
+  }
+  *reachedEndOfStack = true;
+  return count;
+}
+
+ThreadMetadata ThreadMetadataCache::metadataForThread(kernel::ThreadId thread) {
+  for (const ThreadEntry& entry : threads_) {
+    if (entry.thread == thread) return entry.metadata;
+  }
+  ThreadMetadata metadata;
+  metadata.threadID = static_cast<std::uint64_t>(thread);
+  sched_param param{};
+  if (::sched_getparam(thread, &param) != 0) {
+    DOZIDI_LOG_DEBUG(errorText("sched_getparam(thread, &param)", errno));
+    metadata.priority = -1;
+    return metadata;
+  }
+  metadata.priority = param.sched_priority;
+  std::string name;
+  NameReader reader = nameReader_ != nullptr ? nameReader_ : kernelNameReader;
+  if (reader(thread, &name)) {
+    if (name.rfind(kOwnThreadPrefix, 0) == 0) {
+      ThreadMetadata never{0, "", 0};
+      threads_.push_back({thread, never});
+      return never;
+    }
+    if (name.size() > kMaxNameBytes) name.resize(kMaxNameBytes);
+    metadata.name = std::move(name);
+  }
+  threads_.push_back({thread, metadata});
+  return metadata;
+}
+
+QueueMetadata ThreadMetadataCache::metadataForQueue(std::uint64_t address) const {
+  if (address == 0) return {};
+  for (const QueueMetadata& entry : queues_) {
+    if (entry.address == address) return entry;
+  }
+  return {};
+}
+
+void ThreadMetadataCache::addQueueMetadata(QueueMetadata metadata) { queues_.push_back(std::move(metadata)); }
+
+std::uint64_t samplingIntervalNanoseconds(std::uint32_t frequencyHz) {
+  if (frequencyHz == 0) return 0;
+  const float seconds = 1.0f / static_cast<float>(frequencyHz);
+  return static_cast<std::uint64_t>(seconds * 1e9f);
+}
+
+bool isThreadRunning(kernel::ThreadId thread) {
+  char path[64] = "/proc/self/task/";
+  std::size_t length = std::strlen(path);
+  length += static_cast<std::size_t>(kernel::detail::formatDecimal(static_cast<std::uint64_t>(thread), path + length));
+  std::memcpy(path + length, "/stat", 6);
+  char text[512];
+  if (kernel::detail::readSmallFile(path, text, sizeof text) <= 0) return false;
+  // The state follows the name in parentheses; the name may hold ')' itself, so take the last.
+  const char* close = std::strrchr(text, ')');
+  if (close == nullptr || close[1] != ' ') return false;
+  return close[2] == 'R';
+}
+
+std::shared_ptr<SamplingProfiler> SamplingProfiler::create(Callback callback, std::uint32_t frequencyHz) {
+  return std::shared_ptr<SamplingProfiler>(new SamplingProfiler(std::move(callback), frequencyHz));
+}
+
+SamplingProfiler::SamplingProfiler(Callback callback, std::uint32_t frequencyHz)
+    : callback_(std::move(callback)),
+      intervalNs_(samplingIntervalNanoseconds(frequencyHz)),
+      threadIds_(kMaxThreads),
+      mappings_(kMaxMappings),
+      bounds_(kMaxThreads),
+      mapsText_(kMapsChunk) {
+  if (intervalNs_ == 0) {
+    DOZIDI_LOG_ERROR("A sampling frequency of 0 Hz cannot be used.");
+    return;
+  }
+  if (!kernel::installThreadSuspension()) {
+    DOZIDI_LOG_ERROR("No real-time signal is free to stop threads with; the profiler cannot sample.");
+    return;
+  }
+  kernel::prepareSafeReads();
+  timer_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
+  if (timer_ < 0) {
+    DOZIDI_LOG_ERROR(errorText("timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK)", errno));
+    return;
+  }
+  wake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (wake_ < 0) {
+    DOZIDI_LOG_ERROR(errorText("eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)", errno));
+    return;
+  }
+  initialized_ = true;
+}
+
+SamplingProfiler::~SamplingProfiler() {
+  stopSampling();
+  if (timer_ >= 0) ::close(timer_);
+  if (wake_ >= 0) ::close(wake_);
+}
+
+void SamplingProfiler::startSampling(std::function<void()> onThreadStart) {
+  if (!initialized_) {
+    DOZIDI_LOG_WARN("startSampling is no-op because SamplingProfiler failed to initialize");
+    return;
+  }
+  std::lock_guard lock(mutex_);
+  if (sampling_) return;
+  sampling_ = true;
+  numSamples_.store(0, std::memory_order_relaxed);
+  stop_.store(false, std::memory_order_release);
+  std::uint64_t drained = 0;
+  while (::read(wake_, &drained, sizeof drained) > 0) {
+  }
+  thread_ = std::thread([this, hook = std::move(onThreadStart)]() mutable { run(std::move(hook)); });
+}
+
+void SamplingProfiler::stopSampling() {
+  if (!initialized_) return;
+  std::lock_guard lock(mutex_);
+  if (!sampling_) return;
+  // A flag and a wake rather than cancellation: the thread ends between passes, never while it
+  // holds a parked thread or a lock.
+  stop_.store(true, std::memory_order_release);
+  const std::uint64_t one = 1;
+  if (::write(wake_, &one, sizeof one) != sizeof one) {
+    DOZIDI_LOG_ERROR(errorText("write(wake_, &one, sizeof one)", errno));
+  }
+  if (thread_.joinable()) thread_.join();
+  sampling_ = false;
+}
+
+bool SamplingProfiler::isSampling() {
+  std::lock_guard lock(mutex_);
+  return sampling_;
+}
+
+void SamplingProfiler::run(std::function<void()> onThreadStart) {
+  samplingThread_.store(kernel::currentThreadId(), std::memory_order_release);
+  char shortName[16] = {};
+  std::memcpy(shortName, kSamplingThreadName, sizeof shortName - 1);
+  if (int rc = ::pthread_setname_np(::pthread_self(), shortName); rc != 0) {
+    DOZIDI_LOG_ERROR(errorText("pthread_setname_np(\"io.dozidi.SamplingProfiler\")", rc));
+  }
+  if (onThreadStart) onThreadStart();
+
+  itimerspec delay{};
+  delay.it_value.tv_sec = static_cast<time_t>(intervalNs_ / 1000000000);
+  delay.it_value.tv_nsec = static_cast<long>(intervalNs_ % 1000000000);
+  pollfd fds[2] = {{timer_, POLLIN, 0}, {wake_, POLLIN, 0}};
+  if (::timerfd_settime(timer_, 0, &delay, nullptr) != 0) {
+    DOZIDI_LOG_ERROR(errorText("timerfd_settime(timer_, 0, &delay, nullptr)", errno));
+  } else {
+    while (!stop_.load(std::memory_order_acquire)) {
+      fds[0].revents = fds[1].revents = 0;
+      int ready = ::poll(fds, 2, -1);
+      if (ready < 0) {
+        if (errno == EINTR) continue;
+        DOZIDI_LOG_ERROR(errorText("poll(fds, 2, -1)", errno));
+        break;
+      }
+      if ((fds[1].revents & POLLIN) != 0 || stop_.load(std::memory_order_acquire)) break;
+      if ((fds[0].revents & POLLIN) == 0) continue;
+      std::uint64_t expirations = 0;
+      if (::read(timer_, &expirations, sizeof expirations) < 0 && errno != EAGAIN) {
+        DOZIDI_LOG_ERROR(errorText("read(timer_, &expirations, sizeof expirations)", errno));
+        break;
+      }
+      // Re-armed before the pass, so the period does not stretch by the time a pass takes.
+      if (::timerfd_settime(timer_, 0, &delay, nullptr) != 0) {
+        DOZIDI_LOG_ERROR(errorText("timerfd_settime(timer_, 0, &delay, nullptr)", errno));
+        break;
+      }
+      numSamples_.fetch_add(1, std::memory_order_relaxed);
+      samplePass(callback_);
+    }
+  }
+  itimerspec disarm{};
+  ::timerfd_settime(timer_, 0, &disarm, nullptr);
+  samplingThread_.store(0, std::memory_order_release);
+}
+
+bool SamplingProfiler::readStackMappings() {
+  // open, read and close only: this may run while a thread is parked.
+  int fd = ::open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  mappingCount_ = 0;
+  char* text = mapsText_.data();
+  std::size_t held = 0;
+  for (;;) {
+    ssize_t got = ::read(fd, text + held, mapsText_.size() - held);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    held += static_cast<std::size_t>(got);
+    const char* cursor = text;
+    const char* end = text + held;
+    for (;;) {
+      const char* newline = static_cast<const char*>(std::memchr(cursor, '\n', static_cast<std::size_t>(end - cursor)));
+      if (newline == nullptr) break;
+      const char* p = cursor;
+      std::uint64_t low = parseHex(p, newline);
+      if (p < newline && *p == '-') {
+        ++p;
+        std::uint64_t high = parseHex(p, newline);
+        // Permissions follow: a stack is readable and writable.
+        if (newline - p > 3 && p[1] == 'r' && p[2] == 'w' && mappingCount_ < mappings_.size()) {
+          mappings_[mappingCount_++] = {low, high};
+        }
+      }
+      cursor = newline + 1;
+    }
+    held = static_cast<std::size_t>(end - cursor);
+    std::memmove(text, cursor, held);
+    if (held == mapsText_.size()) held = 0;  // a line longer than the buffer: drop it
+  }
+  ::close(fd);
+  return mappingCount_ > 0;
+}
+
+bool SamplingProfiler::stackBoundsFor(kernel::ThreadId thread, std::uint64_t stackPointer, StackBounds* bounds) {
+  auto contains = [stackPointer](const StackBounds& b) { return stackPointer >= b.end && stackPointer < b.start; };
+  std::size_t slot = boundsCount_;
+  for (std::size_t i = 0; i < boundsCount_; ++i) {
+    if (bounds_[i].thread != thread) continue;
+    if (contains(bounds_[i].bounds)) {
+      *bounds = bounds_[i].bounds;
+      return true;
+    }
+    slot = i;
+    break;
+  }
+  if (!readStackMappings()) return false;
+  for (std::size_t i = 0; i < mappingCount_; ++i) {
+    if (stackPointer >= mappings_[i].low && stackPointer < mappings_[i].high) {
+      *bounds = {mappings_[i].high, mappings_[i].low};
+      if (slot < bounds_.size()) {
+        bounds_[slot] = {thread, *bounds};
+        if (slot == boundsCount_) ++boundsCount_;
+      }
+      return true;
+    }
+  }
+  return false;
+}
+
+void SamplingProfiler::samplePass(const Callback& callback) {
+  const kernel::ThreadId self = kernel::currentThreadId();
+  int listed = kernel::listThreads(threadIds_.data(), static_cast<int>(threadIds_.size()));
+  if (listed < 0) return;
+  if (listed > static_cast<int>(threadIds_.size())) listed = static_cast<int>(threadIds_.size());
+  std::uint64_t addresses[kMaxBacktraceDepth];
+  for (int i = 0; i < listed; ++i) {
+    const kernel::ThreadId thread = threadIds_[i];
+    if (thread == self) continue;
+    Backtrace backtrace_;
+    backtrace_.absoluteTimestamp = getAbsoluteTime();
+    if (!isThreadRunning(thread)) {
+      backtrace_.threadMetadata.threadID = static_cast<std::uint64_t>(thread);
+      callback(backtrace_);
+      continue;
+    }
+    backtrace_.threadMetadata = cache_.metadataForThread(thread);
+    if (backtrace_.threadMetadata.threadID == 0) continue;
+    backtrace_.addresses.reserve(kMaxBacktraceDepth);
+
+    // From here to resumeThreads: no allocation, no lock.
+    bool stopped = false;
+    kernel::suspendThreads(&thread, 1, &stopped);
+    std::size_t count = 0;
+    bool reachedEnd = false;
+    if (stopped) {
+      if (const kernel::ThreadState* state = kernel::suspendedThreadState(thread)) {
+        StackBounds bounds;
+        if (stackBoundsFor(thread, kernel::stackPointer(*state), &bounds)) {
+          count = backtrace(kernel::instructionAddress(*state), kernel::framePointer(*state), bounds, addresses,
+                            &reachedEnd, kMaxBacktraceDepth, 0);
+        }
+      }
+    }
+    kernel::resumeThreads();
+
+    if (!stopped || !reachedEnd) continue;
+    backtrace_.addresses.assign(addresses, addresses + count);
+    callback(backtrace_);
+  }
+}
+
+}  // namespace dozidi::profiling

@@ -1,0 +1,160 @@
+#pragma once
+// The sampling half of the profiler: a thread that wakes at a fixed frequency, stops each running
+// thread of the process in turn (a real-time signal parks it), walks its stack by frame pointers,
+// lets it go and hands one backtrace per thread to a callback. Sleeping threads are not woken:
+// they give an empty backtrace. While a thread is parked the sampler neither allocates nor takes
+// a lock: every buffer it uses then was made before.
+#include "platform/kernel/Threads.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace dozidi::profiling {
+
+/// One thread's identity in a sample. `threadID` is the kernel thread id; 0 marks a thread that
+/// is never sampled (the reporter's own threads).
+struct ThreadMetadata {
+  std::uint64_t threadID = 0;
+  std::string name;  // at most 100 bytes; empty when unknown
+  std::int32_t priority = -1;  // -1 when unknown
+};
+
+/// A thread's work queue. Linux threads have none, so the address stays 0 and the label absent.
+struct QueueMetadata {
+  std::uint64_t address = 0;
+  std::shared_ptr<const std::string> label;
+};
+
+/// One thread at one instant.
+struct Backtrace {
+  ThreadMetadata threadMetadata;
+  QueueMetadata queueMetadata;
+  std::uint64_t absoluteTimestamp = 0;  // on the clock of getAbsoluteTime
+  std::vector<std::uint64_t> addresses;  // innermost first
+};
+
+/// A stack's highest address (`start`) and lowest (`end`); both 0 when unknown.
+struct StackBounds {
+  std::uint64_t start = 0;
+  std::uint64_t end = 0;
+};
+
+/// The most frames one walk records; a deeper stack gives no sample.
+inline constexpr std::size_t kMaxBacktraceDepth = 128;
+
+/// Walks a frame-pointer chain starting at instruction address `pc` and frame pointer `fp`,
+/// writing at most `maxDepth` addresses (the `pc` first, then each return address less one, so
+/// that it lies inside the calling instruction) after leaving out `skip` of them. A frame pointer
+/// counts only when it lies above `bounds.end`, below `bounds.start - 16` and is 16-byte aligned,
+/// and each must be above the one before. Returns the number written; 0 when the bounds are
+/// empty or the first frame pointer does not count (and then `reachedEndOfStack` is left as is).
+/// `reachedEndOfStack` tells whether the chain ended before the depth limit stopped the walk.
+/// Reads memory only through reads that cannot fault.
+/// No allocation, no locks.
+std::size_t backtrace(std::uint64_t pc, std::uint64_t fp, const StackBounds& bounds, std::uint64_t* addresses,
+                      bool* reachedEndOfStack, std::size_t maxDepth, std::size_t skip);
+
+/// Thread identities seen during one profiling run. Only the sampling thread uses it.
+class ThreadMetadataCache {
+ public:
+  /// The cached identity, else one read now: the scheduling priority and the name. A thread whose
+  /// priority cannot be read gets {id, "", -1} and is asked again next time. A thread whose name
+  /// starts with "io.dozidi" gets {0, "", 0}: it is never sampled.
+  ThreadMetadata metadataForThread(kernel::ThreadId thread);
+  /// The cached entry with that address, else an empty one; address 0 always gives the empty one.
+  QueueMetadata metadataForQueue(std::uint64_t address) const;
+  void addQueueMetadata(QueueMetadata metadata);
+
+  /// Reads a thread's name; tests replace it. Returns false when the thread has none.
+  using NameReader = bool (*)(kernel::ThreadId thread, std::string* name);
+  void setNameReaderForTesting(NameReader reader) { nameReader_ = reader; }
+
+ private:
+  struct ThreadEntry {
+    kernel::ThreadId thread;
+    ThreadMetadata metadata;
+  };
+  std::vector<ThreadEntry> threads_;
+  std::vector<QueueMetadata> queues_;
+  NameReader nameReader_ = nullptr;
+};
+
+/// The sampling interval for a frequency, in nanoseconds, as the sampler computes it (single
+/// precision): 9,900,990 for 101 Hz. 0 for a frequency of 0.
+std::uint64_t samplingIntervalNanoseconds(std::uint32_t frequencyHz);
+
+/// Whether a thread is running or ready to run now (state R of the kernel); a thread that cannot
+/// be read counts as not running. No allocation, no locks.
+bool isThreadRunning(kernel::ThreadId thread);
+
+/// The sampler. Always held by shared ownership. A failed construction (no free real-time
+/// signal, no timer) leaves it uninitialized: starting it then only logs.
+class SamplingProfiler {
+ public:
+  using Callback = std::function<void(const Backtrace&)>;
+
+  static std::shared_ptr<SamplingProfiler> create(Callback callback, std::uint32_t frequencyHz);
+  ~SamplingProfiler();
+  SamplingProfiler(const SamplingProfiler&) = delete;
+  SamplingProfiler& operator=(const SamplingProfiler&) = delete;
+
+  /// Starts the sampling thread unless it runs; `onThreadStart` runs first on it. Re-starting
+  /// resets the sample count.
+  void startSampling(std::function<void()> onThreadStart = {});
+  /// Stops and joins the sampling thread: once this returns, no callback runs and the thread is
+  /// gone. Nothing when it does not run.
+  void stopSampling();
+  bool isSampling();
+  bool isInitialized() const { return initialized_; }
+  /// Wake-ups of the current run.
+  std::uint64_t numSamples() const { return numSamples_.load(std::memory_order_relaxed); }
+  /// The sampling thread's kernel id while it runs, else 0.
+  kernel::ThreadId samplingThreadId() const { return samplingThread_.load(std::memory_order_acquire); }
+  std::uint64_t intervalNanoseconds() const { return intervalNs_; }
+
+  /// One sampling pass over every other thread, calling `callback` on the calling thread.
+  void samplePass(const Callback& callback);
+
+ private:
+  SamplingProfiler(Callback callback, std::uint32_t frequencyHz);
+  void run(std::function<void()> onThreadStart);
+  bool stackBoundsFor(kernel::ThreadId thread, std::uint64_t stackPointer, StackBounds* bounds);
+  bool readStackMappings();
+
+  Callback callback_;
+  std::uint64_t intervalNs_ = 0;
+  bool initialized_ = false;
+  int timer_ = -1;
+  int wake_ = -1;
+  std::mutex mutex_;
+  bool sampling_ = false;  // guarded by mutex_
+  std::thread thread_;
+  std::atomic<bool> stop_{false};
+  std::atomic<std::uint64_t> numSamples_{0};
+  std::atomic<kernel::ThreadId> samplingThread_{0};
+  ThreadMetadataCache cache_;
+
+  // Buffers made at construction and used while a thread is parked.
+  struct Range {
+    std::uint64_t low, high;
+  };
+  struct CachedBounds {
+    kernel::ThreadId thread;
+    StackBounds bounds;
+  };
+  std::vector<kernel::ThreadId> threadIds_;
+  std::vector<Range> mappings_;
+  std::size_t mappingCount_ = 0;
+  std::vector<CachedBounds> bounds_;
+  std::size_t boundsCount_ = 0;
+  std::vector<char> mapsText_;
+};
+
+}  // namespace dozidi::profiling

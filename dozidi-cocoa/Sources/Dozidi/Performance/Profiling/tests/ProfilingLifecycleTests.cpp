@@ -1,0 +1,257 @@
+#include "dozidi-cocoa/Sources/Dozidi/DozidiNSNotificationCenterWrapper.h"
+#include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTime.h"
+#include "dozidi-cocoa/Sources/Dozidi/Performance/Profiling/DozidiSamplingProfilerBackend.h"
+#include "dozidi-cocoa/Sources/Dozidi/Performance/tests/PerformanceTracerFixture.h"
+#include "platform/foundation/NotificationCenter.h"
+
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <set>
+
+using namespace performance_test;
+using dozidi::profiling::Backtrace;
+
+namespace {
+
+// Samples only when the test hands it backtraces.
+class FakeSampler final : public DozidiProfileSampler {
+ public:
+  explicit FakeSampler(dozidi::profiling::SamplingProfiler::Callback callback) : callback_(std::move(callback)) {}
+  void startSampling() override { sampling_ = true; }
+  void stopSampling() override { sampling_ = false; }
+  bool isSampling() override { return sampling_; }
+  void feed(std::uint64_t thread, std::vector<std::uint64_t> addresses) {
+    Backtrace b;
+    b.threadMetadata = {thread, "main", 0};
+    b.absoluteTimestamp = getAbsoluteTime();
+    b.addresses = std::move(addresses);
+    callback_(b);
+  }
+
+ private:
+  dozidi::profiling::SamplingProfiler::Callback callback_;
+  bool sampling_ = false;
+};
+
+class Notifications final : public DozidiNSNotificationCenterWrapper {
+ public:
+  void addObserver(const void*, std::string name, Handler handler) override {
+    if (name == willResignActiveNotificationName()) resign = std::move(handler);
+  }
+  void removeObserver(const void*) override { resign = nullptr; }
+  Handler resign;
+};
+
+std::uint64_t selfThread() { return static_cast<std::uint64_t>(::syscall(SYS_gettid)); }
+
+class ProfilingLifecycleTests : public TracerFixture {
+ protected:
+  void SetUp() override {
+    TracerFixture::SetUp();
+    notifications = std::make_shared<Notifications>();
+    DozidiProfilingServices services;
+    services.queue = queue;
+    services.notifications = notifications;
+    services.makeSampler = [this](dozidi::profiling::SamplingProfiler::Callback callback) {
+      samplers.push_back(std::make_shared<FakeSampler>(std::move(callback)));
+      return samplers.back();
+    };
+    backend = DozidiSamplingProfilerBackend::create(services);
+    DozidiProfiler::setBackend(backend);
+  }
+  void TearDown() override {
+    DozidiProfiler::setBackend(nullptr);
+    TracerFixture::TearDown();
+  }
+
+  std::shared_ptr<DozidiTracer> startProfiled(const std::string& name) {
+    auto context = DozidiTransactionContext::initWithName(name, "op", DozidiSampleDecision::Yes);
+    return DozidiTracer::initWithTransactionContext(context, hub, DozidiProfilesSamplerDecision{DozidiSampleDecision::Yes, 1.0},
+                                                    false);
+  }
+  void feed(int count) {
+    for (int i = 0; i < count; ++i) samplers.back()->feed(selfThread(), {0x10, 0x20 + static_cast<std::uint64_t>(i % 2)});
+  }
+  std::vector<foundation::Dictionary> sentProfiles() {
+    std::vector<foundation::Dictionary> result;
+    for (const auto& envelope : transport->envelopes()) {
+      for (const auto& item : envelope->items()) {
+        if (item->header().type != "profile") continue;
+        EXPECT_EQ(envelope->items().size(), 1u);
+        EXPECT_EQ(item->header().length, item->data().size());
+        auto parsed = foundation::JSONSerialization::JSONObjectWithData(item->data().view());
+        if (!parsed.ok() || !parsed->dictionary()) continue;
+        EXPECT_EQ(envelope->header().eventId()->dozidiIdString(), *(*parsed->dictionary())["profile_id"].string());
+        result.push_back(*parsed->dictionary());
+      }
+    }
+    return result;
+  }
+
+  std::shared_ptr<Notifications> notifications;
+  std::vector<std::shared_ptr<FakeSampler>> samplers;
+  std::shared_ptr<DozidiSamplingProfilerBackend> backend;
+};
+
+TEST_F(ProfilingLifecycleTests, FinishedTransactionSendsAProfileWithEveryKey) {
+  auto tracer = startProfiled("checkout");
+  EXPECT_TRUE(DozidiProfiler::isRunning());
+  feed(3);
+  clock->advance(0.05);
+  tracer->finish();
+  EXPECT_FALSE(DozidiProfiler::isRunning());
+
+  ASSERT_EQ(sentTransactions().size(), 1u);
+  auto profiles = sentProfiles();
+  ASSERT_EQ(profiles.size(), 1u);
+  const foundation::Dictionary& p = profiles[0];
+  for (const char* key : {"profile", "version", "debug_meta", "os", "device", "profile_id", "duration_ns",
+                          "truncation_reason", "platform", "environment", "timestamp", "release",
+                          "adverse_frame_render_timestamps", "screen_frame_rates", "transactions"}) {
+    EXPECT_TRUE(p.contains(key)) << key;
+  }
+  EXPECT_EQ(*p["version"].string(), "1");
+  EXPECT_EQ(*p["truncation_reason"].string(), "normal");
+  EXPECT_EQ(*p["platform"].string(), "cocoa");
+  EXPECT_EQ(p["profile"]["samples"].array()->size(), 3u);
+  EXPECT_EQ(*p["debug_meta"]["images"][0]["type"].string(), "elf");
+  const foundation::Dictionary& t = *p["transactions"][0].dictionary();
+  EXPECT_EQ(*t["name"].string(), "checkout");
+  EXPECT_EQ(*t["trace_id"].string(), tracer->transactionContext()->traceId().dozidiIdString());
+  EXPECT_EQ(*t["active_thread_id"].string(), std::to_string(selfThread()));
+  EXPECT_EQ(*sentTransactions()[0]["event_id"].string(), *t["id"].string());
+  EXPECT_LE(std::stoull(*t["relative_end_ns"].string()), std::stoull(*p["duration_ns"].string()));
+}
+
+TEST_F(ProfilingLifecycleTests, OverlappingTransactionsShareOneProfileSentAfterTheLast) {
+  auto first = startProfiled("first");
+  auto second = startProfiled("second");
+  ASSERT_EQ(samplers.size(), 1u);  // the second joined the run
+  feed(4);
+  first->finish();
+  EXPECT_TRUE(DozidiProfiler::isRunning());
+  EXPECT_TRUE(sentProfiles().empty());
+  second->finish();
+  auto profiles = sentProfiles();
+  ASSERT_EQ(profiles.size(), 1u);
+  std::set<std::string> names;
+  for (const auto& t : *profiles[0]["transactions"].array()) names.insert(*t["name"].string());
+  EXPECT_EQ(names, (std::set<std::string>{"first", "second"}));
+  // A new transaction after the stop starts a new run.
+  startProfiled("third");
+  EXPECT_EQ(samplers.size(), 2u);
+}
+
+TEST_F(ProfilingLifecycleTests, RunsThatSendNothing) {
+  // One sample only.
+  auto tracer = startProfiled("short");
+  feed(1);
+  tracer->finish();
+  EXPECT_TRUE(sentProfiles().empty());
+  EXPECT_EQ(sentTransactions().size(), 1u);
+
+  // Its only transaction dropped: the profile has nothing to belong to. The idle transaction with
+  // no children is dropped by the tracer.
+  auto idle = DozidiTracer::initWithTransactionContext(
+      DozidiTransactionContext::initWithName("idle", "ui.action", DozidiSampleDecision::Yes), hub,
+      DozidiProfilesSamplerDecision{DozidiSampleDecision::Yes, 1.0}, 3.0, queue);
+  feed(5);
+  queue->advance(3.0);
+  EXPECT_FALSE(DozidiProfiler::isRunning());
+  EXPECT_TRUE(sentProfiles().empty());
+}
+
+TEST_F(ProfilingLifecycleTests, TimeoutAndResigningActiveStopTheRun) {
+  struct Case {
+    const char* reason;
+    bool background;
+  };
+  for (const Case& c : {Case{"timeout", false}, Case{"backgrounded", true}}) {
+    SCOPED_TRACE(c.reason);
+    auto tracer = startProfiled("long");
+    feed(2);
+    if (c.background) {
+      notifications->resign(foundation::Notification{});
+    } else {
+      queue->advance(29.9);
+      EXPECT_TRUE(DozidiProfiler::isRunning());
+      queue->advance(0.2);
+    }
+    EXPECT_FALSE(DozidiProfiler::isRunning());
+    EXPECT_FALSE(samplers.back()->isSampling());
+    const std::size_t before = sentProfiles().size();
+    tracer->finish();
+    auto profiles = sentProfiles();
+    ASSERT_EQ(profiles.size(), before + 1);
+    EXPECT_EQ(*profiles.back()["truncation_reason"].string(), c.reason);
+    // The transaction ended after the profile: its relative end is the profile's duration.
+    const auto& t = *profiles.back()["transactions"][0].dictionary();
+    EXPECT_EQ(*t["relative_end_ns"].string(), *profiles.back()["duration_ns"].string());
+  }
+}
+
+}  // namespace
+
+namespace {
+
+extern "C" __attribute__((noinline)) void profilingLifecycleBusyWork(std::chrono::milliseconds length) {
+  const auto end = std::chrono::steady_clock::now() + length;
+  volatile std::uint64_t n = 0;
+  while (std::chrono::steady_clock::now() < end) n = n + 1;
+}
+
+// The real sampler under a sampled transaction: the profile holds the transaction's own thread.
+TEST_F(TracerFixture, SampledTransactionSendsARealProfile) {
+  options->setProfilesSampleRate(1.0);
+  hub = DozidiHub::initWithClient(hub->getClient(), nullptr);  // a hub made with profiling on
+  DozidiProfilingServices services;
+  services.queue = queue;
+  DozidiProfiler::setBackend(DozidiSamplingProfilerBackend::create(services));
+  auto tracer = hub->startTransactionWithName("real", "op");
+  profilingLifecycleBusyWork(std::chrono::milliseconds(80));
+  clock->advance(0.08);
+  tracer->finish();
+  DozidiProfiler::setBackend(nullptr);
+
+  std::optional<foundation::Dictionary> profile;
+  for (const auto& envelope : transport->envelopes()) {
+    for (const auto& item : envelope->items()) {
+      if (item->header().type != "profile") continue;
+      auto parsed = foundation::JSONSerialization::JSONObjectWithData(item->data().view());
+      ASSERT_TRUE(parsed.ok());
+      profile = *parsed->dictionary();
+      EXPECT_EQ(envelope->header().eventId()->dozidiIdString(), *(*profile)["profile_id"].string());
+    }
+  }
+  ASSERT_TRUE(profile.has_value());
+  ASSERT_EQ(sentTransactions().size(), 1u);
+  const foundation::Dictionary& p = *profile;
+  const foundation::Array& samples = *p["profile"]["samples"].array();
+  const foundation::Array& stacks = *p["profile"]["stacks"].array();
+  const foundation::Array& frames = *p["profile"]["frames"].array();
+  EXPECT_GE(samples.size(), 2u);
+  const std::string self = std::to_string(::syscall(SYS_gettid));
+  const foundation::Dictionary& t = *p["transactions"][0].dictionary();
+  EXPECT_EQ(*t["active_thread_id"].string(), self);
+  EXPECT_EQ(*t["id"].string(), *sentTransactions()[0]["event_id"].string());
+  EXPECT_LE(std::stoull(*t["relative_end_ns"].string()), std::stoull(*p["duration_ns"].string()));
+  bool selfSampled = false;
+  for (const auto& sample : samples) {
+    ASSERT_LT(*sample["stack_id"].asUInt64(), stacks.size());
+    selfSampled = selfSampled || *sample["thread_id"].string() == self;
+  }
+  EXPECT_TRUE(selfSampled);
+  for (const auto& stack : stacks) {
+    for (const auto& index : *stack.array()) ASSERT_LT(*index.asUInt64(), frames.size());
+  }
+  for (const auto& frame : frames) {
+    const std::string& text = *frame["instruction_addr"].string();
+    EXPECT_EQ(text.size(), 18u);
+    EXPECT_EQ(text.rfind("0x", 0), 0u);
+    EXPECT_EQ(text.find_first_not_of("0123456789abcdef", 2), std::string::npos);
+  }
+}
+
+}  // namespace

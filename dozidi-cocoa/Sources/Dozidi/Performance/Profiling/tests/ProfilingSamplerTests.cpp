@@ -1,0 +1,300 @@
+#include "dozidi-cocoa/Sources/Dozidi/Performance/Profiling/DozidiSamplingProfiler.h"
+
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <link.h>
+#include <pthread.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <fcntl.h>
+#include <cstring>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace dozidi::profiling;
+
+namespace {
+
+pid_t tid() { return static_cast<pid_t>(::syscall(SYS_gettid)); }
+
+// A synthetic stack: frame records {next frame pointer, return address} laid out upwards in an
+// aligned buffer, as a chain of `frames` records 32 bytes apart.
+struct SyntheticStack {
+  alignas(16) std::uint64_t words[2048] = {};
+  std::uint64_t base() const { return reinterpret_cast<std::uint64_t>(words); }
+  StackBounds bounds() const { return {base() + sizeof words, base()}; }
+  // Frame i sits at word 4 * (i + 1); its return address is 0x1000 + i; the last one ends the chain.
+  std::uint64_t chain(int frames) {
+    for (int i = 0; i < frames; ++i) {
+      std::uint64_t* record = &words[4 * (i + 1)];
+      record[0] = i + 1 < frames ? reinterpret_cast<std::uint64_t>(&words[4 * (i + 2)]) : 0;
+      record[1] = 0x1000 + static_cast<std::uint64_t>(i);
+    }
+    return reinterpret_cast<std::uint64_t>(&words[4]);
+  }
+};
+
+TEST(ProfilingWalkTests, WalkTableOnSyntheticStacks) {
+  struct Case {
+    const char* name;
+    int frames;
+    std::ptrdiff_t startOffset;  // added to the chain's first frame pointer
+    std::size_t skip;
+    std::size_t expectedCount;
+    bool expectedReached;
+  };
+  const Case cases[] = {
+      {"127 records and the pc fill the 128 slots exactly", 127, 0, 0, 128, true},
+      {"one record more is cut by the depth limit", 128, 0, 0, 128, false},
+      {"a short chain ends on its zero link", 3, 0, 0, 4, true},
+      {"skip leaves out the pc and the first return", 3, 0, 2, 2, true},
+      {"a misaligned first frame pointer gives nothing", 3, 8, 0, 0, false},
+      {"a first frame pointer below the stack gives nothing", 3, -64, 0, 0, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto stack = std::make_unique<SyntheticStack>();
+    std::uint64_t fp = stack->chain(c.frames) + static_cast<std::uint64_t>(c.startOffset);
+    std::uint64_t addresses[kMaxBacktraceDepth] = {};
+    bool reached = false;
+    std::size_t count = backtrace(0xabc, fp, stack->bounds(), addresses, &reached, kMaxBacktraceDepth, c.skip);
+    EXPECT_EQ(count, c.expectedCount);
+    EXPECT_EQ(reached, c.expectedReached);
+    if (count >= 2 && c.skip == 0) {
+      EXPECT_EQ(addresses[0], 0xabcu);
+      EXPECT_EQ(addresses[1], 0x1000u - 1);  // a return address less one lies in the call
+    }
+    if (c.skip == 2) {
+      EXPECT_EQ(addresses[0], 0x1001u - 1);
+    }
+  }
+}
+
+TEST(ProfilingWalkTests, ChainThatDoesNotClimbOrLeavesTheStackEnds) {
+  auto stack = std::make_unique<SyntheticStack>();
+  std::uint64_t fp = stack->chain(5);
+  std::uint64_t addresses[kMaxBacktraceDepth];
+  bool reached = false;
+
+  // The third record points back at the first: a loop would walk forever without the check.
+  stack->words[4 * 3] = fp;
+  EXPECT_EQ(backtrace(1, fp, stack->bounds(), addresses, &reached, kMaxBacktraceDepth, 0), 4u);
+  EXPECT_TRUE(reached);
+
+  // A link out of the stack (here to the top record's neighbour beyond `start - 16`) stops it.
+  stack = std::make_unique<SyntheticStack>();
+  fp = stack->chain(2);
+  stack->words[4 * 2] = stack->bounds().start;
+  EXPECT_EQ(backtrace(1, fp, stack->bounds(), addresses, &reached, kMaxBacktraceDepth, 0), 3u);
+
+  // Empty or reversed bounds and a depth of 0 give nothing.
+  reached = false;
+  EXPECT_EQ(backtrace(1, fp, {}, addresses, &reached, kMaxBacktraceDepth, 0), 0u);
+  EXPECT_EQ(backtrace(1, fp, {stack->base(), stack->bounds().start}, addresses, &reached, kMaxBacktraceDepth, 0), 0u);
+  EXPECT_EQ(backtrace(1, fp, stack->bounds(), addresses, &reached, 0, 0), 0u);
+  EXPECT_FALSE(reached);
+}
+
+TEST(ProfilingSamplerTests, IntervalForTheFrequency) {
+  EXPECT_EQ(samplingIntervalNanoseconds(101), 9900990u);
+  EXPECT_EQ(samplingIntervalNanoseconds(101) / 1000000000, 0u);
+  EXPECT_EQ(samplingIntervalNanoseconds(0), 0u);
+}
+
+std::string gFakeName;
+bool fakeNames(kernel::ThreadId, std::string* name) {
+  *name = gFakeName;
+  return true;
+}
+
+TEST(ProfilingSamplerTests, ThreadMetadataFromNamesAndPriorities) {
+  struct Case {
+    std::string name;
+    std::uint64_t expectedId;
+    std::string expectedName;
+  };
+  const pid_t self = tid();
+  const Case cases[] = {
+      {"io.dozidi.SamplingProfiler", 0, ""},
+      {"io.dozidi", 0, ""},
+      {"io.sentr", static_cast<std::uint64_t>(self), "io.sentr"},
+      {std::string(150, 'n'), static_cast<std::uint64_t>(self), std::string(100, 'n')},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ThreadMetadataCache cache;
+    cache.setNameReaderForTesting(fakeNames);
+    gFakeName = c.name;
+    ThreadMetadata metadata = cache.metadataForThread(self);
+    EXPECT_EQ(metadata.threadID, c.expectedId);
+    EXPECT_EQ(metadata.name, c.expectedName);
+    EXPECT_EQ(metadata.priority, 0);
+    // Cached: a later name change is not seen within the run.
+    gFakeName = "renamed";
+    EXPECT_EQ(cache.metadataForThread(self).name, c.expectedName);
+  }
+
+  // A thread whose priority cannot be read (here: one that does not exist) is sampled with what
+  // is known and not cached.
+  ThreadMetadataCache cache;
+  ThreadMetadata gone = cache.metadataForThread(0x3ffffff0);
+  EXPECT_EQ(gone.threadID, 0x3ffffff0u);
+  EXPECT_EQ(gone.priority, -1);
+  EXPECT_TRUE(gone.name.empty());
+
+  EXPECT_EQ(cache.metadataForQueue(0).address, 0u);
+  cache.addQueueMetadata({0x10, std::make_shared<const std::string>("q")});
+  EXPECT_EQ(*cache.metadataForQueue(0x10).label, "q");
+  EXPECT_EQ(cache.metadataForQueue(0x20).label, nullptr);
+}
+
+// Spins until told to stop. Not inlined, and its address range is found by symbol.
+extern "C" __attribute__((noinline)) void profilingSpinTarget(std::atomic<bool>* stop) {
+  volatile std::uint64_t n = 0;
+  while (!stop->load(std::memory_order_relaxed)) n = n + 1;
+}
+
+bool taskListHas(pid_t thread) {
+  return ::access(("/proc/self/task/" + std::to_string(thread)).c_str(), F_OK) == 0;
+}
+
+struct Collected {
+  std::mutex lock;
+  std::vector<Backtrace> backtraces;
+};
+
+TEST(ProfilingSamplerTests, RealJobIsSampledInItsFunctionAndTheSamplerLeavesNoThread) {
+  Dl_info info{};
+  void* entry = nullptr;
+  ASSERT_NE(::dladdr1(reinterpret_cast<void*>(&profilingSpinTarget), &info, &entry, RTLD_DL_SYMENT), 0);
+  const auto* symbol = static_cast<const ElfW(Sym)*>(entry);
+  ASSERT_NE(symbol, nullptr);
+  const auto low = reinterpret_cast<std::uint64_t>(info.dli_saddr);
+  const std::uint64_t high = low + symbol->st_size;
+
+  std::atomic<bool> stop{false};
+  std::atomic<pid_t> worker{0}, own{0}, sleeper{0};
+  std::thread workerThread([&] {
+    ::pthread_setname_np(::pthread_self(), "spin worker");
+    worker = tid();
+    profilingSpinTarget(&stop);
+  });
+  std::thread ownThread([&] {
+    ::pthread_setname_np(::pthread_self(), "io.dozidi.spin");
+    own = tid();
+    profilingSpinTarget(&stop);
+  });
+  std::mutex m;
+  std::condition_variable cv;
+  std::thread sleeperThread([&] {
+    sleeper = tid();
+    std::unique_lock lock(m);
+    cv.wait(lock, [&] { return stop.load(); });
+  });
+  while (worker == 0 || own == 0 || sleeper == 0) std::this_thread::yield();
+
+  Collected collected;
+  auto profiler = SamplingProfiler::create(
+      [&](const Backtrace& b) {
+        std::lock_guard lock(collected.lock);
+        collected.backtraces.push_back(b);
+      },
+      101);
+  ASSERT_TRUE(profiler->isInitialized());
+  profiler->startSampling();
+  profiler->startSampling();  // a second start starts no second thread
+  while (profiler->samplingThreadId() == 0) std::this_thread::yield();
+  const pid_t samplerThread = profiler->samplingThreadId();
+  // About 300 ms of wake-ups at 101 Hz, counted rather than slept for.
+  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (profiler->numSamples() < 30 && std::chrono::steady_clock::now() < giveUp) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  profiler->stopSampling();
+  EXPECT_FALSE(profiler->isSampling());
+  EXPECT_FALSE(taskListHas(samplerThread));
+  profiler->stopSampling();  // stopping an idle sampler does nothing
+
+  {
+    std::lock_guard lock(m);
+    stop = true;
+  }
+  cv.notify_all();
+  workerThread.join();
+  ownThread.join();
+  sleeperThread.join();
+
+  int workerSamples = 0, inTarget = 0, sleeperSamples = 0;
+  for (const Backtrace& b : collected.backtraces) {
+    const auto id = static_cast<pid_t>(b.threadMetadata.threadID);
+    EXPECT_NE(id, samplerThread);
+    EXPECT_NE(id, own.load());
+    if (id == worker) {
+      ++workerSamples;
+      EXPECT_EQ(b.threadMetadata.name, "spin worker");
+      for (std::uint64_t address : b.addresses) {
+        if (address >= low && address < high) {
+          ++inTarget;
+          break;
+        }
+      }
+    }
+    if (id == sleeper) {
+      ++sleeperSamples;
+      EXPECT_TRUE(b.addresses.empty());
+      EXPECT_EQ(b.threadMetadata.priority, -1);
+    }
+  }
+  EXPECT_GE(workerSamples, 20);
+  EXPECT_GE(inTarget * 10, workerSamples * 9);
+  EXPECT_GE(sleeperSamples, 20);
+}
+
+// Threads that allocate, free and write while a long profile runs: none deadlocks and no system
+// call of theirs fails because a parking signal interrupted it.
+TEST(ProfilingSamplerTests, BusyThreadsUnderProfilingNeitherDeadlockNorSeeInterruptedCalls) {
+  int sink = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(sink, 0);
+  std::atomic<bool> stop{false};
+  std::atomic<int> interrupted{0};
+  std::atomic<long> rounds{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 16; ++t) {
+    threads.emplace_back([&, t] {
+      char buffer[256];
+      std::memset(buffer, 'a' + t, sizeof buffer);
+      while (!stop.load(std::memory_order_relaxed)) {
+        std::vector<std::string> held;
+        for (int i = 0; i < 32; ++i) held.emplace_back(static_cast<std::size_t>(64 + i * 8), 'x');
+        void* block = std::malloc(4096 + static_cast<std::size_t>(t));
+        std::free(block);
+        if (::write(sink, buffer, sizeof buffer) < 0 && errno == EINTR) ++interrupted;
+        ++rounds;
+      }
+    });
+  }
+  std::atomic<long> samples{0};
+  auto profiler = SamplingProfiler::create([&](const Backtrace& b) { if (!b.addresses.empty()) ++samples; }, 101);
+  profiler->startSampling();
+  // A 2 s profile: on a loaded machine a pass over 16 busy threads may outlast the interval, so
+  // the profile is timed rather than counted.
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  while (std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  profiler->stopSampling();
+  stop = true;
+  for (std::thread& thread : threads) thread.join();
+  ::close(sink);
+  EXPECT_EQ(interrupted.load(), 0);
+  EXPECT_GT(samples.load(), 0);
+  EXPECT_GT(rounds.load(), 0);
+}
+
+}  // namespace
