@@ -19,6 +19,7 @@
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/OperationQueue.h"
+#include "platform/foundation/StringArray.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/foundation/Value.h"
 
@@ -33,13 +34,6 @@ using settings::kExtConfigCompiledIDsKey;
 using settings::kExtConfigIDsKey;
 using settings::kExtConfigListNamesKey;
 using settings::kWhitelistCompiledDateKey;
-
-Array toArray(const std::set<std::string>& strings) {
-  Array array;
-  array.reserve(strings.size());
-  for (const auto& s : strings) array.push_back(s);
-  return array;
-}
 
 /// `value` when it is an array whose every element is a dictionary.
 const Array* dictionaryArray(const Value& value) {
@@ -211,7 +205,7 @@ void SharedAux::reloadCompletion(const ReloadRequest& request, const std::option
       lastSuccessfulCompilation_ = request.snapshot;
     }
     store(*singleton.userDefs(), kWhitelistCompiledDateKey, singleton.whitelistDate());
-    store(*singleton.userDefs(), kExtConfigCompiledIDsKey, toArray(request.snapshot));
+    store(*singleton.userDefs(), kExtConfigCompiledIDsKey, foundation::stringArray(request.snapshot));
     CompilationOutcome outcome;
     outcome.force = request.force;
     outcome.attempt = request.attempt;
@@ -336,7 +330,7 @@ foundation::Result<void> SharedAux::changeEnabledSet(Singleton& singleton, const
     } else {
       ids.erase(id);
     }
-    value = toArray(ids);
+    value = foundation::stringArray(ids);
   });
   if (!stored) return stored.error();
   auto found = singleton.listNames(ids);
@@ -345,7 +339,7 @@ foundation::Result<void> SharedAux::changeEnabledSet(Singleton& singleton, const
   if (storedNames && *storedNames == names) return {};
   // The names follow the set; they are only for analytics, and the next read of the set rewrites
   // them, so a failure here does not undo the change.
-  store(*defaults, kExtConfigListNamesKey, toArray(names));
+  store(*defaults, kExtConfigListNamesKey, foundation::stringArray(names));
   return {};
 }
 

@@ -13,6 +13,7 @@
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashFormat.h"
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashJSON.h"
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashLogger.h"
+#include "platform/foundation/SystemCalls.h"
 
 namespace {
 
@@ -211,9 +212,8 @@ bool dozidicrashstate_saveState(const char* path) {
   char temporaryPath[kPathSize + 8];
   dozidicrashfmt_format(temporaryPath, sizeof temporaryPath, "%s.tmp", path);
   int fd;
-  do {
-    fd = ::open(temporaryPath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  } while (fd < 0 && errno == EINTR);
+  fd = foundation::retryOnInterrupt(
+      [&] { return ::open(temporaryPath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644); });
   if (fd < 0) {
     DOZIDICRASHLOG_ERROR("Could not open file %s for writing: %s", temporaryPath, dozidicrashfmt_errorText(errno));
     return false;
