@@ -138,7 +138,7 @@ SharedAux::SharedAux() : compileQueue_(foundation::OperationQueue::create()) {
 // ---------------------------------------------------------------------------------------------
 // Compilation and reload
 
-void SharedAux::recompileSafari(bool force) { recompile(force, 0); }
+void SharedAux::recompileSafari(Recompilation recompilation) { recompile(recompilation == Recompilation::Always, 0); }
 
 void SharedAux::recompile(bool force, int attempt) {
   Singleton& singleton = Singleton::shared();
@@ -205,7 +205,7 @@ void SharedAux::reloadCompletion(const ReloadRequest& request, const std::option
       lastSuccessfulCompilation_ = request.snapshot;
     }
     store(*singleton.userDefs(), kWhitelistCompiledDateKey, singleton.whitelistDate());
-    store(*singleton.userDefs(), kExtConfigCompiledIDsKey, foundation::stringArray(request.snapshot));
+    store(*singleton.userDefs(), kExtConfigCompiledIDsKey, foundation::arrayOfStrings(request.snapshot));
     CompilationOutcome outcome;
     outcome.force = request.force;
     outcome.attempt = request.attempt;
@@ -275,14 +275,14 @@ void SharedAux::recompileIfWhitelistChanged() {
   auto compiled = singleton.whitelistCompiledDate();
   auto changed = singleton.whitelistDate();
   if (changed.timeIntervalSince(compiled) == 0) return;
-  compileQueue_->addOperationWithBlock([] { SharedAux::shared().recompileSafari(true); });
+  compileQueue_->addOperationWithBlock([] { SharedAux::shared().recompileSafari(Recompilation::Always); });
 }
 
 void SharedAux::recompileIfEnabledSetChanged() {
   Singleton& singleton = Singleton::shared();
   if (singleton.extConfigIDs() == compiledIDs(*singleton.userDefs())) return;
   // Unforced: a compilation of this set that succeeds meanwhile makes it a no-op.
-  compileQueue_->addOperationWithBlock([] { SharedAux::shared().recompileSafari(false); });
+  compileQueue_->addOperationWithBlock([] { SharedAux::shared().recompileSafari(Recompilation::IfChanged); });
 }
 
 std::optional<std::set<std::string>> SharedAux::lastSuccessfulCompilation() const {
@@ -330,7 +330,7 @@ foundation::Result<void> SharedAux::changeEnabledSet(Singleton& singleton, const
     } else {
       ids.erase(id);
     }
-    value = foundation::stringArray(ids);
+    value = foundation::arrayOfStrings(ids);
   });
   if (!stored) return stored.error();
   auto found = singleton.listNames(ids);
@@ -339,7 +339,7 @@ foundation::Result<void> SharedAux::changeEnabledSet(Singleton& singleton, const
   if (storedNames && *storedNames == names) return {};
   // The names follow the set; they are only for analytics, and the next read of the set rewrites
   // them, so a failure here does not undo the change.
-  store(*defaults, kExtConfigListNamesKey, foundation::stringArray(names));
+  store(*defaults, kExtConfigListNamesKey, foundation::arrayOfStrings(names));
   return {};
 }
 
@@ -413,7 +413,9 @@ std::vector<std::shared_ptr<ListElement>> SharedAux::listElements(const std::str
 // ---------------------------------------------------------------------------------------------
 // The catalogue refresh
 
-void SharedAux::applyCloudConfig(bool remote, Singleton& singleton, std::function<void(bool)> completion) {
+void SharedAux::applyCloudConfig(tovel::CloudConfigSource source, Singleton& singleton,
+                                 std::function<void(bool)> completion) {
+  const bool remote = source == tovel::CloudConfigSource::Remote;
   auto config = singleton.cloudConfig();
   if (!config) return;
   auto raw = config->rawConfig();
@@ -437,7 +439,7 @@ void SharedAux::applyCloudConfig(bool remote, Singleton& singleton, std::functio
       // have stored the file by now (it is written off the main queue); its completion compiles it.
       if (changeEnabledSet(singleton, first->obj().objectId(), true) && !first->isDownloadInFlight() &&
           first->refreshCachedState()) {
-        ListElement::compileService()->queueCompilation(false);
+        ListElement::compileService()->queueCompilation(Recompilation::IfChanged);
       }
     }
     SharedAux::shared().recompileIfWhitelistChanged();

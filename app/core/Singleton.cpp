@@ -265,7 +265,8 @@ std::set<std::string> Singleton::extConfigIDs() {
     if (ids.contains(element->obj().objectId())) names.insert(element->obj().name());
   }
   auto storedNames = extConfigListNames();
-  if (!storedNames || *storedNames != names) store(*defaults, kExtConfigListNamesKey, foundation::stringArray(names));
+  if (!storedNames || *storedNames != names)
+    store(*defaults, kExtConfigListNamesKey, foundation::arrayOfStrings(names));
   return ids;
 }
 
@@ -379,7 +380,7 @@ foundation::Result<void> Singleton::countLaunch() {
 std::optional<tovel::AnalyticsParameters> Singleton::commonAnalyticsDimensions() {
   auto enabled = extConfigListNames();
   if (!enabled) enabled = extConfigIDs();
-  Array filters = foundation::stringArray(*enabled);
+  Array filters = foundation::arrayOfStrings(*enabled);
   DozidiSDK::configureScope(
       [&filters](DozidiScope& scope) { scope.setExtras(Dictionary{{"enabledFilters", filters}}); });
   return tovel::AnalyticsParameters{{"enabledFilters", Value(std::move(filters))}};

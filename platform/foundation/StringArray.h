@@ -8,7 +8,7 @@ namespace foundation {
 /// An array of string values, in the collection's order, from any collection of strings (a
 /// vector, a set).
 template <typename Strings>
-Array stringArray(const Strings& strings) {
+Array arrayOfStrings(const Strings& strings) {
   Array array;
   array.reserve(strings.size());
   for (const std::string& text : strings) array.push_back(Value(text));
