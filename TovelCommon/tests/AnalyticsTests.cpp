@@ -83,7 +83,7 @@ class AnalyticsTest : public ::testing::Test {
   std::shared_ptr<Analytics> make(std::shared_ptr<Dimensions> handler = nullptr) {
     return Analytics::create(sink_, handler);
   }
-  testing::ScopedDeviceRoot root_;
+  test_support::ScopedDeviceRoot root_;
   RecordingSink sink_;
   std::unique_ptr<foundation::Console::Capture> console_ = foundation::Console::captureForTesting();
 };
@@ -287,9 +287,9 @@ class PinvaleTest : public ::testing::Test {
     return *outcome == 1;
   }
 
-  testing::ScopedDeviceRoot root_;
-  std::shared_ptr<testing::RequestLog> log_ = std::make_shared<testing::RequestLog>();
-  testing::LoopbackServer server_{"pinvale", log_};
+  test_support::ScopedDeviceRoot root_;
+  std::shared_ptr<test_support::RequestLog> log_ = std::make_shared<test_support::RequestLog>();
+  test_support::LoopbackServer server_{"pinvale", log_};
   Pinvale client_{"", std::nullopt, foundation::URLSession::shared()};
 };
 

@@ -24,10 +24,10 @@ constexpr const char* kGoodAnswer =
 /// the other two answer what each test sets. The base URLs are read once per process, so the
 /// hosts live as long as the process.
 struct Hosts {
-  std::shared_ptr<testing::RequestLog> log = std::make_shared<testing::RequestLog>();
-  testing::RefusingPort refusing;
-  testing::LoopbackServer second{"second", log};
-  testing::LoopbackServer third{"third", log};
+  std::shared_ptr<test_support::RequestLog> log = std::make_shared<test_support::RequestLog>();
+  test_support::RefusingPort refusing;
+  test_support::LoopbackServer second{"second", log};
+  test_support::LoopbackServer third{"third", log};
 
   Hosts() {
     const std::string bases = refusing.baseURL() + "," + second.baseURL() + "," + third.baseURL();
@@ -41,7 +41,8 @@ struct Hosts {
 };
 
 /// Answers every request with `status` and `body`, noting the clock's uptime of each request.
-testing::LoopbackServer::Handler answer(int status, std::string body, std::shared_ptr<std::vector<double>> times = {}) {
+test_support::LoopbackServer::Handler answer(int status, std::string body,
+                                             std::shared_ptr<std::vector<double>> times = {}) {
   return [status, body = std::move(body), times](const httplib::Request&, httplib::Response& response) {
     if (times) times->push_back(dispatch::Clock::current().uptime());
     response.status = status;
@@ -98,8 +99,8 @@ class CloudConfigTest : public ::testing::Test {
   }
 
   Hosts& hosts_ = Hosts::shared();
-  testing::ScopedDeviceRoot root_;
-  testing::ScopedManualClock clock_;
+  test_support::ScopedDeviceRoot root_;
+  test_support::ScopedManualClock clock_;
   std::unique_ptr<foundation::Console::Capture> console_ = foundation::Console::captureForTesting();
   std::shared_ptr<foundation::UserDefaults> defaults_ = foundation::UserDefaults::suite("group.com.morvit.Fendrel");
   RecordingSink sink_;

@@ -41,7 +41,7 @@ class ConfigCounterKeyTest : public ::testing::Test {
   ConfigCounterKey counter(std::string name, bool trackFirstEver) {
     return ConfigCounterKey{std::move(name), trackFirstEver, defaults_, recorder_};
   }
-  testing::ScopedDeviceRoot root_;
+  test_support::ScopedDeviceRoot root_;
   std::shared_ptr<foundation::UserDefaults> defaults_ = foundation::UserDefaults::suite(kSuite);
   std::shared_ptr<LogRecorder> recorder_ = std::make_shared<LogRecorder>();
 };

@@ -31,7 +31,7 @@ TEST(XoredTest, ScramblesByteByByteWithTheKeyRepeating) {
 
 class ScrambledDefaultsTest : public ::testing::Test {
  protected:
-  testing::ScopedDeviceRoot root_;
+  test_support::ScopedDeviceRoot root_;
   std::shared_ptr<foundation::UserDefaults> defaults_ = foundation::UserDefaults::suite("tovel.cache.tests");
 };
 

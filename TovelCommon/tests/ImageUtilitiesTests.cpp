@@ -66,7 +66,7 @@ class ImageUtilitiesTest : public ::testing::Test {
 };
 
 TEST_F(ImageUtilitiesTest, ThumbnailsFitTheTargetAtTheScreenScaleAndStandUpright) {
-  auto halves = testing::halvesImage(400, 200);
+  auto halves = test_support::halvesImage(400, 200);
   struct Case {
     const char* name;
     foundation::Data data;
@@ -75,9 +75,9 @@ TEST_F(ImageUtilitiesTest, ThumbnailsFitTheTargetAtTheScreenScaleAndStandUpright
   };
   const Case cases[] = {
       // 40 by 30 points at scale 3: the longer side may have 120 pixels.
-      {"wide PNG", testing::halvesPNG(400, 200), {40, 30}, {120, 60}},
-      {"target turned round", testing::halvesPNG(400, 200), {30, 40}, {120, 60}},
-      {"never scaled up", testing::halvesPNG(20, 10), {40, 30}, {20, 10}},
+      {"wide PNG", test_support::halvesPNG(400, 200), {40, 30}, {120, 60}},
+      {"target turned round", test_support::halvesPNG(400, 200), {30, 40}, {120, 60}},
+      {"never scaled up", test_support::halvesPNG(20, 10), {40, 30}, {20, 10}},
       {"JPEG turned upright", jpegWithOrientation(*halves, 6), {40, 30}, {60, 120}},
   };
   for (const Case& c : cases) {
@@ -106,10 +106,10 @@ TEST_F(ImageUtilitiesTest, ThumbnailsFitTheTargetAtTheScreenScaleAndStandUpright
 TEST_F(ImageUtilitiesTest, RequestsCompleteInOrderAndNonImagesNever) {
   std::vector<int> done;
   auto record = [&](int id) { return [&done, id](std::shared_ptr<uikit::UIImage>) { done.push_back(id); }; };
-  downsample(testing::halvesPNG(300, 300), {10, 10}, record(1));
+  downsample(test_support::halvesPNG(300, 300), {10, 10}, record(1));
   downsample(foundation::Data(std::string("not an image")), {10, 10}, record(2));
-  downsample(testing::halvesPNG(8, 8), {10, 10}, record(3));
-  downsample(testing::halvesPNG(8, 8), {0, 0}, record(4));
+  downsample(test_support::halvesPNG(8, 8), {10, 10}, record(3));
+  downsample(test_support::halvesPNG(8, 8), {0, 0}, record(4));
   settle();
   EXPECT_EQ(done, (std::vector<int>{1, 3}));
 }
@@ -119,7 +119,7 @@ TEST_F(ImageUtilitiesTest, CachedImageReadsOnlyWhatTheCacheKeeps) {
   auto url = *foundation::URL::parse("http://127.0.0.1:9/icons/a.png");
   auto other = *foundation::URL::parse("http://127.0.0.1:9/icons/b.png");
   auto text = *foundation::URL::parse("http://127.0.0.1:9/icons/c.txt");
-  const foundation::Data png = testing::halvesPNG(6, 4);
+  const foundation::Data png = test_support::halvesPNG(6, 4);
   auto store = [&](const foundation::URL& u, foundation::Data body) {
     cache->storeCachedResponse(std::make_shared<foundation::HTTPURLResponse>(u, 200, foundation::HTTPHeaderFields{}),
                                std::move(body), foundation::URLRequest(u));

@@ -35,8 +35,8 @@ Result<DataWithBaggage> load(const foundation::URL& url) {
 }
 
 TEST(DataTaskTest, OnlyA2xxAnswerIsASuccess) {
-  auto log = std::make_shared<testing::RequestLog>();
-  testing::LoopbackServer server("server", log);
+  auto log = std::make_shared<test_support::RequestLog>();
+  test_support::LoopbackServer server("server", log);
   struct Case {
     int status;
     const char* body;
@@ -63,21 +63,21 @@ TEST(DataTaskTest, OnlyA2xxAnswerIsASuccess) {
 }
 
 TEST(DataTaskTest, FileURLsSucceedWithoutAnHTTPResponseAndTransportErrorsPassThrough) {
-  testing::ScopedDeviceRoot root;
+  test_support::ScopedDeviceRoot root;
   const std::string path = root.path() + "/file.txt";
   std::ofstream(path) << "contents";
   auto file = load(foundation::URL::fileURL(path));
   ASSERT_TRUE(file);
   EXPECT_EQ(file->data.bytes(), "contents");
 
-  testing::RefusingPort refusing;
+  test_support::RefusingPort refusing;
   auto refused = load(*foundation::URL::parse(refusing.baseURL()));
   ASSERT_FALSE(refused);
   EXPECT_EQ(refused.error().domain(), foundation::kURLErrorDomain);
 }
 
 TEST(WriteToFileTest, CreatesMissingFoldersAndRefusesURLsThatAreNotFiles) {
-  testing::ScopedDeviceRoot root;
+  test_support::ScopedDeviceRoot root;
   const std::string path = root.path() + "/a/b/c.bin";
   ASSERT_TRUE(writeToFilePath(foundation::Data(std::string("bytes")), path));
   EXPECT_EQ(foundation::FileManager::defaultManager().readFile(path)->bytes(), "bytes");

@@ -9,7 +9,7 @@
 #include "platform/uikit/ImageRenderer.h"
 #include "platform/uikit/Renderer.h"
 
-namespace tovel::testing {
+namespace tovel::test_support {
 
 /// A `width` by `height` pixel image, its left half red and its right half blue.
 inline std::shared_ptr<uikit::UIImage> halvesImage(double width, double height) {
@@ -28,4 +28,4 @@ inline foundation::Data halvesPNG(double width, double height) {
   return png.ok() ? *png : foundation::Data();
 }
 
-}  // namespace tovel::testing
+}  // namespace tovel::test_support

@@ -18,7 +18,7 @@
 #include "testing/ScopedManualClock.h"
 #include "testing/TemporaryFolder.h"
 
-namespace tovel::testing {
+namespace tovel::test_support {
 
 /// A temporary device root for one test, removed afterwards.
 class ScopedDeviceRoot {
@@ -131,4 +131,4 @@ class RefusingPort {
   int port_ = 0;
 };
 
-}  // namespace tovel::testing
+}  // namespace tovel::test_support

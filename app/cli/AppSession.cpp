@@ -149,7 +149,7 @@ void AppSession::loadMainScreen() {
 void AppSession::refresh(tovel::CloudConfigSource source) {
   const bool remote = source == tovel::CloudConfigSource::Remote;
   EventLog::shared().event("configuration", {{"source", remote ? "remote" : "local"}});
-  SharedAux::applyCloudConfig(remote, Singleton::shared(), [](bool fromRemote) {
+  SharedAux::applyCloudConfig(source, Singleton::shared(), [](bool fromRemote) {
     Singleton& singleton = Singleton::shared();
     EventLog::shared().event("catalogue", {{"source", fromRemote ? "remote" : "local"},
                                            {"lists", singleton.lists()->size()},

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "app/cli/CLIError.h"
 #include "tools/common/CommandLineSuggestion.h"
 
 namespace fendrel::cli {
@@ -23,7 +24,8 @@ constexpr CommandShape kWhitelistActions[] = {
 const std::vector<std::string> kOptions = {"--device", "--timeout", "--force", "--help"};
 
 foundation::Error usageError(std::string message) {
-  return foundation::Error::withDescription("fendrel.commandLine", kExitUsage, std::move(message));
+  static_assert(static_cast<int>(CommandLineErrorCode::Usage) == kExitUsage);
+  return makeCLIError(CommandLineErrorCode::Usage, std::move(message));
 }
 
 std::string withSuggestion(std::string message, std::string_view word, const std::vector<std::string>& candidates) {

@@ -8,8 +8,9 @@ int runCompile(const Invocation& invocation) {
   AppSession session(invocation.timeoutSeconds);
   if (auto status = launchAndSettle(session)) return *status;
   const auto mark = session.compileMark();
-  const bool force = invocation.force;
-  SharedAux::shared().compileQueue()->addOperationWithBlock([force] { SharedAux::shared().recompileSafari(force); });
+  const Recompilation recompilation = invocation.force ? Recompilation::Always : Recompilation::IfChanged;
+  SharedAux::shared().compileQueue()->addOperationWithBlock(
+      [recompilation] { SharedAux::shared().recompileSafari(recompilation); });
   if (const int status = settleAndJudge(session, mark, "compile"); status != kExitSuccess) return status;
   return requireEnabledListFiles(session, "compile");
 }

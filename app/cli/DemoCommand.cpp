@@ -58,7 +58,8 @@ int runSteps(AppSession& session) {
 
   say("== Compile");
   mark = session.compileMark();
-  SharedAux::shared().compileQueue()->addOperationWithBlock([] { SharedAux::shared().recompileSafari(true); });
+  SharedAux::shared().compileQueue()->addOperationWithBlock(
+      [] { SharedAux::shared().recompileSafari(Recompilation::Always); });
   return settleAndJudge(session, mark, "compile");
 }
 

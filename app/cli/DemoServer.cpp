@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#include "app/cli/CLIError.h"
 #include "app/core/Singleton.h"
 #include "platform/dispatch/Thread.h"
 #include "platform/foundation/Base64.h"
@@ -71,7 +72,7 @@ foundation::Result<std::unique_ptr<DemoServer>> DemoServer::bind(const std::stri
   server.set_keep_alive_max_count(1);
   demo->port_ = server.bind_to_any_port(kHost);
   if (demo->port_ <= 0) {
-    return foundation::Error::withDescription("fendrel.demo", 1, "cannot start the demo server on 127.0.0.1");
+    return makeCLIError(DemoErrorCode::CannotListen, "cannot start the demo server on 127.0.0.1");
   }
   return demo;
 }

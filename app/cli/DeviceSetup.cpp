@@ -5,6 +5,7 @@
 #include <climits>
 #include <vector>
 
+#include "app/cli/CLIError.h"
 #include "app/core/SharedAux.h"
 #include "platform/browser/ExtensionRegistry.h"
 #include "platform/foundation/DeviceRoot.h"
@@ -40,8 +41,8 @@ foundation::Result<foundation::Dictionary> readInfo(const std::string& bundleSou
   auto json = foundation::JSONSerialization::JSONObjectWithData(data->view());
   if (!json) return json.error();
   if (!json->dictionary()) {
-    return foundation::Error::withDescription("fendrel.device", 1,
-                                              "cannot read " + bundleSource + "/Info.json: not a JSON object");
+    return makeCLIError(DeviceErrorCode::DamagedBundleInfo,
+                        "cannot read " + bundleSource + "/Info.json: not a JSON object");
   }
   return *json->dictionary();
 }

@@ -6,20 +6,12 @@
 #include "platform/foundation/DateFormatting.h"
 #include "platform/foundation/DeviceRoot.h"
 #include "platform/foundation/FileManager.h"
+#include "platform/foundation/StringArray.h"
 #include "platform/foundation/URL.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/foundation/Value.h"
 
 namespace fendrel::cli {
-namespace {
-
-foundation::Array arrayOf(const auto& strings) {
-  foundation::Array array;
-  for (const std::string& text : strings) array.push_back(text);
-  return array;
-}
-
-}  // namespace
 
 int runState(const Invocation& invocation) {
   EventLog::shared().setEventsToStandardError(true);
@@ -61,8 +53,9 @@ int runState(const Invocation& invocation) {
       {"deviceRoot", foundation::DeviceRoot::path()},
       {"launchCount", singleton.launchCount()},
       {"launchedEver", defaults->boolean(settings::kLaunchedEverKey)},
-      {"extConfigIDs", arrayOf(singleton.extConfigIDs())},
-      {"extConfigListNames", names ? foundation::Value(arrayOf(*names)) : foundation::Value(nullptr)},
+      {"extConfigIDs", foundation::arrayOfStrings(singleton.extConfigIDs())},
+      {"extConfigListNames",
+       names ? foundation::Value(foundation::arrayOfStrings(*names)) : foundation::Value(nullptr)},
       {"whitelist", whitelist},
       {"whitelistDate", foundation::iso8601String(singleton.whitelistDate())},
       {"whitelistCompiledDate", foundation::iso8601String(singleton.whitelistCompiledDate())},

@@ -14,9 +14,9 @@ class AppListCompileService final : public ListElementCompileService {
   foundation::Result<void> disableList(const CloudObject& obj) override {
     return SharedAux::shared().disableList(obj);
   }
-  void queueCompilation(bool force) override {
+  void queueCompilation(Recompilation recompilation) override {
     SharedAux::shared().compileQueue()->addOperationWithBlock(
-        [force] { SharedAux::shared().recompileSafari(force); });
+        [recompilation] { SharedAux::shared().recompileSafari(recompilation); });
   }
 };
 

@@ -79,7 +79,7 @@ foundation::Result<void> ListElement::setEnabled(bool enabled) {
   if (!stored) return stored.error();
   setState(enabled ? ListElementState::DownloadedEnabled() : ListElementState::DownloadedDisabled());
   tellCell();
-  service->queueCompilation(false);
+  service->queueCompilation(Recompilation::IfChanged);
   return {};
 }
 
@@ -173,7 +173,7 @@ void ListElement::downloadCompleted() {
     }
     tellCell();
   }
-  if (isEnabled()) compileService()->queueCompilation(true);
+  if (isEnabled()) compileService()->queueCompilation(Recompilation::Always);
 }
 
 void ListElement::setState(ListElementState state) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/core/CloudObject.h"
+#include "app/core/Recompilation.h"
 #include "platform/foundation/Result.h"
 
 namespace fendrel {
@@ -57,8 +58,8 @@ class ListElementCompileService {
   virtual foundation::Result<void> enableList(const CloudObject& obj) = 0;
   /// Removes the list from the enabled set and stores the set; compiles nothing. Errors as above.
   virtual foundation::Result<void> disableList(const CloudObject& obj) = 0;
-  /// Adds one compilation to the compile queue; `force` compiles even an unchanged enabled set.
-  virtual void queueCompilation(bool force) = 0;
+  /// Adds one compilation to the compile queue.
+  virtual void queueCompilation(Recompilation recompilation) = 0;
 };
 
 /// A filter list of the catalogue as the app handles it: the catalogue entry with its download and

@@ -20,6 +20,7 @@
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/OperationQueue.h"
+#include "platform/foundation/StringArray.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/foundation/Value.h"
 
@@ -34,13 +35,6 @@ using settings::kExtConfigCompiledIDsKey;
 using settings::kExtConfigIDsKey;
 using settings::kExtConfigListNamesKey;
 using settings::kWhitelistCompiledDateKey;
-
-Array toArray(const std::set<std::string>& strings) {
-  Array array;
-  array.reserve(strings.size());
-  for (const auto& s : strings) array.push_back(s);
-  return array;
-}
 
 /// `value` when it is an array whose every element is a dictionary.
 const Array* dictionaryArray(const Value& value) {
@@ -175,7 +169,7 @@ SharedAux::SharedAux() : compileQueue_(foundation::OperationQueue::create()) {
 // ---------------------------------------------------------------------------------------------
 // Compilation and reload
 
-void SharedAux::recompileSafari(bool force) { recompile(force, 0); }
+void SharedAux::recompileSafari(Recompilation recompilation) { recompile(recompilation == Recompilation::Always, 0); }
 
 void SharedAux::recompile(bool force, int attempt) {
   Singleton& singleton = Singleton::shared();
@@ -242,7 +236,7 @@ void SharedAux::reloadCompletion(const ReloadRequest& request, const std::option
       lastSuccessfulCompilation_ = request.snapshot;
     }
     store(*singleton.userDefs(), kWhitelistCompiledDateKey, singleton.whitelistDate());
-    store(*singleton.userDefs(), kExtConfigCompiledIDsKey, toArray(request.snapshot));
+    store(*singleton.userDefs(), kExtConfigCompiledIDsKey, foundation::arrayOfStrings(request.snapshot));
     CompilationOutcome outcome;
     outcome.force = request.force;
     outcome.attempt = request.attempt;
@@ -313,14 +307,14 @@ void SharedAux::recompileIfWhitelistChanged() {
   auto compiled = singleton.whitelistCompiledDate();
   auto changed = singleton.whitelistDate();
   if (changed.timeIntervalSince(compiled) == 0) return;
-  compileQueue_->addOperationWithBlock([] { SharedAux::shared().recompileSafari(true); });
+  compileQueue_->addOperationWithBlock([] { SharedAux::shared().recompileSafari(Recompilation::Always); });
 }
 
 void SharedAux::recompileIfEnabledSetChanged() {
   Singleton& singleton = Singleton::shared();
   if (singleton.extConfigIDs() == compiledIDs(*singleton.userDefs())) return;
   // Unforced: a compilation of this set that succeeds meanwhile makes it a no-op.
-  compileQueue_->addOperationWithBlock([] { SharedAux::shared().recompileSafari(false); });
+  compileQueue_->addOperationWithBlock([] { SharedAux::shared().recompileSafari(Recompilation::IfChanged); });
 }
 
 std::set<std::string> SharedAux::appliedEnabledIDs() const { return compiledIDs(*Singleton::shared().userDefs()); }
@@ -370,7 +364,7 @@ foundation::Result<void> SharedAux::changeEnabledSet(Singleton& singleton, const
     } else {
       ids.erase(id);
     }
-    value = toArray(ids);
+    value = foundation::arrayOfStrings(ids);
   });
   if (!stored) return stored.error();
   auto found = singleton.listNames(ids);
@@ -379,7 +373,7 @@ foundation::Result<void> SharedAux::changeEnabledSet(Singleton& singleton, const
   if (storedNames && *storedNames == names) return {};
   // The names follow the set; they are only for analytics, and the next read of the set rewrites
   // them, so a failure here does not undo the change.
-  store(*defaults, kExtConfigListNamesKey, toArray(names));
+  store(*defaults, kExtConfigListNamesKey, foundation::arrayOfStrings(names));
   return {};
 }
 
@@ -456,7 +450,9 @@ std::vector<std::shared_ptr<ListElement>> SharedAux::listElements(const std::str
 // ---------------------------------------------------------------------------------------------
 // The catalogue refresh
 
-void SharedAux::applyCloudConfig(bool remote, Singleton& singleton, std::function<void(bool)> completion) {
+void SharedAux::applyCloudConfig(tovel::CloudConfigSource source, Singleton& singleton,
+                                 std::function<void(bool)> completion) {
+  const bool remote = source == tovel::CloudConfigSource::Remote;
   auto config = singleton.cloudConfig();
   if (!config) return;
   auto raw = config->rawConfig();
@@ -480,7 +476,7 @@ void SharedAux::applyCloudConfig(bool remote, Singleton& singleton, std::functio
       // have stored the file by now (it is written off the main queue); its completion compiles it.
       if (changeEnabledSet(singleton, first->obj().objectId(), true) && !first->isDownloadInFlight() &&
           first->refreshCachedState()) {
-        ListElement::compileService()->queueCompilation(false);
+        ListElement::compileService()->queueCompilation(Recompilation::IfChanged);
       }
     }
     SharedAux::shared().recompileIfWhitelistChanged();

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/core/CloudObject.h"
+#include "app/core/Recompilation.h"
 #include "app/core/RuleCompiler/RuleCheckReport.h"
 #include "platform/foundation/Result.h"
 #include "platform/foundation/URL.h"
@@ -19,6 +20,10 @@
 namespace foundation {
 class OperationQueue;
 }
+
+namespace tovel {
+enum class CloudConfigSource : std::uint8_t;
+}  // namespace tovel
 
 namespace fendrel {
 
@@ -96,11 +101,11 @@ class SharedAux {
   /// adding an operation whose body calls recompileSafari.
   std::shared_ptr<foundation::OperationQueue> compileQueue() const { return compileQueue_; }
 
-  /// One compilation and reload, on the compile queue. Skipped (the busy state then ends) when not
-  /// forced and the enabled set equals the one of the last successful reload. Returns when the
-  /// browser's answer has been handled, when the wait for it timed out, or at once when skipped or
-  /// when the compiler failed.
-  void recompileSafari(bool force);
+  /// One compilation and reload, on the compile queue. Skipped (the busy state then ends) for
+  /// `Recompilation::IfChanged` when the enabled set equals the one of the last successful reload.
+  /// Returns when the browser's answer has been handled, when the wait for it timed out, or at once
+  /// when skipped or when the compiler failed.
+  void recompileSafari(Recompilation recompilation);
 
   using CompilationObserver = std::function<void(const CompilationOutcome&)>;
   /// Calls `observer` with the outcome of every attempt that compiled (none unsets it). It is
@@ -162,7 +167,8 @@ class SharedAux {
   /// refresh during the first launch the first list is enabled (and compiled when its file is
   /// cached already); every remote refresh then checks the whitelist. `completion(remote)` runs on a
   /// later turn of the main queue. Called on the main queue.
-  static void applyCloudConfig(bool remote, Singleton& singleton, std::function<void(bool)> completion);
+  static void applyCloudConfig(tovel::CloudConfigSource source, Singleton& singleton,
+                               std::function<void(bool)> completion);
   /// An entry per dictionary of `from` that makes one, in order, with links resolved against
   /// `baseUrl`; entries that are not dictionaries or do not make an entry are left out.
   static std::vector<CloudObject> cloudObjects(const foundation::Array& from, CloudObject::Kind kind,

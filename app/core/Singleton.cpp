@@ -10,6 +10,7 @@
 #include "dozidi-cocoa/Sources/Dozidi/DozidiSDK.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiScope.h"
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/foundation/StringArray.h"
 #include "platform/foundation/URLSession.h"
 #include "platform/foundation/UserDefaults.h"
 
@@ -46,13 +47,6 @@ constexpr const char* kDefaultITunesCampaignToken = "skyvane";
 void store(foundation::UserDefaults& defaults, std::string_view key, const Value& value) {
   auto stored = defaults.set(key, value);
   (void)stored;
-}
-
-Array stringArray(const std::set<std::string>& strings) {
-  Array array;
-  array.reserve(strings.size());
-  for (const auto& s : strings) array.push_back(s);
-  return array;
 }
 
 /// The strings of `array` as a set; none when any element is not a string.
@@ -278,7 +272,8 @@ std::set<std::string> Singleton::extConfigIDs() {
   const auto found = listNames(ids);
   std::set<std::string> names(found.begin(), found.end());
   auto storedNames = extConfigListNames();
-  if (!storedNames || *storedNames != names) store(*defaults, kExtConfigListNamesKey, stringArray(names));
+  if (!storedNames || *storedNames != names)
+    store(*defaults, kExtConfigListNamesKey, foundation::arrayOfStrings(names));
   return ids;
 }
 
@@ -387,7 +382,7 @@ foundation::Result<void> Singleton::countLaunch() {
 std::optional<tovel::AnalyticsParameters> Singleton::commonAnalyticsDimensions() {
   auto enabled = extConfigListNames();
   if (!enabled) enabled = extConfigIDs();
-  Array filters = stringArray(*enabled);
+  Array filters = foundation::arrayOfStrings(*enabled);
   DozidiSDK::configureScope(
       [&filters](DozidiScope& scope) { scope.setExtras(Dictionary{{"enabledFilters", filters}}); });
   return tovel::AnalyticsParameters{{"enabledFilters", Value(std::move(filters))}};

@@ -157,8 +157,7 @@ void FirstViewController::viewDidLoad() {
   // Called at once with a cached configuration and again with the network's answer; the
   // callback keeps the screen.
   Singleton::shared().cloudConfig()->addRefreshCallback([me](tovel::CloudConfigSource source) {
-    SharedAux::applyCloudConfig(source == tovel::CloudConfigSource::Remote, Singleton::shared(),
-                                [me](bool remote) { me->configRefreshed(remote); });
+    SharedAux::applyCloudConfig(source, Singleton::shared(), [me](bool remote) { me->configRefreshed(remote); });
   });
 
   if (!observing_) {

@@ -194,7 +194,7 @@ class AppEndToEndTests : public ::testing::Test {
     dispatch::drainMainQueue();
     window_->layoutIfNeeded();
   }
-  void runBannersUntil(double end) { testing::runBannersUntil(*clock_, end); }
+  void runBannersUntil(double end) { test_support::runBannersUntil(*clock_, end); }
   static double now() { return dispatch::Clock::current().uptime(); }
   /// The app returns to the foreground, as when the user comes back from the browser's settings.
   static void returnToForeground() {

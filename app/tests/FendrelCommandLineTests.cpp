@@ -808,26 +808,12 @@ TEST_F(FendrelCommandLineTest, UnreadableSettingsAreKeptAsideAndReportedOnce) {
 }
 
 TEST_F(FendrelCommandLineTest, UsageErrorsExitTwoAndHelpExitsZero) {
-  struct Case {
-    std::vector<std::string> args;
-    int status;
-    std::string message;
-  };
-  const Case cases[] = {
-      {{"lanch"}, 2, "unknown command 'lanch' (did you mean 'launch'?)"},
-      {{"enable"}, 2, "missing list ID for 'enable'"},
-      {{"whitelist", "remove", "first"}, 2, "invalid position 'first'"},
-      {{"whitelist", "enable", "-1"}, 2, "invalid position '-1'"},
-      {{"launch", "--force"}, 2, "option '--force' applies only to 'compile'"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.args[0]);
-    ChildRun run = fendrel(c.args);
-    EXPECT_EQ(run.status, c.status);
-    EXPECT_THAT(run.err, HasSubstr(c.message));
-    EXPECT_THAT(run.err, HasSubstr("Try 'fendrel --help' for more information."));
-    EXPECT_FALSE(std::filesystem::exists(root_)) << "a usage error must not touch the device";
-  }
+  // The parser's messages are covered case by case in-process; this is how the program reports one.
+  ChildRun run = fendrel({"lanch"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_THAT(run.err, HasSubstr("unknown command 'lanch' (did you mean 'launch'?)"));
+  EXPECT_THAT(run.err, HasSubstr("Try 'fendrel --help' for more information."));
+  EXPECT_FALSE(std::filesystem::exists(root_)) << "a usage error must not touch the device";
   ChildRun help = fendrel({"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_THAT(help.out, HasSubstr("Usage: fendrel [OPTION]... COMMAND"));

@@ -5,7 +5,7 @@
 #include "extension/tests/DeviceFixture.h"
 #include "platform/browser/ExtensionContext.h"
 
-namespace quellbox::testing {
+namespace quellbox::test_support {
 namespace {
 
 class ActionRequestHandlerTests : public DeviceFixture {
@@ -84,4 +84,4 @@ TEST_F(ActionRequestHandlerTests, WithoutAnyRuleFileCancelsAndWritesNothing) {
 }
 
 }  // namespace
-}  // namespace quellbox::testing
+}  // namespace quellbox::test_support

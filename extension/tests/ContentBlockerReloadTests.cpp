@@ -16,7 +16,7 @@
 #include "platform/browser/ExtensionRegistry.h"
 #include "platform/dispatch/Clock.h"
 
-namespace quellbox::testing {
+namespace quellbox::test_support {
 namespace {
 
 /// Records every call of a reload completion and the thread it came on.
@@ -246,4 +246,4 @@ TEST_F(ContentBlockerReloadTests, StateFollowsTheUsersChoice) {
 }
 
 }  // namespace
-}  // namespace quellbox::testing
+}  // namespace quellbox::test_support

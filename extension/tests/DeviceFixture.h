@@ -13,7 +13,7 @@
 #include "platform/foundation/DeviceRoot.h"
 #include "testing/TemporaryFolder.h"
 
-namespace quellbox::testing {
+namespace quellbox::test_support {
 
 inline constexpr const char* kGroup = "group.com.morvit.Fendrel";
 inline constexpr const char* kExtensionId = "com.morvit.Fendrel.Quellbox";
@@ -77,4 +77,4 @@ class DeviceFixture : public ::testing::Test {
   std::string bundle_;
 };
 
-}  // namespace quellbox::testing
+}  // namespace quellbox::test_support

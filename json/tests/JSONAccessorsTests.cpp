@@ -136,11 +136,5 @@ TEST(JSONAccessorsTests, URLsAreEncodedUnlessTheyHoldAnEscape) {
   EXPECT_EQ(value.string(), "https://example.com/a");
 }
 
-TEST(JSONAccessorsTests, ExistsOnlyWithoutError) {
-  const JSON parsed = JSON::parseJSON(R"({"a": 1})");
-  EXPECT_TRUE(parsed["a"].exists());
-  EXPECT_FALSE(parsed["b"].exists());
-}
-
 }  // namespace
 }  // namespace json

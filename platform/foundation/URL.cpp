@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/foundation/TextCase.h"
+
 namespace foundation {
 
 namespace {
@@ -74,14 +76,6 @@ bool validIPLiteral(std::string_view inner) {
   std::string text(inner);
   in6_addr address;
   return inet_pton(AF_INET6, text.c_str(), &address) == 1;
-}
-
-std::string lowercased(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
 }
 
 /// RFC 3986 section 5.2.4.

@@ -17,6 +17,7 @@
 
 #include "platform/foundation/OperationQueue.h"
 #include "platform/foundation/SystemCalls.h"
+#include "platform/foundation/TextCase.h"
 #include "platform/foundation/URLCache.h"
 #include "platform/foundation/detail/NetworkEngine.h"
 
@@ -53,9 +54,7 @@ std::shared_ptr<URLCache> cacheFor(const URLSession& session) {
 
 /// True when a "Cache-Control" value holds the directive "no-store" (case-insensitive).
 bool forbidsStoring(std::string_view cacheControl) {
-  std::string lowered(cacheControl);
-  std::transform(lowered.begin(), lowered.end(), lowered.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  const std::string lowered = lowercased(cacheControl);
   std::size_t start = 0;
   while (start <= lowered.size()) {
     std::size_t comma = std::min(lowered.find(',', start), lowered.size());

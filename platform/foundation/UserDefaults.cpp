@@ -37,12 +37,9 @@ class FileLock {
  public:
   explicit FileLock(const std::string& path) : fd_(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)) {
     if (fd_ < 0) return;
-    while (::flock(fd_, LOCK_EX) != 0) {
-      if (errno != EINTR) {
-        ::close(fd_);
-        fd_ = -1;
-        return;
-      }
+    if (foundation::retryOnInterrupt([&] { return ::flock(fd_, LOCK_EX); }) != 0) {
+      ::close(fd_);
+      fd_ = -1;
     }
   }
   ~FileLock() {

@@ -4,6 +4,8 @@
 #include <utility>
 
 #include "json/JSON.h"
+#include "platform/foundation/StringArray.h"
+#include "platform/foundation/TextCase.h"
 
 namespace fendrel {
 namespace {
@@ -18,26 +20,12 @@ bool isDomainCharacter(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.';
 }
 
-std::string lowercased(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
-
-Array toArray(const std::vector<std::string>& strings) {
-  Array array;
-  array.reserve(strings.size());
-  for (const auto& s : strings) array.push_back(s);
-  return array;
-}
-
 }  // namespace
 
 RuleWhitelist RuleWhitelist::make(std::vector<std::string> enabledEntries) {
   RuleWhitelist whitelist;
   for (const auto& entry : enabledEntries) {
-    std::string domain = lowercased(entry);
+    std::string domain = foundation::lowercased(entry);
     if (!isValidRuleDomain(domain)) continue;
     auto& domains = whitelist.ruleDomains;
     if (std::find(domains.begin(), domains.end(), domain) == domains.end()) domains.push_back(std::move(domain));
@@ -84,7 +72,9 @@ std::optional<json::JSON> applyWhitelist(json::JSON rule, const RuleWhitelist& w
   auto kept = removeWhitelistedDomains(*domains, whitelist.stored);
   if (kept.empty()) return std::nullopt;
   if (kept.size() != domains->size()) {
-    rule.modify({kTrigger}, [&](JSON& trigger) { trigger.set(kIfDomain, JSON(foundation::Value(toArray(kept)))); });
+    rule.modify({kTrigger}, [&](JSON& trigger) {
+      trigger.set(kIfDomain, JSON(foundation::Value(foundation::arrayOfStrings(kept))));
+    });
   }
   return rule;
 }
@@ -93,7 +83,7 @@ std::optional<foundation::Value> whitelistExceptionRule(const RuleWhitelist& whi
   if (whitelist.ruleDomains.empty()) return std::nullopt;
   foundation::Dictionary trigger;
   trigger.set("url-filter", ".*");
-  trigger.set(kIfDomain, toArray(whitelist.ruleDomains));
+  trigger.set(kIfDomain, foundation::arrayOfStrings(whitelist.ruleDomains));
   foundation::Dictionary action;
   action.set("type", "ignore-previous-rules");
   foundation::Dictionary rule;

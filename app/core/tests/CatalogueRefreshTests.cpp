@@ -22,7 +22,7 @@ using foundation::Array;
 using foundation::Dictionary;
 
 Dictionary list(const std::string& id, std::int64_t num, bool debugOnly = false) {
-  Dictionary entry = testing::listDictionary(id, id + ".json");
+  Dictionary entry = test_support::listDictionary(id, id + ".json");
   entry.set("num", num);
   if (debugOnly) entry.set("debugOnly", true);
   return entry;
@@ -44,9 +44,10 @@ class CatalogueRefreshTests : public ::testing::Test {
                       {"apps", Array{app("b"), app("B"), app("a")}}};
   }
   /// Runs one refresh and waits for its completion; false when the completion never ran.
-  bool refresh(bool remote) {
+  bool refresh(tovel::CloudConfigSource source) {
+    const bool remote = source == tovel::CloudConfigSource::Remote;
     auto completed = std::make_shared<std::optional<bool>>();
-    SharedAux::applyCloudConfig(remote, Singleton::shared(), [completed](bool r) { *completed = r; });
+    SharedAux::applyCloudConfig(source, Singleton::shared(), [completed](bool r) { *completed = r; });
     // The completion runs on a later turn of the main queue, never within the call.
     EXPECT_FALSE(completed->has_value());
     dispatch::drainMainQueue();
@@ -65,16 +66,16 @@ class CatalogueRefreshTests : public ::testing::Test {
   std::set<std::string> enabled() const { return Singleton::shared().extConfigIDs(); }
   void setLaunchCount(std::int64_t count) { ASSERT_TRUE(Singleton::shared().userDefs()->setInteger("launchCount", count).ok()); }
 
-  testing::ScopedManualClock clock_;
-  testing::ScopedDeviceRoot root_;
-  testing::ScopedAppState state_;
-  testing::LoopbackServer server_;
+  test_support::ScopedManualClock clock_;
+  test_support::ScopedDeviceRoot root_;
+  test_support::ScopedAppState state_;
+  test_support::LoopbackServer server_;
 };
 
 TEST_F(CatalogueRefreshTests, BuildsTheDisplayListsInOrder) {
   configure(standardConfig());
   setLaunchCount(5);
-  ASSERT_TRUE(refresh(false));
+  ASSERT_TRUE(refresh(tovel::CloudConfigSource::Local));
   EXPECT_EQ(listIDs(), (std::vector<std::string>{"oneA", "oneB", "three"}));
   EXPECT_EQ(appNames(), (std::vector<std::string>{"B", "a", "b"}));
 }
@@ -82,21 +83,21 @@ TEST_F(CatalogueRefreshTests, BuildsTheDisplayListsInOrder) {
 TEST_F(CatalogueRefreshTests, OnlyARemoteRefreshOfTheFirstLaunchEnablesTheFirstList) {
   struct Case {
     const char* name;
-    bool remote;
+    tovel::CloudConfigSource source;
     std::int64_t launchCount;
     std::set<std::string> expected;
   };
   const Case cases[] = {
-      {"first launch, remote", true, 1, {"oneA"}},
-      {"first launch, local", false, 0, {}},
-      {"later launch, remote", true, 2, {}},
+      {"first launch, remote", tovel::CloudConfigSource::Remote, 1, {"oneA"}},
+      {"first launch, local", tovel::CloudConfigSource::Local, 0, {}},
+      {"later launch, remote", tovel::CloudConfigSource::Remote, 2, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ASSERT_TRUE(Singleton::shared().userDefs()->set("extConfigIDs", Array{}));
     configure(standardConfig());
     setLaunchCount(c.launchCount);
-    ASSERT_TRUE(refresh(c.remote));
+    ASSERT_TRUE(refresh(c.source));
     EXPECT_EQ(enabled(), c.expected);
     if (!c.expected.empty()) {
       EXPECT_EQ(Singleton::shared().extConfigListNames(), (std::set<std::string>{"List oneA"}));
@@ -110,7 +111,7 @@ TEST_F(CatalogueRefreshTests, FirstListAlreadyCachedIsShownEnabledAndCompiled) {
   std::filesystem::create_directories(root_.cachesPath());
   std::ofstream(root_.cachesPath() + "/1600000000oneA.json") << "[]";
   configure(standardConfig());
-  ASSERT_TRUE(refresh(true));
+  ASSERT_TRUE(refresh(tovel::CloudConfigSource::Remote));
   EXPECT_EQ(enabled(), (std::set<std::string>{"oneA"}));
   EXPECT_EQ(Singleton::shared().lists()->front()->state(), ListElementState::DownloadedEnabled());
   EXPECT_EQ(state_.compileService->compilations, std::vector<bool>{false});
@@ -119,7 +120,7 @@ TEST_F(CatalogueRefreshTests, FirstListAlreadyCachedIsShownEnabledAndCompiled) {
 TEST_F(CatalogueRefreshTests, ConfigurationWithoutBothArraysChangesNothing) {
   configure(standardConfig());
   setLaunchCount(5);
-  ASSERT_TRUE(refresh(true));
+  ASSERT_TRUE(refresh(tovel::CloudConfigSource::Remote));
   struct Case {
     const char* name;
     Dictionary raw;
@@ -132,7 +133,7 @@ TEST_F(CatalogueRefreshTests, ConfigurationWithoutBothArraysChangesNothing) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     configure(c.raw);
-    EXPECT_FALSE(refresh(true));
+    EXPECT_FALSE(refresh(tovel::CloudConfigSource::Remote));
     EXPECT_EQ(listIDs(), (std::vector<std::string>{"oneA", "oneB", "three"}));
     EXPECT_EQ(appNames(), (std::vector<std::string>{"B", "a", "b"}));
   }

@@ -27,7 +27,7 @@ using foundation::Data;
 using foundation::URL;
 
 TEST(IconCacheTest, NamesFromAnyIconAddressStayDirectlyInTheCacheFolder) {
-  testing::ScopedDeviceRoot root;
+  test_support::ScopedDeviceRoot root;
   const std::filesystem::path caches = root.cachesPath();
   struct Case {
     const char* name;
@@ -63,7 +63,7 @@ TEST(IconCacheTest, NamesFromAnyIconAddressStayDirectlyInTheCacheFolder) {
 }
 
 TEST(IconCacheTest, NoContainerMeansNoIconFile) {
-  testing::ScopedDeviceRoot root(false);
+  test_support::ScopedDeviceRoot root(false);
   EXPECT_FALSE(CloudObject::iconCacheURL(*URL::parse("https://cdn.example/img/a.png")));
 }
 
@@ -84,7 +84,7 @@ std::shared_ptr<uikit::UIImage> loadIcon(const URL& url, const URL& fileUrl, boo
                                 loaded = true;
                               });
   task->resume();
-  EXPECT_TRUE(testing::pumpUntil([&] { return loaded.load(); }));
+  EXPECT_TRUE(test_support::pumpUntil([&] { return loaded.load(); }));
   // The thumbnail is decoded after the data task's completion; let it end.
   tovel::commonQueue()->sync([] {});
   dispatch::drainMainQueue();
@@ -92,12 +92,12 @@ std::shared_ptr<uikit::UIImage> loadIcon(const URL& url, const URL& fileUrl, boo
 }
 
 TEST(IconCacheTest, IconsAreDownloadedCachedAndReadBackAfterARestart) {
-  testing::ScopedDeviceRoot root;
+  test_support::ScopedDeviceRoot root;
   const double previousScale = uikit::UIScreen::main().scale();
   uikit::UIScreen::main().setScale(2);
   tovel::setUpSharedURLCache();
-  const Data png = tovel::testing::halvesPNG(200, 100);
-  auto server = std::make_unique<testing::LoopbackServer>();
+  const Data png = tovel::test_support::halvesPNG(200, 100);
+  auto server = std::make_unique<test_support::LoopbackServer>();
   server->setHandler([&png](const httplib::Request& request, httplib::Response& response) {
     if (request.path == "/icons/a.png") {
       response.set_content(png.bytes(), "image/png");

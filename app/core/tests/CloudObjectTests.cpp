@@ -19,7 +19,7 @@ namespace {
 
 using foundation::Dictionary;
 using foundation::Value;
-using testing::listDictionary;
+using test_support::listDictionary;
 
 const auto kBase = foundation::URL::parse("https://config.test/Skyvane/config1.7.json");
 
@@ -117,7 +117,7 @@ TEST(CloudObjectTests, CacheFileNameIsWholeSecondsThenLastComponent) {
 }
 
 TEST(CloudObjectTests, CacheURLLivesInTheContainersCachesFolder) {
-  testing::ScopedDeviceRoot root;
+  test_support::ScopedDeviceRoot root;
   auto url = CloudObject::cachesURL("1rules.json");
   ASSERT_TRUE(url);
   EXPECT_EQ(url->path(), root.cachesPath() + "/1rules.json");
@@ -134,8 +134,8 @@ TEST(CloudObjectTests, CacheURLLivesInTheContainersCachesFolder) {
 }
 
 TEST(CloudObjectTests, NoContainerMeansNoCacheAndNoDownload) {
-  testing::ScopedDeviceRoot root(/*entitled=*/false);
-  testing::LoopbackServer server;
+  test_support::ScopedDeviceRoot root(/*entitled=*/false);
+  test_support::LoopbackServer server;
   EXPECT_FALSE(CloudObject::cachesURL("1rules.json"));
   auto list = CloudObject::make(CloudObject::Kind::List, listDictionary("l", server.url("/rules.json")), kBase);
   ASSERT_TRUE(list);
@@ -171,8 +171,8 @@ class CloudObjectDownloadTests : public ::testing::Test {
     dispatch::runMainLoopUntil([] { return false; }, 0.2);
   }
 
-  testing::ScopedDeviceRoot root_;
-  testing::LoopbackServer server_;
+  test_support::ScopedDeviceRoot root_;
+  test_support::LoopbackServer server_;
   DownloadRecord record_;
 };
 
@@ -183,7 +183,7 @@ TEST_F(CloudObjectDownloadTests, JSONArrayIsStoredUnderTheCacheName) {
     response.set_content(body, "application/octet-stream");
   });
   start(list());
-  ASSERT_TRUE(testing::pumpUntil([&] { return record_.completions > 0; }));
+  ASSERT_TRUE(test_support::pumpUntil([&] { return record_.completions > 0; }));
   settle();
   EXPECT_EQ(record_.completions, 1);
   ASSERT_FALSE(record_.progress.empty());
@@ -213,7 +213,7 @@ TEST_F(CloudObjectDownloadTests, UnknownLengthReportsNoFractionAndStillStores) {
     });
   });
   start(list());
-  ASSERT_TRUE(testing::pumpUntil([&] { return record_.completions > 0; }));
+  ASSERT_TRUE(test_support::pumpUntil([&] { return record_.completions > 0; }));
   EXPECT_GT(record_.noProgressReports(), 0);
   for (const auto& p : record_.progress) EXPECT_FALSE(p);
   EXPECT_TRUE(std::filesystem::exists(cachedPath()));
@@ -239,7 +239,7 @@ TEST_F(CloudObjectDownloadTests, ErrorStatusOrNonJSONBodyCachesNothing) {
       response.set_content(c.body, c.type);
     });
     start(list());
-    ASSERT_TRUE(testing::pumpUntil([&] { return record_.noProgressReports() > 0; }));
+    ASSERT_TRUE(test_support::pumpUntil([&] { return record_.noProgressReports() > 0; }));
     settle();
     // A compressed page reports no fraction while it arrives; the refusal itself reports none.
     EXPECT_EQ(record_.noProgressReports(), static_cast<int>(record_.progress.size()));
@@ -253,7 +253,7 @@ TEST_F(CloudObjectDownloadTests, TransportFailureReportsNoProgressOnce) {
                                    listDictionary("l1", "http://127.0.0.1:1/rules.json"), kBase);
   ASSERT_TRUE(refused);
   start(*refused);
-  ASSERT_TRUE(testing::pumpUntil([&] { return record_.noProgressReports() > 0; }));
+  ASSERT_TRUE(test_support::pumpUntil([&] { return record_.noProgressReports() > 0; }));
   settle();
   EXPECT_EQ(record_.noProgressReports(), 1);
   EXPECT_EQ(record_.completions, 0);
@@ -270,7 +270,7 @@ TEST_F(CloudObjectDownloadTests, ListLongerThanTheLimitIsRefusedAndLeavesNoFile)
   });
   const CloudObject object = list();
   start(object);
-  ASSERT_TRUE(testing::pumpUntil([&] { return object.lastDownloadFailure().has_value(); }));
+  ASSERT_TRUE(test_support::pumpUntil([&] { return object.lastDownloadFailure().has_value(); }));
   settle();
   EXPECT_EQ(record_.completions, 0);
   ASSERT_FALSE(record_.progress.empty());
@@ -289,7 +289,7 @@ TEST_F(CloudObjectDownloadTests, OnlyHTTPListsAreFetched) {
     auto object = CloudObject::make(CloudObject::Kind::List, listDictionary("l1", source), kBase);
     ASSERT_TRUE(object);
     start(*object);
-    ASSERT_TRUE(testing::pumpUntil([&] { return record_.noProgressReports() > 0; }));
+    ASSERT_TRUE(test_support::pumpUntil([&] { return record_.noProgressReports() > 0; }));
     settle();
     EXPECT_EQ(record_.progress.size(), 1u);
     EXPECT_EQ(record_.completions, 0);
@@ -327,7 +327,7 @@ TEST_F(CloudObjectDownloadTests, AtMostFourDownloadsRunAtOnce) {
     std::lock_guard lock(gate->mutex);
     return gate->inFlight;
   };
-  ASSERT_TRUE(testing::pumpUntil([&] { return inFlight() == 4; }));
+  ASSERT_TRUE(test_support::pumpUntil([&] { return inFlight() == 4; }));
   // Time for any download beyond the bound to reach the server, had it been started.
   dispatch::runMainLoopUntil([] { return false; }, 0.3);
   EXPECT_EQ(server_.requests(), 4);
@@ -336,7 +336,7 @@ TEST_F(CloudObjectDownloadTests, AtMostFourDownloadsRunAtOnce) {
     gate->open = true;
   }
   gate->changed.notify_all();
-  ASSERT_TRUE(testing::pumpUntil([&] { return completions == kLists; }));
+  ASSERT_TRUE(test_support::pumpUntil([&] { return completions == kLists; }));
   EXPECT_EQ(server_.requests(), kLists);
   std::lock_guard lock(gate->mutex);
   EXPECT_EQ(gate->most, 4);
@@ -353,7 +353,7 @@ TEST_F(CloudObjectDownloadTests, FileIsStoredOffTheMainQueueAndTheCompletionCome
   }
   ASSERT_TRUE(std::filesystem::exists(cachedPath()));
   EXPECT_EQ(record_.completions, 0);
-  ASSERT_TRUE(testing::pumpUntil([&] { return record_.completions > 0; }));
+  ASSERT_TRUE(test_support::pumpUntil([&] { return record_.completions > 0; }));
 }
 
 }  // namespace

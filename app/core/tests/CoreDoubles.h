@@ -14,7 +14,7 @@
 #include "app/core/Singleton.h"
 #include "platform/foundation/UserDefaults.h"
 
-namespace fendrel::testing {
+namespace fendrel::test_support {
 
 /// A configuration that is whatever the test sets.
 class FakeCloudConfig final : public tovel::CloudConfigProvider {
@@ -94,7 +94,9 @@ class RecordingCompileService final : public ListElementCompileService {
  public:
   foundation::Result<void> enableList(const CloudObject& obj) override { return change(obj.objectId(), true); }
   foundation::Result<void> disableList(const CloudObject& obj) override { return change(obj.objectId(), false); }
-  void queueCompilation(bool force) override { compilations.push_back(force); }
+  void queueCompilation(Recompilation recompilation) override {
+    compilations.push_back(recompilation == Recompilation::Always);
+  }
 
   std::vector<bool> compilations;
 
@@ -129,4 +131,4 @@ struct ScopedAppState {
   std::shared_ptr<RecordingCompileService> compileService = std::make_shared<RecordingCompileService>();
 };
 
-}  // namespace fendrel::testing
+}  // namespace fendrel::test_support

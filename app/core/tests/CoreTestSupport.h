@@ -17,7 +17,7 @@
 #include "testing/ScopedManualClock.h"
 #include "testing/TemporaryFolder.h"
 
-namespace fendrel::testing {
+namespace fendrel::test_support {
 
 /// A temporary device root holding "Fendrel.app", entitled to the app group, as the main bundle.
 /// With `entitled` false the bundle lists no group, so there is no container.
@@ -98,4 +98,4 @@ inline foundation::Dictionary listDictionary(const std::string& id, const std::s
                                 {"desc", "About " + id}, {"num", 1}};
 }
 
-}  // namespace fendrel::testing
+}  // namespace fendrel::test_support

@@ -27,8 +27,8 @@ struct RecordingCell : ListElementCellDelegate {
 class ListElementTests : public ::testing::Test {
  protected:
   CloudObject entry(const std::string& id = "l1") {
-    return *CloudObject::make(CloudObject::Kind::List, testing::listDictionary(id, server_.url("/" + id + ".json")),
-                              std::nullopt);
+    return *CloudObject::make(CloudObject::Kind::List,
+                              test_support::listDictionary(id, server_.url("/" + id + ".json")), std::nullopt);
   }
   std::string cachedPath(const std::string& id = "l1") const {
     return root_.cachesPath() + "/1600000000" + id + ".json";
@@ -52,18 +52,11 @@ class ListElementTests : public ::testing::Test {
   }
   std::vector<bool>& compilations() { return state_.compileService->compilations; }
 
-  testing::ScopedManualClock clock_;
-  testing::ScopedDeviceRoot root_;
-  testing::ScopedAppState state_;
-  testing::LoopbackServer server_;
+  test_support::ScopedManualClock clock_;
+  test_support::ScopedDeviceRoot root_;
+  test_support::ScopedAppState state_;
+  test_support::LoopbackServer server_;
 };
-
-TEST(ListElementStateTests, EqualityComparesTheCaseOnly) {
-  EXPECT_EQ(ListElementState::Downloading(0.25f), ListElementState::Downloading(0.5f));
-  EXPECT_NE(ListElementState::Downloading(0.25f), ListElementState::PreparingForDownload());
-  EXPECT_NE(ListElementState::Downloading(0.25f), ListElementState::NotDownloaded());
-  EXPECT_NE(ListElementState::DownloadedEnabled(), ListElementState::DownloadedDisabled());
-}
 
 TEST_F(ListElementTests, AppEntryMakesNoElement) {
   auto app = CloudObject::make(CloudObject::Kind::App,
@@ -99,7 +92,7 @@ TEST_F(ListElementTests, ADamagedCachedListCountsAsMissingAndIsDownloadedAgain) 
     std::ofstream(cachedPath(), std::ios::binary | std::ios::trunc) << contents;
     auto element = ListElement::make(entry());
     EXPECT_EQ(element->state().kind(), Case::PreparingForDownload);
-    ASSERT_TRUE(testing::pumpUntil([&] { return element->state().kind() == Case::DownloadedDisabled; }));
+    ASSERT_TRUE(test_support::pumpUntil([&] { return element->state().kind() == Case::DownloadedDisabled; }));
     EXPECT_EQ(server_.requests(), ++requests);
     EXPECT_TRUE(element->obj().existingAttachmentURL());
     EXPECT_EQ(testing_support::readText(cachedPath()), R"([{"trigger":{"url-filter":"x"},"action":{"type":"block"}}])");
@@ -116,7 +109,7 @@ TEST_F(ListElementTests, DownloadOfADisabledListEndsDownloadedWithoutCompiling) 
   EXPECT_EQ(element->state().kind(), Case::PreparingForDownload);
   EXPECT_TRUE(element->isDownloadInFlight());
   auto cell = attachCell(element);
-  ASSERT_TRUE(testing::pumpUntil([&] { return element->state().kind() == Case::DownloadedDisabled; }));
+  ASSERT_TRUE(test_support::pumpUntil([&] { return element->state().kind() == Case::DownloadedDisabled; }));
   EXPECT_FALSE(element->isDownloadInFlight());
   ASSERT_GE(cell->drawn.size(), 2u);
   EXPECT_EQ(cell->drawn.front().kind(), Case::Downloading);
@@ -135,7 +128,7 @@ TEST_F(ListElementTests, SwitchingOnDuringTheDownloadShowsEnabledThenCompilesFor
   EXPECT_EQ(compilations(), std::vector<bool>{false});
   EXPECT_TRUE(Singleton::shared().extConfigIDs().contains("l1"));
 
-  ASSERT_TRUE(testing::pumpUntil([&] { return compilations().size() == 2; }));
+  ASSERT_TRUE(test_support::pumpUntil([&] { return compilations().size() == 2; }));
   EXPECT_EQ(compilations(), (std::vector<bool>{false, true}));
   EXPECT_EQ(element->state().kind(), Case::DownloadedEnabled);
   EXPECT_TRUE(std::filesystem::exists(cachedPath()));
@@ -163,7 +156,7 @@ TEST_F(ListElementTests, FailedRequestLeavesPreparingForDownloadAndEndsTheDownlo
     auto element = ListElement::make(entry());
     EXPECT_TRUE(element->isDownloadInFlight());
     auto cell = attachCell(element);
-    ASSERT_TRUE(testing::pumpUntil([&] { return !element->isDownloadInFlight(); }));
+    ASSERT_TRUE(test_support::pumpUntil([&] { return !element->isDownloadInFlight(); }));
     EXPECT_FALSE(cell->drawn.empty());
     EXPECT_EQ(element->state().kind(), Case::PreparingForDownload);
   }
@@ -180,7 +173,7 @@ TEST_F(ListElementTests, AFileThatIsNeverStoredIsDownloadedAtMostThreeTimes) {
     response.set_content("[]", "application/json");
   });
   auto element = ListElement::make(entry());
-  ASSERT_TRUE(testing::pumpUntil([&] { return compilations().size() == 1; }));
+  ASSERT_TRUE(test_support::pumpUntil([&] { return compilations().size() == 1; }));
   EXPECT_EQ(element->state().kind(), Case::PreparingForDownload);
   EXPECT_EQ(server_.requests(), 1);
   // The end of the first download must not end the wait for the restart.
@@ -191,14 +184,14 @@ TEST_F(ListElementTests, AFileThatIsNeverStoredIsDownloadedAtMostThreeTimes) {
   dispatch::drainMainQueue();
   EXPECT_EQ(server_.requests(), 1);  // not yet due
   clock_->advance(0.5);
-  ASSERT_TRUE(testing::pumpUntil([&] { return compilations().size() == 2; }));
+  ASSERT_TRUE(test_support::pumpUntil([&] { return compilations().size() == 2; }));
   EXPECT_EQ(server_.requests(), 2);
 
   clock_->advance(ListElement::kRestartDelays[1]);
-  ASSERT_TRUE(testing::pumpUntil([&] { return compilations().size() == 3; }));
+  ASSERT_TRUE(test_support::pumpUntil([&] { return compilations().size() == 3; }));
   EXPECT_EQ(server_.requests(), 3);
 
-  ASSERT_TRUE(testing::pumpUntil([&] { return !element->isDownloadInFlight(); }));
+  ASSERT_TRUE(test_support::pumpUntil([&] { return !element->isDownloadInFlight(); }));
   clock_->advance(3600);
   dispatch::runMainLoopUntil([] { return false; }, 0.2);
   EXPECT_EQ(server_.requests(), 3);
@@ -214,7 +207,7 @@ TEST_F(ListElementTests, AReplacedElementIsNotKeptAliveByItsDownload) {
   element.reset();
   EXPECT_TRUE(weak.expired());
   // The download still stores the file; nobody is told.
-  ASSERT_TRUE(testing::pumpUntil([&] { return std::filesystem::exists(cachedPath()); }));
+  ASSERT_TRUE(test_support::pumpUntil([&] { return std::filesystem::exists(cachedPath()); }));
   EXPECT_TRUE(compilations().empty());
 }
 

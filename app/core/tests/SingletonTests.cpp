@@ -38,8 +38,9 @@ class SingletonTests : public ::testing::Test {
     std::filesystem::create_directories(root_.cachesPath());
     for (const auto& id : ids) {
       std::ofstream(root_.cachesPath() + "/1600000000" + id + ".json") << "[]";
-      auto obj = CloudObject::make(CloudObject::Kind::List,
-                                   testing::listDictionary(id, "https://lists.test/" + id + ".json"), std::nullopt);
+      auto obj =
+          CloudObject::make(CloudObject::Kind::List,
+                            test_support::listDictionary(id, "https://lists.test/" + id + ".json"), std::nullopt);
       elements.push_back(ListElement::make(*obj));
     }
     app().setLists(std::move(elements));
@@ -52,9 +53,9 @@ class SingletonTests : public ::testing::Test {
     return strings;
   }
 
-  testing::ScopedManualClock clock_;
-  testing::ScopedDeviceRoot root_;
-  testing::ScopedAppState state_;
+  test_support::ScopedManualClock clock_;
+  test_support::ScopedDeviceRoot root_;
+  test_support::ScopedAppState state_;
 };
 
 TEST_F(SingletonTests, RemoteSettingsFallBackToTheirDefaults) {

@@ -49,9 +49,9 @@ class AppDelegateTests : public ::testing::Test {
   }
   std::int64_t storedCount() { return Singleton::shared().userDefs()->integer("launchCount"); }
 
-  testing::ScopedManualClock clock_;
-  testing::ScopedDeviceRoot root_;
-  testing::ScopedAppState state_;
+  test_support::ScopedManualClock clock_;
+  test_support::ScopedDeviceRoot root_;
+  test_support::ScopedAppState state_;
   std::shared_ptr<ReporterCheckingAnalytics> analytics_ = std::make_shared<ReporterCheckingAnalytics>();
 };
 

@@ -5,7 +5,7 @@
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/MainRunLoop.h"
 
-namespace fendrel::testing {
+namespace fendrel::test_support {
 
 /// Runs the main queue and the banner queue in 50-ms steps of `clock` until the clock reads `end`.
 inline void runBannersUntil(dispatch::ManualClock& clock, double end) {
@@ -22,4 +22,4 @@ inline void runBannersUntil(dispatch::ManualClock& clock, double end) {
   }
 }
 
-}  // namespace fendrel::testing
+}  // namespace fendrel::test_support

@@ -48,8 +48,8 @@ class ListCellTests : public ::testing::Test {
   ~ListCellTests() override { releaseBody(); }
 
   CloudObject entry(const std::string& id = "l1") {
-    return *CloudObject::make(CloudObject::Kind::List, testing::listDictionary(id, server_.url("/" + id + ".json")),
-                              std::nullopt);
+    return *CloudObject::make(CloudObject::Kind::List,
+                              test_support::listDictionary(id, server_.url("/" + id + ".json")), std::nullopt);
   }
   void cache(const std::string& id) {
     std::filesystem::create_directories(root_.cachesPath());
@@ -91,14 +91,14 @@ class ListCellTests : public ::testing::Test {
   }
   static std::string spoken(ListCell& cell) { return cell.titleLabel.lock()->accessibilityLabel; }
 
-  testing::ScopedManualClock clock_;
-  testing::ScopedDeviceRoot root_;
-  testing::ScopedAppState state_;
-  testing::ScopedScreens screens_;
+  test_support::ScopedManualClock clock_;
+  test_support::ScopedDeviceRoot root_;
+  test_support::ScopedAppState state_;
+  test_support::ScopedScreens screens_;
   std::mutex mutex_;
   std::condition_variable released_;
   bool release_ = false;
-  testing::LoopbackServer server_;
+  test_support::LoopbackServer server_;
   std::shared_ptr<FirstViewController> lists_;
   std::shared_ptr<uikit::UITableView> table_;
 };
@@ -151,9 +151,8 @@ TEST_F(ListCellTests, DownloadAt42PercentShowsTheRingAndTheSpokenPercentage) {
   auto element = ListElement::make(entry("slow"));
   auto cell = cellFor(element);
   ASSERT_TRUE(cell);
-  ASSERT_TRUE(testing::pumpUntil([&] {
-    return element->state().kind() == Case::Downloading && element->state().percent() > 0.4f;
-  }));
+  ASSERT_TRUE(test_support::pumpUntil(
+      [&] { return element->state().kind() == Case::Downloading && element->state().percent() > 0.4f; }));
   auto button = cell->downloadButton.lock();
   ASSERT_TRUE(button->activityState().progressBarStyle.percentageValue());
   EXPECT_FLOAT_EQ(*button->activityState().progressBarStyle.percentageValue(), 0.42f);
@@ -173,7 +172,7 @@ TEST_F(ListCellTests, DownloadAt42PercentShowsTheRingAndTheSpokenPercentage) {
   ASSERT_TRUE(uikit::Renderer::renderViewToPNG(*cell, shot, 2.0));
 
   releaseBody();
-  ASSERT_TRUE(testing::pumpUntil([&] { return element->state().kind() == Case::DownloadedDisabled; }));
+  ASSERT_TRUE(test_support::pumpUntil([&] { return element->state().kind() == Case::DownloadedDisabled; }));
   EXPECT_EQ(cell->enabledSwitch.lock()->alpha(), 1.0);
   EXPECT_EQ(button->activityState().progressBarStyle.kind(), Kind::inactive);
   EXPECT_TRUE(button->isUserInteractionEnabled());
@@ -295,7 +294,7 @@ TEST_F(ListCellTests, IconsAreFetchedOnceThenReadFromTheCacheFolder) {
     SCOPED_TRACE(load);
     cell->prepareForReuse();
     showCatalogueIcon(icon, table_, {0, 0}, {50, 50}, slot);
-    ASSERT_TRUE(testing::pumpUntil([&] { return cell->iconImageView.lock()->image() != nullptr; }));
+    ASSERT_TRUE(test_support::pumpUntil([&] { return cell->iconImageView.lock()->image() != nullptr; }));
     EXPECT_FALSE(cell->iconSpinner.lock()->isAnimating());
     // The file name comes from the URL's path without its root, inside the caches folder.
     EXPECT_TRUE(std::filesystem::exists(root_.cachesPath() + "/img_a.png"));

@@ -32,9 +32,9 @@ using foundation::Array;
 using foundation::Dictionary;
 
 /// The configuration host of every test here: the configuration's hosts are read once per process.
-testing::LoopbackServer& configHost() {
-  static testing::LoopbackServer* host = [] {
-    auto* made = new testing::LoopbackServer();
+test_support::LoopbackServer& configHost() {
+  static test_support::LoopbackServer* host = [] {
+    auto* made = new test_support::LoopbackServer();
     const std::string base = made->url("/");
     ::setenv("FENDREL_CONFIG_BASES", base.c_str(), 1);
     return made;
@@ -92,8 +92,8 @@ class MainScreenTests : public ::testing::Test {
     std::filesystem::create_directories(device_.cachesPath());
     std::ofstream(device_.cachesPath() + "/1600000000a.json") << "[]";
     const Dictionary config{
-        {"lists", Array{testing::listDictionary("a", host.url("/a.json"), 1600000000.0),
-                        testing::listDictionary("b", host.url("/b.json"), 1700000000.0)}},
+        {"lists", Array{test_support::listDictionary("a", host.url("/a.json"), 1600000000.0),
+                        test_support::listDictionary("b", host.url("/b.json"), 1700000000.0)}},
         {"apps", Array{Dictionary{{"name", "Other App"}, {"modifiedAt", 1.0}, {"iconUrl", "icons/app.png"},
                                   {"objectId", "app-1"}, {"iTunesId", "42"}}}}};
     const std::string body = *foundation::JSONSerialization::dataWithJSONObject(foundation::Value(config));
@@ -142,10 +142,10 @@ class MainScreenTests : public ::testing::Test {
     return std::dynamic_pointer_cast<ListCell>(table_->cellForRowAtIndexPath({0, row}));
   }
 
-  testing::ScopedManualClock clock_;
-  testing::ScopedDeviceRoot device_;
-  testing::ScopedAppState state_;
-  testing::ScopedScreens screens_;
+  test_support::ScopedManualClock clock_;
+  test_support::ScopedDeviceRoot device_;
+  test_support::ScopedAppState state_;
+  test_support::ScopedScreens screens_;
   std::mutex mutex_;
   std::condition_variable released_;
   bool release_ = false;
@@ -171,7 +171,7 @@ TEST_F(MainScreenTests, TheTableWaitsForTheConfigurationThenShowsTheListsAndSwit
   EXPECT_FALSE(screen_->titleForFooterInSection(*table_, 0));
 
   releaseConfig();
-  ASSERT_TRUE(testing::pumpUntil([&] { return screen_->gotData && table_->numberOfRowsInSection(0) == 2; }));
+  ASSERT_TRUE(test_support::pumpUntil([&] { return screen_->gotData && table_->numberOfRowsInSection(0) == 2; }));
   settle();
   EXPECT_FALSE(spinner->isAnimating());
   EXPECT_FALSE(screen_->progressBar()->isAnimating());
@@ -217,7 +217,7 @@ TEST_F(MainScreenTests, ADisabledExtensionOnReturnToTheForegroundWarnsOnce) {
   // The check at load: the extension is on, so nothing is shown.
   ASSERT_EQ(uikit::ContentBlockerState::requests(), std::vector<std::string>{kExtensionBundleIdentifier});
   ASSERT_TRUE(uikit::ContentBlockerState::answer(true));
-  ASSERT_TRUE(testing::pumpUntil([] { return true; }));
+  ASSERT_TRUE(test_support::pumpUntil([] { return true; }));
   settle();
   EXPECT_EQ(banners_, 0);
 
@@ -228,7 +228,7 @@ TEST_F(MainScreenTests, ADisabledExtensionOnReturnToTheForegroundWarnsOnce) {
   };
   toForeground();
   ASSERT_TRUE(uikit::ContentBlockerState::answer(false));
-  ASSERT_TRUE(testing::pumpUntil([&] { return banners_ > 0; }));
+  ASSERT_TRUE(test_support::pumpUntil([&] { return banners_ > 0; }));
   settle();
   EXPECT_EQ(banners_, 1);
 
@@ -253,7 +253,7 @@ TEST_F(MainScreenTests, TheWarningBannerStaysFiveSecondsAndItsButtonOpensTheTuto
   setExtensionDisabledBannerPresenter({});
   auto banners = MessageBanners::MessageBanners::sharedInstance();
   auto now = [] { return dispatch::Clock::current().uptime(); };
-  auto runUntil = [&](double end) { testing::runBannersUntil(*clock_, end); };
+  auto runUntil = [&](double end) { test_support::runBannersUntil(*clock_, end); };
 
   // Laid-out text sizes match the drawn text in the screenshot.
   const auto measurer = uikit::TextMeasurer::current();

@@ -14,7 +14,7 @@
 #include "platform/uikit/Application.h"
 #include "platform/uikit/Archive.h"
 
-namespace fendrel::testing {
+namespace fendrel::test_support {
 
 class ScopedScreens {
  public:
@@ -44,4 +44,4 @@ class ScopedScreens {
   }
 };
 
-}  // namespace fendrel::testing
+}  // namespace fendrel::test_support

@@ -81,10 +81,10 @@ class TutorialTests : public ::testing::Test {
     }
   }
 
-  testing::ScopedManualClock clock_;
-  testing::ScopedDeviceRoot device_;
-  testing::ScopedAppState state_;
-  testing::ScopedScreens screens_;
+  test_support::ScopedManualClock clock_;
+  test_support::ScopedDeviceRoot device_;
+  test_support::ScopedAppState state_;
+  test_support::ScopedScreens screens_;
   std::shared_ptr<ParameterAnalytics> analytics_ = std::make_shared<ParameterAnalytics>();
   std::shared_ptr<uikit::UIWindow> window_;
   std::shared_ptr<uikit::UIViewController> root_;

@@ -58,10 +58,10 @@ class WhitelistTests : public ::testing::Test {
   }
   std::vector<WhitelistElement> stored() { return Singleton::shared().whitelist(); }
 
-  testing::ScopedManualClock clock_;
-  testing::ScopedDeviceRoot root_;
-  testing::ScopedAppState state_;
-  testing::ScopedScreens screens_;
+  test_support::ScopedManualClock clock_;
+  test_support::ScopedDeviceRoot root_;
+  test_support::ScopedAppState state_;
+  test_support::ScopedScreens screens_;
   std::shared_ptr<WhitelistViewController> list_;
   std::shared_ptr<NavigationController> navigation_;
   std::shared_ptr<uikit::UIWindow> window_;

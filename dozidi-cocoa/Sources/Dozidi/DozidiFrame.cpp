@@ -4,6 +4,8 @@
 #include <cctype>
 #include <string_view>
 
+#include "platform/foundation/TextCase.h"
+
 using foundation::Dictionary;
 
 namespace {
@@ -20,9 +22,7 @@ void setIfPresent(Dictionary& result, const char* key, const std::optional<found
 // the reporter's.
 bool isSdkFrame(const DozidiFrame& frame) {
   if (!frame.package) return false;
-  std::string package = frame.package->substr(frame.package->find_last_of('/') + 1);
-  std::transform(package.begin(), package.end(), package.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  std::string package = foundation::lowercased(frame.package->substr(frame.package->find_last_of('/') + 1));
   constexpr std::string_view kHomeFolder = "users/dozidi";
   for (auto at = package.find(kHomeFolder); at != std::string::npos; at = package.find(kHomeFolder, at)) {
     package.erase(at, kHomeFolder.size());

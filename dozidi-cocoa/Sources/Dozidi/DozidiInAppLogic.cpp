@@ -1,20 +1,12 @@
 #include "dozidi-cocoa/Sources/Dozidi/DozidiInAppLogic.h"
 
-#include "dozidi-cocoa/Sources/Dozidi/DozidiDefaultObjCRuntimeWrapper.h"
-
 #include <algorithm>
 #include <cctype>
 
-namespace {
+#include "dozidi-cocoa/Sources/Dozidi/DozidiDefaultObjCRuntimeWrapper.h"
+#include "platform/foundation/TextCase.h"
 
-std::string lowercased(std::string_view text) {
-  std::string result(text);
-  std::transform(result.begin(), result.end(), result.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return result;
-}
-
-}  // namespace
+using foundation::lowercased;
 
 DozidiInAppLogic::DozidiInAppLogic(std::vector<std::string> inAppIncludes, std::vector<std::string> inAppExcludes)
     : inAppIncludes_(std::move(inAppIncludes)), inAppExcludes_(std::move(inAppExcludes)) {}

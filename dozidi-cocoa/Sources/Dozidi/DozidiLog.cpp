@@ -5,6 +5,8 @@
 #include <mutex>
 #include <string_view>
 
+#include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashLogger.h"
+
 namespace {
 
 struct LogState {
@@ -64,6 +66,8 @@ void DozidiLog::configure(bool isDebug, DozidiEventLevel diagnosticLevel) {
   std::lock_guard lock(state().lock);
   state().isDebug = isDebug;
   state().diagnosticLevel = diagnosticLevel;
+  // The crash recorder's lines follow the same switch and level.
+  dozidicrashlog_setThreshold(isDebug, static_cast<int>(diagnosticLevel));
 }
 
 void DozidiLog::logWithMessage(const std::string& message, DozidiEventLevel level) {

@@ -73,8 +73,8 @@ bool dump(std::uint16_t type, Visit visit) {
   }
   std::vector<char> buffer(kReceiveBufferSize);
   for (;;) {
-    const auto received = ::recv(fd.get(), buffer.data(), buffer.size(), 0);
-    if (received < 0 && errno == EINTR) continue;
+    const auto received =
+        foundation::retryOnInterrupt([&] { return ::recv(fd.get(), buffer.data(), buffer.size(), 0); });
     if (received <= 0) return false;
     auto length = static_cast<unsigned int>(received);
     for (auto* message = reinterpret_cast<nlmsghdr*>(buffer.data()); NLMSG_OK(message, length);
@@ -136,11 +136,12 @@ std::optional<std::uint32_t> queryFlags() {
 bool drain(int eventSocket) {
   std::vector<char> buffer(kReceiveBufferSize);
   for (;;) {
-    const auto received = ::recv(eventSocket, buffer.data(), buffer.size(), MSG_DONTWAIT);
+    const auto received =
+        foundation::retryOnInterrupt([&] { return ::recv(eventSocket, buffer.data(), buffer.size(), MSG_DONTWAIT); });
     if (received > 0) continue;
     if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
     // The kernel dropped events for a full buffer: the state is asked afresh anyway.
-    if (received < 0 && (errno == EINTR || errno == ENOBUFS)) continue;
+    if (received < 0 && errno == ENOBUFS) continue;
     return false;
   }
 }
@@ -186,8 +187,7 @@ void DozidiNetlinkReachabilityTarget::schedule(Callback callback, std::shared_pt
     report();
     for (;;) {
       pollfd waits[2] = {{eventSocket, POLLIN, 0}, {wakeup, POLLIN, 0}};
-      const int ready = ::poll(waits, 2, -1);
-      if (ready < 0 && errno == EINTR) continue;
+      const int ready = foundation::retryOnInterrupt([&] { return ::poll(waits, 2, -1); });
       if (ready < 0 || waits[1].revents != 0) return;
       if (waits[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
         // An overflowed socket reports an error once; the state is asked afresh.

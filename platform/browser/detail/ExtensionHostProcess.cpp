@@ -4,9 +4,11 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -15,9 +17,9 @@
 
 #include "platform/browser/BrowserError.h"
 #include "platform/browser/detail/BrowserFiles.h"
-#include "platform/foundation/SystemCalls.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/JSONSerialization.h"
+#include "platform/foundation/SystemCalls.h"
 
 namespace browser::detail {
 
@@ -34,10 +36,11 @@ struct ChildOutput {
   bool timedOut = false;
 };
 
-/// Reads both pipes until the child closes them or the time limit passes.
-ChildOutput collectOutput(int outFd, int errFd, double timeLimitSeconds) {
+using Deadline = std::chrono::steady_clock::time_point;
+
+/// Reads both pipes until the child closes them or the deadline passes.
+ChildOutput collectOutput(int outFd, int errFd, Deadline deadline) {
   ChildOutput result;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeLimitSeconds);
   pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
   std::string* sinks[2] = {&result.out, &result.err};
   int open = 2;
@@ -62,6 +65,23 @@ ChildOutput collectOutput(int outFd, int errFd, double timeLimitSeconds) {
     }
   }
   return result;
+}
+
+/// True when the child `pid` has ended (it stays unreaped) or ends before `deadline`. Waits on a
+/// process descriptor; without one (an old kernel) the child is taken to end.
+bool exitsBefore(pid_t pid, Deadline deadline) {
+  const int pidFd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+  if (pidFd < 0) return true;
+  foundation::FileDescriptor process(pidFd);
+  pollfd wait = {process.get(), POLLIN, 0};
+  for (;;) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const int ready = foundation::retryOnInterrupt(
+        [&] { return ::poll(&wait, 1, static_cast<int>(std::clamp<long long>(left.count(), 0, 1000))); });
+    if (ready != 0) return true;
+    if (left.count() <= 0) return false;
+  }
 }
 
 /// The last non-empty line of the host's standard output, where it prints its answer.
@@ -147,9 +167,14 @@ foundation::Result<HostAnswer> runExtensionHost(const InstalledExtension& extens
     return loadingInterrupted("cannot run the extension host " + host + ": " + std::strerror(spawnError));
   }
 
-  ChildOutput output = collectOutput(outPipe[0], errPipe[0], timeLimitSeconds);
+  const Deadline deadline =
+      std::chrono::steady_clock::now() +
+      std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(timeLimitSeconds));
+  ChildOutput output = collectOutput(outPipe[0], errPipe[0], deadline);
   ::close(outPipe[0]);
   ::close(errPipe[0]);
+  // A host that closed its output but keeps running is held to the same time limit.
+  if (!output.timedOut && !exitsBefore(pid, deadline)) output.timedOut = true;
   if (output.timedOut) ::kill(pid, SIGKILL);
   int status = 0;
   foundation::retryOnInterrupt([&] { return ::waitpid(pid, &status, 0); });

@@ -67,7 +67,7 @@ TEST(ClockTests, ManualWaitEndsOnlyWhenTheClockReachesTheDeadline) {
     std::unique_lock lock(mutex);
     result = clock->waitUntil(cv, lock, 5.0, [] { return false; }) ? 1 : 0;
   });
-  testing::waitForWaiters(*clock, 1);
+  test_support::waitForWaiters(*clock, 1);
   clock->advance(4.5);
   EXPECT_EQ(result.load(), -1);
   clock->advance(0.5);

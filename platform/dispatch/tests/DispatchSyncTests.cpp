@@ -28,7 +28,7 @@ TEST_F(DispatchSemaphoreTests, TimedWaitTimesOutOnlyWhenTheClockPassesTheDeadlin
   DispatchSemaphore semaphore;
   std::atomic<int> result{-1};
   std::thread waiter([&] { result = semaphore.wait(10.0) ? 1 : 0; });
-  testing::waitForWaiters(*clock, 1);
+  test_support::waitForWaiters(*clock, 1);
   clock->advance(9.0);
   EXPECT_EQ(result.load(), -1);
   clock->advance(1.0);
@@ -84,7 +84,7 @@ TEST_F(DispatchGroupTests, TimedWaitFollowsTheClock) {
   group->enter();
   std::atomic<int> result{-1};
   std::thread waiter([&] { result = group->wait(3.0) ? 1 : 0; });
-  testing::waitForWaiters(*clock, 1);
+  test_support::waitForWaiters(*clock, 1);
   clock->advance(3.0);
   waiter.join();
   EXPECT_EQ(result.load(), 0);

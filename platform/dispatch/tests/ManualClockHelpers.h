@@ -6,7 +6,7 @@
 
 #include "platform/dispatch/Clock.h"
 
-namespace dispatch::testing {
+namespace dispatch::test_support {
 
 /// Waits (in real time, bounded) until `count` timed waits are in progress on `clock`.
 inline void waitForWaiters(const ManualClock& clock, std::size_t count) {
@@ -17,4 +17,4 @@ inline void waitForWaiters(const ManualClock& clock, std::size_t count) {
   }
 }
 
-}  // namespace dispatch::testing
+}  // namespace dispatch::test_support

@@ -8,7 +8,7 @@
 namespace foundation {
 namespace {
 
-class BundleTest : public testing::TemporaryDeviceRoot {
+class BundleTest : public test_support::TemporaryDeviceRoot {
  protected:
   std::string resource(const std::string& name, std::string_view bytes) {
     const std::string path = root_ + "/" + name;

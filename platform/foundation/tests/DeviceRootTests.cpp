@@ -12,7 +12,7 @@ namespace {
 
 constexpr const char* kGroup = "group.com.morvit.Fendrel";
 
-class DeviceRootTest : public testing::TemporaryDeviceRoot {
+class DeviceRootTest : public test_support::TemporaryDeviceRoot {
  protected:
   FileManager& files = FileManager::defaultManager();
   bool isFolder(const std::string& path) {

@@ -16,7 +16,7 @@
 namespace foundation {
 namespace {
 
-using testing::TemporaryDeviceRoot;
+using test_support::TemporaryDeviceRoot;
 
 class FileManagerTest : public TemporaryDeviceRoot {
  protected:

@@ -9,7 +9,7 @@
 #include "platform/foundation/FileManager.h"
 #include "testing/TemporaryFolder.h"
 
-namespace foundation::testing {
+namespace foundation::test_support {
 
 /// A fresh device root for each test, removed afterwards; the main bundle is reset to none.
 class TemporaryDeviceRoot : public ::testing::Test {
@@ -37,4 +37,4 @@ class TemporaryDeviceRoot : public ::testing::Test {
   std::string root_;
 };
 
-}  // namespace foundation::testing
+}  // namespace foundation::test_support

@@ -18,7 +18,7 @@ namespace {
 
 constexpr const char* kGroup = "group.com.morvit.Fendrel";
 
-class UserDefaultsTest : public testing::TemporaryDeviceRoot {
+class UserDefaultsTest : public test_support::TemporaryDeviceRoot {
  protected:
   void TearDown() override {
     detail::resetFileSystemCalls();

@@ -103,15 +103,25 @@ TEST(ValueTests, BoolsAreNeverIntegers) {
 TEST(ValueTests, NumberConversionsAtTheEdges) {
   constexpr auto kInt64Min = std::numeric_limits<std::int64_t>::min();
   constexpr auto kUInt64Max = std::numeric_limits<std::uint64_t>::max();
-  const Number big = Number::fromUInt64(kUInt64Max);
-  EXPECT_EQ(big.exactInt64(), std::nullopt);
-  EXPECT_EQ(big.exactUInt64(), kUInt64Max);
-  EXPECT_EQ(Number::fromInt64(-1).exactUInt64(), std::nullopt);
-  EXPECT_EQ(Number::fromDouble(3.0).exactInt64(), 3);
-  EXPECT_EQ(Number::fromDouble(3.5).exactInt64(), std::nullopt);
-  EXPECT_EQ(Number::fromDouble(9223372036854775808.0).exactInt64(), std::nullopt);
-  EXPECT_EQ(Number::fromDouble(-9223372036854775808.0).exactInt64(), kInt64Min);
-  EXPECT_EQ(Number::fromDouble(18446744073709551616.0).exactUInt64(), std::nullopt);
+  const struct {
+    const char* name;
+    Number number;
+    std::optional<std::int64_t> exactInt64;
+    std::optional<std::uint64_t> exactUInt64;
+  } exact[] = {
+      {"largest unsigned", Number::fromUInt64(kUInt64Max), std::nullopt, kUInt64Max},
+      {"minus one", Number::fromInt64(-1), -1, std::nullopt},
+      {"whole double", Number::fromDouble(3.0), 3, 3},
+      {"fraction", Number::fromDouble(3.5), std::nullopt, std::nullopt},
+      {"2^63 as a double", Number::fromDouble(9223372036854775808.0), std::nullopt, 1ULL << 63},
+      {"-2^63 as a double", Number::fromDouble(-9223372036854775808.0), kInt64Min, std::nullopt},
+      {"2^64 as a double", Number::fromDouble(18446744073709551616.0), std::nullopt, std::nullopt},
+  };
+  for (const auto& c : exact) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(c.number.exactInt64(), c.exactInt64);
+    EXPECT_EQ(c.number.exactUInt64(), c.exactUInt64);
+  }
 
   // Integers read at another width wrap, as the platform's numbers do.
   EXPECT_EQ(Number::fromInt64(300).uint8Value(), 44);
@@ -119,10 +129,22 @@ TEST(ValueTests, NumberConversionsAtTheEdges) {
   EXPECT_EQ(Number::fromUInt64(kUInt64Max).int8Value(), -1);
 
   // Comparison is exact across kinds, also beyond 2^53 where doubles lose integers.
-  EXPECT_NE(Number::fromInt64((1LL << 53) + 1), Number::fromDouble(9007199254740992.0));
-  EXPECT_EQ(Number::fromUInt64(1ULL << 63), Number::fromDouble(9223372036854775808.0));
-  EXPECT_EQ(Number::fromInt64(-1).compare(big), -1);
-  EXPECT_EQ(Number::fromDouble(std::nan("")).compare(Number::fromDouble(std::nan(""))), std::nullopt);
+  const struct {
+    const char* name;
+    Number left;
+    Number right;
+    std::optional<int> order;
+  } comparisons[] = {
+      {"2^53 + 1 against 2^53", Number::fromInt64((1LL << 53) + 1), Number::fromDouble(9007199254740992.0), 1},
+      {"2^63 in both kinds", Number::fromUInt64(1ULL << 63), Number::fromDouble(9223372036854775808.0), 0},
+      {"signed against unsigned", Number::fromInt64(-1), Number::fromUInt64(kUInt64Max), -1},
+      {"NaN", Number::fromDouble(std::nan("")), Number::fromDouble(std::nan("")), std::nullopt},
+  };
+  for (const auto& c : comparisons) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(c.left.compare(c.right), c.order);
+    EXPECT_EQ(c.left == c.right, c.order == 0);
+  }
   EXPECT_EQ(Number::fromDouble(3.0).stringValue(), "3");
   EXPECT_EQ(Number::fromBool(true).stringValue(), "1");
 }

@@ -4,7 +4,7 @@
 
 /// A temporary device root for each test, with the reporter's diagnostic log at debug level
 /// during the test and back at error level after it.
-class DebugLogDeviceRoot : public foundation::testing::TemporaryDeviceRoot {
+class DebugLogDeviceRoot : public foundation::test_support::TemporaryDeviceRoot {
  protected:
   void SetUp() override {
     TemporaryDeviceRoot::SetUp();

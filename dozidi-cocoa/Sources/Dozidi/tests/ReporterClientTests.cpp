@@ -98,7 +98,7 @@ using SessionsIntegration = RecordingIntegration<kIntegrationOptionEnableAutoSes
 using HangsIntegration = RecordingIntegration<kIntegrationOptionEnableAppHangTracking>;
 using PlainIntegration = RecordingIntegration<kIntegrationOptionNone>;
 
-class ReporterClientTests : public foundation::testing::TemporaryDeviceRoot {
+class ReporterClientTests : public foundation::test_support::TemporaryDeviceRoot {
  protected:
   static void SetUpTestSuite() {
     DozidiSDK::registerIntegration(

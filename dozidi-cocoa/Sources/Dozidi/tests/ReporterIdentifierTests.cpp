@@ -87,7 +87,7 @@ TEST(ReporterIdentifierTests, ClassInAppLooksAtTheImageDefiningTheClass) {
   EXPECT_TRUE(DozidiInAppLogic({"libdozidi"}, {}).isClassInApp(typeid(DozidiRandom)));
 }
 
-class ReporterInstallationTests : public foundation::testing::TemporaryDeviceRoot {
+class ReporterInstallationTests : public foundation::test_support::TemporaryDeviceRoot {
  protected:
   void SetUp() override {
     TemporaryDeviceRoot::SetUp();

@@ -23,7 +23,7 @@ using foundation::Dictionary;
 
 namespace {
 
-class ReporterSessionTests : public foundation::testing::TemporaryDeviceRoot {
+class ReporterSessionTests : public foundation::test_support::TemporaryDeviceRoot {
  protected:
   void SetUp() override {
     TemporaryDeviceRoot::SetUp();

@@ -39,7 +39,7 @@ void becomeActive() { post(DozidiNSNotificationCenterWrapper::didBecomeActiveNot
 void resignActive() { post(DozidiNSNotificationCenterWrapper::willResignActiveNotificationName()); }
 void terminate() { post(DozidiNSNotificationCenterWrapper::willTerminateNotificationName()); }
 
-class ReporterSessionTrackerTests : public foundation::testing::TemporaryDeviceRoot {
+class ReporterSessionTrackerTests : public foundation::test_support::TemporaryDeviceRoot {
  protected:
   void TearDown() override {
     DozidiSDK::close();

@@ -34,7 +34,7 @@ std::vector<std::string> types(const DozidiEnvelope& envelope) {
   return all;
 }
 
-class ReporterTransportAdapterTests : public foundation::testing::TemporaryDeviceRoot {
+class ReporterTransportAdapterTests : public foundation::test_support::TemporaryDeviceRoot {
  protected:
   void SetUp() override {
     TemporaryDeviceRoot::SetUp();

@@ -73,7 +73,7 @@ class ImmediateQueueWrapper final : public DozidiDispatchQueueWrapper {
   ImmediateQueueWrapper() : DozidiDispatchQueueWrapper("dozidi-http-transport") {}
 };
 
-class ReporterTransportTests : public foundation::testing::TemporaryDeviceRoot {
+class ReporterTransportTests : public foundation::test_support::TemporaryDeviceRoot {
  protected:
   void TearDown() override {
     transport.reset();

@@ -5,6 +5,8 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "platform/foundation/TextCase.h"
+
 namespace {
 
 using foundation::Value;
@@ -169,8 +171,7 @@ DozidiCrashCPUFamily DozidiCrashDoctor::cpuFamily(const Value& report) {
   // A report without an architecture counts as ARM, as reports always have.
   if (!arch || arch->starts_with("arm")) return DozidiCrashCPUFamily::ARM;
   if (arch->size() >= 4 && (*arch)[0] == 'i' && arch->compare(2, 2, "86") == 0) return DozidiCrashCPUFamily::X86;
-  std::string lower = *arch;
-  std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+  const std::string lower = foundation::lowercased(*arch);
   if (lower.find("x86_64") != std::string::npos) return DozidiCrashCPUFamily::X86_64;
   return DozidiCrashCPUFamily::Unknown;
 }

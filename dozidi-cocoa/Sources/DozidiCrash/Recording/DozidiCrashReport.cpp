@@ -27,6 +27,7 @@
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashObjC.h"
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashSignalInfo.h"
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashStackCursor.h"
+#include "platform/foundation/SystemCalls.h"
 
 namespace {
 
@@ -109,8 +110,7 @@ void addTextFileElement(const DozidiCrashReportWriter* writer, const char* key, 
   } else {
     char buffer[512];
     for (;;) {
-      const ssize_t bytesRead = read(fd, buffer, sizeof(buffer));
-      if (bytesRead < 0 && errno == EINTR) continue;
+      const ssize_t bytesRead = foundation::retryOnInterrupt([&] { return ::read(fd, buffer, sizeof(buffer)); });
       if (bytesRead <= 0) break;
       if (dozidicrashjson_appendStringElement(jsonContext(writer), buffer, static_cast<int>(bytesRead)) !=
           DozidiCrashJSON_OK) {

@@ -159,21 +159,60 @@ TEST_F(CrashFileUtilsTests, DirectoriesAreMadeAndEmptied) {
   EXPECT_FALSE(dozidicrashfu_removeFile(path("a/none").c_str(), false));
 }
 
-TEST_F(CrashFileUtilsTests, LogLineNamesLevelFileLineAndFunction) {
+namespace {
+
+// What the recorder's log writes to standard error while `body` runs.
+template <typename Body>
+std::string capturedStandardError(Body body) {
   int pipeFds[2];
-  ASSERT_EQ(::pipe(pipeFds), 0);
-  const int savedStdout = ::dup(STDOUT_FILENO);
-  ::dup2(pipeFds[1], STDOUT_FILENO);
-  dozidicrashlog_logWithFormat("ERROR", "/src/deep/nested/Writer.cpp", 12, "writeReport", "value %d of %s", 7, "x");
-  dozidicrashlog_logWithObjectFormat("ERROR", "Other.cpp", 3, "f", "");
-  ::dup2(savedStdout, STDOUT_FILENO);
-  ::close(savedStdout);
+  if (::pipe(pipeFds) != 0) return "(no pipe)";
+  const int savedStderr = ::dup(STDERR_FILENO);
+  ::dup2(pipeFds[1], STDERR_FILENO);
+  body();
+  ::dup2(savedStderr, STDERR_FILENO);
+  ::close(savedStderr);
   ::close(pipeFds[1]);
-  char text[512];
-  const ssize_t count = ::read(pipeFds[0], text, sizeof text);
+  std::string text;
+  char buffer[512];
+  for (ssize_t count; (count = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;) {
+    text.append(buffer, static_cast<std::size_t>(count));
+  }
   ::close(pipeFds[0]);
-  EXPECT_EQ(std::string(text, static_cast<std::size_t>(count)),
+  return text;
+}
+
+}  // namespace
+
+TEST_F(CrashFileUtilsTests, LogLineNamesLevelFileLineAndFunction) {
+  EXPECT_EQ(capturedStandardError([] {
+              dozidicrashlog_logWithFormat("ERROR", "/src/deep/nested/Writer.cpp", 12, "writeReport", "value %d of %s",
+                                           7, "x");
+              dozidicrashlog_logWithObjectFormat("ERROR", "Other.cpp", 3, "f", "");
+            }),
             "ERROR: Writer.cpp (12): writeReport: value 7 of x\nERROR: Other.cpp (3): f: (null)\n");
+}
+
+TEST_F(CrashFileUtilsTests, LogFollowsTheReportersSwitchAndLevel) {
+  const struct {
+    bool enabled;
+    int minimumLevel;
+    const char* expected;
+  } cases[] = {
+      {true, 4, "ERROR: A.cpp (2): f: error\n"},
+      {true, 1, "DEBUG: A.cpp (1): f: debug\nERROR: A.cpp (2): f: error\n"},
+      {true, 5, ""},
+      {false, 1, ""},
+  };
+  for (const auto& c : cases) {
+    dozidicrashlog_setThreshold(c.enabled, c.minimumLevel);
+    EXPECT_EQ(capturedStandardError([] {
+                dozidicrashlog_logWithFormat("DEBUG", "A.cpp", 1, "f", "debug");
+                dozidicrashlog_logWithObjectFormat("ERROR", "A.cpp", 2, "f", "error");
+              }),
+              c.expected)
+        << c.enabled << " " << c.minimumLevel;
+  }
+  dozidicrashlog_setThreshold(true, 4);
 }
 
 TEST(CrashFormatTests, Conversions) {

@@ -17,7 +17,7 @@
 #include "dozidi-cocoa/Sources/Dozidi/DozidiSerialization.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiStacktrace.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiFramesTracker.h"
-#include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTime.h"
+#include "dozidi-cocoa/Sources/Dozidi/DozidiTime.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTracer.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTransaction.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/Profiling/DozidiDevice.h"

@@ -93,7 +93,7 @@ TEST_F(PerformanceHubTests, EventsOfATracedScopeCarryTheTraceInTheirHeader) {
   tracer->finish();  // leaves the scope, which holds it
 }
 
-class PerformanceUploadTests : public foundation::testing::TemporaryDeviceRoot {};
+class PerformanceUploadTests : public foundation::test_support::TemporaryDeviceRoot {};
 
 TEST_F(PerformanceUploadTests, TransactionReachesTheIngestionServer) {
   testing_support::IngestionServer server;

@@ -20,7 +20,7 @@ namespace performance_test {
 
 inline constexpr const char* kPublicKey = "0123456789abcdef0123456789abcdef";
 
-class TracerFixture : public foundation::testing::TemporaryDeviceRoot {
+class TracerFixture : public foundation::test_support::TemporaryDeviceRoot {
  protected:
   void SetUp() override {
     TemporaryDeviceRoot::SetUp();

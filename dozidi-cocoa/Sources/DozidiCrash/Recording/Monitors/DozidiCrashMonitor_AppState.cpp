@@ -14,6 +14,7 @@
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashFormat.h"
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashJSON.h"
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashLogger.h"
+#include "platform/foundation/SystemCalls.h"
 
 namespace {
 
@@ -107,10 +108,8 @@ constexpr int kStateFileReserve = 768;
 bool replaceFile(const char* path, const char* bytes, int length) {
   char temporaryPath[kPathSize + 8];
   dozidicrashfmt_format(temporaryPath, sizeof temporaryPath, "%s.tmp", path);
-  int fd;
-  do {
-    fd = ::open(temporaryPath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  } while (fd < 0 && errno == EINTR);
+  const int fd = foundation::retryOnInterrupt(
+      [&] { return ::open(temporaryPath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644); });
   if (fd < 0) {
     DOZIDICRASHLOG_ERROR("Could not open file %s for writing: %s", temporaryPath, dozidicrashfmt_errorText(errno));
     return false;
@@ -135,10 +134,7 @@ bool replaceFile(const char* path, const char* bytes, int length) {
 /// old length (white space after the object is valid JSON). Fails when the text is longer than
 /// the file.
 bool overwriteInPlace(const char* path, const char* bytes, int length) {
-  int fd;
-  do {
-    fd = ::open(path, O_WRONLY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
+  const int fd = foundation::retryOnInterrupt([&] { return ::open(path, O_WRONLY | O_CLOEXEC); });
   if (fd < 0) return false;
   struct stat status {};
   bool written = ::fstat(fd, &status) == 0 && status.st_size >= length && dozidicrashfu_writeBytesToFD(fd, bytes, length);

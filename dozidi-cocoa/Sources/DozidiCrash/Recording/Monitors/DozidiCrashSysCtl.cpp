@@ -80,6 +80,11 @@ std::uint64_t dozidicrashsysctl_uint64ForName(const char* name) {
 int dozidicrashsysctl_stringForName(const char* name, char* value, int maxSize) {
   char text[257];
   if (!stringValue(name, text, sizeof text)) {
+    // Many machines have no firmware model: that is a fact to note, not an error.
+    if (std::strcmp(name, "hw.model") == 0) {
+      DOZIDICRASHLOG_DEBUG("No firmware model on this machine");
+      return 0;
+    }
     DOZIDICRASHLOG_ERROR("Could not get %s value for %s: %s", "sysctlbyname(name, value, &size, NULL, 0)", name, std::strerror(errno));
     return 0;
   }

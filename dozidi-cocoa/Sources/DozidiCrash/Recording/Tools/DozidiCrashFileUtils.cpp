@@ -12,14 +12,13 @@
 
 #include "DozidiCrashFormat.h"
 #include "DozidiCrashLogger.h"
+#include "platform/foundation/SystemCalls.h"
 
 namespace {
 
 int openRetrying(const char* path, int flags, mode_t mode = 0) {
   int fd;
-  do {
-    fd = ::open(path, flags | O_CLOEXEC, mode);
-  } while (fd < 0 && errno == EINTR);
+  fd = foundation::retryOnInterrupt([&] { return ::open(path, flags | O_CLOEXEC, mode); });
   return fd;
 }
 
@@ -67,8 +66,8 @@ const char* dozidicrashfu_lastPathEntry(const char* path) {
 
 bool dozidicrashfu_writeBytesToFD(int fd, const char* bytes, int length) {
   while (length > 0) {
-    const ssize_t written = ::write(fd, bytes, static_cast<std::size_t>(length));
-    if (written < 0 && errno == EINTR) continue;
+    const ssize_t written =
+        foundation::retryOnInterrupt([&] { return ::write(fd, bytes, static_cast<std::size_t>(length)); });
     if (written <= 0) {
       // A write that takes no bytes would loop forever: it counts as a failure too.
       DOZIDICRASHLOG_ERROR("Could not write to fd %d: %s", fd,
@@ -83,8 +82,8 @@ bool dozidicrashfu_writeBytesToFD(int fd, const char* bytes, int length) {
 
 bool dozidicrashfu_readBytesFromFD(int fd, char* buffer, int length) {
   while (length > 0) {
-    const ssize_t count = ::read(fd, buffer, static_cast<std::size_t>(length));
-    if (count < 0 && errno == EINTR) continue;
+    const ssize_t count =
+        foundation::retryOnInterrupt([&] { return ::read(fd, buffer, static_cast<std::size_t>(length)); });
     if (count < 0) {
       DOZIDICRASHLOG_ERROR("Could not read fd %d: %s", fd, dozidicrashfmt_errorText(errno));
       return false;
@@ -246,9 +245,8 @@ bool fillBufferedReader(DozidiCrashBufferedReader* reader) {
   const int room = reader->bufferLength - reader->dataEndPos;
   if (room <= 0) return true;
   ssize_t count;
-  do {
-    count = ::read(reader->fd, reader->buffer + reader->dataEndPos, static_cast<std::size_t>(room));
-  } while (count < 0 && errno == EINTR);
+  count = foundation::retryOnInterrupt(
+      [&] { return ::read(reader->fd, reader->buffer + reader->dataEndPos, static_cast<std::size_t>(room)); });
   if (count < 0) {
     DOZIDICRASHLOG_ERROR("Could not read: %s", dozidicrashfmt_errorText(errno));
     return false;

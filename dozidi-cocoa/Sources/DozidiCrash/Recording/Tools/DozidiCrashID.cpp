@@ -8,13 +8,13 @@
 #include <cerrno>
 #include <cstdint>
 
+#include "platform/foundation/SystemCalls.h"
+
 void dozidicrashid_generate(char* buffer) {
   unsigned char bytes[16] = {};
   // The raw system call: the kernel's random source needs no descriptor and no library state.
   long got = 0;
-  do {
-    got = ::syscall(SYS_getrandom, bytes, sizeof bytes, GRND_NONBLOCK);
-  } while (got < 0 && errno == EINTR);
+  got = foundation::retryOnInterrupt([&] { return ::syscall(SYS_getrandom, bytes, sizeof bytes, GRND_NONBLOCK); });
   if (got != static_cast<long>(sizeof bytes)) {
     // Without kernel randomness (very early boot) the clock still makes the ID unlikely to repeat.
     timespec now{};

@@ -10,6 +10,7 @@
 
 #include "DozidiCrashFormat.h"
 #include "DozidiCrashLogger.h"
+#include "platform/foundation/SystemCalls.h"
 #include "platform/foundation/UTF8.h"
 
 namespace {
@@ -696,9 +697,8 @@ bool refillFromFile(Decoder* d) {
   const long room = kFileReadBufferSize - unread;
   if (room <= 0) return false;
   ssize_t count;
-  do {
-    count = ::read(source->fd, source->buffer + unread, static_cast<std::size_t>(room));
-  } while (count < 0 && errno == EINTR);
+  count = foundation::retryOnInterrupt(
+      [&] { return ::read(source->fd, source->buffer + unread, static_cast<std::size_t>(room)); });
   if (count < 0) DOZIDICRASHLOG_ERROR("Error reading file %s: %s", source->path, dozidicrashfmt_errorText(errno));
   if (count <= 0) {
     source->finished = true;
@@ -730,9 +730,7 @@ int dozidicrashjson_addJSONFromFile(Context* context, const char* name, const ch
   char valueBuffer[500];
   FileSource source{};
   source.path = path;
-  do {
-    source.fd = ::open(path, O_RDONLY | O_CLOEXEC);
-  } while (source.fd < 0 && errno == EINTR);
+  source.fd = foundation::retryOnInterrupt([&] { return ::open(path, O_RDONLY | O_CLOEXEC); });
   if (source.fd < 0) {
     DOZIDICRASHLOG_ERROR("Could not open file %s: %s", path, dozidicrashfmt_errorText(errno));
     source.finished = true;

@@ -1,5 +1,5 @@
 #include "dozidi-cocoa/Sources/Dozidi/DozidiNSNotificationCenterWrapper.h"
-#include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTime.h"
+#include "dozidi-cocoa/Sources/Dozidi/DozidiTime.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/Profiling/DozidiSamplingProfilerBackend.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/tests/PerformanceTracerFixture.h"
 #include "platform/foundation/NotificationCenter.h"
