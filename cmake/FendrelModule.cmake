@@ -6,14 +6,40 @@ function(fendrel_add_test name)
   if(NOT FENDREL_BUILD_TESTS)
     return()
   endif()
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "" "SHARDS" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
   if(NOT ARG_LABELS)
     set(ARG_LABELS unit)
   endif()
-  add_test(NAME ${name} COMMAND ${name})
-  set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 300)
+  if(NOT ARG_SHARDS)
+    add_test(NAME ${name} COMMAND ${name})
+    set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 300)
+    return()
+  endif()
+  # A long suite runs as SHARDS tests (<name>.shard<i>), each taking its share of the cases through
+  # GoogleTest's sharding, so that they run in parallel.
+  math(EXPR last "${ARG_SHARDS} - 1")
+  foreach(index RANGE ${last})
+    add_test(NAME ${name}.shard${index} COMMAND ${name})
+    set_tests_properties(${name}.shard${index} PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 300
+      ENVIRONMENT "GTEST_TOTAL_SHARDS=${ARG_SHARDS};GTEST_SHARD_INDEX=${index}")
+  endforeach()
+endfunction()
+
+# fendrel_test_property(<test> <property> <value>): sets a property of a test, or of every shard
+# of a sharded test. ENVIRONMENT is appended to, so a shard keeps its sharding variables.
+function(fendrel_test_property test property value)
+  get_property(shards DIRECTORY PROPERTY TESTS)
+  foreach(candidate ${shards})
+    if(candidate STREQUAL test OR candidate MATCHES "^${test}\\.shard[0-9]+$")
+      if(property STREQUAL "ENVIRONMENT")
+        set_property(TEST ${candidate} APPEND PROPERTY ENVIRONMENT "${value}")
+      else()
+        set_tests_properties(${candidate} PROPERTIES ${property} "${value}")
+      endif()
+    endif()
+  endforeach()
 endfunction()
 
 # fendrel_test_runs_extension(<test>): the test runs the real extension through the browser
