@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/Repetitions.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/Profiling/DozidiSamplingProfiler.h"
 
 namespace {
@@ -89,29 +90,12 @@ void BM_ReferenceCpuBoundJobAlone(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(cpuBoundJob());
 }
 
-void minMedianMax(benchmark::internal::Benchmark* b) {
-  b->Unit(benchmark::kMicrosecond)
-      ->Repetitions(15)
-      ->ReportAggregatesOnly(true)
-      ->ComputeStatistics("min", [](const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); })
-      ->ComputeStatistics("max", [](const std::vector<double>& v) { return *std::max_element(v.begin(), v.end()); });
-}
-BENCHMARK(BM_SamplingPassOver20RunningThreads)->Apply(minMedianMax);
-BENCHMARK(BM_ReferenceListAndReadStates)->Apply(minMedianMax);
-BENCHMARK(BM_CpuBoundJobWhileProfiling)->Apply(minMedianMax)->MinTime(0.5);
-BENCHMARK(BM_ReferenceCpuBoundJobAlone)->Apply(minMedianMax)->MinTime(0.5);
+BENCHMARK(BM_SamplingPassOver20RunningThreads)->Apply(bench::minMedianMax);
+BENCHMARK(BM_ReferenceListAndReadStates)->Apply(bench::minMedianMax);
+BENCHMARK(BM_CpuBoundJobWhileProfiling)->Apply(bench::minMedianMax)->MinTime(0.5);
+BENCHMARK(BM_ReferenceCpuBoundJobAlone)->Apply(bench::minMedianMax)->MinTime(0.5);
 
 }  // namespace
 
 // Repetitions of the benchmarks alternate, so that each and its reference see the same load.
-int main(int argc, char** argv) {
-  std::vector<char*> args(argv, argv + argc);
-  std::string interleave = "--benchmark_enable_random_interleaving=true";
-  args.insert(args.begin() + 1, interleave.data());
-  int count = static_cast<int>(args.size());
-  benchmark::Initialize(&count, args.data());
-  if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return bench::runInterleaved(argc, argv); }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/Repetitions.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiHub.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiSerialization.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiSpanRecord.h"
@@ -79,27 +80,10 @@ void BM_ReferenceSameDictionaryByHand(benchmark::State& state) {
   }
 }
 
-void minMedianMax(benchmark::internal::Benchmark* b) {
-  b->Unit(benchmark::kMicrosecond)
-      ->Repetitions(15)
-      ->ReportAggregatesOnly(true)
-      ->ComputeStatistics("min", [](const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); })
-      ->ComputeStatistics("max", [](const std::vector<double>& v) { return *std::max_element(v.begin(), v.end()); });
-}
-BENCHMARK(BM_TransactionWith100Spans)->Apply(minMedianMax);
-BENCHMARK(BM_ReferenceSameDictionaryByHand)->Apply(minMedianMax);
+BENCHMARK(BM_TransactionWith100Spans)->Apply(bench::minMedianMax);
+BENCHMARK(BM_ReferenceSameDictionaryByHand)->Apply(bench::minMedianMax);
 
 }  // namespace
 
 // Repetitions of the two benchmarks alternate, so that both see the same machine load.
-int main(int argc, char** argv) {
-  std::vector<char*> args(argv, argv + argc);
-  std::string interleave = "--benchmark_enable_random_interleaving=true";
-  args.insert(args.begin() + 1, interleave.data());
-  int count = static_cast<int>(args.size());
-  benchmark::Initialize(&count, args.data());
-  if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return bench::runInterleaved(argc, argv); }
