@@ -273,12 +273,12 @@ bool isTemporaryName(std::string_view name) {
   return name.substr(name.size() - kTemporarySuffix.size(), marker) == kTemporarySuffix.substr(0, marker);
 }
 
-/// Creates the temporary file beside `path` and takes an exclusive lock on it, held for as long as
-/// the descriptor is open, so that removeAbandonedTemporaryFiles in another process leaves it
-/// alone. A file removed by such a cleaner in the moment before the lock was taken has no name
-/// left; another one is made then. Sets `temporary` to the file's name; the descriptor, or -1 with
-/// errno set.
-int createLockedTemporary(const std::string& path, std::string& temporary) {
+
+}  // namespace
+
+Error fileWriteError(const std::string& path, int errnum) { return writeError("write", path, errnum); }
+
+int createLockedTemporaryFile(const std::string& path, std::string& temporary) {
   for (int attempt = 0; attempt < 8; ++attempt) {
     temporary = path + std::string(kTemporarySuffix);
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
@@ -298,15 +298,11 @@ int createLockedTemporary(const std::string& path, std::string& temporary) {
   return -1;
 }
 
-}  // namespace
-
-Error fileWriteError(const std::string& path, int errnum) { return writeError("write", path, errnum); }
-
 Result<void> FileManager::writeFileAtomically(const std::string& path, std::string_view bytes,
                                               FlushToDisk flush) const {
   if (path.empty() || path.back() == '/') return writeError("write", path, EISDIR);
   std::string temporary;
-  FileDescriptor fd(createLockedTemporary(path, temporary));
+  FileDescriptor fd(createLockedTemporaryFile(path, temporary));
   if (!fd) return writeError("write", path, errno);
 
   struct stat existing;

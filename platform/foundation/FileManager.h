@@ -114,4 +114,11 @@ class FileManager {
 /// writes a file in pieces itself (a streamed atomic write) and must fail as FileManager does.
 Error fileWriteError(const std::string& path, int errnum);
 
+/// Creates the temporary file of an atomic write of `path` beside it, with the name pattern that
+/// removeAbandonedTemporaryFiles knows, and takes an exclusive lock on it that lasts as long as the
+/// descriptor is open, so that a sweep in another process leaves it alone (a file swept in the
+/// moment before the lock was taken is replaced by another). Sets `temporary` to its name; returns
+/// the descriptor, or -1 with errno set.
+int createLockedTemporaryFile(const std::string& path, std::string& temporary);
+
 }  // namespace foundation

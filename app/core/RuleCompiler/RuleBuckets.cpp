@@ -46,12 +46,11 @@ std::optional<RuleBucket> bucketForActionType(std::string_view type) {
 foundation::Result<RuleBuckets> RuleBuckets::open(const foundation::URL& outputURL) {
   const std::string output = outputURL.path();
   const std::string folder = outputURL.deletingLastPathComponent().path();
-  // The same name pattern as every other atomic write, so that a sweep of leftovers finds it.
-  std::string temporary = output + ".tmp-XXXXXX";
-  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+  // Named and locked as every other atomic write's, so that a sweep of leftovers in another
+  // process finds it if this process dies, and leaves it alone while it lives.
+  std::string temporary;
+  const int fd = foundation::createLockedTemporaryFile(output, temporary);
   if (fd < 0) return foundation::fileWriteError(output, errno);
-  // Held while the descriptor is open: a sweep of abandoned temporary files leaves a locked one.
-  (void)::flock(fd, LOCK_EX);
   RuleBuckets buckets(output, temporary);
   buckets.streams_[0].fd = fd;
   struct stat existing;
