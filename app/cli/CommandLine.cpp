@@ -180,9 +180,9 @@ std::string usageText() {
   for (const Command& command : commandTable()) text += command.help;
   text +=
       "\n"
-      "Every command is one launch of the app. Lines of what happened are written to standard\n"
-      "output as JSON (to standard error for lists, state and whitelist list, whose listing is the\n"
-      "result); the app's analytics lines go to standard error.\n"
+      "Every command but demo-server is one launch of the app. Lines of what happened are written\n"
+      "to standard output as JSON (to standard error for lists, state and whitelist list, whose\n"
+      "listing is the result); the app's analytics lines go to standard error.\n"
       "\n"
       "Options:\n"
       "  --device DIR           the device root [default: $FENDREL_DEVICE_ROOT, else\n"

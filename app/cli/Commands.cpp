@@ -33,6 +33,10 @@ constexpr Command kCommands[] = {
      "  demo                   serve a demo configuration and three demo lists on loopback, then\n"
      "                         launch, enable a second list, whitelist a site, compile and summarise\n",
      runDemo},
+    {"demo-server", CommandArguments::None,
+     "  demo-server            serve the demo configuration, its lists and their icons on loopback\n"
+     "                         until interrupted; prints the base URL for FENDREL_CONFIG_BASES\n",
+     runDemoServer},
 };
 
 }  // namespace

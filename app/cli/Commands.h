@@ -20,6 +20,8 @@ int runWhitelist(const Invocation& invocation);
 int runCompile(const Invocation& invocation);
 int runState(const Invocation& invocation);
 int runDemo(const Invocation& invocation);
+/// Serves what the demo serves, without the app, until interrupted.
+int runDemoServer(const Invocation& invocation);
 
 /// Prints "fendrel: error: <message>" and returns kExitFailure.
 int runtimeError(const std::string& message);

@@ -11,6 +11,7 @@
 #include "app/core/ListElement.h"
 #include "app/core/SharedAux.h"
 #include "app/core/Singleton.h"
+#include "platform/dispatch/Clock.h"
 #include "platform/dispatch/MainRunLoop.h"
 #include "platform/foundation/DeviceRoot.h"
 #include "platform/foundation/FileManager.h"
@@ -143,6 +144,22 @@ int runDemo(const Invocation& invocation) {
   dispatch::runMainLoopUntil([&] { return (*server)->receivedEvents().size() >= expected; }, kAnalyticsGraceSeconds);
   printSummary(**server, session.compileOutcomeSince(start));
   return status;
+}
+
+int runDemoServer(const Invocation&) {
+  auto server = DemoServer::bind(resourcesFolder() + "/demo");
+  if (!server) return runtimeError(server.error().localizedDescription());
+  (*server)->serve();
+  const std::string base = (*server)->baseURL();
+  // The base URL alone on standard output, for scripts; how to use it on standard error.
+  say(base);
+  EventLog::shared().diagnostic("Serving the demo configuration at " + base + Singleton::kConfigPath +
+                                ", its lists and icons until interrupted. Start the app against it with:\n"
+                                "  FENDREL_CONFIG_BASES=" + base + " FENDREL_NO_SHUFFLE=1 FENDREL_ANALYTICS_ENDPOINT=" +
+                                (*server)->trackURL() + " fendrel-app");
+  dispatch::runMainLoopUntil([] { return AppSession::interrupted.load(); }, dispatch::kForever);
+  EventLog::shared().diagnostic(std::string(kProgram) + ": interrupted");
+  return kExitInterrupted;
 }
 
 }  // namespace fendrel::cli

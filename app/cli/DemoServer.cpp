@@ -16,14 +16,14 @@ namespace {
 
 constexpr const char* kHost = "127.0.0.1";
 
-void serveFile(const std::string& path, httplib::Response& response) {
+void serveFile(const std::string& path, const char* contentType, httplib::Response& response) {
   auto data = foundation::FileManager::defaultManager().readFile(path);
   if (!data) {
     response.status = 404;
     response.set_content("not found", "text/plain");
     return;
   }
-  response.set_content(data->bytes(), "application/json");
+  response.set_content(data->bytes(), contentType);
 }
 
 /// The value of `key` in the query of a request target, taken literally: the track client sends
@@ -52,16 +52,21 @@ foundation::Result<std::unique_ptr<DemoServer>> DemoServer::bind(const std::stri
   DemoServer* self = demo.get();
 
   server.Get("/" + std::string(Singleton::kConfigPath), [self](const httplib::Request&, httplib::Response& response) {
-    serveFile(self->demoFolder_ + "/config.json", response);
+    serveFile(self->demoFolder_ + "/config.json", "application/json", response);
   });
-  server.Get(R"(/Skyvane/lists/([^/]+))", [self](const httplib::Request& request, httplib::Response& response) {
-    const std::string name = request.matches[1];
-    if (!foundation::DeviceRoot::isPlainName(name)) {
-      response.status = 404;
-      return;
-    }
-    serveFile(self->demoFolder_ + "/lists/" + name, response);
-  });
+  // The lists and the icons of lists and apps, beside the configuration: the names in it are
+  // relative to its own address. Only plain file names of the two folders are served.
+  for (const auto& [folder, contentType] : {std::pair{"lists", "application/json"}, std::pair{"icons", "image/png"}}) {
+    server.Get("/Skyvane/" + std::string(folder) + "/([^/]+)",
+               [self, folder, contentType](const httplib::Request& request, httplib::Response& response) {
+                 const std::string name = request.matches[1];
+                 if (!foundation::DeviceRoot::isPlainName(name)) {
+                   response.status = 404;
+                   return;
+                 }
+                 serveFile(self->demoFolder_ + "/" + folder + "/" + name, contentType, response);
+               });
+  }
   server.Get("/track/", [self](const httplib::Request& request, httplib::Response& response) {
     self->recordTrack(request.target);
     response.set_content("1", "text/plain");

@@ -15,12 +15,13 @@ namespace fendrel::cli {
 
 /// The demo's outside world on loopback (127.0.0.1, a port the system picks): the configuration
 /// host serving the demo configuration at the app's configuration path, the filter-list server
-/// serving the demo lists beside it, and an analytics track endpoint that records the events it
-/// receives. Serves on a thread of its own until destroyed.
+/// serving the demo lists and the icons of its lists and apps beside it, and an analytics track
+/// endpoint that records the events it receives. Serves on a thread of its own until destroyed.
 class DemoServer {
  public:
-  /// Binds the server for the files of `demoFolder` ("config.json" and "lists/<name>"); the
-  /// address is known from here on, and requests are answered once serve() has been called.
+  /// Binds the server for the files of `demoFolder` ("config.json", "lists/<name>" and
+  /// "icons/<name>"); the address is known from here on, and requests are answered once serve()
+  /// has been called.
   static foundation::Result<std::unique_ptr<DemoServer>> bind(const std::string& demoFolder);
   /// Starts answering requests on the server's own thread.
   void serve();

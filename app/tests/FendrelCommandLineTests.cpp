@@ -2,6 +2,8 @@
 // server of its own (configuration host, list server and analytics sink), runs it as a child
 // process and reads back what it printed and what it left on the device.
 
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -721,6 +723,80 @@ TEST_F(FendrelCommandLineTest, DemoRunsToASummaryAndExitsZero) {
   EXPECT_EQ(demo.status, 0) << demo.out << demo.err;
   EXPECT_THAT(demo.out, HasSubstr("browser verdict:  reload ok"));
   EXPECT_EQ(appliedText(), outputText());
+}
+
+/// The first line `fd` gives within `seconds`, without its line break; "" on time-out or end.
+std::string readLine(int fd, int seconds) {
+  std::string line;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  for (char c = 0; c != '\n';) {
+    using std::chrono::milliseconds;
+    const auto left = std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    pollfd ready{fd, POLLIN, 0};
+    if (left <= 0 || ::poll(&ready, 1, static_cast<int>(left)) != 1 || ::read(fd, &c, 1) != 1) return "";
+    if (c != '\n') line += c;
+  }
+  return line;
+}
+
+TEST(FendrelDemoServerTest, ServesTheDemoConfigurationItsListsAndIconsUntilInterrupted) {
+  int out[2];
+  ASSERT_EQ(::pipe(out), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addclose(&actions, out[0]);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  std::string program = FENDREL_BINARY, command = "demo-server";
+  char* argv[] = {program.data(), command.data(), nullptr};
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(out[1]);
+  // A failed check below still ends the server.
+  struct Reaper {
+    pid_t pid;
+    ~Reaper() {
+      if (pid > 0 && ::kill(pid, SIGKILL) == 0) ::waitpid(pid, nullptr, 0);
+    }
+  } reaper{pid};
+
+  const std::string base = readLine(out[0], 30);
+  ::close(out[0]);
+  ASSERT_TRUE(base.starts_with("http://127.0.0.1:") && base.ends_with("/")) << base;
+  httplib::Client client(base.substr(0, base.size() - 1));
+  const std::string folder = "/Skyvane/";
+  auto config = client.Get(folder + "config1.7.json");
+  ASSERT_TRUE(config && config->status == 200);
+  const Value catalogue = parseJSON(config->body);
+  ASSERT_TRUE(catalogue["lists"].array() && !catalogue["lists"].array()->empty()) << config->body;
+  // Every list and app the configuration names is served at the address it gives, relative to it.
+  for (const char* kind : {"lists", "apps"}) {
+    for (const Value& object : *catalogue[kind].array()) {
+      const std::string name = object["name"].asString().value_or("?");
+      auto icon = client.Get(folder + object["iconUrl"].asString().value_or(""));
+      ASSERT_TRUE(icon && icon->status == 200) << name;
+      EXPECT_EQ(icon->get_header_value("Content-Type"), "image/png") << name;
+      EXPECT_TRUE(icon->body.starts_with("\x89PNG\r\n\x1a\n")) << name;
+      if (object["attachmentUrl"].isAbsent()) continue;
+      auto list = client.Get(folder + object["attachmentUrl"].asString().value_or(""));
+      ASSERT_TRUE(list && list->status == 200) << name;
+      EXPECT_TRUE(parseJSON(list->body).array()) << name;
+    }
+  }
+  // Nothing but the plain files of its folders.
+  for (const char* path :
+       {"icons/missing.png", "icons/..%2Fconfig.json", "lists/..%2F..%2Fdemo%2Fconfig.json", "config.json"}) {
+    auto refused = client.Get(folder + path);
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->status, 404) << path;
+  }
+
+  ::kill(pid, SIGINT);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  reaper.pid = 0;
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status;
 }
 
 TEST_F(FendrelCommandLineTest, ChangesMadeByProcessesAtTheSameTimeAreAllKept) {
