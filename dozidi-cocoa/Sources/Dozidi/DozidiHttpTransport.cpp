@@ -85,7 +85,8 @@ DozidiHttpTransport::~DozidiHttpTransport() {
 
 void DozidiHttpTransport::sendEnvelope(std::shared_ptr<const DozidiEnvelope> envelope) {
   // A crash is stored whole even while rate-limited: it waits on disk for the limit to end.
-  auto limited = envelope && holdsCrashEvent(*envelope) ? envelope : envelopeRateLimit_->removeRateLimitedItems(envelope);
+  auto limited =
+      envelope && holdsCrashEvent(*envelope) ? envelope : envelopeRateLimit_->removeRateLimitedItems(envelope);
   if (!limited || limited->items().empty()) {
     DOZIDI_LOG_DEBUG("RateLimit is active for all envelope items.");
     return;
