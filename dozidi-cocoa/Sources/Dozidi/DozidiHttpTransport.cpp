@@ -10,8 +10,34 @@
 #include "dozidi-cocoa/Sources/Dozidi/DozidiSerialization.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/foundation/Error.h"
+#include "platform/foundation/JSONSerialization.h"
 #include "platform/foundation/URL.h"
 #include "platform/foundation/URLResponse.h"
+
+namespace {
+
+// An unhandled fatal error event, as made from a stored crash report: "level" "fatal" and an
+// exception whose mechanism says it was not handled.
+bool isCrashEventItem(const DozidiEnvelopeItem& item) {
+  if (item.header().type != "event") return false;
+  const auto parsed = foundation::JSONSerialization::JSONObjectWithData(item.data().view());
+  if (!parsed.ok() || (*parsed)["level"].asString() != "fatal") return false;
+  const foundation::Array* exceptions = (*parsed)["exception"]["values"].array();
+  if (exceptions == nullptr) return false;
+  for (const auto& exception : *exceptions) {
+    if (exception["mechanism"]["handled"].asBool() == false) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool DozidiHttpTransport::holdsCrashEvent(const DozidiEnvelope& envelope) {
+  for (const auto& item : envelope.items()) {
+    if (isCrashEventItem(*item)) return true;
+  }
+  return false;
+}
 
 std::shared_ptr<DozidiHttpTransport> DozidiHttpTransport::initWithOptions(
     std::shared_ptr<DozidiOptions> options, std::shared_ptr<DozidiFileManager> fileManager,
@@ -58,7 +84,9 @@ DozidiHttpTransport::~DozidiHttpTransport() {
 }
 
 void DozidiHttpTransport::sendEnvelope(std::shared_ptr<const DozidiEnvelope> envelope) {
-  auto limited = envelopeRateLimit_->removeRateLimitedItems(envelope);
+  // A crash is stored whole even while rate-limited: it waits on disk for the limit to end.
+  auto limited =
+      envelope && holdsCrashEvent(*envelope) ? envelope : envelopeRateLimit_->removeRateLimitedItems(envelope);
   if (!limited || limited->items().empty()) {
     DOZIDI_LOG_DEBUG("RateLimit is active for all envelope items.");
     return;
@@ -98,13 +126,25 @@ void DozidiHttpTransport::sendAllCachedEnvelopes() {
     }
     isSending_ = true;
   }
-  const auto file = fileManager_->getOldestEnvelope();
+  auto file = fileManager_->getOldestEnvelope();
+  auto envelope = file ? DozidiSerialization::envelopeWithData(file->contents().view()) : nullptr;
+  if (file && envelope && isHeld(file->path(), *envelope)) {
+    // The oldest is a crash that must wait: the cycle goes on with the oldest of the others.
+    file.reset();
+    envelope = nullptr;
+    for (auto& candidate : fileManager_->getAllEnvelopes()) {
+      auto parsed = DozidiSerialization::envelopeWithData(candidate.contents().view());
+      if (parsed && isHeld(candidate.path(), *parsed)) continue;
+      file = std::move(candidate);
+      envelope = std::move(parsed);
+      break;
+    }
+  }
   if (!file) {
     DOZIDI_LOG_DEBUG("No envelopes left to send.");
     finishedSending();
     return;
   }
-  const auto envelope = DozidiSerialization::envelopeWithData(file->contents().view());
   if (!envelope) {
     deleteEnvelopeAndSendNext(file->path());
     return;
@@ -141,6 +181,10 @@ void DozidiHttpTransport::sendEnvelope(std::shared_ptr<const DozidiEnvelope> env
         }
         if (error && response->statusCode() != 429) self->recordLostEventFor(envelope->items());
         self->rateLimits_->update(*response);
+        if (response->statusCode() == 429 && holdsCrashEvent(*envelope)) {
+          self->keepCrashEnvelopeAndSendNext(envelopePath);
+          return;
+        }
         self->deleteEnvelopeAndSendNext(envelopePath);
       });
 }
@@ -148,6 +192,29 @@ void DozidiHttpTransport::sendEnvelope(std::shared_ptr<const DozidiEnvelope> env
 void DozidiHttpTransport::deleteEnvelopeAndSendNext(const std::string& envelopePath) {
   DOZIDI_LOG_DEBUG("Deleting envelope and sending next.");
   fileManager_->removeFileAtPath(envelopePath);
+  scheduleNextCycle();
+}
+
+void DozidiHttpTransport::keepCrashEnvelopeAndSendNext(const std::string& envelopePath) {
+  DOZIDI_LOG_DEBUG("Rate limited: keeping the crash envelope for a later cycle.");
+  {
+    std::lock_guard guard(lock_);
+    // Unless the answer limited its category, it waits for the next start, never resent at once.
+    if (!rateLimits_->isRateLimitActive(dozidiDataCategoryForEnvelopeItemType("event"))) {
+      heldUntilNextStart_.insert(envelopePath);
+    }
+  }
+  scheduleNextCycle();
+}
+
+bool DozidiHttpTransport::isHeld(const std::string& envelopePath, const DozidiEnvelope& envelope) {
+  if (!holdsCrashEvent(envelope)) return false;
+  if (rateLimits_->isRateLimitActive(dozidiDataCategoryForEnvelopeItemType("event"))) return true;
+  std::lock_guard guard(lock_);
+  return heldUntilNextStart_.contains(envelopePath);
+}
+
+void DozidiHttpTransport::scheduleNextCycle() {
   {
     std::lock_guard guard(lock_);
     isSending_ = false;

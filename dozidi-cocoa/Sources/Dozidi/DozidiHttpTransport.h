@@ -4,6 +4,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "dozidi-cocoa/Sources/Dozidi/DozidiClientReport.h"
@@ -25,6 +26,11 @@ class DozidiRequestManager;
 /// rate limits forbid are dropped before storing and before sending; what is lost is counted and
 /// sent back as a "client_report" item with the next envelope. Sending starts again when the
 /// network comes back.
+///
+/// A crash (an unhandled fatal error event) is the one thing the rate limits never throw away: it
+/// is stored even while its category is limited, a 429 answer keeps its file, and send cycles pass
+/// over it, to the envelopes behind it, until the limit has ended; then the next cycle (a new
+/// envelope, a flush, the network coming back or the next start) sends it.
 ///
 /// Any thread may use it. Storing and send cycles run on the transport's serial queue; answers
 /// arrive on the request manager's threads.
@@ -68,6 +74,9 @@ class DozidiHttpTransport final : public DozidiTransport,
   /// One send cycle: the oldest cached envelope, unless a cycle is under way.
   void sendAllCachedEnvelopes();
 
+  /// True when an item is an unhandled fatal error event, as converted from a crash report.
+  static bool holdsCrashEvent(const DozidiEnvelope& envelope);
+
  private:
   DozidiHttpTransport() = default;
 
@@ -75,6 +84,10 @@ class DozidiHttpTransport final : public DozidiTransport,
   void sendEnvelope(std::shared_ptr<const DozidiEnvelope> envelope, const std::string& envelopePath,
                     foundation::URLRequest request);
   void deleteEnvelopeAndSendNext(const std::string& envelopePath);
+  void keepCrashEnvelopeAndSendNext(const std::string& envelopePath);
+  void scheduleNextCycle();
+  // A crash envelope that must not go now.
+  bool isHeld(const std::string& envelopePath, const DozidiEnvelope& envelope);
   void finishedSending();
   void recordLostEventFor(const DozidiEnvelopeItems& items);
 
@@ -98,6 +111,8 @@ class DozidiHttpTransport final : public DozidiTransport,
   std::uint64_t flushGeneration_ = 0;
   // Set when a send cycle ended after the flush's own cycle was started.
   bool flushDone_ = false;
+  // Crash envelopes answered 429 without a limit on their category: they wait for the next start.
+  std::set<std::string> heldUntilNextStart_;
 
   std::mutex discardedEventsLock_;
   std::map<std::string, DozidiDiscardedEvent> discardedEvents_;

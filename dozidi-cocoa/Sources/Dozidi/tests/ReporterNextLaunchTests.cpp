@@ -85,6 +85,7 @@ class ReporterNextLaunchTests : public ::testing::TestWithParam<const char*> {
 };
 
 class ReporterNextLaunchFullDiskTests : public ReporterNextLaunchTests {};
+class ReporterNextLaunchRateLimitTests : public ReporterNextLaunchTests {};
 
 struct CrashCase {
   const char* mode;
@@ -203,6 +204,33 @@ TEST_F(ReporterNextLaunchFullDiskTests, CrashOnAFullDiskLeavesAnEmptyReportThatT
   EXPECT_TRUE(filesUnder(root_.path(), "Reports").empty());
   EXPECT_NE((second.out + second.err).find("unreadable"), std::string::npos) << second.out << second.err;
   EXPECT_TRUE(payloads(server_.requests(), 0, "event").empty());
+}
+
+TEST_F(ReporterNextLaunchRateLimitTests, CrashAnswered429WaitsOnDiskAndTheNextStartDeliversItOnce) {
+  ASSERT_EQ(launch("null").status, 128 + SIGSEGV);
+  const std::size_t before = server_.requests().size();
+  // Every category is limited for a minute after this answer: nothing more goes in launch 2.
+  server_.enqueue({.status = 429, .headers = {{"Retry-After", "60"}}});
+
+  const auto second = launch("start");
+  ASSERT_EQ(second.status, 0) << second.err;
+  const auto refused = server_.requests();
+  ASSERT_EQ(refused.size(), before + 1) << second.err;
+  ASSERT_EQ(payloads(refused, before, "event").size(), 1u) << second.err;
+  EXPECT_TRUE(filesUnder(root_.path(), "Reports").empty());
+  EXPECT_EQ(filesUnder(root_.path(), "envelopes").size(), 1u);
+
+  const auto third = launch("start");
+  ASSERT_EQ(third.status, 0) << third.err;
+  const std::vector<json> delivered = payloads(server_.requests(), before + 1, "event");
+  ASSERT_EQ(delivered.size(), 1u) << third.err;
+  EXPECT_EQ(delivered[0]["level"], "fatal");
+  EXPECT_EQ(delivered[0]["exception"]["values"][0]["type"], "SIGSEGV");
+  EXPECT_TRUE(filesUnder(root_.path(), "envelopes").empty());
+
+  const std::size_t afterThird = server_.requests().size();
+  ASSERT_EQ(launch("start").status, 0);
+  EXPECT_TRUE(payloads(server_.requests(), afterThird, "event").empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Crashes, ReporterNextLaunchTests, ::testing::Values("null", "abort", "throw"),

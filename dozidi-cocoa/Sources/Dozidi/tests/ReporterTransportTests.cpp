@@ -15,6 +15,8 @@
 #include "dozidi-cocoa/Sources/Dozidi/DozidiDispatchQueueWrapper.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiDsn.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiEvent.h"
+#include "dozidi-cocoa/Sources/Dozidi/DozidiException.h"
+#include "dozidi-cocoa/Sources/Dozidi/DozidiMechanism.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiFileManager.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiHttpTransport.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiNSURLRequestBuilder.h"
@@ -104,6 +106,17 @@ class ReporterTransportTests : public foundation::test_support::TemporaryDeviceR
 
   std::shared_ptr<const DozidiEnvelope> sendEvent() {
     auto event = DozidiEvent::initWithLevel(DozidiEventLevel::Error);
+    auto envelope = DozidiEnvelope::initWithEvent(*event);
+    transport->sendEnvelope(envelope);
+    return envelope;
+  }
+  /// An unhandled fatal event, as converted from a crash report.
+  std::shared_ptr<const DozidiEnvelope> sendCrash() {
+    auto event = DozidiEvent::initWithLevel(DozidiEventLevel::Fatal);
+    auto exception = DozidiException::initWithValue("Signal 11, Code 1", "SIGSEGV");
+    exception->mechanism = DozidiMechanism::initWithType("signal");
+    exception->mechanism->handled = false;
+    event->exceptions = std::vector{exception};
     auto envelope = DozidiEnvelope::initWithEvent(*event);
     transport->sendEnvelope(envelope);
     return envelope;
@@ -283,6 +296,61 @@ TEST_F(ReporterTransportTests, RateLimitsFromTheAnswers) {
     for (const auto& request : server.requests()) {
       EXPECT_EQ(gunzip(request.body).find("network_error"), std::string::npos);
     }
+    transport.reset();
+  }
+}
+
+// A crash is never dropped for a rate limit: a 429 keeps its file, and cycles pass over it until
+// the limit ends (or, when the answer did not limit errors, until the next start). Ordinary
+// envelopes are limited as always, and each crash is accepted exactly once.
+TEST_F(ReporterTransportTests, ACrashAnswered429WaitsOnDiskUntilItCanGo) {
+  const auto with = [](std::vector<std::pair<std::string, std::string>> headers) {
+    return IngestionAnswer{.status = 429, .headers = std::move(headers)};
+  };
+  // Offered while the first crash waits: a second crash, an error event and a session.
+  struct Case {
+    const char* name;
+    IngestionAnswer answer;
+    std::size_t sentMeanwhile;  // the ordinary envelopes go or are dropped as the limits say
+    bool secondWaits;           // the second crash waits too (else it went at once)
+    bool restart;               // the waiting crashes go at the next start, not when the limit ends
+  };
+  const Case cases[] = {
+      {"Retry-After", with({{"Retry-After", "60"}}), 0, true, false},
+      {"no header", with({}), 0, true, false},
+      {"errors limited by category", with({{"X-Dozidi-Rate-Limits", "60:error"}}), 1, true, false},
+      {"errors not limited", with({{"X-Dozidi-Rate-Limits", "60:transaction"}}), 3, false, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    clock->setWallTime(dispatch::ManualClock::kDefaultWallTime);
+    start(plainDsn());
+    const auto first = server.requests().size();
+    server.enqueue(c.answer);
+    const auto crash = summary(*sendCrash());
+    flush();
+    ASSERT_EQ(sent(first), std::vector<std::string>{crash});
+    EXPECT_EQ(storedFiles().size(), 1u);
+
+    const auto second = summary(*sendCrash());
+    sendEvent();
+    sendSession();
+    flush();
+    EXPECT_EQ(sent(first + 1).size(), c.sentMeanwhile);
+    EXPECT_EQ(storedFiles().size(), c.secondWaits ? 2u : 1u);
+
+    if (c.restart) {
+      start(plainDsn());
+    } else {
+      clock->advance(60);
+    }
+    flush();
+    std::vector<std::string> expected{crash};
+    if (c.secondWaits) expected.push_back(second);
+    EXPECT_EQ(sent(first + 1 + c.sentMeanwhile), expected);
+    EXPECT_TRUE(storedFiles().empty());
+    flush();
+    EXPECT_EQ(server.requests().size(), first + 1 + c.sentMeanwhile + expected.size());
     transport.reset();
   }
 }
