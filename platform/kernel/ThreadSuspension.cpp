@@ -17,10 +17,14 @@ namespace kernel {
 
 namespace {
 
-// Slot states. A slot moves Idle -> Requested (suspender) -> Parked (target) -> Released
-// (resumer) -> Idle (target, on leaving). A suspender that gives up moves Requested -> Abandoned;
-// a late signal then finds the slot not Requested and returns at once.
-enum SlotState : int { Idle = 0, Requested = 1, Parked = 2, Released = 3, Abandoned = 4 };
+// Slot states. A slot moves Idle -> Requested (suspender) -> Claimed -> Parked (target) ->
+// Released (resumer) -> Idle (target, on leaving). A suspender that gives up moves Requested ->
+// Abandoned; a late signal then finds the slot not Requested and returns at once. An abandoned
+// slot may be handed to another thread while the first one's signal is still on its way (a
+// thread that blocks signals for a while, or a runtime that defers them): the target therefore
+// claims the slot first and only then checks that the slot is still asked of it, so a late
+// thread never parks in, or writes registers into, a slot meant for another.
+enum SlotState : int { Idle = 0, Requested = 1, Parked = 2, Released = 3, Abandoned = 4, Claimed = 5 };
 
 // More threads than slots are left running: 512 covers every process we expect, and the table
 // lives in zero-filled static memory.
@@ -86,25 +90,48 @@ void copyStackTop(Slot& slot) {
   slot.stackCopied.store(true, std::memory_order_release);
 }
 
+// Takes a Requested slot for `self`: true when the slot is now Claimed by this thread. A slot
+// claimed by a late thread it was not meant for is given back as Requested at once; its owner
+// waits the few instructions that takes rather than missing its request.
+bool claimSlot(Slot& slot, ThreadId self) {
+  for (;;) {
+    int expected = Requested;
+    if (slot.state.compare_exchange_strong(expected, Claimed, std::memory_order_acq_rel)) {
+      // The claim orders after the suspender's request, so this reads the thread it asked.
+      if (slot.thread.load(std::memory_order_acquire) == self) return true;
+      slot.state.store(Requested, std::memory_order_release);
+      return false;
+    }
+    if (expected != Claimed) return false;
+  }
+}
+
+// Until a slot's claim is settled: a claim by the right thread ends Parked, a mistaken one
+// ends Requested again.
+int settledState(const Slot& slot) {
+  int state = slot.state.load(std::memory_order_acquire);
+  while (state == Claimed) state = slot.state.load(std::memory_order_acquire);
+  return state;
+}
+
 void onSuspendSignal(int, siginfo_t* info, void* context) {
   int savedErrno = errno;
   int index = info->si_value.sival_int;
   if (info->si_code == SI_QUEUE && index >= 0 && index < kSlotCount) {
     Slot& slot = gSlots[index];
-    if (slot.thread.load(std::memory_order_acquire) == currentThreadId()) {
+    const ThreadId self = currentThreadId();
+    if (slot.thread.load(std::memory_order_acquire) == self && claimSlot(slot, self)) {
       auto* user = static_cast<ucontext_t*>(context);
       std::memcpy(&slot.registers, &user->uc_mcontext, sizeof slot.registers);
       // The floating-point area lives in this signal frame, which is gone once we return.
       slot.registers.fpregs = nullptr;
       slot.stackCopied.store(false, std::memory_order_relaxed);
-      int expected = Requested;
-      if (slot.state.compare_exchange_strong(expected, Parked, std::memory_order_acq_rel)) {
-        if (gParkings.fetch_add(1) + 1 >= gWakeAt.load()) futex(&gParkings, FUTEX_WAKE_PRIVATE, 1, nullptr);
-        copyStackTop(slot);
-        while (slot.state.load(std::memory_order_acquire) == Parked) futex(&slot.state, FUTEX_WAIT_PRIVATE, Parked, nullptr);
-        slot.thread.store(0, std::memory_order_relaxed);
-        slot.state.store(Idle, std::memory_order_release);
-      }
+      slot.state.store(Parked, std::memory_order_release);
+      if (gParkings.fetch_add(1) + 1 >= gWakeAt.load()) futex(&gParkings, FUTEX_WAKE_PRIVATE, 1, nullptr);
+      copyStackTop(slot);
+      while (slot.state.load(std::memory_order_acquire) == Parked) futex(&slot.state, FUTEX_WAIT_PRIVATE, Parked, nullptr);
+      slot.thread.store(0, std::memory_order_relaxed);
+      slot.state.store(Idle, std::memory_order_release);
     }
   }
   errno = savedErrno;
@@ -154,7 +181,7 @@ bool installThreadSuspension() {
 
 int threadSuspensionSignal() { return gSignal.load(); }
 
-int suspendThreads(const ThreadId* threads, int count, bool* suspended) {
+int suspendThreads(const ThreadId* threads, int count, bool* suspended, long deadlineMilliseconds) {
   for (int i = 0; i < count; ++i) suspended[i] = false;
   if (gSignal.load() == 0) return 0;
   ThreadId self = currentThreadId();
@@ -194,7 +221,7 @@ int suspendThreads(const ThreadId* threads, int count, bool* suspended) {
   // either the last thread sees it and wakes us, or the loop sees every thread parked.
   gWakeAt.store(parkedBefore + sent);
 
-  std::int64_t deadline = nowNanoseconds() + kSuspendDeadlineMilliseconds * 1000000;
+  std::int64_t deadline = nowNanoseconds() + static_cast<std::int64_t>(deadlineMilliseconds) * 1000000;
   int stopped = alreadyStopped;
   for (;;) {
     // Read before the pass: a thread that parks after its slot was checked moves it.
@@ -215,10 +242,19 @@ int suspendThreads(const ThreadId* threads, int count, bool* suspended) {
   // Give up on late threads; if one parks between the check and here, the exchange tells us.
   for (int i = 0; i < count && i < kSlotCount; ++i) {
     if (slotOf[i] < 0 || suspended[i]) continue;
-    int expected = Requested;
-    if (!gSlots[slotOf[i]].state.compare_exchange_strong(expected, Abandoned, std::memory_order_acq_rel)) {
-      suspended[i] = true;
-      ++stopped;
+    Slot& slot = gSlots[slotOf[i]];
+    for (;;) {
+      int expected = Requested;
+      if (slot.state.compare_exchange_strong(expected, Abandoned, std::memory_order_acq_rel)) break;
+      if (expected == Claimed) {
+        expected = settledState(slot);
+        if (expected == Requested) continue;
+      }
+      if (expected == Parked) {
+        suspended[i] = true;
+        ++stopped;
+      }
+      break;
     }
   }
   return stopped;

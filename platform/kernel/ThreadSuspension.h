@@ -31,8 +31,11 @@ inline constexpr long kSuspendDeadlineMilliseconds = 250;
 /// stopped (also when an earlier call stopped it). Returns how many of them are stopped. Calls
 /// before `resumeThreads` add to one suspension, so a caller can list again and stop threads
 /// that were created meanwhile.
+/// `deadlineMilliseconds` bounds the wait for acknowledgements; a caller that suspends often
+/// (a sampler) passes a shorter one than a crash report needs.
 /// Runs during a crash: no allocation, no locks.
-int suspendThreads(const ThreadId* threads, int count, bool* suspended);
+int suspendThreads(const ThreadId* threads, int count, bool* suspended,
+                   long deadlineMilliseconds = kSuspendDeadlineMilliseconds);
 
 /// Lets every thread stopped by the last `suspendThreads` run again. Without a suspension it
 /// does nothing.

@@ -155,4 +155,28 @@ TEST_F(ThreadSuspensionTests, AThreadBlockingTheSignalCostsTheDeadlineOnly) {
   normal.finish();
 }
 
+// A sampler passes a short deadline: a thread that does not take the signal costs that much, and
+// its abandoned slot serves the next thread asked.
+TEST_F(ThreadSuspensionTests, AShortDeadlineBoundsTheWaitAndTheSlotIsReused) {
+  Spinner deaf, normal;
+  deaf.start(true);
+  normal.start(false);
+  bool suspended = true;
+  kernel::ThreadId id = deaf.id;
+  auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(kernel::suspendThreads(&id, 1, &suspended, 20), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 200ms);
+  EXPECT_FALSE(suspended);
+  kernel::resumeThreads();
+  for (int round = 0; round < 3; ++round) {
+    id = normal.id;
+    EXPECT_EQ(kernel::suspendThreads(&id, 1, &suspended), 1);
+    EXPECT_NE(kernel::suspendedThreadState(normal.id), nullptr);
+    EXPECT_EQ(kernel::suspendedThreadState(deaf.id), nullptr);
+    kernel::resumeThreads();
+  }
+  deaf.finish();
+  normal.finish();
+}
+
 }  // namespace

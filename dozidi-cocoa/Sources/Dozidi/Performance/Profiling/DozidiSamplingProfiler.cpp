@@ -357,7 +357,7 @@ void SamplingProfiler::samplePass(const Callback& callback) {
 
     // From here to resumeThreads: no allocation, no lock.
     bool stopped = false;
-    kernel::suspendThreads(&thread, 1, &stopped);
+    kernel::suspendThreads(&thread, 1, &stopped, kParkDeadlineMilliseconds);
     std::size_t count = 0;
     bool reachedEnd = false;
     if (stopped) {

@@ -48,6 +48,11 @@ struct StackBounds {
 
 /// The most frames one walk records; a deeper stack gives no sample.
 inline constexpr std::size_t kMaxBacktraceDepth = 128;
+/// How long a pass waits for one running thread to park before it skips the thread for this
+/// pass. A thread can be slow to take the signal (it masks it for a while, or a runtime defers
+/// it to a safe point); a crash report's longer wait would let such a thread hold up the passes
+/// that sample every other thread.
+inline constexpr long kParkDeadlineMilliseconds = 50;
 
 /// Walks a frame-pointer chain starting at instruction address `pc` and frame pointer `fp`,
 /// writing at most `maxDepth` addresses (the `pc` first, then each return address less one, so

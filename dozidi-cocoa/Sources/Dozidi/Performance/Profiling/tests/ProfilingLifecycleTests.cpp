@@ -2,7 +2,10 @@
 #include "dozidi-cocoa/Sources/Dozidi/DozidiTime.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/Profiling/DozidiSamplingProfilerBackend.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/tests/PerformanceTracerFixture.h"
+#include "dozidi-cocoa/Sources/Dozidi/DozidiSerialization.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "testing/Gzip.h"
+#include "testing/IngestionServer.h"
 
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -43,6 +46,12 @@ class Notifications final : public DozidiNSNotificationCenterWrapper {
   void removeObserver(const void*) override { resign = nullptr; }
   Handler resign;
 };
+
+// Every top-level key of a profile payload.
+constexpr const char* kProfileKeys[] = {"profile", "version", "debug_meta", "os", "device", "profile_id",
+                                        "duration_ns", "truncation_reason", "platform", "environment",
+                                        "timestamp", "release", "adverse_frame_render_timestamps",
+                                        "screen_frame_rates", "transactions"};
 
 std::uint64_t selfThread() { return static_cast<std::uint64_t>(::syscall(SYS_gettid)); }
 
@@ -107,11 +116,7 @@ TEST_F(ProfilingLifecycleTests, FinishedTransactionSendsAProfileWithEveryKey) {
   auto profiles = sentProfiles();
   ASSERT_EQ(profiles.size(), 1u);
   const foundation::Dictionary& p = profiles[0];
-  for (const char* key : {"profile", "version", "debug_meta", "os", "device", "profile_id", "duration_ns",
-                          "truncation_reason", "platform", "environment", "timestamp", "release",
-                          "adverse_frame_render_timestamps", "screen_frame_rates", "transactions"}) {
-    EXPECT_TRUE(p.contains(key)) << key;
-  }
+  for (const char* key : kProfileKeys) EXPECT_TRUE(p.contains(key)) << key;
   EXPECT_EQ(*p["version"].string(), "1");
   EXPECT_EQ(*p["truncation_reason"].string(), "normal");
   EXPECT_EQ(*p["platform"].string(), "cocoa");
@@ -202,40 +207,20 @@ extern "C" __attribute__((noinline)) void profilingLifecycleBusyWork(std::chrono
   while (std::chrono::steady_clock::now() < end) n = n + 1;
 }
 
-// The real sampler under a sampled transaction: the profile holds the transaction's own thread.
-TEST_F(TracerFixture, SampledTransactionSendsARealProfile) {
-  options->setProfilesSampleRate(1.0);
-  hub = DozidiHub::initWithClient(hub->getClient(), nullptr);  // a hub made with profiling on
-  DozidiProfilingServices services;
-  services.queue = queue;
-  DozidiProfiler::setBackend(DozidiSamplingProfilerBackend::create(services));
-  auto tracer = hub->startTransactionWithName("real", "op");
-  profilingLifecycleBusyWork(std::chrono::milliseconds(80));
-  clock->advance(0.08);
-  tracer->finish();
-  DozidiProfiler::setBackend(nullptr);
-
-  std::optional<foundation::Dictionary> profile;
-  for (const auto& envelope : transport->envelopes()) {
-    for (const auto& item : envelope->items()) {
-      if (item->header().type != "profile") continue;
-      auto parsed = foundation::JSONSerialization::JSONObjectWithData(item->data().view());
-      ASSERT_TRUE(parsed.ok());
-      profile = *parsed->dictionary();
-      EXPECT_EQ(envelope->header().eventId()->dozidiIdString(), *(*profile)["profile_id"].string());
-    }
-  }
-  ASSERT_TRUE(profile.has_value());
-  ASSERT_EQ(sentTransactions().size(), 1u);
-  const foundation::Dictionary& p = *profile;
+// What a real profile of a sampled transaction must hold: the keys of the payload, valid stack and
+// frame indices, addresses as 16 hex digits, and the transaction with its active thread sampled.
+void expectRealProfile(const foundation::Dictionary& p, const foundation::Dictionary& transaction) {
+  for (const char* key : kProfileKeys) EXPECT_TRUE(p.contains(key)) << key;
+  ASSERT_TRUE(p["profile"]["samples"].array() && p["profile"]["stacks"].array() && p["profile"]["frames"].array());
   const foundation::Array& samples = *p["profile"]["samples"].array();
   const foundation::Array& stacks = *p["profile"]["stacks"].array();
   const foundation::Array& frames = *p["profile"]["frames"].array();
   EXPECT_GE(samples.size(), 2u);
   const std::string self = std::to_string(::syscall(SYS_gettid));
+  ASSERT_TRUE(p["transactions"][0].dictionary());
   const foundation::Dictionary& t = *p["transactions"][0].dictionary();
   EXPECT_EQ(*t["active_thread_id"].string(), self);
-  EXPECT_EQ(*t["id"].string(), *sentTransactions()[0]["event_id"].string());
+  EXPECT_EQ(*t["id"].string(), *transaction["event_id"].string());
   EXPECT_LE(std::stoull(*t["relative_end_ns"].string()), std::stoull(*p["duration_ns"].string()));
   bool selfSampled = false;
   for (const auto& sample : samples) {
@@ -252,6 +237,85 @@ TEST_F(TracerFixture, SampledTransactionSendsARealProfile) {
     EXPECT_EQ(text.rfind("0x", 0), 0u);
     EXPECT_EQ(text.find_first_not_of("0123456789abcdef", 2), std::string::npos);
   }
+}
+
+// The one profile among `envelopes`, checked to travel alone with its id in the envelope header.
+std::optional<foundation::Dictionary> onlyProfile(const std::vector<std::shared_ptr<const DozidiEnvelope>>& envelopes) {
+  std::optional<foundation::Dictionary> profile;
+  for (const auto& envelope : envelopes) {
+    for (const auto& item : envelope->items()) {
+      if (item->header().type != "profile") continue;
+      EXPECT_EQ(envelope->items().size(), 1u);
+      EXPECT_FALSE(profile.has_value()) << "a second profile";
+      auto parsed = foundation::JSONSerialization::JSONObjectWithData(item->data().view());
+      if (!parsed.ok() || !parsed->dictionary()) {
+        ADD_FAILURE() << "a profile that is not a JSON object";
+        continue;
+      }
+      profile = *parsed->dictionary();
+      EXPECT_EQ(envelope->header().eventId()->dozidiIdString(), *(*profile)["profile_id"].string());
+    }
+  }
+  return profile;
+}
+
+// The real sampler under a sampled transaction: the profile holds the transaction's own thread.
+TEST_F(TracerFixture, SampledTransactionSendsARealProfile) {
+  options->setProfilesSampleRate(1.0);
+  hub = DozidiHub::initWithClient(hub->getClient(), nullptr);  // a hub made with profiling on
+  DozidiProfilingServices services;
+  services.queue = queue;
+  DozidiProfiler::setBackend(DozidiSamplingProfilerBackend::create(services));
+  auto tracer = hub->startTransactionWithName("real", "op");
+  profilingLifecycleBusyWork(std::chrono::milliseconds(80));
+  clock->advance(0.08);
+  tracer->finish();
+  DozidiProfiler::setBackend(nullptr);
+
+  const auto profile = onlyProfile(transport->envelopes());
+  ASSERT_TRUE(profile.has_value());
+  ASSERT_EQ(sentTransactions().size(), 1u);
+  expectRealProfile(*profile, sentTransactions()[0]);
+}
+
+class ProfilingUploadTests : public foundation::test_support::TemporaryDeviceRoot {};
+
+// The same run through the real transport: the transaction and its profile, each in an envelope of
+// its own, reach the loopback ingestion server.
+TEST_F(ProfilingUploadTests, TransactionAndProfileReachTheIngestionServer) {
+  testing_support::IngestionServer server;
+  auto options = DozidiOptions::create();
+  options->setDsn(server.dsn(kPublicKey, "/42"));
+  options->setTracesSampleRate(1.0);
+  options->setProfilesSampleRate(1.0);
+  auto hub = DozidiHub::initWithClient(DozidiClient::initWithOptions(options), nullptr);
+  DozidiProfiler::setBackend(DozidiSamplingProfilerBackend::create(DozidiProfilingServices{}));
+  auto tracer = hub->startTransactionWithName("upload", "task");
+  profilingLifecycleBusyWork(std::chrono::milliseconds(80));
+  tracer->finish();
+  DozidiProfiler::setBackend(nullptr);
+  EXPECT_TRUE(hub->getClient()->flush(30));
+  ASSERT_TRUE(server.waitForRequests(2, std::chrono::seconds(30)));
+
+  std::vector<std::shared_ptr<const DozidiEnvelope>> envelopes;
+  std::optional<foundation::Dictionary> transaction;
+  for (const auto& request : server.requests()) {
+    auto envelope = DozidiSerialization::envelopeWithData(testing_support::gunzip(request.body).value_or(""));
+    ASSERT_TRUE(envelope);
+    for (const auto& item : envelope->items()) {
+      if (item->header().type != "transaction") continue;
+      EXPECT_FALSE(transaction.has_value()) << "a second transaction";
+      auto parsed = foundation::JSONSerialization::JSONObjectWithData(item->data().view());
+      ASSERT_TRUE(parsed.ok() && parsed->dictionary());
+      transaction = *parsed->dictionary();
+    }
+    envelopes.push_back(std::move(envelope));
+  }
+  ASSERT_TRUE(transaction.has_value());
+  EXPECT_EQ(*(*transaction)["transaction"].string(), "upload");
+  const auto profile = onlyProfile(envelopes);
+  ASSERT_TRUE(profile.has_value());
+  expectRealProfile(*profile, *transaction);
 }
 
 }  // namespace

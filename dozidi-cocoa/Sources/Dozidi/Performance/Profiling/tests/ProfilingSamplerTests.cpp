@@ -253,9 +253,17 @@ TEST(ProfilingSamplerTests, RealJobIsSampledInItsFunctionAndTheSamplerLeavesNoTh
       EXPECT_EQ(b.threadMetadata.priority, -1);
     }
   }
+  EXPECT_GE(sleeperSamples, 20);
+#if defined(__SANITIZE_THREAD__)
+  // The thread sanitizer holds a signal back until the thread reaches one of its own calls, and
+  // then hands the handler the registers of the moment it arrived: a pure spin parks late, if at
+  // all, and not where it is. The passes must still end at their deadline, which the sleeper's
+  // samples above show.
+  (void)inTarget;
+#else
   EXPECT_GE(workerSamples, 20);
   EXPECT_GE(inTarget * 10, workerSamples * 9);
-  EXPECT_GE(sleeperSamples, 20);
+#endif
 }
 
 // Threads that allocate, free and write while a long profile runs: none deadlocks and no system
