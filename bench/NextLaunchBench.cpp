@@ -3,9 +3,8 @@
 // - BM_SecondLaunchToAcceptedEvent: from the start of the launch after a crash to the crash's
 //   event accepted by the server. Reference, alternating: the same launch with nothing stored,
 //   from its start to its exit.
-// - BM_StartupAddedByTheCrashIntegration: from start to exit of a launch that starts the reporter
-//   with the crash integration, against the same launch without it (goal: under 20 ms added).
-// Each prints the minimum, median and maximum of both, in milliseconds.
+// (The start-up added to `fendrel launch` by the crash integration is in LaunchStartupBench.)
+// It prints the minimum, median and maximum of both, in milliseconds.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <spawn.h>
@@ -111,27 +110,6 @@ void BM_SecondLaunchToAcceptedEvent(benchmark::State& state) {
   fs::remove_all(base);
 }
 
-void BM_StartupAddedByTheCrashIntegration(benchmark::State& state) {
-  testing_support::IngestionServer server;
-  const std::string dsn = server.dsn("pub", "/42");
-  const fs::path base = fs::temp_directory_path() / ("next-launch-start-bench-" + std::to_string(getpid()));
-  std::vector<double> withIntegration, without;
-  for (auto _ : state) {
-    const auto start = Clock::now();
-    waitChild(spawnChild("start", dsn, base / "with"));
-    const double with = millisecondsSince(start);
-    const auto plain = Clock::now();
-    waitChild(spawnChild("start-plain", dsn, base / "without"));
-    without.push_back(millisecondsSince(plain));
-    withIntegration.push_back(with);
-    state.SetIterationTime(with / 1000);
-  }
-  report(state, "with_integration", withIntegration);
-  report(state, "without_integration", without);
-  fs::remove_all(base);
-}
-
 BENCHMARK(BM_SecondLaunchToAcceptedEvent)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(15);
-BENCHMARK(BM_StartupAddedByTheCrashIntegration)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(30);
 
 }  // namespace

@@ -70,7 +70,8 @@ std::uint32_t dozidicrash_install(const char* appName, const char* installPath) 
   dozidicrashfmt_format(path, sizeof(path), "%s/Data/CrashState.json", installPath);
   dozidicrashstate_loadState(path);
 
-  // What the crash path needs ready: the suspension's handler, symbol tables, the unwinder.
+  // What the crash path needs ready: the suspension's handler and the unwinder. The cached-data
+  // thread reads the symbol tables in the background as its first refresh.
   dozidicrashmc_prepare();
   dozidicrashccd_init(60);
 

@@ -68,7 +68,9 @@ void finishCrashedContext(DozidiCrashMachineContext* context) {
 
 bool dozidicrashmc_prepare() {
   kernel::prepareSafeReads();
-  kernel::prepareSymbolTables();
+  // The files' full symbol tables are read on the cached-data thread, not here: reading and
+  // sorting them for every loaded library is most of the cost of an install. A crash before they
+  // are ready names frames from the images' dynamic symbol tables, read in place.
   // The first backtrace loads the unwinder library, which allocates: do it now, not in a crash.
   void* frames[4];
   ::backtrace(frames, 4);
