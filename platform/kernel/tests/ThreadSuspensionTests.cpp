@@ -1,4 +1,5 @@
 #include "platform/kernel/BinaryImages.h"
+#include "platform/kernel/SafeMemory.h"
 #include "platform/kernel/ThreadSuspension.h"
 #include "platform/kernel/Threads.h"
 
@@ -118,8 +119,11 @@ TEST_F(ThreadSuspensionTests, AStoppedThreadsStackTopIsReadFromItsCopy) {
     std::this_thread::yield();
   }
   ASSERT_TRUE(kernel::readSuspendedStack(spinner.id, top + 16, fromCopy, sizeof fromCopy));
-  // The stopped thread's stack does not change, so the copy must equal the memory itself.
-  EXPECT_EQ(std::memcmp(fromCopy, reinterpret_cast<const void*>(top + 16), sizeof fromCopy), 0);
+  // The stopped thread's stack does not change, so the copy must equal the memory itself (read
+  // through the kernel: another thread's stack frames are off limits to instrumented reads).
+  unsigned char fromMemory[sizeof fromCopy];
+  ASSERT_TRUE(kernel::copySafely(reinterpret_cast<const void*>(top + 16), fromMemory, sizeof fromMemory));
+  EXPECT_EQ(std::memcmp(fromCopy, fromMemory, sizeof fromCopy), 0);
   // Ranges the copy does not hold, and threads that are not stopped, are left to the caller.
   EXPECT_FALSE(kernel::readSuspendedStack(spinner.id, top - 8, fromCopy, 16));
   EXPECT_FALSE(kernel::readSuspendedStack(spinner.id, top + 2040, fromCopy, 16));
