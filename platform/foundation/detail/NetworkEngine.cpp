@@ -328,7 +328,9 @@ std::optional<Error> configure(Transfer& t, const URLRequest& request, const Tra
   curl_easy_setopt(t.easy, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(t.easy, CURLOPT_MAXREDIRS, kMaximumRedirects);
   curl_easy_setopt(t.easy, CURLOPT_ACCEPT_ENCODING, "");
-  static const std::string noProxy = noProxyList();
+  // Never destroyed, as the engine itself: a transfer started by a worker thread while the process
+  // exits must not read a string the exit handlers have freed.
+  static const std::string& noProxy = *new std::string(noProxyList());
   curl_easy_setopt(t.easy, CURLOPT_NOPROXY, noProxy.c_str());
   curl_easy_setopt(t.easy, CURLOPT_WRITEFUNCTION, onBody);
   curl_easy_setopt(t.easy, CURLOPT_WRITEDATA, &t);
