@@ -146,6 +146,9 @@ std::optional<foundation::Error> loadRules(const std::string& deviceRoot, const 
   const std::string source = folder->path() + "/rules.json";
   auto copied = files.writeFileAtomically(source, *rules);
   if (!copied) return copied.error();
+  // One compile at a time into the store, across processes: WebKit's store does not take two
+  // saves of one identifier at once, and the applied record must be the list the store holds.
+  detail::FolderLock storeLock(browserFolder + "/filters");
   bool timedOut = false;
   auto compiled = detail::runRuleCompiler(*folder, browserFolder + "/filters", identifier, source, fault,
                                           kCompilerTimeLimitSeconds, &timedOut);
