@@ -2,9 +2,9 @@
 
 #include <cstdlib>
 
-#include "dozidi-cocoa/Sources/Dozidi/DozidiCrashIntegration.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiOptions.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiSDK.h"
+#include "dozidi-cocoa/Sources/Dozidi/Integrations/DozidiCrashIntegration.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiOptions.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiSDK.h"
 
 namespace fendrel {
 

@@ -30,7 +30,7 @@
 
 #ifdef FENDREL_HOST_REPORTS_CRASHES
 #include "app/core/CrashReporting.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiSDK.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiSDK.h"
 #endif
 
 namespace {

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "dozidi-cocoa/Sources/Dozidi/DozidiId.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiId.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiSpanId.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/detail/DozidiLockedDictionary.h"
 #include "platform/foundation/Value.h"

@@ -1,7 +1,7 @@
 #include "dozidi-cocoa/Sources/Dozidi/Performance/Profiling/DozidiSamplingProfiler.h"
 
-#include "dozidi-cocoa/Sources/Dozidi/DozidiLog.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiTime.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiLog.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiTime.h"
 #include "platform/kernel/SafeMemory.h"
 #include "platform/kernel/ThreadState.h"
 #include "platform/kernel/ThreadSuspension.h"
