@@ -1,0 +1,161 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "../../tests/PerformanceTracerFixture.h"
+#include "dozidi-cocoa/Sources/Dozidi/DozidiFileManager.h"
+#include "dozidi-cocoa/Sources/Dozidi/DozidiScope.h"
+#include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiSpanRecord.h"
+#include "dozidi-cocoa/Sources/Dozidi/Performance/IO/DozidiNSDataTracker.h"
+#include "platform/foundation/DataFile.h"
+#include "platform/foundation/Error.h"
+#include "platform/foundation/URL.h"
+
+namespace {
+
+using foundation::Data;
+using foundation::Error;
+using foundation::URL;
+
+class PerformanceFileIOTests : public performance_test::TracerFixture {
+ protected:
+  void SetUp() override {
+    TracerFixture::SetUp();
+    DozidiSDK::setCurrentHub(hub);
+    tracker = DozidiNSDataTracker::sharedInstance();
+    tracker->enable();
+    folder = root_ + "/files";
+    ASSERT_TRUE(foundation::FileManager::defaultManager().createDirectory(folder, foundation::Intermediates::Yes).ok());
+  }
+  void TearDown() override {
+    tracker->disable();
+    DozidiSDK::setCurrentHub(nullptr);
+    TracerFixture::TearDown();
+  }
+
+  std::shared_ptr<DozidiTracer> bindTransaction() {
+    auto transaction = start();
+    hub->scope()->setSpan(transaction);
+    return transaction;
+  }
+
+  bool write(const Data& data, const std::string& path) {
+    return tracker->measureNSData(data, path, foundation::DataWritingAtomic, nullptr,
+                                  [&](const std::string& p, std::uint32_t o, Error* e) {
+                                    return foundation::writeDataToFile(data, p, o, e);
+                                  });
+  }
+  std::optional<Data> read(const std::string& path, Error* error = nullptr) {
+    return tracker->measureNSDataFromFile(path, 0, error, [](const std::string& p, std::uint32_t o, Error* e) {
+      return foundation::readDataFromFile(p, o, e);
+    });
+  }
+
+  std::shared_ptr<DozidiNSDataTracker> tracker;
+  std::string folder;
+};
+
+TEST_F(PerformanceFileIOTests, WritesAndReadsInsideATransactionAreChildSpans) {
+  auto transaction = bindTransaction();
+  const std::string path = folder + "/b.txt";
+  struct Case {
+    const char* name;
+    std::size_t size;
+    const char* description;
+  };
+  for (const Case& c : {Case{"1536 bytes", 1536, "b.txt (1 KB)"}, Case{"empty", 0, "b.txt"}}) {
+    SCOPED_TRACE(c.name);
+    const auto before = transaction->children().size();
+    ASSERT_TRUE(write(Data(std::string(c.size, 'x')), path));
+    ASSERT_EQ(transaction->children().size(), before + 1);
+    auto span = transaction->children().back();
+    EXPECT_EQ(span->context()->operation(), "file.write");
+    EXPECT_EQ(span->context()->spanDescription(), c.description);
+    EXPECT_TRUE(span->isFinished());
+    EXPECT_EQ(span->context()->status(), DozidiSpanStatus::Ok);
+    EXPECT_EQ((*span->data())["file.path"], foundation::Value(path));
+    EXPECT_EQ((*span->data())["file.size"], foundation::Value(std::uint64_t{c.size}));
+  }
+
+  ASSERT_TRUE(write(Data(std::string(1536, 'y')), path));
+  auto data = read(path);
+  ASSERT_TRUE(data.has_value());
+  EXPECT_EQ(data->size(), 1536u);
+  auto span = transaction->children().back();
+  EXPECT_EQ(span->context()->operation(), "file.read");
+  EXPECT_EQ(span->context()->spanDescription(), "b.txt");  // a read's size is not known when it starts
+  EXPECT_EQ((*span->data())["file.size"], foundation::Value(std::uint64_t{1536}));
+}
+
+TEST_F(PerformanceFileIOTests, FailedReadFinishesItsSpanWithSizeZeroAndPassesTheErrorOn) {
+  auto transaction = bindTransaction();
+  Error error("", 0);
+  EXPECT_FALSE(read(folder + "/missing.txt", &error).has_value());
+  EXPECT_EQ(error.code(), static_cast<std::int64_t>(foundation::CocoaError::FileReadNoSuchFile));
+  ASSERT_EQ(transaction->children().size(), 1u);
+  auto span = transaction->children().front();
+  EXPECT_TRUE(span->isFinished());
+  EXPECT_EQ(span->context()->status(), DozidiSpanStatus::Ok);
+  EXPECT_EQ((*span->data())["file.size"], foundation::Value(std::uint64_t{0}));
+}
+
+TEST_F(PerformanceFileIOTests, NestedOperationsOnOneThreadGiveOneSpan) {
+  auto transaction = bindTransaction();
+  const std::string path = folder + "/nested.txt";
+  const Data data("abc");
+  // A read that calls the read with options, and a write that calls another write.
+  auto outerRead = tracker->measureNSDataFromFile(path, [&](const std::string& p) {
+    EXPECT_EQ(DozidiNSDataTracker::trackingCounterOfCurrentThread(), 1);
+    return read(p);
+  });
+  const bool wrote = tracker->measureNSData(data, path, true, [&](const std::string& p, bool) {
+    EXPECT_EQ(DozidiNSDataTracker::trackingCounterOfCurrentThread(), 1);
+    return write(data, p);
+  });
+  EXPECT_FALSE(outerRead.has_value());
+  EXPECT_TRUE(wrote);
+  EXPECT_FALSE(DozidiNSDataTracker::trackingCounterOfCurrentThread().has_value());
+  ASSERT_EQ(transaction->children().size(), 2u);
+  EXPECT_EQ(transaction->children()[0]->context()->operation(), "file.read");
+  EXPECT_EQ(transaction->children()[1]->context()->operation(), "file.write");
+}
+
+TEST_F(PerformanceFileIOTests, UntracedOperationsStillRun) {
+  const std::string path = folder + "/plain.txt";
+  // No transaction bound.
+  EXPECT_TRUE(write(Data("1"), path));
+  auto transaction = bindTransaction();
+
+  const std::string own = hub->getClient()->fileManager()->dozidiPath();
+  ASSERT_FALSE(own.empty());
+  EXPECT_TRUE(write(Data("2"), own + "/own.txt"));
+  EXPECT_TRUE(read(own + "/own.txt").has_value());
+
+  Error error("", 0);
+  auto remote = tracker->measureNSDataFromURL(*URL::parse("http://127.0.0.1:9/file.txt"), 0, &error,
+                                              [](const URL& u, std::uint32_t o, Error* e) {
+                                                return foundation::readDataFromURL(u, o, e);
+                                              });
+  EXPECT_FALSE(remote.has_value());
+
+  tracker->disable();
+  EXPECT_TRUE(write(Data("3"), path));
+  EXPECT_EQ(*read(path), Data("3"));
+  tracker->enable();
+  EXPECT_TRUE(transaction->children().empty());
+
+  // A folder beside the SDK's own that shares its name as a prefix is the app's, and traced.
+  const std::string sibling = own + "-sibling";
+  ASSERT_TRUE(foundation::FileManager::defaultManager().createDirectory(sibling, foundation::Intermediates::Yes).ok());
+  EXPECT_TRUE(write(Data("4"), sibling + "/app.txt"));
+  auto fileURL = tracker->measureNSDataFromURL(URL::fileURL(sibling + "/app.txt"), 0, nullptr,
+                                               [](const URL& u, std::uint32_t o, Error* e) {
+                                                 return foundation::readDataFromURL(u, o, e);
+                                               });
+  EXPECT_EQ(*fileURL, Data("4"));
+  ASSERT_EQ(transaction->children().size(), 2u);
+  EXPECT_EQ(transaction->children()[1]->context()->operation(), "file.read");
+  EXPECT_EQ((*transaction->children()[1]->data())["file.path"], foundation::Value(sibling + "/app.txt"));
+}
+
+}  // namespace
