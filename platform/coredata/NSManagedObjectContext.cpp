@@ -112,11 +112,44 @@ ManagedObjects NSManagedObjectContext::deletedObjects() const {
   return deleted_;
 }
 
-std::optional<ManagedObjects> NSManagedObjectContext::executeFetchRequest(const NSFetchRequest& request, Error* error) {
-  return fetchFromStore(request, error);
+namespace {
+
+using FetchSignature = std::optional<ManagedObjects>(const NSFetchRequest&, Error*);
+using SaveSignature = bool(Error*);
+
+/// Registers the class with its own implementations when the library is loaded, before any send.
+const runtime::Class kContextClass = [] {
+  static const char anchor = 0;
+  auto cls = runtime::registerClass<NSManagedObjectContext, runtime::Object>("NSManagedObjectContext", &anchor);
+  runtime::class_addMethod(cls, NSManagedObjectContext::executeFetchRequestErrorSelector(),
+                           runtime::imp_implementationWithBlock<FetchSignature>(
+                               [](runtime::Object* self, const NSFetchRequest& request, Error* error) {
+                                 return static_cast<NSManagedObjectContext*>(self)->fetchFromStore(request, error);
+                               }));
+  runtime::class_addMethod(cls, NSManagedObjectContext::saveSelector(),
+                           runtime::imp_implementationWithBlock<SaveSignature>([](runtime::Object* self, Error* error) {
+                             return static_cast<NSManagedObjectContext*>(self)->saveToStore(error);
+                           }));
+  return cls;
+}();
+
+}  // namespace
+
+runtime::SEL NSManagedObjectContext::executeFetchRequestErrorSelector() {
+  static const runtime::SEL selector = runtime::sel_registerName("executeFetchRequest:error:");
+  return selector;
 }
 
-bool NSManagedObjectContext::save(Error* error) { return saveToStore(error); }
+runtime::SEL NSManagedObjectContext::saveSelector() {
+  static const runtime::SEL selector = runtime::sel_registerName("save:");
+  return selector;
+}
+
+std::optional<ManagedObjects> NSManagedObjectContext::executeFetchRequest(const NSFetchRequest& request, Error* error) {
+  return runtime::msgSend<FetchSignature>(this, executeFetchRequestErrorSelector(), request, error);
+}
+
+bool NSManagedObjectContext::save(Error* error) { return runtime::msgSend<SaveSignature>(this, saveSelector(), error); }
 
 bool NSManagedObjectContext::saveToStore(Error* error) {
   std::lock_guard guard(lock_);

@@ -10,6 +10,7 @@
 #include "platform/coredata/NSManagedObject.h"
 #include "platform/coredata/NSPredicate.h"
 #include "platform/foundation/Result.h"
+#include "platform/runtime/Methods.h"
 
 namespace foundation {
 class Error;
@@ -29,7 +30,7 @@ using ManagedObjects = std::vector<std::shared_ptr<NSManagedObject>>;
 /// returns the instances already handed out.
 ///
 /// Any thread may call every operation; they are serialised by the context's lock.
-class NSManagedObjectContext : public std::enable_shared_from_this<NSManagedObjectContext> {
+class NSManagedObjectContext : public runtime::Object, public std::enable_shared_from_this<NSManagedObjectContext> {
  public:
   /// A context over the store at `path` (created when missing; ":memory:" keeps it in memory).
   /// Fails (Cocoa domain, PersistentStoreOpen) when the file cannot be opened as a store.
@@ -56,6 +57,12 @@ class NSManagedObjectContext : public std::enable_shared_from_this<NSManagedObje
   /// changes stay pending and `*error` says why). True without changes. Sent through the object
   /// runtime, so an observer may wrap it.
   bool save(foundation::Error* error);
+
+  /// The selectors of the two methods, for those who replace them:
+  ///   "executeFetchRequest:error:"  std::optional<ManagedObjects>(const NSFetchRequest&, foundation::Error*)
+  ///   "save:"                       bool(foundation::Error*)
+  static runtime::SEL executeFetchRequestErrorSelector();
+  static runtime::SEL saveSelector();
 
   /// The implementations that the two sends above reach.
   std::optional<ManagedObjects> fetchFromStore(const NSFetchRequest& request, foundation::Error* error);
