@@ -9,6 +9,7 @@
 #include "dozidi-cocoa/Sources/Dozidi/DozidiScope.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiSpan.h"
 #include "platform/foundation/URL.h"
+#include "platform/runtime/NSData.h"
 
 namespace {
 
@@ -84,30 +85,26 @@ bool DozidiNSDataTracker::measureNSData(const foundation::Data& data, const std:
   return result;
 }
 
-std::optional<foundation::Data> DozidiNSDataTracker::measureNSDataFromFile(const std::string& path,
-                                                                           const ReadFileMethod& method) {
+runtime::NSData* DozidiNSDataTracker::measureNSDataFromFile(const std::string& path, const ReadFileMethod& method) {
   TrackingScope scope;
   auto span = scope.outermost ? startTrackingReadingFilePath(path) : nullptr;
   auto result = method(path);
-  if (span) finishTrackingNSData(result ? &*result : nullptr, span);
+  if (span) finishTrackingNSData(result ? &result->data() : nullptr, span);
   return result;
 }
 
-std::optional<foundation::Data> DozidiNSDataTracker::measureNSDataFromFile(const std::string& path,
-                                                                           std::uint32_t options,
-                                                                           foundation::Error* error,
-                                                                           const ReadFileOptionsMethod& method) {
+runtime::NSData* DozidiNSDataTracker::measureNSDataFromFile(const std::string& path, std::uint32_t options,
+                                                            foundation::Error* error,
+                                                            const ReadFileOptionsMethod& method) {
   TrackingScope scope;
   auto span = scope.outermost ? startTrackingReadingFilePath(path) : nullptr;
   auto result = method(path, options, error);
-  if (span) finishTrackingNSData(result ? &*result : nullptr, span);
+  if (span) finishTrackingNSData(result ? &result->data() : nullptr, span);
   return result;
 }
 
-std::optional<foundation::Data> DozidiNSDataTracker::measureNSDataFromURL(const foundation::URL& url,
-                                                                          std::uint32_t options,
-                                                                          foundation::Error* error,
-                                                                          const ReadURLMethod& method) {
+runtime::NSData* DozidiNSDataTracker::measureNSDataFromURL(const foundation::URL& url, std::uint32_t options,
+                                                           foundation::Error* error, const ReadURLMethod& method) {
   if (!url.isFileURL()) return method(url, options, error);
   return measureNSDataFromFile(url.path(), options, error,
                                [&](const std::string&, std::uint32_t o, foundation::Error* e) { return method(url, o, e); });

@@ -13,6 +13,9 @@ namespace foundation {
 class Error;
 class URL;
 }  // namespace foundation
+namespace runtime {
+class NSData;
+}
 
 /// Opens a child span of the scope's bound span around each file read ("file.read") or write
 /// ("file.write") of the data object's file methods, with the data "file.path" and "file.size".
@@ -27,11 +30,12 @@ class DozidiNSDataTracker {
  public:
   using WriteAtomicallyMethod = std::function<bool(const std::string& path, bool useAuxiliaryFile)>;
   using WriteOptionsMethod = std::function<bool(const std::string& path, std::uint32_t options, foundation::Error*)>;
-  using ReadFileMethod = std::function<std::optional<foundation::Data>(const std::string& path)>;
+  /// A read returns the filled data object, or null on failure.
+  using ReadFileMethod = std::function<runtime::NSData*(const std::string& path)>;
   using ReadFileOptionsMethod =
-      std::function<std::optional<foundation::Data>(const std::string& path, std::uint32_t options, foundation::Error*)>;
-  using ReadURLMethod = std::function<std::optional<foundation::Data>(const foundation::URL& url, std::uint32_t options,
-                                                                      foundation::Error*)>;
+      std::function<runtime::NSData*(const std::string& path, std::uint32_t options, foundation::Error*)>;
+  using ReadURLMethod =
+      std::function<runtime::NSData*(const foundation::URL& url, std::uint32_t options, foundation::Error*)>;
 
   static std::shared_ptr<DozidiNSDataTracker> sharedInstance();
 
@@ -43,11 +47,11 @@ class DozidiNSDataTracker {
                      const WriteAtomicallyMethod& method);
   bool measureNSData(const foundation::Data& data, const std::string& path, std::uint32_t options,
                      foundation::Error* error, const WriteOptionsMethod& method);
-  std::optional<foundation::Data> measureNSDataFromFile(const std::string& path, const ReadFileMethod& method);
-  std::optional<foundation::Data> measureNSDataFromFile(const std::string& path, std::uint32_t options,
-                                                        foundation::Error* error, const ReadFileOptionsMethod& method);
-  std::optional<foundation::Data> measureNSDataFromURL(const foundation::URL& url, std::uint32_t options,
-                                                       foundation::Error* error, const ReadURLMethod& method);
+  runtime::NSData* measureNSDataFromFile(const std::string& path, const ReadFileMethod& method);
+  runtime::NSData* measureNSDataFromFile(const std::string& path, std::uint32_t options, foundation::Error* error,
+                                         const ReadFileOptionsMethod& method);
+  runtime::NSData* measureNSDataFromURL(const foundation::URL& url, std::uint32_t options, foundation::Error* error,
+                                        const ReadURLMethod& method);
 
   /// The child span for a file operation, or none (disabled, ignored path, no bound span).
   std::shared_ptr<DozidiSpan> spanForPath(const std::string& path, const std::string& operation, std::uint64_t size);

@@ -6,6 +6,7 @@
 #include "dozidi-cocoa/Sources/Dozidi/DozidiScope.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiSpanRecord.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/IO/DozidiCoreDataTracker.h"
+#include "dozidi-cocoa/Sources/Dozidi/Performance/IO/DozidiCoreDataTrackingIntegration.h"
 #include "platform/coredata/NSManagedObjectContext.h"
 #include "platform/foundation/Error.h"
 
@@ -63,11 +64,14 @@ class PerformanceCoreDataTests : public performance_test::TracerFixture {
   void SetUp() override {
     TracerFixture::SetUp();
     DozidiSDK::setCurrentHub(hub);
+    options->enableCoreDataTracking = true;
+    ASSERT_TRUE(integration.installWithOptions(*options));
     auto opened = coredata::NSManagedObjectContext::openStore(":memory:");
     ASSERT_TRUE(opened.ok());
     context = *opened;
   }
   void TearDown() override {
+    integration.uninstall();
     DozidiSDK::setCurrentHub(nullptr);
     TracerFixture::TearDown();
   }
@@ -77,14 +81,13 @@ class PerformanceCoreDataTests : public performance_test::TracerFixture {
     return transaction;
   }
 
+  // Through the method table, where the integration's replacements hand them to the tracker.
   std::optional<coredata::ManagedObjects> fetch(const NSFetchRequest& request, Error* error) {
-    return tracker.managedObjectContext(*context, request, error,
-                                        [&](Error* e) { return context->fetchFromStore(request, e); });
+    return context->executeFetchRequest(request, error);
   }
-  bool save(Error* error) {
-    return tracker.managedObjectContext(*context, error, [&](Error* e) { return context->saveToStore(e); });
-  }
+  bool save(Error* error) { return context->save(error); }
 
+  DozidiCoreDataTrackingIntegration integration;
   DozidiCoreDataTracker tracker;
   std::shared_ptr<coredata::NSManagedObjectContext> context;
 };
@@ -101,6 +104,7 @@ TEST_F(PerformanceCoreDataTests, SaveAndFetchAreSpansWithTheirSummaries) {
   ASSERT_TRUE(context->saveToStore(nullptr));
   existing->setValue("Cleo", "name");
   car->setValue("red", "color");
+  ASSERT_TRUE(transaction->children().empty());  // the save above went around the table
 
   ASSERT_TRUE(save(nullptr));
   ASSERT_EQ(transaction->children().size(), 1u);
@@ -162,6 +166,11 @@ TEST_F(PerformanceCoreDataTests, FailuresAndCallsWithoutASpanOrChanges) {
   ASSERT_EQ(transaction->children().size(), 2u);
   EXPECT_EQ(transaction->children()[1]->context()->spanDescription(), "INSERTED 1 'Person'");
   EXPECT_EQ(transaction->children()[1]->context()->status(), DozidiSpanStatus::InternalError);
+
+  // Uninstalled, the replaced methods still run, unobserved.
+  integration.uninstall();
+  EXPECT_TRUE(fetch({"Person", nullptr, {}}, nullptr).has_value());
+  EXPECT_EQ(transaction->children().size(), 2u);
 }
 
 }  // namespace

@@ -6,29 +6,32 @@
 #include "dozidi-cocoa/Sources/Dozidi/DozidiFileManager.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiScope.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiSpanRecord.h"
+#include "dozidi-cocoa/Sources/Dozidi/Performance/IO/DozidiFileIOTrackingIntegration.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/IO/DozidiNSDataTracker.h"
 #include "platform/foundation/DataFile.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/URL.h"
+#include "platform/runtime/NSData.h"
 
 namespace {
 
 using foundation::Data;
 using foundation::Error;
 using foundation::URL;
+using runtime::NSData;
 
 class PerformanceFileIOTests : public performance_test::TracerFixture {
  protected:
   void SetUp() override {
     TracerFixture::SetUp();
     DozidiSDK::setCurrentHub(hub);
-    tracker = DozidiNSDataTracker::sharedInstance();
-    tracker->enable();
+    options->enableFileIOTracking = true;
+    ASSERT_TRUE(integration.installWithOptions(*options));
     folder = root_ + "/files";
     ASSERT_TRUE(foundation::FileManager::defaultManager().createDirectory(folder, foundation::Intermediates::Yes).ok());
   }
   void TearDown() override {
-    tracker->disable();
+    integration.uninstall();
     DozidiSDK::setCurrentHub(nullptr);
     TracerFixture::TearDown();
   }
@@ -39,19 +42,14 @@ class PerformanceFileIOTests : public performance_test::TracerFixture {
     return transaction;
   }
 
-  bool write(const Data& data, const std::string& path) {
-    return tracker->measureNSData(data, path, foundation::DataWritingAtomic, nullptr,
-                                  [&](const std::string& p, std::uint32_t o, Error* e) {
-                                    return foundation::writeDataToFile(data, p, o, e);
-                                  });
+  static bool write(const Data& data, const std::string& path) {
+    return NSData::writeData(data, path, foundation::DataWritingAtomic, nullptr);
   }
-  std::optional<Data> read(const std::string& path, Error* error = nullptr) {
-    return tracker->measureNSDataFromFile(path, 0, error, [](const std::string& p, std::uint32_t o, Error* e) {
-      return foundation::readDataFromFile(p, o, e);
-    });
+  static std::optional<Data> read(const std::string& path, Error* error = nullptr) {
+    return NSData::dataWithContentsOfFile(path, error);
   }
 
-  std::shared_ptr<DozidiNSDataTracker> tracker;
+  DozidiFileIOTrackingIntegration integration;
   std::string folder;
 };
 
@@ -78,9 +76,13 @@ TEST_F(PerformanceFileIOTests, WritesAndReadsInsideATransactionAreChildSpans) {
   }
 
   ASSERT_TRUE(write(Data(std::string(1536, 'y')), path));
-  auto data = read(path);
-  ASSERT_TRUE(data.has_value());
-  EXPECT_EQ(data->size(), 1536u);
+  const auto before = transaction->children().size();
+  // The short form sends the form with options through the table: still one span.
+  NSData data;
+  ASSERT_EQ(data.initWithContentsOfFile(path), &data);
+  EXPECT_EQ(data.length(), 1536u);
+  EXPECT_FALSE(DozidiNSDataTracker::trackingCounterOfCurrentThread().has_value());
+  ASSERT_EQ(transaction->children().size(), before + 1);
   auto span = transaction->children().back();
   EXPECT_EQ(span->context()->operation(), "file.read");
   EXPECT_EQ(span->context()->spanDescription(), "b.txt");  // a read's size is not known when it starts
@@ -99,25 +101,15 @@ TEST_F(PerformanceFileIOTests, FailedReadFinishesItsSpanWithSizeZeroAndPassesThe
   EXPECT_EQ((*span->data())["file.size"], foundation::Value(std::uint64_t{0}));
 }
 
-TEST_F(PerformanceFileIOTests, NestedOperationsOnOneThreadGiveOneSpan) {
+TEST_F(PerformanceFileIOTests, WriteThatCallsAnotherTracedWriteGivesOneSpan) {
   auto transaction = bindTransaction();
-  const std::string path = folder + "/nested.txt";
-  const Data data("abc");
-  // A read that calls the read with options, and a write that calls another write.
-  auto outerRead = tracker->measureNSDataFromFile(path, [&](const std::string& p) {
-    EXPECT_EQ(DozidiNSDataTracker::trackingCounterOfCurrentThread(), 1);
-    return read(p);
-  });
-  const bool wrote = tracker->measureNSData(data, path, true, [&](const std::string& p, bool) {
-    EXPECT_EQ(DozidiNSDataTracker::trackingCounterOfCurrentThread(), 1);
-    return write(data, p);
-  });
-  EXPECT_FALSE(outerRead.has_value());
-  EXPECT_TRUE(wrote);
+  NSData data(Data("abc"));
+  // writeToFile:atomically: sends writeToFile:options:error: through the table.
+  ASSERT_TRUE(data.writeToFile(folder + "/nested.txt", true));
   EXPECT_FALSE(DozidiNSDataTracker::trackingCounterOfCurrentThread().has_value());
-  ASSERT_EQ(transaction->children().size(), 2u);
-  EXPECT_EQ(transaction->children()[0]->context()->operation(), "file.read");
-  EXPECT_EQ(transaction->children()[1]->context()->operation(), "file.write");
+  ASSERT_EQ(transaction->children().size(), 1u);
+  EXPECT_EQ(transaction->children()[0]->context()->operation(), "file.write");
+  EXPECT_EQ(transaction->children()[0]->context()->spanDescription(), "nested.txt (3 bytes)");
 }
 
 TEST_F(PerformanceFileIOTests, UntracedOperationsStillRun) {
@@ -129,30 +121,25 @@ TEST_F(PerformanceFileIOTests, UntracedOperationsStillRun) {
   const std::string own = hub->getClient()->fileManager()->dozidiPath();
   ASSERT_FALSE(own.empty());
   EXPECT_TRUE(write(Data("2"), own + "/own.txt"));
-  EXPECT_TRUE(read(own + "/own.txt").has_value());
+  EXPECT_EQ(read(own + "/own.txt"), Data("2"));
 
   Error error("", 0);
-  auto remote = tracker->measureNSDataFromURL(*URL::parse("http://127.0.0.1:9/file.txt"), 0, &error,
-                                              [](const URL& u, std::uint32_t o, Error* e) {
-                                                return foundation::readDataFromURL(u, o, e);
-                                              });
-  EXPECT_FALSE(remote.has_value());
+  NSData remote;
+  EXPECT_EQ(remote.initWithContentsOfURL(*URL::parse("http://127.0.0.1:9/file.txt"), 0, &error), nullptr);
 
-  tracker->disable();
+  integration.uninstall();
   EXPECT_TRUE(write(Data("3"), path));
-  EXPECT_EQ(*read(path), Data("3"));
-  tracker->enable();
+  EXPECT_EQ(read(path), Data("3"));
+  ASSERT_TRUE(integration.installWithOptions(*options));
   EXPECT_TRUE(transaction->children().empty());
 
   // A folder beside the SDK's own that shares its name as a prefix is the app's, and traced.
   const std::string sibling = own + "-sibling";
   ASSERT_TRUE(foundation::FileManager::defaultManager().createDirectory(sibling, foundation::Intermediates::Yes).ok());
   EXPECT_TRUE(write(Data("4"), sibling + "/app.txt"));
-  auto fileURL = tracker->measureNSDataFromURL(URL::fileURL(sibling + "/app.txt"), 0, nullptr,
-                                               [](const URL& u, std::uint32_t o, Error* e) {
-                                                 return foundation::readDataFromURL(u, o, e);
-                                               });
-  EXPECT_EQ(*fileURL, Data("4"));
+  NSData fromURL;
+  ASSERT_EQ(fromURL.initWithContentsOfURL(URL::fileURL(sibling + "/app.txt"), 0, nullptr), &fromURL);
+  EXPECT_EQ(fromURL.data(), Data("4"));
   ASSERT_EQ(transaction->children().size(), 2u);
   EXPECT_EQ(transaction->children()[1]->context()->operation(), "file.read");
   EXPECT_EQ((*transaction->children()[1]->data())["file.path"], foundation::Value(sibling + "/app.txt"));
