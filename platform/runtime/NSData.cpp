@@ -101,6 +101,12 @@ std::optional<foundation::Data> NSData::dataWithContentsOfFile(const std::string
   return object.takeData();
 }
 
+std::optional<foundation::Data> NSData::dataWithContentsOfURL(const foundation::URL& url, foundation::Error* error) {
+  NSData object;
+  if (!object.initWithContentsOfURL(url, 0, error)) return std::nullopt;
+  return object.takeData();
+}
+
 bool NSData::writeData(foundation::Data data, const std::string& path, std::uint32_t options, foundation::Error* error) {
   NSData object(std::move(data));
   return object.writeToFile(path, options, error);

@@ -47,6 +47,8 @@ class NSData : public Object {
   /// The contents of the file at `path`, read through `initWithContentsOfFile:options:error:`;
   /// none with `*error` set (when not null) on failure.
   static std::optional<foundation::Data> dataWithContentsOfFile(const std::string& path, foundation::Error* error);
+  /// The contents of the file a file URL names, read through `initWithContentsOfURL:options:error:`.
+  static std::optional<foundation::Data> dataWithContentsOfURL(const foundation::URL& url, foundation::Error* error);
   /// Writes `data` through `writeToFile:options:error:`; false with `*error` set on failure.
   static bool writeData(foundation::Data data, const std::string& path, std::uint32_t options, foundation::Error* error);
 
