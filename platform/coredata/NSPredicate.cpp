@@ -4,26 +4,6 @@ namespace coredata {
 
 namespace {
 
-std::string operatorWord(NSPredicateOperatorType type) {
-  switch (type) {
-    case NSPredicateOperatorType::LessThan: return "<";
-    case NSPredicateOperatorType::LessThanOrEqualTo: return "<=";
-    case NSPredicateOperatorType::GreaterThan: return ">";
-    case NSPredicateOperatorType::GreaterThanOrEqualTo: return ">=";
-    case NSPredicateOperatorType::EqualTo: return "==";
-    case NSPredicateOperatorType::NotEqualTo: return "!=";
-    case NSPredicateOperatorType::Matches: return "MATCHES";
-    case NSPredicateOperatorType::Like: return "LIKE";
-    case NSPredicateOperatorType::BeginsWith: return "BEGINSWITH";
-    case NSPredicateOperatorType::EndsWith: return "ENDSWITH";
-    case NSPredicateOperatorType::In: return "IN";
-    case NSPredicateOperatorType::CustomSelector: return "FUNCTION";
-    case NSPredicateOperatorType::Contains: return "CONTAINS";
-    case NSPredicateOperatorType::Between: return "BETWEEN";
-  }
-  return "?";
-}
-
 std::string quoted(const std::string& text) {
   std::string out = "\"";
   for (char c : text) {
@@ -41,6 +21,26 @@ std::string describeConstant(const foundation::Value& value) {
 }
 
 }  // namespace
+
+const char* predicateOperatorSymbol(NSPredicateOperatorType type) {
+  switch (type) {
+    case NSPredicateOperatorType::LessThan: return "<";
+    case NSPredicateOperatorType::LessThanOrEqualTo: return "<=";
+    case NSPredicateOperatorType::GreaterThan: return ">";
+    case NSPredicateOperatorType::GreaterThanOrEqualTo: return ">=";
+    case NSPredicateOperatorType::EqualTo: return "==";
+    case NSPredicateOperatorType::NotEqualTo: return "!=";
+    case NSPredicateOperatorType::Matches: return "MATCHES";
+    case NSPredicateOperatorType::Like: return "LIKE";
+    case NSPredicateOperatorType::BeginsWith: return "BEGINSWITH";
+    case NSPredicateOperatorType::EndsWith: return "ENDSWITH";
+    case NSPredicateOperatorType::In: return "IN";
+    case NSPredicateOperatorType::Contains: return "CONTAINS";
+    case NSPredicateOperatorType::Between: return "BETWEEN";
+    case NSPredicateOperatorType::CustomSelector: break;
+  }
+  return nullptr;
+}
 
 std::shared_ptr<const NSExpression> NSExpression::expressionForConstantValue(foundation::Value value) {
   auto e = std::make_shared<NSExpression>();
@@ -167,7 +167,7 @@ std::shared_ptr<const NSComparisonPredicate> NSComparisonPredicate::withKeyPath(
 }
 
 std::string NSComparisonPredicate::predicateFormat() const {
-  return (left_ ? left_->description() : "nil") + " " + operatorWord(type_) + " " +
+  return (left_ ? left_->description() : "nil") + " " + (predicateOperatorSymbol(type_) ? predicateOperatorSymbol(type_) : "FUNCTION") + " " +
          (right_ ? right_->description() : "nil");
 }
 

@@ -112,6 +112,9 @@ enum class NSPredicateOperatorType : std::uint32_t {
   Between = 100,
 };
 
+/// The operator's symbol in predicate text ("<", "==", "BEGINSWITH"); null for a custom selector.
+const char* predicateOperatorSymbol(NSPredicateOperatorType type);
+
 /// `left operator right`.
 class NSComparisonPredicate : public NSPredicate {
  public:

@@ -1,6 +1,5 @@
 #include "dozidi-cocoa/Sources/Dozidi/Performance/IO/DozidiPredicateDescriptor.h"
 
-#include <optional>
 #include <vector>
 
 #include "platform/coredata/NSPredicate.h"
@@ -15,25 +14,6 @@ using coredata::NSPredicateOperatorType;
 namespace {
 
 constexpr const char* kUnknownPredicate = "<UNKNOWN PREDICATE>";
-
-std::optional<std::string> operatorText(NSPredicateOperatorType type) {
-  switch (type) {
-    case NSPredicateOperatorType::LessThan: return "<";
-    case NSPredicateOperatorType::LessThanOrEqualTo: return "<=";
-    case NSPredicateOperatorType::GreaterThan: return ">";
-    case NSPredicateOperatorType::GreaterThanOrEqualTo: return ">=";
-    case NSPredicateOperatorType::EqualTo: return "==";
-    case NSPredicateOperatorType::NotEqualTo: return "!=";
-    case NSPredicateOperatorType::Matches: return "MATCHES";
-    case NSPredicateOperatorType::Like: return "LIKE";
-    case NSPredicateOperatorType::BeginsWith: return "BEGINSWITH";
-    case NSPredicateOperatorType::EndsWith: return "ENDSWITH";
-    case NSPredicateOperatorType::In: return "IN";
-    case NSPredicateOperatorType::Contains: return "CONTAINS";
-    case NSPredicateOperatorType::Between: return "BETWEEN";
-    default: return std::nullopt;
-  }
-}
 
 std::string typeWord(NSCompoundPredicateType type) {
   switch (type) {
@@ -73,9 +53,10 @@ std::string DozidiPredicateDescriptor::compoundPredicateDescription(const NSComp
 }
 
 std::string DozidiPredicateDescriptor::comparisonPredicateDescription(const NSComparisonPredicate& predicate) const {
-  const auto op = operatorText(predicate.predicateOperatorType());
+  // Operator numbers outside the platform's list are no operator either.
+  const char* op = coredata::predicateOperatorSymbol(predicate.predicateOperatorType());
   if (!op) return "<COMPARISON NOT SUPPORTED>";
-  return predicateDescription(predicate.leftExpression()) + " " + *op + " " +
+  return predicateDescription(predicate.leftExpression()) + " " + op + " " +
          predicateDescription(predicate.rightExpression());
 }
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "../../tests/PerformanceTracerFixture.h"
+#include "IOTracingFixture.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiScope.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiSpanRecord.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/IO/DozidiCoreDataTracker.h"
@@ -59,26 +59,14 @@ TEST(PerformancePredicateDescriptionTests, DescriptionsHideConstants) {
   }
 }
 
-class PerformanceCoreDataTests : public performance_test::TracerFixture {
+class PerformanceCoreDataTests : public performance_test::IOTracingFixture<DozidiCoreDataTrackingIntegration> {
  protected:
   void SetUp() override {
-    TracerFixture::SetUp();
-    DozidiSDK::setCurrentHub(hub);
-    options->enableCoreDataTracking = true;
-    ASSERT_TRUE(integration.installWithOptions(*options));
+    IOTracingFixture::SetUp();
+    install(&DozidiOptions::enableCoreDataTracking);
     auto opened = coredata::NSManagedObjectContext::openStore(":memory:");
     ASSERT_TRUE(opened.ok());
     context = *opened;
-  }
-  void TearDown() override {
-    integration.uninstall();
-    DozidiSDK::setCurrentHub(nullptr);
-    TracerFixture::TearDown();
-  }
-  std::shared_ptr<DozidiTracer> bindTransaction() {
-    auto transaction = start();
-    hub->scope()->setSpan(transaction);
-    return transaction;
   }
 
   // Through the method table, where the integration's replacements hand them to the tracker.
@@ -87,7 +75,6 @@ class PerformanceCoreDataTests : public performance_test::TracerFixture {
   }
   bool save(Error* error) { return context->save(error); }
 
-  DozidiCoreDataTrackingIntegration integration;
   DozidiCoreDataTracker tracker;
   std::shared_ptr<coredata::NSManagedObjectContext> context;
 };

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
+#include <vector>
 
-#include "../../tests/PerformanceTracerFixture.h"
+#include "IOTracingFixture.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiFileManager.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiScope.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiSpanRecord.h"
@@ -20,26 +22,13 @@ using foundation::Error;
 using foundation::URL;
 using runtime::NSData;
 
-class PerformanceFileIOTests : public performance_test::TracerFixture {
+class PerformanceFileIOTests : public performance_test::IOTracingFixture<DozidiFileIOTrackingIntegration> {
  protected:
   void SetUp() override {
-    TracerFixture::SetUp();
-    DozidiSDK::setCurrentHub(hub);
-    options->enableFileIOTracking = true;
-    ASSERT_TRUE(integration.installWithOptions(*options));
+    IOTracingFixture::SetUp();
+    install(&DozidiOptions::enableFileIOTracking);
     folder = root_ + "/files";
     ASSERT_TRUE(foundation::FileManager::defaultManager().createDirectory(folder, foundation::Intermediates::Yes).ok());
-  }
-  void TearDown() override {
-    integration.uninstall();
-    DozidiSDK::setCurrentHub(nullptr);
-    TracerFixture::TearDown();
-  }
-
-  std::shared_ptr<DozidiTracer> bindTransaction() {
-    auto transaction = start();
-    hub->scope()->setSpan(transaction);
-    return transaction;
   }
 
   static bool write(const Data& data, const std::string& path) {
@@ -49,7 +38,6 @@ class PerformanceFileIOTests : public performance_test::TracerFixture {
     return NSData::dataWithContentsOfFile(path, error);
   }
 
-  DozidiFileIOTrackingIntegration integration;
   std::string folder;
 };
 
@@ -143,6 +131,27 @@ TEST_F(PerformanceFileIOTests, UntracedOperationsStillRun) {
   ASSERT_EQ(transaction->children().size(), 2u);
   EXPECT_EQ(transaction->children()[1]->context()->operation(), "file.read");
   EXPECT_EQ((*transaction->children()[1]->data())["file.path"], foundation::Value(sibling + "/app.txt"));
+}
+
+TEST_F(PerformanceFileIOTests, OperationsOnSeveralThreadsEachGetTheirSpan) {
+  auto transaction = bindTransaction();
+  constexpr int kThreads = 4;
+  constexpr int kRounds = 10;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([this, t] {
+      const std::string path = folder + "/thread" + std::to_string(t);
+      for (int i = 0; i < kRounds; ++i) {
+        NSData data(Data(std::to_string(i)));
+        EXPECT_TRUE(data.writeToFile(path, true));
+        NSData read;
+        EXPECT_EQ(read.initWithContentsOfFile(path), &read);
+      }
+      EXPECT_FALSE(DozidiNSDataTracker::trackingCounterOfCurrentThread().has_value());
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(transaction->children().size(), static_cast<std::size_t>(kThreads * kRounds * 2));
 }
 
 }  // namespace
