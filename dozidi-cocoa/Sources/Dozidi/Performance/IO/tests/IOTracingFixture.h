@@ -18,6 +18,8 @@ class IOTracingFixture : public TracerFixture {
   }
   void TearDown() override {
     integration.uninstall();
+    // The bound transaction holds the hub, which holds the scope: unbinding breaks the cycle.
+    hub->scope()->setSpan(nullptr);
     DozidiSDK::setCurrentHub(nullptr);
     TracerFixture::TearDown();
   }
