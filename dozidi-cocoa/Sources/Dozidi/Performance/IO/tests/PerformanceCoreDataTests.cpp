@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "IOTracingFixture.h"
@@ -79,50 +80,80 @@ class PerformanceCoreDataTests : public performance_test::IOTracingFixture<Dozid
   std::shared_ptr<coredata::NSManagedObjectContext> context;
 };
 
-TEST_F(PerformanceCoreDataTests, SaveAndFetchAreSpansWithTheirSummaries) {
+TEST_F(PerformanceCoreDataTests, SavesAreTransactionSpansSummarisingTheirChanges) {
   auto transaction = bindTransaction();
-  for (const char* name : {"Bob", "Ann"}) {
-    auto person = context->insertNewObject("Person");
-    person->setValue(name, "name");
-    person->setValue(40, "age");
-  }
-  auto existing = context->insertNewObject("Person");
+  auto person = context->insertNewObject("Person");
   auto car = context->insertNewObject("Car");
-  ASSERT_TRUE(context->saveToStore(nullptr));
-  existing->setValue("Cleo", "name");
-  car->setValue("red", "color");
-  ASSERT_TRUE(transaction->children().empty());  // the save above went around the table
+  ASSERT_TRUE(context->saveToStore(nullptr));  // around the table: no span
+  ASSERT_TRUE(transaction->children().empty());
 
+  using Change = std::function<void()>;
+  struct Case {
+    const char* name;
+    Change change;
+    const char* description;
+    Dictionary operations;
+  };
+  const Case cases[] = {
+      {"inserted of one entity, updated of two",
+       [&] {
+         context->insertNewObject("Person")->setValue("Bob", "name");
+         context->insertNewObject("Person")->setValue("Ann", "name");
+         person->setValue(30, "age");
+         car->setValue("red", "color");
+       },
+       "INSERTED 2 'Person', UPDATED 2 items",
+       Dictionary{{"INSERTED", Dictionary{{"Person", 2}}}, {"UPDATED", Dictionary{{"Person", 1}, {"Car", 1}}}}},
+      {"inserted of two entities, deleted",
+       [&] {
+         context->insertNewObject("Car");
+         context->insertNewObject("Person");
+         context->deleteObject(car);
+       },
+       "INSERTED 2 items, DELETED 1 'Car'",
+       Dictionary{{"INSERTED", Dictionary{{"Car", 1}, {"Person", 1}}}, {"DELETED", Dictionary{{"Car", 1}}}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    c.change();
+    ASSERT_TRUE(save(nullptr));
+    auto span = transaction->children().back();
+    EXPECT_EQ(span->context()->operation(), "db.sql.transaction");
+    EXPECT_EQ(span->context()->spanDescription(), c.description);
+    EXPECT_EQ((*span->data())["operations"], Value(c.operations));
+    EXPECT_EQ(span->context()->status(), DozidiSpanStatus::Ok);
+  }
+  EXPECT_EQ(transaction->children().size(), 2u);
+}
+
+TEST_F(PerformanceCoreDataTests, FetchIsAQuerySpanAndReturnsTheSavedObjects) {
+  struct Person {
+    const char* name;
+    int age;
+  };
+  for (const Person& p : {Person{"Bob", 42}, Person{"Bob", 31}, Person{"Bob", 30}, Person{"Ann", 50}}) {
+    auto object = context->insertNewObject("Person");
+    object->setValue(p.name, "name");
+    object->setValue(p.age, "age");
+  }
   ASSERT_TRUE(save(nullptr));
-  ASSERT_EQ(transaction->children().size(), 1u);
-  auto saveSpan = transaction->children()[0];
-  EXPECT_EQ(saveSpan->context()->operation(), "db.sql.transaction");
-  EXPECT_EQ(saveSpan->context()->spanDescription(), "UPDATED 2 items");
-  EXPECT_EQ((*saveSpan->data())["operations"],
-            Value(Dictionary{{"UPDATED", Dictionary{{"Person", 1}, {"Car", 1}}}}));
-  EXPECT_EQ(saveSpan->context()->status(), DozidiSpanStatus::Ok);
-
-  context->insertNewObject("Person")->setValue("Dan", "name");
-  context->insertNewObject("Person")->setValue("Eve", "name");
-  context->deleteObject(car);
-  EXPECT_EQ(DozidiCoreDataTracker::descriptionForOperations(DozidiCoreDataTracker::groupEntitiesOperations(*context)),
-            "INSERTED 2 'Person', DELETED 1 'Car'");
-  ASSERT_TRUE(save(nullptr));
-
+  auto transaction = bindTransaction();
   NSFetchRequest request{"Person",
                          NSCompoundPredicate::andPredicateWithSubpredicates(
-                             {cmp("name", Op::NotEqualTo, "Bob"), cmp("age", Op::GreaterThan, 30)}),
+                             {cmp("name", Op::EqualTo, "Bob"), cmp("age", Op::GreaterThan, 30)}),
                          {{"age", false}, {"name", true}}};
   auto people = fetch(request, nullptr);
   ASSERT_TRUE(people.has_value());
-  ASSERT_EQ(people->size(), 1u);
-  EXPECT_EQ((*people)[0]->valueForKey("name"), Value("Ann"));
-  auto fetchSpan = transaction->children().back();
-  EXPECT_EQ(fetchSpan->context()->operation(), "db.sql.query");
-  EXPECT_EQ(fetchSpan->context()->spanDescription(),
-            "SELECT 'Person' WHERE name != %@ AND age > %@ SORT BY age DESCENDING, name");
-  EXPECT_EQ((*fetchSpan->data())["read_count"], Value(std::int64_t{1}));
-  EXPECT_EQ(fetchSpan->context()->status(), DozidiSpanStatus::Ok);
+  ASSERT_EQ(people->size(), 2u);
+  EXPECT_EQ((*people)[0]->valueForKey("age"), Value(42));
+  EXPECT_EQ((*people)[1]->valueForKey("age"), Value(31));
+  ASSERT_EQ(transaction->children().size(), 1u);
+  auto span = transaction->children()[0];
+  EXPECT_EQ(span->context()->operation(), "db.sql.query");
+  EXPECT_EQ(span->context()->spanDescription(),
+            "SELECT 'Person' WHERE name == %@ AND age > %@ SORT BY age DESCENDING, name");
+  EXPECT_EQ((*span->data())["read_count"], Value(std::int64_t{2}));
+  EXPECT_EQ(span->context()->status(), DozidiSpanStatus::Ok);
 }
 
 TEST_F(PerformanceCoreDataTests, FailuresAndCallsWithoutASpanOrChanges) {
