@@ -1,13 +1,12 @@
 #include "dozidi-cocoa/Sources/Dozidi/Performance/IO/DozidiCoreDataSwizzling.h"
 
 #include "dozidi-cocoa/Sources/Dozidi/Performance/IO/DozidiCoreDataMiddleware.h"
-#include "dozidi-cocoa/Sources/Dozidi/Performance/IO/detail/MethodReplacement.h"
+#include "dozidi-cocoa/Sources/Dozidi/Swizzling/DozidiSwizzle.h"
 #include "platform/foundation/Error.h"
 
 using coredata::ManagedObjects;
 using coredata::NSFetchRequest;
 using coredata::NSManagedObjectContext;
-using dozidi_io::detail::OriginalImplementation;
 using foundation::Error;
 using runtime::Object;
 
@@ -21,12 +20,13 @@ char kSaveKey;
 
 void replaceMethods() {
   const auto cls = runtime::classOf<NSManagedObjectContext>();
-  dozidi_io::detail::replaceInstanceMethodOnce(
-      cls, NSManagedObjectContext::executeFetchRequestErrorSelector(), &kFetchKey, [](OriginalImplementation original) {
+  using Info = std::shared_ptr<DozidiSwizzleInfo>;
+  DozidiSwizzle::swizzleInstanceMethod(
+      NSManagedObjectContext::executeFetchRequestErrorSelector(), cls, [](const Info& info) {
         return runtime::imp_implementationWithBlock<FetchSignature>(
-            [original](Object* self, const NSFetchRequest& request, Error* error) -> std::optional<ManagedObjects> {
+            [info](Object* self, const NSFetchRequest& request, Error* error) -> std::optional<ManagedObjects> {
               auto callOriginal = [&](Error* e) -> std::optional<ManagedObjects> {
-                if (const auto* imp = runtime::imp_cast<FetchSignature>(original())) return imp->call(self, request, e);
+                if (const auto* imp = info->getOriginalImplementationAs<FetchSignature>()) return imp->call(self, request, e);
                 return std::nullopt;
               };
               auto middleware = DozidiCoreDataSwizzling::sharedInstance()->middleware();
@@ -34,19 +34,19 @@ void replaceMethods() {
               return middleware->managedObjectContext(*static_cast<NSManagedObjectContext*>(self), request, error,
                                                       callOriginal);
             });
-      });
-  dozidi_io::detail::replaceInstanceMethodOnce(
-      cls, NSManagedObjectContext::saveSelector(), &kSaveKey, [](OriginalImplementation original) {
-        return runtime::imp_implementationWithBlock<SaveSignature>([original](Object* self, Error* error) {
+      }, DozidiSwizzleModeOncePerClassAndSuperclasses, &kFetchKey);
+  DozidiSwizzle::swizzleInstanceMethod(
+      NSManagedObjectContext::saveSelector(), cls, [](const Info& info) {
+        return runtime::imp_implementationWithBlock<SaveSignature>([info](Object* self, Error* error) {
           auto callOriginal = [&](Error* e) {
-            const auto* imp = runtime::imp_cast<SaveSignature>(original());
+            const auto* imp = info->getOriginalImplementationAs<SaveSignature>();
             return imp && imp->call(self, e);
           };
           auto middleware = DozidiCoreDataSwizzling::sharedInstance()->middleware();
           if (!middleware) return callOriginal(error);
           return middleware->managedObjectContext(*static_cast<NSManagedObjectContext*>(self), error, callOriginal);
         });
-      });
+      }, DozidiSwizzleModeOncePerClassAndSuperclasses, &kSaveKey);
 }
 
 }  // namespace

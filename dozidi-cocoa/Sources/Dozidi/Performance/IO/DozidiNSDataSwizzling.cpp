@@ -1,12 +1,11 @@
 #include "dozidi-cocoa/Sources/Dozidi/Performance/IO/DozidiNSDataSwizzling.h"
 
 #include "dozidi-cocoa/Sources/Dozidi/Performance/IO/DozidiNSDataTracker.h"
-#include "dozidi-cocoa/Sources/Dozidi/Performance/IO/detail/MethodReplacement.h"
+#include "dozidi-cocoa/Sources/Dozidi/Swizzling/DozidiSwizzle.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/URL.h"
 #include "platform/runtime/NSData.h"
 
-using dozidi_io::detail::OriginalImplementation;
 using foundation::Error;
 using runtime::IMP;
 using runtime::NSData;
@@ -27,64 +26,67 @@ char kReadFileKey;
 char kReadFileOptionsKey;
 char kReadURLKey;
 
+using Info = std::shared_ptr<DozidiSwizzleInfo>;
+
 /// Calls the displaced implementation with signature `Signature`; the value-initialised result
-/// when there is none (the method table never pairs an implementation with another signature).
+/// when there is none (the swizzle engine never pairs an implementation with another signature).
 template <class Signature>
 struct Original;
 template <class R, class... Args>
 struct Original<R(Args...)> {
-  static R call(const OriginalImplementation& original, Object* self, Args... args) {
-    if (const auto* imp = runtime::imp_cast<R(Args...)>(original())) return imp->call(self, args...);
+  static R call(const Info& info, Object* self, Args... args) {
+    if (const auto* imp = info->getOriginalImplementationAs<R(Args...)>()) return imp->call(self, args...);
     return R{};
   }
 };
 
-void replace(runtime::SEL selector, const char* key, const std::function<IMP(OriginalImplementation)>& factory) {
-  dozidi_io::detail::replaceInstanceMethodOnce(runtime::classOf<NSData>(), selector, key, factory);
+void replace(runtime::SEL selector, const char* key, const DozidiSwizzleImpFactoryBlock& factory) {
+  DozidiSwizzle::swizzleInstanceMethod(selector, runtime::classOf<NSData>(), factory,
+                                       DozidiSwizzleModeOncePerClassAndSuperclasses, key);
 }
 
 void replaceMethods() {
-  replace(NSData::writeToFileAtomicallySelector(), &kWriteAtomicallyKey, [](OriginalImplementation original) {
+  replace(NSData::writeToFileAtomicallySelector(), &kWriteAtomicallyKey, [](const Info& info) {
     return runtime::imp_implementationWithBlock<WriteAtomically>(
-        [original](Object* self, const std::string& path, bool useAuxiliaryFile) {
+        [info](Object* self, const std::string& path, bool useAuxiliaryFile) {
           return DozidiNSDataTracker::sharedInstance()->measureNSData(
               static_cast<NSData*>(self)->data(), path, useAuxiliaryFile, [&](const std::string& p, bool a) {
-                return Original<WriteAtomically>::call(original, self, p, a);
+                return Original<WriteAtomically>::call(info, self, p, a);
               });
         });
   });
-  replace(NSData::writeToFileOptionsErrorSelector(), &kWriteOptionsKey, [](OriginalImplementation original) {
+  replace(NSData::writeToFileOptionsErrorSelector(), &kWriteOptionsKey, [](const Info& info) {
     return runtime::imp_implementationWithBlock<WriteOptions>(
-        [original](Object* self, const std::string& path, std::uint32_t options, Error* error) {
+        [info](Object* self, const std::string& path, std::uint32_t options, Error* error) {
           return DozidiNSDataTracker::sharedInstance()->measureNSData(
               static_cast<NSData*>(self)->data(), path, options, error,
               [&](const std::string& p, std::uint32_t o, Error* e) {
-                return Original<WriteOptions>::call(original, self, p, o, e);
+                return Original<WriteOptions>::call(info, self, p, o, e);
               });
         });
   });
   replace(NSData::initWithContentsOfFileOptionsErrorSelector(), &kReadFileOptionsKey,
-          [](OriginalImplementation original) {
+          [](const Info& info) {
             return runtime::imp_implementationWithBlock<ReadFileOptions>(
-                [original](Object* self, const std::string& path, std::uint32_t options, Error* error) {
+                [info](Object* self, const std::string& path, std::uint32_t options, Error* error) {
                   return DozidiNSDataTracker::sharedInstance()->measureNSDataFromFile(
                       path, options, error, [&](const std::string& p, std::uint32_t o, Error* e) {
-                        return Original<ReadFileOptions>::call(original, self, p, o, e);
+                        return Original<ReadFileOptions>::call(info, self, p, o, e);
                       });
                 });
           });
-  replace(NSData::initWithContentsOfFileSelector(), &kReadFileKey, [](OriginalImplementation original) {
-    return runtime::imp_implementationWithBlock<ReadFile>([original](Object* self, const std::string& path) {
+  replace(NSData::initWithContentsOfFileSelector(), &kReadFileKey, [](const Info& info) {
+    return runtime::imp_implementationWithBlock<ReadFile>([info](Object* self, const std::string& path) {
       return DozidiNSDataTracker::sharedInstance()->measureNSDataFromFile(
-          path, [&](const std::string& p) { return Original<ReadFile>::call(original, self, p); });
+          path, [&](const std::string& p) { return Original<ReadFile>::call(info, self, p); });
     });
   });
-  replace(NSData::initWithContentsOfURLOptionsErrorSelector(), &kReadURLKey, [](OriginalImplementation original) {
+  replace(NSData::initWithContentsOfURLOptionsErrorSelector(), &kReadURLKey, [](const Info& info) {
     return runtime::imp_implementationWithBlock<ReadURL>(
-        [original](Object* self, const foundation::URL& url, std::uint32_t options, Error* error) {
+        [info](Object* self, const foundation::URL& url, std::uint32_t options, Error* error) {
           return DozidiNSDataTracker::sharedInstance()->measureNSDataFromURL(
               url, options, error, [&](const foundation::URL& u, std::uint32_t o, Error* e) {
-                return Original<ReadURL>::call(original, self, u, o, e);
+                return Original<ReadURL>::call(info, self, u, o, e);
               });
         });
   });
