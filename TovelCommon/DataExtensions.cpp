@@ -1,7 +1,9 @@
 #include "TovelCommon/DataExtensions.h"
 
 #include "platform/foundation/Error.h"
+#include "platform/foundation/DataFile.h"
 #include "platform/foundation/FileManager.h"
+#include "platform/runtime/NSData.h"
 
 namespace tovel {
 
@@ -21,7 +23,10 @@ foundation::Result<void> writeToFile(const foundation::Data& data, const foundat
     auto created = files.createDirectory(path.substr(0, slash), foundation::Intermediates::Yes);
     if (!created) return created.error();
   }
-  return files.writeFileAtomically(path, data);
+  // Through the data object, so that the write can be observed (traced) like the platform's.
+  foundation::Error error("", 0);
+  if (!runtime::NSData::writeData(data, path, foundation::DataWritingAtomic, &error)) return error;
+  return {};
 }
 
 foundation::Result<void> writeToFilePath(const foundation::Data& data, std::string_view path) {

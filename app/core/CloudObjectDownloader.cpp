@@ -6,9 +6,11 @@
 #include <utility>
 
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/foundation/Error.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/JSONSerialization.h"
 #include "platform/foundation/OperationQueue.h"
+#include "platform/runtime/NSData.h"
 #include "platform/foundation/URLResponse.h"
 #include "platform/foundation/Value.h"
 
@@ -164,10 +166,11 @@ void CloudObjectDownloader::didFinishDownloadingTo(const std::shared_ptr<foundat
     return;
   }
   auto& files = foundation::FileManager::defaultManager();
-  auto body = files.readFile(location);
+  foundation::Error readError("", 0);
+  auto body = runtime::NSData::dataWithContentsOfURL(location, &readError);
   if (!body) {
     // Nothing further is reported: the element stays at its last progress.
-    recordOutcome(describe(body.error()));
+    recordOutcome(describe(readError));
     return;
   }
   if (!isJSONArray(*body)) {

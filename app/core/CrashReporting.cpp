@@ -5,6 +5,8 @@
 #include "dozidi-cocoa/Sources/Dozidi/Integrations/DozidiCrashIntegration.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiOptions.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiSDK.h"
+#include "dozidi-cocoa/Sources/Dozidi/Performance/IO/DozidiCoreDataTrackingIntegration.h"
+#include "dozidi-cocoa/Sources/Dozidi/Performance/IO/DozidiFileIOTrackingIntegration.h"
 
 namespace fendrel {
 
@@ -18,6 +20,8 @@ bool startCrashReporter() {
   if (dsn.empty()) return false;
   // Crashes are recorded from here on and delivered at the next start.
   DozidiCrashIntegration::registerWithSDK();
+  DozidiFileIOTrackingIntegration::registerWithSDK();
+  DozidiCoreDataTrackingIntegration::registerWithSDK();
   DozidiSDK::startWithConfigureOptions([&dsn](DozidiOptions& options) { options.setDsn(dsn); });
   return DozidiSDK::isEnabled();
 }

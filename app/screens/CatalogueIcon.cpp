@@ -2,7 +2,7 @@
 
 #include "TovelCommon/ImageUtilities.h"
 #include "TovelCommon/URLSessionExtensions.h"
-#include "platform/foundation/FileManager.h"
+#include "platform/runtime/NSData.h"
 #include "platform/foundation/URLSession.h"
 #include "platform/uikit/Controls.h"
 #include "platform/uikit/ImageView.h"
@@ -36,7 +36,7 @@ void showCatalogueIcon(const CloudObject& entry, const std::shared_ptr<uikit::UI
 
   const auto cacheURL = CloudObject::iconCacheURL(entry.iconUrl());
   if (cacheURL) {
-    if (auto cached = foundation::FileManager::defaultManager().readFile(*cacheURL)) {
+    if (auto cached = runtime::NSData::dataWithContentsOfURL(*cacheURL, nullptr)) {
       tovel::downsample(std::move(*cached), size, deliver);
       return;
     }
