@@ -7,6 +7,8 @@
 #include "platform/uikit/Layer.h"
 #include "platform/uikit/Log.h"
 
+RUNTIME_CLASS(walkthrough::WalkthroughPageViewController, uikit::UIViewController, "WalkthroughPageViewController");
+
 namespace walkthrough {
 
 namespace {

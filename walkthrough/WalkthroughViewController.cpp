@@ -7,6 +7,8 @@
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/uikit/Log.h"
 
+RUNTIME_CLASS(walkthrough::WalkthroughViewController, uikit::UIViewController, "WalkthroughViewController");
+
 namespace walkthrough {
 
 using uikit::NSLayoutConstraint;

@@ -6,6 +6,8 @@
 #include "platform/uikit/Animation.h"
 #include "platform/uikit/Transaction.h"
 
+RUNTIME_CLASS(fendrel::ActivityIndicatorButton, uikit::UIControl, "ActivityIndicatorButton");
+
 namespace fendrel {
 
 using namespace uikit;

@@ -19,6 +19,8 @@
 #include "platform/uikit/Archive.h"
 #include "platform/uikit/Log.h"
 
+RUNTIME_CLASS(fendrel::FirstViewController, uikit::UIViewController, "FirstViewController");
+
 namespace fendrel {
 
 using uikit::NSIndexPath;

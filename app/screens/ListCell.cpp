@@ -8,6 +8,8 @@
 #include "platform/uikit/Archive.h"
 #include "platform/uikit/LayoutConstraint.h"
 
+RUNTIME_CLASS(fendrel::ListCell, uikit::UITableViewCell, "ListCell");
+
 namespace fendrel {
 
 using uikit::UIColor;

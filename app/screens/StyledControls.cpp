@@ -11,6 +11,10 @@
 #include "platform/uikit/Archive.h"
 #include "platform/uikit/SystemSheets.h"
 
+RUNTIME_CLASS(fendrel::NavigationController, uikit::UINavigationController, "NavigationController");
+RUNTIME_CLASS(fendrel::RateButton, uikit::UIButton, "RateButton");
+RUNTIME_CLASS(fendrel::RateInvertedButton, fendrel::RateButton, "RateInvertedButton");
+
 namespace fendrel {
 
 using namespace uikit;

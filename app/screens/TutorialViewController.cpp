@@ -9,6 +9,10 @@
 #include "platform/uikit/Archive.h"
 #include "platform/uikit/Log.h"
 
+RUNTIME_CLASS(fendrel::TutorialViewController, walkthrough::WalkthroughViewController, "TutorialViewController");
+RUNTIME_CLASS(fendrel::TutorialLastPageViewController, walkthrough::WalkthroughPageViewController,
+              "TutorialLastPageViewController");
+
 namespace fendrel {
 
 namespace {

@@ -4,6 +4,8 @@
 #include "platform/uikit/Archive.h"
 #include "platform/uikit/TableView.h"
 
+RUNTIME_CLASS(fendrel::WhitelistEntryViewController, uikit::UIViewController, "WhitelistEntryViewController");
+
 namespace fendrel {
 
 namespace {

@@ -4,6 +4,8 @@
 #include "platform/uikit/Archive.h"
 #include "platform/uikit/Log.h"
 
+RUNTIME_CLASS(fendrel::WhitelistViewController, uikit::UIViewController, "WhitelistViewController");
+
 namespace fendrel {
 
 namespace {

@@ -174,7 +174,8 @@ std::unique_ptr<MethodList> copyOfMethods(Class cls) {
 }  // namespace
 
 bool class_addMethod(Class cls, SEL name, IMP imp) {
-  if (cls == nullptr || name == nullptr || imp == nullptr) return false;
+  // Every implementation in a table has a signature: sends and replacements compare it.
+  if (cls == nullptr || name == nullptr || imp == nullptr || imp->signature == nullptr) return false;
   std::lock_guard<std::mutex> lock(detail::registryMutex());
   if (detail::ownMethod(cls, name) != nullptr) return false;
   auto list = copyOfMethods(cls);

@@ -93,7 +93,7 @@ bool DozidiSwizzle::swizzleInstanceMethod(runtime::SEL selector, runtime::Class 
   });
 
   runtime::IMP replacement = factory(info);
-  if (replacement == nullptr || !replacement->hasSignature(*runtime::method_getImplementation(method)->signature)) {
+  if (replacement == nullptr || replacement->signature == nullptr || !replacement->hasSignature(*runtime::method_getImplementation(method)->signature)) {
     // Called with arguments it does not take, the replacement would read garbage.
     DOZIDI_LOG_ERROR(std::string("cannot swizzle ") + runtime::sel_getName(selector) + " of class " +
                      runtime::class_getName(cls) + ": the new implementation's signature " +
