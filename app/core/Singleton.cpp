@@ -98,7 +98,7 @@ Singleton& Singleton::shared() {
   return **instance;
 }
 
-void Singleton::resetForTesting() { shared().reset(); }
+void Singleton::resetShared() { shared().reset(); }
 
 void Singleton::reset() {
   {
@@ -159,12 +159,12 @@ std::shared_ptr<tovel::CloudConfigProvider> Singleton::cloudConfig() {
   return cloudConfig_;
 }
 
-void Singleton::setCloudConfigForTesting(std::shared_ptr<tovel::CloudConfigProvider> cloudConfig) {
+void Singleton::setCloudConfig(std::shared_ptr<tovel::CloudConfigProvider> cloudConfig) {
   std::lock_guard lock(cloudConfigLock_);
   cloudConfig_ = std::move(cloudConfig);
 }
 
-void Singleton::setAnalyticsForTesting(std::shared_ptr<tovel::AnalyticsTracker> analytics) {
+void Singleton::setAnalytics(std::shared_ptr<tovel::AnalyticsTracker> analytics) {
   std::lock_guard lock(analyticsLock_);
   analytics_ = std::move(analytics);
 }

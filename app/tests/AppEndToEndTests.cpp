@@ -113,7 +113,7 @@ class AppEndToEndTests : public ::testing::Test {
     ASSERT_NE(server_.port(), 0);
     ASSERT_NE(ingestion_.port(), 0);
     // The app reads these once per process, on first use: this process runs one app.
-    foundation::DeviceRoot::setPathForTesting(root_.path());
+    foundation::DeviceRoot::setPath(root_.path());
     ::setenv("FENDREL_CONFIG_BASES", server_.url("/").c_str(), 1);
     ::setenv("FENDREL_ANALYTICS_ENDPOINT", server_.url("/analytics").c_str(), 1);
     ::setenv("FENDREL_DSN", ingestion_.dsn("e83d51a07bc94f26a1d5703c98e4b2f1", "/7351842").c_str(), 1);
