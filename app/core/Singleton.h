@@ -128,6 +128,10 @@ class Singleton final : public tovel::ExternalAnalyticsHandler,
   foundation::Result<void> updateWhitelistElement(std::int64_t at, const std::string& url, bool enabled);
   /// Removes the entry at `at`.
   foundation::Result<void> removeWhitelistElement(std::int64_t at);
+  /// Why a whitelist change failed, in the words the command line and the screens show:
+  /// "no whitelist entry at that position (…)", "the settings cannot store that site (…)" or
+  /// "the settings cannot be stored: <reason>".
+  std::string whitelistFailureReason(const foundation::Error& error);
   /// When the whitelist last changed; the reference date before the first change.
   foundation::Date whitelistDate();
   /// The whitelist date at the last successful reload of the extension; the reference date before.

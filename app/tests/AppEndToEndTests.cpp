@@ -649,6 +649,27 @@ TEST_F(AppEndToEndTests, FromLaunchThroughTheListsTheWarningAndTheWhitelist) {
   pressKeys({FENDREL_E2E_KEY(GDK_KEY_Return, uikit::UIKey::Return)}, [&] { return !field->isEditing(); });
   auto save = navigation_->navigationBar()->buttonForItem(*entry->saveBarButton);
   ASSERT_TRUE(save);
+  // Settings that cannot be written (a folder in place of their lock file fails every write, even
+  // for root): the editor stays with the typed entry and says why, and nothing is stored.
+  const std::string settingsLock = root_.path() + "/containers/" + kGroup + "/Library/Preferences/" + kGroup + ".plist.lock";
+  std::filesystem::remove(settingsLock);
+  std::filesystem::create_directory(settingsLock);
+  banners->hideAll();
+  uikit::UIEventDriver::shared().tap(*save);
+  ASSERT_TRUE(waitFor([&] { return banners->current() != nullptr; }));
+  runBannersUntil(now() + 1.0);
+  EXPECT_EQ(navigation_->topViewController(), entry);
+  EXPECT_EQ(field->text(), "example.org");
+  auto errorCard = banners->current<MessageBanners::MessageView>();
+  ASSERT_TRUE(errorCard);
+  EXPECT_EQ(errorCard->titleLabel()->text(), "Cannot save the rule");
+  EXPECT_EQ(errorCard->bodyLabel()->text().rfind("the settings cannot be stored: ", 0), 0u)
+      << errorCard->bodyLabel()->text();
+  EXPECT_TRUE(Singleton::shared().whitelist().empty());
+  shot("whitelist-save-failed");
+  std::filesystem::remove(settingsLock);
+  banners->hideAll();
+  settle();
   tapOnScreen(*save, [&] { return navigation_->topViewController() == whitelist; });
   settle();
   EXPECT_EQ(Singleton::shared().whitelist(), (std::vector<WhitelistElement>{{"example.org", true, 0}}));
