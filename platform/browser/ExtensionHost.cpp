@@ -1,5 +1,7 @@
 // The extension-host program's body: one request, one answer line.
 
+#include "platform/browser/ExtensionHost.h"
+
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -7,8 +9,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-
-#include "platform/browser/ExtensionHost.h"
 
 #include "platform/browser/ExtensionContext.h"
 #include "platform/foundation/SystemCalls.h"
