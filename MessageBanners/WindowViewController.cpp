@@ -41,9 +41,6 @@ void WindowViewController::install() {
   if (uikit::UIDevice::current().isAtLeast(13)) {
     // The scene of a window-scene context, else the scene of the app's key window.
     auto scene = config_.windowScene();
-    if (!scene && config_.presentationContext.kind() != PresentationContext::Kind::WindowScene) {
-      if (auto key = mb_keyWindow()) scene = key->windowScene();
-    }
     if (window_) window_->setWindowScene(scene);
     previousKeyWindow_ = mb_keyWindow();
     if (scene) frame = scene->coordinateSpaceBounds;

@@ -59,7 +59,7 @@ struct Fixture {
   Fixture() {
     std::string pattern = (fs::temp_directory_path() / "fendrel-bench-XXXXXX").string();
     root = ::mkdtemp(pattern.data());
-    foundation::DeviceRoot::setPathForTesting(root);
+    foundation::DeviceRoot::setPath(root);
     auto bundle = foundation::DeviceRoot::installBundle(
         "Fendrel.app",
         foundation::Dictionary{{"CFBundleIdentifier", "com.morvit.Fendrel"},
@@ -67,7 +67,7 @@ struct Fixture {
         {});
     (void)bundle;
     foundation::Bundle::setMainBundleName("Fendrel.app");
-    fendrel::Singleton::resetForTesting();
+    fendrel::Singleton::resetShared();
 
     const std::string caches = root + "/containers/" + fendrel::kAppGroupIdentifier + "/Library/Caches/";
     fs::create_directories(caches);
@@ -96,9 +96,9 @@ struct Fixture {
     (void)fendrel::Singleton::shared().setWhitelist(whitelist);
   }
   ~Fixture() {
-    fendrel::Singleton::resetForTesting();
+    fendrel::Singleton::resetShared();
     foundation::Bundle::setMainBundleName("");
-    foundation::DeviceRoot::setPathForTesting("");
+    foundation::DeviceRoot::setPath("");
     fs::remove_all(root);
   }
   std::string outputPath() const { return root + "/containers/" + fendrel::kAppGroupIdentifier + "/output.json"; }

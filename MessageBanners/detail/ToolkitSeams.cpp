@@ -1,20 +1,12 @@
 #include "MessageBanners/detail/ToolkitSeams.h"
 
+#include "MessageBanners/PresentationContextSelection.h"
+
 namespace MessageBanners::detail {
-namespace {
-std::function<std::shared_ptr<uikit::UIWindowScene>()>& lookupSlot() {
-  static std::function<std::shared_ptr<uikit::UIWindowScene>()> slot;
-  return slot;
-}
-}  // namespace
 
 std::shared_ptr<uikit::UIWindowScene> keyWindowScene() {
-  auto& lookup = lookupSlot();
-  return lookup ? lookup() : nullptr;
-}
-
-void setKeyWindowSceneLookup(std::function<std::shared_ptr<uikit::UIWindowScene>()> lookup) {
-  lookupSlot() = std::move(lookup);
+  auto key = mb_keyWindow();
+  return key ? key->windowScene() : nullptr;
 }
 
 }  // namespace MessageBanners::detail

@@ -1,8 +1,7 @@
 #pragma once
 // The toolkit's names the library uses: window levels, status-bar and blur styles, the keyboard's
-// and the application's notifications with their user-info keys and rectangle boxing. Also the
-// one hook the library keeps: the window scene of the application's key window.
-#include <functional>
+// and the application's notifications with their user-info keys and rectangle boxing, and the
+// window scene of the application's key window.
 #include <memory>
 
 #include "platform/uikit/Application.h"
@@ -31,9 +30,8 @@ using uikit::UIKeyboardWillShowNotification;
 
 namespace MessageBanners::detail {
 
-/// The window scene of the application's key window, or null; answered by the key-window lookup
-/// once one is installed (null until then).
+/// The window scene of the application's key window (as mb_keyWindow() finds it), or null when
+/// there is no key window or it is in no scene. Main thread.
 std::shared_ptr<uikit::UIWindowScene> keyWindowScene();
-void setKeyWindowSceneLookup(std::function<std::shared_ptr<uikit::UIWindowScene>()> lookup);
 
 }  // namespace MessageBanners::detail

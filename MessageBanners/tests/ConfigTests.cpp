@@ -1,13 +1,16 @@
 #include <gtest/gtest.h>
 
 #include "MessageBanners/Config.h"
+#include "platform/uikit/Application.h"
+#include "platform/uikit/Window.h"
 
 namespace MessageBanners {
 namespace {
 
 class ConfigTests : public ::testing::Test {
  protected:
-  void TearDown() override { detail::setKeyWindowSceneLookup(nullptr); }
+  void SetUp() override { uikit::UIApplication::shared().reset(); }
+  void TearDown() override { uikit::UIApplication::shared().reset(); }
 };
 
 /// A platform scene stand-in compared by identity only (never dereferenced): the scene type is
@@ -84,9 +87,14 @@ TEST_F(ConfigTests, OverrideUserInterfaceStyleThroughRawValue) {
 }
 
 TEST_F(ConfigTests, WindowSceneOfSceneContextElseOfKeyWindow) {
-  auto anchorA = std::make_shared<int>(1), anchorB = std::make_shared<int>(2);
-  auto sceneA = fakeScene(anchorA), keyScene = fakeScene(anchorB);
-  detail::setKeyWindowSceneLookup([keyScene] { return keyScene; });
+  auto anchorA = std::make_shared<int>(1);
+  auto sceneA = fakeScene(anchorA);
+  // The app's key window, in a foreground scene of its own.
+  auto keyScene = uikit::UIWindowScene::create(uikit::UISceneActivationState::ForegroundActive, {0, 0, 390, 844});
+  uikit::UIApplication::shared().connectScene(keyScene);
+  auto keyWindow = uikit::UIWindow::create({0, 0, 390, 844});
+  keyWindow->setWindowScene(keyScene);
+  keyWindow->makeKeyAndVisible();
 
   Config config;
   config.presentationContext = PresentationContext::windowScene(std::make_shared<PlatformScene>(sceneA), 5);
@@ -99,7 +107,7 @@ TEST_F(ConfigTests, WindowSceneOfSceneContextElseOfKeyWindow) {
     config.presentationContext = context;
     EXPECT_EQ(config.windowScene(), keyScene);
   }
-  detail::setKeyWindowSceneLookup(nullptr);
+  keyWindow->setWindowScene(nullptr);
   EXPECT_EQ(config.windowScene(), nullptr);
 }
 

@@ -4,6 +4,7 @@
 #include <future>
 #include <thread>
 
+#include "platform/foundation/tests/ConsoleCapture.h"
 #include "TovelCommon/Analytics.h"
 #include "TovelCommon/Pinvale.h"
 #include "TovelTestSupport.h"
@@ -85,7 +86,7 @@ class AnalyticsTest : public ::testing::Test {
   }
   test_support::ScopedDeviceRoot root_;
   RecordingSink sink_;
-  std::unique_ptr<foundation::Console::Capture> console_ = foundation::Console::captureForTesting();
+  std::unique_ptr<foundation::Console::Capture> console_ = foundation::captureConsoleForTesting();
 };
 
 TEST_F(AnalyticsTest, RepeatsAreSkippedButInterleavedEventsAreSent) {
@@ -339,7 +340,7 @@ TEST_F(PinvaleTest, CompletionReportsOnlyA200AsSent) {
 TEST_F(PinvaleTest, FrontEndEventsArriveWithMergedDimensions) {
   auto handler = std::make_shared<Dimensions>();
   handler->dimensions = {{"enabledFilters", Value(foundation::Array{"Ads"})}};
-  auto console = foundation::Console::captureForTesting();
+  auto console = foundation::captureConsoleForTesting();
   auto analytics = Analytics::create(client_, handler);
   analytics->log("firstLaunchEver", {{"n", Value(1)}});
   ASSERT_TRUE(dispatch::runMainLoopUntil([&] { return log_->size() == 1; }, 10));

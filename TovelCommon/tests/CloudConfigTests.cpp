@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "platform/foundation/tests/ConsoleCapture.h"
 #include "TovelCommon/Analytics.h"
 #include "TovelCommon/CloudConfig.h"
 #include "TovelCommon/UserDefaultsExtensions.h"
@@ -101,7 +102,7 @@ class CloudConfigTest : public ::testing::Test {
   Hosts& hosts_ = Hosts::shared();
   test_support::ScopedDeviceRoot root_;
   test_support::ScopedManualClock clock_;
-  std::unique_ptr<foundation::Console::Capture> console_ = foundation::Console::captureForTesting();
+  std::unique_ptr<foundation::Console::Capture> console_ = foundation::captureConsoleForTesting();
   std::shared_ptr<foundation::UserDefaults> defaults_ = foundation::UserDefaults::suite("group.com.morvit.Fendrel");
   RecordingSink sink_;
   std::shared_ptr<Analytics> analytics_ = Analytics::create(sink_);

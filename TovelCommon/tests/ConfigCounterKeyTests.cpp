@@ -97,7 +97,7 @@ TEST_F(ConfigCounterKeyTest, TheCountPersistsAcrossProcesses) {
 TEST(ConfigCounterKeyChild, IncrementOnce) {
   const char* root = std::getenv(kChildRootVariable);
   if (!root) GTEST_SKIP() << "runs only as the child of TheCountPersistsAcrossProcesses";
-  foundation::DeviceRoot::setPathForTesting(root);
+  foundation::DeviceRoot::setPath(root);
   auto defaults = foundation::UserDefaults::suite(kSuite);
   ASSERT_TRUE((ConfigCounterKey{"launch", false, defaults, nullptr}.increment().ok()));
 }

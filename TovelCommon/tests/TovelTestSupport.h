@@ -23,8 +23,8 @@ namespace tovel::test_support {
 /// A temporary device root for one test, removed afterwards.
 class ScopedDeviceRoot {
  public:
-  ScopedDeviceRoot() { foundation::DeviceRoot::setPathForTesting(folder_.path()); }
-  ~ScopedDeviceRoot() { foundation::DeviceRoot::setPathForTesting(""); }
+  ScopedDeviceRoot() { foundation::DeviceRoot::setPath(folder_.path()); }
+  ~ScopedDeviceRoot() { foundation::DeviceRoot::setPath(""); }
   const std::string& path() const { return folder_.path(); }
 
  private:

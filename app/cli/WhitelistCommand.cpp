@@ -39,16 +39,7 @@ std::optional<std::string> changeWhitelist(const std::string& action, const std:
     }
   }
   if (changed) return std::nullopt;
-  const foundation::Error& error = changed.error();
-  if (error.is(Singleton::kErrorDomain, static_cast<std::int64_t>(Singleton::Error::noWhitelistEntry))) {
-    const auto size = singleton.whitelist().size();
-    return "no whitelist entry at that position (the whitelist has " + std::to_string(size) +
-           (size == 1 ? " entry)" : " entries)");
-  }
-  if (error.is(foundation::kCocoaErrorDomain, static_cast<std::int64_t>(foundation::CocoaError::PropertyListWriteInvalid))) {
-    return std::string("the settings cannot store that site (it is not valid UTF-8 text)");
-  }
-  return "the settings cannot be stored: " + error.localizedDescription();
+  return singleton.whitelistFailureReason(changed.error());
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
-#include <memory>
+#include "app/core/AppListCompileService.h"
 
-#include "app/core/ListElement.h"
 #include "app/core/SharedAux.h"
 #include "platform/foundation/OperationQueue.h"
 

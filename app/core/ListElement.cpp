@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "app/core/AppListCompileService.h"
 #include "app/core/Singleton.h"
 #include "platform/dispatch/DispatchQueue.h"
 
@@ -20,9 +21,6 @@ std::shared_ptr<ListElementCompileService>& compileServiceOverride() {
 
 }  // namespace
 
-// Defined beside the compile service, which it forwards to.
-std::shared_ptr<ListElementCompileService> makeAppCompileService();
-
 std::shared_ptr<ListElementCompileService> ListElement::compileService() {
   {
     std::lock_guard lock(compileServiceLock());
@@ -32,7 +30,7 @@ std::shared_ptr<ListElementCompileService> ListElement::compileService() {
   return *appService;
 }
 
-void ListElement::setCompileServiceForTesting(std::shared_ptr<ListElementCompileService> service) {
+void ListElement::setCompileService(std::shared_ptr<ListElementCompileService> service) {
   std::lock_guard lock(compileServiceLock());
   compileServiceOverride() = std::move(service);
 }

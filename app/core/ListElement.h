@@ -111,10 +111,10 @@ class ListElement : public std::enable_shared_from_this<ListElement> {
   /// refresh. Called on the main thread.
   bool isDownloadInFlight() const;
 
-  /// The compile service list elements use; the app's compile service unless a test set another.
+  /// The compile service list elements use; the app's compile service unless another was set.
   static std::shared_ptr<ListElementCompileService> compileService();
   /// Puts `service` in place of the app's compile service; none goes back to the app's.
-  static void setCompileServiceForTesting(std::shared_ptr<ListElementCompileService> service);
+  static void setCompileService(std::shared_ptr<ListElementCompileService> service);
 
  private:
   explicit ListElement(CloudObject obj) : obj_(std::move(obj)) {}

@@ -324,7 +324,7 @@ std::optional<std::set<std::string>> SharedAux::lastSuccessfulCompilation() cons
   return lastSuccessfulCompilation_;
 }
 
-void SharedAux::resetForTesting() {
+void SharedAux::reset() {
   compileQueue_->waitUntilAllOperationsAreFinished();
   std::lock_guard lock(mutex_);
   lastSuccessfulCompilation_.reset();

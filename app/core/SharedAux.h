@@ -180,8 +180,8 @@ class SharedAux {
   static std::vector<CloudObject> sortedApps(const std::vector<CloudObject>& objects);
 
   /// Waits for the compile queue to finish, then forgets the last successful compilation. Retries
-  /// still waiting on the clock are not waited for. For tests and tools only.
-  void resetForTesting();
+  /// still waiting on the clock are not waited for (tests and benchmarks start each case over).
+  void reset();
   /// The enabled set the browser's rules were last compiled from, as stored by the last successful
   /// reload of any run ("extConfigCompiledIDs"; empty when none is stored).
   std::set<std::string> appliedEnabledIDs() const;

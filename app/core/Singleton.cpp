@@ -10,6 +10,7 @@
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiSDK.h"
 #include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiScope.h"
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/foundation/Error.h"
 #include "platform/foundation/StringArray.h"
 #include "platform/foundation/URLSession.h"
 #include "platform/foundation/UserDefaults.h"
@@ -98,7 +99,7 @@ Singleton& Singleton::shared() {
   return **instance;
 }
 
-void Singleton::resetForTesting() { shared().reset(); }
+void Singleton::resetShared() { shared().reset(); }
 
 void Singleton::reset() {
   {
@@ -159,12 +160,12 @@ std::shared_ptr<tovel::CloudConfigProvider> Singleton::cloudConfig() {
   return cloudConfig_;
 }
 
-void Singleton::setCloudConfigForTesting(std::shared_ptr<tovel::CloudConfigProvider> cloudConfig) {
+void Singleton::setCloudConfig(std::shared_ptr<tovel::CloudConfigProvider> cloudConfig) {
   std::lock_guard lock(cloudConfigLock_);
   cloudConfig_ = std::move(cloudConfig);
 }
 
-void Singleton::setAnalyticsForTesting(std::shared_ptr<tovel::AnalyticsTracker> analytics) {
+void Singleton::setAnalytics(std::shared_ptr<tovel::AnalyticsTracker> analytics) {
   std::lock_guard lock(analyticsLock_);
   analytics_ = std::move(analytics);
 }
@@ -391,5 +392,17 @@ std::optional<tovel::AnalyticsParameters> Singleton::commonAnalyticsDimensions()
 void Singleton::log(std::string_view, const tovel::AnalyticsTexts&) {}
 
 void Singleton::applyAnalyticsEnabled(tovel::CloudConfigSource) { analytics()->setEnabled(analyticsEnabled()); }
+
+std::string Singleton::whitelistFailureReason(const foundation::Error& error) {
+  if (error.is(kErrorDomain, static_cast<std::int64_t>(Error::noWhitelistEntry))) {
+    const auto size = whitelist().size();
+    return "no whitelist entry at that position (the whitelist has " + std::to_string(size) +
+           (size == 1 ? " entry)" : " entries)");
+  }
+  if (error.is(foundation::kCocoaErrorDomain, static_cast<std::int64_t>(foundation::CocoaError::PropertyListWriteInvalid))) {
+    return "the settings cannot store that site (it is not valid UTF-8 text)";
+  }
+  return "the settings cannot be stored: " + error.localizedDescription();
+}
 
 }  // namespace fendrel

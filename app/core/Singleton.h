@@ -48,8 +48,9 @@ class Singleton final : public tovel::ExternalAnalyticsHandler,
   /// The one instance, created on first use and never destroyed.
   static Singleton& shared();
   /// Forgets every lazy member and empties the catalogue, so that the next use starts over on
-  /// the current device root. For tests and tools only; no other thread may use the object then.
-  static void resetForTesting();
+  /// the current device root (tests and benchmarks start each case over). No other thread may
+  /// use the object then.
+  static void resetShared();
 
   /// The settings suite "group.com.morvit.Fendrel".
   std::shared_ptr<foundation::UserDefaults> userDefs();
@@ -66,9 +67,10 @@ class Singleton final : public tovel::ExternalAnalyticsHandler,
   using AnalyticsWrapper =
       std::function<std::shared_ptr<tovel::AnalyticsTracker>(std::shared_ptr<tovel::AnalyticsTracker>)>;
   void setAnalyticsWrapper(AnalyticsWrapper wrap);
-  /// Put a double in place of a collaborator before its first use; none forgets it.
-  void setCloudConfigForTesting(std::shared_ptr<tovel::CloudConfigProvider> cloudConfig);
-  void setAnalyticsForTesting(std::shared_ptr<tovel::AnalyticsTracker> analytics);
+  /// Puts a collaborator in place of the one the app makes, before its first use (how tests and
+  /// tools supply doubles); none goes back to the app's own.
+  void setCloudConfig(std::shared_ptr<tovel::CloudConfigProvider> cloudConfig);
+  void setAnalytics(std::shared_ptr<tovel::AnalyticsTracker> analytics);
 
   /// The filter lists in display order, as one immutable snapshot.
   std::shared_ptr<const ListElements> lists() const;
@@ -126,6 +128,10 @@ class Singleton final : public tovel::ExternalAnalyticsHandler,
   foundation::Result<void> updateWhitelistElement(std::int64_t at, const std::string& url, bool enabled);
   /// Removes the entry at `at`.
   foundation::Result<void> removeWhitelistElement(std::int64_t at);
+  /// Why a whitelist change failed, in the words the command line and the screens show:
+  /// "no whitelist entry at that position (…)", "the settings cannot store that site (…)" or
+  /// "the settings cannot be stored: <reason>".
+  std::string whitelistFailureReason(const foundation::Error& error);
   /// When the whitelist last changed; the reference date before the first change.
   foundation::Date whitelistDate();
   /// The whitelist date at the last successful reload of the extension; the reference date before.

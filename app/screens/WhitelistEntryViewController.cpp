@@ -1,6 +1,7 @@
 #include "app/screens/WhitelistEntryViewController.h"
 
 #include "app/core/Singleton.h"
+#include "app/screens/GlobalBanner.h"
 #include "platform/uikit/Archive.h"
 #include "platform/uikit/TableView.h"
 
@@ -110,11 +111,15 @@ void WhitelistEntryViewController::save() {
   // stores nothing.
   if (auto list = delegate.lock(); list && field && toggle && !field->text().empty()) {
     Singleton& singleton = Singleton::shared();
-    // A rule that cannot be stored leaves the stored list as it was; the list shows what is stored.
-    if (mode == Mode::Edit && whitelistElement) {
-      (void)singleton.updateWhitelistElement(whitelistElement->index, field->text(), toggle->isOn());
-    } else {
-      (void)singleton.addWhitelistElement(field->text(), toggle->isOn());
+    auto saved = mode == Mode::Edit && whitelistElement
+                     ? singleton.updateWhitelistElement(whitelistElement->index, field->text(), toggle->isOn())
+                     : singleton.addWhitelistElement(field->text(), toggle->isOn());
+    if (!saved) {
+      // The stored list is as it was: the editor stays open with what was typed, so that nothing
+      // typed is lost and the user can try again.
+      GlobalBanner::show(GlobalBanner::BannerType::error, "Cannot save the rule",
+                         singleton.whitelistFailureReason(saved.error()));
+      return;
     }
     if (auto table = list->whitelistTableView()) table->reloadSections({0, 1}, kRowAnimationAutomatic);
   }

@@ -57,7 +57,8 @@ class WhitelistEntryViewController : public uikit::UIViewController {
   void websiteEnterPressed();
   void saveTap() { save(); }
   /// Adds or updates the rule while the list screen exists and the site text is not empty,
-  /// reloads its sections, and always goes back to it.
+  /// reloads its sections and goes back to it. When the rule cannot be stored, the screen stays
+  /// with the typed entry and an error banner says why.
   void save();
 
  private:

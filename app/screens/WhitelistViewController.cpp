@@ -1,6 +1,7 @@
 #include "app/screens/WhitelistViewController.h"
 
 #include "app/core/Singleton.h"
+#include "app/screens/GlobalBanner.h"
 #include "platform/uikit/Archive.h"
 #include "platform/uikit/Log.h"
 
@@ -109,7 +110,12 @@ void WhitelistViewController::commitEditingStyle(uikit::UITableView& table, Edit
   auto section = rules(path.section);
   if (path.row < 0 || static_cast<std::size_t>(path.row) >= section.size()) return;
   // The stored position, not the row: the sections split the stored list.
-  (void)Singleton::shared().removeWhitelistElement(section[static_cast<std::size_t>(path.row)].index);
+  Singleton& singleton = Singleton::shared();
+  if (auto removed = singleton.removeWhitelistElement(section[static_cast<std::size_t>(path.row)].index); !removed) {
+    // The rule is still stored, so its row stays.
+    GlobalBanner::show(GlobalBanner::BannerType::error, "Cannot remove the rule",
+                       singleton.whitelistFailureReason(removed.error()));
+  }
   table.reloadSections({0, 1}, kRowAnimationAutomatic);
 }
 

@@ -113,7 +113,7 @@ class AppEndToEndTests : public ::testing::Test {
     ASSERT_NE(server_.port(), 0);
     ASSERT_NE(ingestion_.port(), 0);
     // The app reads these once per process, on first use: this process runs one app.
-    foundation::DeviceRoot::setPathForTesting(root_.path());
+    foundation::DeviceRoot::setPath(root_.path());
     ::setenv("FENDREL_CONFIG_BASES", server_.url("/").c_str(), 1);
     ::setenv("FENDREL_ANALYTICS_ENDPOINT", server_.url("/analytics").c_str(), 1);
     ::setenv("FENDREL_DSN", ingestion_.dsn("e83d51a07bc94f26a1d5703c98e4b2f1", "/7351842").c_str(), 1);
@@ -649,6 +649,27 @@ TEST_F(AppEndToEndTests, FromLaunchThroughTheListsTheWarningAndTheWhitelist) {
   pressKeys({FENDREL_E2E_KEY(GDK_KEY_Return, uikit::UIKey::Return)}, [&] { return !field->isEditing(); });
   auto save = navigation_->navigationBar()->buttonForItem(*entry->saveBarButton);
   ASSERT_TRUE(save);
+  // Settings that cannot be written (a folder in place of their lock file fails every write, even
+  // for root): the editor stays with the typed entry and says why, and nothing is stored.
+  const std::string settingsLock = root_.path() + "/containers/" + kGroup + "/Library/Preferences/" + kGroup + ".plist.lock";
+  std::filesystem::remove(settingsLock);
+  std::filesystem::create_directory(settingsLock);
+  banners->hideAll();
+  uikit::UIEventDriver::shared().tap(*save);
+  ASSERT_TRUE(waitFor([&] { return banners->current() != nullptr; }));
+  runBannersUntil(now() + 1.0);
+  EXPECT_EQ(navigation_->topViewController(), entry);
+  EXPECT_EQ(field->text(), "example.org");
+  auto errorCard = banners->current<MessageBanners::MessageView>();
+  ASSERT_TRUE(errorCard);
+  EXPECT_EQ(errorCard->titleLabel()->text(), "Cannot save the rule");
+  EXPECT_EQ(errorCard->bodyLabel()->text().rfind("the settings cannot be stored: ", 0), 0u)
+      << errorCard->bodyLabel()->text();
+  EXPECT_TRUE(Singleton::shared().whitelist().empty());
+  shot("whitelist-save-failed");
+  std::filesystem::remove(settingsLock);
+  banners->hideAll();
+  settle();
   tapOnScreen(*save, [&] { return navigation_->topViewController() == whitelist; });
   settle();
   EXPECT_EQ(Singleton::shared().whitelist(), (std::vector<WhitelistElement>{{"example.org", true, 0}}));

@@ -50,14 +50,14 @@ class AppSessionTest : public ::testing::Test {
     std::string pattern = (std::filesystem::temp_directory_path() / "fendrel-session-XXXXXX").string();
     ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
     root_ = pattern;
-    foundation::DeviceRoot::setPathForTesting(root_);
-    Singleton::resetForTesting();
-    Singleton::shared().setCloudConfigForTesting(config_);
+    foundation::DeviceRoot::setPath(root_);
+    Singleton::resetShared();
+    Singleton::shared().setCloudConfig(config_);
   }
   void TearDown() override {
-    Singleton::resetForTesting();
+    Singleton::resetShared();
     foundation::Bundle::setMainBundleName("");
-    foundation::DeviceRoot::setPathForTesting("");
+    foundation::DeviceRoot::setPath("");
     std::error_code ignored;
     std::filesystem::remove_all(root_, ignored);
   }

@@ -44,10 +44,10 @@ inline std::map<std::string, std::string> snapshot(const std::string& folder) {
 
 class DeviceFixture : public ::testing::Test {
  protected:
-  void SetUp() override { foundation::DeviceRoot::setPathForTesting(root_); }
+  void SetUp() override { foundation::DeviceRoot::setPath(root_); }
   void TearDown() override {
     foundation::Bundle::setMainBundleName("");
-    foundation::DeviceRoot::setPathForTesting("");
+    foundation::DeviceRoot::setPath("");
   }
 
   /// Lays out apps/Quellbox.appex from the shipped resources, with or without the app-group

@@ -3,6 +3,7 @@
 
 #include <limits>
 
+#include "platform/foundation/tests/ConsoleCapture.h"
 #include "json/JSON.h"
 #include "platform/foundation/Console.h"
 
@@ -50,7 +51,7 @@ TEST(JSONWritingTests, OwnWriterWritesCompactEscapedText) {
       {"empty list", parsed("[]"), "[]"},
       {"empty map", parsed("{}"), "{}"},
   };
-  auto capture = foundation::Console::captureForTesting();
+  auto capture = foundation::captureConsoleForTesting();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const auto text = c.value.rawString(ownWriter());
@@ -63,7 +64,7 @@ TEST(JSONWritingTests, OwnWriterWritesCompactEscapedText) {
 }
 
 TEST(JSONWritingTests, NestingLimitFailsTheWholeTextAndPrintsOnlyAtTheTop) {
-  auto capture = foundation::Console::captureForTesting();
+  auto capture = foundation::captureConsoleForTesting();
   EXPECT_EQ(parsed("[]").rawString(ownWriter(1)), "[]");
   EXPECT_FALSE(parsed("[1]").rawString(ownWriter(1)));
   EXPECT_EQ(parsed("[[1]]").rawString(ownWriter(3)), "[[1]]");

@@ -15,6 +15,7 @@
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/detail/QueueState.h"
 #include "platform/dispatch/detail/TimerService.h"
+#include "platform/foundation/RetryOnInterrupt.h"
 
 namespace dispatch {
 namespace {
@@ -55,8 +56,7 @@ void sleepForWakeUp(double seconds) {
   }
   if (::poll(&entry, 1, ms) > 0) {
     std::uint64_t count = 0;
-    while (::read(fd, &count, sizeof count) < 0 && errno == EINTR) {
-    }
+    (void)foundation::retryOnInterrupt([&] { return ::read(fd, &count, sizeof count); });
   }
 }
 
@@ -86,8 +86,7 @@ void wakeMainLoop() {
   if (fd < 0) return;
   const std::uint64_t one = 1;
   // A full counter (EAGAIN) already means "wake up"; nothing is lost by dropping this one.
-  while (::write(fd, &one, sizeof one) < 0 && errno == EINTR) {
-  }
+  (void)foundation::retryOnInterrupt([&] { return ::write(fd, &one, sizeof one); });
 }
 
 bool runMainLoopUntil(const std::function<bool()>& done, double timeoutSeconds) {

@@ -35,8 +35,11 @@ void Console::print(std::string_view line) {
   std::fflush(stdout);
 }
 
-std::unique_ptr<Console::Capture> Console::captureForTesting() {
-  std::unique_ptr<Capture> capture(new Capture());
+// Declared for tests in tests/ConsoleCapture.h.
+std::unique_ptr<Console::Capture> captureConsoleForTesting();
+
+std::unique_ptr<Console::Capture> captureConsoleForTesting() {
+  auto capture = std::make_unique<Console::Capture>();
   auto& state = consoleState();
   std::lock_guard lock(state.mutex);
   state.captures.push_back(capture.get());

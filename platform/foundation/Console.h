@@ -12,9 +12,11 @@ class Console {
   /// Writes `line` followed by a newline to standard output, or to the innermost capture.
   static void print(std::string_view line);
 
-  /// While alive, takes every printed line instead of standard output.
+  /// While alive and started (tests start one through tests/ConsoleCapture.h), takes every
+  /// printed line instead of standard output.
   class Capture {
    public:
+    Capture() = default;
     ~Capture();
     Capture(const Capture&) = delete;
     Capture& operator=(const Capture&) = delete;
@@ -22,11 +24,9 @@ class Console {
     std::string text() const;
 
    private:
-    Capture() = default;
     std::string text_;
     friend class Console;
   };
-  static std::unique_ptr<Capture> captureForTesting();
 };
 
 }  // namespace foundation

@@ -93,7 +93,7 @@ std::string DeviceRoot::path() {
   return state.resolved;
 }
 
-void DeviceRoot::setPathForTesting(std::string path) {
+void DeviceRoot::setPath(std::string path) {
   {
     auto& state = rootState();
     std::lock_guard lock(state.mutex);

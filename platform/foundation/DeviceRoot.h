@@ -25,9 +25,10 @@ class DeviceRoot {
   /// The device root folder (created when missing; a failure to create it shows up as errors of
   /// the file operations below it).
   static std::string path();
-  /// Points the process at another device root (each test uses a fresh temporary one); an empty
-  /// path goes back to the environment's choice. Forgets the cached main bundle.
-  static void setPathForTesting(std::string path);
+  /// Points the process at another device root (each test uses a fresh temporary one, a tool the
+  /// root it is given); an empty path goes back to the environment's choice. Forgets the cached
+  /// main bundle.
+  static void setPath(std::string path);
 
   /// "<root>/containers/<group>", created with Library/Caches and Library/Preferences, when the
   /// main bundle's Info.json lists the group under kApplicationGroupsKey; none otherwise (no main

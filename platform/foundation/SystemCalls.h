@@ -9,17 +9,9 @@
 #include <string>
 #include <string_view>
 
-namespace foundation {
+#include "platform/foundation/RetryOnInterrupt.h"
 
-/// Calls `call` again for as long as it fails with EINTR, and returns its first other result. For
-/// calls that return -1 and set errno on failure (waitpid, flock, open, ...).
-template <typename Call>
-auto retryOnInterrupt(Call&& call) {
-  for (;;) {
-    auto result = call();
-    if (!(result == -1 && errno == EINTR)) return result;
-  }
-}
+namespace foundation {
 
 /// Closes a descriptor when it goes out of scope.
 class FileDescriptor {

@@ -307,6 +307,8 @@ struct URLSessionTaskDriver {
   static std::optional<Error> refuseOverlongBody(const URLSessionTask& task, std::size_t more) {
     const std::int64_t limit = task.maximumBodyLength_;
     if (limit <= 0) return std::nullopt;
+    // The read limit cuts the body before it can pass the maximum.
+    if (task.bodyReadLimit_ > 0 && task.bodyReadLimit_ <= limit) return std::nullopt;
     const std::string limitText = std::to_string(limit) + " bytes";
     if (task.bytesExpected_ > limit) {
       return detail::makeURLError(URLError::DataLengthExceedsMaximum, task.request_.url(),
@@ -395,7 +397,11 @@ struct URLSessionTaskDriver {
 // MARK: - Tasks
 
 URLSessionTask::URLSessionTask(std::shared_ptr<URLSession> session, URLRequest request, Kind kind)
-    : identifier_(++lastTaskIdentifier), kind_(kind), request_(std::move(request)), session_(std::move(session)) {}
+    : identifier_(++lastTaskIdentifier),
+      kind_(kind),
+      request_(std::move(request)),
+      session_(std::move(session)),
+      maximumBodyLength_(kind == Kind::Data ? kDefaultDataBodyLength : 0) {}
 
 URLSessionTask::~URLSessionTask() { session_->forgetTask(identifier_); }
 

@@ -97,9 +97,16 @@ class URLSessionTask : public std::enable_shared_from_this<URLSessionTask> {
   /// The body's announced length, or -1 when unknown (also before the response).
   std::int64_t countOfBytesExpectedToReceive() const;
 
+  /// The body limit every data task starts with: enough for any answer read into memory (settings,
+  /// analytics answers, icons), while a broken or hostile server that sends without end cannot
+  /// grow the process's memory without bound. Callers that need more set their own.
+  static constexpr std::int64_t kDefaultDataBodyLength = 8 * 1024 * 1024;
+
   /// Refuses a body longer than `bytes`: the task then fails with URLError DataLengthExceedsMaximum
   /// before it keeps a byte more, when the announced length or the bytes received pass the limit.
-  /// Set it before resume(); 0 (the default) sets no limit.
+  /// A body read limit no larger than the maximum bounds the body itself: such a task is cut, not
+  /// refused. Set it before resume(); 0 sets no limit. A data task starts with
+  /// kDefaultDataBodyLength, a download task (which writes to disk) with no limit.
   void setMaximumBodyLength(std::int64_t bytes);
   /// Reads at most `bytes` of the body, for a caller that needs the status and headers and only a
   /// bounded start of the body, however long or endless the answer: once that much has arrived the

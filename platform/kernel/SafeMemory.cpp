@@ -1,6 +1,7 @@
 #include "platform/kernel/SafeMemory.h"
 
 #include "platform/kernel/Threads.h"
+#include "platform/foundation/RetryOnInterrupt.h"
 
 #include <fcntl.h>
 #include <sys/syscall.h>
@@ -29,13 +30,11 @@ constexpr std::size_t kPipeChunk = 4096;
 int readWithVm(const void* source, void* destination, std::size_t length) {
   iovec local{destination, length};
   iovec remote{const_cast<void*>(source), length};
-  for (;;) {
-    long n = ::syscall(SYS_process_vm_readv, currentProcessId(), &local, 1UL, &remote, 1UL, 0UL);
-    if (n >= 0) return static_cast<std::size_t>(n) == length ? 1 : 0;
-    if (errno == EINTR) continue;
-    if (errno == ENOSYS || errno == EPERM) return -1;
-    return 0;
-  }
+  const long n = foundation::retryOnInterrupt(
+      [&] { return ::syscall(SYS_process_vm_readv, currentProcessId(), &local, 1UL, &remote, 1UL, 0UL); });
+  if (n >= 0) return static_cast<std::size_t>(n) == length ? 1 : 0;
+  if (errno == ENOSYS || errno == EPERM) return -1;
+  return 0;
 }
 
 bool makePipe() {
@@ -71,8 +70,8 @@ bool readWithPipe(const void* source, void* destination, std::size_t length) {
     }
     std::size_t got = 0;
     while (got < static_cast<std::size_t>(written)) {
-      ssize_t n = ::read(readEnd, to + got, static_cast<std::size_t>(written) - got);
-      if (n < 0 && errno == EINTR) continue;
+      const ssize_t n = foundation::retryOnInterrupt(
+          [&] { return ::read(readEnd, to + got, static_cast<std::size_t>(written) - got); });
       if (n <= 0) break;
       got += static_cast<std::size_t>(n);
     }
@@ -146,11 +145,10 @@ bool copySafelyEach(const SafeReadPart* parts, int count) {
         remote[n] = iovec{const_cast<void*>(part.source), part.length};
         total += part.length;
       }
-      long copied;
-      do {
-        copied = ::syscall(SYS_process_vm_readv, currentProcessId(), local, static_cast<unsigned long>(n), remote,
-                           static_cast<unsigned long>(n), 0UL);
-      } while (copied < 0 && errno == EINTR);
+      const long copied = foundation::retryOnInterrupt([&] {
+        return ::syscall(SYS_process_vm_readv, currentProcessId(), local, static_cast<unsigned long>(n), remote,
+                         static_cast<unsigned long>(n), 0UL);
+      });
       // Refused by the kernel: the parts go one by one through the method copySafely chooses.
       if (copied < 0 && (errno == ENOSYS || errno == EPERM)) break;
       // The kernel stops at the first range it cannot read.

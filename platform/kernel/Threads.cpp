@@ -1,6 +1,7 @@
 #include "platform/kernel/Threads.h"
 
 #include "platform/kernel/detail/ProcText.h"
+#include "platform/foundation/RetryOnInterrupt.h"
 
 #include <dirent.h>
 #include <pthread.h>
@@ -69,17 +70,14 @@ pid_t currentProcessId() {
 }
 
 int listThreads(ThreadId* out, int capacity) {
-  int fd;
-  do {
-    fd = ::open("/proc/self/task", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
+  const int fd =
+      foundation::retryOnInterrupt([] { return ::open("/proc/self/task", O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
   if (fd < 0) return -1;
   // opendir/readdir allocate; getdents64 into a stack buffer does not.
   alignas(8) char buffer[4096];
   int count = 0;
   for (;;) {
-    long n = ::syscall(SYS_getdents64, fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
+    const long n = foundation::retryOnInterrupt([&] { return ::syscall(SYS_getdents64, fd, buffer, sizeof buffer); });
     if (n < 0) {
       ::close(fd);
       return -1;

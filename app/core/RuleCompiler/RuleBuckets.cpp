@@ -162,12 +162,4 @@ foundation::Result<void> RuleBuckets::finish() {
   return {};
 }
 
-std::string RuleBuckets::dump() const {
-  std::string text;
-  for (std::size_t i = 0; i < kRuleBucketCount; ++i) {
-    text.append(kBucketNames[i]).append(": ").append(std::to_string(streams_[i].count)).append(" rules\n");
-  }
-  return text;
-}
-
 }  // namespace fendrel

@@ -56,9 +56,6 @@ class RuleBuckets {
   /// the previous file then stays in place.
   foundation::Result<void> finish();
 
-  /// A short account for debugging: the count of each bucket.
-  std::string dump() const;
-
  private:
   /// One bucket's file and its buffer.
   struct Stream {

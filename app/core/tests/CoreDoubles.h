@@ -117,14 +117,14 @@ class RecordingCompileService final : public ListElementCompileService {
 /// A fresh app state with doubles in place of the configuration and the analytics front end.
 struct ScopedAppState {
   ScopedAppState() {
-    Singleton::resetForTesting();
-    Singleton::shared().setCloudConfigForTesting(config);
-    Singleton::shared().setAnalyticsForTesting(analytics);
-    ListElement::setCompileServiceForTesting(compileService);
+    Singleton::resetShared();
+    Singleton::shared().setCloudConfig(config);
+    Singleton::shared().setAnalytics(analytics);
+    ListElement::setCompileService(compileService);
   }
   ~ScopedAppState() {
-    ListElement::setCompileServiceForTesting(nullptr);
-    Singleton::resetForTesting();
+    ListElement::setCompileService(nullptr);
+    Singleton::resetShared();
   }
   std::shared_ptr<FakeCloudConfig> config = std::make_shared<FakeCloudConfig>();
   std::shared_ptr<RecordingAnalytics> analytics = std::make_shared<RecordingAnalytics>();

@@ -24,7 +24,7 @@ namespace fendrel::test_support {
 class ScopedDeviceRoot {
  public:
   explicit ScopedDeviceRoot(bool entitled = true) {
-    foundation::DeviceRoot::setPathForTesting(folder_.path());
+    foundation::DeviceRoot::setPath(folder_.path());
     foundation::Dictionary info{{"CFBundleIdentifier", "com.morvit.Fendrel"}};
     if (entitled) info.set(foundation::kApplicationGroupsKey, foundation::Array{kAppGroupIdentifier});
     auto installed = foundation::DeviceRoot::installBundle("Fendrel.app", info, {});
@@ -33,7 +33,7 @@ class ScopedDeviceRoot {
   }
   ~ScopedDeviceRoot() {
     foundation::Bundle::setMainBundleName("");
-    foundation::DeviceRoot::setPathForTesting("");
+    foundation::DeviceRoot::setPath("");
   }
   const std::string& path() const { return folder_.path(); }
   std::string cachesPath() const {

@@ -108,7 +108,7 @@ class SharedAuxTests : public ::testing::Test {
  protected:
   void SetUp() override {
     ::setenv("FENDREL_EXTENSION_HOST", FENDREL_TEST_EXTENSION_HOST, 1);
-    Singleton::shared().setAnalyticsForTesting(events_);
+    Singleton::shared().setAnalytics(events_);
     installExtension();
     // One cached list, enabled, in the catalogue.
     auto obj = *CloudObject::make(CloudObject::Kind::List,
@@ -120,7 +120,7 @@ class SharedAuxTests : public ::testing::Test {
   void TearDown() override {
     // Nothing may still run against this device root when it goes.
     ASSERT_TRUE(test_support::pumpUntil([] { return SharedAux::shared().compileQueue()->operationCount() == 0; }));
-    SharedAux::shared().resetForTesting();
+    SharedAux::shared().reset();
     // Busy notifications still queued belong to this test, not the next.
     dispatch::drainMainQueue();
   }

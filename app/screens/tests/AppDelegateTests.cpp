@@ -41,7 +41,7 @@ class AppDelegateTests : public ::testing::Test {
   void SetUp() override {
     // A loopback address: the reporter starts, and nothing it might send leaves the machine.
     ::setenv("FENDREL_DSN", "http://e83d51a07bc94f26a1d5703c98e4b2f1@127.0.0.1:9/7351842", 1);
-    Singleton::shared().setAnalyticsForTesting(analytics_);
+    Singleton::shared().setAnalytics(analytics_);
   }
   void TearDown() override {
     DozidiSDK::close();

@@ -106,7 +106,7 @@ class MainScreenTests : public ::testing::Test {
       released_.wait(lock, [this] { return release_; });
       response.set_content(body, "application/json");
     });
-    Singleton::shared().setCloudConfigForTesting(tovel::CloudConfig::create(
+    Singleton::shared().setCloudConfig(tovel::CloudConfig::create(
         Singleton::kConfigPath, defs, state_.analytics, dispatch::DispatchQueue::main(), tovel::ShuffleURLs::No, {}));
     setExtensionDisabledBannerPresenter([this](std::function<void()> openTutorial) {
       ++banners_;
@@ -372,7 +372,7 @@ TEST_F(MainScreenTests, MenuOpensOnlyUsableAddresses) {
     SCOPED_TRACE(row.name);
     state_.config->set(Dictionary{{"cloudConfig", Dictionary{{"learnMorePageUrl", row.learnMore}}}},
                        foundation::URL::parse("http://127.0.0.1/config.json"));
-    Singleton::shared().setCloudConfigForTesting(state_.config);
+    Singleton::shared().setCloudConfig(state_.config);
     std::vector<std::string> opened;
     uikit::UIApplication::shared().setURLOpener(
         [&](const std::string& url, const foundation::Dictionary&, std::function<void(bool)> done) {

@@ -59,7 +59,7 @@ class ParameterAnalytics final : public tovel::AnalyticsTracker {
 class TutorialTests : public ::testing::Test {
  protected:
   void SetUp() override {
-    Singleton::shared().setAnalyticsForTesting(analytics_);
+    Singleton::shared().setAnalytics(analytics_);
     window_ = uikit::UIWindow::create(uikit::UIScreen::main().bounds());
     root_ = std::make_shared<uikit::UIViewController>();
     window_->setRootViewController(root_);

@@ -2,8 +2,11 @@
 
 #include <filesystem>
 
+#include "MessageBanners/MessageView.h"
 #include "app/screens/WhitelistViewController.h"
+#include "app/screens/tests/BannerSteps.h"
 #include "app/screens/tests/ScreensTestSupport.h"
+#include "platform/foundation/UserDefaults.h"
 #include "platform/dispatch/MainRunLoop.h"
 #include "platform/uikit/Renderer.h"
 #include "platform/uikit/Window.h"
@@ -155,6 +158,53 @@ TEST_F(WhitelistTests, ARemovedTextDisablesSaveAndLeavingWithoutSaveStoresNothin
   entry->save();
   settle();
   EXPECT_TRUE(stored().empty());
+}
+
+TEST_F(WhitelistTests, ChangesThatCannotBeStoredKeepTheEntryAndSayWhy) {
+  ASSERT_TRUE(Singleton::shared().setWhitelist({{"keep.com", true, 0}}));
+  table_->reloadData();
+  // A folder in place of the settings' lock file fails every write, even for root.
+  const std::string lock = Singleton::shared().userDefs()->filePath() + ".lock";
+  std::filesystem::remove(lock);
+  ASSERT_TRUE(std::filesystem::create_directory(lock));
+  auto banners = MessageBanners::MessageBanners::sharedInstance();
+  auto bannerSays = [&](const std::string& title) {
+    test_support::runBannersUntil(*clock_, clock_->uptime() + 1.0);
+    auto card = banners->current<MessageBanners::MessageView>();
+    EXPECT_TRUE(card);
+    if (!card) return;
+    EXPECT_EQ(card->titleLabel()->text(), title);
+    EXPECT_EQ(card->bodyLabel()->text().rfind("the settings cannot be stored: ", 0), 0u) << card->bodyLabel()->text();
+    banners->hideAll();
+    test_support::runBannersUntil(*clock_, clock_->uptime() + 1.0);
+  };
+
+  // Add and edit: the editor stays with what was typed.
+  for (bool edit : {false, true}) {
+    SCOPED_TRACE(edit ? "edit" : "add");
+    if (edit) {
+      list_->didSelectRowAtIndexPath(*table_, {0, 0});
+    } else {
+      list_->addTap();
+    }
+    settle();
+    auto entry = top();
+    ASSERT_TRUE(entry);
+    type("x");
+    const std::string typed = entry->websiteTextField.lock()->text();
+    entry->saveTap();
+    settle();
+    EXPECT_EQ(top(), entry);
+    EXPECT_EQ(entry->websiteTextField.lock()->text(), typed);
+    bannerSays("Cannot save the rule");
+    navigation_->popViewControllerAnimated(false);
+    settle();
+  }
+  // Delete: the rule is still stored, so its row stays.
+  list_->commitEditingStyle(*table_, WhitelistViewController::EditingStyle::Delete, {0, 0});
+  EXPECT_EQ(table_->numberOfRowsInSection(0), 1);
+  bannerSays("Cannot remove the rule");
+  EXPECT_EQ(stored(), (std::vector<WhitelistElement>{{"keep.com", true, 0}}));
 }
 
 }  // namespace

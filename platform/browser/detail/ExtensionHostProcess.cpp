@@ -140,8 +140,9 @@ foundation::Result<HostAnswer> resultOf(const ChildOutput& output, int status, c
 }  // namespace
 
 std::string extensionHostPath() {
-#ifdef FENDREL_EXTENSION_HOST_BUILT
-  return helperProgramPath("FENDREL_EXTENSION_HOST", kHostProgramName, FENDREL_EXTENSION_HOST_BUILT);
+#ifdef FENDREL_PROGRAMS_BUILT
+  return helperProgramPath("FENDREL_EXTENSION_HOST", kHostProgramName,
+                           (std::string(FENDREL_PROGRAMS_BUILT) + "/" + kHostProgramName).c_str());
 #else
   return helperProgramPath("FENDREL_EXTENSION_HOST", kHostProgramName, nullptr);
 #endif

@@ -13,7 +13,7 @@ struct HostAnswer {
 };
 
 /// The extension-host program: $FENDREL_EXTENSION_HOST, else "fendrel-extension-host" next to the
-/// running executable, else the one this library was built with.
+/// running executable, else the one in the build's program folder.
 std::string extensionHostPath();
 
 /// Runs the extension host for `extension` in a child process, with `deviceRoot` as its device

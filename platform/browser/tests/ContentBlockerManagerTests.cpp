@@ -110,14 +110,14 @@ class ContentBlockerManagerTests : public ::testing::Test {
     if (const char* previous = std::getenv("TMPDIR")) previousTemporary_ = previous;
     ::setenv("TMPDIR", systemTemporary_.c_str(), 1);
     ::setenv("FENDREL_EXTENSION_HOST", FENDREL_TEST_EXTENSION_HOST, 1);
-    foundation::DeviceRoot::setPathForTesting(root_);
+    foundation::DeviceRoot::setPath(root_);
     auto registry = browser::ExtensionRegistry::forDevice();
     ASSERT_TRUE(registry);
     ASSERT_TRUE(registry->install(kId, FENDREL_TEST_PLUGIN, bundle_));
   }
   void TearDown() override {
     dispatch::Clock::setCurrent(nullptr);
-    foundation::DeviceRoot::setPathForTesting("");
+    foundation::DeviceRoot::setPath("");
     if (previousTemporary_) {
       ::setenv("TMPDIR", previousTemporary_->c_str(), 1);
     } else {

@@ -1,3 +1,4 @@
+#include "platform/foundation/tests/ConsoleCapture.h"
 #include "platform/foundation/Console.h"
 
 #include <gtest/gtest.h>
@@ -9,10 +10,10 @@ namespace foundation {
 namespace {
 
 TEST(ConsoleTest, CaptureTakesWholeLinesFromAnyThread) {
-  auto outer = Console::captureForTesting();
+  auto outer = foundation::captureConsoleForTesting();
   Console::print("before");
   {
-    auto inner = Console::captureForTesting();
+    auto inner = foundation::captureConsoleForTesting();
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
       threads.emplace_back([] {

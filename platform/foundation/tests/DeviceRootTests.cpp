@@ -65,11 +65,11 @@ TEST_F(DeviceRootTest, HomeTemporaryAndCachesFoldersExist) {
 }
 
 TEST_F(DeviceRootTest, RootComesFromTheEnvironment) {
-  DeviceRoot::setPathForTesting("");
+  DeviceRoot::setPath("");
   const char* saved = std::getenv("FENDREL_DEVICE_ROOT");
   const std::string previous = saved ? saved : "";
   ::setenv("FENDREL_DEVICE_ROOT", (root_ + "/from-env").c_str(), 1);
-  DeviceRoot::setPathForTesting("");
+  DeviceRoot::setPath("");
   EXPECT_EQ(DeviceRoot::path(), root_ + "/from-env");
   EXPECT_TRUE(isFolder(root_ + "/from-env"));
   if (saved) ::setenv("FENDREL_DEVICE_ROOT", previous.c_str(), 1);

@@ -17,12 +17,12 @@ class TemporaryDeviceRoot : public ::testing::Test {
   void SetUp() override {
     folder_.emplace("fendrel-root");
     root_ = folder_->path();
-    DeviceRoot::setPathForTesting(root_);
+    DeviceRoot::setPath(root_);
     Bundle::setMainBundleName("");
   }
   void TearDown() override {
     Bundle::setMainBundleName("");
-    DeviceRoot::setPathForTesting("");
+    DeviceRoot::setPath("");
     folder_.reset();
   }
 

@@ -6,19 +6,17 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/foundation/RetryOnInterrupt.h"
+
 namespace kernel::detail {
 
 long readSmallFile(const char* path, char* buffer, std::size_t capacity) {
   if (capacity == 0) return -1;
-  int fd;
-  do {
-    fd = ::open(path, O_RDONLY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
+  const int fd = foundation::retryOnInterrupt([&] { return ::open(path, O_RDONLY | O_CLOEXEC); });
   if (fd < 0) return -1;
   std::size_t total = 0;
   while (total + 1 < capacity) {
-    ssize_t n = ::read(fd, buffer + total, capacity - 1 - total);
-    if (n < 0 && errno == EINTR) continue;
+    const ssize_t n = foundation::retryOnInterrupt([&] { return ::read(fd, buffer + total, capacity - 1 - total); });
     if (n < 0) {
       ::close(fd);
       return -1;

@@ -46,7 +46,10 @@ std::string DozidiInstallation::id() {
   return *stored;
 }
 
-void DozidiInstallation::resetCachedIdForTesting() {
+// Declared for tests in tests/InstallationTesting.h.
+void resetCachedInstallationIdForTesting();
+
+void resetCachedInstallationIdForTesting() {
   std::lock_guard lock(state().lock);
   state().cachedId.reset();
 }

@@ -10,6 +10,4 @@ class DozidiInstallation {
   /// The id in the file; a missing, empty, unreadable or non-UTF-8 file is replaced by a new id.
   /// When the new id cannot be written it is still used for the rest of this run.
   static std::string id();
-  /// Forgets the id read by this process, so that the next id() reads the file again.
-  static void resetCachedIdForTesting();
 };

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "dozidi-cocoa/Sources/Dozidi/tests/InstallationTesting.h"
 #include "LogCapture.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiBaseIntegration.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiClient.h"
@@ -119,7 +120,7 @@ class ReporterClientTests : public foundation::test_support::TemporaryDeviceRoot
     DozidiLog::configure(true, DozidiEventLevel::Debug);
     journal().clear();
     DozidiSDK::setCrashedLastRunCalled(false);
-    DozidiInstallation::resetCachedIdForTesting();
+    resetCachedInstallationIdForTesting();
   }
   void TearDown() override {
     DozidiSDK::close();

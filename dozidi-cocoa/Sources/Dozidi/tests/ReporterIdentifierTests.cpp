@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include "dozidi-cocoa/Sources/Dozidi/tests/InstallationTesting.h"
 #include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiDefaultObjCRuntimeWrapper.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiId.h"
 #include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiInAppLogic.h"
@@ -91,10 +92,10 @@ class ReporterInstallationTests : public foundation::test_support::TemporaryDevi
  protected:
   void SetUp() override {
     TemporaryDeviceRoot::SetUp();
-    DozidiInstallation::resetCachedIdForTesting();
+    resetCachedInstallationIdForTesting();
   }
   void TearDown() override {
-    DozidiInstallation::resetCachedIdForTesting();
+    resetCachedInstallationIdForTesting();
     TemporaryDeviceRoot::TearDown();
   }
   std::string path() const {
@@ -106,7 +107,7 @@ TEST_F(ReporterInstallationTests, FirstRunCreatesTheFileAndLaterRunsReadItBack) 
   const std::string id = DozidiInstallation::id();
   EXPECT_TRUE(std::regex_match(id, std::regex("[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}")));
   EXPECT_EQ(foundation::FileManager::defaultManager().readFile(path())->bytes(), id);
-  DozidiInstallation::resetCachedIdForTesting();  // as a new process would
+  resetCachedInstallationIdForTesting();  // as a new process would
   EXPECT_EQ(DozidiInstallation::id(), id);
 }
 
@@ -123,7 +124,7 @@ TEST_F(ReporterInstallationTests, StoredTextIsUsedAsItIsAndBadFilesAreReplaced) 
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    DozidiInstallation::resetCachedIdForTesting();
+    resetCachedInstallationIdForTesting();
     ASSERT_TRUE(foundation::FileManager::defaultManager().writeFileAtomically(path(), c.contents).ok());
     const std::string id = DozidiInstallation::id();
     if (c.kept) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "dozidi-cocoa/Sources/Dozidi/tests/InstallationTesting.h"
 #include "JSONText.h"
 #include "LogCapture.h"
 #include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiEnvelope.h"
@@ -27,10 +28,10 @@ class ReporterSessionTests : public foundation::test_support::TemporaryDeviceRoo
  protected:
   void SetUp() override {
     TemporaryDeviceRoot::SetUp();
-    DozidiInstallation::resetCachedIdForTesting();
+    resetCachedInstallationIdForTesting();
   }
   void TearDown() override {
-    DozidiInstallation::resetCachedIdForTesting();
+    resetCachedInstallationIdForTesting();
     TemporaryDeviceRoot::TearDown();
   }
   testing_support::ScopedManualClock clock_;

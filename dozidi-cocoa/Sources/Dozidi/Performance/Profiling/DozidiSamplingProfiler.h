@@ -69,6 +69,11 @@ std::size_t backtrace(std::uint64_t pc, std::uint64_t fp, const StackBounds& bou
 /// Thread identities seen during one profiling run. Only the sampling thread uses it.
 class ThreadMetadataCache {
  public:
+  /// Reads a thread's name. Returns false when the thread has none.
+  using NameReader = bool (*)(kernel::ThreadId thread, std::string* name);
+  /// A cache that reads names with `reader` (tests give a double); none reads the kernel's.
+  explicit ThreadMetadataCache(NameReader reader = nullptr) : nameReader_(reader) {}
+
   /// The cached identity, else one read now: the scheduling priority and the name. A thread whose
   /// priority cannot be read gets {id, "", -1} and is asked again next time. A thread whose name
   /// starts with "io.dozidi" gets {0, "", 0}: it is never sampled.
@@ -77,9 +82,6 @@ class ThreadMetadataCache {
   QueueMetadata metadataForQueue(std::uint64_t address) const;
   void addQueueMetadata(QueueMetadata metadata);
 
-  /// Reads a thread's name; tests replace it. Returns false when the thread has none.
-  using NameReader = bool (*)(kernel::ThreadId thread, std::string* name);
-  void setNameReaderForTesting(NameReader reader) { nameReader_ = reader; }
 
  private:
   struct ThreadEntry {

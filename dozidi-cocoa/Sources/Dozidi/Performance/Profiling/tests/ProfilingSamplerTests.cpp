@@ -130,8 +130,7 @@ TEST(ProfilingSamplerTests, ThreadMetadataFromNamesAndPriorities) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ThreadMetadataCache cache;
-    cache.setNameReaderForTesting(fakeNames);
+    ThreadMetadataCache cache(fakeNames);
     gFakeName = c.name;
     ThreadMetadata metadata = cache.metadataForThread(self);
     EXPECT_EQ(metadata.threadID, c.expectedId);

@@ -1,19 +1,6 @@
-// fendrel-extension-host: runs one browser extension request in a process of its own.
-//
-//   fendrel-extension-host PLUGIN BUNDLE
-//
-// Loads the plug-in, makes BUNDLE the main bundle, calls the plug-in's entry point once with a
-// fresh request and prints the answer as one JSON line on standard output:
-//   {"items":[{"attachments":[{"path":"/…/output.json","size":1234}]}]}   answered with items
-//   {"error":{"domain":"…","code":1,"description":"…"}}                  the extension cancelled
-//   {"hostError":"…"}                                                     the plug-in could not run
-// Exit status 0 when the extension answered (with items or an error), 1 when it could not run,
-// 2 on a usage error. Anything the plug-in itself prints goes to standard error, so that it cannot
-// be mistaken for the answer.
-//
-// Built with the app, the host reports crashes as the app does: it starts the crash reporter with
-// the app's address (FENDREL_DSN in its place, empty: not started) and the request is one session,
-// sent when the host ends. The plug-in itself carries no reporter.
+// The extension-host program's body: one request, one answer line.
+
+#include "platform/browser/ExtensionHost.h"
 
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -28,21 +15,17 @@
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/JSONSerialization.h"
 
-#ifdef FENDREL_HOST_REPORTS_CRASHES
-#include "app/core/CrashReporting.h"
-#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiSDK.h"
-#endif
-
+namespace browser {
 namespace {
 
-foundation::Value answerOf(const browser::ExtensionContext& context) {
+foundation::Value answerOf(const ExtensionContext& context) {
   if (auto error = context.cancellationError()) {
     return foundation::Dictionary{{"error", foundation::Dictionary{{"domain", error->domain()},
                                                                    {"code", error->code()},
                                                                    {"description", error->localizedDescription()}}}};
   }
   foundation::Array items;
-  for (const browser::ExtensionItem& item : context.returnedItems().value_or(std::vector<browser::ExtensionItem>{})) {
+  for (const ExtensionItem& item : context.returnedItems().value_or(std::vector<ExtensionItem>{})) {
     foundation::Array attachments;
     for (const auto& provider : item.attachments) {
       if (!provider) continue;
@@ -77,35 +60,9 @@ int fail(int fd, const std::string& reason) {
   return printAnswer(fd, foundation::Dictionary{{"hostError", reason}}, 1);
 }
 
-/// The crash reporter's session for one request: started with the reporter, ended and sent when
-/// the host returns, whichever way it returns.
-class ReporterSession {
- public:
-  ReporterSession() {
-#ifdef FENDREL_HOST_REPORTS_CRASHES
-    running_ = fendrel::startCrashReporter();
-    if (running_) DozidiSDK::startSession();
-#endif
-  }
-  ~ReporterSession() {
-#ifdef FENDREL_HOST_REPORTS_CRASHES
-    if (!running_) return;
-    DozidiSDK::endSession();
-    DozidiSDK::flush(kFlushSeconds);
-#endif
-  }
-  ReporterSession(const ReporterSession&) = delete;
-  ReporterSession& operator=(const ReporterSession&) = delete;
-
- private:
-  /// How long the host waits at its end for the session to be sent; the browser waits as long.
-  static constexpr double kFlushSeconds = 1.5;
-  bool running_ = false;
-};
-
 }  // namespace
 
-int main(int argc, char** argv) {
+int runExtensionHostProgram(int argc, char** argv, const ExtensionHostHooks& hooks) {
   if (argc != 3 || argv[1][0] == '\0' || argv[2][0] == '\0') {
     std::fputs("Usage: fendrel-extension-host PLUGIN BUNDLE\n", stderr);
     return 2;
@@ -117,27 +74,27 @@ int main(int argc, char** argv) {
   int answerFd = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
   if (answerFd < 0 || ::dup2(STDERR_FILENO, STDOUT_FILENO) < 0) return 1;
 
-  // The plug-in carries its own copy of the platform code, which finds its main bundle in the
-  // environment; the host's copy is told directly.
+  // Processes the plug-in starts learn the main bundle from the environment.
   ::setenv("FENDREL_MAIN_BUNDLE", bundle.c_str(), 1);
   foundation::Bundle::setMainBundleName(bundle);
-  // After the main bundle is known: the reporter names the release after it.
-  ReporterSession session;
+  if (hooks.mainBundleKnown) hooks.mainBundleKnown();
 
   const int status = [&] {
     void* handle = ::dlopen(plugin.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) return fail(answerFd, std::string("cannot load the plug-in: ") + ::dlerror());
-    auto entry = reinterpret_cast<browser::ExtensionEntryPoint>(::dlsym(handle, browser::kExtensionEntryPointSymbol));
+    auto entry = reinterpret_cast<ExtensionEntryPoint>(::dlsym(handle, kExtensionEntryPointSymbol));
     if (!entry) {
-      return fail(answerFd, std::string("cannot load the plug-in: it has no ") + browser::kExtensionEntryPointSymbol);
+      return fail(answerFd, std::string("cannot load the plug-in: it has no ") + kExtensionEntryPointSymbol);
     }
-    browser::ExtensionContext context;
+    ExtensionContext context;
     entry(&context);
     if (!context.isAnswered()) return fail(answerFd, "the extension returned without answering the request");
     return printAnswer(answerFd, answerOf(context), 0);
   }();
-  // The browser has its answer once the output closes: the reporter's session is sent after
-  // that, so the browser never waits on it.
+  // The browser has its answer once the output closes: whatever the program does after this
+  // (its crash reporter sends a session) never keeps the browser waiting.
   closeOutput(answerFd);
   return status;
 }
+
+}  // namespace browser
