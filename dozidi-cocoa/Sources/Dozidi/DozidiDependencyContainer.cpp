@@ -94,7 +94,7 @@ void DozidiDependencyContainer::setUIDeviceWrapper(std::shared_ptr<DozidiUIDevic
 }
 
 std::shared_ptr<DozidiScreenshot> DozidiDependencyContainer::screenshot() {
-  return lazily(lock_, screenshot_, [] { return DozidiScreenshot::create(); });
+  return lazily(lock_, screenshot_, [this] { return DozidiScreenshot::create(application()); });
 }
 
 void DozidiDependencyContainer::setScreenshot(std::shared_ptr<DozidiScreenshot> screenshot) {
@@ -102,7 +102,7 @@ void DozidiDependencyContainer::setScreenshot(std::shared_ptr<DozidiScreenshot> 
 }
 
 std::shared_ptr<DozidiViewHierarchy> DozidiDependencyContainer::viewHierarchy() {
-  return lazily(lock_, viewHierarchy_, [] { return DozidiViewHierarchy::create(); });
+  return lazily(lock_, viewHierarchy_, [this] { return DozidiViewHierarchy::create(application()); });
 }
 
 void DozidiDependencyContainer::setViewHierarchy(std::shared_ptr<DozidiViewHierarchy> viewHierarchy) {

@@ -42,6 +42,11 @@ class DozidiEventAttachmentIntegration : public DozidiBaseIntegration,
 template <class T>
 class DozidiCrashTimeObject {
  public:
+  /// The one of the process for objects of type T; never destroyed.
+  static DozidiCrashTimeObject& shared() {
+    static auto* object = new DozidiCrashTimeObject();
+    return *object;
+  }
   void prepare(std::shared_ptr<T> object) {
     std::lock_guard guard(lock_);
     if (std::find(kept_.begin(), kept_.end(), object) == kept_.end()) kept_.push_back(object);

@@ -22,15 +22,15 @@ std::string dozidi_screenshotFileName(std::size_t index) {
   return "screenshot-" + std::to_string(index + 1) + ".png";
 }
 
-std::shared_ptr<DozidiScreenshot> DozidiScreenshot::create() {
-  return std::shared_ptr<DozidiScreenshot>(new DozidiScreenshot());
+std::shared_ptr<DozidiScreenshot> DozidiScreenshot::create(std::shared_ptr<DozidiUIApplication> application) {
+  return std::shared_ptr<DozidiScreenshot>(new DozidiScreenshot(std::move(application)));
 }
 
 DozidiScreenshot::~DozidiScreenshot() = default;
 
 std::vector<foundation::Data> DozidiScreenshot::takeScreenshots() const {
   std::vector<foundation::Data> result;
-  for (const auto& window : DozidiDependencyContainer::sharedInstance()->application()->windows()) {
+  for (const auto& window : application_->windows()) {
     auto image = uikit::Renderer::renderView(*window, kScreenshotScale);
     if (!image) {
       DOZIDI_LOG_DEBUG("Cannot draw the window for a screenshot: " + image.error().localizedDescription());

@@ -3,13 +3,17 @@
 #include <string>
 #include <vector>
 
+class DozidiUIApplication;
+
 #include "platform/foundation/Data.h"
 
 /// PNG pictures of the application's windows, one per window in the order of the application
 /// wrapper's window list, each drawn by the toolkit's renderer at one pixel per point.
 class DozidiScreenshot {
  public:
-  static std::shared_ptr<DozidiScreenshot> create();
+  /// Reads the windows of `application`, chosen once so that a crash-time capture asks nothing
+  /// of the dependency container (whose lock a stopped thread may hold).
+  static std::shared_ptr<DozidiScreenshot> create(std::shared_ptr<DozidiUIApplication> application);
   virtual ~DozidiScreenshot();
 
   /// Draws every window on the calling thread. A window whose drawing fails (an empty or
@@ -24,7 +28,10 @@ class DozidiScreenshot {
   void saveScreenShots(const std::string& folder) const;
 
  protected:
-  DozidiScreenshot() = default;
+  explicit DozidiScreenshot(std::shared_ptr<DozidiUIApplication> application) : application_(std::move(application)) {}
+
+ private:
+  std::shared_ptr<DozidiUIApplication> application_;
 };
 
 /// The name of the screenshot at `index` in the list: "screenshot.png" first, then

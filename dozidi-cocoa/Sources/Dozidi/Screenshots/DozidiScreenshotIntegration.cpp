@@ -4,19 +4,9 @@
 #include "dozidi-cocoa/Sources/Dozidi/Screenshots/DozidiScreenshot.h"
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/DozidiCrashC.h"
 
-namespace {
-
-DozidiCrashTimeObject<DozidiScreenshot>& crashTimeScreenshot() {
-  static auto* object = new DozidiCrashTimeObject<DozidiScreenshot>();
-  return *object;
-}
-
-}  // namespace
-
 void dozidi_saveScreenShotsCallback(const char* path) {
-  if (auto* screenshot = crashTimeScreenshot().get(); screenshot != nullptr && path != nullptr) {
-    screenshot->saveScreenShots(path);
-  }
+  auto* screenshot = DozidiCrashTimeObject<DozidiScreenshot>::shared().get();
+  if (screenshot != nullptr && path != nullptr) screenshot->saveScreenShots(path);
 }
 
 std::vector<std::shared_ptr<DozidiAttachment>> DozidiScreenshotIntegration::eventAttachments() {
@@ -30,7 +20,7 @@ std::vector<std::shared_ptr<DozidiAttachment>> DozidiScreenshotIntegration::even
 
 void DozidiScreenshotIntegration::registerCrashTimeCallback(bool registered) {
   if (registered) {
-    crashTimeScreenshot().prepare(DozidiDependencyContainer::sharedInstance()->screenshot());
+    DozidiCrashTimeObject<DozidiScreenshot>::shared().prepare(DozidiDependencyContainer::sharedInstance()->screenshot());
   }
   dozidicrash_setSaveScreenshots(registered ? dozidi_saveScreenShotsCallback : nullptr);
 }

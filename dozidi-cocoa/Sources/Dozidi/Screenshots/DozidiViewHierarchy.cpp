@@ -11,9 +11,9 @@
 
 namespace {
 
-std::vector<std::string> describeWindows() {
+std::vector<std::string> describeWindows(const DozidiUIApplication& application) {
   std::vector<std::string> result;
-  for (const auto& window : DozidiDependencyContainer::sharedInstance()->application()->windows()) {
+  for (const auto& window : application.windows()) {
     result.push_back(dozidi_recursiveViewHierarchyDescription(*window));
   }
   return result;
@@ -25,8 +25,8 @@ std::string dozidi_viewHierarchyFileName(std::size_t index) {
   return "view-hierarchy-" + std::to_string(index) + ".txt";
 }
 
-std::shared_ptr<DozidiViewHierarchy> DozidiViewHierarchy::create() {
-  return std::shared_ptr<DozidiViewHierarchy>(new DozidiViewHierarchy());
+std::shared_ptr<DozidiViewHierarchy> DozidiViewHierarchy::create(std::shared_ptr<DozidiUIApplication> application) {
+  return std::shared_ptr<DozidiViewHierarchy>(new DozidiViewHierarchy(std::move(application)));
 }
 
 DozidiViewHierarchy::~DozidiViewHierarchy() = default;
@@ -37,10 +37,10 @@ std::vector<std::string> DozidiViewHierarchy::fetchViewHierarchy() const {
 
 std::vector<std::string> DozidiViewHierarchy::fetchViewHierarchyPreventMoveToMainThread(
     bool preventMoveToMainThread) const {
-  if (preventMoveToMainThread || dispatch::isMainThread()) return describeWindows();
+  if (preventMoveToMainThread || dispatch::isMainThread()) return describeWindows(*application_);
   std::vector<std::string> result;
   DozidiDependencyContainer::sharedInstance()->dispatchQueueWrapper()->dispatchSyncOnMainQueue(
-      [&result] { result = describeWindows(); });
+      [this, &result] { result = describeWindows(*application_); });
   return result;
 }
 

@@ -3,11 +3,15 @@
 #include <string>
 #include <vector>
 
+class DozidiUIApplication;
+
 /// The text of each application window's view tree (see dozidi_recursiveViewHierarchyDescription),
 /// one per window in the order of the application wrapper's window list.
 class DozidiViewHierarchy {
  public:
-  static std::shared_ptr<DozidiViewHierarchy> create();
+  /// Reads the windows of `application`, chosen once so that a crash-time capture asks nothing
+  /// of the dependency container (whose lock a stopped thread may hold).
+  static std::shared_ptr<DozidiViewHierarchy> create(std::shared_ptr<DozidiUIApplication> application);
   virtual ~DozidiViewHierarchy();
 
   /// fetchViewHierarchyPreventMoveToMainThread(false).
@@ -21,7 +25,10 @@ class DozidiViewHierarchy {
   void saveViewHierarchy(const std::string& folder) const;
 
  protected:
-  DozidiViewHierarchy() = default;
+  explicit DozidiViewHierarchy(std::shared_ptr<DozidiUIApplication> application) : application_(std::move(application)) {}
+
+ private:
+  std::shared_ptr<DozidiUIApplication> application_;
 };
 
 /// "view-hierarchy-<index>.txt".

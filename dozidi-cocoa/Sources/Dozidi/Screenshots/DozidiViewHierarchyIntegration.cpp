@@ -4,19 +4,9 @@
 #include "dozidi-cocoa/Sources/Dozidi/Screenshots/DozidiViewHierarchy.h"
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/DozidiCrashC.h"
 
-namespace {
-
-DozidiCrashTimeObject<DozidiViewHierarchy>& crashTimeViewHierarchy() {
-  static auto* object = new DozidiCrashTimeObject<DozidiViewHierarchy>();
-  return *object;
-}
-
-}  // namespace
-
 void dozidi_saveViewHierarchyCallback(const char* path) {
-  if (auto* viewHierarchy = crashTimeViewHierarchy().get(); viewHierarchy != nullptr && path != nullptr) {
-    viewHierarchy->saveViewHierarchy(path);
-  }
+  auto* viewHierarchy = DozidiCrashTimeObject<DozidiViewHierarchy>::shared().get();
+  if (viewHierarchy != nullptr && path != nullptr) viewHierarchy->saveViewHierarchy(path);
 }
 
 std::vector<std::shared_ptr<DozidiAttachment>> DozidiViewHierarchyIntegration::eventAttachments() {
@@ -30,6 +20,8 @@ std::vector<std::shared_ptr<DozidiAttachment>> DozidiViewHierarchyIntegration::e
 }
 
 void DozidiViewHierarchyIntegration::registerCrashTimeCallback(bool registered) {
-  if (registered) crashTimeViewHierarchy().prepare(DozidiDependencyContainer::sharedInstance()->viewHierarchy());
+  if (registered) {
+    DozidiCrashTimeObject<DozidiViewHierarchy>::shared().prepare(DozidiDependencyContainer::sharedInstance()->viewHierarchy());
+  }
   dozidicrash_setSaveViewHierarchy(registered ? dozidi_saveViewHierarchyCallback : nullptr);
 }

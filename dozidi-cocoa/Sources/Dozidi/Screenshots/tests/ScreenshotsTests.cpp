@@ -142,10 +142,9 @@ TEST_F(ScreenshotsTests, EachDrawableWindowBecomesAPNGOfItsSizeAndTheFilesAreNam
 // Records the thread the windows are read on.
 class RecordingApplication : public DozidiUIApplication {
  public:
-  std::vector<std::shared_ptr<UIWindow>> windowsOnMain() const { return DozidiUIApplication::windows(); }
-  std::atomic<int> readsOffMain{0};
+  mutable std::atomic<int> readsOffMain{0};
   uikit::UIApplication* sharedApplication() const override {
-    if (!dispatch::isMainThread()) const_cast<RecordingApplication*>(this)->readsOffMain++;
+    if (!dispatch::isMainThread()) readsOffMain++;
     return DozidiUIApplication::sharedApplication();
   }
 };
