@@ -28,11 +28,14 @@
 #include "app/core/Singleton.h"
 #include "app/screens/AppDelegate.h"
 #include "app/screens/FirstViewController.h"
+#include "app/screens/GlobalBanner.h"
 #include "app/screens/StyledControls.h"
 #include "app/screens/WhitelistEntryViewController.h"
 #include "app/screens/WhitelistViewController.h"
 #include "app/screens/tests/BannerSteps.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiOptions.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiSDK.h"
+#include "dozidi-cocoa/Sources/Dozidi/tests/SentAttachments.h"
 #include "platform/browser/ExtensionRegistry.h"
 #include "platform/dispatch/MainRunLoop.h"
 #include "platform/foundation/DeviceRoot.h"
@@ -254,6 +257,12 @@ class AppEndToEndTests : public ::testing::Test {
                                                     const uikit::UIView& view) {
     return uikit::CGImageCreateWithImageInRect(image, screenFrame(view));
   }
+  /// Whether two premultiplied pixels are within `tolerance` in every channel, alpha included.
+  static bool nearColour(std::uint32_t pixel, std::uint32_t colour, int tolerance) {
+    for (int shift : {0, 8, 16, 24})
+      if (std::abs(static_cast<int>(pixel >> shift & 255) - static_cast<int>(colour >> shift & 255)) > tolerance) return false;
+    return true;
+  }
   /// Share of the pixels of `image` within `tolerance` of `rgb` in every channel.
   static double shareOfColour(const uikit::CGImage& image, std::uint32_t rgb, int tolerance) {
     std::size_t near = 0;
@@ -345,6 +354,50 @@ class AppEndToEndTests : public ::testing::Test {
     for (const auto& sub : view->subviews())
       if (showsText(sub, text)) return true;
     return false;
+  }
+
+  /// An error captured now, with the reporter started again as by an app that asks for
+  /// screenshots and view hierarchies, carries a picture and a view tree of each of the two
+  /// windows shown (the screen and the banner's window).
+  void expectAnErrorCarriesBothWindows() {
+    // The app as one that asks for screenshots and view hierarchies: the reporter again, with them.
+    DozidiSDK::startWithConfigureOptions([](DozidiOptions& options) {
+      options.setDsn(std::getenv("FENDREL_DSN"));
+      options.attachScreenshot = true;
+      options.attachViewHierarchy = true;
+    });
+    const auto windows = uikit::UIApplication::shared().windows();
+    ASSERT_EQ(windows.size(), 2u);
+    ASSERT_EQ(windows[0], window_);
+
+    DozidiSDK::captureError(foundation::Error("com.morvit.Fendrel", 7));
+    std::vector<std::vector<SentAttachment>> sent;
+    ASSERT_TRUE(waitFor([&] { return !(sent = sentEventAttachments(ingestion_)).empty(); }));
+    ASSERT_EQ(fileNames(sent[0]), (std::vector<std::string>{"screenshot.png", "screenshot-2.png", "view-hierarchy-0.txt",
+                                                            "view-hierarchy-1.txt"}));
+    // The main screen and the banner's window, each at its size: the screen's red navigation bar
+    // above white rows; the warning's yellow card at the top of the banner's window, which is clear
+    // below it.
+    struct Sample {
+      int x, y;
+      std::uint32_t colour;
+    };
+    const std::vector<Sample> samples[2] = {{{300, 60, 0xFFFF3824}, {300, 430, 0xFFFFFFFF}},
+                                            {{200, 90, 0xFFF6C52C}, {200, 400, 0x00000000}}};
+    for (std::size_t i = 0; i < 2; ++i) {
+      SCOPED_TRACE(sent[0][i].filename);
+      auto image = uikit::decodeImage(sent[0][i].bytes);
+      ASSERT_TRUE(image.ok());
+      const auto& pixels = *(*image)->cgImage();
+      const auto size = windows[i]->frame().size;
+      ASSERT_EQ(pixels.width, static_cast<int>(size.width));
+      ASSERT_EQ(pixels.height, static_cast<int>(size.height));
+      for (const auto& sample : samples[i]) {
+        EXPECT_TRUE(nearColour(pixels.pixel(sample.x, sample.y), sample.colour, 24))
+            << std::hex << pixels.pixel(sample.x, sample.y) << " at " << std::dec << sample.x << "," << sample.y;
+      }
+      EXPECT_EQ(sent[0][i + 2].bytes.rfind(windows[i]->description() + "\n", 0), 0u) << "the window first, at depth 0";
+    }
   }
 
   testing_support::ScopedManualClock clock_;
@@ -481,6 +534,7 @@ TEST_F(AppEndToEndTests, FromLaunchThroughTheListsTheWarningAndTheWhitelist) {
   ASSERT_TRUE(card);
   EXPECT_EQ(card->titleLabel()->text(), "😰 Not activated...");
   EXPECT_EQ(card->button()->titleForState(uikit::UIControlStateNormal), "Tutorial");
+  expectAnErrorCarriesBothWindows();
   if (auto image = shot("warning-banner")) {
     // The card's band is drawn in the warning's colour.
     auto band = crop(image, *card);

@@ -78,6 +78,27 @@ bool UIDevice::isAtLeast(int major, int minor) const {
   return haveMajor > major || (haveMajor == major && haveMinor >= minor);
 }
 
+void UIDevice::endGeneratingDeviceOrientationNotifications() {
+  int generators = orientationGenerators_.load();
+  while (generators > 0 && !orientationGenerators_.compare_exchange_weak(generators, generators - 1)) {
+  }
+}
+
+UIDeviceOrientation UIDevice::orientation() const {
+  return isGeneratingDeviceOrientationNotifications() ? orientation_.load() : UIDeviceOrientation::Unknown;
+}
+
+UIDeviceBatteryState UIDevice::batteryState() const {
+  return isBatteryMonitoringEnabled() ? batteryState_.load() : UIDeviceBatteryState::Unknown;
+}
+
+float UIDevice::batteryLevel() const { return isBatteryMonitoringEnabled() ? batteryLevel_.load() : -1.0f; }
+
+void UIDevice::setBattery(UIDeviceBatteryState state, float level) {
+  batteryState_.store(state);
+  batteryLevel_.store(level);
+}
+
 std::shared_ptr<UIWindowScene> UIWindowScene::create(UISceneActivationState state, const CGRect& bounds) {
   auto scene = std::make_shared<UIWindowScene>();
   scene->activationState = state;

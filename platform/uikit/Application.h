@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -26,8 +27,14 @@ class UIScreen {
 };
 
 enum class UIUserInterfaceIdiom : int { Unspecified = -1, Phone = 0, Pad = 1 };
+enum class UIDeviceOrientation : int {
+  Unknown = 0, Portrait = 1, PortraitUpsideDown = 2, LandscapeLeft = 3, LandscapeRight = 4, FaceUp = 5, FaceDown = 6,
+};
+enum class UIDeviceBatteryState : int { Unknown = 0, Unplugged = 1, Charging = 2, Full = 3 };
 
-/// Facts of the device that code branches on, settable per test.
+/// Facts of the device that code branches on, settable per test. The orientation and battery
+/// switches are main-thread state, as on the platform; the values behind them are plain facts a
+/// test (or the desktop) sets.
 class UIDevice {
  public:
   static UIDevice& current();
@@ -36,6 +43,28 @@ class UIDevice {
   UIUserInterfaceIdiom userInterfaceIdiom = UIUserInterfaceIdiom::Phone;
   /// True when the system version is at least major.minor.
   bool isAtLeast(int major, int minor = 0) const;
+
+  /// Orientation notifications: counted, so that each begin needs its own end.
+  bool isGeneratingDeviceOrientationNotifications() const { return orientationGenerators_.load() > 0; }
+  void beginGeneratingDeviceOrientationNotifications() { ++orientationGenerators_; }
+  void endGeneratingDeviceOrientationNotifications();
+  /// Unknown while nothing generates orientation notifications.
+  UIDeviceOrientation orientation() const;
+  void setOrientation(UIDeviceOrientation orientation) { orientation_.store(orientation); }
+
+  bool isBatteryMonitoringEnabled() const { return batteryMonitoring_.load(); }
+  void setBatteryMonitoringEnabled(bool enabled) { batteryMonitoring_.store(enabled); }
+  /// Unknown and -1 while battery monitoring is off, as on the platform.
+  UIDeviceBatteryState batteryState() const;
+  float batteryLevel() const;
+  void setBattery(UIDeviceBatteryState state, float level);
+
+ private:
+  std::atomic<int> orientationGenerators_{0};
+  std::atomic<UIDeviceOrientation> orientation_{UIDeviceOrientation::Portrait};
+  std::atomic<bool> batteryMonitoring_{false};
+  std::atomic<UIDeviceBatteryState> batteryState_{UIDeviceBatteryState::Unplugged};
+  std::atomic<float> batteryLevel_{1.0f};
 };
 
 enum class UISceneActivationState : int {

@@ -275,7 +275,13 @@ void DozidiClient::applyExtraDeviceContext(DozidiEvent& event) const {
 std::vector<std::shared_ptr<DozidiAttachment>> DozidiClient::attachmentsFor(const DozidiEvent& event,
                                                                             const DozidiScope& scope) {
   auto attachments = scope.attachments();
-  for (const auto& processor : attachmentProcessors_) attachments = processor->processAttachments(attachments, event);
+  // Called from a copy: a processor may wait for the main thread, which may be adding another.
+  std::vector<std::shared_ptr<DozidiAttachmentProcessor>> processors;
+  {
+    std::lock_guard guard(attachmentProcessorsLock_);
+    processors = attachmentProcessors_;
+  }
+  for (const auto& processor : processors) attachments = processor->processAttachments(attachments, event);
   return attachments;
 }
 
@@ -409,10 +415,12 @@ void DozidiClient::recordLostEvent(DozidiDataCategory category, DozidiDiscardRea
 bool DozidiClient::flush(double timeout) { return parts_.transportAdapter->flush(timeout); }
 
 void DozidiClient::addAttachmentProcessor(std::shared_ptr<DozidiAttachmentProcessor> processor) {
+  std::lock_guard guard(attachmentProcessorsLock_);
   attachmentProcessors_.push_back(std::move(processor));
 }
 
 void DozidiClient::removeAttachmentProcessor(const std::shared_ptr<DozidiAttachmentProcessor>& processor) {
+  std::lock_guard guard(attachmentProcessorsLock_);
   std::erase(attachmentProcessors_, processor);
 }
 

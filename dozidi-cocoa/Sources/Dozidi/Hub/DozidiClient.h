@@ -1,6 +1,7 @@
 #pragma once
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -119,5 +120,7 @@ class DozidiClient {
 
   std::shared_ptr<DozidiOptions> options_;
   Parts parts_;
+  // Integrations add and remove processors while events are sent on other threads.
+  std::mutex attachmentProcessorsLock_;
   std::vector<std::shared_ptr<DozidiAttachmentProcessor>> attachmentProcessors_;
 };

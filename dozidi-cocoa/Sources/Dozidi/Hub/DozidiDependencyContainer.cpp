@@ -3,6 +3,10 @@
 #include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiDispatchQueueWrapper.h"
 #include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiNSNotificationCenterWrapper.h"
 #include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiRandom.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiUIApplication.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiUIDeviceWrapper.h"
+#include "dozidi-cocoa/Sources/Dozidi/Screenshots/DozidiScreenshot.h"
+#include "dozidi-cocoa/Sources/Dozidi/Screenshots/DozidiViewHierarchy.h"
 
 namespace {
 
@@ -62,4 +66,45 @@ std::shared_ptr<DozidiNSNotificationCenterWrapper> DozidiDependencyContainer::no
 
 void DozidiDependencyContainer::setNotificationCenterWrapper(std::shared_ptr<DozidiNSNotificationCenterWrapper> wrapper) {
   replace(lock_, notificationCenterWrapper_, std::move(wrapper));
+}
+
+std::shared_ptr<DozidiUIApplication> DozidiDependencyContainer::application() {
+  return lazily(lock_, application_, [] { return DozidiUIApplication::create(); });
+}
+
+void DozidiDependencyContainer::setApplication(std::shared_ptr<DozidiUIApplication> application) {
+  replace(lock_, application_, std::move(application));
+}
+
+std::shared_ptr<DozidiUIDeviceWrapper> DozidiDependencyContainer::uiDeviceWrapper() {
+  {
+    std::lock_guard guard(lock_);
+    if (uiDeviceWrapper_) return uiDeviceWrapper_;
+  }
+  auto made = DozidiUIDeviceWrapper::initWithDispatchQueueWrapper(dispatchQueueWrapper());
+  std::lock_guard guard(lock_);
+  // Of two threads that made one at once, the first to come back wins; the other wrapper found
+  // the device's switches already on, so dropping it turns nothing off.
+  if (!uiDeviceWrapper_) uiDeviceWrapper_ = std::move(made);
+  return uiDeviceWrapper_;
+}
+
+void DozidiDependencyContainer::setUIDeviceWrapper(std::shared_ptr<DozidiUIDeviceWrapper> wrapper) {
+  replace(lock_, uiDeviceWrapper_, std::move(wrapper));
+}
+
+std::shared_ptr<DozidiScreenshot> DozidiDependencyContainer::screenshot() {
+  return lazily(lock_, screenshot_, [this] { return DozidiScreenshot::create(application()); });
+}
+
+void DozidiDependencyContainer::setScreenshot(std::shared_ptr<DozidiScreenshot> screenshot) {
+  replace(lock_, screenshot_, std::move(screenshot));
+}
+
+std::shared_ptr<DozidiViewHierarchy> DozidiDependencyContainer::viewHierarchy() {
+  return lazily(lock_, viewHierarchy_, [this] { return DozidiViewHierarchy::create(application()); });
+}
+
+void DozidiDependencyContainer::setViewHierarchy(std::shared_ptr<DozidiViewHierarchy> viewHierarchy) {
+  replace(lock_, viewHierarchy_, std::move(viewHierarchy));
 }

@@ -5,6 +5,10 @@
 class DozidiDispatchQueueWrapper;
 class DozidiNSNotificationCenterWrapper;
 class DozidiRandom;
+class DozidiScreenshot;
+class DozidiUIApplication;
+class DozidiUIDeviceWrapper;
+class DozidiViewHierarchy;
 
 /// One shared set of the reporter's services, each made on first use and the same object
 /// afterwards, each replaceable by its setter (tests install doubles this way). Every getter and
@@ -24,6 +28,16 @@ class DozidiDependencyContainer {
   void setDispatchQueueWrapper(std::shared_ptr<DozidiDispatchQueueWrapper> wrapper);
   std::shared_ptr<DozidiNSNotificationCenterWrapper> notificationCenterWrapper();
   void setNotificationCenterWrapper(std::shared_ptr<DozidiNSNotificationCenterWrapper> wrapper);
+  std::shared_ptr<DozidiUIApplication> application();
+  void setApplication(std::shared_ptr<DozidiUIApplication> application);
+  /// Made outside the container's lock: making it waits for the main queue, which may itself be
+  /// asking the container for something.
+  std::shared_ptr<DozidiUIDeviceWrapper> uiDeviceWrapper();
+  void setUIDeviceWrapper(std::shared_ptr<DozidiUIDeviceWrapper> wrapper);
+  std::shared_ptr<DozidiScreenshot> screenshot();
+  void setScreenshot(std::shared_ptr<DozidiScreenshot> screenshot);
+  std::shared_ptr<DozidiViewHierarchy> viewHierarchy();
+  void setViewHierarchy(std::shared_ptr<DozidiViewHierarchy> viewHierarchy);
 
  private:
   DozidiDependencyContainer() = default;
@@ -33,4 +47,8 @@ class DozidiDependencyContainer {
   std::shared_ptr<DozidiRandom> random_;
   std::shared_ptr<DozidiDispatchQueueWrapper> dispatchQueueWrapper_;
   std::shared_ptr<DozidiNSNotificationCenterWrapper> notificationCenterWrapper_;
+  std::shared_ptr<DozidiUIApplication> application_;
+  std::shared_ptr<DozidiUIDeviceWrapper> uiDeviceWrapper_;
+  std::shared_ptr<DozidiScreenshot> screenshot_;
+  std::shared_ptr<DozidiViewHierarchy> viewHierarchy_;
 };

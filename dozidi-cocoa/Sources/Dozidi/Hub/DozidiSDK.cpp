@@ -16,6 +16,8 @@
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiOptions.h"
 #include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiScope.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiSessionTracker.h"
+#include "dozidi-cocoa/Sources/Dozidi/Screenshots/DozidiScreenshotIntegration.h"
+#include "dozidi-cocoa/Sources/Dozidi/Screenshots/DozidiViewHierarchyIntegration.h"
 
 namespace {
 
@@ -38,19 +40,20 @@ struct SDKState {
   std::map<std::string, RegisteredIntegration> registry;
 };
 
+// The registry's entry for an integration class of this library.
+template <class T>
+RegisteredIntegration entryFor() {
+  return RegisteredIntegration{[] { return std::make_shared<T>(); },
+                               [](const DozidiIntegration& integration) { return dynamic_cast<const T*>(&integration) != nullptr; }};
+}
+
 SDKState* makeState() {
   auto* made = new SDKState();
   // The integrations this library carries, known by the names the options list.
-  made->registry["DozidiAutoSessionTrackingIntegration"] = RegisteredIntegration{
-      [] { return std::make_shared<DozidiAutoSessionTrackingIntegration>(); },
-      [](const DozidiIntegration& integration) {
-        return dynamic_cast<const DozidiAutoSessionTrackingIntegration*>(&integration) != nullptr;
-      }};
-  made->registry["DozidiFramesTrackingIntegration"] = RegisteredIntegration{
-      [] { return std::make_shared<DozidiFramesTrackingIntegration>(); },
-      [](const DozidiIntegration& integration) {
-        return dynamic_cast<const DozidiFramesTrackingIntegration*>(&integration) != nullptr;
-      }};
+  made->registry["DozidiAutoSessionTrackingIntegration"] = entryFor<DozidiAutoSessionTrackingIntegration>();
+  made->registry["DozidiFramesTrackingIntegration"] = entryFor<DozidiFramesTrackingIntegration>();
+  made->registry["DozidiScreenshotIntegration"] = entryFor<DozidiScreenshotIntegration>();
+  made->registry["DozidiViewHierarchyIntegration"] = entryFor<DozidiViewHierarchyIntegration>();
   return made;
 }
 

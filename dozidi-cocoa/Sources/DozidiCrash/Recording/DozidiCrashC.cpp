@@ -22,10 +22,21 @@ char g_lastCrashReportFilePath[kDozidiCrashStorePathSize];
 std::atomic<DozidiCrashAttachmentCallback> g_saveScreenShot{nullptr};
 std::atomic<DozidiCrashAttachmentCallback> g_saveViewHierarchy{nullptr};
 
+// The attachment callbacks draw windows and walk views: they allocate, take locks and read the
+// toolkit's state. That is safe only when the crash is handled in normal context, which is the
+// case for a language exception (an uncaught object-runtime or C++ exception, handled on the
+// throwing thread), and never inside a signal handler, nor for a crash during crash handling.
+bool mayRunAttachmentCallbacks(const DozidiCrash_MonitorContext& context) {
+  const bool languageException = context.crashType == DozidiCrashMonitorTypeNSException ||
+                                 context.crashType == DozidiCrashMonitorTypeCPPException;
+  return languageException && !context.crashedDuringCrashHandling;
+}
+
 // Receives every handled event: writes the report, saves the crash state, then lets the
 // attachment callbacks fill the report's attachments folder. The report goes first: it is what
 // the next launch sends, and saving the state replaces a file, which makes the file system start
 // writing its data out at once (a few hundred microseconds that the report need not wait for).
+// The callbacks run only for language exceptions (see mayRunAttachmentCallbacks).
 // The report takes the application facts from the event, which holds them as they were before
 // the crash state counted this crash.
 void onCrashEvent(DozidiCrash_MonitorContext* monitorContext) {
@@ -40,6 +51,7 @@ void onCrashEvent(DozidiCrash_MonitorContext* monitorContext) {
   }
   if (!monitorContext->currentSnapshotUserReported) dozidicrashstate_notifyAppCrash();
 
+  if (!mayRunAttachmentCallbacks(*monitorContext)) return;
   const DozidiCrashAttachmentCallback saveScreenShot = g_saveScreenShot.load();
   const DozidiCrashAttachmentCallback saveViewHierarchy = g_saveViewHierarchy.load();
   if (saveScreenShot != nullptr || saveViewHierarchy != nullptr) {

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -444,17 +445,34 @@ TEST_F(CrashPathTest, ObjectsNearTheCrashAreDescribed) {
   EXPECT_EQ(exception["referenced_object"]["value"], "hello introspection");
 }
 
-TEST_F(CrashPathTest, AttachmentCallbacksFillTheReportsAttachmentsFolder) {
-  ASSERT_NO_FATAL_FAILURE(crash("attachments", SIGSEGV));
-  std::vector<std::string> files = filesIn(folder_.file("Reports"));
-  ASSERT_EQ(files.size(), 2u) << ::testing::PrintToString(files);
-  if (!files[0].ends_with(".json")) std::swap(files[0], files[1]);
-  ASSERT_TRUE(files[0].ends_with(".json")) << files[0];
-  const std::string attachments = files[0].substr(0, files[0].size() - 5) + "-attachments";
-  EXPECT_EQ(files[1], attachments);
-  std::vector<std::string> saved = filesIn(folder_.file("Reports/" + attachments));
-  std::sort(saved.begin(), saved.end());
-  EXPECT_EQ(saved, (std::vector<std::string>{"screenshot", "view-hierarchy"}));
+TEST_F(CrashPathTest, AttachmentCallbacksRunForLanguageExceptionsOnlyNeverInASignalHandler) {
+  struct Case {
+    const char* scenario;
+    int signal;
+    bool attachments;
+  };
+  const Case cases[] = {
+      {"attachments-object-exception", SIGABRT, true},
+      {"attachments-runtime-error", SIGABRT, true},
+      {"attachments", SIGSEGV, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.scenario);
+    std::filesystem::remove_all(folder_.file("Reports"));
+    ASSERT_NO_FATAL_FAILURE(crash(c.scenario, c.signal));
+    std::vector<std::string> files = filesIn(folder_.file("Reports"));
+    const auto report = std::find_if(files.begin(), files.end(), [](const std::string& f) { return f.ends_with(".json"); });
+    ASSERT_NE(report, files.end()) << ::testing::PrintToString(files);
+    const std::string attachments = report->substr(0, report->size() - 5) + "-attachments";
+    if (!c.attachments) {
+      EXPECT_EQ(files.size(), 1u) << "no attachments folder: " << ::testing::PrintToString(files);
+      continue;
+    }
+    ASSERT_EQ(files.size(), 2u) << ::testing::PrintToString(files);
+    std::vector<std::string> saved = filesIn(folder_.file("Reports/" + attachments));
+    std::sort(saved.begin(), saved.end());
+    EXPECT_EQ(saved, (std::vector<std::string>{"screenshot", "view-hierarchy"}));
+  }
 }
 
 }  // namespace

@@ -330,7 +330,7 @@ int main(int argc, char** argv) {
   dozidicrash_setUserInfoJSON("{\"child\":\"crash_child\"}");
   if (scenario == "threads-stopped") dozidicrash_setCrashNotifyCallback(writeCounterTwice);
   if (scenario == "callback-fault") dozidicrash_setCrashNotifyCallback(faultInCallback);
-  if (scenario == "attachments") {
+  if (scenario.starts_with("attachments")) {
     dozidicrash_setSaveScreenshots(saveScreenshots);
     dozidicrash_setSaveViewHierarchy(saveViewHierarchy);
   }
@@ -408,7 +408,8 @@ int main(int argc, char** argv) {
     }
     crash_throw_runtime_error();
   }
-  if (scenario == "object-exception") crash_raise_object_exception();
+  if (scenario == "object-exception" || scenario == "attachments-object-exception") crash_raise_object_exception();
+  if (scenario == "attachments-runtime-error") crash_throw_runtime_error();
   if (scenario == "stack-overflow") crash_stack_overflow();
   if (scenario == "thread-stack-overflow") {
     pthread_t overflowing;
