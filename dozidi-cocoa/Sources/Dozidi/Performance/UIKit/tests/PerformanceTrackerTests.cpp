@@ -116,6 +116,8 @@ TEST_F(PerformanceTrackerTests, AnActivationEndingFirstLeavesTheOtherThreadsSpan
   mainDone.set_value();
   worker.join();
   EXPECT_FALSE(tracker->activeSpanId());
+  tracker->finishSpan(workerSpan);
+  tracker->finishSpan(mainSpan);
 }
 
 }  // namespace

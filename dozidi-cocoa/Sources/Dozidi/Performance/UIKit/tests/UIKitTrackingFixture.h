@@ -7,6 +7,7 @@
 #include <string>
 
 #include "dozidi-cocoa/Sources/Dozidi/DozidiSDK.h"
+#include "dozidi-cocoa/Sources/Dozidi/DozidiScope.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/tests/PerformanceTracerFixture.h"
 
 namespace performance_test {
@@ -18,6 +19,10 @@ class UIKitTrackingFixture : public TracerFixture {
     DozidiSDK::setCurrentHub(hub);
   }
   void TearDown() override {
+    // Transactions a test left open: the scope lets go of its bound one, and pending idle timers
+    // run, so that nothing keeps the hub alive.
+    hub->scope()->setSpan(nullptr);
+    queue->advance(1000.0);
     DozidiSDK::setCurrentHub(nullptr);
     TracerFixture::TearDown();
   }
