@@ -246,6 +246,10 @@ Class object_getClass(const Object* object) {
   return found;
 }
 
+void object_setClass(Object* object, Class cls) {
+  if (object != nullptr) object->isa_.store(cls, std::memory_order_release);
+}
+
 const char* object_getClassName(const Object* object) { return class_getName(object_getClass(object)); }
 
 bool respondsToSelector(const Object* object, SEL name) {

@@ -137,11 +137,15 @@ class Object {
 
  private:
   friend Class object_getClass(const Object* object);
+  friend void object_setClass(Object* object, Class cls);
   mutable std::atomic<Class> isa_{nullptr};
 };
 
 /// The object's class; null for null.
 Class object_getClass(const Object* object);
+/// Makes `cls` the object's class from now on (a class defined at run time, such as one of
+/// objc_defineClass; its methods then receive the object). Null restores the class of its type.
+void object_setClass(Object* object, Class cls);
 /// The object's class's name.
 const char* object_getClassName(const Object* object);
 bool respondsToSelector(const Object* object, SEL name);
