@@ -7,6 +7,7 @@
 #include "dozidi-cocoa/Sources/Dozidi/DozidiSDK.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiScope.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTracer.h"
+#include "dozidi-cocoa/Sources/Dozidi/Swizzling/DozidiSwizzleWrapper.h"
 #include "platform/uikit/Controls.h"
 #include "platform/uikit/ViewController.h"
 
@@ -25,16 +26,36 @@ std::vector<std::string> splitAtColons(const std::string& text) {
 
 }  // namespace
 
-std::shared_ptr<DozidiUIEventTracker> DozidiUIEventTracker::initWithDispatchQueueWrapper(
-    std::shared_ptr<DozidiDispatchQueueWrapper> dispatchQueueWrapper, double idleTimeout) {
-  return std::shared_ptr<DozidiUIEventTracker>(new DozidiUIEventTracker(std::move(dispatchQueueWrapper), idleTimeout));
+std::shared_ptr<DozidiUIEventTracker> DozidiUIEventTracker::initWithSwizzleWrapper(
+    std::shared_ptr<DozidiSwizzleWrapper> swizzleWrapper, std::shared_ptr<DozidiDispatchQueueWrapper> dispatchQueueWrapper,
+    double idleTimeout) {
+  return std::shared_ptr<DozidiUIEventTracker>(
+      new DozidiUIEventTracker(std::move(swizzleWrapper), std::move(dispatchQueueWrapper), idleTimeout));
 }
 
-DozidiUIEventTracker::DozidiUIEventTracker(std::shared_ptr<DozidiDispatchQueueWrapper> dispatchQueueWrapper,
+DozidiUIEventTracker::DozidiUIEventTracker(std::shared_ptr<DozidiSwizzleWrapper> swizzleWrapper,
+                                           std::shared_ptr<DozidiDispatchQueueWrapper> dispatchQueueWrapper,
                                            double idleTimeout)
-    : dispatchQueueWrapper_(std::move(dispatchQueueWrapper)), idleTimeout_(idleTimeout) {}
+    : swizzleWrapper_(std::move(swizzleWrapper)),
+      dispatchQueueWrapper_(std::move(dispatchQueueWrapper)),
+      idleTimeout_(idleTimeout) {}
 
-std::string DozidiUIEventTracker::getOperation(const uikit::NSObject* sender) {
+void DozidiUIEventTracker::start() {
+  std::weak_ptr<DozidiUIEventTracker> weakSelf = weak_from_this();
+  swizzleWrapper_->swizzleSendAction(
+      [weakSelf](const std::string& action, runtime::Object* target, runtime::Object* sender, runtime::Object*) {
+        auto self = weakSelf.lock();
+        if (!self) return;
+        std::optional<std::string> targetClassName;
+        if (target != nullptr) targetClassName = runtime::object_getClassName(target);
+        self->sendActionCalled(action, targetClassName, sender);
+      },
+      kSwizzleKey);
+}
+
+void DozidiUIEventTracker::stop() { swizzleWrapper_->removeSwizzleSendActionForKey(kSwizzleKey); }
+
+std::string DozidiUIEventTracker::getOperation(const runtime::Object* sender) {
   if (dynamic_cast<const uikit::UIButton*>(sender) || dynamic_cast<const uikit::UIBarButtonItem*>(sender) ||
       dynamic_cast<const uikit::UIPageControl*>(sender)) {
     return kOperationClick;
@@ -57,7 +78,7 @@ std::vector<std::shared_ptr<DozidiTracer>> DozidiUIEventTracker::activeTransacti
 
 void DozidiUIEventTracker::sendActionCalled(const std::string& action,
                                             const std::optional<std::string>& targetClassName,
-                                            const uikit::NSObject* sender) {
+                                            const runtime::Object* sender) {
   if (!targetClassName || !sender || targetClassName->find("SwiftUI") != std::string::npos) return;
   const auto name = getTransactionName(action, *targetClassName);
 
@@ -104,6 +125,3 @@ void DozidiUIEventTracker::sendActionCalled(const std::string& action,
   });
   activeTransactions_.push_back(std::move(transaction));
 }
-
-void DozidiUIEventTracker::start() {}
-void DozidiUIEventTracker::stop() {}

@@ -7,9 +7,10 @@
 #include <vector>
 
 class DozidiDispatchQueueWrapper;
+class DozidiSwizzleWrapper;
 class DozidiTracer;
-namespace uikit {
-class NSObject;
+namespace runtime {
+class Object;
 }
 
 /// Starts an idle transaction for every control action the application dispatches, named after
@@ -28,22 +29,23 @@ class DozidiUIEventTracker : public std::enable_shared_from_this<DozidiUIEventTr
   /// The key the tracker's listener is registered under with the send-action wrapper.
   static constexpr const char* kSwizzleKey = "DozidiUIEventTrackerSwizzleSendAction";
 
-  static std::shared_ptr<DozidiUIEventTracker> initWithDispatchQueueWrapper(
-      std::shared_ptr<DozidiDispatchQueueWrapper> dispatchQueueWrapper, double idleTimeout);
+  static std::shared_ptr<DozidiUIEventTracker> initWithSwizzleWrapper(
+      std::shared_ptr<DozidiSwizzleWrapper> swizzleWrapper, std::shared_ptr<DozidiDispatchQueueWrapper> dispatchQueueWrapper,
+      double idleTimeout);
 
-  /// Listens to the application's action dispatch.
+  /// Listens to the application's action dispatch through the swizzle wrapper.
   void start();
   /// Stops listening; transactions already started run on.
   void stop();
 
   /// Handles one dispatched action: `action` is the selector's name, `targetClassName` the
-  /// class of the target (none without a target), `sender` the object that sent it.
+  /// runtime class name of the target (none without a target), `sender` the object that sent it.
   void sendActionCalled(const std::string& action, const std::optional<std::string>& targetClassName,
-                        const uikit::NSObject* sender);
+                        const runtime::Object* sender);
 
   /// "ui.action.click" for buttons, bar-button items and page controls (and their subclasses),
-  /// "ui.action" for every other sender.
-  static std::string getOperation(const uikit::NSObject* sender);
+  /// "ui.action" for every other sender. (The toolkit has no segmented control.)
+  static std::string getOperation(const runtime::Object* sender);
   /// "Class.action" for an action of at most one argument, "Class.action(arg2:arg3:)" otherwise.
   static std::string getTransactionName(const std::string& action, const std::string& targetClassName);
   static bool isUIEventOperation(std::string_view operation) {
@@ -55,8 +57,10 @@ class DozidiUIEventTracker : public std::enable_shared_from_this<DozidiUIEventTr
   double idleTimeout() const { return idleTimeout_; }
 
  private:
-  DozidiUIEventTracker(std::shared_ptr<DozidiDispatchQueueWrapper> dispatchQueueWrapper, double idleTimeout);
+  DozidiUIEventTracker(std::shared_ptr<DozidiSwizzleWrapper> swizzleWrapper,
+                       std::shared_ptr<DozidiDispatchQueueWrapper> dispatchQueueWrapper, double idleTimeout);
 
+  std::shared_ptr<DozidiSwizzleWrapper> swizzleWrapper_;
   std::shared_ptr<DozidiDispatchQueueWrapper> dispatchQueueWrapper_;
   double idleTimeout_;
   mutable std::recursive_mutex lock_;

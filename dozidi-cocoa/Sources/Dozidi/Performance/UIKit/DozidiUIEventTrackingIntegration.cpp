@@ -4,6 +4,7 @@
 #include "dozidi-cocoa/Sources/Dozidi/DozidiOptions.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiSDK.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/UIKit/DozidiUIEventTracker.h"
+#include "dozidi-cocoa/Sources/Dozidi/Swizzling/DozidiSwizzleWrapper.h"
 
 void DozidiUIEventTrackingIntegration::registerWithSDK() {
   DozidiSDK::registerIntegration(
@@ -15,8 +16,9 @@ void DozidiUIEventTrackingIntegration::registerWithSDK() {
 
 bool DozidiUIEventTrackingIntegration::installWithOptions(const DozidiOptions& options) {
   if (!DozidiBaseIntegration::installWithOptions(options)) return false;
-  uiEventTracker_ = DozidiUIEventTracker::initWithDispatchQueueWrapper(
-      DozidiDependencyContainer::sharedInstance()->dispatchQueueWrapper(), options.idleTimeout);
+  uiEventTracker_ = DozidiUIEventTracker::initWithSwizzleWrapper(
+      DozidiSwizzleWrapper::sharedInstance(), DozidiDependencyContainer::sharedInstance()->dispatchQueueWrapper(),
+      options.idleTimeout);
   uiEventTracker_->start();
   return true;
 }

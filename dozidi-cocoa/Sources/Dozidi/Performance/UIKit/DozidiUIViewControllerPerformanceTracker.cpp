@@ -1,6 +1,5 @@
 #include "dozidi-cocoa/Sources/Dozidi/Performance/UIKit/DozidiUIViewControllerPerformanceTracker.h"
 
-#include <typeinfo>
 
 #include "dozidi-cocoa/Sources/Dozidi/DozidiOptions.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiSDK.h"
@@ -105,7 +104,10 @@ void DozidiUIViewControllerPerformanceTracker::finishStored(std::optional<Dozidi
 void DozidiUIViewControllerPerformanceTracker::viewControllerLoadView(uikit::UIViewController& controller,
                                                                       const Callback& callbackToOrigin) {
   limitOverride("loadView", controller, callbackToOrigin, [&](ControllerState& state) {
-    if (!inAppLogic_.isClassInApp(typeid(controller))) {
+    // Told by the image of the controller's runtime class: the toolkit's own controllers and
+    // those of other libraries are not the app's.
+    const char* image = runtime::class_getImageName(runtime::object_getClass(&controller));
+    if (image == nullptr || !inAppLogic_.isInApp(std::string_view(image))) {
       callbackToOrigin();
       return;
     }

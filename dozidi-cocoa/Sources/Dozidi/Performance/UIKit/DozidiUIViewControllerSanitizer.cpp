@@ -8,7 +8,7 @@
 std::string DozidiUIViewControllerSanitizer::description(const uikit::NSObject& object) {
   char address[32];
   std::snprintf(address, sizeof address, "%p", static_cast<const void*>(&object));
-  return "<" + object.className() + ": " + address + ">";
+  return std::string("<") + runtime::object_getClassName(&object) + ": " + address + ">";
 }
 
 std::string DozidiUIViewControllerSanitizer::sanitizeViewControllerName(const uikit::NSObject& object) {

@@ -13,6 +13,6 @@ class DozidiUIViewControllerSanitizer {
   /// where it has a module) in angle brackets with its address, so this yields that name.
   static std::string sanitizeViewControllerName(const uikit::NSObject& object);
   static std::string sanitizeViewControllerName(const std::string& textForm);
-  /// The object's text form: "<ClassName: 0x...>".
+  /// The object's text form: "<ClassName: 0x...>", with the name of its runtime class.
   static std::string description(const uikit::NSObject& object);
 };

@@ -5,6 +5,7 @@
 #include "UIKitTrackingFixture.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiScope.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/UIKit/DozidiUIEventTracker.h"
+#include "dozidi-cocoa/Sources/Dozidi/Swizzling/DozidiSwizzleWrapper.h"
 #include "platform/uikit/Controls.h"
 #include "platform/uikit/ViewController.h"
 
@@ -21,7 +22,7 @@ class UIEventTrackerTests : public UIKitTrackingFixture {
  protected:
   void SetUp() override {
     UIKitTrackingFixture::SetUp();
-    tracker = DozidiUIEventTracker::initWithDispatchQueueWrapper(queue, 3.0);
+    tracker = DozidiUIEventTracker::initWithSwizzleWrapper(DozidiSwizzleWrapper::sharedInstance(), queue, 3.0);
   }
   /// A tap whose action starts some work, so the idle transaction has a child and is sent.
   std::shared_ptr<DozidiTracer> tap(const std::string& action, const uikit::NSObject& sender,

@@ -7,6 +7,7 @@
 
 #include "dozidi-cocoa/Sources/Dozidi/DozidiLog.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiOptions.h"
+#include "dozidi-cocoa/Sources/Dozidi/Performance/UIKit/DozidiPerformanceTrackingIntegration.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/UIKit/DozidiUIEventTracker.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/UIKit/DozidiUIEventTrackingIntegration.h"
 
@@ -54,17 +55,21 @@ class UIKitTracingIntegrationTests : public ::testing::Test {
   std::shared_ptr<DozidiLogOutput> previous_;
 };
 
-TEST_F(UIKitTracingIntegrationTests, TheUserInteractionIntegrationNeedsEachOfItsOptions) {
-  const struct {
-    const char* option;
-    void (*turnOff)(DozidiOptions&);
-  } cases[] = {
-      {"enableAutoPerformanceTracking", [](DozidiOptions& o) { o.enableAutoPerformanceTracking = false; }},
-      {"enableUserInteractionTracing", [](DozidiOptions& o) { o.enableUserInteractionTracing = false; }},
-      {"enableSwizzling", [](DozidiOptions& o) { o.enableSwizzling = false; }},
-      {"isTracingEnabled", [](DozidiOptions& o) { o.setTracesSampleRate(std::nullopt); }},
-  };
-  for (const auto& c : cases) {
+struct OptionCase {
+  const char* option;
+  void (*turnOff)(DozidiOptions&);
+};
+const OptionCase kPerformance = {"enableAutoPerformanceTracking",
+                                 [](DozidiOptions& o) { o.enableAutoPerformanceTracking = false; }};
+const OptionCase kSwizzling = {"enableSwizzling", [](DozidiOptions& o) { o.enableSwizzling = false; }};
+const OptionCase kTracing = {"isTracingEnabled", [](DozidiOptions& o) { o.setTracesSampleRate(std::nullopt); }};
+
+TEST_F(UIKitTracingIntegrationTests, EachIntegrationNeedsEachOfItsOptions) {
+  const OptionCase interactions = {"enableUserInteractionTracing",
+                                   [](DozidiOptions& o) { o.enableUserInteractionTracing = false; }};
+  const OptionCase viewControllers = {"enableUIViewControllerTracking",
+                                      [](DozidiOptions& o) { o.enableUIViewControllerTracking = false; }};
+  for (const auto& c : {kPerformance, interactions, kSwizzling, kTracing}) {
     SCOPED_TRACE(c.option);
     auto options = tracingOptions();
     c.turnOff(*options);
@@ -74,14 +79,30 @@ TEST_F(UIKitTracingIntegrationTests, TheUserInteractionIntegrationNeedsEachOfIts
     EXPECT_TRUE(log->contains(std::string("Not going to enable DozidiUIEventTrackingIntegration because ") + c.option +
                               " is disabled."));
   }
+  for (const auto& c : {kPerformance, viewControllers, kSwizzling, kTracing}) {
+    SCOPED_TRACE(c.option);
+    auto options = tracingOptions();
+    c.turnOff(*options);
+    DozidiPerformanceTrackingIntegration integration;
+    EXPECT_FALSE(integration.installWithOptions(*options));
+    EXPECT_FALSE(integration.swizzling());
+    EXPECT_TRUE(log->contains(std::string("Not going to enable DozidiPerformanceTrackingIntegration because ") +
+                              c.option + " is disabled."));
+  }
+}
 
-  DozidiUIEventTrackingIntegration integration;
+TEST_F(UIKitTracingIntegrationTests, WithEveryOptionOnBothInstall) {
+  DozidiUIEventTrackingIntegration interactions;
   auto options = tracingOptions();
   options->idleTimeout = 5.0;
-  ASSERT_TRUE(integration.installWithOptions(*options));
-  ASSERT_TRUE(integration.uiEventTracker());
-  EXPECT_EQ(integration.uiEventTracker()->idleTimeout(), 5.0);
-  integration.uninstall();
+  ASSERT_TRUE(interactions.installWithOptions(*options));
+  ASSERT_TRUE(interactions.uiEventTracker());
+  EXPECT_EQ(interactions.uiEventTracker()->idleTimeout(), 5.0);
+  interactions.uninstall();
+
+  DozidiPerformanceTrackingIntegration viewControllers;
+  EXPECT_TRUE(viewControllers.installWithOptions(*options));
+  EXPECT_TRUE(viewControllers.swizzling());
 }
 
 }  // namespace

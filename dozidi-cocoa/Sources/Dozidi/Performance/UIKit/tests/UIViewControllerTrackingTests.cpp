@@ -9,14 +9,15 @@
 #include "dozidi-cocoa/Sources/Dozidi/Performance/UIKit/DozidiUIViewControllerSanitizer.h"
 #include "platform/uikit/ViewController.h"
 
+namespace tracking_test {
+class ScreenController : public uikit::UIViewController {};
+}  // namespace tracking_test
+RUNTIME_CLASS(tracking_test::ScreenController, uikit::UIViewController, "Fendrel.ScreenController");
+
 namespace {
 
 using namespace performance_test;
-
-class ScreenController : public uikit::UIViewController {
- public:
-  std::string className() const override { return "Fendrel.ScreenController"; }
-};
+using tracking_test::ScreenController;
 
 class UIViewControllerTrackingTests : public UIKitTrackingFixture {
  protected:
