@@ -1,6 +1,8 @@
 #include "app/core/CrashReporting.h"
 
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
 
 #include "dozidi-cocoa/Sources/Dozidi/DozidiCrashIntegration.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiOptions.h"
@@ -13,12 +15,36 @@ std::string crashReportingDSN() {
   return kCrashReportingDSN;
 }
 
+namespace {
+
+std::string runningProgramName() {
+  std::error_code error;
+  return std::filesystem::read_symlink("/proc/self/exe", error).filename().string();
+}
+
+}  // namespace
+
+bool tracesRequested() {
+  const char* traces = std::getenv("FENDREL_TRACES");
+  return traces != nullptr && std::string(traces) == "1";
+}
+
 bool startCrashReporter() {
   const std::string dsn = crashReportingDSN();
   if (dsn.empty()) return false;
   // Crashes are recorded from here on and delivered at the next start.
   DozidiCrashIntegration::registerWithSDK();
-  DozidiSDK::startWithConfigureOptions([&dsn](DozidiOptions& options) { options.setDsn(dsn); });
+  const bool traces = tracesRequested();
+  DozidiSDK::startWithConfigureOptions([&dsn, traces](DozidiOptions& options) {
+    options.setDsn(dsn);
+    if (traces) {
+      // Every transaction is sent: screens, taps and the work they start.
+      options.setTracesSampleRate(1.0);
+      options.enableUserInteractionTracing = true;
+      // The screens are classes of the running program, whatever its file is called.
+      if (const auto program = runningProgramName(); !program.empty()) options.addInAppInclude(program);
+    }
+  });
   return DozidiSDK::isEnabled();
 }
 

@@ -14,7 +14,12 @@ inline constexpr const char* kCrashReportingDSN =
 /// which means the reporter is not started at all.
 std::string crashReportingDSN();
 
-/// Starts the crash reporter with crashReportingDSN() as its only option, unless that is empty.
+/// True when FENDREL_TRACES is "1": the reporter then also traces screens and user interactions
+/// (every transaction sampled), where the program has registered those integrations.
+bool tracesRequested();
+
+/// Starts the crash reporter with crashReportingDSN() as its only option (and tracing when
+/// tracesRequested()), unless the address is empty.
 /// The crash integration is installed with it: a crash of this run is recorded and delivered by
 /// the next start (a crash within two seconds of the start is delivered before the start returns).
 /// True when the reporter runs afterwards.

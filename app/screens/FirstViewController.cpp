@@ -19,6 +19,9 @@
 #include "platform/uikit/Archive.h"
 #include "platform/uikit/Log.h"
 
+// A runtime class of the app's own image: traced as the app's, and named "Fendrel.FirstViewController".
+RUNTIME_CLASS(fendrel::FirstViewController, uikit::UIViewController, "Fendrel.FirstViewController");
+
 namespace fendrel {
 
 using uikit::NSIndexPath;

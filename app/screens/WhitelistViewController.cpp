@@ -4,6 +4,9 @@
 #include "platform/uikit/Archive.h"
 #include "platform/uikit/Log.h"
 
+// A runtime class of the app's own image: traced as the app's, and named "Fendrel.WhitelistViewController".
+RUNTIME_CLASS(fendrel::WhitelistViewController, uikit::UIViewController, "Fendrel.WhitelistViewController");
+
 namespace fendrel {
 
 namespace {

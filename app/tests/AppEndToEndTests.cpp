@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -45,6 +46,7 @@
 #include "platform/uikit/Renderer.h"
 #include "platform/uikit/SystemSheets.h"
 #include "platform/uikit/Window.h"
+#include "testing/Gzip.h"
 #include "testing/IngestionServer.h"
 #include "testing/LoopbackServer.h"
 #include "testing/ScopedManualClock.h"
@@ -117,6 +119,8 @@ class AppEndToEndTests : public ::testing::Test {
     ::setenv("FENDREL_CONFIG_BASES", server_.url("/").c_str(), 1);
     ::setenv("FENDREL_ANALYTICS_ENDPOINT", server_.url("/analytics").c_str(), 1);
     ::setenv("FENDREL_DSN", ingestion_.dsn("e83d51a07bc94f26a1d5703c98e4b2f1", "/7351842").c_str(), 1);
+    // Screens and taps are traced and sent to the ingestion server as well.
+    ::setenv("FENDREL_TRACES", "1", 1);
     SharedAux::shared().setCompilationObserver([this](const CompilationOutcome& outcome) {
       std::lock_guard lock(mutex_);
       outcomes_.push_back(outcome);
@@ -203,6 +207,29 @@ class AppEndToEndTests : public ::testing::Test {
     app.setApplicationState(uikit::UIApplicationState::Active);
   }
 
+  /// The operation of each transaction the ingestion server received, by transaction name.
+  std::multimap<std::string, std::string> receivedTransactions() const {
+    std::multimap<std::string, std::string> received;
+    for (const auto& request : ingestion_.requests()) {
+      const auto body = request.header("Content-Encoding") == "gzip" ? testing_support::gunzip(request.body)
+                                                                      : std::optional(request.body);
+      if (!body) continue;
+      std::istringstream lines(*body);
+      std::string line;
+      bool nextIsTransaction = false;
+      while (std::getline(lines, line)) {
+        auto parsed = foundation::JSONSerialization::JSONObjectWithData(line);
+        if (!parsed.ok() || !parsed->dictionary()) continue;
+        const auto& object = *parsed->dictionary();
+        if (nextIsTransaction) {
+          received.emplace(object["transaction"].asString().value_or(""),
+                           object["contexts"]["trace"]["op"].asString().value_or(""));
+        }
+        nextIsTransaction = object["type"].asString() == "transaction";
+      }
+    }
+    return received;
+  }
   std::shared_ptr<ListCell> listCell(long row) {
     return std::dynamic_pointer_cast<ListCell>(table_->cellForRowAtIndexPath({FirstViewController::kListsSection, row}));
   }
@@ -660,6 +687,19 @@ TEST_F(AppEndToEndTests, FromLaunchThroughTheListsTheWarningAndTheWhitelist) {
   tapOnScreen(*toggle, [&] { return !toggle->isOn(); });
   EXPECT_FALSE(toggle->isOn());
   shot("main-screen-after");
+
+  // Traces: the main and whitelist screens each sent a "ui.load" transaction, and the taps on
+  // the switches "ui.action" ones, once the last tap's idle time has passed.
+  for (int i = 0; i < 4; ++i) settle();
+  auto sent = [&](const std::string& name, const std::string& operation) {
+    auto received = receivedTransactions();
+    auto [first, last] = received.equal_range(name);
+    return std::any_of(first, last, [&](const auto& entry) { return entry.second == operation; });
+  };
+  EXPECT_TRUE(waitFor([&] {
+    return sent("Fendrel.FirstViewController", "ui.load") && sent("Fendrel.WhitelistViewController", "ui.load") &&
+           sent("Fendrel.ListCell.switchFlipped", "ui.action");
+  })) << ingestion_.requests().size() << " requests";
 }
 
 }  // namespace
