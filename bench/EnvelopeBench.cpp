@@ -11,11 +11,11 @@
 #include <string_view>
 #include <vector>
 
-#include "dozidi-cocoa/Sources/Dozidi/DozidiEnvelope.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiEvent.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiFoundationHelpers.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiMeta.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiSerialization.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiEnvelope.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiEvent.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiFoundationHelpers.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiMeta.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiSerialization.h"
 #include "platform/foundation/JSONSerialization.h"
 
 namespace {

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "bench/Repetitions.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiHub.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiSerialization.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiHub.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiSerialization.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiSpanRecord.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTracer.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTransaction.h"

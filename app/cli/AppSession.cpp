@@ -14,7 +14,7 @@
 #include "app/core/SettingsKeys.h"
 #include "app/core/SharedAux.h"
 #include "app/core/Singleton.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiSDK.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiSDK.h"
 #include "platform/dispatch/MainRunLoop.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/DeviceRoot.h"

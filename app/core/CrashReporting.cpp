@@ -4,9 +4,9 @@
 #include <filesystem>
 #include <system_error>
 
-#include "dozidi-cocoa/Sources/Dozidi/DozidiCrashIntegration.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiOptions.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiSDK.h"
+#include "dozidi-cocoa/Sources/Dozidi/Integrations/DozidiCrashIntegration.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiOptions.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiSDK.h"
 
 namespace fendrel {
 

@@ -2,10 +2,10 @@
 
 #include <cmath>
 
-#include "dozidi-cocoa/Sources/Dozidi/DozidiHub.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiSDK.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiScope.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiSpan.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiHub.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiSDK.h"
+#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiScope.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiSpan.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/uikit/Accessibility.h"
 #include "platform/uikit/Application.h"

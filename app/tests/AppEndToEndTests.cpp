@@ -33,7 +33,7 @@
 #include "app/screens/WhitelistEntryViewController.h"
 #include "app/screens/WhitelistViewController.h"
 #include "app/screens/tests/BannerSteps.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiSDK.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiSDK.h"
 #include "platform/browser/ExtensionRegistry.h"
 #include "platform/dispatch/MainRunLoop.h"
 #include "platform/foundation/DeviceRoot.h"

@@ -36,8 +36,8 @@
 #include "testing/LoopbackServer.h"
 #include "testing/IngestionServer.h"
 #include "testing/ProgramRun.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiSerialization.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiEnvelope.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiSerialization.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiEnvelope.h"
 #include "testing/TemporaryFolder.h"
 
 

@@ -30,7 +30,7 @@
 
 #ifdef FENDREL_HOST_REPORTS_CRASHES
 #include "app/core/CrashReporting.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiSDK.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiSDK.h"
 #endif
 
 namespace {
@@ -60,6 +60,17 @@ int printAnswer(int fd, const foundation::Value& answer, int status) {
   std::string line = text ? *text + "\n" : std::string("{\"hostError\":\"cannot write the answer\"}\n");
   if (!(foundation::writeFully(fd, line) == 0)) return 1;
   return text ? status : 1;
+}
+
+/// Closes the answer and the standard output and error (they become /dev/null), so the browser
+/// reading them sees their end.
+void closeOutput(int answerFd) {
+  ::close(answerFd);
+  const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (null < 0) return;
+  ::dup2(null, STDOUT_FILENO);
+  ::dup2(null, STDERR_FILENO);
+  ::close(null);
 }
 
 int fail(int fd, const std::string& reason) {
@@ -113,15 +124,20 @@ int main(int argc, char** argv) {
   // After the main bundle is known: the reporter names the release after it.
   ReporterSession session;
 
-  void* handle = ::dlopen(plugin.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!handle) return fail(answerFd, std::string("cannot load the plug-in: ") + ::dlerror());
-  auto entry = reinterpret_cast<browser::ExtensionEntryPoint>(::dlsym(handle, browser::kExtensionEntryPointSymbol));
-  if (!entry) {
-    return fail(answerFd, std::string("cannot load the plug-in: it has no ") + browser::kExtensionEntryPointSymbol);
-  }
-
-  browser::ExtensionContext context;
-  entry(&context);
-  if (!context.isAnswered()) return fail(answerFd, "the extension returned without answering the request");
-  return printAnswer(answerFd, answerOf(context), 0);
+  const int status = [&] {
+    void* handle = ::dlopen(plugin.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle) return fail(answerFd, std::string("cannot load the plug-in: ") + ::dlerror());
+    auto entry = reinterpret_cast<browser::ExtensionEntryPoint>(::dlsym(handle, browser::kExtensionEntryPointSymbol));
+    if (!entry) {
+      return fail(answerFd, std::string("cannot load the plug-in: it has no ") + browser::kExtensionEntryPointSymbol);
+    }
+    browser::ExtensionContext context;
+    entry(&context);
+    if (!context.isAnswered()) return fail(answerFd, "the extension returned without answering the request");
+    return printAnswer(answerFd, answerOf(context), 0);
+  }();
+  // The browser has its answer once the output closes: the reporter's session is sent after
+  // that, so the browser never waits on it.
+  closeOutput(answerFd);
+  return status;
 }

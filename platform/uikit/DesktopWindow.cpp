@@ -12,6 +12,7 @@
 #include "platform/uikit/UIKitError.h"
 #include "platform/uikit/View.h"
 #include "platform/uikit/detail/CairoDrawing.h"
+#include "platform/uikit/detail/ScratchSurfaces.h"
 #include "platform/uikit/detail/Pixbuf.h"
 
 namespace uikit {
@@ -80,11 +81,18 @@ gboolean onDraw(GtkWidget* widget, cairo_t* cr, gpointer data) {
   for (const auto& view : views) view->layoutIfNeeded();
   const CGSize size{static_cast<double>(gtk_widget_get_allocated_width(widget)),
                     static_cast<double>(gtk_widget_get_allocated_height(widget))};
-  auto image = Renderer::renderScreen(views, size, scale, now);
-  if (image && (*image)->cgImage()->isValid()) {
-    detail::SurfacePtr surface = detail::surfaceForImage(*(*image)->cgImage());
-    cairo_surface_set_device_scale(surface.get(), scale, scale);
-    cairo_set_source_surface(cr, surface.get(), 0, 0);
+  // Each frame is drawn into a kept bitmap of the window's size, then shown.
+  const int width = static_cast<int>(size.width) * scale, height = static_cast<int>(size.height) * scale;
+  detail::SurfacePtr frame;
+  if (width > 0 && height > 0 && width <= detail::kMaxBitmapSide && height <= detail::kMaxBitmapSide)
+    frame = detail::scratchSurface(CAIRO_FORMAT_ARGB32, width, height);
+  if (frame && cairo_surface_status(frame.get()) == CAIRO_STATUS_SUCCESS) {
+    cairo_surface_set_device_scale(frame.get(), scale, scale);
+    {
+      detail::ContextPtr picture(cairo_create(frame.get()));
+      Renderer::drawScreen(picture.get(), views, now);
+    }
+    cairo_set_source_surface(cr, frame.get(), 0, 0);
   } else {
     cairo_set_source_rgb(cr, 0, 0, 0);
   }

@@ -18,6 +18,7 @@
 #include "platform/uikit/View.h"
 #include "platform/uikit/detail/CairoDrawing.h"
 #include "platform/uikit/detail/PangoText.h"
+#include "platform/uikit/detail/ScratchSurfaces.h"
 
 namespace uikit {
 namespace {
@@ -35,6 +36,8 @@ struct Pass {
   cairo_t* cr;
   double time;
   std::unordered_map<const CALayer*, const UIView*> views;
+  /// The bitmap of the whole drawing, what a blur blurs; groups draw into bitmaps of their own.
+  cairo_surface_t* screen = nullptr;
 };
 
 void indexViews(const UIView& view, Pass& pass) {
@@ -439,12 +442,13 @@ void blurARGB(cairo_surface_t* surface, int radius, int passes) {
 /// The blur works on a quarter-size copy and is scaled back up smoothly, which keeps a
 /// full-screen blur well within a frame at 60 Hz and looks the same as a full-size blur of that
 /// radius.
-void drawBlur(cairo_t* cr, const UIVisualEffectView& view, const CGRect& bounds, const UITraitCollection& traits) {
+void drawBlur(cairo_t* cr, cairo_surface_t* screen, const UIVisualEffectView& view, const CGRect& bounds,
+              const UITraitCollection& traits) {
   if (!view.effect || bounds.isEmpty()) return;
   constexpr int kDownscale = 4;
   constexpr double kBlurRadiusPoints = 20;
-  cairo_surface_t* target = cairo_get_target(cr);
-  if (cairo_surface_get_type(target) == CAIRO_SURFACE_TYPE_IMAGE) {
+  cairo_surface_t* target = screen;
+  if (target && cairo_surface_get_type(target) == CAIRO_SURFACE_TYPE_IMAGE) {
     // Device space is in points; the bitmap's pixels are `ds` times finer.
     double ds = 1, dsy = 1;
     cairo_surface_get_device_scale(target, &ds, &dsy);
@@ -464,7 +468,7 @@ void drawBlur(cairo_t* cr, const UIVisualEffectView& view, const CGRect& bounds,
     const int ph = std::clamp(static_cast<int>(std::ceil(maxY)), 0, th) - py;
     if (pw > 0 && ph > 0) {
       const int sw = (pw + kDownscale - 1) / kDownscale, sh = (ph + kDownscale - 1) / kDownscale;
-      SurfacePtr small(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, sw, sh));
+      SurfacePtr small = detail::scratchSurface(CAIRO_FORMAT_ARGB32, sw, sh);
       {
         ContextPtr s(cairo_create(small.get()));
         cairo_scale(s.get(), 1.0 / kDownscale, 1.0 / kDownscale);
@@ -552,7 +556,7 @@ void drawContent(Pass& pass, const CALayer& layer, const Look& look, const UITra
   } else if (auto* spinner = dynamic_cast<const UIActivityIndicatorView*>(it->second)) {
     drawSpinner(pass.cr, *spinner, look.bounds, traits);
   } else if (auto* blur = dynamic_cast<const UIVisualEffectView*>(it->second)) {
-    drawBlur(pass.cr, *blur, look.bounds, traits);
+    drawBlur(pass.cr, pass.screen, *blur, look.bounds, traits);
   }
 }
 
@@ -642,7 +646,7 @@ void drawShadow(Pass& pass, const Look& look, cairo_pattern_t* content, const ca
   double sx = 1, sy = 1;
   cairo_surface_get_device_scale(target, &sx, &sy);
   // The alpha surface covers the same pixels as the target, so both share one device space.
-  SurfacePtr alpha(cairo_image_surface_create(CAIRO_FORMAT_A8, w, h));
+  SurfacePtr alpha = detail::scratchSurface(CAIRO_FORMAT_A8, w, h);
   cairo_surface_set_device_offset(alpha.get(), ox, oy);
   cairo_surface_set_device_scale(alpha.get(), sx, sy);
   {
@@ -670,6 +674,65 @@ void drawShadow(Pass& pass, const Look& look, cairo_pattern_t* content, const ca
   cairo_restore(cr);
 }
 
+/// Drawing that is composed as one picture (for opacity, a mask or a shadow). Into an image
+/// surface it draws into a kept bitmap covering the clip, with the same device space as the
+/// surface below, so a frame allocates no bitmap; into any other surface, into a Cairo group.
+class Group {
+ public:
+  explicit Group(Pass& pass) : pass_(pass), outer_(pass.cr) {
+    cairo_get_matrix(outer_, &ctm_);
+    cairo_surface_t* below = cairo_get_group_target(outer_);
+    if (cairo_surface_get_type(below) != CAIRO_SURFACE_TYPE_IMAGE) {
+      cairo_push_group(outer_);
+      return;
+    }
+    double ox = 0, oy = 0, sx = 1, sy = 1;
+    cairo_surface_get_device_offset(below, &ox, &oy);
+    cairo_surface_get_device_scale(below, &sx, &sy);
+    // The clip's extents in the pixels of the surface below, cut to it.
+    double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    cairo_clip_extents(outer_, &x0, &y0, &x1, &y1);
+    double xs[4] = {x0, x1, x0, x1}, ys[4] = {y0, y0, y1, y1};
+    double minX = INFINITY, minY = INFINITY, maxX = -INFINITY, maxY = -INFINITY;
+    for (int i = 0; i < 4; ++i) {
+      cairo_user_to_device(outer_, &xs[i], &ys[i]);
+      minX = std::min(minX, xs[i] * sx + ox); maxX = std::max(maxX, xs[i] * sx + ox);
+      minY = std::min(minY, ys[i] * sy + oy); maxY = std::max(maxY, ys[i] * sy + oy);
+    }
+    const int w = cairo_image_surface_get_width(below), h = cairo_image_surface_get_height(below);
+    const int px = std::clamp(static_cast<int>(std::floor(minX)), 0, w);
+    const int py = std::clamp(static_cast<int>(std::floor(minY)), 0, h);
+    const int pw = std::clamp(static_cast<int>(std::ceil(maxX)), 0, w) - px;
+    const int ph = std::clamp(static_cast<int>(std::ceil(maxY)), 0, h) - py;
+    surface_ = detail::scratchSurface(CAIRO_FORMAT_ARGB32, std::max(pw, 1), std::max(ph, 1));
+    cairo_surface_set_device_scale(surface_.get(), sx, sy);
+    cairo_surface_set_device_offset(surface_.get(), ox - px, oy - py);
+    inner_.reset(cairo_create(surface_.get()));
+    cairo_set_matrix(inner_.get(), &ctm_);
+    pass_.cr = inner_.get();
+  }
+  Group(const Group&) = delete;
+  Group& operator=(const Group&) = delete;
+
+  /// What was drawn, as a source for the context drawn into before the group began, under the
+  /// same transform.
+  PatternPtr end() {
+    pass_.cr = outer_;
+    if (!inner_) return PatternPtr(cairo_pop_group(outer_));
+    inner_.reset();
+    PatternPtr pattern(cairo_pattern_create_for_surface(surface_.get()));
+    cairo_pattern_set_matrix(pattern.get(), &ctm_);
+    return pattern;
+  }
+
+ private:
+  Pass& pass_;
+  cairo_t* outer_;
+  cairo_matrix_t ctm_;
+  SurfacePtr surface_;
+  ContextPtr inner_;
+};
+
 void drawLayerTree(Pass& pass, const CALayer& layer, UITraitCollection traits) {
   if (layer.isHidden()) return;
   Look look = lookAt(layer, pass.time);
@@ -691,18 +754,24 @@ void drawLayerTree(Pass& pass, const CALayer& layer, UITraitCollection traits) {
     cairo_restore(cr);
     return;
   }
-  cairo_push_group(cr);
-  drawBody(pass, layer, look, traits);
-  PatternPtr content(cairo_pop_group(cr));
+  PatternPtr content;
+  {
+    Group body(pass);
+    drawBody(pass, layer, look, traits);
+    content = body.end();
+  }
   if (auto mask = layer.mask()) {
     // The mask is placed in this layer's bounds coordinates; only its alpha counts.
-    cairo_push_group(cr);
-    drawLayerTree(pass, *mask, traits);
-    PatternPtr alpha(cairo_pop_group(cr));
-    cairo_push_group(cr);
-    cairo_set_source(cr, content.get());
-    cairo_mask(cr, alpha.get());
-    content.reset(cairo_pop_group(cr));
+    PatternPtr alpha;
+    {
+      Group masking(pass);
+      drawLayerTree(pass, *mask, traits);
+      alpha = masking.end();
+    }
+    Group masked(pass);
+    cairo_set_source(pass.cr, content.get());
+    cairo_mask(pass.cr, alpha.get());
+    content = masked.end();
   }
   if (shadow) drawShadow(pass, look, content.get(), parent, traits);
   cairo_set_source(cr, content.get());
@@ -713,7 +782,7 @@ void drawLayerTree(Pass& pass, const CALayer& layer, UITraitCollection traits) {
 }  // namespace
 
 void Renderer::drawLayer(cairo_t* cr, const CALayer& layer, double time, const UIView* root) {
-  Pass pass{cr, time, {}};
+  Pass pass{cr, time, {}, cairo_get_target(cr)};
   if (root) indexViews(*root, pass);
   drawLayerTree(pass, layer, root ? root->traitCollection() : UITraitCollection{});
 }
@@ -746,6 +815,21 @@ foundation::Result<std::shared_ptr<UIImage>> Renderer::renderView(const UIView& 
   return UIImage::createWithCGImage(detail::imageFromSurface(surface->get()), scale);
 }
 
+void Renderer::drawScreen(cairo_t* cr, const std::vector<std::shared_ptr<UIView>>& views, double time) {
+  cairo_save(cr);
+  cairo_set_source_rgb(cr, 0, 0, 0);
+  cairo_paint(cr);
+  cairo_restore(cr);
+  for (const auto& view : views) {
+    if (!view) continue;
+    const CGRect frame = view->frame(), bounds = view->bounds();
+    cairo_save(cr);
+    cairo_translate(cr, frame.origin.x - bounds.origin.x, frame.origin.y - bounds.origin.y);
+    drawView(cr, *view, time);
+    cairo_restore(cr);
+  }
+}
+
 foundation::Result<std::shared_ptr<UIImage>> Renderer::renderScreen(const std::vector<std::shared_ptr<UIView>>& views,
                                                                     CGSize size, double scale, double time) {
   if (!(scale > 0)) scale = 1;
@@ -753,16 +837,7 @@ foundation::Result<std::shared_ptr<UIImage>> Renderer::renderScreen(const std::v
   if (!surface) return surface.error();
   {
     ContextPtr cr(cairo_create(surface->get()));
-    cairo_set_source_rgb(cr.get(), 0, 0, 0);
-    cairo_paint(cr.get());
-    for (const auto& view : views) {
-      if (!view) continue;
-      const CGRect frame = view->frame(), bounds = view->bounds();
-      cairo_save(cr.get());
-      cairo_translate(cr.get(), frame.origin.x - bounds.origin.x, frame.origin.y - bounds.origin.y);
-      drawView(cr.get(), *view, time);
-      cairo_restore(cr.get());
-    }
+    drawScreen(cr.get(), views, time);
   }
   return UIImage::createWithCGImage(detail::imageFromSurface(surface->get()), scale);
 }

@@ -40,6 +40,9 @@ class Renderer {
   /// it (a blur blurs them). Fails when the size is empty or too large for a bitmap.
   static foundation::Result<std::shared_ptr<UIImage>> renderScreen(const std::vector<std::shared_ptr<UIView>>& views,
                                                                    CGSize size, double scale, double time);
+  /// Draws what renderScreen does into `cr`, whose user space is the screen's points: the way to
+  /// draw frame after frame into one kept bitmap. Blurs need `cr` to draw into an image surface.
+  static void drawScreen(cairo_t* cr, const std::vector<std::shared_ptr<UIView>>& views, double time);
 
   /// Draws `view`'s tree into `cr`, whose user space is the view's bounds coordinates. Shadows
   /// are blurred in memory, so they are drawn only when `cr` draws into an image surface.

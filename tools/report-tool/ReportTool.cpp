@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "dozidi-cocoa/Sources/Dozidi/DozidiSDK.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiSDK.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/ShutdownWork.h"
 

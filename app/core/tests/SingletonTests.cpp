@@ -9,11 +9,11 @@
 #include "app/core/Singleton.h"
 #include "app/core/tests/CoreDoubles.h"
 #include "app/core/tests/CoreTestSupport.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiClient.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiEvent.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiHub.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiSDK.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiScope.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiClient.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiEvent.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiHub.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiSDK.h"
+#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiScope.h"
 #include "platform/foundation/UserDefaults.h"
 
 namespace fendrel {

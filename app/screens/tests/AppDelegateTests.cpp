@@ -8,7 +8,7 @@
 
 #include "app/core/CrashReporting.h"
 #include "app/screens/tests/ScreensTestSupport.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiSDK.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiSDK.h"
 
 namespace fendrel {
 namespace {

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <thread>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -124,6 +125,18 @@ foundation::Result<HostAnswer> parseAnswer(const std::string& line, const std::s
   return HostAnswer{*path, attachment["size"].asUInt64().value_or(0)};
 }
 
+/// Waits in the background for a host that has answered to end, killing it at `deadline`, so
+/// that it leaves no zombie.
+void reapInBackground(pid_t pid, Deadline deadline) {
+  std::thread([pid, deadline] {
+    if (!exitsBefore(pid, deadline)) ::kill(pid, SIGKILL);
+    int status = 0;
+    foundation::retryOnInterrupt([&] { return ::waitpid(pid, &status, 0); });
+  }).detach();
+}
+
+foundation::Result<HostAnswer> resultOf(const ChildOutput& output, int status, const InstalledExtension& extension);
+
 }  // namespace
 
 std::string extensionHostPath() {
@@ -173,12 +186,35 @@ foundation::Result<HostAnswer> runExtensionHost(const InstalledExtension& extens
   ChildOutput output = collectOutput(outPipe[0], errPipe[0], deadline);
   ::close(outPipe[0]);
   ::close(errPipe[0]);
+  if (!output.timedOut) {
+    // A host that answered and closed its output but still runs is sending its crash reporter's
+    // session: the answer stands and the host is left to end on its own, within the same limit.
+    int ended = 0;
+    const pid_t reaped = foundation::retryOnInterrupt([&] { return ::waitpid(pid, &ended, WNOHANG); });
+    if (reaped == 0) {
+      std::string line = lastLine(output.out);
+      auto answer = line.empty() ? foundation::Result<HostAnswer>(loadingInterrupted("no answer"))
+                                 : parseAnswer(line, extension.identifier);
+      if (answer) {
+        reapInBackground(pid, deadline);
+        return answer;
+      }
+    } else if (reaped == pid) {
+      return resultOf(output, ended, extension);
+    }
+  }
   // A host that closed its output but keeps running is held to the same time limit.
   if (!output.timedOut && !exitsBefore(pid, deadline)) output.timedOut = true;
   if (output.timedOut) ::kill(pid, SIGKILL);
   int status = 0;
   foundation::retryOnInterrupt([&] { return ::waitpid(pid, &status, 0); });
+  return resultOf(output, status, extension);
+}
 
+namespace {
+
+/// The host's answer, from its output and exit status.
+foundation::Result<HostAnswer> resultOf(const ChildOutput& output, int status, const InstalledExtension& extension) {
   if (output.timedOut) return loadingInterrupted("the extension " + extension.identifier + " did not answer in time");
   if (WIFSIGNALED(status)) {
     return loadingInterrupted("the extension " + extension.identifier + " ended with signal " +
@@ -192,5 +228,7 @@ foundation::Result<HostAnswer> runExtensionHost(const InstalledExtension& extens
   }
   return parseAnswer(line, extension.identifier);
 }
+
+}  // namespace
 
 }  // namespace browser::detail

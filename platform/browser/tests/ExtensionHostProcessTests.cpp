@@ -99,4 +99,20 @@ TEST_F(ExtensionHostProcessTests, HostThatHangsIsKilledAtTheTimeLimit) {
   }
 }
 
+TEST_F(ExtensionHostProcessTests, HostThatAnswersAndThenLingersIsNotWaitedFor) {
+  // The host answers, closes its output and goes on for 5 s, as while its crash reporter sends
+  // a session to a host that does not resolve. No request waits for that.
+  useHost("echo '{\"items\":[{\"attachments\":[{\"path\":\"/rules.json\",\"size\":7}]}]}'; "
+          "exec >&- 2>&-; exec sleep 5");
+  int waited = 0;
+  for (int i = 0; i < 20; ++i) {
+    const auto start = std::chrono::steady_clock::now();
+    auto answer = run(20);
+    ASSERT_TRUE(answer) << answer.error().localizedDescription();
+    EXPECT_EQ(answer->attachmentPath, "/rules.json");
+    if (std::chrono::steady_clock::now() - start >= std::chrono::seconds(5)) ++waited;
+  }
+  EXPECT_EQ(waited, 0);
+}
+
 }  // namespace

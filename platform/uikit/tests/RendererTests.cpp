@@ -195,6 +195,19 @@ TEST_F(RendererTests, DrawsEachLayerFeatureWhereItBelongs) {
          r.addSubview(v);
        },
        {{{62, 40}, {176, 176, 176, 255}}, {{90, 40}, kWhite}}},
+      {"a faded shadowed view inside a clip keeps its place",
+       [&](UIView& r) {
+         auto clip = UIView::create({30, 30, 40, 40});
+         clip->setClipsToBounds(true);
+         auto v = box({10, 10, 20, 20}, red);
+         v->setAlpha(0.5);
+         v->layer()->setShadowOpacity(1);
+         v->layer()->setShadowRadius(0);
+         v->layer()->setShadowOffset({5, 5});
+         clip->addSubview(v);
+         r.addSubview(clip);
+       },
+       {{{42, 42}, {255, 128, 128, 255}}, {{62, 62}, {128, 128, 128, 255}}, {{67, 67}, kWhite}, {{28, 42}, kWhite}}},
       {"dynamic colours follow the interface style",
        [&](UIView& r) {
          auto dark = box({0, 0, 50, 50}, UIColor::blackColor());

@@ -1,6 +1,6 @@
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiBaggage.h"
 
-#include "dozidi-cocoa/Sources/Dozidi/DozidiSerialization.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiSerialization.h"
 
 DozidiBaggage::DozidiBaggage(DozidiId traceId, std::string publicKey, std::optional<std::string> releaseName,
                              std::optional<std::string> environment, std::optional<std::string> transaction,

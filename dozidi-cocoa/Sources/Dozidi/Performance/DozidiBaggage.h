@@ -2,7 +2,7 @@
 #include <optional>
 #include <string>
 
-#include "dozidi-cocoa/Sources/Dozidi/DozidiId.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiId.h"
 #include "platform/foundation/Value.h"
 
 /// The dynamic sampling context as the "baggage" header of an outgoing request carries it, in

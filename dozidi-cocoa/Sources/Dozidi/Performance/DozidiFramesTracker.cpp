@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "dozidi-cocoa/Sources/Dozidi/PrivateDozidiSDKOnly.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/PrivateDozidiSDKOnly.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiDisplayLinkWrapper.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiProfiler.h"
 

@@ -4,7 +4,7 @@
 #include <memory>
 #include <mutex>
 
-#include "dozidi-cocoa/Sources/Dozidi/DozidiBaseIntegration.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiBaseIntegration.h"
 #include "platform/foundation/Value.h"
 
 class DozidiDisplayLinkWrapper;

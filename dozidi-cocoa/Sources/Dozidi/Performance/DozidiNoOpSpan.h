@@ -2,7 +2,7 @@
 #include <memory>
 #include <mutex>
 
-#include "dozidi-cocoa/Sources/Dozidi/DozidiSpan.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiSpan.h"
 
 /// The span handed out wherever a real span cannot be started (a finished or vanished tracer).
 /// One shared instance; it records nothing, is never finished and serializes as an empty

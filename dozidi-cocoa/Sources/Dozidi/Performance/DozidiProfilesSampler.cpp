@@ -1,8 +1,8 @@
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiProfilesSampler.h"
 
-#include "dozidi-cocoa/Sources/Dozidi/DozidiDependencyContainer.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiOptions.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiRandom.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiDependencyContainer.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiOptions.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiRandom.h"
 
 DozidiProfilesSampler::DozidiProfilesSampler(std::shared_ptr<DozidiOptions> options)
     : DozidiProfilesSampler(std::move(options), DozidiDependencyContainer::sharedInstance()->random()) {}

@@ -58,6 +58,9 @@ Dictionary DozidiSpanContext::tags() const { return tags_.copy(); }
 
 Dictionary DozidiSpanContext::serialize() const {
   Dictionary result;
+  // Room for every key of a span at once (a span record adds its times, data and tags), so the
+  // dictionary is allocated once.
+  result.reserve(kSerializedSpanKeys);
   result.set("type", type);
   result.set("span_id", spanId_.value());
   result.set("trace_id", traceId_.dozidiIdString());

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "dozidi-cocoa/Sources/Dozidi/DozidiId.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiId.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiSpanId.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/detail/DozidiLockedDictionary.h"
 #include "platform/foundation/Value.h"
@@ -76,6 +76,8 @@ class DozidiSpanContext {
   /// "type", "span_id", "trace_id" and "op" always; then "tags" (when there are any), "sampled"
   /// (unless undecided), "description", "parent_span_id" and "status" (unless 0), each when set.
   virtual foundation::Dictionary serialize() const;
+  /// The most keys a serialised span has: the context's nine, a span's two times and its data.
+  static constexpr std::size_t kSerializedSpanKeys = 12;
 
  protected:
   DozidiSpanContext(DozidiId traceId, DozidiSpanId spanId, std::optional<DozidiSpanId> parentId, std::string operation,

@@ -2,11 +2,11 @@
 
 #include <string>
 
-#include "dozidi-cocoa/Sources/Dozidi/DozidiCurrentDate.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiFoundationHelpers.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiLog.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiCurrentDate.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiFoundationHelpers.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiLog.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiNoOpSpan.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiTime.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiTime.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTracer.h"
 
 using foundation::Date;

@@ -3,7 +3,7 @@
 #include <memory>
 #include <mutex>
 
-#include "dozidi-cocoa/Sources/Dozidi/DozidiSpan.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiSpan.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/detail/DozidiLockedDictionary.h"
 
 class DozidiTracer;

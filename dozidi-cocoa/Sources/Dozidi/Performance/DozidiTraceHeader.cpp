@@ -1,6 +1,6 @@
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTraceHeader.h"
 
-#include "dozidi-cocoa/Sources/Dozidi/DozidiSpan.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiSpan.h"
 
 std::string DozidiTraceHeader::value() const {
   std::string text = traceId_.dozidiIdString() + "-" + spanId_.value();

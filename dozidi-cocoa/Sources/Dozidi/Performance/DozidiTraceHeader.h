@@ -1,7 +1,7 @@
 #pragma once
 #include <string>
 
-#include "dozidi-cocoa/Sources/Dozidi/DozidiId.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiId.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiSpanContext.h"
 
 /// The "dozidi-trace" header of an outgoing request: trace id, span id and, when decided, the

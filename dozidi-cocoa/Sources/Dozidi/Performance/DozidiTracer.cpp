@@ -4,21 +4,21 @@
 #include <cmath>
 #include <string>
 
-#include "dozidi-cocoa/Sources/Dozidi/DozidiClient.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiDispatchQueueWrapper.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiFoundationHelpers.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiHub.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiLog.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiMeasurementUnit.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiSDK.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiScope.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiTraceContext.h"
-#include "dozidi-cocoa/Sources/Dozidi/PrivateDozidiSDKOnly.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiClient.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiDispatchQueueWrapper.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiFoundationHelpers.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiHub.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiLog.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiMeasurementUnit.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiSDK.h"
+#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiScope.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiTraceContext.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/PrivateDozidiSDKOnly.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiFramesTracker.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiNoOpSpan.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiProfiler.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiSpanRecord.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiTime.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiTime.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTransaction.h"
 
 using foundation::Date;

@@ -6,7 +6,7 @@
 #include <mutex>
 #include <vector>
 
-#include "dozidi-cocoa/Sources/Dozidi/DozidiSpan.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiSpan.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiAppStartMeasurement.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiProfilesSampler.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTransactionContext.h"

@@ -1,8 +1,8 @@
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTracesSampler.h"
 
-#include "dozidi-cocoa/Sources/Dozidi/DozidiDependencyContainer.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiOptions.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiRandom.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiDependencyContainer.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiOptions.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiRandom.h"
 
 DozidiTracesSampler::DozidiTracesSampler(std::shared_ptr<DozidiOptions> options)
     : DozidiTracesSampler(std::move(options), DozidiDependencyContainer::sharedInstance()->random()) {}

@@ -1,7 +1,7 @@
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTransaction.h"
 
-#include "dozidi-cocoa/Sources/Dozidi/DozidiFoundationHelpers.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiMeasurementUnit.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiFoundationHelpers.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiMeasurementUnit.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiSpanRecord.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTracer.h"
 

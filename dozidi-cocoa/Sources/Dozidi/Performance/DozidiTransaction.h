@@ -2,7 +2,7 @@
 #include <memory>
 #include <vector>
 
-#include "dozidi-cocoa/Sources/Dozidi/DozidiEvent.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiEvent.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTransactionContext.h"
 
 class DozidiSpanRecord;

@@ -3,7 +3,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include "dozidi-cocoa/Sources/Dozidi/DozidiStacktrace.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiStacktrace.h"
 
 namespace {
 

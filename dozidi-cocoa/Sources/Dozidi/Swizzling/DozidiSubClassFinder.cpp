@@ -2,9 +2,9 @@
 
 #include <vector>
 
-#include "dozidi-cocoa/Sources/Dozidi/DozidiDefaultObjCRuntimeWrapper.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiDispatchQueueWrapper.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiLog.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiDefaultObjCRuntimeWrapper.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiDispatchQueueWrapper.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiLog.h"
 
 DozidiSubClassFinder::DozidiSubClassFinder(std::shared_ptr<DozidiDispatchQueueWrapper> dispatchQueue,
                                            std::shared_ptr<DozidiDefaultObjCRuntimeWrapper> objcRuntimeWrapper)

@@ -4,7 +4,7 @@
 #include <mutex>
 #include <set>
 
-#include "dozidi-cocoa/Sources/Dozidi/DozidiLog.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiLog.h"
 
 namespace {
 

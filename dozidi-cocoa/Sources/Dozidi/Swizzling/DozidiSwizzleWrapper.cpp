@@ -3,7 +3,7 @@
 #include <mutex>
 #include <vector>
 
-#include "dozidi-cocoa/Sources/Dozidi/DozidiLog.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiLog.h"
 #include "dozidi-cocoa/Sources/Dozidi/Swizzling/DozidiSwizzle.h"
 
 namespace {

@@ -1,5 +1,5 @@
 #pragma once
-#include "dozidi-cocoa/Sources/Dozidi/DozidiLog.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiLog.h"
 #include "platform/foundation/tests/TemporaryDeviceRoot.h"
 
 /// A temporary device root for each test, with the reporter's diagnostic log at debug level

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "dozidi-cocoa/Sources/Dozidi/DozidiLog.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiLog.h"
 
 /// Captures the reporter's diagnostic lines while alive; the earlier output comes back afterwards.
 class LogCapture {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "dozidi-cocoa/Sources/Dozidi/DozidiAsynchronousOperation.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiAsynchronousOperation.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/OperationQueue.h"
 

@@ -9,12 +9,12 @@
 #include <cstring>
 #include <thread>
 
-#include "dozidi-cocoa/Sources/Dozidi/DozidiCrashDefaultBinaryImageProvider.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiCrashDefaultMachineContextWrapper.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiCrashStackEntryMapper.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiFrame.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiStacktrace.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiThreadInspector.h"
+#include "dozidi-cocoa/Sources/Dozidi/Integrations/DozidiCrashDefaultBinaryImageProvider.h"
+#include "dozidi-cocoa/Sources/Dozidi/Integrations/DozidiCrashDefaultMachineContextWrapper.h"
+#include "dozidi-cocoa/Sources/Dozidi/Integrations/DozidiCrashStackEntryMapper.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiFrame.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiStacktrace.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiThreadInspector.h"
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashMachineContext.h"
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashStackCursor.h"
 

@@ -5,13 +5,13 @@
 #include <cstring>
 
 #include "DebugLogDeviceRoot.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiCrashInstallation.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiCrashIntegration.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiCrashReportSink.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiCrashWrapper.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiDispatchQueueWrapper.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiInAppLogic.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiSDK.h"
+#include "dozidi-cocoa/Sources/Dozidi/Integrations/DozidiCrashInstallation.h"
+#include "dozidi-cocoa/Sources/Dozidi/Integrations/DozidiCrashIntegration.h"
+#include "dozidi-cocoa/Sources/Dozidi/Integrations/DozidiCrashReportSink.h"
+#include "dozidi-cocoa/Sources/Dozidi/Integrations/DozidiCrashWrapper.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiDispatchQueueWrapper.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiInAppLogic.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiSDK.h"
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/DozidiCrashScopeMirror.h"
 
 namespace {

@@ -5,11 +5,11 @@
 #include <thread>
 #include <vector>
 
-#include "dozidi-cocoa/Sources/Dozidi/DozidiCurrentDate.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiDependencyContainer.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiDispatchQueueWrapper.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiNSNotificationCenterWrapper.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiRandom.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiCurrentDate.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiDependencyContainer.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiDispatchQueueWrapper.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiNSNotificationCenterWrapper.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiRandom.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/DispatchSemaphore.h"
 #include "platform/dispatch/MainRunLoop.h"

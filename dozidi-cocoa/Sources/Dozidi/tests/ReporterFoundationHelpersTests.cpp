@@ -6,8 +6,8 @@
 #include <random>
 #include <string>
 
-#include "dozidi-cocoa/Sources/Dozidi/DozidiError.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiFoundationHelpers.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiError.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiFoundationHelpers.h"
 #include "platform/foundation/Error.h"
 #include "testing/Gzip.h"
 

@@ -5,11 +5,11 @@
 #include <thread>
 #include <vector>
 
-#include "dozidi-cocoa/Sources/Dozidi/DozidiDefaultObjCRuntimeWrapper.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiId.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiInAppLogic.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiInstallation.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiRandom.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiDefaultObjCRuntimeWrapper.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiId.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiInAppLogic.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiInstallation.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiRandom.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/tests/TemporaryDeviceRoot.h"
 

@@ -5,14 +5,14 @@
 #include <vector>
 
 #include "JSONText.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiMeasurementUnit.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiMechanism.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiMessage.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiNSError.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiRequest.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiSdkInfo.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiUser.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiUserFeedback.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiMeasurementUnit.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiMechanism.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiMessage.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiNSError.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiRequest.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiSdkInfo.h"
+#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiUser.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiUserFeedback.h"
 
 using foundation::Date;
 using foundation::Dictionary;

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "JSONText.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiClientReport.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiRateLimits.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiClientReport.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiRateLimits.h"
 #include "platform/foundation/HTTPHeaderFields.h"
 #include "platform/foundation/URL.h"
 #include "platform/foundation/URLResponse.h"

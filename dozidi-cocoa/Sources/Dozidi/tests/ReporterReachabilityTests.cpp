@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "dozidi-cocoa/Sources/Dozidi/DozidiNetlinkReachabilityTarget.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiReachability.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiNetlinkReachabilityTarget.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiReachability.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/URL.h"
 

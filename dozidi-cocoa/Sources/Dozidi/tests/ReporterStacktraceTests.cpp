@@ -7,9 +7,9 @@
 #include <thread>
 #include <vector>
 
-#include "dozidi-cocoa/Sources/Dozidi/DozidiFrame.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiStacktrace.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiThreadInspector.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiFrame.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiStacktrace.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiThreadInspector.h"
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashStackCursor.h"
 
 namespace {

@@ -2,8 +2,8 @@
 
 #include <string_view>
 
-#include "dozidi-cocoa/Sources/Dozidi/DozidiDependencyContainer.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiNSNotificationCenterWrapper.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiDependencyContainer.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiNSNotificationCenterWrapper.h"
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/DozidiCrashC.h"
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/DozidiCrashDoctor.h"
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/DozidiCrashReportStore.h"

@@ -1,6 +1,6 @@
 #include "dozidi-cocoa/Sources/Dozidi/Performance/Profiling/DozidiDevice.h"
 
-#include "dozidi-cocoa/Sources/Dozidi/DozidiLog.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiLog.h"
 #include "platform/kernel/SystemFacts.h"
 #include "platform/kernel/detail/ProcText.h"
 

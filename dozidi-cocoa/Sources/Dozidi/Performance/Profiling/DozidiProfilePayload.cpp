@@ -1,6 +1,6 @@
 #include "dozidi-cocoa/Sources/Dozidi/Performance/Profiling/DozidiProfilePayload.h"
 
-#include "dozidi-cocoa/Sources/Dozidi/DozidiTime.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiTime.h"
 
 #include <cinttypes>
 #include <cstdio>

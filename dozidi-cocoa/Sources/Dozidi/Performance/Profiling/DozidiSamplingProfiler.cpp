@@ -1,7 +1,7 @@
 #include "dozidi-cocoa/Sources/Dozidi/Performance/Profiling/DozidiSamplingProfiler.h"
 
-#include "dozidi-cocoa/Sources/Dozidi/DozidiLog.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiTime.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiLog.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiTime.h"
 #include "platform/kernel/SafeMemory.h"
 #include "platform/kernel/ThreadState.h"
 #include "platform/kernel/ThreadSuspension.h"
@@ -160,6 +160,9 @@ SamplingProfiler::SamplingProfiler(Callback callback, std::uint32_t frequencyHz)
     : callback_(std::move(callback)),
       intervalNs_(samplingIntervalNanoseconds(frequencyHz)),
       threadIds_(kMaxThreads),
+      parked_(kParkBatch),
+      batch_(kParkBatch),
+      walked_(kParkBatch * kMaxBacktraceDepth),
       mappings_(kMaxMappings),
       bounds_(kMaxThreads),
       mapsText_(kMapsChunk) {
@@ -340,40 +343,58 @@ void SamplingProfiler::samplePass(const Callback& callback) {
   int listed = kernel::listThreads(threadIds_.data(), static_cast<int>(threadIds_.size()));
   if (listed < 0) return;
   if (listed > static_cast<int>(threadIds_.size())) listed = static_cast<int>(threadIds_.size());
-  std::uint64_t addresses[kMaxBacktraceDepth];
+  // Running threads are parked together, a batch at a time: a pass waits for the slowest thread
+  // of a batch to stop, not for each in turn. Sleeping threads give an empty sample unparked.
+  int batched = 0;
   for (int i = 0; i < listed; ++i) {
     const kernel::ThreadId thread = threadIds_[i];
     if (thread == self) continue;
-    Backtrace backtrace_;
-    backtrace_.absoluteTimestamp = getAbsoluteTime();
+    const std::uint64_t timestamp = getAbsoluteTime();
     if (!isThreadRunning(thread)) {
-      backtrace_.threadMetadata.threadID = static_cast<std::uint64_t>(thread);
-      callback(backtrace_);
+      Backtrace idle;
+      idle.absoluteTimestamp = timestamp;
+      idle.threadMetadata.threadID = static_cast<std::uint64_t>(thread);
+      callback(idle);
       continue;
     }
-    backtrace_.threadMetadata = cache_.metadataForThread(thread);
-    if (backtrace_.threadMetadata.threadID == 0) continue;
-    backtrace_.addresses.reserve(kMaxBacktraceDepth);
-
-    // From here to resumeThreads: no allocation, no lock.
-    bool stopped = false;
-    kernel::suspendThreads(&thread, 1, &stopped, kParkDeadlineMilliseconds);
-    std::size_t count = 0;
-    bool reachedEnd = false;
-    if (stopped) {
-      if (const kernel::ThreadState* state = kernel::suspendedThreadState(thread)) {
-        StackBounds bounds;
-        if (stackBoundsFor(thread, kernel::stackPointer(*state), &bounds)) {
-          count = backtrace(kernel::instructionAddress(*state), kernel::framePointer(*state), bounds, addresses,
-                            &reachedEnd, kMaxBacktraceDepth, 0);
-        }
-      }
+    ThreadMetadata metadata = cache_.metadataForThread(thread);
+    if (metadata.threadID == 0) continue;
+    Backtrace& next = batch_[static_cast<std::size_t>(batched)];
+    next.threadMetadata = std::move(metadata);
+    next.absoluteTimestamp = timestamp;
+    parked_[static_cast<std::size_t>(batched)] = thread;
+    if (++batched == kParkBatch) {
+      sampleBatch(batched, callback);
+      batched = 0;
     }
-    kernel::resumeThreads();
+  }
+  if (batched > 0) sampleBatch(batched, callback);
+}
 
-    if (!stopped || !reachedEnd) continue;
-    backtrace_.addresses.assign(addresses, addresses + count);
-    callback(backtrace_);
+void SamplingProfiler::sampleBatch(int count, const Callback& callback) {
+  bool stopped[kParkBatch] = {};
+  std::size_t depth[kParkBatch] = {};
+  bool reachedEnd[kParkBatch] = {};
+  // From here to resumeThreads: no allocation, no lock.
+  kernel::suspendThreads(parked_.data(), count, stopped, kParkDeadlineMilliseconds);
+  for (int k = 0; k < count; ++k) {
+    if (!stopped[k]) continue;
+    const kernel::ThreadState* state = kernel::suspendedThreadState(parked_[static_cast<std::size_t>(k)]);
+    if (state == nullptr) continue;
+    StackBounds bounds;
+    if (!stackBoundsFor(parked_[static_cast<std::size_t>(k)], kernel::stackPointer(*state), &bounds)) continue;
+    depth[k] = backtrace(kernel::instructionAddress(*state), kernel::framePointer(*state), bounds,
+                         &walked_[static_cast<std::size_t>(k) * kMaxBacktraceDepth], &reachedEnd[k],
+                         kMaxBacktraceDepth, 0);
+  }
+  kernel::resumeThreads();
+
+  for (int k = 0; k < count; ++k) {
+    if (!stopped[k] || !reachedEnd[k]) continue;
+    Backtrace& sample = batch_[static_cast<std::size_t>(k)];
+    const std::uint64_t* first = &walked_[static_cast<std::size_t>(k) * kMaxBacktraceDepth];
+    sample.addresses.assign(first, first + depth[k]);
+    callback(sample);
   }
 }
 

@@ -131,6 +131,9 @@ class SamplingProfiler {
   SamplingProfiler(Callback callback, std::uint32_t frequencyHz);
   void run(std::function<void()> onThreadStart);
   bool stackBoundsFor(kernel::ThreadId thread, std::uint64_t stackPointer, StackBounds* bounds);
+  /// Parks the first `count` threads of parked_ at once, walks each stopped one, lets them go,
+  /// then hands over the samples of batch_.
+  void sampleBatch(int count, const Callback& callback);
   bool readStackMappings();
 
   Callback callback_;
@@ -155,6 +158,10 @@ class SamplingProfiler {
     StackBounds bounds;
   };
   std::vector<kernel::ThreadId> threadIds_;
+  static constexpr int kParkBatch = 64;
+  std::vector<kernel::ThreadId> parked_;
+  std::vector<Backtrace> batch_;
+  std::vector<std::uint64_t> walked_;  // kParkBatch stacks of kMaxBacktraceDepth addresses
   std::vector<Range> mappings_;
   std::size_t mappingCount_ = 0;
   std::vector<CachedBounds> bounds_;

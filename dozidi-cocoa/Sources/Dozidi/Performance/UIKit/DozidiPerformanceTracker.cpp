@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
-#include "dozidi-cocoa/Sources/Dozidi/DozidiHub.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiLog.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiSDK.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiScope.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiHub.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiLog.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiSDK.h"
+#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiScope.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/UIKit/DozidiUIEventTracker.h"
 
 std::shared_ptr<DozidiPerformanceTracker> DozidiPerformanceTracker::shared() {

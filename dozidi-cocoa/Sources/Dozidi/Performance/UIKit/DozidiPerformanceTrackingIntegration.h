@@ -2,7 +2,7 @@
 #include <memory>
 #include <string>
 
-#include "dozidi-cocoa/Sources/Dozidi/DozidiBaseIntegration.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiBaseIntegration.h"
 
 class DozidiUIViewControllerSwizzling;
 

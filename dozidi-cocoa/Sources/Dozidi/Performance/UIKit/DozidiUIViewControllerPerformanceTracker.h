@@ -7,7 +7,7 @@
 #include <set>
 #include <string>
 
-#include "dozidi-cocoa/Sources/Dozidi/DozidiInAppLogic.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiInAppLogic.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiSpanContext.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiSpanId.h"
 

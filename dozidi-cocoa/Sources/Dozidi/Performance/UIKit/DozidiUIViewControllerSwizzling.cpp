@@ -4,9 +4,9 @@
 
 #include <vector>
 
-#include "dozidi-cocoa/Sources/Dozidi/DozidiDispatchQueueWrapper.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiLog.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiOptions.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiDispatchQueueWrapper.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiLog.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiOptions.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/UIKit/DozidiUIViewControllerPerformanceTracker.h"
 #include "dozidi-cocoa/Sources/Dozidi/Swizzling/DozidiSubClassFinder.h"
 #include "dozidi-cocoa/Sources/Dozidi/Swizzling/DozidiSwizzle.h"

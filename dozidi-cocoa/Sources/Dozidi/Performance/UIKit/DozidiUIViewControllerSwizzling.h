@@ -5,7 +5,7 @@
 #include <set>
 #include <string>
 
-#include "dozidi-cocoa/Sources/Dozidi/DozidiInAppLogic.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiInAppLogic.h"
 #include "platform/runtime/Methods.h"
 
 class DozidiDispatchQueueWrapper;

@@ -4,10 +4,10 @@
 #include <string>
 
 #include "PerformanceTracerFixture.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiScope.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiSerialization.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiTraceContext.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiUser.h"
+#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiScope.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiSerialization.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiTraceContext.h"
+#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiUser.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiBaggage.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTraceHeader.h"
 

@@ -4,7 +4,7 @@
 #include <optional>
 
 #include "PerformanceTestKit.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiOptions.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiOptions.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiProfilesSampler.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTracesSampler.h"
 

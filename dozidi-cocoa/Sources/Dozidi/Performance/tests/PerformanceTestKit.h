@@ -10,12 +10,12 @@
 #include <utility>
 #include <vector>
 
-#include "dozidi-cocoa/Sources/Dozidi/DozidiCurrentDate.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiDataCategory.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiDispatchQueueWrapper.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiEnvelope.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiRandom.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiTransport.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiCurrentDate.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiDataCategory.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiDispatchQueueWrapper.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiEnvelope.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiRandom.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiTransport.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiDisplayLinkWrapper.h"
 #include "platform/foundation/Date.h"
 

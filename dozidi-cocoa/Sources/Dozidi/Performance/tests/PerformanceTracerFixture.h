@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "PerformanceTestKit.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiClient.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiHub.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiOptions.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiSDK.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiTransportAdapter.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiClient.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiHub.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiOptions.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiSDK.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiTransportAdapter.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTracer.h"
 #include "platform/foundation/JSONSerialization.h"
 #include "platform/foundation/tests/TemporaryDeviceRoot.h"

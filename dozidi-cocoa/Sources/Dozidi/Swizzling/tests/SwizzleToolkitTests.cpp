@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <thread>
 
-#include "dozidi-cocoa/Sources/Dozidi/DozidiDefaultObjCRuntimeWrapper.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiDispatchQueueWrapper.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiDefaultObjCRuntimeWrapper.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiDispatchQueueWrapper.h"
 #include "dozidi-cocoa/Sources/Dozidi/Swizzling/DozidiSubClassFinder.h"
 #include "dozidi-cocoa/Sources/Dozidi/Swizzling/DozidiSwizzle.h"
 #include "dozidi-cocoa/Sources/Dozidi/Swizzling/DozidiSwizzleWrapper.h"

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "dozidi-cocoa/Sources/Dozidi/DozidiNSNotificationCenterWrapper.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiNSNotificationCenterWrapper.h"
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/DozidiCrash.h"
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/Monitors/DozidiCrashMonitor_AppState.h"
 #include "platform/foundation/NotificationCenter.h"

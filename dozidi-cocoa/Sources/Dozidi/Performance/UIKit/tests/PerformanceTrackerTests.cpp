@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "UIKitTrackingFixture.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiScope.h"
+#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiScope.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/UIKit/DozidiPerformanceTracker.h"
 
 namespace {

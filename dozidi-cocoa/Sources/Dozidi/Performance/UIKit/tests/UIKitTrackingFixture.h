@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
-#include "dozidi-cocoa/Sources/Dozidi/DozidiSDK.h"
-#include "dozidi-cocoa/Sources/Dozidi/DozidiScope.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiSDK.h"
+#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiScope.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/tests/PerformanceTracerFixture.h"
 
 namespace performance_test {
