@@ -1,6 +1,8 @@
 #include "app/core/CrashReporting.h"
 
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
 
 #include "dozidi-cocoa/Sources/Dozidi/Integrations/DozidiCrashIntegration.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiOptions.h"
@@ -15,6 +17,31 @@ std::string crashReportingDSN() {
   return kCrashReportingDSN;
 }
 
+namespace {
+
+std::string runningProgramName() {
+  std::error_code error;
+  return std::filesystem::read_symlink("/proc/self/exe", error).filename().string();
+}
+
+}  // namespace
+
+bool tracesRequested() {
+  const char* traces = std::getenv("FENDREL_TRACES");
+  return traces != nullptr && std::string(traces) == "1";
+}
+
+void configureReporterOptions(DozidiOptions& options, const std::string& dsn) {
+  options.setDsn(dsn);
+  if (tracesRequested()) {
+    // Every transaction is sent: screens, taps and the work they start.
+    options.setTracesSampleRate(1.0);
+    options.enableUserInteractionTracing = true;
+    // The screens are classes of the running program, whatever its file is called.
+    if (const auto program = runningProgramName(); !program.empty()) options.addInAppInclude(program);
+  }
+}
+
 bool startCrashReporter() {
   const std::string dsn = crashReportingDSN();
   if (dsn.empty()) return false;
@@ -22,7 +49,7 @@ bool startCrashReporter() {
   DozidiCrashIntegration::registerWithSDK();
   DozidiFileIOTrackingIntegration::registerWithSDK();
   DozidiCoreDataTrackingIntegration::registerWithSDK();
-  DozidiSDK::startWithConfigureOptions([&dsn](DozidiOptions& options) { options.setDsn(dsn); });
+  DozidiSDK::startWithConfigureOptions([&dsn](DozidiOptions& options) { configureReporterOptions(options, dsn); });
   return DozidiSDK::isEnabled();
 }
 

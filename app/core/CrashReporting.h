@@ -3,6 +3,8 @@
 
 #include <string>
 
+class DozidiOptions;
+
 namespace fendrel {
 
 /// The app's crash-reporting address: the project's public key at the service's ingest host.
@@ -14,7 +16,15 @@ inline constexpr const char* kCrashReportingDSN =
 /// which means the reporter is not started at all.
 std::string crashReportingDSN();
 
-/// Starts the crash reporter with crashReportingDSN() as its only option, unless that is empty.
+/// True when FENDREL_TRACES is "1": the reporter then also traces screens and user interactions
+/// (every transaction sampled), where the program has registered those integrations.
+bool tracesRequested();
+
+/// The app's options of the crash reporter: the address `dsn`, and tracing when tracesRequested().
+void configureReporterOptions(DozidiOptions& options, const std::string& dsn);
+
+/// Starts the crash reporter with crashReportingDSN() as its only option (and tracing when
+/// tracesRequested()), unless the address is empty.
 /// The crash integration is installed with it: a crash of this run is recorded and delivered by
 /// the next start (a crash within two seconds of the start is delivered before the start returns).
 /// True when the reporter runs afterwards.

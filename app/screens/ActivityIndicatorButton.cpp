@@ -6,7 +6,7 @@
 #include "platform/uikit/Animation.h"
 #include "platform/uikit/Transaction.h"
 
-RUNTIME_CLASS(fendrel::ActivityIndicatorButton, uikit::UIControl, "ActivityIndicatorButton");
+RUNTIME_CLASS(fendrel::ActivityIndicatorButton, uikit::UIControl, "Fendrel.ActivityIndicatorButton");
 
 namespace fendrel {
 

@@ -2,11 +2,16 @@
 
 #include "app/core/CrashReporting.h"
 #include "app/core/Singleton.h"
+#include "dozidi-cocoa/Sources/Dozidi/Performance/UIKit/DozidiPerformanceTrackingIntegration.h"
+#include "dozidi-cocoa/Sources/Dozidi/Performance/UIKit/DozidiUIEventTrackingIntegration.h"
 #include "platform/uikit/Log.h"
 
 namespace fendrel {
 
 bool AppDelegate::didFinishLaunchingWithOptions(const foundation::Dictionary&) {
+  // The screen and interaction tracing install only when the options turn tracing on.
+  DozidiPerformanceTrackingIntegration::registerWithSDK();
+  DozidiUIEventTrackingIntegration::registerWithSDK();
   (void)startCrashReporter();
   Singleton& singleton = Singleton::shared();
   // Reading the count first sends "firstLaunchEver" once in the app's life. The stored count

@@ -19,7 +19,8 @@
 #include "platform/uikit/Archive.h"
 #include "platform/uikit/Log.h"
 
-RUNTIME_CLASS(fendrel::FirstViewController, uikit::UIViewController, "FirstViewController");
+// A runtime class of the app's own image: traced as the app's, and named "Fendrel.FirstViewController".
+RUNTIME_CLASS(fendrel::FirstViewController, uikit::UIViewController, "Fendrel.FirstViewController");
 
 namespace fendrel {
 

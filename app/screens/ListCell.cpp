@@ -2,13 +2,18 @@
 
 #include <cmath>
 
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiHub.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiSDK.h"
+#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiScope.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiSpan.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/uikit/Accessibility.h"
 #include "platform/uikit/Application.h"
 #include "platform/uikit/Archive.h"
 #include "platform/uikit/LayoutConstraint.h"
 
-RUNTIME_CLASS(fendrel::ListCell, uikit::UITableViewCell, "ListCell");
+// A runtime class of the app's own image: traced as the app's, and named "Fendrel.ListCell".
+RUNTIME_CLASS(fendrel::ListCell, uikit::UITableViewCell, "Fendrel.ListCell");
 
 namespace fendrel {
 
@@ -109,8 +114,15 @@ void ListCell::setEnabled(bool enabled) {
 }
 
 void ListCell::switchFlipped() {
+  // Storing the choice is traced inside the transaction of the tap, when traces are on.
+  std::shared_ptr<DozidiSpan> span;
+  if (auto bound = DozidiSDK::currentHub()->scope()->span()) {
+    auto element = list.lock();
+    span = bound->startChildWithOperation("app.list.enable", element ? std::optional(element->name()) : std::nullopt);
+  }
   if (auto toggle = enabledSwitch.lock()) setEnabled(toggle->isOn());
   updateAppearance();
+  if (span) span->finish();
 }
 
 void ListCell::toggleSwitch() {

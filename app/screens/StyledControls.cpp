@@ -11,9 +11,9 @@
 #include "platform/uikit/Archive.h"
 #include "platform/uikit/SystemSheets.h"
 
-RUNTIME_CLASS(fendrel::NavigationController, uikit::UINavigationController, "NavigationController");
-RUNTIME_CLASS(fendrel::RateButton, uikit::UIButton, "RateButton");
-RUNTIME_CLASS(fendrel::RateInvertedButton, fendrel::RateButton, "RateInvertedButton");
+RUNTIME_CLASS(fendrel::NavigationController, uikit::UINavigationController, "Fendrel.NavigationController");
+RUNTIME_CLASS(fendrel::RateButton, uikit::UIButton, "Fendrel.RateButton");
+RUNTIME_CLASS(fendrel::RateInvertedButton, fendrel::RateButton, "Fendrel.RateInvertedButton");
 
 namespace fendrel {
 

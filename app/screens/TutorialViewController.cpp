@@ -9,9 +9,9 @@
 #include "platform/uikit/Archive.h"
 #include "platform/uikit/Log.h"
 
-RUNTIME_CLASS(fendrel::TutorialViewController, walkthrough::WalkthroughViewController, "TutorialViewController");
+RUNTIME_CLASS(fendrel::TutorialViewController, walkthrough::WalkthroughViewController, "Fendrel.TutorialViewController");
 RUNTIME_CLASS(fendrel::TutorialLastPageViewController, walkthrough::WalkthroughPageViewController,
-              "TutorialLastPageViewController");
+              "Fendrel.TutorialLastPageViewController");
 
 namespace fendrel {
 

@@ -5,7 +5,8 @@
 #include "platform/uikit/Archive.h"
 #include "platform/uikit/TableView.h"
 
-RUNTIME_CLASS(fendrel::WhitelistEntryViewController, uikit::UIViewController, "WhitelistEntryViewController");
+// A runtime class of the app's own image: traced as the app's, and named "Fendrel.WhitelistEntryViewController".
+RUNTIME_CLASS(fendrel::WhitelistEntryViewController, uikit::UIViewController, "Fendrel.WhitelistEntryViewController");
 
 namespace fendrel {
 

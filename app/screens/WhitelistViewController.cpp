@@ -5,7 +5,8 @@
 #include "platform/uikit/Archive.h"
 #include "platform/uikit/Log.h"
 
-RUNTIME_CLASS(fendrel::WhitelistViewController, uikit::UIViewController, "WhitelistViewController");
+// A runtime class of the app's own image: traced as the app's, and named "Fendrel.WhitelistViewController".
+RUNTIME_CLASS(fendrel::WhitelistViewController, uikit::UIViewController, "Fendrel.WhitelistViewController");
 
 namespace fendrel {
 

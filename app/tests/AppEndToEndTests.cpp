@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -22,6 +23,7 @@
 #include "MessageBanners/MessageBanners.h"
 #include "MessageBanners/MessageView.h"
 #include "app/AppLaunch.h"
+#include "app/core/CrashReporting.h"
 #include "app/core/ListElement.h"
 #include "app/core/SettingsKeys.h"
 #include "app/core/SharedAux.h"
@@ -48,6 +50,7 @@
 #include "platform/uikit/Renderer.h"
 #include "platform/uikit/SystemSheets.h"
 #include "platform/uikit/Window.h"
+#include "testing/Gzip.h"
 #include "testing/IngestionServer.h"
 #include "testing/LoopbackServer.h"
 #include "testing/ScopedManualClock.h"
@@ -120,6 +123,8 @@ class AppEndToEndTests : public ::testing::Test {
     ::setenv("FENDREL_CONFIG_BASES", server_.url("/").c_str(), 1);
     ::setenv("FENDREL_ANALYTICS_ENDPOINT", server_.url("/analytics").c_str(), 1);
     ::setenv("FENDREL_DSN", ingestion_.dsn("e83d51a07bc94f26a1d5703c98e4b2f1", "/7351842").c_str(), 1);
+    // Screens and taps are traced and sent to the ingestion server as well.
+    ::setenv("FENDREL_TRACES", "1", 1);
     SharedAux::shared().setCompilationObserver([this](const CompilationOutcome& outcome) {
       std::lock_guard lock(mutex_);
       outcomes_.push_back(outcome);
@@ -206,6 +211,29 @@ class AppEndToEndTests : public ::testing::Test {
     app.setApplicationState(uikit::UIApplicationState::Active);
   }
 
+  /// The operation of each transaction the ingestion server received, by transaction name.
+  std::multimap<std::string, std::string> receivedTransactions() const {
+    std::multimap<std::string, std::string> received;
+    for (const auto& request : ingestion_.requests()) {
+      const auto body = request.header("Content-Encoding") == "gzip" ? testing_support::gunzip(request.body)
+                                                                      : std::optional(request.body);
+      if (!body) continue;
+      std::istringstream lines(*body);
+      std::string line;
+      bool nextIsTransaction = false;
+      while (std::getline(lines, line)) {
+        auto parsed = foundation::JSONSerialization::JSONObjectWithData(line);
+        if (!parsed.ok() || !parsed->dictionary()) continue;
+        const auto& object = *parsed->dictionary();
+        if (nextIsTransaction) {
+          received.emplace(object["transaction"].asString().value_or(""),
+                           object["contexts"]["trace"]["op"].asString().value_or(""));
+        }
+        nextIsTransaction = object["type"].asString() == "transaction";
+      }
+    }
+    return received;
+  }
   std::shared_ptr<ListCell> listCell(long row) {
     return std::dynamic_pointer_cast<ListCell>(table_->cellForRowAtIndexPath({FirstViewController::kListsSection, row}));
   }
@@ -362,7 +390,7 @@ class AppEndToEndTests : public ::testing::Test {
   void expectAnErrorCarriesBothWindows() {
     // The app as one that asks for screenshots and view hierarchies: the reporter again, with them.
     DozidiSDK::startWithConfigureOptions([](DozidiOptions& options) {
-      options.setDsn(std::getenv("FENDREL_DSN"));
+      configureReporterOptions(options, std::getenv("FENDREL_DSN"));
       options.attachScreenshot = true;
       options.attachViewHierarchy = true;
     });
@@ -735,6 +763,24 @@ TEST_F(AppEndToEndTests, FromLaunchThroughTheListsTheWarningAndTheWhitelist) {
   tapOnScreen(*toggle, [&] { return !toggle->isOn(); });
   EXPECT_FALSE(toggle->isOn());
   shot("main-screen-after");
+
+  // Traces: the main and whitelist screens each sent a "ui.load" transaction, and the taps on
+  // the switches "ui.action" ones, once the last tap's idle time has passed.
+  for (int i = 0; i < 4; ++i) settle();
+  auto sent = [&](const std::string& name, const std::string& operation) {
+    auto received = receivedTransactions();
+    auto [first, last] = received.equal_range(name);
+    return std::any_of(first, last, [&](const auto& entry) { return entry.second == operation; });
+  };
+  EXPECT_TRUE(waitFor([&] {
+    // The main screen is the navigation controller's, which loads the list screen inside it.
+    return sent("Fendrel.NavigationController", "ui.load") && sent("Fendrel.WhitelistViewController", "ui.load") &&
+           sent("Fendrel.ListCell.switchFlipped", "ui.action");
+  })) << ingestion_.requests().size() << " requests; transactions: " << [&] {
+    std::string names;
+    for (const auto& [name, operation] : receivedTransactions()) names += name + " (" + operation + ") ";
+    return names;
+  }();
 }
 
 }  // namespace
