@@ -2,9 +2,11 @@
 
 #include <cstdlib>
 
+#include "dozidi-cocoa/Sources/Dozidi/Breadcrumbs/DozidiAutoBreadcrumbTrackingIntegration.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiCrashIntegration.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiOptions.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiSDK.h"
+#include "dozidi-cocoa/Sources/Dozidi/Performance/AppStart/DozidiAppStartTracker.h"
 
 namespace fendrel {
 
@@ -18,6 +20,8 @@ bool startCrashReporter() {
   if (dsn.empty()) return false;
   // Crashes are recorded from here on and delivered at the next start.
   DozidiCrashIntegration::registerWithSDK();
+  DozidiAutoBreadcrumbTrackingIntegration::registerWithSDK();
+  DozidiAppStartTrackingIntegration::registerWithSDK();
   DozidiSDK::startWithConfigureOptions([&dsn](DozidiOptions& options) { options.setDsn(dsn); });
   return DozidiSDK::isEnabled();
 }
