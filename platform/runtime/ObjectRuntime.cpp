@@ -1,32 +1,24 @@
 #include "platform/runtime/ObjectRuntime.h"
 
+#include <dlfcn.h>
+#include <link.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
 
+#include "platform/runtime/detail/ClassStorage.h"
+
 namespace runtime {
 
-namespace {
-
-constexpr std::uint32_t kWordSize = 8;
-
-// Every defined class lives for the process: readers may hold pointers to it at any time.
-struct ClassStorage {
-  objc_class cls{};
-  objc_class meta{};
-  std::string name;
-  std::vector<std::int32_t> offsets;
-  std::vector<std::string> ivarNames;
-  std::vector<std::string> ivarTypes;
-  std::vector<objc_ivar> ivars;
-  objc_ivar_list ivarList{};
-};
+namespace detail {
 
 std::mutex& registryMutex() {
-  static std::mutex mutex;
-  return mutex;
+  static auto* mutex = new std::mutex();
+  return *mutex;
 }
 
 std::map<std::string, ClassStorage*, std::less<>>& registry() {
@@ -34,9 +26,50 @@ std::map<std::string, ClassStorage*, std::less<>>& registry() {
   return *classes;
 }
 
+namespace {
+std::vector<ClassStorage*>& mutableRegistrationOrder() {
+  static auto* order = new std::vector<ClassStorage*>();
+  return *order;
+}
+}  // namespace
+
+const std::vector<ClassStorage*>& registrationOrder() { return mutableRegistrationOrder(); }
+
+std::string imagePathOf(const void* address) {
+  Dl_info info{};
+  link_map* map = nullptr;
+  if (::dladdr1(address, &info, reinterpret_cast<void**>(&map), RTLD_DL_LINKMAP) == 0) return {};
+  if (map != nullptr && map->l_name != nullptr && map->l_name[0] != '\0') return map->l_name;
+  // The main program: the loader knows it by no name (dladdr would give argv[0]).
+  char path[4096];
+  ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) return info.dli_fname != nullptr ? info.dli_fname : "";
+  return std::string(path, static_cast<std::size_t>(n));
+}
+
+const std::string& runtimeImagePath() {
+  static const int anchor = 0;
+  static const auto* path = new std::string(imagePathOf(&anchor));
+  return *path;
+}
+
+}  // namespace detail
+
+namespace {
+
+using detail::ClassStorage;
+using detail::registry;
+using detail::registryMutex;
+
+constexpr std::uint32_t kWordSize = 8;
+
 void freeObject(id self) { std::free(self); }
 
-Class defineLocked(const char* name, Class superclass, std::initializer_list<std::pair<const char*, const char*>> ivars) {
+}  // namespace
+
+detail::ClassStorage* detail::defineLocked(const char* name, Class superclass,
+                                           std::initializer_list<std::pair<const char*, const char*>> ivars,
+                                           std::string imagePath) {
   auto& classes = registry();
   if (classes.contains(name)) return nullptr;
   auto* storage = new ClassStorage();
@@ -61,6 +94,8 @@ Class defineLocked(const char* name, Class superclass, std::initializer_list<std
   meta.magic = kClassMagic;
   meta.flags = kClassFlagMeta | (superclass == nullptr ? kClassFlagRoot : 0);
   meta.name = storage->name.c_str();
+  storage->imagePath = std::move(imagePath);
+  meta.imagePath = storage->imagePath.c_str();
 
   objc_class& cls = storage->cls;
   cls.isa = &meta;
@@ -71,8 +106,17 @@ Class defineLocked(const char* name, Class superclass, std::initializer_list<std
   cls.name = storage->name.c_str();
   cls.ivars = storage->ivars.empty() ? nullptr : &storage->ivarList;
   cls.dealloc.store(superclass == nullptr ? freeObject : nullptr);
+  cls.imagePath = storage->imagePath.c_str();
   classes.emplace(storage->name, storage);
-  return &cls;
+  mutableRegistrationOrder().push_back(storage);
+  return storage;
+}
+
+namespace {
+
+Class defineLocked(const char* name, Class superclass, std::initializer_list<std::pair<const char*, const char*>> ivars) {
+  ClassStorage* storage = detail::defineLocked(name, superclass, ivars, detail::runtimeImagePath());
+  return storage != nullptr ? &storage->cls : nullptr;
 }
 
 // Strings and arrays own their storage: their dealloc frees it, then the object.

@@ -2,6 +2,7 @@
 // A small object runtime: classes with a fixed in-memory layout (name, superclass, instance
 // variables), registered by name; objects whose first word points at their class; a replaceable
 // `dealloc` per class. Crash-time code reads these layouts directly, so they are plain structs.
+// Methods.h adds the method table, message sends and C++ classes on top of these records.
 #include <atomic>
 #include <cstdint>
 #include <initializer_list>
@@ -48,6 +49,11 @@ struct objc_class {
   const objc_ivar_list* ivars;
   /// This class's own `dealloc`; null inherits the superclass's.
   mutable std::atomic<DeallocIMP> dealloc;
+  /// The class's own methods (a `detail::MethodList`, see Methods.h): an immutable list, swapped
+  /// whole when a method is added or replaced; null without methods of its own.
+  mutable std::atomic<const void*> methods;
+  /// The path of the binary image that defined the class.
+  const char* imagePath;
 };
 
 struct objc_object {

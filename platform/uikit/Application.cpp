@@ -14,7 +14,53 @@
 
 extern char** environ;
 
+RUNTIME_CLASS(uikit::UIApplication, runtime::Object, "UIApplication");
+
 namespace uikit {
+
+namespace {
+
+// The action of the send under way on this thread, for the toolkit's implementation of
+// "sendAction:to:from:forEvent:": a replacement calls that implementation with the same
+// arguments, and the action the control registered must still be the one that runs.
+thread_local const std::function<void()>* tPendingAction = nullptr;
+
+runtime::SEL sendActionSelector() {
+  static const runtime::SEL selector = runtime::sel_registerName("sendAction:to:from:forEvent:");
+  return selector;
+}
+
+using SendActionSignature = bool(runtime::SEL, runtime::Object*, runtime::Object*, runtime::Object*);
+
+bool performAction(runtime::Object* /*application*/, runtime::SEL action, runtime::Object* target,
+                   runtime::Object* sender, runtime::Object* /*event*/) {
+  if (const auto* perform = tPendingAction; perform != nullptr && *perform) {
+    (*perform)();
+    return true;
+  }
+  if (target == nullptr) return false;
+  runtime::IMP imp = runtime::class_getMethodImplementation(runtime::object_getClass(target), action);
+  if (const auto* method = runtime::imp_cast<void(runtime::Object*)>(imp)) {
+    method->call(target, sender);
+    return true;
+  }
+  return false;
+}
+
+[[maybe_unused]] const bool kApplicationMethodsAdded = runtime::class_addMethod(
+    runtime::classOf<UIApplication>(), sendActionSelector(),
+    runtime::imp_implementationWithBlock<SendActionSignature>(performAction));
+
+}  // namespace
+
+bool UIApplication::sendAction(runtime::SEL action, runtime::Object* target, runtime::Object* sender,
+                               runtime::Object* event, const std::function<void()>& perform) {
+  const std::function<void()>* outer = tPendingAction;
+  tPendingAction = &perform;
+  bool performed = runtime::msgSend<SendActionSignature>(this, sendActionSelector(), action, target, sender, event);
+  tPendingAction = outer;
+  return performed;
+}
 
 UIScreen& UIScreen::main() {
   static UIScreen screen;
@@ -98,11 +144,13 @@ void UIWindow::setVisible(bool visible) {
     setHidden(false);
     if (frame().size.width == 0 && frame().size.height == 0) setFrame(UIScreen::main().bounds());
     UIApplication::shared().windowBecameVisible(self);
-    layoutIfNeeded();
+    // The platform's order: will appear, the layout of the view, did appear.
     if (root_) {
       root_->beginAppearanceTransition(true, false);
-      root_->endAppearanceTransition();
+      if (root_->isViewLoaded()) root_->view()->setNeedsLayout();
     }
+    layoutIfNeeded();
+    if (root_) root_->endAppearanceTransition();
   } else {
     setHidden(true);
     UIApplication::shared().windowBecameHidden(this);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/foundation/Value.h"
+#include "platform/runtime/Methods.h"
 #include "platform/uikit/Geometry.h"
 #include "platform/uikit/Window.h"
 
@@ -91,7 +92,7 @@ using URLOpener = std::function<void(const std::string& url, const foundation::D
 /// The running application: its windows (by level, then by the order they became visible), the
 /// key window, its scenes, its state and the services it offers (opening URLs, status-bar
 /// queries). Main thread only. Tests call reset() between cases.
-class UIApplication {
+class UIApplication : public runtime::Object {
  public:
   static UIApplication& shared();
   /// Forgets windows, scenes, state and replaced services.
@@ -122,6 +123,16 @@ class UIApplication {
   bool isStatusBarHidden() const;
   /// How many times a controller asked for the status bar to be looked at again.
   int statusBarUpdateRequests = 0;
+
+  /// Sends the action `action` to `target` on behalf of `sender`: the one path every control
+  /// action takes. Sent through the method table as "sendAction:to:from:forEvent:" (signature
+  /// `bool(runtime::SEL, runtime::Object*, runtime::Object*, runtime::Object*)`), so that it can
+  /// be replaced. The toolkit's implementation runs `perform` (the action the control registered)
+  /// when given, else sends `action` to the target through the table with the sender as its
+  /// argument when the target's class has it. True when an action ran. `target` and `event` may
+  /// be null (a target that is not a runtime object, no event).
+  bool sendAction(runtime::SEL action, runtime::Object* target, runtime::Object* sender, runtime::Object* event,
+                  const std::function<void()>& perform = {});
 
  private:
   friend class UIWindow;

@@ -2,10 +2,14 @@
 
 #include <algorithm>
 
+#include "platform/uikit/Application.h"
+
+RUNTIME_CLASS(uikit::UIControl, uikit::UIView, "UIControl");
+
 namespace uikit {
 
-void UIControl::addTargetEntry(std::weak_ptr<const void> life, const void* target, const std::string& selector,
-                               unsigned events, std::function<void(UIControl&)> action) {
+void UIControl::addTargetEntry(std::weak_ptr<const void> life, const void* target, runtime::Object* object,
+                               const std::string& selector, unsigned events, std::function<void(UIControl&)> action) {
   prune();
   for (auto& e : entries_) {
     if (e.target == target && e.selector == selector) {
@@ -13,7 +17,7 @@ void UIControl::addTargetEntry(std::weak_ptr<const void> life, const void* targe
       return;
     }
   }
-  entries_.push_back({std::move(life), target, selector, events, std::move(action)});
+  entries_.push_back({std::move(life), target, object, selector, events, std::move(action)});
 }
 
 void UIControl::removeTarget(const void* target, const std::string& selector, unsigned events) {
@@ -25,12 +29,22 @@ void UIControl::removeTarget(const void* target, const std::string& selector, un
 
 void UIControl::sendActionsForControlEvents(unsigned events) {
   prune();
-  // Actions may add or remove targets: run a snapshot.
-  std::vector<std::function<void(UIControl&)>> due;
+  // Actions may add or remove targets: run a snapshot, each target kept alive for its action.
+  struct Due {
+    std::shared_ptr<const void> life;
+    runtime::Object* target;
+    std::string selector;
+    std::function<void(UIControl&)> action;
+  };
+  std::vector<Due> due;
   for (const auto& e : entries_)
-    if (e.events & events) due.push_back(e.action);
+    if (e.events & events) due.push_back({e.life.lock(), e.object, e.selector, e.action});
   auto keep = shared_from_this();
-  for (auto& action : due) action(*this);
+  for (auto& d : due) {
+    if (!d.life) continue;
+    UIApplication::shared().sendAction(runtime::sel_registerName(d.selector), d.target, this, nullptr,
+                                       [&] { d.action(*this); });
+  }
 }
 
 std::vector<std::string> UIControl::actionsForTarget(const void* target, unsigned event) const {

@@ -2,6 +2,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "platform/uikit/View.h"
@@ -32,7 +33,9 @@ enum UIControlEvents : unsigned {
 
 /// A view that sends actions to targets when events happen to it. An action is registered under
 /// its target (held weakly: a target that is gone is skipped and dropped) and a selector name,
-/// so it can be found and removed again as on the platform.
+/// so it can be found and removed again as on the platform. Every action goes out through the
+/// application's `sendAction` with the selector, the target (when it is a runtime object) and
+/// this control as the sender.
 class UIControl : public UIView {
  public:
   using UIView::UIView;
@@ -51,7 +54,9 @@ class UIControl : public UIView {
   void addTarget(const std::shared_ptr<T>& target, const std::string& selector, unsigned events,
                  std::function<void(T& target, UIControl& sender)> action) {
     std::weak_ptr<T> weak = target;
-    addTargetEntry(std::weak_ptr<const void>(target), target.get(), selector, events,
+    runtime::Object* object = nullptr;
+    if constexpr (std::is_convertible_v<T*, runtime::Object*>) object = target.get();
+    addTargetEntry(std::weak_ptr<const void>(target), target.get(), object, selector, events,
                    [weak, action = std::move(action)](UIControl& sender) {
                      if (auto strong = weak.lock()) action(*strong, sender);
                    });
@@ -84,12 +89,13 @@ class UIControl : public UIView {
   struct Entry {
     std::weak_ptr<const void> life;
     const void* target;
+    runtime::Object* object;  ///< the target as a runtime object; null when it is none
     std::string selector;
     unsigned events;
     std::function<void(UIControl&)> action;
   };
-  void addTargetEntry(std::weak_ptr<const void> life, const void* target, const std::string& selector, unsigned events,
-                      std::function<void(UIControl&)> action);
+  void addTargetEntry(std::weak_ptr<const void> life, const void* target, runtime::Object* object,
+                      const std::string& selector, unsigned events, std::function<void(UIControl&)> action);
   void prune();
 
   bool enabled_ = true;

@@ -8,6 +8,12 @@
 #include "platform/uikit/Layer.h"
 #include "platform/uikit/detail/LayoutEngine.h"
 
+RUNTIME_CLASS(uikit::UIButton, uikit::UIControl, "UIButton");
+RUNTIME_CLASS(uikit::UISwitch, uikit::UIControl, "UISwitch");
+RUNTIME_CLASS(uikit::UIPageControl, uikit::UIControl, "UIPageControl");
+RUNTIME_CLASS(uikit::UITextField, uikit::UIControl, "UITextField");
+RUNTIME_CLASS(uikit::UIScrollView, uikit::UIView, "UIScrollView");
+
 namespace uikit {
 
 // Button.

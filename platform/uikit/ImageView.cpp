@@ -5,6 +5,8 @@
 
 #include "platform/dispatch/Clock.h"
 
+RUNTIME_CLASS(uikit::UIImageView, uikit::UIView, "UIImageView");
+
 namespace uikit {
 
 void UIImageView::setImage(std::shared_ptr<UIImage> image) {

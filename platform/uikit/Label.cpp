@@ -2,6 +2,8 @@
 
 #include <limits>
 
+RUNTIME_CLASS(uikit::UILabel, uikit::UIView, "UILabel");
+
 namespace uikit {
 
 void UILabel::setText(std::string text) {

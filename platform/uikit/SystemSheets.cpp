@@ -7,6 +7,11 @@
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/uikit/detail/SheetViews.h"
 
+RUNTIME_CLASS(uikit::UIAlertController, uikit::UIViewController, "UIAlertController");
+RUNTIME_CLASS(uikit::UIActivityViewController, uikit::UIViewController, "UIActivityViewController");
+RUNTIME_CLASS(uikit::SKStoreProductViewController, uikit::UIViewController, "SKStoreProductViewController");
+RUNTIME_CLASS(uikit::SFSafariViewController, uikit::UIViewController, "SFSafariViewController");
+
 namespace uikit {
 
 std::shared_ptr<UIAlertController> UIAlertController::create(std::optional<std::string> title,

@@ -4,6 +4,9 @@
 
 #include "platform/uikit/Log.h"
 
+RUNTIME_CLASS(uikit::UITableView, uikit::UIScrollView, "UITableView");
+RUNTIME_CLASS(uikit::UITableViewCell, uikit::UIView, "UITableViewCell");
+
 namespace uikit {
 
 UITableViewCell::UITableViewCell(std::string reuseIdentifier) : reuseIdentifier_(std::move(reuseIdentifier)) {}

@@ -5,8 +5,11 @@
 #include <cstdio>
 
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/uikit/ViewController.h"
 #include "platform/uikit/Window.h"
 #include "platform/uikit/detail/LayoutEngine.h"
+
+RUNTIME_CLASS(uikit::UIView, runtime::Object, "UIView");
 
 namespace uikit {
 namespace {
@@ -554,7 +557,10 @@ void UIView::runLayoutPass() {
     std::function<void(UIView*)> layoutTree = [&](UIView* v) {
       if (v->needsLayout_) {
         v->needsLayout_ = false;
+        UIViewController* controller = v->viewController_;
+        if (controller) UIViewController::sendLayoutCallback(*controller, false);
         v->layoutSubviews();
+        if (controller) UIViewController::sendLayoutCallback(*controller, true);
       }
       for (auto& s : std::vector<std::shared_ptr<UIView>>(v->subviews_)) layoutTree(s.get());
     };

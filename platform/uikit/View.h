@@ -17,6 +17,7 @@ namespace uikit {
 
 class UIWindow;
 class UIGestureRecognizer;
+class UIViewController;
 namespace detail { class LayoutEngine; }
 
 /// Option bits of view animations, as the platform numbers them.
@@ -250,6 +251,10 @@ class UIView : public NSObject, public LayoutItem, public std::enable_shared_fro
   friend class detail::LayoutEngine;
   friend class UIWindow;
   friend class NSLayoutConstraint;
+  friend class UIViewController;
+  /// The controller whose view this is (it clears this when it lets the view go): told before
+  /// and after each layout of the view.
+  UIViewController* viewController_ = nullptr;
 
   UIView* rootView();
   detail::LayoutEngine& engine();

@@ -7,9 +7,58 @@
 #include "platform/uikit/Log.h"
 #include "platform/uikit/Window.h"
 
+RUNTIME_CLASS(uikit::UIViewController, runtime::Object, "UIViewController");
+RUNTIME_CLASS(uikit::UINavigationController, uikit::UIViewController, "UINavigationController");
+RUNTIME_CLASS(uikit::UITabBarController, uikit::UIViewController, "UITabBarController");
+RUNTIME_CLASS(uikit::UIBarButtonItem, runtime::Object, "UIBarButtonItem");
+
 namespace uikit {
 
 namespace {
+
+// The selectors of the callbacks the toolkit sends through the method table.
+struct LifecycleSelectors {
+  runtime::SEL loadView = runtime::sel_registerName("loadView");
+  runtime::SEL viewDidLoad = runtime::sel_registerName("viewDidLoad");
+  runtime::SEL viewWillAppear = runtime::sel_registerName("viewWillAppear:");
+  runtime::SEL viewDidAppear = runtime::sel_registerName("viewDidAppear:");
+  runtime::SEL viewWillDisappear = runtime::sel_registerName("viewWillDisappear:");
+  runtime::SEL viewDidDisappear = runtime::sel_registerName("viewDidDisappear:");
+  runtime::SEL viewWillLayoutSubviews = runtime::sel_registerName("viewWillLayoutSubviews");
+  runtime::SEL viewDidLayoutSubviews = runtime::sel_registerName("viewDidLayoutSubviews");
+};
+
+const LifecycleSelectors& selectors() {
+  static const LifecycleSelectors shared;
+  return shared;
+}
+
+template <void (UIViewController::*Callback)()>
+runtime::IMP callbackImp() {
+  return runtime::imp_implementationWithBlock<void()>(
+      [](runtime::Object* self) { (static_cast<UIViewController*>(self)->*Callback)(); });
+}
+
+template <void (UIViewController::*Callback)(bool)>
+runtime::IMP animatedCallbackImp() {
+  return runtime::imp_implementationWithBlock<void(bool)>(
+      [](runtime::Object* self, bool animated) { (static_cast<UIViewController*>(self)->*Callback)(animated); });
+}
+
+// The toolkit's implementations: each calls the controller's C++ virtual function.
+[[maybe_unused]] const bool kLifecycleMethodsAdded = [] {
+  runtime::Class cls = runtime::classOf<UIViewController>();
+  const LifecycleSelectors& s = selectors();
+  runtime::class_addMethod(cls, s.loadView, callbackImp<&UIViewController::loadView>());
+  runtime::class_addMethod(cls, s.viewDidLoad, callbackImp<&UIViewController::viewDidLoad>());
+  runtime::class_addMethod(cls, s.viewWillAppear, animatedCallbackImp<&UIViewController::viewWillAppear>());
+  runtime::class_addMethod(cls, s.viewDidAppear, animatedCallbackImp<&UIViewController::viewDidAppear>());
+  runtime::class_addMethod(cls, s.viewWillDisappear, animatedCallbackImp<&UIViewController::viewWillDisappear>());
+  runtime::class_addMethod(cls, s.viewDidDisappear, animatedCallbackImp<&UIViewController::viewDidDisappear>());
+  runtime::class_addMethod(cls, s.viewWillLayoutSubviews, callbackImp<&UIViewController::viewWillLayoutSubviews>());
+  runtime::class_addMethod(cls, s.viewDidLayoutSubviews, callbackImp<&UIViewController::viewDidLayoutSubviews>());
+  return true;
+}();
 
 constexpr double kDefaultTransitionDuration = 0.3;
 constexpr CGFloat kNavigationBarHeight = 44;
@@ -140,18 +189,37 @@ class PresentationTransition : public UIViewControllerContextTransitioning {
 
 // The view and its callbacks.
 
+UIViewController::~UIViewController() {
+  if (view_ && view_->viewController_ == this) view_->viewController_ = nullptr;
+}
+
 const std::shared_ptr<UIView>& UIViewController::view() {
   if (!view_) {
-    loadView();
+    runtime::msgSend<void()>(this, selectors().loadView);
     if (!view_) view_ = UIView::create(UIScreen::main().bounds());
-    viewDidLoad();
+    view_->viewController_ = this;
+    runtime::msgSend<void()>(this, selectors().viewDidLoad);
   }
   return view_;
 }
 
 void UIViewController::setView(std::shared_ptr<UIView> view) {
+  if (view_ && view_->viewController_ == this) view_->viewController_ = nullptr;
   view_ = std::move(view);
+  if (view_) view_->viewController_ = this;
   archivedView_.reset();
+}
+
+void UIViewController::sendLayoutCallback(UIViewController& controller, bool did) {
+  runtime::msgSend<void()>(&controller, did ? selectors().viewDidLayoutSubviews : selectors().viewWillLayoutSubviews);
+}
+
+void UIBarButtonItem::tap() {
+  if (!enabled || !action) return;
+  auto self = shared_from_this();
+  auto strongTarget = target.lock();
+  UIApplication::shared().sendAction(runtime::sel_registerName(selector), strongTarget.get(), this, nullptr,
+                                     [&] { action(*this); });
 }
 
 void UIViewController::loadView() {
@@ -164,12 +232,12 @@ void UIViewController::beginAppearanceTransition(bool appearing, bool animated) 
     if (appearance_ == Appearance::Appeared || appearance_ == Appearance::Appearing) return;
     appearance_ = Appearance::Appearing;
     transitionAnimated_ = animated;
-    viewWillAppear(animated);
+    runtime::msgSend<void(bool)>(this, selectors().viewWillAppear, animated);
   } else {
     if (appearance_ == Appearance::Disappeared || appearance_ == Appearance::Disappearing) return;
     appearance_ = Appearance::Disappearing;
     transitionAnimated_ = animated;
-    viewWillDisappear(animated);
+    runtime::msgSend<void(bool)>(this, selectors().viewWillDisappear, animated);
   }
   auto children = children_;
   for (auto& child : children)
@@ -180,10 +248,10 @@ void UIViewController::beginAppearanceTransition(bool appearing, bool animated) 
 void UIViewController::endAppearanceTransition() {
   if (appearance_ == Appearance::Appearing) {
     appearance_ = Appearance::Appeared;
-    viewDidAppear(transitionAnimated_);
+    runtime::msgSend<void(bool)>(this, selectors().viewDidAppear, transitionAnimated_);
   } else if (appearance_ == Appearance::Disappearing) {
     appearance_ = Appearance::Disappeared;
-    viewDidDisappear(transitionAnimated_);
+    runtime::msgSend<void(bool)>(this, selectors().viewDidDisappear, transitionAnimated_);
   } else {
     return;
   }

@@ -81,10 +81,17 @@ struct UINavigationItem {
 
 /// A controller of one screen: its view (made on first use, then viewDidLoad), the appearance
 /// callbacks, child controllers and the chain of presented controllers.
+///
+/// The toolkit sends the load and lifecycle callbacks through the method table ("loadView",
+/// "viewDidLoad", "viewWillAppear:", "viewDidAppear:", "viewWillDisappear:", "viewDidDisappear:",
+/// "viewWillLayoutSubviews", "viewDidLayoutSubviews"), so they can be replaced per class at run
+/// time; the toolkit's implementations call the C++ virtual functions below, so a subclass
+/// overrides them in C++ as usual. A subclass registers itself as a runtime class with
+/// RUNTIME_CLASS in its .cpp file, so that it is told apart from the toolkit's classes.
 class UIViewController : public NSObject, public std::enable_shared_from_this<UIViewController> {
  public:
   UIViewController() = default;
-  ~UIViewController() override = default;
+  ~UIViewController() override;
   UIViewController(const UIViewController&) = delete;
   UIViewController& operator=(const UIViewController&) = delete;
   std::string className() const override { return "UIViewController"; }
@@ -106,6 +113,9 @@ class UIViewController : public NSObject, public std::enable_shared_from_this<UI
   virtual void viewDidAppear(bool /*animated*/) {}
   virtual void viewWillDisappear(bool /*animated*/) {}
   virtual void viewDidDisappear(bool /*animated*/) {}
+  /// Around each layout of the controller's view.
+  virtual void viewWillLayoutSubviews() {}
+  virtual void viewDidLayoutSubviews() {}
   virtual void willMoveToParentViewController(UIViewController* /*parent*/) {}
   virtual void didMoveToParentViewController(UIViewController* /*parent*/) {}
   /// The view is about to change to `size` (a rotation or a window resize), or the traits the
@@ -175,7 +185,10 @@ class UIViewController : public NSObject, public std::enable_shared_from_this<UI
 
  private:
   friend class PresentationTransition;
+  friend class UIView;
   enum class Appearance { Disappeared, Appearing, Appeared, Disappearing };
+  /// Sends "viewWillLayoutSubviews" (or, with `did`, "viewDidLayoutSubviews") to `controller`.
+  static void sendLayoutCallback(UIViewController& controller, bool did);
 
   std::shared_ptr<UIView> view_;
   std::shared_ptr<UIView> archivedView_;
@@ -197,11 +210,12 @@ class UIBarButtonItem : public NSObject, public std::enable_shared_from_this<UIB
   bool enabled = true;
   std::string accessibilityLabel;
   std::string accessibilityValue;
-  /// Called when the item is tapped (only while enabled).
+  /// Called when the item is tapped (only while enabled), through the application's sendAction
+  /// with `selector`, `target` and the item as the sender.
   std::function<void(UIBarButtonItem&)> action;
-  void tap() {
-    if (enabled && action) action(*this);
-  }
+  std::weak_ptr<runtime::Object> target;
+  std::string selector;
+  void tap();
 };
 
 /// One look of a navigation bar.

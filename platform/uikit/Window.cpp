@@ -1,5 +1,7 @@
 #include "platform/uikit/Window.h"
 
+RUNTIME_CLASS(uikit::UIWindow, uikit::UIView, "UIWindow");
+
 namespace uikit {
 
 UIWindow::UIWindow() = default;

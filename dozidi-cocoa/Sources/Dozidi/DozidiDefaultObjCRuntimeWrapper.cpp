@@ -2,6 +2,8 @@
 
 #include <dlfcn.h>
 
+#include "platform/runtime/Methods.h"
+
 std::shared_ptr<DozidiDefaultObjCRuntimeWrapper> DozidiDefaultObjCRuntimeWrapper::sharedInstance() {
   static const auto* instance =
       new std::shared_ptr<DozidiDefaultObjCRuntimeWrapper>(std::make_shared<DozidiDefaultObjCRuntimeWrapper>());
@@ -15,4 +17,8 @@ std::optional<std::string> DozidiDefaultObjCRuntimeWrapper::class_getImageName(c
   Dl_info info{};
   if (::dladdr(static_cast<const void*>(type.name()), &info) == 0 || !info.dli_fname || !*info.dli_fname) return std::nullopt;
   return std::string(info.dli_fname);
+}
+
+std::vector<std::string> DozidiDefaultObjCRuntimeWrapper::copyClassNamesForImage(const std::string& imagePath) const {
+  return runtime::copyClassNamesForImage(imagePath);
 }

@@ -129,6 +129,7 @@ std::shared_ptr<const DozidiAppStartMeasurement> DozidiTracer::lookUpAppStartMea
 // Idle timer.
 
 void DozidiTracer::dispatchIdleTimeout() {
+  if (!hasIdleTimeout()) return;
   std::shared_ptr<DozidiDispatchBlock> block;
   {
     std::lock_guard lock(idleLock_);
