@@ -1,7 +1,5 @@
 #include "dozidi-cocoa/Sources/Dozidi/Performance/AppStart/DozidiAppStartTracker.h"
 
-#include <time.h>
-
 #include <cstdlib>
 #include <cstring>
 
@@ -26,12 +24,6 @@ using foundation::Date;
 
 namespace {
 
-Date wallClockNow() {
-  timespec now{};
-  clock_gettime(CLOCK_REALTIME, &now);
-  return Date::fromTimeIntervalSince1970(static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9);
-}
-
 bool environmentSaysPrewarmed() {
   const char* value = std::getenv("ActivePrewarm");
   return value && std::strcmp(value, "1") == 0;
@@ -40,7 +32,8 @@ bool environmentSaysPrewarmed() {
 /// What the library's load fixed for the whole process.
 struct LoadState {
   std::mutex lock;
-  Date runtimeInit = wallClockNow();
+  // The library's load date, taken before any of its ordinary initializers (this one among them) ran.
+  Date runtimeInit = DozidiSysctl().runtimeInitTimestamp();
   bool activePrewarm = environmentSaysPrewarmed();
   dispatch::OnceFlag measuredOnce;
 };
