@@ -4,9 +4,11 @@
 #include <filesystem>
 #include <system_error>
 
+#include "dozidi-cocoa/Sources/Dozidi/Breadcrumbs/DozidiAutoBreadcrumbTrackingIntegration.h"
 #include "dozidi-cocoa/Sources/Dozidi/Integrations/DozidiCrashIntegration.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiOptions.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiSDK.h"
+#include "dozidi-cocoa/Sources/Dozidi/Performance/AppStart/DozidiAppStartTracker.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/IO/DozidiCoreDataTrackingIntegration.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/IO/DozidiFileIOTrackingIntegration.h"
 
@@ -49,6 +51,8 @@ bool startCrashReporter() {
   DozidiCrashIntegration::registerWithSDK();
   DozidiFileIOTrackingIntegration::registerWithSDK();
   DozidiCoreDataTrackingIntegration::registerWithSDK();
+  DozidiAutoBreadcrumbTrackingIntegration::registerWithSDK();
+  DozidiAppStartTrackingIntegration::registerWithSDK();
   DozidiSDK::startWithConfigureOptions([&dsn](DozidiOptions& options) { configureReporterOptions(options, dsn); });
   return DozidiSDK::isEnabled();
 }

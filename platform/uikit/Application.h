@@ -96,6 +96,8 @@ inline constexpr const char* UIApplicationWillResignActiveNotification = "UIAppl
 inline constexpr const char* UIApplicationDidEnterBackgroundNotification = "UIApplicationDidEnterBackgroundNotification";
 inline constexpr const char* UIApplicationWillEnterForegroundNotification =
     "UIApplicationWillEnterForegroundNotification";
+/// Posted the first time a window of the desktop shows on the screen.
+inline constexpr const char* UIWindowDidBecomeVisibleNotification = "UIWindowDidBecomeVisibleNotification";
 inline constexpr const char* UIDeviceOrientationDidChangeNotification = "UIDeviceOrientationDidChangeNotification";
 inline constexpr const char* UIKeyboardWillShowNotification = "UIKeyboardWillShowNotification";
 inline constexpr const char* UIKeyboardDidShowNotification = "UIKeyboardDidShowNotification";

@@ -6,7 +6,9 @@
 
 #include "platform/dispatch/DisplayFrames.h"
 #include "platform/dispatch/MainRunLoop.h"
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/uikit/Animation.h"
+#include "platform/uikit/Application.h"
 #include "platform/uikit/Layer.h"
 #include "platform/uikit/Renderer.h"
 #include "platform/uikit/UIKitError.h"
@@ -31,6 +33,7 @@ struct DesktopWindow::State {
   std::size_t frames = 0;
   bool open = false;
   bool pressed = false;
+  bool shown = false;
   CGSize screen;
 };
 
@@ -223,6 +226,43 @@ void followDisplayLinks(State* state, bool wanted) {
   }
 }
 
+// The desktop's window events are the application's lifecycle: focus in and out make it active and
+// inactive, minimising sends it to the background, and the first time a window is on the screen
+// it says so (the app's start ends there).
+
+gboolean onFocusIn(GtkWidget* window, GdkEventFocus*, gpointer) {
+  const bool minimised = gtk_widget_get_window(window) &&
+                         (gdk_window_get_state(gtk_widget_get_window(window)) & GDK_WINDOW_STATE_ICONIFIED);
+  if (!minimised) UIApplication::shared().setApplicationState(UIApplicationState::Active);
+  return FALSE;
+}
+
+gboolean onFocusOut(GtkWidget*, GdkEventFocus*, gpointer) {
+  auto& application = UIApplication::shared();
+  if (application.applicationState() == UIApplicationState::Active)
+    application.setApplicationState(UIApplicationState::Inactive);
+  return FALSE;
+}
+
+gboolean onWindowState(GtkWidget*, GdkEventWindowState* event, gpointer) {
+  if (!(event->changed_mask & GDK_WINDOW_STATE_ICONIFIED)) return FALSE;
+  auto& application = UIApplication::shared();
+  if (event->new_window_state & GDK_WINDOW_STATE_ICONIFIED) {
+    application.setApplicationState(UIApplicationState::Background);
+  } else if (application.applicationState() == UIApplicationState::Background) {
+    application.setApplicationState(UIApplicationState::Inactive);
+  }
+  return FALSE;
+}
+
+gboolean onMapped(GtkWidget*, GdkEvent*, gpointer data) {
+  auto* state = static_cast<State*>(data);
+  if (state->shown) return FALSE;
+  state->shown = true;
+  foundation::NotificationCenter::defaultCenter().postFromSender(UIWindowDidBecomeVisibleNotification, state);
+  return FALSE;
+}
+
 void onDestroy(GtkWidget*, gpointer data) {
   auto* state = static_cast<State*>(data);
   state->open = false;
@@ -260,6 +300,10 @@ foundation::Result<std::unique_ptr<DesktopWindow>> DesktopWindow::open(std::shar
   g_signal_connect(s->area, "key-press-event", G_CALLBACK(onKey), s);
   g_signal_connect(s->area, "size-allocate", G_CALLBACK(onSize), s);
   g_signal_connect(s->window, "destroy", G_CALLBACK(onDestroy), s);
+  g_signal_connect(s->window, "focus-in-event", G_CALLBACK(onFocusIn), s);
+  g_signal_connect(s->window, "focus-out-event", G_CALLBACK(onFocusOut), s);
+  g_signal_connect(s->window, "window-state-event", G_CALLBACK(onWindowState), s);
+  g_signal_connect(s->window, "map-event", G_CALLBACK(onMapped), s);
   s->host->resizeScreen(options.size);
   gtk_widget_show_all(s->window);
   gtk_widget_grab_focus(s->area);

@@ -14,7 +14,9 @@ namespace uikit {
 /// mouse presses, drags and releases of the first button become touches, typed characters become
 /// text, editing and arrow keys become keys, and resizing the window resizes the screen. While the
 /// shown tree has running animations it redraws at the display's frame rate; otherwise it redraws
-/// after input and after main-queue work. Lives on the main thread, which also runs GTK.
+/// after input and after main-queue work. Its focus and minimising drive the application's state
+/// (active, inactive, background, with their notifications), and its first showing on the screen
+/// posts the window-visible notification. Lives on the main thread, which also runs GTK.
 class DesktopWindow {
  public:
   struct Options {
