@@ -1,6 +1,16 @@
 #include "dozidi-cocoa/Sources/Dozidi/DozidiDependencyContainer.h"
 
+#include "dozidi-cocoa/Sources/Dozidi/AppHangs/DozidiANRTracker.h"
+#include "dozidi-cocoa/Sources/Dozidi/DozidiSysctl.h"
+#include "dozidi-cocoa/Sources/Dozidi/DozidiAppStateManager.h"
+#include "dozidi-cocoa/Sources/Dozidi/DozidiClient.h"
+#include "dozidi-cocoa/Sources/Dozidi/DozidiCrashWrapper.h"
+#include "dozidi-cocoa/Sources/Dozidi/DozidiCurrentDate.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiDispatchQueueWrapper.h"
+#include "dozidi-cocoa/Sources/Dozidi/DozidiHub.h"
+#include "dozidi-cocoa/Sources/Dozidi/DozidiOptions.h"
+#include "dozidi-cocoa/Sources/Dozidi/DozidiSDK.h"
+#include "dozidi-cocoa/Sources/Dozidi/DozidiSysctl.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiNSNotificationCenterWrapper.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiRandom.h"
 
@@ -62,4 +72,44 @@ std::shared_ptr<DozidiNSNotificationCenterWrapper> DozidiDependencyContainer::no
 
 void DozidiDependencyContainer::setNotificationCenterWrapper(std::shared_ptr<DozidiNSNotificationCenterWrapper> wrapper) {
   replace(lock_, notificationCenterWrapper_, std::move(wrapper));
+}
+
+std::shared_ptr<DozidiCrashWrapper> DozidiDependencyContainer::crashWrapper() {
+  return lazily(lock_, crashWrapper_, [] { return DozidiCrashWrapper::sharedInstance(); });
+}
+
+void DozidiDependencyContainer::setCrashWrapper(std::shared_ptr<DozidiCrashWrapper> wrapper) {
+  replace(lock_, crashWrapper_, std::move(wrapper));
+}
+
+std::shared_ptr<DozidiThreadWrapper> DozidiDependencyContainer::threadWrapper() {
+  return lazily(lock_, threadWrapper_, [] { return std::make_shared<DozidiThreadWrapper>(); });
+}
+
+void DozidiDependencyContainer::setThreadWrapper(std::shared_ptr<DozidiThreadWrapper> wrapper) {
+  replace(lock_, threadWrapper_, std::move(wrapper));
+}
+
+std::shared_ptr<DozidiAppStateManager> DozidiDependencyContainer::appStateManager() {
+  std::lock_guard guard(lock_);
+  if (appStateManager_) return appStateManager_;
+  auto client = DozidiSDK::currentHub()->getClient();
+  if (!client || !client->fileManager()) return nullptr;
+  appStateManager_ = std::make_shared<DozidiAppStateManager>(
+      client->options()->releaseName, crashWrapper(), client->fileManager(), std::make_shared<DozidiSysctl>(),
+      dispatchQueueWrapper(), notificationCenterWrapper());
+  return appStateManager_;
+}
+
+void DozidiDependencyContainer::setAppStateManager(std::shared_ptr<DozidiAppStateManager> manager) {
+  replace(lock_, appStateManager_, std::move(manager));
+}
+
+std::shared_ptr<DozidiANRTracker> DozidiDependencyContainer::getANRTracker(double timeout) {
+  std::lock_guard guard(lock_);
+  if (!anrTracker_) {
+    anrTracker_ = DozidiANRTracker::create(timeout, DozidiDefaultCurrentDateProvider::sharedInstance(), crashWrapper(),
+                                           dispatchQueueWrapper(), threadWrapper());
+  }
+  return anrTracker_;
 }

@@ -2,9 +2,13 @@
 #include <memory>
 #include <mutex>
 
+class DozidiANRTracker;
+class DozidiAppStateManager;
+class DozidiCrashWrapper;
 class DozidiDispatchQueueWrapper;
 class DozidiNSNotificationCenterWrapper;
 class DozidiRandom;
+class DozidiThreadWrapper;
 
 /// One shared set of the reporter's services, each made on first use and the same object
 /// afterwards, each replaceable by its setter (tests install doubles this way). Every getter and
@@ -24,6 +28,18 @@ class DozidiDependencyContainer {
   void setDispatchQueueWrapper(std::shared_ptr<DozidiDispatchQueueWrapper> wrapper);
   std::shared_ptr<DozidiNSNotificationCenterWrapper> notificationCenterWrapper();
   void setNotificationCenterWrapper(std::shared_ptr<DozidiNSNotificationCenterWrapper> wrapper);
+  /// The process-wide crash wrapper unless a test set another.
+  std::shared_ptr<DozidiCrashWrapper> crashWrapper();
+  void setCrashWrapper(std::shared_ptr<DozidiCrashWrapper> wrapper);
+  std::shared_ptr<DozidiThreadWrapper> threadWrapper();
+  void setThreadWrapper(std::shared_ptr<DozidiThreadWrapper> wrapper);
+  /// The app state manager of the current client (its release and file manager); none while no
+  /// client is bound. Made on the first call that finds a client.
+  std::shared_ptr<DozidiAppStateManager> appStateManager();
+  void setAppStateManager(std::shared_ptr<DozidiAppStateManager> manager);
+  /// The one app-hang tracker: the first call makes it with `timeout`, later calls get the same
+  /// tracker whatever timeout they pass.
+  std::shared_ptr<DozidiANRTracker> getANRTracker(double timeout);
 
  private:
   DozidiDependencyContainer() = default;
@@ -33,4 +49,8 @@ class DozidiDependencyContainer {
   std::shared_ptr<DozidiRandom> random_;
   std::shared_ptr<DozidiDispatchQueueWrapper> dispatchQueueWrapper_;
   std::shared_ptr<DozidiNSNotificationCenterWrapper> notificationCenterWrapper_;
+  std::shared_ptr<DozidiCrashWrapper> crashWrapper_;
+  std::shared_ptr<DozidiThreadWrapper> threadWrapper_;
+  std::shared_ptr<DozidiAppStateManager> appStateManager_;
+  std::shared_ptr<DozidiANRTracker> anrTracker_;
 };

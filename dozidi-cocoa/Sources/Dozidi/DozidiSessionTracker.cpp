@@ -12,6 +12,7 @@
 #include "dozidi-cocoa/Sources/Dozidi/DozidiOptions.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiSDK.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiSession.h"
+#include "dozidi-cocoa/Sources/Dozidi/OutOfMemory/DozidiOutOfMemoryLogic.h"
 
 namespace {
 
