@@ -2,9 +2,11 @@
 
 #include <cstdlib>
 
+#include "dozidi-cocoa/Sources/Dozidi/AppHangs/DozidiANRTrackingIntegration.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiCrashIntegration.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiOptions.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiSDK.h"
+#include "dozidi-cocoa/Sources/Dozidi/OutOfMemory/DozidiOutOfMemoryTrackingIntegration.h"
 
 namespace fendrel {
 
@@ -18,7 +20,13 @@ bool startCrashReporter() {
   if (dsn.empty()) return false;
   // Crashes are recorded from here on and delivered at the next start.
   DozidiCrashIntegration::registerWithSDK();
-  DozidiSDK::startWithConfigureOptions([&dsn](DozidiOptions& options) { options.setDsn(dsn); });
+  DozidiANRTrackingIntegration::registerWithSDK();
+  DozidiOutOfMemoryTrackingIntegration::registerWithSDK();
+  DozidiSDK::startWithConfigureOptions([&dsn](DozidiOptions& options) {
+    options.setDsn(dsn);
+    // A main thread that stops answering for the default two seconds is reported.
+    options.enableAppHangTracking = true;
+  });
   return DozidiSDK::isEnabled();
 }
 
