@@ -2,10 +2,7 @@
 // reported once in the foreground and never in the background; a run killed in the foreground is
 // reported by the next launch as an out-of-memory crash with its last breadcrumbs, and a run that
 // ended in order, crashed or was killed during a hang is not.
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -77,35 +74,20 @@ class ReporterLifecycleEndToEndTests : public ::testing::Test {
   }
   /// Starts `mode`, waits until it is ready, kills it with SIGKILL; false when it never got ready.
   bool runUntilReadyThenKill(const std::string& mode) {
-    std::vector<std::string> args = {LIFECYCLE_CHILD, mode, server_.dsn("pub", "/42"), ready()};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> env;
-    for (const auto& [k, v] : environment()) env.push_back(k + "=" + v);
-    std::vector<char*> envp;
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    const std::string log = work_.path() + "/child.log";
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) return false;
+    const pid_t pid = testing_support::startProgram({LIFECYCLE_CHILD, mode, server_.dsn("pub", "/42"), ready()},
+                                                    environment(), work_.path());
+    if (pid < 0) return false;
     bool isReady = false;
     for (int i = 0; i < 1000 && !isReady; ++i) {
       isReady = std::filesystem::exists(ready());
       if (!isReady) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     ::kill(pid, SIGKILL);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return isReady && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+    killedRun_ = testing_support::finishProgram(pid, work_.path());
+    return isReady && killedRun_.status == 128 + SIGKILL;
   }
 
+  testing_support::ProgramRun killedRun_;
   testing_support::TemporaryFolder root_{"lifecycle-root"};
   testing_support::TemporaryFolder work_{"lifecycle-work"};
   testing_support::IngestionServer server_;
@@ -142,7 +124,7 @@ TEST_F(ReporterLifecycleEndToEndTests, MainThreadBlockedPastTheTimeoutIsOneHangI
 }
 
 TEST_F(ReporterLifecycleEndToEndTests, RunKilledInTheForegroundIsReportedAsOutOfMemoryOnce) {
-  ASSERT_TRUE(runUntilReadyThenKill("oom-kill")) << testing_support::readText(work_.path() + "/child.log");
+  ASSERT_TRUE(runUntilReadyThenKill("oom-kill")) << killedRun_.err;
   const auto next = run("start");
   ASSERT_EQ(next.status, 0) << next.err;
   const std::vector<json> all = events(server_.requests());
@@ -178,7 +160,7 @@ TEST_F(ReporterLifecycleEndToEndTests, RunEndedInOrderByACrashOrDuringAHangIsNoO
     std::filesystem::create_directories(root_.path());
     std::filesystem::remove(ready());
     if (ending.status < 0) {
-      ASSERT_TRUE(runUntilReadyThenKill(ending.mode)) << testing_support::readText(work_.path() + "/child.log");
+      ASSERT_TRUE(runUntilReadyThenKill(ending.mode)) << killedRun_.err;
     } else {
       const auto first = run(ending.mode);
       ASSERT_EQ(first.status, ending.status) << first.err;
