@@ -2,6 +2,9 @@
 // with --headless it runs the same app on the main run loop alone, until interrupted. Both use
 // the device root, configuration and browser stand-in that `fendrel` uses.
 
+#include <time.h>
+
+#include <cerrno>
 #include <csignal>
 #include <memory>
 #include <cstdio>
@@ -12,6 +15,7 @@
 #include "app/screens/AppDelegate.h"
 #include "app/screens/StyledControls.h"
 #include "platform/dispatch/MainRunLoop.h"
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/ShutdownWork.h"
 #include "platform/uikit/Application.h"
 #include "platform/uikit/DesktopHost.h"
@@ -36,15 +40,51 @@ constexpr const char* kUsage =
     "  --headless  run the app without a window, on its main run loop only, until interrupted\n"
     "  --help      print this text and exit\n"
     "\n"
+    "Headless, the signal SIGUSR1 blocks the main thread for 2.5 seconds, which the crash reporter\n"
+    "reports as an app hang (a check of hang reporting).\n"
+    "\n"
     "The device root is $FENDREL_DEVICE_ROOT [default: $XDG_DATA_HOME/fendrel]; the configuration hosts\n"
     "are $FENDREL_CONFIG_BASES and the crash-reporting address is $FENDREL_DSN when set.\n";
 
 volatile std::sig_atomic_t interrupted = 0;
+volatile std::sig_atomic_t hangRequested = 0;
 
 // Async-signal-safe: a flag store and an eventfd write, so the main loop sees it at once.
 void onInterrupt(int) {
   interrupted = 1;
   dispatch::wakeMainLoop();
+}
+
+void onHangRequest(int) {
+  hangRequested = 1;
+  dispatch::wakeMainLoop();
+}
+
+// The sleep has a frame of its own: the system's sleep keeps no frame pointer, so a stack walk
+// from inside it passes over its direct caller.
+__attribute__((noinline)) void sleepTwoAndAHalfSeconds() {
+  timespec rest{2, 500'000'000};
+  while (::nanosleep(&rest, &rest) != 0 && errno == EINTR) {
+  }
+  asm volatile("" ::: "memory");
+}
+
+}  // namespace
+
+// Named and exported, so that the hang report's main-thread stack shows where the thread stood.
+extern "C" __attribute__((noinline)) void fendrel_app_block_main_thread() {
+  // A real sleep: the hang detector watches the real clock in the app.
+  sleepTwoAndAHalfSeconds();
+  asm volatile("" ::: "memory");
+}
+
+namespace {
+
+/// The app ends in order: observers (the crash reporter among them) hear of it, so the next launch
+/// does not take this run for one the system killed.
+int endInOrder(int status) {
+  foundation::NotificationCenter::defaultCenter().post("UIApplicationWillTerminateNotification");
+  return status;
 }
 
 int fail(const std::string& message) {
@@ -74,6 +114,12 @@ int appMain(int argc, char** argv) {
   sigemptyset(&action.sa_mask);
   ::sigaction(SIGINT, &action, nullptr);
   ::sigaction(SIGTERM, &action, nullptr);
+  if (headless) {
+    struct sigaction hang {};
+    hang.sa_handler = onHangRequest;
+    sigemptyset(&hang.sa_mask);
+    ::sigaction(SIGUSR1, &hang, nullptr);
+  }
   // A write past the file-size limit fails with EFBIG and is reported, instead of ending the app.
   ::signal(SIGXFSZ, SIG_IGN);
   dispatch::bindMainThread();
@@ -86,8 +132,14 @@ int appMain(int argc, char** argv) {
     return fail("cannot start the app: " + launched.error().localizedDescription());
 
   if (headless) {
-    while (!interrupted) dispatch::runMainLoopUntil([] { return interrupted != 0; }, 3600.0);
-    return kExitInterrupted;
+    while (!interrupted) {
+      dispatch::runMainLoopUntil([] { return interrupted != 0 || hangRequested != 0; }, 3600.0);
+      if (hangRequested != 0) {
+        hangRequested = 0;
+        fendrel_app_block_main_thread();
+      }
+    }
+    return endInOrder(kExitInterrupted);
   }
   uikit::DesktopWindow::Options options;
   options.title = fendrel::appName();
@@ -95,7 +147,7 @@ int appMain(int argc, char** argv) {
   auto window = uikit::DesktopWindow::open(std::make_shared<uikit::ApplicationDesktopHost>(), options);
   if (!window) return fail("cannot open the window: " + window.error().localizedDescription() + " (try --headless)");
   (*window)->runUntil([] { return interrupted != 0; }, 1e9);
-  return interrupted ? kExitInterrupted : 0;
+  return endInOrder(interrupted ? kExitInterrupted : 0);
 }
 
 }  // namespace

@@ -25,8 +25,8 @@ std::map<std::string, std::string> environmentWith(const std::map<std::string, s
   return env;
 }
 
-ProgramRun runProgram(const std::vector<std::string>& arguments,
-                      const std::map<std::string, std::string>& environment, const std::string& workFolder) {
+pid_t startProgram(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& environment,
+                   const std::string& workFolder) {
   std::vector<std::string> args = arguments;
   std::vector<std::string> envText;
   for (const auto& [key, value] : environment) envText.push_back(key + "=" + value);
@@ -41,18 +41,28 @@ ProgramRun runProgram(const std::vector<std::string>& arguments,
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  ProgramRun run;
   pid_t pid = 0;
-  if (!argv.empty() && argv[0] &&
-      posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) == 0) {
+  const bool started =
+      !argv.empty() && argv[0] && posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) == 0;
+  posix_spawn_file_actions_destroy(&actions);
+  return started ? pid : -1;
+}
+
+ProgramRun finishProgram(pid_t pid, const std::string& workFolder) {
+  ProgramRun run;
+  if (pid > 0) {
     int status = 0;
     foundation::retryOnInterrupt([&] { return ::waitpid(pid, &status, 0); });
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
-  posix_spawn_file_actions_destroy(&actions);
-  run.out = readText(outPath);
-  run.err = readText(errPath);
+  run.out = readText(workFolder + "/stdout");
+  run.err = readText(workFolder + "/stderr");
   return run;
+}
+
+ProgramRun runProgram(const std::vector<std::string>& arguments,
+                      const std::map<std::string, std::string>& environment, const std::string& workFolder) {
+  return finishProgram(startProgram(arguments, environment, workFolder), workFolder);
 }
 
 std::string readText(const std::string& path) {

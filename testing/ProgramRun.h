@@ -2,6 +2,8 @@
 // Test support: runs a built program as a child process and captures what it prints, and reads
 // small files whole. For tests only.
 
+#include <sys/types.h>
+
 #include <map>
 #include <string>
 #include <vector>
@@ -23,6 +25,12 @@ std::map<std::string, std::string> environmentWith(const std::map<std::string, s
 /// it printed. Standard output and error go through files in `workFolder`.
 ProgramRun runProgram(const std::vector<std::string>& arguments,
                       const std::map<std::string, std::string>& environment, const std::string& workFolder);
+
+/// Starts `arguments` as runProgram does, without waiting; the process id, or -1 when it could not
+/// be started. finishProgram waits for it and collects what it printed.
+pid_t startProgram(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& environment,
+                   const std::string& workFolder);
+ProgramRun finishProgram(pid_t pid, const std::string& workFolder);
 
 /// The whole file at `path`, or "" when it cannot be read.
 std::string readText(const std::string& path);

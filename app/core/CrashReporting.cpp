@@ -4,10 +4,12 @@
 #include <filesystem>
 #include <system_error>
 
-#include "dozidi-cocoa/Sources/Dozidi/Breadcrumbs/DozidiAutoBreadcrumbTrackingIntegration.h"
+#include "dozidi-cocoa/Sources/Dozidi/AppHangs/DozidiANRTrackingIntegration.h"
 #include "dozidi-cocoa/Sources/Dozidi/Integrations/DozidiCrashIntegration.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiOptions.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiSDK.h"
+#include "dozidi-cocoa/Sources/Dozidi/OutOfMemory/DozidiOutOfMemoryTrackingIntegration.h"
+#include "dozidi-cocoa/Sources/Dozidi/Breadcrumbs/DozidiAutoBreadcrumbTrackingIntegration.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/AppStart/DozidiAppStartTracker.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/IO/DozidiCoreDataTrackingIntegration.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/IO/DozidiFileIOTrackingIntegration.h"
@@ -35,6 +37,8 @@ bool tracesRequested() {
 
 void configureReporterOptions(DozidiOptions& options, const std::string& dsn) {
   options.setDsn(dsn);
+  // A main thread that stops answering for the default two seconds is reported.
+  options.enableAppHangTracking = true;
   if (tracesRequested()) {
     // Every transaction is sent: screens, taps and the work they start.
     options.setTracesSampleRate(1.0);
@@ -53,6 +57,8 @@ bool startCrashReporter() {
   DozidiCoreDataTrackingIntegration::registerWithSDK();
   DozidiAutoBreadcrumbTrackingIntegration::registerWithSDK();
   DozidiAppStartTrackingIntegration::registerWithSDK();
+  DozidiANRTrackingIntegration::registerWithSDK();
+  DozidiOutOfMemoryTrackingIntegration::registerWithSDK();
   DozidiSDK::startWithConfigureOptions([&dsn](DozidiOptions& options) { configureReporterOptions(options, dsn); });
   return DozidiSDK::isEnabled();
 }

@@ -51,6 +51,7 @@ class FendrelAppTests : public ::testing::Test {
     envp.push_back(nullptr);
     pid_t pid = 0;
     if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), envp.data()) != 0) return -1;
+    running_ = pid;
     // The binary settings file stores the count as a one-byte integer (0x10, n) after its keys.
     bool counted = false;
     for (int i = 0; i < 400 && !counted; ++i) {
@@ -71,6 +72,7 @@ class FendrelAppTests : public ::testing::Test {
 
   testing_support::TemporaryFolder root_{"fendrel-app"};
   std::string dsn_;
+  pid_t running_ = 0;
 };
 
 /// The envelopes among `requests` that carry an event.
@@ -103,6 +105,36 @@ TEST_F(FendrelAppTests, CrashSignalledFromOutsideIsDeliveredOnceAfterTheServerCa
   EXPECT_EQ(launchHeadlessUntilCounted(3, SIGINT, [&] { return eventEnvelopes(server.requests()) > 0; }), 130);
   EXPECT_EQ(launchHeadlessUntilCounted(4), 130);
   EXPECT_EQ(eventEnvelopes(server.requests()), 1);
+}
+
+/// The bodies among `requests` that carry `text`.
+int bodiesWith(const std::vector<testing_support::IngestionRequest>& requests, const std::string& text) {
+  int count = 0;
+  for (const auto& request : requests) {
+    const auto body = testing_support::gunzip(request.body);
+    if (body && body->find(text) != std::string::npos) ++count;
+  }
+  return count;
+}
+
+TEST_F(FendrelAppTests, MainThreadBlockedOnRequestIsReportedAsOneAppHang) {
+  testing_support::IngestionServer server;
+  dsn_ = server.dsn("0123456789abcdef0123456789abcdef", "/42");
+  bool requested = false;
+  const auto hangArrived = [&] {
+    if (!requested) requested = ::kill(running_, SIGUSR1) == 0;
+    return bodiesWith(server.requests(), "\"App Hanging\"") > 0;
+  };
+  EXPECT_EQ(launchHeadlessUntilCounted(1, SIGINT, hangArrived), 130);
+  const auto requests = server.requests();
+  EXPECT_EQ(bodiesWith(requests, "\"App Hanging\""), 1);
+  EXPECT_EQ(bodiesWith(requests, "App hanging for at least 2000 ms."), 1);
+  std::string hang;
+  for (const auto& request : requests) {
+    const auto body = testing_support::gunzip(request.body);
+    if (body && body->find("\"App Hanging\"") != std::string::npos) hang = *body;
+  }
+  EXPECT_NE(hang.find("\"fendrel_app_block_main_thread\""), std::string::npos) << hang;
 }
 
 TEST_F(FendrelAppTests, UnknownOptionIsAUsageError) {

@@ -31,6 +31,7 @@
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTracer.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTransaction.h"
 #include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiThreadInspector.h"
+#include "dozidi-cocoa/Sources/Dozidi/Permissions/DozidiPermissionsObserver.h"
 #include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiTransportAdapter.h"
 #include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiTransportFactory.h"
 #include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiUser.h"
@@ -99,6 +100,7 @@ DozidiClient::DozidiClient(std::shared_ptr<DozidiOptions> options, Parts parts)
     : options_(std::move(options)), parts_(std::move(parts)) {
   if (!parts_.random) parts_.random = DozidiDependencyContainer::sharedInstance()->random();
   if (!parts_.crashWrapper) parts_.crashWrapper = DozidiCrashWrapper::sharedInstance();
+  if (!parts_.permissionsObserver) parts_.permissionsObserver = std::make_shared<DozidiPermissionsObserver>();
   if (!parts_.threadInspector) {
     auto mapper = std::make_shared<DozidiCrashStackEntryMapper>(
         DozidiInAppLogic(options_->inAppIncludes, options_->inAppExcludes));
@@ -207,10 +209,12 @@ std::shared_ptr<DozidiEvent> DozidiClient::prepareEvent(std::shared_ptr<DozidiEv
   } else {
     applyExtraDeviceContext(*event);
   }
-  // This platform has no permission prompts: every state is unknown.
-  modifyContext(*event, "app", [](Dictionary& app) {
+  const DozidiPermissionsObserver& permissions = *parts_.permissionsObserver;
+  modifyContext(*event, "app", [&permissions](Dictionary& app) {
     app.set("permissions",
-            Dictionary{{"push_notifications", "unknown"}, {"location_access", "unknown"}, {"photo_library", "unknown"}});
+            Dictionary{{"push_notifications", nameForDozidiPermissionStatus(permissions.pushPermissionStatus())},
+                       {"location_access", nameForDozidiPermissionStatus(permissions.locationPermissionStatus())},
+                       {"photo_library", nameForDozidiPermissionStatus(permissions.photoLibraryPermissionStatus())}});
   });
   modifyContext(*event, "culture", [](Dictionary& culture) {
     const std::string locale = localeIdentifier();

@@ -17,6 +17,7 @@ class DozidiDebugImageProvider;
 class DozidiEvent;
 class DozidiFileManager;
 class DozidiOptions;
+class DozidiPermissionsObserver;
 class DozidiRandom;
 class DozidiScope;
 class DozidiSession;
@@ -36,6 +37,9 @@ class DozidiThreadInspector {
  public:
   virtual ~DozidiThreadInspector() = default;
   virtual std::vector<std::shared_ptr<DozidiThread>> getCurrentThreads() = 0;
+  /// Every thread of the process with its stack, the main thread first; by default the current
+  /// threads.
+  virtual std::vector<std::shared_ptr<DozidiThread>> getCurrentThreadsWithStackTrace() { return getCurrentThreads(); }
 };
 
 /// Changes the attachments of an event before it is sent.
@@ -54,6 +58,7 @@ class DozidiClient {
     std::shared_ptr<DozidiTransportAdapter> transportAdapter;
     std::shared_ptr<DozidiFileManager> fileManager;
     std::shared_ptr<DozidiThreadInspector> threadInspector;
+    std::shared_ptr<DozidiPermissionsObserver> permissionsObserver;
     std::shared_ptr<DozidiRandom> random;
     std::shared_ptr<DozidiCrashWrapper> crashWrapper;
     std::shared_ptr<DozidiDebugImageProvider> debugImageProvider;
@@ -67,6 +72,8 @@ class DozidiClient {
   const std::shared_ptr<DozidiOptions>& options() const { return options_; }
   const std::shared_ptr<DozidiFileManager>& fileManager() const { return parts_.fileManager; }
   const std::shared_ptr<DozidiTransportAdapter>& transportAdapter() const { return parts_.transportAdapter; }
+  const std::shared_ptr<DozidiThreadInspector>& threadInspector() const { return parts_.threadInspector; }
+  const std::shared_ptr<DozidiPermissionsObserver>& permissionsObserver() const { return parts_.permissionsObserver; }
 
   DozidiId captureMessage(const std::string& message);
   DozidiId captureMessage(const std::string& message, const DozidiScope& scope);

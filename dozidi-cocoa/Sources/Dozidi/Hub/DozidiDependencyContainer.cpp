@@ -7,6 +7,15 @@
 #include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiUIDeviceWrapper.h"
 #include "dozidi-cocoa/Sources/Dozidi/Screenshots/DozidiScreenshot.h"
 #include "dozidi-cocoa/Sources/Dozidi/Screenshots/DozidiViewHierarchy.h"
+#include "dozidi-cocoa/Sources/Dozidi/AppHangs/DozidiANRTracker.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiSysctl.h"
+#include "dozidi-cocoa/Sources/Dozidi/Integrations/DozidiAppStateManager.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiClient.h"
+#include "dozidi-cocoa/Sources/Dozidi/Integrations/DozidiCrashWrapper.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiCurrentDate.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiHub.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiOptions.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiSDK.h"
 
 namespace {
 
@@ -107,4 +116,44 @@ std::shared_ptr<DozidiViewHierarchy> DozidiDependencyContainer::viewHierarchy() 
 
 void DozidiDependencyContainer::setViewHierarchy(std::shared_ptr<DozidiViewHierarchy> viewHierarchy) {
   replace(lock_, viewHierarchy_, std::move(viewHierarchy));
+}
+
+std::shared_ptr<DozidiCrashWrapper> DozidiDependencyContainer::crashWrapper() {
+  return lazily(lock_, crashWrapper_, [] { return DozidiCrashWrapper::sharedInstance(); });
+}
+
+void DozidiDependencyContainer::setCrashWrapper(std::shared_ptr<DozidiCrashWrapper> wrapper) {
+  replace(lock_, crashWrapper_, std::move(wrapper));
+}
+
+std::shared_ptr<DozidiThreadWrapper> DozidiDependencyContainer::threadWrapper() {
+  return lazily(lock_, threadWrapper_, [] { return std::make_shared<DozidiThreadWrapper>(); });
+}
+
+void DozidiDependencyContainer::setThreadWrapper(std::shared_ptr<DozidiThreadWrapper> wrapper) {
+  replace(lock_, threadWrapper_, std::move(wrapper));
+}
+
+std::shared_ptr<DozidiAppStateManager> DozidiDependencyContainer::appStateManager() {
+  std::lock_guard guard(lock_);
+  if (appStateManager_) return appStateManager_;
+  auto client = DozidiSDK::currentHub()->getClient();
+  if (!client || !client->fileManager()) return nullptr;
+  appStateManager_ = std::make_shared<DozidiAppStateManager>(
+      client->options()->releaseName, crashWrapper(), client->fileManager(), std::make_shared<DozidiSysctl>(),
+      dispatchQueueWrapper(), notificationCenterWrapper());
+  return appStateManager_;
+}
+
+void DozidiDependencyContainer::setAppStateManager(std::shared_ptr<DozidiAppStateManager> manager) {
+  replace(lock_, appStateManager_, std::move(manager));
+}
+
+std::shared_ptr<DozidiANRTracker> DozidiDependencyContainer::getANRTracker(double timeout) {
+  std::lock_guard guard(lock_);
+  if (!anrTracker_) {
+    anrTracker_ = DozidiANRTracker::create(timeout, DozidiDefaultCurrentDateProvider::sharedInstance(), crashWrapper(),
+                                           dispatchQueueWrapper(), threadWrapper());
+  }
+  return anrTracker_;
 }

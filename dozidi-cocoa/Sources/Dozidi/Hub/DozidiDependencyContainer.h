@@ -2,6 +2,9 @@
 #include <memory>
 #include <mutex>
 
+class DozidiANRTracker;
+class DozidiAppStateManager;
+class DozidiCrashWrapper;
 class DozidiDispatchQueueWrapper;
 class DozidiNSNotificationCenterWrapper;
 class DozidiRandom;
@@ -9,6 +12,7 @@ class DozidiScreenshot;
 class DozidiUIApplication;
 class DozidiUIDeviceWrapper;
 class DozidiViewHierarchy;
+class DozidiThreadWrapper;
 
 /// One shared set of the reporter's services, each made on first use and the same object
 /// afterwards, each replaceable by its setter (tests install doubles this way). Every getter and
@@ -38,6 +42,18 @@ class DozidiDependencyContainer {
   void setScreenshot(std::shared_ptr<DozidiScreenshot> screenshot);
   std::shared_ptr<DozidiViewHierarchy> viewHierarchy();
   void setViewHierarchy(std::shared_ptr<DozidiViewHierarchy> viewHierarchy);
+  /// The process-wide crash wrapper unless a test set another.
+  std::shared_ptr<DozidiCrashWrapper> crashWrapper();
+  void setCrashWrapper(std::shared_ptr<DozidiCrashWrapper> wrapper);
+  std::shared_ptr<DozidiThreadWrapper> threadWrapper();
+  void setThreadWrapper(std::shared_ptr<DozidiThreadWrapper> wrapper);
+  /// The app state manager of the current client (its release and file manager); none while no
+  /// client is bound. Made on the first call that finds a client.
+  std::shared_ptr<DozidiAppStateManager> appStateManager();
+  void setAppStateManager(std::shared_ptr<DozidiAppStateManager> manager);
+  /// The one app-hang tracker: the first call makes it with `timeout`, later calls get the same
+  /// tracker whatever timeout they pass.
+  std::shared_ptr<DozidiANRTracker> getANRTracker(double timeout);
 
  private:
   DozidiDependencyContainer() = default;
@@ -51,4 +67,8 @@ class DozidiDependencyContainer {
   std::shared_ptr<DozidiUIDeviceWrapper> uiDeviceWrapper_;
   std::shared_ptr<DozidiScreenshot> screenshot_;
   std::shared_ptr<DozidiViewHierarchy> viewHierarchy_;
+  std::shared_ptr<DozidiCrashWrapper> crashWrapper_;
+  std::shared_ptr<DozidiThreadWrapper> threadWrapper_;
+  std::shared_ptr<DozidiAppStateManager> appStateManager_;
+  std::shared_ptr<DozidiANRTracker> anrTracker_;
 };

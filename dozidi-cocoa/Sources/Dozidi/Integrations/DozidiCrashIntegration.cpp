@@ -1,4 +1,5 @@
 #include "dozidi-cocoa/Sources/Dozidi/Integrations/DozidiCrashIntegration.h"
+#include "dozidi-cocoa/Sources/Dozidi/OutOfMemory/DozidiOutOfMemoryLogic.h"
 
 #include <cstdlib>
 #include <mutex>
@@ -145,17 +146,13 @@ bool DozidiCrashIntegration::installWithOptions(const DozidiOptions& options) {
   if (!DozidiBaseIntegration::installWithOptions(options)) return false;
   settings_ = Settings{options.releaseName, options.dist, options.inAppIncludes, options.inAppExcludes,
                        options.stitchAsyncCode};
-  // Until the out-of-memory logic exists, a previous run is never taken for one killed by memory.
-  crashedSessionHandler_ =
-      std::make_shared<DozidiSessionCrashedHandler>(crashAdapter_, std::make_shared<DozidiOutOfMemoryLogic>());
+  // This run's app state is kept for the next launch to compare with; the same manager serves
+  // the out-of-memory integration, so both write one record under one lock.
+  appStateManager_ = DozidiDependencyContainer::sharedInstance()->appStateManager();
+  if (appStateManager_) appStateManager_->start();
+  crashedSessionHandler_ = std::make_shared<DozidiSessionCrashedHandler>(
+      crashAdapter_, std::make_shared<DozidiOutOfMemoryLogic>(DozidiSDK::options(), crashAdapter_, appStateManager_));
   scopeObserver_ = std::make_shared<DozidiCrashScopeObserver>(static_cast<std::int64_t>(options.maxBreadcrumbs));
-  // This run's app state is kept for the next launch to compare with.
-  if (auto client = DozidiSDK::currentHub()->getClient(); client && client->fileManager()) {
-    appStateManager_ = std::make_shared<DozidiAppStateManager>(
-        options.releaseName, crashAdapter_, client->fileManager(), std::make_shared<DozidiSysctl>(), dispatchQueueWrapper_,
-        DozidiDependencyContainer::sharedInstance()->notificationCenterWrapper());
-    appStateManager_->start();
-  }
   startCrashHandler();
   if (settings_.stitchAsyncCode) crashAdapter_->installAsyncHooks();
   configureScope();

@@ -19,6 +19,8 @@ class DozidiCrashWrapper {
   virtual foundation::Dictionary systemInfo();
   virtual void installAsyncHooks();
   virtual void uninstallAsyncHooks();
+  /// True for a build that runs in a device simulator; this platform has none.
+  virtual bool isSimulatorBuild() { return false; }
   /// True when a debugger (or any tracer) is attached to this process.
   virtual bool isBeingTraced();
   /// Seconds from the crash state's start to the last launch's crash; 0 when it did not crash.
@@ -31,11 +33,4 @@ class DozidiCrashWrapper {
   virtual std::uint64_t freeStorageSize();
   /// Resident memory of this process in bytes.
   virtual std::uint64_t appMemorySize();
-};
-
-/// Tells whether the last run ended by running out of memory. Until that logic exists it never does.
-class DozidiOutOfMemoryLogic {
- public:
-  virtual ~DozidiOutOfMemoryLogic() = default;
-  virtual bool isOOM() { return false; }
 };

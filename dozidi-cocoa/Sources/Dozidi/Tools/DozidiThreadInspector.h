@@ -45,7 +45,7 @@ class DozidiDefaultThreadInspector final : public DozidiThreadInspector {
   std::vector<std::shared_ptr<DozidiThread>> getCurrentThreads() override;
   /// Every thread of the process with its stack trace, the main thread first. The other threads
   /// are stopped while their stacks are walked; everything the walk needs is reserved before.
-  std::vector<std::shared_ptr<DozidiThread>> getCurrentThreadsWithStackTrace();
+  std::vector<std::shared_ptr<DozidiThread>> getCurrentThreadsWithStackTrace() override;
   /// The calling thread's name; "" when it has none.
   static std::string getThreadName();
   /// The thread's name as the machine-context wrapper reads it; "" when it has none.

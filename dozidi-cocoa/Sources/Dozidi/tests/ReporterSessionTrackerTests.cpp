@@ -23,6 +23,7 @@
 #include "platform/foundation/JSONSerialization.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/tests/TemporaryDeviceRoot.h"
+#include "dozidi-cocoa/Sources/Dozidi/OutOfMemory/DozidiOutOfMemoryLogic.h"
 #include "testing/IngestionServer.h"
 #include "testing/ScopedManualClock.h"
 #include "testing/Gzip.h"
@@ -145,7 +146,7 @@ TEST_F(ReporterSessionTrackerTests, ASessionLeftByACrashIsSentAsCrashedWithTheCr
   clock->advance(10);
   auto fileManager = DozidiSDK::currentHub()->getClient()->fileManager();
   // Without a crash the handler leaves the open session alone.
-  DozidiSessionCrashedHandler(std::make_shared<DozidiCrashWrapper>(), std::make_shared<DozidiOutOfMemoryLogic>())
+  DozidiSessionCrashedHandler(std::make_shared<DozidiCrashWrapper>(), std::make_shared<DozidiOutOfMemoryLogic>(nullptr, nullptr, nullptr))
       .endCurrentSessionAsCrashedWhenCrashOrOOM();
   EXPECT_FALSE(fileManager->readCrashedSession());
 
