@@ -5,6 +5,8 @@
 #include "dozidi-cocoa/Sources/Dozidi/DozidiCrashIntegration.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiOptions.h"
 #include "dozidi-cocoa/Sources/Dozidi/DozidiSDK.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/ShutdownWork.h"
 
 namespace fendrel {
 
@@ -20,6 +22,21 @@ bool startCrashReporter() {
   DozidiCrashIntegration::registerWithSDK();
   DozidiSDK::startWithConfigureOptions([&dsn](DozidiOptions& options) { options.setDsn(dsn); });
   return DozidiSDK::isEnabled();
+}
+
+void startReporterSession() {
+  DozidiSDK::startSession();
+  // The registration lives as long as the process: the work runs when the program ends.
+  static foundation::ShutdownWork::Registration endOfSession =
+      foundation::ShutdownWork::add("crash reporter session", [] {
+        DozidiSDK::endSession();
+        DozidiSDK::flush(kReporterFlushSeconds);
+      });
+}
+
+void terminateApp(int status) {
+  foundation::NotificationCenter::defaultCenter().post("UIApplicationWillTerminateNotification");
+  foundation::ShutdownWork::exitProcess(status);
 }
 
 }  // namespace fendrel

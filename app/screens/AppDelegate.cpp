@@ -7,7 +7,7 @@
 namespace fendrel {
 
 bool AppDelegate::didFinishLaunchingWithOptions(const foundation::Dictionary&) {
-  (void)startCrashReporter();
+  if (startCrashReporter()) startReporterSession();
   Singleton& singleton = Singleton::shared();
   // Reading the count first sends "firstLaunchEver" once in the app's life. The stored count
   // saturates at its largest value instead of wrapping.
