@@ -12,11 +12,11 @@
 #include <string_view>
 
 #include "app/AppLaunch.h"
+#include "app/core/CrashReporting.h"
 #include "app/screens/AppDelegate.h"
 #include "app/screens/StyledControls.h"
+#include "platform/dispatch/Clock.h"
 #include "platform/dispatch/MainRunLoop.h"
-#include "platform/foundation/NotificationCenter.h"
-#include "platform/foundation/ShutdownWork.h"
 #include "platform/uikit/Application.h"
 #include "platform/uikit/DesktopHost.h"
 #include "platform/uikit/DesktopWindow.h"
@@ -38,6 +38,7 @@ constexpr const char* kUsage =
     "\n"
     "Options:\n"
     "  --headless  run the app without a window, on its main run loop only, until interrupted\n"
+    "              (SIGINT ends it with status 130, SIGTERM with 0, as closing the window does)\n"
     "  --help      print this text and exit\n"
     "\n"
     "Headless, the signal SIGUSR1 blocks the main thread for 2.5 seconds, which the crash reporter\n"
@@ -46,14 +47,16 @@ constexpr const char* kUsage =
     "The device root is $FENDREL_DEVICE_ROOT [default: $XDG_DATA_HOME/fendrel]; the configuration hosts\n"
     "are $FENDREL_CONFIG_BASES and the crash-reporting address is $FENDREL_DSN when set.\n";
 
-volatile std::sig_atomic_t interrupted = 0;
-volatile std::sig_atomic_t hangRequested = 0;
+// The signal that asked the app to end, 0 while none did.
+volatile std::sig_atomic_t endSignal = 0;
 
 // Async-signal-safe: a flag store and an eventfd write, so the main loop sees it at once.
-void onInterrupt(int) {
-  interrupted = 1;
+void onEndSignal(int signal) {
+  endSignal = signal;
   dispatch::wakeMainLoop();
 }
+
+volatile std::sig_atomic_t hangRequested = 0;
 
 void onHangRequest(int) {
   hangRequested = 1;
@@ -80,12 +83,9 @@ extern "C" __attribute__((noinline)) void fendrel_app_block_main_thread() {
 
 namespace {
 
-/// The app ends in order: observers (the crash reporter among them) hear of it, so the next launch
-/// does not take this run for one the system killed.
-int endInOrder(int status) {
-  foundation::NotificationCenter::defaultCenter().post("UIApplicationWillTerminateNotification");
-  return status;
-}
+// An interrupt from the terminal ends with 130; a request to terminate, like closing the window,
+// is the app's ordinary end.
+int exitStatusAfterRun() { return endSignal == SIGINT ? kExitInterrupted : 0; }
 
 int fail(const std::string& message) {
   std::fprintf(stderr, "%s: error: %s\n", kProgram, message.c_str());
@@ -110,7 +110,7 @@ int appMain(int argc, char** argv) {
   }
 
   struct sigaction action {};
-  action.sa_handler = onInterrupt;
+  action.sa_handler = onEndSignal;
   sigemptyset(&action.sa_mask);
   ::sigaction(SIGINT, &action, nullptr);
   ::sigaction(SIGTERM, &action, nullptr);
@@ -132,28 +132,30 @@ int appMain(int argc, char** argv) {
     return fail("cannot start the app: " + launched.error().localizedDescription());
 
   if (headless) {
-    while (!interrupted) {
-      dispatch::runMainLoopUntil([] { return interrupted != 0 || hangRequested != 0; }, 3600.0);
+    while (!endSignal) {
+      dispatch::runMainLoopUntil([] { return endSignal != 0 || hangRequested != 0; }, dispatch::kForever);
       if (hangRequested != 0) {
         hangRequested = 0;
         fendrel_app_block_main_thread();
       }
     }
-    return endInOrder(kExitInterrupted);
+    return exitStatusAfterRun();
   }
   uikit::DesktopWindow::Options options;
   options.title = fendrel::appName();
   options.size = uikit::UIScreen::main().bounds().size;
   auto window = uikit::DesktopWindow::open(std::make_shared<uikit::ApplicationDesktopHost>(), options);
   if (!window) return fail("cannot open the window: " + window.error().localizedDescription() + " (try --headless)");
-  (*window)->runUntil([] { return interrupted != 0; }, 1e9);
-  return endInOrder(interrupted ? kExitInterrupted : 0);
+  (*window)->runUntil([] { return endSignal != 0; }, 1e9);
+  return exitStatusAfterRun();
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Threads of the network, the browser and the configuration may still be running: the
-  // registered shutdown work runs, then the process ends without tearing down what they use.
-  foundation::ShutdownWork::exitProcess(appMain(argc, argv));
+  // Window closed or signal: the same end as `fendrel`'s. Threads of the network, the browser and
+  // the configuration may still be running: will-terminate is posted, the registered shutdown
+  // work runs (the reporter's session ends and is sent), then the process ends without tearing
+  // down what they use.
+  fendrel::terminateApp(appMain(argc, argv));
 }

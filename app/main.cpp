@@ -11,9 +11,9 @@
 #include "app/cli/CommandLine.h"
 #include "app/cli/Commands.h"
 #include "app/cli/EventLog.h"
+#include "app/core/CrashReporting.h"
 #include "platform/dispatch/MainRunLoop.h"
 #include "platform/foundation/NotificationCenter.h"
-#include "platform/foundation/ShutdownWork.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/foundation/Value.h"
 
@@ -76,6 +76,7 @@ int main(int argc, char** argv) {
     status = invocation->entry->run(*invocation);
   }
   // Threads of the network, the browser and the configuration's retry timers may still be running:
-  // the registered shutdown work runs, then the process ends without tearing down what they use.
-  foundation::ShutdownWork::exitProcess(status);
+  // the app's end posts will-terminate, the registered shutdown work runs, then the process ends
+  // without tearing down what they use.
+  fendrel::terminateApp(status);
 }

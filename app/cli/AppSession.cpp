@@ -90,14 +90,7 @@ foundation::Result<void> AppSession::launch() {
 void AppSession::startCrashReporter() {
   // The app's own address, or FENDREL_DSN's; an empty FENDREL_DSN leaves the reporter off.
   if (!fendrel::startCrashReporter()) return;
-  // One run of the program is one session: it starts now and ends, and is sent, when the program
-  // exits. The registration lives as long as the process, past this session object.
-  DozidiSDK::startSession();
-  static foundation::ShutdownWork::Registration endOfSession =
-      foundation::ShutdownWork::add("crash reporter session", [] {
-        DozidiSDK::endSession();
-        DozidiSDK::flush(kReporterFlushSeconds);
-      });
+  fendrel::startReporterSession();
 }
 
 void AppSession::startUp() {

@@ -95,8 +95,6 @@ class AppSession {
   static std::atomic<bool> interrupted;
 
  private:
-  /// Seconds the exit waits for the reporter's last uploads; within the exit's own bound.
-  static constexpr double kReporterFlushSeconds = 1.5;
   void startCrashReporter();
   void startUp();
   void loadMainScreen();

@@ -4,10 +4,12 @@
 #include <filesystem>
 #include <system_error>
 
-#include "dozidi-cocoa/Sources/Dozidi/AppHangs/DozidiANRTrackingIntegration.h"
 #include "dozidi-cocoa/Sources/Dozidi/Integrations/DozidiCrashIntegration.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiOptions.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiSDK.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/ShutdownWork.h"
+#include "dozidi-cocoa/Sources/Dozidi/AppHangs/DozidiANRTrackingIntegration.h"
 #include "dozidi-cocoa/Sources/Dozidi/OutOfMemory/DozidiOutOfMemoryTrackingIntegration.h"
 #include "dozidi-cocoa/Sources/Dozidi/Breadcrumbs/DozidiAutoBreadcrumbTrackingIntegration.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/AppStart/DozidiAppStartTracker.h"
@@ -61,6 +63,21 @@ bool startCrashReporter() {
   DozidiOutOfMemoryTrackingIntegration::registerWithSDK();
   DozidiSDK::startWithConfigureOptions([&dsn](DozidiOptions& options) { configureReporterOptions(options, dsn); });
   return DozidiSDK::isEnabled();
+}
+
+void startReporterSession() {
+  DozidiSDK::startSession();
+  // The registration lives as long as the process: the work runs when the program ends.
+  static foundation::ShutdownWork::Registration endOfSession =
+      foundation::ShutdownWork::add("crash reporter session", [] {
+        DozidiSDK::endSession();
+        DozidiSDK::flush(kReporterFlushSeconds);
+      });
+}
+
+void terminateApp(int status) {
+  foundation::NotificationCenter::defaultCenter().post("UIApplicationWillTerminateNotification");
+  foundation::ShutdownWork::exitProcess(status);
 }
 
 }  // namespace fendrel

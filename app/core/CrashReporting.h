@@ -30,4 +30,17 @@ void configureReporterOptions(DozidiOptions& options, const std::string& dsn);
 /// True when the reporter runs afterwards.
 bool startCrashReporter();
 
+/// Seconds the end of a program waits for the reporter's last uploads; within the exit's own bound.
+inline constexpr double kReporterFlushSeconds = 1.5;
+
+/// One run of a program is one session: starts it now and registers its end with the process's
+/// shutdown work, once: the session is ended ("exited") and the reporter flushed within
+/// kReporterFlushSeconds. Main thread, after startCrashReporter() succeeded.
+void startReporterSession();
+
+/// The app's end, shared by its programs: posts the will-terminate notification on the calling
+/// (main) thread, so that its observers close what they keep open, then ends the process through
+/// the shutdown work with `status`.
+[[noreturn]] void terminateApp(int status);
+
 }  // namespace fendrel

@@ -12,7 +12,7 @@ bool AppDelegate::didFinishLaunchingWithOptions(const foundation::Dictionary&) {
   // The screen and interaction tracing install only when the options turn tracing on.
   DozidiPerformanceTrackingIntegration::registerWithSDK();
   DozidiUIEventTrackingIntegration::registerWithSDK();
-  (void)startCrashReporter();
+  if (startCrashReporter()) startReporterSession();
   Singleton& singleton = Singleton::shared();
   // Reading the count first sends "firstLaunchEver" once in the app's life. The stored count
   // saturates at its largest value instead of wrapping.

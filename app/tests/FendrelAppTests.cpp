@@ -38,8 +38,10 @@ class FendrelAppTests : public ::testing::Test {
     return root_.path() + "/containers/group.com.morvit.Fendrel/Library/Preferences/group.com.morvit.Fendrel.plist";
   }
   /// Starts the app headless, waits until the settings file holds `count` launches, interrupts it
-  /// and returns its exit status (-1 when it never got there).
-  int launchHeadlessUntilCounted(char count, int endSignal = SIGINT, const std::function<bool()>& alsoWaitFor = {}) {
+  /// and returns its exit status (-1 when it never got there). `endSeconds`, when given, receives
+  /// how long the app took to end after the signal.
+  int launchHeadlessUntilCounted(char count, int endSignal = SIGINT, const std::function<bool()>& alsoWaitFor = {},
+                                 double* endSeconds = nullptr) {
     std::vector<std::string> args = {FENDREL_APP_BINARY, "--headless"};
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
@@ -63,9 +65,11 @@ class FendrelAppTests : public ::testing::Test {
     for (int i = 0; i < 400 && counted && alsoWaitFor && !alsoWaitFor(); ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
+    const auto signalled = std::chrono::steady_clock::now();
     ::kill(pid, endSignal);
     int status = 0;
     ::waitpid(pid, &status, 0);
+    if (endSeconds) *endSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - signalled).count();
     if (!counted) return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
@@ -89,6 +93,31 @@ TEST_F(FendrelAppTests, HeadlessLaunchesCountOnceEachAndEndOnInterrupt) {
   EXPECT_EQ(launchHeadlessUntilCounted(1), 130);
   EXPECT_FALSE(readText(root_.path() + "/apps/Fendrel.app/Main.storyboard").empty());
   EXPECT_EQ(launchHeadlessUntilCounted(2), 130);
+}
+
+/// The statuses of the sessions among `requests`, in order of arrival.
+std::vector<std::string> sessionStatuses(const std::vector<testing_support::IngestionRequest>& requests) {
+  std::vector<std::string> statuses;
+  for (const auto& request : requests) {
+    const auto body = testing_support::gunzip(request.body);
+    if (!body || body->find("\"type\":\"session\"") == std::string::npos) continue;
+    for (const char* status : {"ok", "exited", "crashed", "abnormal"}) {
+      if (body->find(std::string("\"status\":\"") + status + "\"") != std::string::npos) statuses.push_back(status);
+    }
+  }
+  return statuses;
+}
+
+TEST_F(FendrelAppTests, TerminatedHeadlessAppEndsItsSessionAndExitsWithinTheFlushBound) {
+  testing_support::IngestionServer server;
+  dsn_ = server.dsn("0123456789abcdef0123456789abcdef", "/42");
+  double endSeconds = 0;
+  EXPECT_EQ(launchHeadlessUntilCounted(1, SIGTERM, {}, &endSeconds), 0);
+  // The session went out ended before the process did; the exit waits at most its 2 s bound.
+  const auto statuses = sessionStatuses(server.requests());
+  ASSERT_FALSE(statuses.empty());
+  EXPECT_EQ(statuses.back(), "exited");
+  EXPECT_LT(endSeconds, 2.5);
 }
 
 TEST_F(FendrelAppTests, CrashSignalledFromOutsideIsDeliveredOnceAfterTheServerCameBack) {

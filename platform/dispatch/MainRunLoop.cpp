@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <exception>
 
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/detail/QueueState.h"
@@ -44,20 +45,28 @@ int wakeDescriptor() {
   return fd;
 }
 
-// Sleeps until a wake-up or `seconds` pass, and consumes the wake-ups that arrived.
-void sleepForWakeUp(double seconds) {
+// Reads the descriptor's counter back to zero, so that it is readable again only for the next
+// wake-up.
+void consumeWakeUps(int fd) {
+  if (fd < 0) return;
+  std::uint64_t count = 0;
+  (void)foundation::retryOnInterrupt([&] { return ::read(fd, &count, sizeof count); });
+}
+
+// Sleeps until a wake-up or `seconds` pass, and consumes the wake-ups that arrived. True when
+// woken, false when the time ran out.
+bool sleepForWakeUp(double seconds) {
   const int fd = wakeDescriptor();
   // Rounded up, so that a deadline 0.4 ms away does not become a busy loop of zero-length polls.
   const int ms = static_cast<int>(std::clamp(std::ceil(seconds * 1000.0), 0.0, 3'600'000.0));
   pollfd entry{fd, POLLIN, 0};
   if (fd < 0) {
     ::poll(nullptr, 0, ms);  // no descriptor to be woken through: the recheck interval bounds the wait
-    return;
+    return false;
   }
-  if (::poll(&entry, 1, ms) > 0) {
-    std::uint64_t count = 0;
-    (void)foundation::retryOnInterrupt([&] { return ::read(fd, &count, sizeof count); });
-  }
+  if (::poll(&entry, 1, ms) <= 0) return false;
+  consumeWakeUps(fd);
+  return true;
 }
 
 // Runs the first main-queue block, if any; false when there was none.
@@ -76,6 +85,14 @@ bool runOneMainBlock() {
 }
 
 }  // namespace
+
+double mainLoopRecheckSeconds(int idleWakeUps) {
+  double seconds = kMainLoopRecheckSeconds;
+  for (int i = 0; i < idleWakeUps && seconds < kMainLoopLongestRecheckSeconds; ++i) seconds *= 2;
+  return std::min(seconds, kMainLoopLongestRecheckSeconds);
+}
+
+int mainLoopWakeDescriptor() { return wakeDescriptor(); }
 
 void bindMainThread() { mainThreadId().store(threadId(), std::memory_order_release); }
 
@@ -96,24 +113,40 @@ bool runMainLoopUntil(const std::function<bool()>& done, double timeoutSeconds) 
   const auto end = Steady::now() + std::chrono::duration_cast<Steady::duration>(std::chrono::duration<double>(
                                         limited ? std::clamp(timeoutSeconds, 0.0, 1e9) : 0.0));
   detail::TimerService& timers = detail::TimerService::shared();
+  int idleWakeUps = 0;
   for (;;) {
     if (done()) return true;
     timers.fireDue();
-    if (runOneMainBlock()) continue;
-    double sleep = std::min(kMainLoopRecheckSeconds, timers.secondsUntilNextRealTimer());
+    if (runOneMainBlock()) {
+      idleWakeUps = 0;
+      continue;
+    }
+    const double recheck = mainLoopRecheckSeconds(idleWakeUps);
+    double sleep = std::min(recheck, timers.secondsUntilNextRealTimer());
     if (limited) {
       const double left = std::chrono::duration<double>(end - Steady::now()).count();
       if (left <= 0) return false;
       sleep = std::min(sleep, left);
     }
     // A block queued after the check above has already written to the descriptor, so this
-    // returns at once: no wake-up is lost between the check and the sleep.
-    sleepForWakeUp(sleep);
+    // returns at once: no wake-up is lost between the check and the sleep. Only a sleep that ran
+    // its whole recheck interval counts as idle; a timer's deadline or a wake-up brings work.
+    const bool woken = sleepForWakeUp(sleep);
+    idleWakeUps = (!woken && sleep >= recheck) ? idleWakeUps + 1 : 0;
   }
 }
 
 std::size_t drainMainQueue() {
   if (!isMainThread()) return 0;
+  // Consumed before the blocks run: a block queued while they run writes to it again. A block
+  // that throws leaves the ones behind it queued; the loop is woken again so that they run.
+  consumeWakeUps(wakeDescriptor());
+  struct WakeAgainOnThrow {
+    int exceptions = std::uncaught_exceptions();
+    ~WakeAgainOnThrow() {
+      if (std::uncaught_exceptions() > exceptions) wakeMainLoop();
+    }
+  } wakeAgainOnThrow;
   detail::TimerService::shared().fireDue();
   std::size_t count = 0;
   while (runOneMainBlock()) ++count;

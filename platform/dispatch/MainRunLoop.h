@@ -19,21 +19,33 @@ bool isMainThread();
 /// thread until `done()` is true. Between blocks the loop sleeps until the next timer deadline, a
 /// block arrives, the manual clock moves or wakeMainLoop() is called; `done()` is checked before
 /// each block and after each wake-up. A condition that another thread changes without waking the
-/// loop is still seen, at the latest after kMainLoopRecheckSeconds.
+/// loop is still seen: after mainLoopRecheckSeconds() of the wake-ups that found nothing to do,
+/// so a loop that is woken for nothing sleeps longer and longer, and an idle one hardly wakes.
 /// Returns true when done() held, false when `timeoutSeconds` of REAL time passed first (a manual
 /// clock that never moves cannot hang a caller); kForever waits without limit. Called on a thread
 /// other than the main thread it runs nothing and returns done().
 bool runMainLoopUntil(const std::function<bool()>& done, double timeoutSeconds);
 
-/// The longest the main run loop sleeps without looking at its `done` condition.
+/// How long a main loop sleeps before it looks at its `done` condition again, after
+/// `idleWakeUps` wake-ups in a row that found nothing to do: kMainLoopRecheckSeconds at first,
+/// doubling up to kMainLoopLongestRecheckSeconds. A condition changed by another thread that
+/// did not wake the loop is seen soon after a burst of work and at most this late when idle;
+/// an idle loop wakes a few times in five seconds, not hundreds.
+double mainLoopRecheckSeconds(int idleWakeUps);
 inline constexpr double kMainLoopRecheckSeconds = 0.05;
+inline constexpr double kMainLoopLongestRecheckSeconds = 1.6;
+
+/// The event descriptor that becomes readable when the main queue has work (a block, a due
+/// timer, wakeMainLoop()). A toolkit's own loop watches it and calls drainMainQueue(), which
+/// consumes the wake-ups; -1 when the descriptor cannot be made.
+int mainLoopWakeDescriptor();
 
 /// Makes a sleeping main run loop look at its `done` condition again. Any thread may call it, and
 /// so may a signal handler (it only writes to an event descriptor).
 void wakeMainLoop();
 
-/// Runs every main-queue block that is due now, including the ones those blocks queue, and returns
-/// how many ran. Main thread only (elsewhere it runs nothing and returns 0).
+/// Consumes the pending wake-ups of mainLoopWakeDescriptor(), then runs every main-queue block
+/// that is due now, including the ones those blocks queue, and returns how many ran. Main thread only (elsewhere it runs nothing and returns 0).
 std::size_t drainMainQueue();
 
 }  // namespace dispatch

@@ -157,6 +157,8 @@ void OperationQueue::operationDidFinish(const std::shared_ptr<Entry>& entry) {
     if (waiting_.empty() && running_.empty()) {
       keepAlive = std::move(selfWhileBusy_);
       allFinished_.notify_all();
+      // A main loop waiting for this queue to empty sleeps until woken: wake it.
+      dispatch::wakeMainLoop();
     }
   }
   entry->operation->removeObserver(entry->token);

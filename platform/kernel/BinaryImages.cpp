@@ -1,5 +1,6 @@
 #include "platform/kernel/BinaryImages.h"
 
+#include "platform/dispatch/CallbackGuard.h"
 #include "platform/kernel/SafeMemory.h"
 
 #include <elf.h>
@@ -479,15 +480,24 @@ void refreshImageList() {
     std::vector<CachedImage> images;
     bool complete = true;
   } walk;
+  // Called by the loader: a walk that cannot allocate stops and leaves the list as it was.
   dl_iterate_phdr(
-      [](dl_phdr_info*, std::size_t, void* data) {
+      [](dl_phdr_info*, std::size_t, void* data) noexcept {
         auto* into = static_cast<Walk*>(data);
-        walkLinkMap([&](int index, const link_map& entry, std::uintptr_t node) {
-          into->images.emplace_back();
-          into->complete = cacheImage(entry, node, index, &into->images.back());
-          return into->complete;
-        });
-        return 1;
+        return dispatch::guardCallback(
+            "loaded image walk",
+            [&] {
+              walkLinkMap([&](int index, const link_map& entry, std::uintptr_t node) {
+                into->images.emplace_back();
+                into->complete = cacheImage(entry, node, index, &into->images.back());
+                return into->complete;
+              });
+              return 1;
+            },
+            [&](const char*) {
+              into->complete = false;
+              return 1;
+            });
       },
       &walk);
   if (!walk.complete || walk.images.empty()) return;

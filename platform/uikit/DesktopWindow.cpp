@@ -1,9 +1,13 @@
 #include "platform/uikit/DesktopWindow.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 
+#include <glib-unix.h>
 #include <gtk/gtk.h>
 
+#include "platform/dispatch/CallbackGuard.h"
 #include "platform/dispatch/DisplayFrames.h"
 #include "platform/dispatch/MainRunLoop.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -19,15 +23,15 @@
 
 namespace uikit {
 
-/// How often the main queue is looked at between frames: short enough that timers and posted
-/// blocks run without a visible delay, long enough to cost nothing while idle.
-constexpr guint kMainQueueIntervalMs = 8;
+/// How often the main queue is looked at when the run loop's event descriptor cannot be watched:
+/// short enough that timers and posted blocks run without a visible delay.
+constexpr guint kMainQueueFallbackIntervalMs = 8;
 
 struct DesktopWindow::State {
   std::shared_ptr<DesktopHost> host;
   GtkWidget* window = nullptr;
   GtkWidget* area = nullptr;
-  guint pump = 0;
+  guint pump = 0;  ///< the watch of the main queue's event descriptor (or the fallback timer)
   guint tick = 0;
   guint frameTick = 0;
   std::size_t frames = 0;
@@ -40,6 +44,19 @@ struct DesktopWindow::State {
 namespace {
 
 using State = DesktopWindow::State;
+
+/// Runs the body of a toolkit callback behind the shared barrier; a failure reports `failed`
+/// to the toolkit (an event not handled, a source kept or removed).
+template <typename Body, typename Result = std::invoke_result_t<Body>>
+Result guarded(const char* callback, Body&& body, Result failed) noexcept {
+  return dispatch::guardCallback(callback, std::forward<Body>(body), [failed](const char*) { return failed; });
+}
+
+/// The same for callbacks that return nothing.
+template <typename Body>
+void guarded(const char* callback, Body&& body) noexcept {
+  dispatch::guardCallback(callback, std::forward<Body>(body), [](const char*) {});
+}
 
 /// Whether something that shows is animating. Hidden layers and the trees of layers that show
 /// nothing do not count: a spinner turning behind a hidden table would otherwise keep frames
@@ -60,10 +77,12 @@ bool anyAnimations(DesktopHost& host) {
   return false;
 }
 
-gboolean onTick(GtkWidget* widget, GdkFrameClock*, gpointer data) {
+gboolean onTick(GtkWidget* widget, GdkFrameClock*, gpointer data) noexcept {
   auto* state = static_cast<State*>(data);
   gtk_widget_queue_draw(widget);
-  if (anyAnimations(*state->host)) return G_SOURCE_CONTINUE;
+  const bool animating = dispatch::guardCallback(
+      "window animation tick", [&] { return anyAnimations(*state->host); }, [](const char*) { return false; });
+  if (animating) return G_SOURCE_CONTINUE;
   state->tick = 0;
   return G_SOURCE_REMOVE;
 }
@@ -74,8 +93,13 @@ void followAnimations(State* state) {
   if (anyAnimations(*state->host)) state->tick = gtk_widget_add_tick_callback(state->area, onTick, state, nullptr);
 }
 
-gboolean onDraw(GtkWidget* widget, cairo_t* cr, gpointer data) {
-  auto* state = static_cast<State*>(data);
+gboolean drawWindow(GtkWidget* widget, cairo_t* cr, State* state);
+
+gboolean onDraw(GtkWidget* widget, cairo_t* cr, gpointer data) noexcept {
+  return guarded("window draw", [&] { return drawWindow(widget, cr, static_cast<State*>(data)); }, FALSE);
+}
+
+gboolean drawWindow(GtkWidget* widget, cairo_t* cr, State* state) {
   const int scale = gtk_widget_get_scale_factor(widget);
   const double now = CACurrentMediaTime();
   // Windows are drawn bottom first into one picture of the screen, each at its place, so a
@@ -105,12 +129,23 @@ gboolean onDraw(GtkWidget* widget, cairo_t* cr, gpointer data) {
   return TRUE;
 }
 
-gboolean onPump(gpointer data) {
-  auto* state = static_cast<State*>(data);
-  if (dispatch::drainMainQueue() > 0 && state->area) {
+/// Runs what the main queue holds and redraws when something ran.
+void runMainQueue(State* state) noexcept {
+  guarded("main queue", [&] {
+    if (dispatch::drainMainQueue() == 0 || !state->area) return;
     gtk_widget_queue_draw(state->area);
     followAnimations(state);
-  }
+  });
+}
+
+/// The main queue's event descriptor became readable: a block was queued or a timer is due.
+gboolean onMainQueueReady(gint, GIOCondition, gpointer data) noexcept {
+  runMainQueue(static_cast<State*>(data));
+  return G_SOURCE_CONTINUE;
+}
+
+gboolean onMainQueueTimer(gpointer data) noexcept {
+  runMainQueue(static_cast<State*>(data));
   return G_SOURCE_CONTINUE;
 }
 
@@ -120,7 +155,7 @@ void afterInput(State* state) {
   followAnimations(state);
 }
 
-gboolean onPress(GtkWidget*, GdkEventButton* event, gpointer data) {
+gboolean handlePress(GtkWidget*, GdkEventButton* event, gpointer data) {
   auto* state = static_cast<State*>(data);
   if (event->button != 1 || event->type != GDK_BUTTON_PRESS) return FALSE;
   state->pressed = true;
@@ -129,7 +164,7 @@ gboolean onPress(GtkWidget*, GdkEventButton* event, gpointer data) {
   return TRUE;
 }
 
-gboolean onMotion(GtkWidget*, GdkEventMotion* event, gpointer data) {
+gboolean handleMotion(GtkWidget*, GdkEventMotion* event, gpointer data) {
   auto* state = static_cast<State*>(data);
   if (!state->pressed) return FALSE;
   state->host->handleTouch(DesktopTouchPhase::Moved, {event->x, event->y});
@@ -137,7 +172,7 @@ gboolean onMotion(GtkWidget*, GdkEventMotion* event, gpointer data) {
   return TRUE;
 }
 
-gboolean onRelease(GtkWidget*, GdkEventButton* event, gpointer data) {
+gboolean handleRelease(GtkWidget*, GdkEventButton* event, gpointer data) {
   auto* state = static_cast<State*>(data);
   if (event->button != 1 || !state->pressed) return FALSE;
   state->pressed = false;
@@ -176,7 +211,7 @@ std::string clipboardLine(GtkWidget* widget) {
   return line;
 }
 
-gboolean onKey(GtkWidget* widget, GdkEventKey* event, gpointer data) {
+gboolean handleKey(GtkWidget* widget, GdkEventKey* event, gpointer data) {
   auto* state = static_cast<State*>(data);
   const bool control = (event->state & GDK_CONTROL_MASK) != 0;
   const guint lower = gdk_keyval_to_lower(event->keyval);
@@ -198,7 +233,7 @@ gboolean onKey(GtkWidget* widget, GdkEventKey* event, gpointer data) {
   return TRUE;
 }
 
-void onSize(GtkWidget*, GdkRectangle* allocation, gpointer data) {
+void handleSize(GtkWidget*, GdkRectangle* allocation, gpointer data) {
   auto* state = static_cast<State*>(data);
   CGSize size{static_cast<double>(allocation->width), static_cast<double>(allocation->height)};
   if (size == state->screen) return;
@@ -208,12 +243,39 @@ void onSize(GtkWidget*, GdkRectangle* allocation, gpointer data) {
 }
 
 /// Hands each frame of the window's frame clock to the display links, on the process clock.
-gboolean onDisplayFrame(GtkWidget*, GdkFrameClock* clock, gpointer) {
+gboolean handleDisplayFrame(GtkWidget*, GdkFrameClock* clock, gpointer) {
   gint64 refreshUs = 0;
   gdk_frame_clock_get_refresh_info(clock, gdk_frame_clock_get_frame_time(clock), &refreshUs, nullptr);
   const double sinceFrame = static_cast<double>(g_get_monotonic_time() - gdk_frame_clock_get_frame_time(clock)) / 1e6;
   dispatch::DisplayFrames::deliver(CACurrentMediaTime() - sinceFrame, static_cast<double>(refreshUs) / 1e6);
   return G_SOURCE_CONTINUE;
+}
+
+// The toolkit's callbacks: each runs its handler behind the barrier, so nothing the app throws
+// unwinds through GTK. An input event whose handler failed counts as not handled.
+
+gboolean onPress(GtkWidget* widget, GdkEventButton* event, gpointer data) noexcept {
+  return guarded("window button press", [&] { return handlePress(widget, event, data); }, FALSE);
+}
+
+gboolean onMotion(GtkWidget* widget, GdkEventMotion* event, gpointer data) noexcept {
+  return guarded("window pointer motion", [&] { return handleMotion(widget, event, data); }, FALSE);
+}
+
+gboolean onRelease(GtkWidget* widget, GdkEventButton* event, gpointer data) noexcept {
+  return guarded("window button release", [&] { return handleRelease(widget, event, data); }, FALSE);
+}
+
+gboolean onKey(GtkWidget* widget, GdkEventKey* event, gpointer data) noexcept {
+  return guarded("window key press", [&] { return handleKey(widget, event, data); }, FALSE);
+}
+
+void onSize(GtkWidget* widget, GdkRectangle* allocation, gpointer data) noexcept {
+  guarded("window size", [&] { handleSize(widget, allocation, data); });
+}
+
+gboolean onDisplayFrame(GtkWidget* widget, GdkFrameClock* clock, gpointer data) noexcept {
+  return guarded("display frame", [&] { return handleDisplayFrame(widget, clock, data); }, G_SOURCE_CONTINUE);
 }
 
 /// The frame clock runs for the display links only while one listens.
@@ -230,40 +292,54 @@ void followDisplayLinks(State* state, bool wanted) {
 // inactive, minimising sends it to the background, and the first time a window is on the screen
 // it says so (the app's start ends there).
 
-gboolean onFocusIn(GtkWidget* window, GdkEventFocus*, gpointer) {
-  const bool minimised = gtk_widget_get_window(window) &&
-                         (gdk_window_get_state(gtk_widget_get_window(window)) & GDK_WINDOW_STATE_ICONIFIED);
-  if (!minimised) UIApplication::shared().setApplicationState(UIApplicationState::Active);
+gboolean onFocusIn(GtkWidget* window, GdkEventFocus*, gpointer) noexcept {
+  guarded("window focus in", [&] {
+    const bool minimised = gtk_widget_get_window(window) &&
+                           (gdk_window_get_state(gtk_widget_get_window(window)) & GDK_WINDOW_STATE_ICONIFIED);
+    if (!minimised) UIApplication::shared().setApplicationState(UIApplicationState::Active);
+  });
   return FALSE;
 }
 
-gboolean onFocusOut(GtkWidget*, GdkEventFocus*, gpointer) {
-  auto& application = UIApplication::shared();
-  if (application.applicationState() == UIApplicationState::Active)
-    application.setApplicationState(UIApplicationState::Inactive);
+gboolean onFocusOut(GtkWidget*, GdkEventFocus*, gpointer) noexcept {
+  guarded("window focus out", [] {
+    auto& application = UIApplication::shared();
+    if (application.applicationState() == UIApplicationState::Active)
+      application.setApplicationState(UIApplicationState::Inactive);
+  });
   return FALSE;
 }
 
-gboolean onWindowState(GtkWidget*, GdkEventWindowState* event, gpointer) {
+gboolean onWindowState(GtkWidget*, GdkEventWindowState* event, gpointer) noexcept {
   if (!(event->changed_mask & GDK_WINDOW_STATE_ICONIFIED)) return FALSE;
-  auto& application = UIApplication::shared();
-  if (event->new_window_state & GDK_WINDOW_STATE_ICONIFIED) {
-    application.setApplicationState(UIApplicationState::Background);
-  } else if (application.applicationState() == UIApplicationState::Background) {
-    application.setApplicationState(UIApplicationState::Inactive);
-  }
+  guarded("window state", [&] {
+    auto& application = UIApplication::shared();
+    if (event->new_window_state & GDK_WINDOW_STATE_ICONIFIED) {
+      application.setApplicationState(UIApplicationState::Background);
+    } else if (application.applicationState() == UIApplicationState::Background) {
+      application.setApplicationState(UIApplicationState::Inactive);
+    }
+  });
   return FALSE;
 }
 
-gboolean onMapped(GtkWidget*, GdkEvent*, gpointer data) {
+gboolean onMapped(GtkWidget*, GdkEvent*, gpointer data) noexcept {
   auto* state = static_cast<State*>(data);
   if (state->shown) return FALSE;
   state->shown = true;
-  foundation::NotificationCenter::defaultCenter().postFromSender(UIWindowDidBecomeVisibleNotification, state);
+  guarded("window mapped", [&] {
+    foundation::NotificationCenter::defaultCenter().postFromSender(UIWindowDidBecomeVisibleNotification, state);
+  });
   return FALSE;
 }
 
-void onDestroy(GtkWidget*, gpointer data) {
+/// Ends one wait of runUntil(); `data` is its flag.
+gboolean onWaitOver(gpointer data) noexcept {
+  *static_cast<bool*>(data) = true;
+  return G_SOURCE_REMOVE;
+}
+
+void onDestroy(GtkWidget*, gpointer data) noexcept {
   auto* state = static_cast<State*>(data);
   state->open = false;
   state->window = nullptr;
@@ -308,7 +384,10 @@ foundation::Result<std::unique_ptr<DesktopWindow>> DesktopWindow::open(std::shar
   gtk_widget_show_all(s->window);
   gtk_widget_grab_focus(s->area);
   s->open = true;
-  s->pump = g_timeout_add(kMainQueueIntervalMs, onPump, s);
+  // The main queue runs when its event descriptor says there is work; the window sleeps otherwise.
+  const int wake = dispatch::mainLoopWakeDescriptor();
+  s->pump = wake >= 0 ? g_unix_fd_add(wake, G_IO_IN, onMainQueueReady, s)
+                      : g_timeout_add(kMainQueueFallbackIntervalMs, onMainQueueTimer, s);
   dispatch::DisplayFrames::setSource([s](bool wanted) { followDisplayLinks(s, wanted); });
   return std::unique_ptr<DesktopWindow>(new DesktopWindow(std::move(state)));
 }
@@ -323,11 +402,22 @@ DesktopWindow::~DesktopWindow() {
 }
 
 bool DesktopWindow::runUntil(const std::function<bool()>& done, double timeoutSeconds) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
+  using Steady = std::chrono::steady_clock;
+  const auto deadline = Steady::now() + std::chrono::duration_cast<Steady::duration>(
+                                            std::chrono::duration<double>(std::clamp(timeoutSeconds, 0.0, 1e9)));
+  int idleWakeUps = 0;
   while (!done()) {
-    if (!state_->open || std::chrono::steady_clock::now() >= deadline) return done();
-    // Blocks at most until the next main-queue look.
+    const double left = std::chrono::duration<double>(deadline - Steady::now()).count();
+    if (!state_->open || left <= 0) return done();
+    // GTK sleeps until an event, the main queue's descriptor or this timer: the deadline, or the
+    // recheck of a condition another thread may change without waking the loop.
+    const double recheck = dispatch::mainLoopRecheckSeconds(idleWakeUps);
+    const double sleep = std::min(recheck, left);
+    bool timedOut = false;
+    const guint timer = g_timeout_add(static_cast<guint>(std::ceil(sleep * 1000.0)), onWaitOver, &timedOut);
     gtk_main_iteration_do(TRUE);
+    if (!timedOut) g_source_remove(timer);
+    idleWakeUps = (timedOut && sleep >= recheck) ? idleWakeUps + 1 : 0;
   }
   return true;
 }

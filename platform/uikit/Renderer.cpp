@@ -8,6 +8,7 @@
 
 #include <cairo.h>
 
+#include "platform/dispatch/CallbackGuard.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/uikit/Animation.h"
 #include "platform/uikit/Controls.h"
@@ -854,9 +855,15 @@ foundation::Result<foundation::Data> UIImagePNGRepresentation(const UIImage& ima
   if (!bitmap || !bitmap->isValid()) return makeUIKitError(UIKitError::ImageEncoding, "the image has no pixels");
   SurfacePtr surface = detail::surfaceForImage(*bitmap);
   std::string bytes;
-  auto write = [](void* closure, const unsigned char* data, unsigned int length) {
-    static_cast<std::string*>(closure)->append(reinterpret_cast<const char*>(data), length);
-    return CAIRO_STATUS_SUCCESS;
+  // Called by cairo: running out of memory for the bytes stops the encoding with cairo's own error.
+  auto write = [](void* closure, const unsigned char* data, unsigned int length) noexcept {
+    return dispatch::guardCallback(
+        "PNG writer",
+        [&] {
+          static_cast<std::string*>(closure)->append(reinterpret_cast<const char*>(data), length);
+          return CAIRO_STATUS_SUCCESS;
+        },
+        [](const char*) { return CAIRO_STATUS_NO_MEMORY; });
   };
   cairo_status_t status = cairo_surface_write_to_png_stream(surface.get(), write, &bytes);
   if (status != CAIRO_STATUS_SUCCESS) return makeUIKitError(UIKitError::ImageEncoding, cairo_status_to_string(status));

@@ -16,6 +16,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/dispatch/CallbackGuard.h"
 #include "platform/dispatch/Thread.h"
 
 namespace foundation::detail {
@@ -148,25 +149,21 @@ void noteHandlerFailure(Transfer& t, const char* what) noexcept {
   }
 }
 
-/// Runs `body` for a curl callback. An exception must never unwind through libcurl's C frames:
-/// it is caught here, the transfer is marked failed and false tells the callback to stop curl.
+/// Runs `body` for a curl callback through the shared barrier: what it throws is logged, the
+/// transfer is marked failed and false tells the callback to stop curl.
 template <typename Body>
-bool runGuarded(Transfer& t, Body&& body) noexcept {
-  try {
-    return body();
-  } catch (const std::exception& exception) {
-    noteHandlerFailure(t, exception.what());
-  } catch (...) {
-    noteHandlerFailure(t, "unknown exception");
-  }
-  return false;
+bool runGuarded(Transfer& t, const char* callback, Body&& body) noexcept {
+  return dispatch::guardCallback(callback, std::forward<Body>(body), [&t](const char* what) {
+    noteHandlerFailure(t, what);
+    return false;
+  });
 }
 
 std::size_t onBody(char* bytes, std::size_t size, std::size_t count, void* context) noexcept {
   auto& t = *static_cast<Transfer*>(context);
   std::size_t length = size * count;
   t.lastActivity = Clock::now();
-  const bool keepGoing = runGuarded(t, [&] {
+  const bool keepGoing = runGuarded(t, "network body", [&] {
     deliverResponse(t);
     if (auto error = t.observer->transferDidReceiveData(std::string_view(bytes, length))) {
       t.abortError = std::move(error);
@@ -190,7 +187,7 @@ std::size_t onHeader(char* bytes, std::size_t size, std::size_t count, void* con
   std::size_t length = size * count;
   t.lastActivity = Clock::now();
   std::string_view line(bytes, length);
-  const bool keepGoing = runGuarded(t, [&] {
+  const bool keepGoing = runGuarded(t, "network header", [&] {
     if (line.starts_with("HTTP/")) {
       // Each response of a redirect chain (and each interim 1xx) starts afresh: only the last counts.
       t.responseHeaders = HTTPHeaderFields();

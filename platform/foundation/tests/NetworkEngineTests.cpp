@@ -9,7 +9,10 @@
 #include <mutex>
 #include <new>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
+#include "platform/dispatch/CallbackGuard.h"
 #include "platform/foundation/URL.h"
 
 namespace foundation::detail {
@@ -64,7 +67,13 @@ class ThrowingObserver final : public TransferObserver {
   std::string body_;
 };
 
-TEST(NetworkEngineTests, AHandlerThatThrowsFailsItsTransferAndTheEngineGoesOn) {
+TEST(NetworkEngineTests, AHandlerThatThrowsIsLoggedFailsItsTransferAndTheEngineGoesOn) {
+  std::mutex logMutex;
+  std::vector<std::string> logged;
+  auto previous = dispatch::setCallbackFailureSink([&](std::string_view callback, std::string_view what) {
+    std::lock_guard lock(logMutex);
+    logged.push_back(std::string(callback) + ": " + std::string(what));
+  });
   char path[] = "/tmp/NetworkEngineTests.XXXXXX";
   int fd = ::mkstemp(path);
   ASSERT_GE(fd, 0);
@@ -86,6 +95,12 @@ TEST(NetworkEngineTests, AHandlerThatThrowsFailsItsTransferAndTheEngineGoesOn) {
     EXPECT_EQ(error->domain(), kURLErrorDomain);
     EXPECT_EQ(error->code(), static_cast<std::int64_t>(URLError::Unknown));
   }
+  {
+    std::lock_guard lock(logMutex);
+    EXPECT_EQ(logged, (std::vector<std::string>{"network body: response handler failed",
+                                                "network body: std::bad_alloc"}));
+  }
+  dispatch::setCallbackFailureSink(std::move(previous));
 
   // The network thread survived: the next transfer loads.
   auto observer = std::make_shared<ThrowingObserver>(Throws::Never);

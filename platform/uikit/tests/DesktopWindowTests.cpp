@@ -3,11 +3,15 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <stdexcept>
+#include <string_view>
 #include <string>
 #include <vector>
 
 #include <gtk/gtk.h>
 
+#include "platform/dispatch/CallbackGuard.h"
+#include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/MainRunLoop.h"
 #include "platform/uikit/Application.h"
 #include "platform/uikit/Control.h"
@@ -275,6 +279,48 @@ TEST_F(DesktopWindowTests, ShowsTheApplicationsWindowsByLevelAndTouchesReachTheW
   EXPECT_EQ(UIScreen::main().bounds().size, (CGSize{360, 300}));
   banner->setVisible(false);
   screen.window->setVisible(false);
+}
+
+/// A host whose touch handling fails: what it throws must stop at the window's barrier.
+class ThrowingHost final : public DesktopHost {
+ public:
+  explicit ThrowingHost(std::shared_ptr<UIWindow> window) : window_(std::move(window)) {}
+  std::vector<std::shared_ptr<UIView>> displayedViews() override { return {window_}; }
+  void handleTouch(DesktopTouchPhase, CGPoint) override { throw std::runtime_error("touch handler failed"); }
+  void insertText(const std::string&) override {}
+  void pressKey(DesktopKey) override {}
+  void resizeScreen(CGSize) override {}
+
+ private:
+  std::shared_ptr<UIWindow> window_;
+};
+
+TEST_F(DesktopWindowTests, WhatHandlersAndBlocksThrowIsLoggedAndTheWindowGoesOn) {
+  std::vector<std::string> logged;
+  auto previous = dispatch::setCallbackFailureSink([&](std::string_view callback, std::string_view what) {
+    logged.push_back(std::string(callback) + ": " + std::string(what));
+  });
+  Screen screen;
+  auto opened = DesktopWindow::open(std::make_shared<ThrowingHost>(screen.window), {"Faults", {320, 260}});
+  ASSERT_TRUE(opened.ok()) << opened.error().localizedDescription();
+  DesktopWindow& window = **opened;
+  settle(window);
+
+  // Behind a GTK signal: the press handler throws.
+  GdkWindow* target = gtk_widget_get_window(gtk_bin_get_child(GTK_BIN(window.nativeWindow())));
+  gdk_test_simulate_button(target, 160, 226, 1, GdkModifierType(0), GDK_BUTTON_PRESS);
+  ASSERT_TRUE(window.runUntil([&] { return !logged.empty(); }, 10));
+  EXPECT_EQ(logged.front(), "window button press: touch handler failed");
+
+  // Behind the main queue's watch: a block throws, and the one queued behind it still runs.
+  bool after = false;
+  dispatch::DispatchQueue::main()->async([] { throw std::logic_error("block failed"); });
+  dispatch::DispatchQueue::main()->async([&] { after = true; });
+  EXPECT_TRUE(window.runUntil([&] { return after; }, 10));
+  EXPECT_EQ(logged.back(), "main queue: block failed");
+  EXPECT_TRUE(window.isOpen());
+  settle(window);
+  dispatch::setCallbackFailureSink(std::move(previous));
 }
 
 }  // namespace
