@@ -11,10 +11,10 @@
 #include <string_view>
 #include <vector>
 
-#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiEnvelope.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiEvent.h"
-#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiFoundationHelpers.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiMeta.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiFoundationHelpers.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiEnvelope.h"
 #include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiSerialization.h"
 #include "platform/foundation/JSONSerialization.h"
 

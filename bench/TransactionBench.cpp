@@ -13,10 +13,10 @@
 
 #include "bench/Repetitions.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiHub.h"
-#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiSerialization.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiSpanRecord.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTracer.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTransaction.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiSerialization.h"
 
 namespace {
 

@@ -22,8 +22,8 @@
 #include "platform/foundation/JSONArrayCount.h"
 #include "platform/foundation/JSONSerialization.h"
 #include "platform/foundation/NotificationCenter.h"
-#include "platform/foundation/ShutdownWork.h"
 #include "platform/foundation/OperationQueue.h"
+#include "platform/foundation/ShutdownWork.h"
 #include "platform/foundation/UserDefaults.h"
 
 namespace fendrel::cli {

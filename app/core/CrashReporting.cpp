@@ -4,17 +4,17 @@
 #include <filesystem>
 #include <system_error>
 
-#include "dozidi-cocoa/Sources/Dozidi/Integrations/DozidiCrashIntegration.h"
+#include "dozidi-cocoa/Sources/Dozidi/AppHangs/DozidiANRTrackingIntegration.h"
+#include "dozidi-cocoa/Sources/Dozidi/Breadcrumbs/DozidiAutoBreadcrumbTrackingIntegration.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiOptions.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiSDK.h"
-#include "platform/foundation/NotificationCenter.h"
-#include "platform/foundation/ShutdownWork.h"
-#include "dozidi-cocoa/Sources/Dozidi/AppHangs/DozidiANRTrackingIntegration.h"
+#include "dozidi-cocoa/Sources/Dozidi/Integrations/DozidiCrashIntegration.h"
 #include "dozidi-cocoa/Sources/Dozidi/OutOfMemory/DozidiOutOfMemoryTrackingIntegration.h"
-#include "dozidi-cocoa/Sources/Dozidi/Breadcrumbs/DozidiAutoBreadcrumbTrackingIntegration.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/AppStart/DozidiAppStartTracker.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/IO/DozidiCoreDataTrackingIntegration.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/IO/DozidiFileIOTrackingIntegration.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/ShutdownWork.h"
 
 namespace fendrel {
 

@@ -4,8 +4,8 @@
 
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiHub.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiSDK.h"
-#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiScope.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiSpan.h"
+#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiScope.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/uikit/Accessibility.h"
 #include "platform/uikit/Application.h"

@@ -28,16 +28,16 @@
 #include <string>
 #include <vector>
 
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiEnvelope.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiSerialization.h"
 #include "platform/foundation/Base64.h"
 #include "platform/foundation/JSONSerialization.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/foundation/Value.h"
 #include "testing/Gzip.h"
-#include "testing/LoopbackServer.h"
 #include "testing/IngestionServer.h"
+#include "testing/LoopbackServer.h"
 #include "testing/ProgramRun.h"
-#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiSerialization.h"
-#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiEnvelope.h"
 #include "testing/TemporaryFolder.h"
 
 

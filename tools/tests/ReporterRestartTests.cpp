@@ -10,10 +10,10 @@
 #include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiEnvelope.h"
 #include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiSerialization.h"
 #include "platform/foundation/JSONSerialization.h"
+#include "testing/Gzip.h"
 #include "testing/IngestionServer.h"
 #include "testing/ProgramRun.h"
 #include "testing/TemporaryFolder.h"
-#include "testing/Gzip.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include "app/core/tests/CoreDoubles.h"
 #include "app/core/tests/CoreTestSupport.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiClient.h"
-#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiEvent.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiHub.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiSDK.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiEvent.h"
 #include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiScope.h"
 #include "platform/foundation/UserDefaults.h"
 

@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <string>
 
-#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiSysctl.h"
 #include "dozidi-cocoa/Sources/Dozidi/Integrations/DozidiCrashWrapper.h"
 #include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiCurrentDate.h"
 #include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiDispatchQueueWrapper.h"
 #include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiLog.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiSysctl.h"
 #include "platform/dispatch/Thread.h"
 
 namespace {

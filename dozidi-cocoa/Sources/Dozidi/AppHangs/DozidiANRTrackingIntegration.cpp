@@ -6,11 +6,11 @@
 
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiClient.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiDependencyContainer.h"
-#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiEvent.h"
-#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiException.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiHub.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiOptions.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiSDK.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiEvent.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiException.h"
 
 namespace {
 

@@ -3,10 +3,10 @@
 #include "dozidi-cocoa/Sources/Dozidi/Breadcrumbs/DozidiBreadcrumbTracker.h"
 #include "dozidi-cocoa/Sources/Dozidi/Breadcrumbs/DozidiSystemEventBreadcrumbs.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiClient.h"
-#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiCurrentDate.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiDependencyContainer.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiHub.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiSDK.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiCurrentDate.h"
 
 void DozidiAutoBreadcrumbTrackingIntegration::registerWithSDK() {
   DozidiSDK::registerIntegration(

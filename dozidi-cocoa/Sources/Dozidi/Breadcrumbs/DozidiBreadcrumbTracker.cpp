@@ -1,9 +1,9 @@
 #include "dozidi-cocoa/Sources/Dozidi/Breadcrumbs/DozidiBreadcrumbTracker.h"
 
-#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiBreadcrumb.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiHub.h"
-#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiNSNotificationCenterWrapper.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiSDK.h"
+#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiBreadcrumb.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiNSNotificationCenterWrapper.h"
 #include "platform/foundation/NotificationCenter.h"
 
 using foundation::Dictionary;

@@ -1,11 +1,11 @@
 #include "dozidi-cocoa/Sources/Dozidi/Breadcrumbs/DozidiSystemEventBreadcrumbs.h"
 
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiSDK.h"
 #include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiBreadcrumb.h"
 #include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiCurrentDate.h"
-#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiFileManager.h"
 #include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiLog.h"
 #include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiNSNotificationCenterWrapper.h"
-#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiSDK.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiFileManager.h"
 #include "platform/foundation/NotificationCenter.h"
 
 using foundation::Dictionary;

@@ -2,8 +2,8 @@
 
 #include <fstream>
 
-#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiLog.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiOptions.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiLog.h"
 
 bool dozidi_isBeingTraced() {
   std::ifstream status("/proc/self/status");

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiId.h"
 #include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiDataCategory.h"
 #include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiEnvelope.h"
-#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiId.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/Value.h"
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiEnvelope.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiId.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiEnvelope.h"
 #include "platform/foundation/Date.h"
 #include "platform/foundation/Error.h"
 

@@ -1,8 +1,8 @@
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiMigrateSessionInit.h"
 
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiSession.h"
 #include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiLog.h"
 #include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiSerialization.h"
-#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiSession.h"
 #include "platform/foundation/FileManager.h"
 
 bool DozidiMigrateSessionInit::migrateSessionInit(const std::shared_ptr<const DozidiEnvelope>& envelope,

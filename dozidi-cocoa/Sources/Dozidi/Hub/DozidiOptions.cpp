@@ -4,9 +4,9 @@
 #include <cmath>
 #include <limits>
 
-#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiDsn.h"
-#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiLog.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiMeta.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiLog.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiDsn.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/URLSession.h"

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiEventLevel.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiOptionValues.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiEventLevel.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiSdkInfo.h"
 #include "platform/foundation/Value.h"
 

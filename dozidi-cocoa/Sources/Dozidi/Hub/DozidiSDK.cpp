@@ -7,17 +7,17 @@
 
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiBaseIntegration.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiClient.h"
-#include "dozidi-cocoa/Sources/Dozidi/Integrations/DozidiCrashWrapper.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiDependencyContainer.h"
-#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiFileManager.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiHub.h"
-#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiLog.h"
-#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiMeta.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiOptions.h"
-#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiScope.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiSessionTracker.h"
+#include "dozidi-cocoa/Sources/Dozidi/Integrations/DozidiCrashWrapper.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiMeta.h"
+#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiScope.h"
 #include "dozidi-cocoa/Sources/Dozidi/Screenshots/DozidiScreenshotIntegration.h"
 #include "dozidi-cocoa/Sources/Dozidi/Screenshots/DozidiViewHierarchyIntegration.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiLog.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiFileManager.h"
 
 namespace {
 

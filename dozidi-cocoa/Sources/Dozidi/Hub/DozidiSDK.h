@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiId.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiAppStartMeasurement.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiId.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/Value.h"
 

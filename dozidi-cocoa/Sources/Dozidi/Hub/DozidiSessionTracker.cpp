@@ -3,16 +3,16 @@
 #include <utility>
 
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiClient.h"
-#include "dozidi-cocoa/Sources/Dozidi/Integrations/DozidiCrashWrapper.h"
-#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiCurrentDate.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiDependencyContainer.h"
-#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiFileManager.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiHub.h"
-#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiNSNotificationCenterWrapper.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiOptions.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiSDK.h"
-#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiSession.h"
+#include "dozidi-cocoa/Sources/Dozidi/Integrations/DozidiCrashWrapper.h"
 #include "dozidi-cocoa/Sources/Dozidi/OutOfMemory/DozidiOutOfMemoryLogic.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiSession.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiCurrentDate.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiNSNotificationCenterWrapper.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiFileManager.h"
 
 namespace {
 

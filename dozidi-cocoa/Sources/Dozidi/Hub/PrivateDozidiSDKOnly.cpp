@@ -2,9 +2,9 @@
 
 #include <atomic>
 
-#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiInstallation.h"
-#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiMeta.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiOptions.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiMeta.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiInstallation.h"
 #include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiSerialization.h"
 
 namespace {

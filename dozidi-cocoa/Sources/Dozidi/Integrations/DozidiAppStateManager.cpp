@@ -3,9 +3,9 @@
 #include "dozidi-cocoa/Sources/Dozidi/Integrations/DozidiAppState.h"
 #include "dozidi-cocoa/Sources/Dozidi/Integrations/DozidiCrashWrapper.h"
 #include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiDispatchQueueWrapper.h"
-#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiFileManager.h"
 #include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiNSNotificationCenterWrapper.h"
 #include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiSysctl.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiFileManager.h"
 #include "platform/foundation/DeviceFacts.h"
 
 namespace {

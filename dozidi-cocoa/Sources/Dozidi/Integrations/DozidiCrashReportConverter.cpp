@@ -5,16 +5,17 @@
 #include <cstdio>
 #include <set>
 
-#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiBreadcrumb.h"
-#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiDebugImageProvider.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiEvent.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiException.h"
-#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiFoundationHelpers.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiFrame.h"
-#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiInAppLogic.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiMechanism.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiStacktrace.h"
+#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiBreadcrumb.h"
 #include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiUser.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiDebugImageProvider.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiFoundationHelpers.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiInAppLogic.h"
+#include "platform/foundation/TextCase.h"
 #include "platform/foundation/UTF8.h"
 
 using foundation::Array;
@@ -91,13 +92,6 @@ std::string trimmed(std::string_view text) {
   while (!text.empty() && blank(text.front())) text.remove_prefix(1);
   while (!text.empty() && blank(text.back())) text.remove_suffix(1);
   return std::string(text);
-}
-
-std::string lowercased(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
 }
 
 }  // namespace
@@ -335,7 +329,7 @@ std::string DozidiCrashReportConverter::enhanceValueFromNotableAddresses(std::st
   }
   if (texts.empty()) return value;
   std::stable_sort(texts.begin(), texts.end(),
-                   [](const std::string& a, const std::string& b) { return lowercased(a) < lowercased(b); });
+                   [](const std::string& a, const std::string& b) { return foundation::lowercased(a) < foundation::lowercased(b); });
   std::string joined;
   for (const std::string& text : texts) joined += (joined.empty() ? "" : " > ") + text;
   return joined;

@@ -1,14 +1,14 @@
 #include "dozidi-cocoa/Sources/Dozidi/Integrations/DozidiCrashReportSink.h"
 
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiHub.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiSDK.h"
 #include "dozidi-cocoa/Sources/Dozidi/Integrations/DozidiCrashReportConverter.h"
 #include "dozidi-cocoa/Sources/Dozidi/Integrations/DozidiCrashWrapper.h"
-#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiDispatchQueueWrapper.h"
-#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiEnvelope.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiEvent.h"
-#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiHub.h"
-#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiLog.h"
-#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiSDK.h"
 #include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiScope.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiDispatchQueueWrapper.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiLog.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiEnvelope.h"
 
 using foundation::Array;
 using foundation::Value;

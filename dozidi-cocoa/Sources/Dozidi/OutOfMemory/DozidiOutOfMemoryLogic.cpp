@@ -1,10 +1,10 @@
 #include "dozidi-cocoa/Sources/Dozidi/OutOfMemory/DozidiOutOfMemoryLogic.h"
 
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiOptions.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiSDK.h"
 #include "dozidi-cocoa/Sources/Dozidi/Integrations/DozidiAppState.h"
 #include "dozidi-cocoa/Sources/Dozidi/Integrations/DozidiAppStateManager.h"
 #include "dozidi-cocoa/Sources/Dozidi/Integrations/DozidiCrashWrapper.h"
-#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiOptions.h"
-#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiSDK.h"
 
 DozidiOutOfMemoryLogic::DozidiOutOfMemoryLogic(std::shared_ptr<const DozidiOptions> options,
                                                std::shared_ptr<DozidiCrashWrapper> crashAdapter,

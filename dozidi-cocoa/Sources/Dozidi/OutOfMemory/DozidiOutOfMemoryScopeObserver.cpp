@@ -5,8 +5,8 @@
 
 #include <cstring>
 
-#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiFileManager.h"
 #include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiLog.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiFileManager.h"
 #include "platform/foundation/JSONSerialization.h"
 #include "platform/foundation/SystemCalls.h"
 

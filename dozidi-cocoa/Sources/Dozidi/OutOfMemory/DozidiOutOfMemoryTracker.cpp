@@ -1,14 +1,14 @@
 #include "dozidi-cocoa/Sources/Dozidi/OutOfMemory/DozidiOutOfMemoryTracker.h"
 
-#include "dozidi-cocoa/Sources/Dozidi/Integrations/DozidiAppStateManager.h"
-#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiDispatchQueueWrapper.h"
-#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiEvent.h"
-#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiException.h"
-#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiFileManager.h"
-#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiFoundationHelpers.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiOptions.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiSDK.h"
+#include "dozidi-cocoa/Sources/Dozidi/Integrations/DozidiAppStateManager.h"
 #include "dozidi-cocoa/Sources/Dozidi/OutOfMemory/DozidiOutOfMemoryLogic.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiEvent.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiException.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiDispatchQueueWrapper.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiFoundationHelpers.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiFileManager.h"
 
 DozidiOutOfMemoryTracker::DozidiOutOfMemoryTracker(std::shared_ptr<const DozidiOptions> options,
                                                    std::shared_ptr<DozidiOutOfMemoryLogic> logic,

@@ -3,17 +3,17 @@
 #include <cstdlib>
 #include <limits>
 
-#include "dozidi-cocoa/Sources/Dozidi/Integrations/DozidiAppState.h"
-#include "dozidi-cocoa/Sources/Dozidi/Integrations/DozidiAppStateManager.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiClient.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiDependencyContainer.h"
-#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiDispatchQueueWrapper.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiHub.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiOptions.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiSDK.h"
+#include "dozidi-cocoa/Sources/Dozidi/Integrations/DozidiAppState.h"
+#include "dozidi-cocoa/Sources/Dozidi/Integrations/DozidiAppStateManager.h"
 #include "dozidi-cocoa/Sources/Dozidi/OutOfMemory/DozidiOutOfMemoryLogic.h"
 #include "dozidi-cocoa/Sources/Dozidi/OutOfMemory/DozidiOutOfMemoryScopeObserver.h"
 #include "dozidi-cocoa/Sources/Dozidi/OutOfMemory/DozidiOutOfMemoryTracker.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiDispatchQueueWrapper.h"
 
 DozidiOutOfMemoryTrackingIntegration::DozidiOutOfMemoryTrackingIntegration() {
   if (const char* path = std::getenv("XCTestConfigurationFilePath")) testConfigurationFilePath_ = path;

@@ -6,9 +6,9 @@
 #include <optional>
 #include <string>
 
-#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiId.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiSpanId.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/detail/DozidiLockedDictionary.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiId.h"
 #include "platform/foundation/Value.h"
 
 /// Whether a trace is sampled: undecided, yes or no.

@@ -2,12 +2,12 @@
 
 #include <string>
 
+#include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiNoOpSpan.h"
+#include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTracer.h"
 #include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiCurrentDate.h"
 #include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiFoundationHelpers.h"
 #include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiLog.h"
-#include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiNoOpSpan.h"
 #include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiTime.h"
-#include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTracer.h"
 
 using foundation::Date;
 using foundation::Dictionary;

@@ -3,8 +3,8 @@
 #include <memory>
 #include <mutex>
 
-#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiSpan.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/detail/DozidiLockedDictionary.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiSpan.h"
 
 class DozidiTracer;
 

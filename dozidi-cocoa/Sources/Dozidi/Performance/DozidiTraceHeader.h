@@ -1,8 +1,8 @@
 #pragma once
 #include <string>
 
-#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiId.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiSpanContext.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiId.h"
 
 /// The "dozidi-trace" header of an outgoing request: trace id, span id and, when decided, the
 /// sampling decision. An immutable value.

@@ -5,21 +5,21 @@
 #include <string>
 
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiClient.h"
-#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiDispatchQueueWrapper.h"
-#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiFoundationHelpers.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiHub.h"
-#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiLog.h"
-#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiMeasurementUnit.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiSDK.h"
-#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiScope.h"
-#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiTraceContext.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/PrivateDozidiSDKOnly.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiFramesTracker.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiNoOpSpan.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiProfiler.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiSpanRecord.h"
-#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiTime.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTransaction.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiMeasurementUnit.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiTraceContext.h"
+#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiScope.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiDispatchQueueWrapper.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiFoundationHelpers.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiLog.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiTime.h"
 
 using foundation::Date;
 using foundation::Dictionary;

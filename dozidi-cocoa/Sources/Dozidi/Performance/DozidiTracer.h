@@ -6,11 +6,11 @@
 #include <mutex>
 #include <vector>
 
-#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiSpan.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiAppStartMeasurement.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiProfilesSampler.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTransactionContext.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/detail/DozidiLockedDictionary.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiSpan.h"
 
 class DozidiDispatchBlock;
 class DozidiDispatchQueueWrapper;

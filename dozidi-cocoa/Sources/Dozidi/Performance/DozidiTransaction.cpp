@@ -1,9 +1,9 @@
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTransaction.h"
 
-#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiFoundationHelpers.h"
-#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiMeasurementUnit.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiSpanRecord.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTracer.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiMeasurementUnit.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiFoundationHelpers.h"
 
 using foundation::Array;
 using foundation::Dictionary;

@@ -2,8 +2,8 @@
 #include <memory>
 #include <vector>
 
-#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiEvent.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTransactionContext.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiEvent.h"
 
 class DozidiSpanRecord;
 class DozidiTracer;

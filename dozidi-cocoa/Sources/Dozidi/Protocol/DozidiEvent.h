@@ -4,15 +4,15 @@
 #include <string>
 #include <vector>
 
-#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiBreadcrumb.h"
-#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiDebugImageProvider.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiEventLevel.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiException.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiId.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiMessage.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiRequest.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiStacktrace.h"
+#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiBreadcrumb.h"
 #include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiUser.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiDebugImageProvider.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/Value.h"
 

@@ -1,11 +1,11 @@
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiTraceContext.h"
 
-#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiDsn.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiOptions.h"
-#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiScope.h"
-#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiUser.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiBaggage.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTracer.h"
+#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiScope.h"
+#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiUser.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiDsn.h"
 
 using foundation::Dictionary;
 

@@ -3,14 +3,14 @@
 #include <algorithm>
 #include <utility>
 
-#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiBreadcrumb.h"
-#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiEnvelope.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiEvent.h"
-#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiFoundationHelpers.h"
-#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiLog.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiSession.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiSpan.h"
+#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiBreadcrumb.h"
 #include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiUser.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiFoundationHelpers.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiLog.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiEnvelope.h"
 
 using foundation::Array;
 using foundation::Dictionary;

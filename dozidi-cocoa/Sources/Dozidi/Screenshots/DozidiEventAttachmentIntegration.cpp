@@ -1,9 +1,9 @@
 #include "dozidi-cocoa/Sources/Dozidi/Screenshots/DozidiEventAttachmentIntegration.h"
 
-#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiEvent.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiHub.h"
-#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiLog.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiSDK.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiEvent.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiLog.h"
 
 bool DozidiEventAttachmentIntegration::installWithOptions(const DozidiOptions& options) {
   if (!DozidiBaseIntegration::installWithOptions(options)) return false;

@@ -1,10 +1,10 @@
 #include "dozidi-cocoa/Sources/Dozidi/Screenshots/DozidiViewHierarchy.h"
 
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiDependencyContainer.h"
+#include "dozidi-cocoa/Sources/Dozidi/Screenshots/UIViewDozidi.h"
 #include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiDispatchQueueWrapper.h"
 #include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiLog.h"
 #include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiUIApplication.h"
-#include "dozidi-cocoa/Sources/Dozidi/Screenshots/UIViewDozidi.h"
 #include "platform/dispatch/MainRunLoop.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/uikit/Window.h"

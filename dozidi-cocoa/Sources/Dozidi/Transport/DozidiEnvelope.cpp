@@ -1,12 +1,12 @@
 #include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiEnvelope.h"
 
-#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiClientReport.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiEvent.h"
-#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiLog.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiMeta.h"
-#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiSerialization.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiSession.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiUserFeedback.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiLog.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiClientReport.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiSerialization.h"
 #include "platform/foundation/FileManager.h"
 
 using foundation::Data;

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiDataCategory.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiException.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiDataCategory.h"
 #include "platform/foundation/Data.h"
 #include "platform/foundation/Date.h"
 #include "platform/foundation/Value.h"

@@ -2,11 +2,11 @@
 
 #include <chrono>
 
-#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiDsn.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiEvent.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiMeta.h"
 #include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiFoundationHelpers.h"
 #include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiLog.h"
-#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiMeta.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiDsn.h"
 #include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiSerialization.h"
 #include "platform/foundation/Data.h"
 #include "platform/foundation/Error.h"

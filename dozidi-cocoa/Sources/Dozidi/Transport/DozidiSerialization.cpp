@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiError.h"
-#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiLog.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiSession.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiLog.h"
 #include "dozidi-cocoa/Sources/Dozidi/detail/DozidiText.h"
 #include "platform/foundation/JSONSerialization.h"
 #include "platform/foundation/URL.h"

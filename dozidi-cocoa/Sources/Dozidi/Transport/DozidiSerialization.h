@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
-#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiEnvelope.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiEventLevel.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiEnvelope.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/Value.h"
 

@@ -1,7 +1,7 @@
 #include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiTransportAdapter.h"
 
-#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiEvent.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiOptions.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiEvent.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiUserFeedback.h"
 
 DozidiEnvelopeItems DozidiTransportAdapter::buildEnvelopeItems(DozidiEvent& event,

@@ -1,9 +1,9 @@
 #include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiTransportFactory.h"
 
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiOptions.h"
 #include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiDispatchQueueWrapper.h"
 #include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiHttpTransport.h"
 #include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiNSURLRequestBuilder.h"
-#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiOptions.h"
 #include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiReachability.h"
 #include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiRequestManager.h"
 #include "platform/foundation/URLSession.h"

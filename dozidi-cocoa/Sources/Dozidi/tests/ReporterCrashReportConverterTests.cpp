@@ -3,16 +3,16 @@
 #include <gtest/gtest.h>
 
 #include "JSONText.h"
-#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiBreadcrumb.h"
 #include "dozidi-cocoa/Sources/Dozidi/Integrations/DozidiCrashReportConverter.h"
-#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiDebugImageProvider.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiEvent.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiException.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiFrame.h"
-#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiInAppLogic.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiMechanism.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiStacktrace.h"
+#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiBreadcrumb.h"
 #include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiUser.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiDebugImageProvider.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiInAppLogic.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <thread>
 #include <vector>
 
-#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiDsn.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiError.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiDsn.h"
 #include "platform/foundation/Error.h"
 
 namespace {

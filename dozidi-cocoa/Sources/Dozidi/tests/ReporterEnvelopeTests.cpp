@@ -6,16 +6,16 @@
 #include <string>
 #include <vector>
 
-#include "JSONText.h"
 #include "DebugLogDeviceRoot.h"
+#include "JSONText.h"
 #include "LogCapture.h"
-#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiClientReport.h"
-#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiEnvelope.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiError.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiEvent.h"
-#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiSerialization.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiSession.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiUserFeedback.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiClientReport.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiEnvelope.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiSerialization.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/JSONSerialization.h"
 

@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "JSONText.h"
-#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiBreadcrumb.h"
-#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiDebugImageProvider.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiEvent.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiFrame.h"
+#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiBreadcrumb.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiDebugImageProvider.h"
 #include "testing/ScopedManualClock.h"
 
 using foundation::Array;

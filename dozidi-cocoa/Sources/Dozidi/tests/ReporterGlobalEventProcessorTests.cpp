@@ -4,8 +4,8 @@
 #include <thread>
 #include <vector>
 
-#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiEvent.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiGlobalEventProcessor.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiEvent.h"
 
 namespace {
 

@@ -5,12 +5,12 @@
 #include <thread>
 #include <vector>
 
-#include "dozidi-cocoa/Sources/Dozidi/tests/InstallationTesting.h"
-#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiDefaultObjCRuntimeWrapper.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiId.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiDefaultObjCRuntimeWrapper.h"
 #include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiInAppLogic.h"
 #include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiInstallation.h"
 #include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiRandom.h"
+#include "dozidi-cocoa/Sources/Dozidi/tests/InstallationTesting.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/tests/TemporaryDeviceRoot.h"
 

@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "LogCapture.h"
-#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiLog.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiMeta.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiSdkInfo.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiLog.h"
 
 using foundation::Dictionary;
 

@@ -11,8 +11,8 @@
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiNSError.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiRequest.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiSdkInfo.h"
-#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiUser.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiUserFeedback.h"
+#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiUser.h"
 
 using foundation::Date;
 using foundation::Dictionary;

@@ -7,10 +7,10 @@
 
 #include "DebugLogDeviceRoot.h"
 #include "LogCapture.h"
-#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiDsn.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiOptions.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiError.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiMeta.h"
-#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiOptions.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiDsn.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/URLSession.h"
 

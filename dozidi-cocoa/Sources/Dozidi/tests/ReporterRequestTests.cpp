@@ -7,22 +7,22 @@
 #include <regex>
 
 #include "JSONText.h"
-#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiDsn.h"
-#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiEnvelope.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiError.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiEvent.h"
-#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiNSURLRequestBuilder.h"
-#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiSerialization.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiTraceContext.h"
 #include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiLog.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiDsn.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiEnvelope.h"
 #include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiNSURLRequest.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiNSURLRequestBuilder.h"
 #include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiRequestManager.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiSerialization.h"
 #include "dozidi-cocoa/Sources/Dozidi/tests/LogCapture.h"
 #include "platform/foundation/Data.h"
 #include "platform/foundation/URLResponse.h"
 #include "platform/foundation/URLSession.h"
-#include "testing/IngestionServer.h"
 #include "testing/Gzip.h"
+#include "testing/IngestionServer.h"
 
 namespace {
 

@@ -7,14 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "dozidi-cocoa/Sources/Dozidi/tests/InstallationTesting.h"
 #include "JSONText.h"
 #include "LogCapture.h"
-#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiEnvelope.h"
-#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiInstallation.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiMigrateSessionInit.h"
-#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiSerialization.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiSession.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiInstallation.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiEnvelope.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiSerialization.h"
+#include "dozidi-cocoa/Sources/Dozidi/tests/InstallationTesting.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/tests/TemporaryDeviceRoot.h"
 #include "testing/ScopedManualClock.h"

@@ -4,12 +4,12 @@
 #include <string>
 #include <vector>
 
-#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiEvent.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiOptions.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiEvent.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiSession.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiTraceContext.h"
-#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiTransportAdapter.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiUserFeedback.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiTransportAdapter.h"
 #include "platform/foundation/tests/TemporaryDeviceRoot.h"
 
 namespace {

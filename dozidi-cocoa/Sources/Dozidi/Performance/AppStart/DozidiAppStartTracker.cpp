@@ -3,20 +3,20 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "dozidi-cocoa/Sources/Dozidi/Integrations/DozidiAppState.h"
-#include "dozidi-cocoa/Sources/Dozidi/Integrations/DozidiAppStateManager.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiClient.h"
-#include "dozidi-cocoa/Sources/Dozidi/Integrations/DozidiCrashWrapper.h"
-#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiCurrentDate.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiDependencyContainer.h"
-#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiDispatchQueueWrapper.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiHub.h"
-#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiLog.h"
-#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiNSNotificationCenterWrapper.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiOptions.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiSDK.h"
-#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiSysctl.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/PrivateDozidiSDKOnly.h"
+#include "dozidi-cocoa/Sources/Dozidi/Integrations/DozidiAppState.h"
+#include "dozidi-cocoa/Sources/Dozidi/Integrations/DozidiAppStateManager.h"
+#include "dozidi-cocoa/Sources/Dozidi/Integrations/DozidiCrashWrapper.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiCurrentDate.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiDispatchQueueWrapper.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiLog.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiNSNotificationCenterWrapper.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiSysctl.h"
 #include "platform/dispatch/Once.h"
 #include "platform/foundation/NotificationCenter.h"
 

@@ -1,10 +1,10 @@
 #include "dozidi-cocoa/Sources/Dozidi/Performance/IO/DozidiCoreDataTracker.h"
 
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiHub.h"
-#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiLog.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiSDK.h"
-#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiScope.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiSpan.h"
+#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiScope.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiLog.h"
 
 using foundation::Dictionary;
 using foundation::Value;

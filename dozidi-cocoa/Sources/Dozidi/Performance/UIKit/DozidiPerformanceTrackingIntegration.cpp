@@ -1,12 +1,12 @@
 #include "dozidi-cocoa/Sources/Dozidi/Performance/UIKit/DozidiPerformanceTrackingIntegration.h"
 
-#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiDefaultObjCRuntimeWrapper.h"
-#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiDispatchQueueWrapper.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiOptions.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiSDK.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/UIKit/DozidiUIViewControllerPerformanceTracker.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/UIKit/DozidiUIViewControllerSwizzling.h"
 #include "dozidi-cocoa/Sources/Dozidi/Swizzling/DozidiSubClassFinder.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiDefaultObjCRuntimeWrapper.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiDispatchQueueWrapper.h"
 
 void DozidiPerformanceTrackingIntegration::registerWithSDK() {
   DozidiSDK::registerIntegration(

@@ -7,9 +7,9 @@
 #include <set>
 #include <string>
 
-#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiInAppLogic.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiSpanContext.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiSpanId.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiInAppLogic.h"
 
 class DozidiPerformanceTracker;
 namespace uikit {

@@ -4,12 +4,12 @@
 
 #include <vector>
 
-#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiDispatchQueueWrapper.h"
-#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiLog.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiOptions.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/UIKit/DozidiUIViewControllerPerformanceTracker.h"
 #include "dozidi-cocoa/Sources/Dozidi/Swizzling/DozidiSubClassFinder.h"
 #include "dozidi-cocoa/Sources/Dozidi/Swizzling/DozidiSwizzle.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiDispatchQueueWrapper.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiLog.h"
 #include "platform/uikit/Application.h"
 #include "platform/uikit/ViewController.h"
 

@@ -7,9 +7,9 @@
 
 #include "PerformanceTestKit.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiOptions.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/PrivateDozidiSDKOnly.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiFramesTracker.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiProfiler.h"
-#include "dozidi-cocoa/Sources/Dozidi/Hub/PrivateDozidiSDKOnly.h"
 #include "platform/dispatch/MainRunLoop.h"
 
 namespace {

@@ -6,9 +6,9 @@
 
 #include "PerformanceTracerFixture.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiDependencyContainer.h"
+#include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTransaction.h"
 #include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiScope.h"
 #include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiSerialization.h"
-#include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTransaction.h"
 #include "testing/Gzip.h"
 #include "testing/IngestionServer.h"
 

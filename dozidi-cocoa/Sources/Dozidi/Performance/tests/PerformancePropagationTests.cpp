@@ -4,12 +4,12 @@
 #include <string>
 
 #include "PerformanceTracerFixture.h"
-#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiScope.h"
-#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiSerialization.h"
-#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiTraceContext.h"
-#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiUser.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiBaggage.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTraceHeader.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiTraceContext.h"
+#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiScope.h"
+#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiUser.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiSerialization.h"
 
 namespace {
 

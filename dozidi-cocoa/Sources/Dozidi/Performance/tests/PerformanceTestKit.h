@@ -10,13 +10,13 @@
 #include <utility>
 #include <vector>
 
-#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiCurrentDate.h"
-#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiDataCategory.h"
-#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiDispatchQueueWrapper.h"
-#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiEnvelope.h"
-#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiRandom.h"
-#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiTransport.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiDisplayLinkWrapper.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiCurrentDate.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiDispatchQueueWrapper.h"
+#include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiRandom.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiDataCategory.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiEnvelope.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiTransport.h"
 #include "platform/foundation/Date.h"
 
 namespace performance_test {

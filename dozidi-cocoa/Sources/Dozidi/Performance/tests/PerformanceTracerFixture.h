@@ -11,8 +11,8 @@
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiHub.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiOptions.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiSDK.h"
-#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiTransportAdapter.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTracer.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiTransportAdapter.h"
 #include "platform/foundation/JSONSerialization.h"
 #include "platform/foundation/tests/TemporaryDeviceRoot.h"
 

@@ -7,12 +7,12 @@
 #include <thread>
 
 #include "PerformanceTracerFixture.h"
-#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiScope.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/PrivateDozidiSDKOnly.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiFramesTracker.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiProfiler.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiSpanRecord.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTransaction.h"
-#include "dozidi-cocoa/Sources/Dozidi/Hub/PrivateDozidiSDKOnly.h"
+#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiScope.h"
 
 namespace {
 

@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiClient.h"
-#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiEvent.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiOptions.h"
-#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiScope.h"
 #include "dozidi-cocoa/Sources/Dozidi/Permissions/DozidiPermissionsObserver.h"
+#include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiEvent.h"
+#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiScope.h"
 #include "platform/foundation/tests/TemporaryDeviceRoot.h"
 
 namespace {

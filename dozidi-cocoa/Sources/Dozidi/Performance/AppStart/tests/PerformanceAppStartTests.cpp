@@ -7,14 +7,14 @@
 #include <set>
 
 #include "../../tests/PerformanceTracerFixture.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/PrivateDozidiSDKOnly.h"
 #include "dozidi-cocoa/Sources/Dozidi/Integrations/DozidiAppState.h"
 #include "dozidi-cocoa/Sources/Dozidi/Integrations/DozidiAppStateManager.h"
 #include "dozidi-cocoa/Sources/Dozidi/Integrations/DozidiCrashWrapper.h"
-#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiFileManager.h"
+#include "dozidi-cocoa/Sources/Dozidi/Performance/AppStart/DozidiAppStartTracker.h"
 #include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiNSNotificationCenterWrapper.h"
 #include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiSysctl.h"
-#include "dozidi-cocoa/Sources/Dozidi/Performance/AppStart/DozidiAppStartTracker.h"
-#include "dozidi-cocoa/Sources/Dozidi/Hub/PrivateDozidiSDKOnly.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiFileManager.h"
 #include "platform/foundation/NotificationCenter.h"
 
 namespace {

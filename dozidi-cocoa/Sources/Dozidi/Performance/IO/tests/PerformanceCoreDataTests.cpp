@@ -4,10 +4,10 @@
 #include <string>
 
 #include "IOTracingFixture.h"
-#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiScope.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiSpanRecord.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/IO/DozidiCoreDataTracker.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/IO/DozidiCoreDataTrackingIntegration.h"
+#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiScope.h"
 #include "platform/coredata/NSManagedObjectContext.h"
 #include "platform/foundation/Error.h"
 

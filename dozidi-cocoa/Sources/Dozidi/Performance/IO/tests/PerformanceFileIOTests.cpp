@@ -5,11 +5,11 @@
 #include <vector>
 
 #include "IOTracingFixture.h"
-#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiFileManager.h"
-#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiScope.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiSpanRecord.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/IO/DozidiFileIOTrackingIntegration.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/IO/DozidiNSDataTracker.h"
+#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiScope.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiFileManager.h"
 #include "platform/foundation/DataFile.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/URL.h"

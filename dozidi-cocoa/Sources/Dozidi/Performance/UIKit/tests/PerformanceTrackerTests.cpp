@@ -7,8 +7,8 @@
 #include <thread>
 
 #include "UIKitTrackingFixture.h"
-#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiScope.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/UIKit/DozidiPerformanceTracker.h"
+#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiScope.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "UIKitTrackingFixture.h"
-#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiScope.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/UIKit/DozidiUIEventTracker.h"
+#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiScope.h"
 #include "dozidi-cocoa/Sources/Dozidi/Swizzling/DozidiSwizzleWrapper.h"
 #include "platform/uikit/Controls.h"
 #include "platform/uikit/ViewController.h"

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiSDK.h"
-#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiScope.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/tests/PerformanceTracerFixture.h"
+#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiScope.h"
 
 namespace performance_test {
 
