@@ -33,7 +33,7 @@ bool runMainLoopUntil(const std::function<bool()>& done, double timeoutSeconds);
 /// an idle loop wakes a few times in five seconds, not hundreds.
 double mainLoopRecheckSeconds(int idleWakeUps);
 inline constexpr double kMainLoopRecheckSeconds = 0.05;
-inline constexpr double kMainLoopLongestRecheckSeconds = 1.6;
+inline constexpr double kMainLoopLongestRecheckSeconds = 0.4;
 
 /// The event descriptor that becomes readable when the main queue has work (a block, a due
 /// timer, wakeMainLoop()). A toolkit's own loop watches it and calls drainMainQueue(), which
