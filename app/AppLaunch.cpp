@@ -5,6 +5,8 @@
 #include "app/screens/StyledControls.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/Bundle.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/OperationQueue.h"
 #include "platform/uikit/Application.h"
 #include "platform/uikit/Archive.h"
 #include "platform/uikit/SystemSheets.h"
@@ -12,7 +14,7 @@
 
 namespace fendrel {
 
-foundation::Result<void> launchApp(AppDelegate& delegate) {
+foundation::Result<void> launchApp(AppDelegate& delegate, FirstScreen firstScreen) {
   foundation::Bundle::setMainBundleName(cli::kAppBundleName);
   auto prepared = cli::prepareDevice();
   if (!prepared) return prepared.error();
@@ -36,8 +38,25 @@ foundation::Result<void> launchApp(AppDelegate& delegate) {
   auto first = (*board)->instantiateInitialViewController();
   if (!first) return first.error();
   delegate.window = uikit::UIWindow::create(uikit::UIScreen::main().bounds());
-  delegate.window->setRootViewController(*first);
-  delegate.window->makeKeyAndVisible();
+  auto show = [window = delegate.window, root = *first] {
+    window->setRootViewController(root);
+    window->makeKeyAndVisible();
+  };
+  if (firstScreen == FirstScreen::Now) {
+    show();
+    return {};
+  }
+  // Once: the registration is dropped by its first delivery. The block runs as an operation of
+  // the main queue, so every observer of the notification has had it first.
+  auto& center = foundation::NotificationCenter::defaultCenter();
+  auto token = std::make_shared<foundation::NotificationCenter::ObserverToken>();
+  *token = center.addObserver(uikit::UIWindowDidBecomeVisibleNotification, foundation::OperationQueue::main(),
+                              [token, show = std::move(show)](const foundation::Notification&) {
+                                if (*token == 0) return;
+                                foundation::NotificationCenter::defaultCenter().removeObserver(*token);
+                                *token = 0;
+                                show();
+                              });
   return {};
 }
 

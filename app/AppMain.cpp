@@ -128,7 +128,10 @@ int appMain(int argc, char** argv) {
   if (!headless) uikit::TextMeasurer::setCurrent(std::make_shared<uikit::FontTextMeasurer>());
   uikit::useDecodedArchiveImages();
   fendrel::AppDelegate delegate;
-  if (auto launched = fendrel::launchApp(delegate); !launched)
+  // In the window, the first screen goes in when the window is first on the screen, where the
+  // app's start ends; headless, at once.
+  const auto firstScreen = headless ? fendrel::FirstScreen::Now : fendrel::FirstScreen::WhenOnScreen;
+  if (auto launched = fendrel::launchApp(delegate, firstScreen); !launched)
     return fail("cannot start the app: " + launched.error().localizedDescription());
 
   if (headless) {

@@ -3,9 +3,11 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "platform/foundation/SystemCalls.h"
@@ -63,6 +65,24 @@ ProgramRun finishProgram(pid_t pid, const std::string& workFolder) {
 ProgramRun runProgram(const std::vector<std::string>& arguments,
                       const std::map<std::string, std::string>& environment, const std::string& workFolder) {
   return finishProgram(startProgram(arguments, environment, workFolder), workFolder);
+}
+
+double processStartTime(pid_t pid) {
+  const std::string stat = readText("/proc/" + std::to_string(pid) + "/stat");
+  // The command name, in parentheses, may hold spaces: the fields are counted after it.
+  const auto nameEnd = stat.rfind(')');
+  if (nameEnd == std::string::npos || nameEnd + 2 > stat.size()) return 0;
+  std::istringstream fields(stat.substr(nameEnd + 2));
+  const std::vector<std::string> list{std::istream_iterator<std::string>(fields), {}};
+  constexpr std::size_t kStartTimeField = 22, kFirstFieldAfterName = 3;
+  if (list.size() <= kStartTimeField - kFirstFieldAfterName) return 0;
+  const double ticks = std::stod(list[kStartTimeField - kFirstFieldAfterName]);
+  timespec now{}, sinceBoot{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  clock_gettime(CLOCK_BOOTTIME, &sinceBoot);
+  const double bootedAt = (static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9) -
+                          (static_cast<double>(sinceBoot.tv_sec) + sinceBoot.tv_nsec / 1e9);
+  return bootedAt + ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
 std::string readText(const std::string& path) {

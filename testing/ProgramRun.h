@@ -32,6 +32,11 @@ pid_t startProgram(const std::vector<std::string>& arguments, const std::map<std
                    const std::string& workFolder);
 ProgramRun finishProgram(pid_t pid, const std::string& workFolder);
 
+/// When process `pid` started, in seconds since 1970, from the kernel's record of it: the clock
+/// ticks since boot of /proc/<pid>/stat placed on the wall clock by the time since boot. 0 when
+/// the record cannot be read.
+double processStartTime(pid_t pid);
+
 /// The whole file at `path`, or "" when it cannot be read.
 std::string readText(const std::string& path);
 

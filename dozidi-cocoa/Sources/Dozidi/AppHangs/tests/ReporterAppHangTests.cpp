@@ -3,11 +3,16 @@
 // ignored, and the watchdog runs exactly while there are listeners.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <map>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "dozidi-cocoa/Sources/Dozidi/AppHangs/DozidiANRTracker.h"
@@ -33,6 +38,10 @@ class Foreground final : public DozidiCrashWrapper {
 class ClockSleep final : public DozidiThreadWrapper {
  public:
   void sleepForTimeInterval(double seconds) override {
+    {
+      std::lock_guard guard(threadsLock);
+      ++sleepsByThread[std::this_thread::get_id()];
+    }
     entered.fetch_add(1);
     dispatch::Clock& clock = dispatch::Clock::current();
     std::mutex mutex;
@@ -41,8 +50,36 @@ class ClockSleep final : public DozidiThreadWrapper {
     const double deadline = clock.deadlineAfter(seconds);
     while (clock.uptime() < deadline) clock.waitUntil(never, lock, deadline, [] { return false; });
   }
+  /// The most sleeps any one thread has begun. A watchdog cancelled before it woke sleeps at
+  /// most once, so a thread at two or more is one that is running.
+  int mostSleepsOfOneThread() {
+    std::lock_guard guard(threadsLock);
+    int most = 0;
+    for (const auto& [thread, sleeps] : sleepsByThread) most = std::max(most, sleeps);
+    return most;
+  }
+  void forgetThreads() {
+    std::lock_guard guard(threadsLock);
+    sleepsByThread.clear();
+  }
   std::atomic<int> entered{0};
+  std::mutex threadsLock;
+  std::map<std::thread::id, int> sleepsByThread;
 };
+
+/// The app-hang watchdog threads alive in this process, found by the name each gives itself
+/// (which the system cuts to 15 bytes).
+int watchdogThreads() {
+  const std::string name = std::string("io.dozidi.app-hang-tracker").substr(0, 15);
+  int count = 0;
+  std::error_code error;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", error)) {
+    std::ifstream comm(task.path() / "comm");
+    std::string line;
+    if (std::getline(comm, line) && line == name) ++count;
+  }
+  return count;
+}
 
 class Counter final : public DozidiANRTrackerDelegate {
  public:
@@ -142,15 +179,27 @@ TEST_F(ReporterAppHangTests, WatchdogRunsWhileThereAreListenersAndNeverTwice) {
   EXPECT_FALSE(tracker->isRunning());
 
   // Stopped right after it started, then started again: one watchdog, not an orphan beside it.
+  sleeper_->forgetThreads();
   tracker->addListener(counter_);
   tracker->removeListener(counter_.get());
   tracker->addListener(counter_);
   tracker->addListener(counter_);
-  pass(3);
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_EQ(clock_->waiterCount(), 1u);
-  pass(3);
-  EXPECT_EQ(counter_->detected.load(), 1);
+  // A cancelled watchdog ends when it next wakes, so the clock moves until the running watchdog
+  // has slept twice and is the only one left; a second running watchdog never goes away.
+  ASSERT_TRUE(waitFor([&] {
+    if (clock_->waiterCount() > 0) clock_->advance(kTimeout / 5);
+    return sleeper_->mostSleepsOfOneThread() >= 2 && watchdogThreads() == 1;
+  })) << watchdogThreads() << " watchdog threads";
+  // From an answered main queue, the one watchdog reports the next hang once, after five
+  // unanswered passes.
+  pass(1);
+  dispatch::drainMainQueue();
+  const int detected = counter_->detected.load();
+  pass(5);
+  EXPECT_EQ(counter_->detected.load(), detected);
+  pass(1);
+  EXPECT_EQ(counter_->detected.load(), detected + 1);
+  EXPECT_EQ(watchdogThreads(), 1);
   tracker->clear();
   EXPECT_FALSE(tracker->isRunning());
 }

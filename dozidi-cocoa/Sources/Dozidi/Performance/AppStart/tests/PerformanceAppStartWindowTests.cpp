@@ -7,9 +7,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -23,6 +20,7 @@
 #include "platform/uikit/Application.h"
 #include "platform/uikit/DesktopHost.h"
 #include "platform/uikit/DesktopWindow.h"
+#include "testing/ProgramRun.h"
 
 namespace {
 
@@ -30,20 +28,6 @@ double realtimeNow() {
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
   return static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9;
-}
-
-/// This process's start in seconds since 1970, from its kernel record: clock ticks since boot
-/// (the 22nd field of /proc/self/stat) placed on the wall clock by the time since boot.
-double kernelProcessStart() {
-  std::ifstream file("/proc/self/stat");
-  const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  std::istringstream fields(text.substr(text.rfind(')') + 2));  // past the command name
-  std::vector<std::string> list{std::istream_iterator<std::string>(fields), {}};
-  const double ticks = std::stod(list.at(22 - 3));
-  timespec sinceBoot{};
-  clock_gettime(CLOCK_BOOTTIME, &sinceBoot);
-  const double bootedAt = realtimeNow() - (static_cast<double>(sinceBoot.tv_sec) + sinceBoot.tv_nsec / 1e9);
-  return bootedAt + ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
 std::unique_ptr<uikit::DesktopWindow> openWindow(const char* title) {
@@ -98,7 +82,7 @@ TEST_F(PerformanceAppStartWindowTests, TheFirstWindowOnScreenEndsTheColdStartOnc
   ASSERT_TRUE(first->runUntil([&] { return shown >= 1; }, 10.0));
   auto measured = DozidiSDK::getAppStartMeasurement();
   ASSERT_TRUE(measured);
-  const double start = kernelProcessStart();
+  const double start = testing_support::processStartTime(::getpid());
   EXPECT_EQ(measured->type, DozidiAppStartType::Cold);
   EXPECT_NEAR(measured->appStartTimestamp.timeIntervalSince1970(), start, 0.05);
   EXPECT_NEAR(measured->duration, shownAt - start, 0.05);
