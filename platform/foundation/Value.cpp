@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <tuple>
 
 #include "platform/foundation/Error.h"
 #include "platform/foundation/URL.h"
@@ -174,6 +175,19 @@ struct Dictionary::Storage : detail::SharedBlock<Dictionary::Storage, Entry> {
   /// Appends; the caller has made room (count < capacity).
   void append(std::string key, Value value) {
     new (entries() + count) Entry(std::move(key), std::move(value));
+    indexLastEntry();
+  }
+
+  /// Appends `key` with an absent value, made in place; the caller has made room.
+  Value& appendKey(std::string_view key) {
+    Entry* e = new (entries() + count) Entry(std::piecewise_construct, std::forward_as_tuple(key),
+                                             std::forward_as_tuple());
+    indexLastEntry();
+    return e->second;
+  }
+
+  /// Counts the entry just made at position `count` and adds it to the index.
+  void indexLastEntry() {
     ++count;
     if (count <= kIndexThreshold) return;
     if (slots.empty() || std::size_t{count} * 2 > slots.size()) {
@@ -508,8 +522,7 @@ Value& ValueTreeBuilder::entry(Dictionary& dictionary, std::string_view key) {
     value = Value();
     return value;
   }
-  s.append(std::string(key), Value());
-  return s.entries()[s.count - 1].second;
+  return s.appendKey(key);
 }
 
 }  // namespace foundation::detail
