@@ -314,13 +314,21 @@ class Writer {
   }
 
  private:
-  bool write(const Value& value, std::size_t depth) {
+  // Kept small so that it is inlined into the loops over members; each kind's writer is a call
+  // of its own, and the kinds without a JSON form are handled out of the way.
+  [[gnu::always_inline]] bool write(const Value& value, std::size_t depth) {
     switch (value.kind()) {
-      case Value::Kind::Null: put("null", 4); return true;
-      case Value::Kind::Number: return writeNumber(*value.number());
       case Value::Kind::String: return writeString(*value.string());
-      case Value::Kind::Array: return writeArray(*value.array(), depth);
+      case Value::Kind::Number: return writeNumber(*value.number());
       case Value::Kind::Dictionary: return writeDictionary(*value.dictionary(), depth);
+      case Value::Kind::Array: return writeArray(*value.array(), depth);
+      case Value::Kind::Null: put("null", 4); return true;
+      default: return failWithoutForm(value);
+    }
+  }
+
+  [[gnu::noinline, gnu::cold]] bool failWithoutForm(const Value& value) {
+    switch (value.kind()) {
       case Value::Kind::Absent: return fail("an absent value has no JSON form");
       case Value::Kind::Data: return fail("data has no JSON form");
       case Value::Kind::Date: return fail("a date has no JSON form");
@@ -328,8 +336,8 @@ class Writer {
       case Value::Kind::Error: return fail("an error has no JSON form");
       case Value::Kind::Opaque:
         return fail("an object of type " + value.opaque()->typeName + " has no JSON form");
+      default: return fail("unknown value");
     }
-    return fail("unknown value");
   }
 
   bool fail(std::string reason) {
@@ -361,7 +369,7 @@ class Writer {
     pos_ += count;
   }
 
-  bool writeNumber(const Number& n) {
+  [[gnu::noinline]] bool writeNumber(const Number& n) {
     // The longest integer or shortest round-trip double text is 24 bytes.
     ensure(32);
     switch (n.kind()) {
@@ -393,12 +401,13 @@ class Writer {
   // past its plain bytes only: a run of plain bytes costs one load, one store and one test per
   // block. So room is kept for every byte not yet written, one block beyond them and the closing
   // quote; each escape makes room for its extra bytes.
-  bool writeString(std::string_view s) {
+  [[gnu::noinline]] bool writeString(std::string_view s) {
     const std::size_t n = s.size();
     const char* p = s.data();
     ensure(n + kBlock + 2);
-    // The output position stays in a register while the string is written.
+    // The output position and the table stay in registers while the string is written.
     char* out = pos_;
+    const std::uint8_t* const classes = classes_;
     *out++ = '"';
     std::size_t i = 0;
     for (;;) {
@@ -410,10 +419,10 @@ class Writer {
         if (plain != kBlock) break;
       }
       // The last bytes (fewer than a block) one by one, up to the next byte that needs attention.
-      while (i < n && classes_[static_cast<unsigned char>(p[i])] == 0) *out++ = p[i++];
+      while (i < n && classes[static_cast<unsigned char>(p[i])] == 0) *out++ = p[i++];
       if (i == n) break;
       const auto c = static_cast<unsigned char>(p[i]);
-      if (classes_[c] == 2) {
+      if (classes[c] == 2) {
         const std::size_t length = utf8SequenceLength(s.substr(i));
         if (length == 0) return fail("a string is not valid UTF-8");
         for (std::size_t k = 0; k < length; ++k) out[k] = p[i + k];
@@ -461,7 +470,7 @@ class Writer {
     return true;
   }
 
-  bool writeArray(const Array& array, std::size_t depth) {
+  [[gnu::noinline]] bool writeArray(const Array& array, std::size_t depth) {
     if (!enter(depth)) return false;
     put('[');
     bool first = true;
@@ -476,7 +485,7 @@ class Writer {
     return true;
   }
 
-  bool writeDictionary(const Dictionary& dictionary, std::size_t depth) {
+  [[gnu::noinline]] bool writeDictionary(const Dictionary& dictionary, std::size_t depth) {
     if (!enter(depth)) return false;
     put('{');
     if (sorted_) {

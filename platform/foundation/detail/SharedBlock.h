@@ -50,7 +50,13 @@ struct SharedBlock {
   }
 
   static void release(Derived* block) {
-    if (!block || block->references.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+    if (!block) return;
+    // A count of one means no other holder exists that could add one concurrently, so the last
+    // holder frees the block without an atomic write; most blocks of a freed tree are unshared.
+    if (block->references.load(std::memory_order_acquire) != 1 &&
+        block->references.fetch_sub(1, std::memory_order_acq_rel) != 1) {
+      return;
+    }
     Element* e = block->elements();
     for (std::uint32_t i = 0; i < block->count; ++i) e[i].~Element();
     ValueArena* arena = block->arena;
