@@ -131,8 +131,8 @@ void* ValueArena::allocateInNewChunk(std::size_t bytes) {
   return start;
 }
 
-void ValueArena::release() noexcept {
-  if (holders_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
+void ValueArena::release(std::uint64_t holders) noexcept {
+  if (holders_.fetch_sub(holders, std::memory_order_acq_rel) == holders) delete this;
 }
 
 void ValueArena::finishBuilding() noexcept {

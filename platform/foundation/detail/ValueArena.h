@@ -23,8 +23,8 @@ class ValueArena {
   /// `bytes` of memory aligned for any container block; each call adds one holder, to be ended
   /// by release(). Builder thread only.
   void* allocate(std::size_t bytes);
-  /// Ends one holder; the last frees the arena.
-  void release() noexcept;
+  /// Ends `holders` holders; the last frees the arena.
+  void release(std::uint64_t holders = 1) noexcept;
   /// Ends the builder's hold: the arena now lives exactly as long as its blocks.
   void finishBuilding() noexcept;
 
