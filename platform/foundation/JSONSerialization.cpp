@@ -2,6 +2,10 @@
 
 #include <simdjson.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -127,32 +131,32 @@ std::optional<std::string> widenBigIntegers(std::string_view text) {
 }
 
 // Fills `slot` (absent) with the value of `element`. Containers get their blocks from the
-// document's arena, sized from the parsed counts, and their children are made in place.
+// document's arena, sized from the parsed counts, and their children are made in place. An
+// absent value holds nothing to destroy, so each value is constructed straight into its slot
+// rather than made aside and moved there.
 void fillValue(Value& slot, simdjson::dom::element element, detail::ValueTreeBuilder& builder) {
   using simdjson::dom::element_type;
   switch (element.type()) {
     case element_type::ARRAY: {
       simdjson::dom::array array = element.get_array().value_unsafe();
-      slot = builder.makeArray(array.size());
-      Array& values = *slot.mutableArray();
+      Array& values = *(new (&slot) Value(builder.makeArray(array.size())))->mutableArray();
       for (simdjson::dom::element child : array) fillValue(builder.append(values), child, builder);
       return;
     }
     case element_type::OBJECT: {
       simdjson::dom::object object = element.get_object().value_unsafe();
-      slot = builder.makeDictionary(object.size());
-      Dictionary& dictionary = *slot.mutableDictionary();
+      Dictionary& dictionary = *(new (&slot) Value(builder.makeDictionary(object.size())))->mutableDictionary();
       for (simdjson::dom::key_value_pair field : object) {
         fillValue(builder.entry(dictionary, field.key), field.value, builder);
       }
       return;
     }
-    case element_type::INT64: slot = Number::fromInt64(element.get_int64().value_unsafe()); return;
-    case element_type::UINT64: slot = Number::fromUInt64(element.get_uint64().value_unsafe()); return;
-    case element_type::DOUBLE: slot = Number::fromDouble(element.get_double().value_unsafe()); return;
-    case element_type::STRING: slot = element.get_string().value_unsafe(); return;
-    case element_type::BOOL: slot = Number::fromBool(element.get_bool().value_unsafe()); return;
-    case element_type::NULL_VALUE: slot = Null{}; return;
+    case element_type::INT64: new (&slot) Value(Number::fromInt64(element.get_int64().value_unsafe())); return;
+    case element_type::UINT64: new (&slot) Value(Number::fromUInt64(element.get_uint64().value_unsafe())); return;
+    case element_type::DOUBLE: new (&slot) Value(Number::fromDouble(element.get_double().value_unsafe())); return;
+    case element_type::STRING: new (&slot) Value(element.get_string().value_unsafe()); return;
+    case element_type::BOOL: new (&slot) Value(Number::fromBool(element.get_bool().value_unsafe())); return;
+    case element_type::NULL_VALUE: new (&slot) Value(Null{}); return;
   }
 }
 
@@ -220,6 +224,14 @@ constexpr std::array<std::uint8_t, 256> makeByteClasses() {
 }
 constexpr std::array<std::uint8_t, 256> kByteClasses = makeByteClasses();
 
+// The same when slashes are written as they are.
+constexpr std::array<std::uint8_t, 256> makeByteClassesKeepingSlashes() {
+  std::array<std::uint8_t, 256> classes = makeByteClasses();
+  classes['/'] = 0;
+  return classes;
+}
+constexpr std::array<std::uint8_t, 256> kByteClassesKeepingSlashes = makeByteClassesKeepingSlashes();
+
 // Per byte that needs an escape: the letter after the backslash ('u' for the \u00XX form).
 constexpr std::array<char, 256> makeEscapeLetters() {
   std::array<char, 256> letters{};
@@ -236,11 +248,30 @@ constexpr std::array<char, 256> makeEscapeLetters() {
 }
 constexpr std::array<char, 256> kEscapeLetters = makeEscapeLetters();
 
-// A mask with the high bit set in each of the 8 bytes at `p` that needs an escape or a UTF-8
-// check (control character, quote, backslash, slash, byte above 0x7F), so that strings are
-// scanned a word at a time. Bits above the lowest set one may be false alarms (borrows carry
-// upward); the lowest set bit always marks the first such byte.
-std::uint64_t specialBytes(const char* p) {
+// Strings are scanned a block at a time for the bytes that need an escape or a UTF-8 check
+// (control characters, quote, backslash, slash when slashes are escaped, bytes above 0x7F).
+// plainPrefix() gives how many bytes at the start of a block need neither: kBlock when none do.
+#if defined(__SSE2__)
+constexpr std::size_t kBlock = 16;
+
+std::size_t plainPrefix(const char* p, bool escapeSlashes) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  // Unsigned v <= 0x1F exactly when max(v, 0x1F) == 0x1F.
+  const __m128i controls = _mm_cmpeq_epi8(_mm_max_epu8(v, _mm_set1_epi8(0x1F)), _mm_set1_epi8(0x1F));
+  __m128i special = _mm_or_si128(controls, _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')),
+                                                         _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'))));
+  if (escapeSlashes) special = _mm_or_si128(special, _mm_cmpeq_epi8(v, _mm_set1_epi8('/')));
+  // movemask of v itself marks the bytes above 0x7F.
+  const auto mask = static_cast<std::uint32_t>(_mm_movemask_epi8(special) | _mm_movemask_epi8(v));
+  return mask == 0 ? kBlock : static_cast<std::size_t>(std::countr_zero(mask));
+}
+#else
+constexpr std::size_t kBlock = 8;
+
+// The high bit of each byte flags it. Bits above the lowest set one may be false alarms
+// (borrows carry upward); the lowest set bit always marks the first such byte. A slash is
+// always flagged here; the caller copies it as is when slashes are not escaped.
+std::size_t plainPrefix(const char* p, bool) {
   constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
   constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
   std::uint64_t w;
@@ -249,8 +280,10 @@ std::uint64_t specialBytes(const char* p) {
   const std::uint64_t below0x20 = (w - kOnes * 0x20) & ~w & kHighs;
   const std::uint64_t special = hasZeroByte(w ^ (kOnes * '"')) | hasZeroByte(w ^ (kOnes * '\\')) |
                                 hasZeroByte(w ^ (kOnes * '/'));
-  return (w & kHighs) | below0x20 | special;
+  const std::uint64_t mask = (w & kHighs) | below0x20 | special;
+  return mask == 0 ? kBlock : static_cast<std::size_t>(std::countr_zero(mask)) / 8;
 }
+#endif
 
 /// A plain byte buffer that each thread keeps between documents, so that writing a large
 /// document does not grow a fresh string step by step (each step a new block whose pages the
@@ -268,7 +301,8 @@ class Writer {
       : buffer_(buffer),
         pretty_(hasOption(options, JSONWritingOptions::PrettyPrinted)),
         sorted_(hasOption(options, JSONWritingOptions::SortedKeys)),
-        escapeSlashes_(!hasOption(options, JSONWritingOptions::WithoutEscapingSlashes)) {
+        escapeSlashes_(!hasOption(options, JSONWritingOptions::WithoutEscapingSlashes)),
+        classes_(escapeSlashes_ ? kByteClasses.data() : kByteClassesKeepingSlashes.data()) {
     pos_ = buffer_.bytes.get();
     end_ = pos_ + buffer_.capacity;
   }
@@ -280,13 +314,21 @@ class Writer {
   }
 
  private:
-  bool write(const Value& value, std::size_t depth) {
+  // Kept small so that it is inlined into the loops over members; each kind's writer is a call
+  // of its own, and the kinds without a JSON form are handled out of the way.
+  [[gnu::always_inline]] bool write(const Value& value, std::size_t depth) {
     switch (value.kind()) {
-      case Value::Kind::Null: put("null", 4); return true;
-      case Value::Kind::Number: return writeNumber(*value.number());
       case Value::Kind::String: return writeString(*value.string());
-      case Value::Kind::Array: return writeArray(*value.array(), depth);
+      case Value::Kind::Number: return writeNumber(*value.number());
       case Value::Kind::Dictionary: return writeDictionary(*value.dictionary(), depth);
+      case Value::Kind::Array: return writeArray(*value.array(), depth);
+      case Value::Kind::Null: put("null", 4); return true;
+      default: return failWithoutForm(value);
+    }
+  }
+
+  [[gnu::noinline, gnu::cold]] bool failWithoutForm(const Value& value) {
+    switch (value.kind()) {
       case Value::Kind::Absent: return fail("an absent value has no JSON form");
       case Value::Kind::Data: return fail("data has no JSON form");
       case Value::Kind::Date: return fail("a date has no JSON form");
@@ -294,8 +336,8 @@ class Writer {
       case Value::Kind::Error: return fail("an error has no JSON form");
       case Value::Kind::Opaque:
         return fail("an object of type " + value.opaque()->typeName + " has no JSON form");
+      default: return fail("unknown value");
     }
-    return fail("unknown value");
   }
 
   bool fail(std::string reason) {
@@ -327,7 +369,7 @@ class Writer {
     pos_ += count;
   }
 
-  bool writeNumber(const Number& n) {
+  [[gnu::noinline]] bool writeNumber(const Number& n) {
     // The longest integer or shortest round-trip double text is 24 bytes.
     ensure(32);
     switch (n.kind()) {
@@ -355,61 +397,61 @@ class Writer {
     return true;
   }
 
-  // Room is kept for every byte not yet copied plus the closing quote, so that runs of plain
-  // bytes are copied without checks; each escape makes room for its extra bytes.
-  bool writeString(std::string_view s) {
+  // Each block is stored to the output whole before it is checked, and the output then moves
+  // past its plain bytes only: a run of plain bytes costs one load, one store and one test per
+  // block. So room is kept for every byte not yet written, one block beyond them and the closing
+  // quote; each escape makes room for its extra bytes.
+  [[gnu::noinline]] bool writeString(std::string_view s) {
     const std::size_t n = s.size();
     const char* p = s.data();
-    ensure(n + 2);
-    *pos_++ = '"';
-    std::size_t run = 0;  // start of the bytes not yet copied
+    ensure(n + kBlock + 2);
+    // The output position and the table stay in registers while the string is written.
+    char* out = pos_;
+    const std::uint8_t* const classes = classes_;
+    *out++ = '"';
     std::size_t i = 0;
-    while (i < n) {
-      if (i + 8 <= n) {
-        const std::uint64_t mask = specialBytes(p + i);
-        if (mask == 0) {
-          i += 8;
-          continue;
-        }
-        i += static_cast<std::size_t>(std::countr_zero(mask)) / 8;
+    for (;;) {
+      while (i + kBlock <= n) {
+        std::memcpy(out, p + i, kBlock);
+        const std::size_t plain = plainPrefix(p + i, escapeSlashes_);
+        out += plain;
+        i += plain;
+        if (plain != kBlock) break;
       }
+      // The last bytes (fewer than a block) one by one, up to the next byte that needs attention.
+      while (i < n && classes[static_cast<unsigned char>(p[i])] == 0) *out++ = p[i++];
+      if (i == n) break;
       const auto c = static_cast<unsigned char>(p[i]);
-      const std::uint8_t cls = kByteClasses[c];
-      if (cls == 0 || (c == '/' && !escapeSlashes_)) {
-        ++i;
-        continue;
-      }
-      if (cls == 2) {
+      if (classes[c] == 2) {
         const std::size_t length = utf8SequenceLength(s.substr(i));
         if (length == 0) return fail("a string is not valid UTF-8");
+        for (std::size_t k = 0; k < length; ++k) out[k] = p[i + k];
+        out += length;
         i += length;
         continue;
       }
-      std::memcpy(pos_, p + run, i - run);
-      pos_ += i - run;
-      ensure(n - i + 6);
-      appendEscape(c);
-      run = ++i;
+      pos_ = out;
+      ensure(n - i + kBlock + 7);
+      out = writeEscape(pos_, c);
+      ++i;
     }
-    std::memcpy(pos_, p + run, n - run);
-    pos_ += n - run;
-    *pos_++ = '"';
+    *out++ = '"';
+    pos_ = out;
     return true;
   }
 
-  // The caller has made room for 6 bytes.
-  void appendEscape(unsigned char c) {
+  // Writes the escape of `c` at `out`, where there is room for 6 bytes; gives the end.
+  static char* writeEscape(char* out, unsigned char c) {
     const char letter = kEscapeLetters[c];
-    pos_[0] = '\\';
+    out[0] = '\\';
     if (letter != 'u') {
-      pos_[1] = letter;
-      pos_ += 2;
-      return;
+      out[1] = letter;
+      return out + 2;
     }
     static constexpr char kHex[] = "0123456789abcdef";
     const char escape[] = {'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
-    std::memcpy(pos_ + 1, escape, sizeof escape);
-    pos_ += 6;
+    std::memcpy(out + 1, escape, sizeof escape);
+    return out + 6;
   }
 
   void newline(std::size_t depth) {
@@ -428,7 +470,7 @@ class Writer {
     return true;
   }
 
-  bool writeArray(const Array& array, std::size_t depth) {
+  [[gnu::noinline]] bool writeArray(const Array& array, std::size_t depth) {
     if (!enter(depth)) return false;
     put('[');
     bool first = true;
@@ -443,7 +485,7 @@ class Writer {
     return true;
   }
 
-  bool writeDictionary(const Dictionary& dictionary, std::size_t depth) {
+  [[gnu::noinline]] bool writeDictionary(const Dictionary& dictionary, std::size_t depth) {
     if (!enter(depth)) return false;
     put('{');
     if (sorted_) {
@@ -486,6 +528,7 @@ class Writer {
   const bool pretty_;
   const bool sorted_;
   const bool escapeSlashes_;
+  const std::uint8_t* const classes_;  ///< kByteClasses, or the table that keeps slashes
 };
 
 bool isValidMember(const Value& value, std::size_t depth) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <tuple>
 
 #include "platform/foundation/Error.h"
 #include "platform/foundation/URL.h"
@@ -14,7 +15,11 @@ namespace foundation {
 // ---------------------------------------------------------------------------------------------
 // Array: one block holding the reference count and the elements.
 
-struct Array::Storage : detail::SharedBlock<Array::Storage, Value> {};
+struct Array::Storage : detail::SharedBlock<Array::Storage, Value> {
+  static std::uint64_t freeArenaBlocks(Storage* block) {
+    return detail::ValueTreeBuilder::freeArenaBlocks(block, block->arena);
+  }
+};
 
 Array::Array(std::initializer_list<Value> values) {
   reserve(values.size());
@@ -136,6 +141,9 @@ struct Dictionary::Storage : detail::SharedBlock<Dictionary::Storage, Entry> {
   Entry* entries() { return elements(); }
   const Entry* entries() const { return elements(); }
   void afterCopy() { rebuildIndex(); }
+  static std::uint64_t freeArenaBlocks(Storage* block) {
+    return detail::ValueTreeBuilder::freeArenaBlocks(block, block->arena);
+  }
 
   static std::size_t hashOf(std::string_view key) { return std::hash<std::string_view>{}(key); }
 
@@ -174,6 +182,19 @@ struct Dictionary::Storage : detail::SharedBlock<Dictionary::Storage, Entry> {
   /// Appends; the caller has made room (count < capacity).
   void append(std::string key, Value value) {
     new (entries() + count) Entry(std::move(key), std::move(value));
+    indexLastEntry();
+  }
+
+  /// Appends `key` with an absent value, made in place; the caller has made room.
+  Value& appendKey(std::string_view key) {
+    Entry* e = new (entries() + count) Entry(std::piecewise_construct, std::forward_as_tuple(key),
+                                             std::forward_as_tuple());
+    indexLastEntry();
+    return e->second;
+  }
+
+  /// Counts the entry just made at position `count` and adds it to the index.
+  void indexLastEntry() {
     ++count;
     if (count <= kIndexThreshold) return;
     if (slots.empty() || std::size_t{count} * 2 > slots.size()) {
@@ -508,8 +529,64 @@ Value& ValueTreeBuilder::entry(Dictionary& dictionary, std::string_view key) {
     value = Value();
     return value;
   }
-  s.append(std::string(key), Value());
-  return s.entries()[s.count - 1].second;
+  return s.appendKey(key);
+}
+
+namespace {
+
+// Frees the block of `value`'s array or dictionary in the same pass when it is an unshared block
+// of `arena` (its one holder is `value`, which is being destroyed), leaving the container empty;
+// gives the number of blocks freed.
+std::uint64_t takeArenaBlocksOf(Value& value, ValueArena* arena);
+
+}  // namespace
+
+std::uint64_t ValueTreeBuilder::freeArenaBlocks(Array::Storage* block, ValueArena* arena) {
+  std::uint64_t freed = 1;
+  Value* e = block->elements();
+  for (std::uint32_t i = 0; i < block->count; ++i) {
+    freed += takeArenaBlocksOf(e[i], arena);
+    e[i].~Value();
+  }
+  block->~Storage();
+  return freed;
+}
+
+std::uint64_t ValueTreeBuilder::freeArenaBlocks(Dictionary::Storage* block, ValueArena* arena) {
+  std::uint64_t freed = 1;
+  Dictionary::Entry* e = block->entries();
+  for (std::uint32_t i = 0; i < block->count; ++i) {
+    freed += takeArenaBlocksOf(e[i].second, arena);
+    std::destroy_at(e + i);
+  }
+  block->~Storage();
+  return freed;
+}
+
+namespace {
+
+std::uint64_t takeArenaBlocksOf(Value& value, ValueArena* arena) {
+  if (Array* array = value.mutableArray()) return ValueTreeBuilder::takeArenaBlocks(*array, arena);
+  if (Dictionary* dictionary = value.mutableDictionary()) {
+    return ValueTreeBuilder::takeArenaBlocks(*dictionary, arena);
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::uint64_t ValueTreeBuilder::takeArenaBlocks(Array& array, ValueArena* arena) {
+  Array::Storage* block = array.storage_;
+  if (!block || block->arena != arena || block->isShared()) return 0;
+  array.storage_ = nullptr;
+  return freeArenaBlocks(block, arena);
+}
+
+std::uint64_t ValueTreeBuilder::takeArenaBlocks(Dictionary& dictionary, ValueArena* arena) {
+  Dictionary::Storage* block = dictionary.storage_;
+  if (!block || block->arena != arena || block->isShared()) return 0;
+  dictionary.storage_ = nullptr;
+  return freeArenaBlocks(block, arena);
 }
 
 }  // namespace foundation::detail

@@ -14,7 +14,10 @@ namespace foundation::detail {
 /// `Element`, in one allocation: the storage of the copy-on-write containers. `Derived` may add
 /// members and an `afterCopy()` step (a dictionary rebuilds its key index there). A block made by
 /// the JSON reader lives in its document's arena (`arena` is set); every other block, including
-/// each copy or growth of an arena block, is allocated on its own.
+/// each copy or growth of an arena block, is allocated on its own. `Derived::freeArenaBlocks`
+/// destroys an arena block whose last holder has gone and gives how many of the arena's blocks
+/// that freed (it may free the unshared blocks below it in the same pass), so that the arena's
+/// count drops once per tree rather than once per block.
 template <class Derived, class Element>
 struct SharedBlock {
   std::atomic<std::size_t> references{1};
@@ -50,16 +53,25 @@ struct SharedBlock {
   }
 
   static void release(Derived* block) {
-    if (!block || block->references.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+    if (!block) return;
+    // A count of one means no other holder exists that could add one concurrently, so the last
+    // holder frees the block without an atomic write; most blocks of a freed tree are unshared.
+    if (block->references.load(std::memory_order_acquire) != 1 &&
+        block->references.fetch_sub(1, std::memory_order_acq_rel) != 1) {
+      return;
+    }
+    if (ValueArena* arena = block->arena) {
+      arena->release(Derived::freeArenaBlocks(block));
+      return;
+    }
+    destroyElements(block);
+    block->~Derived();
+    ::operator delete(block);
+  }
+
+  static void destroyElements(Derived* block) {
     Element* e = block->elements();
     for (std::uint32_t i = 0; i < block->count; ++i) e[i].~Element();
-    ValueArena* arena = block->arena;
-    block->~Derived();
-    if (arena) {
-      arena->release();
-    } else {
-      ::operator delete(block);
-    }
   }
 
   /// A fresh, unshared block with the elements of `from`, moved when `from` is not shared.

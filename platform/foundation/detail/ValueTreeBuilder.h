@@ -1,5 +1,6 @@
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 #include "platform/foundation/Value.h"
@@ -28,6 +29,15 @@ class ValueTreeBuilder {
   /// or, for a key already there, that entry with its value cleared (a later duplicate replaces
   /// the value and keeps the first position). Room for a new entry is the caller's to keep.
   Value& entry(Dictionary& dictionary, std::string_view key);
+
+  /// Destroys an arena block of `arena` that has no holder left, together with every unshared
+  /// block of the same arena below it; gives the number of blocks freed.
+  static std::uint64_t freeArenaBlocks(Array::Storage* block, ValueArena* arena);
+  static std::uint64_t freeArenaBlocks(Dictionary::Storage* block, ValueArena* arena);
+  /// Frees the block of `array` (or `dictionary`) with freeArenaBlocks when it is an unshared
+  /// block of `arena`, leaving the container empty; gives the number of blocks freed, else 0.
+  static std::uint64_t takeArenaBlocks(Array& array, ValueArena* arena);
+  static std::uint64_t takeArenaBlocks(Dictionary& dictionary, ValueArena* arena);
 
  private:
   ValueArena* arena_;

@@ -122,6 +122,48 @@ TEST(JSONSerializationTests, LongStringsWithEscapesAtEveryOffsetWriteExactly) {
   EXPECT_EQ(write(Dictionary{{"a", Null{}}}), R"({"a":null})");
 }
 
+TEST(JSONSerializationTests, EachByteThatNeedsAttentionIsFoundAtEveryPositionOfAString) {
+  // The writer checks whole blocks of a string at once and the last bytes one by one: one
+  // special piece at every position of strings of every length up to a few blocks.
+  const struct {
+    const char* piece;
+    const char* escaped;            // nullptr: the string cannot be written
+    const char* keepingSlashes;     // with WithoutEscapingSlashes
+  } kPieces[] = {
+      {"/", "\\/", "/"},
+      {"\"", "\\\"", "\\\""},
+      {"\\", "\\\\", "\\\\"},
+      {"\x1f", "\\u001f", "\\u001f"},
+      {"\n", "\\n", "\\n"},
+      {"\x7f", "\x7f", "\x7f"},
+      {"\xC3\xA9", "\xC3\xA9", "\xC3\xA9"},
+      {"\xE2\x82\xAC", "\xE2\x82\xAC", "\xE2\x82\xAC"},
+      {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
+      {"\xFF", nullptr, nullptr},
+      {"\xC3(", nullptr, nullptr},
+  };
+  for (const auto& piece : kPieces) {
+    for (std::size_t length = 0; length <= 40; ++length) {
+      for (std::size_t at = 0; at <= length; ++at) {
+        const std::string before(at, 'a');
+        const std::string after(length - at, 'b');
+        const Value v = Array{before + piece.piece + after};
+        SCOPED_TRACE(testing::Message() << "piece " << testing::PrintToString(std::string(piece.piece))
+                                        << " at " << at << " of " << length);
+        if (!piece.escaped) {
+          EXPECT_FALSE(JSONSerialization::dataWithJSONObject(v).ok());
+          continue;
+        }
+        EXPECT_EQ(write(v), "[\"" + before + piece.escaped + after + "\"]");
+        EXPECT_EQ(write(v, Writing::WithoutEscapingSlashes), "[\"" + before + piece.keepingSlashes + after + "\"]");
+      }
+    }
+  }
+  // A multi-byte character cut off by the end of the string.
+  EXPECT_FALSE(JSONSerialization::dataWithJSONObject(Array{std::string(17, 'a') + "\xE2\x82"}).ok());
+  EXPECT_FALSE(JSONSerialization::dataWithJSONObject(Array{std::string(3, 'a') + "\xC3"}).ok());
+}
+
 TEST(JSONSerializationTests, ReadingErrors) {
   const struct {
     const char* name;

@@ -118,5 +118,31 @@ TEST(ValueArenaTests, HoldersOnOtherThreadsReleaseTheDocumentLast) {
   }
 }
 
+TEST(ValueArenaTests, DocumentsReadExactlyIntoTheMemoryOfFreedOnes) {
+  // Large enough that the documents' memory comes in several of the largest chunks, which a
+  // freed document leaves for the next one.
+  const auto documentText = [](int first) {
+    std::string text = "[";
+    for (int n = first; n < first + 4000; ++n) text += (n > first ? "," : "") + wideObject(n);
+    return text + "]";
+  };
+  const std::string firstText = documentText(0);
+  const std::string secondText = documentText(4000);
+  Value kept;
+  {
+    const Value first = parse(firstText);
+    EXPECT_EQ(write(first), firstText);
+    kept = first[17];
+  }
+  for (int round = 0; round < 2; ++round) {
+    const Value second = parse(secondText);
+    EXPECT_EQ(write(second), secondText);
+    if (round == 0) {
+      EXPECT_EQ(kept["key9"][1].asString(), "value 1709 long enough to leave the small string buffer");
+      kept = Value();
+    }
+  }
+}
+
 }  // namespace
 }  // namespace foundation
