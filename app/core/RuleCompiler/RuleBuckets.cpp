@@ -20,7 +20,7 @@ constexpr const char* kBucketNames[kRuleBucketCount] = {"block", "css-display-no
 /// Bytes a bucket gathers before they go to its file. Large enough that writes cost few system
 /// calls (a rule is about 150 bytes), small enough that three of them stay far below the size of a
 /// list.
-constexpr std::size_t kStreamBufferBytes = 256 * 1024;
+constexpr std::size_t kStreamBufferBytes = 128 * 1024;
 
 /// An anonymous file in `folder` for a bucket that comes later in the rule file: it has no name,
 /// so nothing is left behind whatever happens to the process. -1 and errno when none can be made.

@@ -224,7 +224,7 @@ ElementScan scanElement(std::string_view text, std::size_t& pos, bool atEnd, boo
 /// Bytes of a list read at a time. Rules are parsed a window at a time, so that the memory a
 /// compilation needs stays the same whatever the size of the lists; a rule longer than the
 /// window makes it grow to fit.
-constexpr std::size_t kListWindowBytes = 256 * 1024;
+constexpr std::size_t kListWindowBytes = 128 * 1024;
 
 /// What the document road keeps across lists: the window a list is read through, the text one
 /// batch of rules is parsed from, and the parser, all bounded by the window and reused.
