@@ -20,7 +20,7 @@ constexpr const char* kBucketNames[kRuleBucketCount] = {"block", "css-display-no
 /// Bytes a bucket gathers before they go to its file. Large enough that writes cost few system
 /// calls (a rule is about 150 bytes), small enough that three of them stay far below the size of a
 /// list.
-constexpr std::size_t kStreamBufferBytes = 256 * 1024;
+constexpr std::size_t kStreamBufferBytes = 128 * 1024;
 
 /// An anonymous file in `folder` for a bucket that comes later in the rule file: it has no name,
 /// so nothing is left behind whatever happens to the process. -1 and errno when none can be made.
@@ -98,8 +98,41 @@ void RuleBuckets::addText(RuleBucket bucket, std::string_view rule) {
 }
 
 void RuleBuckets::flush(Stream& stream) {
-  if (!error_ && !stream.buffer.empty()) error_ = foundation::writeFully(stream.fd, stream.buffer);
+  if (!error_ && !stream.buffer.empty()) {
+    error_ = foundation::writeFully(stream.fd, stream.buffer);
+    stream.written += stream.buffer.size();
+  }
   stream.buffer.clear();
+}
+
+RuleBuckets::Mark RuleBuckets::mark() const {
+  Mark mark;
+  for (std::size_t i = 0; i < kRuleBucketCount; ++i) {
+    mark.counts[i] = streams_[i].count;
+    mark.bytes[i] = streams_[i].written + streams_[i].buffer.size();
+  }
+  return mark;
+}
+
+void RuleBuckets::rollBack(const Mark& mark) {
+  for (std::size_t i = 0; i < kRuleBucketCount; ++i) {
+    Stream& stream = streams_[i];
+    stream.count = mark.counts[i];
+    if (mark.bytes[i] >= stream.written) {
+      stream.buffer.resize(static_cast<std::size_t>(mark.bytes[i] - stream.written));
+      continue;
+    }
+    // Part of what goes back is already in the file: cut the file there and write on from there.
+    stream.buffer.clear();
+    if (error_) continue;
+    const auto length = static_cast<off_t>(mark.bytes[i]);
+    if (foundation::retryOnInterrupt([&] { return ::ftruncate(stream.fd, length); }) != 0 ||
+        ::lseek(stream.fd, length, SEEK_SET) != length) {
+      error_ = errno;
+      continue;
+    }
+    stream.written = mark.bytes[i];
+  }
 }
 
 void RuleBuckets::append(Stream& from) {

@@ -1,6 +1,7 @@
 #pragma once
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -47,6 +48,16 @@ class RuleBuckets {
   /// remembered and reported by finish().
   void addText(RuleBucket bucket, std::string_view rule);
 
+  /// Where every bucket stands, to take back what a list added when the list turns out malformed
+  /// after some of its rules were written.
+  struct Mark {
+    std::array<std::size_t, kRuleBucketCount> counts{};
+    std::array<std::uint64_t, kRuleBucketCount> bytes{};
+  };
+  Mark mark() const;
+  /// Removes every rule added since `mark` was taken.
+  void rollBack(const Mark& mark);
+
   std::size_t count(RuleBucket bucket) const { return streams_[static_cast<std::size_t>(bucket)].count; }
   std::size_t totalCount() const;
   bool empty() const { return totalCount() == 0; }
@@ -62,6 +73,8 @@ class RuleBuckets {
     int fd = -1;
     std::string buffer;
     std::size_t count = 0;
+    /// Bytes already written to `fd`.
+    std::uint64_t written = 0;
   };
 
   RuleBuckets(std::string output, std::string temporary) : output_(std::move(output)), temporary_(std::move(temporary)) {}

@@ -369,10 +369,15 @@ class URLFilterScanner {
       const char c = p_[i];
       if (isPlain(c)) {
         // A run of ordinary characters: only the last can carry a repetition.
-        const std::size_t start = i;
-        while (!atEnd(i) && isPlain(p_[i])) ++i;
-        for (std::size_t j = start; j + 1 < i; ++j) countTerm(p_[j] == '.', '\0');
-        countTerm(p_[i - 1] == '.', repetitionKind(i));
+        // Counted as they are read: every "." but the last is a wide term without repetition.
+        std::size_t dots = 0;
+        while (!atEnd(i) && isPlain(p_[i])) {
+          dots += p_[i] == '.';
+          ++i;
+        }
+        const bool lastIsDot = p_[i - 1] == '.';
+        if (floating_) floatingWideTerms_ += dots - (lastIsDot ? 1 : 0);
+        countTerm(lastIsDot, repetitionKind(i));
         onlyStartAnchors = false;
         if (!repetition(i)) return false;
         continue;

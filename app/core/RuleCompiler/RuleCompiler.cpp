@@ -149,178 +149,277 @@ std::string rewrittenRuleText(element rule, const std::vector<std::string_view>&
   return out;
 }
 
-/// Walks the text of a JSON array that the parser has already validated, element by element, so
-/// that a rule kept unchanged can be copied as it stands in the list. Strings are skipped with
-/// memchr; only the bytes between them are looked at.
-class ArrayElementTexts {
- public:
-  explicit ArrayElementTexts(std::string_view text) : text_(text) {
-    skipSpace();
-    // Anything before the "[" (a byte-order mark) and the walk is not trusted: nothing is copied.
-    if (pos_ < text_.size() && text_[pos_] == '[') {
-      ++pos_;
-    } else {
-      pos_ = text_.size();
-    }
-  }
+bool isJSONSpace(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
 
-  /// The text of the next element; `compact` tells whether it holds no whitespace outside its
-  /// strings (only such text is copied: the file is written without whitespace).
-  std::string_view next(bool& compact) {
-    skipSpace();
-    if (pos_ < text_.size() && text_[pos_] == ',') ++pos_;
-    skipSpace();
-    const std::size_t start = pos_;
-    compact = true;
+/// The index after the closing quote of the string that opens at `open` in `text`; none when the
+/// string does not end within `text`.
+std::optional<std::size_t> stringEnd(std::string_view text, std::size_t open) {
+  std::size_t at = open + 1;
+  for (;;) {
+    const void* found = at < text.size() ? std::memchr(text.data() + at, '"', text.size() - at) : nullptr;
+    if (!found) return std::nullopt;
+    const std::size_t quote = static_cast<std::size_t>(static_cast<const char*>(found) - text.data());
+    std::size_t backslashes = 0;
+    while (quote - backslashes > open + 1 && text[quote - backslashes - 1] == '\\') ++backslashes;
+    if (backslashes % 2 == 0) return quote + 1;
+    at = quote + 1;
+  }
+}
+
+/// How far one array element reaches in the text read so far.
+enum class ElementScan { Complete, NeedsMore, Malformed };
+
+/// Finds the end of the array element that starts at `pos` (not whitespace), tracking strings and
+/// nesting only; the parser judges the element's text afterwards. On Complete, `pos` is after
+/// the element and `compact` tells whether it holds no whitespace outside its strings (only such
+/// text is copied as it stands: the rule file is written without whitespace). `atEnd` says that
+/// `text` reaches the end of the file.
+ElementScan scanElement(std::string_view text, std::size_t& pos, bool atEnd, bool& compact) {
+  const auto incomplete = atEnd ? ElementScan::Malformed : ElementScan::NeedsMore;
+  std::size_t at = pos;
+  compact = true;
+  const char first = text[at];
+  if (first == '"') {
+    auto end = stringEnd(text, at);
+    if (!end) return incomplete;
+    pos = *end;
+    return ElementScan::Complete;
+  }
+  if (first == '{' || first == '[') {
     std::size_t depth = 0;
-    while (pos_ < text_.size()) {
-      const char c = text_[pos_];
+    while (at < text.size()) {
+      const char c = text[at];
       if (c == '"') {
-        pos_ = stringEnd(pos_);
-      } else if (c == '{' || c == '[') {
-        ++depth;
-        ++pos_;
-      } else if (c == '}' || c == ']') {
-        if (depth == 0) break;  // the end of the array
-        --depth;
-        ++pos_;
-      } else if (depth == 0 && c == ',') {
-        break;
-      } else if (c == ' ' || c == '\n' || c == '\r' || c == '\t') {
-        if (depth == 0) break;
-        compact = false;
-        ++pos_;
-      } else {
-        ++pos_;
+        auto end = stringEnd(text, at);
+        if (!end) return incomplete;
+        at = *end;
+        continue;
       }
-      if (depth == 0 && pos_ > start && (c == '}' || c == ']' || c == '"')) break;
+      ++at;
+      if (c == '{' || c == '[') {
+        ++depth;
+      } else if (c == '}' || c == ']') {
+        if (--depth == 0) {
+          pos = at;
+          return ElementScan::Complete;
+        }
+      } else if (isJSONSpace(c)) {
+        compact = false;
+      }
     }
-    return text_.substr(start, pos_ - start);
+    return incomplete;
   }
-
- private:
-  void skipSpace() {
-    while (pos_ < text_.size() && (text_[pos_] == ' ' || text_[pos_] == '\n' || text_[pos_] == '\r' || text_[pos_] == '\t')) {
-      ++pos_;
-    }
+  // A number or a literal: up to the next delimiter.
+  while (at < text.size()) {
+    const char c = text[at];
+    if (c == ',' || c == ']' || c == '}' || c == '[' || c == '{' || c == '"' || isJSONSpace(c)) break;
+    ++at;
   }
+  if (at == pos) return ElementScan::Malformed;
+  if (at == text.size() && !atEnd) return ElementScan::NeedsMore;
+  pos = at;
+  return ElementScan::Complete;
+}
 
-  /// The index after the closing quote of the string that opens at `open`.
-  std::size_t stringEnd(std::size_t open) const {
-    std::size_t at = open + 1;
-    for (;;) {
-      const void* found = std::memchr(text_.data() + at, '"', text_.size() - at);
-      if (!found) return text_.size();
-      const std::size_t quote = static_cast<std::size_t>(static_cast<const char*>(found) - text_.data());
-      std::size_t backslashes = 0;
-      while (quote - backslashes > open + 1 && text_[quote - backslashes - 1] == '\\') ++backslashes;
-      if (backslashes % 2 == 0) return quote + 1;
-      at = quote + 1;
-    }
-  }
+/// Bytes of a list read at a time. Rules are parsed a window at a time, so that the memory a
+/// compilation needs stays the same whatever the size of the lists; a rule longer than the
+/// window makes it grow to fit.
+constexpr std::size_t kListWindowBytes = 128 * 1024;
 
-  std::string_view text_;
-  std::size_t pos_ = 0;
-};
-
-/// What the document road needs across lists: the buffer a list is read into and the parser,
-/// whose memory serves every list, and the text builder.
+/// What the document road keeps across lists: the window a list is read through, the text one
+/// batch of rules is parsed from, and the parser, all bounded by the window and reused.
 struct DocumentReader {
   simdjson::dom::parser parser;
   simdjson::internal::string_builder<> builder;
   std::vector<std::string_view> kept;
 
-  /// Reads `path` into the reused buffer, padded as the parser needs; false when it cannot be
-  /// read. The buffer only grows, to the largest list read so far.
-  bool load(const std::string& path) {
-    foundation::FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    struct stat status;
-    if (!fd || ::fstat(fd.get(), &status) != 0 || status.st_size < 0) return false;
-    const auto expected = static_cast<std::size_t>(status.st_size);
-    if (expected + simdjson::SIMDJSON_PADDING > capacity) {
-      capacity = expected + simdjson::SIMDJSON_PADDING;
-      buffer = std::make_unique_for_overwrite<char[]>(capacity);
+  /// The window: bytes [start, end) of `window` are read but not yet used.
+  std::unique_ptr<char[]> window;
+  std::size_t windowCapacity = 0;
+  std::size_t start = 0;
+  std::size_t end = 0;
+  bool atEnd = false;
+
+  /// "[" and the text of the batch's rules and "]", padded as the parser needs.
+  std::unique_ptr<char[]> batch;
+  std::size_t batchCapacity = 0;
+
+  /// One element of the batch: where its text lies in the window.
+  struct Element {
+    std::size_t from = 0;
+    std::size_t to = 0;
+    bool compact = false;
+  };
+  std::vector<Element> elements;
+
+  /// Keeps the unused bytes, moved to the front of the window, and reads more behind them; the
+  /// window doubles when the unused bytes fill it. False on a read error.
+  bool refill(int fd) {
+    if (start > 0) {
+      std::memmove(window.get(), window.get() + start, end - start);
+      end -= start;
+      start = 0;
     }
-    size = 0;
-    while (size < expected) {
-      const ssize_t got = foundation::retryOnInterrupt([&] { return ::read(fd.get(), buffer.get() + size, expected - size); });
+    if (end == windowCapacity) {
+      const std::size_t capacity = windowCapacity ? windowCapacity * 2 : kListWindowBytes;
+      auto grown = std::make_unique_for_overwrite<char[]>(capacity);
+      if (end) std::memcpy(grown.get(), window.get(), end);
+      window = std::move(grown);
+      windowCapacity = capacity;
+    }
+    while (end < windowCapacity) {
+      const ssize_t got =
+          foundation::retryOnInterrupt([&] { return ::read(fd, window.get() + end, windowCapacity - end); });
       if (got < 0) return false;
-      if (got == 0) break;  // the file shrank meanwhile: what is there is parsed
-      size += static_cast<std::size_t>(got);
+      if (got == 0) {
+        atEnd = true;
+        break;
+      }
+      end += static_cast<std::size_t>(got);
     }
-    std::memset(buffer.get() + size, 0, simdjson::SIMDJSON_PADDING);
     return true;
   }
-  std::string_view text() const { return {buffer.get(), size}; }
 
-  std::unique_ptr<char[]> buffer;
-  std::size_t capacity = 0;
-  std::size_t size = 0;
+  /// Copies the elements into the batch text as one array; its length.
+  std::size_t makeBatch() {
+    const std::size_t from = elements.front().from, to = elements.back().to;
+    const std::size_t length = to - from + 2;
+    if (length + simdjson::SIMDJSON_PADDING > batchCapacity) {
+      batchCapacity = length + simdjson::SIMDJSON_PADDING;
+      batch = std::make_unique_for_overwrite<char[]>(batchCapacity);
+    }
+    batch[0] = '[';
+    std::memcpy(batch.get() + 1, window.get() + from, to - from);
+    batch[length - 1] = ']';
+    std::memset(batch.get() + length, 0, simdjson::SIMDJSON_PADDING);
+    return length;
+  }
 };
 
-/// Sorts the rules of one list file on the document road; false (nothing added) when the file
-/// cannot be loaded or does not parse as a JSON array.
+/// Sorts one rule of a parsed batch; `ruleText` is its text as it stands in the list, copied when
+/// the rule is kept unchanged and `compact`.
+void bucketParsedRule(element rule, std::string_view ruleText, bool compact, DocumentReader& reader,
+                      const RuleWhitelist& whitelist, RuleBuckets& buckets, LeftOutRules& leftOut) {
+  std::string_view type;
+  // One pass over the rule's fields for its action and trigger (the last of repeated keys).
+  std::optional<element> action, trigger;
+  object fields;
+  if (rule.get_object().get(fields) == simdjson::SUCCESS) {
+    for (auto field : fields) {
+      if (field.key == "action") {
+        action = field.value;
+      } else if (field.key == "trigger") {
+        trigger = field.value;
+      }
+    }
+  }
+  auto typeValue = action ? lastField(*action, "type") : std::nullopt;
+  if (!typeValue || typeValue->get_string().get(type) != simdjson::SUCCESS) {
+    ++leftOut.byFault[static_cast<std::size_t>(checkRule(rule).value_or(RuleFault::NoActionType))];
+    return;
+  }
+  auto bucket = bucketForActionType(type);
+  if (!bucket) return;
+  const DomainRewrite rewrite = rewriteIfDomain(trigger, whitelist, reader.kept);
+  if (rewrite == DomainRewrite::Drop) return;
+  auto fault = checkRule(rule);
+  if (rewrite == DomainRewrite::Unchanged) {
+    if (fault) {
+      ++leftOut.byFault[static_cast<std::size_t>(*fault)];
+      return;
+    }
+    if (compact && ruleText.size() >= 2 && ruleText.front() == '{' && ruleText.back() == '}') {
+      buckets.addText(*bucket, ruleText);
+    } else {
+      reader.builder.clear();
+      reader.builder.append(rule);
+      buckets.addText(*bucket, reader.builder.str());
+    }
+    return;
+  }
+  std::string changed = rewrittenRuleText(rule, reader.kept);
+  if (fault) {
+    // Removing sites can only mend the domain list; the changed rule is judged as it is written.
+    auto value = foundation::JSONSerialization::JSONObjectWithData(changed);
+    fault = value ? checkRule(*value) : std::optional<RuleFault>(RuleFault::NotAnObject);
+    if (fault) {
+      ++leftOut.byFault[static_cast<std::size_t>(*fault)];
+      return;
+    }
+  }
+  buckets.addText(*bucket, changed);
+}
+
+/// Parses the elements gathered in the reader as one batch and sorts its rules; false when the
+/// batch is not valid JSON.
+bool bucketBatch(DocumentReader& reader, const RuleWhitelist& whitelist, RuleBuckets& buckets, LeftOutRules& leftOut) {
+  if (reader.elements.empty()) return true;
+  const std::size_t length = reader.makeBatch();
+  simdjson::dom::array rules;
+  if (reader.parser.parse(reader.batch.get(), length, false).get_array().get(rules) != simdjson::SUCCESS) return false;
+  // Valid JSON splits into the same elements as the scan; anything else is not trusted.
+  if (rules.size() != reader.elements.size()) return false;
+  const std::size_t base = reader.elements.front().from - 1;
+  std::size_t index = 0;
+  for (element rule : rules) {
+    const auto& at = reader.elements[index++];
+    const std::string_view ruleText(reader.batch.get() + (at.from - base), at.to - at.from);
+    bucketParsedRule(rule, ruleText, at.compact, reader, whitelist, buckets, leftOut);
+  }
+  reader.elements.clear();
+  return true;
+}
+
+/// Sorts the rules of one list file on the document road: the file is read a window at a time,
+/// split into its top-level elements, and each window's rules are parsed as one batch. False
+/// when the file cannot be read or is not one JSON array (a byte-order mark included); what the
+/// list added is then taken back by the caller.
 bool bucketListDirectly(const foundation::URL& file, DocumentReader& reader, const RuleWhitelist& whitelist,
                         RuleBuckets& buckets, LeftOutRules& leftOut) {
-  if (!reader.load(file.path())) return false;
-  simdjson::dom::array rules;
-  if (reader.parser.parse(reader.buffer.get(), reader.size, false).get_array().get(rules) != simdjson::SUCCESS) {
-    return false;
-  }
-  ArrayElementTexts texts(reader.text());
-  for (element rule : rules) {
-    bool compact = false;
-    const std::string_view ruleText = texts.next(compact);
-    std::string_view type;
-    // One pass over the rule's fields for its action and trigger (the last of repeated keys).
-    std::optional<element> action, trigger;
-    object fields;
-    if (rule.get_object().get(fields) == simdjson::SUCCESS) {
-      for (auto field : fields) {
-        if (field.key == "action") {
-          action = field.value;
-        } else if (field.key == "trigger") {
-          trigger = field.value;
-        }
-      }
-    }
-    auto typeValue = action ? lastField(*action, "type") : std::nullopt;
-    if (!typeValue || typeValue->get_string().get(type) != simdjson::SUCCESS) {
-      ++leftOut.byFault[static_cast<std::size_t>(checkRule(rule).value_or(RuleFault::NoActionType))];
-      continue;
-    }
-    auto bucket = bucketForActionType(type);
-    if (!bucket) continue;
-    const DomainRewrite rewrite = rewriteIfDomain(trigger, whitelist, reader.kept);
-    if (rewrite == DomainRewrite::Drop) continue;
-    auto fault = checkRule(rule);
-    if (rewrite == DomainRewrite::Unchanged) {
-      if (fault) {
-        ++leftOut.byFault[static_cast<std::size_t>(*fault)];
-        continue;
-      }
-      if (compact && ruleText.size() >= 2 && ruleText.front() == '{' && ruleText.back() == '}') {
-        buckets.addText(*bucket, ruleText);
+  foundation::FileDescriptor fd(::open(file.path().c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd) return false;
+  (void)::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+  reader.start = reader.end = 0;
+  reader.atEnd = false;
+  reader.elements.clear();
+  // Where the scan stands in the array's text.
+  enum class Expect { Open, FirstOrClose, Element, CommaOrClose, Nothing } expect = Expect::Open;
+  for (;;) {
+    if (!reader.refill(fd.get())) return false;
+    const std::string_view text(reader.window.get(), reader.end);
+    std::size_t pos = reader.start;
+    for (;;) {
+      while (pos < text.size() && isJSONSpace(text[pos])) ++pos;
+      if (pos == text.size()) break;
+      const char c = text[pos];
+      if (expect == Expect::Open) {
+        if (c != '[') return false;
+        ++pos;
+        expect = Expect::FirstOrClose;
+      } else if (expect == Expect::CommaOrClose) {
+        if (c != ',' && c != ']') return false;
+        ++pos;
+        expect = c == ',' ? Expect::Element : Expect::Nothing;
+      } else if (expect == Expect::FirstOrClose && c == ']') {
+        ++pos;
+        expect = Expect::Nothing;
+      } else if (expect == Expect::Nothing) {
+        return false;
       } else {
-        reader.builder.clear();
-        reader.builder.append(rule);
-        buckets.addText(*bucket, reader.builder.str());
-      }
-      continue;
-    }
-    std::string changed = rewrittenRuleText(rule, reader.kept);
-    if (fault) {
-      // Removing sites can only mend the domain list; the changed rule is judged as it is written.
-      auto value = foundation::JSONSerialization::JSONObjectWithData(changed);
-      fault = value ? checkRule(*value) : std::optional<RuleFault>(RuleFault::NotAnObject);
-      if (fault) {
-        ++leftOut.byFault[static_cast<std::size_t>(*fault)];
-        continue;
+        DocumentReader::Element found{pos, pos, false};
+        const ElementScan scan = scanElement(text, found.to, reader.atEnd, found.compact);
+        if (scan == ElementScan::Malformed) return false;
+        if (scan == ElementScan::NeedsMore) break;
+        reader.elements.push_back(found);
+        pos = found.to;
+        expect = Expect::CommaOrClose;
       }
     }
-    buckets.addText(*bucket, changed);
+    // Whatever the scan has not used yet (an element cut by the window) waits for the next read.
+    reader.start = pos;
+    if (!bucketBatch(reader, whitelist, buckets, leftOut)) return false;
+    if (reader.atEnd) return expect == Expect::Nothing && reader.start == reader.end;
   }
-  return true;
 }
 
 }  // namespace
@@ -332,7 +431,12 @@ foundation::Result<RuleCompilationReport> bucketRules(const std::vector<CachedRu
   for (const auto& list : lists) {
     LeftOutRules leftOut{list.listID, list.listName, {}};
     const std::size_t keptBefore = buckets.totalCount();
+    const RuleBuckets::Mark mark = buckets.mark();
     if (!bucketListDirectly(list.file, reader, whitelist, buckets, leftOut)) {
+      // Not an array the document road takes: nothing of what it added stays, and the general
+      // road reads the list as a whole.
+      buckets.rollBack(mark);
+      leftOut.byFault = {};
       RuleList rules = readRuleList(list.file);
       for (auto& rule : rules.rules) {
         if (auto added = bucketRule(std::move(rule), whitelist, buckets, leftOut); !added) return added.error();

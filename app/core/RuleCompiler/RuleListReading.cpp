@@ -9,13 +9,12 @@
 
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/JSONSerialization.h"
-#include "platform/runtime/NSData.h"
 
 namespace fendrel {
 
 RuleList readRuleList(const foundation::URL& file) {
   RuleList list;
-  auto data = runtime::NSData::dataWithContentsOfURL(file, nullptr);
+  auto data = foundation::FileManager::defaultManager().readFile(file);
   if (!data) return list;
   auto parsed = foundation::JSONSerialization::JSONObjectWithData(data->view());
   if (!parsed) return list;

@@ -335,5 +335,78 @@ TEST_F(RuleCompilerTests, BucketsLargerThanTheirBuffersAreJoinedWhole) {
   EXPECT_EQ(strayFiles(), std::vector<std::string>{});
 }
 
+/// Rules of all three kept kinds, each bucket far beyond the bytes a bucket or a read of a list
+/// holds at a time; `tag` tells the lists apart. `expected` gets each bucket's text, in order.
+std::string largeList(const std::string& tag, int rules, std::string (&expected)[3]) {
+  const std::string types[] = {"block", "css-display-none", "ignore-previous-rules"};
+  std::string list = "[";
+  for (int i = 0; i < rules; ++i) {
+    const int bucket = i % 3;
+    std::string rule = R"({"trigger":{"url-filter":")" + tag + std::to_string(i) + std::string(80, 'x') +
+                       R"("},"action":{"type":")" + types[bucket] + "\"" + (bucket == 1 ? R"(,"selector":".ad"}})" : "}}");
+    list += (i ? "," : "") + rule;
+    expected[bucket] += (expected[bucket].empty() ? "" : ",") + rule;
+  }
+  return list + "]";
+}
+
+TEST_F(RuleCompilerTests, LongRulesAndLayoutAcrossReadsOfTheListAreKeptWhole) {
+  // A rule longer than any single read of the list, rules laid out with whitespace, and a scalar
+  // and strings with brackets and escaped quotes where reads are likely to cut them.
+  const std::string huge = R"({"trigger":{"url-filter":"h"},"action":{"type":"css-display-none","selector":".)" +
+                           std::string(700'000, 'k') + R"("}})";
+  std::string list = "[\n", expected;
+  for (int i = 0; i < 8000; ++i) {
+    const std::string filter = "f" + std::to_string(i) + R"(\\[\"]{)";
+    list += R"(  { "trigger" : {"url-filter": ")" + filter + R"("}, "action": {"type": "block"} },)" "\n  12345,\n";
+    expected += R"({"trigger":{"url-filter":")" + filter + R"("},"action":{"type":"block"}},)";
+    if (i == 3000) {
+      list += huge + ",\n";
+    }
+  }
+  list += "  \"last\"\n]\n";
+  auto report = compile({list});
+  ASSERT_TRUE(report);
+  EXPECT_EQ(report->writtenRules, 8001u);
+  expected.pop_back();
+  EXPECT_EQ(outputText(), "[" + expected + "," + huge + "]");
+  ASSERT_EQ(report->leftOut.size(), 1u);
+  EXPECT_EQ(report->leftOut[0].byFault[static_cast<std::size_t>(RuleFault::NotAnObject)], 8001u);
+}
+
+TEST_F(RuleCompilerTests, ListFoundMalformedLateLeavesNoneOfItsRules) {
+  // The fault comes after every bucket has written part of the list to its file: all of it is
+  // taken back, and the lists before and after it are kept as they are.
+  std::string expected[3];
+  const std::string before = largeList("a", 9000, expected);
+  std::string ignored[3];
+  const std::string malformed = largeList("b", 9000, ignored);
+  const std::string after = largeList("c", 30, expected);
+  const std::string body = malformed.substr(0, malformed.size() - 1);
+  const std::pair<const char*, std::string> cases[] = {
+      {"no closing bracket", body},
+      {"text after the array", malformed + " x"},
+      {"a second array", malformed + "[]"},
+      {"no comma between rules", body + R"( {"trigger":{"url-filter":"z"},"action":{"type":"block"}}])"},
+      {"a comma before the end", body + ",]"},
+      {"a rule cut short", body + R"(,{"trigger":{"url-filter":"z"},"action":{"type":"block"})"},
+      {"a string without its end", body + R"(,{"trigger":{"url-filter":"z})"},
+      {"a bad value", body + R"(,{"trigger":{"url-filter":"z"},"action":{"type":block}}])"},
+      {"a bad number", body + ",01]"},
+  };
+  for (const auto& [name, list] : cases) {
+    SCOPED_TRACE(name);
+    auto report = compile({before, list, after});
+    ASSERT_TRUE(report);
+    ASSERT_EQ(report->kept.size(), 3u);
+    EXPECT_EQ(report->kept[0].count, 9000u);
+    EXPECT_EQ(report->kept[1].count, 0u);
+    EXPECT_EQ(report->kept[2].count, 30u);
+    EXPECT_TRUE(report->leftOut.empty());
+    EXPECT_EQ(outputText(), "[" + expected[0] + "," + expected[1] + "," + expected[2] + "]");
+    EXPECT_EQ(strayFiles(), std::vector<std::string>{});
+  }
+}
+
 }  // namespace
 }  // namespace fendrel
