@@ -1,0 +1,102 @@
+#include "dozidi-cocoa/Sources/Dozidi/Performance/detail/DozidiJSONText.h"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+
+#include "platform/foundation/Number.h"
+#include "platform/foundation/UTF8.h"
+
+namespace detail {
+
+namespace {
+
+// Per byte: 0 copies as it is, 1 starts a UTF-8 sequence to check, any other value is the letter
+// after the backslash ('u' for the control characters written as \u00XX).
+constexpr std::array<char, 256> makeByteActions() {
+  std::array<char, 256> actions{};
+  for (int c = 0; c < 0x20; ++c) actions[c] = 'u';
+  actions['"'] = '"';
+  actions['\\'] = '\\';
+  actions['/'] = '/';
+  actions['\n'] = 'n';
+  actions['\r'] = 'r';
+  actions['\t'] = 't';
+  actions['\b'] = 'b';
+  actions['\f'] = 'f';
+  for (int c = 0x80; c < 0x100; ++c) actions[c] = 1;
+  return actions;
+}
+constexpr std::array<char, 256> kByteActions = makeByteActions();
+
+}  // namespace
+
+bool appendJSONString(std::string& out, std::string_view text) {
+  out.reserve(out.size() + text.size() + 2);
+  out += '"';
+  std::size_t run = 0;  // start of the bytes not yet copied
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const char action = kByteActions[c];
+    if (action == 0) {
+      ++i;
+      continue;
+    }
+    if (action == 1) {
+      const std::size_t length = foundation::utf8SequenceLength(text.substr(i));
+      if (length == 0) return false;
+      i += length;
+      continue;
+    }
+    out.append(text.data() + run, i - run);
+    if (action == 'u') {
+      static constexpr char kHex[] = "0123456789abcdef";
+      const char escape[] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
+      out.append(escape, sizeof escape);
+    } else {
+      const char escape[] = {'\\', action};
+      out.append(escape, sizeof escape);
+    }
+    run = ++i;
+  }
+  out.append(text.data() + run, text.size() - run);
+  out += '"';
+  return true;
+}
+
+void appendJSONKey(std::string& out, std::string_view key) {
+  out += '"';
+  out += key;
+  out += "\":";
+}
+
+bool appendJSONDouble(std::string& out, double value) {
+  if (!std::isfinite(value)) return false;
+  char digits[32];
+  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  out.append(digits, static_cast<std::size_t>(end - digits));
+  return true;
+}
+
+bool appendJSONNumber(std::string& out, const foundation::Number& number) {
+  using Kind = foundation::Number::Kind;
+  char digits[32];
+  char* end = digits;
+  switch (number.kind()) {
+    case Kind::Bool: out += number.rawInt64() != 0 ? "true" : "false"; return true;
+    case Kind::Int64: end = std::to_chars(digits, digits + sizeof digits, number.rawInt64()).ptr; break;
+    case Kind::UInt64: end = std::to_chars(digits, digits + sizeof digits, number.rawUInt64()).ptr; break;
+    case Kind::Float:
+      if (!std::isfinite(number.rawDouble())) return false;
+      end = std::to_chars(digits, digits + sizeof digits, static_cast<float>(number.rawDouble())).ptr;
+      break;
+    case Kind::Double:
+    case Kind::Decimal: return appendJSONDouble(out, number.rawDouble());
+  }
+  out.append(digits, static_cast<std::size_t>(end - digits));
+  return true;
+}
+
+}  // namespace detail
