@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include "platform/foundation/Number.h"
 #include "platform/foundation/UTF8.h"
@@ -30,6 +31,19 @@ constexpr std::array<char, 256> makeByteActions() {
 }
 constexpr std::array<char, 256> kByteActions = makeByteActions();
 
+/// True when one of the 8 bytes at `p` needs more than a copy: a control character, a quote, a
+/// backslash, a slash or a byte above 0x7F. Lets plain text be passed over a word at a time.
+bool hasSpecialByte(const char* p) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+  constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+  std::uint64_t w;
+  std::memcpy(&w, p, sizeof w);
+  const auto hasZeroByte = [](std::uint64_t x) { return ((x - kOnes) & ~x & kHighs) != 0; };
+  const bool belowSpace = ((w - kOnes * 0x20) & ~w & kHighs) != 0;
+  return (w & kHighs) != 0 || belowSpace || hasZeroByte(w ^ (kOnes * '"')) || hasZeroByte(w ^ (kOnes * '\\')) ||
+         hasZeroByte(w ^ (kOnes * '/'));
+}
+
 }  // namespace
 
 bool appendJSONString(std::string& out, std::string_view text) {
@@ -38,6 +52,10 @@ bool appendJSONString(std::string& out, std::string_view text) {
   std::size_t run = 0;  // start of the bytes not yet copied
   std::size_t i = 0;
   while (i < text.size()) {
+    if (i + 8 <= text.size() && !hasSpecialByte(text.data() + i)) {
+      i += 8;
+      continue;
+    }
     const auto c = static_cast<unsigned char>(text[i]);
     const char action = kByteActions[c];
     if (action == 0) {
