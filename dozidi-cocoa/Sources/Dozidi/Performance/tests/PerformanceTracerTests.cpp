@@ -303,7 +303,8 @@ TEST_F(PerformanceTracerTests, TransactionDictionaryMergesTracerScopeAndEventVal
 
 TEST_F(PerformanceTracerTests, TransactionTextHoldsEverySpanExactlyAsItsDictionaryWrites) {
   auto tracer = start();
-  auto tagged = tracer->startChildWithOperation("db \"quoted\"", "a/b\\c\n\t\x01 \xC3\xA9 \xF0\x9F\x99\x82");
+  auto tagged = tracer->startChildWithOperation(
+      "db \"quoted\"", "SELECT * FROM rules/ids a/b\\c\n\t\x01 \xC3\xA9 \xF0\x9F\x99\x82 and a plain tail");
   tagged->context()->setTagValue("0", "a");
   tagged->context()->setTagValue("2", "b");
   tagged->setTagValue("1", "a");
@@ -346,7 +347,8 @@ TEST_F(PerformanceTracerTests, TransactionTextJSONCannotHoldFailsAsTheDictionary
     std::function<void(DozidiTracer&)> spoil;
   };
   const Case cases[] = {
-      {"description not UTF-8", [](DozidiTracer& t) { t.startChildWithOperation("op", "\xFF")->finish(); }},
+      {"description not UTF-8",
+       [](DozidiTracer& t) { t.startChildWithOperation("op", "SELECT * FROM rules \xFF and more")->finish(); }},
       {"operation not UTF-8", [](DozidiTracer& t) { t.startChildWithOperation("\xC3")->finish(); }},
       {"data not finite",
        [](DozidiTracer& t) { t.startChildWithOperation("op")->setDataValue(Value(std::nan("")), "k"); }},
