@@ -1,5 +1,8 @@
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiSpanContext.h"
 
+#include "dozidi-cocoa/Sources/Dozidi/Performance/detail/DozidiJSONText.h"
+#include "platform/foundation/JSONSerialization.h"
+
 using foundation::Dictionary;
 
 const char* nameForDozidiSampleDecision(DozidiSampleDecision decision) {
@@ -19,7 +22,7 @@ const char* nameForDozidiSpanStatus(DozidiSpanStatus status) {
   return index < std::size(kNames) ? kNames[index] : "undefined";
 }
 
-DozidiSpanContext::DozidiSpanContext(DozidiId traceId, DozidiSpanId spanId, std::optional<DozidiSpanId> parentId,
+DozidiSpanContext::DozidiSpanContext(Token, DozidiId traceId, DozidiSpanId spanId, std::optional<DozidiSpanId> parentId,
                                      std::string operation, DozidiSampleDecision sampled)
     : traceId_(std::move(traceId)),
       spanId_(std::move(spanId)),
@@ -36,8 +39,8 @@ std::shared_ptr<DozidiSpanContext> DozidiSpanContext::initWithTraceId(DozidiId t
                                                                       std::optional<DozidiSpanId> parentId,
                                                                       std::string operation,
                                                                       DozidiSampleDecision sampled) {
-  return std::shared_ptr<DozidiSpanContext>(
-      new DozidiSpanContext(std::move(traceId), std::move(spanId), std::move(parentId), std::move(operation), sampled));
+  return std::make_shared<DozidiSpanContext>(Token(), std::move(traceId), std::move(spanId), std::move(parentId),
+                                             std::move(operation), sampled);
 }
 
 std::optional<std::string> DozidiSpanContext::spanDescription() const {
@@ -62,7 +65,7 @@ Dictionary DozidiSpanContext::serialize() const {
   // dictionary is allocated once.
   result.reserve(kSerializedSpanKeys);
   result.set("type", type);
-  result.set("span_id", spanId_.value());
+  result.set("span_id", spanId_.view());
   result.set("trace_id", traceId_.dozidiIdString());
   result.set("op", operation_);
   if (auto t = tags(); !t.empty()) result.set("tags", std::move(t));
@@ -73,4 +76,45 @@ Dictionary DozidiSpanContext::serialize() const {
   if (parentSpanId_) result.set("parent_span_id", parentSpanId_->value());
   if (const auto s = status(); s != DozidiSpanStatus::Undefined) result.set("status", nameForDozidiSpanStatus(s));
   return result;
+}
+
+bool DozidiSpanContext::appendJSONMembers(std::string& out, const Dictionary& tags) const {
+  out += "\"type\":\"trace\",\"span_id\":\"";
+  out += spanId_.view();
+  out += "\",\"trace_id\":\"";
+  traceId_.appendIdString(out);
+  out += "\",";
+  detail::appendJSONKey(out, "op");
+  if (!detail::appendJSONString(out, operation_)) return false;
+  if (!tags.empty()) {
+    auto text = foundation::JSONSerialization::dataWithJSONObject(tags);
+    if (!text) return false;
+    out += ',';
+    detail::appendJSONKey(out, "tags");
+    out += *text;
+  }
+  if (const auto decision = sampled(); decision != DozidiSampleDecision::Undecided) {
+    out += ",\"sampled\":\"";
+    out += nameForDozidiSampleDecision(decision);
+    out += '"';
+  }
+  {
+    std::lock_guard lock(lock_);
+    if (description_) {
+      out += ',';
+      detail::appendJSONKey(out, "description");
+      if (!detail::appendJSONString(out, *description_)) return false;
+    }
+  }
+  if (parentSpanId_) {
+    out += ",\"parent_span_id\":\"";
+    out += parentSpanId_->view();
+    out += '"';
+  }
+  if (const auto s = status(); s != DozidiSpanStatus::Undefined) {
+    out += ",\"status\":\"";
+    out += nameForDozidiSpanStatus(s);
+    out += '"';
+  }
+  return true;
 }

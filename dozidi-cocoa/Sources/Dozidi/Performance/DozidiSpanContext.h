@@ -56,6 +56,17 @@ class DozidiSpanContext {
                                                              std::string operation, DozidiSampleDecision sampled);
   virtual ~DozidiSpanContext() = default;
 
+ protected:
+  /// Makes the constructor callable by `std::make_shared` (one block for the context and its
+  /// count) and by nobody outside.
+  struct Token {
+    explicit Token() = default;
+  };
+
+ public:
+  DozidiSpanContext(Token, DozidiId traceId, DozidiSpanId spanId, std::optional<DozidiSpanId> parentId,
+                    std::string operation, DozidiSampleDecision sampled);
+
   const DozidiId& traceId() const { return traceId_; }
   const DozidiSpanId& spanId() const { return spanId_; }
   const std::optional<DozidiSpanId>& parentSpanId() const { return parentSpanId_; }
@@ -76,12 +87,12 @@ class DozidiSpanContext {
   /// "type", "span_id", "trace_id" and "op" always; then "tags" (when there are any), "sampled"
   /// (unless undecided), "description", "parent_span_id" and "status" (unless 0), each when set.
   virtual foundation::Dictionary serialize() const;
+  /// Appends the members `serialize` gives, as compact JSON text without the braces, in the same
+  /// order, with `tags` in place of the context's own (a span writes them laid under its own).
+  /// False, with `out` partly written, when JSON cannot hold them.
+  bool appendJSONMembers(std::string& out, const foundation::Dictionary& tags) const;
   /// The most keys a serialised span has: the context's nine, a span's two times and its data.
   static constexpr std::size_t kSerializedSpanKeys = 12;
-
- protected:
-  DozidiSpanContext(DozidiId traceId, DozidiSpanId spanId, std::optional<DozidiSpanId> parentId, std::string operation,
-                    DozidiSampleDecision sampled);
 
  private:
   DozidiId traceId_;

@@ -19,34 +19,41 @@ std::uint64_t randomBits() {
   return bits;
 }
 
+char lowered(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+
 }  // namespace
 
 DozidiSpanId::DozidiSpanId() {
   static constexpr char kDigits[] = "0123456789abcdef";
   std::uint64_t bits = randomBits();
-  value_.assign(16, '0');
-  for (int i = 15; i >= 0; --i, bits >>= 4) value_[static_cast<std::size_t>(i)] = kDigits[bits & 0xF];
+  for (int i = static_cast<int>(kLength) - 1; i >= 0; --i, bits >>= 4) {
+    digits_[static_cast<std::size_t>(i)] = kDigits[bits & 0xF];
+  }
 }
 
 DozidiSpanId DozidiSpanId::initWithUUID(const foundation::UUID& uuid) {
-  std::string text;
+  DozidiSpanId id{Raw{}};
+  std::size_t at = 0;
   for (char c : uuid.uuidString()) {
     if (c == '-') continue;
-    text.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
-    if (text.size() == 16) break;
+    id.digits_[at++] = lowered(c);
+    if (at == kLength) break;
   }
-  return DozidiSpanId(Raw{}, std::move(text));
+  return id;
 }
 
 DozidiSpanId DozidiSpanId::initWithValue(std::string_view value) {
-  if (value.size() != 16) return empty();
-  std::string text(value);
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return DozidiSpanId(Raw{}, std::move(text));
+  if (value.size() != kLength) return empty();
+  DozidiSpanId id{Raw{}};
+  std::transform(value.begin(), value.end(), id.digits_.begin(), lowered);
+  return id;
 }
 
 const DozidiSpanId& DozidiSpanId::empty() {
-  static const DozidiSpanId id(Raw{}, std::string(16, '0'));
+  static const DozidiSpanId id = [] {
+    DozidiSpanId zero{Raw{}};
+    zero.digits_.fill('0');
+    return zero;
+  }();
   return id;
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include <array>
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -7,9 +8,12 @@
 #include "platform/foundation/UUID.h"
 
 /// The identifier of one span: exactly 16 lower-case hexadecimal digits. An immutable value that
-/// any thread may share; the empty id is "0000000000000000".
+/// any thread may share; the empty id is "0000000000000000". The digits are held inline, so
+/// making, copying and writing an id allocates nothing (a transaction makes one per span).
 class DozidiSpanId {
  public:
+  static constexpr std::size_t kLength = 16;
+
   /// A new random id.
   DozidiSpanId();
   /// The UUID's text, lower-cased, without dashes, cut to its first 16 characters.
@@ -19,17 +23,19 @@ class DozidiSpanId {
   /// The shared empty id.
   static const DozidiSpanId& empty();
 
-  const std::string& value() const { return value_; }
-  std::string dozidiSpanIdString() const { return value_; }
-  std::string description() const { return value_; }
-  std::size_t hash() const { return std::hash<std::string>()(value_); }
+  /// The 16 digits, valid as long as this id.
+  std::string_view view() const { return std::string_view(digits_.data(), kLength); }
+  std::string value() const { return std::string(view()); }
+  std::string dozidiSpanIdString() const { return value(); }
+  std::string description() const { return value(); }
+  std::size_t hash() const { return std::hash<std::string_view>()(view()); }
 
   friend bool operator==(const DozidiSpanId&, const DozidiSpanId&) = default;
 
  private:
   struct Raw {};
-  DozidiSpanId(Raw, std::string value) : value_(std::move(value)) {}
-  std::string value_;
+  explicit DozidiSpanId(Raw) {}
+  std::array<char, kLength> digits_;
 };
 
 template <>

@@ -4,15 +4,56 @@
 
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiNoOpSpan.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTracer.h"
+#include "dozidi-cocoa/Sources/Dozidi/Performance/detail/DozidiJSONText.h"
 #include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiCurrentDate.h"
 #include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiFoundationHelpers.h"
 #include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiLog.h"
 #include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiTime.h"
+#include "platform/foundation/JSONSerialization.h"
 
 using foundation::Date;
 using foundation::Dictionary;
+using foundation::Value;
 
-DozidiSpanRecord::DozidiSpanRecord(const std::shared_ptr<DozidiTracer>& tracer,
+namespace {
+
+/// True when the JSON-safe copy of `data` would be `data` itself: strings and numbers only, and
+/// no key of the reserved kind the copy leaves out (all begin with "__").
+bool holdsOnlyPlainValues(const Dictionary& data) {
+  for (const auto& [key, value] : data) {
+    if (key.starts_with("__")) return false;
+    if (value.kind() != Value::Kind::String && value.kind() != Value::Kind::Number) return false;
+  }
+  return true;
+}
+
+/// Appends the JSON-safe copy of a span's data. Plain data, what spans mostly carry, is written
+/// as it stands; anything else is made JSON-safe and written by the platform's writer.
+bool appendData(std::string& out, const Dictionary& data) {
+  if (!holdsOnlyPlainValues(data)) {
+    auto text = foundation::JSONSerialization::dataWithJSONObject(dozidi_sanitize(data));
+    if (!text) return false;
+    out += *text;
+    return true;
+  }
+  out += '{';
+  bool first = true;
+  for (const auto& [key, value] : data) {
+    if (!first) out += ',';
+    first = false;
+    if (!detail::appendJSONString(out, key)) return false;
+    out += ':';
+    const bool written = value.string() ? detail::appendJSONString(out, *value.string())
+                                        : detail::appendJSONNumber(out, *value.number());
+    if (!written) return false;
+  }
+  out += '}';
+  return true;
+}
+
+}  // namespace
+
+DozidiSpanRecord::DozidiSpanRecord(Token, const std::shared_ptr<DozidiTracer>& tracer,
                                    std::shared_ptr<DozidiSpanContext> context)
     : tracer_(tracer), context_(std::move(context)), startTimestamp_(DozidiCurrentDate::date()) {}
 
@@ -20,7 +61,7 @@ std::shared_ptr<DozidiSpanRecord> DozidiSpanRecord::initWithTracer(const std::sh
                                                                    std::shared_ptr<DozidiSpanContext> context) {
   DOZIDI_LOG_DEBUG("Created span " + context->spanId().value() + " for trace ID " +
                    (tracer ? tracer->context()->traceId().dozidiIdString() : context->traceId().dozidiIdString()));
-  return std::shared_ptr<DozidiSpanRecord>(new DozidiSpanRecord(tracer, std::move(context)));
+  return std::make_shared<DozidiSpanRecord>(Token(), tracer, std::move(context));
 }
 
 std::shared_ptr<DozidiSpan> DozidiSpanRecord::startChildWithOperation(const std::string& operation,
@@ -69,6 +110,39 @@ Dictionary DozidiSpanRecord::serialize() const {
   if (auto data = data_.copy(); !data.empty()) result.set("data", dozidi_sanitize(data));
   if (auto own = tags_.copy(); !own.empty()) result.set("tags", detail::layOver(context_->tags(), own));
   return result;
+}
+
+bool DozidiSpanRecord::appendJSON(std::string& out) const {
+  // The members and their order are those of `serialize`: the context's, the two times, the
+  // data, and the tags at the context's place when it has tags of its own, else last.
+  const Dictionary contextTags = context_->tags();
+  const Dictionary own = tags_.copy();
+  const Dictionary tagsInPlace = contextTags.empty() || own.empty() ? contextTags : detail::layOver(contextTags, own);
+  out += '{';
+  if (!context_->appendJSONMembers(out, tagsInPlace)) return false;
+  double end = 0;
+  double start = 0;
+  {
+    std::lock_guard lock(datesLock_);
+    if (timestamp_) end = timestamp_->timeIntervalSince1970();
+    if (startTimestamp_) start = startTimestamp_->timeIntervalSince1970();
+  }
+  out += ",\"timestamp\":";
+  if (!detail::appendJSONDouble(out, end)) return false;
+  out += ",\"start_timestamp\":";
+  if (!detail::appendJSONDouble(out, start)) return false;
+  if (auto data = data_.copy(); !data.empty()) {
+    out += ",\"data\":";
+    if (!appendData(out, data)) return false;
+  }
+  if (contextTags.empty() && !own.empty()) {
+    auto text = foundation::JSONSerialization::dataWithJSONObject(own);
+    if (!text) return false;
+    out += ",\"tags\":";
+    out += *text;
+  }
+  out += '}';
+  return true;
 }
 
 std::optional<Date> DozidiSpanRecord::timestamp() const {

@@ -38,6 +38,10 @@ class DozidiSpanRecord : public DozidiSpan, public std::enable_shared_from_this<
   /// The context's dictionary with "timestamp" (0 without an end), "start_timestamp", "data"
   /// (when there is any) and "tags" (the context's tags under the span's own).
   foundation::Dictionary serialize() const override;
+  /// Appends the dictionary `serialize` gives as compact JSON text, without building it: what a
+  /// transaction's text holds for each of its spans. False, with `out` partly written, when JSON
+  /// cannot hold some part of it.
+  bool appendJSON(std::string& out) const;
 
   std::shared_ptr<DozidiSpanContext> context() const override { return context_; }
   std::optional<foundation::Date> timestamp() const override;
@@ -48,7 +52,16 @@ class DozidiSpanRecord : public DozidiSpan, public std::enable_shared_from_this<
   std::shared_ptr<DozidiTracer> tracer() const { return tracer_.lock(); }
 
  private:
-  DozidiSpanRecord(const std::shared_ptr<DozidiTracer>& tracer, std::shared_ptr<DozidiSpanContext> context);
+  struct Token {
+    explicit Token() = default;
+  };
+
+ public:
+  /// Through `initWithTracer` only (the token is private); public so that one allocation holds
+  /// the span and its count.
+  DozidiSpanRecord(Token, const std::shared_ptr<DozidiTracer>& tracer, std::shared_ptr<DozidiSpanContext> context);
+
+ private:
 
   std::weak_ptr<DozidiTracer> tracer_;
   std::shared_ptr<DozidiSpanContext> context_;

@@ -155,6 +155,8 @@ void DozidiTracer::cancelIdleTimeout() {
 // Span operations.
 
 std::shared_ptr<DozidiSpan> DozidiTracer::getActiveSpan() {
+  // Most tracers never get a delegate: their children skip the lock.
+  if (!delegateSet_.load(std::memory_order_acquire)) return rootSpan_;
   std::shared_ptr<DozidiTracerDelegate> delegate;
   {
     std::lock_guard lock(callbackLock_);
@@ -233,6 +235,7 @@ void DozidiTracer::setStartTimestamp(std::optional<Date> startTimestamp) {
 void DozidiTracer::setDelegate(std::weak_ptr<DozidiTracerDelegate> delegate) {
   std::lock_guard lock(callbackLock_);
   delegate_ = std::move(delegate);
+  delegateSet_.store(true, std::memory_order_release);
 }
 
 void DozidiTracer::setFinishCallback(std::function<void(DozidiTracer&)> callback) {

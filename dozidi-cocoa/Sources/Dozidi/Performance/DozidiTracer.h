@@ -152,6 +152,7 @@ class DozidiTracer : public DozidiSpan, public std::enable_shared_from_this<Dozi
   std::mutex callbackLock_;
   std::function<void(DozidiTracer&)> finishCallback_;
   std::weak_ptr<DozidiTracerDelegate> delegate_;
+  std::atomic<bool> delegateSet_{false};
 
   std::atomic<bool> startTimeChanged_{false};
   std::atomic<bool> wasFinishCalled_{false};

@@ -19,7 +19,8 @@ DozidiTransactionContext::DozidiTransactionContext(std::string name, DozidiTrans
                                                    std::string operation, DozidiId traceId, DozidiSpanId spanId,
                                                    std::optional<DozidiSpanId> parentSpanId,
                                                    DozidiSampleDecision sampled, DozidiSampleDecision parentSampled)
-    : DozidiSpanContext(std::move(traceId), std::move(spanId), std::move(parentSpanId), std::move(operation), sampled),
+    : DozidiSpanContext(Token(), std::move(traceId), std::move(spanId), std::move(parentSpanId), std::move(operation),
+                        sampled),
       name_(std::move(name)),
       nameSource_(nameSource),
       parentSampled_(parentSampled),

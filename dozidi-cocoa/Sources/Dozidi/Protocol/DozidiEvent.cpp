@@ -2,6 +2,7 @@
 
 #include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiCurrentDate.h"
 #include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiFoundationHelpers.h"
+#include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiSerialization.h"
 
 using foundation::Array;
 using foundation::Dictionary;
@@ -94,4 +95,8 @@ Dictionary DozidiEvent::serialize() {
   if (extra) result.set("extra", dozidi_sanitize(*extra));
   if (tags) result.set("tags", *tags);
   return result;
+}
+
+std::optional<foundation::Data> DozidiEvent::jsonData(foundation::Error* error) {
+  return DozidiSerialization::dataWithJSONObject(serialize(), error);
 }

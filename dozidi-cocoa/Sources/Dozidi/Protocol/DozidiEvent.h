@@ -60,6 +60,10 @@ class DozidiEvent {
   /// fields have no key; "platform" is always "cocoa"; "extra" never carries the reporter's own
   /// "__dozidi" entries.
   virtual foundation::Dictionary serialize();
+  /// The event's compact JSON text, as `DozidiSerialization::dataWithJSONObject` writes
+  /// `serialize()`: none, with the error (code 104) and its log line, when JSON cannot hold it.
+  /// Kinds of event with many parts write some of them straight into the text instead.
+  virtual std::optional<foundation::Data> jsonData(foundation::Error* error);
 
   virtual ~DozidiEvent() = default;
 

@@ -27,14 +27,22 @@ const DozidiId& DozidiId::empty() {
 }
 
 std::string DozidiId::dozidiIdString() const {
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string text(32, '0');
-  std::size_t at = 0;
-  for (const std::uint8_t byte : uuid_.bytes()) {
-    text[at++] = kHex[byte >> 4];
-    text[at++] = kHex[byte & 0x0f];
-  }
+  std::string text;
+  text.reserve(32);
+  appendIdString(text);
   return text;
+}
+
+void DozidiId::appendIdString(std::string& out) const {
+  static constexpr char kHex[] = "0123456789abcdef";
+  const auto& bytes = uuid_.bytes();
+  const std::size_t at = out.size();
+  out.resize(at + 2 * bytes.size());
+  char* digits = out.data() + at;
+  for (const std::uint8_t byte : bytes) {
+    *digits++ = kHex[byte >> 4];
+    *digits++ = kHex[byte & 0x0f];
+  }
 }
 
 std::size_t DozidiId::hash() const {

@@ -21,6 +21,8 @@ class DozidiId {
 
   const foundation::UUID& uuid() const { return uuid_; }
   std::string dozidiIdString() const;
+  /// Appends the same 32 digits to `out`, without a string of their own.
+  void appendIdString(std::string& out) const;
   std::string description() const { return dozidiIdString(); }
   std::size_t hash() const;
 

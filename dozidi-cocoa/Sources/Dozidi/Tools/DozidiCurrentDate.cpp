@@ -2,7 +2,9 @@
 
 #include <time.h>
 
+#include <atomic>
 #include <mutex>
+#include <vector>
 
 #include "platform/dispatch/Clock.h"
 
@@ -11,6 +13,11 @@ namespace {
 struct ClockState {
   std::mutex lock;
   std::shared_ptr<DozidiCurrentDateProvider> provider;
+  // The installed provider for readers, who take no lock (a transaction reads the clock twice
+  // per span). Every provider ever installed is kept alive, so that a reader that loaded the
+  // pointer just before a replacement still calls a living object.
+  std::atomic<DozidiCurrentDateProvider*> current{nullptr};
+  std::vector<std::shared_ptr<DozidiCurrentDateProvider>> installed;
 };
 
 ClockState& state() {
@@ -18,10 +25,19 @@ ClockState& state() {
   return *s;
 }
 
-std::shared_ptr<DozidiCurrentDateProvider> provider() {
-  std::lock_guard lock(state().lock);
-  if (!state().provider) state().provider = DozidiDefaultCurrentDateProvider::sharedInstance();
-  return state().provider;
+/// Under the state's lock.
+void install(ClockState& s, std::shared_ptr<DozidiCurrentDateProvider> provider) {
+  if (provider) s.installed.push_back(provider);
+  s.current.store(provider.get(), std::memory_order_release);
+  s.provider = std::move(provider);
+}
+
+DozidiCurrentDateProvider& provider() {
+  ClockState& s = state();
+  if (auto* current = s.current.load(std::memory_order_acquire)) return *current;
+  std::lock_guard lock(s.lock);
+  if (!s.provider) install(s, DozidiDefaultCurrentDateProvider::sharedInstance());
+  return *s.provider;
 }
 
 }  // namespace
@@ -43,13 +59,13 @@ std::int64_t DozidiDefaultCurrentDateProvider::timezoneOffset() {
   return local.tm_gmtoff;
 }
 
-foundation::Date DozidiCurrentDate::date() { return provider()->date(); }
+foundation::Date DozidiCurrentDate::date() { return provider().date(); }
 
-double DozidiCurrentDate::dispatchTimeNow() { return provider()->dispatchTimeNow(); }
+double DozidiCurrentDate::dispatchTimeNow() { return provider().dispatchTimeNow(); }
 
 void DozidiCurrentDate::setCurrentDateProvider(std::shared_ptr<DozidiCurrentDateProvider> newProvider) {
   std::lock_guard lock(state().lock);
-  state().provider = std::move(newProvider);
+  install(state(), std::move(newProvider));
 }
 
 std::shared_ptr<DozidiCurrentDateProvider> DozidiCurrentDate::getCurrentDateProvider() {

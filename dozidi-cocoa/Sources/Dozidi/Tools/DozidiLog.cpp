@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <mutex>
 #include <string_view>
 
@@ -11,8 +12,10 @@ namespace {
 
 struct LogState {
   std::mutex lock;
-  bool isDebug = true;
-  DozidiEventLevel diagnosticLevel = DozidiEventLevel::Error;
+  // Atomic, so that the test every log call site makes first (most lines are debug lines that
+  // do not print) takes no lock; they change under the lock, with the crash recorder's copy.
+  std::atomic<bool> isDebug{true};
+  std::atomic<DozidiEventLevel> diagnosticLevel{DozidiEventLevel::Error};
   std::shared_ptr<DozidiLogOutput> output;
 };
 
@@ -23,8 +26,9 @@ LogState& state() {
 }
 
 bool passesFilter(const LogState& s, DozidiEventLevel level) {
-  return level != DozidiEventLevel::None && s.isDebug &&
-         static_cast<std::uint32_t>(s.diagnosticLevel) <= static_cast<std::uint32_t>(level);
+  return level != DozidiEventLevel::None && s.isDebug.load(std::memory_order_relaxed) &&
+         static_cast<std::uint32_t>(s.diagnosticLevel.load(std::memory_order_relaxed)) <=
+             static_cast<std::uint32_t>(level);
 }
 
 std::string_view fileBaseName(std::string_view path) {
@@ -82,10 +86,7 @@ void DozidiLog::logWithMessage(const std::string& message, DozidiEventLevel leve
   output->log("[Dozidi] [" + nameForDozidiLevel(level) + "] " + message);
 }
 
-bool DozidiLog::willLog(DozidiEventLevel level) {
-  std::lock_guard lock(state().lock);
-  return passesFilter(state(), level);
-}
+bool DozidiLog::willLog(DozidiEventLevel level) { return passesFilter(state(), level); }
 
 void DozidiLog::logFromCallSite(const char* file, int line, DozidiEventLevel level, const std::string& message) {
   logWithMessage("[" + std::string(fileBaseName(file)) + ":" + std::to_string(line) + "] " + message, level);

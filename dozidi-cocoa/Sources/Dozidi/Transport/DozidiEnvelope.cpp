@@ -70,7 +70,7 @@ DozidiEnvelopeHeader::DozidiEnvelopeHeader(std::optional<DozidiId> eventId, std:
 
 std::shared_ptr<const DozidiEnvelopeItem> DozidiEnvelopeItem::initWithEvent(DozidiEvent& event) {
   foundation::Error error("", 0);
-  auto payload = DozidiSerialization::dataWithJSONObject(event.serialize(), &error);
+  auto payload = event.jsonData(&error);
   if (!payload) payload = conversionErrorEventPayload(event);
   return jsonItem(event.type == "transaction" ? "transaction" : "event", std::move(*payload));
 }

@@ -60,7 +60,7 @@ std::optional<foundation::URLRequest> DozidiNSURLRequest::initStoreRequestWithDs
 std::optional<foundation::URLRequest> DozidiNSURLRequest::initStoreRequestWithDsn(const DozidiDsn& dsn,
                                                                                  DozidiEvent& event,
                                                                                  foundation::Error* error) {
-  const auto json = DozidiSerialization::dataWithJSONObject(foundation::Value(event.serialize()), error);
+  const auto json = event.jsonData(error);
   if (!json) return std::nullopt;
   if (DozidiLog::isDebug()) {
     DOZIDI_LOG_DEBUG("Sending JSON -------------------------------");

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
+#include <functional>
 #include <set>
 #include <thread>
 
@@ -295,6 +297,75 @@ TEST_F(PerformanceTracerTests, TransactionDictionaryMergesTracerScopeAndEventVal
   EXPECT_EQ(t["extra"]["count"].asInt64(), 3) << "the tracer's data wins over the scope's extra";
   EXPECT_EQ(t["contexts"]["trace"]["data"]["count"].asInt64(), 3);
   EXPECT_EQ(t["measurements"]["custom"]["value"].asDouble(), 1.5);
+}
+
+// The transaction's text, spans written straight into it.
+
+TEST_F(PerformanceTracerTests, TransactionTextHoldsEverySpanExactlyAsItsDictionaryWrites) {
+  auto tracer = start();
+  auto tagged = tracer->startChildWithOperation(
+      "db \"quoted\"", "SELECT * FROM rules/ids a/b\\c\n\t\x01 \xC3\xA9 \xF0\x9F\x99\x82 and a plain tail");
+  tagged->context()->setTagValue("0", "a");
+  tagged->context()->setTagValue("2", "b");
+  tagged->setTagValue("1", "a");
+  tagged->setDataValue(Value(Dictionary{{"nested", foundation::Array{1, 2.5, true, "x/y"}}}), "object");
+  tagged->setDataValue(Value(Date::fromTimeIntervalSince1970(0)), "when");
+  tagged->setDataValue(Value(1e-7), "small");
+  auto ownTagsOnly = tagged->startChildWithOperation("nested");
+  ownTagsOnly->setTagValue("v", "k");
+  ownTagsOnly->finishWithStatus(DozidiSpanStatus::Cancelled);
+  tagged->finish();
+  auto contextTagsOnly = tracer->startChildWithOperation("open");
+  contextTagsOnly->context()->setTagValue("c", "k");
+  const std::pair<const char*, Value> plain[] = {{"int", -3}, {"uint", UINT64_MAX}, {"bool", false},
+                                                 {"float", 0.1f}, {"double", 1e300}, {"text", "\"x\"/\x7F"}};
+  for (const auto& [key, value] : plain) contextTagsOnly->setDataValue(value, key);
+  clock->advance(0.25);
+  tracer->finish();  // closes the open child: "deadline_exceeded" at the tracer's end
+
+  auto transaction = DozidiTransaction::initWithTrace(tracer, tracer->children());
+  ASSERT_EQ(transaction->spans().size(), 3u);
+  for (const auto& span : transaction->spans()) {
+    SCOPED_TRACE(span->context()->operation());
+    std::string text;
+    ASSERT_TRUE(span->appendJSON(text));
+    EXPECT_EQ(text, *foundation::JSONSerialization::dataWithJSONObject(span->serialize()));
+  }
+  const auto text = transaction->jsonData(nullptr);
+  ASSERT_TRUE(text);
+  const auto direct = foundation::JSONSerialization::JSONObjectWithData(text->view());
+  const auto whole = foundation::JSONSerialization::JSONObjectWithData(
+      *foundation::JSONSerialization::dataWithJSONObject(transaction->serialize()));
+  ASSERT_TRUE(direct.ok() && whole.ok());
+  EXPECT_EQ(*direct, *whole);
+  EXPECT_EQ((*direct)["spans"][2]["status"].asString(), "deadline_exceeded");
+}
+
+TEST_F(PerformanceTracerTests, TransactionTextJSONCannotHoldFailsAsTheDictionarysWriterDoes) {
+  struct Case {
+    const char* name;
+    std::function<void(DozidiTracer&)> spoil;
+  };
+  const Case cases[] = {
+      {"description not UTF-8",
+       [](DozidiTracer& t) { t.startChildWithOperation("op", "SELECT * FROM rules \xFF and more")->finish(); }},
+      {"operation not UTF-8", [](DozidiTracer& t) { t.startChildWithOperation("\xC3")->finish(); }},
+      {"data not finite",
+       [](DozidiTracer& t) { t.startChildWithOperation("op")->setDataValue(Value(std::nan("")), "k"); }},
+      {"tag not UTF-8", [](DozidiTracer& t) { t.startChildWithOperation("op")->setTagValue("\xE2\x82", "k"); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto tracer = DozidiTracer::initWithTransactionContext(
+        DozidiTransactionContext::initWithName("t", "op", DozidiSampleDecision::Yes), nullptr);
+    tracer->startChildWithOperation("fine")->finish();
+    c.spoil(*tracer);
+    tracer->finish();
+    auto transaction = DozidiTransaction::initWithTrace(tracer, tracer->children());
+    foundation::Error error("", 0);
+    EXPECT_FALSE(transaction->jsonData(&error));
+    EXPECT_EQ(error.code(), 104);
+  }
 }
 
 }  // namespace
