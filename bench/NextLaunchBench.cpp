@@ -3,8 +3,12 @@
 // - BM_SecondLaunchToAcceptedEvent: from the start of the launch after a crash to the crash's
 //   event accepted by the server. Reference, alternating: the same launch with nothing stored,
 //   from its start to its exit.
+// - BM_StartupAddedByTheCrashIntegration: a program that starts the reporter and waits until
+//   what it has to send is sent, with the crash integration and without it ("start-plain"),
+//   alternating with a rotating first side (bench/SideBySide.h), each side on a device root of
+//   its own that has started before.
 // (The start-up added to `fendrel launch` by the crash integration is in LaunchStartupBench.)
-// It prints the minimum, median and maximum of both, in milliseconds.
+// Each prints the minimum, median and maximum of both sides, in milliseconds.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <spawn.h>
@@ -19,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/SideBySide.h"
 #include "testing/Gzip.h"
 #include "testing/IngestionServer.h"
 
@@ -111,5 +116,28 @@ void BM_SecondLaunchToAcceptedEvent(benchmark::State& state) {
 }
 
 BENCHMARK(BM_SecondLaunchToAcceptedEvent)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(15);
+
+void BM_StartupAddedByTheCrashIntegration(benchmark::State& state) {
+  testing_support::IngestionServer server;
+  const std::string dsn = server.dsn("pub", "/42");
+  const fs::path base = fs::temp_directory_path() / ("next-launch-startup-bench-" + std::to_string(getpid()));
+  fs::remove_all(base);
+  auto run = [&](const std::string& mode) {
+    const int status = waitChild(spawnChild(mode, dsn, base / mode));
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? std::string() : mode + " failed";
+  };
+  // The first start of each side makes its folders, outside the measurement.
+  for (const char* mode : {"start", "start-plain"}) {
+    if (const std::string error = run(mode); !error.empty()) {
+      state.SkipWithError(error.c_str());
+      return;
+    }
+  }
+  bench::runSideBySide(state, {{"with_integration", [&] { return run("start"); }},
+                               {"without_integration", [&] { return run("start-plain"); }}});
+  fs::remove_all(base);
+}
+
+BENCHMARK(BM_StartupAddedByTheCrashIntegration)->Unit(benchmark::kMillisecond)->Iterations(30);
 
 }  // namespace

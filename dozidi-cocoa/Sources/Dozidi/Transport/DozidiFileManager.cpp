@@ -69,6 +69,16 @@ void moveOver(const std::string& from, const std::string& to) {
   }
 }
 
+// Sessions and client reports describe the run and are sent again as the run goes on: their
+// envelopes skip the flush to disk (see the class comment). Everything else is flushed.
+foundation::FlushToDisk flushFor(const DozidiEnvelope& envelope) {
+  for (const auto& item : envelope.items()) {
+    const std::string& type = item->header().type;
+    if (type != "session" && type != "client_report") return foundation::FlushToDisk::Yes;
+  }
+  return foundation::FlushToDisk::No;
+}
+
 }  // namespace
 
 std::shared_ptr<DozidiFileManager> DozidiFileManager::initWithOptions(
@@ -133,19 +143,20 @@ std::optional<std::string> DozidiFileManager::storeEnvelope(const DozidiEnvelope
     return std::nullopt;
   }
   std::lock_guard guard(lock_);
-  auto path = storeData(*data, envelopesPath_);
+  auto path = storeData(*data, envelopesPath_, flushFor(envelope));
   if (path) handleEnvelopesLimit();
   return path;
 }
 
-std::optional<std::string> DozidiFileManager::storeData(const foundation::Data& data, const std::string& folder) {
+std::optional<std::string> DozidiFileManager::storeData(const foundation::Data& data, const std::string& folder,
+                                                        foundation::FlushToDisk flush) {
   std::lock_guard guard(lock_);
   char prefix[64];
   std::snprintf(prefix, sizeof prefix, "%f-%05" PRIu64 "-", currentDateProvider_->date().timeIntervalSince1970(),
                 currentFileCounter_++);
   const auto path = join(folder, prefix + foundation::UUID().uuidString() + ".json");
   DOZIDI_LOG_DEBUG("Writing to file: " + path);
-  if (auto written = files().writeFileAtomically(path, data); !written.ok()) {
+  if (auto written = files().writeFileAtomically(path, data.view(), flush); !written.ok()) {
     DOZIDI_LOG_ERROR("Couldn't write file " + path + ": " + written.error().localizedDescription());
     return std::nullopt;
   }
@@ -283,7 +294,7 @@ void DozidiFileManager::storeSession(const DozidiSession& session, const std::st
   if (!data) return;
   std::lock_guard guard(sessionLock_);
   DOZIDI_LOG_DEBUG("Writing session: " + path);
-  (void)files().writeFileAtomically(path, *data);
+  (void)files().writeFileAtomically(path, data->view(), foundation::FlushToDisk::No);
 }
 
 std::shared_ptr<DozidiSession> DozidiFileManager::readSession(const std::string& path) {
@@ -317,7 +328,7 @@ void DozidiFileManager::storeTimestampLastInForeground(foundation::Date timestam
   std::lock_guard guard(timestampLock_);
   const auto text = dozidi_toIso8601String(timestamp);
   DOZIDI_LOG_DEBUG("Persisting lastInForeground: " + text);
-  (void)files().writeFileAtomically(lastInForegroundFilePath_, std::string_view(text));
+  (void)files().writeFileAtomically(lastInForegroundFilePath_, std::string_view(text), foundation::FlushToDisk::No);
 }
 
 std::optional<foundation::Date> DozidiFileManager::readTimestampLastInForeground() {
@@ -350,7 +361,8 @@ void DozidiFileManager::storeAppState(const DozidiAppState& appState) {
     return;
   }
   std::lock_guard guard(appStateLock_);
-  if (auto written = files().writeFileAtomically(appStateFilePath_, *data); !written.ok()) {
+  if (auto written = files().writeFileAtomically(appStateFilePath_, data->view(), foundation::FlushToDisk::No);
+      !written.ok()) {
     DOZIDI_LOG_ERROR("Failed to store app state " + written.error().localizedDescription());
   }
 }
@@ -418,7 +430,8 @@ void DozidiFileManager::storeTimezoneOffset(std::int64_t offset) {
   std::lock_guard guard(timezoneLock_);
   const auto text = std::to_string(offset);
   DOZIDI_LOG_DEBUG("Persisting timezone offset: " + text);
-  if (auto written = files().writeFileAtomically(timezoneOffsetFilePath_, std::string_view(text)); !written.ok()) {
+  if (auto written = files().writeFileAtomically(timezoneOffsetFilePath_, std::string_view(text), foundation::FlushToDisk::No);
+      !written.ok()) {
     DOZIDI_LOG_ERROR("Failed to store timezone offset: " + written.error().localizedDescription());
   }
 }

@@ -10,6 +10,7 @@
 #include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiDataCategory.h"
 #include "platform/foundation/Data.h"
 #include "platform/foundation/Date.h"
+#include "platform/foundation/FileManager.h"
 #include "platform/foundation/Value.h"
 
 namespace foundation {
@@ -34,6 +35,14 @@ class DozidiFileManagerDelegate {
 /// the crashed session, the breadcrumb files of this and the previous run, the time the app was
 /// last in the foreground and the last time-zone offset. Never sends anything itself. Any thread
 /// may use it.
+///
+/// Every file is written whole and renamed into place, so a process that ends at any moment
+/// (a crash, a kill) leaves either the old or the new file, and what it wrote is kept by the
+/// system. Envelopes that carry more than sessions and client reports (events, crashes,
+/// transactions, attachments) are also flushed to disk before they count as stored. The files
+/// that describe this run (sessions, app state, time stamps) and session-only envelopes are not:
+/// they are rewritten on every start and at the end of a run, where a flush on a busy disk costs
+/// tens of milliseconds each, and only a failure of the whole machine could lose the last one.
 class DozidiFileManager : public std::enable_shared_from_this<DozidiFileManager> {
  public:
   /// Seconds after which a stored envelope is too old to send.
@@ -79,7 +88,8 @@ class DozidiFileManager : public std::enable_shared_from_this<DozidiFileManager>
   void deleteAllFolders();
   /// Writes `data` under a new unique name in `folder`; the path, or none (with an error line)
   /// when it could not be written.
-  std::optional<std::string> storeData(const foundation::Data& data, const std::string& folder);
+  std::optional<std::string> storeData(const foundation::Data& data, const std::string& folder,
+                                       foundation::FlushToDisk flush = foundation::FlushToDisk::Yes);
   /// The dictionary's JSON by storeData; `folder` itself, with nothing written, when the
   /// dictionary cannot be written as JSON.
   std::string storeDictionary(const foundation::Dictionary& dictionary, const std::string& folder);

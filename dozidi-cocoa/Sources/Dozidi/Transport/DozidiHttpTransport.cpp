@@ -215,14 +215,24 @@ bool DozidiHttpTransport::isHeld(const std::string& envelopePath, const DozidiEn
 }
 
 void DozidiHttpTransport::scheduleNextCycle() {
+  bool flushing = false;
   {
     std::lock_guard guard(lock_);
     isSending_ = false;
+    flushing = isFlushing_;
   }
   std::weak_ptr<DozidiHttpTransport> weak = weak_from_this();
-  dispatchQueue_->dispatchAfter(kNextCycleDelay, [weak] {
+  auto nextCycle = [weak] {
     if (auto self = weak.lock()) self->sendAllCachedEnvelopes();
-  });
+  };
+  // The pause spreads the uploads of a running app out. A flush has its caller waiting until the
+  // cache is empty (at the end of a program, for the session it just ended): its cycles follow
+  // one another at once.
+  if (flushing) {
+    dispatchQueue_->dispatchAsyncWithBlock(std::move(nextCycle));
+  } else {
+    dispatchQueue_->dispatchAfter(kNextCycleDelay, std::move(nextCycle));
+  }
 }
 
 void DozidiHttpTransport::finishedSending() {

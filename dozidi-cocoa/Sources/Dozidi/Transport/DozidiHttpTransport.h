@@ -39,7 +39,7 @@ class DozidiHttpTransport final : public DozidiTransport,
                                   public DozidiFileManagerDelegate,
                                   public std::enable_shared_from_this<DozidiHttpTransport> {
  public:
-  /// Seconds between the end of one upload and the next send cycle.
+  /// Seconds between the end of one upload and the next send cycle; none while a flush waits.
   static constexpr double kNextCycleDelay = 0.1;
   /// The address watched for network changes.
   static constexpr const char* kReachabilityURL = "https://dozidi.io";

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <functional>
 #include <regex>
 #include <string>
 #include <vector>
@@ -7,6 +9,7 @@
 #include "DebugLogDeviceRoot.h"
 #include "LogCapture.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiOptions.h"
+#include "dozidi-cocoa/Sources/Dozidi/Integrations/DozidiAppState.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiError.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiEvent.h"
 #include "dozidi-cocoa/Sources/Dozidi/Protocol/DozidiSession.h"
@@ -19,6 +22,7 @@
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/JSONSerialization.h"
+#include "platform/foundation/detail/FileSystemCalls.h"
 #include "testing/ScopedManualClock.h"
 
 namespace {
@@ -239,6 +243,52 @@ TEST_F(ReporterFileManagerTests, SessionTimestampAndTimeZoneFiles) {
   EXPECT_FALSE(manager->readTimezoneOffset());
   manager->deleteTimezoneOffset();
   EXPECT_FALSE(manager->readTimezoneOffset());
+}
+
+// What must outlive a failure of the machine (events, crashes) is flushed to disk before it
+// counts as stored; the files that describe the run, rewritten at every start and end, are not.
+TEST_F(ReporterFileManagerTests, OnlyEnvelopesWithMoreThanSessionsAreFlushedToDisk) {
+  static std::atomic<int> flushes{0};
+  foundation::detail::fileSystemCalls().fsync = [](int fd) {
+    ++flushes;
+    return ::fsync(fd);
+  };
+  struct Restore {
+    ~Restore() { foundation::detail::resetFileSystemCalls(); }
+  } restore;
+  auto manager = make();
+  const auto session = DozidiSession::initWithReleaseName("2.0");
+  auto withSession = DozidiEnvelope::initWithSessions({session});
+  auto eventAndSession = DozidiEnvelope::initWithEvent(*DozidiEvent::initWithLevel(DozidiEventLevel::Fatal));
+  eventAndSession = std::make_shared<const DozidiEnvelope>(
+      eventAndSession->header(),
+      DozidiEnvelopeItems{eventAndSession->items().front(), withSession->items().front()});
+  struct Case {
+    const char* what;
+    std::function<void()> store;
+    int flushed;
+  };
+  const Case cases[] = {
+      {"an event", [&] { ASSERT_TRUE(manager->storeEnvelope(*eventEnvelope())); }, 1},
+      {"an event beside a session", [&] { ASSERT_TRUE(manager->storeEnvelope(*eventAndSession)); }, 1},
+      {"a session update", [&] { ASSERT_TRUE(manager->storeEnvelope(*withSession)); }, 0},
+      {"the current session", [&] { manager->storeCurrentSession(*session); }, 0},
+      {"the app state", [&] { manager->storeAppState(DozidiAppState("2.0", "6.1", "V", false, clock->now)); }, 0},
+      {"the time in the foreground", [&] { manager->storeTimestampLastInForeground(clock->now); }, 0},
+      {"the time-zone offset", [&] { manager->storeTimezoneOffset(3600); }, 0},
+  };
+  for (const Case& c : cases) {
+    flushes = 0;
+    c.store();
+    EXPECT_EQ(flushes.load(), c.flushed) << c.what;
+  }
+  // Unflushed files are still written whole and read back.
+  EXPECT_EQ(manager->readCurrentSession()->sessionId(), session->sessionId());
+  ASSERT_TRUE(manager->readAppState());
+  EXPECT_EQ(manager->readAppState()->releaseName(), "2.0");
+  EXPECT_EQ(manager->readTimezoneOffset(), 3600);
+  EXPECT_EQ(manager->readTimestampLastInForeground(), clock->now);
+  EXPECT_EQ(manager->getAllEnvelopes().size(), 3u);
 }
 
 TEST_F(ReporterFileManagerTests, PreviousBreadcrumbsLongerFileFirst) {

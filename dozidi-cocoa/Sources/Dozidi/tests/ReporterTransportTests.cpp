@@ -619,4 +619,37 @@ TEST_F(ReporterTransportTests, TheFactoryAssemblesAWorkingTransport) {
   EXPECT_TRUE(storedFiles().empty());
 }
 
+// A flush's caller (the end of a program) waits for the cache to empty: the uploads follow one
+// another at once, without the pause a running app leaves between them. The clock never moves
+// here unless the flush is stuck, which then fails instead of hanging.
+TEST_F(ReporterTransportTests, AFlushSendsTheWholeCacheWithoutThePauseBetweenUploads) {
+  clock->advance(0);
+  options = DozidiOptions::create();
+  options->setDsn(plainDsn());
+  fileManager = DozidiFileManager::initWithOptions(*options, DozidiDefaultCurrentDateProvider::sharedInstance(),
+                                                   nullptr, nullptr);
+  ASSERT_TRUE(fileManager);
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(fileManager->storeEnvelope(*DozidiEnvelope::initWithSessions({DozidiSession::initWithReleaseName("1.0")})));
+  }
+  auto made = DozidiTransportFactory::initTransport(options, fileManager);
+  std::atomic<bool> done = false;
+  bool flushed = false;
+  std::thread flushing([&] {
+    flushed = made->flush(60);
+    done = true;
+  });
+  for (int waited = 0; !done && waited < 30'000; waited += 10) std::this_thread::sleep_for(10ms);
+  const bool withoutTheClock = done.load();
+  while (!done) {
+    clock->advance(61);
+    std::this_thread::sleep_for(10ms);
+  }
+  flushing.join();
+  EXPECT_TRUE(withoutTheClock);
+  EXPECT_TRUE(flushed);
+  EXPECT_EQ(server.requests().size(), 3u);
+  EXPECT_TRUE(storedFiles().empty());
+}
+
 }  // namespace

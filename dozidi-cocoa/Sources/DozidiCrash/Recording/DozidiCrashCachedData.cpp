@@ -39,39 +39,58 @@ Snapshot* gRetired = nullptr;
 std::atomic<int> gFreezeCount{0};
 static_assert(std::atomic<Snapshot*>::is_always_lock_free && std::atomic<int>::is_always_lock_free);
 
-std::mutex gThreadMutex;
-std::condition_variable gWake;
+// Never destroyed: a refresh still under way at exit ends after the static destructors ran
+// (see stopAtExit), and must still find them.
+std::mutex& gThreadMutex = *new std::mutex;
+std::condition_variable& gWake = *new std::condition_variable;
+std::thread& gRefreshThread = *new std::thread;
 bool gStop = false;
 bool gRunning = false;
-std::thread gRefreshThread;
+// Set while the refresh thread refreshes, cleared once it holds the mutex again.
+bool gRefreshing = false;
 int gPollingInterval = 60;
 int gStartupCountdown = kStartupRefreshes;
 // The process that started the refresh thread: a forked child has no such thread.
 pid_t gOwnerProcess = 0;
 
-// A std::thread still joinable when the static destructors run ends the process with
-// std::terminate, which the C++ monitor would record as a crash of a normal exit. The refresh
-// thread is therefore stopped and joined at exit, before this file's globals are destroyed:
-// handlers registered after their construction run before their destructors.
+// A std::thread still joinable when it is destroyed ends the process with std::terminate, which
+// the C++ monitor would record as a crash of a normal exit; the thread handle is therefore never
+// destroyed, and the refresh thread is stopped at exit. An idle thread is joined. A refresh
+// under way is not waited for: the first one reads the symbol tables of every loaded image, a
+// tenth of a second and more on a busy machine, which a short program would add to its end. The
+// thread is detached by design then: it stops after that refresh, and everything it uses is
+// never destroyed or trivially destructible, so the exit goes on without it.
 void stopAtExit() {
-  bool inOwner = false;
+  std::thread stopping;
+  bool wait = false;
   {
     std::lock_guard<std::mutex> lock(gThreadMutex);
-    inOwner = gOwnerProcess == getpid();
-    if (!inOwner && gRefreshThread.joinable()) {
+    if (gOwnerProcess != getpid()) {
       // A forked child inherited the handle of a thread that does not run in it: it can be
-      // neither joined nor destroyed, so it is handed to an object that is never destroyed.
-      new std::thread(std::move(gRefreshThread));
+      // neither joined nor detached, and stays in its never-destroyed place.
       gRunning = false;
+      return;
     }
+    if (!gRunning) return;
+    gRunning = false;
+    gStop = true;
+    stopping = std::move(gRefreshThread);
+    wait = !gRefreshing;
   }
-  if (inOwner) dozidicrashccd_close();
+  gWake.notify_all();
+  if (!stopping.joinable()) return;
+  if (wait) {
+    stopping.join();
+  } else {
+    stopping.detach();
+  }
 }
 
 void refreshLoop() {
   pthread_setname_np(pthread_self(), "DzCrash Cached");
   std::unique_lock<std::mutex> lock(gThreadMutex);
   while (!gStop) {
+    gRefreshing = true;
     lock.unlock();
     if (dozidicrash::detail::refreshCachedThreadData()) {
       // Linux announces no newly loaded image; catch them here for the symbol rebinding and
@@ -80,6 +99,7 @@ void refreshLoop() {
       kernel::prepareSymbolTables();
     }
     lock.lock();
+    gRefreshing = false;
     int seconds = gStartupCountdown > 0 ? 1 : gPollingInterval;
     if (gStartupCountdown > 0) --gStartupCountdown;
     gWake.wait_for(lock, std::chrono::seconds(seconds), [] { return gStop; });

@@ -56,13 +56,49 @@ std::string executablePathOnDisk() {
   return n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string();
 }
 
-const char* appID(const char* executablePath) {
-  if (executablePath == nullptr) return nullptr;
-  const std::uint8_t* uuid = dozidicrashdl_imageUUID(executablePath, true);
-  if (uuid == nullptr) {
-    const char* slash = std::strrchr(executablePath, '/');
-    uuid = dozidicrashdl_imageUUID(slash != nullptr ? slash + 1 : executablePath, false);
+// What the facts need from the loaded images, found in one walk of the loader's list: a lookup
+// by name per fact walks the list, and lays out every image it passes, again for each image.
+struct ImageFacts {
+  const char* executablePath = nullptr;  // the image named exactly so gives the app's id,
+  const char* executableName = nullptr;  // else the first whose name holds the file name
+  bool substrate = false;
+  bool exactFound = false, exactHasUUID = false, partialFound = false, partialHasUUID = false;
+  std::uint8_t exactUUID[16] = {}, partialUUID[16] = {};
+};
+
+void visitImage(const DozidiCrashBinaryImage* image, void* context) {
+  auto* facts = static_cast<ImageFacts*>(context);
+  const char* name = image->name != nullptr ? image->name : "";
+  if (std::strstr(name, "MobileSubstrate") != nullptr) facts->substrate = true;
+  if (facts->executablePath == nullptr) return;
+  const auto take = [image](bool* found, bool* hasUUID, std::uint8_t* uuid) {
+    *found = true;
+    *hasUUID = image->uuid != nullptr;
+    if (*hasUUID) std::memcpy(uuid, image->uuid, 16);
+  };
+  if (!facts->exactFound && std::strcmp(name, facts->executablePath) == 0) {
+    take(&facts->exactFound, &facts->exactHasUUID, facts->exactUUID);
   }
+  if (!facts->partialFound && std::strstr(name, facts->executableName) != nullptr) {
+    take(&facts->partialFound, &facts->partialHasUUID, facts->partialUUID);
+  }
+}
+
+ImageFacts imageFacts(const char* executablePath) {
+  ImageFacts facts;
+  if (executablePath != nullptr) {
+    const char* slash = std::strrchr(executablePath, '/');
+    facts.executablePath = executablePath;
+    facts.executableName = slash != nullptr ? slash + 1 : executablePath;
+  }
+  dozidicrashdl_forEachBinaryImage(visitImage, &facts);
+  return facts;
+}
+
+// The build-id of the image named as the executable, else of the first image whose name holds
+// its file name.
+const char* appID(const ImageFacts& facts) {
+  const std::uint8_t* uuid = facts.exactHasUUID ? facts.exactUUID : facts.partialHasUUID ? facts.partialUUID : nullptr;
   if (uuid == nullptr) return nullptr;
   auto* text = static_cast<char*>(std::malloc(37));
   if (text != nullptr) dozidicrashdl_uuidToString(uuid, text);
@@ -137,7 +173,6 @@ void gather() {
   f.model = kernelString("hw.model");
   f.kernelVersion = kernelString("kern.version");
   f.osVersion = kernelString("kern.osversion");
-  f.isJailbroken = dozidicrashdl_imageNamed("MobileSubstrate", false) != 0xFFFFFFFF;
   f.bootTime = utcText(dozidicrashsysctl_timevalForName("kern.boottime").tv_sec);
   f.appStartTime = utcText(std::time(nullptr));
 
@@ -151,7 +186,9 @@ void gather() {
   f.bundleName = copyOrNone(bundle->object("CFBundleName").asString());
   f.bundleVersion = copyOrNone(bundle->object("CFBundleVersion").asString());
   f.bundleShortVersion = copyOrNone(bundle->object("CFBundleShortVersionString").asString());
-  f.appID = appID(f.executablePath);
+  const ImageFacts images = imageFacts(f.executablePath);
+  f.isJailbroken = images.substrate;
+  f.appID = appID(images);
 
   f.cpuType = dozidicrashsysctl_int32ForName("hw.cputype");
   f.cpuSubType = dozidicrashsysctl_int32ForName("hw.cpusubtype");
