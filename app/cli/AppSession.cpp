@@ -64,6 +64,7 @@ AppSession::AppSession(double timeoutSeconds)
     : timeoutSeconds_(timeoutSeconds), deadline_(steadySeconds() + timeoutSeconds) {}
 
 AppSession::~AppSession() {
+  fendrel::finishLaunchTransaction();
   link_.reset();
   SharedAux::shared().setCompilationObserver(nullptr);
   auto& center = foundation::NotificationCenter::defaultCenter();
@@ -91,6 +92,7 @@ void AppSession::startCrashReporter() {
   // The app's own address, or FENDREL_DSN's; an empty FENDREL_DSN leaves the reporter off.
   if (!fendrel::startCrashReporter()) return;
   fendrel::startReporterSession();
+  fendrel::startLaunchTransaction();
 }
 
 void AppSession::startUp() {

@@ -3,16 +3,21 @@
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #include "dozidi-cocoa/Sources/Dozidi/AppHangs/DozidiANRTrackingIntegration.h"
 #include "dozidi-cocoa/Sources/Dozidi/Breadcrumbs/DozidiAutoBreadcrumbTrackingIntegration.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiHub.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiOptions.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiSDK.h"
 #include "dozidi-cocoa/Sources/Dozidi/Integrations/DozidiCrashIntegration.h"
 #include "dozidi-cocoa/Sources/Dozidi/OutOfMemory/DozidiOutOfMemoryTrackingIntegration.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/AppStart/DozidiAppStartTracker.h"
+#include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTracer.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/IO/DozidiCoreDataTrackingIntegration.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/IO/DozidiFileIOTrackingIntegration.h"
+#include "dozidi-cocoa/Sources/Dozidi/Performance/Network/DozidiNetworkTrackingIntegration.h"
+#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiScope.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/ShutdownWork.h"
 
@@ -45,6 +50,8 @@ void configureReporterOptions(DozidiOptions& options, const std::string& dsn) {
     // Every transaction is sent: screens, taps and the work they start.
     options.setTracesSampleRate(1.0);
     options.enableUserInteractionTracing = true;
+    // The files the traced work reads and writes are spans of its transaction too.
+    options.enableFileIOTracking = true;
     // The screens are classes of the running program, whatever its file is called.
     if (const auto program = runningProgramName(); !program.empty()) options.addInAppInclude(program);
   }
@@ -56,6 +63,7 @@ bool startCrashReporter() {
   // Crashes are recorded from here on and delivered at the next start.
   DozidiCrashIntegration::registerWithSDK();
   DozidiFileIOTrackingIntegration::registerWithSDK();
+  DozidiNetworkTrackingIntegration::registerWithSDK();
   DozidiCoreDataTrackingIntegration::registerWithSDK();
   DozidiAutoBreadcrumbTrackingIntegration::registerWithSDK();
   DozidiAppStartTrackingIntegration::registerWithSDK();
@@ -73,6 +81,26 @@ void startReporterSession() {
         DozidiSDK::endSession();
         DozidiSDK::flush(kReporterFlushSeconds);
       });
+}
+
+namespace {
+/// The transaction of the command line's launch; main thread only.
+std::shared_ptr<DozidiTracer>& launchTransaction() {
+  static std::shared_ptr<DozidiTracer> transaction;
+  return transaction;
+}
+}  // namespace
+
+void startLaunchTransaction() {
+  if (!tracesRequested() || !DozidiSDK::isEnabled() || launchTransaction()) return;
+  launchTransaction() = DozidiSDK::currentHub()->startTransactionWithName("launch", "app.launch", true);
+}
+
+void finishLaunchTransaction() {
+  auto transaction = std::exchange(launchTransaction(), nullptr);
+  if (!transaction) return;
+  transaction->finish();
+  DozidiSDK::configureScope([](DozidiScope& scope) { scope.setSpan(nullptr); });
 }
 
 void terminateApp(int status) {

@@ -38,6 +38,14 @@ inline constexpr double kReporterFlushSeconds = 1.5;
 /// kReporterFlushSeconds. Main thread, after startCrashReporter() succeeded.
 void startReporterSession();
 
+/// With tracesRequested() and the reporter running: starts the "launch" transaction ("app.launch"),
+/// bound to the scope, so that what the command line's launch does (its downloads, its file reads
+/// and writes) becomes its spans. Main thread; does nothing otherwise or when one runs already.
+void startLaunchTransaction();
+/// Finishes the launch transaction and unbinds it from the scope; the reporter sends it, and the
+/// end of the session flushes it. Main thread; does nothing when none runs.
+void finishLaunchTransaction();
+
 /// The app's end, shared by its programs: posts the will-terminate notification on the calling
 /// (main) thread, so that its observers close what they keep open, then ends the process through
 /// the shutdown work with `status`.

@@ -14,6 +14,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -279,6 +280,44 @@ TEST_F(FendrelCommandLineTest, WithADsnTheLaunchAndTheExtensionHostReportTheirSe
   // The launch count was stored after the reporter had started: its start moved the app state
   // aside before the count changed, and the count is one.
   EXPECT_EQ(storedSettings()["launchCount"].asInt64(), 1);
+}
+
+TEST_F(FendrelCommandLineTest, WithTracesTheLaunchSendsATransactionOfItsDownloadsAndFileReads) {
+  testing_support::IngestionServer ingestion;
+  const std::string dsn = ingestion.dsn("0123456789abcdef0123456789abcdef", "/42");
+  auto env = environment(dsn);
+  env["FENDREL_TRACES"] = "1";
+  ChildRun launch = testing_support::runProgram({FENDREL_BINARY, "--timeout", "90", "launch"}, env, work_);
+  ASSERT_EQ(launch.status, 0) << launch.err;
+
+  // The session's end flushed the transaction before the program exited.
+  std::multiset<std::string> spans;
+  int transactions = 0;
+  for (const auto& request : ingestion.requests()) {
+    auto envelope = DozidiSerialization::envelopeWithData(gunzipped(request.body));
+    ASSERT_TRUE(envelope);
+    for (const auto& item : envelope->items()) {
+      if (item->header().type != "transaction") continue;
+      Value transaction = parseJSON(item->data().bytes());
+      if (transaction["transaction"].asString() != "launch") continue;
+      ++transactions;
+      for (const auto& span : *transaction["spans"].array()) {
+        spans.insert(span["op"].asString().value_or("?") + " " + span["description"].asString().value_or("?"));
+      }
+    }
+  }
+  ASSERT_EQ(transactions, 1) << launch.err;
+  auto has = [&](const std::string& prefix) {
+    return std::any_of(spans.begin(), spans.end(), [&](const std::string& s) { return s.rfind(prefix, 0) == 0; });
+  };
+  std::string all;
+  for (const auto& span : spans) all += span + "\n";
+  EXPECT_TRUE(has("http.client GET " + base() + "Skyvane/config1.7.json")) << all;
+  EXPECT_TRUE(has("http.client GET " + base() + "Skyvane/lists/")) << all;
+  // The downloaded bodies and the lists the compile reads are read through the data object.
+  EXPECT_TRUE(has("file.read ")) << all;
+  // The reporter's own uploads are never part of it.
+  EXPECT_FALSE(has("http.client POST")) << all;
 }
 
 TEST_F(FendrelCommandLineTest, ALaunchCrashedFromOutsideIsDeliveredByTheNextLaunchOnce) {

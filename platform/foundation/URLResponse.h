@@ -37,6 +37,10 @@ class HTTPURLResponse : public URLResponse {
   /// The MIME type and expected length are read from "Content-Type" and "Content-Length".
   HTTPURLResponse(URL url, int statusCode, HTTPHeaderFields headerFields);
 
+  /// The text that names a status code to a person, lower-case ("not found" for 404); for a code
+  /// without a name of its own, the name of its class ("client error" for 499).
+  static std::string localizedStringForStatusCode(int statusCode);
+
   int statusCode() const { return statusCode_; }
   const HTTPHeaderFields& allHeaderFields() const { return headerFields_; }
   std::optional<std::string> valueForHTTPHeaderField(std::string_view field) const {

@@ -146,13 +146,17 @@ struct URLSessionTaskDriver {
     std::shared_ptr<URLSessionTask> task_;
   };
 
+  /// The registered implementation of "resume". The state change is sent first, so that an
+  /// observer of it sees the task before anything is sent; the transfer is then built from the
+  /// current request as it stands.
   static void resume(const std::shared_ptr<URLSessionTask>& task) {
     std::optional<Error> failure;
     bool answered = false;
     {
+      std::lock_guard transition(task->objectLock_);
+      if (task->state() != URLSessionTask::State::Suspended) return;
+      task->changeState(URLSessionTask::State::Running);
       std::lock_guard lock(task->mutex_);
-      if (task->state_ != URLSessionTask::State::Suspended) return;
-      task->state_ = URLSessionTask::State::Running;
       URLSession& session = *task->session_;
       if (!session.taskWillStart()) {
         failure = detail::makeURLError(URLError::Unknown, task->request_.url(),
@@ -163,7 +167,7 @@ struct URLSessionTaskDriver {
         answered = answerFromCache(static_cast<URLSessionDataTask&>(*task), failure);
       }
       if (!failure && !answered) {
-        task->transfer_ = detail::NetworkEngine::shared().start(task->request_, transferOptions(*task),
+        task->transfer_ = detail::NetworkEngine::shared().start(task->currentRequest_, transferOptions(*task),
                                                                 std::make_shared<Observer>(task));
       }
     }
@@ -175,13 +179,13 @@ struct URLSessionTaskDriver {
   /// returnCacheDataElseLoad lets the task load. Every other policy loads: without freshness
   /// rules, a cached answer is never assumed to be current. Called with the task's lock held.
   static bool answerFromCache(URLSessionDataTask& task, std::optional<Error>& failure) {
-    URLRequestCachePolicy policy = task.request_.cachePolicy();
+    URLRequestCachePolicy policy = task.currentRequest_.cachePolicy();
     if (policy != URLRequestCachePolicy::ReturnCacheDataDontLoad &&
         policy != URLRequestCachePolicy::ReturnCacheDataElseLoad) {
       return false;
     }
     std::shared_ptr<URLCache> cache = cacheFor(*task.session_);
-    std::optional<CachedURLResponse> cached = cache ? cache->cachedResponse(task.request_) : std::nullopt;
+    std::optional<CachedURLResponse> cached = cache ? cache->cachedResponse(task.currentRequest_) : std::nullopt;
     if (!cached) {
       if (policy == URLRequestCachePolicy::ReturnCacheDataDontLoad) {
         failure = detail::makeURLError(kResourceUnavailable, task.request_.url(), "no cached answer for the request");
@@ -198,10 +202,15 @@ struct URLSessionTaskDriver {
   static void cancel(const std::shared_ptr<URLSessionTask>& task) {
     std::uint64_t transfer = 0;
     {
+      std::lock_guard transition(task->objectLock_);
+      bool started = false;
+      {
+        std::lock_guard lock(task->mutex_);
+        if (task->ended_ || task->state_ == URLSessionTask::State::Canceling) return;
+        started = task->state_ == URLSessionTask::State::Running;
+      }
+      task->changeState(URLSessionTask::State::Canceling);
       std::lock_guard lock(task->mutex_);
-      if (task->ended_ || task->state_ == URLSessionTask::State::Canceling) return;
-      bool started = task->state_ == URLSessionTask::State::Running;
-      task->state_ = URLSessionTask::State::Canceling;
       if (started) {
         transfer = task->transfer_;
       } else {
@@ -220,7 +229,7 @@ struct URLSessionTaskDriver {
   static detail::TransferOptions transferOptions(const URLSessionTask& task) {
     const URLSessionConfiguration& configuration = task.session_->configuration();
     detail::TransferOptions options;
-    double idle = task.request_.hasExplicitTimeoutInterval() ? task.request_.timeoutInterval()
+    double idle = task.currentRequest_.hasExplicitTimeoutInterval() ? task.currentRequest_.timeoutInterval()
                                                               : configuration.timeoutIntervalForRequest;
     options.idleTimeoutSeconds = positiveOr(idle, kDefaultRequestTimeout);
     options.resourceTimeoutSeconds = positiveOr(configuration.timeoutIntervalForResource, kDefaultResourceTimeout);
@@ -251,6 +260,9 @@ struct URLSessionTaskDriver {
 
   static void receiveResponse(URLSessionTask& task, std::shared_ptr<URLResponse> response) {
     std::lock_guard lock(task.mutex_);
+    // The body has gone out by the time the answer arrives.
+    const auto& body = task.currentRequest_.httpBody();
+    task.bytesSent_ = body ? static_cast<std::int64_t>(body->size()) : 0;
     task.bytesExpected_ = isContentEncoded(*response) ? -1 : response->expectedContentLength();
     task.response_ = std::move(response);
   }
@@ -351,8 +363,8 @@ struct URLSessionTaskDriver {
       cut = task->bodyCut_;
     }
     // Stored before the completion runs, so that a request the completion makes can be answered.
-    if (data && response && !cut && isStorable(task->request_, *response)) {
-      if (auto cache = cacheFor(*task->session_)) cache->storeCachedResponse(response, *data, task->request_);
+    if (data && response && !cut && isStorable(task->currentRequest(), *response)) {
+      if (auto cache = cacheFor(*task->session_)) cache->storeCachedResponse(response, *data, task->currentRequest());
     }
     task->session_->enqueue([task, data = std::move(data), response = std::move(response), error]() mutable {
       markCompleted(*task);
@@ -389,10 +401,42 @@ struct URLSessionTaskDriver {
   }
 
   static void markCompleted(URLSessionTask& task) {
+    std::lock_guard transition(task.objectLock_);
+    task.changeState(URLSessionTask::State::Completed);
+  }
+
+  /// The registered implementation of "setState:".
+  static void storeState(URLSessionTask& task, URLSessionTask::State state) {
     std::lock_guard lock(task.mutex_);
-    task.state_ = URLSessionTask::State::Completed;
+    task.state_ = state;
   }
 };
+
+namespace {
+
+using ResumeMethod = void();
+using SetStateMethod = void(URLSessionTask::State);
+
+/// Registers the task classes with their own implementations when the library is loaded, before
+/// any send.
+[[maybe_unused]] const runtime::Class kURLSessionTaskClass = [] {
+  static const char anchor = 0;
+  runtime::Class cls = runtime::registerClass<URLSessionTask, runtime::Object>("NSURLSessionTask", &anchor);
+  runtime::class_addMethod(cls, URLSessionTask::resumeSelector(),
+                           runtime::imp_implementationWithBlock<ResumeMethod>([](runtime::Object* self) {
+                             URLSessionTaskDriver::resume(static_cast<URLSessionTask*>(self)->shared_from_this());
+                           }));
+  runtime::class_addMethod(
+      cls, URLSessionTask::setStateSelector(),
+      runtime::imp_implementationWithBlock<SetStateMethod>([](runtime::Object* self, URLSessionTask::State state) {
+        URLSessionTaskDriver::storeState(*static_cast<URLSessionTask*>(self), state);
+      }));
+  runtime::registerClass<URLSessionDataTask, URLSessionTask>("NSURLSessionDataTask", &anchor);
+  runtime::registerClass<URLSessionDownloadTask, URLSessionTask>("NSURLSessionDownloadTask", &anchor);
+  return cls;
+}();
+
+}  // namespace
 
 // MARK: - Tasks
 
@@ -401,6 +445,7 @@ URLSessionTask::URLSessionTask(std::shared_ptr<URLSession> session, URLRequest r
       kind_(kind),
       request_(std::move(request)),
       session_(std::move(session)),
+      currentRequest_(request_),
       maximumBodyLength_(kind == Kind::Data ? kDefaultDataBodyLength : 0) {}
 
 URLSessionTask::~URLSessionTask() { session_->forgetTask(identifier_); }
@@ -419,6 +464,48 @@ std::optional<Error> URLSessionTask::error() const {
   std::lock_guard lock(mutex_);
   return error_;
 }
+
+runtime::SEL URLSessionTask::resumeSelector() {
+  static const runtime::SEL selector = runtime::sel_registerName("resume");
+  return selector;
+}
+
+runtime::SEL URLSessionTask::setStateSelector() {
+  static const runtime::SEL selector = runtime::sel_registerName("setState:");
+  return selector;
+}
+
+URLRequest URLSessionTask::currentRequest() const {
+  std::lock_guard lock(mutex_);
+  return currentRequest_;
+}
+
+void URLSessionTask::setCurrentRequest(URLRequest request) {
+  std::lock_guard lock(mutex_);
+  currentRequest_ = std::move(request);
+}
+
+std::int64_t URLSessionTask::countOfBytesSent() const {
+  std::lock_guard lock(mutex_);
+  return bytesSent_;
+}
+
+std::shared_ptr<void> URLSessionTask::associatedObject(const std::string& key) const {
+  std::lock_guard lock(objectLock_);
+  auto found = associatedObjects_.find(key);
+  return found == associatedObjects_.end() ? nullptr : found->second;
+}
+
+void URLSessionTask::setAssociatedObject(const std::string& key, std::shared_ptr<void> value) {
+  std::lock_guard lock(objectLock_);
+  if (value) {
+    associatedObjects_[key] = std::move(value);
+  } else {
+    associatedObjects_.erase(key);
+  }
+}
+
+void URLSessionTask::changeState(State state) { runtime::msgSend<SetStateMethod>(this, setStateSelector(), state); }
 
 std::int64_t URLSessionTask::countOfBytesReceived() const {
   std::lock_guard lock(mutex_);
@@ -440,7 +527,7 @@ void URLSessionTask::setBodyReadLimit(std::int64_t bytes) {
   bodyReadLimit_ = bytes > 0 ? bytes : 0;
 }
 
-void URLSessionTask::resume() { URLSessionTaskDriver::resume(shared_from_this()); }
+void URLSessionTask::resume() { runtime::msgSend<ResumeMethod>(this, resumeSelector()); }
 
 void URLSessionTask::cancel() { URLSessionTaskDriver::cancel(shared_from_this()); }
 

@@ -4,6 +4,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <unordered_map>
 
 #include "platform/foundation/Data.h"
@@ -12,6 +13,7 @@
 #include "platform/foundation/URL.h"
 #include "platform/foundation/URLRequest.h"
 #include "platform/foundation/URLResponse.h"
+#include "platform/runtime/Methods.h"
 
 namespace foundation {
 
@@ -76,9 +78,24 @@ using DataTaskCompletion =
 
 /// One load of a session. Created suspended: nothing happens until resume(). A running task keeps
 /// itself and its session alive until its completion has run.
-class URLSessionTask : public std::enable_shared_from_this<URLSessionTask> {
+///
+/// Tasks are classes of the object runtime ("NSURLSessionTask", "NSURLSessionDataTask",
+/// "NSURLSessionDownloadTask"), and two of their methods are sent through its method table, so an
+/// observer can replace them by name:
+///   "resume"      void()                        starts the task; the request sent is built from
+///                                               currentRequest() inside it, so header fields set
+///                                               by a replacement that runs first are sent
+///   "setState:"   void(URLSessionTask::State)   stores the task's new state; every change of state
+///                                               (running, canceling, completed) is sent through it,
+///                                               so a replacement that runs first still sees the
+///                                               old state()
+/// State changes of one task are sent one at a time, under the task's object lock.
+class URLSessionTask : public runtime::Object, public std::enable_shared_from_this<URLSessionTask> {
  public:
-  enum class State { Running = 0, Suspended = 1, Canceling = 2, Completed = 3 };
+  enum class State : std::int64_t { Running = 0, Suspended = 1, Canceling = 2, Completed = 3 };
+
+  static runtime::SEL resumeSelector();
+  static runtime::SEL setStateSelector();
 
   virtual ~URLSessionTask();
   URLSessionTask(const URLSessionTask&) = delete;
@@ -87,6 +104,12 @@ class URLSessionTask : public std::enable_shared_from_this<URLSessionTask> {
   /// Unique within the process.
   std::uint64_t taskIdentifier() const { return identifier_; }
   const URLRequest& originalRequest() const { return request_; }
+  /// The request the task sends: the original request until setCurrentRequest() changes it.
+  URLRequest currentRequest() const;
+  /// Replaces the request to send; it takes effect when set before resume() builds the transfer.
+  void setCurrentRequest(URLRequest request);
+  bool isDataTask() const { return kind_ == Kind::Data; }
+  bool isDownloadTask() const { return kind_ == Kind::Download; }
   std::shared_ptr<URLSession> session() const { return session_; }
   State state() const;
   /// The response, once its header has arrived; null before and for failed loads.
@@ -94,6 +117,8 @@ class URLSessionTask : public std::enable_shared_from_this<URLSessionTask> {
   /// The error the task ended with, once it has ended.
   std::optional<Error> error() const;
   std::int64_t countOfBytesReceived() const;
+  /// The bytes of the request body sent: its length once the response has arrived, 0 before.
+  std::int64_t countOfBytesSent() const;
   /// The body's announced length, or -1 when unknown (also before the response).
   std::int64_t countOfBytesExpectedToReceive() const;
 
@@ -114,11 +139,19 @@ class URLSessionTask : public std::enable_shared_from_this<URLSessionTask> {
   /// cut answer is never stored in the URL cache. Set it before resume(); 0 (the default) reads all.
   void setBodyReadLimit(std::int64_t bytes);
 
-  /// Starts a suspended task; does nothing otherwise. Any thread.
+  /// Starts a suspended task; does nothing otherwise. Any thread. Sends "resume".
   void resume();
   /// Ends a task that has not completed yet with URLError Cancelled (-999), reported once. Any
   /// thread; does nothing once the task has completed or already been cancelled.
   void cancel();
+
+  /// The task's object lock (recursive), as the platform's per-object lock: held while the task
+  /// changes state, and by observers that keep records on the task.
+  std::recursive_mutex& objectLock() const { return objectLock_; }
+  /// An object another component attached to the task under `key`; null when none.
+  std::shared_ptr<void> associatedObject(const std::string& key) const;
+  /// Attaches `value` under `key` (null detaches). Under the object lock.
+  void setAssociatedObject(const std::string& key, std::shared_ptr<void> value);
 
  protected:
   enum class Kind { Data, Download };
@@ -133,13 +166,21 @@ class URLSessionTask : public std::enable_shared_from_this<URLSessionTask> {
   const URLRequest request_;
   const std::shared_ptr<URLSession> session_;
 
+  /// Sends "setState:" with the object lock held.
+  void changeState(State state);
+
+  mutable std::recursive_mutex objectLock_;
+  std::unordered_map<std::string, std::shared_ptr<void>> associatedObjects_;  ///< under objectLock_
+
   mutable std::mutex mutex_;
+  URLRequest currentRequest_;
   State state_ = State::Suspended;
   bool ended_ = false;  ///< the outcome is decided (its delivery may still be queued)
   std::uint64_t transfer_ = 0;
   std::shared_ptr<URLResponse> response_;
   std::optional<Error> error_;
   std::int64_t bytesReceived_ = 0;
+  std::int64_t bytesSent_ = 0;
   std::int64_t bytesExpected_ = -1;
   std::int64_t maximumBodyLength_ = 0;
   std::int64_t bodyReadLimit_ = 0;
