@@ -57,6 +57,10 @@ std::atomic<int> gParkings{0};
 std::atomic<int> gWakeAt{INT_MAX};
 std::atomic<int> gSignal{0};
 std::atomic<bool> gInstalled{false};
+// Moves on at each release. Parked threads wait on this one word rather than each on its slot,
+// so that letting a whole suspension go is one wake-up call instead of one per thread; each
+// woken thread then sees from its slot whether it was let go.
+std::atomic<int> gReleases{0};
 
 long futex(std::atomic<int>* word, int op, int value, const timespec* timeout) {
   return ::syscall(SYS_futex, reinterpret_cast<int*>(word), op, value, timeout, nullptr, 0);
@@ -130,7 +134,13 @@ void onSuspendSignal(int, siginfo_t* info, void* context) {
       slot.state.store(Parked, std::memory_order_release);
       if (gParkings.fetch_add(1) + 1 >= gWakeAt.load()) futex(&gParkings, FUTEX_WAKE_PRIVATE, 1, nullptr);
       copyStackTop(slot);
-      while (slot.state.load(std::memory_order_acquire) == Parked) futex(&slot.state, FUTEX_WAIT_PRIVATE, Parked, nullptr);
+      for (;;) {
+        // The release count is read before the slot: a release that comes after the check
+        // moves the count, and the wait returns at once.
+        const int releases = gReleases.load(std::memory_order_acquire);
+        if (slot.state.load(std::memory_order_acquire) != Parked) break;
+        futex(&gReleases, FUTEX_WAIT_PRIVATE, releases, nullptr);
+      }
       slot.thread.store(0, std::memory_order_relaxed);
       slot.state.store(Idle, std::memory_order_release);
     }
@@ -263,12 +273,14 @@ int suspendThreads(const ThreadId* threads, int count, bool* suspended, long dea
 
 void resumeThreads() {
   int used = gUsedSlots.exchange(0, std::memory_order_acq_rel);
+  bool released = false;
   for (int i = 0; i < used; ++i) {
     int expected = Parked;
-    if (gSlots[i].state.compare_exchange_strong(expected, Released, std::memory_order_acq_rel)) {
-      futex(&gSlots[i].state, FUTEX_WAKE_PRIVATE, 1, nullptr);
-    }
+    if (gSlots[i].state.compare_exchange_strong(expected, Released, std::memory_order_acq_rel)) released = true;
   }
+  if (!released) return;
+  gReleases.fetch_add(1, std::memory_order_acq_rel);
+  futex(&gReleases, FUTEX_WAKE_PRIVATE, INT_MAX, nullptr);
 }
 
 bool readSuspendedStack(ThreadId thread, std::uintptr_t address, void* destination, std::size_t length) {
