@@ -193,13 +193,23 @@ bool installThreadSuspension() {
 int threadSuspensionSignal() { return gSignal.load(); }
 
 int suspendThreads(const ThreadId* threads, int count, bool* suspended, long deadlineMilliseconds) {
+  SuspensionRequest request;
+  requestSuspension(threads, count, suspended, &request);
+  return awaitSuspension(threads, count, suspended, &request, deadlineMilliseconds);
+}
+
+void requestSuspension(const ThreadId* threads, int count, bool* suspended, SuspensionRequest* request) {
+  static_assert(sizeof request->slotOf / sizeof request->slotOf[0] == kSlotCount);
+  int* slotOf = request->slotOf;
+  for (int i = 0; i < kSlotCount; ++i) slotOf[i] = -1;
+  request->sent = 0;
+  request->alreadyStopped = 0;
+  request->parkedBefore = 0;
   for (int i = 0; i < count; ++i) suspended[i] = false;
-  if (gSignal.load() == 0) return 0;
+  if (gSignal.load() == 0) return;
   ThreadId self = currentThreadId();
   const pid_t process = currentProcessId();
   const uid_t user = ::getuid();
-  int slotOf[kSlotCount];
-  for (int i = 0; i < kSlotCount; ++i) slotOf[i] = -1;
   int nextSlot = gUsedSlots.load(std::memory_order_acquire);
   int alreadyStopped = 0;
   gWakeAt.store(INT_MAX);
@@ -228,9 +238,20 @@ int suspendThreads(const ThreadId* threads, int count, bool* suspended, long dea
     ++sent;
   }
   gUsedSlots.store(nextSlot, std::memory_order_release);
+  request->sent = sent;
+  request->alreadyStopped = alreadyStopped;
+  request->parkedBefore = parkedBefore;
+}
+
+int awaitSuspension(const ThreadId* threads, int count, bool* suspended, SuspensionRequest* request,
+                    long deadlineMilliseconds) {
+  (void)threads;
+  if (gSignal.load() == 0) return 0;
+  const int* slotOf = request->slotOf;
   // Stored before the parkings are read below, and read by a parking thread after its count:
   // either the last thread sees it and wakes us, or the loop sees every thread parked.
-  gWakeAt.store(parkedBefore + sent);
+  gWakeAt.store(request->parkedBefore + request->sent);
+  const int alreadyStopped = request->alreadyStopped;
 
   std::int64_t deadline = nowNanoseconds() + static_cast<std::int64_t>(deadlineMilliseconds) * 1000000;
   int stopped = alreadyStopped;
