@@ -2,6 +2,7 @@
 
 #include "platform/dispatch/CallbackGuard.h"
 #include "platform/kernel/SafeMemory.h"
+#include "platform/kernel/Threads.h"
 
 #include <elf.h>
 #include <fcntl.h>
@@ -380,6 +381,9 @@ struct CachedImage {
 struct CachedImageList {
   const CachedImage* images;
   int count;
+  /// Whether the images' dynamic symbols were sorted; a list made without (at install, where
+  /// sorting every library's symbols would cost milliseconds) is replaced by one with them.
+  bool symbolsSorted;
 };
 
 std::atomic<const CachedImageList*> gImageList{nullptr};
@@ -454,7 +458,7 @@ const CachedImage* previousCopy(const CachedImageList* previous, const CachedIma
 // searches memory instead of reading the table through safe reads.
 void sortDynamicSymbols(CachedImage* image, const CachedImageList* previous) {
   if (!image->hasTables || image->symbolCount == 0) return;
-  if (const CachedImage* old = previousCopy(previous, *image)) {
+  if (const CachedImage* old = previousCopy(previous, *image); old != nullptr && old->sortedSymbols != nullptr) {
     image->sortedSymbols = old->sortedSymbols;
     image->sortedCount = old->sortedCount;
     return;
@@ -473,9 +477,9 @@ void sortDynamicSymbols(CachedImage* image, const CachedImageList* previous) {
 
 // Normal time only: allocates. The walk runs inside dl_iterate_phdr, which holds the loader's
 // list lock, so no image comes or goes halfway through it.
-void refreshImageList() {
+void refreshImageList(bool sortSymbols) {
   const CachedImageList* published = gImageList.load(std::memory_order_acquire);
-  if (published != nullptr && matchesLoader(*published)) return;
+  if (published != nullptr && (published->symbolsSorted || !sortSymbols) && matchesLoader(*published)) return;
   struct Walk {
     std::vector<CachedImage> images;
     bool complete = true;
@@ -501,20 +505,49 @@ void refreshImageList() {
       },
       &walk);
   if (!walk.complete || walk.images.empty()) return;
-  for (CachedImage& image : walk.images) sortDynamicSymbols(&image, published);
+  if (sortSymbols) {
+    for (CachedImage& image : walk.images) sortDynamicSymbols(&image, published);
+  }
   auto* images = new CachedImage[walk.images.size()];
   std::copy(walk.images.begin(), walk.images.end(), images);
-  gImageList.store(new CachedImageList{images, static_cast<int>(walk.images.size())}, std::memory_order_release);
+  gImageList.store(new CachedImageList{images, static_cast<int>(walk.images.size()), sortSymbols},
+                   std::memory_order_release);
 }
+
+// Lookups made while the list is held, by the thread that holds it: a crash report looks up the
+// same return addresses again and again. Direct-mapped; static, as the crash path may not allocate.
+constexpr std::size_t kLookupMemoSize = 512;
+struct MemoEntry {
+  std::uint64_t generation;  // the hold that filled it; entries of earlier holds are empty
+  bool found;
+  std::uintptr_t address;
+  SymbolInfo info;
+};
+MemoEntry gLookupMemo[kLookupMemoSize];
+std::uint64_t gMemoGeneration = 0;
+std::atomic<ThreadId> gMemoHolder{0};
+
+// A new generation empties the memo without touching its pages.
+void clearLookupMemo() { ++gMemoGeneration; }
+
+bool lookupUnmemoized(std::uintptr_t address, SymbolInfo* info);
 
 }  // namespace
 
 void holdImageList() {
   gHeldList.store(nullptr, std::memory_order_release);
   gHeldList.store(currentImageList(), std::memory_order_release);
+  gMemoHolder.store(0, std::memory_order_release);
+  clearLookupMemo();
+  gMemoHolder.store(currentThreadId(), std::memory_order_release);
 }
 
-void releaseImageList() { gHeldList.store(nullptr, std::memory_order_release); }
+void releaseImageList() {
+  gMemoHolder.store(0, std::memory_order_release);
+  gHeldList.store(nullptr, std::memory_order_release);
+}
+
+void prepareImageList() { refreshImageList(false); }
 
 int imageCount() {
   if (const CachedImageList* list = currentImageList()) return list->count;
@@ -602,6 +635,24 @@ void fillSymbolInfo(const BinaryImage& image, const CachedImage* cached, const D
 
 bool lookupAddress(std::uintptr_t address, SymbolInfo* info) {
   *info = SymbolInfo{};
+  // While the list is held no image can come or go, so an address gives what it gave before:
+  // threads stopped in the same places (a pool's idle workers) share their frames' lookups.
+  MemoEntry* memo = nullptr;
+  if (gMemoHolder.load(std::memory_order_acquire) == currentThreadId()) {
+    memo = &gLookupMemo[(address >> 4) % kLookupMemoSize];
+    if (memo->generation == gMemoGeneration && memo->address == address) {
+      *info = memo->info;
+      return memo->found;
+    }
+  }
+  const bool found = lookupUnmemoized(address, info);
+  if (memo != nullptr) *memo = MemoEntry{gMemoGeneration, found, address, *info};
+  return found;
+}
+
+namespace {
+
+bool lookupUnmemoized(std::uintptr_t address, SymbolInfo* info) {
   if (const CachedImageList* list = currentImageList()) {
     const CachedImage* cached = cachedImageHolding(*list, address);
     if (cached == nullptr) return false;
@@ -616,8 +667,6 @@ bool lookupAddress(std::uintptr_t address, SymbolInfo* info) {
                  address, info);
   return true;
 }
-
-namespace {
 
 struct LoadedFile {
   std::string path;
@@ -691,7 +740,7 @@ void prepareSymbolTables() {
     if (name[0] == '/' && layoutOfListed(entry, at == 0, name, &layout)) files.push_back({name, layout.image.header});
     return true;
   });
-  refreshImageList();
+  refreshImageList(true);
   const SymbolTableSet* previous = gFileTables.load(std::memory_order_acquire);
   std::vector<FileSymbolTable> tables;
   for (const LoadedFile& file : files) {

@@ -61,7 +61,9 @@ bool lookupAddress(std::uintptr_t address, SymbolInfo* info);
 /// For the crash path while every other thread is stopped, so that no image can come or go:
 /// checks the kept layouts against the loader's list once, and the calls above then use them
 /// without checking again (each check is a system call) until `releaseImageList`. When they do
-/// not match, the calls above walk the loader's list as without it.
+/// not match, the calls above walk the loader's list as without it. Until the release, the
+/// holding thread's `lookupAddress` calls also keep their answers, so that an address asked
+/// again is not searched again.
 /// Runs during a crash: no allocation, no locks.
 void holdImageList();
 void releaseImageList();
@@ -74,5 +76,11 @@ void releaseImageList();
 /// that came or went through safe reads, as without it); tables and layouts once read stay for
 /// the life of the process, because a crash handler may be reading them.
 void prepareSymbolTables();
+
+/// Keeps every loaded image's layout (headers, loadable ranges, build-id, dynamic symbol table)
+/// ready in memory, as `prepareSymbolTables` does, without reading or sorting symbol tables: the
+/// cheap part, for an install, so that a crash soon after it reads the image list from memory.
+/// Normal time only: it allocates and takes the loader lock.
+void prepareImageList();
 
 }  // namespace kernel

@@ -57,6 +57,10 @@ std::atomic<int> gParkings{0};
 std::atomic<int> gWakeAt{INT_MAX};
 std::atomic<int> gSignal{0};
 std::atomic<bool> gInstalled{false};
+// Moves on at each release. Parked threads wait on this one word rather than each on its slot,
+// so that letting a whole suspension go is one wake-up call instead of one per thread; each
+// woken thread then sees from its slot whether it was let go.
+std::atomic<int> gReleases{0};
 
 long futex(std::atomic<int>* word, int op, int value, const timespec* timeout) {
   return ::syscall(SYS_futex, reinterpret_cast<int*>(word), op, value, timeout, nullptr, 0);
@@ -130,7 +134,13 @@ void onSuspendSignal(int, siginfo_t* info, void* context) {
       slot.state.store(Parked, std::memory_order_release);
       if (gParkings.fetch_add(1) + 1 >= gWakeAt.load()) futex(&gParkings, FUTEX_WAKE_PRIVATE, 1, nullptr);
       copyStackTop(slot);
-      while (slot.state.load(std::memory_order_acquire) == Parked) futex(&slot.state, FUTEX_WAIT_PRIVATE, Parked, nullptr);
+      for (;;) {
+        // The release count is read before the slot: a release that comes after the check
+        // moves the count, and the wait returns at once.
+        const int releases = gReleases.load(std::memory_order_acquire);
+        if (slot.state.load(std::memory_order_acquire) != Parked) break;
+        futex(&gReleases, FUTEX_WAIT_PRIVATE, releases, nullptr);
+      }
       slot.thread.store(0, std::memory_order_relaxed);
       slot.state.store(Idle, std::memory_order_release);
     }
@@ -183,13 +193,23 @@ bool installThreadSuspension() {
 int threadSuspensionSignal() { return gSignal.load(); }
 
 int suspendThreads(const ThreadId* threads, int count, bool* suspended, long deadlineMilliseconds) {
+  SuspensionRequest request;
+  requestSuspension(threads, count, suspended, &request);
+  return awaitSuspension(threads, count, suspended, &request, deadlineMilliseconds);
+}
+
+void requestSuspension(const ThreadId* threads, int count, bool* suspended, SuspensionRequest* request) {
+  static_assert(sizeof request->slotOf / sizeof request->slotOf[0] == kSlotCount);
+  int* slotOf = request->slotOf;
+  for (int i = 0; i < kSlotCount; ++i) slotOf[i] = -1;
+  request->sent = 0;
+  request->alreadyStopped = 0;
+  request->parkedBefore = 0;
   for (int i = 0; i < count; ++i) suspended[i] = false;
-  if (gSignal.load() == 0) return 0;
+  if (gSignal.load() == 0) return;
   ThreadId self = currentThreadId();
   const pid_t process = currentProcessId();
   const uid_t user = ::getuid();
-  int slotOf[kSlotCount];
-  for (int i = 0; i < kSlotCount; ++i) slotOf[i] = -1;
   int nextSlot = gUsedSlots.load(std::memory_order_acquire);
   int alreadyStopped = 0;
   gWakeAt.store(INT_MAX);
@@ -218,9 +238,20 @@ int suspendThreads(const ThreadId* threads, int count, bool* suspended, long dea
     ++sent;
   }
   gUsedSlots.store(nextSlot, std::memory_order_release);
+  request->sent = sent;
+  request->alreadyStopped = alreadyStopped;
+  request->parkedBefore = parkedBefore;
+}
+
+int awaitSuspension(const ThreadId* threads, int count, bool* suspended, SuspensionRequest* request,
+                    long deadlineMilliseconds) {
+  (void)threads;
+  if (gSignal.load() == 0) return 0;
+  const int* slotOf = request->slotOf;
   // Stored before the parkings are read below, and read by a parking thread after its count:
   // either the last thread sees it and wakes us, or the loop sees every thread parked.
-  gWakeAt.store(parkedBefore + sent);
+  gWakeAt.store(request->parkedBefore + request->sent);
+  const int alreadyStopped = request->alreadyStopped;
 
   std::int64_t deadline = nowNanoseconds() + static_cast<std::int64_t>(deadlineMilliseconds) * 1000000;
   int stopped = alreadyStopped;
@@ -263,12 +294,14 @@ int suspendThreads(const ThreadId* threads, int count, bool* suspended, long dea
 
 void resumeThreads() {
   int used = gUsedSlots.exchange(0, std::memory_order_acq_rel);
+  bool released = false;
   for (int i = 0; i < used; ++i) {
     int expected = Parked;
-    if (gSlots[i].state.compare_exchange_strong(expected, Released, std::memory_order_acq_rel)) {
-      futex(&gSlots[i].state, FUTEX_WAKE_PRIVATE, 1, nullptr);
-    }
+    if (gSlots[i].state.compare_exchange_strong(expected, Released, std::memory_order_acq_rel)) released = true;
   }
+  if (!released) return;
+  gReleases.fetch_add(1, std::memory_order_acq_rel);
+  futex(&gReleases, FUTEX_WAKE_PRIVATE, INT_MAX, nullptr);
 }
 
 bool readSuspendedStack(ThreadId thread, std::uintptr_t address, void* destination, std::size_t length) {

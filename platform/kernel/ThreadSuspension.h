@@ -37,6 +37,22 @@ inline constexpr long kSuspendDeadlineMilliseconds = 250;
 int suspendThreads(const ThreadId* threads, int count, bool* suspended,
                    long deadlineMilliseconds = kSuspendDeadlineMilliseconds);
 
+/// What `requestSuspension` leaves for `awaitSuspension`: which slot each thread was asked in.
+struct SuspensionRequest {
+  int slotOf[512];
+  int sent = 0;
+  int alreadyStopped = 0;
+  int parkedBefore = 0;
+};
+
+/// `suspendThreads` in two halves, so that a caller can do work of its own while the threads
+/// stop: the first sends the requests and returns at once, the second waits for them up to the
+/// deadline and settles the late ones. Between the two the caller must not suspend or resume.
+/// Run during a crash: no allocation, no locks.
+void requestSuspension(const ThreadId* threads, int count, bool* suspended, SuspensionRequest* request);
+int awaitSuspension(const ThreadId* threads, int count, bool* suspended, SuspensionRequest* request,
+                    long deadlineMilliseconds = kSuspendDeadlineMilliseconds);
+
 /// Lets every thread stopped by the last `suspendThreads` run again. Without a suspension it
 /// does nothing.
 /// Runs during a crash: no allocation, no locks.

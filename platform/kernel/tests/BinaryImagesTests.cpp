@@ -214,4 +214,34 @@ TEST(BinaryImagesTests, KeptLayoutsFollowLibrariesThatComeAndGo) {
   EXPECT_EQ(lookUpAroundLibraryFunctions(), kept);
 }
 
+// The list an install keeps (layouts only, symbols left unsorted) answers every lookup as the
+// loader's walk does, also while held, and a later reading of the symbol tables replaces it.
+TEST(BinaryImagesTests, AListKeptWithoutSortedSymbolsAnswersAsTheWalk) {
+  // A library loaded now makes any list kept before stale, so the lookups below walk the loader.
+  void* handle = dlopen(KERNEL_SYMBOL_FIXTURE, RTLD_NOW);
+  ASSERT_NE(handle, nullptr) << dlerror();
+  auto function = reinterpret_cast<std::uintptr_t>(dlsym(handle, "kernel_fixture_function_7"));
+  ASSERT_NE(function, 0u);
+  const auto walked = lookUpAroundLibraryFunctions();
+  const Lookup walkedFunction = lookUp(function + 5);
+  EXPECT_EQ(std::get<3>(walkedFunction), "kernel_fixture_function_7");
+
+  kernel::prepareImageList();
+  EXPECT_TRUE(walkMatchesLoader());
+  for (bool held : {false, true}) {
+    if (held) kernel::holdImageList();
+    EXPECT_EQ(lookUpAroundLibraryFunctions(), walked) << held;
+    // Asked twice while held: the second answer is the kept one.
+    EXPECT_EQ(lookUp(function + 5), walkedFunction) << held;
+    EXPECT_EQ(lookUp(function + 5), walkedFunction) << held;
+  }
+  kernel::releaseImageList();
+
+  kernel::prepareSymbolTables();
+  EXPECT_EQ(lookUpAroundLibraryFunctions(), walked);
+  EXPECT_EQ(lookUp(function + 5), walkedFunction);
+  ASSERT_EQ(dlclose(handle), 0);
+  EXPECT_FALSE(std::get<0>(lookUp(function + 5)));
+}
+
 }  // namespace

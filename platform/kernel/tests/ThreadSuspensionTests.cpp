@@ -70,36 +70,49 @@ TEST_F(ThreadSuspensionTests, ListsEveryThreadAndNamesThem) {
   spinner.finish();
 }
 
+// In one call, and in its two halves with work of the caller's own between them.
 TEST_F(ThreadSuspensionTests, StopsThreadsUntilResumedAndKeepsTheirRegisters) {
-  Spinner spinners[3];
-  for (Spinner& spinner : spinners) spinner.start(false);
-  kernel::ThreadId threads[64];
-  int count = std::min(kernel::listThreads(threads, 64), 64);
-  bool suspended[64];
-  int stopped = kernel::suspendThreads(threads, count, suspended);
-  EXPECT_GE(stopped, 3);
+  for (bool split : {false, true}) {
+    SCOPED_TRACE(split ? "request, then await" : "one call");
+    Spinner spinners[3];
+    for (Spinner& spinner : spinners) spinner.start(false);
+    kernel::ThreadId threads[64];
+    int count = std::min(kernel::listThreads(threads, 64), 64);
+    bool suspended[64];
+    int stopped = 0;
+    if (split) {
+      kernel::SuspensionRequest request;
+      kernel::requestSuspension(threads, count, suspended, &request);
+      volatile std::uint64_t work = 0;
+      for (int i = 0; i < 100000; ++i) work = work + 1;
+      stopped = kernel::awaitSuspension(threads, count, suspended, &request);
+    } else {
+      stopped = kernel::suspendThreads(threads, count, suspended);
+    }
+    EXPECT_GE(stopped, 3);
 
-  std::uint64_t before[3];
-  for (int i = 0; i < 3; ++i) before[i] = spinners[i].counter.load();
-  std::this_thread::sleep_for(50ms);
-  for (int i = 0; i < 3; ++i) {
-    EXPECT_EQ(spinners[i].counter.load(), before[i]) << "spinner " << i << " kept running";
-    const kernel::ThreadState* state = kernel::suspendedThreadState(spinners[i].id);
-    ASSERT_NE(state, nullptr);
-    EXPECT_NE(kernel::stackPointer(*state), 0u);
-    kernel::SymbolInfo info;
-    EXPECT_TRUE(kernel::lookupAddress(kernel::instructionAddress(*state), &info)) << "pc outside every image";
-  }
-  EXPECT_EQ(kernel::suspendedThreadState(kernel::currentThreadId()), nullptr);
+    std::uint64_t before[3];
+    for (int i = 0; i < 3; ++i) before[i] = spinners[i].counter.load();
+    std::this_thread::sleep_for(50ms);
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_EQ(spinners[i].counter.load(), before[i]) << "spinner " << i << " kept running";
+      const kernel::ThreadState* state = kernel::suspendedThreadState(spinners[i].id);
+      ASSERT_NE(state, nullptr);
+      EXPECT_NE(kernel::stackPointer(*state), 0u);
+      kernel::SymbolInfo info;
+      EXPECT_TRUE(kernel::lookupAddress(kernel::instructionAddress(*state), &info)) << "pc outside every image";
+    }
+    EXPECT_EQ(kernel::suspendedThreadState(kernel::currentThreadId()), nullptr);
 
-  kernel::resumeThreads();
-  for (int i = 0; i < 3; ++i) {
-    auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (spinners[i].counter.load() == before[i] && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
-    EXPECT_GT(spinners[i].counter.load(), before[i]) << "spinner " << i << " did not run again";
-    EXPECT_EQ(kernel::suspendedThreadState(spinners[i].id), nullptr);
+    kernel::resumeThreads();
+    for (int i = 0; i < 3; ++i) {
+      auto deadline = std::chrono::steady_clock::now() + 5s;
+      while (spinners[i].counter.load() == before[i] && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+      EXPECT_GT(spinners[i].counter.load(), before[i]) << "spinner " << i << " did not run again";
+      EXPECT_EQ(kernel::suspendedThreadState(spinners[i].id), nullptr);
+    }
+    for (Spinner& spinner : spinners) spinner.finish();
   }
-  for (Spinner& spinner : spinners) spinner.finish();
 }
 
 TEST_F(ThreadSuspensionTests, AStoppedThreadsStackTopIsReadFromItsCopy) {

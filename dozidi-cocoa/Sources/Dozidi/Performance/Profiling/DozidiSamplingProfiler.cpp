@@ -12,6 +12,7 @@
 #include <pthread.h>
 #include <sched.h>
 #include <sys/eventfd.h>
+#include <sys/resource.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
 
@@ -34,9 +35,24 @@ std::string errorText(const char* call, int code) {
   return std::string(call) + " failed with code: " + std::to_string(code) + ", description: " + std::strerror(code);
 }
 
-bool readFrameWords(std::uint64_t frame, std::uint64_t words[2]) {
-  return kernel::copySafely(reinterpret_cast<const void*>(frame), words, 2 * sizeof(std::uint64_t));
+bool readFrameWords(kernel::ThreadId stoppedThread, std::uint64_t frame, std::uint64_t words[2]) {
+  constexpr std::size_t kRecordSize = 2 * sizeof(std::uint64_t);
+  if (stoppedThread != 0 && kernel::readSuspendedStack(stoppedThread, frame, words, kRecordSize)) return true;
+  return kernel::copySafely(reinterpret_cast<const void*>(frame), words, kRecordSize);
 }
+
+// Formats "/proc/self/task/<tid>/stat" into `path` (at least 64 bytes).
+void statPath(kernel::ThreadId thread, char* path) {
+  constexpr char kPrefix[] = "/proc/self/task/";
+  std::memcpy(path, kPrefix, sizeof kPrefix - 1);
+  std::size_t length = sizeof kPrefix - 1;
+  length += static_cast<std::size_t>(kernel::detail::formatDecimal(static_cast<std::uint64_t>(thread), path + length));
+  std::memcpy(path + length, "/stat", 6);
+}
+
+// The most stat files a sampler keeps open, and the share of the descriptor limit it may take.
+constexpr std::size_t kMaxStateFiles = 256;
+constexpr std::size_t kStateFilesShareOfLimit = 8;
 
 bool frameCounts(std::uint64_t fp, const StackBounds& bounds) {
   return fp > bounds.end && fp % 16 == 0 && bounds.start >= 16 && fp < bounds.start - 16;
@@ -65,7 +81,7 @@ std::uint64_t parseHex(const char*& text, const char* end) {
 }  // namespace
 
 std::size_t backtrace(std::uint64_t pc, std::uint64_t fp, const StackBounds& bounds, std::uint64_t* addresses,
-                      bool* reachedEndOfStack, std::size_t maxDepth, std::size_t skip) {
+                      bool* reachedEndOfStack, std::size_t maxDepth, std::size_t skip, kernel::ThreadId stoppedThread) {
   if (maxDepth == 0 || bounds.start == 0 || bounds.end == 0 || bounds.start <= bounds.end) return 0;
   if (!frameCounts(fp, bounds)) return 0;
   std::size_t count = 0;
@@ -81,7 +97,7 @@ std::size_t backtrace(std::uint64_t pc, std::uint64_t fp, const StackBounds& bou
       return count;
     }
     std::uint64_t words[2];
-    if (!readFrameWords(frame, words)) break;
+    if (!readFrameWords(stoppedThread, frame, words)) break;
     if (skip > 0) {
       --skip;
     } else if (words[1] != 0) {
@@ -139,17 +155,25 @@ std::uint64_t samplingIntervalNanoseconds(std::uint32_t frequencyHz) {
   return static_cast<std::uint64_t>(seconds * 1e9f);
 }
 
-bool isThreadRunning(kernel::ThreadId thread) {
-  char path[64] = "/proc/self/task/";
-  std::size_t length = std::strlen(path);
-  length += static_cast<std::size_t>(kernel::detail::formatDecimal(static_cast<std::uint64_t>(thread), path + length));
-  std::memcpy(path + length, "/stat", 6);
-  char text[512];
-  if (kernel::detail::readSmallFile(path, text, sizeof text) <= 0) return false;
+bool statTextShowsRunning(const char* text, long length) {
   // The state follows the name in parentheses; the name may hold ')' itself, so take the last.
-  const char* close = std::strrchr(text, ')');
-  if (close == nullptr || close[1] != ' ') return false;
+  const char* close = nullptr;
+  for (long i = length - 1; i >= 0; --i) {
+    if (text[i] == ')') {
+      close = text + i;
+      break;
+    }
+  }
+  if (close == nullptr || close + 2 >= text + length || close[1] != ' ') return false;
   return close[2] == 'R';
+}
+
+bool isThreadRunning(kernel::ThreadId thread) {
+  char path[64];
+  statPath(thread, path);
+  char text[512];
+  const long length = kernel::detail::readSmallFile(path, text, sizeof text);
+  return length > 0 && statTextShowsRunning(text, length);
 }
 
 std::shared_ptr<SamplingProfiler> SamplingProfiler::create(Callback callback, std::uint32_t frequencyHz) {
@@ -166,6 +190,13 @@ SamplingProfiler::SamplingProfiler(Callback callback, std::uint32_t frequencyHz)
       mappings_(kMaxMappings),
       bounds_(kMaxThreads),
       mapsText_(kMapsChunk) {
+  rlimit files{};
+  maxStateFiles_ = kMaxStateFiles;
+  if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY &&
+      files.rlim_cur / kStateFilesShareOfLimit < maxStateFiles_) {
+    maxStateFiles_ = static_cast<std::size_t>(files.rlim_cur / kStateFilesShareOfLimit);
+  }
+  stateFiles_.resize(maxStateFiles_);
   if (intervalNs_ == 0) {
     DOZIDI_LOG_ERROR("A sampling frequency of 0 Hz cannot be used.");
     return;
@@ -190,6 +221,7 @@ SamplingProfiler::SamplingProfiler(Callback callback, std::uint32_t frequencyHz)
 
 SamplingProfiler::~SamplingProfiler() {
   stopSampling();
+  closeStateFiles();
   if (timer_ >= 0) ::close(timer_);
   if (wake_ >= 0) ::close(wake_);
 }
@@ -272,6 +304,8 @@ void SamplingProfiler::run(std::function<void()> onThreadStart) {
   }
   itimerspec disarm{};
   ::timerfd_settime(timer_, 0, &disarm, nullptr);
+  // A stopped sampler holds no descriptor per thread.
+  closeStateFiles();
   samplingThread_.store(0, std::memory_order_release);
 }
 
@@ -324,7 +358,11 @@ bool SamplingProfiler::stackBoundsFor(kernel::ThreadId thread, std::uint64_t sta
     slot = i;
     break;
   }
-  if (!readStackMappings()) return false;
+  // Threads seen for the first time in a pass share one reading of the mappings.
+  if (!mapsReadThisPass_) {
+    mapsReadThisPass_ = true;
+    if (!readStackMappings()) mappingCount_ = 0;
+  }
   for (std::size_t i = 0; i < mappingCount_; ++i) {
     if (stackPointer >= mappings_[i].low && stackPointer < mappings_[i].high) {
       *bounds = {mappings_[i].high, mappings_[i].low};
@@ -338,11 +376,70 @@ bool SamplingProfiler::stackBoundsFor(kernel::ThreadId thread, std::uint64_t sta
   return false;
 }
 
+bool SamplingProfiler::threadIsRunning(kernel::ThreadId thread, std::size_t* hint) {
+  StateFile* file = nullptr;
+  // Threads are listed in the same order pass after pass, so the file is usually the next one.
+  for (std::size_t i = *hint; i < stateFileCount_ && file == nullptr; ++i) {
+    if (stateFiles_[i].thread == thread) {
+      file = &stateFiles_[i];
+      *hint = i + 1;
+    }
+  }
+  for (std::size_t i = 0; i < *hint && i < stateFileCount_ && file == nullptr; ++i) {
+    if (stateFiles_[i].thread == thread) file = &stateFiles_[i];
+  }
+  char path[64];
+  if (file == nullptr) {
+    if (stateFileCount_ == maxStateFiles_) return isThreadRunning(thread);
+    statPath(thread, path);
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    file = &stateFiles_[stateFileCount_++];
+    *file = {thread, fd, 0};
+  }
+  file->listedInPass = passNumber_;
+  char text[512];
+  ssize_t length = ::pread(file->fd, text, sizeof text, 0);
+  if (length <= 0) {
+    // The thread the file was opened for has ended; a new thread may carry its id now.
+    ::close(file->fd);
+    statPath(thread, path);
+    file->fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (file->fd < 0) return false;
+    length = ::pread(file->fd, text, sizeof text, 0);
+    if (length <= 0) return false;
+  }
+  return statTextShowsRunning(text, static_cast<long>(length));
+}
+
+void SamplingProfiler::forgetUnlistedThreads(std::uint64_t pass) {
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < stateFileCount_; ++i) {
+    StateFile& file = stateFiles_[i];
+    if (file.listedInPass == pass && file.fd >= 0) {
+      stateFiles_[kept++] = file;
+    } else if (file.fd >= 0) {
+      ::close(file.fd);
+    }
+  }
+  stateFileCount_ = kept;
+}
+
+void SamplingProfiler::closeStateFiles() {
+  for (std::size_t i = 0; i < stateFileCount_; ++i) {
+    if (stateFiles_[i].fd >= 0) ::close(stateFiles_[i].fd);
+  }
+  stateFileCount_ = 0;
+}
+
 void SamplingProfiler::samplePass(const Callback& callback) {
   const kernel::ThreadId self = kernel::currentThreadId();
   int listed = kernel::listThreads(threadIds_.data(), static_cast<int>(threadIds_.size()));
   if (listed < 0) return;
   if (listed > static_cast<int>(threadIds_.size())) listed = static_cast<int>(threadIds_.size());
+  const std::uint64_t pass = ++passNumber_;
+  mapsReadThisPass_ = false;
+  std::size_t hint = 0;
   // Running threads are parked together, a batch at a time: a pass waits for the slowest thread
   // of a batch to stop, not for each in turn. Sleeping threads give an empty sample unparked.
   int batched = 0;
@@ -350,7 +447,7 @@ void SamplingProfiler::samplePass(const Callback& callback) {
     const kernel::ThreadId thread = threadIds_[i];
     if (thread == self) continue;
     const std::uint64_t timestamp = getAbsoluteTime();
-    if (!isThreadRunning(thread)) {
+    if (!threadIsRunning(thread, &hint)) {
       Backtrace idle;
       idle.absoluteTimestamp = timestamp;
       idle.threadMetadata.threadID = static_cast<std::uint64_t>(thread);
@@ -369,6 +466,7 @@ void SamplingProfiler::samplePass(const Callback& callback) {
     }
   }
   if (batched > 0) sampleBatch(batched, callback);
+  forgetUnlistedThreads(pass);
 }
 
 void SamplingProfiler::sampleBatch(int count, const Callback& callback) {
@@ -385,7 +483,7 @@ void SamplingProfiler::sampleBatch(int count, const Callback& callback) {
     if (!stackBoundsFor(parked_[static_cast<std::size_t>(k)], kernel::stackPointer(*state), &bounds)) continue;
     depth[k] = backtrace(kernel::instructionAddress(*state), kernel::framePointer(*state), bounds,
                          &walked_[static_cast<std::size_t>(k) * kMaxBacktraceDepth], &reachedEnd[k],
-                         kMaxBacktraceDepth, 0);
+                         kMaxBacktraceDepth, 0, parked_[static_cast<std::size_t>(k)]);
   }
   kernel::resumeThreads();
 

@@ -61,10 +61,13 @@ inline constexpr long kParkDeadlineMilliseconds = 50;
 /// and each must be above the one before. Returns the number written; 0 when the bounds are
 /// empty or the first frame pointer does not count (and then `reachedEndOfStack` is left as is).
 /// `reachedEndOfStack` tells whether the chain ended before the depth limit stopped the walk.
-/// Reads memory only through reads that cannot fault.
+/// Reads memory only through reads that cannot fault; for a thread stopped by the suspension
+/// (`stoppedThread`, 0 for none) frame records come first from the copy of its stack top that it
+/// made when it stopped.
 /// No allocation, no locks.
 std::size_t backtrace(std::uint64_t pc, std::uint64_t fp, const StackBounds& bounds, std::uint64_t* addresses,
-                      bool* reachedEndOfStack, std::size_t maxDepth, std::size_t skip);
+                      bool* reachedEndOfStack, std::size_t maxDepth, std::size_t skip,
+                      kernel::ThreadId stoppedThread = 0);
 
 /// Thread identities seen during one profiling run. Only the sampling thread uses it.
 class ThreadMetadataCache {
@@ -101,6 +104,9 @@ std::uint64_t samplingIntervalNanoseconds(std::uint32_t frequencyHz);
 /// be read counts as not running. No allocation, no locks.
 bool isThreadRunning(kernel::ThreadId thread);
 
+/// Whether the text of a thread's /proc stat file shows it running or ready to run.
+bool statTextShowsRunning(const char* text, long length);
+
 /// The sampler. Always held by shared ownership. A failed construction (no free real-time
 /// signal, no timer) leaves it uninitialized: starting it then only logs.
 class SamplingProfiler {
@@ -133,6 +139,12 @@ class SamplingProfiler {
   SamplingProfiler(Callback callback, std::uint32_t frequencyHz);
   void run(std::function<void()> onThreadStart);
   bool stackBoundsFor(kernel::ThreadId thread, std::uint64_t stackPointer, StackBounds* bounds);
+  /// The thread's run state through its stat file kept open between passes (one pread); `hint`
+  /// is where the search for the thread's file starts and is moved past the file found.
+  bool threadIsRunning(kernel::ThreadId thread, std::size_t* hint);
+  /// Closes the stat files of threads that the pass `pass` did not list.
+  void forgetUnlistedThreads(std::uint64_t pass);
+  void closeStateFiles();
   /// Parks the first `count` threads of parked_ at once, walks each stopped one, lets them go,
   /// then hands over the samples of batch_.
   void sampleBatch(int count, const Callback& callback);
@@ -169,6 +181,21 @@ class SamplingProfiler {
   std::vector<CachedBounds> bounds_;
   std::size_t boundsCount_ = 0;
   std::vector<char> mapsText_;
+  // Whether the pass under way has read the mappings already: a pass reads them at most once.
+  bool mapsReadThisPass_ = false;
+
+  // An open /proc/self/task/<tid>/stat for each thread seen, in the order of the last listing,
+  // so that a pass reads each state with one pread instead of an open, two reads and a close.
+  // Bounded, so that a process with many threads does not spend its descriptors on them.
+  struct StateFile {
+    kernel::ThreadId thread;
+    int fd;
+    std::uint64_t listedInPass;
+  };
+  std::vector<StateFile> stateFiles_;
+  std::size_t stateFileCount_ = 0;
+  std::size_t maxStateFiles_ = 0;
+  std::uint64_t passNumber_ = 0;
 };
 
 }  // namespace dozidi::profiling

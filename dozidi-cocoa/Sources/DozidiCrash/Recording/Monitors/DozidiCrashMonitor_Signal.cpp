@@ -1,5 +1,6 @@
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/Monitors/DozidiCrashMonitor_Signal.h"
 
+#include <execinfo.h>
 #include <pthread.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -45,13 +46,18 @@ void handleSignal(int sigNum, siginfo_t* signalInfo, void* userContext) {
     // A fault while this thread handles a crash: the other threads are stopped already.
     DozidiCrashThread* threads = nullptr;
     int threadCount = 0;
+    // The other threads are asked to stop, and this thread unwinds its own stack while they do:
+    // the unwind reads only this thread's stack and the loader's lock-free object lookup.
+    if (claim == DozidiCrashClaim::First) dozidicrashmc_beginSuspendEnvironment();
+    void* frames[kDozidiCrashMaxBacktraceEntries];
+    const int frameCount = ::backtrace(frames, kDozidiCrashMaxBacktraceEntries);
     if (claim == DozidiCrashClaim::First) dozidicrashmc_suspendEnvironment(&threads, &threadCount);
     dozidicrashcm_notifyFatalExceptionCaptured(false);
 
     alignas(16) char contextBuffer[sizeof(DozidiCrashMachineContext)];
     auto* machineContext = reinterpret_cast<DozidiCrashMachineContext*>(contextBuffer);
     dozidicrashmc_getContextForSignal(userContext, machineContext);
-    dozidicrashsc_initWithSignalUnwind(&g_stackCursor, 100, machineContext);
+    dozidicrashsc_initWithSignalUnwindFrames(&g_stackCursor, 100, machineContext, frames, frameCount);
 
     DozidiCrash_MonitorContext* crashContext = &g_monitorContext;
     std::memset(crashContext, 0, sizeof(*crashContext));

@@ -29,6 +29,12 @@ bool gStoppedScratch[kMaxSuspendedThreads];
 // The suspension's last listing of the threads, which found no thread it had not stopped: while
 // they stay stopped it is what a new listing would give. Its length, or -1 without one.
 std::atomic<int> gSettledListCount{-1};
+// A first pass begun by dozidicrashmc_beginSuspendEnvironment: its requests, the thread that
+// made them (0 when none is pending), how many threads it listed and whether the list was cut.
+kernel::SuspensionRequest gBegunRequest;
+std::atomic<DozidiCrashThread> gBegunBy{0};
+int gBegunCount = 0;
+bool gBegunCut = false;
 
 void fillThreadList(DozidiCrashMachineContext* context) {
   kernel::ThreadId threads[kDozidiCrashMaxContextThreads];
@@ -70,7 +76,10 @@ bool dozidicrashmc_prepare() {
   kernel::prepareSafeReads();
   // The files' full symbol tables are read on the cached-data thread, not here: reading and
   // sorting them for every loaded library is most of the cost of an install. A crash before they
-  // are ready names frames from the images' dynamic symbol tables, read in place.
+  // are ready names frames from the images' dynamic symbol tables, read in place. The image list
+  // itself (layouts and build-ids) is kept now, which is cheap: such a crash then lists the
+  // images from memory instead of walking the loader's list through safe reads.
+  kernel::prepareImageList();
   // The first backtrace loads the unwinder library, which allocates: do it now, not in a crash.
   void* frames[4];
   ::backtrace(frames, 4);
@@ -137,16 +146,50 @@ bool dozidicrashmc_hasValidExceptionRegisters(const DozidiCrashMachineContext* c
   return dozidicrashmc_canHaveCPUState(context) && dozidicrashmc_isCrashedContext(context);
 }
 
-void dozidicrashmc_suspendEnvironment(DozidiCrashThread** threadsOut, int* countOut) {
-  *threadsOut = nullptr;
-  *countOut = 0;
+void dozidicrashmc_beginSuspendEnvironment() {
+  gBegunBy.store(0, std::memory_order_relaxed);
   gSettledListCount.store(-1, std::memory_order_release);
   // Installing the handler is only sigaction calls, which a crash handler may make.
   kernel::installThreadSuspension();
+  int count = kernel::listThreads(gListScratch, kMaxSuspendedThreads);
+  // Without a list the suspension lists again itself, and says so.
+  if (count < 0) return;
+  gBegunCut = count > kMaxSuspendedThreads;
+  if (gBegunCut) count = kMaxSuspendedThreads;
+  for (int i = 0; i < count; ++i) gSuspendedList[i] = static_cast<DozidiCrashThread>(gListScratch[i]);
+  gBegunCount = count;
+  kernel::requestSuspension(gListScratch, count, gStoppedScratch, &gBegunRequest);
+  gBegunBy.store(dozidicrashthread_self(), std::memory_order_relaxed);
+}
+
+void dozidicrashmc_suspendEnvironment(DozidiCrashThread** threadsOut, int* countOut) {
+  *threadsOut = nullptr;
+  *countOut = 0;
+  const bool begun = gBegunBy.load(std::memory_order_relaxed) == dozidicrashthread_self();
+  gBegunBy.store(0, std::memory_order_relaxed);
+  if (!begun) {
+    gSettledListCount.store(-1, std::memory_order_release);
+    kernel::installThreadSuspension();
+  }
   int known = 0;
   bool allStopped = true;
   bool settled = false;  // a last pass found no thread it had not seen
   for (int pass = 0; pass < kSuspendPasses; ++pass) {
+    if (pass == 0 && begun) {
+      // The first pass's requests went out already (gListScratch and gSuspendedList hold its
+      // list): only its wait is left.
+      if (gBegunCut) allStopped = false;
+      kernel::awaitSuspension(gListScratch, gBegunCount, gStoppedScratch, &gBegunRequest);
+      for (int i = 0; i < gBegunCount; ++i) {
+        if (!gStoppedScratch[i] && gListScratch[i] != kernel::currentThreadId()) {
+          DOZIDICRASHLOG_ERROR("thread_suspend (%08x): %s", static_cast<unsigned>(gListScratch[i]),
+                               "no answer to the suspend signal");
+          allStopped = false;
+        }
+      }
+      known = gBegunCount;
+      continue;
+    }
     int count = kernel::listThreads(gListScratch, kMaxSuspendedThreads);
     if (count < 0) {
       DOZIDICRASHLOG_ERROR("task_threads: %s", "cannot read /proc/self/task");

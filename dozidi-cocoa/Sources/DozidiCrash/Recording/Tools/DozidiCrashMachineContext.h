@@ -68,6 +68,13 @@ bool dozidicrashmc_hasValidExceptionRegisters(const DozidiCrashMachineContext* c
 /// Runs during a crash: no allocation, no locks.
 void dozidicrashmc_suspendEnvironment(DozidiCrashThread** threadsOut, int* countOut);
 
+/// The first part of `dozidicrashmc_suspendEnvironment`: lists the threads and asks each to stop,
+/// without waiting. The caller may then do work that needs no other thread stopped (the crashed
+/// thread unwinding its own stack) while they stop; `dozidicrashmc_suspendEnvironment`, called
+/// next on the same thread, waits for them and goes on as usual.
+/// Runs during a crash: no allocation, no locks.
+void dozidicrashmc_beginSuspendEnvironment();
+
 /// Lets the threads stopped by `dozidicrashmc_suspendEnvironment` run again. Without a list (or
 /// with a count of 0) it logs and does nothing.
 /// Runs during a crash: no allocation, no locks.

@@ -181,6 +181,12 @@ void dozidicrashsc_initWithSignalUnwind(DozidiCrashStackCursor* cursor, int maxS
                                         const DozidiCrashMachineContext* machineContext) {
   void* frames[kDozidiCrashMaxBacktraceEntries];
   const int length = ::backtrace(frames, kDozidiCrashMaxBacktraceEntries);
+  dozidicrashsc_initWithSignalUnwindFrames(cursor, maxStackDepth, machineContext, frames, length);
+}
+
+void dozidicrashsc_initWithSignalUnwindFrames(DozidiCrashStackCursor* cursor, int maxStackDepth,
+                                              const DozidiCrashMachineContext* machineContext, void* const* frames,
+                                              int length) {
   const std::uint64_t instructionAddress = dozidicrashcpu_instructionAddress(machineContext);
   int start = -1;
   for (int i = 0; i < length; ++i) {

@@ -97,6 +97,14 @@ void dozidicrashsc_initWithMachineContext(DozidiCrashStackCursor* cursor, int ma
 void dozidicrashsc_initWithSignalUnwind(DozidiCrashStackCursor* cursor, int maxStackDepth,
                                         const DozidiCrashMachineContext* machineContext);
 
+/// The same from an unwind the caller made earlier on this thread, inside the same handler
+/// (`frames`, `length` as `backtrace` gives them): a crash handler unwinds its own stack while
+/// the other threads stop, and builds the cursor once they have.
+/// Runs during a crash: no allocation, no locks.
+void dozidicrashsc_initWithSignalUnwindFrames(DozidiCrashStackCursor* cursor, int maxStackDepth,
+                                              const DozidiCrashMachineContext* machineContext, void* const* frames,
+                                              int length);
+
 /// Names the current entry: the marker by its fixed name; a thread's first frame at its own
 /// address; a return address at address - 1 (inside the call instruction). False (fields
 /// cleared) when no image holds the address.

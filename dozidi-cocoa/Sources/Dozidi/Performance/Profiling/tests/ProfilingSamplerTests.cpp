@@ -265,6 +265,87 @@ TEST(ProfilingSamplerTests, RealJobIsSampledInItsFunctionAndTheSamplerLeavesNoTh
 #endif
 }
 
+TEST(ProfilingSamplerTests, RunStateFromTheStatText) {
+  struct Case {
+    const char* text;
+    bool running;
+  };
+  const Case cases[] = {
+      {"12 (worker) R 1 12 12 0", true},
+      {"12 (worker) S 1 12 12 0", false},
+      {"12 (a) R) S 1 12 12 0", false},  // a name holding ") R": the state follows the last ')'
+      {"12 (a) S) R 1 12 12 0", true},
+      {"12 (worker)", false},  // cut short before the state
+      {"12 worker R", false},
+      {"", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(statTextShowsRunning(c.text, static_cast<long>(std::strlen(c.text))), c.running) << c.text;
+  }
+}
+
+int openDescriptors() {
+  int count = 0;
+  for (int fd = 0; fd < 4096; ++fd) count += ::fcntl(fd, F_GETFD) != -1 ? 1 : 0;
+  return count;
+}
+
+// A pass reads each thread's state through a file it keeps open: one per listed thread, closed
+// once the thread is gone, all closed with the sampler. A thread started later, which may carry
+// the id of one that ended, is read afresh.
+TEST(ProfilingSamplerTests, StateFilesFollowTheThreadList) {
+  const int before = openDescriptors();
+  std::vector<std::uint64_t> sampled;
+  auto profiler = SamplingProfiler::create([](const Backtrace&) {}, 101);
+  ASSERT_TRUE(profiler->isInitialized());
+  const int own = openDescriptors() - before;  // the timer and the wake
+  const SamplingProfiler::Callback collect = [&](const Backtrace& b) {
+    if (!b.addresses.empty()) sampled.push_back(b.threadMetadata.threadID);
+  };
+
+  std::mutex m;
+  std::condition_variable cv;
+  bool release = false;
+  std::vector<std::thread> sleepers;
+  for (int i = 0; i < 4; ++i) {
+    sleepers.emplace_back([&] {
+      std::unique_lock lock(m);
+      cv.wait(lock, [&] { return release; });
+    });
+  }
+  profiler->samplePass(collect);
+  const int withSleepers = openDescriptors();
+  EXPECT_GE(withSleepers, before + own + 4);
+  EXPECT_TRUE(sampled.empty());
+
+  {
+    std::lock_guard lock(m);
+    release = true;
+  }
+  cv.notify_all();
+  for (std::thread& thread : sleepers) thread.join();
+  profiler->samplePass(collect);
+  EXPECT_EQ(openDescriptors(), withSleepers - 4);
+
+  std::atomic<bool> stop{false};
+  std::atomic<pid_t> spinner{0};
+  std::thread spinning([&] {
+    spinner = tid();
+    profilingSpinTarget(&stop);
+  });
+  while (spinner == 0) std::this_thread::yield();
+  // A spinning thread is running at almost every pass; a few passes allow for a loaded machine.
+  for (int pass = 0; pass < 50 && sampled.empty(); ++pass) profiler->samplePass(collect);
+  stop = true;
+  spinning.join();
+#if !defined(__SANITIZE_THREAD__)
+  ASSERT_FALSE(sampled.empty());
+  EXPECT_EQ(sampled.front(), static_cast<std::uint64_t>(spinner.load()));
+#endif
+  profiler.reset();
+  EXPECT_EQ(openDescriptors(), before);
+}
+
 // Threads that allocate, free and write while a long profile runs: none deadlocks and no system
 // call of theirs fails because a parking signal interrupted it.
 TEST(ProfilingSamplerTests, BusyThreadsUnderProfilingNeitherDeadlockNorSeeInterruptedCalls) {
