@@ -62,7 +62,6 @@ class DozidiSpanRecord : public DozidiSpan, public std::enable_shared_from_this<
   DozidiSpanRecord(Token, const std::shared_ptr<DozidiTracer>& tracer, std::shared_ptr<DozidiSpanContext> context);
 
  private:
-
   std::weak_ptr<DozidiTracer> tracer_;
   std::shared_ptr<DozidiSpanContext> context_;
   detail::DozidiLockedDictionary data_;

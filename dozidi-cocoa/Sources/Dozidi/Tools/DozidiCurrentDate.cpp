@@ -2,6 +2,7 @@
 
 #include <time.h>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <vector>
@@ -27,7 +28,9 @@ ClockState& state() {
 
 /// Under the state's lock.
 void install(ClockState& s, std::shared_ptr<DozidiCurrentDateProvider> provider) {
-  if (provider) s.installed.push_back(provider);
+  if (provider && std::find(s.installed.begin(), s.installed.end(), provider) == s.installed.end()) {
+    s.installed.push_back(provider);
+  }
   s.current.store(provider.get(), std::memory_order_release);
   s.provider = std::move(provider);
 }
