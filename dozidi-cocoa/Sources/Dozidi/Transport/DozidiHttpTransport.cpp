@@ -10,6 +10,7 @@
 #include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiSerialization.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/foundation/Error.h"
+#include "platform/foundation/FileManager.h"
 #include "platform/foundation/JSONSerialization.h"
 #include "platform/foundation/URL.h"
 #include "platform/foundation/URLResponse.h"
@@ -191,8 +192,11 @@ void DozidiHttpTransport::sendEnvelope(std::shared_ptr<const DozidiEnvelope> env
 
 void DozidiHttpTransport::deleteEnvelopeAndSendNext(const std::string& envelopePath) {
   DOZIDI_LOG_DEBUG("Deleting envelope and sending next.");
-  fileManager_->removeFileAtPath(envelopePath);
-  scheduleNextCycle();
+  // A file that could not be removed would be sent again by the next cycle: that one waits for
+  // the pause even during a flush, so a folder that refuses removals is not flooded with copies.
+  const bool removed = fileManager_->removeFileAtPath(envelopePath) ||
+                       !foundation::FileManager::defaultManager().fileExists(envelopePath);
+  scheduleNextCycle(removed);
 }
 
 void DozidiHttpTransport::keepCrashEnvelopeAndSendNext(const std::string& envelopePath) {
@@ -214,12 +218,12 @@ bool DozidiHttpTransport::isHeld(const std::string& envelopePath, const DozidiEn
   return heldUntilNextStart_.contains(envelopePath);
 }
 
-void DozidiHttpTransport::scheduleNextCycle() {
+void DozidiHttpTransport::scheduleNextCycle(bool atOnceWhileFlushing) {
   bool flushing = false;
   {
     std::lock_guard guard(lock_);
     isSending_ = false;
-    flushing = isFlushing_;
+    flushing = isFlushing_ && atOnceWhileFlushing;
   }
   std::weak_ptr<DozidiHttpTransport> weak = weak_from_this();
   auto nextCycle = [weak] {

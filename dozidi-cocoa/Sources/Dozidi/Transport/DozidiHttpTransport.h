@@ -85,7 +85,9 @@ class DozidiHttpTransport final : public DozidiTransport,
                     foundation::URLRequest request);
   void deleteEnvelopeAndSendNext(const std::string& envelopePath);
   void keepCrashEnvelopeAndSendNext(const std::string& envelopePath);
-  void scheduleNextCycle();
+  /// Clears `isSending` and starts the next cycle after the pause, or at once while a flush waits
+  /// and `atOnceWhileFlushing` holds.
+  void scheduleNextCycle(bool atOnceWhileFlushing = true);
   // A crash envelope that must not go now.
   bool isHeld(const std::string& envelopePath, const DozidiEnvelope& envelope);
   void finishedSending();
