@@ -31,6 +31,12 @@ enum UIControlEvents : unsigned {
   UIControlEventAllEvents = 0xFFFFFFFFu,
 };
 
+/// Control states, as the platform numbers them: a button keeps a title, image and colour per state.
+enum UIControlState : unsigned {
+  UIControlStateNormal = 0, UIControlStateHighlighted = 1u << 0, UIControlStateDisabled = 1u << 1,
+  UIControlStateSelected = 1u << 2,
+};
+
 /// A view that sends actions to targets when events happen to it. An action is registered under
 /// its target (held weakly: a target that is gone is skipped and dropped) and a selector name,
 /// so it can be found and removed again as on the platform. Every action goes out through the

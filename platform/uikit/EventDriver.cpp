@@ -4,8 +4,8 @@
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/uikit/Application.h"
 #include "platform/uikit/Control.h"
-#include "platform/uikit/Controls.h"
 #include "platform/uikit/GestureRecognizer.h"
+#include "platform/uikit/TextField.h"
 #include "platform/uikit/ViewController.h"
 #include "platform/uikit/Window.h"
 

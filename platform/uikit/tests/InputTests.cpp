@@ -4,11 +4,15 @@
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/uikit/Accessibility.h"
 #include "platform/uikit/Application.h"
+#include "platform/uikit/Button.h"
 #include "platform/uikit/CollectionView.h"
-#include "platform/uikit/Controls.h"
 #include "platform/uikit/EventDriver.h"
 #include "platform/uikit/GestureRecognizer.h"
+#include "platform/uikit/PageControl.h"
+#include "platform/uikit/ScrollView.h"
+#include "platform/uikit/Switch.h"
 #include "platform/uikit/TableView.h"
+#include "platform/uikit/TextField.h"
 #include "testing/ScopedManualClock.h"
 
 namespace uikit {
