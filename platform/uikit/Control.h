@@ -40,8 +40,8 @@ enum UIControlState : unsigned {
 /// A view that sends actions to targets when events happen to it. An action is registered under
 /// its target (held weakly: a target that is gone is skipped and dropped) and a selector name,
 /// so it can be found and removed again as on the platform. Every action goes out through the
-/// application's `sendAction` with the selector, the target (when it is a runtime object) and
-/// this control as the sender.
+/// application's `sendAction` with the selector, the target (when it is a runtime object), this
+/// control as the sender and the event of the touch being delivered (none when sent by code).
 class UIControl : public UIView {
  public:
   using UIView::UIView;

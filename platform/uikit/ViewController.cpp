@@ -125,10 +125,12 @@ class PresentationTransition : public UIViewControllerContextTransitioning {
     if (presenting_) {
       if (didComplete) {
         presented_->endAppearanceTransition();
+        presented_->beingPresented_ = false;
         if (hidesHost_) host_->endAppearanceTransition();
         if (completion_) completion_();
       } else {
         // Rolled back: the presented controller leaves, the host stays as it was.
+        presented_->beingPresented_ = false;
         presented_->view()->removeFromSuperview();
         presented_->beginAppearanceTransition(false, animated_);
         presented_->endAppearanceTransition();
@@ -341,6 +343,7 @@ void UIViewController::presentViewController(const std::shared_ptr<UIViewControl
   const auto& view = controller->view();
   view->setFrame(transition->frameFor(*controller));
   if (hides) host->beginAppearanceTransition(false, animated);
+  controller->beingPresented_ = true;
   controller->beginAppearanceTransition(true, animated);
   window->addSubview(view);
 

@@ -99,6 +99,8 @@ class UIViewController : public NSObject, public std::enable_shared_from_this<UI
   /// The view; the first call loads it (loadView, then viewDidLoad).
   const std::shared_ptr<UIView>& view();
   bool isViewLoaded() const { return view_ != nullptr; }
+  /// The view, or null when it is not loaded (asking for it never loads it).
+  const std::shared_ptr<UIView>& viewIfLoaded() const { return view_; }
   /// Sets the view, without viewDidLoad.
   void setView(std::shared_ptr<UIView> view);
   /// Makes the view; the default is a plain view the size of the screen.
@@ -138,6 +140,9 @@ class UIViewController : public NSObject, public std::enable_shared_from_this<UI
   // Presentation.
   std::shared_ptr<UIViewController> presentedViewController() const { return presented_; }
   std::shared_ptr<UIViewController> presentingViewController() const { return presenting_.lock(); }
+  /// True while the controller is being presented: from the start of its presentation until its
+  /// viewDidAppear has run.
+  bool isBeingPresented() const { return beingPresented_; }
   UIModalPresentationStyle modalPresentationStyle = UIModalPresentationStyle::Automatic;
   /// Held weakly, as the platform does.
   std::weak_ptr<UIViewControllerTransitioningDelegate> transitioningDelegate;
@@ -199,6 +204,7 @@ class UIViewController : public NSObject, public std::enable_shared_from_this<UI
   std::shared_ptr<class PresentationTransition> finishedTransition_;
   Appearance appearance_ = Appearance::Disappeared;
   bool transitionAnimated_ = false;
+  bool beingPresented_ = false;
 };
 
 /// An item of a navigation or tool bar: a title or image and a target-action.
