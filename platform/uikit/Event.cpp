@@ -33,7 +33,8 @@ UIEventDelivery::~UIEventDelivery() {
   // The touch stays in the phase of the last delivery, unless an outer one of it goes on.
   if (event_ && previous_ == event_.get()) {
     const auto& touches = event_->allTouches();
-    for (std::size_t i = 0; i < touches.size() && i < previousPhases_.size(); ++i) touches[i]->setPhase(previousPhases_[i]);
+    for (std::size_t i = 0; i < touches.size() && i < previousPhases_.size(); ++i)
+      touches[i]->setPhase(previousPhases_[i]);
   }
   inDelivery = previous_;
 }
