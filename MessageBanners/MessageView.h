@@ -9,7 +9,7 @@
 #include "MessageBanners/Identifiable.h"
 #include "MessageBanners/Theme.h"
 #include "platform/foundation/Bundle.h"
-#include "platform/uikit/Controls.h"
+#include "platform/uikit/Button.h"
 #include "platform/uikit/ImageView.h"
 #include "platform/uikit/Label.h"
 

@@ -6,6 +6,8 @@
 #include "MessageBanners/TopBottomAnimation.h"
 #include "MessageBanners/WindowViewController.h"
 #include "platform/uikit/Application.h"
+#include "platform/uikit/NavigationController.h"
+#include "platform/uikit/TabBarController.h"
 #include "platform/uikit/TableView.h"
 #include "platform/uikit/ViewController.h"
 #include "platform/uikit/Window.h"

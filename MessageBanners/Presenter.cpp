@@ -2,15 +2,17 @@
 
 #include "MessageBanners/Identifiable.h"
 #include "MessageBanners/MessageBannersError.h"
+#include "MessageBanners/MessageView.h"
 #include "MessageBanners/PhysicsAnimation.h"
 #include "MessageBanners/PresentationContextSelection.h"
 #include "MessageBanners/TopBottomAnimation.h"
 #include "MessageBanners/WindowViewController.h"
-#include "MessageBanners/MessageView.h"
 #include "platform/uikit/Accessibility.h"
-#include "platform/uikit/Controls.h"
+#include "platform/uikit/NavigationController.h"
+#include "platform/uikit/TabBarController.h"
 #include "platform/uikit/View.h"
 #include "platform/uikit/ViewController.h"
+#include "platform/uikit/VisualEffectView.h"
 #include "platform/uikit/Window.h"
 
 namespace MessageBanners {

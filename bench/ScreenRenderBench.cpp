@@ -16,14 +16,16 @@
 
 #include <cairo.h>
 
+#include "platform/uikit/ActivityIndicatorView.h"
 #include "platform/uikit/Animation.h"
-#include "platform/uikit/Controls.h"
 #include "platform/uikit/FontTextMeasurer.h"
 #include "platform/uikit/ImageView.h"
 #include "platform/uikit/Label.h"
 #include "platform/uikit/Layer.h"
 #include "platform/uikit/Renderer.h"
+#include "platform/uikit/Switch.h"
 #include "platform/uikit/TextMeasurer.h"
+#include "platform/uikit/VisualEffectView.h"
 #include "platform/uikit/detail/ScratchSurfaces.h"
 
 namespace {

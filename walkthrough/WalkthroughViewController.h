@@ -9,8 +9,10 @@
 #include <optional>
 #include <vector>
 
-#include "platform/uikit/Controls.h"
+#include "platform/uikit/Button.h"
 #include "platform/uikit/LayoutConstraint.h"
+#include "platform/uikit/PageControl.h"
+#include "platform/uikit/ScrollView.h"
 #include "platform/uikit/ViewController.h"
 
 namespace walkthrough {

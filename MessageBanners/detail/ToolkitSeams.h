@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "platform/uikit/Application.h"
-#include "platform/uikit/Controls.h"
+#include "platform/uikit/VisualEffectView.h"
 #include "platform/uikit/Window.h"
 
 namespace MessageBanners {

@@ -4,7 +4,7 @@
 #include "MessageBanners/Weak.h"
 #include "platform/uikit/Application.h"
 #include "platform/uikit/Archive.h"
-#include "platform/uikit/Controls.h"
+#include "platform/uikit/Button.h"
 #include "platform/uikit/EventDriver.h"
 
 namespace MessageBanners {

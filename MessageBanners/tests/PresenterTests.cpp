@@ -6,12 +6,13 @@
 
 #include "MessageBanners/MessageBannersError.h"
 #include "MessageBanners/MessageView.h"
-#include "platform/uikit/Accessibility.h"
-#include "MessageBanners/Presenter.h"
 #include "MessageBanners/PresentationContextSelection.h"
+#include "MessageBanners/Presenter.h"
 #include "MessageBanners/WindowViewController.h"
 #include "MessageBanners/tests/BannerTestSupport.h"
 #include "platform/dispatch/MainRunLoop.h"
+#include "platform/uikit/Accessibility.h"
+#include "platform/uikit/NavigationController.h"
 #include "testing/ScopedManualClock.h"
 
 namespace MessageBanners {

@@ -4,6 +4,7 @@
 #include "MessageBanners/WindowViewController.h"
 #include "platform/dispatch/MainRunLoop.h"
 #include "platform/uikit/Application.h"
+#include "platform/uikit/NavigationController.h"
 #include "platform/uikit/TableView.h"
 #include "platform/uikit/ViewController.h"
 #include "platform/uikit/Window.h"

@@ -2,9 +2,9 @@
 
 #include "TovelCommon/ImageUtilities.h"
 #include "TovelCommon/URLSessionExtensions.h"
-#include "platform/runtime/NSData.h"
 #include "platform/foundation/URLSession.h"
-#include "platform/uikit/Controls.h"
+#include "platform/runtime/NSData.h"
+#include "platform/uikit/ActivityIndicatorView.h"
 #include "platform/uikit/ImageView.h"
 
 namespace fendrel {

@@ -10,6 +10,7 @@
 #include "app/screens/TutorialViewController.h"
 #include "platform/foundation/Date.h"
 #include "platform/uikit/SystemSheets.h"
+#include "platform/uikit/StackView.h"
 #include "platform/uikit/TableView.h"
 #include "platform/uikit/ViewController.h"
 

@@ -4,7 +4,7 @@
 #include "MessageBanners/MessageView.h"
 #include "app/core/Singleton.h"
 #include "app/screens/StyledControls.h"
-#include "platform/uikit/Controls.h"
+#include "platform/uikit/Button.h"
 #include "platform/uikit/Window.h"
 
 namespace fendrel {

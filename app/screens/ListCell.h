@@ -6,9 +6,10 @@
 
 #include "app/core/ListElement.h"
 #include "app/screens/ActivityIndicatorButton.h"
-#include "platform/uikit/Controls.h"
+#include "platform/uikit/ActivityIndicatorView.h"
 #include "platform/uikit/ImageView.h"
 #include "platform/uikit/Label.h"
+#include "platform/uikit/Switch.h"
 #include "platform/uikit/TableView.h"
 
 namespace fendrel {

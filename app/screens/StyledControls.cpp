@@ -9,6 +9,7 @@
 #include "platform/browser/ContentBlockerManager.h"
 #include "platform/uikit/Application.h"
 #include "platform/uikit/Archive.h"
+#include "platform/uikit/NavigationController.h"
 #include "platform/uikit/SystemSheets.h"
 
 RUNTIME_CLASS(fendrel::NavigationController, uikit::UINavigationController, "Fendrel.NavigationController");

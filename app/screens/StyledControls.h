@@ -2,7 +2,8 @@
 #include <memory>
 #include <string>
 
-#include "platform/uikit/Controls.h"
+#include "platform/uikit/Button.h"
+#include "platform/uikit/NavigationController.h"
 #include "platform/uikit/ViewController.h"
 
 namespace fendrel {

@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "platform/foundation/NotificationCenter.h"
-#include "platform/uikit/Controls.h"
+#include "platform/uikit/Button.h"
+#include "platform/uikit/ScrollView.h"
 #include "walkthrough/WalkthroughPageViewController.h"
 #include "walkthrough/WalkthroughViewController.h"
 

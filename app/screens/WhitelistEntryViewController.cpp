@@ -3,6 +3,7 @@
 #include "app/core/Singleton.h"
 #include "app/screens/GlobalBanner.h"
 #include "platform/uikit/Archive.h"
+#include "platform/uikit/NavigationController.h"
 #include "platform/uikit/TableView.h"
 
 // A runtime class of the app's own image: traced as the app's, and named "Fendrel.WhitelistEntryViewController".

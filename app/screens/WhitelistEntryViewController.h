@@ -5,7 +5,8 @@
 #include <string_view>
 
 #include "app/core/WhitelistElement.h"
-#include "platform/uikit/Controls.h"
+#include "platform/uikit/Switch.h"
+#include "platform/uikit/TextField.h"
 #include "platform/uikit/ViewController.h"
 
 namespace uikit {

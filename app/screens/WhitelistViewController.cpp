@@ -4,6 +4,7 @@
 #include "app/screens/GlobalBanner.h"
 #include "platform/uikit/Archive.h"
 #include "platform/uikit/Log.h"
+#include "platform/uikit/NavigationController.h"
 
 // A runtime class of the app's own image: traced as the app's, and named "Fendrel.WhitelistViewController".
 RUNTIME_CLASS(fendrel::WhitelistViewController, uikit::UIViewController, "Fendrel.WhitelistViewController");

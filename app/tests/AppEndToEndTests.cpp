@@ -62,6 +62,7 @@
 #include "platform/uikit/DesktopHost.h"
 #include "platform/uikit/DesktopWindow.h"
 #include "platform/uikit/FontTextMeasurer.h"
+#include "platform/uikit/NavigationController.h"
 #include "platform/uikit/TextMeasurer.h"
 #endif
 

@@ -7,11 +7,20 @@
 #include <sstream>
 
 #include "platform/foundation/JSONSerialization.h"
+#include "platform/uikit/ActivityIndicatorView.h"
+#include "platform/uikit/Button.h"
 #include "platform/uikit/CollectionView.h"
-#include "platform/uikit/Controls.h"
+#include "platform/uikit/NavigationController.h"
+#include "platform/uikit/PageControl.h"
+#include "platform/uikit/ScrollView.h"
+#include "platform/uikit/StackView.h"
+#include "platform/uikit/Switch.h"
+#include "platform/uikit/TabBarController.h"
 #include "platform/uikit/TableView.h"
+#include "platform/uikit/TextField.h"
 #include "platform/uikit/UIKitError.h"
 #include "platform/uikit/ViewController.h"
+#include "platform/uikit/VisualEffectView.h"
 
 namespace uikit {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/uikit/Controls.h"
+#include "platform/uikit/ScrollView.h"
 #include "platform/uikit/TableView.h"
 #include "platform/uikit/detail/ReusePool.h"
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/uikit/Application.h"
+#include "platform/uikit/Event.h"
 
 RUNTIME_CLASS(uikit::UIControl, uikit::UIView, "UIControl");
 
@@ -42,8 +43,8 @@ void UIControl::sendActionsForControlEvents(unsigned events) {
   auto keep = shared_from_this();
   for (auto& d : due) {
     if (!d.life) continue;
-    UIApplication::shared().sendAction(runtime::sel_registerName(d.selector), d.target, this, nullptr,
-                                       [&] { d.action(*this); });
+    UIApplication::shared().sendAction(runtime::sel_registerName(d.selector), d.target, this,
+                                       UIEventDelivery::current(), [&] { d.action(*this); });
   }
 }
 

@@ -31,11 +31,17 @@ enum UIControlEvents : unsigned {
   UIControlEventAllEvents = 0xFFFFFFFFu,
 };
 
+/// Control states, as the platform numbers them: a button keeps a title, image and colour per state.
+enum UIControlState : unsigned {
+  UIControlStateNormal = 0, UIControlStateHighlighted = 1u << 0, UIControlStateDisabled = 1u << 1,
+  UIControlStateSelected = 1u << 2,
+};
+
 /// A view that sends actions to targets when events happen to it. An action is registered under
 /// its target (held weakly: a target that is gone is skipped and dropped) and a selector name,
 /// so it can be found and removed again as on the platform. Every action goes out through the
-/// application's `sendAction` with the selector, the target (when it is a runtime object) and
-/// this control as the sender.
+/// application's `sendAction` with the selector, the target (when it is a runtime object), this
+/// control as the sender and the event of the touch being delivered (none when sent by code).
 class UIControl : public UIView {
  public:
   using UIView::UIView;

@@ -2,6 +2,7 @@
 
 #include "platform/uikit/Application.h"
 #include "platform/uikit/Control.h"
+#include "platform/uikit/Event.h"
 #include "platform/uikit/EventDriver.h"
 #include "platform/uikit/Window.h"
 
@@ -18,7 +19,10 @@ void WindowDesktopHost::handleTouch(DesktopTouchPhase phase, CGPoint location) {
   if (!window_) return;
   if (phase == DesktopTouchPhase::Began) {
     tracked_.reset();
-    for (auto v = window_->hitTest(location); v; v = v->superview()) {
+    auto hit = window_->hitTest(location);
+    event_ = hit ? UIEvent::touchEvent(hit) : nullptr;
+    UIEventDelivery delivery(event_, UITouchPhase::Began);
+    for (auto v = hit; v; v = v->superview()) {
       if (auto* control = dynamic_cast<UIControl*>(v.get())) {
         if (!control->isEnabled()) break;
         tracked_ = v;
@@ -33,19 +37,26 @@ void WindowDesktopHost::handleTouch(DesktopTouchPhase phase, CGPoint location) {
   auto* control = dynamic_cast<UIControl*>(view.get());
   if (!control) return;
   bool inside = control->pointInside(control->convertPointFromView(location, nullptr));
+  auto event = event_;
   switch (phase) {
     case DesktopTouchPhase::Began: break;
     case DesktopTouchPhase::Moved: control->setHighlighted(inside); break;
-    case DesktopTouchPhase::Ended:
+    case DesktopTouchPhase::Ended: {
       tracked_.reset();
+      event_.reset();
+      UIEventDelivery delivery(event, UITouchPhase::Ended);
       control->setHighlighted(false);
       control->sendActionsForControlEvents(inside ? UIControlEventTouchUpInside : UIControlEventTouchUpOutside);
       break;
-    case DesktopTouchPhase::Cancelled:
+    }
+    case DesktopTouchPhase::Cancelled: {
       tracked_.reset();
+      event_.reset();
+      UIEventDelivery delivery(event, UITouchPhase::Cancelled);
       control->setHighlighted(false);
       control->sendActionsForControlEvents(UIControlEventTouchCancel);
       break;
+    }
   }
 }
 

@@ -11,6 +11,7 @@ namespace uikit {
 
 class UIView;
 class UIWindow;
+class UIEvent;
 
 /// Phases of a touch, as the desktop window reports mouse presses, drags and releases.
 enum class DesktopTouchPhase { Began, Moved, Ended, Cancelled };
@@ -54,6 +55,7 @@ class WindowDesktopHost final : public DesktopHost {
  private:
   std::shared_ptr<UIWindow> window_;
   std::weak_ptr<UIView> tracked_;
+  std::shared_ptr<UIEvent> event_;
 };
 
 /// The host of a whole application: it shows every visible window of `UIApplication::shared()`

@@ -4,8 +4,9 @@
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/uikit/Application.h"
 #include "platform/uikit/Control.h"
-#include "platform/uikit/Controls.h"
+#include "platform/uikit/Event.h"
 #include "platform/uikit/GestureRecognizer.h"
+#include "platform/uikit/TextField.h"
 #include "platform/uikit/ViewController.h"
 #include "platform/uikit/Window.h"
 
@@ -31,7 +32,10 @@ void UIEventDriver::touchDown(CGPoint screenPoint) {
   recognizers_.clear();
   claimed_ = false;
   time_ = dispatch::Clock::current().uptime();
+  event_.reset();
   if (!hit_) return;
+  event_ = UIEvent::touchEvent(hit_);
+  UIEventDelivery delivery(event_, UITouchPhase::Began);
   CGPoint w = toWindow(*hit_, screenPoint);
   for (UIView* v = hit_.get(); v; v = v->superviewPointer())
     for (auto& r : v->gestureRecognizers())
@@ -52,11 +56,16 @@ void UIEventDriver::touchMove(CGPoint screenPoint) {
   double now = dispatch::Clock::current().uptime();
   if (now <= time_) now = time_ + 1.0 / 60;
   time_ = now;
+  UIEventDelivery delivery(event_, UITouchPhase::Moved);
   for (auto& r : recognizers_)
     if (r->touchMoved(w, now) && !claimed_) {
       claimed_ = true;
       if (r->cancelsTouchesInView && control_) {
-        control_->touchCancelled();
+        // The control sees its touch cancelled; the recogniser goes on with it.
+        {
+          UIEventDelivery cancelled(event_, UITouchPhase::Cancelled);
+          control_->touchCancelled();
+        }
         control_.reset();
       }
     }
@@ -70,6 +79,7 @@ void UIEventDriver::touchUp(CGPoint screenPoint) {
   double now = std::max(dispatch::Clock::current().uptime(), time_ + 1.0 / 60);
   bool controlTook = control_ != nullptr;
   bool recognised = claimed_;
+  UIEventDelivery delivery(event_, UITouchPhase::Ended);
   if (control_) control_->touchEnded(control_->convertPointFromView(w, nullptr));
   for (auto& r : recognizers_) {
     // A control that tracked the touch keeps taps to itself.
@@ -88,6 +98,7 @@ void UIEventDriver::touchUp(CGPoint screenPoint) {
   hit_.reset();
   control_.reset();
   recognizers_.clear();
+  event_.reset();
 }
 
 void UIEventDriver::tap(CGPoint screenPoint) {

@@ -11,6 +11,7 @@ namespace uikit {
 class UIView;
 class UIControl;
 class UIGestureRecognizer;
+class UIEvent;
 
 /// Keys that are not text, as a desktop keyboard sends them to the app.
 enum class UIKey { Backspace, Delete, Return, Tab, Escape, Left, Right, Up, Down, Home, End, SelectAll };
@@ -57,6 +58,8 @@ class UIEventDriver {
   std::vector<std::shared_ptr<UIGestureRecognizer>> recognizers_;
   bool claimed_ = false;
   double time_ = 0;
+  /// The event of the current touch: actions sent while it is delivered carry it.
+  std::shared_ptr<UIEvent> event_;
 };
 
 }  // namespace uikit

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/uikit/Controls.h"
 #include "platform/uikit/Label.h"
+#include "platform/uikit/ScrollView.h"
 #include "platform/uikit/detail/ReusePool.h"
 
 namespace uikit {

@@ -99,6 +99,8 @@ class UIViewController : public NSObject, public std::enable_shared_from_this<UI
   /// The view; the first call loads it (loadView, then viewDidLoad).
   const std::shared_ptr<UIView>& view();
   bool isViewLoaded() const { return view_ != nullptr; }
+  /// The view, or null when it is not loaded (asking for it never loads it).
+  const std::shared_ptr<UIView>& viewIfLoaded() const { return view_; }
   /// Sets the view, without viewDidLoad.
   void setView(std::shared_ptr<UIView> view);
   /// Makes the view; the default is a plain view the size of the screen.
@@ -138,6 +140,9 @@ class UIViewController : public NSObject, public std::enable_shared_from_this<UI
   // Presentation.
   std::shared_ptr<UIViewController> presentedViewController() const { return presented_; }
   std::shared_ptr<UIViewController> presentingViewController() const { return presenting_.lock(); }
+  /// True while the controller is being presented: from the start of its presentation until its
+  /// viewDidAppear has run.
+  bool isBeingPresented() const { return beingPresented_; }
   UIModalPresentationStyle modalPresentationStyle = UIModalPresentationStyle::Automatic;
   /// Held weakly, as the platform does.
   std::weak_ptr<UIViewControllerTransitioningDelegate> transitioningDelegate;
@@ -199,6 +204,7 @@ class UIViewController : public NSObject, public std::enable_shared_from_this<UI
   std::shared_ptr<class PresentationTransition> finishedTransition_;
   Appearance appearance_ = Appearance::Disappeared;
   bool transitionAnimated_ = false;
+  bool beingPresented_ = false;
 };
 
 /// An item of a navigation or tool bar: a title or image and a target-action.
@@ -216,124 +222,6 @@ class UIBarButtonItem : public NSObject, public std::enable_shared_from_this<UIB
   std::weak_ptr<runtime::Object> target;
   std::string selector;
   void tap();
-};
-
-/// One look of a navigation bar.
-struct UINavigationBarAppearance {
-  bool opaqueBackground = false;
-  std::optional<UIColor> backgroundColor;
-  /// Attribute name to value (a UIColor for NSForegroundColorAttributeName, a UIFont for the font).
-  std::map<std::string, std::any> titleTextAttributes;
-  void configureWithOpaqueBackground() {
-    opaqueBackground = true;
-    backgroundColor = UIColor::whiteColor();
-  }
-};
-inline constexpr const char* NSForegroundColorAttributeName = "NSColor";
-inline constexpr const char* NSFontAttributeName = "NSFont";
-
-/// The bar at the top of a navigation controller: 44 points high, just below the top safe inset.
-class UINavigationBar : public UIView {
- public:
-  std::string className() const override { return "UINavigationBar"; }
-  std::optional<UINavigationBarAppearance> standardAppearance;
-  std::optional<UINavigationBarAppearance> scrollEdgeAppearance;
-  std::optional<UINavigationBarAppearance> compactAppearance;
-  std::optional<UINavigationBarAppearance> compactScrollEdgeAppearance;
-  std::optional<UIColor> barTintColor;
-  /// The items of the controllers on the stack, bottom to top.
-  std::vector<const UINavigationItem*> items;
-
-  /// Shows the top item as subviews: its title in a centred label, its left items (or a back
-  /// button when there is a controller to go back to) and its right items as buttons that call
-  /// the item's action on touch-up-inside. Views are made again only when the items changed;
-  /// items may be set at any time, so this runs on every layout and before a touch is hit-tested.
-  void updateItems();
-  /// The label of the title (made on first use).
-  const std::shared_ptr<UILabel>& titleLabel();
-  /// The button showing `item`, or null when the top item does not show it.
-  std::shared_ptr<UIButton> buttonForItem(const UIBarButtonItem& item) const;
-  /// The back button, or null when none is shown.
-  std::shared_ptr<UIButton> backButton() const { return back_; }
-
-  void layoutSubviews() override;
-  std::shared_ptr<UIView> hitTest(CGPoint point) override;
-
- private:
-  friend class UINavigationController;
-  struct Shown {
-    std::shared_ptr<UIBarButtonItem> item;  // null for the back button
-    std::string title;
-    std::shared_ptr<UIImage> image;
-    bool left = true;
-    friend bool operator==(const Shown&, const Shown&) = default;
-  };
-  std::shared_ptr<UIButton> makeButton(const Shown& shown);
-  void placeItems();
-  std::weak_ptr<UIViewController> controller_;
-  std::shared_ptr<UILabel> titleLabel_;
-  std::vector<Shown> shown_;
-  std::vector<std::shared_ptr<UIButton>> buttons_;
-  std::shared_ptr<UIButton> back_;
-};
-
-/// A stack of controllers with a bar on top; the top one's view fills the space below the bar.
-class UINavigationController : public UIViewController {
- public:
-  UINavigationController();
-  static std::shared_ptr<UINavigationController> create(std::shared_ptr<UIViewController> root = nullptr);
-  std::string className() const override { return "UINavigationController"; }
-
-  const std::vector<std::shared_ptr<UIViewController>>& viewControllers() const { return stack_; }
-  void setViewControllers(std::vector<std::shared_ptr<UIViewController>> controllers, bool animated);
-  std::shared_ptr<UIViewController> topViewController() const {
-    return stack_.empty() ? nullptr : stack_.back();
-  }
-  /// Pushes `controller`: the old top gets will/did-disappear, the new one will/did-appear, the
-  /// did-callbacks after 0.3 s when animated.
-  void pushViewController(const std::shared_ptr<UIViewController>& controller, bool animated);
-  std::shared_ptr<UIViewController> popViewControllerAnimated(bool animated);
-  std::vector<std::shared_ptr<UIViewController>> popToRootViewControllerAnimated(bool animated);
-  const std::shared_ptr<UINavigationBar>& navigationBar();
-  bool isNavigationBarHidden() const;
-  void setNavigationBarHidden(bool hidden, bool animated);
-
-  void viewDidLoad() override;
-  UIViewController* childViewControllerForStatusBarStyle() const override;
-
- private:
-  void transition(const std::shared_ptr<UIViewController>& from, const std::shared_ptr<UIViewController>& to,
-                  bool animated);
-  void layoutBar();
-  CGRect contentFrame();
-  std::vector<std::shared_ptr<UIViewController>> stack_;
-  std::shared_ptr<UINavigationBar> bar_;
-};
-
-/// The bar of a tab bar controller: 49 points plus the bottom safe inset, at the bottom.
-class UITabBar : public UIView {
- public:
-  std::string className() const override { return "UITabBar"; }
-};
-
-/// Switches between child controllers, one shown at a time above the tab bar.
-class UITabBarController : public UIViewController {
- public:
-  static std::shared_ptr<UITabBarController> create();
-  std::string className() const override { return "UITabBarController"; }
-  const std::vector<std::shared_ptr<UIViewController>>& viewControllers() const { return tabs_; }
-  void setViewControllers(std::vector<std::shared_ptr<UIViewController>> controllers);
-  std::shared_ptr<UIViewController> selectedViewController() const;
-  std::size_t selectedIndex() const { return selected_; }
-  void setSelectedIndex(std::size_t index);
-  const std::shared_ptr<UITabBar>& tabBar();
-  void viewDidLoad() override;
-
- private:
-  void layoutBar();
-  std::vector<std::shared_ptr<UIViewController>> tabs_;
-  std::size_t selected_ = 0;
-  std::shared_ptr<UITabBar> bar_;
 };
 
 /// A transition between two controllers of a storyboard, named by its identifier.

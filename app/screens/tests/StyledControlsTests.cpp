@@ -11,6 +11,7 @@
 #include "platform/uikit/Application.h"
 #include "platform/uikit/Archive.h"
 #include "platform/uikit/EventDriver.h"
+#include "platform/uikit/NavigationController.h"
 #include "testing/ScopedManualClock.h"
 #include "testing/TemporaryFolder.h"
 

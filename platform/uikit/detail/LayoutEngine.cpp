@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "platform/uikit/Controls.h"
 #include "platform/uikit/Log.h"
+#include "platform/uikit/ScrollView.h"
 #include "platform/uikit/View.h"
 
 namespace uikit::detail {

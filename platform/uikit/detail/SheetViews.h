@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/uikit/Controls.h"
+#include "platform/uikit/Button.h"
 
 namespace uikit {
 class UIAlertController;

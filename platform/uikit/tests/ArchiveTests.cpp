@@ -6,6 +6,7 @@
 #include "platform/foundation/Bundle.h"
 #include "platform/uikit/Archive.h"
 #include "platform/uikit/Log.h"
+#include "platform/uikit/NavigationController.h"
 #include "platform/uikit/TableView.h"
 #include "platform/uikit/UIKitError.h"
 #include "platform/uikit/ViewController.h"

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "platform/uikit/Button.h"
 #include "platform/uikit/Control.h"
-#include "platform/uikit/Controls.h"
 #include "platform/uikit/Label.h"
 
 namespace uikit {

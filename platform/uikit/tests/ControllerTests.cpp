@@ -3,8 +3,9 @@
 #include "platform/dispatch/MainRunLoop.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/uikit/Application.h"
-#include "platform/uikit/Controls.h"
 #include "platform/uikit/EventDriver.h"
+#include "platform/uikit/NavigationController.h"
+#include "platform/uikit/TabBarController.h"
 #include "platform/uikit/ViewController.h"
 #include "testing/ScopedManualClock.h"
 

@@ -16,6 +16,7 @@
 #include "platform/uikit/Application.h"
 #include "platform/uikit/Control.h"
 #include "platform/uikit/DesktopWindow.h"
+#include "platform/uikit/Event.h"
 #include "platform/uikit/FontTextMeasurer.h"
 #include "platform/uikit/Label.h"
 #include "platform/uikit/Renderer.h"
@@ -112,6 +113,15 @@ struct Screen {
 
 struct Owner {};
 
+/// The touch an action was sent with, as "<phase> on <view>" ("none" outside touch delivery).
+std::string touchSeen(const UIView& control) {
+  UIEvent* event = UIEventDelivery::current();
+  if (!event || event->allTouches().size() != 1) return "none";
+  const auto& touch = event->allTouches().front();
+  std::string phase = touch->phase() == UITouchPhase::Ended ? "ended" : std::to_string(static_cast<int>(touch->phase()));
+  return phase + (touch->view().get() == &control ? " on the control" : " elsewhere");
+}
+
 class DesktopWindowTests : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -176,17 +186,19 @@ TEST_F(DesktopWindowTests, ShowsWhatTheRendererDrawsAndTakesInput) {
   ASSERT_EQ((*shot)->cgImage()->height, 260);
   EXPECT_LT(differingShare(*(*shot)->cgImage(), *(*rendered)->cgImage(), 8), 0.005);
 
-  // A click on the button sends up-inside once; a press that leaves it sends up-outside.
+  // A click on the button sends up-inside once; a press that leaves it sends up-outside. Both
+  // carry the click's touch, ended, on the button.
   auto owner = std::make_shared<Owner>();
   std::vector<std::string> events;
+  UIControl& button = *screen.button;
   screen.button->addTarget<Owner>(owner, "tap:", UIControlEventTouchUpInside,
-                                  [&](Owner&, UIControl&) { events.push_back("inside"); });
+                                  [&](Owner&, UIControl&) { events.push_back("inside, " + touchSeen(button)); });
   screen.button->addTarget<Owner>(owner, "cancelTap:", UIControlEventTouchUpOutside,
-                                  [&](Owner&, UIControl&) { events.push_back("outside"); });
+                                  [&](Owner&, UIControl&) { events.push_back("outside, " + touchSeen(button)); });
   click(window, {160, 226}, {160, 226}, [&] { return !events.empty(); });
-  EXPECT_EQ(events, (std::vector<std::string>{"inside"}));
+  EXPECT_EQ(events, (std::vector<std::string>{"inside, ended on the control"}));
   click(window, {160, 226}, {160, 120}, [&] { return events.size() >= 2; });
-  EXPECT_EQ(events, (std::vector<std::string>{"inside", "outside"}));
+  EXPECT_EQ(events, (std::vector<std::string>{"inside, ended on the control", "outside, ended on the control"}));
   EXPECT_FALSE(screen.button->isHighlighted());
 
   // A tap on the middle switch turns it on with an animation, drawn frame after frame.
@@ -264,13 +276,15 @@ TEST_F(DesktopWindowTests, ShowsTheApplicationsWindowsByLevelAndTouchesReachTheW
   // The card takes the touch on it; a tap beside it reaches the button of the window below.
   auto owner = std::make_shared<Owner>();
   std::vector<std::string> events;
+  UIControl& cardControl = *card;
+  UIControl& button = *screen.button;
   card->addTarget<Owner>(owner, "card:", UIControlEventTouchUpInside,
-                         [&](Owner&, UIControl&) { events.push_back("card"); });
+                         [&](Owner&, UIControl&) { events.push_back("card, " + touchSeen(cardControl)); });
   screen.button->addTarget<Owner>(owner, "tap:", UIControlEventTouchUpInside,
-                                  [&](Owner&, UIControl&) { events.push_back("button"); });
+                                  [&](Owner&, UIControl&) { events.push_back("button, " + touchSeen(button)); });
   click(window, {160, 80}, {160, 80}, [&] { return events.size() == 1; });
   click(window, {160, 226}, {160, 226}, [&] { return events.size() == 2; });
-  EXPECT_EQ(events, (std::vector<std::string>{"card", "button"}));
+  EXPECT_EQ(events, (std::vector<std::string>{"card, ended on the control", "button, ended on the control"}));
 
   // Resizing the desktop window resizes the screen and every window.
   gtk_window_resize(GTK_WINDOW(window.nativeWindow()), 360, 300);

@@ -1,14 +1,23 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
+#include <vector>
+
 #include "platform/dispatch/MainRunLoop.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/uikit/Accessibility.h"
 #include "platform/uikit/Application.h"
+#include "platform/uikit/Button.h"
 #include "platform/uikit/CollectionView.h"
-#include "platform/uikit/Controls.h"
+#include "platform/uikit/Event.h"
 #include "platform/uikit/EventDriver.h"
 #include "platform/uikit/GestureRecognizer.h"
+#include "platform/uikit/PageControl.h"
+#include "platform/uikit/ScrollView.h"
+#include "platform/uikit/Switch.h"
 #include "platform/uikit/TableView.h"
+#include "platform/uikit/TextField.h"
 #include "testing/ScopedManualClock.h"
 
 namespace uikit {
@@ -112,6 +121,47 @@ TEST_F(InputTest, PanBeginsAfterTenPointsAndTakesTheTouchFromTheControl) {
   EXPECT_EQ(log->states, std::vector<UIGestureRecognizerState>{UIGestureRecognizerState::Ended});
   EXPECT_EQ(log->velocity, (CGPoint{0, 751}));
   EXPECT_EQ(log->translation, (CGPoint{0, 120}));
+}
+
+// Actions sent while a touch is delivered carry its event: the one touch, the view it began on
+// and its phase at that moment. An action sent by code carries none.
+TEST_F(InputTest, ActionsSentDuringATouchCarryItsEvent) {
+  auto card = UIView::create({0, 200, 390, 200});
+  auto button = UIButton::create({20, 20, 100, 44});
+  button->setTitle("Buy", UIControlStateNormal);
+  card->addSubview(button);
+  window->addSubview(card);
+  struct Seen {
+    unsigned event;
+    std::optional<UITouchPhase> phase;
+    const UIView* view = nullptr;
+    bool operator==(const Seen&) const = default;
+  };
+  auto seen = std::make_shared<std::vector<Seen>>();
+  for (unsigned e : {UIControlEventTouchDown, UIControlEventTouchUpInside, UIControlEventTouchCancel})
+    button->addTarget<std::vector<Seen>>(seen, "e" + std::to_string(e), e, [e](std::vector<Seen>& s, UIControl&) {
+      UIEvent* event = UIEventDelivery::current();
+      if (!event || event->allTouches().size() != 1) return s.push_back({e, std::nullopt});
+      const auto& touch = event->allTouches().front();
+      s.push_back({e, touch->phase(), touch->view().get()});
+    });
+  auto pan = std::make_shared<UIPanGestureRecognizer>();
+  card->addGestureRecognizer(pan);
+
+  driver.tap(*button);  // on the title, which takes no touches: the touch's view is the button
+  driver.touchDown({50, 240});
+  driver.touchMove({50, 300});  // the pan takes the touch: the button sees it cancelled
+  driver.touchUp({50, 300});
+  button->sendActionsForControlEvents(UIControlEventTouchUpInside);
+  const std::vector<Seen> expected = {
+      {UIControlEventTouchDown, UITouchPhase::Began, button.get()},
+      {UIControlEventTouchUpInside, UITouchPhase::Ended, button.get()},
+      {UIControlEventTouchDown, UITouchPhase::Began, button.get()},
+      {UIControlEventTouchCancel, UITouchPhase::Cancelled, button.get()},
+      {UIControlEventTouchUpInside, std::nullopt},
+  };
+  EXPECT_EQ(*seen, expected);
+  EXPECT_EQ(UIEventDelivery::current(), nullptr);
 }
 
 TEST_F(InputTest, TapRecogniserFiresUnlessAControlTookTheTouch) {

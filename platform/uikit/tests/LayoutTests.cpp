@@ -2,8 +2,8 @@
 
 #include <functional>
 
-#include "platform/uikit/Controls.h"
 #include "platform/uikit/Log.h"
+#include "platform/uikit/ScrollView.h"
 #include "platform/uikit/UIKitError.h"
 #include "platform/uikit/View.h"
 #include "platform/uikit/Window.h"

@@ -3,7 +3,7 @@
 #include <future>
 
 #include "platform/dispatch/MainRunLoop.h"
-#include "platform/uikit/Controls.h"
+#include "platform/uikit/Button.h"
 #include "platform/uikit/EventDriver.h"
 #include "platform/uikit/SystemSheets.h"
 #include "platform/uikit/Window.h"

@@ -5,7 +5,9 @@
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiClient.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiDependencyContainer.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiHub.h"
+#include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiOptions.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiSDK.h"
+#include "dozidi-cocoa/Sources/Dozidi/Swizzling/DozidiSwizzleWrapper.h"
 #include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiCurrentDate.h"
 
 void DozidiAutoBreadcrumbTrackingIntegration::registerWithSDK() {
@@ -26,15 +28,17 @@ bool DozidiAutoBreadcrumbTrackingIntegration::installWithOptions(const DozidiOpt
     systemEvents = DozidiSystemEventBreadcrumbs::create(client->fileManager(),
                                                         DozidiDefaultCurrentDateProvider::sharedInstance(), notificationCenter);
   }
-  installWithOptions(options, DozidiBreadcrumbTracker::create(notificationCenter), std::move(systemEvents));
+  installWithOptions(options, DozidiBreadcrumbTracker::create(notificationCenter, DozidiSwizzleWrapper::sharedInstance()),
+                     std::move(systemEvents));
   return true;
 }
 
 void DozidiAutoBreadcrumbTrackingIntegration::installWithOptions(
-    const DozidiOptions&, std::shared_ptr<DozidiBreadcrumbTracker> breadcrumbTracker,
+    const DozidiOptions& options, std::shared_ptr<DozidiBreadcrumbTracker> breadcrumbTracker,
     std::shared_ptr<DozidiSystemEventBreadcrumbs> systemEventBreadcrumbs) {
   breadcrumbTracker_ = std::move(breadcrumbTracker);
   breadcrumbTracker_->start();
+  if (options.enableSwizzling) breadcrumbTracker_->startSwizzle();
   systemEventBreadcrumbs_ = std::move(systemEventBreadcrumbs);
   if (systemEventBreadcrumbs_) systemEventBreadcrumbs_->start();
 }

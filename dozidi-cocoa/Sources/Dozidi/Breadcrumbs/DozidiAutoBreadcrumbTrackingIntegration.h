@@ -7,15 +7,16 @@
 class DozidiBreadcrumbTracker;
 class DozidiSystemEventBreadcrumbs;
 
-/// Records breadcrumbs of the app's lifecycle and of device and system events while
-/// `enableAutoBreadcrumbTracking` is on. Installed and uninstalled on the SDK's start and close.
+/// Records breadcrumbs of the app's lifecycle, of device and system events and, with
+/// `enableSwizzling`, of control actions and screens, while `enableAutoBreadcrumbTracking` is on.
+/// Installed and uninstalled on the SDK's start and close.
 class DozidiAutoBreadcrumbTrackingIntegration final : public DozidiBaseIntegration {
  public:
   static void registerWithSDK();
   std::string integrationName() const override { return "DozidiAutoBreadcrumbTrackingIntegration"; }
   std::uint32_t integrationOptions() const override { return kIntegrationOptionEnableAutoBreadcrumbTracking; }
   bool installWithOptions(const DozidiOptions& options) override;
-  /// Keeps and starts both recorders.
+  /// Keeps and starts both recorders; swizzles the tracker only with `enableSwizzling`.
   void installWithOptions(const DozidiOptions& options, std::shared_ptr<DozidiBreadcrumbTracker> breadcrumbTracker,
                           std::shared_ptr<DozidiSystemEventBreadcrumbs> systemEventBreadcrumbs);
   /// Stops both recorders: a later start's recorders are then the only ones.

@@ -15,6 +15,7 @@
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiSDK.h"
 #include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiBreadcrumb.h"
 #include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiScope.h"
+#include "dozidi-cocoa/Sources/Dozidi/Swizzling/DozidiSwizzleWrapper.h"
 #include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiCurrentDate.h"
 #include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiNSNotificationCenterWrapper.h"
 #include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiFileManager.h"
@@ -80,7 +81,8 @@ class ReporterBreadcrumbTrackingTests : public foundation::test_support::Tempora
 };
 
 TEST_F(ReporterBreadcrumbTrackingTests, LifecycleAndMemoryNotificationsUntilStopped) {
-  auto tracker = DozidiBreadcrumbTracker::create(DozidiNSNotificationCenterWrapper::create());
+  auto tracker =
+      DozidiBreadcrumbTracker::create(DozidiNSNotificationCenterWrapper::create(), DozidiSwizzleWrapper::sharedInstance());
   tracker->start();
   post(kDozidiDidReceiveMemoryWarningNotification);
   post(kDozidiAppDidEnterBackgroundNotification);

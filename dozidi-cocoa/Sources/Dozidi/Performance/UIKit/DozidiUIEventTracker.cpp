@@ -8,7 +8,8 @@
 #include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiScope.h"
 #include "dozidi-cocoa/Sources/Dozidi/Swizzling/DozidiSwizzleWrapper.h"
 #include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiLog.h"
-#include "platform/uikit/Controls.h"
+#include "platform/uikit/Button.h"
+#include "platform/uikit/PageControl.h"
 #include "platform/uikit/ViewController.h"
 
 namespace {

@@ -13,8 +13,9 @@
 #include "dozidi-cocoa/Sources/Dozidi/tests/LogCapture.h"
 #include "platform/dispatch/MainRunLoop.h"
 #include "platform/uikit/Application.h"
-#include "platform/uikit/Controls.h"
+#include "platform/uikit/Button.h"
 #include "platform/uikit/EventDriver.h"
+#include "platform/uikit/NavigationController.h"
 #include "platform/uikit/ViewController.h"
 #include "testing/ScopedManualClock.h"
 

@@ -6,7 +6,9 @@
 #include "dozidi-cocoa/Sources/Dozidi/Performance/UIKit/DozidiUIEventTracker.h"
 #include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiScope.h"
 #include "dozidi-cocoa/Sources/Dozidi/Swizzling/DozidiSwizzleWrapper.h"
-#include "platform/uikit/Controls.h"
+#include "platform/uikit/Button.h"
+#include "platform/uikit/PageControl.h"
+#include "platform/uikit/Switch.h"
 #include "platform/uikit/ViewController.h"
 
 namespace {

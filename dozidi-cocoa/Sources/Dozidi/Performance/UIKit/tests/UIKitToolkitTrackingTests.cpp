@@ -16,7 +16,7 @@
 #include "dozidi-cocoa/Sources/Dozidi/Swizzling/DozidiSwizzleWrapper.h"
 #include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiDefaultObjCRuntimeWrapper.h"
 #include "platform/uikit/Application.h"
-#include "platform/uikit/Controls.h"
+#include "platform/uikit/Button.h"
 #include "platform/uikit/EventDriver.h"
 #include "platform/uikit/ViewController.h"
 #include "platform/uikit/Window.h"
