@@ -381,9 +381,6 @@ struct CachedImage {
 struct CachedImageList {
   const CachedImage* images;
   int count;
-  /// Whether the images' dynamic symbols were sorted; a list made without (at install, where
-  /// sorting every library's symbols would cost milliseconds) is replaced by one with them.
-  bool symbolsSorted;
 };
 
 std::atomic<const CachedImageList*> gImageList{nullptr};
@@ -458,7 +455,7 @@ const CachedImage* previousCopy(const CachedImageList* previous, const CachedIma
 // searches memory instead of reading the table through safe reads.
 void sortDynamicSymbols(CachedImage* image, const CachedImageList* previous) {
   if (!image->hasTables || image->symbolCount == 0) return;
-  if (const CachedImage* old = previousCopy(previous, *image); old != nullptr && old->sortedSymbols != nullptr) {
+  if (const CachedImage* old = previousCopy(previous, *image)) {
     image->sortedSymbols = old->sortedSymbols;
     image->sortedCount = old->sortedCount;
     return;
@@ -477,9 +474,9 @@ void sortDynamicSymbols(CachedImage* image, const CachedImageList* previous) {
 
 // Normal time only: allocates. The walk runs inside dl_iterate_phdr, which holds the loader's
 // list lock, so no image comes or goes halfway through it.
-void refreshImageList(bool sortSymbols) {
+void refreshImageList() {
   const CachedImageList* published = gImageList.load(std::memory_order_acquire);
-  if (published != nullptr && (published->symbolsSorted || !sortSymbols) && matchesLoader(*published)) return;
+  if (published != nullptr && matchesLoader(*published)) return;
   struct Walk {
     std::vector<CachedImage> images;
     bool complete = true;
@@ -505,13 +502,10 @@ void refreshImageList(bool sortSymbols) {
       },
       &walk);
   if (!walk.complete || walk.images.empty()) return;
-  if (sortSymbols) {
-    for (CachedImage& image : walk.images) sortDynamicSymbols(&image, published);
-  }
+  for (CachedImage& image : walk.images) sortDynamicSymbols(&image, published);
   auto* images = new CachedImage[walk.images.size()];
   std::copy(walk.images.begin(), walk.images.end(), images);
-  gImageList.store(new CachedImageList{images, static_cast<int>(walk.images.size()), sortSymbols},
-                   std::memory_order_release);
+  gImageList.store(new CachedImageList{images, static_cast<int>(walk.images.size())}, std::memory_order_release);
 }
 
 // Lookups made while the list is held, by the thread that holds it: a crash report looks up the
@@ -546,8 +540,6 @@ void releaseImageList() {
   gMemoHolder.store(0, std::memory_order_release);
   gHeldList.store(nullptr, std::memory_order_release);
 }
-
-void prepareImageList() { refreshImageList(false); }
 
 int imageCount() {
   if (const CachedImageList* list = currentImageList()) return list->count;
@@ -740,7 +732,7 @@ void prepareSymbolTables() {
     if (name[0] == '/' && layoutOfListed(entry, at == 0, name, &layout)) files.push_back({name, layout.image.header});
     return true;
   });
-  refreshImageList(true);
+  refreshImageList();
   const SymbolTableSet* previous = gFileTables.load(std::memory_order_acquire);
   std::vector<FileSymbolTable> tables;
   for (const LoadedFile& file : files) {

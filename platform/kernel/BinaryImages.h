@@ -77,10 +77,4 @@ void releaseImageList();
 /// the life of the process, because a crash handler may be reading them.
 void prepareSymbolTables();
 
-/// Keeps every loaded image's layout (headers, loadable ranges, build-id, dynamic symbol table)
-/// ready in memory, as `prepareSymbolTables` does, without reading or sorting symbol tables: the
-/// cheap part, for an install, so that a crash soon after it reads the image list from memory.
-/// Normal time only: it allocates and takes the loader lock.
-void prepareImageList();
-
 }  // namespace kernel

@@ -76,10 +76,7 @@ bool dozidicrashmc_prepare() {
   kernel::prepareSafeReads();
   // The files' full symbol tables are read on the cached-data thread, not here: reading and
   // sorting them for every loaded library is most of the cost of an install. A crash before they
-  // are ready names frames from the images' dynamic symbol tables, read in place. The image list
-  // itself (layouts and build-ids) is kept now, which is cheap: such a crash then lists the
-  // images from memory instead of walking the loader's list through safe reads.
-  kernel::prepareImageList();
+  // are ready names frames from the images' dynamic symbol tables, read in place.
   // The first backtrace loads the unwinder library, which allocates: do it now, not in a crash.
   void* frames[4];
   ::backtrace(frames, 4);
