@@ -1,5 +1,7 @@
 #include "dozidi-cocoa/Sources/Dozidi/Performance/Network/DozidiNetworkTracker.h"
 
+#include <map>
+#include <mutex>
 #include <regex>
 #include <string>
 
@@ -48,13 +50,33 @@ int portOrDefault(const foundation::URL& url) {
   return url.scheme() == "https" ? 443 : 80;
 }
 
-bool matchesPattern(const std::string& text, const DozidiRegularExpression& expression) {
+/// The compiled form of a target's pattern; none when it does not compile. Targets are few and
+/// fixed at start, and every request is matched against them: each is compiled once.
+std::shared_ptr<const std::regex> compiledPattern(const DozidiRegularExpression& expression) {
+  static std::mutex lock;
+  static std::map<std::pair<std::string, bool>, std::shared_ptr<const std::regex>> compiled;
+  std::lock_guard guard(lock);
+  auto key = std::make_pair(expression.pattern, expression.caseInsensitive);
+  if (auto found = compiled.find(key); found != compiled.end()) return found->second;
   auto flags = std::regex::ECMAScript;
   if (expression.caseInsensitive) flags |= std::regex::icase;
+  std::shared_ptr<const std::regex> pattern;
   try {
-    return std::regex_search(text, std::regex(expression.pattern, flags));
+    pattern = std::make_shared<const std::regex>(expression.pattern, flags);
   } catch (const std::regex_error&) {
     // A pattern that does not compile names no request.
+  }
+  compiled.emplace(std::move(key), pattern);
+  return pattern;
+}
+
+bool matchesPattern(const std::string& text, const DozidiRegularExpression& expression) {
+  auto pattern = compiledPattern(expression);
+  if (!pattern) return false;
+  try {
+    return std::regex_search(text, *pattern);
+  } catch (const std::regex_error&) {
+    // A search that runs out of the library's bounds matches nothing.
     return false;
   }
 }
@@ -147,7 +169,9 @@ void DozidiNetworkTracker::urlSessionTaskResume(URLSessionTask& task) {
 void DozidiNetworkTracker::urlSessionTaskSetState(URLSessionTask& task, State newState) {
   if (!isNetworkTrackingEnabled() && !isNetworkBreadcrumbEnabled() && !isCaptureFailedRequestsEnabled()) return;
   if (!isTaskSupported(task) || newState == State::Running) return;
-  const foundation::URL url = task.currentRequest().url();
+  const foundation::URLRequest request = task.currentRequest();
+  const foundation::URL& url = request.url();
+  const std::string& method = request.httpMethod();
   if (url.absoluteString().empty()) return;
   if (auto options = DozidiSDK::options(); options && isOwnRequest(url, *options)) return;
 
@@ -167,7 +191,7 @@ void DozidiNetworkTracker::urlSessionTaskSetState(URLSessionTask& task, State ne
   }
 
   if (span) {
-    span->setDataValue(task.currentRequest().httpMethod(), "method");
+    span->setDataValue(method, "method");
     span->setDataValue(url.path(), "url");
     span->setDataValue("fetch", "type");
     span->finishWithStatus(statusForSessionTask(task, newState));
