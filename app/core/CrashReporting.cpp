@@ -16,6 +16,7 @@
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTracer.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/IO/DozidiCoreDataTrackingIntegration.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/IO/DozidiFileIOTrackingIntegration.h"
+#include "dozidi-cocoa/Sources/Dozidi/Performance/IO/DozidiNSDataTracker.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/Network/DozidiNetworkTrackingIntegration.h"
 #include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiScope.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -101,6 +102,21 @@ void finishLaunchTransaction() {
   if (!transaction) return;
   transaction->finish();
   DozidiSDK::configureScope([](DozidiScope& scope) { scope.setSpan(nullptr); });
+}
+
+bool traceStreamedFileWrite(const std::string& path, const std::function<bool()>& write) {
+  // The size is known only once the file is written: the span starts with the file's name and
+  // gets the size with it at the end.
+  auto span = DozidiNSDataTracker::sharedInstance()->spanForPath(path, "file.write", 0);
+  const bool written = write();
+  if (!span) return written;
+  std::error_code sizeError;
+  const std::uintmax_t size = written ? std::filesystem::file_size(path, sizeError) : 0;
+  const std::uint64_t recorded = sizeError ? 0 : static_cast<std::uint64_t>(size);
+  span->context()->setSpanDescription(DozidiNSDataTracker::transactionDescriptionForFile(path, recorded));
+  span->setDataValue(recorded, "file.size");
+  span->finishWithStatus(written ? DozidiSpanStatus::Ok : DozidiSpanStatus::InternalError);
+  return written;
 }
 
 void terminateApp(int status) {

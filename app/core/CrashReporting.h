@@ -1,6 +1,7 @@
 #pragma once
 // The crash-reporting address both of the app's programs start the reporter with.
 
+#include <functional>
 #include <string>
 
 class DozidiOptions;
@@ -45,6 +46,12 @@ void startLaunchTransaction();
 /// Finishes the launch transaction and unbinds it from the scope; the reporter sends it, and the
 /// end of the session flushes it. Main thread; does nothing when none runs.
 void finishLaunchTransaction();
+
+/// Runs `write`, which writes the file at `path` with a stream of its own (not through the data
+/// object, whose writes file tracing already sees), and gives its result. With file tracing on and
+/// a span bound to the scope, the write is one "file.write" child span, as a data object's write
+/// would give: the file's name and size as its description, "file.path" and "file.size" as data.
+bool traceStreamedFileWrite(const std::string& path, const std::function<bool()>& write);
 
 /// The app's end, shared by its programs: posts the will-terminate notification on the calling
 /// (main) thread, so that its observers close what they keep open, then ends the process through

@@ -5,6 +5,7 @@
 #include <iterator>
 #include <utility>
 
+#include "app/core/CrashReporting.h"
 #include "app/core/ListElement.h"
 #include "app/core/RuleCompiler/CachedListSelection.h"
 #include "app/core/RuleCompiler/RuleCompiler.h"
@@ -415,16 +416,27 @@ std::optional<foundation::URL> SharedAux::appGroupFileURL(std::string_view name)
 foundation::Result<RuleCompilationReport> SharedAux::joinJsons(const std::set<std::string>& enabledIDs) {
   auto output = appGroupFileURL(kOutputFileName);
   if (!output) return makeError(Error::cantFormOutputUrl);
+  // The rule file is written as it is made, in bounded memory, so it is traced as one streamed write.
+  foundation::Result<RuleCompilationReport> result = makeError(Error::cantFormOutputUrl);
+  traceStreamedFileWrite(output->path(), [&] {
+    result = compileRuleFile(enabledIDs, *output);
+    return result.ok();
+  });
+  return result;
+}
+
+foundation::Result<RuleCompilationReport> SharedAux::compileRuleFile(const std::set<std::string>& enabledIDs,
+                                                                     const foundation::URL& output) {
   // One snapshot of the catalogue: the main thread may replace it during the compilation.
   auto catalogue = Singleton::shared().lists();
-  auto buckets = RuleBuckets::open(*output);
+  auto buckets = RuleBuckets::open(output);
   if (!buckets) return buckets.error();
   auto report = bucketRules(selectCachedLists(enabledIDs, *catalogue), RuleWhitelist::make(enabledWhitelistDomains()),
                             *buckets);
   if (!report) return report.error();
   // Dropping the buckets unwritten removes their files: the rule file in force stays as it is.
   if (report->writtenRules > kMaximumRuleCount) return tooManyRulesError(*report);
-  auto written = writeRuleFile(std::move(*buckets), *output, foundation::Bundle::main()->url("blockerList", "json"));
+  auto written = writeRuleFile(std::move(*buckets), output, foundation::Bundle::main()->url("blockerList", "json"));
   if (!written) return written.error();
   return report;
 }

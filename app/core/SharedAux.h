@@ -189,6 +189,9 @@ class SharedAux {
   std::optional<std::set<std::string>> lastSuccessfulCompilation() const;
 
  private:
+  /// The work of joinJsons once the output's place is known: buckets, checks and the file's write.
+  foundation::Result<RuleCompilationReport> compileRuleFile(const std::set<std::string>& enabledIDs,
+                                                            const foundation::URL& output);
   SharedAux();
   struct ReloadRequest;
 

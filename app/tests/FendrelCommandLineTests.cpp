@@ -282,7 +282,7 @@ TEST_F(FendrelCommandLineTest, WithADsnTheLaunchAndTheExtensionHostReportTheirSe
   EXPECT_EQ(storedSettings()["launchCount"].asInt64(), 1);
 }
 
-TEST_F(FendrelCommandLineTest, WithTracesTheLaunchSendsATransactionOfItsDownloadsAndFileReads) {
+TEST_F(FendrelCommandLineTest, WithTracesTheLaunchSendsATransactionOfItsDownloadsAndFileWork) {
   testing_support::IngestionServer ingestion;
   const std::string dsn = ingestion.dsn("0123456789abcdef0123456789abcdef", "/42");
   auto env = environment(dsn);
@@ -316,6 +316,8 @@ TEST_F(FendrelCommandLineTest, WithTracesTheLaunchSendsATransactionOfItsDownload
   EXPECT_TRUE(has("http.client GET " + base() + "Skyvane/lists/")) << all;
   // The downloaded bodies and the lists the compile reads are read through the data object.
   EXPECT_TRUE(has("file.read ")) << all;
+  // The rule file, streamed to disk by the compiler, is one write with its size.
+  EXPECT_TRUE(has("file.write output.json (")) << all;
   // The reporter's own uploads are never part of it.
   EXPECT_FALSE(has("http.client POST")) << all;
 }
