@@ -310,7 +310,15 @@ class Writer {
   /// Writes `value` and gives its text, or the error.
   Result<std::string> writeTop(const Value& value) {
     if (!write(value, 0)) return std::move(*error_);
-    return std::string(buffer_.bytes.get(), static_cast<std::size_t>(pos_ - buffer_.bytes.get()));
+    return std::string(written());
+  }
+
+  /// Writes one string or one number alone; false when it has no JSON form. Its text is written().
+  bool writeStringAlone(std::string_view s) { return writeString(s); }
+  bool writeNumberAlone(const Number& n) { return writeNumber(n); }
+
+  std::string_view written() const {
+    return {buffer_.bytes.get(), static_cast<std::size_t>(pos_ - buffer_.bytes.get())};
   }
 
  private:
@@ -584,6 +592,24 @@ Result<std::string> JSONSerialization::dataWithJSONObject(const Value& value, JS
   Result<std::string> text = Writer(options, buffer).writeTop(value);
   if (buffer.capacity > kReusedBufferLimit) buffer = WriteBuffer();
   return text;
+}
+
+bool JSONSerialization::appendString(std::string& out, std::string_view text, JSONWritingOptions options) {
+  // Written into a buffer of its own and copied: the string writer needs room beyond the text.
+  thread_local WriteBuffer buffer;
+  Writer writer(options, buffer);
+  const bool written = writer.writeStringAlone(text);
+  if (written) out.append(writer.written());
+  if (buffer.capacity > kReusedBufferLimit) buffer = WriteBuffer();
+  return written;
+}
+
+bool JSONSerialization::appendNumber(std::string& out, const Number& number) {
+  thread_local WriteBuffer buffer;
+  Writer writer(JSONWritingOptions::None, buffer);
+  const bool written = writer.writeNumberAlone(number);
+  if (written) out.append(writer.written());
+  return written;
 }
 
 }  // namespace foundation

@@ -62,6 +62,15 @@ class JSONSerialization {
   static bool isValidJSONObject(const Value& value);
   static Result<std::string> dataWithJSONObject(const Value& value,
                                                 JSONWritingOptions options = JSONWritingOptions::None);
+
+  /// Appends `text` as a JSON string, escaped exactly as dataWithJSONObject escapes strings under
+  /// `options`, so that a document written piece by piece reads the same as one written whole.
+  /// False, with `out` unchanged, when `text` is not UTF-8.
+  static bool appendString(std::string& out, std::string_view text,
+                           JSONWritingOptions options = JSONWritingOptions::None);
+  /// Appends `number` in the form dataWithJSONObject gives it. False, with `out` unchanged, for a
+  /// floating value that is not finite.
+  static bool appendNumber(std::string& out, const Number& number);
 };
 
 }  // namespace foundation

@@ -8,13 +8,13 @@ class Number;
 
 namespace detail {
 
-// Pieces of compact JSON text appended to a string, written exactly as the platform's JSON writer
+// Pieces of compact JSON text appended to a string, written by the platform's JSON writer as it
 // writes the same values (quote, backslash, "/" and control characters escaped, other UTF-8 kept;
 // integers exactly, doubles and floats in their shortest round-trip text), so that text written
 // piece by piece reads back the same as a value tree written whole. Used to write a transaction's
 // spans without building a dictionary for each one.
 
-/// Appends `text` as a JSON string. False, with `out` partly written, when `text` is not UTF-8.
+/// Appends `text` as a JSON string. False, with `out` unchanged, when `text` is not UTF-8.
 bool appendJSONString(std::string& out, std::string_view text);
 /// Appends `"key":` for a key the caller knows needs no escape.
 void appendJSONKey(std::string& out, std::string_view key);
