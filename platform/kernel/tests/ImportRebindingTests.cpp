@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -89,6 +90,58 @@ TEST(ImportRebindingTests, RedirectsOneLibrarysCallAndRestoresReadOnlySlots) {
   auto direct = reinterpret_cast<int (*)(int)>(dlsym(target, "kernel_import_target"));
   EXPECT_EQ(direct(1), 2);
   dlclose(caller);
+  dlclose(target);
+}
+
+std::vector<std::string> gAsked;
+
+void* chooseTarget(const char* name, void* current, void*) {
+  gAsked.emplace_back(name);
+  if (std::strcmp(name, "kernel_import_target") != 0) return nullptr;
+  gReplaced = current;
+  return reinterpret_cast<void*>(&replacement);
+}
+
+// The named pass finds the symbol through whichever hash table the image has, whether the image
+// imports it or defines it, and rewrites call and data slots alike; it asks about no other name.
+TEST(ImportRebindingTests, NamedPassRewritesEveryKindOfSlotAndAsksOnlyAboutItsNames) {
+  void* target = dlopen(KERNEL_IMPORT_TARGET, RTLD_NOW | RTLD_GLOBAL);
+  ASSERT_NE(target, nullptr) << dlerror();
+  void* original = dlsym(target, "kernel_import_target");
+  const char* const names[] = {"kernel_import_target", "kernel_import_absent"};
+  struct Case {
+    const char* path;
+    int mode;
+  };
+  const Case cases[] = {
+      {KERNEL_IMPORT_CALLER, RTLD_NOW},              // call slot bound at load, GNU hash table
+      {KERNEL_IMPORT_CALLER_LAZY, RTLD_LAZY},        // call slot not yet bound, classic hash table
+      {KERNEL_IMPORT_CALLER_DATA, RTLD_NOW},         // data slot, no call stub
+      {KERNEL_IMPORT_INTERPOSING_CALLER, RTLD_LAZY}, // the image defines the symbol it calls
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    void* caller = dlopen(c.path, c.mode);
+    ASSERT_NE(caller, nullptr) << dlerror();
+    auto call = reinterpret_cast<int (*)(int)>(dlsym(caller, "kernel_import_caller"));
+    gAsked.clear();
+    gReplaced = nullptr;
+    EXPECT_EQ(kernel::rebindNamedImports(imageNamed(c.path), names, 2, chooseTarget, nullptr), 1);
+    EXPECT_EQ(gAsked, std::vector<std::string>{"kernel_import_target"});
+    EXPECT_EQ(gReplaced, original);
+    // Twice: a lazily bound slot must not be bound again by the loader's stub.
+    EXPECT_EQ(call(1), 101);
+    EXPECT_EQ(call(2), 102);
+    dlclose(caller);
+  }
+
+  // An image without the names is not walked: nothing is asked.
+  void* other = dlopen(KERNEL_SYMBOL_FIXTURE, RTLD_NOW);
+  ASSERT_NE(other, nullptr) << dlerror();
+  gAsked.clear();
+  EXPECT_EQ(kernel::rebindNamedImports(imageNamed(KERNEL_SYMBOL_FIXTURE), names, 2, chooseTarget, nullptr), 0);
+  EXPECT_TRUE(gAsked.empty());
+  dlclose(other);
   dlclose(target);
 }
 

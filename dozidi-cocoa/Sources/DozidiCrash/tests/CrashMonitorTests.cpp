@@ -6,6 +6,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/DozidiCrashC.h"
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/Monitors/DozidiCrashMonitor.h"
@@ -145,14 +147,26 @@ struct SeenStack {
   bool enabled = false;
   void* area = nullptr;
   std::size_t size = 0;
+  // The top 32 KiB, where a crash handler runs, already backed by memory.
+  bool topResident = false;
 };
+
+bool allResident(const void* start, std::size_t size) {
+  const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  std::vector<unsigned char> resident(size / page);
+  if (mincore(const_cast<void*>(start), size, resident.data()) != 0) return false;
+  return std::all_of(resident.begin(), resident.end(), [](unsigned char r) { return (r & 1) != 0; });
+}
 
 SeenStack alternateStackOfNewThread() {
   SeenStack seen;
   std::thread([&seen] {
     stack_t current{};
     sigaltstack(nullptr, &current);
-    seen = {(current.ss_flags & SS_DISABLE) == 0, current.ss_sp, current.ss_size};
+    seen = {(current.ss_flags & SS_DISABLE) == 0, current.ss_sp, current.ss_size, false};
+    if (seen.enabled && current.ss_size >= 0x8000) {
+      seen.topResident = allResident(static_cast<char*>(current.ss_sp) + current.ss_size - 0x8000, 0x8000);
+    }
   }).join();
   return seen;
 }
@@ -173,6 +187,7 @@ TEST(CrashSignalMonitorTest, ThreadsStartedWhileOnHaveAnAlternateStackForTheirLi
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
   // The sanitizer runtimes give threads small stacks of their own, which are kept.
   EXPECT_GE(seen.size, 64u * 1024u);
+  EXPECT_TRUE(seen.topResident);
   EXPECT_FALSE(alternateStackOfNewThread().enabled) << "started while the monitor was off";
 #endif
 }

@@ -80,6 +80,17 @@ void handleSignal(int sigNum, siginfo_t* signalInfo, void* userContext) {
   raise(sigNum);
 }
 
+// Backs the top of a fresh alternate stack with memory: one call that fills in the pages, which
+// costs a fraction of taking a page fault on each; where the system cannot, each page is touched.
+void backAlternateStackTop(void* area) {
+  char* top = static_cast<char*>(area) + (kAlternateStackSize - kAlternateStackBacked);
+#if defined(MADV_POPULATE_WRITE)
+  if (madvise(top, kAlternateStackBacked, MADV_POPULATE_WRITE) == 0) return;
+#endif
+  const auto pageSize = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  for (std::size_t offset = 0; offset < kAlternateStackBacked; offset += pageSize) static_cast<volatile char*>(top)[offset] = 0;
+}
+
 bool installAlternateStack() {
   if (t_alternateStack != nullptr) return true;
   void* area = mmap(nullptr, kAlternateStackSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -87,10 +98,7 @@ bool installAlternateStack() {
     DOZIDICRASHLOG_ERROR("Failed to allocate signal stack area of size %zu", kAlternateStackSize);
     return false;
   }
-  const auto pageSize = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-  for (std::size_t offset = kAlternateStackSize - kAlternateStackBacked; offset < kAlternateStackSize; offset += pageSize) {
-    static_cast<volatile char*>(area)[offset] = 0;
-  }
+  backAlternateStackTop(area);
   stack_t stack{};
   stack.ss_sp = area;
   stack.ss_size = kAlternateStackSize;

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <vector>
 
 namespace {
 
@@ -37,19 +38,40 @@ void* choose(const char* name, void* current, void*) {
   return nullptr;
 }
 
-// Rebinds every loaded image; called with gMutex held.
+// Every name of the sets, once; the names `choose` never rebinds are left out.
+std::vector<const char*> namesOfSets() {
+  std::vector<const char*> names;
+  for (RebindingSet* set = gSets; set != nullptr; set = set->next) {
+    for (std::size_t i = 0; i < set->count; ++i) {
+      const char* name = set->entries[i].name;
+      if (name == nullptr || std::strlen(name) < 2) continue;
+      bool seen = false;
+      for (const char* other : names) seen = seen || std::strcmp(other, name) == 0;
+      if (!seen) names.push_back(name);
+    }
+  }
+  return names;
+}
+
+// Rebinds every loaded image; called with gMutex held. Only the slots of the sets' names are
+// visited, and only in the images whose symbol tables hold one of them.
 void rebindAllImages() {
+  std::vector<const char*> names = namesOfSets();
   dl_iterate_phdr(
-      [](dl_phdr_info* info, std::size_t, void*) {
+      [](dl_phdr_info* info, std::size_t, void* data) {
         gImagesAddedSeen = info->dlpi_adds;
-        Dl_info image;
-        // The main program's header is not at its load bias when it is not position independent.
-        const void* probe = info->dlpi_phnum > 0 ? reinterpret_cast<const void*>(info->dlpi_addr + info->dlpi_phdr[0].p_vaddr) : nullptr;
-        if (probe == nullptr || dladdr(probe, &image) == 0) return 0;
-        kernel::rebindImports(*info, choose, nullptr);
+        const auto& names = *static_cast<std::vector<const char*>*>(data);
+        if (names.empty()) return 0;
+        // An image whose header is not in a loaded object is skipped. The main program's header
+        // is not at its load bias when it is not position independent. The loader's object
+        // lookup answers without the symbol search that dladdr adds.
+        auto* probe = info->dlpi_phnum > 0 ? reinterpret_cast<void*>(info->dlpi_addr + info->dlpi_phdr[0].p_vaddr) : nullptr;
+        dl_find_object object;
+        if (probe == nullptr || _dl_find_object(probe, &object) != 0) return 0;
+        kernel::rebindNamedImports(*info, names.data(), names.size(), choose, nullptr);
         return 0;
       },
-      nullptr);
+      &names);
 }
 
 }  // namespace
