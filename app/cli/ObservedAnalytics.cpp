@@ -24,11 +24,15 @@ std::size_t ObservedAnalytics::loggedWhileEnabled() const {
 }
 
 void ObservedAnalytics::observe(std::string_view event, const tovel::AnalyticsParameters& params) {
-  {
-    std::lock_guard lock(mutex_);
-    ++counts_[std::string(event)];
-    if (inner_->enabled()) ++loggedWhileEnabled_;
-  }
+  // The event line is written before the count moves: a command that ends as soon as it sees the
+  // count (a configuration attempt that failed, say) has then printed the line already.
+  emitEventLine(event, params);
+  std::lock_guard lock(mutex_);
+  ++counts_[std::string(event)];
+  if (inner_->enabled()) ++loggedWhileEnabled_;
+}
+
+void ObservedAnalytics::emitEventLine(std::string_view event, const tovel::AnalyticsParameters& params) {
   auto& out = EventLog::shared();
   if (event == "errJoinJsons") {
     out.event("compileFailed", {{"error", parameter(params, "error")}, {"config", parameter(params, "config")}});

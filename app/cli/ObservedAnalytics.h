@@ -37,6 +37,8 @@ class ObservedAnalytics final : public tovel::AnalyticsTracker {
 
  private:
   void observe(std::string_view event, const tovel::AnalyticsParameters& params);
+  /// Writes the command line's event line for `event`, when it has one.
+  static void emitEventLine(std::string_view event, const tovel::AnalyticsParameters& params);
 
   const std::shared_ptr<tovel::AnalyticsTracker> inner_;
   mutable std::mutex mutex_;

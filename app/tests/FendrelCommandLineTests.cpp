@@ -448,7 +448,7 @@ TEST_F(FendrelCommandLineTest, UnreachableConfigurationHostLeavesTheCachedConfig
   ASSERT_EQ(lists.status, 0) << lists.err;
   ASSERT_EQ(eventLines(lists.err, "configuration").size(), 1u);
   EXPECT_EQ(eventLines(lists.err, "configuration")[0]["source"].asString(), "local");
-  EXPECT_FALSE(eventLines(lists.err, "configurationAttemptFailed").empty());
+  EXPECT_FALSE(eventLines(lists.err, "configurationAttemptFailed").empty()) << lists.err;
   std::vector<std::string> ids, states;
   std::istringstream in(lists.out);
   for (std::string line; std::getline(in, line);) {
