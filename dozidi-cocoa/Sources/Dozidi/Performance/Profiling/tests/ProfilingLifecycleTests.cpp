@@ -201,6 +201,11 @@ TEST_F(ProfilingLifecycleTests, TimeoutAndResigningActiveStopTheRun) {
 
 namespace {
 
+// How long the real-profile cases keep their thread busy: about thirty passes of the sampler. A
+// pass leaves out a thread whose walk it could not finish, which on a loaded machine (and under
+// the thread sanitizer, which delivers signals late) happens to a fair share of passes.
+constexpr std::chrono::milliseconds kRealProfileWork{300};
+
 extern "C" __attribute__((noinline)) void profilingLifecycleBusyWork(std::chrono::milliseconds length) {
   const auto end = std::chrono::steady_clock::now() + length;
   volatile std::uint64_t n = 0;
@@ -267,8 +272,8 @@ TEST_F(TracerFixture, SampledTransactionSendsARealProfile) {
   services.queue = queue;
   DozidiProfiler::setBackend(DozidiSamplingProfilerBackend::create(services));
   auto tracer = hub->startTransactionWithName("real", "op");
-  profilingLifecycleBusyWork(std::chrono::milliseconds(80));
-  clock->advance(0.08);
+  profilingLifecycleBusyWork(kRealProfileWork);
+  clock->advance(0.3);
   tracer->finish();
   DozidiProfiler::setBackend(nullptr);
 
@@ -291,7 +296,7 @@ TEST_F(ProfilingUploadTests, TransactionAndProfileReachTheIngestionServer) {
   auto hub = DozidiHub::initWithClient(DozidiClient::initWithOptions(options), nullptr);
   DozidiProfiler::setBackend(DozidiSamplingProfilerBackend::create(DozidiProfilingServices{}));
   auto tracer = hub->startTransactionWithName("upload", "task");
-  profilingLifecycleBusyWork(std::chrono::milliseconds(80));
+  profilingLifecycleBusyWork(kRealProfileWork);
   tracer->finish();
   DozidiProfiler::setBackend(nullptr);
   EXPECT_TRUE(hub->getClient()->flush(30));
