@@ -35,6 +35,7 @@
 #include "app/screens/WhitelistEntryViewController.h"
 #include "app/screens/WhitelistViewController.h"
 #include "app/screens/tests/BannerSteps.h"
+#include "app/tests/IngestedTransactions.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiOptions.h"
 #include "dozidi-cocoa/Sources/Dozidi/Hub/DozidiSDK.h"
 #include "dozidi-cocoa/Sources/Dozidi/tests/SentAttachments.h"
@@ -50,7 +51,6 @@
 #include "platform/uikit/Renderer.h"
 #include "platform/uikit/SystemSheets.h"
 #include "platform/uikit/Window.h"
-#include "testing/Gzip.h"
 #include "testing/IngestionServer.h"
 #include "testing/LoopbackServer.h"
 #include "testing/ScopedManualClock.h"
@@ -215,23 +215,9 @@ class AppEndToEndTests : public ::testing::Test {
   /// The operation of each transaction the ingestion server received, by transaction name.
   std::multimap<std::string, std::string> receivedTransactions() const {
     std::multimap<std::string, std::string> received;
-    for (const auto& request : ingestion_.requests()) {
-      const auto body = request.header("Content-Encoding") == "gzip" ? testing_support::gunzip(request.body)
-                                                                      : std::optional(request.body);
-      if (!body) continue;
-      std::istringstream lines(*body);
-      std::string line;
-      bool nextIsTransaction = false;
-      while (std::getline(lines, line)) {
-        auto parsed = foundation::JSONSerialization::JSONObjectWithData(line);
-        if (!parsed.ok() || !parsed->dictionary()) continue;
-        const auto& object = *parsed->dictionary();
-        if (nextIsTransaction) {
-          received.emplace(object["transaction"].asString().value_or(""),
-                           object["contexts"]["trace"]["op"].asString().value_or(""));
-        }
-        nextIsTransaction = object["type"].asString() == "transaction";
-      }
+    for (const auto& transaction : test_support::ingestedTransactions(ingestion_.requests())) {
+      received.emplace(transaction["transaction"].asString().value_or(""),
+                       transaction["contexts"]["trace"]["op"].asString().value_or(""));
     }
     return received;
   }

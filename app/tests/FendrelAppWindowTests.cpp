@@ -15,13 +15,12 @@
 #include <cstdlib>
 #include <map>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "app/tests/IngestedTransactions.h"
 #include "platform/foundation/JSONSerialization.h"
-#include "testing/Gzip.h"
 #include "testing/IngestionServer.h"
 #include "testing/ProgramRun.h"
 #include "testing/TemporaryFolder.h"
@@ -37,26 +36,6 @@ double realtimeNow() {
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
   return static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9;
-}
-
-/// The transaction payloads among `requests`, in order of arrival.
-std::vector<Value> transactions(const std::vector<testing_support::IngestionRequest>& requests) {
-  std::vector<Value> found;
-  for (const auto& request : requests) {
-    const auto body = request.header("Content-Encoding") == "gzip" ? testing_support::gunzip(request.body)
-                                                                    : std::optional(request.body);
-    if (!body) continue;
-    std::istringstream lines(*body);
-    std::string line;
-    bool nextIsTransaction = false;
-    while (std::getline(lines, line)) {
-      auto parsed = foundation::JSONSerialization::JSONObjectWithData(line);
-      if (!parsed.ok() || !parsed->dictionary()) continue;
-      if (nextIsTransaction) found.push_back(*parsed);
-      nextIsTransaction = (*parsed->dictionary())["type"].asString() == "transaction";
-    }
-  }
-  return found;
 }
 
 std::string operationOf(const Value& transaction) {
@@ -152,7 +131,7 @@ TEST_F(FendrelAppWindowTests, FirstWindowOnScreenEndsOneColdStartSentWithTheFirs
   // The first screen load goes out once the screen has appeared; wait for it.
   std::vector<Value> loads;
   for (int i = 0; i < 1200 && loads.empty(); ++i) {
-    for (auto& transaction : transactions(server.requests()))
+    for (auto& transaction : fendrel::test_support::ingestedTransactions(server.requests()))
       if (operationOf(transaction) == "ui.load") loads.push_back(std::move(transaction));
     if (loads.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
@@ -164,7 +143,7 @@ TEST_F(FendrelAppWindowTests, FirstWindowOnScreenEndsOneColdStartSentWithTheFirs
   child_ = -1;
   EXPECT_EQ(run.status, 0) << run.err;
 
-  const auto sent = transactions(server.requests());
+  const auto sent = fendrel::test_support::ingestedTransactions(server.requests());
   const auto first = std::find_if(sent.begin(), sent.end(), [](const Value& t) { return operationOf(t) == "ui.load"; });
   ASSERT_NE(first, sent.end());
   const auto& fields = *first->dictionary();
