@@ -4,7 +4,6 @@
 
 #include <time.h>
 
-#include <cerrno>
 #include <csignal>
 #include <memory>
 #include <cstdio>
@@ -17,6 +16,7 @@
 #include "app/screens/StyledControls.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/MainRunLoop.h"
+#include "platform/foundation/RetryOnInterrupt.h"
 #include "platform/uikit/Application.h"
 #include "platform/uikit/DesktopHost.h"
 #include "platform/uikit/DesktopWindow.h"
@@ -67,8 +67,7 @@ void onHangRequest(int) {
 // from inside it passes over its direct caller.
 __attribute__((noinline)) void sleepTwoAndAHalfSeconds() {
   timespec rest{2, 500'000'000};
-  while (::nanosleep(&rest, &rest) != 0 && errno == EINTR) {
-  }
+  (void)foundation::retryOnInterrupt([&] { return ::nanosleep(&rest, &rest); });
   asm volatile("" ::: "memory");
 }
 

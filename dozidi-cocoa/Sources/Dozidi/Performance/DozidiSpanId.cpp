@@ -1,8 +1,9 @@
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiSpanId.h"
 
 #include <algorithm>
-#include <cctype>
 #include <random>
+
+#include "platform/foundation/TextCase.h"
 
 namespace {
 
@@ -19,8 +20,6 @@ std::uint64_t randomBits() {
   return bits;
 }
 
-char lowered(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
-
 }  // namespace
 
 DozidiSpanId::DozidiSpanId() {
@@ -36,7 +35,7 @@ DozidiSpanId DozidiSpanId::initWithUUID(const foundation::UUID& uuid) {
   std::size_t at = 0;
   for (char c : uuid.uuidString()) {
     if (c == '-') continue;
-    id.digits_[at++] = lowered(c);
+    id.digits_[at++] = foundation::lowercasedCharacter(c);
     if (at == kLength) break;
   }
   return id;
@@ -45,7 +44,7 @@ DozidiSpanId DozidiSpanId::initWithUUID(const foundation::UUID& uuid) {
 DozidiSpanId DozidiSpanId::initWithValue(std::string_view value) {
   if (value.size() != kLength) return empty();
   DozidiSpanId id{Raw{}};
-  std::transform(value.begin(), value.end(), id.digits_.begin(), lowered);
+  std::transform(value.begin(), value.end(), id.digits_.begin(), foundation::lowercasedCharacter);
   return id;
 }
 

@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -32,6 +31,7 @@
 #include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiBreadcrumb.h"
 #include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiFileManager.h"
 #include "platform/dispatch/MainRunLoop.h"
+#include "platform/foundation/RetryOnInterrupt.h"
 #include "platform/foundation/NotificationCenter.h"
 
 namespace {
@@ -49,8 +49,7 @@ void post(const char* name) { foundation::NotificationCenter::defaultCenter().po
 // passes over its direct caller.
 __attribute__((noinline)) void sleepSeconds(double seconds) {
   timespec rest{static_cast<time_t>(seconds), static_cast<long>((seconds - static_cast<time_t>(seconds)) * 1e9)};
-  while (::nanosleep(&rest, &rest) != 0 && errno == EINTR) {
-  }
+  (void)foundation::retryOnInterrupt([&] { return ::nanosleep(&rest, &rest); });
 }
 
 /// Creates `readyFile` once `holds` is true of the stored app state (checked on a thread of its
