@@ -43,13 +43,22 @@ std::shared_ptr<DozidiScope> DozidiScope::initWithScope(const DozidiScope& other
 void DozidiScope::addBreadcrumb(const std::shared_ptr<DozidiBreadcrumb>& crumb) {
   if (!crumb || maxBreadcrumbs() < 1) return;
   DOZIDI_LOG_DEBUG("Add breadcrumb: " + crumb->description());
+  // The serialised form is only for observers, and making it costs more than keeping the crumb:
+  // a scope that nobody observes skips it.
+  bool observed = false;
+  {
+    std::lock_guard lock(observersLock_);
+    observed = !observers_.empty();
+  }
   {
     std::lock_guard lock(breadcrumbLock_);
     breadcrumbArray_.push_back(crumb);
     if (static_cast<std::int64_t>(breadcrumbArray_.size()) > maxBreadcrumbs()) breadcrumbArray_.pop_front();
-    enqueue([serialized = crumb->serialize()](DozidiScopeObserver& observer) {
-      observer.addSerializedBreadcrumb(serialized);
-    });
+    if (observed) {
+      enqueue([serialized = crumb->serialize()](DozidiScopeObserver& observer) {
+        observer.addSerializedBreadcrumb(serialized);
+      });
+    }
   }
   tellObservers();
 }

@@ -2,6 +2,7 @@
 
 #include <map>
 #include <mutex>
+#include <optional>
 #include <regex>
 #include <string>
 
@@ -45,24 +46,27 @@ std::shared_ptr<foundation::HTTPURLResponse> httpResponseOf(const URLSessionTask
   return std::dynamic_pointer_cast<foundation::HTTPURLResponse>(task.response());
 }
 
-int portOrDefault(const foundation::URL& url) {
-  if (auto port = url.port()) return *port;
-  return url.scheme() == "https" ? 443 : 80;
-}
+/// A target's pattern in the form a search uses. A pattern that every text matches (".*", the
+/// default target, or the empty pattern) needs no search: each finds an empty match at the start.
+struct CompiledPattern {
+  std::optional<std::regex> regex;  ///< none when the pattern does not compile
+  bool matchesEveryText = false;
+};
 
-/// The compiled form of a target's pattern; none when it does not compile. Targets are few and
-/// fixed at start, and every request is matched against them: each is compiled once.
-std::shared_ptr<const std::regex> compiledPattern(const DozidiRegularExpression& expression) {
+/// The compiled form of a target's pattern. Targets are few and fixed at start, and every request
+/// is matched against them: each is compiled once.
+std::shared_ptr<const CompiledPattern> compiledPattern(const DozidiRegularExpression& expression) {
   static std::mutex lock;
-  static std::map<std::pair<std::string, bool>, std::shared_ptr<const std::regex>> compiled;
+  static std::map<std::pair<std::string, bool>, std::shared_ptr<const CompiledPattern>> compiled;
   std::lock_guard guard(lock);
   auto key = std::make_pair(expression.pattern, expression.caseInsensitive);
   if (auto found = compiled.find(key); found != compiled.end()) return found->second;
   auto flags = std::regex::ECMAScript;
   if (expression.caseInsensitive) flags |= std::regex::icase;
-  std::shared_ptr<const std::regex> pattern;
+  auto pattern = std::make_shared<CompiledPattern>();
   try {
-    pattern = std::make_shared<const std::regex>(expression.pattern, flags);
+    pattern->regex.emplace(expression.pattern, flags);
+    pattern->matchesEveryText = expression.pattern.empty() || expression.pattern == ".*";
   } catch (const std::regex_error&) {
     // A pattern that does not compile names no request.
   }
@@ -72,17 +76,87 @@ std::shared_ptr<const std::regex> compiledPattern(const DozidiRegularExpression&
 
 bool matchesPattern(const std::string& text, const DozidiRegularExpression& expression) {
   auto pattern = compiledPattern(expression);
-  if (!pattern) return false;
+  if (!pattern->regex) return false;
+  if (pattern->matchesEveryText) return true;
   try {
-    return std::regex_search(text, *pattern);
+    return std::regex_search(text, *pattern->regex);
   } catch (const std::regex_error&) {
     // A search that runs out of the library's bounds matches nothing.
     return false;
   }
 }
 
+/// The "baggage" header of a request that brings none of its own. Every request of a transaction
+/// carries the same entries, and encoding them costs more than the rest of the resume hook: the
+/// last header is kept with the values it was made from, and made again only when one changes.
+std::string plainBaggageHeader(const DozidiTraceContext& context) {
+  struct Made {
+    DozidiId traceId;
+    std::string publicKey;
+    std::optional<std::string> releaseName, environment, transaction, userSegment, sampleRate;
+    std::string header;
+  };
+  static std::mutex lock;
+  static std::optional<Made> last;
+  const std::optional<std::string> sampleRate = context.sampleRate();
+  {
+    std::lock_guard guard(lock);
+    if (last && last->traceId == context.traceId() && last->publicKey == context.publicKey() &&
+        last->releaseName == context.releaseName() && last->environment == context.environment() &&
+        last->transaction == context.transaction() && last->userSegment == context.userSegment() &&
+        last->sampleRate == sampleRate) {
+      return last->header;
+    }
+  }
+  Made made{context.traceId(),   context.publicKey(),   context.releaseName(), context.environment(),
+            context.transaction(), context.userSegment(), sampleRate,            context.toBaggage().toHTTPHeader()};
+  std::string header = made.header;
+  std::lock_guard guard(lock);
+  last = std::move(made);
+  return header;
+}
+
+/// The reporting service's endpoint as requests are compared with it.
+struct ServiceEndpoint {
+  std::shared_ptr<const DozidiDsn> dsn;  ///< the DSN it was made from
+  std::string host;                       ///< lowercased
+  int port = 0;
+  std::optional<std::string> basePath;  ///< none when the DSN gives no API endpoint
+};
+
+int portOrDefault(const foundation::URL& url) {
+  if (auto port = url.port()) return *port;
+  return url.scheme() == "https" ? 443 : 80;
+}
+
+/// The endpoint of `dsn`. Both hooks of every request ask; the DSN is fixed at start, so its
+/// endpoint is worked out once (again only for another DSN).
+std::shared_ptr<const ServiceEndpoint> serviceEndpoint(const std::shared_ptr<DozidiDsn>& dsn) {
+  static std::mutex lock;
+  static std::shared_ptr<const ServiceEndpoint> last;
+  {
+    std::lock_guard guard(lock);
+    if (last && last->dsn == dsn) return last;
+  }
+  auto endpoint = std::make_shared<ServiceEndpoint>();
+  endpoint->dsn = dsn;
+  const foundation::URL& service = dsn->url();
+  endpoint->host = foundation::lowercased(service.host().value_or(""));
+  endpoint->port = portOrDefault(service);
+  if (auto base = dsn->getBaseEndpoint()) endpoint->basePath = base->path();
+  std::lock_guard guard(lock);
+  last = endpoint;
+  return endpoint;
+}
+
+/// The span key as the task's table takes it, made once rather than on each look-up.
+const std::string& spanKey() {
+  static const std::string key(DozidiNetworkTracker::kSpanKey);
+  return key;
+}
+
 std::shared_ptr<DozidiSpan> attachedSpan(const URLSessionTask& task) {
-  return std::static_pointer_cast<DozidiSpan>(task.associatedObject(DozidiNetworkTracker::kSpanKey));
+  return std::static_pointer_cast<DozidiSpan>(task.associatedObject(spanKey()));
 }
 
 }  // namespace
@@ -147,11 +221,11 @@ void DozidiNetworkTracker::urlSessionTaskResume(URLSessionTask& task) {
     std::string baggage;
     if (auto tracer = DozidiTracer::getTracer(parent)) {
       if (auto context = DozidiTraceContext::initWithTracer(*tracer, *scope, options)) {
-        std::optional<foundation::Dictionary> original;
         if (auto existing = request.valueForHTTPHeaderField(kBaggageHeader)) {
-          original = DozidiSerialization::decodeBaggage(*existing);
+          baggage = context->toBaggage().toHTTPHeaderWithOriginalBaggage(DozidiSerialization::decodeBaggage(*existing));
+        } else {
+          baggage = plainBaggageHeader(*context);
         }
-        baggage = context->toBaggage().toHTTPHeaderWithOriginalBaggage(original);
       }
     }
     request.setValue(span->toTraceHeader().value(), kTraceHeader);
@@ -163,7 +237,7 @@ void DozidiNetworkTracker::urlSessionTaskResume(URLSessionTask& task) {
 
   DOZIDI_LOG_DEBUG("DozidiNetworkTracker automatically started HTTP span for sessionTask: " +
                    span->context()->spanDescription().value_or(""));
-  task.setAssociatedObject(kSpanKey, span);
+  task.setAssociatedObject(spanKey(), span);
 }
 
 void DozidiNetworkTracker::urlSessionTaskSetState(URLSessionTask& task, State newState) {
@@ -179,12 +253,12 @@ void DozidiNetworkTracker::urlSessionTaskSetState(URLSessionTask& task, State ne
   {
     std::lock_guard taskLock(task.objectLock());
     span = attachedSpan(task);
-    task.setAssociatedObject(kSpanKey, nullptr);
+    task.setAssociatedObject(spanKey(), nullptr);
   }
 
   if (task.state() == State::Running) {
     captureFailedRequests(task);
-    addBreadcrumbForSessionTask(task);
+    addBreadcrumb(task, request);
     if (auto response = httpResponseOf(task); response && span) {
       span->setTagValue(std::to_string(response->statusCode()), "http.status_code");
     }
@@ -287,11 +361,14 @@ bool DozidiNetworkTracker::containsStatusCode(const DozidiOptions& options, int 
 }
 
 void DozidiNetworkTracker::addBreadcrumbForSessionTask(const URLSessionTask& task) {
+  addBreadcrumb(task, task.currentRequest());
+}
+
+void DozidiNetworkTracker::addBreadcrumb(const URLSessionTask& task, const foundation::URLRequest& request) {
   if (!isNetworkBreadcrumbEnabled()) return;
   auto crumb =
       DozidiBreadcrumb::initWithLevel(task.error() ? DozidiEventLevel::Error : DozidiEventLevel::Info, "http");
   crumb->type = "http";
-  const foundation::URLRequest request = task.currentRequest();
   foundation::Dictionary data;
   data.set("url", request.url().absoluteString());
   data.set("method", request.httpMethod());
@@ -345,15 +422,14 @@ DozidiSpanStatus DozidiNetworkTracker::spanStatusForHttpResponseStatusCode(int s
 bool DozidiNetworkTracker::isOwnRequest(const foundation::URL& url, const DozidiOptions& options) {
   const auto& dsn = options.parsedDsn();
   if (!dsn) return false;
-  const foundation::URL& service = dsn->url();
-  if (!url.host() || !service.host() || foundation::lowercased(*url.host()) != foundation::lowercased(*service.host()) ||
-      portOrDefault(url) != portOrDefault(service)) {
+  const auto service = serviceEndpoint(dsn);
+  const auto host = url.host();
+  if (!host || service->host.empty() || foundation::lowercased(*host) != service->host ||
+      portOrDefault(url) != service->port || !service->basePath) {
     return false;
   }
-  auto endpoint = dsn->getBaseEndpoint();
-  if (!endpoint) return false;
   // Compared on whole path components, so "/api/4" does not take in "/api/42".
-  const std::string base = endpoint->path();
+  const std::string& base = *service->basePath;
   const std::string path = url.path();
   return path.compare(0, base.size(), base) == 0 && (path.size() == base.size() || path[base.size()] == '/');
 }

@@ -64,6 +64,9 @@ class DozidiNetworkTracker {
   static bool isOwnRequest(const foundation::URL& url, const DozidiOptions& options);
 
  private:
+  /// The breadcrumb of a task whose current request the caller has already read.
+  void addBreadcrumb(const foundation::URLSessionTask& task, const foundation::URLRequest& request);
+
   std::mutex lock_;
   std::atomic<bool> networkTracking_{false};
   std::atomic<bool> networkBreadcrumbs_{false};

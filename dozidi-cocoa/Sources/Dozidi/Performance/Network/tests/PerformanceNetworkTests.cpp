@@ -6,6 +6,8 @@
 #include "dozidi-cocoa/Sources/Dozidi/Performance/DozidiTraceHeader.h"
 #include "dozidi-cocoa/Sources/Dozidi/Performance/Network/DozidiNetworkTracker.h"
 #include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiBreadcrumb.h"
+#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiScope.h"
+#include "dozidi-cocoa/Sources/Dozidi/Scope/DozidiUser.h"
 #include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiSerialization.h"
 
 namespace {
@@ -61,6 +63,37 @@ TEST_F(PerformanceNetworkTests, TracedRequestCarriesTheSpansHeadersAndKeepsForei
             transaction->context()->traceId().dozidiIdString());
   EXPECT_EQ(baggage["dozidi-public_key"].string() ? *baggage["dozidi-public_key"].string() : "",
             performance_test::kPublicKey);
+}
+
+TEST_F(PerformanceNetworkTests, BaggageFollowsTheTransactionAndTheUserOfEachRequest) {
+  install();
+  auto baggageOf = [&](const std::string& path) {
+    run(path);
+    auto headers = received(path);
+    return headers.count("baggage") ? DozidiSerialization::decodeBaggage(headers.find("baggage")->second)
+                                    : foundation::Dictionary{};
+  };
+  auto first = bindTransaction();
+  auto user = DozidiUser::create();
+  user->setSegment("vip");
+  hub->scope()->setUser(user);
+  auto baggage = baggageOf("/first/vip");
+  EXPECT_EQ(baggage["dozidi-user_segment"].string() ? *baggage["dozidi-user_segment"].string() : "", "vip");
+
+  // The same transaction after the user changed, then a transaction of its own.
+  user = DozidiUser::create();
+  user->setSegment("trial");
+  hub->scope()->setUser(user);
+  baggage = baggageOf("/first/trial");
+  EXPECT_EQ(baggage["dozidi-user_segment"].string() ? *baggage["dozidi-user_segment"].string() : "", "trial");
+  EXPECT_EQ(baggage["dozidi-trace_id"].string() ? *baggage["dozidi-trace_id"].string() : "",
+            first->context()->traceId().dozidiIdString());
+
+  first->finish();
+  auto second = bindTransaction();
+  baggage = baggageOf("/second");
+  EXPECT_EQ(baggage["dozidi-trace_id"].string() ? *baggage["dozidi-trace_id"].string() : "",
+            second->context()->traceId().dozidiIdString());
 }
 
 TEST_F(PerformanceNetworkTests, SpanStatusFollowsHowTheTaskEnded) {
