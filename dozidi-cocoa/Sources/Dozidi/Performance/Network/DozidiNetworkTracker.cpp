@@ -1,5 +1,6 @@
 #include "dozidi-cocoa/Sources/Dozidi/Performance/Network/DozidiNetworkTracker.h"
 
+#include <algorithm>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -423,9 +424,10 @@ bool DozidiNetworkTracker::isOwnRequest(const foundation::URL& url, const Dozidi
   const auto& dsn = options.parsedDsn();
   if (!dsn) return false;
   const auto service = serviceEndpoint(dsn);
+  if (!service->basePath || service->host.empty() || portOrDefault(url) != service->port) return false;
   const auto host = url.host();
-  if (!host || service->host.empty() || foundation::lowercased(*host) != service->host ||
-      portOrDefault(url) != service->port || !service->basePath) {
+  const auto sameLetter = [](char a, char b) { return foundation::lowercasedCharacter(a) == b; };
+  if (!host || !std::equal(host->begin(), host->end(), service->host.begin(), service->host.end(), sameLetter)) {
     return false;
   }
   // Compared on whole path components, so "/api/4" does not take in "/api/42".
