@@ -394,9 +394,9 @@ TEST_F(CrashPathTest, OtherThreadsStayStoppedWhileTheReportIsWritten) {
   EXPECT_EQ(user["counter_before"], user["counter_after"]);
 }
 
-// The other threads are asked to stop while the report's first sections are written, each one
-// that stops asks the next ones, and the report waits for them before it writes its threads:
-// every one of the twenty must be listed with the registers it stopped with.
+// The other threads are asked to stop while the report's first sections are written, and the
+// report waits for them before it writes its threads: every one of the twenty must be listed with
+// the registers it stopped with.
 TEST_F(CrashPathTest, EveryThreadOfTwentyIsWrittenWithTheRegistersItStoppedWith) {
   ASSERT_NO_FATAL_FAILURE(crash("twenty-threads", SIGSEGV));
   const json report = onlyReport(folder_.path());
