@@ -43,7 +43,8 @@ void handleSignal(int sigNum, siginfo_t* signalInfo, void* userContext) {
     const DozidiCrashClaim claim = dozidicrashcm_claimCrashHandling();
     if (claim == DozidiCrashClaim::OtherThread) dozidicrashcm_parkThread();
 
-    // A fault while this thread handles a crash: the other threads are stopped already.
+    // A fault while this thread handles a crash: the other threads were asked to stop already
+    // (the recrash report waits for them if the first report had not yet).
     DozidiCrashThread* threads = nullptr;
     int threadCount = 0;
     // The other threads are asked to stop, and this thread goes on while they do: it unwinds
