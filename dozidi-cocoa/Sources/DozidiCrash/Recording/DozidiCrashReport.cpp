@@ -850,6 +850,8 @@ void dozidicrashreport_writeStandardReport(const DozidiCrash_MonitorContext* mon
   writer->beginObject(writer, "crash");
   writeError(writer, "error", monitorContext);
   dozidicrashfu_flushBufferedWriter(&bufferedWriter);
+  // Everything from here on reads what the other threads hold: they must have stopped.
+  dozidicrashmc_finishSuspendEnvironment();
   writeAllThreads(writer, "threads", monitorContext, g_introspectionEnabled.load());
   dozidicrashfu_flushBufferedWriter(&bufferedWriter);
   writer->endContainer(writer);
@@ -894,6 +896,8 @@ void dozidicrashreport_writeRecrashReport(const DozidiCrash_MonitorContext* moni
   writer->beginObject(writer, "crash");
   writeError(writer, "error", monitorContext);
   dozidicrashfu_flushBufferedWriter(&bufferedWriter);
+  // A fault before the first report's threads were written leaves its suspension to finish.
+  dozidicrashmc_finishSuspendEnvironment();
   if (monitorContext->offendingMachineContext != nullptr) {
     writeThread(writer, "crashed_thread", monitorContext, monitorContext->offendingMachineContext,
                 crashedThreadIndex(monitorContext), false);

@@ -394,6 +394,26 @@ TEST_F(CrashPathTest, OtherThreadsStayStoppedWhileTheReportIsWritten) {
   EXPECT_EQ(user["counter_before"], user["counter_after"]);
 }
 
+// The other threads are asked to stop while the report's first sections are written, and the
+// report waits for them before it writes its threads: every one of the twenty must be listed with
+// the registers it stopped with.
+TEST_F(CrashPathTest, EveryThreadOfTwentyIsWrittenWithTheRegistersItStoppedWith) {
+  ASSERT_NO_FATAL_FAILURE(crash("twenty-threads", SIGSEGV));
+  const json report = onlyReport(folder_.path());
+  ASSERT_TRUE(report.is_object());
+  const json& threads = report["crash"]["threads"];
+  ASSERT_EQ(threads.size(), 20u);
+  ASSERT_NE(crashedThread(threads), nullptr);
+  for (std::size_t i = 0; i < threads.size(); ++i) {
+    const json& thread = threads[i];
+    EXPECT_EQ(thread["index"], i);
+    const json& registers = thread["registers"]["basic"];
+    EXPECT_NE(registers.value("rip", 0u), 0u) << "thread " << i;
+    EXPECT_NE(registers.value("rsp", 0u), 0u) << "thread " << i;
+    EXPECT_FALSE(thread["backtrace"]["contents"].empty()) << "thread " << i;
+  }
+}
+
 TEST_F(CrashPathTest, TwoThreadsCrashingAtOnceGiveOneStandardReport) {
   ASSERT_NO_FATAL_FAILURE(crash("two-threads", SIGSEGV));
   const json report = onlyReport(folder_.path());

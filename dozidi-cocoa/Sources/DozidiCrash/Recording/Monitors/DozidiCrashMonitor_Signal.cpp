@@ -43,15 +43,17 @@ void handleSignal(int sigNum, siginfo_t* signalInfo, void* userContext) {
     const DozidiCrashClaim claim = dozidicrashcm_claimCrashHandling();
     if (claim == DozidiCrashClaim::OtherThread) dozidicrashcm_parkThread();
 
-    // A fault while this thread handles a crash: the other threads are stopped already.
+    // A fault while this thread handles a crash: the other threads were asked to stop already
+    // (the recrash report waits for them if the first report had not yet).
     DozidiCrashThread* threads = nullptr;
     int threadCount = 0;
-    // The other threads are asked to stop, and this thread unwinds its own stack while they do:
-    // the unwind reads only this thread's stack and the loader's lock-free object lookup.
+    // The other threads are asked to stop, and this thread goes on while they do: it unwinds
+    // its own stack (which reads only this thread's stack and the loader's lock-free object
+    // lookup), makes its context and writes the first sections of the report. The report waits
+    // for them before its threads; the suspension below then only hands out their list.
     if (claim == DozidiCrashClaim::First) dozidicrashmc_beginSuspendEnvironment();
     void* frames[kDozidiCrashMaxBacktraceEntries];
     const int frameCount = ::backtrace(frames, kDozidiCrashMaxBacktraceEntries);
-    if (claim == DozidiCrashClaim::First) dozidicrashmc_suspendEnvironment(&threads, &threadCount);
     dozidicrashcm_notifyFatalExceptionCaptured(false);
 
     alignas(16) char contextBuffer[sizeof(DozidiCrashMachineContext)];
@@ -72,6 +74,7 @@ void handleSignal(int sigNum, siginfo_t* signalInfo, void* userContext) {
     crashContext->stackCursor = &g_stackCursor;
 
     dozidicrashcm_handleException(crashContext);
+    if (claim == DozidiCrashClaim::First) dozidicrashmc_suspendEnvironment(&threads, &threadCount);
     if (claim == DozidiCrashClaim::First) dozidicrashmc_resumeEnvironment(threads, threadCount);
     dozidicrash_releaseAsyncCallerInCrash(g_stackCursor.asyncCaller);
     g_stackCursor.asyncCaller = nullptr;

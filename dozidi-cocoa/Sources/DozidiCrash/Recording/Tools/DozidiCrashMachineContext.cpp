@@ -35,8 +35,21 @@ kernel::SuspensionRequest gBegunRequest;
 std::atomic<DozidiCrashThread> gBegunBy{0};
 int gBegunCount = 0;
 bool gBegunCut = false;
+// A crashed context made by the thread that began a suspension before that suspension finished:
+// its thread list is filled once the threads have stopped.
+DozidiCrashMachineContext* gContextAwaitingThreads = nullptr;
+// A suspension that dozidicrashmc_finishSuspendEnvironment completed: the thread that did it (0
+// when none is pending) and the length of its list, for dozidicrashmc_suspendEnvironment to hand out.
+std::atomic<DozidiCrashThread> gFinishedBy{0};
+int gFinishedCount = 0;
 
 void fillThreadList(DozidiCrashMachineContext* context) {
+  // The threads are still stopping: the list is taken once they have stopped.
+  if (gBegunBy.load(std::memory_order_relaxed) == dozidicrashthread_self()) {
+    context->threadCount = 0;
+    gContextAwaitingThreads = context;
+    return;
+  }
   kernel::ThreadId threads[kDozidiCrashMaxContextThreads];
   const int settled = gSettledListCount.load(std::memory_order_acquire);
   int count = settled;
@@ -145,6 +158,8 @@ bool dozidicrashmc_hasValidExceptionRegisters(const DozidiCrashMachineContext* c
 
 void dozidicrashmc_beginSuspendEnvironment() {
   gBegunBy.store(0, std::memory_order_relaxed);
+  gFinishedBy.store(0, std::memory_order_relaxed);
+  gContextAwaitingThreads = nullptr;
   gSettledListCount.store(-1, std::memory_order_release);
   // Installing the handler is only sigaction calls, which a crash handler may make.
   kernel::installThreadSuspension();
@@ -159,9 +174,12 @@ void dozidicrashmc_beginSuspendEnvironment() {
   gBegunBy.store(dozidicrashthread_self(), std::memory_order_relaxed);
 }
 
-void dozidicrashmc_suspendEnvironment(DozidiCrashThread** threadsOut, int* countOut) {
-  *threadsOut = nullptr;
-  *countOut = 0;
+namespace {
+
+// Waits for the threads that a begun suspension asked to stop (or lists and stops them all when
+// none was begun), lists again until no new thread shows up, and returns the list's length (-1
+// without a list).
+int stopAllThreads() {
   const bool begun = gBegunBy.load(std::memory_order_relaxed) == dozidicrashthread_self();
   gBegunBy.store(0, std::memory_order_relaxed);
   if (!begun) {
@@ -190,7 +208,7 @@ void dozidicrashmc_suspendEnvironment(DozidiCrashThread** threadsOut, int* count
     int count = kernel::listThreads(gListScratch, kMaxSuspendedThreads);
     if (count < 0) {
       DOZIDICRASHLOG_ERROR("task_threads: %s", "cannot read /proc/self/task");
-      if (pass == 0) return;
+      if (pass == 0) return -1;
       break;
     }
     if (count > kMaxSuspendedThreads) {
@@ -222,8 +240,40 @@ void dozidicrashmc_suspendEnvironment(DozidiCrashThread** threadsOut, int* count
   // With every thread stopped no image can come or go until they resume: the image list is
   // checked once here instead of at each lookup of the report.
   if (allStopped && settled) kernel::holdImageList();
+  return known;
+}
+
+// The crashed context that waited for the threads to stop gets its list now.
+void fillAwaitingContext() {
+  DozidiCrashMachineContext* context = gContextAwaitingThreads;
+  gContextAwaitingThreads = nullptr;
+  if (context != nullptr) fillThreadList(context);
+}
+
+}  // namespace
+
+void dozidicrashmc_finishSuspendEnvironment() {
+  const DozidiCrashThread self = dozidicrashthread_self();
+  if (gBegunBy.load(std::memory_order_relaxed) != self) return;
+  gFinishedCount = stopAllThreads();
+  gFinishedBy.store(self, std::memory_order_relaxed);
+  fillAwaitingContext();
+}
+
+void dozidicrashmc_suspendEnvironment(DozidiCrashThread** threadsOut, int* countOut) {
+  *threadsOut = nullptr;
+  *countOut = 0;
+  int count = 0;
+  if (gFinishedBy.load(std::memory_order_relaxed) == dozidicrashthread_self()) {
+    count = gFinishedCount;
+  } else {
+    count = stopAllThreads();
+    fillAwaitingContext();
+  }
+  gFinishedBy.store(0, std::memory_order_relaxed);
+  if (count < 0) return;
   *threadsOut = gSuspendedList;
-  *countOut = known;
+  *countOut = count;
 }
 
 void dozidicrashmc_resumeEnvironment(DozidiCrashThread* threads, int count) {

@@ -69,11 +69,21 @@ bool dozidicrashmc_hasValidExceptionRegisters(const DozidiCrashMachineContext* c
 void dozidicrashmc_suspendEnvironment(DozidiCrashThread** threadsOut, int* countOut);
 
 /// The first part of `dozidicrashmc_suspendEnvironment`: lists the threads and asks each to stop,
-/// without waiting. The caller may then do work that needs no other thread stopped (the crashed
-/// thread unwinding its own stack) while they stop; `dozidicrashmc_suspendEnvironment`, called
-/// next on the same thread, waits for them and goes on as usual.
+/// without waiting. The caller may then do work that needs no other thread stopped while they
+/// stop: unwinding its own stack, making its crashed context (whose thread list is filled once
+/// they have stopped) and writing the parts of a report that read nothing of theirs.
+/// `dozidicrashmc_finishSuspendEnvironment` or `dozidicrashmc_suspendEnvironment`, called next on
+/// the same thread, waits for them and goes on as usual.
 /// Runs during a crash: no allocation, no locks.
 void dozidicrashmc_beginSuspendEnvironment();
+
+/// Waits for the threads of a suspension that this thread began and has not finished, lists
+/// again for threads started meanwhile, and fills the thread list of the crashed context made
+/// in between. The following `dozidicrashmc_suspendEnvironment` then only hands out the list.
+/// Does nothing without such a suspension. A report calls it before it writes what the other
+/// threads hold (their registers and stacks, the scope they set).
+/// Runs during a crash: no allocation, no locks.
+void dozidicrashmc_finishSuspendEnvironment();
 
 /// Lets the threads stopped by `dozidicrashmc_suspendEnvironment` run again. Without a list (or
 /// with a count of 0) it logs and does nothing.

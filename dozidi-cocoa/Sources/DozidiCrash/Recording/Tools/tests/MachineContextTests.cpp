@@ -84,45 +84,62 @@ TEST(MachineContextTests, ACrashedContextListsAtMostOneHundredThreads) {
   for (std::thread& thread : threads) thread.join();
 }
 
+// In one call, and begun by a crash handler that makes its context and writes while the threads
+// stop: its context's thread list is filled when the suspension is finished.
 TEST(MachineContextTests, SuspendedThreadsStayStillGiveTheirRegistersAndRunAfterResume) {
-  struct Spinner {
-    std::atomic<std::uint64_t> counter{0};
-    std::atomic<DozidiCrashThread> id{0};
-    std::thread thread;
-  } spinners[3];
-  std::atomic<bool> stop{false};
-  for (Spinner& spinner : spinners) {
-    spinner.thread = std::thread([&spinner, &stop] {
-      spinner.id = dozidicrashthread_self();
-      while (!stop.load(std::memory_order_relaxed)) spinner.counter.fetch_add(1, std::memory_order_relaxed);
-    });
-    while (spinner.id.load() == 0 || spinner.counter.load() == 0) std::this_thread::yield();
-  }
+  for (bool begun : {false, true}) {
+    SCOPED_TRACE(begun ? "begun, then finished" : "one call");
+    struct Spinner {
+      std::atomic<std::uint64_t> counter{0};
+      std::atomic<DozidiCrashThread> id{0};
+      std::thread thread;
+    } spinners[3];
+    std::atomic<bool> stop{false};
+    for (Spinner& spinner : spinners) {
+      spinner.thread = std::thread([&spinner, &stop] {
+        spinner.id = dozidicrashthread_self();
+        while (!stop.load(std::memory_order_relaxed)) spinner.counter.fetch_add(1, std::memory_order_relaxed);
+      });
+      while (spinner.id.load() == 0 || spinner.counter.load() == 0) std::this_thread::yield();
+    }
 
-  DozidiCrashThread* threads = nullptr;
-  int count = 0;
-  dozidicrashmc_suspendEnvironment(&threads, &count);
-  ASSERT_NE(threads, nullptr);
-  std::uint64_t before[3];
-  for (int i = 0; i < 3; ++i) before[i] = spinners[i].counter.load();
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  for (int i = 0; i < 3; ++i) {
-    EXPECT_EQ(spinners[i].counter.load(), before[i]) << "spinner " << i << " kept running";
-    DozidiCrashMachineContext context;
-    ASSERT_TRUE(dozidicrashmc_getContextForThread(spinners[i].id, &context, false));
-    EXPECT_TRUE(dozidicrashmc_canHaveCPUState(&context));
-    EXPECT_NE(dozidicrashcpu_instructionAddress(&context), 0u);
-    EXPECT_NE(dozidicrashcpu_stackPointer(&context), 0u);
-  }
-  dozidicrashmc_resumeEnvironment(threads, count);
-  for (int i = 0; i < 3; ++i) {
-    while (spinners[i].counter.load() == before[i]) std::this_thread::yield();
-  }
+    DozidiCrashThread* threads = nullptr;
+    int count = 0;
+    if (begun) {
+      dozidicrashmc_beginSuspendEnvironment();
+      ucontext_t user{};  // no frame chain: the walk ends at once
+      DozidiCrashMachineContext crashed;
+      ASSERT_TRUE(dozidicrashmc_getContextForSignal(&user, &crashed));
+      EXPECT_EQ(dozidicrashmc_getThreadCount(&crashed), 0);
+      dozidicrashmc_finishSuspendEnvironment();
+      EXPECT_GE(dozidicrashmc_getThreadCount(&crashed), 4);
+      EXPECT_GE(dozidicrashmc_indexOfThread(&crashed, dozidicrashthread_self()), 0);
+      for (Spinner& spinner : spinners) EXPECT_GE(dozidicrashmc_indexOfThread(&crashed, spinner.id), 0);
+    }
+    dozidicrashmc_suspendEnvironment(&threads, &count);
+    ASSERT_NE(threads, nullptr);
+    EXPECT_GE(count, 4);
+    std::uint64_t before[3];
+    for (int i = 0; i < 3; ++i) before[i] = spinners[i].counter.load();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_EQ(spinners[i].counter.load(), before[i]) << "spinner " << i << " kept running";
+      DozidiCrashMachineContext context;
+      ASSERT_TRUE(dozidicrashmc_getContextForThread(spinners[i].id, &context, false));
+      EXPECT_TRUE(dozidicrashmc_canHaveCPUState(&context));
+      EXPECT_NE(dozidicrashcpu_instructionAddress(&context), 0u);
+      EXPECT_NE(dozidicrashcpu_stackPointer(&context), 0u);
+    }
+    dozidicrashmc_resumeEnvironment(threads, count);
+    for (int i = 0; i < 3; ++i) {
+      while (spinners[i].counter.load() == before[i]) std::this_thread::yield();
+    }
 
-  // Resuming without a list does nothing.
-  dozidicrashmc_resumeEnvironment(nullptr, 0);
-  stop = true;
-  for (Spinner& spinner : spinners) spinner.thread.join();
+    // Resuming without a list does nothing.
+    dozidicrashmc_resumeEnvironment(nullptr, 0);
+    stop = true;
+    for (Spinner& spinner : spinners) spinner.thread.join();
+  }
 }
 
 class SafeReadTests : public ::testing::Test {
