@@ -14,11 +14,13 @@
 namespace {
 
 /// The crash reporter's session for one request: started with the reporter, ended and sent when
-/// the host returns, whichever way it returns.
+/// the host returns, whichever way it returns (after the answer: the browser does not wait for it).
+/// The browser waits for the answer, so the reporter starts with the crash integration alone: the
+/// host runs no main loop, shows nothing and makes no requests of its own.
 class ReporterSession {
  public:
   ReporterSession() {
-    running_ = fendrel::startCrashReporter();
+    running_ = fendrel::startCrashReporter(fendrel::ReporterIntegrations::CrashOnly);
     if (running_) DozidiSDK::startSession();
   }
   ~ReporterSession() {
