@@ -112,8 +112,10 @@ void BM_StartupAddedByTheCrashIntegration(benchmark::State& state) {
 BENCHMARK(BM_StartupAddedByTheCrashIntegration)->ArgName("warm")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(30);
 
 /// Runs the extension host on `root`'s Quellbox bundle and gives the milliseconds to its answer, or
-/// a negative number when it could not run or gave no answer.
-double hostAnswerMilliseconds(const std::string& host, const fs::path& root, const std::string& dsn) {
+/// a negative number when it could not run or gave no answer. Does not wait for the host to end, as
+/// the browser does not: its id goes to `running`, for the caller to reap.
+double hostAnswerMilliseconds(const std::string& host, const fs::path& root, const std::string& dsn,
+                              std::vector<pid_t>& running) {
   const std::string bundle = (root / "apps" / "Quellbox.appex").string();
   const std::string plugin = bundle + "/libQuellbox.so";
   std::vector<std::string> environment;
@@ -149,8 +151,7 @@ double hostAnswerMilliseconds(const std::string& host, const fs::path& root, con
   }
   const double elapsed = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
   ::close(out[0]);
-  int status = 0;
-  if (spawned == 0) ::waitpid(pid, &status, 0);
+  if (spawned == 0) running.push_back(pid);
   return answer.find("\"items\"") != std::string::npos ? elapsed : -1;
 }
 
@@ -194,18 +195,25 @@ void BM_ExtensionHostAnswerAddedByTheCrashIntegration(benchmark::State& state) {
   // A fresh copy of the launched root for every run, without the programs' own data (the host's
   // reporter files), made before the measurement.
   auto rootOf = [&](const std::string& side, std::size_t run) { return base / (side + "-" + std::to_string(run)); };
+  std::error_code copyError;
   for (const char* side : {"with_dsn", "without_dsn"}) {
-    for (benchmark::IterationCount run = 0; run < state.max_iterations; ++run) {
+    for (benchmark::IterationCount run = 0; run < state.max_iterations && !copyError; ++run) {
+      const fs::path root = rootOf(side, static_cast<std::size_t>(run));
+      fs::create_directories(root, copyError);
       for (const char* part : {"apps", "containers", "browser"}) {
-        fs::copy(launched / "device" / part, rootOf(side, static_cast<std::size_t>(run)) / part,
-                 fs::copy_options::recursive);
+        if (!copyError) fs::copy(launched / "device" / part, root / part, fs::copy_options::recursive, copyError);
       }
     }
   }
+  if (copyError) {
+    state.SkipWithError(("cannot copy the launched device root: " + copyError.message()).c_str());
+    return;
+  }
   std::map<std::string, std::vector<double>> times;
+  std::vector<pid_t> running;
   auto answer = [&](const std::string& side, const std::string& withDsn) {
     const fs::path root = rootOf(side, times[side].size());
-    const double elapsed = hostAnswerMilliseconds(extensionHost, root, withDsn);
+    const double elapsed = hostAnswerMilliseconds(extensionHost, root, withDsn, running);
     if (elapsed < 0) return std::string("the extension host gave no answer");
     times[side].push_back(elapsed);
     return std::string();
@@ -217,6 +225,10 @@ void BM_ExtensionHostAnswerAddedByTheCrashIntegration(benchmark::State& state) {
   std::vector<double> added;
   for (std::size_t i = 0; i < std::min(with.size(), without.size()); ++i) added.push_back(with[i] - without[i]);
   if (!added.empty()) state.counters["added_med"] = median(added);
+  for (const pid_t pid : running) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+  }
   fs::remove_all(base);
 }
 
