@@ -41,6 +41,7 @@ class ReporterSession {
 
 int main(int argc, char** argv) {
   std::optional<ReporterSession> session;
-  // Started once the main bundle is known: the reporter names the release after it.
-  return browser::runExtensionHostProgram(argc, argv, {.mainBundleKnown = [&] { session.emplace(); }});
+  // Started once the main bundle is known (the reporter names the release after it) and before
+  // the request: a crash in the request is reported.
+  return browser::runExtensionHostProgram(argc, argv, {.beforeRequest = [&] { session.emplace(); }});
 }
