@@ -58,11 +58,9 @@ void configureReporterOptions(DozidiOptions& options, const std::string& dsn) {
   }
 }
 
-bool startCrashReporter() {
-  const std::string dsn = crashReportingDSN();
-  if (dsn.empty()) return false;
-  // Crashes are recorded from here on and delivered at the next start.
-  DozidiCrashIntegration::registerWithSDK();
+namespace {
+
+void registerAppIntegrations() {
   DozidiFileIOTrackingIntegration::registerWithSDK();
   DozidiNetworkTrackingIntegration::registerWithSDK();
   DozidiCoreDataTrackingIntegration::registerWithSDK();
@@ -70,6 +68,16 @@ bool startCrashReporter() {
   DozidiAppStartTrackingIntegration::registerWithSDK();
   DozidiANRTrackingIntegration::registerWithSDK();
   DozidiOutOfMemoryTrackingIntegration::registerWithSDK();
+}
+
+}  // namespace
+
+bool startCrashReporter(ReporterIntegrations integrations) {
+  const std::string dsn = crashReportingDSN();
+  if (dsn.empty()) return false;
+  // Crashes are recorded from here on and delivered at the next start.
+  DozidiCrashIntegration::registerWithSDK();
+  if (integrations == ReporterIntegrations::App) registerAppIntegrations();
   DozidiSDK::startWithConfigureOptions([&dsn](DozidiOptions& options) { configureReporterOptions(options, dsn); });
   return DozidiSDK::isEnabled();
 }

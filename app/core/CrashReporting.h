@@ -24,12 +24,23 @@ bool tracesRequested();
 /// The app's options of the crash reporter: the address `dsn`, and tracing when tracesRequested().
 void configureReporterOptions(DozidiOptions& options, const std::string& dsn);
 
+/// Which of the reporter's integrations a program starts it with.
+enum class ReporterIntegrations {
+  /// Everything the app's programs use: crashes, app hangs, out-of-memory ends, breadcrumbs, the
+  /// app's start, network and file tracing.
+  App,
+  /// The crash integration alone, for a program with no main run loop, screens or network of its
+  /// own (the extension host): the others would have nothing to watch, and their start would
+  /// delay the program's work.
+  CrashOnly,
+};
+
 /// Starts the crash reporter with crashReportingDSN() as its only option (and tracing when
 /// tracesRequested()), unless the address is empty.
 /// The crash integration is installed with it: a crash of this run is recorded and delivered by
 /// the next start (a crash within two seconds of the start is delivered before the start returns).
 /// True when the reporter runs afterwards.
-bool startCrashReporter();
+bool startCrashReporter(ReporterIntegrations integrations = ReporterIntegrations::App);
 
 /// Seconds the end of a program waits for the reporter's last uploads; within the exit's own bound.
 inline constexpr double kReporterFlushSeconds = 1.5;

@@ -14,11 +14,13 @@
 namespace {
 
 /// The crash reporter's session for one request: started with the reporter, ended and sent when
-/// the host returns, whichever way it returns.
+/// the host returns, whichever way it returns (after the answer: the browser does not wait for it).
+/// The browser waits for the answer, so the reporter starts with the crash integration alone: the
+/// host runs no main loop, shows nothing and makes no requests of its own.
 class ReporterSession {
  public:
   ReporterSession() {
-    running_ = fendrel::startCrashReporter();
+    running_ = fendrel::startCrashReporter(fendrel::ReporterIntegrations::CrashOnly);
     if (running_) DozidiSDK::startSession();
   }
   ~ReporterSession() {
@@ -39,6 +41,7 @@ class ReporterSession {
 
 int main(int argc, char** argv) {
   std::optional<ReporterSession> session;
-  // Started once the main bundle is known: the reporter names the release after it.
-  return browser::runExtensionHostProgram(argc, argv, {.mainBundleKnown = [&] { session.emplace(); }});
+  // Started once the main bundle is known (the reporter names the release after it) and before
+  // the request: a crash in the request is reported.
+  return browser::runExtensionHostProgram(argc, argv, {.beforeRequest = [&] { session.emplace(); }});
 }

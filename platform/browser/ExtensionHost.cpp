@@ -77,12 +77,16 @@ int runExtensionHostProgram(int argc, char** argv, const ExtensionHostHooks& hoo
   // Processes the plug-in starts learn the main bundle from the environment.
   ::setenv("FENDREL_MAIN_BUNDLE", bundle.c_str(), 1);
   foundation::Bundle::setMainBundleName(bundle);
-  if (hooks.mainBundleKnown) hooks.mainBundleKnown();
+
+  // Loaded before the hook: a crash reporter started by the hook walks the loaded images on a
+  // thread of its own right after its start, and a load at that moment waits for the walk.
+  void* handle = ::dlopen(plugin.c_str(), RTLD_NOW | RTLD_LOCAL);
+  const std::string loadError = handle ? std::string() : std::string(::dlerror());
+  auto entry = handle ? reinterpret_cast<ExtensionEntryPoint>(::dlsym(handle, kExtensionEntryPointSymbol)) : nullptr;
+  if (hooks.beforeRequest) hooks.beforeRequest();
 
   const int status = [&] {
-    void* handle = ::dlopen(plugin.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle) return fail(answerFd, std::string("cannot load the plug-in: ") + ::dlerror());
-    auto entry = reinterpret_cast<ExtensionEntryPoint>(::dlsym(handle, kExtensionEntryPointSymbol));
+    if (!handle) return fail(answerFd, "cannot load the plug-in: " + loadError);
     if (!entry) {
       return fail(answerFd, std::string("cannot load the plug-in: it has no ") + kExtensionEntryPointSymbol);
     }

@@ -6,11 +6,12 @@
 
 namespace browser {
 
-/// What a host program adds around the request. `mainBundleKnown` runs once the main bundle is
-/// set and before the plug-in is loaded (a program that reports crashes starts its reporter here:
-/// the release is named after the main bundle); empty adds nothing.
+/// What a host program adds around the request. `beforeRequest` runs once the main bundle is set
+/// and the plug-in is loaded (or failed to load), right before the plug-in's entry point is called
+/// (a program that reports crashes starts its reporter here: the release is named after the main
+/// bundle, and the crash handler is in place for the request); empty adds nothing.
 struct ExtensionHostHooks {
-  std::function<void()> mainBundleKnown;
+  std::function<void()> beforeRequest;
 };
 
 /// Runs `PROGRAM PLUGIN BUNDLE`: loads the plug-in, makes BUNDLE the main bundle, calls the

@@ -38,7 +38,11 @@ std::string DozidiInstallation::id() {
   auto stored = readStoredId(path);
   if (!stored) {
     stored = foundation::UUID().uuidString();
-    if (auto written = foundation::FileManager::defaultManager().writeFileAtomically(path, *stored); !written) {
+    // Not flushed to the disk: the first start of every program on a fresh device root would wait
+    // for it, and a file lost or left empty by a power cut only means a new id, made here again.
+    if (auto written = foundation::FileManager::defaultManager().writeFileAtomically(path, *stored,
+                                                                                     foundation::FlushToDisk::No);
+        !written) {
       DOZIDI_LOG_ERROR("Failed to store the installation id: " + written.error().localizedDescription());
     }
   }

@@ -1,6 +1,6 @@
 #include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiDsn.h"
 
-#include <openssl/evp.h>
+#include <nettle/sha1.h>
 
 #include <cstdio>
 #include <vector>
@@ -76,9 +76,14 @@ std::shared_ptr<DozidiDsn> DozidiDsn::initWithString(std::string_view text, foun
 
 std::string DozidiDsn::getHash() const {
   const std::string& text = url_.absoluteString();
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  EVP_Digest(text.data(), text.size(), digest, &length, EVP_sha1(), nullptr);
+  // Nettle's SHA-1 rather than OpenSSL's: OpenSSL's first digest loads its configuration and
+  // providers, several milliseconds on the start of every program that reports crashes.
+  sha1_ctx context;
+  sha1_init(&context);
+  sha1_update(&context, text.size(), reinterpret_cast<const std::uint8_t*>(text.data()));
+  std::uint8_t digest[SHA1_DIGEST_SIZE];
+  sha1_digest(&context, SHA1_DIGEST_SIZE, digest);
+  const unsigned int length = SHA1_DIGEST_SIZE;
   std::string hex;
   hex.reserve(length * 2);
   char byte[3];

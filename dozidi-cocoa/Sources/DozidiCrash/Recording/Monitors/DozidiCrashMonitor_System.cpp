@@ -10,7 +10,7 @@
 #include "platform/kernel/SystemFacts.h"
 
 #include <net/if.h>
-#include <openssl/evp.h>
+#include <nettle/sha1.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -138,9 +138,14 @@ const char* deviceAppHash(const foundation::DeviceFacts& device, const foundatio
     }
   }
   if (auto identifier = bundle.bundleIdentifier()) input += *identifier;
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  if (EVP_Digest(input.data(), input.size(), digest, &length, EVP_sha1(), nullptr) != 1) return nullptr;
+  // Nettle's SHA-1: OpenSSL's first digest loads its configuration and providers, several
+  // milliseconds of the install.
+  sha1_ctx context;
+  sha1_init(&context);
+  sha1_update(&context, input.size(), reinterpret_cast<const std::uint8_t*>(input.data()));
+  std::uint8_t digest[SHA1_DIGEST_SIZE];
+  sha1_digest(&context, SHA1_DIGEST_SIZE, digest);
+  const unsigned int length = SHA1_DIGEST_SIZE;
   std::string hex;
   static const char kDigits[] = "0123456789abcdef";
   for (unsigned int i = 0; i < length; ++i) {
