@@ -265,7 +265,7 @@ TEST(ProfilingSamplerTests, RealJobIsSampledInItsFunctionAndTheSamplerLeavesNoTh
 #endif
 }
 
-TEST(ProfilingSamplerTests, RunStateFromTheStatText) {
+TEST(ProfilingSamplerTests, RunStateFromTheStatAndSyscallTexts) {
   struct Case {
     const char* text;
     bool running;
@@ -281,6 +281,17 @@ TEST(ProfilingSamplerTests, RunStateFromTheStatText) {
   };
   for (const Case& c : cases) {
     EXPECT_EQ(statTextShowsRunning(c.text, static_cast<long>(std::strlen(c.text))), c.running) << c.text;
+  }
+  // The syscall file names the call a sleeping thread waits in, or says "running".
+  const Case syscallCases[] = {
+      {"running\n", true},
+      {"202 0x7f1c2e0 0x80 0x2 0x0 0x0 0x0 0x7ffd10 0x7f1c31\n", false},
+      {"-1 0x7ffd10 0x7f1c31\n", false},
+      {"runnin", false},
+      {"", false},
+  };
+  for (const Case& c : syscallCases) {
+    EXPECT_EQ(syscallTextShowsRunning(c.text, static_cast<long>(std::strlen(c.text))), c.running) << c.text;
   }
 }
 
