@@ -140,22 +140,37 @@ TEST_F(ThreadSamplingTests, CallersAskingAtOnceGetTheirOwnAnswers) {
   for (Spinner& spinner : spinners) spinner.start(false);
   kernel::ThreadId threads[3];
   for (int i = 0; i < 3; ++i) threads[i] = spinners[static_cast<std::size_t>(i)].id;
-  std::atomic<int> wrong{0};
+#if defined(__SANITIZE_THREAD__)
+  // The thread sanitizer keeps one pending signal per number, so a thread asked twice at once
+  // answers one of the two requests: the other caller waits for its deadline.
+  constexpr long kDeadline = 200;
+#else
+  constexpr long kDeadline = 5000;
+#endif
+  std::atomic<int> crossed{0}, missing{0};
   auto ask = [&] {
     for (int round = 0; round < 50; ++round) {
       Seen seen[3];
       void* records[3] = {&seen[0], &seen[1], &seen[2]};
       bool ran[3];
-      kernel::sampleThreads(threads, 3, noteSelf, records, ran, 5000);
+      kernel::sampleThreads(threads, 3, noteSelf, records, ran, kDeadline);
       for (int i = 0; i < 3; ++i) {
-        if (!ran[i] || seen[i].thread != threads[i] || seen[i].runs != 1) wrong.fetch_add(1);
+        if (!ran[i]) {
+          missing.fetch_add(1);
+          if (seen[i].runs != 0) crossed.fetch_add(1);
+        } else if (seen[i].thread != threads[i] || seen[i].runs != 1) {
+          crossed.fetch_add(1);
+        }
       }
     }
   };
   std::thread other(ask);
   ask();
   other.join();
-  EXPECT_EQ(wrong.load(), 0);
+  EXPECT_EQ(crossed.load(), 0);
+#if !defined(__SANITIZE_THREAD__)
+  EXPECT_EQ(missing.load(), 0);
+#endif
   for (Spinner& spinner : spinners) spinner.finish();
 }
 
