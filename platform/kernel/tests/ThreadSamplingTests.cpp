@@ -113,8 +113,8 @@ TEST_F(ThreadSamplingTests, ALateThreadCostsTheDeadlineAndNeverWritesItsRecordAf
   void* records[2] = {&seen[0], &seen[1]};
   bool ran[2];
   const auto started = std::chrono::steady_clock::now();
-  EXPECT_EQ(kernel::sampleThreads(threads, 2, noteSelf, records, ran, 20), 1);
-  EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
+  EXPECT_EQ(kernel::sampleThreads(threads, 2, noteSelf, records, ran, 1000), 1);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
   EXPECT_FALSE(ran[0]);
   EXPECT_TRUE(ran[1]);
 
