@@ -538,14 +538,18 @@ void SamplingProfiler::walkOwnStack(const kernel::ThreadState& state, void* raw)
       }
     }
   }
-  if (bounds.start == 0) return;
+  if (bounds.start == 0) {
+    record.boundsMissed = true;
+    return;
+  }
   // One safe read of the stack's top instead of one per frame record. The bounds may be stale
   // (the mapping changed since it was read), so even this thread's own stack is not read with
-  // plain loads.
-  std::size_t length = bounds.start - sp < kStackTopBytes ? static_cast<std::size_t>(bounds.start - sp) : kStackTopBytes;
+  // plain loads. A top that cannot be read gives no sample rather than a cut one.
+  const std::size_t length =
+      bounds.start - sp < kStackTopBytes ? static_cast<std::size_t>(bounds.start - sp) : kStackTopBytes;
+  if (!kernel::copySafely(reinterpret_cast<const void*>(sp), record.stackTop, length)) return;
   record.stackTopStart = sp;
-  record.stackTopLength = 0;
-  if (kernel::copySafely(reinterpret_cast<const void*>(sp), record.stackTop, length)) record.stackTopLength = length;
+  record.stackTopLength = length;
   record.depth = walkFrames(kernel::instructionAddress(state), kernel::framePointer(state), bounds, record.addresses,
                             &record.reachedEnd, kMaxBacktraceDepth, 0, readOwnFrame, &record);
   record.walked = true;
@@ -573,6 +577,7 @@ void SamplingProfiler::sampleBatch(int count, const Callback& callback) {
     record.depth = 0;
     record.reachedEnd = false;
     record.walked = false;
+    record.boundsMissed = false;
     records[k] = &record;
   }
   bool ran[kSampleBatch] = {};
@@ -585,7 +590,7 @@ void SamplingProfiler::sampleBatch(int count, const Callback& callback) {
     const WalkRecord& record = records_[static_cast<std::size_t>(k)];
     if (record.found.start != 0) {
       rememberBounds(thread, record.found);
-    } else if (!record.walked) {
+    } else if (record.boundsMissed) {
       forgetBounds(thread);  // its stack moved: the next pass looks it up
     }
     if (!record.walked || !record.reachedEnd) continue;

@@ -180,7 +180,7 @@ class SamplingProfiler {
   };
   /// Bytes of its stack above the stack pointer that a stopped thread copies with one safe read,
   /// enough for the frame records of a usual stack; records above are read one by one.
-  static constexpr std::size_t kStackTopBytes = 2048;
+  static constexpr std::size_t kStackTopBytes = 4096;
   /// What a stopped thread is given and leaves behind when it walks its own stack.
   struct WalkRecord {
     StackBounds bounds;                // the stack the sampler knows for the thread, or empty
@@ -194,6 +194,7 @@ class SamplingProfiler {
     std::size_t depth = 0;
     bool reachedEnd = false;
     bool walked = false;
+    bool boundsMissed = false;         // the stack pointer lay outside every stack known
   };
   /// Runs on the stopped thread, in its signal handler: no allocation, no locks.
   static void walkOwnStack(const kernel::ThreadState& state, void* record);
