@@ -18,9 +18,10 @@ namespace {
 // Slot states. Free -> Reserved (asker fills it) -> Requested (signal sent) -> Claimed (the asked
 // thread runs the function) -> Done (asker reads the result) -> Free. An asker that gives up moves
 // Requested -> Abandoned, which counts as free; one that must wait for a thread still running the
-// function (it was preempted there) moves Claimed -> Awaited and sleeps until the thread is done. A late signal may still reach a slot after it
-// was given up or handed to another thread: the asked thread claims the slot first and then
-// checks that the request in it is the one its signal carries, so it never runs another's.
+// function (it was preempted there) moves Claimed -> Awaited and sleeps until the thread is done.
+// A late signal may still reach a slot after it was given up or handed to another thread: the
+// asked thread claims the slot first and then checks that the request in it is the one its signal
+// carries, so it never runs another's.
 enum SlotState : int { Free = 0, Reserved = 1, Requested = 2, Claimed = 3, Done = 4, Abandoned = 5, Awaited = 6 };
 
 // Threads asked at once, across all askers; more in one call are asked in turns.
@@ -63,7 +64,10 @@ bool claimSlot(Slot& slot, std::uint64_t ticket, ThreadId self) {
       if (slot.ticket.load(std::memory_order_acquire) == ticket && slot.thread.load(std::memory_order_acquire) == self) {
         return true;
       }
-      slot.state.store(Requested, std::memory_order_release);
+      // The asker may be waiting for this claim to end: it gets the slot back and a wake.
+      if (slot.state.exchange(Requested, std::memory_order_acq_rel) == Awaited) {
+        futex(&slot.state, FUTEX_WAKE_PRIVATE, 1, nullptr);
+      }
       return false;
     }
     if (expected != Claimed) return false;
@@ -112,6 +116,8 @@ bool sendRequest(pid_t process, uid_t user, ThreadId thread, std::uint64_t ticke
   return ::syscall(SYS_rt_tgsigqueueinfo, process, thread, info.si_signo, &info) == 0;
 }
 
+constexpr timespec kSettleRecheck{0, 10 * 1000 * 1000};
+
 // Settles a slot after the wait: true when its thread ran the function. A thread that is running
 // the function right now is waited for, asleep: it may have been preempted there, and the record
 // and counter it writes must outlive it.
@@ -127,12 +133,13 @@ bool settle(Slot& slot) {
       continue;
     }
     if (state == Claimed) {
-      // A mistaken claim (a late signal of an earlier request) gives the slot back as Requested
-      // and wakes nobody; the wait below then returns at once and the loop looks again.
       if (!slot.state.compare_exchange_strong(state, Awaited, std::memory_order_acq_rel)) continue;
       state = Awaited;
     }
-    if (state == Awaited) futex(&slot.state, FUTEX_WAIT_PRIVATE, Awaited, nullptr);
+    // Whoever ends the claim wakes us: the thread when it is done, or a mistaken claimer (a late
+    // signal of an earlier request) when it gives the slot back. The time-out only bounds the
+    // cost of a wake we might miss.
+    if (state == Awaited) futex(&slot.state, FUTEX_WAIT_PRIVATE, Awaited, &kSettleRecheck);
   }
 }
 
