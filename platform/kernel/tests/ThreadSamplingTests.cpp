@@ -134,6 +134,50 @@ TEST_F(ThreadSamplingTests, ALateThreadCostsTheDeadlineAndNeverWritesItsRecordAf
   normal.finish();
 }
 
+// A thread still running the function at the deadline (preempted there, or slow) is waited for:
+// the caller gets its records back only once every thread that started has finished.
+void noteSelfSlowly(const kernel::ThreadState& state, void* record) {
+  timespec start{}, now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &start);
+  do {
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+  } while ((now.tv_sec - start.tv_sec) * 1000000000L + (now.tv_nsec - start.tv_nsec) < 100000000L);
+  noteSelf(state, record);
+}
+
+TEST_F(ThreadSamplingTests, AThreadStillRunningTheFunctionAtTheDeadlineIsWaitedFor) {
+  Spinner spinner;
+  spinner.start(false);
+  kernel::ThreadId id = spinner.id;
+  Seen seen;
+  void* record = &seen;
+  bool ran = false;
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(kernel::sampleThreads(&id, 1, noteSelfSlowly, &record, &ran, 5000), 1);
+  EXPECT_TRUE(ran);
+  EXPECT_EQ(seen.runs, 1);
+  EXPECT_EQ(seen.thread, spinner.id.load());
+  EXPECT_GE(std::chrono::steady_clock::now() - started, 100ms);
+
+  // Here the deadline passes while the thread is inside the function, once the thread takes the
+  // signal within the deadline; a loaded machine may need a few tries for that.
+  int waitedFor = 0;
+  for (int attempt = 0; attempt < 20 && waitedFor == 0; ++attempt) {
+    Seen late;
+    record = &late;
+    const auto asked = std::chrono::steady_clock::now();
+    if (kernel::sampleThreads(&id, 1, noteSelfSlowly, &record, &ran, 20) == 1) {
+      ++waitedFor;
+      EXPECT_EQ(late.runs, 1);
+      EXPECT_GE(std::chrono::steady_clock::now() - asked, 100ms);
+    } else {
+      EXPECT_EQ(late.runs, 0);
+    }
+  }
+  EXPECT_EQ(waitedFor, 1);
+  spinner.finish();
+}
+
 // Two callers asking the same threads at once each get every answer in their own records.
 TEST_F(ThreadSamplingTests, CallersAskingAtOnceGetTheirOwnAnswers) {
   std::vector<Spinner> spinners(3);
