@@ -156,9 +156,13 @@ TEST(ProfilingSamplerTests, ThreadMetadataFromNamesAndPriorities) {
 }
 
 // Spins until told to stop. Not inlined, and its address range is found by symbol.
+// The flag is read with the compiler's inline atomic load: an unoptimised build calls
+// std::atomic's load as a function, and a sample taken in that function's epilogue (its frame
+// already popped) walks past this one.
+static_assert(sizeof(std::atomic<bool>) == sizeof(bool));
 extern "C" __attribute__((noinline)) void profilingSpinTarget(std::atomic<bool>* stop) {
   volatile std::uint64_t n = 0;
-  while (!stop->load(std::memory_order_relaxed)) n = n + 1;
+  while (!__atomic_load_n(reinterpret_cast<const bool*>(stop), __ATOMIC_RELAXED)) n = n + 1;
 }
 
 bool taskListHas(pid_t thread) {
