@@ -42,6 +42,7 @@ constinit Slot gSlots[kSlotCount];
 std::atomic<std::uint64_t> gNextTicket{1};
 std::atomic<int> gSignal{0};
 std::atomic<bool> gInstalled{false};
+std::atomic<uid_t> gUser{0};  // the sender's user id that each request carries, read at install
 static_assert(std::atomic<int>::is_always_lock_free && std::atomic<std::uint64_t>::is_always_lock_free);
 
 long futex(std::atomic<int>* word, int op, int value, const timespec* timeout) {
@@ -148,7 +149,7 @@ constexpr int kBatch = 64;
 
 int sampleBatch(const ThreadId* threads, int count, SampleFunction function, void* const* records, bool* ran,
                 long deadlineMilliseconds) {
-  static const uid_t user = ::getuid();
+  const uid_t user = gUser.load(std::memory_order_relaxed);
   const pid_t process = currentProcessId();
   const ThreadId self = currentThreadId();
   std::atomic<int> pending{0};
@@ -207,6 +208,7 @@ int sampleBatch(const ThreadId* threads, int count, SampleFunction function, voi
 
 bool installThreadSampling() {
   if (gInstalled.load()) return gSignal.load() != 0;
+  gUser.store(::getuid());
   for (int sig = SIGRTMIN + 4; sig <= SIGRTMAX - 4; ++sig) {
     struct sigaction current {};
     if (::sigaction(sig, nullptr, &current) != 0) continue;
