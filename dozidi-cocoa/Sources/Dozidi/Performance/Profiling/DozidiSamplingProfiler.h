@@ -50,9 +50,9 @@ struct StackBounds {
 /// The most frames one walk records; a deeper stack gives no sample.
 inline constexpr std::size_t kMaxBacktraceDepth = 128;
 /// How long a pass waits for the running threads to walk their stacks before it skips the late
-/// ones for this pass. A thread can be slow to take the signal (it masks it for a while, or a runtime defers
-/// it to a safe point); a crash report's longer wait would let such a thread hold up the passes
-/// that sample every other thread.
+/// ones for this pass. A thread can be slow to take the signal (it masks it for a while, or a
+/// runtime defers it to a safe point); a crash report's longer wait would let such a thread hold
+/// up the passes that sample every other thread.
 inline constexpr long kParkDeadlineMilliseconds = 50;
 
 /// Walks a frame-pointer chain starting at instruction address `pc` and frame pointer `fp`,
@@ -146,8 +146,8 @@ class SamplingProfiler {
   void rememberBounds(kernel::ThreadId thread, const StackBounds& bounds);
   void forgetBounds(kernel::ThreadId thread);
   /// The thread's run state through its syscall (else stat) file kept open between passes (one
-  /// pread); `hint`
-  /// is where the search for the thread's file starts and is moved past the file found.
+  /// pread); `hint` is where the search for the thread's file starts and is moved past the file
+  /// found.
   bool threadIsRunning(kernel::ThreadId thread, std::size_t* hint);
   /// Closes the stat files of threads that the pass `pass` did not list.
   void forgetUnlistedThreads(std::uint64_t pass);
