@@ -1,7 +1,8 @@
 // The sampling profiler's costs.
-// - One sampling pass over 20 running threads (each is parked, walked and let go), on the CPU
-//   clock of the sampling thread: the machine is shared, so wall time mostly measures the wait
-//   for the threads to get a processor. The passes of a profile after its first are measured;
+// - One sampling pass over 20 running threads (each is interrupted by a signal and walks its own
+//   stack in the handler), on the CPU clock of the sampling thread: the machine is shared, so wall
+//   time mostly measures the wait for the threads to get a processor. The walks now run on the
+//   sampled threads, so their cost shows in the overhead figure below, not in the pass. The passes of a profile after its first are measured;
 //   the first, which also reads each thread's name, priority and stack bounds, is given apart as
 //   "first_pass_cpu_us". The reference lists the same threads and reads each one's run state
 //   (open, read and close of its stat file): the pass without parking.

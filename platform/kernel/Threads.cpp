@@ -97,6 +97,37 @@ int listThreads(ThreadId* out, int capacity) {
   return count;
 }
 
+int openThreadList() {
+  return foundation::retryOnInterrupt([] { return ::open("/proc/self/task", O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+}
+
+int listThreadsIn(int taskDirectory, ThreadId* out, int capacity) {
+  if (::lseek(taskDirectory, 0, SEEK_SET) != 0) return -1;
+  alignas(8) char buffer[4096];
+  // The longest record a thread id can give: the header, ten digits and the terminator, rounded
+  // up to 8. The kernel fills a read as long as the next record fits, so a read that leaves room
+  // for one more was the last one: the listing ends without the read that would return nothing.
+  constexpr long kLongestRecord = 32;
+  int count = 0;
+  for (;;) {
+    const long n =
+        foundation::retryOnInterrupt([&] { return ::syscall(SYS_getdents64, taskDirectory, buffer, sizeof buffer); });
+    if (n < 0) return -1;
+    if (n == 0) break;
+    for (long offset = 0; offset < n;) {
+      auto* entry = reinterpret_cast<LinuxDirent64*>(buffer + offset);
+      ThreadId thread;
+      if (parseThreadId(entry->d_name, &thread)) {
+        if (count < capacity) out[count] = thread;
+        ++count;
+      }
+      offset += entry->d_reclen;
+    }
+    if (n + kLongestRecord <= static_cast<long>(sizeof buffer)) break;
+  }
+  return count;
+}
+
 bool readThreadName(ThreadId thread, char* buffer, std::size_t length) {
   if (length == 0) return false;
   char path[64] = "/proc/self/task/";

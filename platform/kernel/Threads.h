@@ -25,6 +25,15 @@ pid_t currentProcessId();
 /// Runs during a crash: no allocation, no locks.
 int listThreads(ThreadId* out, int capacity);
 
+/// Opens /proc/self/task for `listThreadsIn`. Returns the descriptor (close-on-exec), or -1.
+int openThreadList();
+
+/// Lists the threads as `listThreads` does, from a descriptor of `openThreadList`, which it
+/// rewinds first: a caller that lists many times a second saves the open and the close, and
+/// usually the second read.
+/// No allocation, no locks.
+int listThreadsIn(int taskDirectory, ThreadId* out, int capacity);
+
 /// Reads the thread's name (/proc/self/task/<tid>/comm, at most 15 bytes) into `buffer`, without
 /// the trailing newline and always terminated. False when the thread is gone or `length` is 0.
 /// Runs during a crash: no allocation, no locks.

@@ -3,6 +3,7 @@
 #include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiLog.h"
 #include "dozidi-cocoa/Sources/Dozidi/Tools/DozidiTime.h"
 #include "platform/kernel/SafeMemory.h"
+#include "platform/kernel/ThreadSampling.h"
 #include "platform/kernel/ThreadState.h"
 #include "platform/kernel/ThreadSuspension.h"
 #include "platform/kernel/detail/ProcText.h"
@@ -41,13 +42,28 @@ bool readFrameWords(kernel::ThreadId stoppedThread, std::uint64_t frame, std::ui
   return kernel::copySafely(reinterpret_cast<const void*>(frame), words, kRecordSize);
 }
 
-// Formats "/proc/self/task/<tid>/stat" into `path` (at least 64 bytes).
-void statPath(kernel::ThreadId thread, char* path) {
+// Formats "/proc/self/task/<tid>" followed by `file` (such as "/stat") into `path` (64 bytes).
+void taskFilePath(kernel::ThreadId thread, const char* file, char* path) {
   constexpr char kPrefix[] = "/proc/self/task/";
   std::memcpy(path, kPrefix, sizeof kPrefix - 1);
   std::size_t length = sizeof kPrefix - 1;
   length += static_cast<std::size_t>(kernel::detail::formatDecimal(static_cast<std::uint64_t>(thread), path + length));
-  std::memcpy(path + length, "/stat", 6);
+  std::memcpy(path + length, file, std::strlen(file) + 1);
+}
+
+void statPath(kernel::ThreadId thread, char* path) { taskFilePath(thread, "/stat", path); }
+
+// Opens the file that tells a thread's run state most cheaply: "syscall", whose whole text is
+// "running" for a running or runnable thread (the kernel writes one word where "stat" formats
+// some fifty fields), else "stat".
+int openStateFile(kernel::ThreadId thread, bool* syscallText) {
+  char path[64];
+  taskFilePath(thread, "/syscall", path);
+  int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  *syscallText = fd >= 0;
+  if (fd >= 0) return fd;
+  statPath(thread, path);
+  return ::open(path, O_RDONLY | O_CLOEXEC);
 }
 
 // The most stat files a sampler keeps open, and the share of the descriptor limit it may take.
@@ -80,8 +96,14 @@ std::uint64_t parseHex(const char*& text, const char* end) {
 
 }  // namespace
 
-std::size_t backtrace(std::uint64_t pc, std::uint64_t fp, const StackBounds& bounds, std::uint64_t* addresses,
-                      bool* reachedEndOfStack, std::size_t maxDepth, std::size_t skip, kernel::ThreadId stoppedThread) {
+namespace {
+
+// Reads the frame record {next frame pointer, return address} at `frame`.
+using FrameReader = bool (*)(const void* context, std::uint64_t frame, std::uint64_t words[2]);
+
+std::size_t walkFrames(std::uint64_t pc, std::uint64_t fp, const StackBounds& bounds, std::uint64_t* addresses,
+                       bool* reachedEndOfStack, std::size_t maxDepth, std::size_t skip, FrameReader read,
+                       const void* context) {
   if (maxDepth == 0 || bounds.start == 0 || bounds.end == 0 || bounds.start <= bounds.end) return 0;
   if (!frameCounts(fp, bounds)) return 0;
   std::size_t count = 0;
@@ -97,7 +119,7 @@ std::size_t backtrace(std::uint64_t pc, std::uint64_t fp, const StackBounds& bou
       return count;
     }
     std::uint64_t words[2];
-    if (!readFrameWords(stoppedThread, frame, words)) break;
+    if (!read(context, frame, words)) break;
     if (skip > 0) {
       --skip;
     } else if (words[1] != 0) {
@@ -109,6 +131,17 @@ std::size_t backtrace(std::uint64_t pc, std::uint64_t fp, const StackBounds& bou
   }
   *reachedEndOfStack = true;
   return count;
+}
+
+bool readStoppedFrame(const void* context, std::uint64_t frame, std::uint64_t words[2]) {
+  return readFrameWords(*static_cast<const kernel::ThreadId*>(context), frame, words);
+}
+
+}  // namespace
+
+std::size_t backtrace(std::uint64_t pc, std::uint64_t fp, const StackBounds& bounds, std::uint64_t* addresses,
+                      bool* reachedEndOfStack, std::size_t maxDepth, std::size_t skip, kernel::ThreadId stoppedThread) {
+  return walkFrames(pc, fp, bounds, addresses, reachedEndOfStack, maxDepth, skip, readStoppedFrame, &stoppedThread);
 }
 
 ThreadMetadata ThreadMetadataCache::metadataForThread(kernel::ThreadId thread) {
@@ -168,6 +201,11 @@ bool statTextShowsRunning(const char* text, long length) {
   return close[2] == 'R';
 }
 
+bool syscallTextShowsRunning(const char* text, long length) {
+  constexpr char kRunning[] = "running";
+  return length >= static_cast<long>(sizeof kRunning - 1) && std::memcmp(text, kRunning, sizeof kRunning - 1) == 0;
+}
+
 bool isThreadRunning(kernel::ThreadId thread) {
   char path[64];
   statPath(thread, path);
@@ -184,9 +222,11 @@ SamplingProfiler::SamplingProfiler(Callback callback, std::uint32_t frequencyHz)
     : callback_(std::move(callback)),
       intervalNs_(samplingIntervalNanoseconds(frequencyHz)),
       threadIds_(kMaxThreads),
-      parked_(kParkBatch),
-      batch_(kParkBatch),
-      walked_(kParkBatch * kMaxBacktraceDepth),
+      sampled_(kSampleBatch),
+      batch_(kSampleBatch),
+      records_(kSampleBatch),
+      walked_(kSampleBatch * kMaxBacktraceDepth),
+      stackTops_(kSampleBatch * kStackTopBytes),
       mappings_(kMaxMappings),
       bounds_(kMaxThreads),
       mapsText_(kMapsChunk) {
@@ -197,12 +237,16 @@ SamplingProfiler::SamplingProfiler(Callback callback, std::uint32_t frequencyHz)
     maxStateFiles_ = static_cast<std::size_t>(files.rlim_cur / kStateFilesShareOfLimit);
   }
   stateFiles_.resize(maxStateFiles_);
+  for (std::size_t k = 0; k < records_.size(); ++k) {
+    records_[k].addresses = &walked_[k * kMaxBacktraceDepth];
+    records_[k].stackTop = &stackTops_[k * kStackTopBytes];
+  }
   if (intervalNs_ == 0) {
     DOZIDI_LOG_ERROR("A sampling frequency of 0 Hz cannot be used.");
     return;
   }
-  if (!kernel::installThreadSuspension()) {
-    DOZIDI_LOG_ERROR("No real-time signal is free to stop threads with; the profiler cannot sample.");
+  if (!kernel::installThreadSampling()) {
+    DOZIDI_LOG_ERROR("No real-time signal is free to sample threads with; the profiler cannot sample.");
     return;
   }
   kernel::prepareSafeReads();
@@ -222,6 +266,7 @@ SamplingProfiler::SamplingProfiler(Callback callback, std::uint32_t frequencyHz)
 SamplingProfiler::~SamplingProfiler() {
   stopSampling();
   closeStateFiles();
+  if (taskList_ >= 0) ::close(taskList_);
   if (timer_ >= 0) ::close(timer_);
   if (wake_ >= 0) ::close(wake_);
 }
@@ -346,34 +391,30 @@ bool SamplingProfiler::readStackMappings() {
   return mappingCount_ > 0;
 }
 
-bool SamplingProfiler::stackBoundsFor(kernel::ThreadId thread, std::uint64_t stackPointer, StackBounds* bounds) {
-  auto contains = [stackPointer](const StackBounds& b) { return stackPointer >= b.end && stackPointer < b.start; };
-  std::size_t slot = boundsCount_;
+const StackBounds* SamplingProfiler::cachedBounds(kernel::ThreadId thread) const {
   for (std::size_t i = 0; i < boundsCount_; ++i) {
-    if (bounds_[i].thread != thread) continue;
-    if (contains(bounds_[i].bounds)) {
-      *bounds = bounds_[i].bounds;
-      return true;
-    }
-    slot = i;
-    break;
+    if (bounds_[i].thread == thread) return &bounds_[i].bounds;
   }
-  // Threads seen for the first time in a pass share one reading of the mappings.
-  if (!mapsReadThisPass_) {
-    mapsReadThisPass_ = true;
-    if (!readStackMappings()) mappingCount_ = 0;
-  }
-  for (std::size_t i = 0; i < mappingCount_; ++i) {
-    if (stackPointer >= mappings_[i].low && stackPointer < mappings_[i].high) {
-      *bounds = {mappings_[i].high, mappings_[i].low};
-      if (slot < bounds_.size()) {
-        bounds_[slot] = {thread, *bounds};
-        if (slot == boundsCount_) ++boundsCount_;
-      }
-      return true;
+  return nullptr;
+}
+
+void SamplingProfiler::rememberBounds(kernel::ThreadId thread, const StackBounds& bounds) {
+  for (std::size_t i = 0; i < boundsCount_; ++i) {
+    if (bounds_[i].thread == thread) {
+      bounds_[i].bounds = bounds;
+      return;
     }
   }
-  return false;
+  if (boundsCount_ < bounds_.size()) bounds_[boundsCount_++] = {thread, bounds};
+}
+
+void SamplingProfiler::forgetBounds(kernel::ThreadId thread) {
+  for (std::size_t i = 0; i < boundsCount_; ++i) {
+    if (bounds_[i].thread == thread) {
+      bounds_[i] = bounds_[--boundsCount_];
+      return;
+    }
+  }
 }
 
 bool SamplingProfiler::threadIsRunning(kernel::ThreadId thread, std::size_t* hint) {
@@ -388,28 +429,29 @@ bool SamplingProfiler::threadIsRunning(kernel::ThreadId thread, std::size_t* hin
   for (std::size_t i = 0; i < *hint && i < stateFileCount_ && file == nullptr; ++i) {
     if (stateFiles_[i].thread == thread) file = &stateFiles_[i];
   }
-  char path[64];
   if (file == nullptr) {
     if (stateFileCount_ == maxStateFiles_) return isThreadRunning(thread);
-    statPath(thread, path);
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    bool syscallText = false;
+    const int fd = openStateFile(thread, &syscallText);
     if (fd < 0) return false;
     file = &stateFiles_[stateFileCount_++];
-    *file = {thread, fd, 0};
+    *file = {thread, fd, 0, syscallText};
   }
   file->listedInPass = passNumber_;
   char text[512];
-  ssize_t length = ::pread(file->fd, text, sizeof text, 0);
+  // "running" is all that the syscall text is read for.
+  const std::size_t wanted = file->syscallText ? 16 : sizeof text;
+  ssize_t length = ::pread(file->fd, text, wanted, 0);
   if (length <= 0) {
     // The thread the file was opened for has ended; a new thread may carry its id now.
     ::close(file->fd);
-    statPath(thread, path);
-    file->fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    file->fd = openStateFile(thread, &file->syscallText);
     if (file->fd < 0) return false;
-    length = ::pread(file->fd, text, sizeof text, 0);
+    length = ::pread(file->fd, text, file->syscallText ? 16 : sizeof text, 0);
     if (length <= 0) return false;
   }
-  return statTextShowsRunning(text, static_cast<long>(length));
+  return file->syscallText ? syscallTextShowsRunning(text, static_cast<long>(length))
+                           : statTextShowsRunning(text, static_cast<long>(length));
 }
 
 void SamplingProfiler::forgetUnlistedThreads(std::uint64_t pass) {
@@ -434,7 +476,9 @@ void SamplingProfiler::closeStateFiles() {
 
 void SamplingProfiler::samplePass(const Callback& callback) {
   const kernel::ThreadId self = kernel::currentThreadId();
-  int listed = kernel::listThreads(threadIds_.data(), static_cast<int>(threadIds_.size()));
+  if (taskList_ < 0) taskList_ = kernel::openThreadList();
+  int listed = taskList_ >= 0 ? kernel::listThreadsIn(taskList_, threadIds_.data(), static_cast<int>(threadIds_.size()))
+                              : kernel::listThreads(threadIds_.data(), static_cast<int>(threadIds_.size()));
   if (listed < 0) return;
   if (listed > static_cast<int>(threadIds_.size())) listed = static_cast<int>(threadIds_.size());
   const std::uint64_t pass = ++passNumber_;
@@ -459,8 +503,8 @@ void SamplingProfiler::samplePass(const Callback& callback) {
     Backtrace& next = batch_[static_cast<std::size_t>(batched)];
     next.threadMetadata = std::move(metadata);
     next.absoluteTimestamp = timestamp;
-    parked_[static_cast<std::size_t>(batched)] = thread;
-    if (++batched == kParkBatch) {
+    sampled_[static_cast<std::size_t>(batched)] = thread;
+    if (++batched == kSampleBatch) {
       sampleBatch(batched, callback);
       batched = 0;
     }
@@ -469,29 +513,89 @@ void SamplingProfiler::samplePass(const Callback& callback) {
   forgetUnlistedThreads(pass);
 }
 
-void SamplingProfiler::sampleBatch(int count, const Callback& callback) {
-  bool stopped[kParkBatch] = {};
-  std::size_t depth[kParkBatch] = {};
-  bool reachedEnd[kParkBatch] = {};
-  // From here to resumeThreads: no allocation, no lock.
-  kernel::suspendThreads(parked_.data(), count, stopped, kParkDeadlineMilliseconds);
-  for (int k = 0; k < count; ++k) {
-    if (!stopped[k]) continue;
-    const kernel::ThreadState* state = kernel::suspendedThreadState(parked_[static_cast<std::size_t>(k)]);
-    if (state == nullptr) continue;
-    StackBounds bounds;
-    if (!stackBoundsFor(parked_[static_cast<std::size_t>(k)], kernel::stackPointer(*state), &bounds)) continue;
-    depth[k] = backtrace(kernel::instructionAddress(*state), kernel::framePointer(*state), bounds,
-                         &walked_[static_cast<std::size_t>(k) * kMaxBacktraceDepth], &reachedEnd[k],
-                         kMaxBacktraceDepth, 0, parked_[static_cast<std::size_t>(k)]);
+bool SamplingProfiler::readOwnFrame(const void* context, std::uint64_t frame, std::uint64_t words[2]) {
+  const auto& record = *static_cast<const WalkRecord*>(context);
+  constexpr std::size_t kRecordSize = 2 * sizeof(std::uint64_t);
+  if (frame >= record.stackTopStart && frame - record.stackTopStart <= record.stackTopLength &&
+      record.stackTopLength - (frame - record.stackTopStart) >= kRecordSize) {
+    std::memcpy(words, record.stackTop + (frame - record.stackTopStart), kRecordSize);
+    return true;
   }
-  kernel::resumeThreads();
+  return kernel::copySafely(reinterpret_cast<const void*>(frame), words, kRecordSize);
+}
+
+void SamplingProfiler::walkOwnStack(const kernel::ThreadState& state, void* raw) {
+  auto& record = *static_cast<WalkRecord*>(raw);
+  const std::uint64_t sp = kernel::stackPointer(state);
+  StackBounds bounds = record.bounds;
+  if (!(sp >= bounds.end && sp < bounds.start)) {
+    bounds = {};
+    for (std::size_t i = 0; i < record.mappingCount; ++i) {
+      if (sp >= record.mappings[i].low && sp < record.mappings[i].high) {
+        bounds = {record.mappings[i].high, record.mappings[i].low};
+        record.found = bounds;
+        break;
+      }
+    }
+  }
+  if (bounds.start == 0) {
+    record.boundsMissed = true;
+    return;
+  }
+  // One safe read of the stack's top instead of one per frame record. The bounds may be stale
+  // (the mapping changed since it was read), so even this thread's own stack is not read with
+  // plain loads. A top that cannot be read gives no sample rather than a cut one.
+  const std::size_t length =
+      bounds.start - sp < kStackTopBytes ? static_cast<std::size_t>(bounds.start - sp) : kStackTopBytes;
+  if (!kernel::copySafely(reinterpret_cast<const void*>(sp), record.stackTop, length)) return;
+  record.stackTopStart = sp;
+  record.stackTopLength = length;
+  record.depth = walkFrames(kernel::instructionAddress(state), kernel::framePointer(state), bounds, record.addresses,
+                            &record.reachedEnd, kMaxBacktraceDepth, 0, readOwnFrame, &record);
+  record.walked = true;
+}
+
+void SamplingProfiler::sampleBatch(int count, const Callback& callback) {
+  // A thread whose stack is not known yet finds it in the mappings, read at most once a pass and
+  // before any thread is asked.
+  bool needMappings = false;
+  for (int k = 0; k < count; ++k) {
+    const StackBounds* known = cachedBounds(sampled_[static_cast<std::size_t>(k)]);
+    records_[static_cast<std::size_t>(k)].bounds = known != nullptr ? *known : StackBounds{};
+    if (known == nullptr) needMappings = true;
+  }
+  if (needMappings && !mapsReadThisPass_) {
+    mapsReadThisPass_ = true;
+    if (!readStackMappings()) mappingCount_ = 0;
+  }
+  void* records[kSampleBatch] = {};
+  for (int k = 0; k < count; ++k) {
+    WalkRecord& record = records_[static_cast<std::size_t>(k)];
+    record.mappings = mapsReadThisPass_ ? mappings_.data() : nullptr;
+    record.mappingCount = mapsReadThisPass_ ? mappingCount_ : 0;
+    record.found = {};
+    record.depth = 0;
+    record.reachedEnd = false;
+    record.walked = false;
+    record.boundsMissed = false;
+    records[k] = &record;
+  }
+  bool ran[kSampleBatch] = {};
+  // Each thread walks its own stack in its signal handler; none of them waits for the sampler.
+  kernel::sampleThreads(sampled_.data(), count, walkOwnStack, records, ran, kParkDeadlineMilliseconds);
 
   for (int k = 0; k < count; ++k) {
-    if (!stopped[k] || !reachedEnd[k]) continue;
+    if (!ran[k]) continue;
+    const kernel::ThreadId thread = sampled_[static_cast<std::size_t>(k)];
+    const WalkRecord& record = records_[static_cast<std::size_t>(k)];
+    if (record.found.start != 0) {
+      rememberBounds(thread, record.found);
+    } else if (record.boundsMissed) {
+      forgetBounds(thread);  // its stack moved: the next pass looks it up
+    }
+    if (!record.walked || !record.reachedEnd) continue;
     Backtrace& sample = batch_[static_cast<std::size_t>(k)];
-    const std::uint64_t* first = &walked_[static_cast<std::size_t>(k) * kMaxBacktraceDepth];
-    sample.addresses.assign(first, first + depth[k]);
+    sample.addresses.assign(record.addresses, record.addresses + record.depth);
     callback(sample);
   }
 }

@@ -1,9 +1,10 @@
 #pragma once
 // The sampling half of the profiler: a thread that wakes at a fixed frequency, stops each running
-// thread of the process in turn (a real-time signal parks it), walks its stack by frame pointers,
-// lets it go and hands one backtrace per thread to a callback. Sleeping threads are not woken:
-// they give an empty backtrace. While a thread is parked the sampler neither allocates nor takes
-// a lock: every buffer it uses then was made before.
+// thread of the process (a real-time signal interrupts it, and the thread walks its own stack by
+// frame pointers in the handler, into a buffer the sampler made before) and hands one backtrace
+// per thread to a callback. Sleeping threads are not woken: they give an empty backtrace. While a
+// thread is stopped the sampler neither allocates nor takes a lock, and neither does the thread.
+#include "platform/kernel/ThreadState.h"
 #include "platform/kernel/Threads.h"
 
 #include <atomic>
@@ -48,10 +49,10 @@ struct StackBounds {
 
 /// The most frames one walk records; a deeper stack gives no sample.
 inline constexpr std::size_t kMaxBacktraceDepth = 128;
-/// How long a pass waits for one running thread to park before it skips the thread for this
-/// pass. A thread can be slow to take the signal (it masks it for a while, or a runtime defers
-/// it to a safe point); a crash report's longer wait would let such a thread hold up the passes
-/// that sample every other thread.
+/// How long a pass waits for the running threads to walk their stacks before it skips the late
+/// ones for this pass. A thread can be slow to take the signal (it masks it for a while, or a
+/// runtime defers it to a safe point); a crash report's longer wait would let such a thread hold
+/// up the passes that sample every other thread.
 inline constexpr long kParkDeadlineMilliseconds = 50;
 
 /// Walks a frame-pointer chain starting at instruction address `pc` and frame pointer `fp`,
@@ -106,6 +107,9 @@ bool isThreadRunning(kernel::ThreadId thread);
 
 /// Whether the text of a thread's /proc stat file shows it running or ready to run.
 bool statTextShowsRunning(const char* text, long length);
+/// Whether the text of a thread's /proc syscall file shows it running or ready to run: the kernel
+/// then writes "running" instead of the call the thread waits in.
+bool syscallTextShowsRunning(const char* text, long length);
 
 /// The sampler. Always held by shared ownership. A failed construction (no free real-time
 /// signal, no timer) leaves it uninitialized: starting it then only logs.
@@ -138,15 +142,18 @@ class SamplingProfiler {
  private:
   SamplingProfiler(Callback callback, std::uint32_t frequencyHz);
   void run(std::function<void()> onThreadStart);
-  bool stackBoundsFor(kernel::ThreadId thread, std::uint64_t stackPointer, StackBounds* bounds);
-  /// The thread's run state through its stat file kept open between passes (one pread); `hint`
-  /// is where the search for the thread's file starts and is moved past the file found.
+  const StackBounds* cachedBounds(kernel::ThreadId thread) const;
+  void rememberBounds(kernel::ThreadId thread, const StackBounds& bounds);
+  void forgetBounds(kernel::ThreadId thread);
+  /// The thread's run state through its syscall (else stat) file kept open between passes (one
+  /// pread); `hint` is where the search for the thread's file starts and is moved past the file
+  /// found.
   bool threadIsRunning(kernel::ThreadId thread, std::size_t* hint);
   /// Closes the stat files of threads that the pass `pass` did not list.
   void forgetUnlistedThreads(std::uint64_t pass);
   void closeStateFiles();
-  /// Parks the first `count` threads of parked_ at once, walks each stopped one, lets them go,
-  /// then hands over the samples of batch_.
+  /// Has the first `count` threads of sampled_ walk their own stacks at once, then hands over the
+  /// samples of batch_.
   void sampleBatch(int count, const Callback& callback);
   bool readStackMappings();
 
@@ -163,7 +170,7 @@ class SamplingProfiler {
   std::atomic<kernel::ThreadId> samplingThread_{0};
   ThreadMetadataCache cache_;
 
-  // Buffers made at construction and used while a thread is parked.
+  // Buffers made at construction and used while a thread is stopped.
   struct Range {
     std::uint64_t low, high;
   };
@@ -171,11 +178,34 @@ class SamplingProfiler {
     kernel::ThreadId thread;
     StackBounds bounds;
   };
+  /// Bytes of its stack above the stack pointer that a stopped thread copies with one safe read,
+  /// enough for the frame records of a usual stack; records above are read one by one.
+  static constexpr std::size_t kStackTopBytes = 4096;
+  /// What a stopped thread is given and leaves behind when it walks its own stack.
+  struct WalkRecord {
+    StackBounds bounds;                // the stack the sampler knows for the thread, or empty
+    const Range* mappings = nullptr;   // this pass's readable and writable mappings, or none
+    std::size_t mappingCount = 0;
+    StackBounds found;                 // the stack found in the mappings, when it was looked up
+    std::uint64_t* addresses = nullptr;  // kMaxBacktraceDepth slots
+    unsigned char* stackTop = nullptr;   // kStackTopBytes bytes
+    std::uint64_t stackTopStart = 0;
+    std::size_t stackTopLength = 0;
+    std::size_t depth = 0;
+    bool reachedEnd = false;
+    bool walked = false;
+    bool boundsMissed = false;         // the stack pointer lay outside every stack known
+  };
+  /// Runs on the stopped thread, in its signal handler: no allocation, no locks.
+  static void walkOwnStack(const kernel::ThreadState& state, void* record);
+  static bool readOwnFrame(const void* context, std::uint64_t frame, std::uint64_t words[2]);
   std::vector<kernel::ThreadId> threadIds_;
-  static constexpr int kParkBatch = 64;
-  std::vector<kernel::ThreadId> parked_;
+  static constexpr int kSampleBatch = 64;
+  std::vector<kernel::ThreadId> sampled_;
   std::vector<Backtrace> batch_;
-  std::vector<std::uint64_t> walked_;  // kParkBatch stacks of kMaxBacktraceDepth addresses
+  std::vector<WalkRecord> records_;
+  std::vector<std::uint64_t> walked_;  // kSampleBatch stacks of kMaxBacktraceDepth addresses
+  std::vector<unsigned char> stackTops_;  // kSampleBatch copies of kStackTopBytes
   std::vector<Range> mappings_;
   std::size_t mappingCount_ = 0;
   std::vector<CachedBounds> bounds_;
@@ -191,11 +221,13 @@ class SamplingProfiler {
     kernel::ThreadId thread;
     int fd;
     std::uint64_t listedInPass;
+    bool syscallText;  // the file is "syscall", else "stat"
   };
   std::vector<StateFile> stateFiles_;
   std::size_t stateFileCount_ = 0;
   std::size_t maxStateFiles_ = 0;
   std::uint64_t passNumber_ = 0;
+  int taskList_ = -1;  // /proc/self/task, kept open between passes
 };
 
 }  // namespace dozidi::profiling

@@ -156,9 +156,13 @@ TEST(ProfilingSamplerTests, ThreadMetadataFromNamesAndPriorities) {
 }
 
 // Spins until told to stop. Not inlined, and its address range is found by symbol.
+// The flag is read with the compiler's inline atomic load: an unoptimised build calls
+// std::atomic's load as a function, and a sample taken in that function's epilogue (its frame
+// already popped) walks past this one.
+static_assert(sizeof(std::atomic<bool>) == sizeof(bool));
 extern "C" __attribute__((noinline)) void profilingSpinTarget(std::atomic<bool>* stop) {
   volatile std::uint64_t n = 0;
-  while (!stop->load(std::memory_order_relaxed)) n = n + 1;
+  while (!__atomic_load_n(reinterpret_cast<const bool*>(stop), __ATOMIC_RELAXED)) n = n + 1;
 }
 
 bool taskListHas(pid_t thread) {
@@ -265,7 +269,7 @@ TEST(ProfilingSamplerTests, RealJobIsSampledInItsFunctionAndTheSamplerLeavesNoTh
 #endif
 }
 
-TEST(ProfilingSamplerTests, RunStateFromTheStatText) {
+TEST(ProfilingSamplerTests, RunStateFromTheStatAndSyscallTexts) {
   struct Case {
     const char* text;
     bool running;
@@ -281,6 +285,17 @@ TEST(ProfilingSamplerTests, RunStateFromTheStatText) {
   };
   for (const Case& c : cases) {
     EXPECT_EQ(statTextShowsRunning(c.text, static_cast<long>(std::strlen(c.text))), c.running) << c.text;
+  }
+  // The syscall file names the call a sleeping thread waits in, or says "running".
+  const Case syscallCases[] = {
+      {"running\n", true},
+      {"202 0x7f1c2e0 0x80 0x2 0x0 0x0 0x0 0x7ffd10 0x7f1c31\n", false},
+      {"-1 0x7ffd10 0x7f1c31\n", false},
+      {"runnin", false},
+      {"", false},
+  };
+  for (const Case& c : syscallCases) {
+    EXPECT_EQ(syscallTextShowsRunning(c.text, static_cast<long>(std::strlen(c.text))), c.running) << c.text;
   }
 }
 

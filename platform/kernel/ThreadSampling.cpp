@@ -1,0 +1,246 @@
+#include "platform/kernel/ThreadSampling.h"
+
+#include <linux/futex.h>
+#include <signal.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+
+namespace kernel {
+
+namespace {
+
+// Slot states. Free -> Reserved (asker fills it) -> Requested (signal sent) -> Claimed (the asked
+// thread runs the function) -> Done (asker reads the result) -> Free. An asker that gives up moves
+// Requested -> Abandoned, which counts as free; one that must wait for a thread still running the
+// function (it was preempted there) moves Claimed -> Awaited and sleeps until the thread is done.
+// A late signal may still reach a slot after it was given up or handed to another thread: the
+// asked thread claims the slot first and then checks that the request in it is the one its signal
+// carries, so it never runs another's.
+enum SlotState : int { Free = 0, Reserved = 1, Requested = 2, Claimed = 3, Done = 4, Abandoned = 5, Awaited = 6 };
+
+// Threads asked at once, across all askers; more in one call are asked in turns.
+constexpr int kSlotCount = 256;
+
+struct Slot {
+  std::atomic<int> state{Free};
+  // The request's ticket: a number that no other request has had, times kSlotCount, plus the
+  // slot's index. The signal carries it, so a late signal can be told from the current one.
+  std::atomic<std::uint64_t> ticket{0};
+  std::atomic<ThreadId> thread{0};
+  SampleFunction function = nullptr;
+  void* record = nullptr;
+  std::atomic<int>* pending = nullptr;
+};
+
+constinit Slot gSlots[kSlotCount];
+std::atomic<std::uint64_t> gNextTicket{1};
+std::atomic<int> gSignal{0};
+std::atomic<bool> gInstalled{false};
+std::atomic<uid_t> gUser{0};  // the sender's user id that each request carries, read at install
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<std::uint64_t>::is_always_lock_free);
+
+long futex(std::atomic<int>* word, int op, int value, const timespec* timeout) {
+  return ::syscall(SYS_futex, reinterpret_cast<int*>(word), op, value, timeout, nullptr, 0);
+}
+
+std::int64_t nowNanoseconds() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+// Takes the Requested slot for the request `ticket` of this thread. A claim that turns out to
+// be for another request is given back at once; the rightful thread waits those few
+// instructions rather than missing its request.
+bool claimSlot(Slot& slot, std::uint64_t ticket, ThreadId self) {
+  for (;;) {
+    int expected = Requested;
+    if (slot.state.compare_exchange_strong(expected, Claimed, std::memory_order_acq_rel)) {
+      if (slot.ticket.load(std::memory_order_acquire) == ticket && slot.thread.load(std::memory_order_acquire) == self) {
+        return true;
+      }
+      // The asker may be waiting for this claim to end: it gets the slot back and a wake.
+      if (slot.state.exchange(Requested, std::memory_order_acq_rel) == Awaited) {
+        futex(&slot.state, FUTEX_WAKE_PRIVATE, 1, nullptr);
+      }
+      return false;
+    }
+    if (expected != Claimed) return false;
+  }
+}
+
+void onSampleSignal(int, siginfo_t* info, void* context) {
+  const int savedErrno = errno;
+  if (info->si_code == SI_QUEUE) {
+    const auto ticket = reinterpret_cast<std::uint64_t>(info->si_value.sival_ptr);
+    Slot& slot = gSlots[ticket % kSlotCount];
+    const ThreadId self = currentThreadId();
+    if (slot.ticket.load(std::memory_order_acquire) == ticket && claimSlot(slot, ticket, self)) {
+      const auto* user = static_cast<const ucontext_t*>(context);
+      slot.function(user->uc_mcontext, slot.record);
+      // The asker's counter lives as long as it waits for this slot to be Done: count and wake
+      // first, then let the slot go.
+      std::atomic<int>* pending = slot.pending;
+      if (pending->fetch_sub(1, std::memory_order_acq_rel) == 1) futex(pending, FUTEX_WAKE_PRIVATE, 1, nullptr);
+      if (slot.state.exchange(Done, std::memory_order_acq_rel) == Awaited) {
+        futex(&slot.state, FUTEX_WAKE_PRIVATE, 1, nullptr);
+      }
+    }
+  }
+  errno = savedErrno;
+}
+
+int reserveSlot(int from) {
+  for (int n = 0; n < kSlotCount; ++n) {
+    const int i = (from + n) % kSlotCount;
+    int state = gSlots[i].state.load(std::memory_order_relaxed);
+    if (state != Free && state != Abandoned) continue;
+    if (gSlots[i].state.compare_exchange_strong(state, Reserved, std::memory_order_acq_rel)) return i;
+  }
+  return -1;
+}
+
+bool sendRequest(pid_t process, uid_t user, ThreadId thread, std::uint64_t ticket) {
+  siginfo_t info;
+  std::memset(&info, 0, sizeof info);
+  info.si_signo = gSignal.load(std::memory_order_relaxed);
+  info.si_code = SI_QUEUE;
+  info.si_pid = process;
+  info.si_uid = user;
+  info.si_value.sival_ptr = reinterpret_cast<void*>(ticket);
+  return ::syscall(SYS_rt_tgsigqueueinfo, process, thread, info.si_signo, &info) == 0;
+}
+
+constexpr timespec kSettleRecheck{0, 10 * 1000 * 1000};
+
+// Settles a slot after the wait: true when its thread ran the function. A thread that is running
+// the function right now is waited for, asleep: it may have been preempted there, and the record
+// and counter it writes must outlive it.
+bool settle(Slot& slot) {
+  for (;;) {
+    int state = slot.state.load(std::memory_order_acquire);
+    if (state == Done) {
+      slot.state.store(Free, std::memory_order_release);
+      return true;
+    }
+    if (state == Requested) {
+      if (slot.state.compare_exchange_strong(state, Abandoned, std::memory_order_acq_rel)) return false;
+      continue;
+    }
+    if (state == Claimed) {
+      if (!slot.state.compare_exchange_strong(state, Awaited, std::memory_order_acq_rel)) continue;
+      state = Awaited;
+    }
+    // Whoever ends the claim wakes us: the thread when it is done, or a mistaken claimer (a late
+    // signal of an earlier request) when it gives the slot back. The time-out only bounds the
+    // cost of a wake we might miss.
+    if (state == Awaited) futex(&slot.state, FUTEX_WAIT_PRIVATE, Awaited, &kSettleRecheck);
+  }
+}
+
+// Asks at most kBatch threads and waits for them.
+constexpr int kBatch = 64;
+
+int sampleBatch(const ThreadId* threads, int count, SampleFunction function, void* const* records, bool* ran,
+                long deadlineMilliseconds) {
+  const uid_t user = gUser.load(std::memory_order_relaxed);
+  const pid_t process = currentProcessId();
+  const ThreadId self = currentThreadId();
+  std::atomic<int> pending{0};
+  int slotOf[kBatch];
+  int asked = 0;
+  int from = static_cast<int>(gNextTicket.load(std::memory_order_relaxed) % kSlotCount);
+  for (int i = 0; i < count; ++i) {
+    slotOf[i] = -1;
+    ran[i] = false;
+    if (threads[i] == self || threads[i] <= 0) continue;
+    const int index = reserveSlot(from);
+    if (index < 0) break;
+    from = index + 1;
+    Slot& slot = gSlots[index];
+    const std::uint64_t ticket =
+        gNextTicket.fetch_add(1, std::memory_order_relaxed) * kSlotCount + static_cast<std::uint64_t>(index);
+    slot.function = function;
+    slot.record = records[i];
+    slot.pending = &pending;
+    slot.thread.store(threads[i], std::memory_order_relaxed);
+    slot.ticket.store(ticket, std::memory_order_relaxed);
+    pending.fetch_add(1, std::memory_order_relaxed);
+    slot.state.store(Requested, std::memory_order_release);
+    if (!sendRequest(process, user, threads[i], ticket)) {
+      // Nobody got the signal, so nobody can claim the slot meanwhile.
+      pending.fetch_sub(1, std::memory_order_relaxed);
+      slot.state.store(Free, std::memory_order_release);
+      continue;
+    }
+    slotOf[i] = index;
+    ++asked;
+  }
+  for (int i = count; i < kBatch; ++i) slotOf[i] = -1;
+
+  const std::int64_t deadline = nowNanoseconds() + static_cast<std::int64_t>(deadlineMilliseconds) * 1000000;
+  for (;;) {
+    const int left = pending.load(std::memory_order_acquire);
+    if (left <= 0) break;
+    const std::int64_t wait = deadline - nowNanoseconds();
+    if (wait <= 0) break;
+    // Only the last thread to answer wakes us; an answer in between changes the word, and the
+    // wait returns at once to look again.
+    timespec timeout{static_cast<time_t>(wait / 1000000000), static_cast<long>(wait % 1000000000)};
+    futex(&pending, FUTEX_WAIT_PRIVATE, left, &timeout);
+  }
+  int done = 0;
+  for (int i = 0; i < count; ++i) {
+    if (slotOf[i] < 0) continue;
+    ran[i] = settle(gSlots[slotOf[i]]);
+    if (ran[i]) ++done;
+  }
+  return done;
+}
+
+}  // namespace
+
+bool installThreadSampling() {
+  if (gInstalled.load()) return gSignal.load() != 0;
+  gUser.store(::getuid());
+  for (int sig = SIGRTMIN + 4; sig <= SIGRTMAX - 4; ++sig) {
+    struct sigaction current {};
+    if (::sigaction(sig, nullptr, &current) != 0) continue;
+    if (current.sa_handler != SIG_DFL || (current.sa_flags & SA_SIGINFO) != 0) continue;
+    struct sigaction action {};
+    action.sa_sigaction = onSampleSignal;
+    action.sa_flags = SA_SIGINFO | SA_RESTART;
+    // No other handler may run on the thread while it looks at itself, but a fault in the
+    // function still reaches the crash handlers.
+    sigfillset(&action.sa_mask);
+    for (int fault : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGTRAP, SIGSYS, SIGABRT}) sigdelset(&action.sa_mask, fault);
+    if (::sigaction(sig, &action, nullptr) != 0) continue;
+    gSignal.store(sig);
+    gInstalled.store(true);
+    return true;
+  }
+  gInstalled.store(true);
+  return false;
+}
+
+int threadSamplingSignal() { return gSignal.load(); }
+
+int sampleThreads(const ThreadId* threads, int count, SampleFunction function, void* const* records, bool* ran,
+                  long deadlineMilliseconds) {
+  for (int i = 0; i < count; ++i) ran[i] = false;
+  if (gSignal.load() == 0 || function == nullptr) return 0;
+  int done = 0;
+  for (int first = 0; first < count; first += kBatch) {
+    const int n = count - first < kBatch ? count - first : kBatch;
+    done += sampleBatch(threads + first, n, function, records + first, ran + first, deadlineMilliseconds);
+  }
+  return done;
+}
+
+}  // namespace kernel
