@@ -484,6 +484,13 @@ foundation::Result<RuleCompilationReport> bucketRules(const std::vector<CachedRu
     }
   }
   report.writtenRules = buckets.totalCount();
+  // A window grown for a rule longer than it goes back to its usual size, so that one rare rule
+  // does not hold its memory for the life of the process.
+  if (reader.windowCapacity > kListWindowBytes) {
+    reader.parser = simdjson::dom::parser();
+    reader.storage.reset();
+    reader.windowCapacity = reader.start = reader.end = 0;
+  }
   return report;
 }
 
