@@ -226,7 +226,7 @@ ElementScan scanElement(std::string_view text, std::size_t& pos, bool atEnd, boo
 /// Bytes of a list read at a time. Rules are parsed a window at a time, so that the memory a
 /// compilation needs stays the same whatever the size of the lists; a rule longer than the
 /// window makes it grow to fit.
-constexpr std::size_t kListWindowBytes = 64 * 1024;
+constexpr std::size_t kListWindowBytes = 32 * 1024;
 
 /// What the document road keeps across lists: the window a list is read through and the parser
 /// its rules are parsed with, both sized for the window once and reused, so that no list frees
