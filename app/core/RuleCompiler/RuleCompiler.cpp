@@ -271,9 +271,18 @@ struct DocumentReader {
     start = 0;
     storage = std::move(grown);
     windowCapacity = capacity;
-    // Rules are about 150 bytes each.
+    // Room for a window of rules of 64 bytes or more (they are about 150).
     elements.reserve(capacity / 64);
     return true;
+  }
+
+  /// Gives back a window grown for a rule longer than it, so that one rare rule does not hold
+  /// its memory for the life of the process; the next list starts with the usual size.
+  void shrink() {
+    if (windowCapacity <= kListWindowBytes) return;
+    parser = simdjson::dom::parser();
+    storage.reset();
+    windowCapacity = start = end = 0;
   }
 
   /// Keeps the unused bytes, moved to the front of the window, and reads more behind them; the
@@ -459,6 +468,10 @@ foundation::Result<RuleCompilationReport> bucketRules(const std::vector<CachedRu
   std::unique_lock lock(shared.mutex, std::try_to_lock);
   std::optional<DocumentReader> own;
   DocumentReader& reader = lock.owns_lock() ? shared.reader : own.emplace();
+  struct Shrink {
+    DocumentReader& reader;
+    ~Shrink() { reader.shrink(); }
+  } shrinkAtEnd{reader};
   for (const auto& list : lists) {
     LeftOutRules leftOut{list.listID, list.listName, {}};
     const std::size_t keptBefore = buckets.totalCount();
@@ -484,13 +497,6 @@ foundation::Result<RuleCompilationReport> bucketRules(const std::vector<CachedRu
     }
   }
   report.writtenRules = buckets.totalCount();
-  // A window grown for a rule longer than it goes back to its usual size, so that one rare rule
-  // does not hold its memory for the life of the process.
-  if (reader.windowCapacity > kListWindowBytes) {
-    reader.parser = simdjson::dom::parser();
-    reader.storage.reset();
-    reader.windowCapacity = reader.start = reader.end = 0;
-  }
   return report;
 }
 
