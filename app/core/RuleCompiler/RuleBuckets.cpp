@@ -6,6 +6,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "json/JSON.h"
 #include "platform/foundation/FileManager.h"
@@ -20,7 +24,7 @@ constexpr const char* kBucketNames[kRuleBucketCount] = {"block", "css-display-no
 /// Bytes a bucket gathers before they go to its file. Large enough that writes cost few system
 /// calls (a rule is about 150 bytes), small enough that three of them stay far below the size of a
 /// list.
-constexpr std::size_t kStreamBufferBytes = 128 * 1024;
+constexpr std::size_t kStreamBufferBytes = 64 * 1024;
 
 /// An anonymous file in `folder` for a bucket that comes later in the rule file: it has no name,
 /// so nothing is left behind whatever happens to the process. -1 and errno when none can be made.
@@ -32,6 +36,47 @@ int anonymousFile(const std::string& folder) {
   fd = ::mkostemp(path.data(), O_CLOEXEC);
   if (fd >= 0) ::unlink(path.c_str());
   return fd;
+}
+
+/// Room a bucket's buffer is made with: a rule that fits in what is left above the flush
+/// threshold is appended without the buffer growing.
+constexpr std::size_t kStreamBufferCapacity = kStreamBufferBytes + kStreamBufferBytes / 4;
+
+/// The buffers of finished compilations, kept for the next one, so that each compilation writes
+/// into memory already touched rather than into fresh pages, and none is unmapped when a
+/// compilation ends. At most one compilation's worth is kept; the pool is never freed, so the
+/// process's exit gives it back in one go.
+struct BufferPool {
+  std::mutex mutex;
+  std::vector<std::string> buffers;
+};
+
+BufferPool& bufferPool() {
+  static BufferPool* const pool = new BufferPool;
+  return *pool;
+}
+
+std::string takeBuffer() {
+  BufferPool& pool = bufferPool();
+  {
+    std::lock_guard lock(pool.mutex);
+    if (!pool.buffers.empty()) {
+      std::string buffer = std::move(pool.buffers.back());
+      pool.buffers.pop_back();
+      return buffer;
+    }
+  }
+  std::string buffer;
+  buffer.reserve(kStreamBufferCapacity);
+  return buffer;
+}
+
+void giveBackBuffer(std::string&& buffer) {
+  if (buffer.capacity() < kStreamBufferCapacity) return;
+  buffer.clear();
+  BufferPool& pool = bufferPool();
+  std::lock_guard lock(pool.mutex);
+  if (pool.buffers.size() < kRuleBucketCount) pool.buffers.push_back(std::move(buffer));
 }
 
 }  // namespace
@@ -59,7 +104,7 @@ foundation::Result<RuleBuckets> RuleBuckets::open(const foundation::URL& outputU
     buckets.streams_[i].fd = anonymousFile(folder);
     if (buckets.streams_[i].fd < 0) return foundation::fileWriteError(output, errno);
   }
-  for (auto& stream : buckets.streams_) stream.buffer.reserve(kStreamBufferBytes + kStreamBufferBytes / 4);
+  for (auto& stream : buckets.streams_) stream.buffer = takeBuffer();
   buckets.streams_[0].buffer.push_back('[');
   return buckets;
 }
@@ -77,6 +122,7 @@ RuleBuckets::RuleBuckets(RuleBuckets&& other) noexcept
 RuleBuckets::~RuleBuckets() {
   for (auto& stream : streams_) {
     if (stream.fd >= 0) ::close(stream.fd);
+    giveBackBuffer(std::move(stream.buffer));
   }
   if (!finished_ && !temporary_.empty()) ::unlink(temporary_.c_str());
 }
@@ -90,6 +136,8 @@ foundation::Result<void> RuleBuckets::add(RuleBucket bucket, const json::JSON& r
 
 void RuleBuckets::addText(RuleBucket bucket, std::string_view rule) {
   Stream& stream = streams_[static_cast<std::size_t>(bucket)];
+  // A rule that would make the buffer grow goes after what the buffer holds.
+  if (stream.buffer.size() + rule.size() + 1 > stream.buffer.capacity()) flush(stream);
   // The first rule of a later bucket gets its comma when the buckets are joined.
   if (stream.count > 0) stream.buffer.push_back(',');
   stream.buffer.append(rule);

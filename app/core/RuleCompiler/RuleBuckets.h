@@ -27,7 +27,8 @@ std::optional<RuleBucket> bucketForActionType(std::string_view type);
 /// whatever the number and size of the lists. The block bucket goes straight into a temporary
 /// file beside the rule file, which opens with "["; the two buckets that come later in the file go
 /// to anonymous files of their own in the same folder and are appended at the end. Each of the
-/// three writes through one bounded buffer that is reused for the whole compilation.
+/// three writes through one bounded buffer that is reused for the whole compilation and kept,
+/// when the buckets go, for the next compilation in the process.
 ///
 /// The rule file itself changes only in finish(), with one rename: a reader sees the previous
 /// file or the new one. Dropping the buckets without finish() removes every file they made.

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <utility>
 
 #include "app/core/RuleCompiler/RuleChecker.h"
@@ -224,25 +226,24 @@ ElementScan scanElement(std::string_view text, std::size_t& pos, bool atEnd, boo
 /// Bytes of a list read at a time. Rules are parsed a window at a time, so that the memory a
 /// compilation needs stays the same whatever the size of the lists; a rule longer than the
 /// window makes it grow to fit.
-constexpr std::size_t kListWindowBytes = 128 * 1024;
+constexpr std::size_t kListWindowBytes = 32 * 1024;
 
-/// What the document road keeps across lists: the window a list is read through, the text one
-/// batch of rules is parsed from, and the parser, all bounded by the window and reused.
+/// What the document road keeps across lists: the window a list is read through and the parser
+/// its rules are parsed with, both sized for the window once and reused, so that no list frees
+/// memory that the next one touches afresh.
 struct DocumentReader {
   simdjson::dom::parser parser;
   simdjson::internal::string_builder<> builder;
   std::vector<std::string_view> kept;
 
-  /// The window: bytes [start, end) of `window` are read but not yet used.
-  std::unique_ptr<char[]> window;
+  /// The window: bytes [start, end) of `window()` are read but not yet used. The storage holds
+  /// one byte before the window (where a batch's "[" may go), and one for "]" and the parser's
+  /// padding after it.
+  std::unique_ptr<char[]> storage;
   std::size_t windowCapacity = 0;
   std::size_t start = 0;
   std::size_t end = 0;
   bool atEnd = false;
-
-  /// "[" and the text of the batch's rules and "]", padded as the parser needs.
-  std::unique_ptr<char[]> batch;
-  std::size_t batchCapacity = 0;
 
   /// One element of the batch: where its text lies in the window.
   struct Element {
@@ -252,24 +253,50 @@ struct DocumentReader {
   };
   std::vector<Element> elements;
 
+  char* window() { return storage.get() + 1; }
+
+  /// Sizes the window and the parser for `capacity` bytes, keeping the unused bytes. False when
+  /// the parser cannot get its memory.
+  bool reserve(std::size_t capacity) {
+    // The byte before, the window, the "]" that may follow its last byte, and the padding.
+    const std::size_t size = 1 + capacity + 1 + simdjson::SIMDJSON_PADDING;
+    auto grown = std::make_unique_for_overwrite<char[]>(size);
+    // A batch is at most the window with "[" before it and "]" after it. The parser sizes its
+    // document for the longest text it has been given, so it is given that length once, as
+    // blanks (which it takes as an empty text), rather than growing batch by batch.
+    std::memset(grown.get(), ' ', size);
+    if (parser.parse(grown.get(), capacity + 2, false).error() != simdjson::EMPTY) return false;
+    if (end > start) std::memcpy(grown.get() + 1, window() + start, end - start);
+    end -= start;
+    start = 0;
+    storage = std::move(grown);
+    windowCapacity = capacity;
+    // Room for a window of rules of 64 bytes or more (they are about 150).
+    elements.reserve(capacity / 64);
+    return true;
+  }
+
+  /// Gives back a window grown for a rule longer than it, so that one rare rule does not hold
+  /// its memory for the life of the process; the next list starts with the usual size.
+  void shrink() {
+    if (windowCapacity <= kListWindowBytes) return;
+    parser = simdjson::dom::parser();
+    storage.reset();
+    windowCapacity = start = end = 0;
+  }
+
   /// Keeps the unused bytes, moved to the front of the window, and reads more behind them; the
   /// window doubles when the unused bytes fill it. False on a read error.
   bool refill(int fd) {
     if (start > 0) {
-      std::memmove(window.get(), window.get() + start, end - start);
+      std::memmove(window(), window() + start, end - start);
       end -= start;
       start = 0;
     }
-    if (end == windowCapacity) {
-      const std::size_t capacity = windowCapacity ? windowCapacity * 2 : kListWindowBytes;
-      auto grown = std::make_unique_for_overwrite<char[]>(capacity);
-      if (end) std::memcpy(grown.get(), window.get(), end);
-      window = std::move(grown);
-      windowCapacity = capacity;
-    }
+    if (end == windowCapacity && !reserve(windowCapacity ? windowCapacity * 2 : kListWindowBytes)) return false;
     while (end < windowCapacity) {
       const ssize_t got =
-          foundation::retryOnInterrupt([&] { return ::read(fd, window.get() + end, windowCapacity - end); });
+          foundation::retryOnInterrupt([&] { return ::read(fd, window() + end, windowCapacity - end); });
       if (got < 0) return false;
       if (got == 0) {
         atEnd = true;
@@ -279,22 +306,20 @@ struct DocumentReader {
     }
     return true;
   }
-
-  /// Copies the elements into the batch text as one array; its length.
-  std::size_t makeBatch() {
-    const std::size_t from = elements.front().from, to = elements.back().to;
-    const std::size_t length = to - from + 2;
-    if (length + simdjson::SIMDJSON_PADDING > batchCapacity) {
-      batchCapacity = length + simdjson::SIMDJSON_PADDING;
-      batch = std::make_unique_for_overwrite<char[]>(batchCapacity);
-    }
-    batch[0] = '[';
-    std::memcpy(batch.get() + 1, window.get() + from, to - from);
-    batch[length - 1] = ']';
-    std::memset(batch.get() + length, 0, simdjson::SIMDJSON_PADDING);
-    return length;
-  }
 };
+
+/// The reader the compilations of this process share, one at a time: its window and parser keep
+/// their memory from one compilation to the next. It is never freed; the process's exit gives
+/// its memory back in one go instead of unmapping it piece by piece.
+struct SharedReader {
+  std::mutex mutex;
+  DocumentReader reader;
+};
+
+SharedReader& sharedReader() {
+  static SharedReader* const shared = new SharedReader;
+  return *shared;
+}
 
 /// Sorts one rule of a parsed batch; `ruleText` is its text as it stands in the list, copied when
 /// the rule is kept unchanged and `compact`.
@@ -351,23 +376,34 @@ void bucketParsedRule(element rule, std::string_view ruleText, bool compact, Doc
 }
 
 /// Parses the elements gathered in the reader as one batch and sorts its rules; false when the
-/// batch is not valid JSON.
+/// batch is not valid JSON. The batch is parsed where it lies in the window: the byte before its
+/// first element becomes "[" and the byte after its last one "]" while it is parsed (the parser
+/// copies what it keeps of strings), and both are put back afterwards.
 bool bucketBatch(DocumentReader& reader, const RuleWhitelist& whitelist, RuleBuckets& buckets, LeftOutRules& leftOut) {
   if (reader.elements.empty()) return true;
-  const std::size_t length = reader.makeBatch();
+  char* const open = reader.window() + reader.elements.front().from - 1;
+  char* const close = reader.window() + reader.elements.back().to;
+  const char openWas = *open, closeWas = *close;
+  *open = '[';
+  *close = ']';
   simdjson::dom::array rules;
-  if (reader.parser.parse(reader.batch.get(), length, false).get_array().get(rules) != simdjson::SUCCESS) return false;
-  // Valid JSON splits into the same elements as the scan; anything else is not trusted.
-  if (rules.size() != reader.elements.size()) return false;
-  const std::size_t base = reader.elements.front().from - 1;
-  std::size_t index = 0;
-  for (element rule : rules) {
-    const auto& at = reader.elements[index++];
-    const std::string_view ruleText(reader.batch.get() + (at.from - base), at.to - at.from);
-    bucketParsedRule(rule, ruleText, at.compact, reader, whitelist, buckets, leftOut);
+  const bool parsed =
+      reader.parser.parse(open, static_cast<std::size_t>(close - open) + 1, false).get_array().get(rules) ==
+          simdjson::SUCCESS &&
+      // Valid JSON splits into the same elements as the scan; anything else is not trusted.
+      rules.size() == reader.elements.size();
+  if (parsed) {
+    std::size_t index = 0;
+    for (element rule : rules) {
+      const auto& at = reader.elements[index++];
+      const std::string_view ruleText(reader.window() + at.from, at.to - at.from);
+      bucketParsedRule(rule, ruleText, at.compact, reader, whitelist, buckets, leftOut);
+    }
   }
+  *open = openWas;
+  *close = closeWas;
   reader.elements.clear();
-  return true;
+  return parsed;
 }
 
 /// Sorts the rules of one list file on the document road: the file is read a window at a time,
@@ -386,7 +422,7 @@ bool bucketListDirectly(const foundation::URL& file, DocumentReader& reader, con
   enum class Expect { Open, FirstOrClose, Element, CommaOrClose, Nothing } expect = Expect::Open;
   for (;;) {
     if (!reader.refill(fd.get())) return false;
-    const std::string_view text(reader.window.get(), reader.end);
+    const std::string_view text(reader.window(), reader.end);
     std::size_t pos = reader.start;
     for (;;) {
       while (pos < text.size() && isJSONSpace(text[pos])) ++pos;
@@ -427,7 +463,15 @@ bool bucketListDirectly(const foundation::URL& file, DocumentReader& reader, con
 foundation::Result<RuleCompilationReport> bucketRules(const std::vector<CachedRuleList>& lists,
                                                       const RuleWhitelist& whitelist, RuleBuckets& buckets) {
   RuleCompilationReport report;
-  DocumentReader reader;
+  // The process's reader, unless another compilation is using it.
+  SharedReader& shared = sharedReader();
+  std::unique_lock lock(shared.mutex, std::try_to_lock);
+  std::optional<DocumentReader> own;
+  DocumentReader& reader = lock.owns_lock() ? shared.reader : own.emplace();
+  struct Shrink {
+    DocumentReader& reader;
+    ~Shrink() { reader.shrink(); }
+  } shrinkAtEnd{reader};
   for (const auto& list : lists) {
     LeftOutRules leftOut{list.listID, list.listName, {}};
     const std::size_t keptBefore = buckets.totalCount();

@@ -31,9 +31,11 @@ struct RuleCompilerInputs {
 ///   - when the whitelist has rule domains and any rule was kept, the whitelist's exception rule
 ///     (whitelistExceptionRule) goes last.
 /// Each list is read a bounded window at a time and the window's rules parsed as one batch, by one
-/// parser reused for every list; kept rules go to `buckets` as they are found, so memory stays the
-/// same whatever the size and number of the lists. A list that is not one JSON array (found
-/// malformed perhaps only near its end) gives back what it added and is read as a whole instead. Fails only when a kept rule cannot be written as JSON.
+/// parser reused for every list and, with the window, kept for the process's next compilation;
+/// kept rules go to `buckets` as they are found, so memory stays the same whatever the size and
+/// number of the lists. A list that is not one JSON array (found malformed perhaps only near its
+/// end) gives back what it added and is read as a whole instead. Fails only when a kept rule
+/// cannot be written as JSON.
 foundation::Result<RuleCompilationReport> bucketRules(const std::vector<CachedRuleList>& lists,
                                                       const RuleWhitelist& whitelist, RuleBuckets& buckets);
 

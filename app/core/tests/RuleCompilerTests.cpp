@@ -374,6 +374,40 @@ TEST_F(RuleCompilerTests, LongRulesAndLayoutAcrossReadsOfTheListAreKeptWhole) {
   EXPECT_EQ(report->leftOut[0].byFault[static_cast<std::size_t>(RuleFault::NotAnObject)], 8001u);
 }
 
+TEST_F(RuleCompilerTests, CompilationsAtOnceAndOneAfterALongRuleKeepEveryRule) {
+  // The process keeps one reader and the bucket buffers between compilations: two compilations
+  // at once must not share them, and the one after a rule that grew the window must read right.
+  std::string expected[2][3];
+  const std::string lists[2] = {largeList("p", 3000, expected[0]), largeList("q", 3000, expected[1])};
+  const auto joined = [](const std::string (&buckets)[3]) {
+    return "[" + buckets[0] + "," + buckets[1] + "," + buckets[2] + "]";
+  };
+  testing_support::TemporaryFolder other;
+  std::ofstream(other.file("list.json"), std::ios::binary) << lists[1];
+  const auto otherOutput = foundation::URL::fileURL(other.file("output.json"));
+  for (int round = 0; round < 3; ++round) {
+    foundation::Result<RuleCompilationReport> second = RuleCompilationReport{};
+    std::thread alongside([&] {
+      second = compileRuleFile({.output = otherOutput,
+                                .lists = {{foundation::URL::fileURL(other.file("list.json")), "q", "Q"}},
+                                .whitelist = RuleWhitelist::make({}),
+                                .builtInRuleFile = std::nullopt});
+    });
+    auto first = compile({lists[0]});
+    alongside.join();
+    ASSERT_TRUE(first);
+    ASSERT_TRUE(second);
+    EXPECT_EQ(outputText(), joined(expected[0]));
+    EXPECT_EQ(readText(other.file("output.json")), joined(expected[1]));
+  }
+  const std::string huge = R"({"trigger":{"url-filter":"h"},"action":{"type":"css-display-none","selector":".)" +
+                           std::string(400'000, 'k') + R"("}})";
+  ASSERT_TRUE(compile({"[" + huge + "]"}));
+  EXPECT_EQ(outputText(), "[" + huge + "]");
+  ASSERT_TRUE(compile({lists[0]}));
+  EXPECT_EQ(outputText(), joined(expected[0]));
+}
+
 TEST_F(RuleCompilerTests, ListFoundMalformedLateLeavesNoneOfItsRules) {
   // The fault comes after every bucket has written part of the list to its file: all of it is
   // taken back, and the lists before and after it are kept as they are.
