@@ -82,13 +82,16 @@ std::uint32_t dozidicrash_install(const char* appName, const char* installPath) 
   dozidicrashfmt_format(path, sizeof(path), "%s/Data/CrashState.json", installPath);
   dozidicrashstate_loadState(path);
 
-  // What the crash path needs ready: the suspension's handler and the unwinder. The cached-data
-  // thread reads the symbol tables in the background as its first refresh.
+  // What the crash path needs ready: the suspension's handler and the unwinder.
   dozidicrashmc_prepare();
-  dozidicrashccd_init(60);
 
   dozidicrashcm_setEventCallback(onCrashEvent);
-  return dozidicrash_setMonitoring(g_monitoring.load());
+  const std::uint32_t monitoring = dozidicrash_setMonitoring(g_monitoring.load());
+  // The cached-data thread starts once the monitors are on: its first refresh reads the loaded
+  // images and their symbol tables under the loader's lock, which the signal monitor's rebinding
+  // of thread creation would otherwise wait for. Its own stack then comes through that rebinding.
+  dozidicrashccd_init(60);
+  return monitoring;
 }
 
 std::uint32_t dozidicrash_setMonitoring(std::uint32_t monitors) {

@@ -217,7 +217,9 @@ TEST_F(CrashPathTest, NullDereferenceWritesOneFullStandardReport) {
   EXPECT_TRUE((*crashed)["registers"]["exception"].contains("cr2"));
   EXPECT_EQ((*crashed)["stack"]["grow_direction"], "-");
   EXPECT_FALSE((*crashed)["stack"]["overflow"].get<bool>());
-  EXPECT_FALSE(report["binary_images"].empty());
+  ASSERT_FALSE(report["binary_images"].empty());
+  // The app's id is read from the images after the install: a crash right after it still has it.
+  EXPECT_EQ(report["system"]["app_uuid"], report["binary_images"][0]["uuid"]);
 
   const foundation::Value decoded = readBack(folder_.path());
   ASSERT_NE(decoded.dictionary(), nullptr);

@@ -10,6 +10,7 @@
 #include "platform/kernel/SystemFacts.h"
 
 #include <net/if.h>
+#include <sched.h>
 #include <nettle/sha1.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -26,6 +27,13 @@ namespace {
 DozidiCrashSystemFacts gFacts;
 std::atomic<bool> gEnabled{false};
 std::once_flag gGathered;
+
+// The facts read from the loaded images (the app's id and the jailbreak sign) need a walk of
+// every image, a millisecond and more of the install: they follow the other facts, on the
+// cached-data thread or at the first read of the facts, whichever comes first.
+enum ImageFactsState : int { kNotGathered, kPending, kFilling, kFilled };
+std::atomic<int> gImageFactsState{kNotGathered};
+char gAppIDText[37];
 
 const char* copyOf(const std::string& text) { return ::strdup(text.c_str()); }
 
@@ -96,13 +104,31 @@ ImageFacts imageFacts(const char* executablePath) {
 }
 
 // The build-id of the image named as the executable, else of the first image whose name holds
-// its file name.
-const char* appID(const ImageFacts& facts) {
+// its file name, as text in `text` (37 bytes); null when neither has one.
+const char* appID(const ImageFacts& facts, char* text) {
   const std::uint8_t* uuid = facts.exactHasUUID ? facts.exactUUID : facts.partialHasUUID ? facts.partialUUID : nullptr;
   if (uuid == nullptr) return nullptr;
-  auto* text = static_cast<char*>(std::malloc(37));
-  if (text != nullptr) dozidicrashdl_uuidToString(uuid, text);
+  dozidicrashdl_uuidToString(uuid, text);
   return text;
+}
+
+// Fills the image facts once the other facts are gathered, unless another thread does it now.
+// Runs during a crash too: the image walk neither allocates nor locks.
+void fillImageFacts() {
+  int expected = kPending;
+  if (!gImageFactsState.compare_exchange_strong(expected, kFilling, std::memory_order_acq_rel)) return;
+  const ImageFacts images = imageFacts(gFacts.executablePath);
+  gFacts.isJailbroken = images.substrate;
+  gFacts.appID = appID(images, gAppIDText);
+  gImageFactsState.store(kFilled, std::memory_order_release);
+}
+
+// The image facts for a reader: fills them when no thread has, and waits a bounded while for a
+// thread that is filling them. In a crash that thread may be stopped: the report then goes
+// without them rather than never.
+void awaitImageFacts() {
+  fillImageFacts();
+  for (int i = 0; i < 10000 && gImageFactsState.load(std::memory_order_acquire) == kFilling; ++i) sched_yield();
 }
 
 // The first interface that is not the loopback: Linux names interfaces freely, so the phone's
@@ -191,9 +217,6 @@ void gather() {
   f.bundleName = copyOrNone(bundle->object("CFBundleName").asString());
   f.bundleVersion = copyOrNone(bundle->object("CFBundleVersion").asString());
   f.bundleShortVersion = copyOrNone(bundle->object("CFBundleShortVersionString").asString());
-  const ImageFacts images = imageFacts(f.executablePath);
-  f.isJailbroken = images.substrate;
-  f.appID = appID(images);
 
   f.cpuType = dozidicrashsysctl_int32ForName("hw.cputype");
   f.cpuSubType = dozidicrashsysctl_int32ForName("hw.cpusubtype");
@@ -210,6 +233,7 @@ void gather() {
   f.buildType = buildType(*bundle);
   fillStorage(&f.storageSize, &f.freeStorageSize);
   f.memorySize = dozidicrashsysctl_uint64ForName("hw.memsize");
+  gImageFactsState.store(kPending, std::memory_order_release);
 }
 
 }  // namespace
@@ -221,8 +245,11 @@ void dozidicrashcm_system_setEnabled(bool isEnabled) {
 
 bool dozidicrashcm_system_isEnabled() { return gEnabled.load(std::memory_order_acquire); }
 
+void dozidicrashcm_system_completeFacts() { fillImageFacts(); }
+
 const DozidiCrashSystemFacts* dozidicrashcm_system_currentFacts() {
   if (!dozidicrashcm_system_isEnabled()) return nullptr;
+  awaitImageFacts();
   std::uint64_t freeBytes = 0, usableBytes = 0;
   // Both figures stay 0 when the kernel cannot tell.
   kernel::readMemoryFigures(&freeBytes, &usableBytes);

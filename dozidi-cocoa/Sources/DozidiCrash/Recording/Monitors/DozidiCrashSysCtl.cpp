@@ -5,6 +5,7 @@
 
 #include <net/if.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
@@ -50,8 +51,15 @@ bool stringValue(const char* name, char* out, std::size_t length) {
 }
 
 timeval bootTime() {
+  // The boot time does not change while the process runs: /proc/stat is read once, not for each
+  // of the install's readers (the system facts and the app state).
+  static std::atomic<time_t> known{0};
   timeval value{};
-  value.tv_sec = static_cast<time_t>(kernel::bootTimeSeconds());
+  value.tv_sec = known.load(std::memory_order_relaxed);
+  if (value.tv_sec == 0) {
+    value.tv_sec = static_cast<time_t>(kernel::bootTimeSeconds());
+    known.store(value.tv_sec, std::memory_order_relaxed);
+  }
   if (value.tv_sec == 0) errno = ENOENT;
   return value;
 }

@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -72,11 +74,25 @@ TEST(SystemMonitorTests, UTCText) {
 }
 
 TEST(SystemMonitorTests, FactsDescribeThisLinuxAndThisProcess) {
+  // Completing before anything was gathered does nothing.
+  dozidicrashcm_system_completeFacts();
   EXPECT_EQ(dozidicrashcm_system_currentFacts(), nullptr);
   dozidicrashcm_system_setEnabled(true);
   ASSERT_TRUE(dozidicrashcm_system_isEnabled());
+  // The facts read from the images follow the install: readers racing the background completion
+  // all see them whole, whichever thread reads the images.
+  std::vector<std::thread> readers;
+  const char* appIDs[4] = {};
+  for (int i = 0; i < 4; ++i) {
+    readers.emplace_back([i, &appIDs] {
+      if (i == 0) dozidicrashcm_system_completeFacts();
+      appIDs[i] = dozidicrashcm_system_currentFacts()->appID;
+    });
+  }
+  for (std::thread& reader : readers) reader.join();
   const DozidiCrashSystemFacts* facts = dozidicrashcm_system_currentFacts();
   ASSERT_NE(facts, nullptr);
+  for (const char* appID : appIDs) EXPECT_EQ(appID, facts->appID);
   utsname expected{};
   ASSERT_EQ(uname(&expected), 0);
   EXPECT_STREQ(facts->machine, expected.machine);
