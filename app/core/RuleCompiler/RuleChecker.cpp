@@ -1,8 +1,11 @@
 #include "app/core/RuleCompiler/RuleChecker.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include <simdjson.h>
@@ -30,11 +33,23 @@ using foundation::Value;
 /// ran past its 60 s limit. Filters of real lists stay far below this.
 constexpr std::size_t kMaxURLFilterLength = 2048;
 
-/// The most terms that match more than one character (".", a class) without "*" or "+" that a
-/// filter may hold where a match can start anywhere (no leading "^", or after a "*" or "+"). The
-/// browser's compiler keeps one state for every set of such terms a URL can be in at once, so
-/// each one doubles its work: "a" and 12 "." take about 0.5 s, 15 take 13 s, 16 more than 60 s.
+/// A quick bound first: a filter with at most this many terms that match more than one character
+/// (".", a class) without "*" or "+" where a match can start anywhere (no leading "^", or after a
+/// "*" or "+") has far fewer matcher states than the limit below (each such term at most doubles
+/// them), so only filters with more are counted exactly.
 constexpr std::size_t kMaxFloatingWideTerms = 12;
+
+/// The most states the deterministic matcher of one url-filter may have. The browser's compiler
+/// turns a filter into an automaton that follows every place in the filter a URL can be at, and
+/// then into one state for every set of such places a URL can reach; its time grows faster than
+/// the number of those states. Measured against WebKit: 16,384 states ("a" and 13 ".") take about
+/// 0.8 s, 65,536 about 3 s, 121,393 ("ab" and 22 ".") and 131,072 ("a" and 16 ".") 14 to 20 s.
+constexpr std::size_t kMaxMatcherStates = 98'304;
+
+/// Work allowed for counting those states (words of position sets visited). A filter that needs
+/// more visits far more sets than the limit above would let through, at a cost to the browser's
+/// compiler of a minute or more; counting stops there.
+constexpr std::size_t kMaxMatcherWork = std::size_t{1} << 27;
 
 /// Repetition bounds saturate here; a bound of this value means "no upper bound".
 constexpr std::uint64_t kUnbounded = 0xFFFFFFFFu;
@@ -65,19 +80,201 @@ int hexValue(char c) {
   return c - 'A' + 10;
 }
 
+/// A set of ASCII characters.
+struct CharSet {
+  std::uint64_t bits[2] = {0, 0};
+  void add(unsigned c) { bits[c >> 6] |= std::uint64_t{1} << (c & 63); }
+  void addRange(unsigned low, unsigned high) {
+    for (unsigned c = low; c <= high && c < 128; ++c) add(c);
+  }
+  bool has(unsigned c) const { return (bits[c >> 6] >> (c & 63)) & 1; }
+  bool empty() const { return (bits[0] | bits[1]) == 0; }
+  CharSet complement() const { return {{~bits[0], ~bits[1]}}; }
+  /// The browser matches url-filters without regard to letter case: a letter stands for both.
+  CharSet caseFolded() const {
+    // Upper-case letters are bits 1 to 26 of the second word, lower-case ones bits 33 to 58.
+    constexpr std::uint64_t kLetters = (std::uint64_t{1} << 26) - 1;
+    const std::uint64_t letters = ((bits[1] >> 1) | (bits[1] >> 33)) & kLetters;
+    return {{bits[0], bits[1] | (letters << 1) | (letters << 33)}};
+  }
+  static CharSet single(unsigned c) {
+    CharSet set;
+    set.add(c);
+    return set;
+  }
+  /// "." matches every character but the line ends.
+  static CharSet any() {
+    CharSet set = CharSet{}.complement();
+    set.bits[0] &= ~((std::uint64_t{1} << '\n') | (std::uint64_t{1} << '\r'));
+    return set;
+  }
+};
+
+/// The automaton the browser's compiler builds for one url-filter, as places in the filter (one
+/// for each term that matches a character) and which place can follow which, and the number of
+/// states of its deterministic form: one for every set of places a URL can be at once. Built
+/// term by term while the filter is read. Without alternatives, a filter is a sequence of terms
+/// and groups, each maybe repeated, so first, last and optional describe each part.
+class MatcherStates {
+ public:
+  /// `maxPlaces` bounds the number of terms (a filter's length does); `floating` when a match
+  /// can start anywhere (no leading "^").
+  MatcherStates(std::size_t maxPlaces, bool floating)
+      : words_((maxPlaces + 1 + 63) / 64), start_(maxPlaces), floating_(floating),
+        follow_(maxPlaces * words_, 0) {
+    sequences_.push_back(part());
+  }
+
+  /// A term matching one character of `chars`; an empty set (a back-reference, the end of the
+  /// URL) adds no place.
+  void term(CharSet chars) {
+    pending_ = part();
+    if (chars.empty()) return;
+    const std::size_t place = chars_.size();
+    chars_.push_back(chars.caseFolded());
+    set(pending_.first, place);
+    set(pending_.last, place);
+    pending_.optional = false;
+  }
+  void openGroup() { sequences_.push_back(part()); }
+  /// The group just closed becomes the pending term.
+  void closeGroup() {
+    pending_ = std::move(sequences_.back());
+    sequences_.pop_back();
+  }
+  /// Applies the repetition `kind` ('*', '+', '?' or '\0') to the pending term and appends it.
+  void repeat(char kind) {
+    Part& item = pending_;
+    if (kind == '*' || kind == '+') followAll(item.last, item.first);
+    if (kind == '*' || kind == '?') item.optional = true;
+    Part& sequence = sequences_.back();
+    followAll(sequence.last, item.first);
+    if (sequence.optional) orInto(sequence.first, item.first);
+    if (item.optional) {
+      orInto(sequence.last, item.last);
+    } else {
+      sequence.last = item.last;
+    }
+    sequence.optional = sequence.optional && item.optional;
+  }
+
+  /// Whether the deterministic form has more than `limit` states, or counting them needs more
+  /// than `work` word operations.
+  bool exceeds(std::size_t limit, std::size_t work) const {
+    const Part& whole = sequences_.front();
+    const std::size_t places = chars_.size();
+    // Characters that no place tells apart lead to the same state: one class each.
+    std::vector<Bits> classes;
+    {
+      std::vector<Bits> byChar(128, Bits(words_, 0));
+      for (std::size_t place = 0; place < places; ++place) {
+        for (unsigned c = 0; c < 128; ++c) {
+          if (chars_[place].has(c)) set(byChar[c], place);
+        }
+      }
+      std::sort(byChar.begin(), byChar.end());
+      byChar.erase(std::unique(byChar.begin(), byChar.end()), byChar.end());
+      classes = std::move(byChar);
+    }
+    // A state is the set of places a URL can be at, with the start place while a match can still
+    // begin: always when floating, else only before the first character.
+    std::unordered_set<std::string> seen;
+    std::vector<std::string> queue;
+    auto key = [&](const Bits& bits) {
+      return std::string(reinterpret_cast<const char*>(bits.data()), bits.size() * sizeof(std::uint64_t));
+    };
+    Bits initial(words_, 0);
+    set(initial, start_);
+    queue.push_back(key(initial));
+    seen.insert(queue.back());
+    std::size_t spent = 0;
+    Bits next(words_, 0), reach(words_, 0);
+    while (!queue.empty()) {
+      const std::string state = std::move(queue.back());
+      queue.pop_back();
+      Bits bits(words_);
+      std::memcpy(bits.data(), state.data(), state.size());
+      // Every place that can come next, whatever the character.
+      std::fill(reach.begin(), reach.end(), 0);
+      for (std::size_t w = 0; w < words_; ++w) {
+        for (std::uint64_t word = bits[w]; word; word &= word - 1) {
+          const std::size_t place = w * 64 + static_cast<std::size_t>(std::countr_zero(word));
+          if (place == start_) {
+            orInto(reach, whole.first);
+          } else {
+            const std::uint64_t* row = &follow_[place * words_];
+            for (std::size_t v = 0; v < words_; ++v) reach[v] |= row[v];
+          }
+          spent += words_;
+        }
+      }
+      for (const Bits& accepts : classes) {
+        for (std::size_t w = 0; w < words_; ++w) next[w] = reach[w] & accepts[w];
+        if (floating_) set(next, start_);
+        spent += 2 * words_;
+        std::string nextKey = key(next);
+        if (seen.insert(nextKey).second) {
+          if (seen.size() > limit) return true;
+          queue.push_back(std::move(nextKey));
+        }
+      }
+      if (spent > work) return true;
+    }
+    return false;
+  }
+
+ private:
+  using Bits = std::vector<std::uint64_t>;
+  struct Part {
+    Bits first, last;
+    bool optional = true;
+  };
+
+  Part part() const { return {Bits(words_, 0), Bits(words_, 0), true}; }
+  static void set(Bits& bits, std::size_t place) { bits[place / 64] |= std::uint64_t{1} << (place % 64); }
+  static void orInto(Bits& into, const Bits& from) {
+    for (std::size_t w = 0; w < into.size(); ++w) into[w] |= from[w];
+  }
+  /// Every place of `from` can be followed by every place of `to`.
+  void followAll(const Bits& from, const Bits& to) {
+    for (std::size_t w = 0; w < words_; ++w) {
+      for (std::uint64_t word = from[w]; word; word &= word - 1) {
+        std::uint64_t* row = &follow_[(w * 64 + static_cast<std::size_t>(std::countr_zero(word))) * words_];
+        for (std::size_t v = 0; v < words_; ++v) row[v] |= to[v];
+      }
+    }
+  }
+
+  std::size_t words_;
+  std::size_t start_;
+  bool floating_;
+  std::vector<std::uint64_t> follow_;
+  std::vector<CharSet> chars_;
+  std::vector<Part> sequences_;
+  Part pending_;
+};
+
 class URLFilterScanner {
  public:
   explicit URLFilterScanner(std::string_view pattern) : p_(pattern) {}
 
   URLFilterVerdict verdict() {
     if (!supported()) return URLFilterVerdict::Unsupported;
-    if (p_.size() > kMaxURLFilterLength || floatingWideTerms_ > kMaxFloatingWideTerms) {
-      return URLFilterVerdict::TooCostly;
-    }
+    if (p_.size() > kMaxURLFilterLength) return URLFilterVerdict::TooCostly;
+    if (floatingWideTerms_ > kMaxFloatingWideTerms && tooManyMatcherStates()) return URLFilterVerdict::TooCostly;
     return URLFilterVerdict::Supported;
   }
 
  private:
+  /// Reads the filter again, building its matcher (see MatcherStates), and counts the states.
+  bool tooManyMatcherStates() const {
+    MatcherStates matcher(p_.size(), p_.front() != '^');
+    URLFilterScanner again(p_);
+    again.matcher_ = &matcher;
+    if (!again.supported()) return true;  // read the same way twice: never happens
+    return matcher.exceeds(kMaxMatcherStates, kMaxMatcherWork);
+  }
+
   bool supported() {
     if (p_.empty()) return false;
     // One pass for what the scan needs first: no character outside ASCII, and whether group counts
@@ -106,11 +303,20 @@ class URLFilterScanner {
     bool endOfURL = false;
     /// Matches more than one character.
     bool wide = false;
+    /// The characters it matches, set only while the matcher is built; none for a back-reference
+    /// or the end of the URL.
+    CharSet chars;
   };
+  static Atom refused() {
+    Atom atom;
+    atom.ok = false;
+    return atom;
+  }
 
   /// Counts a term for the cost limit: `wide` tells whether it matches more than one character,
   /// `repetition` is the character of its repetition ('\0' for none).
   void countTerm(bool wide, char repetition) {
+    if (matcher_) matcher_->repeat(repetition);
     if (repetition == '*' || repetition == '+') {
       floating_ = true;  // a match of what follows can start after any character it takes
     } else if (wide && floating_) {
@@ -303,32 +509,35 @@ class URLFilterScanner {
       return escapedChar(j, true, value);
     };
     for (;;) {
-      if (atEnd(i)) return {false};
+      if (atEnd(i)) return refused();
       if (p_[i] == ']') break;
       unsigned low = 0;
-      if (classChar(i, low) != Char::Value) return {false};
+      if (classChar(i, low) != Char::Value) return refused();
       unsigned high = low;
       if (at(i) == '-' && !atEnd(i + 1) && at(i + 1) != ']') {
         ++i;
-        if (classChar(i, high) != Char::Value || high < low) return {false};
+        if (classChar(i, high) != Char::Value || high < low) return refused();
       }
       if (any || high != low) several = true;
+      if (matcher_) atom.chars.addRange(low, high);
       any = true;
       if (low != 0 || high != 0) onlyNUL = false;
     }
     ++i;
     atom.endOfURL = any && onlyNUL;
     atom.wide = several;
+    // Letter case is folded before a negation, so that "[^a]" leaves out "A" as well.
+    if (negated) atom.chars = atom.chars.caseFolded().complement();
     return atom;
   }
 
   /// An escape outside a class at `i` (its backslash); `i` ends after it.
   Atom escape(std::size_t& i) const {
     ++i;
-    if (atEnd(i)) return {false};
+    if (atEnd(i)) return refused();
     char c = p_[i];
-    if (c == 'b' || c == 'B') return {false};
-    if (c == 'k' && !names_.empty()) return {false};  // a named back-reference, or a broken one
+    if (c == 'b' || c == 'B') return refused();
+    if (c == 'k' && !names_.empty()) return refused();  // a named back-reference, or a broken one
     if (c >= '1' && c <= '9') {
       std::size_t j = i;
       std::uint64_t reference = number(j);
@@ -338,12 +547,17 @@ class URLFilterScanner {
       }
       if (c == '8' || c == '9') {
         ++i;
-        return {};
+        Atom digit;
+        if (matcher_) digit.chars = CharSet::single(static_cast<unsigned char>(c));
+        return digit;
       }
     }
     unsigned value = 0;
-    if (escapedChar(i, false, value) != Char::Value) return {false};
-    return {true, value == 0};
+    if (escapedChar(i, false, value) != Char::Value) return refused();
+    Atom atom;
+    atom.endOfURL = value == 0;
+    if (matcher_ && value != 0) atom.chars = CharSet::single(value);
+    return atom;
   }
 
   /// The repetition at `i` as '*', '+' or '?' (whatever its spelling); '\0' for none.
@@ -371,9 +585,16 @@ class URLFilterScanner {
         // A run of ordinary characters: only the last can carry a repetition.
         // Counted as they are read: every "." but the last is a wide term without repetition.
         std::size_t dots = 0;
+        const std::size_t runStart = i;
         while (!atEnd(i) && isPlain(p_[i])) {
           dots += p_[i] == '.';
           ++i;
+        }
+        if (matcher_) {
+          for (std::size_t k = runStart; k < i; ++k) {
+            matcher_->term(p_[k] == '.' ? CharSet::any() : CharSet::single(static_cast<unsigned char>(p_[k])));
+            if (k + 1 < i) matcher_->repeat('\0');
+          }
         }
         const bool lastIsDot = p_[i - 1] == '.';
         if (floating_) floatingWideTerms_ += dots - (lastIsDot ? 1 : 0);
@@ -408,6 +629,7 @@ class URLFilterScanner {
             }
           }
           ++depth;
+          if (matcher_) matcher_->openGroup();
           onlyStartAnchors = false;
           if (startsRepetition(i)) return false;
           continue;
@@ -436,6 +658,15 @@ class URLFilterScanner {
           break;
       }
       if (!atom.ok) return false;
+      if (matcher_) {
+        if (c == ')') {
+          matcher_->closeGroup();
+        } else if (c == '{') {
+          matcher_->term(CharSet::single('{'));
+        } else {
+          matcher_->term(atom.chars);  // none for the end of the URL
+        }
+      }
       onlyStartAnchors = false;
       if (atom.endOfURL) {
         if (depth > 0) return false;
@@ -453,6 +684,8 @@ class URLFilterScanner {
   /// Whether a match of the terms read so far can start after any character (see countTerm).
   bool floating_ = true;
   std::size_t floatingWideTerms_ = 0;
+  /// Set while the filter is read a second time to build its matcher.
+  MatcherStates* matcher_ = nullptr;
 };
 
 // ---------------------------------------------------------------------------------------------
