@@ -154,6 +154,10 @@ TEST(RuleCheckerTests, LeavesOutFiltersThatWebKitWouldCompileTooSlowly) {
       {R"((/<n.................>x)K\z00-](?<n>x))", true},  // the same inside a group
       {"a[a-z][^/][ab].[a-z][^/][ab].[a-z][^/][ab].[a-z]", true},
       {"a" + std::string(12, 'x') + repeated(".?", 13), true},  // optional terms add few sets
+      // A back-reference is one character no other term names: after "a" it is a start that
+      // cannot overlap itself, after "." it is as costly as a letter.
+      {R"((a)\1)" + dots(16), true},
+      {R"((.)\1)" + dots(20), false},
       {"^a" + dots(40), true},       // anchored: a match starts at one place only
       {"^a+" + dots(16), true},      // ...also after a repeated first term
       {"^.*a" + dots(16), false},    // ...until a repetition of any character lets it start anywhere again
