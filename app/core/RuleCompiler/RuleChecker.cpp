@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include <simdjson.h>
@@ -160,62 +159,104 @@ class MatcherStates {
   /// Whether the deterministic form has more than `limit` states, or counting them needs more
   /// than `work` word operations.
   bool exceeds(std::size_t limit, std::size_t work) const {
-    const Part& whole = sequences_.front();
     const std::size_t places = chars_.size();
+    // A state is the set of places a URL can be at, with the start (bit `places`) while a match
+    // can still begin: always when floating, else only before the first character.
+    const std::size_t words = (places + 1 + 63) / 64;
+    const std::size_t start = places;
     // Characters that no place tells apart lead to the same state: one class each.
-    std::vector<Bits> classes;
-    {
-      std::vector<Bits> byChar(128, Bits(words_, 0));
-      for (std::size_t place = 0; place < places; ++place) {
-        for (unsigned c = 0; c < 128; ++c) {
-          if (chars_[place].has(c)) set(byChar[c], place);
+    std::vector<Bits> classes(128, Bits(words, 0));
+    for (std::size_t place = 0; place < places; ++place) {
+      for (unsigned c = 0; c < 128; ++c) {
+        if (chars_[place].has(c)) set(classes[c], place);
+      }
+    }
+    std::sort(classes.begin(), classes.end());
+    classes.erase(std::unique(classes.begin(), classes.end()), classes.end());
+    // The places that can follow each place, as a list where that is shorter than the row: a
+    // filter's terms mostly lead to the next one only.
+    std::vector<std::uint32_t> rowStart(places + 1, 0), targets;
+    std::vector<std::uint8_t> dense(places, 0);
+    for (std::size_t place = 0; place < places; ++place) {
+      const std::uint64_t* row = &follow_[place * words_];
+      std::size_t count = 0;
+      for (std::size_t w = 0; w < words; ++w) count += static_cast<std::size_t>(std::popcount(row[w]));
+      rowStart[place] = static_cast<std::uint32_t>(targets.size());
+      if (count > words) {
+        dense[place] = 1;
+        continue;
+      }
+      for (std::size_t w = 0; w < words; ++w) {
+        for (std::uint64_t word = row[w]; word; word &= word - 1) {
+          targets.push_back(static_cast<std::uint32_t>(w * 64 + static_cast<std::size_t>(std::countr_zero(word))));
         }
       }
-      std::sort(byChar.begin(), byChar.end());
-      byChar.erase(std::unique(byChar.begin(), byChar.end()), byChar.end());
-      classes = std::move(byChar);
     }
-    // A state is the set of places a URL can be at, with the start place while a match can still
-    // begin: always when floating, else only before the first character.
-    std::unordered_set<std::string> seen;
-    std::vector<std::string> queue;
-    auto key = [&](const Bits& bits) {
-      return std::string(reinterpret_cast<const char*>(bits.data()), bits.size() * sizeof(std::uint64_t));
+    rowStart[places] = static_cast<std::uint32_t>(targets.size());
+    const Bits first(sequences_.front().first.begin(), sequences_.front().first.begin() + static_cast<std::ptrdiff_t>(words));
+
+    // The states found, one after the other, and an open-addressing table of their numbers + 1.
+    std::vector<std::uint64_t> found;
+    std::vector<std::uint32_t> table(1024, 0);
+    std::size_t count = 0;
+    auto hash = [&](const std::uint64_t* bits) {
+      std::uint64_t h = 0x9E3779B97F4A7C15u;
+      for (std::size_t w = 0; w < words; ++w) h = (h ^ bits[w]) * 0xFF51AFD7ED558CCDu;
+      // Products carry low bits only upwards: fold the high ones down before the table's mask.
+      h ^= h >> 32;
+      h *= 0xC4CEB9FE1A85EC53u;
+      return static_cast<std::size_t>(h ^ (h >> 29));
     };
-    Bits initial(words_, 0);
-    set(initial, start_);
-    queue.push_back(key(initial));
-    seen.insert(queue.back());
+    // Adds `bits` unless found before; false when the limit is passed.
+    auto add = [&](const std::uint64_t* bits) {
+      if (2 * (count + 1) > table.size()) {
+        std::vector<std::uint32_t> bigger(table.size() * 2, 0);
+        for (std::size_t n = 0; n < count; ++n) {
+          std::size_t slot = hash(&found[n * words]) & (bigger.size() - 1);
+          while (bigger[slot]) slot = (slot + 1) & (bigger.size() - 1);
+          bigger[slot] = static_cast<std::uint32_t>(n + 1);
+        }
+        table = std::move(bigger);
+      }
+      std::size_t slot = hash(bits) & (table.size() - 1);
+      while (table[slot]) {
+        if (std::equal(bits, bits + words, &found[(table[slot] - 1) * words])) return true;
+        slot = (slot + 1) & (table.size() - 1);
+      }
+      if (count == limit) return false;
+      table[slot] = static_cast<std::uint32_t>(++count);
+      found.insert(found.end(), bits, bits + words);
+      return true;
+    };
+    Bits bits(words, 0), reach(words, 0), next(words, 0);
+    set(bits, start);
+    add(bits.data());
     std::size_t spent = 0;
-    Bits next(words_, 0), reach(words_, 0);
-    while (!queue.empty()) {
-      const std::string state = std::move(queue.back());
-      queue.pop_back();
-      Bits bits(words_);
-      std::memcpy(bits.data(), state.data(), state.size());
+    for (std::size_t n = 0; n < count; ++n) {
+      std::copy_n(&found[n * words], words, bits.begin());
       // Every place that can come next, whatever the character.
       std::fill(reach.begin(), reach.end(), 0);
-      for (std::size_t w = 0; w < words_; ++w) {
+      for (std::size_t w = 0; w < words; ++w) {
         for (std::uint64_t word = bits[w]; word; word &= word - 1) {
           const std::size_t place = w * 64 + static_cast<std::size_t>(std::countr_zero(word));
-          if (place == start_) {
-            orInto(reach, whole.first);
-          } else {
+          if (place == start) {
+            orInto(reach, first);
+            spent += words;
+          } else if (dense[place]) {
             const std::uint64_t* row = &follow_[place * words_];
-            for (std::size_t v = 0; v < words_; ++v) reach[v] |= row[v];
+            for (std::size_t v = 0; v < words; ++v) reach[v] |= row[v];
+            spent += words;
+          } else {
+            for (std::uint32_t t = rowStart[place]; t < rowStart[place + 1]; ++t) set(reach, targets[t]);
+            spent += rowStart[place + 1] - rowStart[place] + 1;
           }
-          spent += words_;
         }
       }
       for (const Bits& accepts : classes) {
-        for (std::size_t w = 0; w < words_; ++w) next[w] = reach[w] & accepts[w];
-        if (floating_) set(next, start_);
-        spent += 2 * words_;
-        std::string nextKey = key(next);
-        if (seen.insert(nextKey).second) {
-          if (seen.size() > limit) return true;
-          queue.push_back(std::move(nextKey));
-        }
+        for (std::size_t w = 0; w < words; ++w) next[w] = reach[w] & accepts[w];
+        if (floating_) set(next, start);
+        spent += 2 * words;
+        if (!add(next.data())) return true;
       }
       if (spent > work) return true;
     }
@@ -302,9 +343,6 @@ class URLFilterScanner {
     bool endOfURL = false;
     /// Matches more than one character.
     bool wide = false;
-    /// The characters it matches, set only while the matcher is built; none for the end of the
-    /// URL.
-    CharSet chars;
   };
   static Atom refused() {
     Atom atom;
@@ -492,8 +530,9 @@ class URLFilterScanner {
   }
 
   /// A class at `i` (its "["); `i` ends after its "]".
-  Atom characterClass(std::size_t& i) const {
+  Atom characterClass(std::size_t& i) {
     Atom atom;
+    if (matcher_) atomChars_ = {};
     ++i;
     if (at(i) == '^' && !atEnd(i)) ++i;
     const bool negated = at(i - 1) == '^' && p_[i - 2] == '[';
@@ -518,7 +557,7 @@ class URLFilterScanner {
         if (classChar(i, high) != Char::Value || high < low) return refused();
       }
       if (any || high != low) several = true;
-      if (matcher_) atom.chars.addRange(low, high);
+      if (matcher_) atomChars_.addRange(low, high);
       any = true;
       if (low != 0 || high != 0) onlyNUL = false;
     }
@@ -526,12 +565,12 @@ class URLFilterScanner {
     atom.endOfURL = any && onlyNUL;
     atom.wide = several;
     // Letter case is folded before a negation, so that "[^a]" leaves out "A" as well.
-    if (negated) atom.chars = atom.chars.caseFolded().complement();
+    if (matcher_ && negated) atomChars_ = atomChars_.caseFolded().complement();
     return atom;
   }
 
   /// An escape outside a class at `i` (its backslash); `i` ends after it.
-  Atom escape(std::size_t& i) const {
+  Atom escape(std::size_t& i) {
     ++i;
     if (atEnd(i)) return refused();
     char c = p_[i];
@@ -545,23 +584,19 @@ class URLFilterScanner {
         // The browser's compiler matches it as one character that no ordinary term names, not as
         // nothing nor as its group again: "(a)\1" and 16 "." cost it as little as "ab" and 16 "."
         // (0.4 s), "(.)\1" and 20 "." as much as "a" and 20 "." (more than 25 s).
-        Atom backReference;
-        if (matcher_) backReference.chars = CharSet::single(1);
-        return backReference;
+        if (matcher_) atomChars_ = CharSet::single(1);
+        return {};
       }
       if (c == '8' || c == '9') {
         ++i;
-        Atom digit;
-        if (matcher_) digit.chars = CharSet::single(static_cast<unsigned char>(c));
-        return digit;
+        if (matcher_) atomChars_ = CharSet::single(static_cast<unsigned char>(c));
+        return {};
       }
     }
     unsigned value = 0;
     if (escapedChar(i, false, value) != Char::Value) return refused();
-    Atom atom;
-    atom.endOfURL = value == 0;
-    if (matcher_ && value != 0) atom.chars = CharSet::single(value);
-    return atom;
+    if (matcher_) atomChars_ = value == 0 ? CharSet{} : CharSet::single(value);
+    return {true, value == 0};
   }
 
   /// The repetition at `i` as '*', '+' or '?' (whatever its spelling); '\0' for none.
@@ -668,7 +703,7 @@ class URLFilterScanner {
         } else if (c == '{') {
           matcher_->term(CharSet::single('{'));
         } else {
-          matcher_->term(atom.chars);  // none for the end of the URL
+          matcher_->term(c == '[' || c == '\\' ? atomChars_ : CharSet{});  // none for the end of the URL
         }
       }
       onlyStartAnchors = false;
@@ -690,6 +725,8 @@ class URLFilterScanner {
   std::size_t floatingWideTerms_ = 0;
   /// Set while the filter is read a second time to build its matcher.
   MatcherStates* matcher_ = nullptr;
+  /// The characters of the class or escape just read, while the matcher is built.
+  CharSet atomChars_;
 };
 
 // ---------------------------------------------------------------------------------------------
