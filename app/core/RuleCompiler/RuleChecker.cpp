@@ -294,9 +294,15 @@ class MatcherStates {
   Part pending_;
 };
 
+/// Reads a url-filter once for its verdict; with `kBuildsMatcher`, builds its matcher as well
+/// (only for the few filters that may be costly, so that the ordinary scan carries none of it).
+template <bool kBuildsMatcher>
 class URLFilterScanner {
  public:
-  explicit URLFilterScanner(std::string_view pattern) : p_(pattern) {}
+  explicit URLFilterScanner(std::string_view pattern, MatcherStates* matcher = nullptr)
+      : p_(pattern), matcher_(matcher) {}
+  template <bool>
+  friend class URLFilterScanner;
 
   URLFilterVerdict verdict() {
     if (!supported()) return URLFilterVerdict::Unsupported;
@@ -309,8 +315,7 @@ class URLFilterScanner {
   /// Reads the filter again, building its matcher (see MatcherStates), and counts the states.
   bool tooManyMatcherStates() const {
     MatcherStates matcher(p_.size(), p_.front() != '^');
-    URLFilterScanner again(p_);
-    again.matcher_ = &matcher;
+    URLFilterScanner<true> again(p_, &matcher);
     if (!again.supported()) return true;  // read the same way twice: never happens
     return matcher.exceeds(kMaxMatcherStates, kMaxMatcherWork);
   }
@@ -353,7 +358,7 @@ class URLFilterScanner {
   /// Counts a term for the cost limit: `wide` tells whether it matches more than one character,
   /// `repetition` is the character of its repetition ('\0' for none).
   void countTerm(bool wide, char repetition) {
-    if (matcher_) matcher_->repeat(repetition);
+    if constexpr (kBuildsMatcher) matcher_->repeat(repetition);
     if (repetition == '*' || repetition == '+') {
       floating_ = true;  // a match of what follows can start after any character it takes
     } else if (wide && floating_) {
@@ -532,7 +537,7 @@ class URLFilterScanner {
   /// A class at `i` (its "["); `i` ends after its "]".
   Atom characterClass(std::size_t& i) {
     Atom atom;
-    if (matcher_) atomChars_ = {};
+    if constexpr (kBuildsMatcher) atomChars_ = {};
     ++i;
     if (at(i) == '^' && !atEnd(i)) ++i;
     const bool negated = at(i - 1) == '^' && p_[i - 2] == '[';
@@ -557,7 +562,7 @@ class URLFilterScanner {
         if (classChar(i, high) != Char::Value || high < low) return refused();
       }
       if (any || high != low) several = true;
-      if (matcher_) atomChars_.addRange(low, high);
+      if constexpr (kBuildsMatcher) atomChars_.addRange(low, high);
       any = true;
       if (low != 0 || high != 0) onlyNUL = false;
     }
@@ -565,7 +570,9 @@ class URLFilterScanner {
     atom.endOfURL = any && onlyNUL;
     atom.wide = several;
     // Letter case is folded before a negation, so that "[^a]" leaves out "A" as well.
-    if (matcher_ && negated) atomChars_ = atomChars_.caseFolded().complement();
+    if constexpr (kBuildsMatcher) {
+      if (negated) atomChars_ = atomChars_.caseFolded().complement();
+    }
     return atom;
   }
 
@@ -584,18 +591,18 @@ class URLFilterScanner {
         // The browser's compiler matches it as one character that no ordinary term names, not as
         // nothing nor as its group again: "(a)\1" and 16 "." cost it as little as "ab" and 16 "."
         // (0.4 s), "(.)\1" and 20 "." as much as "a" and 20 "." (more than 25 s).
-        if (matcher_) atomChars_ = CharSet::single(1);
+        if constexpr (kBuildsMatcher) atomChars_ = CharSet::single(1);
         return {};
       }
       if (c == '8' || c == '9') {
         ++i;
-        if (matcher_) atomChars_ = CharSet::single(static_cast<unsigned char>(c));
+        if constexpr (kBuildsMatcher) atomChars_ = CharSet::single(static_cast<unsigned char>(c));
         return {};
       }
     }
     unsigned value = 0;
     if (escapedChar(i, false, value) != Char::Value) return refused();
-    if (matcher_) atomChars_ = value == 0 ? CharSet{} : CharSet::single(value);
+    if constexpr (kBuildsMatcher) atomChars_ = value == 0 ? CharSet{} : CharSet::single(value);
     return {true, value == 0};
   }
 
@@ -629,7 +636,7 @@ class URLFilterScanner {
           dots += p_[i] == '.';
           ++i;
         }
-        if (matcher_) {
+        if constexpr (kBuildsMatcher) {
           for (std::size_t k = runStart; k < i; ++k) {
             matcher_->term(p_[k] == '.' ? CharSet::any() : CharSet::single(static_cast<unsigned char>(p_[k])));
             if (k + 1 < i) matcher_->repeat('\0');
@@ -668,7 +675,7 @@ class URLFilterScanner {
             }
           }
           ++depth;
-          if (matcher_) matcher_->openGroup();
+          if constexpr (kBuildsMatcher) matcher_->openGroup();
           onlyStartAnchors = false;
           if (startsRepetition(i)) return false;
           continue;
@@ -697,7 +704,7 @@ class URLFilterScanner {
           break;
       }
       if (!atom.ok) return false;
-      if (matcher_) {
+      if constexpr (kBuildsMatcher) {
         if (c == ')') {
           matcher_->closeGroup();
         } else if (c == '{') {
@@ -723,8 +730,8 @@ class URLFilterScanner {
   /// Whether a match of the terms read so far can start after any character (see countTerm).
   bool floating_ = true;
   std::size_t floatingWideTerms_ = 0;
-  /// Set while the filter is read a second time to build its matcher.
-  MatcherStates* matcher_ = nullptr;
+  /// The matcher built while the filter is read (with kBuildsMatcher only).
+  MatcherStates* matcher_;
   /// The characters of the class or escape just read, while the matcher is built.
   CharSet atomChars_;
 };
@@ -959,7 +966,7 @@ std::string_view describe(RuleFault fault) {
   return "unknown";
 }
 
-URLFilterVerdict judgeURLFilter(std::string_view filter) { return URLFilterScanner(filter).verdict(); }
+URLFilterVerdict judgeURLFilter(std::string_view filter) { return URLFilterScanner<false>(filter).verdict(); }
 
 bool isSupportedURLFilter(std::string_view filter) { return judgeURLFilter(filter) == URLFilterVerdict::Supported; }
 
