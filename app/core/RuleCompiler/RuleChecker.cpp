@@ -43,11 +43,12 @@ constexpr std::size_t kMaxFloatingWideTerms = 12;
 /// then into one state for every set of such places a URL can reach; its time grows faster than
 /// the number of those states. Measured against WebKit: 16,384 states ("a" and 13 ".") take about
 /// 0.8 s, 65,536 about 3 s, 121,393 ("ab" and 22 ".") and 131,072 ("a" and 16 ".") 14 to 20 s.
+/// The limit lies between: what is kept compiles in a few seconds, what is left out takes longer.
 constexpr std::size_t kMaxMatcherStates = 98'304;
 
-/// Work allowed for counting those states (words of position sets visited). A filter that needs
-/// more visits far more sets than the limit above would let through, at a cost to the browser's
-/// compiler of a minute or more; counting stops there.
+/// Work allowed for counting those states (words of place sets and follow entries touched). A
+/// filter that needs more holds far more places at once than any the limit above lets through
+/// ("a" followed by 2,047 "."); counting stops there and leaves it out.
 constexpr std::size_t kMaxMatcherWork = std::size_t{1} << 27;
 
 /// Repetition bounds saturate here; a bound of this value means "no upper bound".
