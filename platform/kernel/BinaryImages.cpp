@@ -189,9 +189,24 @@ bool readDynamicTables(const ImageLayout& layout, DynamicTables* tables) {
   for (int i = 0; i < layout.headerCount; ++i) {
     if (layout.headers[i].p_type != PT_DYNAMIC) continue;
     std::uintptr_t at = layout.image.slide + layout.headers[i].p_vaddr;
+    // Read a block of entries in one safe read (one system call); a block that runs past the
+    // readable memory is read entry by entry.
+    constexpr int kBlock = 32;
+    ElfW(Dyn) block[kBlock];
+    int blockStart = -kBlock;
+    bool blockRead = false;
     for (int n = 0; n < 512; ++n, at += sizeof(ElfW(Dyn))) {
+      if (n >= blockStart + kBlock) {
+        blockStart = n;
+        blockRead = copySafely(reinterpret_cast<const void*>(at), block, sizeof block);
+      }
       ElfW(Dyn) entry;
-      if (!readValue(at, &entry) || entry.d_tag == DT_NULL) break;
+      if (blockRead) {
+        entry = block[n - blockStart];
+      } else if (!readValue(at, &entry)) {
+        break;
+      }
+      if (entry.d_tag == DT_NULL) break;
       std::uintptr_t slide = layout.image.slide;
       switch (entry.d_tag) {
         case DT_SYMTAB: tables->symbols = dynamicAddress(entry.d_un.d_ptr, slide); break;
