@@ -1,5 +1,7 @@
 #include "platform/kernel/ThreadSampling.h"
 
+#include "platform/kernel/detail/RealtimeSignal.h"
+
 #include <linux/futex.h>
 #include <signal.h>
 #include <sys/syscall.h>
@@ -209,24 +211,14 @@ int sampleBatch(const ThreadId* threads, int count, SampleFunction function, voi
 bool installThreadSampling() {
   if (gInstalled.load()) return gSignal.load() != 0;
   gUser.store(::getuid());
-  for (int sig = SIGRTMIN + 4; sig <= SIGRTMAX - 4; ++sig) {
-    struct sigaction current {};
-    if (::sigaction(sig, nullptr, &current) != 0) continue;
-    if (current.sa_handler != SIG_DFL || (current.sa_flags & SA_SIGINFO) != 0) continue;
-    struct sigaction action {};
-    action.sa_sigaction = onSampleSignal;
-    action.sa_flags = SA_SIGINFO | SA_RESTART;
-    // No other handler may run on the thread while it looks at itself, but a fault in the
-    // function still reaches the crash handlers.
-    sigfillset(&action.sa_mask);
-    for (int fault : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGTRAP, SIGSYS, SIGABRT}) sigdelset(&action.sa_mask, fault);
-    if (::sigaction(sig, &action, nullptr) != 0) continue;
-    gSignal.store(sig);
-    gInstalled.store(true);
-    return true;
-  }
+  // No other handler may run on the thread while it looks at itself, but a fault in the
+  // function still reaches the crash handlers.
+  sigset_t blocked;
+  sigfillset(&blocked);
+  for (int fault : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGTRAP, SIGSYS, SIGABRT}) sigdelset(&blocked, fault);
+  gSignal.store(detail::claimRealtimeSignal(onSampleSignal, blocked));
   gInstalled.store(true);
-  return false;
+  return gSignal.load() != 0;
 }
 
 int threadSamplingSignal() { return gSignal.load(); }

@@ -1,5 +1,7 @@
 #include "platform/kernel/ThreadSuspension.h"
 
+#include "platform/kernel/detail/RealtimeSignal.h"
+
 #include <linux/futex.h>
 #include <signal.h>
 #include <sys/syscall.h>
@@ -172,22 +174,12 @@ int findFreeSlot(int from) {
 
 bool installThreadSuspension() {
   if (gInstalled.load()) return gSignal.load() != 0;
-  for (int sig = SIGRTMIN + 4; sig <= SIGRTMAX - 4; ++sig) {
-    struct sigaction current {};
-    if (::sigaction(sig, nullptr, &current) != 0) continue;
-    if (current.sa_handler != SIG_DFL || (current.sa_flags & SA_SIGINFO) != 0) continue;
-    struct sigaction action {};
-    action.sa_sigaction = onSuspendSignal;
-    action.sa_flags = SA_SIGINFO | SA_RESTART;
-    // Nothing else may interrupt a parked thread: it would run app code while "stopped".
-    sigfillset(&action.sa_mask);
-    if (::sigaction(sig, &action, nullptr) != 0) continue;
-    gSignal.store(sig);
-    gInstalled.store(true);
-    return true;
-  }
+  // Nothing else may interrupt a parked thread: it would run app code while "stopped".
+  sigset_t blocked;
+  sigfillset(&blocked);
+  gSignal.store(detail::claimRealtimeSignal(onSuspendSignal, blocked));
   gInstalled.store(true);
-  return false;
+  return gSignal.load() != 0;
 }
 
 int threadSuspensionSignal() { return gSignal.load(); }

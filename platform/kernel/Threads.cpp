@@ -70,29 +70,9 @@ pid_t currentProcessId() {
 }
 
 int listThreads(ThreadId* out, int capacity) {
-  const int fd =
-      foundation::retryOnInterrupt([] { return ::open("/proc/self/task", O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+  const int fd = openThreadList();
   if (fd < 0) return -1;
-  // opendir/readdir allocate; getdents64 into a stack buffer does not.
-  alignas(8) char buffer[4096];
-  int count = 0;
-  for (;;) {
-    const long n = foundation::retryOnInterrupt([&] { return ::syscall(SYS_getdents64, fd, buffer, sizeof buffer); });
-    if (n < 0) {
-      ::close(fd);
-      return -1;
-    }
-    if (n == 0) break;
-    for (long offset = 0; offset < n;) {
-      auto* entry = reinterpret_cast<LinuxDirent64*>(buffer + offset);
-      ThreadId thread;
-      if (parseThreadId(entry->d_name, &thread)) {
-        if (count < capacity) out[count] = thread;
-        ++count;
-      }
-      offset += entry->d_reclen;
-    }
-  }
+  const int count = listThreadsIn(fd, out, capacity);
   ::close(fd);
   return count;
 }
@@ -103,6 +83,7 @@ int openThreadList() {
 
 int listThreadsIn(int taskDirectory, ThreadId* out, int capacity) {
   if (::lseek(taskDirectory, 0, SEEK_SET) != 0) return -1;
+  // opendir/readdir allocate; getdents64 into a stack buffer does not.
   alignas(8) char buffer[4096];
   // The longest record a thread id can give: the header, ten digits and the terminator, rounded
   // up to 8. The kernel fills a read as long as the next record fits, so a read that leaves room
