@@ -1,5 +1,6 @@
 #include "platform/kernel/ThreadSampling.h"
 
+#include "platform/kernel/detail/FutexWait.h"
 #include "platform/kernel/detail/RealtimeSignal.h"
 
 #include <linux/futex.h>
@@ -47,15 +48,8 @@ std::atomic<bool> gInstalled{false};
 std::atomic<uid_t> gUser{0};  // the sender's user id that each request carries, read at install
 static_assert(std::atomic<int>::is_always_lock_free && std::atomic<std::uint64_t>::is_always_lock_free);
 
-long futex(std::atomic<int>* word, int op, int value, const timespec* timeout) {
-  return ::syscall(SYS_futex, reinterpret_cast<int*>(word), op, value, timeout, nullptr, 0);
-}
-
-std::int64_t nowNanoseconds() {
-  timespec now{};
-  ::clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
+using detail::futex;
+using detail::nowNanoseconds;
 
 // Takes the Requested slot for the request `ticket` of this thread. A claim that turns out to
 // be for another request is given back at once; the rightful thread waits those few

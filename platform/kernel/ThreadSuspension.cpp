@@ -1,5 +1,6 @@
 #include "platform/kernel/ThreadSuspension.h"
 
+#include "platform/kernel/detail/FutexWait.h"
 #include "platform/kernel/detail/RealtimeSignal.h"
 
 #include <linux/futex.h>
@@ -64,15 +65,8 @@ std::atomic<bool> gInstalled{false};
 // woken thread then sees from its slot whether it was let go.
 std::atomic<int> gReleases{0};
 
-long futex(std::atomic<int>* word, int op, int value, const timespec* timeout) {
-  return ::syscall(SYS_futex, reinterpret_cast<int*>(word), op, value, timeout, nullptr, 0);
-}
-
-std::int64_t nowNanoseconds() {
-  timespec now{};
-  ::clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
+using detail::futex;
+using detail::nowNanoseconds;
 
 // Waits until gParkings moves from `seen` or the deadline passes.
 void waitForParkings(int seen, std::int64_t deadline) {
