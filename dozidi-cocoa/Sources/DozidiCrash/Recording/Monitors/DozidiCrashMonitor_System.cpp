@@ -124,11 +124,17 @@ void fillImageFacts() {
 }
 
 // The image facts for a reader: fills them when no thread has, and waits a bounded while for a
-// thread that is filling them. In a crash that thread may be stopped: the report then goes
-// without them rather than never.
+// thread that is filling them. In a crash that thread is stopped mid-walk: the reader then walks
+// the images itself, into a text buffer of its own, so that the report still names the app.
 void awaitImageFacts() {
   fillImageFacts();
   for (int i = 0; i < 10000 && gImageFactsState.load(std::memory_order_acquire) == kFilling; ++i) sched_yield();
+  int filling = kFilling;
+  if (!gImageFactsState.compare_exchange_strong(filling, kFilled, std::memory_order_acq_rel)) return;
+  static char appIDText[37];
+  const ImageFacts images = imageFacts(gFacts.executablePath);
+  gFacts.isJailbroken = images.substrate;
+  gFacts.appID = appID(images, appIDText);
 }
 
 // The first interface that is not the loopback: Linux names interfaces freely, so the phone's
