@@ -46,6 +46,17 @@ constexpr const char* kConfig = R"({"cloudConfig": {"analyticsEnabled": false},
    "iconUrl": "icons/a.png", "attachmentUrl": "lists/a.json"}], "apps": []})";
 constexpr const char* kList = R"([{"trigger": {"url-filter": "ads\\.example"}, "action": {"type": "block"}}])";
 
+// The configuration, list and analytics host both benchmarks launch against.
+void serveConfigurationAndLists(httplib::Server& server) {
+  server.Get("/Skyvane/config1.7.json", [](const httplib::Request&, httplib::Response& response) {
+    response.set_content(kConfig, "application/json");
+  });
+  server.Get(R"(/Skyvane/lists/([^/]+))", [](const httplib::Request&, httplib::Response& response) {
+    response.set_content(kList, "application/json");
+  });
+  server.Get("/track/", [](const httplib::Request&, httplib::Response& response) { response.set_content("1", "text/plain"); });
+}
+
 double median(std::vector<double> values) {
   if (values.empty()) return 0;
   std::sort(values.begin(), values.end());
@@ -55,15 +66,7 @@ double median(std::vector<double> values) {
 
 void BM_StartupAddedByTheCrashIntegration(benchmark::State& state) {
   const bool warm = state.range(0) == 1;
-  testing_support::LoopbackServer host([](httplib::Server& server) {
-    server.Get("/Skyvane/config1.7.json", [](const httplib::Request&, httplib::Response& response) {
-      response.set_content(kConfig, "application/json");
-    });
-    server.Get(R"(/Skyvane/lists/([^/]+))", [](const httplib::Request&, httplib::Response& response) {
-      response.set_content(kList, "application/json");
-    });
-    server.Get("/track/", [](const httplib::Request&, httplib::Response& response) { response.set_content("1", "text/plain"); });
-  });
+  testing_support::LoopbackServer host(serveConfigurationAndLists);
   testing_support::IngestionServer ingestion;
   const std::string dsn = ingestion.dsn("0123456789abcdef0123456789abcdef", "/42");
   const fs::path base = fs::temp_directory_path() / ("launch-startup-bench-" + std::to_string(::getpid()));
@@ -156,15 +159,7 @@ double hostAnswerMilliseconds(const std::string& host, const fs::path& root, con
 }
 
 void BM_ExtensionHostAnswerAddedByTheCrashIntegration(benchmark::State& state) {
-  testing_support::LoopbackServer host([](httplib::Server& server) {
-    server.Get("/Skyvane/config1.7.json", [](const httplib::Request&, httplib::Response& response) {
-      response.set_content(kConfig, "application/json");
-    });
-    server.Get(R"(/Skyvane/lists/([^/]+))", [](const httplib::Request&, httplib::Response& response) {
-      response.set_content(kList, "application/json");
-    });
-    server.Get("/track/", [](const httplib::Request&, httplib::Response& response) { response.set_content("1", "text/plain"); });
-  });
+  testing_support::LoopbackServer host(serveConfigurationAndLists);
   testing_support::IngestionServer ingestion;
   const std::string dsn = ingestion.dsn("0123456789abcdef0123456789abcdef", "/42");
   const fs::path base = fs::temp_directory_path() / ("host-answer-bench-" + std::to_string(::getpid()));

@@ -1,6 +1,6 @@
 #include "dozidi-cocoa/Sources/Dozidi/Transport/DozidiDsn.h"
 
-#include <nettle/sha1.h>
+#include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashSHA1.h"
 
 #include <cstdio>
 #include <vector>
@@ -74,25 +74,7 @@ std::shared_ptr<DozidiDsn> DozidiDsn::initWithString(std::string_view text, foun
   return std::shared_ptr<DozidiDsn>(new DozidiDsn(std::move(*url)));
 }
 
-std::string DozidiDsn::getHash() const {
-  const std::string& text = url_.absoluteString();
-  // Nettle's SHA-1 rather than OpenSSL's: OpenSSL's first digest loads its configuration and
-  // providers, several milliseconds on the start of every program that reports crashes.
-  sha1_ctx context;
-  sha1_init(&context);
-  sha1_update(&context, text.size(), reinterpret_cast<const std::uint8_t*>(text.data()));
-  std::uint8_t digest[SHA1_DIGEST_SIZE];
-  sha1_digest(&context, SHA1_DIGEST_SIZE, digest);
-  const unsigned int length = SHA1_DIGEST_SIZE;
-  std::string hex;
-  hex.reserve(length * 2);
-  char byte[3];
-  for (unsigned int i = 0; i < length; ++i) {
-    std::snprintf(byte, sizeof byte, "%02x", digest[i]);
-    hex += byte;
-  }
-  return hex;
-}
+std::string DozidiDsn::getHash() const { return dozidicrash_sha1Hex(url_.absoluteString()); }
 
 std::shared_ptr<const URL> DozidiDsn::getBaseEndpoint() const {
   const auto components = url_.pathComponents();

@@ -1,5 +1,7 @@
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/Monitors/DozidiCrashMonitor_System.h"
 
+#include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashSHA1.h"
+
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/Monitors/DozidiCrashDate.h"
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/Monitors/DozidiCrashSysCtl.h"
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashDynamicLinker.h"
@@ -11,7 +13,6 @@
 
 #include <net/if.h>
 #include <sched.h>
-#include <nettle/sha1.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -170,21 +171,7 @@ const char* deviceAppHash(const foundation::DeviceFacts& device, const foundatio
     }
   }
   if (auto identifier = bundle.bundleIdentifier()) input += *identifier;
-  // Nettle's SHA-1: OpenSSL's first digest loads its configuration and providers, several
-  // milliseconds of the install.
-  sha1_ctx context;
-  sha1_init(&context);
-  sha1_update(&context, input.size(), reinterpret_cast<const std::uint8_t*>(input.data()));
-  std::uint8_t digest[SHA1_DIGEST_SIZE];
-  sha1_digest(&context, SHA1_DIGEST_SIZE, digest);
-  const unsigned int length = SHA1_DIGEST_SIZE;
-  std::string hex;
-  static const char kDigits[] = "0123456789abcdef";
-  for (unsigned int i = 0; i < length; ++i) {
-    hex += kDigits[digest[i] >> 4];
-    hex += kDigits[digest[i] & 0xF];
-  }
-  return copyOf(hex);
+  return copyOf(dozidicrash_sha1Hex(input));
 }
 
 // No app-store receipts exist on Linux; a bundle with a provisioning profile is an enterprise build.
