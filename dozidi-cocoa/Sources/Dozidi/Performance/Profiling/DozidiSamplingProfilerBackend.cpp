@@ -289,8 +289,11 @@ std::optional<foundation::Dictionary> DozidiSamplingProfilerBackend::buildPayloa
                          " ended before the profiler started, won't associate it with this profile.");
         continue;
       }
-      relativeEnd = secondsToNs(sinceStart);
+      // The duration comes from the monotonic clock and the ends from wall-clock dates, which
+      // are read at slightly different moments: a transaction never ends after its profile.
+      relativeEnd = std::min(secondsToNs(sinceStart), duration);
     }
+    relativeStart = std::min(relativeStart, relativeEnd);
     foundation::Dictionary entry{{"id", t.eventId},
                                  {"trace_id", t.traceId},
                                  {"name", t.name},
