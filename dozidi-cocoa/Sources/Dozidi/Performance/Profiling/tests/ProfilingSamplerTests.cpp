@@ -9,6 +9,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <fstream>
+#include <iterator>
 #include <condition_variable>
 #include <cstdlib>
 #include <fcntl.h>
@@ -322,11 +324,23 @@ TEST(ProfilingSamplerTests, StateFilesFollowTheThreadList) {
   std::condition_variable cv;
   bool release = false;
   std::vector<std::thread> sleepers;
+  std::atomic<pid_t> sleeperIds[4] = {};
   for (int i = 0; i < 4; ++i) {
-    sleepers.emplace_back([&] {
+    sleepers.emplace_back([&, i] {
+      sleeperIds[i] = tid();
       std::unique_lock lock(m);
       cv.wait(lock, [&] { return release; });
     });
+  }
+  // The pass comes once every sleeper is asleep: one still on its way into the wait is running.
+  const auto asleep = [](pid_t thread) {
+    std::ifstream stat("/proc/self/task/" + std::to_string(thread) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const auto close = text.rfind(')');
+    return close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'S';
+  };
+  for (int i = 0; i < 4; ++i) {
+    while (sleeperIds[i] == 0 || !asleep(sleeperIds[i])) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   profiler->samplePass(collect);
   const int withSleepers = openDescriptors();
