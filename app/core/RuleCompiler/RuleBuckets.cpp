@@ -234,10 +234,12 @@ foundation::Result<void> RuleBuckets::finish() {
   file.buffer.push_back(']');
   flush(file);
   if (!error_ && ::fsync(file.fd) != 0) error_ = errno;
+  // Renamed before the close: closing lets go of the file's lock, and a sweep of leftovers in
+  // another process would then take the unlocked file for one and remove it.
+  if (!error_ && ::rename(temporary_.c_str(), output_.c_str()) != 0) error_ = errno;
   const int fd = file.fd;
   file.fd = -1;
   if (::close(fd) != 0 && !error_) error_ = errno;
-  if (!error_ && ::rename(temporary_.c_str(), output_.c_str()) != 0) error_ = errno;
   if (error_) return foundation::fileWriteError(output_, error_);
   finished_ = true;
   return {};
