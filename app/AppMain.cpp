@@ -135,7 +135,9 @@ int appMain(int argc, char** argv) {
 
   if (headless) {
     while (!endSignal) {
-      dispatch::runMainLoopUntil([] { return endSignal != 0 || hangRequested != 0; }, dispatch::kForever);
+      // Both flags are set by signal handlers that wake the loop: idle, it sleeps until then.
+      dispatch::runMainLoopUntil([] { return endSignal != 0 || hangRequested != 0; }, dispatch::kForever,
+                                 dispatch::Recheck::Never);
       if (hangRequested != 0) {
         hangRequested = 0;
         fendrel_app_block_main_thread();
@@ -148,7 +150,7 @@ int appMain(int argc, char** argv) {
   options.size = uikit::UIScreen::main().bounds().size;
   auto window = uikit::DesktopWindow::open(std::make_shared<uikit::ApplicationDesktopHost>(), options);
   if (!window) return fail("cannot open the window: " + window.error().localizedDescription() + " (try --headless)");
-  (*window)->runUntil([] { return endSignal != 0; }, 1e9);
+  (*window)->runUntil([] { return endSignal != 0; }, dispatch::kForever, dispatch::Recheck::Never);
   return exitStatusAfterRun();
 }
 

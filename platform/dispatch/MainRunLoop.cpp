@@ -53,20 +53,40 @@ void consumeWakeUps(int fd) {
   (void)foundation::retryOnInterrupt([&] { return ::read(fd, &count, sizeof count); });
 }
 
-// Sleeps until a wake-up or `seconds` pass, and consumes the wake-ups that arrived. True when
-// woken, false when the time ran out.
+// The longest single poll(): a finite wait longer than this is slept in parts.
+constexpr double kLongestPollSeconds = 3600.0;
+
+// Sleeps until a wake-up or `seconds` pass (kForever: until a wake-up), and consumes the
+// wake-ups that arrived. True when woken, false when the time ran out.
 bool sleepForWakeUp(double seconds) {
   const int fd = wakeDescriptor();
-  // Rounded up, so that a deadline 0.4 ms away does not become a busy loop of zero-length polls.
-  const int ms = static_cast<int>(std::clamp(std::ceil(seconds * 1000.0), 0.0, 3'600'000.0));
-  pollfd entry{fd, POLLIN, 0};
   if (fd < 0) {
-    ::poll(nullptr, 0, ms);  // no descriptor to be woken through: the recheck interval bounds the wait
+    // No descriptor to be woken through: nothing could end an endless sleep, so the longest
+    // recheck interval bounds every wait.
+    seconds = std::min(seconds, kMainLoopLongestRecheckSeconds);
+  }
+  // Rounded up, so that a deadline 0.4 ms away does not become a busy loop of zero-length polls.
+  const int ms = std::isfinite(seconds)
+                     ? static_cast<int>(std::clamp(std::ceil(seconds * 1000.0), 0.0, kLongestPollSeconds * 1000.0))
+                     : -1;
+  if (fd < 0) {
+    ::poll(nullptr, 0, ms);
     return false;
   }
+  pollfd entry{fd, POLLIN, 0};
   if (::poll(&entry, 1, ms) <= 0) return false;
   consumeWakeUps(fd);
   return true;
+}
+
+// The observer of setMainLoopObserver(); read and written on the main thread only.
+std::function<void(MainLoopActivity)>& mainLoopObserver() {
+  static auto* observer = new std::function<void(MainLoopActivity)>();
+  return *observer;
+}
+
+void tellObserver(MainLoopActivity activity) {
+  if (const auto& observer = mainLoopObserver()) observer(activity);
 }
 
 // Runs the first main-queue block, if any; false when there was none.
@@ -106,7 +126,11 @@ void wakeMainLoop() {
   (void)foundation::retryOnInterrupt([&] { return ::write(fd, &one, sizeof one); });
 }
 
-bool runMainLoopUntil(const std::function<bool()>& done, double timeoutSeconds) {
+void setMainLoopObserver(std::function<void(MainLoopActivity)> observer) {
+  if (isMainThread()) mainLoopObserver() = std::move(observer);
+}
+
+bool runMainLoopUntil(const std::function<bool()>& done, double timeoutSeconds, Recheck recheck) {
   if (!isMainThread()) return done();
   using Steady = std::chrono::steady_clock;
   const bool limited = std::isfinite(timeoutSeconds);
@@ -121,8 +145,11 @@ bool runMainLoopUntil(const std::function<bool()>& done, double timeoutSeconds) 
       idleWakeUps = 0;
       continue;
     }
-    const double recheck = mainLoopRecheckSeconds(idleWakeUps);
-    double sleep = std::min(recheck, timers.secondsUntilNextRealTimer());
+    // A timer scheduled by another thread during the sleep reaches the main queue through the
+    // timer thread, which wakes the loop; the deadline here only spares that detour.
+    double sleep = timers.secondsUntilNextRealTimer();
+    const double recheckAfter = recheck == Recheck::Periodically ? mainLoopRecheckSeconds(idleWakeUps) : kForever;
+    sleep = std::min(sleep, recheckAfter);
     if (limited) {
       const double left = std::chrono::duration<double>(end - Steady::now()).count();
       if (left <= 0) return false;
@@ -131,8 +158,10 @@ bool runMainLoopUntil(const std::function<bool()>& done, double timeoutSeconds) 
     // A block queued after the check above has already written to the descriptor, so this
     // returns at once: no wake-up is lost between the check and the sleep. Only a sleep that ran
     // its whole recheck interval counts as idle; a timer's deadline or a wake-up brings work.
+    tellObserver(MainLoopActivity::BeforeWaiting);
     const bool woken = sleepForWakeUp(sleep);
-    idleWakeUps = (!woken && sleep >= recheck) ? idleWakeUps + 1 : 0;
+    tellObserver(MainLoopActivity::AfterWaiting);
+    idleWakeUps = (!woken && sleep >= recheckAfter) ? idleWakeUps + 1 : 0;
   }
 }
 

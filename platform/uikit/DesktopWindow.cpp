@@ -8,6 +8,7 @@
 #include <gtk/gtk.h>
 
 #include "platform/dispatch/CallbackGuard.h"
+#include "platform/dispatch/Clock.h"
 #include "platform/dispatch/DisplayFrames.h"
 #include "platform/dispatch/MainRunLoop.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -26,6 +27,9 @@ namespace uikit {
 /// How often the main queue is looked at when the run loop's event descriptor cannot be watched:
 /// short enough that timers and posted blocks run without a visible delay.
 constexpr guint kMainQueueFallbackIntervalMs = 8;
+
+/// The longest single wait of runUntil(): an hour, in milliseconds well inside GTK's timer range.
+constexpr double kLongestWaitSeconds = 3600.0;
 
 struct DesktopWindow::State {
   std::shared_ptr<DesktopHost> host;
@@ -401,29 +405,32 @@ DesktopWindow::~DesktopWindow() {
   while (gtk_events_pending()) gtk_main_iteration_do(FALSE);
 }
 
-bool DesktopWindow::runUntil(const std::function<bool()>& done, double timeoutSeconds) {
+bool DesktopWindow::runUntil(const std::function<bool()>& done, double timeoutSeconds, dispatch::Recheck recheck) {
   using Steady = std::chrono::steady_clock;
-  const auto deadline = Steady::now() + std::chrono::duration_cast<Steady::duration>(
-                                            std::chrono::duration<double>(std::clamp(timeoutSeconds, 0.0, 1e9)));
+  const bool limited = std::isfinite(timeoutSeconds);
+  const auto deadline = Steady::now() + std::chrono::duration_cast<Steady::duration>(std::chrono::duration<double>(
+                                            limited ? std::clamp(timeoutSeconds, 0.0, 1e9) : 0.0));
   int idleWakeUps = 0;
   while (!done()) {
-    const double left = std::chrono::duration<double>(deadline - Steady::now()).count();
+    const double left = limited ? std::chrono::duration<double>(deadline - Steady::now()).count() : dispatch::kForever;
     if (!state_->open || left <= 0) return done();
     // GTK sleeps until an event, the main queue's descriptor or this timer: the deadline, or the
-    // recheck of a condition another thread may change without waking the loop.
-    const double recheck = dispatch::mainLoopRecheckSeconds(idleWakeUps);
-    const double sleep = std::min(recheck, left);
+    // recheck of a condition another thread may change without waking the loop. A longer wait
+    // is slept in parts of kLongestWaitSeconds, whose milliseconds fit GTK's timer.
+    const double recheckAfter =
+        recheck == dispatch::Recheck::Periodically ? dispatch::mainLoopRecheckSeconds(idleWakeUps) : dispatch::kForever;
+    const double sleep = std::min({recheckAfter, left, kLongestWaitSeconds});
     bool timedOut = false;
     const guint timer = g_timeout_add(static_cast<guint>(std::ceil(sleep * 1000.0)), onWaitOver, &timedOut);
     gtk_main_iteration_do(TRUE);
     if (!timedOut) g_source_remove(timer);
-    idleWakeUps = (timedOut && sleep >= recheck) ? idleWakeUps + 1 : 0;
+    idleWakeUps = (timedOut && sleep >= recheckAfter) ? idleWakeUps + 1 : 0;
   }
   return true;
 }
 
 void DesktopWindow::run() {
-  runUntil([] { return false; }, 1e12);
+  runUntil([] { return false; }, dispatch::kForever, dispatch::Recheck::Never);
 }
 
 void DesktopWindow::setNeedsDisplay() {

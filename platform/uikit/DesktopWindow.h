@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/dispatch/MainRunLoop.h"
 #include "platform/foundation/Result.h"
 #include "platform/uikit/DesktopHost.h"
 #include "platform/uikit/Image.h"
@@ -32,8 +33,11 @@ class DesktopWindow {
   DesktopWindow& operator=(const DesktopWindow&) = delete;
 
   /// Runs GTK's events and the main queue until `done()` holds (true), the window is closed or
-  /// `timeoutSeconds` of real time pass (false).
-  bool runUntil(const std::function<bool()>& done, double timeoutSeconds);
+  /// `timeoutSeconds` of real time pass (false; dispatch::kForever waits without limit). `done()`
+  /// is checked after each event or main-queue wake-up; `recheck` says whether it is also checked
+  /// now and then while idle, as in dispatch::runMainLoopUntil().
+  bool runUntil(const std::function<bool()>& done, double timeoutSeconds,
+                dispatch::Recheck recheck = dispatch::Recheck::Periodically);
   /// Runs until the user closes the window.
   void run();
   /// Asks for a new frame.
