@@ -29,6 +29,9 @@ using Clock = std::chrono::steady_clock;
 constexpr long kMaximumRedirects = 16;
 /// The network thread wakes at least this often, so idle time-outs fire without a curl event.
 constexpr auto kLongestPoll = std::chrono::milliseconds(500);
+/// With no transfer there is nothing to time out: the network thread sleeps until start() or
+/// cancel() wakes it (curl's own timers still shorten the wait); this only bounds that sleep.
+constexpr auto kIdlePoll = std::chrono::hours(1);
 /// Codes of the URL domain that Error.h does not name.
 constexpr std::int64_t kFileIsDirectory = -1101;
 constexpr std::int64_t kNoPermissionsToReadFile = -1102;
@@ -437,6 +440,7 @@ struct NetworkEngine::Impl {
   }
 
   int pollTimeoutMs() const {
+    if (active.empty()) return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(kIdlePoll).count());
     auto wait = std::chrono::duration_cast<Clock::duration>(kLongestPoll);
     auto now = Clock::now();
     for (const auto& [id, t] : active) wait = std::min(wait, t->lastActivity + t->idleTimeout - now);

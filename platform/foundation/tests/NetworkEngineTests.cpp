@@ -5,11 +5,13 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/dispatch/CallbackGuard.h"
@@ -108,6 +110,48 @@ TEST(NetworkEngineTests, AHandlerThatThrowsIsLoggedFailsItsTransferAndTheEngineG
   ASSERT_TRUE(observer->waitForEnd());
   EXPECT_FALSE(observer->error().has_value());
   EXPECT_EQ(observer->body(), "body of the file");
+  ::unlink(path);
+}
+
+/// Voluntary context switches of the process's thread named `name`, or -1 when there is none.
+long wakeUpsOfThread(const std::string& name) {
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    std::string comm;
+    std::getline(std::ifstream(task.path() / "comm"), comm);
+    if (comm != name) continue;
+    std::ifstream status(task.path() / "status");
+    const std::string key = "voluntary_ctxt_switches:";
+    for (std::string line; std::getline(status, line);) {
+      if (line.rfind(key, 0) == 0) return std::stol(line.substr(key.size()));
+    }
+  }
+  return -1;
+}
+
+TEST(NetworkEngineTests, WithNoTransferTheNetworkThreadSleepsUntilTheNextStarts) {
+  char path[] = "/tmp/NetworkEngineTests.XXXXXX";
+  int fd = ::mkstemp(path);
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  std::ofstream(path) << "idle";
+  URLRequest request(URL::fileURL(path));
+  auto first = std::make_shared<ThrowingObserver>(Throws::Never);
+  NetworkEngine::shared().start(request, TransferOptions(), first);
+  ASSERT_TRUE(first->waitForEnd());
+
+  // The thread ends the transfer's pass and goes to sleep; then a quiet spell.
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const long before = wakeUpsOfThread("network");
+  ASSERT_GE(before, 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1600));
+  // Waking to look for time-outs of transfers that do not exist would be three or four times.
+  EXPECT_LE(wakeUpsOfThread("network") - before, 1);
+
+  // start() wakes it.
+  auto second = std::make_shared<ThrowingObserver>(Throws::Never);
+  NetworkEngine::shared().start(request, TransferOptions(), second);
+  ASSERT_TRUE(second->waitForEnd());
+  EXPECT_EQ(second->body(), "idle");
   ::unlink(path);
 }
 
