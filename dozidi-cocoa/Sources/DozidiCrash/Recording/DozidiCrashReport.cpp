@@ -35,9 +35,9 @@ constexpr const char* kReportVersion = "3.2.0";
 // On the signal stack: large enough that a report goes out in a few dozen writes, small enough
 // for an alternate stack the app set up itself.
 constexpr int kWriteBufferSize = 4096;
-// The standard report's buffer: large enough that each section of a report of 20 threads (about
-// 60 KB in all, most of it threads) goes out in one write, which the report flushes after each
-// section anyway. Static, because the signal stack is small, and touched at install. One writer
+// The standard report's buffer: large enough that each of the two parts of a report of 20 threads
+// (about 40 KB before the threads, mostly the images, and 35 KB from them on) goes out in one
+// write. Static, because the signal stack is small, and touched at install. One writer
 // holds it at a time; a report written meanwhile (the recrash report of a fault inside this one,
 // a user-reported snapshot on another thread) uses a stack buffer.
 constexpr int kSectionBufferSize = 64 * 1024;
@@ -782,16 +782,16 @@ void writeUserSection(const DozidiCrashReportWriter* writer, const char* key, co
   // Read without the setter's lock: in a crash the setter's thread is stopped.
   if (const char* userInfoJSON = g_userInfoJSON.load()) {
     writer->addJSONElement(writer, key, userInfoJSON, false);
-    dozidicrashfu_flushBufferedWriter(bufferedWriter);
   } else {
     writer->beginObject(writer, key);
   }
-  if (DozidiCrashReportWriteCallback callback = g_userSectionWriteCallback.load()) {
+  // The app's own code may fault: what was written so far goes to the file first.
+  DozidiCrashReportWriteCallback callback = g_userSectionWriteCallback.load();
+  if (callback != nullptr && !crash->currentSnapshotUserReported) {
     dozidicrashfu_flushBufferedWriter(bufferedWriter);
-    if (!crash->currentSnapshotUserReported) callback(writer);
+    callback(writer);
   }
   writer->endContainer(writer);
-  dozidicrashfu_flushBufferedWriter(bufferedWriter);
 }
 
 void writeDebugInfo(const DozidiCrashReportWriter* writer, const char* key, const DozidiCrash_MonitorContext* crash) {
@@ -838,14 +838,13 @@ void dozidicrashreport_writeStandardReport(const DozidiCrash_MonitorContext* mon
     return;
   }
 
+  // The report goes out in two writes (each a costly system call): what the crash itself
+  // tells, while the other threads stop, and the rest once they have. A fault in between still
+  // leaves the first part in the file for the recrash report.
   writeReportInfo(writer, "report", "standard", monitorContext->eventID, monitorContext->System.processName);
-  dozidicrashfu_flushBufferedWriter(&bufferedWriter);
   writeBinaryImages(writer, "binary_images");
-  dozidicrashfu_flushBufferedWriter(&bufferedWriter);
   writeProcessState(writer, "process", monitorContext);
-  dozidicrashfu_flushBufferedWriter(&bufferedWriter);
   writeSystemInfo(writer, "system", monitorContext);
-  dozidicrashfu_flushBufferedWriter(&bufferedWriter);
 
   writer->beginObject(writer, "crash");
   writeError(writer, "error", monitorContext);
@@ -853,12 +852,9 @@ void dozidicrashreport_writeStandardReport(const DozidiCrash_MonitorContext* mon
   // Everything from here on reads what the other threads hold: they must have stopped.
   dozidicrashmc_finishSuspendEnvironment();
   writeAllThreads(writer, "threads", monitorContext, g_introspectionEnabled.load());
-  dozidicrashfu_flushBufferedWriter(&bufferedWriter);
   writer->endContainer(writer);
-  dozidicrashfu_flushBufferedWriter(&bufferedWriter);
 
   writeScope(writer, "dozidi_sdk_scope");
-  dozidicrashfu_flushBufferedWriter(&bufferedWriter);
   writeUserSection(writer, "user", monitorContext, &bufferedWriter);
   writeDebugInfo(writer, "debug", monitorContext);
 
