@@ -414,12 +414,12 @@ void writeBacktrace(const DozidiCrashReportWriter* writer, const char* key, Dozi
   writer->endContainer(writer);
 }
 
-void registerName(char* buffer, int size, const char* name, int index) {
-  if (name != nullptr) {
-    dozidicrashfmt_format(buffer, static_cast<std::size_t>(size), "%s", name);
-  } else {
-    dozidicrashfmt_format(buffer, static_cast<std::size_t>(size), "r%d", index);
-  }
+// The register's own name, or "r<index>" made in `buffer` for one without a name. The names
+// are used as they stand: every thread of a report writes about twenty of them.
+const char* registerName(char* buffer, int size, const char* name, int index) {
+  if (name != nullptr) return name;
+  dozidicrashfmt_format(buffer, static_cast<std::size_t>(size), "r%d", index);
+  return buffer;
 }
 
 void writeRegisters(const DozidiCrashReportWriter* writer, const char* key, const DozidiCrashMachineContext* context) {
@@ -427,15 +427,16 @@ void writeRegisters(const DozidiCrashReportWriter* writer, const char* key, cons
   writer->beginObject(writer, key);
   writer->beginObject(writer, "basic");
   for (int i = 0; i < dozidicrashcpu_numRegisters(); ++i) {
-    registerName(registerNameBuff, sizeof(registerNameBuff), dozidicrashcpu_registerName(i), i);
-    writer->addUIntegerElement(writer, registerNameBuff, dozidicrashcpu_registerValue(context, i));
+    const char* name = registerName(registerNameBuff, sizeof(registerNameBuff), dozidicrashcpu_registerName(i), i);
+    writer->addUIntegerElement(writer, name, dozidicrashcpu_registerValue(context, i));
   }
   writer->endContainer(writer);
   if (dozidicrashmc_hasValidExceptionRegisters(context)) {
     writer->beginObject(writer, "exception");
     for (int i = 0; i < dozidicrashcpu_numExceptionRegisters(); ++i) {
-      registerName(registerNameBuff, sizeof(registerNameBuff), dozidicrashcpu_exceptionRegisterName(i), i);
-      writer->addUIntegerElement(writer, registerNameBuff, dozidicrashcpu_exceptionRegisterValue(context, i));
+      const char* name =
+          registerName(registerNameBuff, sizeof(registerNameBuff), dozidicrashcpu_exceptionRegisterName(i), i);
+      writer->addUIntegerElement(writer, name, dozidicrashcpu_exceptionRegisterValue(context, i));
     }
     writer->endContainer(writer);
   }
@@ -482,8 +483,8 @@ void writeStackContents(const DozidiCrashReportWriter* writer, const char* key,
 void writeNotableRegisters(const DozidiCrashReportWriter* writer, const DozidiCrashMachineContext* context) {
   char registerNameBuff[30];
   for (int i = 0; i < dozidicrashcpu_numRegisters(); ++i) {
-    registerName(registerNameBuff, sizeof(registerNameBuff), dozidicrashcpu_registerName(i), i);
-    writeMemoryContentsIfNotable(writer, registerNameBuff, dozidicrashcpu_registerValue(context, i));
+    const char* name = registerName(registerNameBuff, sizeof(registerNameBuff), dozidicrashcpu_registerName(i), i);
+    writeMemoryContentsIfNotable(writer, name, dozidicrashcpu_registerValue(context, i));
   }
 }
 
