@@ -38,20 +38,36 @@ constexpr int kSlotCount = 512;
 // system call per thread. The threads copy in parallel, each on its own way to a stop.
 constexpr std::size_t kStackCopySize = 2048;
 
-struct Slot {
+// What the suspender and the target hand each other, packed together: a suspension touches one
+// of these per thread, and a table of small entries keeps that to a page or two instead of a
+// page per thread. A page that a process touches for the first time costs a page fault (tens of
+// microseconds on a virtual machine), so install touches these pages once in advance.
+struct SlotControl {
   std::atomic<int> state{Idle};
   std::atomic<ThreadId> thread{0};
-  ThreadState registers{};
-  // Set once the stack copy below is complete; a reader that finds it unset reads the stack itself.
+  // Set once the slot's stack copy (gStacks) is complete; a reader that finds it unset reads
+  // the stack itself.
   std::atomic<bool> stackCopied{false};
-  std::uintptr_t stackStart = 0;
-  std::size_t stackLength = 0;
-  alignas(16) unsigned char stack[kStackCopySize] = {};
 };
 static_assert(std::atomic<int>::is_always_lock_free);
 
-// Constant-initialized: a table filled at load time would touch its 1 MB in every process at start.
-constinit Slot gSlots[kSlotCount];
+// What a stopped thread leaves for the reader. Registers have a table of their own, also touched
+// at install, because a thread saves them before it tells the suspender that it stopped; the
+// stack copy is made afterwards, while the suspender goes on.
+struct SlotStack {
+  std::uintptr_t start = 0;
+  std::size_t length = 0;
+  alignas(16) unsigned char bytes[kStackCopySize] = {};
+};
+
+// Constant-initialized: tables filled at load time would touch their pages in every process at start.
+constinit SlotControl gControl[kSlotCount];
+constinit ThreadState gRegisters[kSlotCount]{};
+constinit SlotStack gStacks[kSlotCount];
+// Register entries touched at install: the threads of a usual process. Beyond them a stopping
+// thread pays the page fault of its entry itself.
+constexpr int kWarmRegisterSlots = 64;
+
 std::atomic<int> gUsedSlots{0};
 // Counts threads that parked. The thread whose parking brings the count to gWakeAt wakes the
 // suspender waiting on it: the suspender sleeps until the last thread it asked has parked,
@@ -79,22 +95,23 @@ void waitForParkings(int seen, std::int64_t deadline) {
 // Copies the top of the stopped thread's stack into its slot, as far as it can be read: the
 // stack may end before the copy does. Nothing is copied when the kernel refuses the read. Runs
 // after the thread has told the suspender that it stopped, while the suspender goes on.
-void copyStackTop(Slot& slot) {
-  const std::uintptr_t start = static_cast<std::uintptr_t>(stackPointer(slot.registers));
+void copyStackTop(int index) {
+  SlotStack& stack = gStacks[index];
+  const std::uintptr_t start = static_cast<std::uintptr_t>(stackPointer(gRegisters[index]));
   if (start == 0 || start > UINTPTR_MAX - kStackCopySize) return;
-  iovec local{slot.stack, kStackCopySize};
+  iovec local{stack.bytes, kStackCopySize};
   iovec remote{reinterpret_cast<void*>(start), kStackCopySize};
   const long copied = ::syscall(SYS_process_vm_readv, currentProcessId(), &local, 1UL, &remote, 1UL, 0UL);
   if (copied <= 0) return;
-  slot.stackStart = start;
-  slot.stackLength = static_cast<std::size_t>(copied);
-  slot.stackCopied.store(true, std::memory_order_release);
+  stack.start = start;
+  stack.length = static_cast<std::size_t>(copied);
+  gControl[index].stackCopied.store(true, std::memory_order_release);
 }
 
 // Takes a Requested slot for `self`: true when the slot is now Claimed by this thread. A slot
 // claimed by a late thread it was not meant for is given back as Requested at once; its owner
 // waits the few instructions that takes rather than missing its request.
-bool claimSlot(Slot& slot, ThreadId self) {
+bool claimSlot(SlotControl& slot, ThreadId self) {
   for (;;) {
     int expected = Requested;
     if (slot.state.compare_exchange_strong(expected, Claimed, std::memory_order_acq_rel)) {
@@ -109,7 +126,7 @@ bool claimSlot(Slot& slot, ThreadId self) {
 
 // Until a slot's claim is settled: a claim by the right thread ends Parked, a mistaken one
 // ends Requested again.
-int settledState(const Slot& slot) {
+int settledState(const SlotControl& slot) {
   int state = slot.state.load(std::memory_order_acquire);
   while (state == Claimed) state = slot.state.load(std::memory_order_acquire);
   return state;
@@ -119,17 +136,18 @@ void onSuspendSignal(int, siginfo_t* info, void* context) {
   int savedErrno = errno;
   int index = info->si_value.sival_int;
   if (info->si_code == SI_QUEUE && index >= 0 && index < kSlotCount) {
-    Slot& slot = gSlots[index];
+    SlotControl& slot = gControl[index];
     const ThreadId self = currentThreadId();
     if (slot.thread.load(std::memory_order_acquire) == self && claimSlot(slot, self)) {
       auto* user = static_cast<ucontext_t*>(context);
-      std::memcpy(&slot.registers, &user->uc_mcontext, sizeof slot.registers);
+      ThreadState& registers = gRegisters[index];
+      std::memcpy(&registers, &user->uc_mcontext, sizeof registers);
       // The floating-point area lives in this signal frame, which is gone once we return.
-      slot.registers.fpregs = nullptr;
+      registers.fpregs = nullptr;
       slot.stackCopied.store(false, std::memory_order_relaxed);
       slot.state.store(Parked, std::memory_order_release);
       if (gParkings.fetch_add(1) + 1 >= gWakeAt.load()) futex(&gParkings, FUTEX_WAKE_PRIVATE, 1, nullptr);
-      copyStackTop(slot);
+      copyStackTop(index);
       for (;;) {
         // The release count is read before the slot: a release that comes after the check
         // moves the count, and the wait returns at once.
@@ -158,16 +176,31 @@ bool sendSuspend(pid_t process, uid_t user, ThreadId thread, int index) {
 // A slot that a thread from an earlier suspension has not left yet is skipped.
 int findFreeSlot(int from) {
   for (int i = from; i < kSlotCount; ++i) {
-    int state = gSlots[i].state.load(std::memory_order_acquire);
+    int state = gControl[i].state.load(std::memory_order_acquire);
     if (state == Idle || state == Abandoned) return i;
   }
   return -1;
+}
+
+// Writes to every page of [begin, begin + length) without changing a byte. The first write to
+// a page of zero-filled memory maps it, so install pays that page fault rather than a crash.
+void touchPages(void* begin, std::size_t length) {
+  constexpr std::size_t kSmallestPage = 4096;
+  auto* bytes = static_cast<unsigned char*>(begin);
+  for (std::size_t offset = 0; offset < length; offset += kSmallestPage) {
+    __atomic_fetch_or(bytes + offset, static_cast<unsigned char>(0), __ATOMIC_RELAXED);
+  }
+  // The last page, which the steps above miss when the range starts inside a page.
+  if (length > 0) __atomic_fetch_or(bytes + length - 1, static_cast<unsigned char>(0), __ATOMIC_RELAXED);
 }
 
 }  // namespace
 
 bool installThreadSuspension() {
   if (gInstalled.load()) return gSignal.load() != 0;
+  // Before the signal is claimed, so that no suspension can be using the entries yet.
+  touchPages(gControl, sizeof gControl);
+  touchPages(gRegisters, sizeof gRegisters[0] * kWarmRegisterSlots);
   // Nothing else may interrupt a parked thread: it would run app code while "stopped".
   sigset_t blocked;
   sigfillset(&blocked);
@@ -212,7 +245,7 @@ void requestSuspension(const ThreadId* threads, int count, bool* suspended, Susp
     int index = findFreeSlot(nextSlot);
     if (index < 0) break;
     nextSlot = index + 1;
-    Slot& slot = gSlots[index];
+    SlotControl& slot = gControl[index];
     slot.thread.store(threads[i], std::memory_order_release);
     slot.state.store(Requested, std::memory_order_release);
     if (!sendSuspend(process, user, threads[i], index)) {
@@ -247,7 +280,7 @@ int awaitSuspension(const ThreadId* threads, int count, bool* suspended, Suspens
     int pending = 0;
     for (int i = 0; i < count && i < kSlotCount; ++i) {
       if (slotOf[i] < 0 || suspended[i]) continue;
-      if (gSlots[slotOf[i]].state.load(std::memory_order_acquire) == Parked) {
+      if (gControl[slotOf[i]].state.load(std::memory_order_acquire) == Parked) {
         suspended[i] = true;
         ++stopped;
       } else {
@@ -260,7 +293,7 @@ int awaitSuspension(const ThreadId* threads, int count, bool* suspended, Suspens
   // Give up on late threads; if one parks between the check and here, the exchange tells us.
   for (int i = 0; i < count && i < kSlotCount; ++i) {
     if (slotOf[i] < 0 || suspended[i]) continue;
-    Slot& slot = gSlots[slotOf[i]];
+    SlotControl& slot = gControl[slotOf[i]];
     for (;;) {
       int expected = Requested;
       if (slot.state.compare_exchange_strong(expected, Abandoned, std::memory_order_acq_rel)) break;
@@ -283,7 +316,7 @@ void resumeThreads() {
   bool released = false;
   for (int i = 0; i < used; ++i) {
     int expected = Parked;
-    if (gSlots[i].state.compare_exchange_strong(expected, Released, std::memory_order_acq_rel)) released = true;
+    if (gControl[i].state.compare_exchange_strong(expected, Released, std::memory_order_acq_rel)) released = true;
   }
   if (!released) return;
   gReleases.fetch_add(1, std::memory_order_acq_rel);
@@ -293,16 +326,16 @@ void resumeThreads() {
 bool readSuspendedStack(ThreadId thread, std::uintptr_t address, void* destination, std::size_t length) {
   int used = gUsedSlots.load(std::memory_order_acquire);
   for (int i = 0; i < used; ++i) {
-    const Slot& slot = gSlots[i];
+    const SlotControl& slot = gControl[i];
     if (slot.thread.load(std::memory_order_acquire) != thread || slot.state.load(std::memory_order_acquire) != Parked) {
       continue;
     }
     if (!slot.stackCopied.load(std::memory_order_acquire)) return false;
-    if (address < slot.stackStart || address - slot.stackStart > slot.stackLength ||
-        length > slot.stackLength - (address - slot.stackStart)) {
+    const SlotStack& stack = gStacks[i];
+    if (address < stack.start || address - stack.start > stack.length || length > stack.length - (address - stack.start)) {
       return false;
     }
-    std::memcpy(destination, slot.stack + (address - slot.stackStart), length);
+    std::memcpy(destination, stack.bytes + (address - stack.start), length);
     return true;
   }
   return false;
@@ -311,9 +344,9 @@ bool readSuspendedStack(ThreadId thread, std::uintptr_t address, void* destinati
 const ThreadState* suspendedThreadState(ThreadId thread) {
   int used = gUsedSlots.load(std::memory_order_acquire);
   for (int i = 0; i < used; ++i) {
-    if (gSlots[i].thread.load(std::memory_order_acquire) == thread &&
-        gSlots[i].state.load(std::memory_order_acquire) == Parked) {
-      return &gSlots[i].registers;
+    if (gControl[i].thread.load(std::memory_order_acquire) == thread &&
+        gControl[i].state.load(std::memory_order_acquire) == Parked) {
+      return &gRegisters[i];
     }
   }
   return nullptr;

@@ -35,9 +35,9 @@ constexpr const char* kReportVersion = "3.2.0";
 // On the signal stack: large enough that a report goes out in a few dozen writes, small enough
 // for an alternate stack the app set up itself.
 constexpr int kWriteBufferSize = 4096;
-// The standard report's buffer: large enough that each section of a report of 20 threads (about
-// 60 KB in all, most of it threads) goes out in one write, which the report flushes after each
-// section anyway. Static, because the signal stack is small, and touched at install. One writer
+// The standard report's buffer: large enough that each of the two parts of a report of 20 threads
+// (about 40 KB before the threads, mostly the images, and 35 KB from them on) goes out in one
+// write. Static, because the signal stack is small, and touched at install. One writer
 // holds it at a time; a report written meanwhile (the recrash report of a fault inside this one,
 // a user-reported snapshot on another thread) uses a stack buffer.
 constexpr int kSectionBufferSize = 64 * 1024;
@@ -414,12 +414,12 @@ void writeBacktrace(const DozidiCrashReportWriter* writer, const char* key, Dozi
   writer->endContainer(writer);
 }
 
-void registerName(char* buffer, int size, const char* name, int index) {
-  if (name != nullptr) {
-    dozidicrashfmt_format(buffer, static_cast<std::size_t>(size), "%s", name);
-  } else {
-    dozidicrashfmt_format(buffer, static_cast<std::size_t>(size), "r%d", index);
-  }
+// The register's own name, or "r<index>" made in `buffer` for one without a name. The names
+// are used as they stand: every thread of a report writes about twenty of them.
+const char* registerName(char* buffer, int size, const char* name, int index) {
+  if (name != nullptr) return name;
+  dozidicrashfmt_format(buffer, static_cast<std::size_t>(size), "r%d", index);
+  return buffer;
 }
 
 void writeRegisters(const DozidiCrashReportWriter* writer, const char* key, const DozidiCrashMachineContext* context) {
@@ -427,15 +427,16 @@ void writeRegisters(const DozidiCrashReportWriter* writer, const char* key, cons
   writer->beginObject(writer, key);
   writer->beginObject(writer, "basic");
   for (int i = 0; i < dozidicrashcpu_numRegisters(); ++i) {
-    registerName(registerNameBuff, sizeof(registerNameBuff), dozidicrashcpu_registerName(i), i);
-    writer->addUIntegerElement(writer, registerNameBuff, dozidicrashcpu_registerValue(context, i));
+    const char* name = registerName(registerNameBuff, sizeof(registerNameBuff), dozidicrashcpu_registerName(i), i);
+    writer->addUIntegerElement(writer, name, dozidicrashcpu_registerValue(context, i));
   }
   writer->endContainer(writer);
   if (dozidicrashmc_hasValidExceptionRegisters(context)) {
     writer->beginObject(writer, "exception");
     for (int i = 0; i < dozidicrashcpu_numExceptionRegisters(); ++i) {
-      registerName(registerNameBuff, sizeof(registerNameBuff), dozidicrashcpu_exceptionRegisterName(i), i);
-      writer->addUIntegerElement(writer, registerNameBuff, dozidicrashcpu_exceptionRegisterValue(context, i));
+      const char* name =
+          registerName(registerNameBuff, sizeof(registerNameBuff), dozidicrashcpu_exceptionRegisterName(i), i);
+      writer->addUIntegerElement(writer, name, dozidicrashcpu_exceptionRegisterValue(context, i));
     }
     writer->endContainer(writer);
   }
@@ -482,8 +483,8 @@ void writeStackContents(const DozidiCrashReportWriter* writer, const char* key,
 void writeNotableRegisters(const DozidiCrashReportWriter* writer, const DozidiCrashMachineContext* context) {
   char registerNameBuff[30];
   for (int i = 0; i < dozidicrashcpu_numRegisters(); ++i) {
-    registerName(registerNameBuff, sizeof(registerNameBuff), dozidicrashcpu_registerName(i), i);
-    writeMemoryContentsIfNotable(writer, registerNameBuff, dozidicrashcpu_registerValue(context, i));
+    const char* name = registerName(registerNameBuff, sizeof(registerNameBuff), dozidicrashcpu_registerName(i), i);
+    writeMemoryContentsIfNotable(writer, name, dozidicrashcpu_registerValue(context, i));
   }
 }
 
@@ -782,16 +783,16 @@ void writeUserSection(const DozidiCrashReportWriter* writer, const char* key, co
   // Read without the setter's lock: in a crash the setter's thread is stopped.
   if (const char* userInfoJSON = g_userInfoJSON.load()) {
     writer->addJSONElement(writer, key, userInfoJSON, false);
-    dozidicrashfu_flushBufferedWriter(bufferedWriter);
   } else {
     writer->beginObject(writer, key);
   }
-  if (DozidiCrashReportWriteCallback callback = g_userSectionWriteCallback.load()) {
+  // The app's own code may fault: what was written so far goes to the file first.
+  DozidiCrashReportWriteCallback callback = g_userSectionWriteCallback.load();
+  if (callback != nullptr && !crash->currentSnapshotUserReported) {
     dozidicrashfu_flushBufferedWriter(bufferedWriter);
-    if (!crash->currentSnapshotUserReported) callback(writer);
+    callback(writer);
   }
   writer->endContainer(writer);
-  dozidicrashfu_flushBufferedWriter(bufferedWriter);
 }
 
 void writeDebugInfo(const DozidiCrashReportWriter* writer, const char* key, const DozidiCrash_MonitorContext* crash) {
@@ -838,14 +839,13 @@ void dozidicrashreport_writeStandardReport(const DozidiCrash_MonitorContext* mon
     return;
   }
 
+  // The report goes out in two writes (each a costly system call): what the crash itself
+  // tells, while the other threads stop, and the rest once they have. A fault in between still
+  // leaves the first part in the file for the recrash report.
   writeReportInfo(writer, "report", "standard", monitorContext->eventID, monitorContext->System.processName);
-  dozidicrashfu_flushBufferedWriter(&bufferedWriter);
   writeBinaryImages(writer, "binary_images");
-  dozidicrashfu_flushBufferedWriter(&bufferedWriter);
   writeProcessState(writer, "process", monitorContext);
-  dozidicrashfu_flushBufferedWriter(&bufferedWriter);
   writeSystemInfo(writer, "system", monitorContext);
-  dozidicrashfu_flushBufferedWriter(&bufferedWriter);
 
   writer->beginObject(writer, "crash");
   writeError(writer, "error", monitorContext);
@@ -853,12 +853,9 @@ void dozidicrashreport_writeStandardReport(const DozidiCrash_MonitorContext* mon
   // Everything from here on reads what the other threads hold: they must have stopped.
   dozidicrashmc_finishSuspendEnvironment();
   writeAllThreads(writer, "threads", monitorContext, g_introspectionEnabled.load());
-  dozidicrashfu_flushBufferedWriter(&bufferedWriter);
   writer->endContainer(writer);
-  dozidicrashfu_flushBufferedWriter(&bufferedWriter);
 
   writeScope(writer, "dozidi_sdk_scope");
-  dozidicrashfu_flushBufferedWriter(&bufferedWriter);
   writeUserSection(writer, "user", monitorContext, &bufferedWriter);
   writeDebugInfo(writer, "debug", monitorContext);
 
