@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <link.h>
 #include <sys/auxv.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -788,6 +789,28 @@ bool forEachFileSymbol(int fd, const ElfW(Shdr)& symtab, std::size_t stringsSize
   return true;
 }
 
+// The string table of an open file, for the rest of the process: a read-only mapping of the file,
+// never unmapped (a crash handler may read a name at any moment), whose pages are read from the
+// file only where a name is looked up; copied into memory instead when it cannot be mapped or
+// does not end with a terminator (a name read up to its terminator must not run past it).
+const char* mapStrings(int fd, const ElfW(Shdr)& strtab) {
+  const auto pageSize = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+  const std::uint64_t start = strtab.sh_offset - strtab.sh_offset % pageSize;
+  const std::size_t length = strtab.sh_size + (strtab.sh_offset - start);
+  char last = '\0';
+  if (readFileAt(fd, strtab.sh_offset + strtab.sh_size - 1, &last, 1) && last == '\0') {
+    void* mapped = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fd, static_cast<off_t>(start));
+    if (mapped != MAP_FAILED) return static_cast<const char*>(mapped) + (strtab.sh_offset - start);
+  }
+  auto* copy = new char[strtab.sh_size + 1];
+  if (!readFileAt(fd, strtab.sh_offset, copy, strtab.sh_size)) {
+    delete[] copy;
+    return nullptr;
+  }
+  copy[strtab.sh_size] = '\0';
+  return copy;
+}
+
 // Reads the .symtab of an open file into a table that lives for the rest of the process.
 bool readSymbolTable(int fd, const LoadedFile& file, FileSymbolTable* table) {
   struct stat info {};
@@ -812,16 +835,14 @@ bool readSymbolTable(int fd, const LoadedFile& file, FileSymbolTable* table) {
     if (!forEachFileSymbol(fd, symtab, strtab.sh_size, [&](const ElfW(Sym)&) { ++kept; })) return false;
     auto* stored = new FileSymbol[kept > 0 ? kept : 1];
     std::size_t at = 0;
-    auto* strings = new char[strtab.sh_size + 1];
+    const char* strings = nullptr;
     const bool read = forEachFileSymbol(fd, symtab, strtab.sh_size, [&](const ElfW(Sym)& symbol) {
       if (at < kept) stored[at++] = {symbol.st_value, symbol.st_size, symbol.st_name};
-    }) && readFileAt(fd, strtab.sh_offset, strings, strtab.sh_size);
+    }) && (strings = mapStrings(fd, strtab)) != nullptr;
     if (!read) {
       delete[] stored;
-      delete[] strings;
       return false;
     }
-    strings[strtab.sh_size] = '\0';
     std::sort(stored, stored + at, [](const FileSymbol& a, const FileSymbol& b) { return a.value < b.value; });
     auto* path = new char[file.path.size() + 1];
     std::memcpy(path, file.path.c_str(), file.path.size() + 1);
@@ -831,7 +852,7 @@ bool readSymbolTable(int fd, const LoadedFile& file, FileSymbolTable* table) {
   return false;
 }
 
-// Reads the .symtab of one file. The file is read, not mapped: most loaded libraries are
+// Reads the .symtab of one file. The file is not mapped whole: most loaded libraries are
 // stripped, so only their headers are read, and no mapping is made and torn down while the app
 // starts (each unmapping interrupts every processor that runs a thread of this process, or a
 // child it has just spawned, to flush their address translations).
