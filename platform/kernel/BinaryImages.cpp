@@ -357,15 +357,13 @@ struct Best {
 // Calls `visit(symbol)` for each named code symbol of the dynamic table, in table order. False
 // when part of the table could not be read.
 template <typename Visit>
-bool forEachDynamicSymbol(const DynamicTables& tables, std::size_t count, Visit visit) {
+bool forEachDynamicSymbol(const DynamicTables& tables, std::size_t count, Visit visit, const Memory& memory = kSafeReads) {
   // Large chunks: each is one safe read (a system call), and a library has thousands of symbols.
   constexpr std::size_t kChunk = 512;
   ElfW(Sym) chunk[kChunk];
   for (std::size_t i = 0; i < count; i += kChunk) {
     std::size_t n = std::min<std::size_t>(kChunk, count - i);
-    if (!copySafely(reinterpret_cast<const void*>(tables.symbols + i * sizeof(ElfW(Sym))), chunk, n * sizeof(ElfW(Sym)))) {
-      return false;
-    }
+    if (!memory.read(tables.symbols + i * sizeof(ElfW(Sym)), chunk, n * sizeof(ElfW(Sym)))) return false;
     for (std::size_t j = 0; j < n; ++j) {
       if (!isNamedCode(chunk[j]) || (tables.stringsSize != 0 && chunk[j].st_name >= tables.stringsSize)) continue;
       visit(chunk[j]);
@@ -548,21 +546,29 @@ const CachedImage* previousCopy(const CachedImageList* previous, const CachedIma
   return nullptr;
 }
 
-// Normal time: sorts the named code symbols of the image's dynamic table once, so that a lookup
-// searches memory instead of reading the table through safe reads.
-void sortDynamicSymbols(CachedImage* image, const CachedImageList* previous) {
-  if (!image->hasTables || image->symbolCount == 0) return;
-  if (const CachedImage* old = previousCopy(previous, *image)) {
+// Normal time, under the loader's lock: copies the named code symbols of the image's dynamic
+// table, unless the last published list has them sorted already. False when the table could not
+// be read (then lookups read the table itself).
+bool collectDynamicSymbols(const CachedImage& image, const CachedImageList* previous, const Memory& memory,
+                           std::vector<FileSymbol>* symbols) {
+  if (!image.hasTables || image.symbolCount == 0 || previousCopy(previous, image) != nullptr) return false;
+  symbols->reserve(std::min<std::size_t>(image.symbolCount, std::size_t{1} << 20));
+  return forEachDynamicSymbol(
+      image.tables, image.symbolCount,
+      [&](const ElfW(Sym)& symbol) { symbols->push_back({symbol.st_value, symbol.st_size, symbol.st_name}); }, memory);
+}
+
+// Normal time: sorts the collected symbols by start once, table order kept among equal starts,
+// so that a lookup searches memory instead of reading the table through safe reads; an image the
+// last published list holds shares its sorted symbols.
+void sortDynamicSymbols(CachedImage* image, const CachedImageList* previous, std::vector<FileSymbol>& symbols,
+                        bool collected) {
+  if (const CachedImage* old = image->hasTables ? previousCopy(previous, *image) : nullptr) {
     image->sortedSymbols = old->sortedSymbols;
     image->sortedCount = old->sortedCount;
     return;
   }
-  std::vector<FileSymbol> symbols;
-  symbols.reserve(std::min<std::size_t>(image->symbolCount, std::size_t{1} << 20));
-  bool read = forEachDynamicSymbol(image->tables, image->symbolCount, [&](const ElfW(Sym)& symbol) {
-    symbols.push_back({symbol.st_value, symbol.st_size, symbol.st_name});
-  });
-  if (!read) return;
+  if (!collected) return;
   std::stable_sort(symbols.begin(), symbols.end(), [](const FileSymbol& a, const FileSymbol& b) { return a.value < b.value; });
   auto* stored = new FileSymbol[symbols.empty() ? 1 : symbols.size()];
   std::copy(symbols.begin(), symbols.end(), stored);
@@ -570,22 +576,26 @@ void sortDynamicSymbols(CachedImage* image, const CachedImageList* previous) {
   image->sortedCount = symbols.size();
 }
 
-// Normal time only: allocates. The images are read while dl_iterate_phdr holds the loader's
-// list lock, so no image comes or goes halfway through the walk and their memory is read
-// directly; the dynamic symbols are sorted after it, through safe reads, so that the lock is not
-// held for long.
+// Normal time only: allocates. The images and their dynamic symbols are read while
+// dl_iterate_phdr holds the loader's list lock, so no image comes or goes halfway through the
+// walk and their memory is read directly; the symbols are sorted after it, so that the lock is
+// not held for long.
 void refreshImageList() {
   const CachedImageList* published = gImageList.load(std::memory_order_acquire);
   if (published != nullptr && matchesLoader(*published)) return;
   std::vector<CachedImage> images;
+  std::vector<std::vector<FileSymbol>> symbols;
+  std::vector<bool> collected;
   bool complete = true;
   forEachLoaderImage("loaded image walk", [&](const dl_phdr_info& loaded, const link_map& entry, std::uintptr_t node, int index) {
     images.emplace_back();
+    symbols.emplace_back();
     complete = cacheImage(loaded, entry, node, index, &images.back());
+    collected.push_back(complete && collectDynamicSymbols(images.back(), published, Memory{&loaded}, &symbols.back()));
     return complete;
   }, [&] { complete = false; });
   if (!complete || images.empty()) return;
-  for (CachedImage& image : images) sortDynamicSymbols(&image, published);
+  for (std::size_t i = 0; i < images.size(); ++i) sortDynamicSymbols(&images[i], published, symbols[i], collected[i]);
   auto* kept = new CachedImage[images.size()];
   std::copy(images.begin(), images.end(), kept);
   gImageList.store(new CachedImageList{kept, static_cast<int>(images.size())}, std::memory_order_release);
