@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -46,6 +47,36 @@ bool readValue(std::uintptr_t address, T* value) {
   return copySafely(reinterpret_cast<const void*>(address), value, sizeof(T));
 }
 
+// Whether [address, address + length) lies inside one readable loadable segment of the image.
+bool inReadableSegment(const dl_phdr_info& image, std::uintptr_t address, std::size_t length) {
+  for (int i = 0; i < image.dlpi_phnum; ++i) {
+    const ElfW(Phdr)& segment = image.dlpi_phdr[i];
+    if (segment.p_type != PT_LOAD || (segment.p_flags & PF_R) == 0) continue;
+    std::uintptr_t start = image.dlpi_addr + segment.p_vaddr;
+    if (address >= start && length <= segment.p_memsz && address - start <= segment.p_memsz - length) return true;
+  }
+  return false;
+}
+
+// How the readers of an image's headers, notes and tables reach its memory. Without a loaded
+// image every read is a safe read (a system call): what a crash handler, or a reader that does not
+// hold the loader's lock, must use. With the loader's description of an image, taken while its
+// lock is held so that the image stays mapped, a range inside one of its readable segments is
+// copied directly; anything else still goes through a safe read.
+struct Memory {
+  const dl_phdr_info* loaded = nullptr;
+
+  /// Runs during a crash when `loaded` is null: no allocation, no locks.
+  bool read(std::uintptr_t address, void* to, std::size_t length) const {
+    if (loaded != nullptr && inReadableSegment(*loaded, address, length)) {
+      std::memcpy(to, reinterpret_cast<const void*>(address), length);
+      return true;
+    }
+    return copySafely(reinterpret_cast<const void*>(address), to, length);
+  }
+};
+constexpr Memory kSafeReads{};
+
 // What the walk, the lookup and the rebinder need of one image.
 struct ImageLayout {
   BinaryImage image;
@@ -57,13 +88,13 @@ bool isElfHeader(const ElfW(Ehdr)& header) {
   return std::memcmp(header.e_ident, ELFMAG, SELFMAG) == 0 && header.e_ident[EI_CLASS] == ELFCLASS64;
 }
 
-void readBuildId(const ImageLayout& layout, BinaryImage* image) {
+void readBuildId(const ImageLayout& layout, BinaryImage* image, const Memory& memory) {
   for (int i = 0; i < layout.headerCount; ++i) {
     const ElfW(Phdr)& segment = layout.headers[i];
     if (segment.p_type != PT_NOTE) continue;
     alignas(4) char notes[2048];
     std::size_t length = std::min<std::size_t>(segment.p_memsz, sizeof notes);
-    if (!copySafely(reinterpret_cast<const void*>(image->slide + segment.p_vaddr), notes, length)) continue;
+    if (!memory.read(image->slide + segment.p_vaddr, notes, length)) continue;
     std::size_t offset = 0;
     while (offset + sizeof(ElfW(Nhdr)) <= length) {
       ElfW(Nhdr) note;
@@ -88,12 +119,11 @@ void readBuildId(const ImageLayout& layout, BinaryImage* image) {
 enum class BuildId : bool { Skip, Read };
 
 bool readLayout(std::uintptr_t header, std::uintptr_t slide, const char* name, ImageLayout* layout,
-                BuildId buildId = BuildId::Read) {
+                BuildId buildId = BuildId::Read, const Memory& memory = kSafeReads) {
   ElfW(Ehdr) elf;
-  if (!readValue(header, &elf) || !isElfHeader(elf)) return false;
+  if (!memory.read(header, &elf, sizeof elf) || !isElfHeader(elf)) return false;
   int count = std::min<int>(elf.e_phnum, kMaxProgramHeaders);
-  if (elf.e_phentsize != sizeof(ElfW(Phdr)) ||
-      !copySafely(reinterpret_cast<const void*>(header + elf.e_phoff), layout->headers, count * sizeof(ElfW(Phdr)))) {
+  if (elf.e_phentsize != sizeof(ElfW(Phdr)) || !memory.read(header + elf.e_phoff, layout->headers, count * sizeof(ElfW(Phdr)))) {
     return false;
   }
   layout->headerCount = count;
@@ -113,7 +143,7 @@ bool readLayout(std::uintptr_t header, std::uintptr_t slide, const char* name, I
   if (high == 0) return false;
   image.vmAddress = low;
   image.size = high - low;
-  if (buildId == BuildId::Read) readBuildId(*layout, &image);
+  if (buildId == BuildId::Read) readBuildId(*layout, &image, memory);
   return true;
 }
 
@@ -128,6 +158,18 @@ bool layoutOfListed(const link_map& entry, bool first, const char* name, ImageLa
     if (!readValue(gProgramHeaders + i * sizeof segment, &segment)) return false;
     if (segment.p_type == PT_LOAD && segment.p_offset == 0) {
       return readLayout(entry.l_addr + segment.p_vaddr, entry.l_addr, name, layout, buildId);
+    }
+  }
+  return false;
+}
+
+// The layout of an image the loader describes while its lock is held: the header lies at the
+// start of the loadable segment that maps the file's first byte, for the main program too.
+bool layoutOfLoaded(const dl_phdr_info& loaded, const char* name, ImageLayout* layout) {
+  for (int i = 0; i < loaded.dlpi_phnum; ++i) {
+    const ElfW(Phdr)& segment = loaded.dlpi_phdr[i];
+    if (segment.p_type == PT_LOAD && segment.p_offset == 0) {
+      return readLayout(loaded.dlpi_addr + segment.p_vaddr, loaded.dlpi_addr, name, layout, BuildId::Read, Memory{&loaded});
     }
   }
   return false;
@@ -153,6 +195,46 @@ const char* nameOf(const link_map& entry, int index) {
   if (entry.l_name == nullptr || !readValue(reinterpret_cast<std::uintptr_t>(entry.l_name), &first)) return "";
   if (first == '\0' && index == 0) return gExecutablePath;
   return entry.l_name;
+}
+
+// The name the loader gives an image, the main program's (empty there) replaced by its path.
+const char* loadedName(const dl_phdr_info& loaded, int index) {
+  if (loaded.dlpi_name == nullptr) return "";
+  return loaded.dlpi_name[0] == '\0' && index == 0 ? gExecutablePath : loaded.dlpi_name;
+}
+
+// Calls `visit(loaded, entry, nodeAddress, index)` for each image of the loader's list, the list
+// `walkLinkMap` reads, in its order, until `visit` returns false. Everything runs while
+// dl_iterate_phdr holds the loader's list lock: no image comes or goes, and the images' memory
+// and the list's nodes stay in place. Images of other link namespaces, which dl_iterate_phdr
+// visits after that list, are left out. What `visit` throws stops the walk and calls `failed()`.
+// Normal time only.
+template <typename Visit, typename Failed>
+void forEachLoaderImage(const char* walkName, Visit visit, Failed failed) {
+  struct Walk {
+    Visit* visit;
+    Failed* failed;
+    const char* name;
+    const link_map* next;
+    int index;
+  } walk{&visit, &failed, walkName, nullptr, 0};
+  dl_iterate_phdr(
+      [](dl_phdr_info* loaded, std::size_t, void* data) noexcept {
+        auto* walk = static_cast<Walk*>(data);
+        if (walk->index == 0) walk->next = _r_debug.r_map;
+        const link_map* node = walk->next;
+        if (node == nullptr || node->l_addr != loaded->dlpi_addr || node->l_name != loaded->dlpi_name) return 1;
+        walk->next = node->l_next;
+        const int index = walk->index++;
+        return dispatch::guardCallback(
+            walk->name,
+            [&] { return (*walk->visit)(*loaded, *node, reinterpret_cast<std::uintptr_t>(node), index) ? 0 : 1; },
+            [&](const char*) {
+              (*walk->failed)();
+              return 1;
+            });
+      },
+      &walk);
 }
 
 bool findImageHolding(std::uintptr_t address, ImageLayout* layout) {
@@ -185,7 +267,7 @@ std::uintptr_t dynamicAddress(std::uintptr_t value, std::uintptr_t slide) {
   return value < slide ? value + slide : value;
 }
 
-bool readDynamicTables(const ImageLayout& layout, DynamicTables* tables) {
+bool readDynamicTables(const ImageLayout& layout, DynamicTables* tables, const Memory& memory = kSafeReads) {
   for (int i = 0; i < layout.headerCount; ++i) {
     if (layout.headers[i].p_type != PT_DYNAMIC) continue;
     std::uintptr_t at = layout.image.slide + layout.headers[i].p_vaddr;
@@ -198,12 +280,12 @@ bool readDynamicTables(const ImageLayout& layout, DynamicTables* tables) {
     for (int n = 0; n < 512; ++n, at += sizeof(ElfW(Dyn))) {
       if (n >= blockStart + kBlock) {
         blockStart = n;
-        blockRead = copySafely(reinterpret_cast<const void*>(at), block, sizeof block);
+        blockRead = memory.read(at, block, sizeof block);
       }
       ElfW(Dyn) entry;
       if (blockRead) {
         entry = block[n - blockStart];
-      } else if (!readValue(at, &entry)) {
+      } else if (!memory.read(at, &entry, sizeof entry)) {
         break;
       }
       if (entry.d_tag == DT_NULL) break;
@@ -223,26 +305,24 @@ bool readDynamicTables(const ImageLayout& layout, DynamicTables* tables) {
 }
 
 // The dynamic symbol count is not stored anywhere: it follows from the hash table.
-std::size_t dynamicSymbolCount(const DynamicTables& tables) {
+std::size_t dynamicSymbolCount(const DynamicTables& tables, const Memory& memory = kSafeReads) {
   std::uint32_t words[4];
-  if (tables.hash != 0) {
-    return copySafely(reinterpret_cast<const void*>(tables.hash), words, 8) ? words[1] : 0;
-  }
-  if (tables.gnuHash == 0 || !copySafely(reinterpret_cast<const void*>(tables.gnuHash), words, 16)) return 0;
+  if (tables.hash != 0) return memory.read(tables.hash, words, 8) ? words[1] : 0;
+  if (tables.gnuHash == 0 || !memory.read(tables.gnuHash, words, 16)) return 0;
   std::uint32_t bucketCount = words[0], symbolOffset = words[1], bloomSize = words[2];
   std::uintptr_t buckets = tables.gnuHash + 16 + std::uintptr_t{bloomSize} * sizeof(ElfW(Addr));
   std::uint32_t last = 0;
   std::uint32_t chunk[256];
   for (std::uint32_t i = 0; i < bucketCount; i += 256) {
     std::uint32_t n = std::min<std::uint32_t>(256, bucketCount - i);
-    if (!copySafely(reinterpret_cast<const void*>(buckets + i * 4), chunk, n * 4)) return 0;
+    if (!memory.read(buckets + i * 4, chunk, n * 4)) return 0;
     for (std::uint32_t j = 0; j < n; ++j) last = std::max(last, chunk[j]);
   }
   if (last < symbolOffset) return symbolOffset;
   std::uintptr_t chains = buckets + std::uintptr_t{bucketCount} * 4;
   for (std::uint32_t guard = 0; guard < (1u << 24); ++guard, ++last) {
     std::uint32_t value;
-    if (!readValue(chains + std::uintptr_t{last - symbolOffset} * 4, &value)) return 0;
+    if (!memory.read(chains + std::uintptr_t{last - symbolOffset} * 4, &value, sizeof value)) return 0;
     if ((value & 1) != 0) return last + 1;
   }
   return 0;
@@ -277,15 +357,13 @@ struct Best {
 // Calls `visit(symbol)` for each named code symbol of the dynamic table, in table order. False
 // when part of the table could not be read.
 template <typename Visit>
-bool forEachDynamicSymbol(const DynamicTables& tables, std::size_t count, Visit visit) {
+bool forEachDynamicSymbol(const DynamicTables& tables, std::size_t count, Visit visit, const Memory& memory = kSafeReads) {
   // Large chunks: each is one safe read (a system call), and a library has thousands of symbols.
   constexpr std::size_t kChunk = 512;
   ElfW(Sym) chunk[kChunk];
   for (std::size_t i = 0; i < count; i += kChunk) {
     std::size_t n = std::min<std::size_t>(kChunk, count - i);
-    if (!copySafely(reinterpret_cast<const void*>(tables.symbols + i * sizeof(ElfW(Sym))), chunk, n * sizeof(ElfW(Sym)))) {
-      return false;
-    }
+    if (!memory.read(tables.symbols + i * sizeof(ElfW(Sym)), chunk, n * sizeof(ElfW(Sym)))) return false;
     for (std::size_t j = 0; j < n; ++j) {
       if (!isNamedCode(chunk[j]) || (tables.stringsSize != 0 && chunk[j].st_name >= tables.stringsSize)) continue;
       visit(chunk[j]);
@@ -437,11 +515,12 @@ const CachedImageList* currentImageList() {
   return list != nullptr && matchesLoader(*list) ? list : nullptr;
 }
 
-bool cacheImage(const link_map& entry, std::uintptr_t node, int index, CachedImage* cached) {
+// Normal time, under the loader's lock: `loaded` is the loader's description of the image at `node`.
+bool cacheImage(const dl_phdr_info& loaded, const link_map& entry, std::uintptr_t node, int index, CachedImage* cached) {
   cached->node = node;
   cached->entry = entry;
   ImageLayout layout;
-  cached->laidOut = layoutOfListed(entry, index == 0, nameOf(entry, index), &layout);
+  cached->laidOut = layoutOfLoaded(loaded, loadedName(loaded, index), &layout);
   if (!cached->laidOut) return true;
   cached->image = layout.image;
   for (int i = 0; i < layout.headerCount; ++i) {
@@ -452,8 +531,9 @@ bool cacheImage(const link_map& entry, std::uintptr_t node, int index, CachedIma
     cached->loadEnd[cached->loadCount] = entry.l_addr + segment.p_vaddr + segment.p_memsz;
     ++cached->loadCount;
   }
-  cached->hasTables = readDynamicTables(layout, &cached->tables);
-  if (cached->hasTables) cached->symbolCount = dynamicSymbolCount(cached->tables);
+  const Memory memory{&loaded};
+  cached->hasTables = readDynamicTables(layout, &cached->tables, memory);
+  if (cached->hasTables) cached->symbolCount = dynamicSymbolCount(cached->tables, memory);
   return true;
 }
 
@@ -466,20 +546,29 @@ const CachedImage* previousCopy(const CachedImageList* previous, const CachedIma
   return nullptr;
 }
 
-// Normal time: sorts the named code symbols of the image's dynamic table once, so that a lookup
-// searches memory instead of reading the table through safe reads.
-void sortDynamicSymbols(CachedImage* image, const CachedImageList* previous) {
-  if (!image->hasTables || image->symbolCount == 0) return;
-  if (const CachedImage* old = previousCopy(previous, *image)) {
+// Normal time, under the loader's lock: copies the named code symbols of the image's dynamic
+// table, unless the last published list has them sorted already. False when the table could not
+// be read (then lookups read the table itself).
+bool collectDynamicSymbols(const CachedImage& image, const CachedImageList* previous, const Memory& memory,
+                           std::vector<FileSymbol>* symbols) {
+  if (!image.hasTables || image.symbolCount == 0 || previousCopy(previous, image) != nullptr) return false;
+  symbols->reserve(std::min<std::size_t>(image.symbolCount, std::size_t{1} << 20));
+  return forEachDynamicSymbol(
+      image.tables, image.symbolCount,
+      [&](const ElfW(Sym)& symbol) { symbols->push_back({symbol.st_value, symbol.st_size, symbol.st_name}); }, memory);
+}
+
+// Normal time: sorts the collected symbols by start once, table order kept among equal starts,
+// so that a lookup searches memory instead of reading the table through safe reads; an image the
+// last published list holds shares its sorted symbols.
+void sortDynamicSymbols(CachedImage* image, const CachedImageList* previous, std::vector<FileSymbol>& symbols,
+                        bool collected) {
+  if (const CachedImage* old = image->hasTables ? previousCopy(previous, *image) : nullptr) {
     image->sortedSymbols = old->sortedSymbols;
     image->sortedCount = old->sortedCount;
     return;
   }
-  std::vector<FileSymbol> symbols;
-  bool read = forEachDynamicSymbol(image->tables, image->symbolCount, [&](const ElfW(Sym)& symbol) {
-    symbols.push_back({symbol.st_value, symbol.st_size, symbol.st_name});
-  });
-  if (!read) return;
+  if (!collected) return;
   std::stable_sort(symbols.begin(), symbols.end(), [](const FileSymbol& a, const FileSymbol& b) { return a.value < b.value; });
   auto* stored = new FileSymbol[symbols.empty() ? 1 : symbols.size()];
   std::copy(symbols.begin(), symbols.end(), stored);
@@ -487,40 +576,29 @@ void sortDynamicSymbols(CachedImage* image, const CachedImageList* previous) {
   image->sortedCount = symbols.size();
 }
 
-// Normal time only: allocates. The walk runs inside dl_iterate_phdr, which holds the loader's
-// list lock, so no image comes or goes halfway through it.
+// Normal time only: allocates. The images and their dynamic symbols are read while
+// dl_iterate_phdr holds the loader's list lock, so no image comes or goes halfway through the
+// walk and their memory is read directly; the symbols are sorted after it, so that the lock is
+// not held for long.
 void refreshImageList() {
   const CachedImageList* published = gImageList.load(std::memory_order_acquire);
   if (published != nullptr && matchesLoader(*published)) return;
-  struct Walk {
-    std::vector<CachedImage> images;
-    bool complete = true;
-  } walk;
-  // Called by the loader: a walk that cannot allocate stops and leaves the list as it was.
-  dl_iterate_phdr(
-      [](dl_phdr_info*, std::size_t, void* data) noexcept {
-        auto* into = static_cast<Walk*>(data);
-        return dispatch::guardCallback(
-            "loaded image walk",
-            [&] {
-              walkLinkMap([&](int index, const link_map& entry, std::uintptr_t node) {
-                into->images.emplace_back();
-                into->complete = cacheImage(entry, node, index, &into->images.back());
-                return into->complete;
-              });
-              return 1;
-            },
-            [&](const char*) {
-              into->complete = false;
-              return 1;
-            });
-      },
-      &walk);
-  if (!walk.complete || walk.images.empty()) return;
-  for (CachedImage& image : walk.images) sortDynamicSymbols(&image, published);
-  auto* images = new CachedImage[walk.images.size()];
-  std::copy(walk.images.begin(), walk.images.end(), images);
-  gImageList.store(new CachedImageList{images, static_cast<int>(walk.images.size())}, std::memory_order_release);
+  std::vector<CachedImage> images;
+  std::vector<std::vector<FileSymbol>> symbols;
+  std::vector<bool> collected;
+  bool complete = true;
+  forEachLoaderImage("loaded image walk", [&](const dl_phdr_info& loaded, const link_map& entry, std::uintptr_t node, int index) {
+    images.emplace_back();
+    symbols.emplace_back();
+    complete = cacheImage(loaded, entry, node, index, &images.back());
+    collected.push_back(complete && collectDynamicSymbols(images.back(), published, Memory{&loaded}, &symbols.back()));
+    return complete;
+  }, [&] { complete = false; });
+  if (!complete || images.empty()) return;
+  for (std::size_t i = 0; i < images.size(); ++i) sortDynamicSymbols(&images[i], published, symbols[i], collected[i]);
+  auto* kept = new CachedImage[images.size()];
+  std::copy(images.begin(), images.end(), kept);
+  gImageList.store(new CachedImageList{kept, static_cast<int>(images.size())}, std::memory_order_release);
 }
 
 // Lookups made while the list is held, by the thread that holds it: a crash report looks up the
@@ -595,6 +673,16 @@ void forEachImage(bool (*visit)(const BinaryImage& image, void* context), void* 
     ImageLayout layout;
     return !layoutOfListed(entry, at == 0, nameOf(entry, at), &layout) || visit(layout.image, context);
   });
+}
+
+bool forEachLoadedImage(bool (*visit)(const BinaryImage& image, void* context), void* context) {
+  bool walked = false;
+  forEachLoaderImage("loaded image visit", [&](const dl_phdr_info& loaded, const link_map&, std::uintptr_t, int index) {
+    walked = true;
+    ImageLayout layout;
+    return !layoutOfLoaded(loaded, loadedName(loaded, index), &layout) || visit(layout.image, context);
+  }, [] {});
+  return walked;
 }
 
 bool imageForHeader(std::uintptr_t header, const char* name, BinaryImage* image) {
@@ -680,55 +768,110 @@ struct LoadedFile {
   std::uintptr_t header;
 };
 
-// Reads the .symtab of one file into a table that lives for the rest of the process.
+// Reads `length` bytes at `offset` of the file; false on an error or a file that ends before.
+bool readFileAt(int fd, std::uint64_t offset, void* to, std::size_t length) {
+  auto* into = static_cast<char*>(to);
+  while (length > 0) {
+    ssize_t n = ::pread(fd, into, length, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    into += n;
+    offset += static_cast<std::uint64_t>(n);
+    length -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// Calls `keep(symbol)` for each named code symbol of the table, read in blocks. False when the
+// file could not be read.
+template <typename Keep>
+bool forEachFileSymbol(int fd, const ElfW(Shdr)& symtab, std::size_t stringsSize, Keep keep) {
+  constexpr std::size_t kBlock = 1024;
+  static ElfW(Sym) block[kBlock];  // prepareSymbolTables holds its lock while it reads
+  const std::size_t count = symtab.sh_size / sizeof(ElfW(Sym));
+  for (std::size_t first = 0; first < count; first += kBlock) {
+    const std::size_t n = std::min(kBlock, count - first);
+    if (!readFileAt(fd, symtab.sh_offset + first * sizeof(ElfW(Sym)), block, n * sizeof(ElfW(Sym)))) return false;
+    for (std::size_t i = 0; i < n; ++i) {
+      if (isNamedCode(block[i]) && block[i].st_name < stringsSize) keep(block[i]);
+    }
+  }
+  return true;
+}
+
+// The string table of an open file, for the rest of the process: a read-only mapping of the file,
+// never unmapped (a crash handler may read a name at any moment), whose pages are read from the
+// file only where a name is looked up; copied into memory instead when it cannot be mapped or
+// does not end with a terminator (a name read up to its terminator must not run past it).
+const char* mapStrings(int fd, const ElfW(Shdr)& strtab) {
+  const auto pageSize = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+  const std::uint64_t start = strtab.sh_offset - strtab.sh_offset % pageSize;
+  const std::size_t length = strtab.sh_size + (strtab.sh_offset - start);
+  char last = '\0';
+  if (readFileAt(fd, strtab.sh_offset + strtab.sh_size - 1, &last, 1) && last == '\0') {
+    void* mapped = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fd, static_cast<off_t>(start));
+    if (mapped != MAP_FAILED) return static_cast<const char*>(mapped) + (strtab.sh_offset - start);
+  }
+  auto* copy = new char[strtab.sh_size + 1];
+  if (!readFileAt(fd, strtab.sh_offset, copy, strtab.sh_size)) {
+    delete[] copy;
+    return nullptr;
+  }
+  copy[strtab.sh_size] = '\0';
+  return copy;
+}
+
+// Reads the .symtab of an open file into a table that lives for the rest of the process.
+bool readSymbolTable(int fd, const LoadedFile& file, FileSymbolTable* table) {
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || info.st_size <= static_cast<off_t>(sizeof(ElfW(Ehdr)))) return false;
+  const auto size = static_cast<std::uint64_t>(info.st_size);
+  ElfW(Ehdr) elf;
+  if (!readFileAt(fd, 0, &elf, sizeof elf) || !isElfHeader(elf) || elf.e_shentsize != sizeof(ElfW(Shdr)) ||
+      elf.e_shoff >= size || elf.e_shnum > (size - elf.e_shoff) / sizeof(ElfW(Shdr))) {
+    return false;
+  }
+  std::vector<ElfW(Shdr)> sections(elf.e_shnum);
+  if (!readFileAt(fd, elf.e_shoff, sections.data(), sections.size() * sizeof(ElfW(Shdr)))) return false;
+  for (const ElfW(Shdr)& symtab : sections) {
+    if (symtab.sh_type != SHT_SYMTAB || symtab.sh_link >= elf.e_shnum) continue;
+    const ElfW(Shdr)& strtab = sections[symtab.sh_link];
+    if (symtab.sh_offset > size || symtab.sh_size > size - symtab.sh_offset || strtab.sh_offset > size ||
+        strtab.sh_size > size - strtab.sh_offset || strtab.sh_size == 0) {
+      return false;
+    }
+    // Read twice, to count and then to keep: the table is allocated once, at its size.
+    std::size_t kept = 0;
+    if (!forEachFileSymbol(fd, symtab, strtab.sh_size, [&](const ElfW(Sym)&) { ++kept; })) return false;
+    auto* stored = new FileSymbol[kept > 0 ? kept : 1];
+    std::size_t at = 0;
+    const char* strings = nullptr;
+    const bool read = forEachFileSymbol(fd, symtab, strtab.sh_size, [&](const ElfW(Sym)& symbol) {
+      if (at < kept) stored[at++] = {symbol.st_value, symbol.st_size, symbol.st_name};
+    }) && (strings = mapStrings(fd, strtab)) != nullptr;
+    if (!read) {
+      delete[] stored;
+      return false;
+    }
+    std::sort(stored, stored + at, [](const FileSymbol& a, const FileSymbol& b) { return a.value < b.value; });
+    auto* path = new char[file.path.size() + 1];
+    std::memcpy(path, file.path.c_str(), file.path.size() + 1);
+    *table = FileSymbolTable{file.header, path, stored, at, strings};
+    return true;
+  }
+  return false;
+}
+
+// Reads the .symtab of one file. The file is not mapped whole: most loaded libraries are
+// stripped, so only their headers are read, and no mapping is made and torn down while the app
+// starts (each unmapping interrupts every processor that runs a thread of this process, or a
+// child it has just spawned, to flush their address translations).
 bool readFileSymbols(const LoadedFile& file, FileSymbolTable* table) {
   int fd = ::open(file.path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
-  struct stat info {};
-  void* mapped = MAP_FAILED;
-  if (::fstat(fd, &info) == 0 && info.st_size > static_cast<off_t>(sizeof(ElfW(Ehdr)))) {
-    mapped = ::mmap(nullptr, static_cast<std::size_t>(info.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-  }
+  const bool read = readSymbolTable(fd, file, table);
   ::close(fd);
-  if (mapped == MAP_FAILED) return false;
-  auto* bytes = static_cast<const char*>(mapped);
-  auto size = static_cast<std::size_t>(info.st_size);
-  bool ok = false;
-  ElfW(Ehdr) elf;
-  std::memcpy(&elf, bytes, sizeof elf);
-  if (isElfHeader(elf) && elf.e_shentsize == sizeof(ElfW(Shdr)) && elf.e_shoff < size &&
-      elf.e_shnum <= (size - elf.e_shoff) / sizeof(ElfW(Shdr))) {
-    auto* sections = reinterpret_cast<const ElfW(Shdr)*>(bytes + elf.e_shoff);
-    for (int i = 0; i < elf.e_shnum && !ok; ++i) {
-      const ElfW(Shdr)& symtab = sections[i];
-      if (symtab.sh_type != SHT_SYMTAB || symtab.sh_link >= elf.e_shnum) continue;
-      const ElfW(Shdr)& strtab = sections[symtab.sh_link];
-      if (symtab.sh_offset > size || symtab.sh_size > size - symtab.sh_offset || strtab.sh_offset > size ||
-          strtab.sh_size > size - strtab.sh_offset || strtab.sh_size == 0) {
-        break;
-      }
-      auto* symbols = reinterpret_cast<const ElfW(Sym)*>(bytes + symtab.sh_offset);
-      std::size_t count = symtab.sh_size / sizeof(ElfW(Sym));
-      std::vector<FileSymbol> kept;
-      for (std::size_t s = 0; s < count; ++s) {
-        if (isNamedCode(symbols[s]) && symbols[s].st_name < strtab.sh_size) {
-          kept.push_back({symbols[s].st_value, symbols[s].st_size, symbols[s].st_name});
-        }
-      }
-      std::sort(kept.begin(), kept.end(), [](const FileSymbol& a, const FileSymbol& b) { return a.value < b.value; });
-      auto* strings = new char[strtab.sh_size + 1];
-      std::memcpy(strings, bytes + strtab.sh_offset, strtab.sh_size);
-      strings[strtab.sh_size] = '\0';
-      auto* stored = new FileSymbol[kept.size() > 0 ? kept.size() : 1];
-      std::copy(kept.begin(), kept.end(), stored);
-      auto* path = new char[file.path.size() + 1];
-      std::memcpy(path, file.path.c_str(), file.path.size() + 1);
-      *table = FileSymbolTable{file.header, path, stored, kept.size(), strings};
-      ok = true;
-    }
-  }
-  ::munmap(mapped, size);
-  return ok;
+  return read;
 }
 
 }  // namespace
@@ -740,14 +883,15 @@ void prepareSymbolTables() {
   // since the last call, everything it would read is kept already.
   const CachedImageList* kept = gImageList.load(std::memory_order_acquire);
   if (kept != nullptr && gFileTables.load(std::memory_order_acquire) != nullptr && matchesLoader(*kept)) return;
-  std::vector<LoadedFile> files;
-  walkLinkMap([&](int at, const link_map& entry, std::uintptr_t) {
-    ImageLayout layout;
-    const char* name = nameOf(entry, at);
-    if (name[0] == '/' && layoutOfListed(entry, at == 0, name, &layout)) files.push_back({name, layout.image.header});
-    return true;
-  });
   refreshImageList();
+  // The files are those of the images just kept: their walk read the loader's list directly.
+  std::vector<LoadedFile> files;
+  if (const CachedImageList* list = gImageList.load(std::memory_order_acquire)) {
+    for (int i = 0; i < list->count; ++i) {
+      const CachedImage& image = list->images[i];
+      if (image.laidOut && image.image.name[0] == '/') files.push_back({image.image.name, image.image.header});
+    }
+  }
   const SymbolTableSet* previous = gFileTables.load(std::memory_order_acquire);
   std::vector<FileSymbolTable> tables;
   for (const LoadedFile& file : files) {

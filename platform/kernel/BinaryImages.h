@@ -37,6 +37,13 @@ bool imageAtIndex(int index, BinaryImage* image);
 /// Runs during a crash: no allocation, no locks.
 void forEachImage(bool (*visit)(const BinaryImage& image, void* context), void* context);
 
+/// Calls `visit(image, context)` for the images `forEachImage` visits, in the same order and with
+/// the same records, until `visit` returns false. Reads them while the loader's lock is held, so
+/// that no image comes or goes and their memory is read directly: no system call per image. False
+/// when the loader's list could not be walked so (then nothing was visited).
+/// Normal time only: takes the loader's lock; `visit` must not load or unload libraries.
+bool forEachLoadedImage(bool (*visit)(const BinaryImage& image, void* context), void* context);
+
 /// Reads the image whose ELF header is at `header` under the given name; the slide follows from
 /// the loadable segment that starts at file offset 0.
 /// Runs during a crash: no allocation, no locks.

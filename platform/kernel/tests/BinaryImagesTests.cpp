@@ -241,4 +241,43 @@ TEST(BinaryImagesTests, LookupsKeptWhileHeldAnswerAsTheWalk) {
   kernel::releaseImageList();
 }
 
+// Every field of an image's record, to compare two walks record by record.
+using Record = std::tuple<std::uintptr_t, std::uintptr_t, std::uint64_t, std::uint64_t, std::string,
+                          std::vector<std::uint8_t>, std::uintptr_t, std::uint16_t>;
+
+bool collectRecord(const kernel::BinaryImage& image, void* into) {
+  std::vector<std::uint8_t> uuid = image.hasUUID ? std::vector<std::uint8_t>(image.uuid, image.uuid + 16) : std::vector<std::uint8_t>{};
+  static_cast<std::vector<Record>*>(into)->emplace_back(image.header, image.slide, image.vmAddress, image.size, image.name,
+                                                         uuid, image.uuidAddress, image.machine);
+  return true;
+}
+
+// Last in this file: it reads the fixture's full symbol table, which the lookups above expect
+// unread. The walk made under the loader's lock reads memory directly; the list it keeps and what it
+// visits must be what the safe walk of a crash reads, field for field.
+TEST(BinaryImagesTests, TheWalkUnderTheLoaderLockGivesTheSafeWalksRecords) {
+  // A library loaded now makes any layouts kept before stale: forEachImage walks through safe reads.
+  void* handle = dlopen(KERNEL_SYMBOL_FIXTURE, RTLD_NOW);
+  ASSERT_NE(handle, nullptr) << dlerror();
+  std::vector<Record> safe, loaded, kept;
+  kernel::forEachImage(collectRecord, &safe);
+  ASSERT_TRUE(kernel::forEachLoadedImage(collectRecord, &loaded));
+  ASSERT_EQ(safe.size(), loaderImages().size());
+  EXPECT_EQ(loaded, safe);
+  kernel::prepareSymbolTables();
+  kernel::forEachImage(collectRecord, &kept);
+  EXPECT_EQ(kept, safe);
+
+  // A visit that returns false ends the walk.
+  std::vector<Record> two;
+  ASSERT_TRUE(kernel::forEachLoadedImage(
+      [](const kernel::BinaryImage& image, void* into) {
+        collectRecord(image, into);
+        return static_cast<std::vector<Record>*>(into)->size() < 2;
+      },
+      &two));
+  EXPECT_EQ(two, std::vector<Record>(safe.begin(), safe.begin() + 2));
+  dlclose(handle);
+}
+
 }  // namespace

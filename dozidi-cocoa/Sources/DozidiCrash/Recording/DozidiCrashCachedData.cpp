@@ -1,6 +1,5 @@
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/DozidiCrashCachedData.h"
 
-#include "dozidi-cocoa/Sources/DozidiCrash/Recording/Monitors/DozidiCrashMonitor_System.h"
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashSymbolRebinding.h"
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashLogger.h"
 #include "platform/kernel/BinaryImages.h"
@@ -93,7 +92,6 @@ void refreshLoop() {
   while (!gStop) {
     gRefreshing = true;
     lock.unlock();
-    dozidicrashcm_system_completeFacts();
     if (dozidicrash::detail::refreshCachedThreadData()) {
       // Linux announces no newly loaded image; catch them here for the symbol rebinding and
       // for the symbol tables the crash path names frames with.

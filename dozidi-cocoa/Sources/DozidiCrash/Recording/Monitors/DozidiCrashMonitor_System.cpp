@@ -12,7 +12,6 @@
 #include "platform/kernel/SystemFacts.h"
 
 #include <net/if.h>
-#include <sched.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -29,11 +28,7 @@ DozidiCrashSystemFacts gFacts;
 std::atomic<bool> gEnabled{false};
 std::once_flag gGathered;
 
-// The facts read from the loaded images (the app's id and the jailbreak sign) need a walk of
-// every image, a millisecond and more of the install: they follow the other facts, on the
-// cached-data thread or at the first read of the facts, whichever comes first.
-enum ImageFactsState : int { kNotGathered, kPending, kFilling, kFilled };
-std::atomic<int> gImageFactsState{kNotGathered};
+// The app's id as text; filled once, with the other facts.
 char gAppIDText[37];
 
 const char* copyOf(const std::string& text) { return ::strdup(text.c_str()); }
@@ -93,6 +88,8 @@ void visitImage(const DozidiCrashBinaryImage* image, void* context) {
   }
 }
 
+// Normal time: the images are read directly under the loader's lock, a few microseconds in
+// all; through safe reads only when the loader's list could not be walked so.
 ImageFacts imageFacts(const char* executablePath) {
   ImageFacts facts;
   if (executablePath != nullptr) {
@@ -100,7 +97,7 @@ ImageFacts imageFacts(const char* executablePath) {
     facts.executablePath = executablePath;
     facts.executableName = slash != nullptr ? slash + 1 : executablePath;
   }
-  dozidicrashdl_forEachBinaryImage(visitImage, &facts);
+  if (!dozidicrashdl_forEachLoadedBinaryImage(visitImage, &facts)) dozidicrashdl_forEachBinaryImage(visitImage, &facts);
   return facts;
 }
 
@@ -111,31 +108,6 @@ const char* appID(const ImageFacts& facts, char* text) {
   if (uuid == nullptr) return nullptr;
   dozidicrashdl_uuidToString(uuid, text);
   return text;
-}
-
-// Fills the image facts once the other facts are gathered, unless another thread does it now.
-// Runs during a crash too: the image walk neither allocates nor locks.
-void fillImageFacts() {
-  int expected = kPending;
-  if (!gImageFactsState.compare_exchange_strong(expected, kFilling, std::memory_order_acq_rel)) return;
-  const ImageFacts images = imageFacts(gFacts.executablePath);
-  gFacts.isJailbroken = images.substrate;
-  gFacts.appID = appID(images, gAppIDText);
-  gImageFactsState.store(kFilled, std::memory_order_release);
-}
-
-// The image facts for a reader: fills them when no thread has, and waits a bounded while for a
-// thread that is filling them. In a crash that thread is stopped mid-walk: the reader then walks
-// the images itself, into a text buffer of its own, so that the report still names the app.
-void awaitImageFacts() {
-  fillImageFacts();
-  for (int i = 0; i < 10000 && gImageFactsState.load(std::memory_order_acquire) == kFilling; ++i) sched_yield();
-  int filling = kFilling;
-  if (!gImageFactsState.compare_exchange_strong(filling, kFilled, std::memory_order_acq_rel)) return;
-  static char appIDText[37];
-  const ImageFacts images = imageFacts(gFacts.executablePath);
-  gFacts.isJailbroken = images.substrate;
-  gFacts.appID = appID(images, appIDText);
 }
 
 // The first interface that is not the loopback: Linux names interfaces freely, so the phone's
@@ -226,7 +198,9 @@ void gather() {
   f.buildType = buildType(*bundle);
   fillStorage(&f.storageSize, &f.freeStorageSize);
   f.memorySize = dozidicrashsysctl_uint64ForName("hw.memsize");
-  gImageFactsState.store(kPending, std::memory_order_release);
+  const ImageFacts images = imageFacts(f.executablePath);
+  f.isJailbroken = images.substrate;
+  f.appID = appID(images, gAppIDText);
 }
 
 }  // namespace
@@ -238,11 +212,8 @@ void dozidicrashcm_system_setEnabled(bool isEnabled) {
 
 bool dozidicrashcm_system_isEnabled() { return gEnabled.load(std::memory_order_acquire); }
 
-void dozidicrashcm_system_completeFacts() { fillImageFacts(); }
-
 const DozidiCrashSystemFacts* dozidicrashcm_system_currentFacts() {
   if (!dozidicrashcm_system_isEnabled()) return nullptr;
-  awaitImageFacts();
   std::uint64_t freeBytes = 0, usableBytes = 0;
   // Both figures stay 0 when the kernel cannot tell.
   kernel::readMemoryFigures(&freeBytes, &usableBytes);

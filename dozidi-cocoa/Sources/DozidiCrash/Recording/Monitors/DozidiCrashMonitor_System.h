@@ -12,11 +12,6 @@
 void dozidicrashcm_system_setEnabled(bool isEnabled);
 bool dozidicrashcm_system_isEnabled();
 
-/// Reads the facts that need a walk of the loaded images, when the monitor has gathered the others
-/// and no thread has read them yet; does nothing otherwise. The cached-data thread calls it, so
-/// that the install need not wait for the walk.
-void dozidicrashcm_system_completeFacts();
-
 /// The gathered facts with the memory figures measured now; null while the monitor is disabled.
 /// This is what the monitor adds to a crash event.
 /// Runs during a crash: no allocation, no locks.

@@ -53,24 +53,35 @@ bool dozidicrashdl_getBinaryImage(int index, DozidiCrashBinaryImage* image) {
   return true;
 }
 
+namespace {
+
+struct Forward {
+  void (*visit)(const DozidiCrashBinaryImage*, void*);
+  void* context;
+};
+
+bool forwardImage(const kernel::BinaryImage& found, void* data) {
+  auto* to = static_cast<Forward*>(data);
+  DozidiCrashBinaryImage image;
+  fillRecord(found, &image);
+  // The copy of the build-id taken when the image was read, which lives through the visit: the
+  // bytes in the image itself lie on a page of its own that a crash would otherwise touch for them.
+  if (image.uuid != nullptr) image.uuid = found.uuid;
+  to->visit(&image, to->context);
+  return true;
+}
+
+}  // namespace
+
 void dozidicrashdl_forEachBinaryImage(void (*visit)(const DozidiCrashBinaryImage* image, void* context), void* context) {
-  struct Forward {
-    void (*visit)(const DozidiCrashBinaryImage*, void*);
-    void* context;
-  } forward{visit, context};
-  kernel::forEachImage(
-      [](const kernel::BinaryImage& found, void* data) {
-        auto* to = static_cast<Forward*>(data);
-        DozidiCrashBinaryImage image;
-        fillRecord(found, &image);
-        // The copy of the build-id taken when the image was read, which lives through the
-        // visit: the bytes in the image itself lie on a page of its own that a crash would
-        // otherwise touch for them.
-        if (image.uuid != nullptr) image.uuid = found.uuid;
-        to->visit(&image, to->context);
-        return true;
-      },
-      &forward);
+  Forward forward{visit, context};
+  kernel::forEachImage(forwardImage, &forward);
+}
+
+bool dozidicrashdl_forEachLoadedBinaryImage(void (*visit)(const DozidiCrashBinaryImage* image, void* context),
+                                            void* context) {
+  Forward forward{visit, context};
+  return kernel::forEachLoadedImage(forwardImage, &forward);
 }
 
 bool dozidicrashdl_getBinaryImageForHeader(const void* header, const char* imageName, DozidiCrashBinaryImage* image) {

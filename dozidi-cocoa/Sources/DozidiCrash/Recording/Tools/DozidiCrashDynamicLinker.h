@@ -33,6 +33,11 @@ bool dozidicrashdl_getBinaryImage(int index, DozidiCrashBinaryImage* image);
 /// reading the loader's list once.
 /// Runs during a crash: no allocation, no locks.
 void dozidicrashdl_forEachBinaryImage(void (*visit)(const DozidiCrashBinaryImage* image, void* context), void* context);
+/// The same visit at normal time, reading the images directly under the loader's lock: no system
+/// call per image. False when the images could not be walked so (then none was visited).
+/// Normal time only: takes the loader's lock.
+bool dozidicrashdl_forEachLoadedBinaryImage(void (*visit)(const DozidiCrashBinaryImage* image, void* context),
+                                            void* context);
 bool dozidicrashdl_getBinaryImageForHeader(const void* header, const char* imageName, DozidiCrashBinaryImage* image);
 
 /// Index of the first image whose name equals `imageName` (exact) or contains it; 0xFFFFFFFF

@@ -74,20 +74,14 @@ TEST(SystemMonitorTests, UTCText) {
 }
 
 TEST(SystemMonitorTests, FactsDescribeThisLinuxAndThisProcess) {
-  // Completing before anything was gathered does nothing.
-  dozidicrashcm_system_completeFacts();
   EXPECT_EQ(dozidicrashcm_system_currentFacts(), nullptr);
   dozidicrashcm_system_setEnabled(true);
   ASSERT_TRUE(dozidicrashcm_system_isEnabled());
-  // The facts read from the images follow the install: readers racing the background completion
-  // all see them whole, whichever thread reads the images.
+  // The facts read from the images are whole once enabled: concurrent readers all see them.
   std::vector<std::thread> readers;
   const char* appIDs[4] = {};
   for (int i = 0; i < 4; ++i) {
-    readers.emplace_back([i, &appIDs] {
-      if (i == 0) dozidicrashcm_system_completeFacts();
-      appIDs[i] = dozidicrashcm_system_currentFacts()->appID;
-    });
+    readers.emplace_back([i, &appIDs] { appIDs[i] = dozidicrashcm_system_currentFacts()->appID; });
   }
   for (std::thread& reader : readers) reader.join();
   const DozidiCrashSystemFacts* facts = dozidicrashcm_system_currentFacts();
