@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -152,6 +153,14 @@ std::string rewrittenRuleText(element rule, const std::vector<std::string_view>&
 }
 
 bool isJSONSpace(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
+
+/// How a structural character changes the nesting depth: +1 for "{" and "[", -1 for "}" and "]".
+constexpr auto kDepthChange = [] {
+  std::array<signed char, 256> change{};
+  change['{'] = change['['] = 1;
+  change['}'] = change[']'] = -1;
+  return change;
+}();
 
 /// The index after the closing quote of the string that opens at `open` in `text`; none when the
 /// string does not end within `text`.
@@ -321,25 +330,48 @@ SharedReader& sharedReader() {
   return *shared;
 }
 
+/// Whether `key` is `name`, compared with a length known when compiling.
+template <std::size_t N>
+bool keyIs(std::string_view key, const char (&name)[N]) {
+  return key.size() == N - 1 && std::memcmp(key.data(), name, N - 1) == 0;
+}
+
 /// Sorts one rule of a parsed batch; `ruleText` is its text as it stands in the list, copied when
 /// the rule is kept unchanged and `compact`.
 void bucketParsedRule(element rule, std::string_view ruleText, bool compact, DocumentReader& reader,
                       const RuleWhitelist& whitelist, RuleBuckets& buckets, LeftOutRules& leftOut) {
-  std::string_view type;
-  // One pass over the rule's fields for its action and trigger (the last of repeated keys).
+  // One pass over the rule's fields for its action and trigger, one over the action's for its
+  // type and selector, each the last of repeated keys as the browser reads them; the checker is
+  // handed what they found rather than looking for it again.
   std::optional<element> action, trigger;
   object fields;
   if (rule.get_object().get(fields) == simdjson::SUCCESS) {
     for (auto field : fields) {
-      if (field.key == "action") {
+      if (keyIs(field.key, "action")) {
         action = field.value;
-      } else if (field.key == "trigger") {
+      } else if (keyIs(field.key, "trigger")) {
         trigger = field.value;
       }
     }
   }
-  auto typeValue = action ? lastField(*action, "type") : std::nullopt;
-  if (!typeValue || typeValue->get_string().get(type) != simdjson::SUCCESS) {
+  std::string_view type;
+  std::optional<std::string_view> selector;
+  bool typed = false;
+  object actionFields;
+  if (action && action->get_object().get(actionFields) == simdjson::SUCCESS) {
+    std::optional<element> typeValue, selectorValue;
+    for (auto field : actionFields) {
+      if (keyIs(field.key, "type")) {
+        typeValue = field.value;
+      } else if (keyIs(field.key, "selector")) {
+        selectorValue = field.value;
+      }
+    }
+    typed = typeValue && typeValue->get_string().get(type) == simdjson::SUCCESS;
+    std::string_view text;
+    if (selectorValue && selectorValue->get_string().get(text) == simdjson::SUCCESS) selector = text;
+  }
+  if (!typed) {
     ++leftOut.byFault[static_cast<std::size_t>(checkRule(rule).value_or(RuleFault::NoActionType))];
     return;
   }
@@ -347,7 +379,7 @@ void bucketParsedRule(element rule, std::string_view ruleText, bool compact, Doc
   if (!bucket) return;
   const DomainRewrite rewrite = rewriteIfDomain(trigger, whitelist, reader.kept);
   if (rewrite == DomainRewrite::Drop) return;
-  auto fault = checkRule(rule);
+  auto fault = trigger && trigger->is_object() ? checkRuleParts(*trigger, type, selector) : checkRule(rule);
   if (rewrite == DomainRewrite::Unchanged) {
     if (fault) {
       ++leftOut.byFault[static_cast<std::size_t>(*fault)];
@@ -375,6 +407,17 @@ void bucketParsedRule(element rule, std::string_view ruleText, bool compact, Doc
   buckets.addText(*bucket, changed);
 }
 
+/// Sorts the rules of a parsed batch, the reader's elements giving where each one's text lies.
+void bucketElements(simdjson::dom::array rules, DocumentReader& reader, const RuleWhitelist& whitelist,
+                    RuleBuckets& buckets, LeftOutRules& leftOut) {
+  std::size_t index = 0;
+  for (element rule : rules) {
+    const auto& at = reader.elements[index++];
+    const std::string_view ruleText(reader.window() + at.from, at.to - at.from);
+    bucketParsedRule(rule, ruleText, at.compact, reader, whitelist, buckets, leftOut);
+  }
+}
+
 /// Parses the elements gathered in the reader as one batch and sorts its rules; false when the
 /// batch is not valid JSON. The batch is parsed where it lies in the window: the byte before its
 /// first element becomes "[" and the byte after its last one "]" while it is parsed (the parser
@@ -392,13 +435,99 @@ bool bucketBatch(DocumentReader& reader, const RuleWhitelist& whitelist, RuleBuc
           simdjson::SUCCESS &&
       // Valid JSON splits into the same elements as the scan; anything else is not trusted.
       rules.size() == reader.elements.size();
+  if (parsed) bucketElements(rules, reader, whitelist, buckets, leftOut);
+  *open = openWas;
+  *close = closeWas;
+  reader.elements.clear();
+  return parsed;
+}
+
+/// Where a batch of whole elements that starts at `from` (an element's first byte) may end: at
+/// the end of the file, the array's closing "]"; before it, the last "," of the window that
+/// stands between a "}" and a "{" (whitespace aside), which in a rule list parts two rules. A
+/// guess only, made without reading the window from the start; parseGuessedBatch proves it.
+std::optional<std::size_t> guessBatchEnd(std::string_view text, std::size_t from, bool atEnd) {
+  if (atEnd) {
+    std::size_t last = text.size();
+    while (last > from && isJSONSpace(text[last - 1])) --last;
+    if (last > from && text[last - 1] == ']') return last - 1;
+    return std::nullopt;
+  }
+  std::size_t before = text.size();
+  while (before > from + 1) {
+    const void* found = ::memrchr(text.data() + from + 1, '{', before - from - 1);
+    if (!found) return std::nullopt;
+    std::size_t at = static_cast<std::size_t>(static_cast<const char*>(found) - text.data());
+    before = at;
+    while (at > from && isJSONSpace(text[at - 1])) --at;
+    if (at <= from || text[at - 1] != ',') continue;
+    const std::size_t comma = --at;
+    while (at > from && isJSONSpace(text[at - 1])) --at;
+    if (at > from && text[at - 1] == '}') return comma;
+  }
+  return std::nullopt;
+}
+
+/// Parses text [from, end) of the window as one batch, "[" and "]" standing in for the bytes
+/// before and at `end` as in bucketBatch, and finds its elements without reading the text again:
+/// from the positions of its structural characters, which the parser has just found. The parse
+/// is what proves the guessed end: text that stops inside a string or inside an element never
+/// parses as an array once "]" is put after it, so a batch that parses ends after an element.
+/// False, with nothing sorted, when the batch does not parse (the window is then scanned).
+bool parseGuessedBatch(DocumentReader& reader, std::size_t from, std::size_t end, const RuleWhitelist& whitelist,
+                       RuleBuckets& buckets, LeftOutRules& leftOut) {
+  char* const open = reader.window() + from - 1;
+  char* const close = reader.window() + end;
+  const char openWas = *open, closeWas = *close;
+  *open = '[';
+  *close = ']';
+  const std::size_t length = static_cast<std::size_t>(close - open) + 1;
+  simdjson::dom::array rules;
+  bool parsed = reader.parser.parse(open, length, false).get_array().get(rules) == simdjson::SUCCESS;
   if (parsed) {
-    std::size_t index = 0;
-    for (element rule : rules) {
-      const auto& at = reader.elements[index++];
-      const std::string_view ruleText(reader.window() + at.from, at.to - at.from);
-      bucketParsedRule(rule, ruleText, at.compact, reader, whitelist, buckets, leftOut);
+    // The structural characters of the batch in order, the batch's "[" first and its "]" last:
+    // every element starts at the one after "[" or after a "," outside all elements, and ends
+    // before that "," or the final "]" (less whitespace). An element is compact when none of its
+    // structural characters but its first follows whitespace: text between them is a token or
+    // nothing. In valid JSON the byte before a structural character is whitespace exactly when
+    // it is at most a space (nothing else that low stands outside a string).
+    const auto& stage1 = *reader.parser.implementation;
+    const std::uint32_t* index = stage1.structural_indexes.get();
+    const std::uint32_t last = stage1.n_structural_indexes - 1;
+    reader.elements.clear();
+    const auto addElement = [&](std::uint32_t first, std::uint32_t separator, bool compact) {
+      std::size_t to = index[separator];
+      while (isJSONSpace(open[to - 1])) --to;
+      // Window offsets: the window starts one byte after "[".
+      reader.elements.push_back({index[first] - 1 + from, to - 1 + from, compact});
+    };
+    // The first element's first structural character follows "[" itself; every later one's is
+    // taken with the "," before it, so that the whitespace before it does not count.
+    int depth = 0;
+    std::uint32_t first = 1;
+    bool space = false;
+    for (std::uint32_t s = 1; s < last; ++s) {
+      const auto c = static_cast<unsigned char>(open[index[s]]);
+      if (c == ',' && depth == 0) {
+        addElement(first, s, !space);
+        first = s + 1;
+        space = false;
+        if (first < last) {
+          depth += kDepthChange[static_cast<unsigned char>(open[index[first]])];
+          ++s;
+        }
+        continue;
+      }
+      space |= static_cast<unsigned char>(open[index[s] - 1]) <= ' ';
+      depth += kDepthChange[c];
     }
+    if (first < last) addElement(first, last, !space);
+    // The parser's own count of elements confirms the walk; a disagreement leaves the window
+    // to the scan.
+    parsed = rules.size() == reader.elements.size();
+  }
+  if (parsed) {
+    bucketElements(rules, reader, whitelist, buckets, leftOut);
   }
   *open = openWas;
   *close = closeWas;
@@ -424,6 +553,9 @@ bool bucketListDirectly(const foundation::URL& file, DocumentReader& reader, con
     if (!reader.refill(fd.get())) return false;
     const std::string_view text(reader.window(), reader.end);
     std::size_t pos = reader.start;
+    // The window's elements are first taken as one guessed batch (see guessBatchEnd); the ones
+    // the guess leaves, or all when it fails, are found by the scan.
+    bool guess = true;
     for (;;) {
       while (pos < text.size() && isJSONSpace(text[pos])) ++pos;
       if (pos == text.size()) break;
@@ -442,6 +574,16 @@ bool bucketListDirectly(const foundation::URL& file, DocumentReader& reader, con
       } else if (expect == Expect::Nothing) {
         return false;
       } else {
+        if (guess && reader.elements.empty()) {
+          guess = false;
+          const auto end = guessBatchEnd(text, pos, reader.atEnd);
+          if (end && parseGuessedBatch(reader, pos, *end, whitelist, buckets, leftOut)) {
+            expect = text[*end] == ']' ? Expect::Nothing : Expect::Element;
+            pos = *end + 1;
+            guess = expect == Expect::Element;
+            continue;
+          }
+        }
         DocumentReader::Element found{pos, pos, false};
         const ElementScan scan = scanElement(text, found.to, reader.atEnd, found.compact);
         if (scan == ElementScan::Malformed) return false;

@@ -374,6 +374,39 @@ TEST_F(RuleCompilerTests, LongRulesAndLayoutAcrossReadsOfTheListAreKeptWhole) {
   EXPECT_EQ(report->leftOut[0].byFault[static_cast<std::size_t>(RuleFault::NotAnObject)], 8001u);
 }
 
+TEST_F(RuleCompilerTests, TextThatLooksLikeTheGapBetweenRulesIsReadAsWhatItIs) {
+  // Each read of a list is split where one rule ends and the next begins, guessed from the text
+  // "},{"; here strings and nested values hold that text too, wherever a read happens to end.
+  std::string list = "[", expected;
+  for (int i = 0; i < 6000; ++i) {
+    const std::string n = std::to_string(i);
+    std::string rule;
+    switch (i % 3) {
+      case 0:
+        rule = R"({"trigger":{"url-filter":"a},{x)" + n + R"(},{"},"action":{"type":"block"}})";
+        break;
+      case 1:
+        rule = R"({"trigger":{"url-filter":"b)" + n + R"(","x":[{},{"y":"},{"},{}]},"action":{"type":"block"}})";
+        break;
+      default:
+        rule = R"({"trigger":{"url-filter":"c)" + n + R"("},"action":{"type":"css-display-none","selector":"}, {"}})";
+        break;
+    }
+    list += (i ? "," : "") + rule;
+    if (i % 3 != 2) expected += (expected.empty() ? "" : ",") + rule;
+  }
+  list += "]";
+  std::string css;
+  for (int i = 2; i < 6000; i += 3) {
+    css += R"(,{"trigger":{"url-filter":"c)" + std::to_string(i) +
+           R"("},"action":{"type":"css-display-none","selector":"}, {"}})";
+  }
+  auto report = compile({list});
+  ASSERT_TRUE(report);
+  EXPECT_EQ(report->writtenRules, 6000u);
+  EXPECT_EQ(outputText(), "[" + expected + css + "]");
+}
+
 TEST_F(RuleCompilerTests, CompilationsAtOnceAndOneAfterALongRuleKeepEveryRule) {
   // The process keeps one reader and the bucket buffers between compilations: two compilations
   // at once must not share them, and the one after a rule that grew the window must read right.
