@@ -114,23 +114,25 @@ void appendObjectReplacing(std::string& out, object value, std::string_view key,
 }
 
 /// The whitelist's first step on a rule of a document, given its trigger: the whitelisted sites
-/// its "if-domain" (a list of strings) loses. `kept` gets the sites that stay.
+/// its "if-domain" (a list of strings) loses. `kept` gets the sites that stay, `keptAt` whether
+/// each entry of the list stays.
 enum class DomainRewrite { Unchanged, Changed, Drop };
 DomainRewrite rewriteIfDomain(std::optional<element> trigger, const RuleWhitelist& whitelist,
-                              std::vector<std::string_view>& kept) {
+                              std::vector<std::string_view>& kept, std::vector<std::uint8_t>& keptAt) {
   if (whitelist.empty() || !trigger) return DomainRewrite::Unchanged;
   auto domains = lastField(*trigger, "if-domain");
   simdjson::dom::array list;
   if (!domains || domains->get_array().get(list) != simdjson::SUCCESS) return DomainRewrite::Unchanged;
   kept.clear();
+  keptAt.clear();
   std::size_t count = 0;
   for (element entry : list) {
     std::string_view domain;
     if (entry.get_string().get(domain) != simdjson::SUCCESS) return DomainRewrite::Unchanged;
     ++count;
-    if (std::find(whitelist.stored.begin(), whitelist.stored.end(), domain) == whitelist.stored.end()) {
-      kept.push_back(domain);
-    }
+    const bool keep = std::find(whitelist.stored.begin(), whitelist.stored.end(), domain) == whitelist.stored.end();
+    if (keep) kept.push_back(domain);
+    keptAt.push_back(keep);
   }
   if (kept.empty()) return DomainRewrite::Drop;
   return kept.size() == count ? DomainRewrite::Unchanged : DomainRewrite::Changed;
@@ -232,6 +234,81 @@ ElementScan scanElement(std::string_view text, std::size_t& pos, bool atEnd, boo
   return ElementScan::Complete;
 }
 
+// The whitelist's change to a compact rule, made on the rule's own text: everything but the
+// sites that go is copied as it stands in the list, as an unchanged rule is. The text is valid,
+// compact JSON (the parser has read it), so a value ends where its brackets balance again.
+
+/// The index after the value that starts at `at` in compact, valid JSON `text`.
+std::size_t valueEnd(std::string_view text, std::size_t at) {
+  std::size_t depth = 0;
+  for (;;) {
+    const char c = text[at];
+    if (c == '"') {
+      at = *stringEnd(text, at);
+    } else if (c == '{' || c == '[') {
+      ++depth;
+      ++at;
+    } else if (c == '}' || c == ']') {
+      --depth;
+      ++at;
+    } else {
+      ++at;
+    }
+    if (depth == 0 && (at == text.size() || text[at] == ',' || text[at] == '}' || text[at] == ']')) return at;
+  }
+}
+
+/// Where the value of the last member `name` of the object at `open` in compact, valid JSON
+/// `text` lies: [first, second). Fails when the object has none, or when a key is written with
+/// an escape (it could stand for `name`; the parser's reading decides then).
+enum class MemberSearch { Found, Missing, Unsure };
+MemberSearch lastMember(std::string_view text, std::size_t open, std::string_view name,
+                        std::pair<std::size_t, std::size_t>& value) {
+  MemberSearch result = MemberSearch::Missing;
+  std::size_t at = open + 1;
+  if (text[at] == '}') return result;
+  for (;;) {
+    const std::size_t keyEnd = *stringEnd(text, at);
+    const std::string_view key = text.substr(at + 1, keyEnd - at - 2);
+    if (key.find('\\') != std::string_view::npos) return MemberSearch::Unsure;
+    const std::size_t start = keyEnd + 1;  // after ":"
+    const std::size_t end = valueEnd(text, start);
+    if (key == name) {
+      value = {start, end};
+      result = MemberSearch::Found;
+    }
+    if (text[end] == '}') return result;
+    at = end + 1;
+  }
+}
+
+/// Writes to `out` the compact `rule` with the entries of its trigger's "if-domain" list that
+/// `keptAt` does not keep left out. False when the text cannot be changed so with certainty (a
+/// key written with an escape), and the caller writes the rule from the parsed document instead.
+bool spliceIfDomain(std::string_view rule, const std::vector<std::uint8_t>& keptAt, std::string& out) {
+  std::pair<std::size_t, std::size_t> trigger, domains;
+  if (lastMember(rule, 0, "trigger", trigger) != MemberSearch::Found || rule[trigger.first] != '{') return false;
+  if (lastMember(rule, trigger.first, "if-domain", domains) != MemberSearch::Found || rule[domains.first] != '[') {
+    return false;
+  }
+  out.assign(rule.substr(0, domains.first + 1));
+  std::size_t at = domains.first + 1, index = 0;
+  bool first = true;
+  while (rule[at] != ']') {
+    const std::size_t end = valueEnd(rule, at);
+    if (index >= keptAt.size()) return false;
+    if (keptAt[index++]) {
+      if (!first) out.push_back(',');
+      out.append(rule.substr(at, end - at));
+      first = false;
+    }
+    at = rule[end] == ',' ? end + 1 : end;
+  }
+  if (index != keptAt.size()) return false;
+  out.append(rule.substr(domains.second - 1));
+  return true;
+}
+
 /// Bytes of a list read at a time. Rules are parsed a window at a time, so that the memory a
 /// compilation needs stays the same whatever the size of the lists; a rule longer than the
 /// window makes it grow to fit.
@@ -244,6 +321,9 @@ struct DocumentReader {
   simdjson::dom::parser parser;
   simdjson::internal::string_builder<> builder;
   std::vector<std::string_view> kept;
+  std::vector<std::uint8_t> keptAt;
+  /// A rule changed by the whitelist, written here before it goes to its bucket.
+  std::string changed;
 
   /// The window: bytes [start, end) of `window()` are read but not yet used. The storage holds
   /// one byte before the window (where a batch's "[" may go), and one for "]" and the parser's
@@ -377,7 +457,7 @@ void bucketParsedRule(element rule, std::string_view ruleText, bool compact, Doc
   }
   auto bucket = bucketForActionType(type);
   if (!bucket) return;
-  const DomainRewrite rewrite = rewriteIfDomain(trigger, whitelist, reader.kept);
+  const DomainRewrite rewrite = rewriteIfDomain(trigger, whitelist, reader.kept, reader.keptAt);
   if (rewrite == DomainRewrite::Drop) return;
   auto fault = trigger && trigger->is_object() ? checkRuleParts(*trigger, type, selector) : checkRule(rule);
   if (rewrite == DomainRewrite::Unchanged) {
@@ -394,7 +474,8 @@ void bucketParsedRule(element rule, std::string_view ruleText, bool compact, Doc
     }
     return;
   }
-  std::string changed = rewrittenRuleText(rule, reader.kept);
+  std::string& changed = reader.changed;
+  if (!compact || !spliceIfDomain(ruleText, reader.keptAt, changed)) changed = rewrittenRuleText(rule, reader.kept);
   if (fault) {
     // Removing sites can only mend the domain list; the changed rule is judged as it is written.
     auto value = foundation::JSONSerialization::JSONObjectWithData(changed);

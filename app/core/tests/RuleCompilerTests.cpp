@@ -187,6 +187,39 @@ TEST_F(RuleCompilerTests, WhitelistBecomesOneExceptionRuleAfterEveryOtherRule) {
   EXPECT_EQ(outputText().find(R"("url-filter":".*")"), std::string::npos);
 }
 
+TEST_F(RuleCompilerTests, WhitelistChangesOnlyTheDomainListOfTheRuleItNames) {
+  // The sites that go are cut from the rule as the list wrote it; keys written with escapes are
+  // read as the parser reads them.
+  struct Case {
+    const char* name;
+    std::string rule;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"escapes and brackets elsewhere stay as written",
+       R"({"trigger":{"url-filter":"a\/[\"]{,}","resource-type":["image"],"if-domain":["s1.org","s\u0032.org"]},"action":{"type":"block"}})",
+       R"({"trigger":{"url-filter":"a\/[\"]{,}","resource-type":["image"],"if-domain":["s\u0032.org"]},"action":{"type":"block"}})"},
+      {"the last of repeated lists",
+       R"({"trigger":{"if-domain":["s9.org"],"url-filter":"y","if-domain":["s1.org","s4.org","s1.org"]},"action":{"type":"block"}})",
+       R"({"trigger":{"if-domain":["s9.org"],"url-filter":"y","if-domain":["s4.org"]},"action":{"type":"block"}})"},
+      {"the last of repeated triggers",
+       R"({"trigger":{"url-filter":"x","if-domain":["s1.org"]},"trigger":{"url-filter":"z","if-domain":["s1.org","s6.org"]},"action":{"type":"block"}})",
+       R"({"trigger":{"url-filter":"x","if-domain":["s1.org"]},"trigger":{"url-filter":"z","if-domain":["s6.org"]},"action":{"type":"block"}})"},
+      {"a key written with an escape",
+       R"({"trigger":{"url-filter":"w","if-\u0064omain":["s1.org","s3.org"]},"action":{"type":"block"}})",
+       R"({"trigger":{"url-filter":"w","if-domain":["s3.org"]},"action":{"type":"block"}})"},
+      {"a rule laid out with whitespace",
+       R"({ "trigger": {"url-filter": "v", "if-domain": ["s1.org", "s7.org"]}, "action": {"type": "block"} })",
+       R"({"trigger":{"url-filter":"v","if-domain":["s7.org"]},"action":{"type":"block"}})"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(compile({"[" + c.rule + "]"}, {"s1.org"}));
+    const std::string exception = R"({"trigger":{"url-filter":".*","if-domain":["s1.org"]},"action":{"type":"ignore-previous-rules"}})";
+    EXPECT_EQ(outputText(), "[" + c.expected + "," + exception + "]");
+  }
+}
+
 TEST_F(RuleCompilerTests, RulesTheBrowserWouldRefuseAreLeftOutAndCountedPerList) {
   const std::string good = R"({"trigger":{"url-filter":"ok"},"action":{"type":"block"}})";
   const std::string listA = "[" + good +
