@@ -626,13 +626,14 @@ class URLFilterScanner {
       const char c = p_[i];
       if (isPlain(c)) {
         // A run of ordinary characters: only the last can carry a repetition.
-        // Counted as they are read: every "." but the last is a wide term without repetition.
-        std::size_t dots = 0;
+        // Every "." but the last is a wide term without repetition; they count only where a
+        // match can start anywhere, so they are counted only then.
         const std::size_t runStart = i;
-        while (!atEnd(i) && isPlain(p_[i])) {
-          dots += p_[i] == '.';
-          ++i;
-        }
+        while (!atEnd(i) && isPlain(p_[i])) ++i;
+        const std::size_t dots =
+            floating_ ? static_cast<std::size_t>(std::count(p_.begin() + static_cast<std::ptrdiff_t>(runStart),
+                                                            p_.begin() + static_cast<std::ptrdiff_t>(i), '.'))
+                      : 0;
         if constexpr (kBuildsMatcher) {
           for (std::size_t k = runStart; k < i; ++k) {
             matcher_->term(p_[k] == '.' ? CharSet::any() : CharSet::single(static_cast<unsigned char>(p_[k])));
