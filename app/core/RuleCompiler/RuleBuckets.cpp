@@ -68,6 +68,8 @@ std::string takeBuffer() {
   }
   std::string buffer;
   buffer.reserve(kStreamBufferCapacity);
+  // Filled to the flush threshold before it is written out: its pages come in one call.
+  foundation::prefaultForWriting(buffer.data(), kStreamBufferBytes);
   return buffer;
 }
 

@@ -350,11 +350,18 @@ struct DocumentReader {
     // The byte before, the window, the "]" that may follow its last byte, and the padding.
     const std::size_t size = 1 + capacity + 1 + simdjson::SIMDJSON_PADDING;
     auto grown = std::make_unique_for_overwrite<char[]>(size);
+    foundation::prefaultForWriting(grown.get(), size);
     // A batch is at most the window with "[" before it and "]" after it. The parser sizes its
     // document for the longest text it has been given, so it is given that length once, as
     // blanks (which it takes as an empty text), rather than growing batch by batch.
     std::memset(grown.get(), ' ', size);
     if (parser.parse(grown.get(), capacity + 2, false).error() != simdjson::EMPTY) return false;
+    // The parser's buffers are sized for the worst text; a window of rules fills about a
+    // capacity's worth of bytes of each (one structural character in five, mostly strings).
+    // Those pages come in one call each rather than one fault at a time.
+    foundation::prefaultForWriting(parser.implementation->structural_indexes.get(), capacity);
+    foundation::prefaultForWriting(parser.doc.tape.get(), capacity);
+    foundation::prefaultForWriting(parser.doc.string_buf.get(), capacity);
     if (end > start) std::memcpy(grown.get() + 1, window() + start, end - start);
     end -= start;
     start = 0;
