@@ -1,7 +1,10 @@
 #include "platform/foundation/SystemCalls.h"
 
+#include <sys/mman.h>
 #include <sys/random.h>
 #include <unistd.h>
+
+#include <cstdint>
 
 namespace foundation {
 
@@ -38,6 +41,21 @@ bool fillRandomBytes(void* buffer, std::size_t size) {
     filled += static_cast<std::size_t>(n);
   }
   return true;
+}
+
+void prefaultForWriting(void* address, std::size_t size) {
+#ifdef MADV_POPULATE_WRITE
+  if (size == 0) return;
+  static const std::uintptr_t page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+  const auto start = reinterpret_cast<std::uintptr_t>(address) & ~(page - 1);
+  const auto end = (reinterpret_cast<std::uintptr_t>(address) + size + page - 1) & ~(page - 1);
+  // Every byte of the range is the caller's, so every page it touches is mapped. Kernels before
+  // 5.14 answer EINVAL, and the pages then fault in as before.
+  (void)retryOnInterrupt([&] { return ::madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE); });
+#else
+  (void)address;
+  (void)size;
+#endif
 }
 
 }  // namespace foundation

@@ -51,4 +51,11 @@ int readFully(int fd, std::string& out, ReadCall read = nullptr);
 /// short reads. Returns false when the source cannot be read; the buffer may then be partly filled.
 bool fillRandomBytes(void* buffer, std::size_t size);
 
+/// Asks the kernel to back every page that [address, address + size) touches with memory now, in
+/// one call, instead of one page fault at a time as the pages are first written: on a virtual
+/// machine a fault costs several times the page's share of the call. For memory about to be
+/// written in full. Only a hint: where the kernel cannot, the pages come as they are first
+/// written, as before; their contents never change.
+void prefaultForWriting(void* address, std::size_t size);
+
 }  // namespace foundation

@@ -19,7 +19,7 @@
 namespace fendrel {
 namespace {
 
-constexpr const char* kBucketNames[kRuleBucketCount] = {"block", "css-display-none", "ignore-previous-rules"};
+constexpr std::string_view kBucketNames[kRuleBucketCount] = {"block", "css-display-none", "ignore-previous-rules"};
 
 /// Bytes a bucket gathers before they go to its file. Large enough that writes cost few system
 /// calls (a rule is about 150 bytes), small enough that three of them stay far below the size of a
@@ -68,6 +68,8 @@ std::string takeBuffer() {
   }
   std::string buffer;
   buffer.reserve(kStreamBufferCapacity);
+  // Filled to the flush threshold before it is written out: its pages come in one call.
+  foundation::prefaultForWriting(buffer.data(), kStreamBufferBytes);
   return buffer;
 }
 

@@ -1,6 +1,7 @@
 #include "app/core/RuleCompiler/RuleChecker.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -62,15 +63,14 @@ bool isBuiltInClass(char c) {
   return c == 'd' || c == 'D' || c == 'w' || c == 'W' || c == 's' || c == 'S';
 }
 /// Characters that stand for themselves (or any character, "."): no syntax starts with them.
-bool isPlain(char c) {
-  switch (c) {
-    case '|': case '^': case '$': case '(': case ')': case '[': case '\\': case '*': case '+': case '?': case '{':
-    case '\0':
-      return false;
-    default:
-      return true;
-  }
-}
+constexpr auto kPlain = [] {
+  std::array<bool, 256> plain{};
+  plain.fill(true);
+  for (unsigned char c : std::string_view("|^$()[\\*+?{", 11)) plain[c] = false;
+  plain[0] = false;
+  return plain;
+}();
+bool isPlain(char c) { return kPlain[static_cast<unsigned char>(c)]; }
 bool isNameStart(char c) { return isLetter(c) || c == '_' || c == '$'; }
 bool isNamePart(char c) { return isNameStart(c) || isDigit(c); }
 
@@ -323,21 +323,17 @@ class URLFilterScanner {
 
   bool supported() {
     if (p_.empty()) return false;
-    // One pass for what the scan needs first: no character outside ASCII, and whether group counts
-    // and names matter (only to escapes of digits or "k" and to named groups).
-    bool needsGroups = false;
-    for (std::size_t i = 0; i < p_.size(); ++i) {
-      const char c = p_[i];
-      if (static_cast<unsigned char>(c) >= 0x80) return false;
-      if (needsGroups || i + 1 >= p_.size()) continue;
+    // What the scan needs first: no character outside ASCII (one sweep the compiler vectorises),
+    // and whether group counts and names matter: only to an escape of a digit or "k" and to a
+    // named group. Any "(?<" counts, escaped or not: counting the groups when they do not matter
+    // changes nothing, so only a quick look for backslashes and that text is needed.
+    unsigned char bits = 0;
+    for (char c : p_) bits |= static_cast<unsigned char>(c);
+    if (bits >= 0x80) return false;
+    bool needsGroups = p_.find("(?<") != std::string_view::npos;
+    for (std::size_t i = p_.find('\\'); !needsGroups && i < p_.size() - 1; i = p_.find('\\', i + 2)) {
       const char next = p_[i + 1];
-      if (c == '\\') {
-        if (static_cast<unsigned char>(next) >= 0x80) return false;
-        needsGroups = (next >= '1' && next <= '9') || next == 'k';
-        ++i;
-      } else if (c == '(' && next == '?') {
-        needsGroups = at(i + 2) == '<';
-      }
+      needsGroups = (next >= '1' && next <= '9') || next == 'k';
     }
     return (!needsGroups || countGroups()) && scan();
   }
@@ -630,13 +626,14 @@ class URLFilterScanner {
       const char c = p_[i];
       if (isPlain(c)) {
         // A run of ordinary characters: only the last can carry a repetition.
-        // Counted as they are read: every "." but the last is a wide term without repetition.
-        std::size_t dots = 0;
+        // Every "." but the last is a wide term without repetition; they count only where a
+        // match can start anywhere, so they are counted only then.
         const std::size_t runStart = i;
-        while (!atEnd(i) && isPlain(p_[i])) {
-          dots += p_[i] == '.';
-          ++i;
-        }
+        while (!atEnd(i) && isPlain(p_[i])) ++i;
+        const std::size_t dots =
+            floating_ ? static_cast<std::size_t>(std::count(p_.begin() + static_cast<std::ptrdiff_t>(runStart),
+                                                            p_.begin() + static_cast<std::ptrdiff_t>(i), '.'))
+                      : 0;
         if constexpr (kBuildsMatcher) {
           for (std::size_t k = runStart; k < i; ++k) {
             matcher_->term(p_[k] == '.' ? CharSet::any() : CharSet::single(static_cast<unsigned char>(p_[k])));
@@ -742,6 +739,10 @@ class URLFilterScanner {
 
 constexpr std::string_view kConditionKeys[] = {"if-domain",  "unless-domain", "if-top-url",
                                                "unless-top-url", "if-frame-url", "unless-frame-url"};
+// checkTrigger's dispatch by key length writes these positions.
+static_assert(kConditionKeys[0] == "if-domain" && kConditionKeys[1] == "unless-domain" &&
+              kConditionKeys[2] == "if-top-url" && kConditionKeys[3] == "unless-top-url" &&
+              kConditionKeys[4] == "if-frame-url" && kConditionKeys[5] == "unless-frame-url");
 constexpr std::string_view kResourceTypes[] = {"document", "image", "style-sheet", "script", "font",
                                                "raw", "svg-document", "media", "popup", "ping",
                                                "fetch", "websocket", "other", "csp-report"};
@@ -749,6 +750,12 @@ constexpr std::string_view kLoadTypes[] = {"first-party", "third-party"};
 constexpr std::string_view kLoadContexts[] = {"top-frame", "child-frame"};
 constexpr std::string_view kRequestMethods[] = {"get", "head", "options", "trace", "put",
                                                 "delete", "post", "patch", "connect"};
+
+/// Whether `key` is `name`, compared with a length known when compiling.
+template <std::size_t N>
+bool keyIs(std::string_view key, const char (&name)[N]) {
+  return key.size() == N - 1 && std::memcmp(key.data(), name, N - 1) == 0;
+}
 
 template <std::size_t N>
 bool oneOf(std::string_view text, const std::string_view (&names)[N]) {
@@ -882,20 +889,33 @@ std::optional<RuleFault> checkTrigger(typename A::Node trigger) {
   Node filterValue{}, resourceType{}, loadType{}, loadContext{}, requestMethod{};
   Node conditions[std::size(kConditionKeys)]{};
   A::forEachField(trigger, [&](std::string_view key, Node value) {
-    if (key == "url-filter") {
-      filterValue = value;
-    } else if (key == "resource-type") {
-      resourceType = value;
-    } else if (key == "load-type") {
-      loadType = value;
-    } else if (key == "load-context") {
-      loadContext = value;
-    } else if (key == "request-method") {
-      requestMethod = value;
-    } else {
-      for (std::size_t i = 0; i < std::size(kConditionKeys); ++i) {
-        if (key == kConditionKeys[i]) conditions[i] = value;
-      }
+    // By length first: every rule has several fields, and most keys are told apart by it.
+    switch (key.size()) {
+      case 9:
+        if (keyIs(key, "load-type")) loadType = value;
+        else if (keyIs(key, "if-domain")) conditions[0] = value;
+        break;
+      case 10:
+        if (keyIs(key, "url-filter")) filterValue = value;
+        else if (keyIs(key, "if-top-url")) conditions[2] = value;
+        break;
+      case 12:
+        if (keyIs(key, "load-context")) loadContext = value;
+        else if (keyIs(key, "if-frame-url")) conditions[4] = value;
+        break;
+      case 13:
+        if (keyIs(key, "resource-type")) resourceType = value;
+        else if (keyIs(key, "unless-domain")) conditions[1] = value;
+        break;
+      case 14:
+        if (keyIs(key, "request-method")) requestMethod = value;
+        else if (keyIs(key, "unless-top-url")) conditions[3] = value;
+        break;
+      case 16:
+        if (keyIs(key, "unless-frame-url")) conditions[5] = value;
+        break;
+      default:
+        break;
     }
   });
 
@@ -975,6 +995,13 @@ std::optional<RuleFault> checkRule(const Value& rule) { return checkRuleWith<Val
 
 std::optional<RuleFault> checkRule(const simdjson::dom::element& rule) {
   return checkRuleWith<DocumentAccess>({rule, true});
+}
+
+std::optional<RuleFault> checkRuleParts(const simdjson::dom::element& trigger, std::string_view type,
+                                        std::optional<std::string_view> selector) {
+  if (auto fault = checkTrigger<DocumentAccess>({trigger, true})) return fault;
+  if (type == "css-display-none" && (!selector || selector->empty())) return RuleFault::NoSelector;
+  return std::nullopt;
 }
 
 }  // namespace fendrel

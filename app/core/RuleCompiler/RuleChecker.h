@@ -52,6 +52,12 @@ std::string_view describe(RuleFault fault);
 std::optional<RuleFault> checkRule(const foundation::Value& rule);
 /// The same checks on a rule of a parsed document, as the compiler reads lists.
 std::optional<RuleFault> checkRule(const simdjson::dom::element& rule);
+/// The same checks on a rule of a parsed document whose parts the caller has found already: an
+/// object with `trigger` (an object) as its "trigger" and an "action" object whose "type" is the
+/// string `type` and whose "selector" is `selector` (none when absent or not a string), each the
+/// last of repeated keys. Gives what checkRule gives for that rule.
+std::optional<RuleFault> checkRuleParts(const simdjson::dom::element& trigger, std::string_view type,
+                                        std::optional<std::string_view> selector);
 
 enum class URLFilterVerdict {
   Supported,

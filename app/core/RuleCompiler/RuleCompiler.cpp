@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -113,23 +114,25 @@ void appendObjectReplacing(std::string& out, object value, std::string_view key,
 }
 
 /// The whitelist's first step on a rule of a document, given its trigger: the whitelisted sites
-/// its "if-domain" (a list of strings) loses. `kept` gets the sites that stay.
+/// its "if-domain" (a list of strings) loses. `kept` gets the sites that stay, `keptAt` whether
+/// each entry of the list stays.
 enum class DomainRewrite { Unchanged, Changed, Drop };
 DomainRewrite rewriteIfDomain(std::optional<element> trigger, const RuleWhitelist& whitelist,
-                              std::vector<std::string_view>& kept) {
+                              std::vector<std::string_view>& kept, std::vector<std::uint8_t>& keptAt) {
   if (whitelist.empty() || !trigger) return DomainRewrite::Unchanged;
   auto domains = lastField(*trigger, "if-domain");
   simdjson::dom::array list;
   if (!domains || domains->get_array().get(list) != simdjson::SUCCESS) return DomainRewrite::Unchanged;
   kept.clear();
+  keptAt.clear();
   std::size_t count = 0;
   for (element entry : list) {
     std::string_view domain;
     if (entry.get_string().get(domain) != simdjson::SUCCESS) return DomainRewrite::Unchanged;
     ++count;
-    if (std::find(whitelist.stored.begin(), whitelist.stored.end(), domain) == whitelist.stored.end()) {
-      kept.push_back(domain);
-    }
+    const bool keep = std::find(whitelist.stored.begin(), whitelist.stored.end(), domain) == whitelist.stored.end();
+    if (keep) kept.push_back(domain);
+    keptAt.push_back(keep);
   }
   if (kept.empty()) return DomainRewrite::Drop;
   return kept.size() == count ? DomainRewrite::Unchanged : DomainRewrite::Changed;
@@ -152,6 +155,14 @@ std::string rewrittenRuleText(element rule, const std::vector<std::string_view>&
 }
 
 bool isJSONSpace(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
+
+/// How a structural character changes the nesting depth: +1 for "{" and "[", -1 for "}" and "]".
+constexpr auto kDepthChange = [] {
+  std::array<signed char, 256> change{};
+  change['{'] = change['['] = 1;
+  change['}'] = change[']'] = -1;
+  return change;
+}();
 
 /// The index after the closing quote of the string that opens at `open` in `text`; none when the
 /// string does not end within `text`.
@@ -223,6 +234,81 @@ ElementScan scanElement(std::string_view text, std::size_t& pos, bool atEnd, boo
   return ElementScan::Complete;
 }
 
+// The whitelist's change to a compact rule, made on the rule's own text: everything but the
+// sites that go is copied as it stands in the list, as an unchanged rule is. The text is valid,
+// compact JSON (the parser has read it), so a value ends where its brackets balance again.
+
+/// The index after the value that starts at `at` in compact, valid JSON `text`.
+std::size_t valueEnd(std::string_view text, std::size_t at) {
+  std::size_t depth = 0;
+  for (;;) {
+    const char c = text[at];
+    if (c == '"') {
+      at = *stringEnd(text, at);
+    } else if (c == '{' || c == '[') {
+      ++depth;
+      ++at;
+    } else if (c == '}' || c == ']') {
+      --depth;
+      ++at;
+    } else {
+      ++at;
+    }
+    if (depth == 0 && (at == text.size() || text[at] == ',' || text[at] == '}' || text[at] == ']')) return at;
+  }
+}
+
+/// Where the value of the last member `name` of the object at `open` in compact, valid JSON
+/// `text` lies: [first, second). Fails when the object has none, or when a key is written with
+/// an escape (it could stand for `name`; the parser's reading decides then).
+enum class MemberSearch { Found, Missing, Unsure };
+MemberSearch lastMember(std::string_view text, std::size_t open, std::string_view name,
+                        std::pair<std::size_t, std::size_t>& value) {
+  MemberSearch result = MemberSearch::Missing;
+  std::size_t at = open + 1;
+  if (text[at] == '}') return result;
+  for (;;) {
+    const std::size_t keyEnd = *stringEnd(text, at);
+    const std::string_view key = text.substr(at + 1, keyEnd - at - 2);
+    if (key.find('\\') != std::string_view::npos) return MemberSearch::Unsure;
+    const std::size_t start = keyEnd + 1;  // after ":"
+    const std::size_t end = valueEnd(text, start);
+    if (key == name) {
+      value = {start, end};
+      result = MemberSearch::Found;
+    }
+    if (text[end] == '}') return result;
+    at = end + 1;
+  }
+}
+
+/// Writes to `out` the compact `rule` with the entries of its trigger's "if-domain" list that
+/// `keptAt` does not keep left out. False when the text cannot be changed so with certainty (a
+/// key written with an escape), and the caller writes the rule from the parsed document instead.
+bool spliceIfDomain(std::string_view rule, const std::vector<std::uint8_t>& keptAt, std::string& out) {
+  std::pair<std::size_t, std::size_t> trigger, domains;
+  if (lastMember(rule, 0, "trigger", trigger) != MemberSearch::Found || rule[trigger.first] != '{') return false;
+  if (lastMember(rule, trigger.first, "if-domain", domains) != MemberSearch::Found || rule[domains.first] != '[') {
+    return false;
+  }
+  out.assign(rule.substr(0, domains.first + 1));
+  std::size_t at = domains.first + 1, index = 0;
+  bool first = true;
+  while (rule[at] != ']') {
+    const std::size_t end = valueEnd(rule, at);
+    if (index >= keptAt.size()) return false;
+    if (keptAt[index++]) {
+      if (!first) out.push_back(',');
+      out.append(rule.substr(at, end - at));
+      first = false;
+    }
+    at = rule[end] == ',' ? end + 1 : end;
+  }
+  if (index != keptAt.size()) return false;
+  out.append(rule.substr(domains.second - 1));
+  return true;
+}
+
 /// Bytes of a list read at a time. Rules are parsed a window at a time, so that the memory a
 /// compilation needs stays the same whatever the size of the lists; a rule longer than the
 /// window makes it grow to fit.
@@ -235,6 +321,9 @@ struct DocumentReader {
   simdjson::dom::parser parser;
   simdjson::internal::string_builder<> builder;
   std::vector<std::string_view> kept;
+  std::vector<std::uint8_t> keptAt;
+  /// A rule changed by the whitelist, written here before it goes to its bucket.
+  std::string changed;
 
   /// The window: bytes [start, end) of `window()` are read but not yet used. The storage holds
   /// one byte before the window (where a batch's "[" may go), and one for "]" and the parser's
@@ -261,11 +350,18 @@ struct DocumentReader {
     // The byte before, the window, the "]" that may follow its last byte, and the padding.
     const std::size_t size = 1 + capacity + 1 + simdjson::SIMDJSON_PADDING;
     auto grown = std::make_unique_for_overwrite<char[]>(size);
+    foundation::prefaultForWriting(grown.get(), size);
     // A batch is at most the window with "[" before it and "]" after it. The parser sizes its
     // document for the longest text it has been given, so it is given that length once, as
     // blanks (which it takes as an empty text), rather than growing batch by batch.
     std::memset(grown.get(), ' ', size);
     if (parser.parse(grown.get(), capacity + 2, false).error() != simdjson::EMPTY) return false;
+    // The parser's buffers are sized for the worst text; a window of rules fills about a
+    // capacity's worth of bytes of each (one structural character in five, mostly strings).
+    // Those pages come in one call each rather than one fault at a time.
+    foundation::prefaultForWriting(parser.implementation->structural_indexes.get(), capacity);
+    foundation::prefaultForWriting(parser.doc.tape.get(), capacity);
+    foundation::prefaultForWriting(parser.doc.string_buf.get(), capacity);
     if (end > start) std::memcpy(grown.get() + 1, window() + start, end - start);
     end -= start;
     start = 0;
@@ -321,33 +417,56 @@ SharedReader& sharedReader() {
   return *shared;
 }
 
+/// Whether `key` is `name`, compared with a length known when compiling.
+template <std::size_t N>
+bool keyIs(std::string_view key, const char (&name)[N]) {
+  return key.size() == N - 1 && std::memcmp(key.data(), name, N - 1) == 0;
+}
+
 /// Sorts one rule of a parsed batch; `ruleText` is its text as it stands in the list, copied when
 /// the rule is kept unchanged and `compact`.
 void bucketParsedRule(element rule, std::string_view ruleText, bool compact, DocumentReader& reader,
                       const RuleWhitelist& whitelist, RuleBuckets& buckets, LeftOutRules& leftOut) {
-  std::string_view type;
-  // One pass over the rule's fields for its action and trigger (the last of repeated keys).
+  // One pass over the rule's fields for its action and trigger, one over the action's for its
+  // type and selector, each the last of repeated keys as the browser reads them; the checker is
+  // handed what they found rather than looking for it again.
   std::optional<element> action, trigger;
   object fields;
   if (rule.get_object().get(fields) == simdjson::SUCCESS) {
     for (auto field : fields) {
-      if (field.key == "action") {
+      if (keyIs(field.key, "action")) {
         action = field.value;
-      } else if (field.key == "trigger") {
+      } else if (keyIs(field.key, "trigger")) {
         trigger = field.value;
       }
     }
   }
-  auto typeValue = action ? lastField(*action, "type") : std::nullopt;
-  if (!typeValue || typeValue->get_string().get(type) != simdjson::SUCCESS) {
+  std::string_view type;
+  std::optional<std::string_view> selector;
+  bool typed = false;
+  object actionFields;
+  if (action && action->get_object().get(actionFields) == simdjson::SUCCESS) {
+    std::optional<element> typeValue, selectorValue;
+    for (auto field : actionFields) {
+      if (keyIs(field.key, "type")) {
+        typeValue = field.value;
+      } else if (keyIs(field.key, "selector")) {
+        selectorValue = field.value;
+      }
+    }
+    typed = typeValue && typeValue->get_string().get(type) == simdjson::SUCCESS;
+    std::string_view text;
+    if (selectorValue && selectorValue->get_string().get(text) == simdjson::SUCCESS) selector = text;
+  }
+  if (!typed) {
     ++leftOut.byFault[static_cast<std::size_t>(checkRule(rule).value_or(RuleFault::NoActionType))];
     return;
   }
   auto bucket = bucketForActionType(type);
   if (!bucket) return;
-  const DomainRewrite rewrite = rewriteIfDomain(trigger, whitelist, reader.kept);
+  const DomainRewrite rewrite = rewriteIfDomain(trigger, whitelist, reader.kept, reader.keptAt);
   if (rewrite == DomainRewrite::Drop) return;
-  auto fault = checkRule(rule);
+  auto fault = trigger && trigger->is_object() ? checkRuleParts(*trigger, type, selector) : checkRule(rule);
   if (rewrite == DomainRewrite::Unchanged) {
     if (fault) {
       ++leftOut.byFault[static_cast<std::size_t>(*fault)];
@@ -362,7 +481,8 @@ void bucketParsedRule(element rule, std::string_view ruleText, bool compact, Doc
     }
     return;
   }
-  std::string changed = rewrittenRuleText(rule, reader.kept);
+  std::string& changed = reader.changed;
+  if (!compact || !spliceIfDomain(ruleText, reader.keptAt, changed)) changed = rewrittenRuleText(rule, reader.kept);
   if (fault) {
     // Removing sites can only mend the domain list; the changed rule is judged as it is written.
     auto value = foundation::JSONSerialization::JSONObjectWithData(changed);
@@ -373,6 +493,17 @@ void bucketParsedRule(element rule, std::string_view ruleText, bool compact, Doc
     }
   }
   buckets.addText(*bucket, changed);
+}
+
+/// Sorts the rules of a parsed batch, the reader's elements giving where each one's text lies.
+void bucketElements(simdjson::dom::array rules, DocumentReader& reader, const RuleWhitelist& whitelist,
+                    RuleBuckets& buckets, LeftOutRules& leftOut) {
+  std::size_t index = 0;
+  for (element rule : rules) {
+    const auto& at = reader.elements[index++];
+    const std::string_view ruleText(reader.window() + at.from, at.to - at.from);
+    bucketParsedRule(rule, ruleText, at.compact, reader, whitelist, buckets, leftOut);
+  }
 }
 
 /// Parses the elements gathered in the reader as one batch and sorts its rules; false when the
@@ -392,13 +523,99 @@ bool bucketBatch(DocumentReader& reader, const RuleWhitelist& whitelist, RuleBuc
           simdjson::SUCCESS &&
       // Valid JSON splits into the same elements as the scan; anything else is not trusted.
       rules.size() == reader.elements.size();
+  if (parsed) bucketElements(rules, reader, whitelist, buckets, leftOut);
+  *open = openWas;
+  *close = closeWas;
+  reader.elements.clear();
+  return parsed;
+}
+
+/// Where a batch of whole elements that starts at `from` (an element's first byte) may end: at
+/// the end of the file, the array's closing "]"; before it, the last "," of the window that
+/// stands between a "}" and a "{" (whitespace aside), which in a rule list parts two rules. A
+/// guess only, made without reading the window from the start; parseGuessedBatch proves it.
+std::optional<std::size_t> guessBatchEnd(std::string_view text, std::size_t from, bool atEnd) {
+  if (atEnd) {
+    std::size_t last = text.size();
+    while (last > from && isJSONSpace(text[last - 1])) --last;
+    if (last > from && text[last - 1] == ']') return last - 1;
+    return std::nullopt;
+  }
+  std::size_t before = text.size();
+  while (before > from + 1) {
+    const void* found = ::memrchr(text.data() + from + 1, '{', before - from - 1);
+    if (!found) return std::nullopt;
+    std::size_t at = static_cast<std::size_t>(static_cast<const char*>(found) - text.data());
+    before = at;
+    while (at > from && isJSONSpace(text[at - 1])) --at;
+    if (at <= from || text[at - 1] != ',') continue;
+    const std::size_t comma = --at;
+    while (at > from && isJSONSpace(text[at - 1])) --at;
+    if (at > from && text[at - 1] == '}') return comma;
+  }
+  return std::nullopt;
+}
+
+/// Parses text [from, end) of the window as one batch, "[" and "]" standing in for the bytes
+/// before and at `end` as in bucketBatch, and finds its elements without reading the text again:
+/// from the positions of its structural characters, which the parser has just found. The parse
+/// is what proves the guessed end: text that stops inside a string or inside an element never
+/// parses as an array once "]" is put after it, so a batch that parses ends after an element.
+/// False, with nothing sorted, when the batch does not parse (the window is then scanned).
+bool parseGuessedBatch(DocumentReader& reader, std::size_t from, std::size_t end, const RuleWhitelist& whitelist,
+                       RuleBuckets& buckets, LeftOutRules& leftOut) {
+  char* const open = reader.window() + from - 1;
+  char* const close = reader.window() + end;
+  const char openWas = *open, closeWas = *close;
+  *open = '[';
+  *close = ']';
+  const std::size_t length = static_cast<std::size_t>(close - open) + 1;
+  simdjson::dom::array rules;
+  bool parsed = reader.parser.parse(open, length, false).get_array().get(rules) == simdjson::SUCCESS;
   if (parsed) {
-    std::size_t index = 0;
-    for (element rule : rules) {
-      const auto& at = reader.elements[index++];
-      const std::string_view ruleText(reader.window() + at.from, at.to - at.from);
-      bucketParsedRule(rule, ruleText, at.compact, reader, whitelist, buckets, leftOut);
+    // The structural characters of the batch in order, the batch's "[" first and its "]" last:
+    // every element starts at the one after "[" or after a "," outside all elements, and ends
+    // before that "," or the final "]" (less whitespace). An element is compact when none of its
+    // structural characters but its first follows whitespace: text between them is a token or
+    // nothing. In valid JSON the byte before a structural character is whitespace exactly when
+    // it is at most a space (nothing else that low stands outside a string).
+    const auto& stage1 = *reader.parser.implementation;
+    const std::uint32_t* index = stage1.structural_indexes.get();
+    const std::uint32_t last = stage1.n_structural_indexes - 1;
+    reader.elements.clear();
+    const auto addElement = [&](std::uint32_t first, std::uint32_t separator, bool compact) {
+      std::size_t to = index[separator];
+      while (isJSONSpace(open[to - 1])) --to;
+      // Window offsets: the window starts one byte after "[".
+      reader.elements.push_back({index[first] - 1 + from, to - 1 + from, compact});
+    };
+    // The first element's first structural character follows "[" itself; every later one's is
+    // taken with the "," before it, so that the whitespace before it does not count.
+    int depth = 0;
+    std::uint32_t first = 1;
+    bool space = false;
+    for (std::uint32_t s = 1; s < last; ++s) {
+      const auto c = static_cast<unsigned char>(open[index[s]]);
+      if (c == ',' && depth == 0) {
+        addElement(first, s, !space);
+        first = s + 1;
+        space = false;
+        if (first < last) {
+          depth += kDepthChange[static_cast<unsigned char>(open[index[first]])];
+          ++s;
+        }
+        continue;
+      }
+      space |= static_cast<unsigned char>(open[index[s] - 1]) <= ' ';
+      depth += kDepthChange[c];
     }
+    if (first < last) addElement(first, last, !space);
+    // The parser's own count of elements confirms the walk; a disagreement leaves the window
+    // to the scan.
+    parsed = rules.size() == reader.elements.size();
+  }
+  if (parsed) {
+    bucketElements(rules, reader, whitelist, buckets, leftOut);
   }
   *open = openWas;
   *close = closeWas;
@@ -424,6 +641,9 @@ bool bucketListDirectly(const foundation::URL& file, DocumentReader& reader, con
     if (!reader.refill(fd.get())) return false;
     const std::string_view text(reader.window(), reader.end);
     std::size_t pos = reader.start;
+    // The window's elements are first taken as one guessed batch (see guessBatchEnd); the ones
+    // the guess leaves, or all when it fails, are found by the scan.
+    bool guess = true;
     for (;;) {
       while (pos < text.size() && isJSONSpace(text[pos])) ++pos;
       if (pos == text.size()) break;
@@ -442,6 +662,16 @@ bool bucketListDirectly(const foundation::URL& file, DocumentReader& reader, con
       } else if (expect == Expect::Nothing) {
         return false;
       } else {
+        if (guess && reader.elements.empty()) {
+          guess = false;
+          const auto end = guessBatchEnd(text, pos, reader.atEnd);
+          if (end && parseGuessedBatch(reader, pos, *end, whitelist, buckets, leftOut)) {
+            expect = text[*end] == ']' ? Expect::Nothing : Expect::Element;
+            pos = *end + 1;
+            guess = expect == Expect::Element;
+            continue;
+          }
+        }
         DocumentReader::Element found{pos, pos, false};
         const ElementScan scan = scanElement(text, found.to, reader.atEnd, found.compact);
         if (scan == ElementScan::Malformed) return false;

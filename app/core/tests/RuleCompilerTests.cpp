@@ -187,6 +187,39 @@ TEST_F(RuleCompilerTests, WhitelistBecomesOneExceptionRuleAfterEveryOtherRule) {
   EXPECT_EQ(outputText().find(R"("url-filter":".*")"), std::string::npos);
 }
 
+TEST_F(RuleCompilerTests, WhitelistChangesOnlyTheDomainListOfTheRuleItNames) {
+  // The sites that go are cut from the rule as the list wrote it; keys written with escapes are
+  // read as the parser reads them.
+  struct Case {
+    const char* name;
+    std::string rule;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"escapes and brackets elsewhere stay as written",
+       R"({"trigger":{"url-filter":"a\/[\"]{,}","resource-type":["image"],"if-domain":["s1.org","s\u0032.org"]},"action":{"type":"block"}})",
+       R"({"trigger":{"url-filter":"a\/[\"]{,}","resource-type":["image"],"if-domain":["s\u0032.org"]},"action":{"type":"block"}})"},
+      {"the last of repeated lists",
+       R"({"trigger":{"if-domain":["s9.org"],"url-filter":"y","if-domain":["s1.org","s4.org","s1.org"]},"action":{"type":"block"}})",
+       R"({"trigger":{"if-domain":["s9.org"],"url-filter":"y","if-domain":["s4.org"]},"action":{"type":"block"}})"},
+      {"the last of repeated triggers",
+       R"({"trigger":{"url-filter":"x","if-domain":["s1.org"]},"trigger":{"url-filter":"z","if-domain":["s1.org","s6.org"]},"action":{"type":"block"}})",
+       R"({"trigger":{"url-filter":"x","if-domain":["s1.org"]},"trigger":{"url-filter":"z","if-domain":["s6.org"]},"action":{"type":"block"}})"},
+      {"a key written with an escape",
+       R"({"trigger":{"url-filter":"w","if-\u0064omain":["s1.org","s3.org"]},"action":{"type":"block"}})",
+       R"({"trigger":{"url-filter":"w","if-domain":["s3.org"]},"action":{"type":"block"}})"},
+      {"a rule laid out with whitespace",
+       R"({ "trigger": {"url-filter": "v", "if-domain": ["s1.org", "s7.org"]}, "action": {"type": "block"} })",
+       R"({"trigger":{"url-filter":"v","if-domain":["s7.org"]},"action":{"type":"block"}})"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(compile({"[" + c.rule + "]"}, {"s1.org"}));
+    const std::string exception = R"({"trigger":{"url-filter":".*","if-domain":["s1.org"]},"action":{"type":"ignore-previous-rules"}})";
+    EXPECT_EQ(outputText(), "[" + c.expected + "," + exception + "]");
+  }
+}
+
 TEST_F(RuleCompilerTests, RulesTheBrowserWouldRefuseAreLeftOutAndCountedPerList) {
   const std::string good = R"({"trigger":{"url-filter":"ok"},"action":{"type":"block"}})";
   const std::string listA = "[" + good +
@@ -372,6 +405,39 @@ TEST_F(RuleCompilerTests, LongRulesAndLayoutAcrossReadsOfTheListAreKeptWhole) {
   EXPECT_EQ(outputText(), "[" + expected + "," + huge + "]");
   ASSERT_EQ(report->leftOut.size(), 1u);
   EXPECT_EQ(report->leftOut[0].byFault[static_cast<std::size_t>(RuleFault::NotAnObject)], 8001u);
+}
+
+TEST_F(RuleCompilerTests, TextThatLooksLikeTheGapBetweenRulesIsReadAsWhatItIs) {
+  // Each read of a list is split where one rule ends and the next begins, guessed from the text
+  // "},{"; here strings and nested values hold that text too, wherever a read happens to end.
+  std::string list = "[", expected;
+  for (int i = 0; i < 6000; ++i) {
+    const std::string n = std::to_string(i);
+    std::string rule;
+    switch (i % 3) {
+      case 0:
+        rule = R"({"trigger":{"url-filter":"a},{x)" + n + R"(},{"},"action":{"type":"block"}})";
+        break;
+      case 1:
+        rule = R"({"trigger":{"url-filter":"b)" + n + R"(","x":[{},{"y":"},{"},{}]},"action":{"type":"block"}})";
+        break;
+      default:
+        rule = R"({"trigger":{"url-filter":"c)" + n + R"("},"action":{"type":"css-display-none","selector":"}, {"}})";
+        break;
+    }
+    list += (i ? "," : "") + rule;
+    if (i % 3 != 2) expected += (expected.empty() ? "" : ",") + rule;
+  }
+  list += "]";
+  std::string css;
+  for (int i = 2; i < 6000; i += 3) {
+    css += R"(,{"trigger":{"url-filter":"c)" + std::to_string(i) +
+           R"("},"action":{"type":"css-display-none","selector":"}, {"}})";
+  }
+  auto report = compile({list});
+  ASSERT_TRUE(report);
+  EXPECT_EQ(report->writtenRules, 6000u);
+  EXPECT_EQ(outputText(), "[" + expected + css + "]");
 }
 
 TEST_F(RuleCompilerTests, CompilationsAtOnceAndOneAfterALongRuleKeepEveryRule) {

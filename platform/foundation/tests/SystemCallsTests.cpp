@@ -79,5 +79,19 @@ TEST(SystemCallsTests, FailuresComeBackAsTheirErrno) {
   EXPECT_EQ(writeFully(-1, "x"), EBADF);
 }
 
+TEST(SystemCallsTests, PrefaultingLeavesEveryByteAsItWas) {
+  // Pages are rounded out to whole pages on both sides of the range, which covers bytes of the
+  // neighbours too: none of them may change.
+  std::string memory(5 * 4096 + 123, '\0');
+  for (std::size_t i = 0; i < memory.size(); ++i) memory[i] = static_cast<char>(i * 7 + 1);
+  const std::string before = memory;
+  prefaultForWriting(memory.data() + 100, 3 * 4096);
+  prefaultForWriting(memory.data() + 5, 0);
+  EXPECT_EQ(memory, before);
+  // The range stays writable.
+  std::fill(memory.begin() + 100, memory.begin() + 100 + 3 * 4096, 'x');
+  EXPECT_EQ(memory.substr(0, 100), before.substr(0, 100));
+}
+
 }  // namespace
 }  // namespace foundation
