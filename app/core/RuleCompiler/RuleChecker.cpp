@@ -279,8 +279,9 @@ class MatcherStates {
       }
       // The words of `reach` that hold places: a long filter's states mostly reach one or two
       // places, which most classes miss, all leading to the same state of no place.
-      std::size_t low = 0, high = 0;
+      std::size_t low = 0;
       while (low < words && !reach[low]) ++low;
+      std::size_t high = low;  // an empty `reach` leaves the range empty
       for (std::size_t w = low; w < words; ++w) {
         if (reach[w]) high = w + 1;
       }

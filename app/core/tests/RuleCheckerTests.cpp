@@ -179,6 +179,9 @@ TEST(RuleCheckerTests, LeavesOutFiltersThatWebKitWouldCompileTooSlowly) {
       {"^a" + dots(40), true},       // anchored: a match starts at one place only
       {"^a+" + dots(16), true},      // ...also after a repeated first term
       {"^.*a" + dots(16), false},    // ...until a repetition of any character lets it start anywhere again
+      // Anchored, so that most first characters end every match: the state of no place.
+      {R"(^https?://([^/]+\.)?ads\.-cJ?-?-]//<n..]//<n.......-cJ..]//<n..............-cJ?-?-]//<n..]//<n.......)"
+       R"(-cJ..]//<n...)" + std::string(79, 'L') + R"(.-cJ?-?-example\.com[/:])", true},
       {"a" + dots(2047), false},     // counting stops long before the end
       {"a.*.*.*.*.*.*.*.*.*.*.*.*.*.*.*b", true},  // terms with "*" cost nothing here
       {"(((((((((((a*)*)*)*)*)*)*)*)*)*)*)*b", true},  // nested repeats
