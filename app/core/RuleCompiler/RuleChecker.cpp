@@ -32,10 +32,11 @@ using foundation::Value;
 /// is counted.
 constexpr std::size_t kMaxQuickURLFilterLength = 2048;
 
-/// The longest url-filter kept at all. Counting a filter's matcher takes memory and time that grow
-/// with the square of its length; above this the browser's compiler itself needs a tenth of a
-/// second or more even for text that never repeats (about 20 microseconds a character), and no
-/// real list comes near it.
+/// The longest url-filter whose matcher is counted. Counting takes memory and time that grow with
+/// the square of a filter's length; above this only plain text is counted (the quick way its
+/// shape allows) and any other filter is left out. The browser's compiler needs a tenth of a
+/// second or more at this length even for text that never repeats (about 20 microseconds a
+/// character), and no real list comes near it.
 constexpr std::size_t kMaxURLFilterLength = 8192;
 
 /// A quick bound first: a filter with at most this many terms that match more than one character
@@ -343,13 +344,53 @@ class URLFilterScanner {
 
   URLFilterVerdict verdict() {
     if (!supported()) return URLFilterVerdict::Unsupported;
-    if (p_.size() > kMaxURLFilterLength) return URLFilterVerdict::TooCostly;
+    if (p_.size() > kMaxURLFilterLength) {
+      return literalTooCostly() ? URLFilterVerdict::TooCostly : URLFilterVerdict::Supported;
+    }
     const bool mayBeCostly = p_.size() > kMaxQuickURLFilterLength || floatingWideTerms_ > kMaxFloatingWideTerms;
     if (mayBeCostly && matcherTooCostly()) return URLFilterVerdict::TooCostly;
     return URLFilterVerdict::Supported;
   }
 
  private:
+  /// Judges a filter too long to count its matcher: one of plain text (ordinary characters and
+  /// escaped punctuation, maybe "^" first and "$" last) is counted the quick way, as a matcher of
+  /// text has one state for each length of its start a URL can end with, holding the places of
+  /// every shorter start it ends with as well; any other is left out.
+  bool literalTooCostly() const {
+    std::string text;
+    const bool anchored = p_.front() == '^';
+    for (std::size_t i = anchored ? 1 : 0; i < p_.size(); ++i) {
+      char c = p_[i];
+      if (c == '$' && i + 1 == p_.size()) break;
+      if (c == '\\' && i + 1 < p_.size() && !isLetter(p_[i + 1]) && !isDigit(p_[i + 1]) && p_[i + 1] != '\0') {
+        c = p_[++i];
+      } else if (!isPlain(c) || c == '.') {
+        return true;
+      }
+      text.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c);
+    }
+    const std::size_t n = text.size();
+    // Anchored: one state for each length read, and one for a URL that left the text.
+    if (anchored) return n + 2 > kMaxMatcherStates;
+    if (n + 1 > kMaxMatcherStates) return true;
+    // Floating: the state after the first `k` characters holds the start and every place `j`
+    // where the first `j` characters end the first `k` (the borders of the first `k`).
+    std::vector<std::uint32_t> border(n + 1, 0), borders(n + 1, 0);
+    std::size_t places = 1;
+    for (std::size_t k = 1; k <= n; ++k) {
+      if (k > 1) {
+        std::uint32_t b = border[k - 1];
+        while (b > 0 && text[b] != text[k - 1]) b = border[b];
+        border[k] = text[b] == text[k - 1] ? b + 1 : 0;
+      }
+      borders[k] = borders[border[k]] + 1;
+      places += 1 + borders[k];
+      if (places > kMaxMatcherPlaces) return true;
+    }
+    return false;
+  }
+
   /// Reads the filter again, building its matcher (see MatcherStates), and counts the states.
   bool matcherTooCostly() const {
     MatcherStates matcher(p_.size(), p_.front() != '^');
