@@ -1,7 +1,8 @@
 // Holds the rule checker to WebKit's own content-blocker compiler: for every input, a URL filter
 // taken from the raw bytes and a rule built from them get the checker's verdict and WebKit's (in a
 // child program, so that an abort of WebKit's compiler is a verdict too). Any difference stops
-// the run with both verdicts printed.
+// the run with both verdicts printed; a refusal for cost differs only from a quick compile (see
+// sameVerdict).
 
 #include <cstddef>
 #include <cstdint>
@@ -28,16 +29,16 @@ fendrel::testing_webkit::WebKitRuleVerdicts& webkit() {
 void compare(const foundation::Value& rule) {
   auto compact = foundation::JSONSerialization::dataWithJSONObject(rule);
   if (!compact) return;  // not writable (for example not UTF-8): never reaches the browser
-  const auto fault = fendrel::checkRule(rule);
-  std::string message;
-  const Verdict verdict = webkit().judge("[" + *compact + "]", &message);
+  const auto checker = fendrel::testing_webkit::checkerVerdict(rule);
+  fendrel::testing_webkit::Details details;
+  const Verdict verdict = webkit().judge("[" + *compact + "]", &details);
   const std::string* type = rule["action"]["type"].string();
   const bool css = type && *type == "css-display-none";
-  const bool agree = fendrel::testing_webkit::sameVerdict(!fault, css, verdict);
-  if (agree) return;
-  std::fprintf(stderr, "checker and WebKit disagree on %s\n  checker: %s\n  WebKit: %s %s\n", compact->c_str(),
-               fault ? std::string(fendrel::describe(*fault)).c_str() : "keeps",
-               fendrel::testing_webkit::name(verdict), message.c_str());
+  if (fendrel::testing_webkit::sameVerdict(checker, css, verdict, details.seconds)) return;
+  const auto fault = fendrel::checkRule(rule);
+  std::fprintf(stderr, "checker and WebKit disagree on %s\n  checker: %s\n  WebKit: %s %s (%.3f s of processor time)\n",
+               compact->c_str(), fault ? std::string(fendrel::describe(*fault)).c_str() : "keeps",
+               fendrel::testing_webkit::name(verdict), details.message.c_str(), details.seconds);
   std::abort();
 }
 

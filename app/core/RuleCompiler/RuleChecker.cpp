@@ -27,11 +27,18 @@ using foundation::Value;
 // ordinary character is that character, "\1" without groups is an octal escape) and then refuses
 // every construct its URL matcher cannot build. The scanner below follows both steps.
 
-/// The longest url-filter kept. The browser's compiler takes time and memory that grow with the
-/// square of a filter's length when the filter repeats itself ("aaaa…", "abab…"): measured against
-/// WebKit, 2,000 characters cost about 0.3 s and 10 MB, 10,000 about 22 s and 210 MB, 45,000
-/// ran past its 60 s limit. Filters of real lists stay far below this.
-constexpr std::size_t kMaxURLFilterLength = 2048;
+/// The longest url-filter whose cost is judged without counting its matcher (below). The browser
+/// takes filters of any length (a megabyte of text compiles), but its work grows with the square
+/// of a filter's length when the filter repeats itself ("aaaa…", "abab…"), so every longer filter
+/// is counted.
+constexpr std::size_t kMaxQuickURLFilterLength = 2048;
+
+/// The longest url-filter whose matcher is counted. Counting takes memory and time that grow with
+/// the square of a filter's length; above this only plain text is counted (the quick way its
+/// shape allows) and any other filter is left out. The browser's compiler needs a tenth of a
+/// second or more at this length even for text that never repeats (about 20 microseconds a
+/// character), and no real list comes near it.
+constexpr std::size_t kMaxURLFilterLength = 8192;
 
 /// A quick bound first: a filter with at most this many terms that match more than one character
 /// (".", a class) without "*" or "+" where a match can start anywhere (no leading "^", or after a
@@ -47,10 +54,23 @@ constexpr std::size_t kMaxFloatingWideTerms = 12;
 /// The limit lies between: what is kept compiles in a few seconds, what is left out takes longer.
 constexpr std::size_t kMaxMatcherStates = 98'304;
 
+/// The most places the states of that matcher may hold together. Each state is built from its set
+/// of places, so the browser's work grows with their sum as well: measured against WebKit, a filter
+/// that overlaps itself at every character takes 0.3 s for 2,048 "a" (2.1 million places), 0.7 s
+/// for 2,895 (4.2 million) and about 2 s for 4,096 (8.4 million); "ab" repeated 2,048 times (4.2
+/// million) 0.5 to 1.1 s. The limit keeps what compiles in about two seconds, as the state limit
+/// does, so that what is left out takes WebKit well over a second.
+constexpr std::size_t kMaxMatcherPlaces = std::size_t{1} << 23;
+
 /// Work allowed for counting those states (words of place sets and follow entries touched). A
-/// filter that needs more holds far more places at once than any the limit above lets through
+/// filter that needs more holds far more places at once than any the limits above let through
 /// ("a" followed by 2,047 "."); counting stops there and leaves it out.
 constexpr std::size_t kMaxMatcherWork = std::size_t{1} << 27;
+
+/// The most words the states found may take (32 MiB). Only a long filter with many states comes
+/// near it (8,192 places and 32,000 states, 4,096 places and 64,000), which takes WebKit over a
+/// second as well.
+constexpr std::size_t kMaxMatcherStateWords = std::size_t{1} << 22;
 
 /// Repetition bounds saturate here; a bound of this value means "no upper bound".
 constexpr std::uint64_t kUnbounded = 0xFFFFFFFFu;
@@ -120,7 +140,7 @@ class MatcherStates {
   /// `maxPlaces` bounds the number of terms (a filter's length does); `floating` when a match
   /// can start anywhere (no leading "^").
   MatcherStates(std::size_t maxPlaces, bool floating)
-      : words_((maxPlaces + 1 + 63) / 64), start_(maxPlaces), floating_(floating),
+      : words_((maxPlaces + 1 + 63) / 64), floating_(floating),
         follow_(maxPlaces * words_, 0) {
     sequences_.push_back(part());
   }
@@ -157,9 +177,10 @@ class MatcherStates {
     sequence.optional = sequence.optional && item.optional;
   }
 
-  /// Whether the deterministic form has more than `limit` states, or counting them needs more
-  /// than `work` word operations.
-  bool exceeds(std::size_t limit, std::size_t work) const {
+  /// Whether the deterministic form has more than `limit` states, or more than `placeLimit`
+  /// places in all its states together, or counting them needs more than `work` word operations
+  /// or more memory than kMaxMatcherStateWords.
+  bool exceeds(std::size_t limit, std::size_t placeLimit, std::size_t work) const {
     const std::size_t places = chars_.size();
     // A state is the set of places a URL can be at, with the start (bit `places`) while a match
     // can still begin: always when floating, else only before the first character.
@@ -200,6 +221,7 @@ class MatcherStates {
     std::vector<std::uint64_t> found;
     std::vector<std::uint32_t> table(1024, 0);
     std::size_t count = 0;
+    std::size_t placeSum = 0;  // the start counts as a place too: one more per state at most
     auto hash = [&](const std::uint64_t* bits) {
       std::uint64_t h = 0x9E3779B97F4A7C15u;
       for (std::size_t w = 0; w < words; ++w) h = (h ^ bits[w]) * 0xFF51AFD7ED558CCDu;
@@ -224,7 +246,9 @@ class MatcherStates {
         if (std::equal(bits, bits + words, &found[(table[slot] - 1) * words])) return true;
         slot = (slot + 1) & (table.size() - 1);
       }
-      if (count == limit) return false;
+      if (count == limit || (count + 1) * words > kMaxMatcherStateWords) return false;
+      for (std::size_t w = 0; w < words; ++w) placeSum += static_cast<std::size_t>(std::popcount(bits[w]));
+      if (placeSum > placeLimit) return false;
       table[slot] = static_cast<std::uint32_t>(++count);
       found.insert(found.end(), bits, bits + words);
       return true;
@@ -233,6 +257,7 @@ class MatcherStates {
     set(bits, start);
     add(bits.data());
     std::size_t spent = 0;
+    bool reachedNothing = false;  // the state of no place (but the start) was added
     for (std::size_t n = 0; n < count; ++n) {
       std::copy_n(&found[n * words], words, bits.begin());
       // Every place that can come next, whatever the character.
@@ -253,7 +278,20 @@ class MatcherStates {
           }
         }
       }
+      // The words of `reach` that hold places: a long filter's states mostly reach one or two
+      // places, which most classes miss, all leading to the same state of no place.
+      std::size_t low = 0;
+      while (low < words && !reach[low]) ++low;
+      std::size_t high = low;  // an empty `reach` leaves the range empty
+      for (std::size_t w = low; w < words; ++w) {
+        if (reach[w]) high = w + 1;
+      }
       for (const Bits& accepts : classes) {
+        bool hits = false;
+        for (std::size_t w = low; w < high; ++w) hits |= (reach[w] & accepts[w]) != 0;
+        spent += high - low + 1;
+        if (!hits && reachedNothing) continue;
+        reachedNothing = reachedNothing || !hits;
         for (std::size_t w = 0; w < words; ++w) next[w] = reach[w] & accepts[w];
         if (floating_) set(next, start);
         spent += 2 * words;
@@ -287,7 +325,6 @@ class MatcherStates {
   }
 
   std::size_t words_;
-  std::size_t start_;
   bool floating_;
   std::vector<std::uint64_t> follow_;
   std::vector<CharSet> chars_;
@@ -307,18 +344,59 @@ class URLFilterScanner {
 
   URLFilterVerdict verdict() {
     if (!supported()) return URLFilterVerdict::Unsupported;
-    if (p_.size() > kMaxURLFilterLength) return URLFilterVerdict::TooCostly;
-    if (floatingWideTerms_ > kMaxFloatingWideTerms && tooManyMatcherStates()) return URLFilterVerdict::TooCostly;
+    if (p_.size() > kMaxURLFilterLength) {
+      return literalTooCostly() ? URLFilterVerdict::TooCostly : URLFilterVerdict::Supported;
+    }
+    const bool mayBeCostly = p_.size() > kMaxQuickURLFilterLength || floatingWideTerms_ > kMaxFloatingWideTerms;
+    if (mayBeCostly && matcherTooCostly()) return URLFilterVerdict::TooCostly;
     return URLFilterVerdict::Supported;
   }
 
  private:
+  /// Judges a filter too long to count its matcher: one of plain text (ordinary characters and
+  /// escaped punctuation, maybe "^" first and "$" last) is counted the quick way, as a matcher of
+  /// text has one state for each length of its start a URL can end with, holding the places of
+  /// every shorter start it ends with as well; any other is left out.
+  bool literalTooCostly() const {
+    std::string text;
+    const bool anchored = p_.front() == '^';
+    for (std::size_t i = anchored ? 1 : 0; i < p_.size(); ++i) {
+      char c = p_[i];
+      if (c == '$' && i + 1 == p_.size()) break;
+      if (c == '\\' && i + 1 < p_.size() && !isLetter(p_[i + 1]) && !isDigit(p_[i + 1]) && p_[i + 1] != '\0') {
+        c = p_[++i];
+      } else if (!isPlain(c) || c == '.') {
+        return true;
+      }
+      text.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c);
+    }
+    const std::size_t n = text.size();
+    // Anchored: one state for each length read, and one for a URL that left the text.
+    if (anchored) return n + 2 > kMaxMatcherStates;
+    if (n + 1 > kMaxMatcherStates) return true;
+    // Floating: the state after the first `k` characters holds the start and every place `j`
+    // where the first `j` characters end the first `k` (the borders of the first `k`).
+    std::vector<std::uint32_t> border(n + 1, 0), borders(n + 1, 0);
+    std::size_t places = 1;
+    for (std::size_t k = 1; k <= n; ++k) {
+      if (k > 1) {
+        std::uint32_t b = border[k - 1];
+        while (b > 0 && text[b] != text[k - 1]) b = border[b];
+        border[k] = text[b] == text[k - 1] ? b + 1 : 0;
+      }
+      borders[k] = borders[border[k]] + 1;
+      places += 1 + borders[k];
+      if (places > kMaxMatcherPlaces) return true;
+    }
+    return false;
+  }
+
   /// Reads the filter again, building its matcher (see MatcherStates), and counts the states.
-  bool tooManyMatcherStates() const {
+  bool matcherTooCostly() const {
     MatcherStates matcher(p_.size(), p_.front() != '^');
     URLFilterScanner<true> again(p_, &matcher);
     if (!again.supported()) return true;  // read the same way twice: never happens
-    return matcher.exceeds(kMaxMatcherStates, kMaxMatcherWork);
+    return matcher.exceeds(kMaxMatcherStates, kMaxMatcherPlaces, kMaxMatcherWork);
   }
 
   bool supported() {

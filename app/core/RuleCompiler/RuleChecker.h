@@ -64,10 +64,12 @@ enum class URLFilterVerdict {
   /// The browser refuses it.
   Unsupported,
   /// The browser takes it, but its compiler would need unreasonably long or too much memory:
-  /// longer than 2,048 characters, or a deterministic matcher of more than 98,304 states (one for
-  /// every set of places in the filter a URL can be at once; "a" followed by 16 "." has 131,072,
-  /// "abc" followed by 26 "." 85,626, as its start cannot overlap itself as often). One such
-  /// filter would make the whole rule file fail to load.
+  /// a deterministic matcher of more than 98,304 states (one for every set of places in the
+  /// filter a URL can be at once; "a" followed by 16 "." has 131,072, "abc" followed by 26 "."
+  /// 85,626, as its start cannot overlap itself as often), or of more than 8.4 million places in
+  /// all its states together (4,095 "a" in a row), or longer than 8,192 characters and more than
+  /// plain text. Such a filter takes the browser's compiler seconds; it is left out rather than
+  /// slow the whole rule file.
   TooCostly,
 };
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -32,19 +33,24 @@ testing_webkit::WebKitRuleVerdicts& webkit() {
 
 /// Compares the checker and WebKit on one rule given as JSON text; "" when they agree, else a line
 /// that shows the difference.
+std::string disagreement(const foundation::Value& rule) {
+  auto compact = foundation::JSONSerialization::dataWithJSONObject(rule);
+  if (!compact) return "";
+  const auto checker = testing_webkit::checkerVerdict(rule);
+  testing_webkit::Details details;
+  const Verdict verdict = webkit().judge("[" + *compact + "]", &details);
+  const bool css = rule["action"]["type"].string() && *rule["action"]["type"].string() == "css-display-none";
+  if (testing_webkit::sameVerdict(checker, css, verdict, details.seconds)) return "";
+  const auto fault = checkRule(rule);
+  return compact->substr(0, 200) + "\n    checker: " + (fault ? std::string(describe(*fault)) : "keeps") +
+         "\n    WebKit: " + testing_webkit::name(verdict) + (details.message.empty() ? "" : " (" + details.message + ")") +
+         (verdict == Verdict::Accepted ? " in " + std::to_string(details.seconds) + " s" : "");
+}
+
 std::string disagreement(const std::string& ruleText) {
   auto rule = foundation::JSONSerialization::JSONObjectWithData(ruleText);
   if (!rule) return "";  // not JSON: never reaches either side
-  auto compact = foundation::JSONSerialization::dataWithJSONObject(*rule);
-  if (!compact) return "";
-  const auto fault = checkRule(*rule);
-  std::string message;
-  const Verdict verdict = webkit().judge("[" + *compact + "]", &message);
-  const bool css = (*rule)["action"]["type"].string() && *(*rule)["action"]["type"].string() == "css-display-none";
-  const bool agree = testing_webkit::sameVerdict(!fault, css, verdict);
-  if (agree) return "";
-  return *compact + "\n    checker: " + (fault ? std::string(describe(*fault)) : "keeps") +
-         "\n    WebKit: " + testing_webkit::name(verdict) + (message.empty() ? "" : " (" + message + ")");
+  return disagreement(*rule);
 }
 
 TEST(RuleCheckerTests, AgreesWithWebKitOnTheShapesOfRealLists) {
@@ -100,7 +106,7 @@ TEST(RuleCheckerTests, AgreesWithWebKitOnTheShapesOfRealLists) {
     auto rule = foundation::JSONSerialization::JSONObjectWithData(std::string_view(c.rule));
     ASSERT_TRUE(rule);
     EXPECT_EQ(checkRule(*rule), c.fault) << (c.fault ? describe(*c.fault) : "keeps");
-    EXPECT_EQ(disagreement(c.rule), "");
+    EXPECT_EQ(disagreement(*rule), "");
   }
 }
 
@@ -129,7 +135,7 @@ TEST(RuleCheckerTests, AgreesWithWebKitOnGeneratedRules) {
 TEST(RuleCheckerTests, LeavesOutFiltersThatWebKitWouldCompileTooSlowly) {
   // Shapes that make WebKit's compiler slow or hungry, each at the most the checker keeps and one
   // step beyond. Every kept one must compile within the limit below (a few seconds at the limit
-  // on an idle machine); past the limits the cost grows fourfold with every step.
+  // on an idle machine); every one left out must not compile quickly (see sameVerdict).
   const auto dots = [](std::size_t n) { return std::string(n, '.'); };
   const auto repeated = [](std::string_view text, std::size_t n) {
     std::string out;
@@ -140,9 +146,22 @@ TEST(RuleCheckerTests, LeavesOutFiltersThatWebKitWouldCompileTooSlowly) {
     std::string filter;
     bool kept;
   };
+  // Text that never repeats itself, as in a long path: WebKit takes filters of any length.
+  std::string text;
+  for (std::uint32_t state = 1; text.size() < 20000;) {
+    state = state * 1103515245u + 12345u;
+    text += "abcdefghijklmnopqrstuvwxyz0123456789/-_"[(state >> 16) % 39];
+  }
   const Case cases[] = {
-      {std::string(2048, 'a'), true},  // the cost grows with the square of a self-repeating filter
-      {std::string(2049, 'a'), false},
+      // The cost grows with the square of a filter that overlaps itself wherever it is.
+      {std::string(2048, 'a'), true},
+      {std::string(4094, 'a'), true},
+      {std::string(4095, 'a'), false},
+      {repeated("ab", 2894), true},  // overlaps itself at every other character
+      {repeated("ab", 2896), false},
+      {"^" + std::string(8000, 'a'), true},  // anchored: no overlap
+      {text, true},
+      {std::string(20000, 'a'), false},
       // Where a match can start at every character, each term that matches any character doubles
       // the sets of places a URL can be at once.
       {"a" + dots(15), true},
@@ -161,6 +180,9 @@ TEST(RuleCheckerTests, LeavesOutFiltersThatWebKitWouldCompileTooSlowly) {
       {"^a" + dots(40), true},       // anchored: a match starts at one place only
       {"^a+" + dots(16), true},      // ...also after a repeated first term
       {"^.*a" + dots(16), false},    // ...until a repetition of any character lets it start anywhere again
+      // Anchored, so that most first characters end every match: the state of no place.
+      {R"(^https?://([^/]+\.)?ads\.-cJ?-?-]//<n..]//<n.......-cJ..]//<n..............-cJ?-?-]//<n..]//<n.......)"
+       R"(-cJ..]//<n...)" + std::string(79, 'L') + R"(.-cJ?-?-example\.com[/:])", true},
       {"a" + dots(2047), false},     // counting stops long before the end
       {"a.*.*.*.*.*.*.*.*.*.*.*.*.*.*.*b", true},  // terms with "*" cost nothing here
       {"(((((((((((a*)*)*)*)*)*)*)*)*)*)*)*b", true},  // nested repeats
@@ -178,18 +200,69 @@ TEST(RuleCheckerTests, LeavesOutFiltersThatWebKitWouldCompileTooSlowly) {
     EXPECT_EQ(!fault, c.kept);
     if (fault) {
       EXPECT_EQ(*fault, RuleFault::CostlyURLFilter);
+      EXPECT_EQ(disagreement(rule), "");
       continue;
     }
-    auto text = foundation::JSONSerialization::dataWithJSONObject(rule);
-    ASSERT_TRUE(text);
-    std::string message;
-    EXPECT_EQ(webkit().judge("[" + *text + "]", &message, 60.0), Verdict::Accepted) << message;
+    auto file = foundation::JSONSerialization::dataWithJSONObject(rule);
+    ASSERT_TRUE(file);
+    testing_webkit::Details details;
+    EXPECT_EQ(webkit().judge("[" + *file + "]", &details, 60.0), Verdict::Accepted) << details.message;
   }
+  // Counting the matcher of a filter other than text costs the square of its length, so the
+  // checker stops at a length no real filter reaches, although WebKit may compile it quickly.
+  EXPECT_EQ(judgeURLFilter(text.substr(0, 8192) + "."), URLFilterVerdict::TooCostly);
   // As a condition of the top or frame URL, such a filter makes the condition list a bad one.
   auto rule = foundation::JSONSerialization::JSONObjectWithData(
       R"({"trigger":{"url-filter":"x","if-top-url":["a................"]},"action":{"type":"block"}})");
   ASSERT_TRUE(rule);
   EXPECT_EQ(checkRule(*rule), RuleFault::BadURLList);
+}
+
+TEST(RuleCheckerTests, RefusalForCostDiffersFromWebKitOnlyOnAQuickCompile) {
+  using testing_webkit::CheckerVerdict;
+  const double quick = testing_webkit::kQuickCompileSeconds / 2, slow = testing_webkit::kQuickCompileSeconds * 4;
+  const struct {
+    const char* name;
+    CheckerVerdict checker;
+    Verdict verdict;
+    double seconds;
+    bool same;
+  } cases[] = {
+      {"kept, compiled", CheckerVerdict::Kept, Verdict::Accepted, slow, true},
+      {"kept, refused", CheckerVerdict::Kept, Verdict::Refused, 0, false},
+      {"kept, crashed", CheckerVerdict::Kept, Verdict::Crashed, 0, false},
+      {"refused, compiled slowly", CheckerVerdict::Refused, Verdict::Accepted, slow, false},
+      {"refused, crashed", CheckerVerdict::Refused, Verdict::Crashed, 0, true},
+      {"costly, compiled quickly", CheckerVerdict::RefusedForCost, Verdict::Accepted, quick, false},
+      {"costly, compiled slowly", CheckerVerdict::RefusedForCost, Verdict::Accepted, slow, true},
+      {"costly, refused", CheckerVerdict::RefusedForCost, Verdict::Refused, 0, true},
+      {"costly, not finished", CheckerVerdict::RefusedForCost, Verdict::TimedOut, 0, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(testing_webkit::sameVerdict(c.checker, false, c.verdict, c.seconds), c.same);
+  }
+  // A costly URL in a condition refuses the rule for cost as well; an unsupported one does not.
+  const struct {
+    const char* rule;
+    CheckerVerdict checker;
+  } rules[] = {
+      {R"({"trigger":{"url-filter":"a................"},"action":{"type":"block"}})", CheckerVerdict::RefusedForCost},
+      {R"({"trigger":{"url-filter":"x","if-top-url":["b","a................"]},"action":{"type":"block"}})",
+       CheckerVerdict::RefusedForCost},
+      {R"({"trigger":{"url-filter":"x","if-frame-url":["a|b"]},"action":{"type":"block"}})", CheckerVerdict::Refused},
+      {R"({"trigger":{"url-filter":"x"},"action":{"type":"block"}})", CheckerVerdict::Kept},
+  };
+  for (const auto& r : rules) {
+    SCOPED_TRACE(r.rule);
+    auto rule = foundation::JSONSerialization::JSONObjectWithData(std::string_view(r.rule));
+    ASSERT_TRUE(rule);
+    EXPECT_EQ(testing_webkit::checkerVerdict(*rule), r.checker);
+  }
+  // The time WebKit reports is its own: a file it compiles comes back with some.
+  testing_webkit::Details details;
+  EXPECT_EQ(webkit().judge(R"([{"trigger":{"url-filter":"a"},"action":{"type":"block"}}])", &details), Verdict::Accepted);
+  EXPECT_GT(details.seconds, 0);
 }
 
 /// The regular files under `folder`, as paths relative to it.
@@ -260,9 +333,9 @@ TEST(RuleCheckerTests, SeventyThousandRulesWithAWhitelistedSiteCompileInWebKit) 
       R"({"trigger":{"url-filter":".*","if-domain":["example.org"]},"action":{"type":"ignore-previous-rules"}}])";
   ASSERT_GE(text.size(), exception.size());
   EXPECT_EQ(text.substr(text.size() - exception.size()), exception);
-  std::string message;
+  testing_webkit::Details details;
   // A big file: WebKit takes seconds for it, more in a sanitizer build on a busy machine.
-  EXPECT_EQ(webkit().judge(text, &message, 120.0), Verdict::Accepted) << message;
+  EXPECT_EQ(webkit().judge(text, &details, 120.0), Verdict::Accepted) << details.message;
   fs::remove_all(folder);
 }
 

@@ -1,5 +1,8 @@
 #include "app/core/tests/WebKitRuleVerdict.h"
 
+#include "app/core/RuleCompiler/RuleChecker.h"
+#include "platform/foundation/Value.h"
+
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
@@ -10,6 +13,7 @@
 #include <poll.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 #include <string_view>
 #include <vector>
@@ -27,6 +31,24 @@ const char* name(Verdict verdict) {
     case Verdict::TimedOut: return "timed out";
   }
   return "?";
+}
+
+CheckerVerdict checkerVerdict(const foundation::Value& rule) {
+  const auto fault = checkRule(rule);
+  if (!fault) return CheckerVerdict::Kept;
+  if (*fault == RuleFault::CostlyURLFilter) return CheckerVerdict::RefusedForCost;
+  if (*fault != RuleFault::BadURLList) return CheckerVerdict::Refused;
+  // A URL condition refused as a whole: for cost when one of its URLs is costly. WebKit refuses
+  // the rule anyway when another is unsupported, which any refusal matches.
+  for (const char* key : {"if-top-url", "unless-top-url", "if-frame-url", "unless-frame-url"}) {
+    const foundation::Array* urls = rule["trigger"][key].array();
+    if (!urls) continue;
+    for (const foundation::Value& url : *urls) {
+      const std::string* text = url.string();
+      if (text && judgeURLFilter(*text) == URLFilterVerdict::TooCostly) return CheckerVerdict::RefusedForCost;
+    }
+  }
+  return CheckerVerdict::Refused;
 }
 
 WebKitRuleVerdicts::WebKitRuleVerdicts(std::string program) : program_(std::move(program)) {
@@ -113,13 +135,13 @@ void WebKitRuleVerdicts::clearWork() const {
   }
 }
 
-Verdict WebKitRuleVerdicts::judge(std::string_view ruleFile, std::string* message, double limitSeconds) {
-  const Verdict verdict = judgeInChild(ruleFile, message, limitSeconds);
+Verdict WebKitRuleVerdicts::judge(std::string_view ruleFile, Details* details, double limitSeconds) {
+  const Verdict verdict = judgeInChild(ruleFile, details, limitSeconds);
   clearWork();
   return verdict;
 }
 
-Verdict WebKitRuleVerdicts::judgeInChild(std::string_view ruleFile, std::string* message, double limitSeconds) {
+Verdict WebKitRuleVerdicts::judgeInChild(std::string_view ruleFile, Details* details, double limitSeconds) {
   if (child_ < 0 && !start()) return Verdict::Crashed;
   std::string request(ruleFile);
   request.push_back('\n');
@@ -155,9 +177,13 @@ Verdict WebKitRuleVerdicts::judgeInChild(std::string_view ruleFile, std::string*
     }
     pending_.append(buffer, static_cast<std::size_t>(n));
   }
-  if (line == "OK") return Verdict::Accepted;
+  if (line.starts_with("OK")) {
+    // "OK <processor seconds>"
+    if (details && line.size() > 3) details->seconds = std::strtod(line.c_str() + 3, nullptr);
+    return Verdict::Accepted;
+  }
   std::string text = line.size() > 4 ? line.substr(4) : line;
-  if (message) *message = text;
+  if (details) details->message = text;
   return text == "Empty extension." ? Verdict::Dropped : Verdict::Refused;
 }
 
