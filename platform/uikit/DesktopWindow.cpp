@@ -294,14 +294,11 @@ void handleSize(GtkWidget*, GdkRectangle* allocation, gpointer data) {
 }
 
 /// Hands each frame of the window's frame clock to the display links, on the process clock.
-gboolean handleDisplayFrame(GtkWidget*, GdkFrameClock* clock, gpointer data) {
+gboolean handleDisplayFrame(GtkWidget*, GdkFrameClock* clock, gpointer) {
   gint64 refreshUs = 0;
   gdk_frame_clock_get_refresh_info(clock, gdk_frame_clock_get_frame_time(clock), &refreshUs, nullptr);
   const double sinceFrame = static_cast<double>(g_get_monotonic_time() - gdk_frame_clock_get_frame_time(clock)) / 1e6;
   dispatch::DisplayFrames::deliver(CACurrentMediaTime() - sinceFrame, static_cast<double>(refreshUs) / 1e6);
-  // What the listeners changed shows in this frame.
-  auto* state = static_cast<State*>(data);
-  if (!state->tick && pictureChanged(state)) gtk_widget_queue_draw(state->area);
   return G_SOURCE_CONTINUE;
 }
 
