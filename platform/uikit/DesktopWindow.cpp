@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstring>
+#include <vector>
 
 #include <glib-unix.h>
 #include <gtk/gtk.h>
@@ -39,6 +41,10 @@ struct DesktopWindow::State {
   guint tick = 0;
   guint frameTick = 0;
   std::size_t frames = 0;
+  /// The pixels of the picture last shown, to tell whether the tree's picture changed.
+  std::vector<unsigned char> shownPixels;
+  int shownWidth = 0;
+  int shownHeight = 0;
   bool open = false;
   bool pressed = false;
   bool shown = false;
@@ -103,29 +109,56 @@ gboolean onDraw(GtkWidget* widget, cairo_t* cr, gpointer data) noexcept {
   return guarded("window draw", [&] { return drawWindow(widget, cr, static_cast<State*>(data)); }, FALSE);
 }
 
-gboolean drawWindow(GtkWidget* widget, cairo_t* cr, State* state) {
+/// Lays out the shown views and draws them at media time `now` into a frame bitmap of the
+/// window's size in device pixels; none when the window has no drawable size.
+detail::SurfacePtr renderFrame(GtkWidget* widget, State* state, double now) {
   const int scale = gtk_widget_get_scale_factor(widget);
-  const double now = CACurrentMediaTime();
   // Windows are drawn bottom first into one picture of the screen, each at its place, so a
   // window above (a banner's) shows over the one below, and its blur blurs what is below.
   auto views = state->host->displayedViews();
   for (const auto& view : views) view->layoutIfNeeded();
-  const CGSize size{static_cast<double>(gtk_widget_get_allocated_width(widget)),
-                    static_cast<double>(gtk_widget_get_allocated_height(widget))};
+  const int width = gtk_widget_get_allocated_width(widget) * scale;
+  const int height = gtk_widget_get_allocated_height(widget) * scale;
+  if (width <= 0 || height <= 0 || width > detail::kMaxBitmapSide || height > detail::kMaxBitmapSide) return nullptr;
+  auto frame = detail::scratchSurface(CAIRO_FORMAT_ARGB32, width, height);
+  if (!frame || cairo_surface_status(frame.get()) != CAIRO_STATUS_SUCCESS) return nullptr;
+  cairo_surface_set_device_scale(frame.get(), scale, scale);
+  {
+    detail::ContextPtr picture(cairo_create(frame.get()));
+    Renderer::drawScreen(picture.get(), views, now);
+  }
+  cairo_surface_flush(frame.get());
+  return frame;
+}
+
+std::size_t pixelBytes(cairo_surface_t* frame) {
+  return static_cast<std::size_t>(cairo_image_surface_get_stride(frame)) *
+         static_cast<std::size_t>(cairo_image_surface_get_height(frame));
+}
+
+bool isShown(const State& state, cairo_surface_t* frame) {
+  return cairo_image_surface_get_width(frame) == state.shownWidth &&
+         cairo_image_surface_get_height(frame) == state.shownHeight &&
+         pixelBytes(frame) == state.shownPixels.size() &&
+         std::memcmp(cairo_image_surface_get_data(frame), state.shownPixels.data(), state.shownPixels.size()) == 0;
+}
+
+void rememberShown(State& state, cairo_surface_t* frame) {
+  const auto* data = cairo_image_surface_get_data(frame);
+  state.shownPixels.assign(data, data + pixelBytes(frame));
+  state.shownWidth = cairo_image_surface_get_width(frame);
+  state.shownHeight = cairo_image_surface_get_height(frame);
+}
+
+gboolean drawWindow(GtkWidget* widget, cairo_t* cr, State* state) {
   // Each frame is drawn into a kept bitmap of the window's size, then shown.
-  const int width = static_cast<int>(size.width) * scale, height = static_cast<int>(size.height) * scale;
-  detail::SurfacePtr frame;
-  if (width > 0 && height > 0 && width <= detail::kMaxBitmapSide && height <= detail::kMaxBitmapSide)
-    frame = detail::scratchSurface(CAIRO_FORMAT_ARGB32, width, height);
-  if (frame && cairo_surface_status(frame.get()) == CAIRO_STATUS_SUCCESS) {
-    cairo_surface_set_device_scale(frame.get(), scale, scale);
-    {
-      detail::ContextPtr picture(cairo_create(frame.get()));
-      Renderer::drawScreen(picture.get(), views, now);
-    }
+  auto frame = renderFrame(widget, state, CACurrentMediaTime());
+  if (frame) {
     cairo_set_source_surface(cr, frame.get(), 0, 0);
+    rememberShown(*state, frame.get());
   } else {
     cairo_set_source_rgb(cr, 0, 0, 0);
+    state->shownPixels.clear();
   }
   cairo_paint(cr);
   ++state->frames;
@@ -133,12 +166,26 @@ gboolean drawWindow(GtkWidget* widget, cairo_t* cr, State* state) {
   return TRUE;
 }
 
-/// Runs what the main queue holds and redraws when something ran.
+/// Whether the shown views would now draw a picture other than the one on the screen. Blocks on
+/// the main queue run often with nothing to show (timers, pings, bookkeeping) and views keep no
+/// record of what changed in them, so the tree is drawn off screen within this wake-up and
+/// compared: asking the toolkit for a frame would cost the main thread further wake-ups and
+/// redraw the same picture.
+bool pictureChanged(State* state) {
+  auto frame = renderFrame(state->area, state, CACurrentMediaTime());
+  if (!frame) return !state->shownPixels.empty();
+  return !isShown(*state, frame.get());
+}
+
+/// Runs what the main queue holds and redraws when something that ran changed the picture.
 void runMainQueue(State* state) noexcept {
-  guarded("main queue", [&] {
-    if (dispatch::drainMainQueue() == 0 || !state->area) return;
-    gtk_widget_queue_draw(state->area);
+  // A block that throws ends the drain, but what the blocks before it changed still shows.
+  bool ran = true;
+  guarded("main queue", [&] { ran = dispatch::drainMainQueue() > 0; });
+  if (!ran || !state->area) return;
+  guarded("window redraw", [&] {
     followAnimations(state);
+    if (state->tick || pictureChanged(state)) gtk_widget_queue_draw(state->area);
   });
 }
 

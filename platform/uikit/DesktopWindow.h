@@ -15,9 +15,11 @@ namespace uikit {
 /// mouse presses, drags and releases of the first button become touches, typed characters become
 /// text, editing and arrow keys become keys, and resizing the window resizes the screen. While the
 /// shown tree has running animations it redraws at the display's frame rate; otherwise it redraws
-/// after input and after main-queue work. Its focus and minimising drive the application's state
-/// (active, inactive, background, with their notifications), and its first showing on the screen
-/// posts the window-visible notification. Lives on the main thread, which also runs GTK.
+/// after input, when the window system asks, and after main-queue work (display links' frames
+/// among it) that changed the picture: work that changed nothing on the screen draws no frame.
+/// Its focus and minimising drive the application's state (active, inactive, background, with
+/// their notifications), and its first showing on the screen posts the window-visible
+/// notification. Lives on the main thread, which also runs GTK.
 class DesktopWindow {
  public:
   struct Options {

@@ -326,10 +326,14 @@ TEST_F(DesktopWindowTests, WhatHandlersAndBlocksThrowIsLoggedAndTheWindowGoesOn)
   ASSERT_TRUE(window.runUntil([&] { return !logged.empty(); }, 10));
   EXPECT_EQ(logged.front(), "window button press: touch handler failed");
 
-  // Behind the main queue's watch: a block throws, and the one queued behind it still runs.
+  // Behind the main queue's watch: a block throws, and the one queued behind it still runs and
+  // what it changes is drawn.
   bool after = false;
   dispatch::DispatchQueue::main()->async([] { throw std::logic_error("block failed"); });
-  dispatch::DispatchQueue::main()->async([&] { after = true; });
+  dispatch::DispatchQueue::main()->async([&] {
+    screen.window->setBackgroundColor(UIColor::white(0.5));
+    after = true;
+  });
   EXPECT_TRUE(window.runUntil([&] { return after; }, 10));
   EXPECT_EQ(logged.back(), "main queue: block failed");
   EXPECT_TRUE(window.isOpen());
