@@ -41,6 +41,11 @@ struct Slot {
   std::atomic<int>* pending = nullptr;
 };
 
+// Added to a round's count of requests out while its asker waits: the last thread to answer
+// wakes it then, and a thread that answers while the asker is still asking makes no call.
+constexpr int kWaiting = 1 << 16;
+static_assert(kWaiting > SamplingRound::kCapacity);
+
 constinit Slot gSlots[kSlotCount];
 std::atomic<std::uint64_t> gNextTicket{1};
 std::atomic<int> gSignal{0};
@@ -83,7 +88,7 @@ void onSampleSignal(int, siginfo_t* info, void* context) {
       // The asker's counter lives as long as it waits for this slot to be Done: count and wake
       // first, then let the slot go.
       std::atomic<int>* pending = slot.pending;
-      if (pending->fetch_sub(1, std::memory_order_acq_rel) == 1) futex(pending, FUTEX_WAKE_PRIVATE, 1, nullptr);
+      if (pending->fetch_sub(1, std::memory_order_acq_rel) == kWaiting + 1) futex(pending, FUTEX_WAKE_PRIVATE, 1, nullptr);
       if (slot.state.exchange(Done, std::memory_order_acq_rel) == Awaited) {
         futex(&slot.state, FUTEX_WAKE_PRIVATE, 1, nullptr);
       }
@@ -215,9 +220,10 @@ int SamplingRound::ask(ThreadId thread, void* record) {
 
 int SamplingRound::finish(bool* ran, long deadlineMilliseconds) {
   const std::int64_t deadline = nowNanoseconds() + static_cast<std::int64_t>(deadlineMilliseconds) * 1000000;
+  pending_.fetch_add(kWaiting, std::memory_order_acq_rel);
   for (;;) {
     const int left = pending_.load(std::memory_order_acquire);
-    if (left <= 0) break;
+    if (left <= kWaiting) break;
     const std::int64_t wait = deadline - nowNanoseconds();
     if (wait <= 0) break;
     // Only the last thread to answer wakes us; an answer in between changes the word, and the
@@ -230,6 +236,8 @@ int SamplingRound::finish(bool* ran, long deadlineMilliseconds) {
     ran[i] = settle(gSlots[slotOf_[i]]);
     if (ran[i]) ++done;
   }
+  // Every request is settled: no thread counts down any more, and those given up never did.
+  pending_.store(0, std::memory_order_relaxed);
   asked_ = 0;
   return done;
 }

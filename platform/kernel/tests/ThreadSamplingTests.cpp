@@ -260,6 +260,27 @@ TEST_F(ThreadSamplingTests, ARoundAsksOneAtATimeAndWaitsOnce) {
   for (Spinner& spinner : spinners) spinner.finish();
 }
 
+// A request given up at the deadline is not waited for by the round's later requests.
+TEST_F(ThreadSamplingTests, ARoundReusedAfterAMissedDeadlineWaitsOnlyForItsNewRequests) {
+  Spinner deaf, normal;
+  deaf.start(true);
+  normal.start(false);
+  kernel::SamplingRound round(noteSelf);
+  Seen missed, answered;
+  bool ran[kernel::SamplingRound::kCapacity];
+  ASSERT_EQ(round.ask(deaf.id, &missed), 0);
+  EXPECT_EQ(round.finish(ran, 50), 0);
+  ASSERT_EQ(round.ask(normal.id, &answered), 0);
+  const auto asked = std::chrono::steady_clock::now();
+  EXPECT_EQ(round.finish(ran, 10000), 1);
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, 5s);
+  EXPECT_EQ(answered.runs, 1);
+  deaf.deaf = false;
+  deaf.finish();
+  normal.finish();
+  EXPECT_EQ(missed.runs, 0);
+}
+
 // A round that goes out of scope unfinished settles its requests first: a thread that already
 // took the signal finishes writing its record before the record's owner moves on.
 TEST_F(ThreadSamplingTests, ARoundLeftUnfinishedSettlesItsRequests) {
