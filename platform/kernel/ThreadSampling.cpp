@@ -41,6 +41,11 @@ struct Slot {
   std::atomic<int>* pending = nullptr;
 };
 
+// Added to a round's count of requests out while its asker waits: the last thread to answer
+// wakes it then, and a thread that answers while the asker is still asking makes no call.
+constexpr int kWaiting = 1 << 16;
+static_assert(kWaiting > SamplingRound::kCapacity);
+
 constinit Slot gSlots[kSlotCount];
 std::atomic<std::uint64_t> gNextTicket{1};
 std::atomic<int> gSignal{0};
@@ -83,7 +88,7 @@ void onSampleSignal(int, siginfo_t* info, void* context) {
       // The asker's counter lives as long as it waits for this slot to be Done: count and wake
       // first, then let the slot go.
       std::atomic<int>* pending = slot.pending;
-      if (pending->fetch_sub(1, std::memory_order_acq_rel) == 1) futex(pending, FUTEX_WAKE_PRIVATE, 1, nullptr);
+      if (pending->fetch_sub(1, std::memory_order_acq_rel) == kWaiting + 1) futex(pending, FUTEX_WAKE_PRIVATE, 1, nullptr);
       if (slot.state.exchange(Done, std::memory_order_acq_rel) == Awaited) {
         futex(&slot.state, FUTEX_WAKE_PRIVATE, 1, nullptr);
       }
@@ -140,66 +145,6 @@ bool settle(Slot& slot) {
   }
 }
 
-// Asks at most kBatch threads and waits for them.
-constexpr int kBatch = 64;
-
-int sampleBatch(const ThreadId* threads, int count, SampleFunction function, void* const* records, bool* ran,
-                long deadlineMilliseconds) {
-  const uid_t user = gUser.load(std::memory_order_relaxed);
-  const pid_t process = currentProcessId();
-  const ThreadId self = currentThreadId();
-  std::atomic<int> pending{0};
-  int slotOf[kBatch];
-  int asked = 0;
-  int from = static_cast<int>(gNextTicket.load(std::memory_order_relaxed) % kSlotCount);
-  for (int i = 0; i < count; ++i) {
-    slotOf[i] = -1;
-    ran[i] = false;
-    if (threads[i] == self || threads[i] <= 0) continue;
-    const int index = reserveSlot(from);
-    if (index < 0) break;
-    from = index + 1;
-    Slot& slot = gSlots[index];
-    const std::uint64_t ticket =
-        gNextTicket.fetch_add(1, std::memory_order_relaxed) * kSlotCount + static_cast<std::uint64_t>(index);
-    slot.function = function;
-    slot.record = records[i];
-    slot.pending = &pending;
-    slot.thread.store(threads[i], std::memory_order_relaxed);
-    slot.ticket.store(ticket, std::memory_order_relaxed);
-    pending.fetch_add(1, std::memory_order_relaxed);
-    slot.state.store(Requested, std::memory_order_release);
-    if (!sendRequest(process, user, threads[i], ticket)) {
-      // Nobody got the signal, so nobody can claim the slot meanwhile.
-      pending.fetch_sub(1, std::memory_order_relaxed);
-      slot.state.store(Free, std::memory_order_release);
-      continue;
-    }
-    slotOf[i] = index;
-    ++asked;
-  }
-  for (int i = count; i < kBatch; ++i) slotOf[i] = -1;
-
-  const std::int64_t deadline = nowNanoseconds() + static_cast<std::int64_t>(deadlineMilliseconds) * 1000000;
-  for (;;) {
-    const int left = pending.load(std::memory_order_acquire);
-    if (left <= 0) break;
-    const std::int64_t wait = deadline - nowNanoseconds();
-    if (wait <= 0) break;
-    // Only the last thread to answer wakes us; an answer in between changes the word, and the
-    // wait returns at once to look again.
-    timespec timeout{static_cast<time_t>(wait / 1000000000), static_cast<long>(wait % 1000000000)};
-    futex(&pending, FUTEX_WAIT_PRIVATE, left, &timeout);
-  }
-  int done = 0;
-  for (int i = 0; i < count; ++i) {
-    if (slotOf[i] < 0) continue;
-    ran[i] = settle(gSlots[slotOf[i]]);
-    if (ran[i]) ++done;
-  }
-  return done;
-}
-
 }  // namespace
 
 bool installThreadSampling() {
@@ -222,10 +167,78 @@ int sampleThreads(const ThreadId* threads, int count, SampleFunction function, v
   for (int i = 0; i < count; ++i) ran[i] = false;
   if (gSignal.load() == 0 || function == nullptr) return 0;
   int done = 0;
-  for (int first = 0; first < count; first += kBatch) {
-    const int n = count - first < kBatch ? count - first : kBatch;
-    done += sampleBatch(threads + first, n, function, records + first, ran + first, deadlineMilliseconds);
+  SamplingRound round(function);
+  for (int first = 0; first < count; first += SamplingRound::kCapacity) {
+    const int n = count - first < SamplingRound::kCapacity ? count - first : SamplingRound::kCapacity;
+    int indexOf[SamplingRound::kCapacity];
+    for (int i = 0; i < n; ++i) indexOf[i] = round.ask(threads[first + i], records[first + i]);
+    bool answered[SamplingRound::kCapacity];
+    done += round.finish(answered, deadlineMilliseconds);
+    for (int i = 0; i < n; ++i) ran[first + i] = indexOf[i] >= 0 && answered[indexOf[i]];
   }
+  return done;
+}
+
+SamplingRound::SamplingRound(SampleFunction function)
+    : function_(function),
+      self_(currentThreadId()),
+      process_(currentProcessId()),
+      from_(static_cast<int>(gNextTicket.load(std::memory_order_relaxed) % kSlotCount)) {}
+
+SamplingRound::~SamplingRound() {
+  if (asked_ == 0) return;
+  bool ran[kCapacity];
+  finish(ran, 0);
+}
+
+int SamplingRound::ask(ThreadId thread, void* record) {
+  if (function_ == nullptr || asked_ == kCapacity || thread == self_ || thread <= 0) return -1;
+  const int signal = gSignal.load(std::memory_order_relaxed);
+  if (signal == 0) return -1;
+  const int index = reserveSlot(from_);
+  if (index < 0) return -1;
+  from_ = index + 1;
+  Slot& slot = gSlots[index];
+  const std::uint64_t ticket =
+      gNextTicket.fetch_add(1, std::memory_order_relaxed) * kSlotCount + static_cast<std::uint64_t>(index);
+  slot.function = function_;
+  slot.record = record;
+  slot.pending = &pending_;
+  slot.thread.store(thread, std::memory_order_relaxed);
+  slot.ticket.store(ticket, std::memory_order_relaxed);
+  pending_.fetch_add(1, std::memory_order_relaxed);
+  slot.state.store(Requested, std::memory_order_release);
+  if (!sendRequest(process_, gUser.load(std::memory_order_relaxed), thread, ticket)) {
+    // Nobody got the signal, so nobody can claim the slot meanwhile.
+    pending_.fetch_sub(1, std::memory_order_relaxed);
+    slot.state.store(Free, std::memory_order_release);
+    return -1;
+  }
+  slotOf_[asked_] = index;
+  return asked_++;
+}
+
+int SamplingRound::finish(bool* ran, long deadlineMilliseconds) {
+  const std::int64_t deadline = nowNanoseconds() + static_cast<std::int64_t>(deadlineMilliseconds) * 1000000;
+  pending_.fetch_add(kWaiting, std::memory_order_acq_rel);
+  for (;;) {
+    const int left = pending_.load(std::memory_order_acquire);
+    if (left <= kWaiting) break;
+    const std::int64_t wait = deadline - nowNanoseconds();
+    if (wait <= 0) break;
+    // Only the last thread to answer wakes us; an answer in between changes the word, and the
+    // wait returns at once to look again.
+    timespec timeout{static_cast<time_t>(wait / 1000000000), static_cast<long>(wait % 1000000000)};
+    futex(&pending_, FUTEX_WAIT_PRIVATE, left, &timeout);
+  }
+  int done = 0;
+  for (int i = 0; i < asked_; ++i) {
+    ran[i] = settle(gSlots[slotOf_[i]]);
+    if (ran[i]) ++done;
+  }
+  // Every request is settled: no thread counts down any more, and those given up never did.
+  pending_.store(0, std::memory_order_relaxed);
+  asked_ = 0;
   return done;
 }
 

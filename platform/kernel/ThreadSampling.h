@@ -13,6 +13,8 @@
 #include "platform/kernel/ThreadState.h"
 #include "platform/kernel/Threads.h"
 
+#include <atomic>
+
 namespace kernel {
 
 /// What an asked thread runs: `state` holds its registers as interrupted, `record` is the asker's
@@ -37,5 +39,44 @@ int threadSamplingSignal();
 /// No allocation, no locks.
 int sampleThreads(const ThreadId* threads, int count, SampleFunction function, void* const* records, bool* ran,
                   long deadlineMilliseconds);
+
+/// One caller's requests, asked one at a time and waited for together: a caller that decides
+/// thread by thread whom to ask (it reads each one's state first) sends each request as soon as
+/// it has decided, so the threads asked first answer while it looks at the rest. Lives on the
+/// caller's stack and is used by that thread only; several rounds, of several callers, may be
+/// under way at once. No allocation, no locks.
+class SamplingRound {
+ public:
+  /// The most requests of one round; `ask` refuses more until `finish`.
+  static constexpr int kCapacity = 64;
+
+  explicit SamplingRound(SampleFunction function);
+  /// Waits for the requests still out (with no deadline beyond those running the function), so
+  /// that no thread writes a record after the round is gone.
+  ~SamplingRound();
+  SamplingRound(const SamplingRound&) = delete;
+  SamplingRound& operator=(const SamplingRound&) = delete;
+
+  /// Asks `thread` to run the function with `record`. Returns the request's index in this round
+  /// (0, 1, ... in the order asked), or -1 when it was not asked: the thread is the caller or
+  /// invalid, the signal could not be sent (the thread has ended), the round is full, no slot is
+  /// free, or sampling is not installed. `record` belongs to the thread from here until `finish`.
+  int ask(ThreadId thread, void* record);
+  /// Requests asked since the last `finish`.
+  int asked() const { return asked_; }
+  /// Waits until every thread asked has run the function, at most `deadlineMilliseconds` from
+  /// now, and settles the requests as `sampleThreads` does: `ran[i]` for the request of index i
+  /// (`asked()` entries). Returns how many ran it. The round is empty again afterwards.
+  int finish(bool* ran, long deadlineMilliseconds);
+
+ private:
+  SampleFunction function_;
+  ThreadId self_;
+  pid_t process_;
+  int from_;
+  int asked_ = 0;
+  std::atomic<int> pending_{0};
+  int slotOf_[kCapacity];
+};
 
 }  // namespace kernel

@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -216,6 +218,85 @@ TEST_F(ThreadSamplingTests, CallersAskingAtOnceGetTheirOwnAnswers) {
   EXPECT_EQ(missing.load(), 0);
 #endif
   for (Spinner& spinner : spinners) spinner.finish();
+}
+
+// A round asks thread by thread and waits once: threads asked first may answer before the last
+// is asked, each answer lands in its own record by request index, the caller and an ended
+// thread are refused, and the round serves again after it is finished.
+TEST_F(ThreadSamplingTests, ARoundAsksOneAtATimeAndWaitsOnce) {
+  std::vector<Spinner> spinners(3);
+  for (Spinner& spinner : spinners) spinner.start(false);
+  kernel::ThreadId ended = 0;
+  std::thread([&] { ended = kernel::currentThreadId(); }).join();
+
+  kernel::SamplingRound round(noteSelf);
+  for (int pass = 0; pass < 2; ++pass) {
+    SCOPED_TRACE(pass);
+    Seen seen[3];
+    int index[3];
+    for (int i = 0; i < 3; ++i) {
+      index[i] = round.ask(spinners[static_cast<std::size_t>(i)].id, &seen[i]);
+      EXPECT_EQ(index[i], i);
+    }
+    Seen refused;
+    EXPECT_EQ(round.ask(kernel::currentThreadId(), &refused), -1);
+    EXPECT_EQ(round.ask(0, &refused), -1);
+    // A thread id is seldom reused at once; when it was, the new thread answers instead.
+    const bool reused = ::access(("/proc/self/task/" + std::to_string(ended)).c_str(), F_OK) == 0;
+    if (!reused) {
+      EXPECT_EQ(round.ask(ended, &refused), -1);
+    }
+    EXPECT_EQ(round.asked(), 3);
+    bool ran[kernel::SamplingRound::kCapacity];
+    EXPECT_EQ(round.finish(ran, 5000), 3);
+    EXPECT_EQ(round.asked(), 0);
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_TRUE(ran[index[i]]);
+      EXPECT_EQ(seen[i].thread, spinners[static_cast<std::size_t>(i)].id.load());
+      EXPECT_EQ(seen[i].runs, 1);
+    }
+    EXPECT_EQ(refused.runs, 0);
+  }
+  for (Spinner& spinner : spinners) spinner.finish();
+}
+
+// A request given up at the deadline is not waited for by the round's later requests.
+TEST_F(ThreadSamplingTests, ARoundReusedAfterAMissedDeadlineWaitsOnlyForItsNewRequests) {
+  Spinner deaf, normal;
+  deaf.start(true);
+  normal.start(false);
+  kernel::SamplingRound round(noteSelf);
+  Seen missed, answered;
+  bool ran[kernel::SamplingRound::kCapacity];
+  ASSERT_EQ(round.ask(deaf.id, &missed), 0);
+  EXPECT_EQ(round.finish(ran, 50), 0);
+  ASSERT_EQ(round.ask(normal.id, &answered), 0);
+  const auto asked = std::chrono::steady_clock::now();
+  EXPECT_EQ(round.finish(ran, 10000), 1);
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, 5s);
+  EXPECT_EQ(answered.runs, 1);
+  deaf.deaf = false;
+  deaf.finish();
+  normal.finish();
+  EXPECT_EQ(missed.runs, 0);
+}
+
+// A round that goes out of scope unfinished settles its requests first: a thread that already
+// took the signal finishes writing its record before the record's owner moves on.
+TEST_F(ThreadSamplingTests, ARoundLeftUnfinishedSettlesItsRequests) {
+  Spinner spinner;
+  spinner.start(false);
+  Seen seen;
+  {
+    kernel::SamplingRound round(noteSelfSlowly);
+    ASSERT_EQ(round.ask(spinner.id, &seen), 0);
+    // Give the thread time to take the signal, so that it is inside the function at the end.
+    std::this_thread::sleep_for(20ms);
+  }
+  const int runs = seen.runs;
+  std::this_thread::sleep_for(150ms);
+  EXPECT_EQ(seen.runs, runs);  // nothing writes the record after the round has gone
+  spinner.finish();
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <sched.h>
 #include <sys/eventfd.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
 
@@ -172,6 +173,13 @@ ThreadMetadata ThreadMetadataCache::metadataForThread(kernel::ThreadId thread) {
   return metadata;
 }
 
+const ThreadMetadata* ThreadMetadataCache::cachedMetadataForThread(kernel::ThreadId thread) const {
+  for (const ThreadEntry& entry : threads_) {
+    if (entry.thread == thread) return &entry.metadata;
+  }
+  return nullptr;
+}
+
 QueueMetadata ThreadMetadataCache::metadataForQueue(std::uint64_t address) const {
   if (address == 0) return {};
   for (const QueueMetadata& entry : queues_) {
@@ -222,7 +230,7 @@ SamplingProfiler::SamplingProfiler(Callback callback, std::uint32_t frequencyHz)
     : callback_(std::move(callback)),
       intervalNs_(samplingIntervalNanoseconds(frequencyHz)),
       threadIds_(kMaxThreads),
-      sampled_(kSampleBatch),
+      entries_(kSampleBatch),
       batch_(kSampleBatch),
       records_(kSampleBatch),
       walked_(kSampleBatch * kMaxBacktraceDepth),
@@ -417,7 +425,7 @@ void SamplingProfiler::forgetBounds(kernel::ThreadId thread) {
   }
 }
 
-bool SamplingProfiler::threadIsRunning(kernel::ThreadId thread, std::size_t* hint) {
+SamplingProfiler::RunState SamplingProfiler::threadRunState(kernel::ThreadId thread, std::size_t* hint) {
   StateFile* file = nullptr;
   // Threads are listed in the same order pass after pass, so the file is usually the next one.
   for (std::size_t i = *hint; i < stateFileCount_ && file == nullptr; ++i) {
@@ -430,10 +438,18 @@ bool SamplingProfiler::threadIsRunning(kernel::ThreadId thread, std::size_t* hin
     if (stateFiles_[i].thread == thread) file = &stateFiles_[i];
   }
   if (file == nullptr) {
-    if (stateFileCount_ == maxStateFiles_) return isThreadRunning(thread);
+    if (stateFileCount_ == maxStateFiles_) {
+      // Without a file of its own a thread that ends unseen could be followed by one that
+      // starts: threads beyond the table are listed again every pass.
+      relist_ = true;
+      return isThreadRunning(thread) ? RunState::Running : RunState::Idle;
+    }
     bool syscallText = false;
     const int fd = openStateFile(thread, &syscallText);
-    if (fd < 0) return false;
+    if (fd < 0) {
+      relist_ = true;
+      return RunState::Gone;
+    }
     file = &stateFiles_[stateFileCount_++];
     *file = {thread, fd, 0, syscallText};
   }
@@ -443,15 +459,19 @@ bool SamplingProfiler::threadIsRunning(kernel::ThreadId thread, std::size_t* hin
   const std::size_t wanted = file->syscallText ? 16 : sizeof text;
   ssize_t length = ::pread(file->fd, text, wanted, 0);
   if (length <= 0) {
-    // The thread the file was opened for has ended; a new thread may carry its id now.
+    // The thread the file was opened for has ended; a new thread may carry its id now, else the
+    // listing is out of date.
     ::close(file->fd);
     file->fd = openStateFile(thread, &file->syscallText);
-    if (file->fd < 0) return false;
-    length = ::pread(file->fd, text, file->syscallText ? 16 : sizeof text, 0);
-    if (length <= 0) return false;
+    length = file->fd < 0 ? -1 : ::pread(file->fd, text, file->syscallText ? 16 : sizeof text, 0);
+    if (length <= 0) {
+      relist_ = true;
+      return RunState::Gone;
+    }
   }
-  return file->syscallText ? syscallTextShowsRunning(text, static_cast<long>(length))
-                           : statTextShowsRunning(text, static_cast<long>(length));
+  const bool running = file->syscallText ? syscallTextShowsRunning(text, static_cast<long>(length))
+                                         : statTextShowsRunning(text, static_cast<long>(length));
+  return running ? RunState::Running : RunState::Idle;
 }
 
 void SamplingProfiler::forgetUnlistedThreads(std::uint64_t pass) {
@@ -474,42 +494,70 @@ void SamplingProfiler::closeStateFiles() {
   stateFileCount_ = 0;
 }
 
+int SamplingProfiler::refreshThreadList() {
+  if (taskList_ < 0) taskList_ = kernel::openThreadList();
+  if (taskList_ >= 0 && listed_ >= 0 && !relist_) {
+    // The task folder's link count is two plus the number of threads. The same number means the
+    // same threads unless one ended and another started, and an ended thread is found gone when
+    // its state is read, which sets relist_: a listing (several times the cost) is read only
+    // when the threads changed.
+    struct stat folder {};
+    if (::fstat(taskList_, &folder) == 0 && static_cast<long>(folder.st_nlink) - 2 == threadCount_) return listed_;
+  }
+  const int count = taskList_ >= 0 ? kernel::listThreadsIn(taskList_, threadIds_.data(), static_cast<int>(threadIds_.size()))
+                                   : kernel::listThreads(threadIds_.data(), static_cast<int>(threadIds_.size()));
+  if (count < 0) {
+    listed_ = -1;
+    return -1;
+  }
+  relist_ = false;
+  threadCount_ = count;
+  listed_ = count > static_cast<int>(threadIds_.size()) ? static_cast<int>(threadIds_.size()) : count;
+  return listed_;
+}
+
 void SamplingProfiler::samplePass(const Callback& callback) {
   const kernel::ThreadId self = kernel::currentThreadId();
-  if (taskList_ < 0) taskList_ = kernel::openThreadList();
-  int listed = taskList_ >= 0 ? kernel::listThreadsIn(taskList_, threadIds_.data(), static_cast<int>(threadIds_.size()))
-                              : kernel::listThreads(threadIds_.data(), static_cast<int>(threadIds_.size()));
+  const int listed = refreshThreadList();
   if (listed < 0) return;
-  if (listed > static_cast<int>(threadIds_.size())) listed = static_cast<int>(threadIds_.size());
   const std::uint64_t pass = ++passNumber_;
   mapsReadThisPass_ = false;
   std::size_t hint = 0;
-  // Running threads are parked together, a batch at a time: a pass waits for the slowest thread
-  // of a batch to stop, not for each in turn. Sleeping threads give an empty sample unparked.
-  int batched = 0;
+  // Each running thread is asked as soon as its state is read, so the threads asked first walk
+  // their stacks while the sampler reads the states of the rest; sleeping threads give an empty
+  // sample unasked. Every callback waits until the chunk's threads have answered.
+  kernel::SamplingRound round(walkOwnStack);
+  int count = 0;
   for (int i = 0; i < listed; ++i) {
     const kernel::ThreadId thread = threadIds_[i];
     if (thread == self) continue;
     const std::uint64_t timestamp = getAbsoluteTime();
-    if (!threadIsRunning(thread, &hint)) {
-      Backtrace idle;
-      idle.absoluteTimestamp = timestamp;
-      idle.threadMetadata.threadID = static_cast<std::uint64_t>(thread);
-      callback(idle);
-      continue;
+    const RunState state = threadRunState(thread, &hint);
+    if (state == RunState::Gone) continue;
+    ChunkEntry& entry = entries_[static_cast<std::size_t>(count)];
+    entry = {thread, timestamp, EntryKind::Idle, -1, false};
+    if (state == RunState::Running) {
+      const ThreadMetadata* known = cache_.cachedMetadataForThread(thread);
+      if (known != nullptr && known->threadID == 0) continue;
+      if (known == nullptr && round.asked() > 0) {
+        // Reading a thread's identity allocates, which waits until no thread is asked.
+        entry.kind = EntryKind::Deferred;
+      } else {
+        if (known == nullptr) {
+          ThreadMetadata metadata = cache_.metadataForThread(thread);
+          if (metadata.threadID == 0) continue;
+          batch_[static_cast<std::size_t>(count)].threadMetadata = std::move(metadata);
+          entry.haveMetadata = true;
+        }
+        askToWalk(round, count);
+      }
     }
-    ThreadMetadata metadata = cache_.metadataForThread(thread);
-    if (metadata.threadID == 0) continue;
-    Backtrace& next = batch_[static_cast<std::size_t>(batched)];
-    next.threadMetadata = std::move(metadata);
-    next.absoluteTimestamp = timestamp;
-    sampled_[static_cast<std::size_t>(batched)] = thread;
-    if (++batched == kSampleBatch) {
-      sampleBatch(batched, callback);
-      batched = 0;
+    if (++count == kSampleBatch) {
+      finishChunk(round, count, callback);
+      count = 0;
     }
   }
-  if (batched > 0) sampleBatch(batched, callback);
+  if (count > 0) finishChunk(round, count, callback);
   forgetUnlistedThreads(pass);
 }
 
@@ -555,46 +603,81 @@ void SamplingProfiler::walkOwnStack(const kernel::ThreadState& state, void* raw)
   record.walked = true;
 }
 
-void SamplingProfiler::sampleBatch(int count, const Callback& callback) {
-  // A thread whose stack is not known yet finds it in the mappings, read at most once a pass and
-  // before any thread is asked.
-  bool needMappings = false;
-  for (int k = 0; k < count; ++k) {
-    const StackBounds* known = cachedBounds(sampled_[static_cast<std::size_t>(k)]);
-    records_[static_cast<std::size_t>(k)].bounds = known != nullptr ? *known : StackBounds{};
-    if (known == nullptr) needMappings = true;
-  }
-  if (needMappings && !mapsReadThisPass_) {
+void SamplingProfiler::askToWalk(kernel::SamplingRound& round, int k) {
+  ChunkEntry& entry = entries_[static_cast<std::size_t>(k)];
+  WalkRecord& record = records_[static_cast<std::size_t>(k)];
+  const StackBounds* known = cachedBounds(entry.thread);
+  record.bounds = known != nullptr ? *known : StackBounds{};
+  // A thread whose stack is not known yet finds it in the mappings, read at most once a pass
+  // (open, read and close: no allocation, no lock, so threads asked before may be walking).
+  if (known == nullptr && !mapsReadThisPass_) {
     mapsReadThisPass_ = true;
     if (!readStackMappings()) mappingCount_ = 0;
   }
-  void* records[kSampleBatch] = {};
+  record.mappings = mapsReadThisPass_ ? mappings_.data() : nullptr;
+  record.mappingCount = mapsReadThisPass_ ? mappingCount_ : 0;
+  record.found = {};
+  record.depth = 0;
+  record.reachedEnd = false;
+  record.walked = false;
+  record.boundsMissed = false;
+  entry.request = round.ask(entry.thread, &record);
+  entry.kind = entry.request >= 0 ? EntryKind::Asked : EntryKind::Skipped;
+}
+
+void SamplingProfiler::finishChunk(kernel::SamplingRound& round, int count, const Callback& callback) {
+  const auto settle = [&] {
+    bool ran[kernel::SamplingRound::kCapacity] = {};
+    if (round.asked() > 0) round.finish(ran, kParkDeadlineMilliseconds);
+    for (int k = 0; k < count; ++k) {
+      ChunkEntry& entry = entries_[static_cast<std::size_t>(k)];
+      if (entry.kind == EntryKind::Asked) entry.kind = ran[entry.request] ? EntryKind::Answered : EntryKind::Skipped;
+    }
+  };
+  settle();
+  // No thread is asked now: the identities that had to wait are read, then those threads asked.
+  bool deferred = false;
   for (int k = 0; k < count; ++k) {
-    WalkRecord& record = records_[static_cast<std::size_t>(k)];
-    record.mappings = mapsReadThisPass_ ? mappings_.data() : nullptr;
-    record.mappingCount = mapsReadThisPass_ ? mappingCount_ : 0;
-    record.found = {};
-    record.depth = 0;
-    record.reachedEnd = false;
-    record.walked = false;
-    record.boundsMissed = false;
-    records[k] = &record;
+    ChunkEntry& entry = entries_[static_cast<std::size_t>(k)];
+    if (entry.kind != EntryKind::Deferred) continue;
+    ThreadMetadata metadata = cache_.metadataForThread(entry.thread);
+    if (metadata.threadID == 0) {
+      entry.kind = EntryKind::Skipped;
+      continue;
+    }
+    batch_[static_cast<std::size_t>(k)].threadMetadata = std::move(metadata);
+    entry.haveMetadata = true;
+    deferred = true;
   }
-  bool ran[kSampleBatch] = {};
-  // Each thread walks its own stack in its signal handler; none of them waits for the sampler.
-  kernel::sampleThreads(sampled_.data(), count, walkOwnStack, records, ran, kParkDeadlineMilliseconds);
+  for (int k = 0; deferred && k < count; ++k) {
+    if (entries_[static_cast<std::size_t>(k)].kind == EntryKind::Deferred) askToWalk(round, k);
+  }
+  if (deferred) settle();
 
   for (int k = 0; k < count; ++k) {
-    if (!ran[k]) continue;
-    const kernel::ThreadId thread = sampled_[static_cast<std::size_t>(k)];
+    const ChunkEntry& entry = entries_[static_cast<std::size_t>(k)];
+    if (entry.kind == EntryKind::Idle) {
+      Backtrace idle;
+      idle.absoluteTimestamp = entry.timestamp;
+      idle.threadMetadata.threadID = static_cast<std::uint64_t>(entry.thread);
+      callback(idle);
+      continue;
+    }
+    if (entry.kind != EntryKind::Answered) continue;
     const WalkRecord& record = records_[static_cast<std::size_t>(k)];
     if (record.found.start != 0) {
-      rememberBounds(thread, record.found);
+      rememberBounds(entry.thread, record.found);
     } else if (record.boundsMissed) {
-      forgetBounds(thread);  // its stack moved: the next pass looks it up
+      forgetBounds(entry.thread);  // its stack moved: the next pass looks it up
     }
     if (!record.walked || !record.reachedEnd) continue;
     Backtrace& sample = batch_[static_cast<std::size_t>(k)];
+    if (!entry.haveMetadata) {
+      const ThreadMetadata* known = cache_.cachedMetadataForThread(entry.thread);
+      if (known == nullptr) continue;
+      sample.threadMetadata = *known;
+    }
+    sample.absoluteTimestamp = entry.timestamp;
     sample.addresses.assign(record.addresses, record.addresses + record.depth);
     callback(sample);
   }

@@ -17,6 +17,10 @@
 #include <thread>
 #include <vector>
 
+namespace kernel {
+class SamplingRound;
+}
+
 namespace dozidi::profiling {
 
 /// One thread's identity in a sample. `threadID` is the kernel thread id; 0 marks a thread that
@@ -82,6 +86,8 @@ class ThreadMetadataCache {
   /// priority cannot be read gets {id, "", -1} and is asked again next time. A thread whose name
   /// starts with "io.dozidi" gets {0, "", 0}: it is never sampled.
   ThreadMetadata metadataForThread(kernel::ThreadId thread);
+  /// The cached identity, or none when the thread has not been cached. No allocation, no locks.
+  const ThreadMetadata* cachedMetadataForThread(kernel::ThreadId thread) const;
   /// The cached entry with that address, else an empty one; address 0 always gives the empty one.
   QueueMetadata metadataForQueue(std::uint64_t address) const;
   void addQueueMetadata(QueueMetadata metadata);
@@ -145,16 +151,23 @@ class SamplingProfiler {
   const StackBounds* cachedBounds(kernel::ThreadId thread) const;
   void rememberBounds(kernel::ThreadId thread, const StackBounds& bounds);
   void forgetBounds(kernel::ThreadId thread);
+  enum class RunState { Running, Idle, Gone };
   /// The thread's run state through its syscall (else stat) file kept open between passes (one
   /// pread); `hint` is where the search for the thread's file starts and is moved past the file
-  /// found.
-  bool threadIsRunning(kernel::ThreadId thread, std::size_t* hint);
+  /// found. Opens the file of a thread seen for the first time. No allocation, no locks.
+  RunState threadRunState(kernel::ThreadId thread, std::size_t* hint);
+  /// The number of threads listed in threadIds_ for this pass, listed again only when needed;
+  /// -1 when the threads cannot be listed.
+  int refreshThreadList();
   /// Closes the stat files of threads that the pass `pass` did not list.
   void forgetUnlistedThreads(std::uint64_t pass);
   void closeStateFiles();
-  /// Has the first `count` threads of sampled_ walk their own stacks at once, then hands over the
-  /// samples of batch_.
-  void sampleBatch(int count, const Callback& callback);
+  /// Asks the thread of entry `k` of the chunk to walk its own stack into records_[k].
+  /// No allocation, no locks.
+  void askToWalk(kernel::SamplingRound& round, int k);
+  /// Waits for the threads asked for the first `count` entries of the chunk, asks those whose
+  /// identity had to wait until no thread was asked, and hands over the chunk's samples in order.
+  void finishChunk(kernel::SamplingRound& round, int count, const Callback& callback);
   bool readStackMappings();
 
   Callback callback_;
@@ -200,8 +213,22 @@ class SamplingProfiler {
   static void walkOwnStack(const kernel::ThreadState& state, void* record);
   static bool readOwnFrame(const void* context, std::uint64_t frame, std::uint64_t words[2]);
   std::vector<kernel::ThreadId> threadIds_;
+  int listed_ = -1;         // threads stored in threadIds_ by the last listing, -1 before it
+  long threadCount_ = -1;   // threads the last listing found (may exceed what threadIds_ holds)
+  bool relist_ = false;     // a listed thread was found gone: the next pass lists again
+  /// Threads of a pass are handled in chunks of this many (idle ones included), each chunk's
+  /// running threads asked in one round.
   static constexpr int kSampleBatch = 64;
-  std::vector<kernel::ThreadId> sampled_;
+  /// What a pass decided for one thread of the chunk.
+  enum class EntryKind { Idle, Asked, Deferred, Answered, Skipped };
+  struct ChunkEntry {
+    kernel::ThreadId thread;
+    std::uint64_t timestamp;
+    EntryKind kind;
+    int request;            // the request's index in the round, while Asked
+    bool haveMetadata;      // batch_[k].threadMetadata is set already
+  };
+  std::vector<ChunkEntry> entries_;
   std::vector<Backtrace> batch_;
   std::vector<WalkRecord> records_;
   std::vector<std::uint64_t> walked_;  // kSampleBatch stacks of kMaxBacktraceDepth addresses

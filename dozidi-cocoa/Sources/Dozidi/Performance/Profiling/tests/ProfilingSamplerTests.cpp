@@ -380,6 +380,96 @@ TEST(ProfilingSamplerTests, StateFilesFollowTheThreadList) {
   EXPECT_EQ(openDescriptors(), before);
 }
 
+// The thread list is read again only when the threads changed: a thread that ends while another
+// starts leaves the number of threads as it was, and the new one must still be found. The ended
+// one gives no sample once it has left the task list.
+TEST(ProfilingSamplerTests, AThreadStartedWhileAnotherEndedIsFound) {
+  auto profiler = SamplingProfiler::create([](const Backtrace&) {}, 101);
+  ASSERT_TRUE(profiler->isInitialized());
+  std::set<std::uint64_t> seen;
+  const SamplingProfiler::Callback collect = [&](const Backtrace& b) { seen.insert(b.threadMetadata.threadID); };
+
+  struct Sleeper {
+    std::mutex m;
+    std::condition_variable cv;
+    bool release = false;
+    std::atomic<pid_t> id{0};
+    std::thread thread;
+    void start() {
+      thread = std::thread([this] {
+        id = tid();
+        std::unique_lock lock(m);
+        cv.wait(lock, [this] { return release; });
+      });
+      while (id == 0) std::this_thread::yield();
+    }
+    void end() {
+      {
+        std::lock_guard lock(m);
+        release = true;
+      }
+      cv.notify_all();
+      thread.join();
+      while (taskListHas(id)) std::this_thread::yield();
+    }
+  };
+  Sleeper first, second;
+  first.start();
+  profiler->samplePass(collect);
+  EXPECT_EQ(seen.count(static_cast<std::uint64_t>(first.id.load())), 1u);
+
+  first.end();
+  second.start();
+  const auto secondId = static_cast<std::uint64_t>(second.id.load());
+  const auto firstId = static_cast<std::uint64_t>(first.id.load());
+  // The pass that finds the ended thread gone lists again for the next one.
+  for (int pass = 0; pass < 2; ++pass) {
+    seen.clear();
+    profiler->samplePass(collect);
+  }
+  EXPECT_EQ(seen.count(secondId), 1u);
+  if (firstId != secondId) {
+    EXPECT_EQ(seen.count(firstId), 0u);
+  }
+  second.end();
+}
+
+// The first pass of a profile meets every thread for the first time: the identity of each is read
+// with no thread asked, and each running thread is still sampled under its own name.
+TEST(ProfilingSamplerTests, TheFirstPassSamplesEveryRunningThreadUnderItsName) {
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> spinners;
+  std::atomic<pid_t> ids[3] = {};
+  for (int i = 0; i < 3; ++i) {
+    spinners.emplace_back([&, i] {
+      ::pthread_setname_np(::pthread_self(), ("first pass " + std::to_string(i)).c_str());
+      ids[i] = tid();
+      profilingSpinTarget(&stop);
+    });
+  }
+  for (auto& id : ids) {
+    while (id == 0) std::this_thread::yield();
+  }
+  // A loaded machine may keep a spinner off the processors past a pass's deadline: fresh
+  // profilers until each spinner was sampled in some first pass.
+  std::set<pid_t> named;
+  for (int attempt = 0; attempt < 20 && named.size() < 3; ++attempt) {
+    auto profiler = SamplingProfiler::create([](const Backtrace&) {}, 101);
+    profiler->samplePass([&](const Backtrace& b) {
+      for (int i = 0; i < 3; ++i) {
+        if (b.threadMetadata.threadID != static_cast<std::uint64_t>(ids[i].load()) || b.addresses.empty()) continue;
+        EXPECT_EQ(b.threadMetadata.name, "first pass " + std::to_string(i));
+        named.insert(ids[i]);
+      }
+    });
+  }
+  stop = true;
+  for (std::thread& thread : spinners) thread.join();
+#if !defined(__SANITIZE_THREAD__)
+  EXPECT_EQ(named.size(), 3u);
+#endif
+}
+
 // Threads that allocate, free and write while a long profile runs: none deadlocks and no system
 // call of theirs fails because a parking signal interrupted it.
 TEST(ProfilingSamplerTests, BusyThreadsUnderProfilingNeitherDeadlockNorSeeInterruptedCalls) {
