@@ -11,6 +11,7 @@
 #include <sys/auxv.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/uio.h>
 #include <pthread.h>
 #include <climits>
@@ -521,10 +522,11 @@ bool matchesLoaderNodeByNode(const CachedImageList& list) {
 std::atomic<int> gCheckPipeRead{-1};
 std::atomic<int> gCheckPipeWrite{-1};
 std::atomic<bool> gCheckPipeBusy{false};
-// Nodes per write: their bytes always fit the pipe's buffer (16 pages at least), so the
-// non-blocking write is never cut short by a full pipe.
-constexpr int kNodesPerPipeWrite = 512;
-static_assert(kNodesPerPipeWrite * sizeof(link_map) + sizeof(link_map*) <= 16 * 4096);
+// Nodes per write: their bytes fit even the two pages a pipe gets once its user holds more than
+// the system's soft limit of pipe pages, so the non-blocking write into the empty pipe is never
+// cut short by a full pipe (cut short, it would only make the check fail and the callers walk).
+constexpr int kNodesPerPipeWrite = 192;
+static_assert(kNodesPerPipeWrite * sizeof(link_map) + sizeof(link_map*) <= 2 * 4096);
 static_assert(kNodesPerPipeWrite + 1 <= IOV_MAX);
 
 // What one write sends and the read takes back, in this order: static, as the signal stack is
@@ -565,7 +567,9 @@ bool readNodesThroughPipe(const CachedImageList& list, int first, int count, boo
     scratch.parts[n++] = iovec{reinterpret_cast<void*>(list.images[first + i].node), sizeof(link_map)};
   }
   const std::size_t total = count * sizeof(link_map) + (withHead ? sizeof scratch.head : 0);
-  const ssize_t written = foundation::retryOnInterrupt([&] { return ::writev(writeEnd, scratch.parts, n); });
+  // The system call itself, not the C library's wrapper: a memory checker that intercepts the
+  // wrapper would take reading a freed node, which is how an unloaded image shows, for a fault.
+  const long written = foundation::retryOnInterrupt([&] { return ::syscall(SYS_writev, writeEnd, scratch.parts, n); });
   if (written <= 0) return false;
   // Back into place: the head and the nodes lie one after the other, as they were written.
   char* into = withHead ? reinterpret_cast<char*>(&scratch.head) : reinterpret_cast<char*>(scratch.nodes);
