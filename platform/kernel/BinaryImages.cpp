@@ -1,6 +1,7 @@
 #include "platform/kernel/BinaryImages.h"
 
 #include "platform/dispatch/CallbackGuard.h"
+#include "platform/foundation/SystemCalls.h"
 #include "platform/kernel/SafeMemory.h"
 #include "platform/kernel/Threads.h"
 
@@ -10,6 +11,11 @@
 #include <sys/auxv.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/uio.h>
+#include <pthread.h>
+#include <climits>
+#include <cstddef>
 #include <unistd.h>
 
 #include <algorithm>
@@ -483,8 +489,11 @@ bool sameEntry(const link_map& a, const link_map& b) {
   return a.l_addr == b.l_addr && a.l_name == b.l_name && a.l_ld == b.l_ld && a.l_next == b.l_next;
 }
 
-// True when `list` holds exactly the loader's list as it is now.
-bool matchesLoader(const CachedImageList& list) {
+// True when `list` holds exactly the loader's list as it is now: its head is the first kept node
+// and each kept node still reads as kept, next pointer included (an image loaded since hangs
+// after the last; one unloaded since changes its neighbour's next pointer, and a freed node no
+// longer reads as it did or cannot be read at all). One scattered read per 48 nodes.
+bool matchesLoaderNodeByNode(const CachedImageList& list) {
   constexpr int kNodesPerRead = 48;
   link_map nodes[kNodesPerRead];
   SafeReadPart parts[kNodesPerRead + 1];
@@ -503,6 +512,99 @@ bool matchesLoader(const CachedImageList& list) {
     }
   }
   return true;
+}
+
+// The check's own pipe, made at normal time. A scattered read by process_vm_readv pins every page
+// it reads from, which costs far more than the copy when the nodes lie on dozens of pages; a
+// scattered write of the nodes into a pipe lets the kernel copy them as it would any write (an
+// unreadable node ends the write early, or fails it with EFAULT), and one read takes them back.
+// One user at a time; a forked child shares the pipe with its parent and leaves it to it.
+std::atomic<int> gCheckPipeRead{-1};
+std::atomic<int> gCheckPipeWrite{-1};
+std::atomic<bool> gCheckPipeBusy{false};
+// Nodes per write: their bytes fit even the two pages a pipe gets once its user holds more than
+// the system's soft limit of pipe pages, so the non-blocking write into the empty pipe is never
+// cut short by a full pipe (cut short, it would only make the check fail and the callers walk).
+constexpr int kNodesPerPipeWrite = 192;
+static_assert(kNodesPerPipeWrite * sizeof(link_map) + sizeof(link_map*) <= 2 * 4096);
+static_assert(kNodesPerPipeWrite + 1 <= IOV_MAX);
+
+// What one write sends and the read takes back, in this order: static, as the signal stack is
+// small, touched when the pipe is made so that a crash does not fault its pages in, and used only
+// by the holder of `gCheckPipeBusy`.
+struct CheckScratch {
+  iovec parts[kNodesPerPipeWrite + 1];
+  link_map* head;
+  link_map nodes[kNodesPerPipeWrite];
+};
+static_assert(offsetof(CheckScratch, nodes) == offsetof(CheckScratch, head) + sizeof(link_map*));
+CheckScratch gCheckScratch;
+
+void forgetCheckPipeInChild() {
+  gCheckPipeRead.store(-1, std::memory_order_relaxed);
+  gCheckPipeWrite.store(-1, std::memory_order_relaxed);
+}
+
+// Normal time only.
+void makeCheckPipe() {
+  if (gCheckPipeWrite.load(std::memory_order_acquire) >= 0) return;
+  static const bool forkHandled = ::pthread_atfork(nullptr, nullptr, forgetCheckPipeInChild) == 0;
+  int fds[2];
+  if (!forkHandled || ::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return;
+  std::memset(static_cast<void*>(&gCheckScratch), 0, sizeof gCheckScratch);
+  gCheckPipeRead.store(fds[0], std::memory_order_release);
+  gCheckPipeWrite.store(fds[1], std::memory_order_release);
+}
+
+// Reads the nodes [first, first + count) of `list` through the pipe into the scratch's nodes,
+// preceded by the head of the loader's list into its head when `withHead`. False when a part
+// could not be read whole.
+bool readNodesThroughPipe(const CachedImageList& list, int first, int count, bool withHead, int readEnd, int writeEnd) {
+  CheckScratch& scratch = gCheckScratch;
+  int n = 0;
+  if (withHead) scratch.parts[n++] = iovec{const_cast<link_map**>(&_r_debug.r_map), sizeof scratch.head};
+  for (int i = 0; i < count; ++i) {
+    scratch.parts[n++] = iovec{reinterpret_cast<void*>(list.images[first + i].node), sizeof(link_map)};
+  }
+  const std::size_t total = count * sizeof(link_map) + (withHead ? sizeof scratch.head : 0);
+  // The system call itself, not the C library's wrapper: a memory checker that intercepts the
+  // wrapper would take reading a freed node, which is how an unloaded image shows, for a fault.
+  const long written = foundation::retryOnInterrupt([&] { return ::syscall(SYS_writev, writeEnd, scratch.parts, n); });
+  if (written <= 0) return false;
+  // Back into place: the head and the nodes lie one after the other, as they were written.
+  char* into = withHead ? reinterpret_cast<char*>(&scratch.head) : reinterpret_cast<char*>(scratch.nodes);
+  std::size_t got = 0;
+  while (got < static_cast<std::size_t>(written)) {
+    const ssize_t r = foundation::retryOnInterrupt(
+        [&] { return ::read(readEnd, into + got, static_cast<std::size_t>(written) - got); });
+    if (r <= 0) break;
+    got += static_cast<std::size_t>(r);
+  }
+  // Left empty for the next check, whatever happened (nothing is left after a full read).
+  char drain[256];
+  while (got < static_cast<std::size_t>(written) && ::read(readEnd, drain, sizeof drain) > 0) {
+  }
+  return static_cast<std::size_t>(written) == total && got == total;
+}
+
+// What `matchesLoaderNodeByNode` finds, the nodes read through the check's pipe; node by node
+// when the pipe is missing or in use.
+bool matchesLoader(const CachedImageList& list) {
+  const int readEnd = gCheckPipeRead.load(std::memory_order_acquire);
+  const int writeEnd = gCheckPipeWrite.load(std::memory_order_acquire);
+  if (readEnd < 0 || writeEnd < 0 || gCheckPipeBusy.exchange(true, std::memory_order_acquire)) {
+    return matchesLoaderNodeByNode(list);
+  }
+  bool matches = true;
+  for (int first = 0; matches && (first < list.count || first == 0); first += kNodesPerPipeWrite) {
+    const int batch = std::min(kNodesPerPipeWrite, list.count - first);
+    matches = readNodesThroughPipe(list, first, batch, first == 0, readEnd, writeEnd) &&
+              (first != 0 ||
+               reinterpret_cast<std::uintptr_t>(gCheckScratch.head) == (list.count > 0 ? list.images[0].node : 0));
+    for (int i = 0; matches && i < batch; ++i) matches = sameEntry(gCheckScratch.nodes[i], list.images[first + i].entry);
+  }
+  gCheckPipeBusy.store(false, std::memory_order_release);
+  return matches;
 }
 
 // The list checked by `holdImageList` while every other thread is stopped, else null.
@@ -581,6 +683,7 @@ void sortDynamicSymbols(CachedImage* image, const CachedImageList* previous, std
 // walk and their memory is read directly; the symbols are sorted after it, so that the lock is
 // not held for long.
 void refreshImageList() {
+  makeCheckPipe();
   const CachedImageList* published = gImageList.load(std::memory_order_acquire);
   if (published != nullptr && matchesLoader(*published)) return;
   std::vector<CachedImage> images;

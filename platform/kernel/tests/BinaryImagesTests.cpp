@@ -4,6 +4,8 @@
 #include <elf.h>
 #include <gtest/gtest.h>
 #include <link.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <fstream>
@@ -239,6 +241,39 @@ TEST(BinaryImagesTests, LookupsKeptWhileHeldAnswerAsTheWalk) {
   EXPECT_FALSE(std::get<0>(lookUp(function + 5)));
   EXPECT_EQ(lookUpAroundLibraryFunctions(), walked);
   kernel::releaseImageList();
+}
+
+// One library unloaded and another loaded in its place leave the list as long as it was, its
+// last node possibly at the same address: the kept list must still be found stale, held or not,
+// and in a forked child too (it checks without the parent's means).
+TEST(BinaryImagesTests, AKeptListIsStaleOnceOneLibraryLeftAndAnotherCame) {
+  void* leaving = dlopen(KERNEL_IMPORT_TARGET, RTLD_NOW);
+  ASSERT_NE(leaving, nullptr) << dlerror();
+  kernel::prepareSymbolTables();
+  const int kept = kernel::imageCount();
+  ASSERT_EQ(dlclose(leaving), 0);
+  void* coming = dlopen(KERNEL_SYMBOL_FIXTURE, RTLD_NOW);
+  ASSERT_NE(coming, nullptr) << dlerror();
+  const auto function = reinterpret_cast<std::uintptr_t>(dlsym(coming, "kernel_fixture_function_4"));
+  EXPECT_EQ(kernel::imageCount(), kept);
+  for (bool held : {false, true}) {
+    if (held) kernel::holdImageList();
+    EXPECT_TRUE(walkMatchesLoader()) << held;
+    EXPECT_EQ(std::get<1>(lookUp(function + 2)), KERNEL_SYMBOL_FIXTURE) << held;
+    kernel::releaseImageList();
+  }
+
+  kernel::prepareSymbolTables();
+  const pid_t child = fork();
+  if (child == 0) {
+    const bool sound = dlclose(coming) == 0 && walkMatchesLoader() && !std::get<0>(lookUp(function + 2));
+    _exit(sound ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_TRUE(walkMatchesLoader());
+  dlclose(coming);
 }
 
 // Every field of an image's record, to compare two walks record by record.
