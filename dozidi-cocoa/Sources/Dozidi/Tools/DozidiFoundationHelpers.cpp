@@ -59,8 +59,15 @@ Array dozidi_sanitize(const Array& array) {
 std::optional<Data> dozidi_gzippedWithCompressionLevel(const Data& data, int level, foundation::Error* error) {
   if (data.empty()) return Data();
   z_stream stream{};
-  // Window bits 31: a 15-bit window with a gzip header and trailer.
-  if (deflateInit2(&stream, level, Z_DEFLATED, 31, 9, Z_DEFAULT_STRATEGY) != Z_OK) {
+  // A window wider than the input finds no more matches, and zlib's tables follow the window and
+  // memory level: a full-size stream takes about 400 KiB of fresh pages, which a reporter's small
+  // envelope (a session at exit) would pay for in page faults. So the window is the input's size
+  // rounded up (512 bytes to zlib's 32 KiB) and the hash and buffer sizes shrink with it. The
+  // gzip stream does not carry the window size; any reader takes it. 16 asks for gzip framing.
+  int windowBits = 9;
+  while (windowBits < 15 && (std::size_t{1} << windowBits) < data.size()) ++windowBits;
+  const int memoryLevel = windowBits - 6;
+  if (deflateInit2(&stream, level, Z_DEFLATED, 16 + windowBits, memoryLevel, Z_DEFAULT_STRATEGY) != Z_OK) {
     failCompression(error, "deflateInit2 error");
     return std::nullopt;
   }

@@ -136,16 +136,23 @@ void DozidiFileManager::setDelegate(std::weak_ptr<DozidiFileManagerDelegate> del
 }
 
 std::optional<std::string> DozidiFileManager::storeEnvelope(const DozidiEnvelope& envelope) {
+  auto stored = storeEnvelopeContents(envelope);
+  if (!stored) return std::nullopt;
+  return stored->path();
+}
+
+std::optional<DozidiFileContents> DozidiFileManager::storeEnvelopeContents(const DozidiEnvelope& envelope) {
   foundation::Error error("", 0);
-  const auto data = DozidiSerialization::dataWithEnvelope(envelope, &error);
+  auto data = DozidiSerialization::dataWithEnvelope(envelope, &error);
   if (!data) {
     DOZIDI_LOG_ERROR("Could not store the envelope: " + error.localizedDescription());
     return std::nullopt;
   }
   std::lock_guard guard(lock_);
   auto path = storeData(*data, envelopesPath_, flushFor(envelope));
-  if (path) handleEnvelopesLimit();
-  return path;
+  if (!path) return std::nullopt;
+  handleEnvelopesLimit();
+  return DozidiFileContents(std::move(*path), std::move(*data));
 }
 
 std::optional<std::string> DozidiFileManager::storeData(const foundation::Data& data, const std::string& folder,
@@ -221,13 +228,15 @@ std::vector<DozidiFileContents> DozidiFileManager::getAllEnvelopes() {
   return all;
 }
 
-std::optional<DozidiFileContents> DozidiFileManager::getOldestEnvelope() {
+std::optional<DozidiFileContents> DozidiFileManager::getOldestEnvelope(const DozidiFileContents* known) {
   std::vector<std::string> names;
   {
     std::lock_guard guard(lock_);
     names = allFilesInFolder(envelopesPath_);
   }
   for (const auto& name : names) {
+    // Still listed, so still there: its bytes are the ones written, no need to read them back.
+    if (known != nullptr && join(envelopesPath_, name) == known->path()) return *known;
     if (auto contents = getFileContents(envelopesPath_, name)) return contents;
     // Gone meanwhile (the count limit removed it) or a folder: go on with the next name. A file
     // that is there but cannot be read would stop every later envelope, so it goes.

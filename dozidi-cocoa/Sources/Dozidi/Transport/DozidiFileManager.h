@@ -69,12 +69,15 @@ class DozidiFileManager : public std::enable_shared_from_this<DozidiFileManager>
   /// keeps only the newest `maxEnvelopes` files, telling the delegate of every item it removes.
   /// The new file's path; none, with an error line, when the envelope could not be written.
   std::optional<std::string> storeEnvelope(const DozidiEnvelope& envelope);
+  /// The same, giving the new file's path and the bytes written, for a sender that has them at hand.
+  std::optional<DozidiFileContents> storeEnvelopeContents(const DozidiEnvelope& envelope);
   /// Every envelope that can be read, oldest first.
   std::vector<DozidiFileContents> getAllEnvelopes();
   /// The oldest envelope that can be read. Entries that cannot be read never block the ones after
   /// them: folders are passed over, and a file that exists but cannot be read is removed (with an
   /// error line), since it would never become sendable.
-  std::optional<DozidiFileContents> getOldestEnvelope();
+  /// `known`, a file this manager just wrote, is taken as it is when it is the oldest, unread.
+  std::optional<DozidiFileContents> getOldestEnvelope(const DozidiFileContents* known = nullptr);
   /// Removes every envelope; the delegate hears nothing.
   void deleteAllEnvelopes();
   /// Removes envelopes older than 90 days from the envelope folder of every DSN ever used.

@@ -97,7 +97,11 @@ void DozidiHttpTransport::sendEnvelope(std::shared_ptr<const DozidiEnvelope> env
   dispatchQueue_->dispatchAsyncWithBlock([weak, withReport] {
     auto self = weak.lock();
     if (!self) return;
-    self->fileManager_->storeEnvelope(*withReport);
+    if (auto stored = self->fileManager_->storeEnvelopeContents(*withReport)) {
+      std::lock_guard guard(self->lock_);
+      self->justStored_ = std::move(stored);
+      self->justStoredEnvelope_ = withReport;
+    }
     self->sendAllCachedEnvelopes();
   });
 }
@@ -127,8 +131,27 @@ void DozidiHttpTransport::sendAllCachedEnvelopes() {
     }
     isSending_ = true;
   }
-  auto file = fileManager_->getOldestEnvelope();
-  auto envelope = file ? DozidiSerialization::envelopeWithData(file->contents().view()) : nullptr;
+  std::optional<DozidiFileContents> known;
+  std::shared_ptr<const DozidiEnvelope> knownEnvelope;
+  {
+    std::lock_guard guard(lock_);
+    known = std::exchange(justStored_, std::nullopt);
+    knownEnvelope = std::exchange(justStoredEnvelope_, nullptr);
+  }
+  auto file = fileManager_->getOldestEnvelope(known ? &*known : nullptr);
+  std::shared_ptr<const DozidiEnvelope> envelope;
+  if (file && known && file->path() == known->path()) {
+    envelope = knownEnvelope;
+  } else {
+    envelope = file ? DozidiSerialization::envelopeWithData(file->contents().view()) : nullptr;
+    // Not taken this time (older files go first): it stays at hand for a later cycle, unless a
+    // newer store replaced it meanwhile.
+    std::lock_guard guard(lock_);
+    if (known && !justStored_) {
+      justStored_ = std::move(known);
+      justStoredEnvelope_ = std::move(knownEnvelope);
+    }
+  }
   if (file && envelope && isHeld(file->path(), *envelope)) {
     // The oldest is a crash that must wait: the cycle goes on with the oldest of the others.
     file.reset();
@@ -186,17 +209,17 @@ void DozidiHttpTransport::sendEnvelope(std::shared_ptr<const DozidiEnvelope> env
           self->keepCrashEnvelopeAndSendNext(envelopePath);
           return;
         }
-        self->deleteEnvelopeAndSendNext(envelopePath);
+        self->deleteEnvelopeAndSendNext(envelopePath, true);
       });
 }
 
-void DozidiHttpTransport::deleteEnvelopeAndSendNext(const std::string& envelopePath) {
+void DozidiHttpTransport::deleteEnvelopeAndSendNext(const std::string& envelopePath, bool afterAnswer) {
   DOZIDI_LOG_DEBUG("Deleting envelope and sending next.");
   // A file that could not be removed would be sent again by the next cycle: that one waits for
   // the pause even during a flush, so a folder that refuses removals is not flooded with copies.
   const bool removed = fileManager_->removeFileAtPath(envelopePath) ||
                        !foundation::FileManager::defaultManager().fileExists(envelopePath);
-  scheduleNextCycle(removed);
+  scheduleNextCycle(removed, afterAnswer);
 }
 
 void DozidiHttpTransport::keepCrashEnvelopeAndSendNext(const std::string& envelopePath) {
@@ -218,7 +241,7 @@ bool DozidiHttpTransport::isHeld(const std::string& envelopePath, const DozidiEn
   return heldUntilNextStart_.contains(envelopePath);
 }
 
-void DozidiHttpTransport::scheduleNextCycle(bool atOnceWhileFlushing) {
+void DozidiHttpTransport::scheduleNextCycle(bool atOnceWhileFlushing, bool onThisThread) {
   bool flushing = false;
   {
     std::lock_guard guard(lock_);
@@ -232,7 +255,13 @@ void DozidiHttpTransport::scheduleNextCycle(bool atOnceWhileFlushing) {
   // The pause spreads the uploads of a running app out. A flush has its caller waiting until the
   // cache is empty (at the end of a program, for the session it just ended): its cycles follow
   // one another at once.
-  if (flushing) {
+  // After an answer, the flushing cycle goes on on the answer's thread: a hand-over to the queue
+  // costs the waiting caller a wake-up of one more thread, which is most of a cycle that finds
+  // the cache empty. Cycles started on the queue itself go back to it, so that a run of files
+  // removed without an upload never nests cycles.
+  if (flushing && onThisThread) {
+    nextCycle();
+  } else if (flushing) {
     dispatchQueue_->dispatchAsyncWithBlock(std::move(nextCycle));
   } else {
     dispatchQueue_->dispatchAfter(kNextCycleDelay, std::move(nextCycle));

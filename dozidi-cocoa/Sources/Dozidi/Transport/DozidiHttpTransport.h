@@ -83,11 +83,12 @@ class DozidiHttpTransport final : public DozidiTransport,
   std::shared_ptr<const DozidiEnvelope> addClientReportTo(const std::shared_ptr<const DozidiEnvelope>& envelope);
   void sendEnvelope(std::shared_ptr<const DozidiEnvelope> envelope, const std::string& envelopePath,
                     foundation::URLRequest request);
-  void deleteEnvelopeAndSendNext(const std::string& envelopePath);
+  /// `afterAnswer`: called from an upload's answer (see scheduleNextCycle).
+  void deleteEnvelopeAndSendNext(const std::string& envelopePath, bool afterAnswer = false);
   void keepCrashEnvelopeAndSendNext(const std::string& envelopePath);
   /// Clears `isSending` and starts the next cycle after the pause, or at once while a flush waits
-  /// and `atOnceWhileFlushing` holds.
-  void scheduleNextCycle(bool atOnceWhileFlushing = true);
+  /// and `atOnceWhileFlushing` holds; that one runs on the calling thread when `onThisThread`.
+  void scheduleNextCycle(bool atOnceWhileFlushing = true, bool onThisThread = false);
   // A crash envelope that must not go now.
   bool isHeld(const std::string& envelopePath, const DozidiEnvelope& envelope);
   void finishedSending();
@@ -115,6 +116,10 @@ class DozidiHttpTransport final : public DozidiTransport,
   bool flushDone_ = false;
   // Crash envelopes answered 429 without a limit on their category: they wait for the next start.
   std::set<std::string> heldUntilNextStart_;
+  // The envelope this transport stored last, with its file, until a cycle takes it: when it is
+  // the oldest, the cycle sends it without reading and parsing its file again.
+  std::optional<DozidiFileContents> justStored_;
+  std::shared_ptr<const DozidiEnvelope> justStoredEnvelope_;
 
   std::mutex discardedEventsLock_;
   std::map<std::string, DozidiDiscardedEvent> discardedEvents_;

@@ -32,8 +32,19 @@ TEST(ReporterFoundationHelpersTests, GzipRoundTripsThroughInflate) {
   struct Case {
     const char* name;
     std::string input;
+    std::size_t atMost;  // the compressed size a repetitive input must come under; 0: no bound
   };
-  const Case cases[] = {{"five bytes", "hello"}, {"1 MiB random", randomBytes(1 << 20)}};
+  // The window follows the input's size: inputs just past a window step and far past the largest
+  // window must still come out whole, and repetitive ones small.
+  std::string sentence = "{\"status\":\"exited\",\"errors\":0,\"release\":\"com.morvit.Fendrel@1.0\"}";
+  std::string past512;
+  while (past512.size() <= 512) past512 += sentence;
+  std::string repeated;
+  while (repeated.size() < 200'000) repeated += sentence + std::to_string(repeated.size() % 7);
+  const Case cases[] = {{"five bytes", "hello", 0},
+                        {"just past 512 bytes", past512, past512.size() / 3},
+                        {"200 KB repetitive", repeated, repeated.size() / 20},
+                        {"1 MiB random", randomBytes(1 << 20), 0}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     foundation::Error error("none", 0);
@@ -43,6 +54,7 @@ TEST(ReporterFoundationHelpersTests, GzipRoundTripsThroughInflate) {
     EXPECT_EQ(static_cast<unsigned char>(zipped->bytes()[0]), 0x1f);
     EXPECT_EQ(static_cast<unsigned char>(zipped->bytes()[1]), 0x8b);
     EXPECT_EQ(gunzip(zipped->bytes()), c.input);
+    if (c.atMost != 0) EXPECT_LE(zipped->size(), c.atMost);
   }
 }
 
