@@ -162,4 +162,14 @@ bool copySafelyEach(const SafeReadPart* parts, int count) {
   return true;
 }
 
+void touchPagesInPlace(void* begin, std::size_t length) {
+  constexpr std::size_t kSmallestPage = 4096;
+  auto* bytes = static_cast<unsigned char*>(begin);
+  for (std::size_t offset = 0; offset < length; offset += kSmallestPage) {
+    __atomic_fetch_or(bytes + offset, static_cast<unsigned char>(0), __ATOMIC_RELAXED);
+  }
+  // The last page, which the steps above miss when the range starts inside a page.
+  if (length > 0) __atomic_fetch_or(bytes + length - 1, static_cast<unsigned char>(0), __ATOMIC_RELAXED);
+}
+
 }  // namespace kernel

@@ -32,4 +32,10 @@ bool copySafelyEach(const SafeReadPart* parts, int count);
 /// Forces the probe-pipe method (tests of the fallback) or goes back to the automatic choice.
 void useProbePipeForSafeReads(bool probePipe);
 
+/// Writes to every page of [begin, begin + length) without changing a byte, so that memory a crash
+/// will write is mapped at normal time: the first write to a page of zero-filled memory faults, and
+/// a fault is dear in a signal handler. Atomic, so another thread writing the same memory keeps
+/// its bytes.
+void touchPagesInPlace(void* begin, std::size_t length);
+
 }  // namespace kernel

@@ -1,5 +1,6 @@
 #include "platform/kernel/ThreadSuspension.h"
 
+#include "platform/kernel/SafeMemory.h"
 #include "platform/kernel/detail/FutexWait.h"
 #include "platform/kernel/detail/RealtimeSignal.h"
 
@@ -182,25 +183,13 @@ int findFreeSlot(int from) {
   return -1;
 }
 
-// Writes to every page of [begin, begin + length) without changing a byte. The first write to
-// a page of zero-filled memory maps it, so install pays that page fault rather than a crash.
-void touchPages(void* begin, std::size_t length) {
-  constexpr std::size_t kSmallestPage = 4096;
-  auto* bytes = static_cast<unsigned char*>(begin);
-  for (std::size_t offset = 0; offset < length; offset += kSmallestPage) {
-    __atomic_fetch_or(bytes + offset, static_cast<unsigned char>(0), __ATOMIC_RELAXED);
-  }
-  // The last page, which the steps above miss when the range starts inside a page.
-  if (length > 0) __atomic_fetch_or(bytes + length - 1, static_cast<unsigned char>(0), __ATOMIC_RELAXED);
-}
-
 }  // namespace
 
 bool installThreadSuspension() {
   if (gInstalled.load()) return gSignal.load() != 0;
   // Before the signal is claimed, so that no suspension can be using the entries yet.
-  touchPages(gControl, sizeof gControl);
-  touchPages(gRegisters, sizeof gRegisters[0] * kWarmRegisterSlots);
+  touchPagesInPlace(gControl, sizeof gControl);
+  touchPagesInPlace(gRegisters, sizeof gRegisters[0] * kWarmRegisterSlots);
   // Nothing else may interrupt a parked thread: it would run app code while "stopped".
   sigset_t blocked;
   sigfillset(&blocked);

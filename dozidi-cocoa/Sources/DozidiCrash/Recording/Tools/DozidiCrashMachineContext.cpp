@@ -71,18 +71,6 @@ void fillThreadList(DozidiCrashMachineContext* context) {
   context->threadCount = count;
 }
 
-// Writes to every page of [begin, begin + length) without changing a byte, so that the pages
-// are mapped; a suspension in progress on another thread keeps its contents.
-void touchPages(void* begin, std::size_t length) {
-  constexpr std::size_t kSmallestPage = 4096;
-  auto* bytes = static_cast<unsigned char*>(begin);
-  for (std::size_t offset = 0; offset < length; offset += kSmallestPage) {
-    __atomic_fetch_or(bytes + offset, static_cast<unsigned char>(0), __ATOMIC_RELAXED);
-  }
-  // The last page, which the steps above miss when the range starts inside a page.
-  if (length > 0) __atomic_fetch_or(bytes + length - 1, static_cast<unsigned char>(0), __ATOMIC_RELAXED);
-}
-
 void finishCrashedContext(DozidiCrashMachineContext* context) {
   DozidiCrashStackCursor cursor;
   dozidicrashsc_initWithMachineContext(&cursor, kStackOverflowDepth, context);
@@ -101,10 +89,10 @@ bool dozidicrashmc_prepare() {
   kernel::prepareSafeReads();
   // The suspension's lists are zero-filled static memory: the first write to each of their
   // pages is a page fault (tens of microseconds on a virtual machine), paid here, not in a crash.
-  touchPages(gSuspendedList, sizeof gSuspendedList);
-  touchPages(gListScratch, sizeof gListScratch);
-  touchPages(gStoppedScratch, sizeof gStoppedScratch);
-  touchPages(&gBegunRequest, sizeof gBegunRequest);
+  kernel::touchPagesInPlace(gSuspendedList, sizeof gSuspendedList);
+  kernel::touchPagesInPlace(gListScratch, sizeof gListScratch);
+  kernel::touchPagesInPlace(gStoppedScratch, sizeof gStoppedScratch);
+  kernel::touchPagesInPlace(&gBegunRequest, sizeof gBegunRequest);
   // The files' full symbol tables are read on the cached-data thread, not here: reading and
   // sorting them for every loaded library is most of the cost of an install. A crash before they
   // are ready names frames from the images' dynamic symbol tables, read in place.
