@@ -34,6 +34,12 @@ int openThreadList();
 /// No allocation, no locks.
 int listThreadsIn(int taskDirectory, ThreadId* out, int capacity);
 
+/// How many threads the process has now, from the link count of a descriptor of
+/// `openThreadList` (the kernel counts each thread as a link of the folder): one fstat, where a
+/// listing is a seek and a directory read. -1 when the descriptor cannot be read.
+/// Runs during a crash: no allocation, no locks.
+int countThreadsIn(int taskDirectory);
+
 /// Reads the thread's name (/proc/self/task/<tid>/comm, at most 15 bytes) into `buffer`, without
 /// the trailing newline and always terminated. False when the thread is gone or `length` is 0.
 /// Runs during a crash: no allocation, no locks.

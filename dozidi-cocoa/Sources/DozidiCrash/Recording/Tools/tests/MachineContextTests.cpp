@@ -6,6 +6,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -140,6 +141,41 @@ TEST(MachineContextTests, SuspendedThreadsStayStillGiveTheirRegistersAndRunAfter
     stop = true;
     for (Spinner& spinner : spinners) spinner.thread.join();
   }
+}
+
+// After the first listing the suspension counts the threads instead of listing them again: a
+// thread started while the listed ones stop must still be found, stopped and listed.
+TEST(MachineContextTests, AThreadStartedWhileTheOthersStopIsStoppedToo) {
+  ASSERT_TRUE(dozidicrashmc_prepare());
+  std::atomic<bool> stop{false};
+  std::atomic<std::uint64_t> counter{0};
+  std::atomic<DozidiCrashThread> lateId{0};
+  std::thread early([&] {
+    while (!stop.load(std::memory_order_relaxed)) std::this_thread::yield();
+  });
+  dozidicrashmc_beginSuspendEnvironment();
+  std::thread late([&] {
+    lateId = dozidicrashthread_self();
+    while (!stop.load(std::memory_order_relaxed)) counter.fetch_add(1, std::memory_order_relaxed);
+  });
+  while (lateId.load() == 0 || counter.load() == 0) std::this_thread::yield();
+  ucontext_t user{};  // no frame chain: the walk ends at once
+  DozidiCrashMachineContext crashed;
+  ASSERT_TRUE(dozidicrashmc_getContextForSignal(&user, &crashed));
+  dozidicrashmc_finishSuspendEnvironment();
+  DozidiCrashThread* threads = nullptr;
+  int count = 0;
+  dozidicrashmc_suspendEnvironment(&threads, &count);
+  ASSERT_NE(threads, nullptr);
+  EXPECT_GE(dozidicrashmc_indexOfThread(&crashed, lateId), 0);
+  EXPECT_NE(std::find(threads, threads + count, lateId.load()), threads + count);
+  const std::uint64_t before = counter.load();
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(counter.load(), before) << "the late thread kept running";
+  dozidicrashmc_resumeEnvironment(threads, count);
+  stop = true;
+  early.join();
+  late.join();
 }
 
 class SafeReadTests : public ::testing::Test {
