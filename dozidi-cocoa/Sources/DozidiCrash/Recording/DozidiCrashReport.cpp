@@ -5,10 +5,12 @@
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <mutex>
+#include <string>
 
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/DozidiCrashCachedData.h"
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/DozidiCrashReportStore.h"
@@ -48,6 +50,18 @@ std::atomic<bool> g_sectionBufferTaken{false};
 // process that made it shares the file, so only that process uses it.
 std::atomic<int> g_preparedReportFile{-1};
 std::atomic<pid_t> g_preparedReportFileOwner{0};
+
+// The elements of "binary_images" as a report writes them (most of the report's first part),
+// made at normal time from one visit of the images and kept with that visit's token: a crash
+// copies the text while the images are still those, and writes them one by one otherwise.
+// Published whole and never freed, as a crash may be reading it; a new one is made only when
+// the kept image list changes.
+struct PreparedImages {
+  std::uintptr_t token;
+  const char* text;
+  int length;
+};
+std::atomic<const PreparedImages*> g_preparedImages{nullptr};
 
 int takePreparedReportFile() {
   if (g_preparedReportFileOwner.load() != getpid()) return -1;
@@ -679,9 +693,19 @@ void writeBinaryImage(const DozidiCrashBinaryImage* record, void* context) {
 
 void writeBinaryImages(const DozidiCrashReportWriter* writer, const char* key) {
   writer->beginArray(writer, key);
-  // One pass over the loader's list, rather than a walk from its head for each index.
-  dozidicrashdl_forEachBinaryImage(writeBinaryImage, const_cast<DozidiCrashReportWriter*>(writer));
+  const PreparedImages* prepared = g_preparedImages.load(std::memory_order_acquire);
+  if (prepared != nullptr && prepared->token == dozidicrashdl_imageListToken()) {
+    dozidicrashjson_addEncodedElements(jsonContext(writer), prepared->text, prepared->length);
+  } else {
+    // One pass over the loader's list, rather than a walk from its head for each index.
+    dozidicrashdl_forEachBinaryImage(writeBinaryImage, const_cast<DozidiCrashReportWriter*>(writer));
+  }
   writer->endContainer(writer);
+}
+
+int appendToString(const char* data, int length, void* userData) {
+  static_cast<std::string*>(userData)->append(data, static_cast<std::size_t>(length));
+  return DozidiCrashJSON_OK;
 }
 
 void writeProcessState(const DozidiCrashReportWriter* writer, const char* key, const DozidiCrash_MonitorContext* crash) {
@@ -917,6 +941,29 @@ void dozidicrashreport_prepare(const char* reportsFolder) {
   // A write to each page backs it now; a first write during the crash would stop for the fault.
   for (int offset = 0; offset < kSectionBufferSize; offset += 4096) static_cast<volatile char*>(g_sectionBuffer)[offset] = 0;
   g_sectionBufferTaken.store(false, std::memory_order_release);
+}
+
+void dozidicrashreport_prepareBinaryImages() {
+  const PreparedImages* current = g_preparedImages.load(std::memory_order_acquire);
+  const std::uintptr_t token = dozidicrashdl_imageListToken();
+  if (token == 0 || (current != nullptr && current->token == token)) return;
+  std::string text;
+  DozidiCrashJSONEncodeContext context;
+  DozidiCrashReportWriter writer;
+  prepareReportWriter(&writer, &context);
+  dozidicrashjson_beginEncode(&context, true, appendToString, &text);
+  // The depth of the report's "binary_images": in the array, inside the report's object. Only
+  // the elements are kept.
+  writer.beginObject(&writer, nullptr);
+  writer.beginArray(&writer, "binary_images");
+  const std::size_t start = text.size();
+  const std::uintptr_t visited = dozidicrashdl_forEachBinaryImage(writeBinaryImage, &writer);
+  const std::size_t length = text.size() - start;
+  if (visited == 0 || length > static_cast<std::size_t>(INT_MAX)) return;
+  char* kept = new char[length + 1];
+  std::memcpy(kept, text.data() + start, length);
+  kept[length] = '\0';
+  g_preparedImages.store(new PreparedImages{visited, kept, static_cast<int>(length)}, std::memory_order_release);
 }
 
 void dozidicrashreport_setUserInfoJSON(const char* userInfoJSON) {
