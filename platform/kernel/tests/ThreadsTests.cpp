@@ -1,6 +1,7 @@
 #include "platform/kernel/Threads.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -67,6 +68,22 @@ TEST(ThreadsTests, CountFromTheTaskFolderFollowsTheListing) {
 
   ::close(folder);
   EXPECT_EQ(kernel::countThreadsIn(folder), -1);
+}
+
+// A kept descriptor whose number the program closed and reused for another folder must not be
+// read as the task folder.
+TEST(ThreadsTests, CountRefusesADescriptorThatNamesAnotherFolderNow) {
+  const int folder = kernel::openThreadList();
+  ASSERT_GE(folder, 0);
+  kernel::ThreadListIdentity identity;
+  ASSERT_TRUE(kernel::identifyThreadList(folder, &identity));
+  EXPECT_GE(kernel::countThreadsIn(folder, &identity), 1);
+  const int other = ::open("/proc/self", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(other, 0);
+  ASSERT_EQ(::dup2(other, folder), folder);
+  EXPECT_EQ(kernel::countThreadsIn(folder, &identity), -1);
+  ::close(other);
+  ::close(folder);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "platform/kernel/Threads.h"
 
 #include <execinfo.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstring>
@@ -45,10 +46,12 @@ int gFinishedCount = 0;
 // The task folder, opened at normal time so that a crash lists the threads without opening and
 // closing it (two costly path walks through /proc), and counts them with one fstat. A forked
 // child inherits its parent's folder, so only the process that opened it uses it; one lister at
-// a time, as a listing seeks the shared descriptor.
+// a time, as a listing seeks the shared descriptor. Its identity tells whether the program closed
+// the descriptor since and the number now names another file: then the folder is opened anew.
 std::atomic<int> gTaskFolder{-1};
 std::atomic<pid_t> gTaskFolderOwner{0};
 std::atomic<bool> gTaskFolderBusy{false};
+kernel::ThreadListIdentity gTaskFolderIdentity;
 
 // The kept folder when this process may use it now, else -1; a caller that got it gives it back
 // with releaseTaskFolder.
@@ -61,10 +64,11 @@ void releaseTaskFolder(int folder) {
   if (folder >= 0) gTaskFolderBusy.store(false, std::memory_order_release);
 }
 
-// kernel::listThreads, through the kept folder where it can.
+// kernel::listThreads, through the kept folder where it still is the folder it was.
 int listAllThreads(kernel::ThreadId* out, int capacity) {
   const int folder = takeTaskFolder();
-  const int count = folder >= 0 ? kernel::listThreadsIn(folder, out, capacity) : kernel::listThreads(out, capacity);
+  const bool kept = folder >= 0 && kernel::countThreadsIn(folder, &gTaskFolderIdentity) >= 0;
+  const int count = kept ? kernel::listThreadsIn(folder, out, capacity) : kernel::listThreads(out, capacity);
   releaseTaskFolder(folder);
   return count;
 }
@@ -72,7 +76,7 @@ int listAllThreads(kernel::ThreadId* out, int capacity) {
 // How many threads the process has now; -1 when the kept folder cannot tell.
 int countAllThreads() {
   const int folder = takeTaskFolder();
-  const int count = folder >= 0 ? kernel::countThreadsIn(folder) : -1;
+  const int count = folder >= 0 ? kernel::countThreadsIn(folder, &gTaskFolderIdentity) : -1;
   releaseTaskFolder(folder);
   return count;
 }
@@ -129,9 +133,11 @@ bool dozidicrashmc_prepare() {
   kernel::touchPagesInPlace(&gBegunRequest, sizeof gBegunRequest);
   if (gTaskFolder.load(std::memory_order_acquire) < 0 || gTaskFolderOwner.load() != kernel::currentProcessId()) {
     const int folder = kernel::openThreadList();
-    if (folder >= 0) {
+    if (folder >= 0 && kernel::identifyThreadList(folder, &gTaskFolderIdentity)) {
       gTaskFolderOwner.store(kernel::currentProcessId(), std::memory_order_relaxed);
       gTaskFolder.store(folder, std::memory_order_release);
+    } else if (folder >= 0) {
+      ::close(folder);
     }
   }
   // The files' full symbol tables are read on the cached-data thread, not here: reading and
