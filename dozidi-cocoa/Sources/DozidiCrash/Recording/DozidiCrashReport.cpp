@@ -10,7 +10,6 @@
 #include <cstring>
 #include <ctime>
 #include <mutex>
-#include <string>
 
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/DozidiCrashCachedData.h"
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/DozidiCrashReportStore.h"
@@ -703,9 +702,38 @@ void writeBinaryImages(const DozidiCrashReportWriter* writer, const char* key) {
   writer->endContainer(writer);
 }
 
-int appendToString(const char* data, int length, void* userData) {
-  static_cast<std::string*>(userData)->append(data, static_cast<std::size_t>(length));
+// Where the images' text goes at normal time: a first visit only counts its bytes (no buffer),
+// a second copies them into a buffer of that size.
+struct ImagesText {
+  char* bytes;
+  std::size_t length;
+  std::size_t capacity;
+};
+
+int addToImagesText(const char* data, int length, void* userData) {
+  auto* text = static_cast<ImagesText*>(userData);
+  const auto count = static_cast<std::size_t>(length);
+  if (text->bytes != nullptr) {
+    if (count > text->capacity - text->length) return DozidiCrashJSON_ERROR_CANNOT_ADD_DATA;
+    std::memcpy(text->bytes + text->length, data, count);
+  }
+  text->length += count;
   return DozidiCrashJSON_OK;
+}
+
+// Encodes the elements of "binary_images" for the images a visit gives now into `text`, at the
+// depth the report writes them (in the array, inside the report's object; what opens them goes
+// nowhere). Returns the visit's token, 0 when its images cannot be told again.
+std::uintptr_t encodeBinaryImages(ImagesText* text) {
+  DozidiCrashJSONEncodeContext context;
+  DozidiCrashReportWriter writer;
+  prepareReportWriter(&writer, &context);
+  ImagesText opening{nullptr, 0, 0};
+  dozidicrashjson_beginEncode(&context, true, addToImagesText, &opening);
+  writer.beginObject(&writer, nullptr);
+  writer.beginArray(&writer, "binary_images");
+  context.userData = text;
+  return dozidicrashdl_forEachBinaryImage(writeBinaryImage, &writer);
 }
 
 void writeProcessState(const DozidiCrashReportWriter* writer, const char* key, const DozidiCrash_MonitorContext* crash) {
@@ -947,23 +975,19 @@ void dozidicrashreport_prepareBinaryImages() {
   const PreparedImages* current = g_preparedImages.load(std::memory_order_acquire);
   const std::uintptr_t token = dozidicrashdl_imageListToken();
   if (token == 0 || (current != nullptr && current->token == token)) return;
-  std::string text;
-  DozidiCrashJSONEncodeContext context;
-  DozidiCrashReportWriter writer;
-  prepareReportWriter(&writer, &context);
-  dozidicrashjson_beginEncode(&context, true, appendToString, &text);
-  // The depth of the report's "binary_images": in the array, inside the report's object. Only
-  // the elements are kept.
-  writer.beginObject(&writer, nullptr);
-  writer.beginArray(&writer, "binary_images");
-  const std::size_t start = text.size();
-  const std::uintptr_t visited = dozidicrashdl_forEachBinaryImage(writeBinaryImage, &writer);
-  const std::size_t length = text.size() - start;
-  if (visited == 0 || length > static_cast<std::size_t>(INT_MAX)) return;
-  char* kept = new char[length + 1];
-  std::memcpy(kept, text.data() + start, length);
-  kept[length] = '\0';
-  g_preparedImages.store(new PreparedImages{visited, kept, static_cast<int>(length)}, std::memory_order_release);
+  ImagesText counted{nullptr, 0, 0};
+  const std::uintptr_t visited = encodeBinaryImages(&counted);
+  if (visited == 0 || counted.length > static_cast<std::size_t>(INT_MAX)) return;
+  ImagesText filled{new char[counted.length + 1], 0, counted.length};
+  // The images may have changed between the two visits: the text is kept only when both
+  // visited the same ones.
+  if (encodeBinaryImages(&filled) != visited || filled.length != counted.length) {
+    delete[] filled.bytes;
+    return;
+  }
+  filled.bytes[filled.length] = '\0';
+  g_preparedImages.store(new PreparedImages{visited, filled.bytes, static_cast<int>(filled.length)},
+                         std::memory_order_release);
 }
 
 void dozidicrashreport_setUserInfoJSON(const char* userInfoJSON) {
