@@ -765,18 +765,22 @@ bool imageAtIndex(int index, BinaryImage* image) {
   return found;
 }
 
-void forEachImage(bool (*visit)(const BinaryImage& image, void* context), void* context) {
+std::uintptr_t forEachImage(bool (*visit)(const BinaryImage& image, void* context), void* context) {
   if (const CachedImageList* list = currentImageList()) {
     for (int i = 0; i < list->count; ++i) {
-      if (list->images[i].laidOut && !visit(list->images[i].image, context)) return;
+      if (list->images[i].laidOut && !visit(list->images[i].image, context)) break;
     }
-    return;
+    return reinterpret_cast<std::uintptr_t>(list);
   }
   walkLinkMap([&](int at, const link_map& entry, std::uintptr_t) {
     ImageLayout layout;
     return !layoutOfListed(entry, at == 0, nameOf(entry, at), &layout) || visit(layout.image, context);
   });
+  return 0;
 }
+
+// A published list is never freed, so its address names it for the life of the process.
+std::uintptr_t imageListToken() { return reinterpret_cast<std::uintptr_t>(currentImageList()); }
 
 bool forEachLoadedImage(bool (*visit)(const BinaryImage& image, void* context), void* context) {
   bool walked = false;

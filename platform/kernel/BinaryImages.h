@@ -33,9 +33,18 @@ bool imageAtIndex(int index, BinaryImage* image);
 
 /// Calls `visit(image, context)` for each image of the loader's list in order, the main program
 /// first, skipping images whose headers cannot be read, until `visit` returns false. Reads the
-/// list once: cheaper than `imageCount` and `imageAtIndex` over every index.
+/// list once: cheaper than `imageCount` and `imageAtIndex` over every index. Returns the token
+/// of the kept layouts it visited (see `imageListToken`), or 0 when it walked the loader's list.
 /// Runs during a crash: no allocation, no locks.
-void forEachImage(bool (*visit)(const BinaryImage& image, void* context), void* context);
+std::uintptr_t forEachImage(bool (*visit)(const BinaryImage& image, void* context), void* context);
+
+/// A token of the kept layouts (see `prepareSymbolTables`) when they match the loader's list now,
+/// else 0. A caller that keeps what it made of a visit of `forEachImage` keeps that visit's token
+/// with it: while `imageListToken` returns the same token, the loader's list holds the same
+/// images and another visit would give the same records. Tokens are never reused. One check of
+/// the loader's list (a system call), none while the list is held.
+/// Runs during a crash: no allocation, no locks.
+std::uintptr_t imageListToken();
 
 /// Calls `visit(image, context)` for the images `forEachImage` visits, in the same order and with
 /// the same records, until `visit` returns false. Reads them while the loader's lock is held, so

@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <pthread.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -107,6 +108,25 @@ int listThreadsIn(int taskDirectory, ThreadId* out, int capacity) {
     if (n + kLongestRecord <= static_cast<long>(sizeof buffer)) break;
   }
   return count;
+}
+
+bool identifyThreadList(int taskDirectory, ThreadListIdentity* identity) {
+  struct stat info;
+  if (::fstat(taskDirectory, &info) != 0 || !S_ISDIR(info.st_mode)) return false;
+  identity->device = static_cast<std::uint64_t>(info.st_dev);
+  identity->inode = static_cast<std::uint64_t>(info.st_ino);
+  return true;
+}
+
+int countThreadsIn(int taskDirectory, const ThreadListIdentity* expected) {
+  struct stat info;
+  if (::fstat(taskDirectory, &info) != 0 || !S_ISDIR(info.st_mode)) return -1;
+  if (expected != nullptr && (static_cast<std::uint64_t>(info.st_dev) != expected->device ||
+                              static_cast<std::uint64_t>(info.st_ino) != expected->inode)) {
+    return -1;
+  }
+  // The folder's own two links ("." and its entry in the parent) come before the threads'.
+  return info.st_nlink >= 2 ? static_cast<int>(info.st_nlink - 2) : -1;
 }
 
 bool readThreadName(ThreadId thread, char* buffer, std::size_t length) {

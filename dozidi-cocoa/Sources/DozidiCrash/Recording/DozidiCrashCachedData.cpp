@@ -1,5 +1,6 @@
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/DozidiCrashCachedData.h"
 
+#include "dozidi-cocoa/Sources/DozidiCrash/Recording/DozidiCrashReport.h"
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashSymbolRebinding.h"
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashLogger.h"
 #include "platform/kernel/BinaryImages.h"
@@ -97,6 +98,7 @@ void refreshLoop() {
       // for the symbol tables the crash path names frames with.
       dozidicrash_rebindNewImages();
       kernel::prepareSymbolTables();
+      dozidicrashreport_prepareBinaryImages();
     }
     lock.lock();
     gRefreshing = false;

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -48,6 +49,18 @@ std::atomic<bool> g_sectionBufferTaken{false};
 // process that made it shares the file, so only that process uses it.
 std::atomic<int> g_preparedReportFile{-1};
 std::atomic<pid_t> g_preparedReportFileOwner{0};
+
+// The elements of "binary_images" as a report writes them (most of the report's first part),
+// made at normal time from one visit of the images and kept with that visit's token: a crash
+// copies the text while the images are still those, and writes them one by one otherwise.
+// Published whole and never freed, as a crash may be reading it; a new one is made only when
+// the kept image list changes.
+struct PreparedImages {
+  std::uintptr_t token;
+  const char* text;
+  int length;
+};
+std::atomic<const PreparedImages*> g_preparedImages{nullptr};
 
 int takePreparedReportFile() {
   if (g_preparedReportFileOwner.load() != getpid()) return -1;
@@ -679,9 +692,48 @@ void writeBinaryImage(const DozidiCrashBinaryImage* record, void* context) {
 
 void writeBinaryImages(const DozidiCrashReportWriter* writer, const char* key) {
   writer->beginArray(writer, key);
-  // One pass over the loader's list, rather than a walk from its head for each index.
-  dozidicrashdl_forEachBinaryImage(writeBinaryImage, const_cast<DozidiCrashReportWriter*>(writer));
+  const PreparedImages* prepared = g_preparedImages.load(std::memory_order_acquire);
+  if (prepared != nullptr && prepared->token == dozidicrashdl_imageListToken()) {
+    dozidicrashjson_addEncodedElements(jsonContext(writer), prepared->text, prepared->length);
+  } else {
+    // One pass over the loader's list, rather than a walk from its head for each index.
+    dozidicrashdl_forEachBinaryImage(writeBinaryImage, const_cast<DozidiCrashReportWriter*>(writer));
+  }
   writer->endContainer(writer);
+}
+
+// Where the images' text goes at normal time: a first visit only counts its bytes (no buffer),
+// a second copies them into a buffer of that size.
+struct ImagesText {
+  char* bytes;
+  std::size_t length;
+  std::size_t capacity;
+};
+
+int addToImagesText(const char* data, int length, void* userData) {
+  auto* text = static_cast<ImagesText*>(userData);
+  const auto count = static_cast<std::size_t>(length);
+  if (text->bytes != nullptr) {
+    if (count > text->capacity - text->length) return DozidiCrashJSON_ERROR_CANNOT_ADD_DATA;
+    std::memcpy(text->bytes + text->length, data, count);
+  }
+  text->length += count;
+  return DozidiCrashJSON_OK;
+}
+
+// Encodes the elements of "binary_images" for the images a visit gives now into `text`, at the
+// depth the report writes them (in the array, inside the report's object; what opens them goes
+// nowhere). Returns the visit's token, 0 when its images cannot be told again.
+std::uintptr_t encodeBinaryImages(ImagesText* text) {
+  DozidiCrashJSONEncodeContext context;
+  DozidiCrashReportWriter writer;
+  prepareReportWriter(&writer, &context);
+  ImagesText opening{nullptr, 0, 0};
+  dozidicrashjson_beginEncode(&context, true, addToImagesText, &opening);
+  writer.beginObject(&writer, nullptr);
+  writer.beginArray(&writer, "binary_images");
+  context.userData = text;
+  return dozidicrashdl_forEachBinaryImage(writeBinaryImage, &writer);
 }
 
 void writeProcessState(const DozidiCrashReportWriter* writer, const char* key, const DozidiCrash_MonitorContext* crash) {
@@ -917,6 +969,25 @@ void dozidicrashreport_prepare(const char* reportsFolder) {
   // A write to each page backs it now; a first write during the crash would stop for the fault.
   for (int offset = 0; offset < kSectionBufferSize; offset += 4096) static_cast<volatile char*>(g_sectionBuffer)[offset] = 0;
   g_sectionBufferTaken.store(false, std::memory_order_release);
+}
+
+void dozidicrashreport_prepareBinaryImages() {
+  const PreparedImages* current = g_preparedImages.load(std::memory_order_acquire);
+  const std::uintptr_t token = dozidicrashdl_imageListToken();
+  if (token == 0 || (current != nullptr && current->token == token)) return;
+  ImagesText counted{nullptr, 0, 0};
+  const std::uintptr_t visited = encodeBinaryImages(&counted);
+  if (visited == 0 || counted.length > static_cast<std::size_t>(INT_MAX)) return;
+  ImagesText filled{new char[counted.length + 1], 0, counted.length};
+  // The images may have changed between the two visits: the text is kept only when both
+  // visited the same ones.
+  if (encodeBinaryImages(&filled) != visited || filled.length != counted.length) {
+    delete[] filled.bytes;
+    return;
+  }
+  filled.bytes[filled.length] = '\0';
+  g_preparedImages.store(new PreparedImages{visited, filled.bytes, static_cast<int>(filled.length)},
+                         std::memory_order_release);
 }
 
 void dozidicrashreport_setUserInfoJSON(const char* userInfoJSON) {

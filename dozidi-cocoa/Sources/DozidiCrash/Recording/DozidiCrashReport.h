@@ -17,6 +17,11 @@ void dozidicrashreport_writeRecrashReport(const DozidiCrash_MonitorContext* moni
 /// instead of creating its file. Normal time, at install.
 void dozidicrashreport_prepare(const char* reportsFolder);
 
+/// Makes the text of the report's binary images from the images loaded now, when the kept
+/// image list changed since the last call; a report copies it while the images stay the same.
+/// Normal time: allocates. The cached-data thread calls it after each refresh of the image list.
+void dozidicrashreport_prepareBinaryImages();
+
 /// Keeps a copy of the user-info JSON text written into "user" (null clears it).
 void dozidicrashreport_setUserInfoJSON(const char* userInfoJSON);
 void dozidicrashreport_setIntrospectMemory(bool shouldIntrospectMemory);

@@ -43,6 +43,50 @@ Encoded encode(bool pretty, const std::function<int(Encoder*)>& body) {
   return out;
 }
 
+// Elements encoded beforehand go into an empty container as if encoded there, and elements
+// after them are separated as usual; a container with elements already refuses them.
+TEST(CrashJSONEncoderTests, ElementsEncodedBeforehandJoinAnEmptyContainer) {
+  const auto openArray = [](Encoder* e) {
+    dozidicrashjson_beginObject(e, nullptr);
+    return dozidicrashjson_beginArray(e, "a");
+  };
+  const auto addElements = [](Encoder* e) {
+    dozidicrashjson_addIntegerElement(e, nullptr, 1);
+    return dozidicrashjson_addStringElement(e, nullptr, "two", -1);
+  };
+  for (bool pretty : {false, true}) {
+    SCOPED_TRACE(pretty ? "pretty" : "compact");
+    // The elements' text, as an encoder at the same depth writes it.
+    std::string beforehand;
+    Encoder apart;
+    dozidicrashjson_beginEncode(&apart, pretty, appendToString, &beforehand);
+    openArray(&apart);
+    const std::size_t start = beforehand.size();
+    addElements(&apart);
+    const std::string elements = beforehand.substr(start);
+
+    const auto direct = encode(pretty, [&](Encoder* e) {
+      openArray(e);
+      addElements(e);
+      return dozidicrashjson_addNullElement(e, nullptr);
+    });
+    const auto joined = encode(pretty, [&](Encoder* e) {
+      openArray(e);
+      dozidicrashjson_addEncodedElements(e, elements.data(), static_cast<int>(elements.size()));
+      return dozidicrashjson_addNullElement(e, nullptr);
+    });
+    EXPECT_EQ(joined.result, DozidiCrashJSON_OK);
+    EXPECT_EQ(joined.text, direct.text);
+  }
+  const auto refused = encode(false, [](Encoder* e) {
+    dozidicrashjson_beginArray(e, nullptr);
+    dozidicrashjson_addIntegerElement(e, nullptr, 1);
+    return dozidicrashjson_addEncodedElements(e, "2", 1);
+  });
+  EXPECT_EQ(refused.result, DozidiCrashJSON_ERROR_INVALID_DATA);
+  EXPECT_EQ(refused.text, "[1]");
+}
+
 TEST(CrashJSONEncoderTests, PrettyObjectIndentsByFourSpacesPerLevel) {
   auto out = encode(true, [](Encoder* e) {
     dozidicrashjson_beginObject(e, nullptr);

@@ -2,6 +2,8 @@
 // recorder's settings and scope, and the recrash report. Real crashes are in CrashPathTests.
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
+
 #include <csignal>
 #include <cstring>
 #include <filesystem>
@@ -12,6 +14,7 @@
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/DozidiCrashScopeMirror.h"
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/Monitors/DozidiCrashMonitor.h"
 #include "StrictJson.h"
+#include "platform/kernel/BinaryImages.h"
 #include "testing/TemporaryFolder.h"
 
 namespace {
@@ -157,6 +160,40 @@ TEST_F(CrashReportWriterTest, RecrashReportEmbedsTheCutShortReport) {
   EXPECT_EQ(report["recrash_report"]["report"]["type"], "standard");
   EXPECT_EQ(report["crash"]["error"]["type"], "signal");
   EXPECT_FALSE(std::filesystem::exists(folder_.file("r-report-0000000000000001.old")));
+}
+
+// The text of the binary images is made beforehand from the images loaded then. A report written
+// after an image came or went must not copy it, and a text made again must read as a report
+// written image by image does.
+TEST_F(CrashReportWriterTest, PreparedImagesTextFollowsImagesThatComeAndGo) {
+  const auto imagesText = [&] {
+    const std::string path = folder_.file("report.json");
+    std::filesystem::remove(path);
+    dozidicrashreport_writeStandardReport(&event_, path.c_str());
+    const std::string text = readFile(path);
+    const std::size_t start = text.find("\"binary_images\"");
+    const std::size_t end = text.find("\"process\"", start);
+    EXPECT_NE(end, std::string::npos) << text;
+    return text.substr(start, end - start);
+  };
+  const auto names = [](const std::string& text) { return parseStrictly("{" + text + "\"end\": 0}")["binary_images"]; };
+  kernel::prepareSymbolTables();
+  dozidicrashreport_prepareBinaryImages();
+  const std::string prepared = imagesText();
+
+  void* fixture = dlopen(IMAGE_FIXTURE, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(fixture, nullptr) << dlerror();
+  const std::string walkedWithFixture = imagesText();
+  EXPECT_EQ(names(walkedWithFixture).size(), names(prepared).size() + 1);
+  EXPECT_NE(walkedWithFixture.find(IMAGE_FIXTURE), std::string::npos);
+  kernel::prepareSymbolTables();
+  dozidicrashreport_prepareBinaryImages();
+  EXPECT_EQ(imagesText(), walkedWithFixture);
+
+  dlclose(fixture);
+  const std::string walkedWithout = imagesText();
+  EXPECT_EQ(walkedWithout.find(IMAGE_FIXTURE), std::string::npos);
+  EXPECT_EQ(walkedWithout, prepared);
 }
 
 }  // namespace

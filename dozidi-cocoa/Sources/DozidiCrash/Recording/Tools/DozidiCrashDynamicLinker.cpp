@@ -73,10 +73,13 @@ bool forwardImage(const kernel::BinaryImage& found, void* data) {
 
 }  // namespace
 
-void dozidicrashdl_forEachBinaryImage(void (*visit)(const DozidiCrashBinaryImage* image, void* context), void* context) {
+std::uintptr_t dozidicrashdl_forEachBinaryImage(void (*visit)(const DozidiCrashBinaryImage* image, void* context),
+                                                void* context) {
   Forward forward{visit, context};
-  kernel::forEachImage(forwardImage, &forward);
+  return kernel::forEachImage(forwardImage, &forward);
 }
+
+std::uintptr_t dozidicrashdl_imageListToken() { return kernel::imageListToken(); }
 
 bool dozidicrashdl_forEachLoadedBinaryImage(void (*visit)(const DozidiCrashBinaryImage* image, void* context),
                                             void* context) {

@@ -30,9 +30,16 @@ bool dozidicrashdl_dladdr(std::uintptr_t address, Dl_info* info);
 std::uint32_t dozidicrashdl_imageCount();
 bool dozidicrashdl_getBinaryImage(int index, DozidiCrashBinaryImage* image);
 /// Calls `visit(image, context)` for each image in the order of `dozidicrashdl_getBinaryImage`,
-/// reading the loader's list once.
+/// reading the loader's list once. Returns the token of the images visited (see
+/// `dozidicrashdl_imageListToken`), or 0 when they cannot be told again.
 /// Runs during a crash: no allocation, no locks.
-void dozidicrashdl_forEachBinaryImage(void (*visit)(const DozidiCrashBinaryImage* image, void* context), void* context);
+std::uintptr_t dozidicrashdl_forEachBinaryImage(void (*visit)(const DozidiCrashBinaryImage* image, void* context),
+                                                void* context);
+/// A token of the images a visit would give now, or 0 when it cannot tell. While it returns the
+/// token a visit returned, a new visit gives the same records, so what was made of that visit
+/// still stands.
+/// Runs during a crash: no allocation, no locks.
+std::uintptr_t dozidicrashdl_imageListToken();
 /// The same visit at normal time, reading the images directly under the loader's lock: no system
 /// call per image. False when the images could not be walked so (then none was visited).
 /// Normal time only: takes the loader's lock.

@@ -293,6 +293,13 @@ int dozidicrashjson_endContainer(Context* context) {
   return out.flush();
 }
 
+int dozidicrashjson_addEncodedElements(Context* context, const char* text, int length) {
+  if (length <= 0) return DozidiCrashJSON_OK;
+  if (!context->containerFirstEntry) return DozidiCrashJSON_ERROR_INVALID_DATA;
+  context->containerFirstEntry = false;
+  return context->addJSONData(text, length, context->userData);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Decoder
 

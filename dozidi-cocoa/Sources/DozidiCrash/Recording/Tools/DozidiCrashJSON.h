@@ -62,6 +62,11 @@ int dozidicrashjson_endDataElement(DozidiCrashJSONEncodeContext* context);
 int dozidicrashjson_beginObject(DozidiCrashJSONEncodeContext* context, const char* name);
 int dozidicrashjson_beginArray(DozidiCrashJSONEncodeContext* context, const char* name);
 int dozidicrashjson_endContainer(DozidiCrashJSONEncodeContext* context);
+/// Adds, to the container just opened and still empty, elements encoded beforehand: the text an
+/// encoder wrote for the first elements of a container at the same depth, with the same
+/// pretty-printing, from the first element's own text on (it has no separator). Refused with
+/// "Invalid data" when the container has elements already.
+int dozidicrashjson_addEncodedElements(DozidiCrashJSONEncodeContext* context, const char* text, int length);
 
 /// Runs during a crash: no allocation, no locks.
 /// Re-emits the JSON text `jsonData` into the open encoder; its top-level element gets `name`.

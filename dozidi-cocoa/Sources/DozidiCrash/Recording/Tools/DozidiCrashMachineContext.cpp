@@ -10,6 +10,7 @@
 #include "platform/kernel/Threads.h"
 
 #include <execinfo.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstring>
@@ -42,6 +43,43 @@ DozidiCrashMachineContext* gContextAwaitingThreads = nullptr;
 // when none is pending) and the length of its list, for dozidicrashmc_suspendEnvironment to hand out.
 std::atomic<DozidiCrashThread> gFinishedBy{0};
 int gFinishedCount = 0;
+// The task folder, opened at normal time so that a crash lists the threads without opening and
+// closing it (two costly path walks through /proc), and counts them with one fstat. A forked
+// child inherits its parent's folder, so only the process that opened it uses it; one lister at
+// a time, as a listing seeks the shared descriptor. Its identity tells whether the program closed
+// the descriptor since and the number now names another file: then the folder is opened anew.
+std::atomic<int> gTaskFolder{-1};
+std::atomic<pid_t> gTaskFolderOwner{0};
+std::atomic<bool> gTaskFolderBusy{false};
+kernel::ThreadListIdentity gTaskFolderIdentity;
+
+// The kept folder when this process may use it now, else -1; a caller that got it gives it back
+// with releaseTaskFolder.
+int takeTaskFolder() {
+  const int folder = gTaskFolder.load(std::memory_order_acquire);
+  if (folder < 0 || gTaskFolderOwner.load(std::memory_order_relaxed) != kernel::currentProcessId()) return -1;
+  return gTaskFolderBusy.exchange(true, std::memory_order_acquire) ? -1 : folder;
+}
+void releaseTaskFolder(int folder) {
+  if (folder >= 0) gTaskFolderBusy.store(false, std::memory_order_release);
+}
+
+// kernel::listThreads, through the kept folder where it still is the folder it was.
+int listAllThreads(kernel::ThreadId* out, int capacity) {
+  const int folder = takeTaskFolder();
+  const bool kept = folder >= 0 && kernel::countThreadsIn(folder, &gTaskFolderIdentity) >= 0;
+  const int count = kept ? kernel::listThreadsIn(folder, out, capacity) : kernel::listThreads(out, capacity);
+  releaseTaskFolder(folder);
+  return count;
+}
+
+// How many threads the process has now; -1 when the kept folder cannot tell.
+int countAllThreads() {
+  const int folder = takeTaskFolder();
+  const int count = folder >= 0 ? kernel::countThreadsIn(folder, &gTaskFolderIdentity) : -1;
+  releaseTaskFolder(folder);
+  return count;
+}
 
 void fillThreadList(DozidiCrashMachineContext* context) {
   // The threads are still stopping: the list is taken once they have stopped.
@@ -56,7 +94,7 @@ void fillThreadList(DozidiCrashMachineContext* context) {
   if (count >= 0) {
     for (int i = 0; i < count && i < kDozidiCrashMaxContextThreads; ++i) threads[i] = gListScratch[i];
   } else {
-    count = kernel::listThreads(threads, kDozidiCrashMaxContextThreads);
+    count = listAllThreads(threads, kDozidiCrashMaxContextThreads);
   }
   if (count < 0) {
     DOZIDICRASHLOG_ERROR("task_threads: %s", "cannot read /proc/self/task");
@@ -93,6 +131,15 @@ bool dozidicrashmc_prepare() {
   kernel::touchPagesInPlace(gListScratch, sizeof gListScratch);
   kernel::touchPagesInPlace(gStoppedScratch, sizeof gStoppedScratch);
   kernel::touchPagesInPlace(&gBegunRequest, sizeof gBegunRequest);
+  if (gTaskFolder.load(std::memory_order_acquire) < 0 || gTaskFolderOwner.load() != kernel::currentProcessId()) {
+    const int folder = kernel::openThreadList();
+    if (folder >= 0 && kernel::identifyThreadList(folder, &gTaskFolderIdentity)) {
+      gTaskFolderOwner.store(kernel::currentProcessId(), std::memory_order_relaxed);
+      gTaskFolder.store(folder, std::memory_order_release);
+    } else if (folder >= 0) {
+      ::close(folder);
+    }
+  }
   // The files' full symbol tables are read on the cached-data thread, not here: reading and
   // sorting them for every loaded library is most of the cost of an install. A crash before they
   // are ready names frames from the images' dynamic symbol tables, read in place.
@@ -169,7 +216,7 @@ void dozidicrashmc_beginSuspendEnvironment() {
   gSettledListCount.store(-1, std::memory_order_release);
   // Installing the handler is only sigaction calls, which a crash handler may make.
   kernel::installThreadSuspension();
-  int count = kernel::listThreads(gListScratch, kMaxSuspendedThreads);
+  int count = listAllThreads(gListScratch, kMaxSuspendedThreads);
   // Without a list the suspension lists again itself, and says so.
   if (count < 0) return;
   gBegunCut = count > kMaxSuspendedThreads;
@@ -181,6 +228,15 @@ void dozidicrashmc_beginSuspendEnvironment() {
 }
 
 namespace {
+
+// After the first pass, whose listing gListScratch holds: when every listed thread but the
+// caller stopped and the process has no more threads than were listed, no thread started since
+// (only a running thread can start one), so that listing stands and is not read again.
+bool settledByCount(bool allStopped, int listed) {
+  if (!allStopped || listed >= kMaxSuspendedThreads || countAllThreads() != listed) return false;
+  gSettledListCount.store(listed, std::memory_order_release);
+  return true;
+}
 
 // Waits for the threads that a begun suspension asked to stop (or lists and stops them all when
 // none was begun), lists again until no new thread shows up, and returns the list's length (-1
@@ -209,9 +265,13 @@ int stopAllThreads() {
         }
       }
       known = gBegunCount;
+      if (settledByCount(allStopped, known)) {
+        settled = true;
+        break;
+      }
       continue;
     }
-    int count = kernel::listThreads(gListScratch, kMaxSuspendedThreads);
+    int count = listAllThreads(gListScratch, kMaxSuspendedThreads);
     if (count < 0) {
       DOZIDICRASHLOG_ERROR("task_threads: %s", "cannot read /proc/self/task");
       if (pass == 0) return -1;
@@ -242,6 +302,10 @@ int stopAllThreads() {
       }
     }
     known += added;
+    if (pass == 0 && settledByCount(allStopped, known)) {
+      settled = true;
+      break;
+    }
   }
   // With every thread stopped no image can come or go until they resume: the image list is
   // checked once here instead of at each lookup of the report.

@@ -63,7 +63,9 @@ bool dozidicrashmc_hasValidExceptionRegisters(const DozidiCrashMachineContext* c
 
 /// Stops every other thread of the process and hands out the thread list (static storage, valid
 /// until the next suspension). The list is taken again until no new thread shows up (three
-/// passes at most), so threads started meanwhile are stopped too. A thread that does not stop
+/// passes at most), so threads started meanwhile are stopped too; when every listed thread
+/// stopped and the process counts no more threads than were listed, the count stands for the
+/// second listing (with the folder that `dozidicrashmc_prepare` opened). A thread that does not stop
 /// within the kernel layer's deadline keeps running.
 /// Runs during a crash: no allocation, no locks.
 void dozidicrashmc_suspendEnvironment(DozidiCrashThread** threadsOut, int* countOut);

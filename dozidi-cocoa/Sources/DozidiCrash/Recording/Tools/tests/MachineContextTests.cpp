@@ -3,14 +3,17 @@
 #include "dozidi-cocoa/Sources/DozidiCrash/Recording/Tools/DozidiCrashMemory.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -140,6 +143,81 @@ TEST(MachineContextTests, SuspendedThreadsStayStillGiveTheirRegistersAndRunAfter
     stop = true;
     for (Spinner& spinner : spinners) spinner.thread.join();
   }
+}
+
+// After the first listing the suspension counts the threads instead of listing them again: a
+// thread started while the listed ones stop must still be found, stopped and listed.
+TEST(MachineContextTests, AThreadStartedWhileTheOthersStopIsStoppedToo) {
+  ASSERT_TRUE(dozidicrashmc_prepare());
+  std::atomic<bool> stop{false};
+  std::atomic<std::uint64_t> counter{0};
+  std::atomic<DozidiCrashThread> lateId{0};
+  std::thread early([&] {
+    while (!stop.load(std::memory_order_relaxed)) std::this_thread::yield();
+  });
+  dozidicrashmc_beginSuspendEnvironment();
+  std::thread late([&] {
+    lateId = dozidicrashthread_self();
+    while (!stop.load(std::memory_order_relaxed)) counter.fetch_add(1, std::memory_order_relaxed);
+  });
+  while (lateId.load() == 0 || counter.load() == 0) std::this_thread::yield();
+  ucontext_t user{};  // no frame chain: the walk ends at once
+  DozidiCrashMachineContext crashed;
+  ASSERT_TRUE(dozidicrashmc_getContextForSignal(&user, &crashed));
+  dozidicrashmc_finishSuspendEnvironment();
+  DozidiCrashThread* threads = nullptr;
+  int count = 0;
+  dozidicrashmc_suspendEnvironment(&threads, &count);
+  ASSERT_NE(threads, nullptr);
+  EXPECT_GE(dozidicrashmc_indexOfThread(&crashed, lateId), 0);
+  EXPECT_NE(std::find(threads, threads + count, lateId.load()), threads + count);
+  const std::uint64_t before = counter.load();
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(counter.load(), before) << "the late thread kept running";
+  dozidicrashmc_resumeEnvironment(threads, count);
+  stop = true;
+  early.join();
+  late.join();
+}
+
+// A program may close descriptors it did not open: when the number of the kept task folder
+// names another folder, the suspension lists the threads by opening the folder anew.
+TEST(MachineContextTests, AKeptTaskFolderTheProgramReplacedIsNotTrusted) {
+  ASSERT_TRUE(dozidicrashmc_prepare());
+  const std::string task = "/proc/" + std::to_string(::getpid()) + "/task";
+  int kept = -1;
+  for (int fd = 3; fd < 1024 && kept < 0; ++fd) {
+    char target[256];
+    const ssize_t length = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), target, sizeof target - 1);
+    if (length > 0 && std::string(target, static_cast<std::size_t>(length)) == task) kept = fd;
+  }
+  ASSERT_GE(kept, 0) << "no descriptor of " << task;
+  const int other = ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(other, 0);
+  ASSERT_EQ(::dup2(other, kept), kept);
+  ::close(other);
+
+  std::atomic<bool> stop{false};
+  std::atomic<std::uint64_t> counter{0};
+  std::atomic<DozidiCrashThread> id{0};
+  std::thread spinner([&] {
+    id = dozidicrashthread_self();
+    while (!stop.load(std::memory_order_relaxed)) counter.fetch_add(1, std::memory_order_relaxed);
+  });
+  while (id.load() == 0 || counter.load() == 0) std::this_thread::yield();
+  dozidicrashmc_beginSuspendEnvironment();
+  dozidicrashmc_finishSuspendEnvironment();
+  DozidiCrashThread* threads = nullptr;
+  int count = 0;
+  dozidicrashmc_suspendEnvironment(&threads, &count);
+  ASSERT_NE(threads, nullptr);
+  EXPECT_NE(std::find(threads, threads + count, id.load()), threads + count);
+  const std::uint64_t before = counter.load();
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(counter.load(), before) << "the spinner kept running";
+  dozidicrashmc_resumeEnvironment(threads, count);
+  stop = true;
+  spinner.join();
 }
 
 class SafeReadTests : public ::testing::Test {
