@@ -24,6 +24,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kernel {
@@ -389,15 +390,37 @@ struct FileSymbol {
   std::uint64_t value;
   std::uint64_t size;
   std::uint32_t name;
-  /// The symbol's place in its table (it fills what would be padding): sorting by start, then by
-  /// it, keeps table order among equal starts without a stable sort's buffer.
-  std::uint32_t order;
 };
 
-// The order kept tables are sorted in; an object, so that the sort inlines it.
-constexpr auto startsBefore = [](const FileSymbol& a, const FileSymbol& b) {
-  return a.value < b.value || (a.value == b.value && a.order < b.order);
-};
+// Sorts symbols collected in table order by start, table order kept among equal starts: a
+// least-significant-digit radix sort, which is stable, through `scratch` (room for `count`), in
+// as many passes as the highest start needs (two or three for a library). A comparison sort of a
+// library's thousands of symbols took most of the time the tables take to prepare.
+void sortByStart(FileSymbol* symbols, std::size_t count, FileSymbol* scratch) {
+  constexpr int kDigitBits = 11;
+  constexpr std::size_t kDigits = std::size_t{1} << kDigitBits;
+  std::uint64_t highest = 0;
+  for (std::size_t i = 0; i < count; ++i) highest = std::max(highest, symbols[i].value);
+  int passes = 0;
+  for (int shift = 0; shift < 64 && (highest >> shift) != 0; shift += kDigitBits) ++passes;
+  // Each pass moves the symbols to the other buffer: an odd count starts from the scratch copy,
+  // so that the last pass ends in place.
+  FileSymbol* from = symbols;
+  FileSymbol* to = scratch;
+  if (passes % 2 != 0) {
+    std::copy(symbols, symbols + count, scratch);
+    std::swap(from, to);
+  }
+  for (int pass = 0; pass < passes; ++pass) {
+    const int shift = pass * kDigitBits;
+    std::size_t starts[kDigits] = {};
+    for (std::size_t i = 0; i < count; ++i) ++starts[(from[i].value >> shift) & (kDigits - 1)];
+    std::size_t next = 0;
+    for (std::size_t& start : starts) next += std::exchange(start, next);
+    for (std::size_t i = 0; i < count; ++i) to[starts[(from[i].value >> shift) & (kDigits - 1)]++] = from[i];
+    std::swap(from, to);
+  }
+}
 
 // Memory for tables kept for the life of the process, cut from large anonymous mappings. Kept
 // tables are never freed, so nothing is gained from the heap; and a heap grows step by step
@@ -407,7 +430,8 @@ constexpr auto startsBefore = [](const FileSymbol& a, const FileSymbol& b) {
 // Normal time only; callers serialise (prepareSymbolTables holds its lock).
 class KeptMemory {
  public:
-  /// `count` zeroed-on-first-touch elements of T, or null when no memory could be mapped.
+  /// Room for `count` elements of T (its bytes are not cleared), or null when no memory could be
+  /// mapped.
   template <typename T>
   T* take(std::size_t count) {
     static_assert(alignof(T) <= kAlignment);
@@ -426,11 +450,12 @@ class KeptMemory {
     return taken;
   }
 
-  /// Gives back the end of the last block taken beyond its first `used` elements of T.
+  /// Gives back the end of the last block taken beyond its first `used` elements of T (all of
+  /// it for none), for the next blocks to reuse.
   template <typename T>
   void keepOnly(const T* block, std::size_t used) {
     if (reinterpret_cast<const char*>(block) != last_) return;
-    char* end = last_ + roundUp(std::max<std::size_t>(used, 1) * sizeof(T));
+    char* end = last_ + roundUp(used * sizeof(T));
     if (end > next_) return;
     left_ += static_cast<std::size_t>(next_ - end);
     next_ = end;
@@ -447,6 +472,7 @@ class KeptMemory {
   std::size_t left_ = 0;
   char* last_ = nullptr;
 };
+
 struct FileSymbolTable {
   std::uintptr_t header;
   const char* path;
@@ -721,10 +747,9 @@ void collectDynamicSymbols(CachedImage* image, const CachedImageList* previous, 
   auto* symbols = kept.take<FileSymbol>(bound);
   if (symbols == nullptr) return;
   std::size_t count = 0;
-  std::uint32_t order = 0;
   const bool read = forEachDynamicSymbol(
       image->tables, bound,
-      [&](const ElfW(Sym)& symbol) { symbols[count++] = {symbol.st_value, symbol.st_size, symbol.st_name, order++}; },
+      [&](const ElfW(Sym)& symbol) { symbols[count++] = {symbol.st_value, symbol.st_size, symbol.st_name}; },
       memory);
   kept.keepOnly(symbols, read ? count : 0);
   if (!read) return;
@@ -732,12 +757,26 @@ void collectDynamicSymbols(CachedImage* image, const CachedImageList* previous, 
   image->sortedCount = count;
 }
 
-// Normal time: sorts an image's newly collected symbols by start once, table order kept among
+// Normal time: sorts the images' newly collected symbols by start once, table order kept among
 // equal starts, so that a lookup searches memory instead of reading the table through safe reads.
-void sortDynamicSymbols(CachedImage* image, const CachedImageList* previous) {
-  if (image->sortedSymbols == nullptr || previousCopy(previous, *image) != nullptr) return;
-  auto* symbols = const_cast<FileSymbol*>(image->sortedSymbols);
-  std::sort(symbols, symbols + image->sortedCount, startsBefore);
+// Through one scratch area, given back after; without it no image keeps its symbols (then
+// lookups read the tables themselves).
+void sortDynamicSymbols(std::vector<CachedImage>& images, const CachedImageList* previous, KeptMemory& kept) {
+  std::size_t largest = 0;
+  for (const CachedImage& image : images) {
+    if (image.sortedSymbols != nullptr && previousCopy(previous, image) == nullptr) largest = std::max(largest, image.sortedCount);
+  }
+  FileSymbol* scratch = largest > 0 ? kept.take<FileSymbol>(largest) : nullptr;
+  for (CachedImage& image : images) {
+    if (image.sortedSymbols == nullptr || previousCopy(previous, image) != nullptr) continue;
+    if (scratch != nullptr) {
+      sortByStart(const_cast<FileSymbol*>(image.sortedSymbols), image.sortedCount, scratch);
+    } else {
+      image.sortedSymbols = nullptr;
+      image.sortedCount = 0;
+    }
+  }
+  if (scratch != nullptr) kept.keepOnly(scratch, 0);
 }
 
 // Normal time only: allocates. The images and their dynamic symbols are read while
@@ -758,7 +797,7 @@ void refreshImageList(KeptMemory& memory) {
     return complete;
   }, [&] { complete = false; });
   if (!complete || images.empty()) return;
-  for (CachedImage& image : images) sortDynamicSymbols(&image, published);
+  sortDynamicSymbols(images, published, memory);
   auto* kept = new CachedImage[images.size()];
   std::copy(images.begin(), images.end(), kept);
   gImageList.store(new CachedImageList{kept, static_cast<int>(images.size())}, std::memory_order_release);
@@ -984,7 +1023,8 @@ const char* mapStrings(int fd, const ElfW(Shdr)& strtab) {
   return copy;
 }
 
-// Reads the .symtab of an open file into a table that lives for the rest of the process.
+// Reads the .symtab of an open file into a table that lives for the rest of the process, in table
+// order: the caller sorts it before it is published.
 bool readSymbolTable(int fd, const LoadedFile& file, KeptMemory& kept, FileSymbolTable* table) {
   struct stat info {};
   if (::fstat(fd, &info) != 0 || info.st_size <= static_cast<off_t>(sizeof(ElfW(Ehdr)))) return false;
@@ -1011,13 +1051,11 @@ bool readSymbolTable(int fd, const LoadedFile& file, KeptMemory& kept, FileSymbo
     const char* strings = nullptr;
     const bool read = forEachFileSymbol(fd, symtab, strtab.sh_size, [&](const ElfW(Sym)& symbol) {
       if (at < bound) {
-        stored[at] = {symbol.st_value, symbol.st_size, symbol.st_name, static_cast<std::uint32_t>(at)};
-        ++at;
+        stored[at++] = {symbol.st_value, symbol.st_size, symbol.st_name};
       }
     }) && (strings = mapStrings(fd, strtab)) != nullptr;
     kept.keepOnly(stored, read ? at : 0);
     if (!read) return false;
-    std::sort(stored, stored + at, startsBefore);
     auto* path = new char[file.path.size() + 1];
     std::memcpy(path, file.path.c_str(), file.path.size() + 1);
     *table = FileSymbolTable{file.header, path, stored, at, strings};
@@ -1060,6 +1098,7 @@ void prepareSymbolTables() {
   }
   const SymbolTableSet* previous = gFileTables.load(std::memory_order_acquire);
   std::vector<FileSymbolTable> tables;
+  std::vector<std::size_t> read;  // the tables read now, by index in `tables`
   for (const LoadedFile& file : files) {
     bool reused = false;
     for (std::size_t i = 0; previous != nullptr && i < previous->count; ++i) {
@@ -1070,7 +1109,19 @@ void prepareSymbolTables() {
       }
     }
     FileSymbolTable table;
-    if (!reused && readFileSymbols(file, memory, &table)) tables.push_back(table);
+    if (!reused && readFileSymbols(file, memory, &table)) {
+      tables.push_back(table);
+      read.push_back(tables.size() - 1);
+    }
+  }
+  // The tables just read are sorted through one scratch area, given back after.
+  std::size_t largest = 0;
+  for (std::size_t i : read) largest = std::max(largest, tables[i].count);
+  if (!read.empty()) {
+    FileSymbol* scratch = memory.take<FileSymbol>(largest);
+    if (scratch == nullptr) return;
+    for (std::size_t i : read) sortByStart(const_cast<FileSymbol*>(tables[i].symbols), tables[i].count, scratch);
+    memory.keepOnly(scratch, 0);
   }
   auto* stored = new FileSymbolTable[tables.size() > 0 ? tables.size() : 1];
   std::copy(tables.begin(), tables.end(), stored);
