@@ -166,6 +166,13 @@ Result<void> FileManager::createDirectory(const std::string& path, Intermediates
   if (path.empty()) return writeError("create folder", path, ENOENT);
   std::vector<std::string> steps;
   if (withIntermediates == Intermediates::Yes) {
+    // Most calls find the folder, or at least its parent, in place: one call then does what the
+    // walk from the root below does with one call (and a check) per component. Anything else
+    // takes the walk, which creates what is missing and reports a failure as it always has.
+    bool isDirectory = false;
+    if (::mkdir(path.c_str(), 0755) == 0 || (errno == EEXIST && fileExists(path, &isDirectory) && isDirectory)) {
+      return {};
+    }
     for (std::size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
       steps.push_back(path.substr(0, slash));
     }

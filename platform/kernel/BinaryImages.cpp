@@ -24,6 +24,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kernel {
@@ -390,6 +391,88 @@ struct FileSymbol {
   std::uint64_t size;
   std::uint32_t name;
 };
+
+// Sorts symbols collected in table order by start, table order kept among equal starts: a
+// least-significant-digit radix sort, which is stable, through `scratch` (room for `count`), in
+// as many passes as the highest start needs (two or three for a library). A comparison sort of a
+// library's thousands of symbols took most of the time the tables take to prepare.
+void sortByStart(FileSymbol* symbols, std::size_t count, FileSymbol* scratch) {
+  constexpr int kDigitBits = 11;
+  constexpr std::size_t kDigits = std::size_t{1} << kDigitBits;
+  std::uint64_t highest = 0;
+  for (std::size_t i = 0; i < count; ++i) highest = std::max(highest, symbols[i].value);
+  int passes = 0;
+  for (int shift = 0; shift < 64 && (highest >> shift) != 0; shift += kDigitBits) ++passes;
+  // Each pass moves the symbols to the other buffer: an odd count starts from the scratch copy,
+  // so that the last pass ends in place.
+  FileSymbol* from = symbols;
+  FileSymbol* to = scratch;
+  if (passes % 2 != 0) {
+    std::copy(symbols, symbols + count, scratch);
+    std::swap(from, to);
+  }
+  for (int pass = 0; pass < passes; ++pass) {
+    const int shift = pass * kDigitBits;
+    std::size_t starts[kDigits] = {};
+    for (std::size_t i = 0; i < count; ++i) ++starts[(from[i].value >> shift) & (kDigits - 1)];
+    std::size_t next = 0;
+    for (std::size_t& start : starts) next += std::exchange(start, next);
+    for (std::size_t i = 0; i < count; ++i) to[starts[(from[i].value >> shift) & (kDigits - 1)]++] = from[i];
+    std::swap(from, to);
+  }
+}
+
+// Memory for tables kept for the life of the process, cut from large anonymous mappings. Kept
+// tables are never freed, so nothing is gained from the heap; and a heap grows step by step
+// (an mprotect per step, which takes the address space's lock for writing and stalls the
+// process's other threads where they start, map or fault meanwhile), where a mapping is one
+// call for many tables and its pages come in as they are first written.
+// Normal time only; callers serialise (prepareSymbolTables holds its lock).
+class KeptMemory {
+ public:
+  /// Room for `count` elements of T (its bytes are not cleared), or null when no memory could be
+  /// mapped.
+  template <typename T>
+  T* take(std::size_t count) {
+    static_assert(alignof(T) <= kAlignment);
+    const std::size_t bytes = roundUp(std::max<std::size_t>(count, 1) * sizeof(T));
+    if (bytes > left_) {
+      const std::size_t length = std::max(bytes, kMappingSize);
+      void* mapped = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+      if (mapped == MAP_FAILED) return nullptr;
+      next_ = static_cast<char*>(mapped);
+      left_ = length;
+    }
+    T* taken = reinterpret_cast<T*>(next_);
+    next_ += bytes;
+    left_ -= bytes;
+    last_ = reinterpret_cast<char*>(taken);
+    return taken;
+  }
+
+  /// Gives back the end of the last block taken beyond its first `used` elements of T (all of
+  /// it for none), for the next blocks to reuse.
+  template <typename T>
+  void keepOnly(const T* block, std::size_t used) {
+    if (reinterpret_cast<const char*>(block) != last_) return;
+    char* end = last_ + roundUp(used * sizeof(T));
+    if (end > next_) return;
+    left_ += static_cast<std::size_t>(next_ - end);
+    next_ = end;
+  }
+
+ private:
+  static constexpr std::size_t kAlignment = 16;
+  // Large enough for the dynamic symbols of a program with a hundred libraries in one or two
+  // mappings; reserved, not committed: untouched pages cost nothing.
+  static constexpr std::size_t kMappingSize = std::size_t{8} << 20;
+  static std::size_t roundUp(std::size_t bytes) { return (bytes + kAlignment - 1) & ~(kAlignment - 1); }
+
+  char* next_ = nullptr;
+  std::size_t left_ = 0;
+  char* last_ = nullptr;
+};
+
 struct FileSymbolTable {
   std::uintptr_t header;
   const char* path;
@@ -649,56 +732,72 @@ const CachedImage* previousCopy(const CachedImageList* previous, const CachedIma
 }
 
 // Normal time, under the loader's lock: copies the named code symbols of the image's dynamic
-// table, unless the last published list has them sorted already. False when the table could not
-// be read (then lookups read the table itself).
-bool collectDynamicSymbols(const CachedImage& image, const CachedImageList* previous, const Memory& memory,
-                           std::vector<FileSymbol>* symbols) {
-  if (!image.hasTables || image.symbolCount == 0 || previousCopy(previous, image) != nullptr) return false;
-  symbols->reserve(std::min<std::size_t>(image.symbolCount, std::size_t{1} << 20));
-  return forEachDynamicSymbol(
-      image.tables, image.symbolCount,
-      [&](const ElfW(Sym)& symbol) { symbols->push_back({symbol.st_value, symbol.st_size, symbol.st_name}); }, memory);
-}
-
-// Normal time: sorts the collected symbols by start once, table order kept among equal starts,
-// so that a lookup searches memory instead of reading the table through safe reads; an image the
-// last published list holds shares its sorted symbols.
-void sortDynamicSymbols(CachedImage* image, const CachedImageList* previous, std::vector<FileSymbol>& symbols,
-                        bool collected) {
-  if (const CachedImage* old = image->hasTables ? previousCopy(previous, *image) : nullptr) {
+// table, in table order, into kept memory, unless the last published list has them sorted
+// already (then it shares them). Without the table, or when it could not be read, the image
+// keeps none (then lookups read the table itself).
+void collectDynamicSymbols(CachedImage* image, const CachedImageList* previous, const Memory& memory, KeptMemory& kept) {
+  if (!image->hasTables || image->symbolCount == 0) return;
+  if (const CachedImage* old = previousCopy(previous, *image)) {
     image->sortedSymbols = old->sortedSymbols;
     image->sortedCount = old->sortedCount;
     return;
   }
-  if (!collected) return;
-  std::stable_sort(symbols.begin(), symbols.end(), [](const FileSymbol& a, const FileSymbol& b) { return a.value < b.value; });
-  auto* stored = new FileSymbol[symbols.empty() ? 1 : symbols.size()];
-  std::copy(symbols.begin(), symbols.end(), stored);
-  image->sortedSymbols = stored;
-  image->sortedCount = symbols.size();
+  // The count comes from the hash table and bounds what is kept; the rest is given back.
+  const std::size_t bound = std::min<std::size_t>(image->symbolCount, std::size_t{1} << 24);
+  auto* symbols = kept.take<FileSymbol>(bound);
+  if (symbols == nullptr) return;
+  std::size_t count = 0;
+  const bool read = forEachDynamicSymbol(
+      image->tables, bound,
+      [&](const ElfW(Sym)& symbol) { symbols[count++] = {symbol.st_value, symbol.st_size, symbol.st_name}; },
+      memory);
+  kept.keepOnly(symbols, read ? count : 0);
+  if (!read) return;
+  image->sortedSymbols = symbols;
+  image->sortedCount = count;
+}
+
+// Normal time: sorts the images' newly collected symbols by start once, table order kept among
+// equal starts, so that a lookup searches memory instead of reading the table through safe reads.
+// Through one scratch area, given back after; without it no image keeps its symbols (then
+// lookups read the tables themselves).
+void sortDynamicSymbols(std::vector<CachedImage>& images, const CachedImageList* previous, KeptMemory& kept) {
+  std::size_t largest = 0;
+  for (const CachedImage& image : images) {
+    if (image.sortedSymbols != nullptr && previousCopy(previous, image) == nullptr) largest = std::max(largest, image.sortedCount);
+  }
+  FileSymbol* scratch = largest > 0 ? kept.take<FileSymbol>(largest) : nullptr;
+  for (CachedImage& image : images) {
+    if (image.sortedSymbols == nullptr || previousCopy(previous, image) != nullptr) continue;
+    if (scratch != nullptr) {
+      sortByStart(const_cast<FileSymbol*>(image.sortedSymbols), image.sortedCount, scratch);
+    } else {
+      image.sortedSymbols = nullptr;
+      image.sortedCount = 0;
+    }
+  }
+  if (scratch != nullptr) kept.keepOnly(scratch, 0);
 }
 
 // Normal time only: allocates. The images and their dynamic symbols are read while
 // dl_iterate_phdr holds the loader's list lock, so no image comes or goes halfway through the
 // walk and their memory is read directly; the symbols are sorted after it, so that the lock is
 // not held for long.
-void refreshImageList() {
+void refreshImageList(KeptMemory& memory) {
   makeCheckPipe();
   const CachedImageList* published = gImageList.load(std::memory_order_acquire);
   if (published != nullptr && matchesLoader(*published)) return;
   std::vector<CachedImage> images;
-  std::vector<std::vector<FileSymbol>> symbols;
-  std::vector<bool> collected;
+  images.reserve(128);
   bool complete = true;
   forEachLoaderImage("loaded image walk", [&](const dl_phdr_info& loaded, const link_map& entry, std::uintptr_t node, int index) {
     images.emplace_back();
-    symbols.emplace_back();
     complete = cacheImage(loaded, entry, node, index, &images.back());
-    collected.push_back(complete && collectDynamicSymbols(images.back(), published, Memory{&loaded}, &symbols.back()));
+    if (complete) collectDynamicSymbols(&images.back(), published, Memory{&loaded}, memory);
     return complete;
   }, [&] { complete = false; });
   if (!complete || images.empty()) return;
-  for (std::size_t i = 0; i < images.size(); ++i) sortDynamicSymbols(&images[i], published, symbols[i], collected[i]);
+  sortDynamicSymbols(images, published, memory);
   auto* kept = new CachedImage[images.size()];
   std::copy(images.begin(), images.end(), kept);
   gImageList.store(new CachedImageList{kept, static_cast<int>(images.size())}, std::memory_order_release);
@@ -928,8 +1027,9 @@ const char* mapStrings(int fd, const ElfW(Shdr)& strtab) {
   return copy;
 }
 
-// Reads the .symtab of an open file into a table that lives for the rest of the process.
-bool readSymbolTable(int fd, const LoadedFile& file, FileSymbolTable* table) {
+// Reads the .symtab of an open file into a table that lives for the rest of the process, in table
+// order: the caller sorts it before it is published.
+bool readSymbolTable(int fd, const LoadedFile& file, KeptMemory& kept, FileSymbolTable* table) {
   struct stat info {};
   if (::fstat(fd, &info) != 0 || info.st_size <= static_cast<off_t>(sizeof(ElfW(Ehdr)))) return false;
   const auto size = static_cast<std::uint64_t>(info.st_size);
@@ -947,20 +1047,19 @@ bool readSymbolTable(int fd, const LoadedFile& file, FileSymbolTable* table) {
         strtab.sh_size > size - strtab.sh_offset || strtab.sh_size == 0) {
       return false;
     }
-    // Read twice, to count and then to keep: the table is allocated once, at its size.
-    std::size_t kept = 0;
-    if (!forEachFileSymbol(fd, symtab, strtab.sh_size, [&](const ElfW(Sym)&) { ++kept; })) return false;
-    auto* stored = new FileSymbol[kept > 0 ? kept : 1];
+    // Read once into room for the whole table; what is not kept is given back.
+    const std::size_t bound = symtab.sh_size / sizeof(ElfW(Sym));
+    auto* stored = kept.take<FileSymbol>(bound);
+    if (stored == nullptr) return false;
     std::size_t at = 0;
     const char* strings = nullptr;
     const bool read = forEachFileSymbol(fd, symtab, strtab.sh_size, [&](const ElfW(Sym)& symbol) {
-      if (at < kept) stored[at++] = {symbol.st_value, symbol.st_size, symbol.st_name};
+      if (at < bound) {
+        stored[at++] = {symbol.st_value, symbol.st_size, symbol.st_name};
+      }
     }) && (strings = mapStrings(fd, strtab)) != nullptr;
-    if (!read) {
-      delete[] stored;
-      return false;
-    }
-    std::sort(stored, stored + at, [](const FileSymbol& a, const FileSymbol& b) { return a.value < b.value; });
+    kept.keepOnly(stored, read ? at : 0);
+    if (!read) return false;
     auto* path = new char[file.path.size() + 1];
     std::memcpy(path, file.path.c_str(), file.path.size() + 1);
     *table = FileSymbolTable{file.header, path, stored, at, strings};
@@ -973,10 +1072,10 @@ bool readSymbolTable(int fd, const LoadedFile& file, FileSymbolTable* table) {
 // stripped, so only their headers are read, and no mapping is made and torn down while the app
 // starts (each unmapping interrupts every processor that runs a thread of this process, or a
 // child it has just spawned, to flush their address translations).
-bool readFileSymbols(const LoadedFile& file, FileSymbolTable* table) {
+bool readFileSymbols(const LoadedFile& file, KeptMemory& kept, FileSymbolTable* table) {
   int fd = ::open(file.path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
-  const bool read = readSymbolTable(fd, file, table);
+  const bool read = readSymbolTable(fd, file, kept, table);
   ::close(fd);
   return read;
 }
@@ -986,11 +1085,13 @@ bool readFileSymbols(const LoadedFile& file, FileSymbolTable* table) {
 void prepareSymbolTables() {
   static std::mutex preparing;
   std::lock_guard<std::mutex> lock(preparing);
+  // Never destroyed: what it handed out is read until the process ends.
+  static KeptMemory& memory = *new KeptMemory;
   // Called again on every refresh of the crash recorder's caches: when no image came or went
   // since the last call, everything it would read is kept already.
   const CachedImageList* kept = gImageList.load(std::memory_order_acquire);
   if (kept != nullptr && gFileTables.load(std::memory_order_acquire) != nullptr && matchesLoader(*kept)) return;
-  refreshImageList();
+  refreshImageList(memory);
   // The files are those of the images just kept: their walk read the loader's list directly.
   std::vector<LoadedFile> files;
   if (const CachedImageList* list = gImageList.load(std::memory_order_acquire)) {
@@ -1001,6 +1102,7 @@ void prepareSymbolTables() {
   }
   const SymbolTableSet* previous = gFileTables.load(std::memory_order_acquire);
   std::vector<FileSymbolTable> tables;
+  std::vector<std::size_t> read;  // the tables read now, by index in `tables`
   for (const LoadedFile& file : files) {
     bool reused = false;
     for (std::size_t i = 0; previous != nullptr && i < previous->count; ++i) {
@@ -1011,7 +1113,19 @@ void prepareSymbolTables() {
       }
     }
     FileSymbolTable table;
-    if (!reused && readFileSymbols(file, &table)) tables.push_back(table);
+    if (!reused && readFileSymbols(file, memory, &table)) {
+      tables.push_back(table);
+      read.push_back(tables.size() - 1);
+    }
+  }
+  // The tables just read are sorted through one scratch area, given back after.
+  std::size_t largest = 0;
+  for (std::size_t i : read) largest = std::max(largest, tables[i].count);
+  if (!read.empty()) {
+    FileSymbol* scratch = memory.take<FileSymbol>(largest);
+    if (scratch == nullptr) return;
+    for (std::size_t i : read) sortByStart(const_cast<FileSymbol*>(tables[i].symbols), tables[i].count, scratch);
+    memory.keepOnly(scratch, 0);
   }
   auto* stored = new FileSymbolTable[tables.size() > 0 ? tables.size() : 1];
   std::copy(tables.begin(), tables.end(), stored);

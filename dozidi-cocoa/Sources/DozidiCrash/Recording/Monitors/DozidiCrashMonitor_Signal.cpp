@@ -8,6 +8,8 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -33,9 +35,9 @@ struct sigaction g_previousSignalHandlers[kMaxFatalSignals];
 DozidiCrash_MonitorContext g_monitorContext;
 DozidiCrashStackCursor g_stackCursor;
 
-// Each thread's alternate stack: mapped once and not released when the monitor is switched off,
+// Each thread's alternate stack: taken once and not released when the monitor is switched off,
 // because a handler may be running on it then (the registry does that inside the handler). A
-// thread the monitor's starter started releases it when it ends.
+// thread the monitor's starter started hands it back when it ends.
 thread_local void* t_alternateStack = nullptr;
 
 void handleSignal(int sigNum, siginfo_t* signalInfo, void* userContext) {
@@ -94,28 +96,85 @@ void backAlternateStackTop(void* area) {
   for (std::size_t offset = 0; offset < kAlternateStackBacked; offset += pageSize) static_cast<volatile char*>(top)[offset] = 0;
 }
 
+// Alternate stacks are cut from one mapping, made at the first need, in slots: a thread's start
+// then maps nothing (a mapping takes the address space's lock for writing, which stalls the
+// threads that start or fault meanwhile) and a thread's end unmaps nothing (an unmapping
+// interrupts every processor that runs a thread of the process, to flush its address
+// translations). A slot handed back keeps its backed top for the next thread. When every slot is
+// taken, a stack is mapped on its own. Slots lie side by side as separate mappings made one after
+// the other usually do; none has a guard page.
+constexpr int kPooledStacks = 32;
+std::atomic<char*> g_stackPool{nullptr};
+std::atomic<std::uint32_t> g_freeSlots{~std::uint32_t{0}};  // bit set: the slot is free
+std::atomic<std::uint32_t> g_backedSlots{0};                // bit set: the slot's top is backed
+static_assert(kPooledStacks <= 32);
+
+char* stackPool() {
+  if (char* pool = g_stackPool.load(std::memory_order_acquire)) return pool;
+  void* area = mmap(nullptr, kPooledStacks * kAlternateStackSize, PROT_READ | PROT_WRITE,
+                    MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (area == MAP_FAILED) return nullptr;
+  char* expected = nullptr;
+  if (!g_stackPool.compare_exchange_strong(expected, static_cast<char*>(area), std::memory_order_acq_rel)) {
+    munmap(area, kPooledStacks * kAlternateStackSize);
+    return expected;
+  }
+  return static_cast<char*>(area);
+}
+
+// A free slot of the pool, else a mapping of its own; null when neither can be had.
+void* takeAlternateStack() {
+  if (char* pool = stackPool()) {
+    std::uint32_t free = g_freeSlots.load(std::memory_order_acquire);
+    while (free != 0) {
+      const int slot = __builtin_ctz(free);
+      if (!g_freeSlots.compare_exchange_weak(free, free & ~(std::uint32_t{1} << slot), std::memory_order_acq_rel)) continue;
+      char* area = pool + slot * kAlternateStackSize;
+      if ((g_backedSlots.fetch_or(std::uint32_t{1} << slot, std::memory_order_relaxed) & (std::uint32_t{1} << slot)) == 0) {
+        backAlternateStackTop(area);
+      }
+      return area;
+    }
+  }
+  void* area = mmap(nullptr, kAlternateStackSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (area == MAP_FAILED) return nullptr;
+  backAlternateStackTop(area);
+  return area;
+}
+
+void giveBackAlternateStack(void* area) {
+  char* pool = g_stackPool.load(std::memory_order_acquire);
+  char* at = static_cast<char*>(area);
+  if (pool != nullptr && at >= pool && at < pool + kPooledStacks * kAlternateStackSize) {
+    const auto slot = static_cast<int>((at - pool) / static_cast<std::ptrdiff_t>(kAlternateStackSize));
+    g_freeSlots.fetch_or(std::uint32_t{1} << slot, std::memory_order_release);
+    return;
+  }
+  munmap(area, kAlternateStackSize);
+}
+
 bool installAlternateStack() {
   if (t_alternateStack != nullptr) return true;
-  void* area = mmap(nullptr, kAlternateStackSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (area == MAP_FAILED) {
+  void* area = takeAlternateStack();
+  if (area == nullptr) {
     DOZIDICRASHLOG_ERROR("Failed to allocate signal stack area of size %zu", kAlternateStackSize);
     return false;
   }
-  backAlternateStackTop(area);
   stack_t stack{};
   stack.ss_sp = area;
   stack.ss_size = kAlternateStackSize;
   if (sigaltstack(&stack, nullptr) != 0) {
     DOZIDICRASHLOG_ERROR("signalstack: %s", dozidicrashfmt_errorText(errno));
-    munmap(area, kAlternateStackSize);
+    giveBackAlternateStack(area);
     return false;
   }
   t_alternateStack = area;
   return true;
 }
 
-// Undoes installAlternateStack when the thread ends. Refused while the thread runs on it (it then
-// stays); another stack the thread's own code put in its place is left in force.
+// Undoes installAlternateStack when the thread ends: the stack goes back to the pool, or is
+// unmapped. Refused while the thread runs on it (it then stays); another stack the thread's own
+// code put in its place is left in force.
 void releaseAlternateStack() {
   if (t_alternateStack == nullptr) return;
   stack_t current{};
@@ -125,7 +184,7 @@ void releaseAlternateStack() {
     disable.ss_flags = SS_DISABLE;
     if (sigaltstack(&disable, nullptr) != 0) return;
   }
-  munmap(t_alternateStack, kAlternateStackSize);
+  giveBackAlternateStack(t_alternateStack);
   t_alternateStack = nullptr;
 }
 
