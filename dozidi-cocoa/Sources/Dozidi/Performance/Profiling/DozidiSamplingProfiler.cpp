@@ -9,10 +9,8 @@
 #include "platform/kernel/detail/ProcText.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <pthread.h>
 #include <sched.h>
-#include <sys/eventfd.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/timerfd.h>
@@ -258,14 +256,10 @@ SamplingProfiler::SamplingProfiler(Callback callback, std::uint32_t frequencyHz)
     return;
   }
   kernel::prepareSafeReads();
-  timer_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
+  // Blocking: the sampling thread sleeps in its read until the next sample is due.
+  timer_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
   if (timer_ < 0) {
-    DOZIDI_LOG_ERROR(errorText("timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK)", errno));
-    return;
-  }
-  wake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (wake_ < 0) {
-    DOZIDI_LOG_ERROR(errorText("eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)", errno));
+    DOZIDI_LOG_ERROR(errorText("timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC)", errno));
     return;
   }
   initialized_ = true;
@@ -276,7 +270,6 @@ SamplingProfiler::~SamplingProfiler() {
   closeStateFiles();
   if (taskList_ >= 0) ::close(taskList_);
   if (timer_ >= 0) ::close(timer_);
-  if (wake_ >= 0) ::close(wake_);
 }
 
 void SamplingProfiler::startSampling(std::function<void()> onThreadStart) {
@@ -289,9 +282,6 @@ void SamplingProfiler::startSampling(std::function<void()> onThreadStart) {
   sampling_ = true;
   numSamples_.store(0, std::memory_order_relaxed);
   stop_.store(false, std::memory_order_release);
-  std::uint64_t drained = 0;
-  while (::read(wake_, &drained, sizeof drained) > 0) {
-  }
   thread_ = std::thread([this, hook = std::move(onThreadStart)]() mutable { run(std::move(hook)); });
 }
 
@@ -300,11 +290,14 @@ void SamplingProfiler::stopSampling() {
   std::lock_guard lock(mutex_);
   if (!sampling_) return;
   // A flag and a wake rather than cancellation: the thread ends between passes, never while it
-  // holds a parked thread or a lock.
+  // holds a parked thread or a lock. The wake is the timer, made due at once; should the thread
+  // re-arm it after this (it found the flag clear just before), it sees the flag before it waits
+  // again.
   stop_.store(true, std::memory_order_release);
-  const std::uint64_t one = 1;
-  if (::write(wake_, &one, sizeof one) != sizeof one) {
-    DOZIDI_LOG_ERROR(errorText("write(wake_, &one, sizeof one)", errno));
+  itimerspec now{};
+  now.it_value.tv_nsec = 1;
+  if (::timerfd_settime(timer_, 0, &now, nullptr) != 0) {
+    DOZIDI_LOG_ERROR(errorText("timerfd_settime(timer_, 0, &now, nullptr)", errno));
   }
   if (thread_.joinable()) thread_.join();
   sampling_ = false;
@@ -327,25 +320,19 @@ void SamplingProfiler::run(std::function<void()> onThreadStart) {
   itimerspec delay{};
   delay.it_value.tv_sec = static_cast<time_t>(intervalNs_ / 1000000000);
   delay.it_value.tv_nsec = static_cast<long>(intervalNs_ % 1000000000);
-  pollfd fds[2] = {{timer_, POLLIN, 0}, {wake_, POLLIN, 0}};
   if (::timerfd_settime(timer_, 0, &delay, nullptr) != 0) {
     DOZIDI_LOG_ERROR(errorText("timerfd_settime(timer_, 0, &delay, nullptr)", errno));
   } else {
     while (!stop_.load(std::memory_order_acquire)) {
-      fds[0].revents = fds[1].revents = 0;
-      int ready = ::poll(fds, 2, -1);
-      if (ready < 0) {
-        if (errno == EINTR) continue;
-        DOZIDI_LOG_ERROR(errorText("poll(fds, 2, -1)", errno));
-        break;
-      }
-      if ((fds[1].revents & POLLIN) != 0 || stop_.load(std::memory_order_acquire)) break;
-      if ((fds[0].revents & POLLIN) == 0) continue;
+      // One call waits for the timer and takes its expiry (re-arming resets the count, so no
+      // expiry is left over); stopSampling wakes it the same way.
       std::uint64_t expirations = 0;
-      if (::read(timer_, &expirations, sizeof expirations) < 0 && errno != EAGAIN) {
+      if (::read(timer_, &expirations, sizeof expirations) < 0) {
+        if (errno == EINTR) continue;
         DOZIDI_LOG_ERROR(errorText("read(timer_, &expirations, sizeof expirations)", errno));
         break;
       }
+      if (stop_.load(std::memory_order_acquire)) break;
       // Re-armed before the pass, so the period does not stretch by the time a pass takes.
       if (::timerfd_settime(timer_, 0, &delay, nullptr) != 0) {
         DOZIDI_LOG_ERROR(errorText("timerfd_settime(timer_, 0, &delay, nullptr)", errno));

@@ -174,7 +174,6 @@ class SamplingProfiler {
   std::uint64_t intervalNs_ = 0;
   bool initialized_ = false;
   int timer_ = -1;
-  int wake_ = -1;
   std::mutex mutex_;
   bool sampling_ = false;  // guarded by mutex_
   std::thread thread_;
