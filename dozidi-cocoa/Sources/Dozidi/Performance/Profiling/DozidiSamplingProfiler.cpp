@@ -326,22 +326,32 @@ void SamplingProfiler::run(std::function<void()> onThreadStart) {
     while (!stop_.load(std::memory_order_acquire)) {
       // One call waits for the timer and takes its expiry (re-arming resets the count, so no
       // expiry is left over); stopSampling wakes it the same way.
+      // A failure is logged once the pass under way is settled: logging allocates.
       std::uint64_t expirations = 0;
       if (::read(timer_, &expirations, sizeof expirations) < 0) {
-        if (errno == EINTR) continue;
-        DOZIDI_LOG_ERROR(errorText("read(timer_, &expirations, sizeof expirations)", errno));
+        const int error = errno;
+        if (error == EINTR) continue;
+        endPass(callback_);
+        DOZIDI_LOG_ERROR(errorText("read(timer_, &expirations, sizeof expirations)", error));
         break;
       }
       if (stop_.load(std::memory_order_acquire)) break;
       // Re-armed before the pass, so the period does not stretch by the time a pass takes.
       if (::timerfd_settime(timer_, 0, &delay, nullptr) != 0) {
-        DOZIDI_LOG_ERROR(errorText("timerfd_settime(timer_, 0, &delay, nullptr)", errno));
+        const int error = errno;
+        endPass(callback_);
+        DOZIDI_LOG_ERROR(errorText("timerfd_settime(timer_, 0, &delay, nullptr)", error));
         break;
       }
       numSamples_.fetch_add(1, std::memory_order_relaxed);
-      samplePass(callback_);
+      // The answers to the pass before came in while this thread waited for the timer: taking
+      // them now costs no sleep of its own, where waiting for them in their pass would cost a
+      // sleep and a wake-up per pass.
+      endPass(callback_);
+      beginPass(callback_);
     }
   }
+  endPass(callback_);
   itimerspec disarm{};
   ::timerfd_settime(timer_, 0, &disarm, nullptr);
   // A stopped sampler holds no descriptor per thread.
@@ -504,6 +514,12 @@ int SamplingProfiler::refreshThreadList() {
 }
 
 void SamplingProfiler::samplePass(const Callback& callback) {
+  beginPass(callback);
+  endPass(callback);
+}
+
+void SamplingProfiler::beginPass(const Callback& callback) {
+  if (round_) endPass(callback);
   const kernel::ThreadId self = kernel::currentThreadId();
   const int listed = refreshThreadList();
   if (listed < 0) return;
@@ -513,7 +529,7 @@ void SamplingProfiler::samplePass(const Callback& callback) {
   // Each running thread is asked as soon as its state is read, so the threads asked first walk
   // their stacks while the sampler reads the states of the rest; sleeping threads give an empty
   // sample unasked. Every callback waits until the chunk's threads have answered.
-  kernel::SamplingRound round(walkOwnStack);
+  kernel::SamplingRound& round = round_.emplace(walkOwnStack);
   int count = 0;
   for (int i = 0; i < listed; ++i) {
     const kernel::ThreadId thread = threadIds_[i];
@@ -544,8 +560,17 @@ void SamplingProfiler::samplePass(const Callback& callback) {
       count = 0;
     }
   }
-  if (count > 0) finishChunk(round, count, callback);
-  forgetUnlistedThreads(pass);
+  // The last chunk is settled by endPass.
+  pendingCount_ = count;
+  pendingPass_ = pass;
+}
+
+void SamplingProfiler::endPass(const Callback& callback) {
+  if (!round_) return;
+  if (pendingCount_ > 0) finishChunk(*round_, pendingCount_, callback);
+  round_.reset();
+  pendingCount_ = 0;
+  forgetUnlistedThreads(pendingPass_);
 }
 
 bool SamplingProfiler::readOwnFrame(const void* context, std::uint64_t frame, std::uint64_t words[2]) {

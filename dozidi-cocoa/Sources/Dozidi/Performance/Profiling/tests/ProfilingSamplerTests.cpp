@@ -380,6 +380,40 @@ TEST(ProfilingSamplerTests, StateFilesFollowTheThreadList) {
   EXPECT_EQ(openDescriptors(), before);
 }
 
+// The sampling thread's two halves of a pass: nothing is handed over before the pass ends, a
+// pass begun while another is open ends that one first, and ending twice hands over nothing more.
+TEST(ProfilingSamplerTests, APassIsHandedOverWhenItEnds) {
+  auto profiler = SamplingProfiler::create([](const Backtrace&) {}, 101);
+  ASSERT_TRUE(profiler->isInitialized());
+  std::atomic<bool> stop{false};
+  std::atomic<pid_t> spinner{0};
+  std::thread spinning([&] {
+    spinner = tid();
+    profilingSpinTarget(&stop);
+  });
+  while (spinner == 0) std::this_thread::yield();
+  int handed = 0;
+  bool spinnerSampled = false;
+  const SamplingProfiler::Callback collect = [&](const Backtrace& b) {
+    ++handed;
+    spinnerSampled = spinnerSampled || (b.threadMetadata.threadID == static_cast<std::uint64_t>(spinner.load()) &&
+                                        !b.addresses.empty());
+  };
+  profiler->beginPass(collect);
+  EXPECT_EQ(handed, 0);
+  // A spinning thread is running at almost every pass; a few passes allow for a loaded machine.
+  for (int pass = 0; pass < 50 && !spinnerSampled; ++pass) profiler->beginPass(collect);
+  profiler->endPass(collect);
+  const int afterEnd = handed;
+  profiler->endPass(collect);
+  EXPECT_EQ(handed, afterEnd);
+  stop = true;
+  spinning.join();
+#if !defined(__SANITIZE_THREAD__)
+  EXPECT_TRUE(spinnerSampled);
+#endif
+}
+
 // The thread list is read again only when the threads changed: a thread that ends while another
 // starts leaves the number of threads as it was, and the new one must still be found. The ended
 // one gives no sample once it has left the task list.
