@@ -2,11 +2,14 @@
 // - One sampling pass over 20 running threads (each is interrupted by a signal and walks its own
 //   stack in the handler), on the CPU clock of the sampling thread: the machine is shared, so wall
 //   time mostly measures the wait for the threads to get a processor. The walks run on the sampled
-//   threads, so their cost shows in the overhead figures below, not in the pass. The passes of a
-//   profile after its first are measured; the first, which also reads each thread's name, priority
-//   and stack bounds, is given apart as "first_pass_cpu_us". The reference lists the same threads
-//   and reads each one's run state (open, read and close of its stat file): the pass without
-//   parking. Repetitions of the pass and of its reference alternate.
+//   threads, so their cost shows in the overhead figures below, not in the pass. The sampling
+//   thread takes a pass in two halves, asking at one wake-up and taking the answers at the next,
+//   and the benchmark does the same, an interval apart; the first pass, which also reads each
+//   thread's name, priority and stack bounds, is given apart as "first_pass_cpu_us". Two
+//   references: the same pass asked and waited for in one call ("PassWaitedFor"), and listing the
+//   threads and reading each one's run state (open, read and close of its stat file), the pass
+//   without parking. Each side sleeps an interval before its work, as the sampling thread does,
+//   and its time column is the CPU of the work alone; repetitions of the three alternate.
 // - A CPU-bound job (a fixed amount of arithmetic) with a real profile running (the sampler at
 //   101 Hz feeding a profile's payload) and without, alternating round by round: the job's own
 //   CPU and the whole process's CPU per job, each side's min, median and max, and the median of
@@ -70,6 +73,13 @@ double threadCpuMicroseconds() {
   return static_cast<double>(now.tv_sec) * 1e6 + static_cast<double>(now.tv_nsec) / 1e3;
 }
 
+// The sampling thread wakes once an interval, and its caches are cold by then on a shared
+// machine; so each side here sleeps a sampling interval before its work, like the sampling
+// thread, and reports its CPU for the work alone (the time column, with manual time).
+constexpr std::chrono::nanoseconds kInterval{9'900'990};
+
+// The pass as the sampling thread takes it: the answers are taken when the next pass begins, so
+// the thread never sleeps to wait for them. Both halves are counted, not the interval between.
 void BM_SamplingPassOver20RunningThreads(benchmark::State& state) {
   Spinners spinners(20);
   auto profiler = SamplingProfiler::create([](const Backtrace&) {}, 101);
@@ -79,18 +89,46 @@ void BM_SamplingPassOver20RunningThreads(benchmark::State& state) {
   profiler->samplePass(count);
   state.counters["first_pass_cpu_us"] = threadCpuMicroseconds() - firstStart;
   sampled = 0;
-  for (auto _ : state) profiler->samplePass(count);
+  for (auto _ : state) {
+    const double start = threadCpuMicroseconds();
+    profiler->beginPass(count);
+    const double asked = threadCpuMicroseconds();
+    std::this_thread::sleep_for(kInterval);
+    const double woken = threadCpuMicroseconds();
+    profiler->endPass(count);
+    state.SetIterationTime((asked - start + threadCpuMicroseconds() - woken) / 1e6);
+  }
   state.counters["sampled/pass"] = static_cast<double>(sampled) / static_cast<double>(state.iterations());
 }
 
+// The same pass asked and waited for in one call, after the interval: what a sampling thread
+// that waits for the answers of each pass pays (the wait's sleep and wake-up included).
+void BM_ReferencePassWaitedFor(benchmark::State& state) {
+  Spinners spinners(20);
+  auto profiler = SamplingProfiler::create([](const Backtrace&) {}, 101);
+  const SamplingProfiler::Callback ignore = [](const Backtrace&) {};
+  profiler->samplePass(ignore);
+  for (auto _ : state) {
+    std::this_thread::sleep_for(kInterval);
+    const double start = threadCpuMicroseconds();
+    profiler->samplePass(ignore);
+    state.SetIterationTime((threadCpuMicroseconds() - start) / 1e6);
+  }
+}
+
+// Listing the same threads and reading each one's run state (open, read and close of its stat
+// file), after the interval: the pass without parking.
 void BM_ReferenceListAndReadStates(benchmark::State& state) {
   Spinners spinners(20);
   std::vector<kernel::ThreadId> threads(1024);
   for (auto _ : state) {
+    std::this_thread::sleep_for(kInterval);
+    const double start = threadCpuMicroseconds();
     int listed = kernel::listThreads(threads.data(), static_cast<int>(threads.size()));
     int running = 0;
     for (int i = 0; i < listed; ++i) running += dozidi::profiling::isThreadRunning(threads[i]) ? 1 : 0;
     benchmark::DoNotOptimize(running);
+    state.SetIterationTime((threadCpuMicroseconds() - start) / 1e6);
   }
 }
 
@@ -203,8 +241,10 @@ void BM_CpuBoundJobProfiledAgainstAlone(benchmark::State& state) {
   state.counters["samples/round"] = static_cast<double>(samples) / static_cast<double>(round);
 }
 
-BENCHMARK(BM_SamplingPassOver20RunningThreads)->Apply(bench::minMedianMax);
-BENCHMARK(BM_ReferenceListAndReadStates)->Apply(bench::minMedianMax);
+// A fixed count: the time measured is a small part of each iteration, which lasts an interval.
+BENCHMARK(BM_SamplingPassOver20RunningThreads)->Apply(bench::minMedianMax)->UseManualTime()->Iterations(40);
+BENCHMARK(BM_ReferencePassWaitedFor)->Apply(bench::minMedianMax)->UseManualTime()->Iterations(40);
+BENCHMARK(BM_ReferenceListAndReadStates)->Apply(bench::minMedianMax)->UseManualTime()->Iterations(40);
 // Forty rounds: the rounds' differences then give a median whose spread is well under the 3% goal.
 BENCHMARK(BM_CpuBoundJobProfiledAgainstAlone)->Iterations(40)->Unit(benchmark::kMillisecond);
 
