@@ -12,7 +12,6 @@
 #include <pthread.h>
 #include <sched.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
 
@@ -268,7 +267,7 @@ SamplingProfiler::SamplingProfiler(Callback callback, std::uint32_t frequencyHz)
 SamplingProfiler::~SamplingProfiler() {
   stopSampling();
   closeStateFiles();
-  if (taskList_ >= 0) ::close(taskList_);
+  if (taskList_ >= 0 && kernel::countThreadsIn(taskList_, &taskListIdentity_) >= 0) ::close(taskList_);
   if (timer_ >= 0) ::close(timer_);
 }
 
@@ -492,14 +491,27 @@ void SamplingProfiler::closeStateFiles() {
 }
 
 int SamplingProfiler::refreshThreadList() {
-  if (taskList_ < 0) taskList_ = kernel::openThreadList();
-  if (taskList_ >= 0 && listed_ >= 0 && !relist_) {
+  if (taskList_ >= 0) {
     // The task folder's link count is two plus the number of threads. The same number means the
     // same threads unless one ended and another started, and an ended thread is found gone when
     // its state is read, which sets relist_: a listing (several times the cost) is read only
     // when the threads changed.
-    struct stat folder {};
-    if (::fstat(taskList_, &folder) == 0 && static_cast<long>(folder.st_nlink) - 2 == threadCount_) return listed_;
+    const int threads = kernel::countThreadsIn(taskList_, &taskListIdentity_);
+    if (threads < 0) {
+      // A program may close descriptors it did not open, and the number may name another file
+      // now: that file is not ours to read or close, so the folder is opened anew.
+      taskList_ = -1;
+      listed_ = -1;
+    } else if (listed_ >= 0 && !relist_ && threads == threadCount_) {
+      return listed_;
+    }
+  }
+  if (taskList_ < 0) {
+    taskList_ = kernel::openThreadList();
+    if (taskList_ >= 0 && !kernel::identifyThreadList(taskList_, &taskListIdentity_)) {
+      ::close(taskList_);
+      taskList_ = -1;
+    }
   }
   const int count = taskList_ >= 0 ? kernel::listThreadsIn(taskList_, threadIds_.data(), static_cast<int>(threadIds_.size()))
                                    : kernel::listThreads(threadIds_.data(), static_cast<int>(threadIds_.size()));

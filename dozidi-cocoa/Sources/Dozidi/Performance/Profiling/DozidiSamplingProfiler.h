@@ -265,6 +265,7 @@ class SamplingProfiler {
   std::size_t maxStateFiles_ = 0;
   std::uint64_t passNumber_ = 0;
   int taskList_ = -1;  // /proc/self/task, kept open between passes
+  kernel::ThreadListIdentity taskListIdentity_;  // the folder taskList_ was opened on
 };
 
 }  // namespace dozidi::profiling

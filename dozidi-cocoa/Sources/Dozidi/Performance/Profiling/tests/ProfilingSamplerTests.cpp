@@ -414,6 +414,58 @@ TEST(ProfilingSamplerTests, APassIsHandedOverWhenItEnds) {
 #endif
 }
 
+// What descriptor `fd` names, or empty when it is closed.
+std::string fileOf(int fd) {
+  char link[256];
+  const std::string path = "/proc/self/fd/" + std::to_string(fd);
+  const ssize_t n = ::readlink(path.c_str(), link, sizeof link);
+  return n > 0 ? std::string(link, static_cast<std::size_t>(n)) : std::string();
+}
+
+// The descriptor that names `target`, or -1.
+int descriptorOf(const std::string& target) {
+  for (int fd = 0; fd < 4096; ++fd) {
+    if (fileOf(fd) == target) return fd;
+  }
+  return -1;
+}
+
+// A program may close descriptors it did not open. A sampler whose kept task folder was closed
+// behind its back, the number now naming another file, lists the threads from the folder opened
+// anew and leaves that file alone, open.
+TEST(ProfilingSamplerTests, ATaskFolderClosedBehindItsBackIsOpenedAnew) {
+  const pid_t self = tid();
+  std::atomic<bool> ready{false};
+  std::atomic<bool> release{false};
+  std::atomic<pid_t> other{0};
+  std::thread sleeper([&] {
+    other = tid();
+    ready = true;
+    while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  });
+  while (!ready) std::this_thread::yield();
+  std::set<std::uint64_t> seen;
+  const SamplingProfiler::Callback collect = [&](const Backtrace& b) { seen.insert(b.threadMetadata.threadID); };
+  auto profiler = SamplingProfiler::create([](const Backtrace&) {}, 101);
+  profiler->samplePass(collect);
+  const int folder = descriptorOf("/proc/" + std::to_string(::getpid()) + "/task");
+  ASSERT_GE(folder, 0);
+  const int devNull = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(devNull, 0);
+  ASSERT_EQ(::dup2(devNull, folder), folder);
+  ::close(devNull);
+
+  seen.clear();
+  profiler->samplePass(collect);
+  EXPECT_TRUE(seen.count(static_cast<std::uint64_t>(other.load())) == 1);
+  EXPECT_TRUE(seen.count(static_cast<std::uint64_t>(self)) == 0);
+  profiler.reset();
+  EXPECT_EQ(fileOf(folder), "/dev/null") << "the file that took the folder's number was closed";
+  ::close(folder);
+  release = true;
+  sleeper.join();
+}
+
 // The thread list is read again only when the threads changed: a thread that ends while another
 // starts leaves the number of threads as it was, and the new one must still be found. The ended
 // one gives no sample once it has left the task list.
