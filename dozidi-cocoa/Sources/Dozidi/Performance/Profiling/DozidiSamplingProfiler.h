@@ -19,7 +19,6 @@
 #include <thread>
 #include <vector>
 
-
 namespace dozidi::profiling {
 
 /// One thread's identity in a sample. `threadID` is the kernel thread id; 0 marks a thread that
