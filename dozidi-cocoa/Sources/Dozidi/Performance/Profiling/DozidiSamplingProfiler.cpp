@@ -12,6 +12,7 @@
 #include <pthread.h>
 #include <sched.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
 
@@ -51,17 +52,43 @@ void taskFilePath(kernel::ThreadId thread, const char* file, char* path) {
 
 void statPath(kernel::ThreadId thread, char* path) { taskFilePath(thread, "/stat", path); }
 
+// The file a descriptor names, told apart from any other file.
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+};
+
+bool identify(int fd, FileIdentity* identity) {
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) return false;
+  *identity = {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+  return true;
+}
+
 // Opens the file that tells a thread's run state most cheaply: "syscall", whose whole text is
 // "running" for a running or runnable thread (the kernel writes one word where "stat" formats
-// some fifty fields), else "stat".
-int openStateFile(kernel::ThreadId thread, bool* syscallText) {
+// some fifty fields), else "stat". `identity` is the file's, for closing it later.
+int openStateFile(kernel::ThreadId thread, bool* syscallText, FileIdentity* identity) {
   char path[64];
   taskFilePath(thread, "/syscall", path);
   int fd = ::open(path, O_RDONLY | O_CLOEXEC);
   *syscallText = fd >= 0;
-  if (fd >= 0) return fd;
-  statPath(thread, path);
-  return ::open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    statPath(thread, path);
+    fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  }
+  if (fd >= 0 && !identify(fd, identity)) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Closes a state file unless its number names another file now: a program may close
+// descriptors it did not open, and the file that took the number is not ours to close.
+void closeStateFile(int fd, std::uint64_t device, std::uint64_t inode) {
+  FileIdentity now;
+  if (identify(fd, &now) && now.device == device && now.inode == inode) ::close(fd);
 }
 
 // The most stat files a sampler keeps open, and the share of the descriptor limit it may take.
@@ -441,13 +468,14 @@ SamplingProfiler::RunState SamplingProfiler::threadRunState(kernel::ThreadId thr
       return isThreadRunning(thread) ? RunState::Running : RunState::Idle;
     }
     bool syscallText = false;
-    const int fd = openStateFile(thread, &syscallText);
+    FileIdentity identity;
+    const int fd = openStateFile(thread, &syscallText, &identity);
     if (fd < 0) {
       relist_ = true;
       return RunState::Gone;
     }
     file = &stateFiles_[stateFileCount_++];
-    *file = {thread, fd, 0, syscallText};
+    *file = {thread, fd, 0, syscallText, identity.device, identity.inode};
   }
   file->listedInPass = passNumber_;
   char text[512];
@@ -457,8 +485,11 @@ SamplingProfiler::RunState SamplingProfiler::threadRunState(kernel::ThreadId thr
   if (length <= 0) {
     // The thread the file was opened for has ended; a new thread may carry its id now, else the
     // listing is out of date.
-    ::close(file->fd);
-    file->fd = openStateFile(thread, &file->syscallText);
+    closeStateFile(file->fd, file->device, file->inode);
+    FileIdentity identity;
+    file->fd = openStateFile(thread, &file->syscallText, &identity);
+    file->device = identity.device;
+    file->inode = identity.inode;
     length = file->fd < 0 ? -1 : ::pread(file->fd, text, file->syscallText ? 16 : sizeof text, 0);
     if (length <= 0) {
       relist_ = true;
@@ -477,7 +508,7 @@ void SamplingProfiler::forgetUnlistedThreads(std::uint64_t pass) {
     if (file.listedInPass == pass && file.fd >= 0) {
       stateFiles_[kept++] = file;
     } else if (file.fd >= 0) {
-      ::close(file.fd);
+      closeStateFile(file.fd, file.device, file.inode);
     }
   }
   stateFileCount_ = kept;
@@ -485,7 +516,8 @@ void SamplingProfiler::forgetUnlistedThreads(std::uint64_t pass) {
 
 void SamplingProfiler::closeStateFiles() {
   for (std::size_t i = 0; i < stateFileCount_; ++i) {
-    if (stateFiles_[i].fd >= 0) ::close(stateFiles_[i].fd);
+    const StateFile& file = stateFiles_[i];
+    if (file.fd >= 0) closeStateFile(file.fd, file.device, file.inode);
   }
   stateFileCount_ = 0;
 }

@@ -258,6 +258,8 @@ class SamplingProfiler {
     int fd;
     std::uint64_t listedInPass;
     bool syscallText;  // the file is "syscall", else "stat"
+    std::uint64_t device;  // the file's identity, checked before it is closed
+    std::uint64_t inode;
   };
   std::vector<StateFile> stateFiles_;
   std::size_t stateFileCount_ = 0;

@@ -430,10 +430,10 @@ int descriptorOf(const std::string& target) {
   return -1;
 }
 
-// A program may close descriptors it did not open. A sampler whose kept task folder was closed
-// behind its back, the number now naming another file, lists the threads from the folder opened
-// anew and leaves that file alone, open.
-TEST(ProfilingSamplerTests, ATaskFolderClosedBehindItsBackIsOpenedAnew) {
+// A program may close descriptors it did not open. A sampler whose kept task folder and a
+// thread's state file were closed behind its back, their numbers now naming another file, lists
+// and reads the threads from files opened anew and leaves the other files alone, open.
+TEST(ProfilingSamplerTests, DescriptorsClosedBehindItsBackAreOpenedAnew) {
   const pid_t self = tid();
   std::atomic<bool> ready{false};
   std::atomic<bool> release{false};
@@ -448,22 +448,32 @@ TEST(ProfilingSamplerTests, ATaskFolderClosedBehindItsBackIsOpenedAnew) {
   const SamplingProfiler::Callback collect = [&](const Backtrace& b) { seen.insert(b.threadMetadata.threadID); };
   auto profiler = SamplingProfiler::create([](const Backtrace&) {}, 101);
   profiler->samplePass(collect);
-  const int folder = descriptorOf("/proc/" + std::to_string(::getpid()) + "/task");
-  ASSERT_GE(folder, 0);
-  const int devNull = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-  ASSERT_GE(devNull, 0);
-  ASSERT_EQ(::dup2(devNull, folder), folder);
-  ::close(devNull);
+  const std::string task = "/proc/" + std::to_string(::getpid()) + "/task";
+  const int taken[] = {descriptorOf(task), descriptorOf(task + "/" + std::to_string(other.load()) + "/syscall")};
+  for (int fd : taken) {
+    ASSERT_GE(fd, 0);
+    const int devNull = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(devNull, 0);
+    ASSERT_EQ(::dup2(devNull, fd), fd);
+    ::close(devNull);
+  }
 
   seen.clear();
   profiler->samplePass(collect);
   EXPECT_TRUE(seen.count(static_cast<std::uint64_t>(other.load())) == 1);
   EXPECT_TRUE(seen.count(static_cast<std::uint64_t>(self)) == 0);
-  profiler.reset();
-  EXPECT_EQ(fileOf(folder), "/dev/null") << "the file that took the folder's number was closed";
-  ::close(folder);
   release = true;
   sleeper.join();
+  // The sleeper's files are closed once it has left the list, and all with the sampler.
+  for (int pass = 0; pass < 200 && descriptorOf(task + "/" + std::to_string(other.load()) + "/syscall") >= 0; ++pass) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    profiler->samplePass(collect);
+  }
+  profiler.reset();
+  for (int fd : taken) {
+    EXPECT_EQ(fileOf(fd), "/dev/null") << "the file that took number " << fd << " was closed";
+    ::close(fd);
+  }
 }
 
 // The thread list is read again only when the threads changed: a thread that ends while another
