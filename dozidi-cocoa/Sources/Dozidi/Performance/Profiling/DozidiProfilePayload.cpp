@@ -30,21 +30,29 @@ void DozidiProfilePayload::processBacktrace(const dozidi::profiling::Backtrace& 
     }
   }
 
-  std::vector<std::size_t> stack;
-  stack.reserve(backtrace.addresses.size());
-  std::string stackKey;
+  // Stacks are told apart by their frame indexes, as a key of the indexes joined with "|" would;
+  // a stack seen before costs no allocation, which matters on the sampling thread.
+  stackScratch_.clear();
+  std::uint64_t hash = 14695981039346656037ULL;
   for (std::uint64_t address : backtrace.addresses) {
     auto [frame, newFrame] = frameIndex_.try_emplace(address, frames_.size());
     if (newFrame) frames_.push_back(dozidiProfileAddressText(address));
-    if (!stack.empty()) stackKey += '|';
-    stackKey += std::to_string(frame->second);
-    stack.push_back(frame->second);
+    stackScratch_.push_back(frame->second);
+    hash = (hash ^ frame->second) * 1099511628211ULL;
   }
-  auto [known, newStack] = stackIndex_.try_emplace(stackKey, stacks_.size());
-  if (newStack) stacks_.push_back(std::move(stack));
+  std::size_t stackId = stacks_.size();
+  for (auto [entry, end] = stackIndex_.equal_range(hash); entry != end; ++entry) {
+    if (stacks_[entry->second] == stackScratch_) {
+      stackId = entry->second;
+      break;
+    }
+  }
+  if (stackId == stacks_.size()) {
+    stacks_.push_back(stackScratch_);
+    stackIndex_.emplace(hash, stackId);
+  }
 
-  samples_.push_back({getDurationNs(startTimestamp_, backtrace.absoluteTimestamp), threadId, std::move(queueKey),
-                      known->second});
+  samples_.push_back({getDurationNs(startTimestamp_, backtrace.absoluteTimestamp), threadId, std::move(queueKey), stackId});
 }
 
 bool DozidiProfilePayload::hasSampleOfThread(std::uint64_t threadId) const {

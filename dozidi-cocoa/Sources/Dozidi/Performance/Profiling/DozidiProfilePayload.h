@@ -44,7 +44,9 @@ class DozidiProfilePayload {
   std::vector<ThreadEntry> threads_;
   std::vector<std::pair<std::string, std::string>> queues_;
   std::unordered_map<std::uint64_t, std::size_t> frameIndex_;
-  std::unordered_map<std::string, std::size_t> stackIndex_;
+  // Stack ids by a hash of their frame indexes; equal hashes are told apart by the stacks.
+  std::unordered_multimap<std::uint64_t, std::size_t> stackIndex_;
+  std::vector<std::size_t> stackScratch_;  // the stack of the backtrace at hand
   std::unordered_map<std::uint64_t, std::size_t> threadIndex_;
 };
 

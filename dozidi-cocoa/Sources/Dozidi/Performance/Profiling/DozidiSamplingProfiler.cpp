@@ -9,10 +9,8 @@
 #include "platform/kernel/detail/ProcText.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <pthread.h>
 #include <sched.h>
-#include <sys/eventfd.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/timerfd.h>
@@ -54,17 +52,43 @@ void taskFilePath(kernel::ThreadId thread, const char* file, char* path) {
 
 void statPath(kernel::ThreadId thread, char* path) { taskFilePath(thread, "/stat", path); }
 
+// The file a descriptor names, told apart from any other file.
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+};
+
+bool identify(int fd, FileIdentity* identity) {
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) return false;
+  *identity = {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+  return true;
+}
+
 // Opens the file that tells a thread's run state most cheaply: "syscall", whose whole text is
 // "running" for a running or runnable thread (the kernel writes one word where "stat" formats
-// some fifty fields), else "stat".
-int openStateFile(kernel::ThreadId thread, bool* syscallText) {
+// some fifty fields), else "stat". `identity` is the file's, for closing it later.
+int openStateFile(kernel::ThreadId thread, bool* syscallText, FileIdentity* identity) {
   char path[64];
   taskFilePath(thread, "/syscall", path);
   int fd = ::open(path, O_RDONLY | O_CLOEXEC);
   *syscallText = fd >= 0;
-  if (fd >= 0) return fd;
-  statPath(thread, path);
-  return ::open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    statPath(thread, path);
+    fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  }
+  if (fd >= 0 && !identify(fd, identity)) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Closes a state file unless its number names another file now: a program may close
+// descriptors it did not open, and the file that took the number is not ours to close.
+void closeStateFile(int fd, std::uint64_t device, std::uint64_t inode) {
+  FileIdentity now;
+  if (identify(fd, &now) && now.device == device && now.inode == inode) ::close(fd);
 }
 
 // The most stat files a sampler keeps open, and the share of the descriptor limit it may take.
@@ -258,14 +282,10 @@ SamplingProfiler::SamplingProfiler(Callback callback, std::uint32_t frequencyHz)
     return;
   }
   kernel::prepareSafeReads();
-  timer_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
+  // Blocking: the sampling thread sleeps in its read until the next sample is due.
+  timer_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
   if (timer_ < 0) {
-    DOZIDI_LOG_ERROR(errorText("timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK)", errno));
-    return;
-  }
-  wake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (wake_ < 0) {
-    DOZIDI_LOG_ERROR(errorText("eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)", errno));
+    DOZIDI_LOG_ERROR(errorText("timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC)", errno));
     return;
   }
   initialized_ = true;
@@ -274,9 +294,8 @@ SamplingProfiler::SamplingProfiler(Callback callback, std::uint32_t frequencyHz)
 SamplingProfiler::~SamplingProfiler() {
   stopSampling();
   closeStateFiles();
-  if (taskList_ >= 0) ::close(taskList_);
+  if (taskList_ >= 0 && kernel::countThreadsIn(taskList_, &taskListIdentity_) >= 0) ::close(taskList_);
   if (timer_ >= 0) ::close(timer_);
-  if (wake_ >= 0) ::close(wake_);
 }
 
 void SamplingProfiler::startSampling(std::function<void()> onThreadStart) {
@@ -289,9 +308,6 @@ void SamplingProfiler::startSampling(std::function<void()> onThreadStart) {
   sampling_ = true;
   numSamples_.store(0, std::memory_order_relaxed);
   stop_.store(false, std::memory_order_release);
-  std::uint64_t drained = 0;
-  while (::read(wake_, &drained, sizeof drained) > 0) {
-  }
   thread_ = std::thread([this, hook = std::move(onThreadStart)]() mutable { run(std::move(hook)); });
 }
 
@@ -300,11 +316,14 @@ void SamplingProfiler::stopSampling() {
   std::lock_guard lock(mutex_);
   if (!sampling_) return;
   // A flag and a wake rather than cancellation: the thread ends between passes, never while it
-  // holds a parked thread or a lock.
+  // holds a parked thread or a lock. The wake is the timer, made due at once; should the thread
+  // re-arm it after this (it found the flag clear just before), it sees the flag before it waits
+  // again.
   stop_.store(true, std::memory_order_release);
-  const std::uint64_t one = 1;
-  if (::write(wake_, &one, sizeof one) != sizeof one) {
-    DOZIDI_LOG_ERROR(errorText("write(wake_, &one, sizeof one)", errno));
+  itimerspec now{};
+  now.it_value.tv_nsec = 1;
+  if (::timerfd_settime(timer_, 0, &now, nullptr) != 0) {
+    DOZIDI_LOG_ERROR(errorText("timerfd_settime(timer_, 0, &now, nullptr)", errno));
   }
   if (thread_.joinable()) thread_.join();
   sampling_ = false;
@@ -327,34 +346,38 @@ void SamplingProfiler::run(std::function<void()> onThreadStart) {
   itimerspec delay{};
   delay.it_value.tv_sec = static_cast<time_t>(intervalNs_ / 1000000000);
   delay.it_value.tv_nsec = static_cast<long>(intervalNs_ % 1000000000);
-  pollfd fds[2] = {{timer_, POLLIN, 0}, {wake_, POLLIN, 0}};
   if (::timerfd_settime(timer_, 0, &delay, nullptr) != 0) {
     DOZIDI_LOG_ERROR(errorText("timerfd_settime(timer_, 0, &delay, nullptr)", errno));
   } else {
     while (!stop_.load(std::memory_order_acquire)) {
-      fds[0].revents = fds[1].revents = 0;
-      int ready = ::poll(fds, 2, -1);
-      if (ready < 0) {
-        if (errno == EINTR) continue;
-        DOZIDI_LOG_ERROR(errorText("poll(fds, 2, -1)", errno));
-        break;
-      }
-      if ((fds[1].revents & POLLIN) != 0 || stop_.load(std::memory_order_acquire)) break;
-      if ((fds[0].revents & POLLIN) == 0) continue;
+      // One call waits for the timer and takes its expiry (re-arming resets the count, so no
+      // expiry is left over); stopSampling wakes it the same way.
+      // A failure is logged once the pass under way is settled: logging allocates.
       std::uint64_t expirations = 0;
-      if (::read(timer_, &expirations, sizeof expirations) < 0 && errno != EAGAIN) {
-        DOZIDI_LOG_ERROR(errorText("read(timer_, &expirations, sizeof expirations)", errno));
+      if (::read(timer_, &expirations, sizeof expirations) < 0) {
+        const int error = errno;
+        if (error == EINTR) continue;
+        endPass(callback_);
+        DOZIDI_LOG_ERROR(errorText("read(timer_, &expirations, sizeof expirations)", error));
         break;
       }
+      if (stop_.load(std::memory_order_acquire)) break;
       // Re-armed before the pass, so the period does not stretch by the time a pass takes.
       if (::timerfd_settime(timer_, 0, &delay, nullptr) != 0) {
-        DOZIDI_LOG_ERROR(errorText("timerfd_settime(timer_, 0, &delay, nullptr)", errno));
+        const int error = errno;
+        endPass(callback_);
+        DOZIDI_LOG_ERROR(errorText("timerfd_settime(timer_, 0, &delay, nullptr)", error));
         break;
       }
       numSamples_.fetch_add(1, std::memory_order_relaxed);
-      samplePass(callback_);
+      // The answers to the pass before came in while this thread waited for the timer: taking
+      // them now costs no sleep of its own, where waiting for them in their pass would cost a
+      // sleep and a wake-up per pass.
+      endPass(callback_);
+      beginPass(callback_);
     }
   }
+  endPass(callback_);
   itimerspec disarm{};
   ::timerfd_settime(timer_, 0, &disarm, nullptr);
   // A stopped sampler holds no descriptor per thread.
@@ -445,13 +468,14 @@ SamplingProfiler::RunState SamplingProfiler::threadRunState(kernel::ThreadId thr
       return isThreadRunning(thread) ? RunState::Running : RunState::Idle;
     }
     bool syscallText = false;
-    const int fd = openStateFile(thread, &syscallText);
+    FileIdentity identity;
+    const int fd = openStateFile(thread, &syscallText, &identity);
     if (fd < 0) {
       relist_ = true;
       return RunState::Gone;
     }
     file = &stateFiles_[stateFileCount_++];
-    *file = {thread, fd, 0, syscallText};
+    *file = {thread, fd, 0, syscallText, identity.device, identity.inode};
   }
   file->listedInPass = passNumber_;
   char text[512];
@@ -461,8 +485,11 @@ SamplingProfiler::RunState SamplingProfiler::threadRunState(kernel::ThreadId thr
   if (length <= 0) {
     // The thread the file was opened for has ended; a new thread may carry its id now, else the
     // listing is out of date.
-    ::close(file->fd);
-    file->fd = openStateFile(thread, &file->syscallText);
+    closeStateFile(file->fd, file->device, file->inode);
+    FileIdentity identity;
+    file->fd = openStateFile(thread, &file->syscallText, &identity);
+    file->device = identity.device;
+    file->inode = identity.inode;
     length = file->fd < 0 ? -1 : ::pread(file->fd, text, file->syscallText ? 16 : sizeof text, 0);
     if (length <= 0) {
       relist_ = true;
@@ -481,7 +508,7 @@ void SamplingProfiler::forgetUnlistedThreads(std::uint64_t pass) {
     if (file.listedInPass == pass && file.fd >= 0) {
       stateFiles_[kept++] = file;
     } else if (file.fd >= 0) {
-      ::close(file.fd);
+      closeStateFile(file.fd, file.device, file.inode);
     }
   }
   stateFileCount_ = kept;
@@ -489,20 +516,34 @@ void SamplingProfiler::forgetUnlistedThreads(std::uint64_t pass) {
 
 void SamplingProfiler::closeStateFiles() {
   for (std::size_t i = 0; i < stateFileCount_; ++i) {
-    if (stateFiles_[i].fd >= 0) ::close(stateFiles_[i].fd);
+    const StateFile& file = stateFiles_[i];
+    if (file.fd >= 0) closeStateFile(file.fd, file.device, file.inode);
   }
   stateFileCount_ = 0;
 }
 
 int SamplingProfiler::refreshThreadList() {
-  if (taskList_ < 0) taskList_ = kernel::openThreadList();
-  if (taskList_ >= 0 && listed_ >= 0 && !relist_) {
+  if (taskList_ >= 0) {
     // The task folder's link count is two plus the number of threads. The same number means the
     // same threads unless one ended and another started, and an ended thread is found gone when
     // its state is read, which sets relist_: a listing (several times the cost) is read only
     // when the threads changed.
-    struct stat folder {};
-    if (::fstat(taskList_, &folder) == 0 && static_cast<long>(folder.st_nlink) - 2 == threadCount_) return listed_;
+    const int threads = kernel::countThreadsIn(taskList_, &taskListIdentity_);
+    if (threads < 0) {
+      // A program may close descriptors it did not open, and the number may name another file
+      // now: that file is not ours to read or close, so the folder is opened anew.
+      taskList_ = -1;
+      listed_ = -1;
+    } else if (listed_ >= 0 && !relist_ && threads == threadCount_) {
+      return listed_;
+    }
+  }
+  if (taskList_ < 0) {
+    taskList_ = kernel::openThreadList();
+    if (taskList_ >= 0 && !kernel::identifyThreadList(taskList_, &taskListIdentity_)) {
+      ::close(taskList_);
+      taskList_ = -1;
+    }
   }
   const int count = taskList_ >= 0 ? kernel::listThreadsIn(taskList_, threadIds_.data(), static_cast<int>(threadIds_.size()))
                                    : kernel::listThreads(threadIds_.data(), static_cast<int>(threadIds_.size()));
@@ -517,6 +558,12 @@ int SamplingProfiler::refreshThreadList() {
 }
 
 void SamplingProfiler::samplePass(const Callback& callback) {
+  beginPass(callback);
+  endPass(callback);
+}
+
+void SamplingProfiler::beginPass(const Callback& callback) {
+  if (round_) endPass(callback);
   const kernel::ThreadId self = kernel::currentThreadId();
   const int listed = refreshThreadList();
   if (listed < 0) return;
@@ -526,7 +573,7 @@ void SamplingProfiler::samplePass(const Callback& callback) {
   // Each running thread is asked as soon as its state is read, so the threads asked first walk
   // their stacks while the sampler reads the states of the rest; sleeping threads give an empty
   // sample unasked. Every callback waits until the chunk's threads have answered.
-  kernel::SamplingRound round(walkOwnStack);
+  kernel::SamplingRound& round = round_.emplace(walkOwnStack);
   int count = 0;
   for (int i = 0; i < listed; ++i) {
     const kernel::ThreadId thread = threadIds_[i];
@@ -557,8 +604,17 @@ void SamplingProfiler::samplePass(const Callback& callback) {
       count = 0;
     }
   }
-  if (count > 0) finishChunk(round, count, callback);
-  forgetUnlistedThreads(pass);
+  // The last chunk is settled by endPass.
+  pendingCount_ = count;
+  pendingPass_ = pass;
+}
+
+void SamplingProfiler::endPass(const Callback& callback) {
+  if (!round_) return;
+  if (pendingCount_ > 0) finishChunk(*round_, pendingCount_, callback);
+  round_.reset();
+  pendingCount_ = 0;
+  forgetUnlistedThreads(pendingPass_);
 }
 
 bool SamplingProfiler::readOwnFrame(const void* context, std::uint64_t frame, std::uint64_t words[2]) {

@@ -4,6 +4,7 @@
 // frame pointers in the handler, into a buffer the sampler made before) and hands one backtrace
 // per thread to a callback. Sleeping threads are not woken: they give an empty backtrace. While a
 // thread is stopped the sampler neither allocates nor takes a lock, and neither does the thread.
+#include "platform/kernel/ThreadSampling.h"
 #include "platform/kernel/ThreadState.h"
 #include "platform/kernel/Threads.h"
 
@@ -13,13 +14,10 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
-
-namespace kernel {
-class SamplingRound;
-}
 
 namespace dozidi::profiling {
 
@@ -144,6 +142,14 @@ class SamplingProfiler {
 
   /// One sampling pass over every other thread, calling `callback` on the calling thread.
   void samplePass(const Callback& callback);
+  /// A pass in two halves, as the sampling thread takes it, a sampling interval apart: `beginPass`
+  /// reads the states and asks the running threads to walk their stacks, `endPass` waits for
+  /// what is still out (usually nothing by then), settles the pass and calls `callback`. Between
+  /// the two the caller may sleep but neither allocate nor take a lock, as threads asked may be
+  /// walking. `beginPass` ends a pass still open first; `endPass` without one does nothing. Both
+  /// on one thread, and not while the sampler samples (its own thread takes its passes).
+  void beginPass(const Callback& callback);
+  void endPass(const Callback& callback);
 
  private:
   SamplingProfiler(Callback callback, std::uint32_t frequencyHz);
@@ -174,7 +180,6 @@ class SamplingProfiler {
   std::uint64_t intervalNs_ = 0;
   bool initialized_ = false;
   int timer_ = -1;
-  int wake_ = -1;
   std::mutex mutex_;
   bool sampling_ = false;  // guarded by mutex_
   std::thread thread_;
@@ -228,6 +233,10 @@ class SamplingProfiler {
     int request;            // the request's index in the round, while Asked
     bool haveMetadata;      // batch_[k].threadMetadata is set already
   };
+  /// The round of the pass begun and not yet ended, with the size of its last chunk.
+  std::optional<kernel::SamplingRound> round_;
+  int pendingCount_ = 0;
+  std::uint64_t pendingPass_ = 0;
   std::vector<ChunkEntry> entries_;
   std::vector<Backtrace> batch_;
   std::vector<WalkRecord> records_;
@@ -249,12 +258,15 @@ class SamplingProfiler {
     int fd;
     std::uint64_t listedInPass;
     bool syscallText;  // the file is "syscall", else "stat"
+    std::uint64_t device;  // the file's identity, checked before it is closed
+    std::uint64_t inode;
   };
   std::vector<StateFile> stateFiles_;
   std::size_t stateFileCount_ = 0;
   std::size_t maxStateFiles_ = 0;
   std::uint64_t passNumber_ = 0;
   int taskList_ = -1;  // /proc/self/task, kept open between passes
+  kernel::ThreadListIdentity taskListIdentity_;  // the folder taskList_ was opened on
 };
 
 }  // namespace dozidi::profiling

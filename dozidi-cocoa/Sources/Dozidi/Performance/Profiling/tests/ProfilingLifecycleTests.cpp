@@ -10,7 +10,9 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <functional>
 #include <set>
 
 using namespace performance_test;
@@ -201,15 +203,50 @@ TEST_F(ProfilingLifecycleTests, TimeoutAndResigningActiveStopTheRun) {
 
 namespace {
 
-// How long the real-profile cases keep their thread busy: about thirty passes of the sampler. A
-// pass leaves out a thread whose walk it could not finish, which on a loaded machine (and under
-// the thread sanitizer, which delivers signals late) happens to a fair share of passes.
-constexpr std::chrono::milliseconds kRealProfileWork{300};
+// The real sampler, made as the backend makes it, with a look at what it hands to the profile.
+class WatchedRealSampler final : public DozidiProfileSampler {
+ public:
+  WatchedRealSampler(dozidi::profiling::SamplingProfiler::Callback callback, std::uint64_t watchedThread)
+      : sampler_(dozidi::profiling::SamplingProfiler::create(
+            [this, callback = std::move(callback), watchedThread](const Backtrace& b) {
+              callback(b);
+              if (b.threadMetadata.threadID == watchedThread && !b.addresses.empty()) watchedSampled_ = true;
+              ++samples_;
+            },
+            101)) {}
+  void startSampling() override { sampler_->startSampling(); }
+  void stopSampling() override { sampler_->stopSampling(); }
+  bool isSampling() override { return sampler_->isSampling(); }
+  /// Whether the profile holds two samples, one of them a stack of the watched thread.
+  bool sampledWatchedThread() const { return watchedSampled_ && samples_ >= 2; }
 
-extern "C" __attribute__((noinline)) void profilingLifecycleBusyWork(std::chrono::milliseconds length) {
-  const auto end = std::chrono::steady_clock::now() + length;
+ private:
+  std::atomic<bool> watchedSampled_{false};
+  std::atomic<int> samples_{0};
+  std::shared_ptr<dozidi::profiling::SamplingProfiler> sampler_;  // last: stopped before the counters go
+};
+
+// Makes the backend's samplers watch the calling thread; `made` is the last one made.
+std::function<std::shared_ptr<DozidiProfileSampler>(dozidi::profiling::SamplingProfiler::Callback)> watchingSamplers(
+    std::shared_ptr<WatchedRealSampler>& made) {
+  const std::uint64_t self = static_cast<std::uint64_t>(::syscall(SYS_gettid));
+  return [&made, self](dozidi::profiling::SamplingProfiler::Callback callback) {
+    made = std::make_shared<WatchedRealSampler>(std::move(callback), self);
+    return made;
+  };
+}
+
+// The real-profile cases keep their thread busy until the profile holds a stack of that thread.
+// How long that takes is the machine's: a pass leaves out a thread that does not answer in time,
+// a loaded machine starves the sampling thread, and the thread sanitizer delivers signals late
+// (and then with registers that no longer match the stack, so the walk fails). On a quiet machine
+// it takes a few passes; the limit only ends a run whose sampler never reaches the thread.
+constexpr std::chrono::seconds kRealProfileWorkLimit{20};
+
+extern "C" __attribute__((noinline)) void profilingLifecycleBusyWork(const WatchedRealSampler& sampler) {
+  const auto end = std::chrono::steady_clock::now() + kRealProfileWorkLimit;
   volatile std::uint64_t n = 0;
-  while (std::chrono::steady_clock::now() < end) n = n + 1;
+  while (!sampler.sampledWatchedThread() && std::chrono::steady_clock::now() < end) n = n + 1;
 }
 
 // What a real profile of a sampled transaction must hold: the keys of the payload, valid stack and
@@ -270,9 +307,12 @@ TEST_F(TracerFixture, SampledTransactionSendsARealProfile) {
   hub = DozidiHub::initWithClient(hub->getClient(), nullptr);  // a hub made with profiling on
   DozidiProfilingServices services;
   services.queue = queue;
+  std::shared_ptr<WatchedRealSampler> sampler;
+  services.makeSampler = watchingSamplers(sampler);
   DozidiProfiler::setBackend(DozidiSamplingProfilerBackend::create(services));
   auto tracer = hub->startTransactionWithName("real", "op");
-  profilingLifecycleBusyWork(kRealProfileWork);
+  ASSERT_TRUE(sampler);
+  profilingLifecycleBusyWork(*sampler);
   clock->advance(0.3);
   tracer->finish();
   DozidiProfiler::setBackend(nullptr);
@@ -294,9 +334,13 @@ TEST_F(ProfilingUploadTests, TransactionAndProfileReachTheIngestionServer) {
   options->setTracesSampleRate(1.0);
   options->setProfilesSampleRate(1.0);
   auto hub = DozidiHub::initWithClient(DozidiClient::initWithOptions(options), nullptr);
-  DozidiProfiler::setBackend(DozidiSamplingProfilerBackend::create(DozidiProfilingServices{}));
+  DozidiProfilingServices services;
+  std::shared_ptr<WatchedRealSampler> sampler;
+  services.makeSampler = watchingSamplers(sampler);
+  DozidiProfiler::setBackend(DozidiSamplingProfilerBackend::create(services));
   auto tracer = hub->startTransactionWithName("upload", "task");
-  profilingLifecycleBusyWork(kRealProfileWork);
+  ASSERT_TRUE(sampler);
+  profilingLifecycleBusyWork(*sampler);
   tracer->finish();
   DozidiProfiler::setBackend(nullptr);
   EXPECT_TRUE(hub->getClient()->flush(30));

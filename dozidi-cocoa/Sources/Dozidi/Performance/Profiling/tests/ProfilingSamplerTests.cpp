@@ -380,6 +380,102 @@ TEST(ProfilingSamplerTests, StateFilesFollowTheThreadList) {
   EXPECT_EQ(openDescriptors(), before);
 }
 
+// The sampling thread's two halves of a pass: nothing is handed over before the pass ends, a
+// pass begun while another is open ends that one first, and ending twice hands over nothing more.
+TEST(ProfilingSamplerTests, APassIsHandedOverWhenItEnds) {
+  auto profiler = SamplingProfiler::create([](const Backtrace&) {}, 101);
+  ASSERT_TRUE(profiler->isInitialized());
+  std::atomic<bool> stop{false};
+  std::atomic<pid_t> spinner{0};
+  std::thread spinning([&] {
+    spinner = tid();
+    profilingSpinTarget(&stop);
+  });
+  while (spinner == 0) std::this_thread::yield();
+  int handed = 0;
+  bool spinnerSampled = false;
+  const SamplingProfiler::Callback collect = [&](const Backtrace& b) {
+    ++handed;
+    spinnerSampled = spinnerSampled || (b.threadMetadata.threadID == static_cast<std::uint64_t>(spinner.load()) &&
+                                        !b.addresses.empty());
+  };
+  profiler->beginPass(collect);
+  EXPECT_EQ(handed, 0);
+  // A spinning thread is running at almost every pass; a few passes allow for a loaded machine.
+  for (int pass = 0; pass < 50 && !spinnerSampled; ++pass) profiler->beginPass(collect);
+  profiler->endPass(collect);
+  const int afterEnd = handed;
+  profiler->endPass(collect);
+  EXPECT_EQ(handed, afterEnd);
+  stop = true;
+  spinning.join();
+#if !defined(__SANITIZE_THREAD__)
+  EXPECT_TRUE(spinnerSampled);
+#endif
+}
+
+// What descriptor `fd` names, or empty when it is closed.
+std::string fileOf(int fd) {
+  char link[256];
+  const std::string path = "/proc/self/fd/" + std::to_string(fd);
+  const ssize_t n = ::readlink(path.c_str(), link, sizeof link);
+  return n > 0 ? std::string(link, static_cast<std::size_t>(n)) : std::string();
+}
+
+// The descriptor that names `target`, or -1.
+int descriptorOf(const std::string& target) {
+  for (int fd = 0; fd < 4096; ++fd) {
+    if (fileOf(fd) == target) return fd;
+  }
+  return -1;
+}
+
+// A program may close descriptors it did not open. A sampler whose kept task folder and a
+// thread's state file were closed behind its back, their numbers now naming another file, lists
+// and reads the threads from files opened anew and leaves the other files alone, open.
+TEST(ProfilingSamplerTests, DescriptorsClosedBehindItsBackAreOpenedAnew) {
+  const pid_t self = tid();
+  std::atomic<bool> ready{false};
+  std::atomic<bool> release{false};
+  std::atomic<pid_t> other{0};
+  std::thread sleeper([&] {
+    other = tid();
+    ready = true;
+    while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  });
+  while (!ready) std::this_thread::yield();
+  std::set<std::uint64_t> seen;
+  const SamplingProfiler::Callback collect = [&](const Backtrace& b) { seen.insert(b.threadMetadata.threadID); };
+  auto profiler = SamplingProfiler::create([](const Backtrace&) {}, 101);
+  profiler->samplePass(collect);
+  const std::string task = "/proc/" + std::to_string(::getpid()) + "/task";
+  const int taken[] = {descriptorOf(task), descriptorOf(task + "/" + std::to_string(other.load()) + "/syscall")};
+  for (int fd : taken) {
+    ASSERT_GE(fd, 0);
+    const int devNull = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(devNull, 0);
+    ASSERT_EQ(::dup2(devNull, fd), fd);
+    ::close(devNull);
+  }
+
+  seen.clear();
+  profiler->samplePass(collect);
+  EXPECT_TRUE(seen.count(static_cast<std::uint64_t>(other.load())) == 1);
+  EXPECT_TRUE(seen.count(static_cast<std::uint64_t>(self)) == 0);
+  release = true;
+  sleeper.join();
+  // The sleeper's files are closed once it has left the list, and all with the sampler.
+  for (int pass = 0; pass < 200 && descriptorOf(task + "/" + std::to_string(other.load()) + "/syscall") >= 0; ++pass) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    profiler->samplePass(collect);
+  }
+  profiler.reset();
+  for (int fd : taken) {
+    EXPECT_EQ(fileOf(fd), "/dev/null") << "the file that took number " << fd << " was closed";
+    ::close(fd);
+  }
+}
+
 // The thread list is read again only when the threads changed: a thread that ends while another
 // starts leaves the number of threads as it was, and the new one must still be found. The ended
 // one gives no sample once it has left the task list.
