@@ -20,9 +20,10 @@ namespace {
 // structural characters and the starts of scalars and checks what it sees on the way: UTF-8,
 // control characters inside strings and unclosed strings. What it leaves is checked here: the
 // grammar, over the structural characters; numbers and literals, on their own bytes; and escape
-// sequences, in one scan of the whole text for backslashes (outside strings a backslash can only
-// be part of a scalar, which is refused anyway). Strings are never copied or decoded, and the text
-// needs no padding: neither pass reads past its end.
+// sequences, by a scan for backslashes that follows the walk a stretch behind, so that the text
+// is read from memory once more, not twice (outside strings a backslash can only be part of a
+// scalar, which is refused anyway). Strings are never copied or decoded, and the text needs no
+// padding: neither pass reads past its end.
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -114,33 +115,48 @@ const char* escapeEnd(const char* p, const char* end) {
   }
 }
 
-/// Checks every escape sequence of the text. A backslash that an escape sequence consumed (the
-/// second of "\\", or one inside "\u...\u...") is skipped.
-bool escapesAreValid(const char* text, std::size_t length) {
-  const char* const end = text + length;
-  const char* next = text;  // the first byte not consumed by an escape sequence
-  const auto check = [&](const char* backslash) {
-    if (backslash < next) return true;
-    next = escapeEnd(backslash, end);
-    return next != nullptr;
-  };
-  const char* p = text;
+/// Checks the escape sequences of a text a stretch at a time, in order, so that each stretch is
+/// scanned while the walk over the structural characters has it in the cache. A backslash that
+/// an escape sequence consumed (the second of "\\", or one inside "\u...\u...") is skipped; a
+/// sequence may run past the end of its stretch.
+class EscapeScanner {
+ public:
+  EscapeScanner(const char* text, std::size_t length) : scanned_(text), next_(text), end_(text + length) {}
+
+  /// Scans up to `until` (at most the text's end); false at an invalid escape sequence.
+  bool scanTo(const char* until) {
+    const char* p = scanned_;
 #if defined(__SSE2__)
-  const __m128i backslash = _mm_set1_epi8('\\');
-  for (; end - p >= 16; p += 16) {
-    auto mask = static_cast<unsigned>(
-        _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), backslash)));
-    while (mask != 0) {
-      if (!check(p + __builtin_ctz(mask))) return false;
-      mask &= mask - 1;
+    const __m128i backslash = _mm_set1_epi8('\\');
+    for (; until - p >= 16; p += 16) {
+      auto mask = static_cast<unsigned>(
+          _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), backslash)));
+      while (mask != 0) {
+        if (!check(p + __builtin_ctz(mask))) return false;
+        mask &= mask - 1;
+      }
     }
-  }
 #endif
-  for (; p < end; ++p) {
-    if (*p == '\\' && !check(p)) return false;
+    for (; p < until; ++p) {
+      if (*p == '\\' && !check(p)) return false;
+    }
+    scanned_ = p;
+    return true;
   }
-  return true;
-}
+
+  bool scanToEnd() { return scanTo(end_); }
+
+ private:
+  bool check(const char* backslash) {
+    if (backslash < next_) return true;
+    next_ = escapeEnd(backslash, end_);
+    return next_ != nullptr;
+  }
+
+  const char* scanned_;  // bytes before it are checked
+  const char* next_;     // the first byte not consumed by an escape sequence
+  const char* const end_;
+};
 
 /// Walks the structural characters the first stage found and counts the top-level array's
 /// elements; none when the grammar does not hold. Each state of the grammar is a place in the
@@ -155,10 +171,18 @@ std::optional<std::size_t> walkStructure(const char* text, std::size_t length, c
   std::size_t s = 0;
   const char* p = nullptr;
   char c = 0;
+  // Escape sequences are checked a stretch behind the walk.
+  constexpr std::size_t kStretch = 16 * 1024;
+  EscapeScanner escapes(text, length);
+  const char* scanMark = text + kStretch;
   const auto next = [&] {
     if (++s >= count) return false;
     p = text + indexes[s];
     c = *p;
+    if (p >= scanMark) [[unlikely]] {
+      if (!escapes.scanTo(p)) return false;
+      scanMark = p + kStretch;
+    }
     return true;
   };
   if (count == 0 || text[indexes[0]] != '[') return std::nullopt;
@@ -194,7 +218,7 @@ afterValue:
 close:
   if (--depth > 0) goto afterValue;
   // The top-level array's "]" must be the last structural character.
-  if (s + 1 != count) return std::nullopt;
+  if (s + 1 != count || !escapes.scanToEnd()) return std::nullopt;
   return elements;
 key:
   if (c != '"' || !next() || c != ':' || !next()) return std::nullopt;
@@ -215,7 +239,6 @@ std::optional<std::size_t> countJSONArrayElements(std::string_view text) {
     return std::nullopt;
   }
   auto elements = walkStructure(text.data(), text.size(), stage1.structural_indexes.get(), stage1.n_structural_indexes);
-  if (!elements || !escapesAreValid(text.data(), text.size())) return std::nullopt;
   return elements;
 }
 

@@ -100,6 +100,27 @@ TEST(JSONArrayCountTests, ChecksNumbersLiteralsStringsAndEscapes) {
   });
 }
 
+TEST(JSONArrayCountTests, EscapesAreCheckedThroughoutALongText) {
+  // Escapes are checked a stretch of text at a time: sequences of every length land on every
+  // kind of place in a long text, and one bad sequence is found wherever it stands.
+  constexpr int kElements = 3000;
+  const auto text = [](int bad) {
+    std::string out = "[";
+    for (int i = 0; i < kElements; ++i) {
+      if (i > 0) out += ',';
+      out += '"' + std::string(static_cast<std::size_t>(i % 37), 'x');
+      out += i == bad ? R"(\q)" : R"(\uD83D\uDE00\\\")";
+      out += '"';
+    }
+    return out + "]";
+  };
+  EXPECT_EQ(countJSONArrayElements(text(-1)), static_cast<std::size_t>(kElements));
+  for (int bad : {0, 1234, kElements - 1}) {
+    SCOPED_TRACE(bad);
+    EXPECT_EQ(countJSONArrayElements(text(bad)), std::nullopt);
+  }
+}
+
 TEST(JSONArrayCountTests, NestingStopsWhereTheJSONReaderStops) {
   const std::size_t limit = JSONSerialization::kMaxDepth;
   const std::string deepest = std::string(limit, '[') + std::string(limit, ']');
