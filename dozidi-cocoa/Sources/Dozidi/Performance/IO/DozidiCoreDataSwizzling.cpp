@@ -52,8 +52,10 @@ void replaceMethods() {
 }  // namespace
 
 std::shared_ptr<DozidiCoreDataSwizzling> DozidiCoreDataSwizzling::sharedInstance() {
-  static const auto instance = std::make_shared<DozidiCoreDataSwizzling>();
-  return instance;
+  // Never destroyed: swizzled methods reach it from any thread, also from threads that still
+  // finish work while the process exits and runs its static destructors.
+  static const auto* instance = new std::shared_ptr<DozidiCoreDataSwizzling>(std::make_shared<DozidiCoreDataSwizzling>());
+  return *instance;
 }
 
 void DozidiCoreDataSwizzling::startWithMiddleware(std::shared_ptr<DozidiCoreDataMiddleware> middleware) {

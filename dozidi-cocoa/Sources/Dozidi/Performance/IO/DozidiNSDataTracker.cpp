@@ -46,8 +46,10 @@ std::string lastPathComponent(const std::string& path) {
 }  // namespace
 
 std::shared_ptr<DozidiNSDataTracker> DozidiNSDataTracker::sharedInstance() {
-  static const auto instance = std::make_shared<DozidiNSDataTracker>();
-  return instance;
+  // Never destroyed: swizzled methods reach it from any thread, also from threads that still
+  // finish work while the process exits and runs its static destructors.
+  static const auto* instance = new std::shared_ptr<DozidiNSDataTracker>(std::make_shared<DozidiNSDataTracker>());
+  return *instance;
 }
 
 void DozidiNSDataTracker::enable() {

@@ -163,8 +163,10 @@ std::shared_ptr<DozidiSpan> attachedSpan(const URLSessionTask& task) {
 }  // namespace
 
 std::shared_ptr<DozidiNetworkTracker> DozidiNetworkTracker::sharedInstance() {
-  static const auto instance = std::make_shared<DozidiNetworkTracker>();
-  return instance;
+  // Never destroyed: swizzled methods reach it from any thread, also from threads that still
+  // finish work while the process exits and runs its static destructors.
+  static const auto* instance = new std::shared_ptr<DozidiNetworkTracker>(std::make_shared<DozidiNetworkTracker>());
+  return *instance;
 }
 
 void DozidiNetworkTracker::enableNetworkTracking() {
