@@ -16,6 +16,7 @@
 
 #include "platform/dispatch/CallbackGuard.h"
 #include "platform/foundation/URL.h"
+#include "testing/ThreadWakeUps.h"
 
 namespace foundation::detail {
 namespace {
@@ -69,6 +70,16 @@ class ThrowingObserver final : public TransferObserver {
   std::string body_;
 };
 
+/// A new temporary file holding `text`; its path, or empty when it cannot be made.
+std::string fileWith(const std::string& text) {
+  char path[] = "/tmp/NetworkEngineTests.XXXXXX";
+  const int fd = ::mkstemp(path);
+  if (fd < 0) return {};
+  ::close(fd);
+  std::ofstream(path) << text;
+  return path;
+}
+
 TEST(NetworkEngineTests, AHandlerThatThrowsIsLoggedFailsItsTransferAndTheEngineGoesOn) {
   std::mutex logMutex;
   std::vector<std::string> logged;
@@ -76,11 +87,8 @@ TEST(NetworkEngineTests, AHandlerThatThrowsIsLoggedFailsItsTransferAndTheEngineG
     std::lock_guard lock(logMutex);
     logged.push_back(std::string(callback) + ": " + std::string(what));
   });
-  char path[] = "/tmp/NetworkEngineTests.XXXXXX";
-  int fd = ::mkstemp(path);
-  ASSERT_GE(fd, 0);
-  ::close(fd);
-  std::ofstream(path) << "body of the file";
+  const std::string path = fileWith("body of the file");
+  ASSERT_FALSE(path.empty());
   URLRequest request(URL::fileURL(path));
 
   struct Case {
@@ -110,30 +118,12 @@ TEST(NetworkEngineTests, AHandlerThatThrowsIsLoggedFailsItsTransferAndTheEngineG
   ASSERT_TRUE(observer->waitForEnd());
   EXPECT_FALSE(observer->error().has_value());
   EXPECT_EQ(observer->body(), "body of the file");
-  ::unlink(path);
-}
-
-/// Voluntary context switches of the process's thread named `name`, or -1 when there is none.
-long wakeUpsOfThread(const std::string& name) {
-  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-    std::string comm;
-    std::getline(std::ifstream(task.path() / "comm"), comm);
-    if (comm != name) continue;
-    std::ifstream status(task.path() / "status");
-    const std::string key = "voluntary_ctxt_switches:";
-    for (std::string line; std::getline(status, line);) {
-      if (line.rfind(key, 0) == 0) return std::stol(line.substr(key.size()));
-    }
-  }
-  return -1;
+  ::unlink(path.c_str());
 }
 
 TEST(NetworkEngineTests, WithNoTransferTheNetworkThreadSleepsUntilTheNextStarts) {
-  char path[] = "/tmp/NetworkEngineTests.XXXXXX";
-  int fd = ::mkstemp(path);
-  ASSERT_GE(fd, 0);
-  ::close(fd);
-  std::ofstream(path) << "idle";
+  const std::string path = fileWith("idle");
+  ASSERT_FALSE(path.empty());
   URLRequest request(URL::fileURL(path));
   auto first = std::make_shared<ThrowingObserver>(Throws::Never);
   NetworkEngine::shared().start(request, TransferOptions(), first);
@@ -141,19 +131,19 @@ TEST(NetworkEngineTests, WithNoTransferTheNetworkThreadSleepsUntilTheNextStarts)
 
   // The thread ends the transfer's pass and goes to sleep; then a quiet spell.
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  const long before = wakeUpsOfThread("network");
+  const long before = testing_support::voluntaryContextSwitchesOfThread("network");
   ASSERT_GE(before, 0);
   std::this_thread::sleep_for(std::chrono::milliseconds(2600));
   // Waking to look for time-outs of transfers that do not exist would be five or six times; a
   // stray wake-up of a loaded machine stays below.
-  EXPECT_LE(wakeUpsOfThread("network") - before, 2);
+  EXPECT_LE(testing_support::voluntaryContextSwitchesOfThread("network") - before, 2);
 
   // start() wakes it.
   auto second = std::make_shared<ThrowingObserver>(Throws::Never);
   NetworkEngine::shared().start(request, TransferOptions(), second);
   ASSERT_TRUE(second->waitForEnd());
   EXPECT_EQ(second->body(), "idle");
-  ::unlink(path);
+  ::unlink(path.c_str());
 }
 
 }  // namespace

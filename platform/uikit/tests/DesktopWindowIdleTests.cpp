@@ -22,6 +22,18 @@
 namespace uikit {
 namespace {
 
+/// A display is needed, and the test's thread is the main thread the window runs on.
+class DesktopWindowIdleTests : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!gtk_init_check(nullptr, nullptr)) {
+      if (std::getenv("FENDREL_REQUIRE_DISPLAY")) FAIL() << "no display; run under xvfb-run";
+      GTEST_SKIP() << "no display";
+    }
+    dispatch::bindMainThread();
+  }
+};
+
 /// Opens a small window and runs it until its first frames and the window manager's events are over.
 std::unique_ptr<DesktopWindow> openSettledWindow() {
   auto screen = UIWindow::create({0, 0, 200, 120});
@@ -35,12 +47,7 @@ std::unique_ptr<DesktopWindow> openSettledWindow() {
   return window;
 }
 
-TEST(DesktopWindowIdleTests, IdleWindowWakesTheMainThreadAHandfulOfTimesInFiveSeconds) {
-  if (!gtk_init_check(nullptr, nullptr)) {
-    if (std::getenv("FENDREL_REQUIRE_DISPLAY")) FAIL() << "no display; run under xvfb-run";
-    GTEST_SKIP() << "no display";
-  }
-  dispatch::bindMainThread();
+TEST_F(DesktopWindowIdleTests, IdleWindowWakesTheMainThreadAHandfulOfTimesInFiveSeconds) {
   auto window = openSettledWindow();
   ASSERT_TRUE(window);
 
@@ -52,12 +59,7 @@ TEST(DesktopWindowIdleTests, IdleWindowWakesTheMainThreadAHandfulOfTimesInFiveSe
   EXPECT_LE(wakeUps, 25);
 }
 
-TEST(DesktopWindowIdleTests, WindowThatWaitsForWakeUpsSleepsUntilABlockComes) {
-  if (!gtk_init_check(nullptr, nullptr)) {
-    if (std::getenv("FENDREL_REQUIRE_DISPLAY")) FAIL() << "no display; run under xvfb-run";
-    GTEST_SKIP() << "no display";
-  }
-  dispatch::bindMainThread();
+TEST_F(DesktopWindowIdleTests, WindowThatWaitsForWakeUpsSleepsUntilABlockComes) {
   auto window = openSettledWindow();
   ASSERT_TRUE(window);
 
@@ -84,12 +86,7 @@ void runBlockAndSettle(DesktopWindow& window, std::function<void()> block) {
   window.runUntil([] { return false; }, 0.5);
 }
 
-TEST(DesktopWindowIdleTests, MainQueueBlocksRedrawTheWindowOnlyWhenThePictureChanged) {
-  if (!gtk_init_check(nullptr, nullptr)) {
-    if (std::getenv("FENDREL_REQUIRE_DISPLAY")) FAIL() << "no display; run under xvfb-run";
-    GTEST_SKIP() << "no display";
-  }
-  dispatch::bindMainThread();
+TEST_F(DesktopWindowIdleTests, MainQueueBlocksRedrawTheWindowOnlyWhenThePictureChanged) {
   auto screen = UIWindow::create({0, 0, 200, 120});
   screen->setBackgroundColor(UIColor::white(0.9));
   // A switch's setter tells nobody that it changed: the window still has to show it.

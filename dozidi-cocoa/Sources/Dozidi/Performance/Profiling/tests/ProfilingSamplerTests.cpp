@@ -167,6 +167,29 @@ extern "C" __attribute__((noinline)) void profilingSpinTarget(std::atomic<bool>*
   while (!__atomic_load_n(reinterpret_cast<const bool*>(stop), __ATOMIC_RELAXED)) n = n + 1;
 }
 
+/// A thread spinning in profilingSpinTarget from construction until stop() or destruction.
+class SpinningThread {
+ public:
+  SpinningThread()
+      : thread_([this] {
+          id_ = tid();
+          profilingSpinTarget(&stop_);
+        }) {
+    while (id_ == 0) std::this_thread::yield();
+  }
+  ~SpinningThread() { stop(); }
+  std::uint64_t id() const { return static_cast<std::uint64_t>(id_.load()); }
+  void stop() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::atomic<pid_t> id_{0};
+  std::thread thread_;
+};
+
 bool taskListHas(pid_t thread) {
   return ::access(("/proc/self/task/" + std::to_string(thread)).c_str(), F_OK) == 0;
 }
@@ -361,20 +384,13 @@ TEST(ProfilingSamplerTests, StateFilesFollowTheThreadList) {
   }
   EXPECT_EQ(openDescriptors(), withSleepers - 4);
 
-  std::atomic<bool> stop{false};
-  std::atomic<pid_t> spinner{0};
-  std::thread spinning([&] {
-    spinner = tid();
-    profilingSpinTarget(&stop);
-  });
-  while (spinner == 0) std::this_thread::yield();
+  SpinningThread spinner;
   // A spinning thread is running at almost every pass; a few passes allow for a loaded machine.
   for (int pass = 0; pass < 50 && sampled.empty(); ++pass) profiler->samplePass(collect);
-  stop = true;
-  spinning.join();
+  spinner.stop();
 #if !defined(__SANITIZE_THREAD__)
   ASSERT_FALSE(sampled.empty());
-  EXPECT_EQ(sampled.front(), static_cast<std::uint64_t>(spinner.load()));
+  EXPECT_EQ(sampled.front(), spinner.id());
 #endif
   profiler.reset();
   EXPECT_EQ(openDescriptors(), before);
@@ -385,19 +401,12 @@ TEST(ProfilingSamplerTests, StateFilesFollowTheThreadList) {
 TEST(ProfilingSamplerTests, APassIsHandedOverWhenItEnds) {
   auto profiler = SamplingProfiler::create([](const Backtrace&) {}, 101);
   ASSERT_TRUE(profiler->isInitialized());
-  std::atomic<bool> stop{false};
-  std::atomic<pid_t> spinner{0};
-  std::thread spinning([&] {
-    spinner = tid();
-    profilingSpinTarget(&stop);
-  });
-  while (spinner == 0) std::this_thread::yield();
+  SpinningThread spinner;
   int handed = 0;
   bool spinnerSampled = false;
   const SamplingProfiler::Callback collect = [&](const Backtrace& b) {
     ++handed;
-    spinnerSampled = spinnerSampled || (b.threadMetadata.threadID == static_cast<std::uint64_t>(spinner.load()) &&
-                                        !b.addresses.empty());
+    spinnerSampled = spinnerSampled || (b.threadMetadata.threadID == spinner.id() && !b.addresses.empty());
   };
   profiler->beginPass(collect);
   EXPECT_EQ(handed, 0);
@@ -407,8 +416,7 @@ TEST(ProfilingSamplerTests, APassIsHandedOverWhenItEnds) {
   const int afterEnd = handed;
   profiler->endPass(collect);
   EXPECT_EQ(handed, afterEnd);
-  stop = true;
-  spinning.join();
+  spinner.stop();
 #if !defined(__SANITIZE_THREAD__)
   EXPECT_TRUE(spinnerSampled);
 #endif
