@@ -110,19 +110,18 @@ int listThreadsIn(int taskDirectory, ThreadId* out, int capacity) {
   return count;
 }
 
-bool identifyThreadList(int taskDirectory, ThreadListIdentity* identity) {
+bool identifyThreadList(int taskDirectory, FileIdentity* identity) {
   struct stat info;
   if (::fstat(taskDirectory, &info) != 0 || !S_ISDIR(info.st_mode)) return false;
-  identity->device = static_cast<std::uint64_t>(info.st_dev);
-  identity->inode = static_cast<std::uint64_t>(info.st_ino);
+  *identity = {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
   return true;
 }
 
-int countThreadsIn(int taskDirectory, const ThreadListIdentity* expected) {
+int countThreadsIn(int taskDirectory, const FileIdentity* expected) {
   struct stat info;
   if (::fstat(taskDirectory, &info) != 0 || !S_ISDIR(info.st_mode)) return -1;
-  if (expected != nullptr && (static_cast<std::uint64_t>(info.st_dev) != expected->device ||
-                              static_cast<std::uint64_t>(info.st_ino) != expected->inode)) {
+  if (expected != nullptr &&
+      *expected != FileIdentity{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)}) {
     return -1;
   }
   // The folder's own two links ("." and its entry in the parent) come before the threads'.

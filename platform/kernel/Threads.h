@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/kernel/FileIdentity.h"
+
 namespace kernel {
 
 /// Kernel thread id (what gettid returns). The main thread's id equals the process id.
@@ -35,23 +37,16 @@ int openThreadList();
 /// No allocation, no locks.
 int listThreadsIn(int taskDirectory, ThreadId* out, int capacity);
 
-/// The folder a descriptor of `openThreadList` refers to. A caller that keeps the descriptor
-/// checks with it that the number still names that folder: a program may close descriptors it
-/// did not open, and the number may then name another file.
-struct ThreadListIdentity {
-  std::uint64_t device = 0;
-  std::uint64_t inode = 0;
-};
-
-/// Reads the identity of the folder behind `taskDirectory`. False when it cannot be read.
-bool identifyThreadList(int taskDirectory, ThreadListIdentity* identity);
+/// Reads the identity of the folder behind `taskDirectory`, kept with the descriptor (a program may
+/// close descriptors it did not open). False when it cannot be read or is not a folder.
+bool identifyThreadList(int taskDirectory, FileIdentity* identity);
 
 /// How many threads the process has now, from the link count of a descriptor of
 /// `openThreadList` (the kernel counts each thread as a link of the folder): one fstat, where a
 /// listing is a seek and a directory read. -1 when the descriptor cannot be read, or when
 /// `expected` is given and the descriptor no longer refers to that folder.
 /// Runs during a crash: no allocation, no locks.
-int countThreadsIn(int taskDirectory, const ThreadListIdentity* expected = nullptr);
+int countThreadsIn(int taskDirectory, const FileIdentity* expected = nullptr);
 
 /// Reads the thread's name (/proc/self/task/<tid>/comm, at most 15 bytes) into `buffer`, without
 /// the trailing newline and always terminated. False when the thread is gone or `length` is 0.

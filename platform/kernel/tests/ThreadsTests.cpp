@@ -75,7 +75,7 @@ TEST(ThreadsTests, CountFromTheTaskFolderFollowsTheListing) {
 TEST(ThreadsTests, CountRefusesADescriptorThatNamesAnotherFolderNow) {
   const int folder = kernel::openThreadList();
   ASSERT_GE(folder, 0);
-  kernel::ThreadListIdentity identity;
+  kernel::FileIdentity identity;
   ASSERT_TRUE(kernel::identifyThreadList(folder, &identity));
   EXPECT_GE(kernel::countThreadsIn(folder, &identity), 1);
   const int other = ::open("/proc/self", O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -12,7 +12,6 @@
 #include <pthread.h>
 #include <sched.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
 
@@ -52,23 +51,10 @@ void taskFilePath(kernel::ThreadId thread, const char* file, char* path) {
 
 void statPath(kernel::ThreadId thread, char* path) { taskFilePath(thread, "/stat", path); }
 
-// The file a descriptor names, told apart from any other file.
-struct FileIdentity {
-  std::uint64_t device = 0;
-  std::uint64_t inode = 0;
-};
-
-bool identify(int fd, FileIdentity* identity) {
-  struct stat info {};
-  if (::fstat(fd, &info) != 0) return false;
-  *identity = {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
-  return true;
-}
-
 // Opens the file that tells a thread's run state most cheaply: "syscall", whose whole text is
 // "running" for a running or runnable thread (the kernel writes one word where "stat" formats
 // some fifty fields), else "stat". `identity` is the file's, for closing it later.
-int openStateFile(kernel::ThreadId thread, bool* syscallText, FileIdentity* identity) {
+int openStateFile(kernel::ThreadId thread, bool* syscallText, kernel::FileIdentity* identity) {
   char path[64];
   taskFilePath(thread, "/syscall", path);
   int fd = ::open(path, O_RDONLY | O_CLOEXEC);
@@ -77,7 +63,7 @@ int openStateFile(kernel::ThreadId thread, bool* syscallText, FileIdentity* iden
     statPath(thread, path);
     fd = ::open(path, O_RDONLY | O_CLOEXEC);
   }
-  if (fd >= 0 && !identify(fd, identity)) {
+  if (fd >= 0 && !kernel::identifyFile(fd, identity)) {
     ::close(fd);
     return -1;
   }
@@ -86,9 +72,8 @@ int openStateFile(kernel::ThreadId thread, bool* syscallText, FileIdentity* iden
 
 // Closes a state file unless its number names another file now: a program may close
 // descriptors it did not open, and the file that took the number is not ours to close.
-void closeStateFile(int fd, std::uint64_t device, std::uint64_t inode) {
-  FileIdentity now;
-  if (identify(fd, &now) && now.device == device && now.inode == inode) ::close(fd);
+void closeStateFile(int fd, const kernel::FileIdentity& identity) {
+  if (kernel::stillNames(fd, identity)) ::close(fd);
 }
 
 // The most stat files a sampler keeps open, and the share of the descriptor limit it may take.
@@ -468,14 +453,14 @@ SamplingProfiler::RunState SamplingProfiler::threadRunState(kernel::ThreadId thr
       return isThreadRunning(thread) ? RunState::Running : RunState::Idle;
     }
     bool syscallText = false;
-    FileIdentity identity;
+    kernel::FileIdentity identity;
     const int fd = openStateFile(thread, &syscallText, &identity);
     if (fd < 0) {
       relist_ = true;
       return RunState::Gone;
     }
     file = &stateFiles_[stateFileCount_++];
-    *file = {thread, fd, 0, syscallText, identity.device, identity.inode};
+    *file = {thread, fd, 0, syscallText, identity};
   }
   file->listedInPass = passNumber_;
   char text[512];
@@ -485,11 +470,8 @@ SamplingProfiler::RunState SamplingProfiler::threadRunState(kernel::ThreadId thr
   if (length <= 0) {
     // The thread the file was opened for has ended; a new thread may carry its id now, else the
     // listing is out of date.
-    closeStateFile(file->fd, file->device, file->inode);
-    FileIdentity identity;
-    file->fd = openStateFile(thread, &file->syscallText, &identity);
-    file->device = identity.device;
-    file->inode = identity.inode;
+    closeStateFile(file->fd, file->identity);
+    file->fd = openStateFile(thread, &file->syscallText, &file->identity);
     length = file->fd < 0 ? -1 : ::pread(file->fd, text, file->syscallText ? 16 : sizeof text, 0);
     if (length <= 0) {
       relist_ = true;
@@ -508,7 +490,7 @@ void SamplingProfiler::forgetUnlistedThreads(std::uint64_t pass) {
     if (file.listedInPass == pass && file.fd >= 0) {
       stateFiles_[kept++] = file;
     } else if (file.fd >= 0) {
-      closeStateFile(file.fd, file.device, file.inode);
+      closeStateFile(file.fd, file.identity);
     }
   }
   stateFileCount_ = kept;
@@ -517,7 +499,7 @@ void SamplingProfiler::forgetUnlistedThreads(std::uint64_t pass) {
 void SamplingProfiler::closeStateFiles() {
   for (std::size_t i = 0; i < stateFileCount_; ++i) {
     const StateFile& file = stateFiles_[i];
-    if (file.fd >= 0) closeStateFile(file.fd, file.device, file.inode);
+    if (file.fd >= 0) closeStateFile(file.fd, file.identity);
   }
   stateFileCount_ = 0;
 }

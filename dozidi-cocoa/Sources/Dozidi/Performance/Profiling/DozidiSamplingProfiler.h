@@ -258,15 +258,14 @@ class SamplingProfiler {
     int fd;
     std::uint64_t listedInPass;
     bool syscallText;  // the file is "syscall", else "stat"
-    std::uint64_t device;  // the file's identity, checked before it is closed
-    std::uint64_t inode;
+    kernel::FileIdentity identity;  // checked before the file is closed
   };
   std::vector<StateFile> stateFiles_;
   std::size_t stateFileCount_ = 0;
   std::size_t maxStateFiles_ = 0;
   std::uint64_t passNumber_ = 0;
   int taskList_ = -1;  // /proc/self/task, kept open between passes
-  kernel::ThreadListIdentity taskListIdentity_;  // the folder taskList_ was opened on
+  kernel::FileIdentity taskListIdentity_;  // the folder taskList_ was opened on
 };
 
 }  // namespace dozidi::profiling

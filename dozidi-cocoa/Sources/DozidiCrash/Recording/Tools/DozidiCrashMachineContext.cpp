@@ -51,7 +51,7 @@ int gFinishedCount = 0;
 std::atomic<int> gTaskFolder{-1};
 std::atomic<pid_t> gTaskFolderOwner{0};
 std::atomic<bool> gTaskFolderBusy{false};
-kernel::ThreadListIdentity gTaskFolderIdentity;
+kernel::FileIdentity gTaskFolderIdentity;
 
 // The kept folder when this process may use it now, else -1; a caller that got it gives it back
 // with releaseTaskFolder.
